@@ -1,0 +1,53 @@
+# One static library per source folder, picked up by glob so that new files
+# need no edit here.
+function(kestrelon_library name dir)
+  file(GLOB _srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB _hdrs CONFIGURE_DEPENDS ${dir}/*.h)
+  if(_srcs)
+    add_library(${name} STATIC ${_srcs} ${_hdrs})
+    target_include_directories(${name} PUBLIC ${dir})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${dir})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
+endfunction()
+
+# Every tests/<folder>/*Test.cpp becomes its own GoogleTest executable.
+function(kestrelon_tests folder)
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*Test.cpp)
+  file(GLOB _support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/support/*.cpp)
+  foreach(_t ${_tests})
+    get_filename_component(_n ${_t} NAME_WE)
+    set(_exe test_${folder}_${_n})
+    add_executable(${_exe} ${_t} ${_support})
+    target_include_directories(${_exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/support
+                                               ${CMAKE_CURRENT_SOURCE_DIR}/common)
+    target_link_libraries(${_exe} PRIVATE ${ARGN} kestrelon_test_common GTest::gtest GTest::gtest_main Threads::Threads)
+    target_compile_definitions(${_exe} PRIVATE KESTRELON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+    gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS ${folder} TIMEOUT 600)
+  endforeach()
+endfunction()
+
+# Every tests/fuzz/<Name>Fuzz.cpp: a replay executable that runs the files of
+# tests/fuzz/corpus/<Name>/ as a test, and with KESTRELON_FUZZ a libFuzzer binary.
+function(kestrelon_fuzz_targets)
+  file(GLOB _targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*Fuzz.cpp)
+  foreach(_f ${_targets})
+    get_filename_component(_n ${_f} NAME_WE)
+    string(REGEX REPLACE "Fuzz$" "" _corpus ${_n})
+    add_executable(replay_${_n} ${_f} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
+    target_link_libraries(replay_${_n} PRIVATE ${ARGN})
+    add_test(NAME fuzz_replay_${_n}
+             COMMAND replay_${_n} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${_corpus})
+    set_tests_properties(fuzz_replay_${_n} PROPERTIES LABELS fuzz TIMEOUT 600)
+    if(KESTRELON_FUZZ)
+      add_executable(fuzz_${_n} ${_f})
+      target_compile_options(fuzz_${_n} PRIVATE -fsanitize=fuzzer,address,undefined)
+      target_link_options(fuzz_${_n} PRIVATE -fsanitize=fuzzer,address,undefined)
+      target_link_libraries(fuzz_${_n} PRIVATE ${ARGN})
+    endif()
+  endforeach()
+endfunction()
