@@ -2,21 +2,27 @@
 
 #include <cmath>
 
-void CorrectDistortion(const double p[kCameraParameterCount], double& x, double& y)
+#include "EllipseProjection.h"
+#include "EllipseRecord.h"
+#include "ImageObservation.h"
+#include "ObjectPoint.h"
+#include "ProjectImage.h"
+
+void CorrectDistortion(const double p[CAM_PARAMETER_COUNT], double& x, double& y)
 {
-    const double dx = x - p[kParamXP];
-    const double dy = y - p[kParamYP];
+    const double dx = x - p[CAM_XP];
+    const double dy = y - p[CAM_YP];
     const double r2 = dx * dx + dy * dy;
-    const double dr = p[kParamK1] * r2 + p[kParamK2] * r2 * r2 + p[kParamK3] * r2 * r2 * r2;
-    const double P1 = p[kParamP1], P2 = p[kParamP2];
-    const double xc = dx + dx * dr + p[kParamB1] * dx + p[kParamB2] * dy
+    const double dr = p[CAM_K1] * r2 + p[CAM_K2] * r2 * r2 + p[CAM_K3] * r2 * r2 * r2;
+    const double P1 = p[CAM_P1], P2 = p[CAM_P2];
+    const double xc = dx + dx * dr + p[CAM_B1] * dx + p[CAM_B2] * dy
                       + P1 * (r2 + 2.0 * dx * dx) + 2.0 * P2 * dx * dy;
     const double yc = dy + dy * dr + P2 * (r2 + 2.0 * dy * dy) + 2.0 * P1 * dx * dy;
     x = xc;
     y = yc;
 }
 
-bool ApplyDistortion(const double p[kCameraParameterCount], double& x, double& y)
+bool ApplyDistortion(const double p[CAM_PARAMETER_COUNT], double& x, double& y)
 {
     const double x0 = x, y0 = y;
     if (!std::isfinite(x0) || !std::isfinite(y0)) return false;
@@ -166,5 +172,49 @@ bool EccentricityShiftByNormal(const StationGeometry& s, double c, const double 
     if (!std::isfinite(sx) || !std::isfinite(sy)) return false;
     dx = sx;
     dy = sy;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Observations
+
+void CorrectDistortion(CImageObservation& o, const CCamera& camera)
+{
+    CorrectDistortion(camera.parameters, o.x, o.y);
+}
+
+bool ApplyDistortion(CImageObservation& o, const CCamera& camera)
+{
+    return ApplyDistortion(camera.parameters, o.x, o.y);
+}
+
+bool CorrectEccentricityByEllipse(CImageObservation& o, const CObjectPoint& point, const CProjectImage& image,
+                                  const CCamera& camera)
+{
+    CTargetEllipse ellipse;
+    if (!ProjectCircle(ellipse, point, image, camera)) return false;
+    const StationGeometry s = image.GetStation();
+    const double P[3] = {point.x, point.y, point.z};
+    double xc, yc;
+    if (!ProjectToImage(s, camera.parameters[CAM_C], P, xc, yc)) return false;
+    const double nx = o.x + xc - ellipse.centreX;
+    const double ny = o.y + yc - ellipse.centreY;
+    if (!std::isfinite(nx) || !std::isfinite(ny)) return false;
+    o.x = nx;
+    o.y = ny;
+    return true;
+}
+
+bool CorrectEccentricityByNormal(CImageObservation& o, const CObjectPoint& point, const CProjectImage& image,
+                                 const CCamera& camera)
+{
+    const StationGeometry s = image.GetStation();
+    const double P[3] = {point.x, point.y, point.z};
+    double dx, dy;
+    if (!EccentricityShiftByNormal(s, camera.parameters[CAM_C], P, point.normal, dx, dy)) return false;
+    const double nx = o.x + dx, ny = o.y + dy;
+    if (!std::isfinite(nx) || !std::isfinite(ny)) return false;
+    o.x = nx;
+    o.y = ny;
     return true;
 }

@@ -5,10 +5,8 @@
 // P1, P2, B1, B2 (C, XP, YP in mm). Image coordinates are in mm.
 #pragma once
 
-enum CameraParameterIndex {
-    kParamC = 0, kParamXP, kParamYP, kParamK1, kParamK2, kParamK3,
-    kParamP1, kParamP2, kParamB1, kParamB2, kCameraParameterCount
-};
+#include "Camera.h"
+
 
 // The inverse iteration gives up after this many steps.
 constexpr int kMaxDistortionIterations = 200;
@@ -16,13 +14,13 @@ constexpr int kMaxDistortionIterations = 200;
 constexpr double kDistortionTolerance = 1e-9;
 
 // Replaces (x, y) by the corrected coordinates reduced to the principal point.
-void CorrectDistortion(const double params[kCameraParameterCount], double& x, double& y);
+void CorrectDistortion(const double params[CAM_PARAMETER_COUNT], double& x, double& y);
 
 // The inverse: takes (x, y) as reduced corrected coordinates and replaces them
 // by the measured coordinates whose correction gives them back. False, with
 // (x, y) unchanged, when the iteration does not converge within
 // kMaxDistortionIterations steps or leaves the finite numbers.
-bool ApplyDistortion(const double params[kCameraParameterCount], double& x, double& y);
+bool ApplyDistortion(const double params[CAM_PARAMETER_COUNT], double& x, double& y);
 
 // Station of an image as the corrections need it: rotation R (object to
 // camera frame) and position X0.
@@ -51,3 +49,22 @@ bool ProjectCircleConic(const StationGeometry& s, double c, const double P[3], c
 // direction or the range is zero, or the result is not finite.
 bool EccentricityShiftByNormal(const StationGeometry& s, double c, const double P[3],
                                const double n[3], double& dx, double& dy);
+
+class CImageObservation;
+class CObjectPoint;
+class CProjectImage;
+
+// The corrections on an observation's x and y with a camera.
+void CorrectDistortion(CImageObservation& o, const CCamera& camera);
+// False, observation unchanged, when the inverse does not converge.
+bool ApplyDistortion(CImageObservation& o, const CCamera& camera);
+// Shift by the difference between the image of the target's centre and the
+// centre of the image ellipse of its circle. False, observation unchanged,
+// when the point has no normal or radius, is not in front of the camera, or
+// the result would not be finite.
+bool CorrectEccentricityByEllipse(CImageObservation& o, const CObjectPoint& point, const CProjectImage& image,
+                                  const CCamera& camera);
+// Approximate shift from the target's normal and its incidence angle (capped
+// at 40 degrees). False, observation unchanged, where EccentricityShiftByNormal fails.
+bool CorrectEccentricityByNormal(CImageObservation& o, const CObjectPoint& point, const CProjectImage& image,
+                                 const CCamera& camera);

@@ -14,24 +14,24 @@ const double kPi = 3.14159265358979323846;
 const double kHalfW = 12.0, kHalfH = 9.0, kCorner = 15.0;
 
 struct Params {
-    double p[kCameraParameterCount] = {};
+    double p[CAM_PARAMETER_COUNT] = {};
 };
 
 Params CameraWithCornerDistortion(double fraction)
 {
     Params c;
-    c.p[kParamC] = 24.0;
-    c.p[kParamXP] = 0.05;
-    c.p[kParamYP] = -0.03;
+    c.p[CAM_C] = 24.0;
+    c.p[CAM_XP] = 0.05;
+    c.p[CAM_YP] = -0.03;
     // Radial terms that add up to `fraction` of the radius at the corner.
     const double r2 = kCorner * kCorner;
-    c.p[kParamK1] = 0.8 * fraction / r2;
-    c.p[kParamK2] = 0.15 * fraction / (r2 * r2);
-    c.p[kParamK3] = 0.05 * fraction / (r2 * r2 * r2);
-    c.p[kParamP1] = 2e-5;
-    c.p[kParamP2] = -1.5e-5;
-    c.p[kParamB1] = 1e-4;
-    c.p[kParamB2] = -5e-5;
+    c.p[CAM_K1] = 0.8 * fraction / r2;
+    c.p[CAM_K2] = 0.15 * fraction / (r2 * r2);
+    c.p[CAM_K3] = 0.05 * fraction / (r2 * r2 * r2);
+    c.p[CAM_P1] = 2e-5;
+    c.p[CAM_P2] = -1.5e-5;
+    c.p[CAM_B1] = 1e-4;
+    c.p[CAM_B2] = -5e-5;
     return c;
 }
 
@@ -40,14 +40,14 @@ Params CameraWithCornerDistortion(double fraction)
 TEST(DistortionCorrection, HandComputedCases)
 {
     Params c;
-    c.p[kParamC] = 50.0;
+    c.p[CAM_C] = 50.0;
     double x = 1.5, y = -2.0;
     CorrectDistortion(c.p, x, y);
     EXPECT_EQ(x, 1.5);
     EXPECT_EQ(y, -2.0);
 
-    c.p[kParamXP] = 0.25;
-    c.p[kParamYP] = -0.5;
+    c.p[CAM_XP] = 0.25;
+    c.p[CAM_YP] = -0.5;
     x = 1.5;
     y = -2.0;
     CorrectDistortion(c.p, x, y); // reduced to the principal point only
@@ -55,7 +55,7 @@ TEST(DistortionCorrection, HandComputedCases)
     EXPECT_DOUBLE_EQ(y, -1.5);
 
     Params k;
-    k.p[kParamK1] = 1e-4;
+    k.p[CAM_K1] = 1e-4;
     x = 10.0;
     y = 0.0;
     CorrectDistortion(k.p, x, y);
@@ -64,8 +64,8 @@ TEST(DistortionCorrection, HandComputedCases)
 
     // Decentring at (3, 4): r2 = 25.
     Params d;
-    d.p[kParamP1] = 1e-3;
-    d.p[kParamP2] = 2e-3;
+    d.p[CAM_P1] = 1e-3;
+    d.p[CAM_P2] = 2e-3;
     x = 3.0;
     y = 4.0;
     CorrectDistortion(d.p, x, y);
@@ -76,8 +76,8 @@ TEST(DistortionCorrection, HandComputedCases)
 TEST(DistortionCorrection, AffinityAndShearActOnXOnly)
 {
     Params b1, b2;
-    b1.p[kParamB1] = 0.001;
-    b2.p[kParamB2] = 0.001;
+    b1.p[CAM_B1] = 0.001;
+    b2.p[CAM_B2] = 0.001;
     double x = 8.0, y = -6.0;
     CorrectDistortion(b1.p, x, y);
     EXPECT_DOUBLE_EQ(x, 8.0 + 0.008);
@@ -100,7 +100,7 @@ TEST(DistortionInverse, CorrectionOfTheInverseReturnsTheInputOverTheFrame)
                 // the measured point, which must lie near it plus the principal point.
                 double x = gx, y = gy;
                 ASSERT_TRUE(ApplyDistortion(c.p, x, y)) << fraction << " " << gx << " " << gy;
-                EXPECT_LT(std::hypot(x - c.p[kParamXP] - gx, y - c.p[kParamYP] - gy),
+                EXPECT_LT(std::hypot(x - c.p[CAM_XP] - gx, y - c.p[CAM_YP] - gy),
                           std::fabs(fraction) * kCorner * 1.3 + 0.01);
                 double fx = x, fy = y;
                 CorrectDistortion(c.p, fx, fy);
@@ -116,8 +116,8 @@ TEST(DistortionInverse, DivergingIterationReportsFailureAndKeepsThePoint)
     // Radial distortion of 60% at the corner: the slope of the correction
     // there exceeds 2 and the fixed-point iteration runs away.
     Params c;
-    c.p[kParamC] = 24.0;
-    c.p[kParamK1] = 0.6 / (kCorner * kCorner);
+    c.p[CAM_C] = 24.0;
+    c.p[CAM_K1] = 0.6 / (kCorner * kCorner);
     double x = 12.0, y = 9.0;
     EXPECT_FALSE(ApplyDistortion(c.p, x, y));
     EXPECT_EQ(x, 12.0);
