@@ -237,7 +237,7 @@ void CObjectPoint::SetNormal(double nx, double ny, double nz)
     // Scale by the largest component first so that the length neither
     // overflows nor underflows.
     const double m = std::fmax(std::fabs(nx), std::fmax(std::fabs(ny), std::fabs(nz)));
-    if (!(m > 0.0) || !std::isfinite(m)) {
+    if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nz) || !(m > 0.0)) {
         normal[0] = normal[1] = normal[2] = 0.0;
         return;
     }
