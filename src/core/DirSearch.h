@@ -13,6 +13,18 @@ public:
     CDirSearch(const char* path) : CFilePath(path) {}
     ~CDirSearch() override = default;
 
+    // Assigning a path text keeps an open search.
+    CDirSearch& operator=(const char* path)
+    {
+        Assign(path);
+        return *this;
+    }
+    CDirSearch& operator=(const CDynString& path)
+    {
+        Assign(path.GetText());
+        return *this;
+    }
+
     // Starts a search of folder for "*." + extension (closing an open one).
     // False for an empty folder, a folder that cannot be read, or no match.
     bool FindFirst(CDynString folder, CDynString extension);
