@@ -399,8 +399,9 @@ TEST(CoordinateWriter, FailuresAreReported)
     EXPECT_FALSE(set.Save(12, 13, 7));  // no name
     TempFolder dir;
     EXPECT_FALSE(set.WriteXyzFile(dir.File("no/such/folder/a.xyz").c_str(), 12, 13, 7));
-    if (fs::exists("/dev/full"))
+    if (fs::exists("/dev/full")) {
         EXPECT_FALSE(set.WriteXyzFile("/dev/full", 12, 13, 7));
+    }
 }
 
 TEST(CoordinateLineScan, FieldCounts)
