@@ -134,7 +134,8 @@ TEST(ObjectPoint, DefaultsAndConstructors)
     EXPECT_TRUE(p.inUse);
     EXPECT_FALSE(p.unsolved || p.updated || p.selected);
     EXPECT_EQ(p.aprioriSigma[1], 0.01);
-    EXPECT_EQ(p.CountControlCoordinates(), 0);
+    // 0.01 is below the control limit: a default point is fully controlled.
+    EXPECT_EQ(p.CountControlCoordinates(), 3);
     EXPECT_FALSE(p.HasNormal());
     ExpectZero(p.limitingCovariance);
     ExpectZero(p.covariance);

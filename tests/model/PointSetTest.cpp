@@ -27,9 +27,10 @@ void AddLine(CPointSet& set, const char* from, const char* to)
 }
 
 // A version-8 point record (no version word, no head) with the label and X.
-void AppendOldPoint(RecordBytes& b, const std::string& label, double x)
+void AppendOldPoint(RecordBytes& b, const std::string& label, double x,
+                    const std::string& sightings = "")
 {
-    b.Byte(0).Byte(1).Byte(0).Byte(0).String("");
+    b.Byte(0).Byte(1).Byte(0).Byte(0).String(sightings);
     b.Triple(x, 0, 0).Triple(0, 0, 0).Triple(0.1, 0.1, 0.1).Triple(0.01, 0.01, 0.01);
     b.Double(0).Triple(0.5, 0.25, 0.125).Int(0).Int(0).String(label).Int(0);
 }
@@ -391,7 +392,8 @@ TEST(PointSetArchive, PointCutShortIsDropped)
     RecordBytes b;
     b.Byte(0).Byte(0).Byte(0).String("S.xyz").Int(2);
     AppendOldPoint(b, "K1", 1.0);
-    AppendOldPoint(b, "K2", 2.0);
+    AppendOldPoint(b, "K2", 2.0, std::string(100, '.'));
+    // The count fits the bytes left, but the second point ends early.
     const std::string cut = b.Str().substr(0, b.Size() - 10);
     LoadArchive in(cut);
     CPointSet set;
