@@ -189,6 +189,10 @@ bool CMatrix::LdltDecompose()
     if (n == 0)
         return true;
     double** R = m_rowData;
+    // A negative leading element fails at once, as it does for Cholesky;
+    // later pivots only need a magnitude of at least the limit.
+    if (R[0][0] < 0.0)
+        return false;
     std::vector<double> buf;
     if (!LaneBuffer(buf, n))
         return false;

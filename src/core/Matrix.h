@@ -3,6 +3,8 @@
 // row i holds the elements (i, i) .. (i, rows - 1), the diagonal first.
 #pragma once
 
+#include "OwningArray.h"
+
 #include <cassert>
 #include <cstddef>
 
@@ -170,4 +172,12 @@ public:
 
 private:
     bool SetRows(double** table, int rows, int cols);
+};
+
+// Owning array of matrices (work blocks of the adjustments). A new element is
+// an empty 0 x 0 matrix.
+class CMatrixArray : public COwningArray<CMatrix>
+{
+public:
+    explicit CMatrixArray(int growBy = 0) : COwningArray<CMatrix>(growBy) {}
 };

@@ -1,6 +1,8 @@
 // Vectors of doubles and of ints.
 #pragma once
 
+#include "OwningArray.h"
+
 #include <cassert>
 #include <cstdint>
 
@@ -144,4 +146,12 @@ public:
     // Count, then each int. A load whose count is negative or larger than the
     // rest of the archive fails: the vector is emptied and the archive marked failed.
     bool Serialize(CBinArchive& ar);
+};
+
+// Owning array of vectors (work vectors of the adjustments). A new element is
+// an empty vector.
+class CVectorArray : public COwningArray<CVector>
+{
+public:
+    explicit CVectorArray(int growBy = 0) : COwningArray<CVector>(growBy) {}
 };
