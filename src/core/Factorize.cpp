@@ -23,8 +23,16 @@ constexpr double kDeterminantLimit = 1e-16;
 constexpr double kParallelLimit = 1e-6;
 constexpr int kLanes = 8;
 
+// The kernels below are built for the baseline and for AVX2 (without FMA, so
+// every product and sum is rounded exactly as in the baseline build).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define KESTRELON_KERNEL __attribute__((target_clones("avx2", "default"), noinline))
+#else
+#define KESTRELON_KERNEL
+#endif
+
 // s[j * kLanes + l] += r[j] * c[l] for 0 <= j < n.
-inline void LaneUpdate(double* __restrict s, const double* __restrict r, const double* __restrict c, int n)
+KESTRELON_KERNEL void LaneUpdate(double* __restrict s, const double* __restrict r, const double* __restrict c, int n)
 {
     double cl[kLanes];
     for (int l = 0; l < kLanes; ++l)
@@ -37,33 +45,8 @@ inline void LaneUpdate(double* __restrict s, const double* __restrict r, const d
     }
 }
 
-// The same for two rows in turn: s += r0 * c0, then s += r1 * c1.
-inline void LaneUpdate2(double* __restrict s, const double* __restrict r0, const double* __restrict c0,
-                        const double* __restrict r1, const double* __restrict c1, int n)
-{
-    double a[kLanes], b[kLanes];
-    for (int l = 0; l < kLanes; ++l) {
-        a[l] = c0[l];
-        b[l] = c1[l];
-    }
-    for (int j = 0; j < n; ++j) {
-        const double x = r0[j];
-        const double y = r1[j];
-        double* sj = s + static_cast<size_t>(j) * kLanes;
-        double t[kLanes];
-        for (int l = 0; l < kLanes; ++l)
-            t[l] = sj[l];
-        for (int l = 0; l < kLanes; ++l)
-            t[l] += x * a[l];
-        for (int l = 0; l < kLanes; ++l)
-            t[l] += y * b[l];
-        for (int l = 0; l < kLanes; ++l)
-            sj[l] = t[l];
-    }
-}
-
 // s[j * kLanes + l] += (c[l] * r[j]) * d for 0 <= j < n.
-inline void LaneUpdateScaled(double* __restrict s, const double* __restrict r, const double* __restrict c,
+KESTRELON_KERNEL void LaneUpdateScaled(double* __restrict s, const double* __restrict r, const double* __restrict c,
                              double d, int n)
 {
     double cl[kLanes];
@@ -75,6 +58,38 @@ inline void LaneUpdateScaled(double* __restrict s, const double* __restrict r, c
         for (int l = 0; l < kLanes; ++l)
             sj[l] += (cl[l] * rj) * d;
     }
+}
+
+// s[j * kLanes + l] += (r[j] * d) * z[l] for 0 <= j < n.
+KESTRELON_KERNEL void LaneUpdatePrescaled(double* __restrict s, const double* __restrict r, double d,
+                                          const double* __restrict z, int n)
+{
+    double zl[kLanes];
+    for (int l = 0; l < kLanes; ++l)
+        zl[l] = z[l];
+    for (int j = 0; j < n; ++j) {
+        const double t = r[j] * d;
+        double* sj = s + static_cast<size_t>(j) * kLanes;
+        for (int l = 0; l < kLanes; ++l)
+            sj[l] += t * zl[l];
+    }
+}
+
+// acc[l] += r[j] * x[j * kLanes + l], j = 0 .. n-1 in order.
+KESTRELON_KERNEL void LaneDot(double* __restrict acc, const double* __restrict r, const double* __restrict x,
+                              int n)
+{
+    double s[kLanes];
+    for (int l = 0; l < kLanes; ++l)
+        s[l] = acc[l];
+    for (int j = 0; j < n; ++j) {
+        const double rj = r[j];
+        const double* xj = x + static_cast<size_t>(j) * kLanes;
+        for (int l = 0; l < kLanes; ++l)
+            s[l] += rj * xj[l];
+    }
+    for (int l = 0; l < kLanes; ++l)
+        acc[l] = s[l];
 }
 
 // Scratch of n lanes rows, zero-filled; empty when the allocation fails.
@@ -105,7 +120,7 @@ bool CMatrix::CholeskyDecompose()
     std::vector<double> buf;
     if (!LaneBuffer(buf, n))
         return false;
-    double c0[kLanes], c1[kLanes];
+    double c0[kLanes];
 
     for (int i0 = 0; i0 < n; i0 += kLanes) {
         const int nb = n - i0 < kLanes ? n - i0 : kLanes;
@@ -113,17 +128,7 @@ bool CMatrix::CholeskyDecompose()
         double* S = buf.data();
         std::memset(S, 0, static_cast<size_t>(len) * kLanes * sizeof(double));
         // S(j, l) = sum over k < i0 of U(k, i0 + l) U(k, j), for j >= i0.
-        int k = 0;
-        for (; k + 1 < i0; k += 2) {
-            const double* r0 = R[k] + (i0 - k);
-            const double* r1 = R[k + 1] + (i0 - k - 1);
-            for (int l = 0; l < kLanes; ++l) {
-                c0[l] = l < nb ? r0[l] : 0.0;
-                c1[l] = l < nb ? r1[l] : 0.0;
-            }
-            LaneUpdate2(S, r0, c0, r1, c1, len);
-        }
-        for (; k < i0; ++k) {
+        for (int k = 0; k < i0; ++k) {
             const double* r0 = R[k] + (i0 - k);
             for (int l = 0; l < kLanes; ++l)
                 c0[l] = l < nb ? r0[l] : 0.0;
@@ -293,26 +298,12 @@ bool CMatrix::InvertSymmetric(bool alreadyFactored)
                 Zm[l] = z[l];
             }
             // acc(i) += (U(m, i) d(m)) z(m) for i > m.
-            const double* r = W[m] + 1;
-            double* acc = Zm + kLanes;
-            const int cnt = n - m - 1;
-            for (int i = 0; i < cnt; ++i) {
-                const double t = r[i] * dm;
-                double* a = acc + static_cast<size_t>(i) * kLanes;
-                for (int l = 0; l < kLanes; ++l)
-                    a[l] += t * z[l];
-            }
+            LaneUpdatePrescaled(Zm + kLanes, W[m] + 1, dm, z, n - m - 1);
         }
         // Back substitution U x = z; x replaces z row by row from the bottom.
         for (int i = n - 1; i >= 0; --i) {
-            const double* Ui = W[i];
             double s[kLanes] = {};
-            for (int j = i + 1; j < n; ++j) {
-                const double uij = Ui[j - i];
-                const double* xj = Z + static_cast<size_t>(j) * kLanes;
-                for (int l = 0; l < kLanes; ++l)
-                    s[l] += uij * xj[l];
-            }
+            LaneDot(s, W[i] + 1, Z + static_cast<size_t>(i + 1) * kLanes, n - i - 1);
             double* xi = Z + static_cast<size_t>(i) * kLanes;
             for (int l = 0; l < kLanes; ++l)
                 xi[l] -= s[l];
@@ -403,12 +394,7 @@ bool CMatrix::MultiplyFactorInverse()
             double s[kLanes];
             for (int l = 0; l < kLanes; ++l)
                 s[l] = Wj[l];
-            for (int k = j + 1; k < u; ++k) {
-                const double xjk = Xj[k - j];
-                const double* Wk = Wt + static_cast<size_t>(k - i0) * kLanes;
-                for (int l = 0; l < kLanes; ++l)
-                    s[l] += Wk[l] * xjk;
-            }
+            LaneDot(s, Xj + 1, Wj + kLanes, u - j - 1);
             double* Qj = Q + static_cast<size_t>(j - i0) * kLanes;
             for (int l = 0; l < kLanes; ++l)
                 Qj[l] = s[l];
