@@ -507,15 +507,19 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
     ClassicLocaleScope classic;
     va_list args;
     va_copy(args, argList);
+    // The text is formed completely before it is appended, so a format or an
+    // argument that points into this string's own buffer stays valid. The
+    // buffer ends up exactly as after appending one conversion at a time.
+    std::string out;
 
     const char* p = format;
     for (;;) {
         const char* percent = std::strchr(p, '%');
         if (!percent) {
-            *this += p;
+            out += p;
             break;
         }
-        AppendBytes(p, static_cast<int>(percent - p));
+        out.append(p, static_cast<size_t>(percent - p));
 
         // Gather the specification.
         std::string gathered;
@@ -529,7 +533,7 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
             }
         }
         if (tooLong) {
-            *this += q;
+            out += q;
             break;
         }
         if (*q == '\0')
@@ -537,19 +541,19 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
 
         const char conversion = *q;
         p = q + 1;
-        std::string piece;
+        std::string converted;
         switch (conversion) {
         case 's': {
             ConversionSpec spec = ParseSpec(gathered, args);
             const char* s = va_arg(args, const char*);
-            piece = Print(BuildFormat(spec, true, true, "", 's'), s ? s : "(null)");
+            converted = Print(BuildFormat(spec, true, true, "", 's'), s ? s : "(null)");
             break;
         }
         case 'c':
         case 'C': {
             ConversionSpec spec = ParseSpec(gathered, args);
             const int value = va_arg(args, int);
-            piece = Print(BuildFormat(spec, true, false, "", 'c'), static_cast<int>(static_cast<unsigned char>(value)));
+            converted = Print(BuildFormat(spec, true, false, "", 'c'), static_cast<int>(static_cast<unsigned char>(value)));
             break;
         }
         case 'd':
@@ -562,9 +566,9 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
             const int value = va_arg(args, int);
             const std::string f = BuildFormat(spec, true, true, spec.shortInt ? "h" : "", conversion);
             if (conversion == 'd' || conversion == 'i')
-                piece = Print(f, value);
+                converted = Print(f, value);
             else
-                piece = Print(f, static_cast<unsigned>(value));
+                converted = Print(f, static_cast<unsigned>(value));
             break;
         }
         case 'e':
@@ -574,22 +578,23 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         case 'G': {
             ConversionSpec spec = ParseSpec(gathered, args);
             const double value = va_arg(args, double);
-            piece = ConvertFloating(spec, conversion, value);
+            converted = ConvertFloating(spec, conversion, value);
             break;
         }
         case 'p': {
             ConversionSpec spec = ParseSpec(gathered, args);
             const void* value = va_arg(args, const void*);
-            piece = ConvertPointer(spec, value);
+            converted = ConvertPointer(spec, value);
             break;
         }
         default:
             // Any other character stands for itself; no argument is taken.
-            piece.assign(1, conversion);
+            converted.assign(1, conversion);
             break;
         }
-        // Appended as text: a converted NUL character ends the piece.
-        *this += piece.c_str();
+        // Appended as text: a converted NUL character ends the conversion.
+        out += converted.c_str();
     }
     va_end(args);
+    AppendBytes(out.data(), static_cast<int>(out.size()));
 }
