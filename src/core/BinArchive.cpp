@@ -6,15 +6,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-std::streambuf* StreamBuffer(const std::basic_ios<char>& stream)
-{
-    return stream.std::basic_ios<char>::rdbuf();
-}
-
-} // namespace
-
 CBinArchive::CBinArchive(const char* path, std::ios::openmode openMode) : mode(openMode)
 {
     Open(path, openMode);
@@ -205,7 +196,7 @@ CBinArchive& CBinArchive::ReadName(CNameBuffer& name)
 void CBinArchive::ResetEnd()
 {
     dataEnd = -1;
-    std::streambuf* buffer = StreamBuffer(*this);
+    std::streambuf* buffer = rdbuf();
     if (buffer == nullptr)
         return;
     std::streampos here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
@@ -226,7 +217,7 @@ std::int64_t CBinArchive::RemainingBytes()
         return 0;
     if (dataEnd < 0)
         ResetEnd();
-    std::streambuf* buffer = StreamBuffer(*this);
+    std::streambuf* buffer = rdbuf();
     if (dataEnd < 0 || buffer == nullptr)
         return 0;
     std::streampos here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);

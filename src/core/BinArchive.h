@@ -47,6 +47,9 @@ public:
     bool IsStoring() const { return (mode & std::ios::in) == 0; }
     std::ios::openmode GetMode() const { return mode; }
 
+    // The buffer the archive reads and writes (the file's, or the one given).
+    std::streambuf* rdbuf() const { return std::basic_ios<char>::rdbuf(); }
+
     CBinArchive& WriteDouble(double value);
     CBinArchive& WriteInt(std::int32_t value);
     CBinArchive& WriteByte(unsigned char value);

@@ -20,6 +20,9 @@ public:
 
     std::ios::openmode GetMode() const { return mode; }
 
+    // The buffer that turns "\n" into CR LF on its way to the file.
+    std::streambuf* rdbuf() const { return std::basic_ios<char>::rdbuf(); }
+
     // Writes the text and a line end; always true.
     bool WriteLine(const CDynString& text);
     bool WriteLine(const char* text);

