@@ -160,6 +160,14 @@ TEST(DirSearch, WindowsFolderIsTheProfileFolder)
         EXPECT_EQ(std::string(p.GetText()), t.path + "/.config/kestrelon/Kestrelon.ini");
     }
     {
+        // A relative value is not used.
+        EnvVar xdg("XDG_CONFIG_HOME", "relative/cfg");
+        EnvVar home("HOME", t.path.c_str());
+        CDirSearch p("Kestrelon.ini");
+        ASSERT_TRUE(p.SetWindowsFolder());
+        EXPECT_EQ(std::string(p.GetText()), t.path + "/.config/kestrelon/Kestrelon.ini");
+    }
+    {
         // A folder that cannot be made: the path stays as it was.
         t.File("blocker");
         EnvVar xdg("XDG_CONFIG_HOME", (t.path + "/blocker").c_str());

@@ -191,6 +191,26 @@ TEST(DynStringFormat, LiteralsPercentsAndUnknownConversions)
     EXPECT_STREQ(s.GetText(), "new-1+x");
 }
 
+TEST(DynStringFormat, AppendsAfterFormingTheWholeText)
+{
+    // Arguments and formats that point into the string's own buffer.
+    CDynString s("ab");
+    s.AppendFormat("%s|%s", s.GetText(), s.GetText());
+    EXPECT_STREQ(s.GetText(), "abab|ab");
+    CDynString f("x%d");
+    f.AppendFormat(f.GetText(), 5);
+    EXPECT_STREQ(f.GetText(), "x%dx5");
+
+    // Growth is exact-fit; a shorter result reuses the buffer.
+    CDynString n;
+    n.Format("%d", 12345);
+    EXPECT_EQ(n.GetCapacity(), 6);
+    const char* buffer = n.GetText();
+    n.Format("%d", 7);
+    EXPECT_EQ(n.GetText(), buffer);
+    EXPECT_EQ(n.GetCapacity(), 6);
+}
+
 TEST(DynStringFormat, IntegersStringsAndCharacters)
 {
     EXPECT_EQ(Fmt("%5.2f|%-4s|", 3.14159, "x"), " 3.14|x   |");
@@ -258,7 +278,7 @@ TEST(DynStringFormat, LongConversionsAreNeitherCutNorOverflowing)
 
 TEST(DynStringFormat, OverlongSpecificationStopsAndAppendsTheRest)
 {
-    // The gathered specification reaches 255 characters ('%' included): no
+    // The gathered conversion reaches 255 characters ('%' included): no
     // conversion, the rest of the format follows as it is.
     const std::string format = "x%" + std::string(300, '1') + "d";
     const std::string expected = "x" + std::string(300 - 254, '1') + "d";
