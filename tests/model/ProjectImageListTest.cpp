@@ -6,7 +6,9 @@
 
 #include "BinArchive.h"
 #include "Camera.h"
-#include "RecordBytes.h"
+#include "ImageArchiveBytes.h"
+
+using namespace image_bytes;
 
 namespace {
 
@@ -164,13 +166,13 @@ TEST(ProjectImageListArchive, ThreeImagesRoundTripInOrder)
         image->SetPose(1, 2, 3, 0.1, 0.2, 0.3);
         AddResidual(*image, "P1", 0.0, 0.0, 7.0);
     }
-    StoreArchive store;
+    Store store;
     int v = -1;
     ASSERT_TRUE(list.Serialize(store.ar, &v));
-    const std::string bytes = store.Bytes();
-    EXPECT_EQ(bytes.substr(0, 8), RecordBytes().Int(10).Int(3).Str());
+    const std::string bytes = store.Str();
+    EXPECT_EQ(bytes.substr(0, 8), Bytes().Int(10).Int(3).Str());
 
-    LoadArchive load(bytes);
+    Load load(bytes);
     CProjectImageList back;
     ASSERT_TRUE(back.Serialize(load.ar, &v));
     EXPECT_EQ(load.Left(), 0);
@@ -183,12 +185,12 @@ TEST(ProjectImageListArchive, ThreeImagesRoundTripInOrder)
 
 TEST(ProjectImageListArchive, AbsurdCountFailsBeforeAllocating)
 {
-    LoadArchive load(RecordBytes().Int(10).Int(50000000).Int(10).Str());
+    Load load(Bytes().Int(10).Int(50000000).Int(10).Str());
     CProjectImageList list;
     int v = -1;
     EXPECT_FALSE(list.Serialize(load.ar, &v));
     EXPECT_EQ(list.GetSize(), 0);
-    LoadArchive negative(RecordBytes().Int(10).Int(-3).Str());
+    Load negative(Bytes().Int(10).Int(-3).Str());
     EXPECT_FALSE(list.Serialize(negative.ar, &v));
     EXPECT_EQ(list.GetSize(), 0);
 }

@@ -17,8 +17,10 @@
 #include "EllipseRecord.h"
 #include "ImageTransform.h"
 #include "PointSet.h"
-#include "RecordBytes.h"
+#include "ImageArchiveBytes.h"
 #include "TextFile.h"
+
+using namespace image_bytes;
 
 namespace {
 
@@ -457,13 +459,13 @@ TEST(IcfExport, WrittenFileHasCrLfAndReadsBack)
 namespace {
 
 // A label as the archive writes it.
-RecordBytes& Name(RecordBytes& b, const char* text)
+Bytes& Name(Bytes& b, const char* text)
 {
     return b.Text(text);
 }
 
 // One observation of a record version before 8 (no ellipse byte).
-void OldObservation(RecordBytes& b, const char* label, double x, double y)
+void OldObservation(Bytes& b, const char* label, double x, double y)
 {
     Name(b, label);
     b.Double(x).Double(y).Double(0.5).Double(0.01).Double(0.02).Double(0.003).Double(0.004);
@@ -486,7 +488,7 @@ void ExpectOldObservation(const CImageObservation* o, const char* label, double 
 }
 
 // The fields every layout shares from the fiducial list up to X, Y, Z.
-void MiddleFields(RecordBytes& b)
+void MiddleFields(Bytes& b)
 {
     b.Int(1);
     OldObservation(b, "F1", -50.0, 50.0);
@@ -516,7 +518,7 @@ void ExpectMiddleFields(const CProjectImage& image)
     EXPECT_EQ(image.Z, 300.0);
 }
 
-void Tail(RecordBytes& b)
+void Tail(Bytes& b)
 {
     b.Text("CAM-A").Text("C:\\photos\\img007.tif");
 }
@@ -554,14 +556,14 @@ TEST(ProjectImageArchive, NewestRecordRoundTrips)
     image.targets.AddSorted(Obs("T1", 3, 4));
     image.fiducials.AddSorted(Obs("F2", -5, 6));
 
-    StoreArchive store;
+    Store store;
     int v = -1;
     ASSERT_TRUE(image.Serialize(store.ar, &v));
-    const std::string bytes = store.Bytes();
+    const std::string bytes = store.Str();
     // Record version first, then the packed 6x6 covariance header.
-    EXPECT_EQ(bytes.substr(0, 12), RecordBytes().Int(10).Int(6).Int(-1).Str());
+    EXPECT_EQ(bytes.substr(0, 12), Bytes().Int(10).Int(6).Int(-1).Str());
 
-    LoadArchive load(bytes);
+    Load load(bytes);
     CProjectImage back;
     ASSERT_TRUE(back.Serialize(load.ar, &v));
     EXPECT_EQ(load.Left(), 0);
@@ -596,14 +598,14 @@ TEST(ProjectImageArchive, NewestRecordRoundTrips)
 
 TEST(ProjectImageArchive, VersionZeroRecordByHand)
 {
-    RecordBytes b;
+    Bytes b;
     b.Byte(1); // transform accepted; no matrices, no quality bytes
     MiddleFields(b);
     for (double r : kOldR) b.Double(r);
     for (int i = 0; i < 6; ++i) b.Double(0.1 * (i + 1)).Double(0.04 * (i + 1)).Double(-0.5 * i); // sigma, w, correction
     Tail(b);
 
-    LoadArchive load(b.Str());
+    Load load(b.Str());
     CProjectImage image;
     image.highQuality = false; // a version-0 record leaves both quality bytes alone
     image.qualitySet = true;
@@ -629,14 +631,14 @@ TEST(ProjectImageArchive, VersionZeroRecordByHand)
 TEST(ProjectImageArchive, VersionOneToThreeRecordByHand)
 {
     for (int version : {1, 3}) {
-        RecordBytes b;
+        Bytes b;
         b.Byte(1).Byte(0).Byte(0); // high quality, quality set, transform accepted
         MiddleFields(b);
         for (double r : kOldR) b.Double(r);
         for (int i = 0; i < 6; ++i) b.Double(7.0).Double(i == 2 ? -1.0 : 0.09).Double(0.125);
         Tail(b);
 
-        LoadArchive load(b.Str());
+        Load load(b.Str());
         CProjectImage image;
         image.highQuality = false;
         image.qualitySet = true;
@@ -657,7 +659,7 @@ TEST(ProjectImageArchive, VersionOneToThreeRecordByHand)
 TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
 {
     for (int version : {4, 7}) {
-        RecordBytes b;
+        Bytes b;
         b.Int(6).Int(-1);
         for (int k = 0; k < 21; ++k) b.Double(k == 0 ? 0.25 : (k == 6 ? 0.36 : 0.0)); // (0,0), (1,1)
         b.Int(3).Int(3);
@@ -667,7 +669,7 @@ TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
         for (int i = 0; i < 6; ++i) b.Double(1000.0 - i).Double(0.5 * i);
         Tail(b);
 
-        LoadArchive load(b.Str());
+        Load load(b.Str());
         CProjectImage image;
         ASSERT_TRUE(image.Serialize(load.ar, &version)) << version;
         EXPECT_EQ(load.Left(), 0);
@@ -686,9 +688,9 @@ TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
 
 TEST(ProjectImageArchive, UnknownVersionReadsNothing)
 {
-    RecordBytes b;
+    Bytes b;
     b.Int(11).Int(6).Int(-1);
-    LoadArchive load(b.Str());
+    Load load(b.Str());
     CProjectImage image;
     image.name = "Kept";
     int v = -1;
@@ -704,12 +706,12 @@ TEST(ProjectImageArchive, TruncatedAndHostileRecordsFailCleanly)
     image.targets.AddSorted(Obs("A", 1, 2));
     image.fiducials.AddSorted(Obs("F", 3, 4));
     image.transformation.Resize(4);
-    StoreArchive store;
+    Store store;
     int v = -1;
     ASSERT_TRUE(image.Serialize(store.ar, &v));
-    const std::string bytes = store.Bytes();
+    const std::string bytes = store.Str();
     for (std::size_t n = 0; n < bytes.size(); ++n) {
-        LoadArchive load(bytes.substr(0, n));
+        Load load(bytes.substr(0, n));
         CProjectImage back;
         EXPECT_FALSE(back.Serialize(load.ar, &v)) << n;
         EXPECT_EQ(back.rotation.GetRows(), 3);
@@ -717,23 +719,23 @@ TEST(ProjectImageArchive, TruncatedAndHostileRecordsFailCleanly)
     }
 
     // A transformation count far beyond the bytes left.
-    RecordBytes b;
+    Bytes b;
     b.Byte(0);
     b.Int(0);                   // no fiducials
     b.Int(0x7fffffff);          // parameter count
     b.Double(1.0);
-    LoadArchive load(b.Str());
+    Load load(b.Str());
     CProjectImage back;
     int zero = 0;
     EXPECT_FALSE(back.Serialize(load.ar, &zero));
     EXPECT_EQ(back.transformation.GetSize(), 0);
 
     // A rotation of the wrong shape is not taken.
-    RecordBytes w;
+    Bytes w;
     w.Int(10).Int(6).Int(-1);
     for (int k = 0; k < 21; ++k) w.Double(0.0);
     w.Int(2).Int(2).Double(1).Double(0).Double(0).Double(1);
-    LoadArchive wl(w.Str());
+    Load wl(w.Str());
     CProjectImage shaped;
     int own = -1;
     EXPECT_FALSE(shaped.Serialize(wl.ar, &own));
