@@ -106,6 +106,7 @@ public:
 
     // Inserts a copy at its place in label order (in front of an equal label).
     bool AddSorted(const CImageObservation& observation);
+    using COwningArray<CImageObservation>::Remove;
     bool Remove(const CNameBuffer& label);
     bool RemoveByText(const char* text);
     bool RemoveMatching(const CObservationList& other);
