@@ -324,8 +324,11 @@ bool CCameraList::Serialize(CBinArchive& ar, int* version)
     if (ar.IsStoring()) {
         ar.WriteInt(kCameraListVersion);
         ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i)
-            if (!GetAt(i)->Serialize(ar, version)) return false;
+        for (int i = 0; i < GetSize(); ++i) {
+            CCamera* camera = GetAt(i);
+            CCamera placeholder; // a null slot is written as a default record
+            if (!(camera ? camera : &placeholder)->Serialize(ar, version)) return false;
+        }
         return !ar.fail();
     }
 

@@ -405,8 +405,11 @@ bool CObservationList::Serialize(CBinArchive& ar, int* version)
     if (ar.IsStoring()) {
         ar.WriteInt(kObservationListVersion);
         ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i)
-            if (!GetAt(i)->Serialize(ar, version)) return false;
+        for (int i = 0; i < GetSize(); ++i) {
+            CImageObservation* o = GetAt(i);
+            CImageObservation placeholder; // a null slot is written as a default record
+            if (!(o ? o : &placeholder)->Serialize(ar, version)) return false;
+        }
         return !ar.fail();
     }
 
