@@ -1,42 +1,51 @@
-// Builds archive bytes by hand (little-endian int32, IEEE doubles, single
-// bytes, counted strings) and opens in-memory archives over them, so record
-// layouts can be checked against their field tables independently of the
-// code that writes them.
+// Builds archive bytes field by field, independently of the archive writer,
+// and opens archives over bytes held in memory.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <ios>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "BinArchive.h"
 
-class RecordBytes {
+class RecordBytes
+{
 public:
-    RecordBytes& Int(std::int32_t v)
+    RecordBytes& Int(int32_t v)
     {
-        const std::uint32_t u = static_cast<std::uint32_t>(v);
-        for (int i = 0; i < 4; ++i) bytes += static_cast<char>((u >> (8 * i)) & 0xFF);
+        const uint32_t u = static_cast<uint32_t>(v);
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
         return *this;
     }
     RecordBytes& Double(double v)
     {
-        std::uint64_t u = 0;
+        uint64_t u;
         std::memcpy(&u, &v, 8);
-        for (int i = 0; i < 8; ++i) bytes += static_cast<char>((u >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 8; ++i)
+            bytes.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
         return *this;
     }
-    RecordBytes& Byte(unsigned char b)
+    RecordBytes& Triple(double a, double b, double c) { return Double(a).Double(b).Double(c); }
+    RecordBytes& Byte(unsigned char v)
     {
-        bytes += static_cast<char>(b);
+        bytes.push_back(static_cast<char>(v));
         return *this;
     }
-    RecordBytes& Text(const std::string& s)
+    RecordBytes& String(const std::string& s)
     {
-        Int(static_cast<std::int32_t>(s.size()));
+        Int(static_cast<int32_t>(s.size()));
         bytes += s;
         return *this;
+    }
+    // A packed symmetric 3x3 matrix record: upper triangle row by row.
+    RecordBytes& Sym3(double a00, double a01, double a02, double a11, double a12, double a22)
+    {
+        Int(3).Int(-1);
+        return Double(a00).Double(a01).Double(a02).Double(a11).Double(a12).Double(a22);
     }
     RecordBytes& Raw(const std::string& s)
     {
@@ -44,32 +53,38 @@ public:
         return *this;
     }
     const std::string& Str() const { return bytes; }
-    std::size_t Size() const { return bytes.size(); }
+    size_t Size() const { return bytes.size(); }
 
 private:
     std::string bytes;
 };
 
-// An archive reading the given bytes, kept together with its buffer.
-struct LoadArchive {
+// An archive that loads from bytes.
+class LoadArchive
+{
+public:
     explicit LoadArchive(const std::string& bytes)
-        : buffer(bytes, std::ios::in | std::ios::binary), ar(&buffer, std::ios::in | std::ios::binary)
+        : buffer(bytes, std::ios::in), archive(&buffer, std::ios::in)
     {
     }
-    // Bytes not read yet.
-    std::int64_t Left() { return ar.RemainingBytes(); }
+    CBinArchive& Get() { return archive; }
+    // Read position (-1 once the archive has failed).
+    std::streamoff Position() { return archive.tellg(); }
+
+private:
     std::stringbuf buffer;
-    CBinArchive ar;
+    CBinArchive archive;
 };
 
-// An archive collecting what is written.
-struct StoreArchive {
-    StoreArchive() : buffer(std::ios::out | std::ios::binary), ar(&buffer, std::ios::out | std::ios::binary) {}
-    std::string Bytes()
-    {
-        ar.flush();
-        return buffer.str();
-    }
+// An archive that stores into memory.
+class StoreArchive
+{
+public:
+    StoreArchive() : buffer(std::ios::out), archive(&buffer, std::ios::out) {}
+    CBinArchive& Get() { return archive; }
+    std::string Bytes() const { return buffer.str(); }
+
+private:
     std::stringbuf buffer;
-    CBinArchive ar;
+    CBinArchive archive;
 };
