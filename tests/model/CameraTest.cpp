@@ -253,7 +253,7 @@ CCamera FullCamera()
 // The camera's fields from the strings on, as the table lays them out.
 void AppendCameraTail(RecordBytes& b)
 {
-    b.Text("Id").Text("Type").Text("Serial").Text("Lens").Text("LensSerial").Text("Time");
+    b.String("Id").String("Type").String("Serial").String("Lens").String("LensSerial").String("Time");
     b.Int(4);        // calibration mode
     b.Double(12.5);  // maximum radial distance
     for (int i = 0; i < 10; ++i) b.Double(i).Double(100.0 + i).Double(200.0 + i).Double(300.0 + i);
@@ -294,11 +294,11 @@ TEST(CameraArchive, NewestRecordRoundTrips)
 
     StoreArchive store;
     int own = -1;
-    ASSERT_TRUE(list.Serialize(store.ar, &own));
+    ASSERT_TRUE(list.Serialize(store.Get(), &own));
     LoadArchive load(store.Bytes());
     CCameraList back;
-    ASSERT_TRUE(back.Serialize(load.ar, &own));
-    EXPECT_EQ(load.Left(), 0);
+    ASSERT_TRUE(back.Serialize(load.Get(), &own));
+    EXPECT_EQ(load.Get().RemainingBytes(), 0);
     ASSERT_EQ(back.GetSize(), 2);
     EXPECT_TRUE(back.IsEqual(list));
     const CCamera& c = *back.GetAt(0);
@@ -315,7 +315,7 @@ TEST(CameraArchive, NewestLayoutMatchesFieldTable)
     RecordBytes b;
     b.Int(11).Int(77);         // version, redundancy
     b.Int(10).Int(1);          // fiducial list: version, count
-    b.Int(11).Byte(0).Text("M1");
+    b.Int(11).Byte(0).String("M1");
     for (int i = 0; i < 7; ++i) b.Double(i == 0 ? 1.5 : (i == 1 ? -2.5 : 0.0));
     b.Byte(0).Double(-1.0).Double(-1.0).Byte(0).Byte(0).Byte(0).Byte(0);
     AppendCameraTail(b);
@@ -323,8 +323,8 @@ TEST(CameraArchive, NewestLayoutMatchesFieldTable)
     LoadArchive load(b.Str());
     CCamera c;
     int own = -1;
-    ASSERT_TRUE(c.Serialize(load.ar, &own));
-    EXPECT_EQ(load.Left(), 0);
+    ASSERT_TRUE(c.Serialize(load.Get(), &own));
+    EXPECT_EQ(load.Get().RemainingBytes(), 0);
     EXPECT_EQ(c.calibrationRedundancy, 77);
     ExpectCameraTail(c);
     ASSERT_EQ(c.fiducials.GetSize(), 1);
@@ -332,7 +332,7 @@ TEST(CameraArchive, NewestLayoutMatchesFieldTable)
 
     // And what storing that camera writes is these very bytes.
     StoreArchive store;
-    ASSERT_TRUE(c.Serialize(store.ar, &own));
+    ASSERT_TRUE(c.Serialize(store.Get(), &own));
     EXPECT_EQ(store.Bytes(), b.Str());
 }
 
@@ -342,7 +342,7 @@ TEST(CameraArchive, OldProjectVersionReadsNoRedundancy)
         RecordBytes b;
         b.Int(1); // fiducial list count, no list version
         if (v >= 8) b.Byte(0);
-        b.Text("M1");
+        b.String("M1");
         for (int i = 0; i < 7; ++i) b.Double(0.5);
         b.Byte(0).Double(-1.0).Double(-1.0).Byte(0).Byte(0).Byte(0).Byte(0);
         AppendCameraTail(b);
@@ -351,8 +351,8 @@ TEST(CameraArchive, OldProjectVersionReadsNoRedundancy)
         CCamera c;
         c.calibrationRedundancy = 0;
         int passed = v;
-        ASSERT_TRUE(c.Serialize(load.ar, &passed)) << "version " << v;
-        EXPECT_EQ(load.Left(), 0) << "version " << v;
+        ASSERT_TRUE(c.Serialize(load.Get(), &passed)) << "version " << v;
+        EXPECT_EQ(load.Get().RemainingBytes(), 0) << "version " << v;
         EXPECT_EQ(c.calibrationRedundancy, 0);
         ExpectCameraTail(c);
         ASSERT_EQ(c.fiducials.GetSize(), 1);
@@ -371,7 +371,7 @@ TEST(CameraArchive, ListWithPassedVersionHasNoVersionWords)
     LoadArchive load(b.Str());
     CCameraList list;
     int passed = 9;
-    ASSERT_TRUE(list.Serialize(load.ar, &passed));
+    ASSERT_TRUE(list.Serialize(load.Get(), &passed));
     ASSERT_EQ(list.GetSize(), 2);
     ExpectCameraTail(*list.GetAt(1));
 }
@@ -385,11 +385,11 @@ TEST(CameraArchive, AbsurdCountsFailCleanly)
         // One real camera follows; any claim beyond it cannot fit.
         StoreArchive one;
         CCamera c = FullCamera();
-        ASSERT_TRUE(c.Serialize(one.ar, &own));
+        ASSERT_TRUE(c.Serialize(one.Get(), &own));
         b.Raw(one.Bytes());
         LoadArchive load(b.Str());
         CCameraList list;
-        EXPECT_FALSE(list.Serialize(load.ar, &own)) << count;
+        EXPECT_FALSE(list.Serialize(load.Get(), &own)) << count;
         EXPECT_LE(list.GetSize(), 1);
     }
     {
@@ -398,7 +398,7 @@ TEST(CameraArchive, AbsurdCountsFailCleanly)
         b.Int(11).Int(0).Int(10).Int(50000000);
         LoadArchive load(b.Str());
         CCamera c;
-        EXPECT_FALSE(c.Serialize(load.ar, &own));
+        EXPECT_FALSE(c.Serialize(load.Get(), &own));
         EXPECT_EQ(c.fiducials.GetSize(), 0);
     }
     {
@@ -406,12 +406,12 @@ TEST(CameraArchive, AbsurdCountsFailCleanly)
         CCameraList list;
         list.AddCopy(FullCamera());
         StoreArchive store;
-        ASSERT_TRUE(list.Serialize(store.ar, &own));
+        ASSERT_TRUE(list.Serialize(store.Get(), &own));
         const std::string bytes = store.Bytes();
         for (std::size_t cut = 0; cut < bytes.size(); cut += 3) {
             LoadArchive load(bytes.substr(0, cut));
             CCameraList back;
-            EXPECT_FALSE(back.Serialize(load.ar, &own)) << "cut at " << cut;
+            EXPECT_FALSE(back.Serialize(load.Get(), &own)) << "cut at " << cut;
         }
     }
 }

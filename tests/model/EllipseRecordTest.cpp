@@ -324,7 +324,7 @@ TEST(EllipseArchive, RoundTripsWithOwnVersion)
 
     StoreArchive store;
     int own = -1;
-    ASSERT_TRUE(e.Serialize(store.ar, &own));
+    ASSERT_TRUE(e.Serialize(store.Get(), &own));
     RecordBytes expected;
     expected.Int(11).Int(5).Int(-1);
     for (int i = 0; i < 5; ++i)
@@ -335,7 +335,7 @@ TEST(EllipseArchive, RoundTripsWithOwnVersion)
 
     LoadArchive load(store.Bytes());
     CTargetEllipse back;
-    ASSERT_TRUE(back.Serialize(load.ar, &own));
+    ASSERT_TRUE(back.Serialize(load.Get(), &own));
     EXPECT_TRUE(back.covariance == cov);
     EXPECT_EQ(back.major, 2.0);
     EXPECT_EQ(back.centreY, 4.0);
