@@ -26,8 +26,15 @@ function(kestrelon_tests folder)
                                                ${CMAKE_CURRENT_SOURCE_DIR}/common)
     target_link_libraries(${_exe} PRIVATE ${ARGN} kestrelon_test_common GTest::gtest GTest::gtest_main Threads::Threads)
     target_compile_definitions(${_exe} PRIVATE KESTRELON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+    # Tests that start threads also run under ThreadSanitizer (label "threads").
+    set(_label ${folder})
+    file(READ ${_t} _content)
+    if(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob")
+      set(_label ${folder}_threads)
+    endif()
     gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS ${folder} TIMEOUT 600)
+                         TEST_PREFIX "${_n}."
+                         PROPERTIES LABELS ${_label} TIMEOUT 600)
   endforeach()
 endfunction()
 

@@ -1,0 +1,67 @@
+// The program's profile file: an INI store with the semantics of the classic
+// profile functions. Section and key names compare case-insensitively (ASCII),
+// values are trimmed, sections and keys keep their file order. Changes are kept
+// in memory until Flush, which writes a temporary file beside the target and
+// renames it into place, so the file is never left half-written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CProfileStore {
+public:
+    CProfileStore() = default;
+    explicit CProfileStore(std::string path);
+
+    // Reads the file (a missing or unreadable file gives an empty store).
+    // Returns true when the file existed and was read.
+    bool Load();
+    bool Load(const std::string& path);
+
+    const std::string& GetPath() const { return path; }
+    void SetPath(std::string p) { path = std::move(p); }
+    bool FileExists() const;
+
+    std::string GetString(const char* section, const char* key, const char* def = "") const;
+    // The leading decimal integer of the value (as atoi reads it); def when the key is absent.
+    int GetInt(const char* section, const char* key, int def = 0) const;
+    bool HasKey(const char* section, const char* key) const;
+    bool HasSection(const char* section) const;
+
+    // A null key deletes the whole section; a null value deletes the key.
+    void WriteString(const char* section, const char* key, const char* value);
+    void WriteInt(const char* section, const char* key, int value);
+
+    // Names of the sections, in file order.
+    std::vector<std::string> GetSectionNames() const;
+
+    // Forgets every entry and removes the file; false when it exists and cannot be removed.
+    bool DeleteFile();
+
+    // Writes the whole store (temporary file, then rename). False on any failure;
+    // the file on disk is then unchanged.
+    bool Flush();
+    bool IsModified() const { return modified; }
+
+    // The text the store would write (CR LF line ends).
+    std::string ToText() const;
+    // Replaces the contents by parsed text (CR LF or LF, comments after ';').
+    void FromText(const std::string& text);
+
+private:
+    struct Entry {
+        std::string key;
+        std::string value;
+    };
+    struct Section {
+        std::string name;
+        std::vector<Entry> entries;
+    };
+
+    const Section* FindSection(const char* name) const;
+    Section* FindSection(const char* name);
+
+    std::string path;
+    std::vector<Section> sections;
+    bool modified = false;
+};

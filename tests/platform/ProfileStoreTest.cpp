@@ -1,0 +1,143 @@
+#include "ProfileStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path dir;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/kprofileXXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(dir); }
+};
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& p, const std::string& s)
+{
+    std::ofstream out(p, std::ios::binary);
+    out << s;
+}
+
+TEST(ProfileStore, WindowsStyleFileLoadsWithCaseInsensitiveNamesAndTrimmedValues)
+{
+    TempDir t;
+    const fs::path file = t.dir / "Kestrelon.ini";
+    WriteAll(file, "; written by hand\r\n"
+                   "[Current Camera Database]\r\n"
+                   "number of cameras = 2\r\n"
+                   "  Camera Identifiers=CAM1,CAM2  \r\n"
+                   "[CAM1]\r\n"
+                   "c = \"  50.0 \"\r\n"
+                   "XPixels=  -3000junk\r\n"
+                   "no equals sign here\r\n"
+                   "[cam1]\n"
+                   "Extra=yes"); // LF line, and no line end at all
+    CProfileStore s(file.string());
+    ASSERT_TRUE(s.Load());
+    EXPECT_EQ(s.GetInt("CURRENT CAMERA DATABASE", "Number of Cameras"), 2);
+    EXPECT_EQ(s.GetString("Current Camera Database", "camera identifiers"), "CAM1,CAM2");
+    EXPECT_EQ(s.GetString("Cam1", "C"), "  50.0 "); // quotes protect inner blanks
+    EXPECT_EQ(s.GetInt("CAM1", "XPixels"), -3000);
+    EXPECT_EQ(s.GetString("CAM1", "Extra"), "yes"); // a repeated section header continues the section
+    EXPECT_EQ(s.GetSectionNames().size(), 2u);
+    EXPECT_EQ(s.GetString("CAM1", "missing", "dflt"), "dflt");
+    EXPECT_EQ(s.GetInt("CAM1", "missing", 7), 7);
+    EXPECT_EQ(s.GetInt("CAM2", "missing"), 0);
+}
+
+TEST(ProfileStore, IntsSaturateAndNonNumbersReadAsZero)
+{
+    CProfileStore s;
+    s.FromText("[S]\nbig=99999999999\nneg=-99999999999\ntext=abc\nplus=+12\n");
+    EXPECT_EQ(s.GetInt("S", "big"), 0x7fffffff);
+    EXPECT_EQ(s.GetInt("S", "neg"), int(-0x7fffffff - 1));
+    EXPECT_EQ(s.GetInt("S", "text", 5), 0);
+    EXPECT_EQ(s.GetInt("S", "plus"), 12);
+}
+
+TEST(ProfileStore, WritesKeepFileOrderAndRoundTripThroughDiskWithCrLf)
+{
+    TempDir t;
+    const fs::path file = t.dir / "sub" / "folder" / "Kestrelon.ini"; // folders created on flush
+    CProfileStore s(file.string());
+    EXPECT_FALSE(s.Load());
+    s.WriteString("Recent File List", "File1", "/home/u/a.kst");
+    s.WriteString("B", "x", "1");
+    s.WriteInt("B", "y", -4);
+    s.WriteString("recent file list", "FILE1", "/home/u/b.kst"); // overwrites in place
+    ASSERT_TRUE(s.Flush());
+    EXPECT_EQ(ReadAll(file), "[Recent File List]\r\nFile1=/home/u/b.kst\r\n[B]\r\nx=1\r\ny=-4\r\n");
+    EXPECT_FALSE(fs::exists(file.string() + ".tmp"));
+
+    CProfileStore r(file.string());
+    ASSERT_TRUE(r.Load());
+    EXPECT_EQ(r.ToText(), s.ToText());
+}
+
+TEST(ProfileStore, NullKeyDeletesSectionNullValueDeletesKey)
+{
+    CProfileStore s;
+    s.FromText("[A]\nk=1\nj=2\n[B]\nk=3\n");
+    s.WriteString("A", "k", nullptr);
+    EXPECT_FALSE(s.HasKey("A", "k"));
+    EXPECT_TRUE(s.HasKey("A", "j"));
+    s.WriteString("b", nullptr, nullptr);
+    EXPECT_FALSE(s.HasSection("B"));
+    EXPECT_EQ(s.ToText(), "[A]\r\nj=2\r\n");
+}
+
+TEST(ProfileStore, DeleteFileEmptiesStoreAndRemovesFile)
+{
+    TempDir t;
+    const fs::path file = t.dir / "p.ini";
+    WriteAll(file, "[A]\nk=1\n");
+    CProfileStore s(file.string());
+    ASSERT_TRUE(s.Load());
+    EXPECT_TRUE(s.DeleteFile());
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(s.HasSection("A"));
+    EXPECT_TRUE(s.DeleteFile()); // nothing there: still fine
+}
+
+TEST(ProfileStore, FailedFlushLeavesOldFileIntact)
+{
+    TempDir t;
+    // The folder of the target is a regular file: nothing can be created there.
+    const fs::path blocker = t.dir / "blocker";
+    WriteAll(blocker, "x");
+    CProfileStore bad((blocker / "p.ini").string());
+    bad.WriteString("A", "k", "v");
+    EXPECT_FALSE(bad.Flush());
+    EXPECT_TRUE(bad.IsModified());
+
+    // A read-only folder: the temporary file cannot be made, the old file stays.
+    if (geteuid() != 0) { // root ignores permissions
+        const fs::path ro = t.dir / "ro";
+        fs::create_directory(ro);
+        WriteAll(ro / "p.ini", "[Old]\r\nk=1\r\n");
+        chmod(ro.c_str(), 0555);
+        CProfileStore s((ro / "p.ini").string());
+        s.WriteString("New", "k", "2");
+        EXPECT_FALSE(s.Flush());
+        chmod(ro.c_str(), 0755);
+        EXPECT_EQ(ReadAll(ro / "p.ini"), "[Old]\r\nk=1\r\n");
+    }
+}
+
+} // namespace
