@@ -45,14 +45,6 @@ void ForEachStoredField(Settings& s, int v, F&& f)
     f(s.writeRotationMatrices);
 }
 
-struct FieldSize {
-    int total = 0;
-    void operator()(const bool&) { total += 1; }
-    void operator()(const uint8_t&) { total += 1; }
-    void operator()(const int&) { total += 4; }
-    void operator()(const double&) { total += 8; }
-};
-
 struct FieldWriter {
     CBinArchive& ar;
     void operator()(const bool& b) { ar.WriteByte(static_cast<uint8_t>(b ? 1 : 0)); }
@@ -63,12 +55,7 @@ struct FieldWriter {
 
 struct FieldReader {
     CBinArchive& ar;
-    void operator()(bool& b)
-    {
-        uint8_t byte = 0;
-        ar.ReadByte(byte);
-        b = byte != 0;
-    }
+    void operator()(bool& b) { ar.ReadBool(b); }  // one byte, true when not zero
     void operator()(uint8_t& b) { ar.ReadByte(b); }
     void operator()(int& i) { ar.ReadInt(i); }
     void operator()(double& d) { ar.ReadDouble(d); }
@@ -127,40 +114,28 @@ void CProjectSettings::SetUnitLabel(const char* unit)
     unitName = unit != nullptr ? unit : "";
 }
 
-int CProjectSettings::StoredSize(int version)
-{
-    if (version < 0 || version > kVersion)
-        return 0;
-    CProjectSettings s;
-    FieldSize size;
-    ForEachStoredField(s, version, size);
-    return size.total;
-}
-
 bool CProjectSettings::Serialize(CBinArchive& ar, int* version)
 {
     if (ar.IsStoring()) {
         ar.WriteInt(kVersion);
         ForEachStoredField(*this, kVersion, FieldWriter{ar});
-        return ArchiveGood(ar);
+        return !ar.fail();
     }
 
     int v = version != nullptr ? *version : -1;
     if (v == -1) {
         ar.ReadInt(v);
-        if (!ArchiveGood(ar))
+        if (ar.fail())
             return false;
     }
     // A newer (or nonsensical) version: nothing of it is understood.
     if (v < 0 || v > kVersion)
         return true;
-    if (ArchiveRemaining(ar) < StoredSize(v))
-        return false;
 
     // Read into a copy so that a record cut short changes nothing.
     CProjectSettings loaded(*this);
     ForEachStoredField(loaded, v, FieldReader{ar});
-    if (!ArchiveGood(ar))
+    if (ar.fail())
         return false;
     *this = loaded;
     return true;

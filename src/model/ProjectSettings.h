@@ -29,9 +29,6 @@ public:
     // as it was and gives false.
     bool Serialize(CBinArchive& ar, int* version);
 
-    // Size in bytes of the stored fields of a version, without the version word.
-    static int StoredSize(int version);
-
     double defaultImageSigma;            // mm, given to image coordinates measured in the views
     bool keepRejectionLimitFixed;
     bool freeNetwork;                    // inner constraints (true) or control points (false)

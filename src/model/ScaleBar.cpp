@@ -81,7 +81,7 @@ bool CScaleBar::Serialize(CBinArchive& ar)
         ar.WriteInt(rays2);
         ar.WriteDouble(calibratedLength);
         ar.WriteDouble(adjustedLength);
-        return ArchiveGood(ar);
+        return !ar.fail();
     }
     // Read into a copy so that a record cut short leaves this bar untouched.
     CScaleBar bar(*this);
@@ -97,7 +97,7 @@ bool CScaleBar::Serialize(CBinArchive& ar)
     ar.ReadInt(bar.rays2);
     ar.ReadDouble(bar.calibratedLength);
     ar.ReadDouble(bar.adjustedLength);
-    if (!ArchiveGood(ar))
+    if (ar.fail())
         return false;
     Copy(bar);
     return true;
@@ -143,14 +143,19 @@ bool CScaleBarList::Serialize(CBinArchive& ar)
     if (ar.IsStoring()) {
         const int n = GetSize();
         ar.WriteInt(n);
-        for (int i = 0; i < n; ++i)
-            GetAt(i)->Serialize(ar);
-        return ArchiveGood(ar);
+        for (int i = 0; i < n; ++i) {
+            if (CScaleBar* bar = GetAt(i)) {
+                bar->Serialize(ar);
+            } else {
+                CScaleBar empty;  // an empty slot still takes its place in the count
+                empty.Serialize(ar);
+            }
+        }
+        return !ar.fail();
     }
-    int count = 0;
+    int32_t count = 0;
     ar.ReadInt(count);
-    if (!ArchiveGood(ar) || count < 0
-        || static_cast<long long>(count) * CScaleBar::kMinStoredSize > ArchiveRemaining(ar))
+    if (ar.fail() || !ar.CheckCount(count, CScaleBar::kMinStoredSize))
         return false;
     const int oldSize = GetSize();
     for (int i = 0; i < count; ++i) {

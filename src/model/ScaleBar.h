@@ -2,6 +2,8 @@
 // such bars that the project and the scale-bar database keep.
 #pragma once
 
+#include <cstdint>
+
 #include "BinArchive.h"
 #include "DynString.h"
 #include "NameBuffer.h"
@@ -41,7 +43,7 @@ public:
     bool modified;               // changed in the database since last written
 
     // Fewest bytes a stored bar takes (all texts and labels empty).
-    static constexpr long long kMinStoredSize = 4 + 4 * 4 + 8 + 2 * 4 + 2 * 4 + 8 + 8;
+    static constexpr int kMinStoredSize = 4 + 4 * 4 + 8 + 2 * 4 + 2 * 4 + 8 + 8;
 };
 
 class CScaleBarList : public COwningArray<CScaleBar> {

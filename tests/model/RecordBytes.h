@@ -1,16 +1,11 @@
-// Test helpers: records built byte by byte, and archives over temporary files.
+// Test helpers: records built byte by byte, and archives over memory.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "BinArchive.h"
 
@@ -71,46 +66,24 @@ inline double F64At(const std::vector<uint8_t>& b, size_t at)
     return d;
 }
 
-// A temporary file that is removed with the object.
-class TempFile {
-public:
-    TempFile()
-    {
-        static int serial = 0;
-        path = (std::filesystem::temp_directory_path()
-                / ("kestrelon_record_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".bin"))
-                   .string();
-    }
-    ~TempFile()
-    {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-    }
-    std::string path;
-};
-
-// Runs f on an archive that stores into a temporary file; returns the bytes written.
+// Runs f on an archive that stores into memory; returns the bytes written.
 template <class F>
 std::vector<uint8_t> StoreBytes(F&& f)
 {
-    TempFile file;
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
     {
-        CBinArchive ar(file.path.c_str(), STORE_MODE);
+        CBinArchive ar(&buffer, std::ios::out);
         f(ar);
     }
-    std::ifstream in(file.path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string s = buffer.str();
+    return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-// Runs f on an archive that loads the given bytes.
+// Runs f on an archive that loads the given bytes from memory.
 template <class F>
 void LoadBytes(const std::vector<uint8_t>& bytes, F&& f)
 {
-    TempFile file;
-    {
-        std::ofstream out(file.path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    CBinArchive ar(file.path.c_str(), LOAD_MODE);
+    std::stringbuf buffer(std::string(bytes.begin(), bytes.end()), std::ios::in | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::in);
     f(ar);
 }
