@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ProjectSettings.h"
-#include "RecordBytes.h"
+#include "ArchiveRun.h"
 
 namespace {
 
@@ -30,35 +30,35 @@ RecordBytes HandRecord(int v)
 {
     RecordBytes b;
     if (v == 13)
-        b.U8(1);                    // writeCovariances
+        b.Byte(1);                    // writeCovariances
     if (v >= 12)
-        b.U8(1).U8(1);              // simulation, useEllipseCentres
+        b.Byte(1).Byte(1);              // simulation, useEllipseCentres
     if (v >= 11)
-        b.U8(1).U8(1);              // correctCentreEccentricity, correctRetroTargetShift
+        b.Byte(1).Byte(1);              // correctCentreEccentricity, correctRetroTargetShift
     if (v >= 4)
-        b.U8(1).F64(0.25);          // absoluteConvergence, absoluteConvergenceLimit
-    b.F64(0.002)                    // defaultImageSigma
-        .U8(1)                      // keepRejectionLimitFixed
-        .U8(0)                      // freeNetwork
-        .U8(1)                      // rigorousScale
-        .U8(0x5A)                   // flag5
-        .I32(5)                     // minimumRays
-        .U8(0)                      // totalErrorPropagation
-        .F64(2.5)                   // rejectionFactor
-        .F64(0.004)                 // rejectionOffset
-        .F64(7e-06)                 // convergenceLimit
-        .I32(12)                    // maxIterations
-        .F64(0.3)                   // rejectionLimit
-        .F64(3e-05)                 // triangulationConvergenceLimit
-        .I32(25)                    // triangulationMaxIterations
-        .F64(1.75)                  // resectionRejectionLimit
-        .F64(0.0003)                // resectionConvergenceLimit
-        .I32(40)                    // resectionMaxIterations
-        .U8(0)                      // writeResiduals
-        .U8(0)                      // writeCameraParameters
-        .U8(1)                      // writeCorrelations
-        .U8(1)                      // writeRotationAngles
-        .U8(1);                     // writeRotationMatrices
+        b.Byte(1).Double(0.25);          // absoluteConvergence, absoluteConvergenceLimit
+    b.Double(0.002)                    // defaultImageSigma
+        .Byte(1)                      // keepRejectionLimitFixed
+        .Byte(0)                      // freeNetwork
+        .Byte(1)                      // rigorousScale
+        .Byte(0x5A)                   // flag5
+        .Int(5)                     // minimumRays
+        .Byte(0)                      // totalErrorPropagation
+        .Double(2.5)                   // rejectionFactor
+        .Double(0.004)                 // rejectionOffset
+        .Double(7e-06)                 // convergenceLimit
+        .Int(12)                    // maxIterations
+        .Double(0.3)                   // rejectionLimit
+        .Double(3e-05)                 // triangulationConvergenceLimit
+        .Int(25)                    // triangulationMaxIterations
+        .Double(1.75)                  // resectionRejectionLimit
+        .Double(0.0003)                // resectionConvergenceLimit
+        .Int(40)                    // resectionMaxIterations
+        .Byte(0)                      // writeResiduals
+        .Byte(0)                      // writeCameraParameters
+        .Byte(1)                      // writeCorrelations
+        .Byte(1)                      // writeRotationAngles
+        .Byte(1);                     // writeRotationMatrices
     return b;
 }
 
@@ -106,12 +106,12 @@ constexpr int32_t kSentinel = 0x5EA1ED;
 
 // Reads bytes + a trailing sentinel int; checks the record consumed exactly
 // its own bytes. Returns Serialize's result.
-bool ReadRecord(CProjectSettings& s, const std::vector<uint8_t>& bytes, int version)
+bool ReadRecord(CProjectSettings& s, const std::string& bytes, int version)
 {
     RecordBytes all;
-    all.Append(bytes).I32(kSentinel);
+    all.Raw(bytes).Int(kSentinel);
     bool ok = false;
-    LoadBytes(all.bytes, [&](CBinArchive& ar) {
+    LoadBytes(all.Str(), [&](CBinArchive& ar) {
         ok = s.Serialize(ar, &version);
         int32_t after = 0;
         ar.ReadInt(after);
@@ -164,7 +164,7 @@ TEST(ProjectSettings, NewSettingsHoldTheDefaults)
     s.SetUnitLabel("mm");
     EXPECT_STREQ(s.projectPath.GetText(), "/data/job/site.kst");
     EXPECT_STREQ(s.unitName.GetText(), "mm");
-    LoadBytes(HandRecord(13).bytes, [&](CBinArchive& ar) {
+    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
         int v = 13;
         s.Serialize(ar, &v);
     });
@@ -179,7 +179,7 @@ TEST(ProjectSettings, NewSettingsHoldTheDefaults)
 TEST(ProjectSettings, NewestRecordHasTheFieldTablesSizeAndOrder)
 {
     CProjectSettings s;
-    LoadBytes(HandRecord(13).bytes, [&](CBinArchive& ar) {
+    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
         int v = 13;
         ASSERT_TRUE(s.Serialize(ar, &v));
     });
@@ -188,7 +188,7 @@ TEST(ProjectSettings, NewestRecordHasTheFieldTablesSizeAndOrder)
     s.SetUnitLabel("yds");
     s.standardFolding = false;
 
-    const std::vector<uint8_t> b = StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(s.Serialize(ar, nullptr)); });
+    const std::string b = StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(s.Serialize(ar, nullptr)); });
     ASSERT_EQ(b.size(), 108u);
 
     // Offsets worked out from the stored layout.
@@ -215,20 +215,20 @@ TEST(ProjectSettings, NewestRecordHasTheFieldTablesSizeAndOrder)
 
     // The writer produces exactly the hand-built record.
     RecordBytes expected;
-    expected.I32(13).Append(HandRecord(13).bytes);
-    EXPECT_EQ(b, expected.bytes);
+    expected.Int(13).Raw(HandRecord(13).Str());
+    EXPECT_EQ(b, expected.Str());
 }
 
 TEST(ProjectSettings, NewestRecordRoundTrips)
 {
     CProjectSettings s;
-    LoadBytes(HandRecord(13).bytes, [&](CBinArchive& ar) {
+    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
         int v = 13;
         ASSERT_TRUE(s.Serialize(ar, &v));
     });
     s.rejectionLimit = 0.123456789012345;  // all 64 bits must survive
 
-    const std::vector<uint8_t> b = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
+    const std::string b = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
 
     CProjectSettings back;
     back.SetProjectPath("/mine.kst");
@@ -258,16 +258,16 @@ TEST(ProjectSettings, EveryOlderVersionReadsItsFieldsAndKeepsTheRest)
         {
             CProjectSettings fresh;
             const CProjectSettings before;
-            ASSERT_TRUE(ReadRecord(fresh, HandRecord(v).bytes, v)) << v;
+            ASSERT_TRUE(ReadRecord(fresh, HandRecord(v).Str(), v)) << v;
             ExpectHandValues(fresh, v, before);
         }
         // ... or -1, and the record reads its own version word.
         {
             RecordBytes withWord;
-            withWord.I32(v).Append(HandRecord(v).bytes);
+            withWord.Int(v).Raw(HandRecord(v).Str());
             CProjectSettings fresh;
             const CProjectSettings before;
-            ASSERT_TRUE(ReadRecord(fresh, withWord.bytes, -1)) << v;
+            ASSERT_TRUE(ReadRecord(fresh, withWord.Str(), -1)) << v;
             ExpectHandValues(fresh, v, before);
         }
         // Missing fields keep what the record held before, not the defaults.
@@ -281,7 +281,7 @@ TEST(ProjectSettings, EveryOlderVersionReadsItsFieldsAndKeepsTheRest)
             changed.standardFolding = false;
             changed.SetProjectPath("C:\\old\\p.kst");
             const CProjectSettings before = changed;
-            ASSERT_TRUE(ReadRecord(changed, HandRecord(v).bytes, v));
+            ASSERT_TRUE(ReadRecord(changed, HandRecord(v).Str(), v));
             ExpectHandValues(changed, v, before);
         }
     }
@@ -291,10 +291,10 @@ TEST(ProjectSettings, VersionThreeStartsWithTheImageSigma)
 {
     // Version 3 lacks the absolute convergence pair: its first field is the sigma.
     RecordBytes b = HandRecord(3);
-    ASSERT_EQ(b.bytes.size(), 90u);
-    EXPECT_EQ(F64At(b.bytes, 0), 0.002);
+    ASSERT_EQ(b.Str().size(), 90u);
+    EXPECT_EQ(F64At(b.Str(), 0), 0.002);
     CProjectSettings s;
-    ASSERT_TRUE(ReadRecord(s, b.bytes, 3));
+    ASSERT_TRUE(ReadRecord(s, b.Str(), 3));
     EXPECT_EQ(s.defaultImageSigma, 0.002);
     EXPECT_FALSE(s.absoluteConvergence);
     EXPECT_EQ(s.absoluteConvergenceLimit, 0.5);
@@ -304,10 +304,10 @@ TEST(ProjectSettings, UnknownVersionsReadNothingBeyondTheVersionWord)
 {
     for (int v : {14, 1000, -7}) {
         RecordBytes b;
-        b.I32(v);
+        b.Int(v);
         CProjectSettings s;
         s.minimumRays = 4;
-        EXPECT_TRUE(ReadRecord(s, b.bytes, -1)) << v;  // the sentinel follows the word directly
+        EXPECT_TRUE(ReadRecord(s, b.Str(), -1)) << v;  // the sentinel follows the word directly
         CProjectSettings expected;
         expected.minimumRays = 4;
         EXPECT_EQ(Numbers(s), Numbers(expected)) << v;
@@ -319,14 +319,13 @@ TEST(ProjectSettings, UnknownVersionsReadNothingBeyondTheVersionWord)
 
 TEST(ProjectSettings, FlagsAreTrueForAnyNonZeroByte)
 {
-    RecordBytes b = HandRecord(13);
-    std::vector<uint8_t>& r = b.bytes;
-    r[0] = 0x80;    // writeCovariances
-    r[1] = 0xFF;    // simulation
-    r[2] = 0x02;    // useEllipseCentres
-    r[25] = 0x00;   // flag5: kept as read
-    r[30] = 0x40;   // totalErrorPropagation
-    r[103] = 0x10;  // writeRotationMatrices
+    std::string r = HandRecord(13).Str();
+    r[0] = '\x80';   // writeCovariances
+    r[1] = '\xFF';   // simulation
+    r[2] = '\x02';   // useEllipseCentres
+    r[25] = '\x00';  // flag5: kept as read
+    r[30] = '\x40';  // totalErrorPropagation
+    r[103] = '\x10'; // writeRotationMatrices
     CProjectSettings s;
     ASSERT_TRUE(ReadRecord(s, r, 13));
     EXPECT_TRUE(s.writeCovariances);
@@ -337,7 +336,7 @@ TEST(ProjectSettings, FlagsAreTrueForAnyNonZeroByte)
     EXPECT_TRUE(s.writeRotationMatrices);
 
     // Written back, a flag is a clean 1.
-    const std::vector<uint8_t> out = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
+    const std::string out = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
     EXPECT_EQ(out[4 + 0], 1);
     EXPECT_EQ(out[4 + 1], 1);
     EXPECT_EQ(out[4 + 2], 1);
@@ -349,9 +348,9 @@ TEST(ProjectSettings, RecordsCutShortFailAndChangeNothing)
 {
     for (int v : {0, 3, 4, 11, 13}) {
         RecordBytes full;
-        full.I32(v).Append(HandRecord(v).bytes);
-        for (size_t keep = 0; keep < full.bytes.size(); ++keep) {
-            std::vector<uint8_t> cut(full.bytes.begin(), full.bytes.begin() + keep);
+        full.Int(v).Raw(HandRecord(v).Str());
+        for (size_t keep = 0; keep < full.Str().size(); ++keep) {
+            std::string cut(full.Str().begin(), full.Str().begin() + keep);
             CProjectSettings s;
             s.SetProjectPath("/p.kst");
             const std::vector<double> before = Numbers(s);
@@ -364,5 +363,55 @@ TEST(ProjectSettings, RecordsCutShortFailAndChangeNothing)
             EXPECT_EQ(Numbers(s), before) << "version " << v << ", " << keep << " bytes";
             EXPECT_STREQ(s.projectPath.GetText(), "/p.kst");
         }
+    }
+}
+
+TEST(ProjectSettings, EachFlagHasItsOwnByte)
+{
+    // Offsets in the newest record after its version word, from the stored layout.
+    struct Flag {
+        size_t offset;
+        bool CProjectSettings::*field;
+        const char* name;
+    };
+    const Flag flags[] = {
+        {0, &CProjectSettings::writeCovariances, "writeCovariances"},
+        {1, &CProjectSettings::simulation, "simulation"},
+        {2, &CProjectSettings::useEllipseCentres, "useEllipseCentres"},
+        {3, &CProjectSettings::correctCentreEccentricity, "correctCentreEccentricity"},
+        {4, &CProjectSettings::correctRetroTargetShift, "correctRetroTargetShift"},
+        {5, &CProjectSettings::absoluteConvergence, "absoluteConvergence"},
+        {22, &CProjectSettings::keepRejectionLimitFixed, "keepRejectionLimitFixed"},
+        {23, &CProjectSettings::freeNetwork, "freeNetwork"},
+        {24, &CProjectSettings::rigorousScale, "rigorousScale"},
+        {30, &CProjectSettings::totalErrorPropagation, "totalErrorPropagation"},
+        {99, &CProjectSettings::writeResiduals, "writeResiduals"},
+        {100, &CProjectSettings::writeCameraParameters, "writeCameraParameters"},
+        {101, &CProjectSettings::writeCorrelations, "writeCorrelations"},
+        {102, &CProjectSettings::writeRotationAngles, "writeRotationAngles"},
+        {103, &CProjectSettings::writeRotationMatrices, "writeRotationMatrices"},
+    };
+    std::string allClear = HandRecord(13).Str();
+    for (const Flag& f : flags)
+        allClear[f.offset] = '\0';
+
+    for (const Flag& one : flags) {
+        SCOPED_TRACE(one.name);
+        // Reading: only the byte of this flag set.
+        std::string record = allClear;
+        record[one.offset] = '\x01';
+        CProjectSettings s;
+        ASSERT_TRUE(ReadRecord(s, record, 13));
+        for (const Flag& f : flags)
+            EXPECT_EQ(s.*(f.field), &f == &one) << f.name;
+
+        // Writing: this flag alone set gives its byte alone.
+        for (const Flag& f : flags)
+            s.*(f.field) = false;
+        s.*(one.field) = true;
+        const std::string out = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
+        ASSERT_EQ(out.size(), 108u);
+        for (const Flag& f : flags)
+            EXPECT_EQ(out[4 + f.offset], &f == &one ? 1 : 0) << f.name;
     }
 }

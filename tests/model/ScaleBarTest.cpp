@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "RecordBytes.h"
+#include "ArchiveRun.h"
 #include "ScaleBar.h"
 
 namespace {
@@ -12,18 +12,18 @@ RecordBytes HandBar(int version, const char* name, const char* end1, const char*
                     double length, double adjusted)
 {
     RecordBytes b;
-    b.I32(version)
-        .Str(name)
-        .Str("mm")          // units
-        .Str("Invar")       // material
-        .Str("C")           // temperature units
-        .F64(20.5)          // calibrated temperature
-        .Str(end1)
-        .Str(end2)
-        .I32(rays1)
-        .I32(rays2)
-        .F64(length)        // calibrated length
-        .F64(adjusted);     // adjusted length
+    b.Int(version)
+        .String(name)
+        .String("mm")          // units
+        .String("Invar")       // material
+        .String("C")           // temperature units
+        .Double(20.5)          // calibrated temperature
+        .String(end1)
+        .String(end2)
+        .Int(rays1)
+        .Int(rays2)
+        .Double(length)        // calibrated length
+        .Double(adjusted);     // adjusted length
     return b;
 }
 
@@ -171,8 +171,8 @@ TEST(ScaleBar, EmptyListStoresFourZeroBytes)
 {
     CScaleBarList list;
     list.scalingResult = 2;  // not stored
-    const std::vector<uint8_t> b = StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(list.Serialize(ar)); });
-    EXPECT_EQ(b, (std::vector<uint8_t>{0, 0, 0, 0}));
+    const std::string b = StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(list.Serialize(ar)); });
+    EXPECT_EQ(b, (std::string{0, 0, 0, 0}));
 }
 
 TEST(ScaleBar, ListIsStoredInTheFieldOrderWithoutVersion)
@@ -188,24 +188,24 @@ TEST(ScaleBar, ListIsStoredInTheFieldOrderWithoutVersion)
     second->adjustedLength = -1.0;
 
     RecordBytes expected;
-    expected.I32(2)
-        .Append(HandBar(3, "First", "A1", "A2", 6, 5, 1000.0, 1000.003).bytes)
-        .Append(HandBar(7, "Second", "P-1", "Q_20", 0, 2, 250.25, -1.0).bytes);
-    const std::vector<uint8_t> b = StoreBytes([&](CBinArchive& ar) { list.Serialize(ar); });
-    EXPECT_EQ(b, expected.bytes);
+    expected.Int(2)
+        .Raw(HandBar(3, "First", "A1", "A2", 6, 5, 1000.0, 1000.003).Str())
+        .Raw(HandBar(7, "Second", "P-1", "Q_20", 0, 2, 250.25, -1.0).Str());
+    const std::string b = StoreBytes([&](CBinArchive& ar) { list.Serialize(ar); });
+    EXPECT_EQ(b, expected.Str());
 }
 
 TEST(ScaleBar, ReadBarsHaveStoredResultsDefaultSigmaAndClearFlags)
 {
     RecordBytes b;
-    b.I32(2)
-        .Append(HandBar(4, "Short", "T1", "T2", 3, 4, 500.0, 500.125).bytes)
-        .Append(HandBar(-1, "Long", "U_1", "U_2", 0, 9, 1500.5, -1.0).bytes)
-        .I32(0x5EA1ED);
+    b.Int(2)
+        .Raw(HandBar(4, "Short", "T1", "T2", 3, 4, 500.0, 500.125).Str())
+        .Raw(HandBar(-1, "Long", "U_1", "U_2", 0, 9, 1500.5, -1.0).Str())
+        .Int(0x5EA1ED);
 
     CScaleBarList list;
     CScaleBar* existing = list.AddCopy(MakeBar("Existing", 10.0));
-    LoadBytes(b.bytes, [&](CBinArchive& ar) {
+    LoadBytes(b.Str(), [&](CBinArchive& ar) {
         ASSERT_TRUE(list.Serialize(ar));
         int32_t after = 0;
         ar.ReadInt(after);
@@ -249,7 +249,7 @@ TEST(ScaleBar, ListRoundTrips)
         CScaleBar* bar = list.AddCopy(MakeBar(("Bar " + std::to_string(i)).c_str(), 100.0 * i + 0.1));
         bar->endLabel2 = ("E" + std::to_string(i)).c_str();
     }
-    const std::vector<uint8_t> b = StoreBytes([&](CBinArchive& ar) { list.Serialize(ar); });
+    const std::string b = StoreBytes([&](CBinArchive& ar) { list.Serialize(ar); });
     CScaleBarList back;
     LoadBytes(b, [&](CBinArchive& ar) { ASSERT_TRUE(back.Serialize(ar)); });
     ASSERT_EQ(back.GetSize(), 5);
@@ -268,9 +268,9 @@ TEST(ScaleBar, ListRoundTrips)
 TEST(ScaleBar, InvalidStoredLabelLeavesTheEndEmpty)
 {
     RecordBytes b;
-    b.I32(1).Append(HandBar(1, "Bar", "BAD LABEL", "toolongforalabel17", 1, 1, 1.0, 1.0).bytes);
+    b.Int(1).Raw(HandBar(1, "Bar", "BAD LABEL", "toolongforalabel17", 1, 1, 1.0, 1.0).Str());
     CScaleBarList list;
-    LoadBytes(b.bytes, [&](CBinArchive& ar) { ASSERT_TRUE(list.Serialize(ar)); });
+    LoadBytes(b.Str(), [&](CBinArchive& ar) { ASSERT_TRUE(list.Serialize(ar)); });
     ASSERT_EQ(list.GetSize(), 1);
     EXPECT_STREQ(list.GetAt(0)->endLabel1.GetText(), "");
     EXPECT_STREQ(list.GetAt(0)->endLabel2.GetText(), "");
@@ -280,12 +280,12 @@ TEST(ScaleBar, InvalidStoredLabelLeavesTheEndEmpty)
 TEST(ScaleBar, DamagedListsFailAndLeaveTheListAsItWas)
 {
     RecordBytes full;
-    full.I32(2)
-        .Append(HandBar(4, "Short", "T1", "T2", 3, 4, 500.0, 500.125).bytes)
-        .Append(HandBar(5, "Long", "U1", "U2", 2, 2, 1500.0, 1500.5).bytes);
+    full.Int(2)
+        .Raw(HandBar(4, "Short", "T1", "T2", 3, 4, 500.0, 500.125).Str())
+        .Raw(HandBar(5, "Long", "U1", "U2", 2, 2, 1500.0, 1500.5).Str());
 
-    for (size_t keep = 0; keep < full.bytes.size(); ++keep) {
-        std::vector<uint8_t> cut(full.bytes.begin(), full.bytes.begin() + keep);
+    for (size_t keep = 0; keep < full.Str().size(); ++keep) {
+        std::string cut(full.Str().begin(), full.Str().begin() + keep);
         CScaleBarList list;
         list.AddCopy(MakeBar("Existing", 10.0));
         bool ok = true;
@@ -298,20 +298,20 @@ TEST(ScaleBar, DamagedListsFailAndLeaveTheListAsItWas)
     // Counts that the file cannot hold are refused before anything is made.
     for (int32_t count : {-1, 3, 0x7FFFFFFF, static_cast<int32_t>(0x80000000)}) {
         RecordBytes lying;
-        lying.I32(count).Append(HandBar(1, "Only", "A", "B", 1, 1, 1.0, 1.0).bytes);
+        lying.Int(count).Raw(HandBar(1, "Only", "A", "B", 1, 1, 1.0, 1.0).Str());
         CScaleBarList list;
         bool ok = true;
-        LoadBytes(lying.bytes, [&](CBinArchive& ar) { ok = list.Serialize(ar); });
+        LoadBytes(lying.Str(), [&](CBinArchive& ar) { ok = list.Serialize(ar); });
         EXPECT_FALSE(ok) << count;
         EXPECT_EQ(list.GetSize(), 0) << count;
     }
 
     // A text count running past the end of the file.
     RecordBytes longName;
-    longName.I32(1).I32(1).I32(1000000).Append(std::vector<uint8_t>(80, 'x'));
+    longName.Int(1).Int(1).Int(1000000).Raw(std::string(80, 'x'));
     CScaleBarList list;
     bool ok = true;
-    LoadBytes(longName.bytes, [&](CBinArchive& ar) { ok = list.Serialize(ar); });
+    LoadBytes(longName.Str(), [&](CBinArchive& ar) { ok = list.Serialize(ar); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(list.GetSize(), 0);
 }
