@@ -461,9 +461,10 @@ bool CObjectPointList::SortByLabel()
     for (int i = 0; i < n; ++i)
         if (data[i] == nullptr)
             return false;
-    std::stable_sort(data, data + n, [](const CObjectPoint* a, const CObjectPoint* b) {
-        return a->label < b->label;
-    });
+    const auto byLabel = [](const CObjectPoint* a, const CObjectPoint* b) { return a->label < b->label; };
+    // Lookups sort first, so the common case is a list already in order.
+    if (!std::is_sorted(data, data + n, byLabel))
+        std::stable_sort(data, data + n, byLabel);
     return true;
 }
 
