@@ -266,11 +266,14 @@ TEST(DistortedSamples, CentreOnlyAndTenPointFit)
     g.SetFromParameters(10.0, 6.0, 0.3, 0.2, 1.0);
     CTargetEllipse original(g);
     ASSERT_TRUE(ComputeConicFromSamples(g, radial, false));
+    // (The corrected samples are not exactly on an ellipse; the uncorrected
+    // ones miss it by far.)
     for (int k = 0; k < 10; ++k) {
         double x, y;
         original.PointAt(k * 2 * kPi / 10, x, y);
+        EXPECT_GT(std::fabs(EllipseValue(g, x, y) - 1.0), 0.1);
         CorrectDistortion(radial.parameters, x, y);
-        EXPECT_NEAR(EllipseValue(g, x, y), 1.0, 1e-4);
+        EXPECT_NEAR(EllipseValue(g, x, y), 1.0, 1e-3);
     }
     EXPECT_GT(g.centreX, 10.0);
 }

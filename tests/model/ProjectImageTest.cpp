@@ -318,7 +318,7 @@ TEST(IcfImport, FieldCountsSigmasOrderAndSkippedLines)
         "B2 1.0 2.0\n"
         "A1 -3.5 4.25 0.001 0.002\n"
         "P10 1 1\n"
-        "FOUR 1 2 3 4\n"          // four numbers: skipped
+        "FOUR 1 2 3\n"            // four fields: skipped
         "P2 5 6 7 8 9\n"          // extra fields are ignored: five read
         "ONLY 1\n"                // two fields: skipped
         "BAD*LABEL 1 2\n"         // invalid character: skipped
@@ -397,7 +397,7 @@ TEST(IcfExport, FormatAndInverseTransformation)
 
     std::ostringstream plain;
     image.WriteObservations(plain, CVector());
-    EXPECT_EQ(plain.str(), "        LONGLABEL_123456    1234.567891       0.000000\n"
+    EXPECT_EQ(plain.str(), "LONGLABEL_123456    1234.567891       0.000000\n"
                            "              P1       1.500000      -2.250000\n");
 
     // Affine x' = 2x + 1, y' = 3y - 2: the export shows the fiducial frame.
