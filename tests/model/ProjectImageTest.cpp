@@ -346,6 +346,18 @@ TEST(IcfImport, FieldCountsSigmasOrderAndSkippedLines)
     EXPECT_EQ(image.targets.GetAt(3)->sigmaY, 8.0);
 }
 
+TEST(IcfImport, RepeatedLabelsBothStay)
+{
+    CProjectImage image;
+    const std::string text = "B 0 0\nA 1 1\nA 2 2\n";
+    ASSERT_TRUE(image.ReadIcfText(text.data(), text.size(), 0.1));
+    ASSERT_EQ(image.targets.GetSize(), 3);
+    EXPECT_STREQ(image.targets.GetAt(0)->label.GetText(), "A");
+    EXPECT_STREQ(image.targets.GetAt(1)->label.GetText(), "A");
+    EXPECT_EQ(image.targets.GetAt(0)->x + image.targets.GetAt(1)->x, 3.0);
+    EXPECT_STREQ(image.targets.GetAt(2)->label.GetText(), "B");
+}
+
 TEST(IcfImport, LineEndsAndMissingLastLineEnd)
 {
     for (const std::string& text : {std::string("A 1 2\r\nB 3 4\r\n"), std::string("A 1 2\nB 3 4\n"),
