@@ -1,6 +1,8 @@
 #include "ClosedFormResection.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "Camera.h"
 #include "ImageRays.h"
