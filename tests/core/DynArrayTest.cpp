@@ -11,11 +11,11 @@ struct Cell {
     char name;
 };
 
-// Four distinct cells whose addresses the arrays hold.
 struct Cells {
     Cell p{'p'}, q{'q'}, r{'r'}, s{'s'}, x{'x'};
 };
 
+// The array as letters, '0' for a null slot.
 std::string Names(const CDynArray<Cell>& a)
 {
     std::string out;
@@ -32,7 +32,7 @@ CDynArray<Cell> Make(std::initializer_list<Cell*> cells)
     return a;
 }
 
-TEST(DynArrayTest, GrowsByTheAutomaticStep)
+TEST(DynArrayTest, GrowthFollowsTheAutomaticAndTheGivenStep)
 {
     Cells c;
     CDynArray<Cell> a;
@@ -42,22 +42,15 @@ TEST(DynArrayTest, GrowsByTheAutomaticStep)
         if (capacities.empty() || capacities.back() != a.GetCapacity())
             capacities.push_back(a.GetCapacity());
     }
-    std::vector<int> expected{1, 5, 9, 13, 17, 21, 25, 29, 33, 37, 41, 46, 51, 57, 64, 72, 81, 91, 102};
-    EXPECT_EQ(capacities, expected);
-    EXPECT_EQ(a.GetSize(), 100);
-    EXPECT_EQ(a.GetUpperBound(), 99);
-}
+    EXPECT_EQ(capacities, (std::vector<int>{1, 5, 9, 13, 17, 21, 25, 29, 33, 37, 41, 46, 51, 57, 64, 72, 81, 91, 102}));
 
-TEST(DynArrayTest, GrowStepLimitsAndOverrides)
-{
-    Cells c;
-    // The automatic step never exceeds 1024 slots.
+    // Never more than 1024 slots at once.
     CDynArray<Cell> big;
     big.SetSize(20000, -1);
     big.Add(&c.p);
     EXPECT_EQ(big.GetCapacity(), 20000 + 1024);
 
-    // A larger grow step wins over the automatic one, and sizes the first block.
+    // A larger grow step wins, and sizes the first block.
     CDynArray<Cell> stepped(10);
     stepped.Add(&c.p);
     EXPECT_EQ(stepped.GetCapacity(), 10);
@@ -67,52 +60,37 @@ TEST(DynArrayTest, GrowStepLimitsAndOverrides)
     // A jump past capacity + step allocates exactly what is asked for.
     CDynArray<Cell> jump;
     jump.Add(&c.p);
-    jump.SetSize(50, -1);
-    EXPECT_EQ(jump.GetCapacity(), 50);
-    EXPECT_EQ(jump.GetAt(0), &c.p);
-    for (int i = 1; i < 50; ++i)
-        EXPECT_EQ(jump.GetAt(i), nullptr);
-
-    // SetSize stores a non-negative grow step, -1 leaves it.
     jump.SetSize(50, 7);
+    EXPECT_EQ(jump.GetCapacity(), 50);
     EXPECT_EQ(jump.GetGrowBy(), 7);
-    jump.SetSize(50, -1);
-    EXPECT_EQ(jump.GetGrowBy(), 7);
+    EXPECT_EQ(Names(jump), "p" + std::string(49, '0'));
 }
 
-TEST(DynArrayTest, ShrinkKeepsBlockAndRegrowClearsSlots)
+TEST(DynArrayTest, ShrinkKeepsTheBlockAndSizeZeroFreesIt)
 {
     Cells c;
     CDynArray<Cell> a = Make({&c.p, &c.q, &c.r, &c.s});
     int capacity = a.GetCapacity();
     a.SetSize(1, -1);
     EXPECT_EQ(a.GetCapacity(), capacity);
-    a.SetSize(3, -1);
+    a.SetSize(3, -1); // regrown slots are cleared, not the old pointers
     EXPECT_EQ(Names(a), "p00");
-
     a.FreeExtra();
     EXPECT_EQ(a.GetCapacity(), 3);
     EXPECT_EQ(Names(a), "p00");
 
-    // Size 0 frees the block; the next Add starts with max(growBy, 1) slots.
     a.SetSize(0, -1);
     EXPECT_EQ(a.GetData(), nullptr);
-    EXPECT_EQ(a.GetCapacity(), 0);
     a.Add(&c.x);
     EXPECT_EQ(a.GetCapacity(), 1);
     a.SetSize(0, 6);
     a.Add(&c.x);
     EXPECT_EQ(a.GetCapacity(), 6);
-
-    a.SetSize(-3, -1); // ignored
+    a.SetSize(-3, -1);
     EXPECT_EQ(a.GetSize(), 1);
-    a.FreeExtra();
-    a.RemoveAt(0, 1);
-    a.FreeExtra();
-    EXPECT_EQ(a.GetData(), nullptr);
 }
 
-TEST(DynArrayTest, MoveShiftsTheElementsBetween)
+TEST(DynArrayTest, MoveAndSwap)
 {
     Cells c;
     CDynArray<Cell> a = Make({&c.p, &c.q, &c.r, &c.s});
@@ -124,12 +102,11 @@ TEST(DynArrayTest, MoveShiftsTheElementsBetween)
     a.Move(1, 2);
     EXPECT_EQ(Names(a), "qsrp");
     a.Move(2, 2);
-    EXPECT_EQ(Names(a), "qsrp");
     a.Swap(0, 3);
     EXPECT_EQ(Names(a), "psrq");
 }
 
-TEST(DynArrayTest, InsertInsideAndBeyondTheEnd)
+TEST(DynArrayTest, InsertInsideBeyondTheEndAndFromItself)
 {
     Cells c;
     CDynArray<Cell> a = Make({&c.p, &c.q});
@@ -141,11 +118,6 @@ TEST(DynArrayTest, InsertInsideAndBeyondTheEnd)
     EXPECT_EQ(Names(a), "pq000x");
 
     a = Make({&c.p, &c.q});
-    a.InsertAt(2, &c.x, 1);
-    EXPECT_EQ(Names(a), "pqx");
-
-    // Inserting an array into itself takes its pointers as they were.
-    a = Make({&c.p, &c.q});
     a.InsertArrayAt(1, &a);
     EXPECT_EQ(Names(a), "ppqq");
 
@@ -153,12 +125,9 @@ TEST(DynArrayTest, InsertInsideAndBeyondTheEnd)
     a = Make({&c.p, &c.q});
     a.InsertArrayAt(0, &other);
     EXPECT_EQ(Names(a), "rspq");
-    CDynArray<Cell> empty;
-    a.InsertArrayAt(1, &empty);
-    EXPECT_EQ(Names(a), "rspq");
 }
 
-TEST(DynArrayTest, RemoveAtAppendCopy)
+TEST(DynArrayTest, RemoveAppendAndCopy)
 {
     Cells c;
     CDynArray<Cell> a = Make({&c.p, &c.q, &c.r, &c.s});
@@ -166,37 +135,26 @@ TEST(DynArrayTest, RemoveAtAppendCopy)
     a.RemoveAt(1, 2);
     EXPECT_EQ(Names(a), "ps");
     EXPECT_EQ(a.GetCapacity(), capacity);
-    a.RemoveAt(1, 0);
-    EXPECT_EQ(Names(a), "ps");
     a.RemoveAt(1, 5); // a count past the end removes to the end
     EXPECT_EQ(Names(a), "p");
 
     CDynArray<Cell> b = Make({&c.q, &c.r});
     EXPECT_EQ(a.Append(b), 1);
-    EXPECT_EQ(Names(a), "pqr");
     EXPECT_EQ(a.Append(a), 3);
     EXPECT_EQ(Names(a), "pqrpqr");
 
-    // Copy and assignment share the pointers, not the block.
+    // Copies share the pointers, not the block.
     CDynArray<Cell> copy(a);
-    EXPECT_EQ(Names(copy), "pqrpqr");
     EXPECT_NE(copy.GetData(), a.GetData());
     b = a;
-    EXPECT_EQ(Names(b), "pqrpqr");
     b = b;
     EXPECT_EQ(Names(b), "pqrpqr");
     b = CDynArray<Cell>();
-    EXPECT_EQ(b.GetSize(), 0);
     EXPECT_EQ(b.GetData(), nullptr);
 
-    // operator[] reaches the slot itself.
     a[0] = &c.s;
-    EXPECT_EQ(a.GetAt(0), &c.s);
-    *a.ElementAt(1) = &c.x;
-    const CDynArray<Cell>& ca = a;
-    EXPECT_EQ(ca[1], &c.x);
     a.SetAtGrow(7, &c.p);
-    EXPECT_EQ(Names(a), "sxrpqr0p");
+    EXPECT_EQ(Names(a), "sqrpqr0p");
 }
 
 } // namespace

@@ -84,12 +84,6 @@ TEST(KeyedItemTest, SortPointerArrayServesDerivedRecords)
     SortPointerArray(list);
     for (int i = 0; i < list.GetSize(); ++i)
         EXPECT_EQ(list.GetAt(i)->key, i + 1.0);
-
-    CKeyedItem a(1.0, 2, &list), b;
-    b = a;
-    EXPECT_EQ(b.key, 1.0);
-    EXPECT_EQ(b.index, 2);
-    EXPECT_EQ(b.item, &list);
 }
 
 } // namespace
