@@ -18,10 +18,10 @@ namespace {
 
 // Holds the point still in a later bundle pass.
 constexpr double kHoldWeight = 1e32;
-// Passes without convergence after which a point is given up. The rules of
+// Passes of one intersection after which the point is given up. The rules of
 // the intersection end every well-behaved point long before.
 constexpr int kPassLimit = 1000;
-// Ray blocks whose derivatives vanish or overflow end the point.
+// Columns of a ray block: X, Y, Z and the residual.
 constexpr int kRayColumns = 4;
 
 // The observation of ray i of the point: its index entry names an

@@ -16,6 +16,27 @@ void AddPair(double s, double m, double shift, double roots[4], short& count)
     }
 }
 
+// Newton steps on the quartic itself: Ferrari's splitting loses digits where
+// its intermediate terms nearly cancel (a resolvent root close to p), and the
+// biquadratic shortcut drops a q below 1e-6 whatever the scale of the roots.
+// A step is kept only while it lowers the quartic's value.
+double Polish(const double k[4], double x)
+{
+    double value = (((x + k[0]) * x + k[1]) * x + k[2]) * x + k[3];
+    for (int step = 0; step < 4 && value != 0.0; ++step) {
+        const double slope = ((4.0 * x + 3.0 * k[0]) * x + 2.0 * k[1]) * x + k[2];
+        if (!(slope != 0.0))
+            break;
+        const double next = x - value / slope;
+        const double nextValue = (((next + k[0]) * next + k[1]) * next + k[2]) * next + k[3];
+        if (!(std::fabs(nextValue) < std::fabs(value)))
+            break;
+        x = next;
+        value = nextValue;
+    }
+    return x;
+}
+
 } // namespace
 
 short SolveQuartic(const double coefficients[4], double roots[4])
@@ -46,6 +67,9 @@ short SolveQuartic(const double coefficients[4], double roots[4])
             roots[count++] = std::sqrt(z2) - shift;
             roots[count++] = -std::sqrt(z2) - shift;
         }
+        // The small q that was dropped is put back by the polish.
+        for (int i = 0; i < count; ++i)
+            roots[i] = Polish(coefficients, roots[i]);
         return count;
     }
 
@@ -86,5 +110,7 @@ short SolveQuartic(const double coefficients[4], double roots[4])
     // y^2 - R y + m + h.
     AddPair(R, m - h, shift, roots, count);
     AddPair(-R, m + h, shift, roots, count);
+    for (int i = 0; i < count; ++i)
+        roots[i] = Polish(coefficients, roots[i]);
     return count;
 }

@@ -28,7 +28,7 @@ const CObjectPoint* ControlPoint(const CImageObservation& observation, CPointSet
     return point && point->inUse ? point : nullptr;
 }
 
-// Derivatives of R (Part of the image's convention) with respect to azimuth
+// Derivatives of the image rotation R(azimuth, elevation, roll) with respect to azimuth
 // and elevation.
 void RotationDerivatives(double a, double e, double r, double dA[3][3], double dE[3][3])
 {
@@ -177,7 +177,14 @@ void RefineResection(CProjectImage& image, const CCamera& camera, CPointSet& poi
                      const CProjectSettings& settings, CAdjustmentSummary& result)
 {
     const CFloatingPointFlags flags;
-    const Pose entry = GetPose(image);
+    // The entry orientation, restored exactly (also a rotation that is not
+    // yet set) when the refinement fails.
+    const double entryStation[3] = {image.X, image.Y, image.Z};
+    const CMatrix entryRotation(image.rotation);
+    auto restoreEntry = [&]() {
+        image.SetPosition(entryStation[0], entryStation[1], entryStation[2]);
+        image.rotation = entryRotation;
+    };
     InitialRotation(image, camera, points);
     image.ClearResiduals();
     image.ClearRejectedFlags();
@@ -211,7 +218,7 @@ void RefineResection(CProjectImage& image, const CCamera& camera, CPointSet& poi
                 finite = false;
         }
         if (finite && equations < 6) {
-            SetPose(image, entry);
+            restoreEntry();
             result.status = kResectionTooFewPoints;
             return;
         }
@@ -281,7 +288,7 @@ void RefineResection(CProjectImage& image, const CCamera& camera, CPointSet& poi
     }
 
     if (status != kResectionSuccess) {
-        SetPose(image, entry);
+        restoreEntry();
         flags.Restore();
     }
     result.status = status;

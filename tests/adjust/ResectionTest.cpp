@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 bool FaultFlagRaised()
 {
     return std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
@@ -294,23 +292,6 @@ TEST(ResectionTest, PointsOnOneRayDivergeWithoutNotANumber)
     EXPECT_FALSE(FaultFlagRaised());
 }
 
-TEST(ResectionTest, InitialRotationFromTheStation)
-{
-    // From the true station and distortion-free observations the estimate is
-    // close to the true rotation.
-    SceneOptions options = ResectionScene();
-    options.distortion = false;
-    for (unsigned seed = 61; seed < 66; ++seed) {
-        CSyntheticScene scene(options, seed);
-        for (int k = 0; k < scene.images.GetSize(); ++k) {
-            CProjectImage image(*scene.images.GetAt(k));
-            image.rotation.Zero();
-            InitialRotation(image, *scene.cameras.GetAt(0), scene.truth);
-            EXPECT_LT(RotationError(image, scene.poses[k]), 0.02) << seed << " " << k;
-        }
-    }
-}
-
 TEST(ResectionTest, RayEquationsMatchDifferencesOfTheResiduals)
 {
     CSyntheticScene scene(ResectionScene(), 71);
@@ -343,7 +324,6 @@ TEST(ResectionTest, RayEquationsMatchDifferencesOfTheResiduals)
             EXPECT_NEAR(block.GetAt(r, j), numeric, 1e-6 * (std::fabs(numeric) + 1e-3)) << j << " " << r;
         }
     }
-    (void)kPi;
 }
 
 } // namespace

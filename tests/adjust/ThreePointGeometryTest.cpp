@@ -84,27 +84,6 @@ TEST(ThreePointGeometryTest, TrueRatioIsARootAndGivesTheSecondRatio)
     }
 }
 
-TEST(ThreePointGeometryTest, SimilarityFitRecoversStationAndAngles)
-{
-    std::mt19937 generator(11);
-    for (int trial = 0; trial < 300; ++trial) {
-        const TriadScene s = RandomSetup(generator);
-        // Camera-frame points up to one common scale, as the quartic gives them.
-        const double common = 1.0 / s.factor[0];
-        double camera[3][3];
-        for (int i = 0; i < 3; ++i)
-            for (int k = 0; k < 3; ++k)
-                camera[i][k] = s.rays[i][k] * s.factor[i] * common;
-        double solution[6];
-        ASSERT_TRUE(FitThreePointSimilarity(camera, s.object, solution)) << trial;
-        for (int k = 0; k < 3; ++k)
-            EXPECT_NEAR(solution[k], s.station[k], 1e-9 * 20000.0) << trial;
-        EXPECT_NEAR(solution[3], s.omega, 1e-10) << trial;
-        EXPECT_NEAR(solution[4], s.phi, 1e-10) << trial;
-        EXPECT_NEAR(solution[5], s.kappa, 1e-10) << trial;
-    }
-}
-
 // Sum of squared misfits of object = T + s M' camera, with the best scale for
 // the given T and angles.
 double SimilarityCost(const double camera[3][3], const double object[3][3], const double p[6])
@@ -154,64 +133,6 @@ TEST(ThreePointGeometryTest, SimilarityFitIsTheLeastSquaresFitOfInexactTriads)
                 EXPECT_GE(SimilarityCost(camera, s.object, moved), best * (1.0 - 1e-9)) << trial << " " << j;
             }
     }
-}
-
-TEST(ThreePointGeometryTest, DegenerateTriplesFailWithoutNotANumber)
-{
-    std::mt19937 generator(13);
-    const TriadScene s = RandomSetup(generator);
-    double coefficients[4], solution[6], ratio = 0.0;
-
-    // Coincident object points.
-    double coincident[3][3];
-    for (int k = 0; k < 3; ++k) {
-        coincident[0][k] = s.object[0][k];
-        coincident[1][k] = s.object[0][k];
-        coincident[2][k] = s.object[0][k];
-    }
-    EXPECT_FALSE(FormResectionQuartic(s.rays, coincident, s.c, coefficients));
-    EXPECT_FALSE(SecondRayRatio(s.rays, coincident, s.c, -s.c, ratio));
-    EXPECT_FALSE(FitThreePointSimilarity(s.rays, coincident, solution));
-
-    // Collinear object points: the quartic may exist, every value finite;
-    // the fit cannot fix the rotation about the line.
-    double collinear[3][3];
-    for (int k = 0; k < 3; ++k) {
-        collinear[0][k] = s.object[0][k];
-        collinear[1][k] = s.object[1][k];
-        collinear[2][k] = 0.5 * (s.object[0][k] + s.object[1][k]);
-    }
-    if (FormResectionQuartic(s.rays, collinear, s.c, coefficients)) {
-        for (double k : coefficients)
-            EXPECT_TRUE(std::isfinite(k));
-    }
-    EXPECT_FALSE(FitThreePointSimilarity(s.rays, collinear, solution));
-
-    // Two rays alike (the same image point twice).
-    double rays[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int k = 0; k < 3; ++k)
-            rays[i][k] = s.rays[i == 2 ? 1 : i][k];
-    if (FormResectionQuartic(rays, s.object, s.c, coefficients)) {
-        double roots[4];
-        const int count = SolveQuartic(coefficients, roots);
-        for (int i = 0; i < count; ++i) {
-            EXPECT_TRUE(std::isfinite(roots[i]));
-            if (SecondRayRatio(rays, s.object, s.c, roots[i], ratio)) {
-                EXPECT_TRUE(std::isfinite(ratio));
-            }
-        }
-    }
-
-    // A zero principal distance and non-finite input.
-    EXPECT_FALSE(FormResectionQuartic(s.rays, s.object, 0.0, coefficients));
-    double bad[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int k = 0; k < 3; ++k)
-            bad[i][k] = s.object[i][k];
-    bad[2][1] = std::nan("");
-    EXPECT_FALSE(FormResectionQuartic(s.rays, bad, s.c, coefficients));
-    EXPECT_FALSE(FitThreePointSimilarity(s.rays, bad, solution));
 }
 
 } // namespace
