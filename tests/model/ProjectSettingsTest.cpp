@@ -287,19 +287,6 @@ TEST(ProjectSettings, EveryOlderVersionReadsItsFieldsAndKeepsTheRest)
     }
 }
 
-TEST(ProjectSettings, VersionThreeStartsWithTheImageSigma)
-{
-    // Version 3 lacks the absolute convergence pair: its first field is the sigma.
-    RecordBytes b = HandRecord(3);
-    ASSERT_EQ(b.Str().size(), 90u);
-    EXPECT_EQ(F64At(b.Str(), 0), 0.002);
-    CProjectSettings s;
-    ASSERT_TRUE(ReadRecord(s, b.Str(), 3));
-    EXPECT_EQ(s.defaultImageSigma, 0.002);
-    EXPECT_FALSE(s.absoluteConvergence);
-    EXPECT_EQ(s.absoluteConvergenceLimit, 0.5);
-}
-
 TEST(ProjectSettings, UnknownVersionsReadNothingBeyondTheVersionWord)
 {
     for (int v : {14, 1000, -7}) {
