@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BinArchive.h"
+#include "RecordListArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
 #include "ProjectSettings.h"
@@ -400,28 +401,8 @@ bool CObservationList::HasEllipses() const
 
 bool CObservationList::Serialize(CBinArchive& ar, int* version)
 {
-    if (ar.IsStoring()) {
-        ar.WriteInt(kObservationListVersion);
-        ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i) {
-            CImageObservation* o = GetAt(i);
-            CImageObservation placeholder; // a null slot is written as a default record
-            if (!(o ? o : &placeholder)->Serialize(ar, version)) return false;
-        }
-        return !ar.fail();
-    }
-
-    if (!version || *version == -1) {
-        int listVersion = 0;
-        ar.ReadInt(listVersion);
-    }
-    int count = 0;
-    ar.ReadInt(count);
-    if (ar.fail() || !ar.CheckCount(count, kMinObservationBytes)) return false;
-    for (int i = 0; i < count; ++i) {
-        if (!AddNew()->Serialize(ar, version)) return false;
-    }
-    return SortByLabel() && !ar.fail();
+    if (!SerializeRecordList(*this, ar, version, kObservationListVersion, kMinObservationBytes)) return false;
+    return ar.IsStoring() || (SortByLabel() && !ar.fail());
 }
 
 bool CObservationList::ReadXyFile(const CFilePath& path)

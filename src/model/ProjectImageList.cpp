@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "BinArchive.h"
+#include "RecordListArchive.h"
 #include "Camera.h"
 
 namespace {
@@ -203,23 +204,5 @@ void CProjectImageList::SetObservationSigmas(double sigma)
 
 bool CProjectImageList::Serialize(CBinArchive& ar, int* version)
 {
-    int fallback = -1;
-    if (version == nullptr) version = &fallback;
-    if (ar.IsStoring()) {
-        ar.WriteInt(kVersion);
-        ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i)
-            if (!GetAt(i)->Serialize(ar, version)) return false;
-        return !ar.fail();
-    }
-    std::int32_t listVersion = 0;
-    if (*version == -1) ar.ReadInt(listVersion);
-    std::int32_t count = 0;
-    ar.ReadInt(count);
-    if (ar.fail() || !ar.CheckCount(count, kMinImageRecordBytes)) return false;
-    for (int i = 0; i < count; ++i) {
-        CProjectImage* image = AddNew();
-        if (!image->Serialize(ar, version)) return false;
-    }
-    return !ar.fail();
+    return SerializeRecordList(*this, ar, version, kVersion, kMinImageRecordBytes);
 }
