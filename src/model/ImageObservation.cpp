@@ -64,28 +64,18 @@ CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, doubl
 }
 
 CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, double y_, double column, double row)
-    : ellipse(nullptr)
+    : CImageObservation(label_, x_, y_)
 {
-    SetDefaults();
-    label.Copy(label_);
-    x = x_;
-    y = y_;
     pixelColumn = column;
     pixelRow = row;
 }
 
 CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, double y_, double sx, double sy,
                                      double column, double row)
-    : ellipse(nullptr)
+    : CImageObservation(label_, x_, y_, column, row)
 {
-    SetDefaults();
-    label.Copy(label_);
-    x = x_;
-    y = y_;
     sigmaX = sx;
     sigmaY = sy;
-    pixelColumn = column;
-    pixelRow = row;
 }
 
 CImageObservation::CImageObservation(const CImageObservation& other) : ellipse(nullptr)
