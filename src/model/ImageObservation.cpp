@@ -8,7 +8,6 @@
 #include <fstream>
 #include <vector>
 
-#include "ArchiveGuards.h"
 #include "BinArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
@@ -186,10 +185,9 @@ bool CImageObservation::ResidualsWithin(const CProjectSettings& settings) const
 
 bool CImageObservation::Serialize(CBinArchive& ar, int* version)
 {
-    using namespace archive_guard;
     if (ar.IsStoring()) {
         ar.WriteInt(kObservationVersion);
-        WriteFlag(ar, ellipse != nullptr);
+        ar.WriteByte(ellipse != nullptr ? 1 : 0);
         if (ellipse && !ellipse->Serialize(ar, version)) return false;
         ar.WriteName(label);
         ar.WriteDouble(x);
@@ -199,13 +197,13 @@ bool CImageObservation::Serialize(CBinArchive& ar, int* version)
         ar.WriteDouble(vy);
         ar.WriteDouble(sigmaX);
         ar.WriteDouble(sigmaY);
-        WriteFlag(ar, rejected);
+        ar.WriteByte(rejected ? 1 : 0);
         ar.WriteDouble(pixelColumn);
         ar.WriteDouble(pixelRow);
-        WriteFlag(ar, measured);
-        WriteFlag(ar, fiducial);
-        WriteFlag(ar, disabled);
-        WriteFlag(ar, marked);
+        ar.WriteByte(measured ? 1 : 0);
+        ar.WriteByte(fiducial ? 1 : 0);
+        ar.WriteByte(disabled ? 1 : 0);
+        ar.WriteByte(marked ? 1 : 0);
         return !ar.fail();
     }
 
@@ -240,13 +238,13 @@ bool CImageObservation::Serialize(CBinArchive& ar, int* version)
     ar.ReadDouble(vy);
     ar.ReadDouble(sigmaX);
     ar.ReadDouble(sigmaY);
-    ReadFlag(ar, rejected);
+    ar.ReadBool(rejected);
     ar.ReadDouble(pixelColumn);
     ar.ReadDouble(pixelRow);
-    ReadFlag(ar, measured);
-    ReadFlag(ar, fiducial);
-    ReadFlag(ar, disabled);
-    ReadFlag(ar, marked);
+    ar.ReadBool(measured);
+    ar.ReadBool(fiducial);
+    ar.ReadBool(disabled);
+    ar.ReadBool(marked);
     return !ar.fail();
 }
 
