@@ -213,6 +213,7 @@ bool CProfileDatabases::LoadDatabases()
 {
     GetProfilePath();
     profile.Load();
+    entriesLeft = kMaxEntriesPerLoad;
 
     cameraDatabase.RemoveAll();
     scaleBarDatabase.RemoveAll();
@@ -250,6 +251,13 @@ bool CProfileDatabases::LoadDatabases()
     return true;
 }
 
+int CProfileDatabases::TakeEntries(int n)
+{
+    n = ClampCount(ClampCount(n, kMaxEntries), entriesLeft);
+    entriesLeft -= n;
+    return n;
+}
+
 void CProfileDatabases::ReadCameraSection(CCamera& camera)
 {
     const std::string section = camera.identifier.GetText();
@@ -273,7 +281,7 @@ void CProfileDatabases::ReadCameraSection(CCamera& camera)
             ToDouble(profile.GetString(s, (std::string("post sigma ") + kParameterKeys[i]).c_str()));
     camera.calibrationRedundancy = profile.GetInt(s, "Calibration redundancy", 0);
 
-    const int n = ClampCount(profile.GetInt(s, "Number of Fiducials", 0), kMaxEntries);
+    const int n = TakeEntries(profile.GetInt(s, "Number of Fiducials", 0));
     for (int i = 0; i < n; ++i) {
         const std::string key = "Fiducial " + std::to_string(i + 1);
         const std::string value = profile.GetString(s, key.c_str());
@@ -326,7 +334,7 @@ void CProfileDatabases::ReadEODeviceSection(CEODevice& device)
     device.SetUnit(profile.GetString(s, "Unit").c_str());
     device.SetMaxResectionRms(ToDouble(profile.GetString(s, "Maximum Resection RMS")));
 
-    const int n = ClampCount(profile.GetInt(s, "Number of Points", 0), kMaxEntries);
+    const int n = TakeEntries(profile.GetInt(s, "Number of Points", 0));
     for (int i = 0; i < n; ++i) {
         const std::string key = "Point " + std::to_string(i + 1);
         const std::string value = profile.GetString(s, key.c_str());

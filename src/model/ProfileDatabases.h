@@ -42,10 +42,12 @@ public:
 
     // Name of the profile file in the profile folder.
     static constexpr const char* kProfileFileName = "Kestrelon.ini";
-    // Most records read per database and most marks or points read per record;
-    // counts in the file beyond these are taken as these.
+    // Most records read per database, most marks or points read per record
+    // and in all records of one load; counts in the file beyond these are
+    // taken as these, so a broken file cannot claim unbounded memory.
     static constexpr int kMaxRecords = 4096;
-    static constexpr int kMaxEntries = 65536;
+    static constexpr int kMaxEntries = 4096;
+    static constexpr int kMaxEntriesPerLoad = 65536;
 
     CProfileDatabases();
     virtual ~CProfileDatabases();
@@ -119,8 +121,12 @@ private:
     bool FlushProfile();
     void ClearWrittenFlags();
 
+    // Takes up to n entries from what the current load may still read.
+    int TakeEntries(int n);
+
     CProfileStore profile;
     bool pathResolved = false;
+    int entriesLeft = kMaxEntriesPerLoad;
     CameraDialogHandler cameraDialog;
     StdProfileWriter stdProfileWriter;
     CDynArray<CCamera> writtenCameras;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +74,26 @@ std::string ValueOf(const FileSection& s, const std::string& key)
         if (e.first == key)
             return e.second;
     return "<absent>";
+}
+
+// "%d %B, %Y  %X": "06 December, 2026  19:05:07".
+bool IsTimeStamp(const std::string& t)
+{
+    auto digits = [&](size_t at, size_t n) {
+        for (size_t i = at; i < at + n; ++i)
+            if (i >= t.size() || t[i] < '0' || t[i] > '9')
+                return false;
+        return true;
+    };
+    const size_t comma = t.find(", ");
+    if (!digits(0, 2) || t.size() < 4 || t[2] != ' ' || comma == std::string::npos || comma < 4)
+        return false;
+    for (size_t i = 3; i < comma; ++i)
+        if (!((t[i] >= 'a' && t[i] <= 'z') || (i == 3 && t[i] >= 'A' && t[i] <= 'Z')))
+            return false;
+    const size_t y = comma + 2;
+    return t.size() == y + 14 && digits(y, 4) && t.compare(y + 4, 2, "  ") == 0 && digits(y + 6, 2) &&
+           t[y + 8] == ':' && digits(y + 9, 2) && t[y + 11] == ':' && digits(y + 12, 2);
 }
 
 // Every test runs with its own profile folder and scripted answers.
@@ -286,9 +305,7 @@ TEST_F(ProfileDatabasesTest, WrittenFileHoldsExactlyTheSectionsAndKeysOfTheForma
                                                "CROSS"}));
 
     EXPECT_EQ(KeysOf(sections[0]), std::vector<std::string>{"File Created"});
-    EXPECT_TRUE(std::regex_match(ValueOf(sections[0], "File Created"),
-                                 std::regex("[0-9]{2} [A-Z][a-z]+, [0-9]{4}  [0-9]{2}:[0-9]{2}:[0-9]{2}")))
-        << ValueOf(sections[0], "File Created");
+    EXPECT_TRUE(IsTimeStamp(ValueOf(sections[0], "File Created"))) << ValueOf(sections[0], "File Created");
 
     EXPECT_EQ(KeysOf(sections[1]), (std::vector<std::string>{"Number of Cameras", "Camera Identifiers"}));
     EXPECT_EQ(ValueOf(sections[1], "Number of Cameras"), "2");
@@ -418,20 +435,24 @@ TEST_F(ProfileDatabasesTest, CountsAndBrokenFilesNeverOverreach)
 {
     fs::create_directories(profileFile.parent_path());
     // More cameras than identifiers: the last identifier repeats. Absurd
-    // counts are limited, negative ones read as none.
-    WriteAll(profileFile, "[Current Camera Database]\nNumber of Cameras=4\nCamera Identifiers=A,B\n"
+    // counts are limited (per record and per load), negative ones read as none.
+    WriteAll(profileFile, "[Current Camera Database]\nNumber of Cameras=20\nCamera Identifiers=A,B\n"
                           "[B]\nXPixels=7\nNumber of Fiducials=2147483647\n"
                           "[Current Scalebar Database]\nNumber of Scalebars=-5\nScalebar Identifiers=X\n"
                           "[Current EO Device Database]\nNumber of EO Devices=999999999\n");
     CProfileDatabases app;
     ASSERT_TRUE(app.LoadDatabases());
-    ASSERT_EQ(app.cameraDatabase.GetSize(), 4);
+    ASSERT_EQ(app.cameraDatabase.GetSize(), 20);
     EXPECT_STREQ(app.cameraDatabase.GetAt(0)->identifier.GetText(), "A");
-    for (int i = 1; i < 4; ++i) {
+    int marks = 0;
+    for (int i = 1; i < 20; ++i) {
         EXPECT_STREQ(app.cameraDatabase.GetAt(i)->identifier.GetText(), "B");
         EXPECT_EQ(app.cameraDatabase.GetAt(i)->XPixels, 7);
-        EXPECT_EQ(app.cameraDatabase.GetAt(i)->fiducials.GetSize(), CProfileDatabases::kMaxEntries);
+        EXPECT_LE(app.cameraDatabase.GetAt(i)->fiducials.GetSize(), CProfileDatabases::kMaxEntries);
+        marks += app.cameraDatabase.GetAt(i)->fiducials.GetSize();
     }
+    EXPECT_EQ(app.cameraDatabase.GetAt(1)->fiducials.GetSize(), CProfileDatabases::kMaxEntries);
+    EXPECT_EQ(marks, CProfileDatabases::kMaxEntriesPerLoad) << "all records of a load share one limit";
     EXPECT_EQ(app.scaleBarDatabase.GetSize(), 0);
     EXPECT_EQ(app.eoDeviceDatabase.GetSize(), CProfileDatabases::kMaxRecords);
 
