@@ -268,7 +268,7 @@ std::ostream& operator<<(std::ostream& os, const CDynString& s)
 
 namespace {
 
-// Longest conversion specification gathered, '%' included.
+// Longest conversion text gathered, '%' included.
 constexpr size_t kMaxSpecLength = 255;
 // Widths and precisions are limited so that a stray number cannot demand a
 // huge allocation.
@@ -332,7 +332,7 @@ int ClampField(int value)
 ConversionSpec ParseSpec(const std::string& chars, va_list& args)
 {
     enum { Flags, Width, Precision, Size } state = Flags;
-    ConversionSpec spec;
+    ConversionSpec conv;
     for (char c : chars) {
         switch (c) {
         case '-':
@@ -341,78 +341,78 @@ ConversionSpec ParseSpec(const std::string& chars, va_list& args)
         case '#':
             if (state == Flags) {
                 if (c == '-')
-                    spec.left = true;
+                    conv.left = true;
                 else if (c == '+')
-                    spec.plus = true;
+                    conv.plus = true;
                 else if (c == ' ')
-                    spec.space = true;
+                    conv.space = true;
                 else
-                    spec.alt = true;
+                    conv.alt = true;
             }
             break;
         case '*': {
             const int value = va_arg(args, int);
-            if (state == Flags || (state == Width && spec.width < 0)) {
+            if (state == Flags || (state == Width && conv.width < 0)) {
                 if (value < 0) {
-                    spec.left = true;
-                    spec.width = value == INT32_MIN ? kMaxFieldSize : ClampField(-value);
+                    conv.left = true;
+                    conv.width = value == INT32_MIN ? kMaxFieldSize : ClampField(-value);
                 } else {
-                    spec.width = ClampField(value);
+                    conv.width = ClampField(value);
                 }
                 state = Width;
             } else if (state == Precision) {
-                spec.precision = value < 0 ? -1 : ClampField(value);
+                conv.precision = value < 0 ? -1 : ClampField(value);
             }
             break;
         }
         case '.':
             if (state == Flags || state == Width) {
                 state = Precision;
-                spec.precision = 0;
+                conv.precision = 0;
             }
             break;
         case 'h':
         case 'l':
         case 'L':
             if (c == 'h')
-                spec.shortInt = true;
+                conv.shortInt = true;
             state = Size;
             break;
         default: // digits
             if (c == '0' && state == Flags)
-                spec.zero = true;
+                conv.zero = true;
             else if (state == Flags || state == Width) {
                 state = Width;
-                AddDigit(spec.width, c);
+                AddDigit(conv.width, c);
             } else if (state == Precision) {
-                AddDigit(spec.precision, c);
+                AddDigit(conv.precision, c);
             }
             break;
         }
     }
-    return spec;
+    return conv;
 }
 
 // Builds a printf format for one conversion from the parsed fields.
-std::string BuildFormat(const ConversionSpec& spec, bool withWidth, bool withPrecision, const char* size,
+std::string BuildFormat(const ConversionSpec& conv, bool withWidth, bool withPrecision, const char* size,
                         char conversion)
 {
     std::string f = "%";
-    if (withWidth && spec.left)
+    if (withWidth && conv.left)
         f += '-';
-    if (spec.plus)
+    if (conv.plus)
         f += '+';
-    if (spec.space)
+    if (conv.space)
         f += ' ';
-    if (spec.alt)
+    if (conv.alt)
         f += '#';
-    if (withWidth && spec.zero)
+    if (withWidth && conv.zero)
         f += '0';
-    if (withWidth && spec.width >= 0)
-        f += std::to_string(spec.width);
-    if (withPrecision && spec.precision >= 0) {
+    if (withWidth && conv.width >= 0)
+        f += std::to_string(conv.width);
+    if (withPrecision && conv.precision >= 0) {
         f += '.';
-        f += std::to_string(spec.precision);
+        f += std::to_string(conv.precision);
     }
     f += size;
     f += conversion;
@@ -446,38 +446,38 @@ void WidenExponent(std::string& s)
 }
 
 // Pads a converted value to the field width; zeros go after a sign.
-void PadToWidth(std::string& s, const ConversionSpec& spec, bool zeroAllowed)
+void PadToWidth(std::string& s, const ConversionSpec& conv, bool zeroAllowed)
 {
-    if (spec.width < 0 || s.size() >= static_cast<size_t>(spec.width))
+    if (conv.width < 0 || s.size() >= static_cast<size_t>(conv.width))
         return;
-    const size_t fill = static_cast<size_t>(spec.width) - s.size();
-    if (spec.left)
+    const size_t fill = static_cast<size_t>(conv.width) - s.size();
+    if (conv.left)
         s.append(fill, ' ');
-    else if (spec.zero && zeroAllowed) {
+    else if (conv.zero && zeroAllowed) {
         const size_t pos = (!s.empty() && (s[0] == '+' || s[0] == '-' || s[0] == ' ')) ? 1 : 0;
         s.insert(pos, fill, '0');
     } else
         s.insert(0, fill, ' ');
 }
 
-std::string ConvertFloating(const ConversionSpec& spec, char conversion, double value)
+std::string ConvertFloating(const ConversionSpec& conv, char conversion, double value)
 {
     if (conversion == 'f')
-        return Print(BuildFormat(spec, true, true, "", conversion), value);
+        return Print(BuildFormat(conv, true, true, "", conversion), value);
     // The width is applied after the exponent has its three digits.
-    std::string s = Print(BuildFormat(spec, false, true, "", conversion), value);
+    std::string s = Print(BuildFormat(conv, false, true, "", conversion), value);
     WidenExponent(s);
-    PadToWidth(s, spec, std::isfinite(value));
+    PadToWidth(s, conv, std::isfinite(value));
     return s;
 }
 
-std::string ConvertPointer(const ConversionSpec& spec, const void* p)
+std::string ConvertPointer(const ConversionSpec& conv, const void* p)
 {
     char digits[2 * sizeof(uintptr_t) + 1];
     std::snprintf(digits, sizeof digits, "%0*llX", static_cast<int>(2 * sizeof(uintptr_t)),
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
     std::string s = digits;
-    PadToWidth(s, spec, false);
+    PadToWidth(s, conv, false);
     return s;
 }
 
@@ -521,7 +521,7 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         }
         out.append(p, static_cast<size_t>(percent - p));
 
-        // Gather the specification.
+        // Gather the conversion.
         std::string gathered;
         const char* q = percent + 1;
         bool tooLong = false;
@@ -537,23 +537,23 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
             break;
         }
         if (*q == '\0')
-            break; // the format ends inside the specification
+            break; // the format ends inside the conversion
 
         const char conversion = *q;
         p = q + 1;
         std::string converted;
         switch (conversion) {
         case 's': {
-            ConversionSpec spec = ParseSpec(gathered, args);
+            ConversionSpec conv = ParseSpec(gathered, args);
             const char* s = va_arg(args, const char*);
-            converted = Print(BuildFormat(spec, true, true, "", 's'), s ? s : "(null)");
+            converted = Print(BuildFormat(conv, true, true, "", 's'), s ? s : "(null)");
             break;
         }
         case 'c':
         case 'C': {
-            ConversionSpec spec = ParseSpec(gathered, args);
+            ConversionSpec conv = ParseSpec(gathered, args);
             const int value = va_arg(args, int);
-            converted = Print(BuildFormat(spec, true, false, "", 'c'), static_cast<int>(static_cast<unsigned char>(value)));
+            converted = Print(BuildFormat(conv, true, false, "", 'c'), static_cast<int>(static_cast<unsigned char>(value)));
             break;
         }
         case 'd':
@@ -562,9 +562,9 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         case 'u':
         case 'x':
         case 'X': {
-            ConversionSpec spec = ParseSpec(gathered, args);
+            ConversionSpec conv = ParseSpec(gathered, args);
             const int value = va_arg(args, int);
-            const std::string f = BuildFormat(spec, true, true, spec.shortInt ? "h" : "", conversion);
+            const std::string f = BuildFormat(conv, true, true, conv.shortInt ? "h" : "", conversion);
             if (conversion == 'd' || conversion == 'i')
                 converted = Print(f, value);
             else
@@ -576,15 +576,15 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         case 'f':
         case 'g':
         case 'G': {
-            ConversionSpec spec = ParseSpec(gathered, args);
+            ConversionSpec conv = ParseSpec(gathered, args);
             const double value = va_arg(args, double);
-            converted = ConvertFloating(spec, conversion, value);
+            converted = ConvertFloating(conv, conversion, value);
             break;
         }
         case 'p': {
-            ConversionSpec spec = ParseSpec(gathered, args);
+            ConversionSpec conv = ParseSpec(gathered, args);
             const void* value = va_arg(args, const void*);
-            converted = ConvertPointer(spec, value);
+            converted = ConvertPointer(conv, value);
             break;
         }
         default:

@@ -164,7 +164,7 @@ bool GetProfileFolder(std::string& folder)
             return false;
         base = home + "/.config";
     }
-    while (base.size() > 1 && base.back() == '/')
+    while (!base.empty() && base.back() == '/')
         base.pop_back();
     const std::string result = base + "/kestrelon";
     if (!MakeFolders(result))

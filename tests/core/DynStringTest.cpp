@@ -278,7 +278,7 @@ TEST(DynStringFormat, LongConversionsAreNeitherCutNorOverflowing)
 
 TEST(DynStringFormat, OverlongSpecificationStopsAndAppendsTheRest)
 {
-    // The gathered specification reaches 255 characters ('%' included): no
+    // The gathered conversion reaches 255 characters ('%' included): no
     // conversion, the rest of the format follows as it is.
     const std::string format = "x%" + std::string(300, '1') + "d";
     const std::string expected = "x" + std::string(300 - 254, '1') + "d";

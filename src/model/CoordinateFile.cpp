@@ -1,0 +1,255 @@
+#include "CoordinateFile.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <locale.h>
+
+#include "PointSet.h"
+
+namespace {
+
+locale_t CLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+
+bool IsSpace(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- lines
+
+CXyzLineReader::CXyzLineReader(std::istream& stream, int maxLen)
+    : in(stream), maxLength(maxLen < 0 ? 0 : maxLen)
+{
+}
+
+bool CXyzLineReader::Next(char* buffer)
+{
+    buffer[0] = '\0';
+    if (done)
+        return false;
+    std::streambuf* sb = in.rdbuf();
+    if (sb == nullptr || !in.good()) {
+        done = true;
+        failed = in.bad() || sb == nullptr;
+        return false;
+    }
+    int length = 0;     // characters kept
+    bool pendingCr = false; // a "\r" seen last, held back
+    bool cut = false;   // the line reached the limit
+    bool nul = false;   // a NUL byte ended the text
+    for (;;) {
+        int ch;
+        try {
+            ch = sb->sbumpc();
+        } catch (...) {
+            failed = true;
+            done = true;
+            break;
+        }
+        if (ch == std::char_traits<char>::eof()) {
+            done = true;
+            break;
+        }
+        if (ch == '\n')
+            break;
+        if (pendingCr) {
+            // The held "\r" was not the end of the line: it is text.
+            pendingCr = false;
+            if (!cut && !nul) {
+                if (length < maxLength)
+                    buffer[length++] = '\r';
+                else
+                    cut = true;
+            }
+        }
+        if (ch == '\r') {
+            pendingCr = true;
+            continue;
+        }
+        if (cut || nul)
+            continue;
+        if (ch == '\0') {
+            nul = true;
+            continue;
+        }
+        if (length < maxLength)
+            buffer[length++] = static_cast<char>(ch);
+        else
+            cut = true;
+    }
+    buffer[length] = '\0';
+    return true;
+}
+
+// ---------------------------------------------------------------- scan
+
+int ScanXyzLine(const char* line, CXyzFields& fields)
+{
+    const char* p = line;
+    while (*p != '\0' && IsSpace(*p))
+        ++p;
+    if (*p == '\0')
+        return -1;
+    const char* start = p;
+    while (*p != '\0' && !IsSpace(*p))
+        ++p;
+    const size_t length = static_cast<size_t>(p - start);
+    if (length < sizeof fields.label) {
+        std::memcpy(fields.label, start, length);
+        fields.label[length] = '\0';
+        fields.labelTooLong = false;
+    } else {
+        fields.label[0] = '\0';
+        fields.labelTooLong = true;
+    }
+    int n = 1;
+    for (int i = 0; i < CXyzFields::kMaxNumbers; ++i) {
+        while (*p != '\0' && IsSpace(*p))
+            ++p;
+        if (*p == '\0')
+            break;
+        char* end = nullptr;
+        const double v = strtod_l(p, &end, CLocale());
+        if (end == p)
+            break;
+        fields.d[i] = v;
+        p = end;
+        ++n;
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------- reader
+
+bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
+{
+    if (path == nullptr)
+        return false;
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    if (!in.is_open())
+        return false;
+    return ReadXyzStream(in, fieldCount);
+}
+
+bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
+{
+    CPointSet read(GetGrowBy());
+    read.isControl = isControl;
+    read.isDiscrepancySet = isDiscrepancySet;
+
+    CXyzLineReader reader(in, kMaxXyzLine);
+    char line[kMaxXyzLine + 1];
+    int count = -1;
+    while (reader.Next(line)) {
+        CXyzFields f;
+        const int n = ScanXyzLine(line, f);
+        count = n;
+        if (n < 4)
+            continue;
+        CObjectPoint point(f.labelTooLong ? "" : f.label, f.d[0], f.d[1], f.d[2]);
+        if (n == 7 || n == 11) {
+            if (isControl) {
+                point.aprioriSigma[0] = f.d[3];
+                point.aprioriSigma[1] = f.d[4];
+                point.aprioriSigma[2] = f.d[5];
+            } else if (isDiscrepancySet) {
+                point.discrepancy[0] = f.d[3];
+                point.discrepancy[1] = f.d[4];
+                point.discrepancy[2] = f.d[5];
+            } else {
+                point.SetSigmaX(f.d[3]);
+                point.SetSigmaY(f.d[4]);
+                point.SetSigmaZ(f.d[5]);
+                if (n == 11) {
+                    point.radius = f.d[6];
+                    point.SetNormal(f.d[7], f.d[8], f.d[9]);
+                }
+            }
+        } else if (n == 8) {
+            point.radius = f.d[3];
+            point.SetNormal(f.d[4], f.d[5], f.d[6]);
+        }
+        // Appended here and sorted stably below: the same order as inserting
+        // each point after the ones whose labels are not greater.
+        read.AddCopy(point);
+    }
+    if (reader.Failed())
+        return false;
+    if (fieldCount != nullptr)
+        *fieldCount = count;
+    read.SortByLabel();
+
+    // Hand the points over without copying them.
+    RemoveAll();
+    for (int i = 0; i < read.GetSize(); ++i)
+        array.Add(read.array.GetAt(i));
+    read.array.RemoveAll();
+    return GetSize() > 0;
+}
+
+bool CPointSet::Load(const char* path)
+{
+    int fields = 0;
+    return ReadXyzFile(path, &fields);
+}
+
+// ---------------------------------------------------------------- writer
+
+bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e) const
+{
+    if (path == nullptr)
+        return false;
+    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out.is_open())
+        return false;
+
+    CDynString layoutA;
+    layoutA.Format("%%20s%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df", c, c, c, s, s, s);
+    CDynString layoutB;
+    layoutB.Format("%s%%20.%df%%20.%df%%20.%df%%20.%df", layoutA.GetText(), c, e, e, e);
+
+    CDynString line;
+    for (int i = 0; i < GetSize(); ++i) {
+        const CObjectPoint* p = GetAt(i);
+        if (p == nullptr || !p->inUse)
+            continue;
+        const char* label = p->label.GetText();
+        if (isControl) {
+            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
+                        p->aprioriSigma[1], p->aprioriSigma[2]);
+        } else if (isDiscrepancySet) {
+            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
+                        p->discrepancy[1], p->discrepancy[2]);
+        } else {
+            const double sx = std::sqrt(p->covariance.GetAt(0, 0));
+            const double sy = std::sqrt(p->covariance.GetAt(1, 1));
+            const double sz = std::sqrt(p->covariance.GetAt(2, 2));
+            if (p->HasNormal())
+                line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
+                            p->normal[0], p->normal[1], p->normal[2]);
+            else
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+        }
+        out.write(line.GetText(), line.GetLength());
+        out.write("\r\n", 2);
+    }
+    out.close();
+    // A write that failed (a full disk) is not reported as success.
+    return !out.fail();
+}
+
+bool CPointSet::Save(int c, int s, int e) const
+{
+    if (name.IsEmpty())
+        return false;
+    return WriteXyzFile(name.GetText(), c, s, e);
+}

@@ -1,0 +1,114 @@
+// Named sets of 3D object points in label order, with role flags and the
+// lines drawn between their points.
+#pragma once
+
+#include <istream>
+
+#include "BinArchive.h"
+#include "DynString.h"
+#include "FilePath.h"
+#include "NameBuffer.h"
+#include "ObjectPoint.h"
+#include "OwningArray.h"
+
+// A line between two points of a set, held by their label texts.
+class CPointLine
+{
+public:
+    CDynString from;
+    CDynString to;
+    bool selected = false;
+
+    void SetSelected(bool flag) { selected = flag; }
+    bool IsSelected() const { return selected; }
+};
+
+class CPointLineList : public COwningArray<CPointLine>
+{
+public:
+    explicit CPointLineList(int growBy = 0) : COwningArray<CPointLine>(growBy) {}
+
+    // Count, then per line the two label texts. Loaded lines are appended.
+    void Serialize(CBinArchive& ar);
+    int CountSelected() const;
+    void RemoveSelected();
+    void SelectAll(bool flag);
+    // Removes every line whose end equals the text exactly.
+    void RemoveLinesWith(const char* text);
+};
+
+class CPointSet : public CObjectPointList
+{
+public:
+    bool isDriver = false;
+    bool isControl = false;
+    bool isEODevice = false;
+    bool isDiscrepancySet = false;
+    CFilePath name;
+    CPointLineList lines;
+
+    // The record version written by Serialize.
+    static constexpr int kVersion = 12;
+    // Longest line of a coordinate file that is read; the rest is dropped.
+    static constexpr int kMaxXyzLine = 249;
+
+    explicit CPointSet(int growBy = 0);
+    CPointSet(const CPointSet& other);
+    CPointSet& operator=(const CPointSet& other);
+    ~CPointSet() override = default;
+
+    // Same count and every point equal at the same index; flags, name and
+    // lines are not compared.
+    bool IsEqual(const CPointSet& other) const;
+
+    // Inserts a copy after every point whose label is not greater; returns
+    // its index.
+    int AddPointSorted(const CObjectPoint& point);
+    int AddNewPointSorted(const CNameBuffer& label);
+    CObjectPoint* FindPoint(const CNameBuffer& label) { return FindByLabel(label); }
+    CObjectPoint* FindPointByText(const char* text) { return FindByText(text); }
+    // These three search without sorting first.
+    int IndexOfLabel(const CNameBuffer& label) const;
+    bool GetNextLabel(const CNameBuffer& label, CNameBuffer& next) const;
+    bool RemovePoint(const CNameBuffer& label);
+    bool RemovePointByText(const char* text);
+
+    // Points of the other set take the numeric data of the same-labelled
+    // point there and are marked updated.
+    void UpdatePointsFrom(const CPointSet& other);
+    bool ClearPointOffsets();
+    int GetUsedCount() const { return CountInUse(); }
+    int GetUsedUnsolvedCount() const { return CountInUseSolved(); }
+    int GetSelectedCount() const { return CountSelected(); }
+    void SelectAll(bool flag);
+    bool HasLabelWithPrefix(const CNameBuffer& prefix) const;
+    bool HasNormals() const;
+    void Scale(double factor);
+    bool TransformPoints(const NEWMAT::Matrix& t) { return TransformAll(t); }
+    // Mean of all points into the out point's coordinates; false when empty.
+    bool GetCentroid(CObjectPoint& out) const;
+    double GetExtentDiagonal() const;
+
+    CFilePath GetName() const { return name; }
+    void SetName(const CDynString& text) { name = text; }
+    void GetFileName(CDynString& out) const;
+
+    // version: -1 to read the set's own version word, else the version of
+    // the enclosing file. Points are sorted by label after loading.
+    void Serialize(CBinArchive& ar, int* version);
+
+    // 3D coordinate files.
+    // Replaces the points by the file's; true when the set then has points.
+    // A file that cannot be opened or read leaves the set unchanged.
+    bool ReadXyzFile(const char* path, int* fieldCount);
+    // The same from an open stream.
+    bool ReadXyzStream(std::istream& in, int* fieldCount);
+    // Writes the points in use with c, s and e decimals for coordinates,
+    // sigmas and normals.
+    bool WriteXyzFile(const char* path, int c, int s, int e) const;
+    bool Load(const char* path);
+    bool Save(int c, int s, int e) const;
+
+private:
+    void CopySetPart(const CPointSet& other);
+};

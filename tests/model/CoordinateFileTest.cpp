@@ -1,0 +1,416 @@
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CoordinateFile.h"
+#include "PointSet.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Kind { Plain, Control, Discrepancy };
+
+CPointSet MakeSet(Kind kind)
+{
+    CPointSet set;
+    set.isControl = kind == Kind::Control;
+    set.isDiscrepancySet = kind == Kind::Discrepancy;
+    return set;
+}
+
+// Reads text as the contents of a coordinate file into a set of the kind.
+CPointSet ReadText(const std::string& text, Kind kind, int* fields = nullptr, bool* ok = nullptr)
+{
+    CPointSet set = MakeSet(kind);
+    std::istringstream in(text);
+    int n = 99;
+    const bool result = set.ReadXyzStream(in, &n);
+    if (fields)
+        *fields = n;
+    if (ok)
+        *ok = result;
+    return set;
+}
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        path = fs::temp_directory_path() /
+               ("xyz-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempFolder() { fs::remove_all(path); }
+    std::string File(const char* name) const { return (path / name).string(); }
+
+private:
+    fs::path path;
+};
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+} // namespace
+
+TEST(CoordinateReader, FourFieldsGiveCoordinatesInEveryKindOfSet)
+{
+    for (Kind kind : {Kind::Plain, Kind::Control, Kind::Discrepancy}) {
+        const CPointSet set = ReadText("P1 1.0 2.0 3.0\n", kind);
+        ASSERT_EQ(set.GetSize(), 1);
+        const CObjectPoint* p = set.GetAt(0);
+        EXPECT_STREQ(p->label.GetText(), "P1");
+        EXPECT_EQ(p->x, 1.0);
+        EXPECT_EQ(p->y, 2.0);
+        EXPECT_EQ(p->z, 3.0);
+        EXPECT_EQ(p->aprioriSigma[0], 0.01);
+        EXPECT_EQ(p->covariance.GetAt(0, 0), 0.0);
+    }
+}
+
+TEST(CoordinateReader, SevenFieldsDependOnTheKindOfSet)
+{
+    const std::string line = "p1 1 2 3 0.1 0.2 0.3\r\n";
+    const CObjectPoint control = *ReadText(line, Kind::Control).GetAt(0);
+    EXPECT_STREQ(control.label.GetText(), "P1");
+    EXPECT_EQ(control.aprioriSigma[1], 0.2);
+    EXPECT_EQ(control.covariance.GetAt(1, 1), 0.0);
+
+    const CObjectPoint plain = *ReadText(line, Kind::Plain).GetAt(0);
+    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(0, 0), 0.01);
+    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(1, 1), 0.04);
+    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(2, 2), 0.09);
+    EXPECT_EQ(plain.aprioriSigma[1], 0.01);
+    EXPECT_EQ(plain.discrepancy[1], 0.0);
+
+    const CObjectPoint disc = *ReadText(line, Kind::Discrepancy).GetAt(0);
+    EXPECT_EQ(disc.discrepancy[2], 0.3);
+    EXPECT_EQ(disc.covariance.GetAt(2, 2), 0.0);
+}
+
+TEST(CoordinateReader, EightFieldsGiveRadiusAndUnitNormal)
+{
+    for (Kind kind : {Kind::Plain, Kind::Control}) {
+        const CObjectPoint p = *ReadText("T1 0 0 0 5 0 0 2", kind).GetAt(0);
+        EXPECT_EQ(p.radius, 5.0);
+        EXPECT_EQ(p.normal[2], 1.0);
+        EXPECT_EQ(p.normal[0], 0.0);
+    }
+    // A zero normal in the file means the point has none.
+    const CObjectPoint zero = *ReadText("T2 0 0 0 5 0 0 0", Kind::Plain).GetAt(0);
+    EXPECT_FALSE(zero.HasNormal());
+    EXPECT_FALSE(std::isnan(zero.normal[0]));
+}
+
+TEST(CoordinateReader, ElevenFields)
+{
+    const std::string line = "Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n";
+    const CObjectPoint plain = *ReadText(line, Kind::Plain).GetAt(0);
+    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(2, 2), 0.25);
+    EXPECT_EQ(plain.radius, 4.0);
+    EXPECT_DOUBLE_EQ(plain.normal[0], 0.6);
+    EXPECT_DOUBLE_EQ(plain.normal[2], 0.8);
+
+    // Control and discrepancy sets take the three values but no radius or normal.
+    const CObjectPoint control = *ReadText(line, Kind::Control).GetAt(0);
+    EXPECT_EQ(control.aprioriSigma[0], 0.5);
+    EXPECT_EQ(control.radius, 0.0);
+    EXPECT_FALSE(control.HasNormal());
+    const CObjectPoint disc = *ReadText(line, Kind::Discrepancy).GetAt(0);
+    EXPECT_EQ(disc.discrepancy[0], 0.5);
+    EXPECT_FALSE(disc.HasNormal());
+
+    // More numbers: the first eleven fields count.
+    int fields = 0;
+    const CObjectPoint more = *ReadText("Q 1 2 3 0.5 0.5 0.5 4 3 0 4 9 9", Kind::Plain, &fields).GetAt(0);
+    EXPECT_EQ(fields, 11);
+    EXPECT_EQ(more.radius, 4.0);
+}
+
+TEST(CoordinateReader, OtherFieldCountsIgnoreTheExtraNumbers)
+{
+    for (const char* line : {"A 1 2 3 7", "A 1 2 3 7 7", "A 1 2 3 7 7 7 7 7", "A 1 2 3 7 7 7 7 7 7"}) {
+        const CPointSet set = ReadText(line, Kind::Plain);
+        ASSERT_EQ(set.GetSize(), 1) << line;
+        const CObjectPoint* p = set.GetAt(0);
+        EXPECT_EQ(p->z, 3.0);
+        EXPECT_EQ(p->radius, 0.0) << line;
+        EXPECT_EQ(p->covariance.GetAt(0, 0), 0.0) << line;
+        EXPECT_FALSE(p->HasNormal()) << line;
+    }
+}
+
+TEST(CoordinateReader, ShortAndBrokenLinesAddNoPoint)
+{
+    int fields = 0;
+    bool ok = true;
+    const CPointSet set = ReadText("# header line\nLabel X Y Z\n\nP1 1 2\nP2 1 x 3\nP3 4 5 6 abc\n",
+                                   Kind::Plain, &fields, &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(set.GetSize(), 1);
+    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "P3");
+
+    ReadText("# nothing here\nP 1 2\n", Kind::Plain, &fields, &ok);
+    EXPECT_FALSE(ok);
+    ReadText("", Kind::Plain, &fields, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(fields, -1);
+}
+
+TEST(CoordinateReader, LineEndsAndTheLastFieldCount)
+{
+    int fields = 0;
+    const std::string body = "B 1 2 3\r\nA 4 5 6 0.1 0.1 0.1\r\n";
+    CPointSet crlf = ReadText(body, Kind::Plain, &fields);
+    EXPECT_EQ(crlf.GetSize(), 2);
+    EXPECT_EQ(fields, -1);  // the empty read at the end
+
+    CPointSet lf = ReadText("B 1 2 3\nA 4 5 6 0.1 0.1 0.1\n", Kind::Plain, &fields);
+    EXPECT_TRUE(lf.IsEqual(crlf));
+
+    CPointSet open = ReadText("B 1 2 3\nA 4 5 6 0.1 0.1 0.1", Kind::Plain, &fields);
+    EXPECT_TRUE(open.IsEqual(crlf));
+    EXPECT_EQ(fields, 7);
+    EXPECT_STREQ(open.GetAt(0)->label.GetText(), "A");
+
+    ReadText("B 1 2 3\r", Kind::Plain, &fields);
+    EXPECT_EQ(fields, 4);
+}
+
+TEST(CoordinateReader, InvalidLabelsGiveAnEmptyLabel)
+{
+    const CPointSet set =
+        ReadText("ABCDEFGHIJKLMNOPQ 1 2 3\nPT.1 4 5 6\nABCDEFGHIJKLMNOP 7 8 9\n", Kind::Plain);
+    ASSERT_EQ(set.GetSize(), 3);
+    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "");
+    EXPECT_STREQ(set.GetAt(1)->label.GetText(), "");
+    EXPECT_EQ(set.GetAt(0)->x, 1.0);
+    EXPECT_EQ(set.GetAt(1)->x, 4.0);
+    EXPECT_STREQ(set.GetAt(2)->label.GetText(), "ABCDEFGHIJKLMNOP");
+    // A label far longer than any buffer.
+    const CPointSet longLabel = ReadText(std::string(240, 'L') + " 1 2 3\n", Kind::Plain);
+    ASSERT_EQ(longLabel.GetSize(), 1);
+    EXPECT_STREQ(longLabel.GetAt(0)->label.GetText(), "");
+}
+
+TEST(CoordinateReader, LongLinesAreCutAtTheLimitAndReadingGoesOn)
+{
+    // The sigmas lie beyond character 249: the line has four fields.
+    const std::string first = "P1 1 2 3" + std::string(300, ' ') + "0.5 0.5 0.5\n";
+    const CPointSet a = ReadText(first + "P2 4 5 6\n", Kind::Plain);
+    ASSERT_EQ(a.GetSize(), 2);
+    EXPECT_EQ(a.GetAt(0)->covariance.GetAt(0, 0), 0.0);
+    EXPECT_EQ(a.GetAt(1)->x, 4.0);
+
+    // A number ending at character 249 is read whole; one character more is cut.
+    std::string edge = "P3 1 2";
+    edge += std::string(249 - edge.size() - 3, ' ');
+    edge += "456";
+    ASSERT_EQ(edge.size(), 249u);
+    EXPECT_EQ(ReadText(edge + "\r\n", Kind::Plain).GetAt(0)->z, 456.0);
+    EXPECT_EQ(ReadText(" " + edge + "\n", Kind::Plain).GetAt(0)->z, 45.0);
+    // A line of megabytes without a line end neither grows a buffer nor stops the read.
+    const CPointSet big = ReadText(std::string(1 << 20, 'x') + " 1 2 3\nP5 1 2 3\n", Kind::Plain);
+    ASSERT_EQ(big.GetSize(), 1);
+    EXPECT_STREQ(big.GetAt(0)->label.GetText(), "P5");
+}
+
+TEST(CoordinateReader, NulByteEndsTheLineText)
+{
+    std::string text = "P1 1 2 3";
+    text += '\0';
+    text += " 0.1 0.1 0.1\nP2 1 2 3\n";
+    const CPointSet set = ReadText(text, Kind::Plain);
+    ASSERT_EQ(set.GetSize(), 2);
+    EXPECT_EQ(set.GetAt(0)->covariance.GetAt(0, 0), 0.0);
+}
+
+TEST(CoordinateReader, PointsEndInLabelOrderWithDuplicatesInFileOrder)
+{
+    const CPointSet set = ReadText("P10 1 0 0\nP2 2 0 0\nP1 3 0 0\nP2 4 0 0\n", Kind::Plain);
+    ASSERT_EQ(set.GetSize(), 4);
+    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "P1");
+    EXPECT_EQ(set.GetAt(1)->x, 2.0);
+    EXPECT_EQ(set.GetAt(2)->x, 4.0);
+    EXPECT_STREQ(set.GetAt(3)->label.GetText(), "P10");
+}
+
+TEST(CoordinateReader, FileThatCannotBeReadLeavesTheSetAsItWas)
+{
+    TempFolder dir;
+    CPointSet set = ReadText("K1 1 1 1\nK2 2 2 2\n", Kind::Plain);
+    int fields = 5;
+    EXPECT_FALSE(set.ReadXyzFile(dir.File("missing.xyz").c_str(), &fields));
+    EXPECT_EQ(set.GetSize(), 2);
+    EXPECT_FALSE(set.Load(dir.File("").c_str()));  // a folder
+    EXPECT_EQ(set.GetSize(), 2);
+
+    // A readable file without points empties the set.
+    WriteBytes(dir.File("empty.xyz"), "no points\r\n");
+    EXPECT_FALSE(set.Load(dir.File("empty.xyz").c_str()));
+    EXPECT_EQ(set.GetSize(), 0);
+
+    WriteBytes(dir.File("two.xyz"), "B 1 2 3\r\nA 1 2 3\r\n");
+    EXPECT_TRUE(set.ReadXyzFile(dir.File("two.xyz").c_str(), &fields));
+    EXPECT_EQ(set.GetSize(), 2);
+    EXPECT_EQ(fields, -1);
+}
+
+TEST(CoordinateReader, NumbersAreReadInTheCLocaleWhateverTheUserLocale)
+{
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "no decimal-comma locale installed";
+    const CPointSet set = ReadText("P1 1.5 2.25 3\n", Kind::Plain);
+    TempFolder dir;
+    CPointSet w = set;
+    const bool written = w.WriteXyzFile(dir.File("de.xyz").c_str(), 6, 4, 7);
+    const std::string bytes = ReadBytes(dir.File("de.xyz"));
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_EQ(set.GetSize(), 1);
+    EXPECT_EQ(set.GetAt(0)->x, 1.5);
+    EXPECT_EQ(set.GetAt(0)->y, 2.25);
+    EXPECT_TRUE(written);
+    EXPECT_NE(bytes.find("1.500000"), std::string::npos);
+}
+
+TEST(CoordinateWriter, ControlLayoutIsExact)
+{
+    TempFolder dir;
+    CPointSet set = MakeSet(Kind::Control);
+    CObjectPoint p("P1", 1.5, -2.0, 3.0);
+    p.aprioriSigma[0] = 0.1;
+    p.aprioriSigma[1] = 0.2;
+    p.aprioriSigma[2] = 0.3;
+    set.AddPointSorted(p);
+    CObjectPoint hidden("P0", 9, 9, 9);
+    hidden.inUse = false;
+    set.AddPointSorted(hidden);
+    ASSERT_TRUE(set.WriteXyzFile(dir.File("c.xyz").c_str(), 6, 4, 7));
+    EXPECT_EQ(ReadBytes(dir.File("c.xyz")),
+              "                  P1            1.500000           -2.000000            3.000000"
+              "              0.1000              0.2000              0.3000\r\n");
+}
+
+TEST(CoordinateWriter, SigmaLayoutsWithAndWithoutNormal)
+{
+    TempFolder dir;
+    CPointSet set;
+    CObjectPoint t("T1", 0.0, 0.0, 100.25);
+    t.SetSigmas(0.5, 0.25, 0.0);
+    t.radius = 2.5;
+    t.SetNormal(0.0, 0.6, 0.8);
+    set.AddPointSorted(t);
+    CObjectPoint u("U1", -1.0, 2.0, 3.0);
+    u.SetSigmas(0.001, 0.002, 0.003);
+    u.radius = 7.0;  // no normal: radius not written
+    set.AddPointSorted(u);
+    ASSERT_TRUE(set.WriteXyzFile(dir.File("s.xyz").c_str(), 12, 13, 7));
+    EXPECT_EQ(ReadBytes(dir.File("s.xyz")),
+              "                  T1      0.000000000000      0.000000000000    100.250000000000"
+              "     0.5000000000000     0.2500000000000     0.0000000000000      2.500000000000"
+              "           0.0000000           0.6000000           0.8000000\r\n"
+              "                  U1     -1.000000000000      2.000000000000      3.000000000000"
+              "     0.0010000000000     0.0020000000000     0.0030000000000\r\n");
+}
+
+TEST(CoordinateWriter, DiscrepancyLayout)
+{
+    TempFolder dir;
+    CPointSet set = MakeSet(Kind::Discrepancy);
+    CObjectPoint d("D-1", -1.0, 2.0, 3.0);
+    d.discrepancy[0] = 0.001;
+    d.discrepancy[1] = -0.002;
+    d.discrepancy[2] = 0.003;
+    d.SetNormal(1, 0, 0);  // not written in a discrepancy set
+    set.AddPointSorted(d);
+    ASSERT_TRUE(set.WriteXyzFile(dir.File("d.xyz").c_str(), 12, 13, 7));
+    EXPECT_EQ(ReadBytes(dir.File("d.xyz")),
+              "                 D-1     -1.000000000000      2.000000000000      3.000000000000"
+              "     0.0010000000000    -0.0020000000000     0.0030000000000\r\n");
+}
+
+TEST(CoordinateWriter, WrittenFilesReadBack)
+{
+    TempFolder dir;
+    for (Kind kind : {Kind::Plain, Kind::Control, Kind::Discrepancy}) {
+        CPointSet set = MakeSet(kind);
+        for (int i = 1; i <= 12; ++i) {
+            CObjectPoint p(("R" + std::to_string(i * 7 % 13)).c_str(), i * 1.1, -i / 3.0, i * i * 0.01);
+            p.SetSigmas(0.01 * i, 0.02, 0.003);
+            p.aprioriSigma[0] = 0.001 * i;
+            p.discrepancy[2] = -0.0001 * i;
+            if (i % 2 == 0) {
+                p.SetNormal(i, 1, -2);
+                p.radius = 0.5 * i;
+            }
+            set.AddPointSorted(p);
+        }
+        set.name = dir.File("back.xyz").c_str();
+        ASSERT_TRUE(set.Save(12, 13, 7));
+        CPointSet back = MakeSet(kind);
+        ASSERT_TRUE(back.Load(dir.File("back.xyz").c_str()));
+        ASSERT_EQ(back.GetSize(), set.GetSize());
+        for (int i = 0; i < set.GetSize(); ++i) {
+            const CObjectPoint* a = set.GetAt(i);
+            const CObjectPoint* b = back.GetAt(i);
+            EXPECT_STREQ(a->label.GetText(), b->label.GetText());
+            EXPECT_NEAR(a->x, b->x, 1e-12);
+            EXPECT_NEAR(a->y, b->y, 1e-12);
+            EXPECT_NEAR(a->z, b->z, 1e-12);
+            if (kind == Kind::Control) {
+                EXPECT_NEAR(a->aprioriSigma[0], b->aprioriSigma[0], 1e-13);
+            } else if (kind == Kind::Discrepancy) {
+                EXPECT_NEAR(a->discrepancy[2], b->discrepancy[2], 1e-13);
+            } else {
+                EXPECT_NEAR(std::sqrt(b->covariance.GetAt(0, 0)), std::sqrt(a->covariance.GetAt(0, 0)), 1e-13);
+                EXPECT_EQ(a->HasNormal(), b->HasNormal());
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_NEAR(a->normal[k], b->normal[k], 2e-7);
+                EXPECT_NEAR(a->radius, b->radius, 1e-12);
+            }
+        }
+    }
+}
+
+TEST(CoordinateWriter, FailuresAreReported)
+{
+    CPointSet set;
+    set.AddPointSorted(CObjectPoint("A", 1, 2, 3));
+    EXPECT_FALSE(set.Save(12, 13, 7));  // no name
+    TempFolder dir;
+    EXPECT_FALSE(set.WriteXyzFile(dir.File("no/such/folder/a.xyz").c_str(), 12, 13, 7));
+    if (fs::exists("/dev/full")) {
+        EXPECT_FALSE(set.WriteXyzFile("/dev/full", 12, 13, 7));
+    }
+}
+
+TEST(CoordinateLineScan, NumbersAsTheCFormatterReadsThem)
+{
+    CXyzFields f;
+    EXPECT_EQ(ScanXyzLine(" \t\r", f), -1);
+    EXPECT_EQ(ScanXyzLine("A 1e3 -2.5 +7 .5", f), 5);
+    EXPECT_EQ(f.d[0], 1000.0);
+    EXPECT_EQ(f.d[2], 7.0);
+    EXPECT_EQ(f.d[3], 0.5);
+    EXPECT_EQ(ScanXyzLine("A 1,5 2", f), 2);  // a comma ends the number
+}

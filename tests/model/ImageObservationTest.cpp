@@ -1,0 +1,570 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Camera.h"
+#include "EllipseRecord.h"
+#include "ImageObservation.h"
+#include "RecordBytes.h"
+
+namespace {
+
+std::vector<std::string> Labels(const CObservationList& list)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < list.GetSize(); ++i) out.push_back(list.GetAt(i)->label.GetText());
+    return out;
+}
+
+CImageObservation Obs(const char* label, double x, double y)
+{
+    return CImageObservation(CNameBuffer(label), x, y);
+}
+
+CTargetEllipse SomeEllipse()
+{
+    CTargetEllipse e;
+    e.SetFromParameters(1.25, -0.5, 0.3, 0.2, 0.7);
+    CMatrix cov(5, -1);
+    for (int i = 0; i < 5; ++i)
+        for (int j = i; j < 5; ++j) cov.SetAt(0.001 * (i + 1) + 0.0001 * j, i, j);
+    e.SetCovariance(cov);
+    return e;
+}
+
+// The fields every observation layout ends with, from the label on.
+void AppendObservationTail(RecordBytes& b, const char* label, double base)
+{
+    b.String(label);
+    for (int i = 0; i < 7; ++i) b.Double(base + i); // x, y, radial, vx, vy, sigma x, sigma y
+    b.Byte(1);                                       // rejected
+    b.Double(base + 10).Double(base + 11);           // pixel column, row
+    b.Byte(0).Byte(1).Byte(0).Byte(1);               // measured, fiducial, disabled, marked
+}
+
+void ExpectTail(const CImageObservation& o, const char* label, double base)
+{
+    EXPECT_STREQ(o.label.GetText(), label);
+    EXPECT_EQ(o.x, base + 0);
+    EXPECT_EQ(o.y, base + 1);
+    EXPECT_EQ(o.radialDistance, base + 2);
+    EXPECT_EQ(o.vx, base + 3);
+    EXPECT_EQ(o.vy, base + 4);
+    EXPECT_EQ(o.sigmaX, base + 5);
+    EXPECT_EQ(o.sigmaY, base + 6);
+    EXPECT_TRUE(o.rejected);
+    EXPECT_EQ(o.pixelColumn, base + 10);
+    EXPECT_EQ(o.pixelRow, base + 11);
+    EXPECT_FALSE(o.measured);
+    EXPECT_TRUE(o.fiducial);
+    EXPECT_FALSE(o.disabled);
+    EXPECT_TRUE(o.marked);
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        path = std::filesystem::temp_directory_path() /
+               ("kestrelon-obs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string Write(const char* name, const std::string& bytes) const
+    {
+        const std::string file = (path / name).string();
+        std::ofstream out(file, std::ios::binary);
+        out << bytes;
+        return file;
+    }
+    std::filesystem::path path;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The record
+
+TEST(ImageObservation, ResetKeepsOnlyTheLabelAndCopiesOwnTheirEllipse)
+{
+    CImageObservation o(CNameBuffer("p1"), 1.5, -2.5, 0.001, 0.002, 100.0, 200.0);
+    EXPECT_STREQ(o.label.GetText(), "P1");
+    EXPECT_TRUE(o.IsUsable());
+    o.rejected = true;
+    EXPECT_FALSE(o.IsUsable());
+    o.rejected = false;
+    o.disabled = o.marked = o.measured = o.fiducial = true;
+    EXPECT_FALSE(o.IsUsable());
+    o.vx = 0.3;
+    o.SetEllipse(SomeEllipse());
+
+    CImageObservation copy(o);
+    ASSERT_NE(copy.GetEllipse(), nullptr);
+    EXPECT_NE(copy.GetEllipse(), o.GetEllipse());
+
+    o.Reset();
+    EXPECT_STREQ(o.label.GetText(), "P1");
+    EXPECT_EQ(o.x, 0.0);
+    EXPECT_EQ(o.sigmaX, 0.0);
+    EXPECT_EQ(o.vx, 0.0);
+    EXPECT_EQ(o.pixelColumn, -1.0);
+    EXPECT_EQ(o.pixelRow, -1.0);
+    EXPECT_FALSE(o.disabled || o.marked || o.measured || o.fiducial || o.rejected);
+    EXPECT_EQ(o.GetEllipse(), nullptr);
+    ASSERT_NE(copy.GetEllipse(), nullptr); // the copy's ellipse survives
+    EXPECT_EQ(copy.GetEllipse()->major, 0.3);
+
+    copy.SetEllipse(*copy.GetEllipse()); // from its own ellipse
+    ASSERT_NE(copy.GetEllipse(), nullptr);
+    EXPECT_EQ(copy.GetEllipse()->major, 0.3);
+    copy = o; // an observation without ellipse drops the target's
+    EXPECT_EQ(copy.GetEllipse(), nullptr);
+}
+
+TEST(ImageObservation, RegionTestsAreStrictAndRadialDistance)
+{
+    CImageObservation o = Obs("A", 1.0, 2.0);
+    const double left = 0.0, top = 3.0, right = 2.0, bottom = 1.0, onEdge = 1.0;
+    EXPECT_TRUE(o.IsInRect(&left, &top, &right, &bottom));
+    EXPECT_FALSE(o.IsInRect(&onEdge, &top, &right, &bottom));
+    EXPECT_FALSE(o.IsInRect(&left, &top, &right, &top));
+    EXPECT_FALSE(o.IsInRect(nullptr, &top, &right, &bottom));
+    EXPECT_TRUE(o.IsInBox(0.0, 3.0, 2.0, 1.0));
+    EXPECT_FALSE(o.IsInBox(0.0, 2.0, 2.0, 1.0));
+
+    CCamera camera;
+    camera.parameters[CAM_XP] = -2.0;
+    camera.parameters[CAM_YP] = -2.0;
+    EXPECT_DOUBLE_EQ(o.ComputeRadialDistance(camera), 5.0);
+    EXPECT_DOUBLE_EQ(o.GetRadialDistance(), 5.0);
+}
+
+TEST(ObservationList, KeepsNaturalLabelOrderAndFinds)
+{
+    CObservationList list;
+    for (const char* l : {"P10", "B2", "P2", "A1", "B1", "P", "P-1"}) list.AddSorted(Obs(l, 0.0, 0.0));
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"A1", "B1", "B2", "P-1", "P", "P2", "P10"}));
+    EXPECT_EQ(list.FindIndex(CNameBuffer("P2")), 5);
+    EXPECT_EQ(list.FindIndexByText("b2"), 2);
+    EXPECT_EQ(list.FindIndexByText("Q"), -1);
+    EXPECT_EQ(list.FindIndexByText("not a label!"), -1);
+    EXPECT_EQ(list.FindInsertIndex(CNameBuffer("B15")), 3);
+    EXPECT_EQ(list.FindInsertIndex(CNameBuffer("Z")), 7);
+    int probe = -7;
+    EXPECT_FALSE(CObservationList().BinarySearch(CNameBuffer("A"), probe));
+    EXPECT_EQ(probe, -7);
+
+    // A new observation with a present label goes in front of the old one.
+    list.AddSorted(Obs("B2", 9.0, 0.0));
+    EXPECT_EQ(list.GetAt(2)->x, 9.0);
+    EXPECT_EQ(list.GetAt(3)->x, 0.0);
+
+    EXPECT_TRUE(list.RemoveByText("p"));
+    EXPECT_FALSE(list.RemoveByText("p"));
+    EXPECT_TRUE(list.Remove(CNameBuffer("A1")));
+    CObservationList other;
+    other.AddSorted(Obs("P10", 0, 0));
+    other.AddSorted(Obs("X", 0, 0));
+    EXPECT_TRUE(list.RemoveMatching(other));
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"B1", "B2", "B2", "P-1", "P2"}));
+
+    CObservationList unsorted;
+    for (const char* l : {"P10", "P2", "Q1", "P", "P-1", "A01", "A1"}) unsorted.AddCopy(Obs(l, 0, 0));
+    EXPECT_TRUE(unsorted.SortByLabel());
+    EXPECT_EQ(Labels(unsorted), (std::vector<std::string>{"A01", "A1", "P-1", "P", "P2", "P10", "Q1"}));
+}
+
+TEST(ObservationList, RemoveCloseDuplicatesKeepsTheLater)
+{
+    CObservationList list;
+    list.AddCopy(Obs("A", 0.0, 0.0));
+    list.AddCopy(Obs("B", 5.0, 5.0));
+    list.AddCopy(Obs("C", 0.0, 0.0));
+    list.AddCopy(Obs("D", 0.0, 1e-9));
+    list.RemoveCloseDuplicates(0.0);
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"B", "C", "D"}));
+
+    CObservationList three;
+    three.AddCopy(Obs("A", 0.0, 0.0));
+    three.AddCopy(Obs("B", 0.3, 0.0));
+    three.AddCopy(Obs("C", 0.6, 0.0));
+    three.AddCopy(Obs("Z", 9.0, 0.0));
+    three.RemoveCloseDuplicates(0.6);
+    EXPECT_EQ(Labels(three), (std::vector<std::string>{"C", "Z"}));
+}
+
+TEST(ObservationList, CopiesAreDeep)
+{
+    CObservationList list;
+    CImageObservation withEllipse = Obs("E", 1, 1);
+    withEllipse.SetEllipse(SomeEllipse());
+    EXPECT_FALSE(list.HasEllipses());
+    list.AddSorted(Obs("A", 0, 0));
+    list.InsertCopyAt(1, withEllipse, 2);
+    EXPECT_TRUE(list.HasEllipses());
+    EXPECT_NE(list.GetAt(1)->GetEllipse(), list.GetAt(2)->GetEllipse());
+
+    CObservationList copy(list);
+    list.DeleteAll();
+    ASSERT_EQ(copy.GetSize(), 3);
+    EXPECT_TRUE(copy.HasEllipses());
+
+    CDynArray<CImageObservation> pointers;
+    pointers.Add(copy.GetAt(2));
+    pointers.Add(copy.GetAt(0));
+    list.CopyFromArray(pointers);
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"E", "A"}));
+    EXPECT_NE(list.GetAt(0), copy.GetAt(2));
+}
+
+// ---------------------------------------------------------------------------
+// Archive
+
+TEST(ObservationArchive, NewestRecordRoundTripsWithAndWithoutEllipse)
+{
+    CObservationList list;
+    CImageObservation a(CNameBuffer("T7"), 1.5, -2.25, 0.001, 0.002, 512.5, 384.25);
+    a.radialDistance = 2.7;
+    a.vx = 1e-4;
+    a.vy = -2e-4;
+    a.rejected = a.marked = true;
+    a.SetEllipse(SomeEllipse());
+    CImageObservation b = Obs("T10", 3.0, 4.0);
+    b.disabled = b.measured = b.fiducial = true;
+    list.AddSorted(b);
+    list.AddSorted(a);
+
+    StoreArchive store;
+    int own = -1;
+    ASSERT_TRUE(list.Serialize(store.Get(), &own));
+    const std::string bytes = store.Bytes();
+
+    LoadArchive load(bytes);
+    CObservationList back;
+    ASSERT_TRUE(back.Serialize(load.Get(), &own));
+    EXPECT_EQ(load.Get().RemainingBytes(), 0);
+    ASSERT_EQ(back.GetSize(), 2);
+    const CImageObservation& ra = *back.GetAt(0);
+    EXPECT_STREQ(ra.label.GetText(), "T7");
+    EXPECT_EQ(ra.x, 1.5);
+    EXPECT_EQ(ra.sigmaY, 0.002);
+    EXPECT_EQ(ra.radialDistance, 2.7);
+    EXPECT_EQ(ra.vy, -2e-4);
+    EXPECT_EQ(ra.pixelRow, 384.25);
+    EXPECT_TRUE(ra.rejected && ra.marked);
+    EXPECT_FALSE(ra.disabled || ra.measured || ra.fiducial);
+    ASSERT_NE(ra.GetEllipse(), nullptr);
+    const CTargetEllipse& e = *ra.GetEllipse();
+    const CTargetEllipse ref = SomeEllipse();
+    EXPECT_EQ(e.major, ref.major);
+    EXPECT_EQ(e.rotation, ref.rotation);
+    EXPECT_TRUE(e.covariance == ref.covariance);
+    ASSERT_EQ(e.conic.GetSize(), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(e.conic[i], ref.conic[i]);
+    const CImageObservation& rb = *back.GetAt(1);
+    EXPECT_EQ(rb.GetEllipse(), nullptr);
+    EXPECT_TRUE(rb.disabled && rb.measured && rb.fiducial);
+    EXPECT_FALSE(rb.marked || rb.rejected);
+
+    // A record without ellipse, loaded into an observation that owns one, drops it.
+    StoreArchive single;
+    ASSERT_TRUE(b.Serialize(single.Get(), &own));
+    LoadArchive loadSingle(single.Bytes());
+    CImageObservation target = a;
+    ASSERT_TRUE(target.Serialize(loadSingle.Get(), &own));
+    EXPECT_EQ(target.GetEllipse(), nullptr);
+    EXPECT_STREQ(target.label.GetText(), "T10");
+}
+
+TEST(ObservationArchive, VersionsZeroToSevenHaveNoEllipseByte)
+{
+    for (int v = 0; v <= 7; ++v) {
+        RecordBytes b;
+        AppendObservationTail(b, "v1", 100.0 * v);
+        LoadArchive load(b.Str());
+        CImageObservation o;
+        o.SetEllipse(SomeEllipse());
+        int passed = v;
+        ASSERT_TRUE(o.Serialize(load.Get(), &passed)) << "version " << v;
+        EXPECT_EQ(passed, v);
+        EXPECT_EQ(load.Get().RemainingBytes(), 0) << "version " << v;
+        ExpectTail(o, "V1", 100.0 * v);
+        EXPECT_EQ(o.GetEllipse(), nullptr);
+    }
+}
+
+TEST(ObservationArchive, VersionsEightToTenCarryAnEllipseWithoutVersionWords)
+{
+    for (int v = 8; v <= 10; ++v) {
+        RecordBytes b;
+        b.Byte(1);
+        b.Double(3.0).Double(2.0).Double(0.25).Double(-1.0).Double(7.5); // major, minor, rotation, centre
+        b.Int(7);
+        for (int i = 0; i < 7; ++i) b.Double(0.5 * i);
+        AppendObservationTail(b, "E_1", 1.0);
+        LoadArchive load(b.Str());
+        CImageObservation o;
+        int passed = v;
+        ASSERT_TRUE(o.Serialize(load.Get(), &passed)) << "version " << v;
+        EXPECT_EQ(load.Get().RemainingBytes(), 0);
+        ExpectTail(o, "E_1", 1.0);
+        ASSERT_NE(o.GetEllipse(), nullptr);
+        const CTargetEllipse& e = *o.GetEllipse();
+        EXPECT_EQ(e.major, 3.0);
+        EXPECT_EQ(e.minor, 2.0);
+        EXPECT_EQ(e.rotation, 0.25);
+        EXPECT_EQ(e.centreX, -1.0);
+        EXPECT_EQ(e.centreY, 7.5);
+        EXPECT_EQ(e.covariance.GetRows(), 0);
+        ASSERT_EQ(e.conic.GetSize(), 7);
+        EXPECT_EQ(e.conic[6], 3.0);
+
+        // The same versions without an ellipse.
+        RecordBytes none;
+        none.Byte(0);
+        AppendObservationTail(none, "N", 2.0);
+        LoadArchive load2(none.Str());
+        CImageObservation p;
+        ASSERT_TRUE(p.Serialize(load2.Get(), &passed));
+        ExpectTail(p, "N", 2.0);
+        EXPECT_EQ(p.GetEllipse(), nullptr);
+    }
+}
+
+TEST(ObservationArchive, VersionElevenEllipseReadsItsOwnVersions)
+{
+    RecordBytes b;
+    b.Int(11).Byte(1);
+    b.Int(11).Int(5).Int(-1); // ellipse record version, covariance shape
+    for (int i = 0; i < 15; ++i) b.Double(i + 1.0);
+    b.Double(4.0).Double(1.0).Double(-0.5).Double(10.0).Double(20.0);
+    b.Int(10).Int(0); // target ellipse version, no conic
+    AppendObservationTail(b, "X9", 5.0);
+    LoadArchive load(b.Str());
+    CImageObservation o;
+    int own = -1;
+    ASSERT_TRUE(o.Serialize(load.Get(), &own));
+    EXPECT_EQ(own, -1);
+    EXPECT_EQ(load.Get().RemainingBytes(), 0);
+    ExpectTail(o, "X9", 5.0);
+    ASSERT_NE(o.GetEllipse(), nullptr);
+    const CTargetEllipse& e = *o.GetEllipse();
+    ASSERT_EQ(e.covariance.GetRows(), 5);
+    EXPECT_EQ(e.covariance.GetAt(0, 4), 5.0);
+    EXPECT_EQ(e.covariance.GetAt(4, 4), 15.0);
+    EXPECT_EQ(e.major, 4.0);
+    EXPECT_EQ(e.centreY, 20.0);
+    EXPECT_EQ(e.conic.GetSize(), 0);
+
+    // Storing writes exactly this layout.
+    StoreArchive store;
+    ASSERT_TRUE(o.Serialize(store.Get(), &own));
+    EXPECT_EQ(store.Bytes(), b.Str());
+}
+
+TEST(ObservationArchive, ListLayoutsWithPassedAndOwnVersion)
+{
+    // A project of version 5 passes its version: no list or record version words.
+    RecordBytes old;
+    old.Int(2);
+    AppendObservationTail(old, "P10", 1.0);
+    AppendObservationTail(old, "P2", 2.0);
+    LoadArchive load(old.Str());
+    CObservationList list;
+    int passed = 5;
+    ASSERT_TRUE(list.Serialize(load.Get(), &passed));
+    // Sorted after loading.
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"P2", "P10"}));
+
+    RecordBytes current;
+    current.Int(10).Int(1);
+    current.Int(11).Byte(0);
+    AppendObservationTail(current, "Z", 3.0);
+    LoadArchive load2(current.Str());
+    CObservationList list2;
+    int own = -1;
+    ASSERT_TRUE(list2.Serialize(load2.Get(), &own));
+    ASSERT_EQ(list2.GetSize(), 1);
+    ExpectTail(*list2.GetAt(0), "Z", 3.0);
+}
+
+TEST(ObservationArchive, HostileRecordsFailCleanly)
+{
+    int own = -1;
+    {
+        RecordBytes b;
+        b.Int(10).Int(0x7FFFFFFF);
+        LoadArchive load(b.Str());
+        CObservationList list;
+        EXPECT_FALSE(list.Serialize(load.Get(), &own));
+        EXPECT_EQ(list.GetSize(), 0);
+    }
+    {
+        RecordBytes b;
+        b.Int(10).Int(-3);
+        LoadArchive load(b.Str());
+        CObservationList list;
+        EXPECT_FALSE(list.Serialize(load.Get(), &own));
+    }
+    {
+        // A record version this reader does not know.
+        RecordBytes b;
+        b.Int(99).Byte(0);
+        AppendObservationTail(b, "A", 0.0);
+        LoadArchive load(b.Str());
+        CImageObservation o;
+        EXPECT_FALSE(o.Serialize(load.Get(), &own));
+    }
+    {
+        // An ellipse whose covariance claims a huge size.
+        RecordBytes b;
+        b.Int(11).Byte(1).Int(11).Int(100000).Int(-1);
+        LoadArchive load(b.Str());
+        CImageObservation o;
+        EXPECT_FALSE(o.Serialize(load.Get(), &own));
+        EXPECT_EQ(o.GetEllipse(), nullptr);
+    }
+    {
+        // A conic of three parameters is no conic.
+        RecordBytes b;
+        b.Int(11).Byte(1).Int(11).Int(0).Int(0);
+        b.Double(1).Double(1).Double(0).Double(0).Double(0).Int(10).Int(3).Double(1).Double(2).Double(3);
+        AppendObservationTail(b, "A", 0.0);
+        LoadArchive load(b.Str());
+        CImageObservation o;
+        EXPECT_FALSE(o.Serialize(load.Get(), &own));
+        EXPECT_EQ(o.GetEllipse(), nullptr);
+    }
+    {
+        // Every truncation of a good record fails without a crash.
+        CImageObservation good = Obs("T", 1, 2);
+        good.SetEllipse(SomeEllipse());
+        StoreArchive store;
+        ASSERT_TRUE(good.Serialize(store.Get(), &own));
+        const std::string bytes = store.Bytes();
+        for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+            LoadArchive load(bytes.substr(0, cut));
+            CImageObservation o;
+            EXPECT_FALSE(o.Serialize(load.Get(), &own)) << "cut at " << cut;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Fiducial files
+
+TEST(FiducialFile, ReadsMarksInLabelOrderWithAnyLineEnd)
+{
+    TempDir dir;
+    const std::string body[] = {
+        "F3 10.5 -7.25\r\nf1 -10.5 7.25\r\nF2 1 2\r\n",
+        "F3 10.5 -7.25\nf1 -10.5 7.25\nF2 1 2\n",
+        "F3 10.5 -7.25\nf1 -10.5 7.25\r\nF2 1 2",
+    };
+    for (const std::string& text : body) {
+        CObservationList list;
+        ASSERT_TRUE(list.ReadXyFile(CFilePath(dir.Write("f.xy", text).c_str())));
+        ASSERT_EQ(Labels(list), (std::vector<std::string>{"F1", "F2", "F3"}));
+        const CImageObservation& f1 = *list.GetAt(0);
+        EXPECT_EQ(f1.x, -10.5);
+        EXPECT_EQ(f1.y, 7.25);
+        EXPECT_EQ(f1.sigmaX, 0.0);
+        EXPECT_EQ(f1.pixelColumn, -1.0);
+        EXPECT_EQ(list.GetAt(1)->y, 2.0);
+    }
+}
+
+TEST(FiducialFile, SkipsLinesThatDoNotScan)
+{
+    TempDir dir;
+    const std::string text = "A1 1.0 2.0\n"
+                             "B1 3.0\n"                     // one number only
+                             "\n"                           // blank
+                             "ABCDEFGHIJKLMNOPQ 1 2\n"      // 17-character label
+                             "BAD.LABEL 1 2\n"              // invalid character
+                             "C1 x 2\n"                     // no number
+                             "D1 5 6 trailing text\n"       // extra text is ignored
+                             "E1\t+7.5e-1  -8E2\r\n"        // tabs, signs, exponents
+                             "F1 nan 1\n"                   // not a finite number
+                             "G1 1,5 2\n";                  // a comma ends the number
+    CObservationList list;
+    ASSERT_TRUE(list.ReadXyFile(CFilePath(dir.Write("f.xy", text).c_str())));
+    ASSERT_EQ(Labels(list), (std::vector<std::string>{"A1", "D1", "E1"}));
+    EXPECT_EQ(list.GetAt(2)->x, 0.75);
+    EXPECT_EQ(list.GetAt(2)->y, -800.0);
+}
+
+TEST(FiducialFile, OverlongLinesAreSkippedNotSplit)
+{
+    std::string text = "A 1 2\n";
+    // 149 characters is still a line; 150 is not, and its tail must not
+    // come back as a line of its own.
+    std::string fits = "B 3 4";
+    fits += std::string(149 - fits.size(), ' ');
+    text += fits + "\r\n";
+    std::string tooLong = "C 5 6" + std::string(140, ' ') + "D 7 8";
+    ASSERT_EQ(tooLong.size(), 150u);
+    text += tooLong + "\n";
+    CObservationList list;
+    ASSERT_TRUE(list.ReadXyText(text.data(), text.size()));
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(FiducialFile, DuplicateLabelsBothStayLaterInFront)
+{
+    const std::string text = "M 1 1\nA 0 0\nM 2 2\nM 3 3\n";
+    CObservationList list;
+    ASSERT_TRUE(list.ReadXyText(text.data(), text.size()));
+    ASSERT_EQ(Labels(list), (std::vector<std::string>{"A", "M", "M", "M"}));
+    EXPECT_EQ(list.GetAt(1)->x, 3.0);
+    EXPECT_EQ(list.GetAt(2)->x, 2.0);
+    EXPECT_EQ(list.GetAt(3)->x, 1.0);
+
+    // The same order as inserting the lines one by one.
+    CObservationList oneByOne;
+    for (double v : {1.0, 0.0, 2.0, 3.0}) oneByOne.AddSorted(Obs(v == 0.0 ? "A" : "M", v, v));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(list.GetAt(i)->x, oneByOne.GetAt(i)->x);
+}
+
+TEST(FiducialFile, FailedImportLeavesTheListAsItWas)
+{
+    TempDir dir;
+    CObservationList list;
+    list.AddSorted(Obs("KEEP", 1, 1));
+
+    EXPECT_FALSE(list.ReadXyFile(CFilePath((dir.path / "missing.xy").string().c_str())));
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"KEEP"}));
+
+    EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.path.string().c_str()))); // a folder
+    EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.Write("empty.xy", "").c_str())));
+    EXPECT_EQ(Labels(list), (std::vector<std::string>{"KEEP"}));
+
+    // A readable file without any valid mark replaces the list.
+    EXPECT_TRUE(list.ReadXyFile(CFilePath(dir.Write("junk.xy", "only junk here\n").c_str())));
+    EXPECT_EQ(list.GetSize(), 0);
+}
+
+TEST(FiducialFile, NumbersAreReadInTheCLocale)
+{
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = previous ? previous : "C";
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "no decimal-comma locale";
+    const std::string text = "F1 1.5 -2.125\n";
+    CObservationList list;
+    const bool ok = list.ReadXyText(text.data(), text.size());
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(list.GetSize(), 1);
+    EXPECT_EQ(list.GetAt(0)->x, 1.5);
+    EXPECT_EQ(list.GetAt(0)->y, -2.125);
+}

@@ -1,0 +1,43 @@
+// Runs code on archives over memory and reads numbers back out of stored bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "RecordBytes.h"
+
+// Runs f on a storing archive; returns the bytes written.
+template <class F>
+std::string StoreBytes(F&& f)
+{
+    StoreArchive store;
+    f(store.Get());
+    return store.Bytes();
+}
+
+// Runs f on an archive that loads the given bytes.
+template <class F>
+void LoadBytes(const std::string& bytes, F&& f)
+{
+    LoadArchive load(bytes);
+    f(load.Get());
+}
+
+inline int32_t I32At(const std::string& b, size_t at)
+{
+    uint32_t u = 0;
+    for (int k = 0; k < 4; ++k)
+        u |= static_cast<uint32_t>(static_cast<unsigned char>(b.at(at + k))) << (8 * k);
+    return static_cast<int32_t>(u);
+}
+
+inline double F64At(const std::string& b, size_t at)
+{
+    uint64_t u = 0;
+    for (int k = 0; k < 8; ++k)
+        u |= static_cast<uint64_t>(static_cast<unsigned char>(b.at(at + k))) << (8 * k);
+    double d;
+    std::memcpy(&d, &u, 8);
+    return d;
+}
