@@ -147,6 +147,16 @@ void CProfileDatabases::SetProfilePath(const std::string& path)
 {
     profile.SetPath(path);
     pathResolved = true;
+    loaded = false;
+}
+
+void CProfileDatabases::EnsureLoaded()
+{
+    if (loaded)
+        return;
+    GetProfilePath();
+    profile.Load();
+    loaded = true;
 }
 
 CProfileDatabases::CameraDialogHandler CProfileDatabases::SetCameraDialogHandler(CameraDialogHandler handler)
@@ -213,6 +223,7 @@ bool CProfileDatabases::LoadDatabases()
 {
     GetProfilePath();
     profile.Load();
+    loaded = true;
     entriesLeft = kMaxEntriesPerLoad;
 
     cameraDatabase.RemoveAll();
@@ -513,6 +524,7 @@ bool CProfileDatabases::FlushProfile()
 
 bool CProfileDatabases::SaveDatabases(int all)
 {
+    EnsureLoaded();
     WriteDatabases(all);
     return FlushProfile();
 }
@@ -525,6 +537,7 @@ bool CProfileDatabases::FlushDatabases()
         std::string section;
         std::vector<std::pair<std::string, std::string>> entries;
     };
+    EnsureLoaded();
     std::vector<Kept> kept;
     for (const char* section : {kRecentFileSection, kShellSettingsSection}) {
         if (!profile.HasSection(section))

@@ -121,11 +121,15 @@ private:
     bool FlushProfile();
     void ClearWrittenFlags();
 
+    // Reads the file into the store once, so that writing keeps what the
+    // file holds beside the databases even without a load first.
+    void EnsureLoaded();
     // Takes up to n entries from what the current load may still read.
     int TakeEntries(int n);
 
     CProfileStore profile;
     bool pathResolved = false;
+    bool loaded = false;
     int entriesLeft = kMaxEntriesPerLoad;
     CameraDialogHandler cameraDialog;
     StdProfileWriter stdProfileWriter;

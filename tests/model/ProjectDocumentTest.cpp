@@ -69,29 +69,13 @@ CScaleBar Bar(const char* name, double length, double sigma)
 
 } // namespace
 
-TEST_F(DocumentTest, NewDocumentHoldsTheDefaults)
+TEST_F(DocumentTest, ColoursAreWindowsColourValues)
 {
-    EXPECT_EQ(doc.fileVersion, 13);
-    EXPECT_EQ(doc.images.GetSize(), 0);
-    EXPECT_EQ(doc.pointSets.GetDocument(), &doc);
-    EXPECT_TRUE(doc.eoDevice.GetName().IsEmpty());
-    EXPECT_DOUBLE_EQ(doc.settings.defaultImageSigma, 0.0005);
-    EXPECT_EQ(doc.unitIndex, 0);
-    EXPECT_DOUBLE_EQ(doc.maxViewingAngle * 180.0 / M_PI, 60.0);
-    EXPECT_STREQ(doc.newPointPrefix.GetText(), "A");
-    const bool flags[9] = {false, true, false, false, false, true, true, true, true};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(doc.scanFlags[i], flags[i]) << i;
-    EXPECT_EQ(doc.autoSavePeriod, 600);
-    EXPECT_DOUBLE_EQ(doc.targetNormal[2], 1.0);
-    // Windows colour values: red in the low byte.
+    // Red in the low byte: green, yellow, cyan, yellow.
     EXPECT_EQ(doc.GetCentroidColor(), 0x0000FF00);
     EXPECT_EQ(doc.GetManualColor(), 0x0000FFFF);
     EXPECT_EQ(doc.GetFiducialColor(), 0x00FFFF00);
     EXPECT_EQ(doc.GetResidualVectorColor(), 0x0000FFFF);
-    EXPECT_EQ(doc.GetTargetOverlay(), 1);
-    EXPECT_TRUE(doc.GetNumberPoints());
-    EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(DocumentTest, UnitNamesAndConversionFactors)
@@ -231,18 +215,6 @@ TEST_F(DocumentTest, NewImagesGetUniqueNames)
             EXPECT_NE(ImageNames()[i], ImageNames()[j]);
 }
 
-TEST_F(DocumentTest, SteppingThroughImages)
-{
-    CProjectImage* a = doc.AddNewImage("A");
-    CProjectImage* b = doc.AddNewImage("B");
-    CProjectImage* c = doc.AddNewImage("C");
-    EXPECT_EQ(doc.GetNextImage(a), b);
-    EXPECT_EQ(doc.GetNextImage(b), c);
-    EXPECT_EQ(doc.GetNextImage(c), nullptr);
-    EXPECT_EQ(doc.GetPreviousImage(c), b);
-    EXPECT_EQ(doc.GetPreviousImage(a), nullptr);
-}
-
 TEST_F(DocumentTest, ScaleBarsFollowTheDatabase)
 {
     app.scaleBarDatabase.AddCopy(Bar("B1", 1000.5, 0.01));
@@ -326,11 +298,4 @@ TEST_F(DocumentTest, EODeviceFromTheDatabaseIsConvertedIntoTheProjectUnit)
     answer = IDYES;
     EXPECT_TRUE(doc.SetEODeviceFromDatabase("ODD"));
     EXPECT_DOUBLE_EQ(doc.eoDevice.GetAt(0)->x, 3.0) << "an unknown unit converts by 1.0";
-}
-
-TEST_F(DocumentTest, ActiveDocumentComesFromTheShell)
-{
-    EXPECT_EQ(GetActiveProjectDoc(), nullptr);
-    SetActiveProjectDocProvider([this] { return &doc; });
-    EXPECT_EQ(GetActiveProjectDoc(), &doc);
 }
