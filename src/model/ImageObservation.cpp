@@ -12,6 +12,7 @@
 #include "BinArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
+#include "ProjectSettings.h"
 
 namespace {
 
@@ -176,6 +177,11 @@ bool CImageObservation::IsInRect(const double* r0, const double* r1, const doubl
 bool CImageObservation::IsInBox(double a, double b, double c, double d) const
 {
     return a < x && x < c && d < y && y < b;
+}
+
+bool CImageObservation::ResidualsWithin(const CProjectSettings& settings) const
+{
+    return std::fabs(vx) <= settings.rejectionLimit && std::fabs(vy) <= settings.rejectionLimit;
 }
 
 bool CImageObservation::Serialize(CBinArchive& ar, int* version)
