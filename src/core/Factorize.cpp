@@ -22,6 +22,9 @@ constexpr double kPivotLimit = 1e-100;
 constexpr double kDeterminantLimit = 1e-16;
 constexpr double kParallelLimit = 1e-6;
 constexpr int kLanes = 8;
+constexpr int kGroups = 8;
+constexpr int kBlockRows = kLanes * kGroups;
+constexpr int kChunk = 512;
 
 // The kernels below are built for the baseline and for AVX2 (without FMA, so
 // every product and sum is rounded exactly as in the baseline build).
@@ -92,14 +95,92 @@ KESTRELON_KERNEL void LaneDot(double* __restrict acc, const double* __restrict r
         acc[l] = s[l];
 }
 
-// Scratch of n lanes rows, zero-filled; empty when the allocation fails.
-bool LaneBuffer(std::vector<double>& buf, int n)
+// Both factorisations, left-looking, kBlockRows rows at a time. Row i of
+// the factor needs, for every j >= i, the sum over k < i of
+//   U(k, i) U(k, j)            (Cholesky: A = U'U), or
+//   (U(k, i) U(k, j)) d(k)     (root-free: A = U'DU);
+// the sums of a block of rows are collected in lane buffers (one group of
+// kLanes rows each), first from all rows above the block, streamed once per
+// block in chunks of columns, then row by row inside the block.
+template <bool kRootFree>
+bool FactorRows(double** R, int n)
 {
+    std::vector<double> buf;
     try {
-        buf.assign(static_cast<size_t>(n) * kLanes, 0.0);
+        buf.resize(static_cast<size_t>(kGroups) * static_cast<size_t>(n) * kLanes);
     } catch (...) {
-        buf.clear();
         return false;
+    }
+    double c[kLanes];
+    for (int i0 = 0; i0 < n; i0 += kBlockRows) {
+        const int nb = n - i0 < kBlockRows ? n - i0 : kBlockRows;
+        const int ng = (nb + kLanes - 1) / kLanes;
+        const int len = n - i0;
+        const size_t groupSize = static_cast<size_t>(len) * kLanes;
+        double* S = buf.data();
+        std::memset(S, 0, static_cast<size_t>(ng) * groupSize * sizeof(double));
+        // Group g, lane l holds the sums of row i0 + kLanes g + l at column
+        // j in S[g * groupSize + (j - i0) * kLanes + l].
+        for (int jc = 0; jc < len; jc += kChunk) {
+            const int cl = len - jc < kChunk ? len - jc : kChunk;
+            for (int k = 0; k < i0; ++k) {
+                const double* r = R[k] + (i0 - k);   // r[t] = U(k, i0 + t)
+                for (int g = 0; g < ng; ++g) {
+                    for (int l = 0; l < kLanes; ++l) {
+                        const int t = g * kLanes + l;
+                        c[l] = t < nb ? r[t] : 0.0;
+                    }
+                    double* Sg = S + g * groupSize + static_cast<size_t>(jc) * kLanes;
+                    if (kRootFree)
+                        LaneUpdateScaled(Sg, r + jc, c, R[k][0], cl);
+                    else
+                        LaneUpdate(Sg, r + jc, c, cl);
+                }
+            }
+        }
+        for (int t = 0; t < nb; ++t) {
+            const int i = i0 + t;
+            const int g = t / kLanes, l = t % kLanes;
+            double* Ui = R[i];
+            const double* Si = S + g * groupSize + static_cast<size_t>(t) * kLanes + l;
+            const double d = Ui[0] - Si[0];
+            if (kRootFree) {
+                Ui[0] = d;
+                if (std::fabs(d) < kPivotLimit)
+                    return false;
+                const double inv = 1.0 / d;
+                for (int j = 1; j < n - i; ++j)
+                    Ui[j] = (Ui[j] - Si[static_cast<size_t>(j) * kLanes]) * inv;
+            } else {
+                if (d < 0.0)
+                    return false;
+                Ui[0] = std::sqrt(d);
+                if (i == n - 1)
+                    break;   // the last row has no pivot test
+                if (std::fabs(Ui[0]) < kPivotLimit)
+                    return false;
+                const double piv = Ui[0];
+                for (int j = 1; j < n - i; ++j)
+                    Ui[j] = (Ui[j] - Si[static_cast<size_t>(j) * kLanes]) / piv;
+            }
+            // Row i's terms for the later rows of the block.
+            for (int g2 = g; g2 < ng; ++g2) {
+                bool any = false;
+                for (int m = 0; m < kLanes; ++m) {
+                    const int t2 = g2 * kLanes + m;
+                    const bool later = t2 > t && t2 < nb;
+                    c[m] = later ? Ui[t2 - t] : 0.0;
+                    any = any || later;
+                }
+                if (!any)
+                    continue;
+                double* Sg = S + g2 * groupSize + static_cast<size_t>(t + 1) * kLanes;
+                if (kRootFree)
+                    LaneUpdateScaled(Sg, Ui + 1, c, Ui[0], n - i - 1);
+                else
+                    LaneUpdate(Sg, Ui + 1, c, n - i - 1);
+            }
+        }
     }
     return true;
 }
@@ -117,46 +198,8 @@ bool CMatrix::CholeskyDecompose()
     if (n == 0)
         return true;
     double** R = m_rowData;
-    std::vector<double> buf;
-    if (!LaneBuffer(buf, n))
+    if (!FactorRows<false>(R, n))
         return false;
-    double c0[kLanes];
-
-    for (int i0 = 0; i0 < n; i0 += kLanes) {
-        const int nb = n - i0 < kLanes ? n - i0 : kLanes;
-        const int len = n - i0;
-        double* S = buf.data();
-        std::memset(S, 0, static_cast<size_t>(len) * kLanes * sizeof(double));
-        // S(j, l) = sum over k < i0 of U(k, i0 + l) U(k, j), for j >= i0.
-        for (int k = 0; k < i0; ++k) {
-            const double* r0 = R[k] + (i0 - k);
-            for (int l = 0; l < kLanes; ++l)
-                c0[l] = l < nb ? r0[l] : 0.0;
-            LaneUpdate(S, r0, c0, len);
-        }
-        // The rows of the block in order, each adding its terms to the later ones.
-        for (int l = 0; l < nb; ++l) {
-            const int i = i0 + l;
-            double* Ui = R[i];
-            const double* Si = S + static_cast<size_t>(l) * kLanes + l;
-            const double d = Ui[0] - Si[0];
-            if (d < 0.0)
-                return false;
-            Ui[0] = std::sqrt(d);
-            if (i == n - 1)
-                break;   // the last row has no pivot test
-            if (std::fabs(Ui[0]) < kPivotLimit)
-                return false;
-            const double piv = Ui[0];
-            for (int j = 1; j < n - i; ++j)
-                Ui[j] = (Ui[j] - Si[static_cast<size_t>(j) * kLanes]) / piv;
-            if (l + 1 < nb) {
-                for (int m = 0; m < kLanes; ++m)
-                    c0[m] = m > l && m < nb ? Ui[m - l] : 0.0;
-                LaneUpdate(S + static_cast<size_t>(l + 1) * kLanes, Ui + 1, c0, n - i - 1);
-            }
-        }
-    }
     // Determinant of the leading n - 1 rows.
     double p = 1.0;
     for (int k = 0; k + 1 < n; ++k)
@@ -193,47 +236,11 @@ bool CMatrix::LdltDecompose()
     const int n = m_rows;
     if (n == 0)
         return true;
-    double** R = m_rowData;
     // A negative leading element fails at once, as it does for Cholesky;
     // later pivots only need a magnitude of at least the limit.
-    if (R[0][0] < 0.0)
+    if (m_rowData[0][0] < 0.0)
         return false;
-    std::vector<double> buf;
-    if (!LaneBuffer(buf, n))
-        return false;
-    double c[kLanes];
-
-    for (int i0 = 0; i0 < n; i0 += kLanes) {
-        const int nb = n - i0 < kLanes ? n - i0 : kLanes;
-        const int len = n - i0;
-        double* S = buf.data();
-        std::memset(S, 0, static_cast<size_t>(len) * kLanes * sizeof(double));
-        // S(j, l) = sum over k < i0 of U(k, i0 + l) U(k, j) d(k), for j >= i0.
-        for (int k = 0; k < i0; ++k) {
-            const double* r = R[k] + (i0 - k);
-            for (int l = 0; l < kLanes; ++l)
-                c[l] = l < nb ? r[l] : 0.0;
-            LaneUpdateScaled(S, r, c, R[k][0], len);
-        }
-        for (int l = 0; l < nb; ++l) {
-            const int i = i0 + l;
-            double* Ui = R[i];
-            const double* Si = S + static_cast<size_t>(l) * kLanes + l;
-            const double d = Ui[0] - Si[0];
-            Ui[0] = d;
-            if (std::fabs(d) < kPivotLimit)
-                return false;
-            const double inv = 1.0 / d;
-            for (int j = 1; j < n - i; ++j)
-                Ui[j] = (Ui[j] - Si[static_cast<size_t>(j) * kLanes]) * inv;
-            if (l + 1 < nb) {
-                for (int m = 0; m < kLanes; ++m)
-                    c[m] = m > l && m < nb ? Ui[m - l] : 0.0;
-                LaneUpdateScaled(S + static_cast<size_t>(l + 1) * kLanes, Ui + 1, c, d, n - i - 1);
-            }
-        }
-    }
-    return true;
+    return FactorRows<true>(m_rowData, n);
 }
 
 bool CMatrix::SolveAugmentedUnit(CVector& x) const
@@ -279,40 +286,58 @@ bool CMatrix::InvertSymmetric(bool alreadyFactored)
         return false;
     double* const* W = work.m_rowData;
     std::vector<double> buf;
-    if (!LaneBuffer(buf, n))
+    try {
+        buf.resize(static_cast<size_t>(kGroups) * static_cast<size_t>(n) * kLanes);
+    } catch (...) {
         return false;
-    double* Z = buf.data();
+    }
+    const size_t groupSize = static_cast<size_t>(n) * kLanes;
     double z[kLanes];
 
-    for (int k0 = 0; k0 < n; k0 += kLanes) {
-        const int nb = n - k0 < kLanes ? n - k0 : kLanes;
-        std::memset(Z, 0, buf.size() * sizeof(double));
-        // Forward substitution U'D z = e(k) for the columns k0 .. k0 + nb - 1
-        // (lane l is column k0 + l); z(i) = 0 above the block.
+    // kBlockRows columns at a time, in groups of kLanes lanes: lane l of
+    // group g is column k0 + kLanes g + l, and Z[g * groupSize + i * kLanes + l]
+    // its element i.
+    for (int k0 = 0; k0 < n; k0 += kBlockRows) {
+        const int nb = n - k0 < kBlockRows ? n - k0 : kBlockRows;
+        const int ng = (nb + kLanes - 1) / kLanes;
+        double* Z = buf.data();
+        std::memset(Z, 0, static_cast<size_t>(ng) * groupSize * sizeof(double));
+        // Forward substitution U'D z = e(c): z(i) = (e(c)(i) - sum over m < i
+        // of (U(m, i) d(m)) z(m)) / d(i). Above its column z is 0, so a group
+        // starts at its first column.
         for (int m = k0; m < n; ++m) {
-            double* Zm = Z + static_cast<size_t>(m) * kLanes;
             const double dm = W[m][0];
-            for (int l = 0; l < kLanes; ++l) {
-                const double e = (l < nb && m == k0 + l) ? 1.0 : 0.0;
-                z[l] = (e - Zm[l]) / dm;
-                Zm[l] = z[l];
+            for (int g = 0; g < ng; ++g) {
+                const int first = k0 + g * kLanes;
+                if (m < first)
+                    break;
+                double* Zm = Z + g * groupSize + static_cast<size_t>(m) * kLanes;
+                for (int l = 0; l < kLanes; ++l) {
+                    const double e = (g * kLanes + l < nb && m == first + l) ? 1.0 : 0.0;
+                    z[l] = (e - Zm[l]) / dm;
+                    Zm[l] = z[l];
+                }
+                LaneUpdatePrescaled(Zm + kLanes, W[m] + 1, dm, z, n - m - 1);
             }
-            // acc(i) += (U(m, i) d(m)) z(m) for i > m.
-            LaneUpdatePrescaled(Zm + kLanes, W[m] + 1, dm, z, n - m - 1);
         }
-        // Back substitution U x = z; x replaces z row by row from the bottom.
+        // Back substitution U x = z; x replaces z row by row from the bottom:
+        // x(i) = z(i) - sum over j > i of U(i, j) x(j).
         for (int i = n - 1; i >= 0; --i) {
-            double s[kLanes] = {};
-            LaneDot(s, W[i] + 1, Z + static_cast<size_t>(i + 1) * kLanes, n - i - 1);
-            double* xi = Z + static_cast<size_t>(i) * kLanes;
-            for (int l = 0; l < kLanes; ++l)
-                xi[l] -= s[l];
+            for (int g = 0; g < ng; ++g) {
+                double* Zg = Z + g * groupSize;
+                double s[kLanes] = {};
+                LaneDot(s, W[i] + 1, Zg + static_cast<size_t>(i + 1) * kLanes, n - i - 1);
+                double* xi = Zg + static_cast<size_t>(i) * kLanes;
+                for (int l = 0; l < kLanes; ++l)
+                    xi[l] -= s[l];
+            }
         }
         // Column c of the inverse: its elements (0, c) .. (c, c).
-        for (int l = 0; l < nb; ++l) {
-            const int c = k0 + l;
+        for (int t = 0; t < nb; ++t) {
+            const int c = k0 + t;
+            const double* Zg = Z + (t / kLanes) * groupSize + t % kLanes;
             for (int i = 0; i <= c; ++i)
-                R[i][c - i] = Z[static_cast<size_t>(i) * kLanes + l];
+                R[i][c - i] = Zg[static_cast<size_t>(i) * kLanes];
         }
     }
     return true;
@@ -330,33 +355,45 @@ bool CMatrix::InvertUpperFactor()
         R[i][0] = 1.0 / R[i][0];
     }
     std::vector<double> buf;
-    if (!LaneBuffer(buf, u))
+    try {
+        buf.resize(static_cast<size_t>(kGroups) * static_cast<size_t>(u) * kLanes);
+    } catch (...) {
         return false;
+    }
     double x[kLanes];
-    for (int i0 = 0; i0 < u; i0 += kLanes) {
-        const int nb = u - i0 < kLanes ? u - i0 : kLanes;
+    for (int i0 = 0; i0 < u; i0 += kBlockRows) {
+        const int nb = u - i0 < kBlockRows ? u - i0 : kBlockRows;
+        const int ng = (nb + kLanes - 1) / kLanes;
+        const size_t groupSize = static_cast<size_t>(u - i0) * kLanes;
         double* S = buf.data();
-        std::memset(S, 0, buf.size() * sizeof(double));
-        // Lane l is row i = i0 + l of X = U^-1: S(j, l) collects the sum over
-        // k = i + 1 .. j - 1 of X(i, k) U(k, j); once k reaches j it is
-        // replaced by X(i, j) = -U(i, j) - S(j, l).
+        std::memset(S, 0, static_cast<size_t>(ng) * groupSize * sizeof(double));
+        // Lane l of group g is row i = i0 + kLanes g + l of X = U^-1:
+        // S_g(j, l) collects the sum over k = i + 1 .. j - 1 of X(i, k) U(k, j);
+        // once k reaches j it is replaced by X(i, j) = -U(i, j) - S_g(j, l).
+        // Rows below the block are still U while the block is computed.
         for (int k = i0 + 1; k < u; ++k) {
-            double* Sk = S + static_cast<size_t>(k - i0) * kLanes;
-            for (int l = 0; l < kLanes; ++l) {
-                const int i = i0 + l;
-                if (l < nb && i < k) {
-                    x[l] = -R[i][k - i] - Sk[l];
-                    Sk[l] = x[l];
-                } else {
-                    x[l] = 0.0;
+            for (int g = 0; g < ng; ++g) {
+                if (k <= i0 + g * kLanes)
+                    break;   // every row of this group and the later ones is at or below k
+                double* Sk = S + g * groupSize + static_cast<size_t>(k - i0) * kLanes;
+                for (int l = 0; l < kLanes; ++l) {
+                    const int t = g * kLanes + l;
+                    const int i = i0 + t;
+                    if (t < nb && i < k) {
+                        x[l] = -R[i][k - i] - Sk[l];
+                        Sk[l] = x[l];
+                    } else {
+                        x[l] = 0.0;
+                    }
                 }
+                LaneUpdate(Sk + kLanes, R[k] + 1, x, u - k - 1);
             }
-            LaneUpdate(Sk + kLanes, R[k] + 1, x, u - k - 1);
         }
-        for (int l = 0; l < nb; ++l) {
-            const int i = i0 + l;
+        for (int t = 0; t < nb; ++t) {
+            const int i = i0 + t;
+            const double* Sg = S + (t / kLanes) * groupSize + t % kLanes;
             for (int j = i + 1; j < u; ++j)
-                R[i][j - i] = S[static_cast<size_t>(j - i0) * kLanes + l];
+                R[i][j - i] = Sg[static_cast<size_t>(j - i0) * kLanes];
         }
     }
     return true;
@@ -369,40 +406,54 @@ bool CMatrix::MultiplyFactorInverse()
     const int u = m_rows - 1;
     double** R = m_rowData;
     std::vector<double> wbuf, qbuf;
-    if (!LaneBuffer(wbuf, u) || !LaneBuffer(qbuf, u))
+    try {
+        wbuf.resize(static_cast<size_t>(kGroups) * static_cast<size_t>(u) * kLanes);
+        qbuf.resize(wbuf.size());
+    } catch (...) {
         return false;
-    for (int i0 = 0; i0 < u; i0 += kLanes) {
-        const int nb = u - i0 < kLanes ? u - i0 : kLanes;
-        double* Wt = wbuf.data();
-        double* Q = qbuf.data();
-        // W(k, l) = X(i, k) / d(k) for k >= i (X(i, i) = 1), lane l being row i = i0 + l.
-        for (int k = i0; k < u; ++k) {
-            double* Wk = Wt + static_cast<size_t>(k - i0) * kLanes;
-            const double dinv = R[k][0];
-            for (int l = 0; l < kLanes; ++l) {
-                const int i = i0 + l;
-                if (l >= nb || k < i)
-                    Wk[l] = 0.0;
-                else
-                    Wk[l] = (k == i ? 1.0 : R[i][k - i]) * dinv;
+    }
+    for (int i0 = 0; i0 < u; i0 += kBlockRows) {
+        const int nb = u - i0 < kBlockRows ? u - i0 : kBlockRows;
+        const int ng = (nb + kLanes - 1) / kLanes;
+        const size_t groupSize = static_cast<size_t>(u - i0) * kLanes;
+        // W_g(k, l) = X(i, k) / d(k) for k >= i (X(i, i) = 1) and 0 above,
+        // lane l of group g being row i = i0 + kLanes g + l.
+        for (int g = 0; g < ng; ++g)
+            for (int k = i0; k < u; ++k) {
+                double* Wk = wbuf.data() + g * groupSize + static_cast<size_t>(k - i0) * kLanes;
+                const double dinv = R[k][0];
+                for (int l = 0; l < kLanes; ++l) {
+                    const int t = g * kLanes + l;
+                    const int i = i0 + t;
+                    if (t >= nb || k < i)
+                        Wk[l] = 0.0;
+                    else
+                        Wk[l] = (k == i ? 1.0 : R[i][k - i]) * dinv;
+                }
             }
-        }
-        // Q(i, j) = sum over k >= j of W(k, l) X(j, k), for j >= i.
+        // Q(i, j) = sum over k >= j of W_g(k, l) X(j, k), for j >= i; the
+        // first term is W_g(j, l) itself (X(j, j) = 1).
         for (int j = i0; j < u; ++j) {
             const double* Xj = R[j];
-            const double* Wj = Wt + static_cast<size_t>(j - i0) * kLanes;
-            double s[kLanes];
-            for (int l = 0; l < kLanes; ++l)
-                s[l] = Wj[l];
-            LaneDot(s, Xj + 1, Wj + kLanes, u - j - 1);
-            double* Qj = Q + static_cast<size_t>(j - i0) * kLanes;
-            for (int l = 0; l < kLanes; ++l)
-                Qj[l] = s[l];
+            for (int g = 0; g < ng; ++g) {
+                if (j < i0 + g * kLanes)
+                    break;   // no row of this group reaches column j yet
+                const double* Wg = wbuf.data() + g * groupSize;
+                const double* Wj = Wg + static_cast<size_t>(j - i0) * kLanes;
+                double s[kLanes];
+                for (int l = 0; l < kLanes; ++l)
+                    s[l] = Wj[l];
+                LaneDot(s, Xj + 1, Wj + kLanes, u - j - 1);
+                double* Qj = qbuf.data() + g * groupSize + static_cast<size_t>(j - i0) * kLanes;
+                for (int l = 0; l < kLanes; ++l)
+                    Qj[l] = s[l];
+            }
         }
-        for (int l = 0; l < nb; ++l) {
-            const int i = i0 + l;
+        for (int t = 0; t < nb; ++t) {
+            const int i = i0 + t;
+            const double* Qg = qbuf.data() + (t / kLanes) * groupSize + t % kLanes;
             for (int j = i; j < u; ++j)
-                R[i][j - i] = Q[static_cast<size_t>(j - i0) * kLanes + l];
+                R[i][j - i] = Qg[static_cast<size_t>(j - i0) * kLanes];
         }
     }
     return true;
