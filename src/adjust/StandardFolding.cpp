@@ -394,11 +394,16 @@ bool CAdjustmentEngine::ReduceDatum()
 {
     const int n = reducedCount;
     const CMatrix& S = *bordered;
+    // D = -sum of G Npp^-1 G' over the points is negative definite, and the
+    // root-free factorisation refuses a negative leading element: D^-1 is
+    // formed as -(-D)^-1.
     datumInverse.Resize(7, -1);
     for (int a = 0; a < 7; ++a)
         for (int b = a; b < 7; ++b)
-            datumInverse.SetAt(S.GetAt(n + a, n + b), a, b);
-    if (!datumInverse.InvertSymmetric(false)) {
+            datumInverse.SetAt(-S.GetAt(n + a, n + b), a, b);
+    const bool inverted = datumInverse.InvertSymmetric(false);
+    datumInverse.Scale(-1.0);
+    if (!inverted) {
         summary->status = BUNDLE_FAILED;
         SetFailureReason("Adjustment failed: the datum of the free network is singular");
         return false;
