@@ -157,6 +157,8 @@ bool CAdjustmentEngine::CheckCameras()
 bool CAdjustmentEngine::CheckParameterSigmas()
 {
     auto usable = [](double s) {
+        if (std::isnan(s))
+            return false;
         if (!(s < kFreeSigma))
             return true;
         return s > 0.0 && std::isfinite(1.0 / (s * s));
@@ -269,6 +271,8 @@ bool CAdjustmentEngine::GetControlResidualSum(double& sum)
         const CObjectPoint* p = pair.second;
         for (int a = 0; a < 3; ++a) {
             const double s = p->aprioriSigma[a];
+            if (std::isnan(s))
+                return false;
             if (!(s < kFreeSigma))
                 continue;
             if (s * s < kTinySquare)
@@ -298,7 +302,7 @@ bool CAdjustmentEngine::ComputeSigma0(int iteration)
         return true;
     }
     const double q = sum / dof;
-    if (!(q >= 0.0))
+    if (!std::isgreaterequal(q, 0.0))
         return false;
     summary->sigma0 = std::sqrt(q);
     return true;

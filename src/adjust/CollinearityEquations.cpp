@@ -39,7 +39,9 @@ bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& imag
     if (s.camera == nullptr)
         return false;
     // The equations are scaled by the inverse a-priori sigmas.
-    if (!(obs.sigmaX > 0.0) || !(obs.sigmaY > 0.0))
+    // Quiet comparisons: a value that is not a number rejects the
+    // observation without raising a floating-point fault.
+    if (!std::isgreater(obs.sigmaX, 0.0) || !std::isgreater(obs.sigmaY, 0.0))
         return false;
     const double wx = 1.0 / obs.sigmaX;
     const double wy = 1.0 / obs.sigmaY;
@@ -99,7 +101,7 @@ bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& imag
     const double lx = x + c * uw;
     const double ly = y + c * vw;
     const double limit = settings->rejectionLimit;
-    if (!(std::fabs(lx) <= limit && std::fabs(ly) <= limit))
+    if (!std::islessequal(std::fabs(lx), limit) || !std::islessequal(std::fabs(ly), limit))
         return false;
 
     obs.vx = lx;

@@ -7,6 +7,7 @@
 // cost grows with the rays, not with images times points.
 #include <algorithm>
 #include <cfenv>
+#include <cfloat>
 #include <cmath>
 
 #include "AdjustmentEngine.h"
@@ -267,9 +268,14 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix
     if (!freeNetwork && point.updated) {
         for (int a = 0; a < 3; ++a) {
             const double s = point.aprioriSigma[a];
-            if (!(s < kFreeSigma))
+            if (!std::isless(s, kFreeSigma) && !std::isnan(s))
                 continue;
-            const double w = 1.0 / (s * s);
+            // A sigma that is not a number, or too small to give a finite
+            // weight, fails the point.
+            const double s2 = s * s;
+            if (!std::isgreaterequal(s2, 1.0 / DBL_MAX))
+                return false;
+            const double w = 1.0 / s2;
             npp[a][a] += w;
             np[a] -= w * point.correctionSum[a];
         }
