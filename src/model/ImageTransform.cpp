@@ -130,8 +130,10 @@ int ComputeResiduals(CProjectImage& image, const CCamera& camera, double& sum, K
     return used;
 }
 
-// True when the marks span the plane (affine) or are not all one point
-// (similarity), judged against their own spread.
+// True when the points span the plane (affine) or are not all one point
+// (similarity), judged against their own spread. Applied to the calibrated
+// marks and to the measured points alike: either set degenerate would give a
+// transformation that cannot be inverted.
 bool MarksAreUsable(const std::vector<const CImageObservation*>& marks, Kind kind)
 {
     const double n = static_cast<double>(marks.size());
@@ -165,6 +167,7 @@ double Fit(CProjectImage& image, const CCamera& camera, Kind kind)
     normal.Zero();
     CMatrix rows(2, w);
     std::vector<const CImageObservation*> marks;
+    std::vector<const CImageObservation*> measured;
     int m = 0;
     for (int i = 0; i < image.fiducials.GetSize(); ++i) {
         const CImageObservation* o = image.fiducials.GetAt(i);
@@ -178,9 +181,10 @@ double Fit(CProjectImage& image, const CCamera& camera, Kind kind)
             FillSimilarity2DRows(rows, *o, *mark);
         normal.AddAtA(rows, 1);
         marks.push_back(mark);
+        measured.push_back(o);
         m += 2;
     }
-    if (m < u || !MarksAreUsable(marks, kind)) return -1.0;
+    if (m < u || !MarksAreUsable(marks, kind) || !MarksAreUsable(measured, kind)) return -1.0;
     normal.SetAt(normal.GetAt(u, u) + 10000.0, u, u);
     CVector solution(u);
     if (!normal.CholeskyDecompose() || !normal.SolveAugmentedCholesky(solution)) return -1.0;

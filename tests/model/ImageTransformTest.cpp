@@ -227,6 +227,13 @@ TEST(ImageTransformFit, TooFewOrDegenerateMarksKeepThePreviousParameters)
     for (const char* l : {"F1", "F2", "F3"}) same.fiducials.AddSorted(CImageObservation(CNameBuffer(l), 6, 6));
     EXPECT_EQ(FitSimilarity2D(same, point), -1.0);
     EXPECT_EQ(same.transformation.GetSize(), 0);
+
+    // Good marks, but every measurement at one place.
+    CProjectImage stuck;
+    for (int i = 0; i < 4; ++i) stuck.fiducials.AddSorted(CImageObservation(CNameBuffer(kMarkLabels[i]), 7, 7));
+    EXPECT_EQ(FitSimilarity2D(stuck, camera), -1.0);
+    EXPECT_EQ(FitAffine2D(stuck, camera), -1.0);
+    EXPECT_EQ(stuck.transformation.GetSize(), 0);
 }
 
 TEST(ImageTransformFit, MarksUnknownToTheCameraAreLeftOut)
