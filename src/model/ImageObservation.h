@@ -13,6 +13,7 @@
 
 class CBinArchive;
 class CCamera;
+class CProjectSettings;
 class CTargetEllipse;
 
 class CImageObservation {
@@ -59,6 +60,8 @@ public:
     // r0 < x < r2 and r3 < y < r1 (r1 is the top edge); false without a rectangle.
     bool IsInRect(const double* r0, const double* r1, const double* r2, const double* r3) const;
     bool IsInBox(double a, double b, double c, double d) const;
+    // |vx| and |vy| at or below the settings' rejection limit.
+    bool ResidualsWithin(const CProjectSettings& settings) const;
 
     // Writes or reads the record; false when the archive failed or the
     // record read is malformed.

@@ -10,6 +10,7 @@
 #include "Camera.h"
 #include "EllipseRecord.h"
 #include "ImageObservation.h"
+#include "ProjectSettings.h"
 #include "RecordBytes.h"
 
 namespace {
@@ -131,7 +132,7 @@ TEST(ImageObservation, ResetKeepsOnlyTheLabelAndCopiesOwnTheirEllipse)
     EXPECT_EQ(copy.GetEllipse(), nullptr);
 }
 
-TEST(ImageObservation, RegionTestsAreStrictAndRadialDistance)
+TEST(ImageObservation, RegionTestsAreStrictAndResidualLimitInclusive)
 {
     CImageObservation o = Obs("A", 1.0, 2.0);
     const double left = 0.0, top = 3.0, right = 2.0, bottom = 1.0, onEdge = 1.0;
@@ -147,6 +148,14 @@ TEST(ImageObservation, RegionTestsAreStrictAndRadialDistance)
     camera.parameters[CAM_YP] = -2.0;
     EXPECT_DOUBLE_EQ(o.ComputeRadialDistance(camera), 5.0);
     EXPECT_DOUBLE_EQ(o.GetRadialDistance(), 5.0);
+
+    CProjectSettings settings;
+    settings.rejectionLimit = 0.01;
+    o.vx = -0.01;
+    o.vy = 0.005;
+    EXPECT_TRUE(o.ResidualsWithin(settings));
+    o.vy = 0.0100001;
+    EXPECT_FALSE(o.ResidualsWithin(settings));
 }
 
 TEST(ObservationList, KeepsNaturalLabelOrderAndFinds)
