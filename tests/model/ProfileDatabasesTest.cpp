@@ -573,6 +573,15 @@ TEST_F(ProfileDatabasesTest, SavingModifiedRecordsOnlyOverwritesTheirKeys)
     sections = ParseIni(ReadAll(profileFile));
     EXPECT_EQ(ValueOf(sections[2], "Fiducial 5"), "<absent>");
     EXPECT_EQ(ValueOf(sections[3], "XPixels"), "1");
+
+    // A write that fails keeps the flag, so that a later save still writes the record.
+    WriteAll(dir / "plain-file", "x");
+    app.SetProfilePath((dir / "plain-file" / "Kestrelon.ini").string());
+    stored->modified = true;
+    EXPECT_FALSE(app.SaveDatabases(0));
+    EXPECT_FALSE(app.FlushDatabases());
+    EXPECT_TRUE(stored->modified);
+    EXPECT_EQ(app.cameraDatabase.GetSize(), 2);
 }
 
 TEST_F(ProfileDatabasesTest, ImportNamesAfterTheFileAndFailsWithoutTrace)
