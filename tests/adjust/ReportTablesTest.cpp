@@ -14,16 +14,6 @@ using namespace reporttest;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
-        lines.push_back(text.substr(start, at - start));
-    lines.push_back(text.substr(start));
-    return lines;
-}
-
 // Lines from the first that starts with `from` up to the next empty line.
 std::vector<std::string> Section(const std::vector<std::string>& lines, const std::string& from)
 {

@@ -12,27 +12,11 @@
 #include "TriangulationJob.h"
 
 using namespace bundletest;
+using reporttest::IndexOf;
+using reporttest::Lines;
 using reporttest::TempFolder;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
-        lines.push_back(text.substr(start, at - start));
-    lines.push_back(text.substr(start));
-    return lines;
-}
-
-int IndexOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i] == text)
-            return static_cast<int>(i);
-    return -1;
-}
 
 // Six images around twelve points, observed without noise from the true
 // poses; image 4 is disabled, and P1 carries a 0.5 mm error in image 1.

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -323,6 +324,25 @@ inline std::string MaskDate(const std::string& text, bool centred)
     if (blanks != wanted)
         return text;
     return m.prefix().str() + "@DATE@\r\n" + m.suffix().str();
+}
+
+// The lines of a report written with CR LF line ends.
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+        lines.push_back(text.substr(start, at - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+inline int IndexOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == text)
+            return static_cast<int>(i);
+    return -1;
 }
 
 } // namespace reporttest
