@@ -155,6 +155,8 @@ public:
     // parameter GetFoldedColumns(k)[c] of the reduced system (the datum
     // multipliers at reducedCount .. reducedCount + 6).
     const int32_t* GetFoldedColumns(int k, int& count) const;
+    // D^-1, the inverted 7 x 7 datum block of the last free-network forming.
+    const CMatrix& GetDatumInverse() const { return datumInverse; }
     // The camera takes part in the run (an adjusted image uses it).
     bool IsCameraUsed(int k) const { return k >= 0 && k < static_cast<int>(cameraUsed.size()) && cameraUsed[k]; }
 
