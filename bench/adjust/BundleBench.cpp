@@ -8,6 +8,9 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cmath>
 #include <ctime>
@@ -43,6 +46,17 @@ double PeakMegabytes()
     return usage.ru_maxrss / 1024.0;
 }
 
+double CurrentMegabytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
 void BuildBenchNetwork(Network& net, int images, int points)
 {
     NetworkOptions o;
@@ -63,68 +77,75 @@ void BM_BundleBlock(benchmark::State& state)
     int iterations = 0, rays = 0, status = 0, driverIterations = 0;
     double driverSeconds = 0.0;
 
+    double networkMegabytes = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
-        Network net;
+        std::unique_ptr<Network> first(new Network);
+        Network& net = *first;
         BuildBenchNetwork(net, images, points);
         rays = net.rays;
+        networkMegabytes = CurrentMegabytes();
         state.ResumeTiming();
-
-        // The driver's loop over the engine's steps, timed step by step.
-        const Clock::time_point start = Clock::now();
-        CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
-                                 &net.settings, &net.summary);
-        if (!engine.Prepare() || !net.settings.standardFolding) {
-            state.SkipWithError("preparation failed");
-            return;
-        }
-        engine.normals = new CMatrix(engine.reducedCount + 1, -1);
-        CVector x(engine.reducedCount);
-        double previous = 0.0;
-        iterations = 0;
-        forming = factor = rest = 0.0;
-        for (;;) {
-            const Clock::time_point t0 = Clock::now();
-            engine.matrixStore.RemoveAll();
-            engine.vectorStore.RemoveAll();
-            if (iterations > 0) {
-                engine.normals->Zero();
-                x.Zero();
-            }
-            int count = 0;
-            double triangulationRms = 0.0;
-            engine.TriangulateAll(count, triangulationRms, iterations);
-            ++iterations;
-            const Clock::time_point t1 = Clock::now();
-            int equations = 0;
-            engine.FormNormalsControlStandard(equations);
-            const Clock::time_point t2 = Clock::now();
-            net.summary.observations = equations;
-            net.summary.constraints = engine.CountConstraints();
-            const double rms = std::sqrt(net.summary.vv / equations);
-            engine.ComputeSigma0(iterations);
-            const bool factored = engine.normals->LdltDecompose();
-            const Clock::time_point t3 = Clock::now();
-            if (!factored) {
-                state.SkipWithError("decomposition failed");
+        {
+            // The driver's loop over the engine's steps, timed step by step.
+            const Clock::time_point start = Clock::now();
+            CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
+                                     &net.settings, &net.summary);
+            if (!engine.Prepare() || !net.settings.standardFolding) {
+                state.SkipWithError("preparation failed");
                 return;
             }
-            engine.normals->SolveAugmentedUnit(x);
-            engine.UpdateCamerasAndStations(x);
-            engine.UpdatePointsStandard(x);
-            const Clock::time_point t4 = Clock::now();
-            forming += Seconds(t1, t2);
-            factor += Seconds(t2, t3);
-            rest += Seconds(t0, t1) + Seconds(t3, t4);
-            if (std::fabs(previous - rms) < net.settings.convergenceLimit || iterations >= net.settings.maxIterations)
-                break;
-            previous = rms;
+            engine.normals = new CMatrix(engine.reducedCount + 1, -1);
+            CVector x(engine.reducedCount);
+            double previous = 0.0;
+            iterations = 0;
+            forming = factor = rest = 0.0;
+            for (;;) {
+                const Clock::time_point t0 = Clock::now();
+                engine.matrixStore.RemoveAll();
+                engine.vectorStore.RemoveAll();
+                if (iterations > 0) {
+                    engine.normals->Zero();
+                    x.Zero();
+                }
+                int count = 0;
+                double triangulationRms = 0.0;
+                engine.TriangulateAll(count, triangulationRms, iterations);
+                ++iterations;
+                const Clock::time_point t1 = Clock::now();
+                int equations = 0;
+                engine.FormNormalsControlStandard(equations);
+                const Clock::time_point t2 = Clock::now();
+                net.summary.observations = equations;
+                net.summary.constraints = engine.CountConstraints();
+                const double rms = std::sqrt(net.summary.vv / equations);
+                engine.ComputeSigma0(iterations);
+                const bool factored = engine.normals->LdltDecompose();
+                const Clock::time_point t3 = Clock::now();
+                if (!factored) {
+                    state.SkipWithError("decomposition failed");
+                    return;
+                }
+                engine.normals->SolveAugmentedUnit(x);
+                engine.UpdateCamerasAndStations(x);
+                engine.UpdatePointsStandard(x);
+                const Clock::time_point t4 = Clock::now();
+                forming += Seconds(t1, t2);
+                factor += Seconds(t2, t3);
+                rest += Seconds(t0, t1) + Seconds(t3, t4);
+                if (std::fabs(previous - rms) < net.settings.convergenceLimit || iterations >= net.settings.maxIterations)
+                    break;
+                previous = rms;
+            }
+            total = Seconds(start, Clock::now());
+            sigma0 = net.summary.sigma0;
+            state.counters["peak_rss_MB"] = PeakMegabytes();
+            state.counters["network_rss_MB"] = networkMegabytes;
         }
-        total = Seconds(start, Clock::now());
-        sigma0 = net.summary.sigma0;
 
         // The same network through the engine's driver.
         state.PauseTiming();
+        first.reset();
         Network again;
         BuildBenchNetwork(again, images, points);
         CAdjustmentEngine driver(&again.images, &again.points, &again.control, &again.cameras, &again.scaleBars,
@@ -148,7 +169,6 @@ void BM_BundleBlock(benchmark::State& state)
     state.counters["driver_status"] = status;
     state.counters["driver_iterations"] = driverIterations;
     state.counters["driver_s"] = driverSeconds;
-    state.counters["peak_rss_MB"] = PeakMegabytes();
 }
 
 } // namespace
