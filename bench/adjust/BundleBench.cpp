@@ -133,7 +133,8 @@ void BM_BundleBlock(benchmark::State& state)
                 forming += Seconds(t1, t2);
                 factor += Seconds(t2, t3);
                 rest += Seconds(t0, t1) + Seconds(t3, t4);
-                if (std::fabs(previous - rms) < net.settings.convergenceLimit || iterations >= net.settings.maxIterations)
+                if (std::fabs(previous - rms) < net.settings.convergenceLimit ||
+                    iterations >= net.settings.maxIterations)
                     break;
                 previous = rms;
             }
