@@ -249,7 +249,7 @@ bool CRelativeOrientation::IterateStep()
                                           ProductTransposed(R1, Dz, R2), ProductTransposed(R1, B, dA),
                                           ProductTransposed(R1, B, dE), ProductTransposed(R1, B, dR)};
 
-    const int n = CountCommonPoints();
+    const int n = commonHeld ? commonPointCount : CountCommonPoints();
     // Fewer conditions than unknowns (five free ones besides the base
     // length): the system is singular.
     if (n < kParameters - 1)
@@ -376,7 +376,8 @@ bool CRelativeOrientation::IntersectCommonPoints()
     CCameraList cameras;
     cameras.AddCopy(firstCamera);
     cameras.AddCopy(secondCamera);
-    CountCommonPoints();
+    if (!commonHeld)
+        CountCommonPoints();
     for (const CommonPoint& p : common) {
         CObjectPoint* point = points.AddNew();
         point->label = firstImage.targets.GetAt(p.first)->label;
@@ -398,6 +399,15 @@ CProjectImageList CRelativeOrientation::Solve()
     by = secondImage.Y;
     bz = secondImage.Z;
     secondImage.SetRotation(secondImage.GetAzimuth(), secondImage.GetElevation(), secondImage.GetRoll());
+
+    // The observations do not change while one orientation runs: its steps
+    // and intersections share one gathering of the common points.
+    CountCommonPoints();
+    struct Hold {
+        bool& flag;
+        explicit Hold(bool& f) : flag(f) { flag = true; }
+        ~Hold() { flag = false; }
+    } hold(commonHeld);
 
     bool converged = false;
     for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {

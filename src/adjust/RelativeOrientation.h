@@ -98,6 +98,8 @@ private:
     double correction = 0.0;
     double sigma0 = 0.0;
     std::vector<CommonPoint> common;
+    // Set while Solve runs: the gathered common points stay valid.
+    bool commonHeld = false;
 };
 
 // Conversions between the own dense matrix and Newmat's (1-based). The caller
