@@ -61,10 +61,11 @@ bool CMatrix::Serialize(CBinArchive& ar)
         return false;
     }
     // A negative row count or more values than bytes left fail the archive
-    // before anything is allocated.
+    // before anything is allocated; so does a row table larger than the
+    // bytes left (rows of no columns).
     const std::int64_t count = cols < 0 ? static_cast<std::int64_t>(rows) * (static_cast<std::int64_t>(rows) + 1) / 2
                                         : static_cast<std::int64_t>(rows) * cols;
-    if (rows < 0 || !ar.CheckCount(count, 8)) {
+    if (rows < 0 || !ar.CheckCount(count > rows ? count : rows, 8)) {
         ar.setstate(std::ios::failbit);
         return false;
     }
