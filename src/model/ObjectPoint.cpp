@@ -7,7 +7,7 @@
 #include <newmat/newmat.h>
 #include <newmat/newmatap.h>
 
-#include "ArchiveLimits.h"
+#include "BinArchive.h"
 #include "NewmatLock.h"
 
 namespace {
@@ -27,16 +27,16 @@ void ReadCovariance(CBinArchive& ar, CMatrix& m)
     int32_t rows = 0, cols = 0;
     ar.ReadInt(rows);
     ar.ReadInt(cols);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     if (rows != 3 || cols != -1) {
-        MarkArchiveFailed(ar);
+        ar.setstate(std::ios::failbit);
         return;
     }
     double v[6] = {0, 0, 0, 0, 0, 0};
     for (double& d : v)
         ar.ReadDouble(d);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     m.SetAt(v[0], 0, 0);
     m.SetAt(v[1], 0, 1);
@@ -347,7 +347,7 @@ void CObjectPoint::Serialize(CBinArchive& ar, int* version, bool discrepancySet)
     if (v == -1) {
         int32_t own = -1;
         ar.ReadInt(own);
-        if (ArchiveFailed(ar))
+        if (ar.fail())
             return;
         v = own;
     }
@@ -415,7 +415,7 @@ void CObjectPoint::Load(CBinArchive& ar, int v, bool discrepancySet)
     ar.ReadName(label);
     observationIndex.Serialize(ar);
     // A record cut short keeps the rest of the point as it was.
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     if (v < 12)
         SetDiagonal3(limitingCovariance, spare1[0] * spare1[0], spare1[1] * spare1[1],

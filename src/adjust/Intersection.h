@@ -1,0 +1,22 @@
+// Intersection of two rays, and back-projection of object points into images.
+// The multi-ray intersection of a point is in AdjustmentEngine.h.
+#pragma once
+
+#include "AdjustmentEngine.h"
+
+class CCamera;
+
+// Intersects the ray of target observation observation1 of image1 with that
+// of observation2 of image2 at the midpoint of their shortest connection.
+// False (point unchanged) when the intersection angle is below minimumAngle
+// (radians), a ray points away from the intersection, the system is singular,
+// or an index, camera or observation is unusable.
+bool IntersectTwoRays(CObjectPoint& point, int observation1, int observation2, const CProjectImage& image1,
+                      const CProjectImage& image2, const CCameraList& cameras, double minimumAngle);
+
+// Predicts the measured image coordinates of a point into result's x and y.
+// False when the point is not in front of the camera, falls outside the given
+// fraction of the image format, or the distortion cannot be applied (an
+// inverse that does not converge).
+bool ProjectPointToImage(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
+                         CImageObservation& result, double fraction);
