@@ -1,19 +1,164 @@
-// The adjustment engine. So far it holds the collinearity geometry of single
-// points, which the triangulation of all points calls for every point.
+// The bundle adjustment engine: preparation, merge of the observations into
+// points, triangulation, normal equations with the points folded out,
+// solution, update and iteration; and the collinearity geometry of single
+// points that the triangulation calls for every point.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Matrix.h"
+#include "NameBuffer.h"
+#include "Vector.h"
 
 template <class T>
 class CDynArray;
+class CAdjustmentSummary;
+class CCamera;
 class CCameraList;
 class CImageObservation;
-class CMatrix;
+class CImagePtrArray;
 class CObjectPoint;
+class CPointSet;
 class CProjectImage;
 class CProjectImageList;
 class CProjectSettings;
+class CScaleBarList;
+
+// Phase codes of a run, as the run dialogs show them.
+enum AdjustmentPhase : int32_t {
+    PHASE_NONE = -1,
+    PHASE_MERGING = 0,
+    PHASE_TRIANGULATING = 1,
+    PHASE_FORMING_NORMALS = 2,
+    PHASE_DECOMPOSITION = 3,
+    PHASE_SOLVING = 4,
+    PHASE_INVERTING = 5,
+    PHASE_COVARIANCE = 6,
+    PHASE_ERROR_PROPAGATION = 7,
+    PHASE_RMS_STANDARD_ERRORS = 8,
+    PHASE_CORRELATIONS = 9,
+    PHASE_SIGHT_LIST = 10,
+    PHASE_POST_BUNDLE_SCALING = 11,
+    PHASE_RIGOROUS_SCALING = 12
+};
+
+// Summary status of a bundle run.
+enum BundleStatus : int {
+    BUNDLE_NOT_FINISHED = 0,
+    BUNDLE_CONVERGED = 1,
+    BUNDLE_FAILED = 2,
+    BUNDLE_ITERATION_LIMIT = 3
+};
+
+// Progress of a running adjustment. The worker writes every field but the
+// abort flag, which the user-interface thread sets; the numbers are atomic
+// and the point label is read and written as a whole under a lock, so a
+// reader never sees a torn value. The done flag is the worker's last store.
+class CAdjustmentProgress {
+public:
+    CAdjustmentProgress();
+    virtual ~CAdjustmentProgress();
+    CAdjustmentProgress(const CAdjustmentProgress&) = delete;
+    CAdjustmentProgress& operator=(const CAdjustmentProgress&) = delete;
+
+    // Phase -1, every number 0, point number -1, both flags clear; the label stays.
+    void Reset();
+
+    CNameBuffer GetPointLabel() const;
+    void SetPointLabel(const CNameBuffer& label);
+
+    bool IsDone() const { return done.load(std::memory_order_acquire); }
+    void SetDone() { done.store(true, std::memory_order_release); }
+    bool IsAbortRequested() const { return abortRequested.load(std::memory_order_relaxed); }
+    void RequestAbort() { abortRequested.store(true, std::memory_order_relaxed); }
+
+    std::atomic<int32_t> phase;
+    std::atomic<double> rmsStdErrorX;
+    std::atomic<double> rmsStdErrorY;
+    std::atomic<double> rmsStdErrorZ;
+    std::atomic<double> residualRmsMicrons;
+    std::atomic<double> sigma0;
+    std::atomic<double> rejectionLimitMicrons;
+    std::atomic<int32_t> imageCount;
+    std::atomic<int32_t> pointCount;
+    std::atomic<int32_t> iteration;
+    std::atomic<int32_t> pointNumber;
+    std::atomic<int32_t> degreesOfFreedom;
+    std::atomic<int32_t> rejectedCount;
+    std::atomic<bool> abortRequested;
+    std::atomic<bool> done;
+
+private:
+    mutable std::mutex labelLock;
+    CNameBuffer pointLabel;
+};
 
 class CAdjustmentEngine {
 public:
+    CAdjustmentEngine();
+    CAdjustmentEngine(CImagePtrArray* images, CPointSet* points, CPointSet* control, CCameraList* cameras,
+                      CScaleBarList* scaleBars, CProjectSettings* settings, CAdjustmentSummary* summary);
+    ~CAdjustmentEngine();
+    CAdjustmentEngine(const CAdjustmentEngine&) = delete;
+    CAdjustmentEngine& operator=(const CAdjustmentEngine&) = delete;
+
+    // --- The run -----------------------------------------------------------
+    // The whole run. False only when the preparation failed (the summary's
+    // status is then 2 and the reason tells why); true after a run that
+    // reached its end, whatever its status.
+    bool RunBundle();
+    bool Prepare();
+    // Inversion, error propagation and scaling: not available yet; does nothing.
+    bool PostAdjustment();
+    bool ComputeSigma0(int iteration);
+    bool GetControlResidualSum(double& sum);
+    int CountConstraints() const;
+    int GetCameraIndex(const CProjectImage& image) const;
+
+    // Why the last run failed (status 2) or ended early; empty otherwise.
+    const std::string& GetFailureReason() const { return failureReason; }
+    void SetFailureReason(const char* text) { failureReason = text; }
+
+    // --- Merge and triangulation of all points ------------------------------
+    bool MergeData();
+    bool TriangulateAll(int& count, double& rms, int iteration);
+
+    // --- Observation equations ---------------------------------------------
+    // The two weighted equations of one ray: A (2 x 10, camera), B (2 x 6,
+    // station), P (2 x 3, point), l (2, weighted misclosures). False when
+    // the observation is rejected (misclosure over the rejection limit, a
+    // sigma that is not positive, a point level with the camera, a missing
+    // camera or an image transformation that cannot be inverted).
+    bool FormObservationEquations(const CProjectImage& image, CMatrix& A, CMatrix& B, CMatrix& P, CVector& l,
+                                  CImageObservation& obs, CObjectPoint& point);
+
+    // --- Normal equations, standard folding ---------------------------------
+    bool FormNormalsFreeStandard(int& equations);
+    bool FormNormalsControlStandard(int& equations);
+    bool ReduceDatum();
+    bool SolveDatumMultipliers(CVector& x);
+
+    // --- Update after standard folding ---------------------------------------
+    bool UpdateCamerasAndStations(const CVector& x);
+    bool UpdatePointsStandard(const CVector& x);
+
+    // --- What the post-adjustment needs of the last iteration ---------------
+    // A point was folded in the last forming (it has a store entry).
+    bool IsFoldedPoint(const CObjectPoint& point) const;
+    // Store entry k holds v = Npp^-1 np (vectorStore) and M = Npp^-1 Npr'
+    // (matrixStore) with only its non-zero columns; column c of M belongs to
+    // parameter GetFoldedColumns(k)[c] of the reduced system (the datum
+    // multipliers at reducedCount .. reducedCount + 6).
+    const int32_t* GetFoldedColumns(int k, int& count) const;
+    // The camera takes part in the run (an adjusted image uses it).
+    bool IsCameraUsed(int k) const { return k >= 0 && k < static_cast<int>(cameraUsed.size()) && cameraUsed[k]; }
+
+    // --- Collinearity geometry of single points -----------------------------
     // Intersects one point from its rays (the point's observation index
     // table, one entry per image of the list). pass 0 places the point and
     // gives its standard errors; a later bundle pass keeps the coordinates
@@ -38,4 +183,75 @@ public:
     // be corrected, or the point lies in the camera's image plane.
     static bool FormRayEquations(const CObjectPoint& point, const CProjectImage& image,
                                  const CCameraList& cameras, CImageObservation& observation, CMatrix& block);
+
+    // --- References and owned matrices ---------------------------------------
+    CImagePtrArray* images;
+    CPointSet* points;
+    CPointSet* control;
+    CCameraList* cameras;
+    CScaleBarList* scaleBars;
+    CProjectSettings* settings;
+    CAdjustmentSummary* summary;
+    CMatrix* normals;
+    CMatrix* bordered;
+    int reducedCount;
+    CMatrixArray matrixStore;
+    CMatrix* datum;
+    CVectorArray vectorStore;
+    CMatrix* reverseDatum;
+    CAdjustmentProgress progress;
+
+    // One ray's equations, unweighted parts folded in as the forming needs them.
+    struct RayEquations {
+        double a[2][10];
+        double b[2][6];
+        double p[2][3];
+        double l[2];
+        int camera;
+        int station;
+    };
+
+    // What the forming needs of one image, read once per forming.
+    struct StationCache {
+        double R[3][3];
+        double X0[3];
+        double sinRoll;
+        double cosRoll;
+        int cameraIndex;
+        const CCamera* camera;
+    };
+
+private:
+    void DeleteMatrices();
+    bool CheckCameras();
+    bool CheckParameterSigmas();
+    void BuildControlPairs();
+    void FillStationCache();
+    bool FormRay(const StationCache& station, const CProjectImage& image, CImageObservation& obs,
+                 CObjectPoint& point, RayEquations& out) const;
+    bool FormNormalsStandard(bool freeNetwork, int& equations);
+    // Folds or fails one point whose rays are in rayBuffer; true when folded.
+    bool FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix& target);
+    void AccumulateRay(const RayEquations& ray, CMatrix& target);
+    bool AddParameterConstraints(CMatrix& target);
+    bool FaultCheck(const char* phaseText);
+    bool Fail(const char* reason);
+    bool AbortRequested() const { return progress.IsAbortRequested(); }
+    int UsedCameraCount() const;
+
+    std::string failureReason;
+    CPointSet* activeControl = nullptr;           // control, or its copy
+    std::unique_ptr<CPointSet> controlCopy;       // when control is the working set
+    std::vector<char> cameraUsed;
+    std::vector<int32_t> rayImages;               // images that observe each point, in image order
+    std::vector<int32_t> rayStart;                // per point, its first entry in rayImages
+    std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
+    std::vector<StationCache> stationCache;
+    std::vector<RayEquations> rayBuffer;
+    std::vector<int32_t> foldedColumns;           // column maps of the store, flat
+    std::vector<int32_t> foldedColumnStart;       // per store entry, its first column in foldedColumns
+    std::vector<int32_t> cameraSlot;              // per camera, its column block in the current point
+    CVector rightHandSide;
+    CVector solution;
+    CMatrix datumInverse;                         // D^-1 of the free-network reduction
 };

@@ -99,7 +99,9 @@ bool ChooseResectionTriple(CProjectImage& image, short triple[3], CPointSet& poi
     return true;
 }
 
-int SolveClosedFormResection(CProjectImage& image, const CCamera& camera, CPointSet& points, CVector& solutions)
+namespace {
+
+int SolveForTriple(CProjectImage& image, const CCamera& camera, CPointSet& points, CVector& solutions)
 {
     if (image.CountObservedPoints(points) < 3)
         return kClosedFormTooFewPoints;
@@ -158,4 +160,17 @@ int SolveClosedFormResection(CProjectImage& image, const CCamera& camera, CPoint
             solutions[6 * candidate + k] = solution[k];
     }
     return kClosedFormSuccess;
+}
+
+} // namespace
+
+int SolveClosedFormResection(CProjectImage& image, const CCamera& camera, CPointSet& points, CVector& solutions)
+{
+    // A degenerate triple may meet values that are not numbers on its way to
+    // a failure code; the failure leaves the floating-point flags as they were.
+    const CFloatingPointFlags flags;
+    const int code = SolveForTriple(image, camera, points, solutions);
+    if (code != kClosedFormSuccess)
+        flags.Restore();
+    return code;
 }

@@ -48,6 +48,31 @@ KESTRELON_KERNEL void LaneUpdate(double* __restrict s, const double* __restrict 
     }
 }
 
+// Two rows in turn, s = (s + r0[j] c0[l]) + r1[j] c1[l], or with the
+// scaled terms (c0[l] r0[j]) d0 and (c1[l] r1[j]) d1 when scaled.
+template <bool kScaled>
+KESTRELON_KERNEL void LaneUpdatePair(double* __restrict s, const double* __restrict r0,
+                                     const double* __restrict c0, double d0, const double* __restrict r1,
+                                     const double* __restrict c1, double d1, int n)
+{
+    double a[kLanes], b[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        a[l] = c0[l];
+        b[l] = c1[l];
+    }
+    for (int j = 0; j < n; ++j) {
+        const double x = r0[j];
+        const double y = r1[j];
+        double* sj = s + static_cast<size_t>(j) * kLanes;
+        for (int l = 0; l < kLanes; ++l) {
+            if (kScaled)
+                sj[l] = (sj[l] + (a[l] * x) * d0) + (b[l] * y) * d1;
+            else
+                sj[l] = (sj[l] + x * a[l]) + y * b[l];
+        }
+    }
+}
+
 // s[j * kLanes + l] += (c[l] * r[j]) * d for 0 <= j < n.
 KESTRELON_KERNEL void LaneUpdateScaled(double* __restrict s, const double* __restrict r, const double* __restrict c,
                              double d, int n)
@@ -111,7 +136,7 @@ bool FactorRows(double** R, int n)
     } catch (...) {
         return false;
     }
-    double c[kLanes];
+    double c[kLanes], c1[kLanes];
     for (int i0 = 0; i0 < n; i0 += kBlockRows) {
         const int nb = n - i0 < kBlockRows ? n - i0 : kBlockRows;
         const int ng = (nb + kLanes - 1) / kLanes;
@@ -123,7 +148,21 @@ bool FactorRows(double** R, int n)
         // j in S[g * groupSize + (j - i0) * kLanes + l].
         for (int jc = 0; jc < len; jc += kChunk) {
             const int cl = len - jc < kChunk ? len - jc : kChunk;
-            for (int k = 0; k < i0; ++k) {
+            int k = 0;
+            for (; k + 1 < i0; k += 2) {
+                const double* r = R[k] + (i0 - k);           // r[t] = U(k, i0 + t)
+                const double* r1 = R[k + 1] + (i0 - k - 1);  // r1[t] = U(k + 1, i0 + t)
+                for (int g = 0; g < ng; ++g) {
+                    for (int l = 0; l < kLanes; ++l) {
+                        const int t = g * kLanes + l;
+                        c[l] = t < nb ? r[t] : 0.0;
+                        c1[l] = t < nb ? r1[t] : 0.0;
+                    }
+                    double* Sg = S + g * groupSize + static_cast<size_t>(jc) * kLanes;
+                    LaneUpdatePair<kRootFree>(Sg, r + jc, c, R[k][0], r1 + jc, c1, R[k + 1][0], cl);
+                }
+            }
+            for (; k < i0; ++k) {
                 const double* r = R[k] + (i0 - k);   // r[t] = U(k, i0 + t)
                 for (int g = 0; g < ng; ++g) {
                     for (int l = 0; l < kLanes; ++l) {

@@ -61,10 +61,11 @@ bool CMatrix::Serialize(CBinArchive& ar)
         return false;
     }
     // A negative row count or more values than bytes left fail the archive
-    // before anything is allocated.
+    // before anything is allocated. Rows without values (no columns) still
+    // cost a row pointer each; their count may not exceed the bytes left either.
     const std::int64_t count = cols < 0 ? static_cast<std::int64_t>(rows) * (static_cast<std::int64_t>(rows) + 1) / 2
                                         : static_cast<std::int64_t>(rows) * cols;
-    if (rows < 0 || !ar.CheckCount(count, 8)) {
+    if (rows < 0 || !ar.CheckCount(count, 8) || (cols == 0 && !ar.CheckCount(rows, 1))) {
         ar.setstate(std::ios::failbit);
         return false;
     }

@@ -1,6 +1,5 @@
-// Small helpers for records read from an archive that may be truncated or
-// hostile: flags go through an unsigned byte, and a matrix's shape is checked
-// before the matrix allocates anything.
+// Guard for records read from an archive that may be truncated or hostile:
+// a matrix's shape is checked before the matrix allocates anything.
 #pragma once
 
 #include <cstdint>
@@ -8,17 +7,6 @@
 #include "BinArchive.h"
 
 namespace archive_guard {
-
-inline void WriteFlag(CBinArchive& ar, bool flag) { ar.WriteByte(static_cast<unsigned char>(flag ? 1 : 0)); }
-
-inline bool ReadFlag(CBinArchive& ar, bool& flag)
-{
-    unsigned char b = 0;
-    ar.ReadByte(b);
-    if (ar.fail()) return false;
-    flag = b != 0;
-    return true;
-}
 
 // Looks at the shape words of a stored matrix without consuming them: true
 // when the shape is rows x cols (cols -1: packed symmetric) for one of the

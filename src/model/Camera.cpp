@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "BinArchive.h"
+#include "RecordListArchive.h"
 
 namespace {
 
@@ -321,25 +322,5 @@ bool CCameraList::IsEqual(const CCameraList& other) const
 
 bool CCameraList::Serialize(CBinArchive& ar, int* version)
 {
-    if (ar.IsStoring()) {
-        ar.WriteInt(kCameraListVersion);
-        ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i) {
-            CCamera* camera = GetAt(i);
-            CCamera placeholder; // a null slot is written as a default record
-            if (!(camera ? camera : &placeholder)->Serialize(ar, version)) return false;
-        }
-        return !ar.fail();
-    }
-
-    if (!version || *version == -1) {
-        int listVersion = 0;
-        ar.ReadInt(listVersion);
-    }
-    int count = 0;
-    ar.ReadInt(count);
-    if (ar.fail() || !ar.CheckCount(count, kMinCameraBytes)) return false;
-    for (int i = 0; i < count; ++i)
-        if (!AddNew()->Serialize(ar, version)) return false;
-    return !ar.fail();
+    return SerializeRecordList(*this, ar, version, kCameraListVersion, kMinCameraBytes);
 }

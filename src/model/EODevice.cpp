@@ -1,6 +1,6 @@
 #include "EODevice.h"
 
-#include "ArchiveLimits.h"
+#include "BinArchive.h"
 
 CEODevice::CEODevice(int growBy)
     : CPointSet(growBy)

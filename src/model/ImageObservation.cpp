@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "ArchiveGuards.h"
 #include "BinArchive.h"
+#include "RecordListArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
 #include "ProjectSettings.h"
@@ -64,28 +64,18 @@ CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, doubl
 }
 
 CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, double y_, double column, double row)
-    : ellipse(nullptr)
+    : CImageObservation(label_, x_, y_)
 {
-    SetDefaults();
-    label.Copy(label_);
-    x = x_;
-    y = y_;
     pixelColumn = column;
     pixelRow = row;
 }
 
 CImageObservation::CImageObservation(const CNameBuffer& label_, double x_, double y_, double sx, double sy,
                                      double column, double row)
-    : ellipse(nullptr)
+    : CImageObservation(label_, x_, y_, column, row)
 {
-    SetDefaults();
-    label.Copy(label_);
-    x = x_;
-    y = y_;
     sigmaX = sx;
     sigmaY = sy;
-    pixelColumn = column;
-    pixelRow = row;
 }
 
 CImageObservation::CImageObservation(const CImageObservation& other) : ellipse(nullptr)
@@ -186,10 +176,9 @@ bool CImageObservation::ResidualsWithin(const CProjectSettings& settings) const
 
 bool CImageObservation::Serialize(CBinArchive& ar, int* version)
 {
-    using namespace archive_guard;
     if (ar.IsStoring()) {
         ar.WriteInt(kObservationVersion);
-        WriteFlag(ar, ellipse != nullptr);
+        ar.WriteByte(ellipse != nullptr ? 1 : 0);
         if (ellipse && !ellipse->Serialize(ar, version)) return false;
         ar.WriteName(label);
         ar.WriteDouble(x);
@@ -199,13 +188,13 @@ bool CImageObservation::Serialize(CBinArchive& ar, int* version)
         ar.WriteDouble(vy);
         ar.WriteDouble(sigmaX);
         ar.WriteDouble(sigmaY);
-        WriteFlag(ar, rejected);
+        ar.WriteByte(rejected ? 1 : 0);
         ar.WriteDouble(pixelColumn);
         ar.WriteDouble(pixelRow);
-        WriteFlag(ar, measured);
-        WriteFlag(ar, fiducial);
-        WriteFlag(ar, disabled);
-        WriteFlag(ar, marked);
+        ar.WriteByte(measured ? 1 : 0);
+        ar.WriteByte(fiducial ? 1 : 0);
+        ar.WriteByte(disabled ? 1 : 0);
+        ar.WriteByte(marked ? 1 : 0);
         return !ar.fail();
     }
 
@@ -240,13 +229,13 @@ bool CImageObservation::Serialize(CBinArchive& ar, int* version)
     ar.ReadDouble(vy);
     ar.ReadDouble(sigmaX);
     ar.ReadDouble(sigmaY);
-    ReadFlag(ar, rejected);
+    ar.ReadBool(rejected);
     ar.ReadDouble(pixelColumn);
     ar.ReadDouble(pixelRow);
-    ReadFlag(ar, measured);
-    ReadFlag(ar, fiducial);
-    ReadFlag(ar, disabled);
-    ReadFlag(ar, marked);
+    ar.ReadBool(measured);
+    ar.ReadBool(fiducial);
+    ar.ReadBool(disabled);
+    ar.ReadBool(marked);
     return !ar.fail();
 }
 
@@ -402,28 +391,8 @@ bool CObservationList::HasEllipses() const
 
 bool CObservationList::Serialize(CBinArchive& ar, int* version)
 {
-    if (ar.IsStoring()) {
-        ar.WriteInt(kObservationListVersion);
-        ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i) {
-            CImageObservation* o = GetAt(i);
-            CImageObservation placeholder; // a null slot is written as a default record
-            if (!(o ? o : &placeholder)->Serialize(ar, version)) return false;
-        }
-        return !ar.fail();
-    }
-
-    if (!version || *version == -1) {
-        int listVersion = 0;
-        ar.ReadInt(listVersion);
-    }
-    int count = 0;
-    ar.ReadInt(count);
-    if (ar.fail() || !ar.CheckCount(count, kMinObservationBytes)) return false;
-    for (int i = 0; i < count; ++i) {
-        if (!AddNew()->Serialize(ar, version)) return false;
-    }
-    return SortByLabel() && !ar.fail();
+    if (!SerializeRecordList(*this, ar, version, kObservationListVersion, kMinObservationBytes)) return false;
+    return ar.IsStoring() || (SortByLabel() && !ar.fail());
 }
 
 bool CObservationList::ReadXyFile(const CFilePath& path)

@@ -7,7 +7,7 @@
 #include <newmat/newmat.h>
 #include <newmat/newmatap.h>
 
-#include "ArchiveLimits.h"
+#include "BinArchive.h"
 #include "NewmatLock.h"
 
 namespace {
@@ -27,16 +27,16 @@ void ReadCovariance(CBinArchive& ar, CMatrix& m)
     int32_t rows = 0, cols = 0;
     ar.ReadInt(rows);
     ar.ReadInt(cols);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     if (rows != 3 || cols != -1) {
-        MarkArchiveFailed(ar);
+        ar.setstate(std::ios::failbit);
         return;
     }
     double v[6] = {0, 0, 0, 0, 0, 0};
     for (double& d : v)
         ar.ReadDouble(d);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     m.SetAt(v[0], 0, 0);
     m.SetAt(v[1], 0, 1);
@@ -347,7 +347,7 @@ void CObjectPoint::Serialize(CBinArchive& ar, int* version, bool discrepancySet)
     if (v == -1) {
         int32_t own = -1;
         ar.ReadInt(own);
-        if (ArchiveFailed(ar))
+        if (ar.fail())
             return;
         v = own;
     }
@@ -415,7 +415,7 @@ void CObjectPoint::Load(CBinArchive& ar, int v, bool discrepancySet)
     ar.ReadName(label);
     observationIndex.Serialize(ar);
     // A record cut short keeps the rest of the point as it was.
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     if (v < 12)
         SetDiagonal3(limitingCovariance, spare1[0] * spare1[0], spare1[1] * spare1[1],
@@ -457,14 +457,60 @@ bool CObjectPointList::SortByLabel()
     const int n = GetSize();
     if (n < 2)
         return true;
+    std::lock_guard<std::mutex> lock(orderLock);
+    // Lookups sort first, so the common case is a list already in order.
+    if (InOrderAsLastSeen())
+        return true;
     CObjectPoint** data = GetData();
     for (int i = 0; i < n; ++i)
         if (data[i] == nullptr)
             return false;
     const auto byLabel = [](const CObjectPoint* a, const CObjectPoint* b) { return a->label < b->label; };
-    // Lookups sort first, so the common case is a list already in order.
-    if (!std::is_sorted(data, data + n, byLabel))
+    if (!RememberOrder(byLabel)) {
         std::stable_sort(data, data + n, byLabel);
+        RememberOrder(byLabel);
+    }
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t kLabelText = CNameBuffer::kMaxLength + 1;
+
+} // namespace
+
+bool CObjectPointList::InOrderAsLastSeen() const
+{
+    const int n = GetSize();
+    if (orderedTexts.size() != static_cast<std::size_t>(n) * kLabelText)
+        return false;
+    CObjectPoint* const* data = GetData();
+    const char* seen = orderedTexts.data();
+    for (int i = 0; i < n; ++i, seen += kLabelText) {
+        if (data[i] == nullptr)
+            return false;
+        // The order depends on nothing but the texts.
+        if (std::strncmp(data[i]->label.GetText(), seen, kLabelText) != 0)
+            return false;
+    }
+    return true;
+}
+
+template <class Less>
+bool CObjectPointList::RememberOrder(Less less)
+{
+    const int n = GetSize();
+    orderedTexts.assign(static_cast<std::size_t>(n) * kLabelText, '\0');
+    CObjectPoint* const* data = GetData();
+    char* seen = orderedTexts.data();
+    for (int i = 0; i < n; ++i, seen += kLabelText) {
+        if (i > 0 && less(data[i], data[i - 1])) {
+            orderedTexts.clear();
+            return false;
+        }
+        const char* text = data[i]->label.GetText();
+        std::memcpy(seen, text, std::min(std::strlen(text), kLabelText - 1));
+    }
     return true;
 }
 

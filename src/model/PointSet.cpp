@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "ArchiveLimits.h"
+#include "BinArchive.h"
 
 namespace {
 
@@ -50,17 +50,15 @@ void CPointLineList::Serialize(CBinArchive& ar)
     }
     int32_t n = 0;
     ar.ReadInt(n);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
-    if (!CountFits(ar, n, kMinLineRecordBytes)) {
-        MarkArchiveFailed(ar);
+    if (!ar.CheckCount(n, kMinLineRecordBytes))
         return;
-    }
     for (int32_t i = 0; i < n; ++i) {
         CPointLine* line = AddNew();
         ar.ReadString(line->from);
         ar.ReadString(line->to);
-        if (ArchiveFailed(ar)) {
+        if (ar.fail()) {
             Remove(line);
             return;
         }
@@ -317,7 +315,7 @@ void CPointSet::Serialize(CBinArchive& ar, int* version)
     if (v == -1) {
         int32_t own = -1;
         ar.ReadInt(own);
-        if (ArchiveFailed(ar))
+        if (ar.fail())
             return;
         v = own;
     }
@@ -332,7 +330,7 @@ void CPointSet::Serialize(CBinArchive& ar, int* version)
     ar.ReadBool(isEODevice);
     CDynString stored;
     ar.ReadString(stored);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
     name = WithSeparator(stored, '\\', '/');
     if (v < 11) {
@@ -342,16 +340,14 @@ void CPointSet::Serialize(CBinArchive& ar, int* version)
 
     int32_t n = 0;
     ar.ReadInt(n);
-    if (ArchiveFailed(ar))
+    if (ar.fail())
         return;
-    if (!CountFits(ar, n, kMinPointRecordBytes)) {
-        MarkArchiveFailed(ar);
+    if (!ar.CheckCount(n, kMinPointRecordBytes))
         return;
-    }
     for (int32_t i = 0; i < n; ++i) {
         CObjectPoint* p = AddNew();
         p->Serialize(ar, version, isDiscrepancySet);
-        if (ArchiveFailed(ar)) {
+        if (ar.fail()) {
             // A point cut short is not kept.
             Remove(p);
             break;

@@ -18,6 +18,25 @@
 
 namespace {
 
+// Root mean square of the usable observations' squared residual terms: the
+// sum over perObservation times their number. False when none is usable.
+template <typename Square>
+bool UsableResidualRms(const CObservationList& targets, Square square, double perObservation, double& out)
+{
+    out = 0.0;
+    double sum = 0.0;
+    int n = 0;
+    for (int i = 0; i < targets.GetSize(); ++i) {
+        const CImageObservation* o = targets.GetAt(i);
+        if (!o->IsUsable()) continue;
+        sum += square(*o);
+        ++n;
+    }
+    if (n == 0) return false;
+    out = std::sqrt(sum / (perObservation * n));
+    return true;
+}
+
 bool AllFinite(const double* v, int n)
 {
     for (int i = 0; i < n; ++i)
@@ -594,50 +613,18 @@ bool CProjectImage::ClearRejectedFlags()
 
 bool CProjectImage::GetResidualRmsX(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int n = 0;
-    for (int i = 0; i < targets.GetSize(); ++i) {
-        const CImageObservation* o = targets.GetAt(i);
-        if (!o->IsUsable()) continue;
-        sum += o->vx * o->vx;
-        ++n;
-    }
-    if (n == 0) return false;
-    out = std::sqrt(sum / n);
-    return true;
+    return UsableResidualRms(targets, [](const CImageObservation& o) { return o.vx * o.vx; }, 1.0, out);
 }
 
 bool CProjectImage::GetResidualRmsY(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int n = 0;
-    for (int i = 0; i < targets.GetSize(); ++i) {
-        const CImageObservation* o = targets.GetAt(i);
-        if (!o->IsUsable()) continue;
-        sum += o->vy * o->vy;
-        ++n;
-    }
-    if (n == 0) return false;
-    out = std::sqrt(sum / n);
-    return true;
+    return UsableResidualRms(targets, [](const CImageObservation& o) { return o.vy * o.vy; }, 1.0, out);
 }
 
 bool CProjectImage::GetResidualRmsXY(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int n = 0;
-    for (int i = 0; i < targets.GetSize(); ++i) {
-        const CImageObservation* o = targets.GetAt(i);
-        if (!o->IsUsable()) continue;
-        sum += o->vx * o->vx + o->vy * o->vy;
-        ++n;
-    }
-    if (n == 0) return false;
-    out = std::sqrt(sum / (2.0 * n));
-    return true;
+    return UsableResidualRms(
+        targets, [](const CImageObservation& o) { return o.vx * o.vx + o.vy * o.vy; }, 2.0, out);
 }
 
 int CProjectImage::CountUsableObservations() const

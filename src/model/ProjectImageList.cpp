@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "BinArchive.h"
+#include "RecordListArchive.h"
 #include "Camera.h"
 
 namespace {
@@ -16,6 +17,28 @@ bool Counts(const CProjectImage* image)
     return image != nullptr && image->enabled && image->oriented;
 }
 
+// Pools an image RMS over the enabled, oriented images, each weighted by its
+// usable observations (perObservation residual terms each).
+bool PooledRms(const CImagePtrArray& images, bool (CProjectImage::*imageRms)(double&) const,
+               double perObservation, double& out)
+{
+    out = 0.0;
+    double sum = 0.0;
+    int total = 0;
+    for (int i = 0; i < images.GetSize(); ++i) {
+        const CProjectImage* image = images.GetAt(i);
+        if (!Counts(image)) continue;
+        double rms = 0.0;
+        if (!(image->*imageRms)(rms)) continue;
+        const int n = image->CountUsableObservations();
+        sum += perObservation * n * rms * rms;
+        total += n;
+    }
+    if (total == 0) return false;
+    out = std::sqrt(sum / (perObservation * total));
+    return true;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -23,59 +46,17 @@ bool Counts(const CProjectImage* image)
 
 bool CImagePtrArray::GetRmsX(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int total = 0;
-    for (int i = 0; i < GetSize(); ++i) {
-        const CProjectImage* image = GetAt(i);
-        if (!Counts(image)) continue;
-        double rms = 0.0;
-        if (!image->GetResidualRmsX(rms)) continue;
-        const int n = image->CountUsableObservations();
-        sum += n * rms * rms;
-        total += n;
-    }
-    if (total == 0) return false;
-    out = std::sqrt(sum / total);
-    return true;
+    return PooledRms(*this, &CProjectImage::GetResidualRmsX, 1.0, out);
 }
 
 bool CImagePtrArray::GetRmsY(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int total = 0;
-    for (int i = 0; i < GetSize(); ++i) {
-        const CProjectImage* image = GetAt(i);
-        if (!Counts(image)) continue;
-        double rms = 0.0;
-        if (!image->GetResidualRmsY(rms)) continue;
-        const int n = image->CountUsableObservations();
-        sum += n * rms * rms;
-        total += n;
-    }
-    if (total == 0) return false;
-    out = std::sqrt(sum / total);
-    return true;
+    return PooledRms(*this, &CProjectImage::GetResidualRmsY, 1.0, out);
 }
 
 bool CImagePtrArray::GetRmsXY(double& out) const
 {
-    out = 0.0;
-    double sum = 0.0;
-    int total = 0;
-    for (int i = 0; i < GetSize(); ++i) {
-        const CProjectImage* image = GetAt(i);
-        if (!Counts(image)) continue;
-        double rms = 0.0;
-        if (!image->GetResidualRmsXY(rms)) continue;
-        const int n = image->CountUsableObservations();
-        sum += 2.0 * n * rms * rms;
-        total += n;
-    }
-    if (total == 0) return false;
-    out = std::sqrt(sum / (2.0 * total));
-    return true;
+    return PooledRms(*this, &CProjectImage::GetResidualRmsXY, 2.0, out);
 }
 
 bool CImagePtrArray::ClearResiduals()
@@ -223,23 +204,5 @@ void CProjectImageList::SetObservationSigmas(double sigma)
 
 bool CProjectImageList::Serialize(CBinArchive& ar, int* version)
 {
-    int fallback = -1;
-    if (version == nullptr) version = &fallback;
-    if (ar.IsStoring()) {
-        ar.WriteInt(kVersion);
-        ar.WriteInt(GetSize());
-        for (int i = 0; i < GetSize(); ++i)
-            if (!GetAt(i)->Serialize(ar, version)) return false;
-        return !ar.fail();
-    }
-    std::int32_t listVersion = 0;
-    if (*version == -1) ar.ReadInt(listVersion);
-    std::int32_t count = 0;
-    ar.ReadInt(count);
-    if (ar.fail() || !ar.CheckCount(count, kMinImageRecordBytes)) return false;
-    for (int i = 0; i < count; ++i) {
-        CProjectImage* image = AddNew();
-        if (!image->Serialize(ar, version)) return false;
-    }
-    return !ar.fail();
+    return SerializeRecordList(*this, ar, version, kVersion, kMinImageRecordBytes);
 }

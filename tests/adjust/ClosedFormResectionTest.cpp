@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -173,6 +174,7 @@ TEST(ClosedFormResectionTest, FailureCodesAndNoNotANumber)
     const CCamera& camera = *scene.cameras.GetAt(0);
     CProjectImage& image = *scene.images.GetAt(0);
     CVector solutions;
+    std::feclearexcept(FE_ALL_EXCEPT);
 
     // Two observed points.
     CPointSet two(scene.truth);
@@ -213,6 +215,7 @@ TEST(ClosedFormResectionTest, FailureCodesAndNoNotANumber)
         for (int i = 0; i < solutions.GetSize(); ++i)
             EXPECT_TRUE(std::isfinite(solutions[i]));
     }
+    EXPECT_EQ(std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), 0);
 }
 
 } // namespace

@@ -162,6 +162,29 @@ TEST(IntersectionTest, RejectionRulesOnFewRays)
     EXPECT_TRUE(single.unsolved);
 }
 
+TEST(IntersectionTest, OfTwoEqualWorstRaysTheEarlierImageGoesFirst)
+{
+    // Images 0 and 1 are the same picture with the same 1 mm error, so their
+    // residuals are equal. The start value uses enabled images only (0 and 2):
+    // after rejecting image 0 it cannot be formed again and the point ends
+    // there; after rejecting image 1 it could.
+    SceneOptions options;
+    CSyntheticScene scene(options, 23);
+    scene.images.GetAt(1)->CopyFrom(*scene.images.GetAt(0));
+    for (int k = 3; k < options.images; ++k)
+        scene.images.GetAt(k)->enabled = false;
+    scene.images.GetAt(1)->enabled = false;
+    CProjectSettings settings;
+    CObjectPoint point = UnknownPoint(scene, 0);
+    Ray(scene, point, 0).x += 1.0;
+    Ray(scene, point, 1).x += 1.0;
+    double rms = 0.0;
+    EXPECT_FALSE(CAdjustmentEngine::IntersectPoint(rms, point, scene.images, scene.cameras, settings, 0));
+    EXPECT_TRUE(Ray(scene, point, 0).rejected);
+    EXPECT_FALSE(Ray(scene, point, 1).rejected);
+    EXPECT_FALSE(point.unsolved);
+}
+
 TEST(IntersectionTest, LaterPassesKeepTheCoordinatesAndRefreshTheRays)
 {
     SceneOptions options;

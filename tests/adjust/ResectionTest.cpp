@@ -197,6 +197,46 @@ TEST(ResectionTest, OneBadRayAmongEight)
     EXPECT_LT(StationError(image, scene.poses[0]), 5.0);
 }
 
+TEST(ResectionTest, OfTwoEqualWorstRaysTheEarlierGoesFirst)
+{
+    // P7 and P8 are one target observed twice with the same 3 mm error, so
+    // their residuals are equal. The pass count runs on after a rejection: the
+    // smallest iteration limit at which anything is rejected stops right after
+    // the first rejection, which must be P7's.
+    const SceneOptions options = WideScene(25);
+    CSyntheticScene scene(options, 37);
+    CObjectPoint& twin = *scene.truth.FindPointByText("P8");
+    const CObjectPoint& original = *scene.truth.FindPointByText("P7");
+    twin.x = original.x;
+    twin.y = original.y;
+    twin.z = original.z;
+    CProjectImage base(*scene.images.GetAt(0));
+    CImageObservation& a = *base.targets.FindByText("P7");
+    CImageObservation& b = *base.targets.FindByText("P8");
+    a.x += 3.0;
+    b.x = a.x;
+    b.y = a.y;
+    base.SetPosition(scene.poses[0].X + 100.0, scene.poses[0].Y, scene.poses[0].Z);
+
+    CProjectSettings settings;
+    bool found = false;
+    for (int limit = 1; limit <= 30 && !found; ++limit) {
+        CProjectImage image(base);
+        settings.resectionMaxIterations = limit;
+        CAdjustmentSummary result;
+        RefineResection(image, *scene.cameras.GetAt(0), scene.truth, settings, result);
+        const bool first = image.targets.FindByText("P7")->rejected;
+        const bool second = image.targets.FindByText("P8")->rejected;
+        if (first || second) {
+            found = true;
+            EXPECT_TRUE(first);
+            EXPECT_FALSE(second);
+            EXPECT_EQ(result.status, kResectionIterationLimit);
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
 TEST(ResectionTest, RulesOnFewPointsAndIterationLimits)
 {
     SceneOptions options = ResectionScene();

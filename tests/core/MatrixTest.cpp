@@ -601,6 +601,7 @@ TEST(MatrixArchive, HostileInputFailsCleanly)
     EXPECT_FALSE(load(ints(0x7FFFFFFF, 0x7FFFFFFF), m));              // far more than the bytes
     EXPECT_FALSE(load(ints(0x7FFFFFFF, -1), m));                      // packed count beyond int
     EXPECT_FALSE(load(ints(2, -1) + std::string(16, '\0'), m));       // 3 doubles needed, 2 there
+    EXPECT_FALSE(load(ints(0x40000000, 0), m));                       // no values, but a billion rows
     EXPECT_EQ(m.GetRows(), 0);
     EXPECT_FALSE(load(std::string("\x02\x00", 2), m));                // truncated header
     EXPECT_TRUE(load(ints(1, -1) + std::string(8, '\0'), m));

@@ -2,32 +2,13 @@
 
 #include "BinArchive.h"
 #include "Message.h"
+#include "RecordBytes.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <sstream>
 #include <string>
 
 namespace {
-
-std::string LittleEndianDouble(double v)
-{
-    unsigned char b[8];
-    std::uint64_t u;
-    std::memcpy(&u, &v, 8);
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<unsigned char>(u >> (8 * i));
-    return std::string(reinterpret_cast<char*>(b), 8);
-}
-
-std::string LittleEndianInt(std::int32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
-    return s;
-}
 
 class CentroidSettingsTest : public ::testing::Test {
 protected:
@@ -94,23 +75,19 @@ TEST_F(CentroidSettingsTest, BlockLayoutIsThirtyBytesInFieldOrder)
     s.invert = 0;
     s.xyRatio = 1.75;
 
-    std::stringbuf buffer(std::ios::out | std::ios::binary);
-    CBinArchive ar(&buffer, std::ios::out);
-    SerializeCentroidSettings(ar);
-    const std::string expected = LittleEndianDouble(12.5) + "hw2" + std::string(1, static_cast<char>(200))
-        + LittleEndianInt(7) + LittleEndianInt(33) + std::string(2, '\0') + LittleEndianDouble(1.75);
+    StoreArchive store;
+    SerializeCentroidSettings(store.Get());
+    const std::string expected =
+        RecordBytes().Double(12.5).Raw("hw2").Byte(200).Int(7).Int(33).Byte(0).Byte(0).Double(1.75).Str();
     ASSERT_EQ(expected.size(), 30u);
-    EXPECT_EQ(buffer.str(), expected);
+    EXPECT_EQ(store.Bytes(), expected);
 }
 
 TEST_F(CentroidSettingsTest, LoadingStoresValuesAsReadWithoutRangeTest)
 {
-    const std::string block = LittleEndianDouble(-4.0) + "vp0" + std::string(1, '\x05') + LittleEndianInt(9)
-        + LittleEndianInt(500) + std::string("\x01\x00", 2) + LittleEndianDouble(9.5);
-    std::stringbuf buffer(block, std::ios::in | std::ios::binary);
-    CBinArchive ar(&buffer, std::ios::in);
-    SerializeCentroidSettings(ar);
-    EXPECT_FALSE(ar.fail());
+    LoadArchive load(RecordBytes().Double(-4.0).Raw("vp0").Byte(5).Int(9).Int(500).Byte(1).Byte(0).Double(9.5).Str());
+    SerializeCentroidSettings(load.Get());
+    EXPECT_FALSE(load.Get().fail());
     const CCentroidSettings& s = GetCentroidSettings();
     EXPECT_EQ(s.thresholdValue, -4.0);
     EXPECT_EQ(s.targetType, 'v');
@@ -126,14 +103,13 @@ TEST_F(CentroidSettingsTest, LoadingStoresValuesAsReadWithoutRangeTest)
 
 TEST_F(CentroidSettingsTest, ShortBlockLeavesRecordUnchanged)
 {
-    std::string block = LittleEndianDouble(7.0) + "hw2" + std::string(1, '\x05') + LittleEndianInt(9)
-        + LittleEndianInt(10) + std::string("\x00\x00", 2) + LittleEndianDouble(9.5);
+    const std::string block =
+        RecordBytes().Double(7.0).Raw("hw2").Byte(5).Int(9).Int(10).Byte(0).Byte(0).Double(9.5).Str();
     for (std::size_t cut = 0; cut < block.size(); ++cut) {
         CCentroidSettings target;
-        std::stringbuf buffer(block.substr(0, cut), std::ios::in | std::ios::binary);
-        CBinArchive ar(&buffer, std::ios::in);
-        EXPECT_FALSE(SerializeCentroidSettings(ar, target)) << cut;
-        EXPECT_TRUE(ar.fail());
+        LoadArchive load(block.substr(0, cut));
+        EXPECT_FALSE(SerializeCentroidSettings(load.Get(), target)) << cut;
+        EXPECT_TRUE(load.Get().fail());
         EXPECT_EQ(target, CCentroidSettings()) << cut;
     }
 }

@@ -6,9 +6,8 @@
 
 #include "BinArchive.h"
 #include "Camera.h"
-#include "ImageArchiveBytes.h"
+#include "RecordBytes.h"
 
-using namespace image_bytes;
 
 namespace {
 
@@ -166,15 +165,15 @@ TEST(ProjectImageListArchive, ThreeImagesRoundTripInOrder)
         image->SetPose(1, 2, 3, 0.1, 0.2, 0.3);
         AddResidual(*image, "P1", 0.0, 0.0, 7.0);
     }
-    Store store;
+    StoreArchive store;
     int v = -1;
-    ASSERT_TRUE(list.Serialize(store.ar, &v));
-    const std::string bytes = store.Str();
-    EXPECT_EQ(bytes.substr(0, 8), Bytes().Int(10).Int(3).Str());
+    ASSERT_TRUE(list.Serialize(store.Get(), &v));
+    const std::string bytes = store.Bytes();
+    EXPECT_EQ(bytes.substr(0, 8), RecordBytes().Int(10).Int(3).Str());
 
-    Load load(bytes);
+    LoadArchive load(bytes);
     CProjectImageList back;
-    ASSERT_TRUE(back.Serialize(load.ar, &v));
+    ASSERT_TRUE(back.Serialize(load.Get(), &v));
     EXPECT_EQ(load.Left(), 0);
     ASSERT_EQ(back.GetSize(), 3);
     EXPECT_STREQ(back.GetAt(0)->name.GetText(), "B");
@@ -185,12 +184,12 @@ TEST(ProjectImageListArchive, ThreeImagesRoundTripInOrder)
 
 TEST(ProjectImageListArchive, AbsurdCountFailsBeforeAllocating)
 {
-    Load load(Bytes().Int(10).Int(50000000).Int(10).Str());
+    LoadArchive load(RecordBytes().Int(10).Int(50000000).Int(10).Str());
     CProjectImageList list;
     int v = -1;
-    EXPECT_FALSE(list.Serialize(load.ar, &v));
+    EXPECT_FALSE(list.Serialize(load.Get(), &v));
     EXPECT_EQ(list.GetSize(), 0);
-    Load negative(Bytes().Int(10).Int(-3).Str());
-    EXPECT_FALSE(list.Serialize(negative.ar, &v));
+    LoadArchive negative(RecordBytes().Int(10).Int(-3).Str());
+    EXPECT_FALSE(list.Serialize(negative.Get(), &v));
     EXPECT_EQ(list.GetSize(), 0);
 }

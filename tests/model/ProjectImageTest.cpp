@@ -17,10 +17,8 @@
 #include "EllipseRecord.h"
 #include "ImageTransform.h"
 #include "PointSet.h"
-#include "ImageArchiveBytes.h"
+#include "RecordBytes.h"
 #include "TextFile.h"
-
-using namespace image_bytes;
 
 namespace {
 
@@ -471,13 +469,13 @@ TEST(IcfExport, WrittenFileHasCrLfAndReadsBack)
 namespace {
 
 // A label as the archive writes it.
-Bytes& Name(Bytes& b, const char* text)
+RecordBytes& Name(RecordBytes& b, const char* text)
 {
-    return b.Text(text);
+    return b.String(text);
 }
 
 // One observation of a record version before 8 (no ellipse byte).
-void OldObservation(Bytes& b, const char* label, double x, double y)
+void OldObservation(RecordBytes& b, const char* label, double x, double y)
 {
     Name(b, label);
     b.Double(x).Double(y).Double(0.5).Double(0.01).Double(0.02).Double(0.003).Double(0.004);
@@ -500,7 +498,7 @@ void ExpectOldObservation(const CImageObservation* o, const char* label, double 
 }
 
 // The fields every layout shares from the fiducial list up to X, Y, Z.
-void MiddleFields(Bytes& b)
+void MiddleFields(RecordBytes& b)
 {
     b.Int(1);
     OldObservation(b, "F1", -50.0, 50.0);
@@ -508,7 +506,7 @@ void MiddleFields(Bytes& b)
     b.Int(2);
     OldObservation(b, "T1", 1.0, 2.0);
     OldObservation(b, "T2", 3.0, 4.0);
-    b.Text("Image007").Int(42).Byte(0).Byte(1).Byte(1); // name, reserved, enabled, oriented, scanned
+    b.String("Image007").Int(42).Byte(0).Byte(1).Byte(1); // name, reserved, enabled, oriented, scanned
     b.Double(100.0).Double(200.0).Double(300.0);
 }
 
@@ -530,9 +528,9 @@ void ExpectMiddleFields(const CProjectImage& image)
     EXPECT_EQ(image.Z, 300.0);
 }
 
-void Tail(Bytes& b)
+void Tail(RecordBytes& b)
 {
-    b.Text("CAM-A").Text("C:\\photos\\img007.tif");
+    b.String("CAM-A").String("C:\\photos\\img007.tif");
 }
 
 const double kOldR[9] = {0.6, 0.8, 0.0, -0.8, 0.6, 0.0, 0.0, 0.0, 1.0};
@@ -568,16 +566,16 @@ TEST(ProjectImageArchive, NewestRecordRoundTrips)
     image.targets.AddSorted(Obs("T1", 3, 4));
     image.fiducials.AddSorted(Obs("F2", -5, 6));
 
-    Store store;
+    StoreArchive store;
     int v = -1;
-    ASSERT_TRUE(image.Serialize(store.ar, &v));
-    const std::string bytes = store.Str();
+    ASSERT_TRUE(image.Serialize(store.Get(), &v));
+    const std::string bytes = store.Bytes();
     // Record version first, then the packed 6x6 covariance header.
-    EXPECT_EQ(bytes.substr(0, 12), Bytes().Int(10).Int(6).Int(-1).Str());
+    EXPECT_EQ(bytes.substr(0, 12), RecordBytes().Int(10).Int(6).Int(-1).Str());
 
-    Load load(bytes);
+    LoadArchive load(bytes);
     CProjectImage back;
-    ASSERT_TRUE(back.Serialize(load.ar, &v));
+    ASSERT_TRUE(back.Serialize(load.Get(), &v));
     EXPECT_EQ(load.Left(), 0);
     EXPECT_STREQ(back.filePath.GetText(), "C:\\data\\img1.tif");
     EXPECT_STREQ(back.name.GetText(), "Image001");
@@ -610,19 +608,19 @@ TEST(ProjectImageArchive, NewestRecordRoundTrips)
 
 TEST(ProjectImageArchive, VersionZeroRecordByHand)
 {
-    Bytes b;
+    RecordBytes b;
     b.Byte(1); // transform accepted; no matrices, no quality bytes
     MiddleFields(b);
     for (double r : kOldR) b.Double(r);
     for (int i = 0; i < 6; ++i) b.Double(0.1 * (i + 1)).Double(0.04 * (i + 1)).Double(-0.5 * i); // sigma, w, correction
     Tail(b);
 
-    Load load(b.Str());
+    LoadArchive load(b.Str());
     CProjectImage image;
     image.highQuality = false; // a version-0 record leaves both quality bytes alone
     image.qualitySet = true;
     int v = 0;
-    ASSERT_TRUE(image.Serialize(load.ar, &v));
+    ASSERT_TRUE(image.Serialize(load.Get(), &v));
     EXPECT_EQ(load.Left(), 0);
     EXPECT_FALSE(image.highQuality);
     EXPECT_TRUE(image.qualitySet);
@@ -643,19 +641,19 @@ TEST(ProjectImageArchive, VersionZeroRecordByHand)
 TEST(ProjectImageArchive, VersionOneToThreeRecordByHand)
 {
     for (int version : {1, 3}) {
-        Bytes b;
+        RecordBytes b;
         b.Byte(1).Byte(0).Byte(0); // high quality, quality set, transform accepted
         MiddleFields(b);
         for (double r : kOldR) b.Double(r);
         for (int i = 0; i < 6; ++i) b.Double(7.0).Double(i == 2 ? -1.0 : 0.09).Double(0.125);
         Tail(b);
 
-        Load load(b.Str());
+        LoadArchive load(b.Str());
         CProjectImage image;
         image.highQuality = false;
         image.qualitySet = true;
         image.transformAccepted = true;
-        ASSERT_TRUE(image.Serialize(load.ar, &version)) << version;
+        ASSERT_TRUE(image.Serialize(load.Get(), &version)) << version;
         EXPECT_EQ(load.Left(), 0);
         EXPECT_TRUE(image.highQuality);
         EXPECT_FALSE(image.qualitySet);
@@ -671,7 +669,7 @@ TEST(ProjectImageArchive, VersionOneToThreeRecordByHand)
 TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
 {
     for (int version : {4, 7}) {
-        Bytes b;
+        RecordBytes b;
         b.Int(6).Int(-1);
         for (int k = 0; k < 21; ++k) b.Double(k == 0 ? 0.25 : (k == 6 ? 0.36 : 0.0)); // (0,0), (1,1)
         b.Int(3).Int(3);
@@ -681,9 +679,9 @@ TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
         for (int i = 0; i < 6; ++i) b.Double(1000.0 - i).Double(0.5 * i);
         Tail(b);
 
-        Load load(b.Str());
+        LoadArchive load(b.Str());
         CProjectImage image;
-        ASSERT_TRUE(image.Serialize(load.ar, &version)) << version;
+        ASSERT_TRUE(image.Serialize(load.Get(), &version)) << version;
         EXPECT_EQ(load.Left(), 0);
         EXPECT_FALSE(image.highQuality);
         EXPECT_TRUE(image.qualitySet);
@@ -700,13 +698,13 @@ TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
 
 TEST(ProjectImageArchive, UnknownVersionReadsNothing)
 {
-    Bytes b;
+    RecordBytes b;
     b.Int(11).Int(6).Int(-1);
-    Load load(b.Str());
+    LoadArchive load(b.Str());
     CProjectImage image;
     image.name = "Kept";
     int v = -1;
-    EXPECT_FALSE(image.Serialize(load.ar, &v));
+    EXPECT_FALSE(image.Serialize(load.Get(), &v));
     EXPECT_EQ(load.Left(), 8);
     EXPECT_STREQ(image.name.GetText(), "Kept");
 }
@@ -718,39 +716,39 @@ TEST(ProjectImageArchive, TruncatedAndHostileRecordsFailCleanly)
     image.targets.AddSorted(Obs("A", 1, 2));
     image.fiducials.AddSorted(Obs("F", 3, 4));
     image.transformation.Resize(4);
-    Store store;
+    StoreArchive store;
     int v = -1;
-    ASSERT_TRUE(image.Serialize(store.ar, &v));
-    const std::string bytes = store.Str();
+    ASSERT_TRUE(image.Serialize(store.Get(), &v));
+    const std::string bytes = store.Bytes();
     for (std::size_t n = 0; n < bytes.size(); ++n) {
-        Load load(bytes.substr(0, n));
+        LoadArchive load(bytes.substr(0, n));
         CProjectImage back;
-        EXPECT_FALSE(back.Serialize(load.ar, &v)) << n;
+        EXPECT_FALSE(back.Serialize(load.Get(), &v)) << n;
         EXPECT_EQ(back.rotation.GetRows(), 3);
         EXPECT_EQ(back.covariance.GetRows(), 6);
     }
 
     // A transformation count far beyond the bytes left.
-    Bytes b;
+    RecordBytes b;
     b.Byte(0);
     b.Int(0);                   // no fiducials
     b.Int(0x7fffffff);          // parameter count
     b.Double(1.0);
-    Load load(b.Str());
+    LoadArchive load(b.Str());
     CProjectImage back;
     int zero = 0;
-    EXPECT_FALSE(back.Serialize(load.ar, &zero));
+    EXPECT_FALSE(back.Serialize(load.Get(), &zero));
     EXPECT_EQ(back.transformation.GetSize(), 0);
 
     // A rotation of the wrong shape is not taken.
-    Bytes w;
+    RecordBytes w;
     w.Int(10).Int(6).Int(-1);
     for (int k = 0; k < 21; ++k) w.Double(0.0);
     w.Int(2).Int(2).Double(1).Double(0).Double(0).Double(1);
-    Load wl(w.Str());
+    LoadArchive wl(w.Str());
     CProjectImage shaped;
     int own = -1;
-    EXPECT_FALSE(shaped.Serialize(wl.ar, &own));
+    EXPECT_FALSE(shaped.Serialize(wl.Get(), &own));
     EXPECT_EQ(shaped.rotation.GetRows(), 3);
     EXPECT_EQ(shaped.rotation.GetCols(), 3);
 }

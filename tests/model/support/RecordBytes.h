@@ -70,6 +70,8 @@ public:
     CBinArchive& Get() { return archive; }
     // Read position (-1 once the archive has failed).
     std::streamoff Position() { return archive.tellg(); }
+    // Bytes not read yet (0 once the archive has failed).
+    std::int64_t Left() { return archive.RemainingBytes(); }
 
 private:
     std::stringbuf buffer;

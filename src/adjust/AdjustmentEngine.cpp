@@ -1,0 +1,508 @@
+#include "AdjustmentEngine.h"
+
+#include <cmath>
+#include <new>
+
+#include "AdjustmentSummary.h"
+#include "Camera.h"
+#include "Clock.h"
+#include "FloatingPoint.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+#include "ScaleBar.h"
+
+namespace {
+
+// An a-priori sigma at or above this leaves a parameter free.
+constexpr double kFreeSigma = 1000.0;
+// Below this a squared control sigma cannot weight a residual.
+constexpr double kTinySquare = 1e-100;
+
+} // namespace
+
+// --- Progress record ---------------------------------------------------------
+
+CAdjustmentProgress::CAdjustmentProgress()
+{
+    Reset();
+}
+
+CAdjustmentProgress::~CAdjustmentProgress() = default;
+
+void CAdjustmentProgress::Reset()
+{
+    phase = PHASE_NONE;
+    rmsStdErrorX = 0.0;
+    rmsStdErrorY = 0.0;
+    rmsStdErrorZ = 0.0;
+    residualRmsMicrons = 0.0;
+    sigma0 = 0.0;
+    rejectionLimitMicrons = 0.0;
+    imageCount = 0;
+    pointCount = 0;
+    iteration = 0;
+    pointNumber = -1;
+    degreesOfFreedom = 0;
+    rejectedCount = 0;
+    abortRequested = false;
+    done = false;
+}
+
+CNameBuffer CAdjustmentProgress::GetPointLabel() const
+{
+    std::lock_guard<std::mutex> lock(labelLock);
+    return pointLabel;
+}
+
+void CAdjustmentProgress::SetPointLabel(const CNameBuffer& label)
+{
+    std::lock_guard<std::mutex> lock(labelLock);
+    pointLabel.Copy(label);
+}
+
+// --- Engine ------------------------------------------------------------------
+
+CAdjustmentEngine::CAdjustmentEngine()
+    : CAdjustmentEngine(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
+{
+}
+
+CAdjustmentEngine::CAdjustmentEngine(CImagePtrArray* images, CPointSet* points, CPointSet* control,
+                                     CCameraList* cameras, CScaleBarList* scaleBars, CProjectSettings* settings,
+                                     CAdjustmentSummary* summary)
+    : images(images), points(points), control(control), cameras(cameras), scaleBars(scaleBars),
+      settings(settings), summary(summary), normals(nullptr), bordered(nullptr), reducedCount(0), datum(nullptr),
+      reverseDatum(nullptr)
+{
+}
+
+CAdjustmentEngine::~CAdjustmentEngine()
+{
+    DeleteMatrices();
+}
+
+void CAdjustmentEngine::DeleteMatrices()
+{
+    delete normals;
+    delete bordered;
+    delete datum;
+    delete reverseDatum;
+    normals = bordered = datum = reverseDatum = nullptr;
+}
+
+bool CAdjustmentEngine::Fail(const char* reason)
+{
+    summary->status = BUNDLE_FAILED;
+    failureReason = reason;
+    return false;
+}
+
+bool CAdjustmentEngine::FaultCheck(const char* phaseText)
+{
+    if (!FloatingPointFaultRaised())
+        return true;
+    std::string reason = "Floating-point fault (";
+    reason += FloatingPointFaultText();
+    reason += ") while ";
+    reason += phaseText;
+    summary->status = BUNDLE_FAILED;
+    failureReason = reason;
+    ClearFloatingPointFaults();
+    return false;
+}
+
+int CAdjustmentEngine::GetCameraIndex(const CProjectImage& image) const
+{
+    return cameras->FindIndexByName(image.GetCameraName().GetText());
+}
+
+int CAdjustmentEngine::UsedCameraCount() const
+{
+    int n = 0;
+    for (char used : cameraUsed)
+        n += used ? 1 : 0;
+    return n;
+}
+
+// Every image of the run must name a camera of the project; the cameras that
+// no image names take no part.
+bool CAdjustmentEngine::CheckCameras()
+{
+    cameraUsed.assign(static_cast<size_t>(cameras->GetSize()), 0);
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        if (image == nullptr) {
+            failureReason = "An image of the adjustment is missing";
+            return false;
+        }
+        const int k = GetCameraIndex(*image);
+        if (k < 0 || cameras->GetAt(k) == nullptr) {
+            failureReason = "Image \"";
+            failureReason += image->name.GetText();
+            failureReason += "\" uses camera \"";
+            failureReason += image->GetCameraName().GetText();
+            failureReason += "\", which is not a camera of the project";
+            return false;
+        }
+        cameraUsed[static_cast<size_t>(k)] = 1;
+    }
+    return true;
+}
+
+// A constrained camera or station parameter needs a sigma whose weight
+// 1 / sigma^2 is a finite number.
+bool CAdjustmentEngine::CheckParameterSigmas()
+{
+    auto usable = [](double s) {
+        if (std::isnan(s))
+            return false;
+        if (!(s < kFreeSigma))
+            return true;
+        return s > 0.0 && std::isfinite(1.0 / (s * s));
+    };
+    for (int k = 0; k < cameras->GetSize(); ++k) {
+        if (!IsCameraUsed(k))
+            continue;
+        const CCamera* camera = cameras->GetAt(k);
+        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
+            if (!usable(camera->sigmas[p])) {
+                failureReason = "Camera \"";
+                failureReason += camera->identifier.GetText();
+                failureReason += "\" has an a-priori sigma that cannot weight its parameter";
+                return false;
+            }
+        }
+    }
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        for (int p = 0; p < STA_PARAMETER_COUNT; ++p) {
+            if (!usable(image->aprioriSigma[p])) {
+                failureReason = "Image \"";
+                failureReason += image->name.GetText();
+                failureReason += "\" has an a-priori sigma that cannot weight its station";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::Prepare()
+{
+    failureReason.clear();
+    if (!images || !points || !cameras || !settings || !summary) {
+        failureReason = "The adjustment has no data";
+        return false;
+    }
+    ClearFloatingPointFaults();
+    DeleteMatrices();
+    if (!CheckCameras() || !CheckParameterSigmas())
+        return false;
+
+    summary->Reset();
+    images->ClearResiduals();
+    images->ClearResidualsAndRejections();
+    images->ResetStationValues();
+    points->ClearPointOffsets();
+    cameras->ClearCorrections();
+    if (scaleBars)
+        scaleBars->ResetResults();
+
+    // The merge replaces the working set's points: a control set that is the
+    // working set is read from a copy taken now (its offsets are already clear).
+    controlCopy.reset();
+    activeControl = control;
+    if (control != nullptr && control == points) {
+        controlCopy.reset(new CPointSet(*control));
+        controlCopy->ClearPointOffsets();
+        activeControl = controlCopy.get();
+    }
+
+    if (!MergeData())
+        return false;
+
+    const int nPt = points->GetSize();
+    const int nSta = images->GetSize();
+    const int nCam = cameras->GetSize();
+    settings->standardFolding = settings->rigorousScale ? false : !(6 * nSta > 3 * nPt);
+    if (settings->standardFolding) {
+        reducedCount = 10 * nCam + 6 * nSta;
+        summary->parameters = 10 * UsedCameraCount() + 6 * nSta + 3 * nPt;
+    } else {
+        reducedCount = 3 * nPt + 10 * nCam;
+        summary->parameters = 3 * nPt + 10 * UsedCameraCount() + 6 * nSta;
+    }
+
+    if (!settings->freeNetwork && activeControl != nullptr)
+        points->UpdatePointsFrom(*activeControl);
+    BuildControlPairs();
+    return FaultCheck("preparing the data");
+}
+
+// Control points found in the working set, looked up once per run (the
+// working set stays in label order throughout the run).
+void CAdjustmentEngine::BuildControlPairs()
+{
+    controlPairs.clear();
+    if (activeControl == nullptr)
+        return;
+    for (int i = 0; i < activeControl->GetSize(); ++i) {
+        CObjectPoint* c = activeControl->GetAt(i);
+        if (c == nullptr)
+            continue;
+        const int index = points->IndexOfLabel(c->label);
+        if (index >= 0)
+            controlPairs.emplace_back(c, points->GetAt(index));
+    }
+}
+
+bool CAdjustmentEngine::PostAdjustment()
+{
+    return true;
+}
+
+bool CAdjustmentEngine::GetControlResidualSum(double& sum)
+{
+    sum = 0.0;
+    for (const auto& pair : controlPairs) {
+        const CObjectPoint* p = pair.second;
+        for (int a = 0; a < 3; ++a) {
+            const double s = p->aprioriSigma[a];
+            if (std::isnan(s))
+                return false;
+            if (!(s < kFreeSigma))
+                continue;
+            if (s * s < kTinySquare)
+                return false;
+            sum += p->correctionSum[a] * p->correctionSum[a] / (s * s);
+        }
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::ComputeSigma0(int iteration)
+{
+    if (settings->simulation) {
+        summary->sigma0 = 1.0;
+        return true;
+    }
+    double sum = normals->GetAt(reducedCount, reducedCount);
+    if (!settings->freeNetwork && iteration > 1) {
+        double part = 0.0;
+        if (!GetControlResidualSum(part) || part < 0.0)
+            return false;
+        sum += part;
+    }
+    const int dof = summary->GetDegreesOfFreedom();
+    if (dof == 0) {
+        summary->sigma0 = 1.0;
+        return true;
+    }
+    const double q = sum / dof;
+    if (!std::isgreaterequal(q, 0.0))
+        return false;
+    summary->sigma0 = std::sqrt(q);
+    return true;
+}
+
+int CAdjustmentEngine::CountConstraints() const
+{
+    int n = 0;
+    for (int k = 0; k < cameras->GetSize(); ++k) {
+        if (IsCameraUsed(k))
+            n += cameras->GetAt(k)->CountConstrainedParameters();
+    }
+    for (int j = 0; j < images->GetSize(); ++j)
+        n += images->GetAt(j)->GetConstrainedParameterCount();
+    if (!settings->freeNetwork) {
+        if (activeControl != nullptr) {
+            for (int i = 0; i < activeControl->GetSize(); ++i) {
+                if (const CObjectPoint* c = activeControl->GetAt(i))
+                    n += c->CountControlCoordinates();
+            }
+        }
+    } else {
+        n += settings->rigorousScale ? 6 : 7;
+    }
+    return n;
+}
+
+namespace {
+
+// Puts the rejection limit back however the run ends.
+class CRejectionLimitGuard {
+public:
+    explicit CRejectionLimitGuard(CProjectSettings& s) : settings(s), saved(s.rejectionLimit) {}
+    ~CRejectionLimitGuard() { settings.rejectionLimit = saved; }
+
+private:
+    CProjectSettings& settings;
+    double saved;
+};
+
+} // namespace
+
+bool CAdjustmentEngine::RunBundle()
+{
+    const int64_t start = MonotonicMilliseconds();
+    if (!Prepare()) {
+        if (summary != nullptr)
+            summary->status = BUNDLE_FAILED;
+        return false;
+    }
+
+    const bool freeNetwork = settings->freeNetwork;
+    const bool standard = settings->standardFolding;
+    double finalLimit = settings->rejectionLimit;
+    {
+        CRejectionLimitGuard restoreLimit(*settings);
+        if (!standard) {
+            Fail("Reverse folding (more images than half the points, or rigorous scaling) is not available yet");
+        } else {
+            normals = new CMatrix(reducedCount + 1, -1);
+            if (freeNetwork) {
+                bordered = new CMatrix(reducedCount + 8, -1);
+                datum = new CMatrix(7, reducedCount);
+                solution.Resize(0);
+                solution.Resize(reducedCount + 7);
+            } else {
+                solution.Resize(0);
+                solution.Resize(reducedCount);
+            }
+        }
+
+        double previousRms = 0.0;
+        int iteration = 0;
+        bool firstPass = true;
+        while (summary->status != BUNDLE_FAILED && !AbortRequested()) {
+            progress.rejectedCount = 0;
+            matrixStore.RemoveAll();
+            vectorStore.RemoveAll();
+            foldedColumns.clear();
+            foldedColumnStart.clear();
+            if (!firstPass) {
+                normals->Zero();
+                solution.Zero();
+                if (freeNetwork) {
+                    bordered->Zero();
+                    datum->Zero();
+                }
+            }
+            firstPass = false;
+
+            int triangulated = 0;
+            double triangulationRms = 0.0;
+            const bool notAborted = TriangulateAll(triangulated, triangulationRms, iteration);
+            if (!FaultCheck("triangulating the points"))
+                break;
+            if (!notAborted || AbortRequested())
+                break;
+            if (triangulated <= 3) {
+                Fail("Adjustment failed: 3 or fewer points could be triangulated");
+                break;
+            }
+
+            ++iteration;
+            progress.iteration = iteration;
+            if (!settings->keepRejectionLimitFixed && iteration >= 2)
+                settings->rejectionLimit = settings->rejectionOffset + settings->rejectionFactor * triangulationRms;
+            finalLimit = settings->rejectionLimit;
+
+            int equations = 0;
+            const bool formed = freeNetwork ? FormNormalsFreeStandard(equations)
+                                            : FormNormalsControlStandard(equations);
+            if (!formed) {
+                FaultCheck("forming the normal equations");
+                break;
+            }
+            if (!FaultCheck("forming the normal equations"))
+                break;
+
+            summary->observations = equations;
+            summary->constraints = CountConstraints();
+            const int dof = summary->GetDegreesOfFreedom();
+            if (dof < 0) {
+                Fail("Adjustment failed: more parameters than observations and constraints");
+                break;
+            }
+            const double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
+            ComputeSigma0(iteration);
+
+            progress.phase = PHASE_DECOMPOSITION;
+            if (!normals->LdltDecompose()) {
+                Fail("Adjustment failed: the normal equations are singular");
+                break;
+            }
+            if (!FaultCheck("decomposing the normal equations"))
+                break;
+            progress.phase = PHASE_SOLVING;
+            if (!normals->SolveAugmentedUnit(solution)) {
+                Fail("Adjustment failed: the normal equations cannot be solved");
+                break;
+            }
+            if (freeNetwork && !SolveDatumMultipliers(solution)) {
+                Fail("Adjustment failed: the datum of the free network cannot be solved");
+                break;
+            }
+            if (!FaultCheck("solving the normal equations"))
+                break;
+
+            progress.rejectionLimitMicrons = settings->rejectionLimit * 1000.0;
+            progress.imageCount = images->GetSize();
+            progress.pointCount = points->GetUsedUnsolvedCount();
+            progress.degreesOfFreedom = dof;
+            progress.residualRmsMicrons = rms * 1000.0;
+            progress.sigma0 = summary->sigma0;
+
+            UpdateCamerasAndStations(solution);
+            UpdatePointsStandard(solution);
+            if (!FaultCheck("updating the parameters"))
+                break;
+
+            bool converged;
+            if (settings->absoluteConvergence)
+                converged = rms * 1000.0 < settings->absoluteConvergenceLimit;
+            else
+                converged = std::fabs(previousRms - rms) < settings->convergenceLimit || settings->simulation;
+            if (converged) {
+                summary->status = BUNDLE_CONVERGED;
+                summary->iterations = iteration;
+                break;
+            }
+            if (iteration >= settings->maxIterations) {
+                summary->status = BUNDLE_ITERATION_LIMIT;
+                break;
+            }
+            previousRms = rms;
+        }
+
+        PostAdjustment();
+        summary->elapsed = static_cast<double>(MonotonicMilliseconds() - start) * 0.001;
+        summary->finalRejectionLimit = finalLimit;
+    }
+    progress.SetDone();
+    return true;
+}
+
+const int32_t* CAdjustmentEngine::GetFoldedColumns(int k, int& count) const
+{
+    if (k < 0 || k >= static_cast<int>(foldedColumnStart.size())) {
+        count = 0;
+        return nullptr;
+    }
+    const size_t begin = static_cast<size_t>(foldedColumnStart[static_cast<size_t>(k)]);
+    const size_t end = static_cast<size_t>(k) + 1 < foldedColumnStart.size()
+                           ? static_cast<size_t>(foldedColumnStart[static_cast<size_t>(k) + 1])
+                           : foldedColumns.size();
+    count = static_cast<int>(end - begin);
+    return foldedColumns.data() + begin;
+}
+
+bool CAdjustmentEngine::IsFoldedPoint(const CObjectPoint& point) const
+{
+    return point.inUse && !point.unsolved && point.usedRayCount >= settings->minimumRays &&
+           point.usedRayCount > 0;
+}

@@ -1,0 +1,125 @@
+// Merge of the image observations into the working point set, and the
+// triangulation of all points at the start of every iteration.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "AdjustmentEngine.h"
+#include "ImageObservation.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+
+namespace {
+
+struct LabelLess {
+    bool operator()(const CNameBuffer& a, const CNameBuffer& b) const { return a < b; }
+};
+
+struct MergedPoint {
+    std::unique_ptr<CObjectPoint> point;
+    std::vector<int32_t> rayImages;
+};
+
+} // namespace
+
+// One point per label that at least minimumRays enabled observations share,
+// in label order, each with its table of observation indices (one entry per
+// image, -1 where the image does not observe it). A label observed twice in
+// one image counts two rays and keeps the later observation's index.
+bool CAdjustmentEngine::MergeData()
+{
+    progress.phase = PHASE_MERGING;
+    const int minimumRays = settings->minimumRays;
+    const int nImages = images->GetSize();
+
+    // The old points stay available for their normals and radii.
+    std::vector<std::unique_ptr<CObjectPoint>> old;
+    old.reserve(static_cast<size_t>(points->GetSize()));
+    for (int i = 0; i < points->GetSize(); ++i) {
+        if (CObjectPoint* p = points->GetAt(i))
+            old.emplace_back(p);
+    }
+    points->GetArray().RemoveAll();
+    std::stable_sort(old.begin(), old.end(),
+                     [](const std::unique_ptr<CObjectPoint>& a, const std::unique_ptr<CObjectPoint>& b) {
+                         return a->label < b->label;
+                     });
+
+    std::map<CNameBuffer, MergedPoint, LabelLess> merged;
+    for (int j = 0; j < nImages; ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        const CObservationList& targets = image->targets;
+        for (int o = 0; o < targets.GetSize(); ++o) {
+            const CImageObservation* obs = targets.GetAt(o);
+            if (obs == nullptr || obs->disabled)
+                continue;
+            MergedPoint& m = merged[obs->label];
+            if (!m.point) {
+                m.point.reset(new CObjectPoint(obs->label));
+                m.point->observationIndex.SetSize(nImages);
+                for (int i = 0; i < nImages; ++i)
+                    m.point->observationIndex[i] = -1;
+            }
+            m.point->observationIndex[j] = o;
+            m.point->rayCount += 1;
+            m.point->usedRayCount += 1;
+            if (m.rayImages.empty() || m.rayImages.back() != j)
+                m.rayImages.push_back(j);
+        }
+    }
+
+    rayImages.clear();
+    rayStart.clear();
+    for (auto& entry : merged) {
+        MergedPoint& m = entry.second;
+        if (m.point->rayCount < minimumRays)
+            continue;
+        auto found = std::lower_bound(old.begin(), old.end(), entry.first,
+                                      [](const std::unique_ptr<CObjectPoint>& p, const CNameBuffer& label) {
+                                          return p->label < label;
+                                      });
+        if (found != old.end() && (*found)->label == entry.first && (*found)->HasNormal()) {
+            const CObjectPoint& o = **found;
+            m.point->SetNormal(o.normal[0], o.normal[1], o.normal[2]);
+            m.point->radius = o.radius;
+        }
+        rayStart.push_back(static_cast<int32_t>(rayImages.size()));
+        rayImages.insert(rayImages.end(), m.rayImages.begin(), m.rayImages.end());
+        points->GetArray().Add(m.point.release());
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
+{
+    progress.phase = PHASE_TRIANGULATING;
+    count = 0;
+    images->ClearResidualsAndRejections();
+    double sum = 0.0;
+    for (int i = 0; i < points->GetSize(); ++i) {
+        if (AbortRequested()) {
+            rms = -1.0;
+            return false;
+        }
+        CObjectPoint* point = points->GetAt(i);
+        if (point == nullptr)
+            continue;
+        double pointRms = 0.0;
+        if (IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration)) {
+            point->rms = pointRms * 1000.0;
+            sum += pointRms * pointRms;
+            ++count;
+        }
+    }
+    if (count < 1) {
+        rms = -1.0;
+        return true;
+    }
+    rms = std::sqrt(sum / count);
+    return true;
+}

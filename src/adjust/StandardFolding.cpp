@@ -1,0 +1,543 @@
+// Normal equations with the points folded out (control points or the seven
+// inner constraints of a free network), and the update that follows them.
+//
+// Each point touches only the cameras and stations that see it: its cross
+// block with the reduced parameters is kept with those columns only, and its
+// elimination updates only their rows and columns, so forming and folding
+// cost grows with the rays, not with images times points.
+#include <algorithm>
+#include <cfenv>
+#include <cfloat>
+#include <cmath>
+
+#include "AdjustmentEngine.h"
+#include "AdjustmentSummary.h"
+#include "Camera.h"
+#include "ImageObservation.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+
+namespace {
+
+constexpr double kFreeSigma = 1000.0;
+constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+
+// A run of columns of a point's cross block: reduced parameters
+// first .. first + length - 1 held at compact columns column ...
+struct ColumnBlock {
+    int first;
+    int column;
+    int length;
+};
+
+bool AllFinite(const double* v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool CAdjustmentEngine::FormNormalsFreeStandard(int& equations)
+{
+    return FormNormalsStandard(true, equations);
+}
+
+bool CAdjustmentEngine::FormNormalsControlStandard(int& equations)
+{
+    return FormNormalsStandard(false, equations);
+}
+
+// Adds one used ray's camera and station blocks, right-hand sides and
+// squared misclosures into the system.
+void CAdjustmentEngine::AccumulateRay(const RayEquations& ray, CMatrix& target)
+{
+    double* const* T = target.GetRowTable();
+    const int last = target.GetRows() - 1;
+    const int c0 = 10 * ray.camera;
+    const int s0 = 10 * cameras->GetSize() + 6 * ray.station;
+    const double* a0 = ray.a[0];
+    const double* a1 = ray.a[1];
+    const double* b0 = ray.b[0];
+    const double* b1 = ray.b[1];
+    for (int i = 0; i < 10; ++i) {
+        double* row = T[c0 + i];
+        for (int j = i; j < 10; ++j)
+            row[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
+        double* cross = row + (s0 - c0 - i);
+        for (int j = 0; j < 6; ++j)
+            cross[j] += a0[i] * b0[j] + a1[i] * b1[j];
+        rightHandSide[c0 + i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
+    }
+    for (int i = 0; i < 6; ++i) {
+        double* row = T[s0 + i];
+        for (int j = i; j < 6; ++j)
+            row[j - i] += b0[i] * b0[j] + b1[i] * b1[j];
+        rightHandSide[s0 + i] += b0[i] * ray.l[0] + b1[i] * ray.l[1];
+    }
+    T[last][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+}
+
+bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
+{
+    equations = 0;
+    progress.phase = PHASE_FORMING_NORMALS;
+    summary->vv = 0.0;
+    int usedPoints = 0;
+    const int nCam = cameras->GetSize();
+    const int nSta = images->GetSize();
+    const int n = reducedCount;
+    CMatrix& target = freeNetwork ? *bordered : *normals;
+    rightHandSide.Resize(0);
+    rightHandSide.Resize(freeNetwork ? n + 7 : n);
+    cameraSlot.assign(static_cast<size_t>(nCam), -1);
+    FillStationCache();
+
+    for (int i = 0; i < points->GetSize(); ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        if (point == nullptr || !point->inUse)
+            continue;
+        point->rms = 0.0;
+        point->unsolved = false;
+        progress.pointNumber = i + 1;
+        progress.SetPointLabel(point->label);
+
+        const int faultsBefore = std::fetestexcept(kFaults);
+        const bool finitePoint = std::isfinite(point->x) && std::isfinite(point->y) && std::isfinite(point->z) &&
+                                 point->observationIndex.GetSize() == nSta;
+        rayBuffer.clear();
+        const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
+        const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
+                                                                       : static_cast<int>(rayImages.size());
+        for (int r = firstRay; finitePoint && r < endRay; ++r) {
+            if (AbortRequested())
+                return false;
+            const int j = rayImages[static_cast<size_t>(r)];
+            CProjectImage* image = images->GetAt(j);
+            const int index = point->observationIndex[j];
+            CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                     : nullptr;
+            if (obs == nullptr)
+                continue;
+            obs->rejected = false;
+            rayBuffer.emplace_back();
+            RayEquations& ray = rayBuffer.back();
+            if (!FormRay(stationCache[static_cast<size_t>(j)], *image, *obs, *point, ray)) {
+                rayBuffer.pop_back();
+                obs->rejected = true;
+                progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            ray.station = j;
+        }
+
+        // A point whose numbers are not finite fails as a point and adds nothing.
+        bool finite = finitePoint && !(std::fetestexcept(kFaults) & ~faultsBefore);
+        for (size_t r = 0; finite && r < rayBuffer.size(); ++r) {
+            const RayEquations& ray = rayBuffer[r];
+            finite = AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2);
+        }
+        if (finite) {
+            for (const RayEquations& ray : rayBuffer)
+                AccumulateRay(ray, target);
+        }
+
+        const int rays = finite ? static_cast<int>(rayBuffer.size()) : 0;
+        bool folded = false;
+        if (finite && rays >= settings->minimumRays && rays > 0)
+            folded = FoldPoint(*point, freeNetwork, target);
+        if (!folded) {
+            // A fault the point raised is handled by its failure. (A fault
+            // raised by a point that still folded stays for the run's check.)
+            const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
+            if (raised)
+                std::feclearexcept(raised);
+            point->usedRayCount = 0;
+            point->unsolved = true;
+            for (int r = firstRay; r < endRay; ++r) {
+                const int j = rayImages[static_cast<size_t>(r)];
+                if (j >= point->observationIndex.GetSize())
+                    continue;
+                CProjectImage* image = images->GetAt(j);
+                const int index = point->observationIndex[j];
+                if (index >= 0 && index < image->targets.GetSize())
+                    image->targets.GetAt(index)->rejected = true;
+            }
+            continue;
+        }
+        point->usedRayCount = rays;
+        equations += 2 * rays;
+        ++usedPoints;
+        summary->vv += point->rms;
+    }
+
+    summary->parameters = 3 * usedPoints + 6 * nSta + 10 * UsedCameraCount();
+    if (!AddParameterConstraints(target))
+        return false;
+    if (freeNetwork && !ReduceDatum())
+        return false;
+    return true;
+}
+
+// Eliminates one point whose used rays are in rayBuffer (already added to
+// the system). False, nothing stored and the system's point part untouched,
+// when its 3 x 3 block cannot be inverted or the results are not finite.
+bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix& target)
+{
+    const int n = reducedCount;
+    const int nCam = cameras->GetSize();
+
+    // Column blocks: the cameras that see the point (in camera order), its
+    // stations (in image order), then the datum rows.
+    ColumnBlock blocks[64];
+    std::vector<ColumnBlock> manyBlocks;
+    std::vector<int> cams;
+    for (const RayEquations& ray : rayBuffer) {
+        if (cameraSlot[static_cast<size_t>(ray.camera)] < 0) {
+            cameraSlot[static_cast<size_t>(ray.camera)] = 0;
+            cams.push_back(ray.camera);
+        }
+    }
+    std::sort(cams.begin(), cams.end());
+    const size_t blockCount = cams.size() + rayBuffer.size() + (freeNetwork ? 1 : 0);
+    ColumnBlock* block = blocks;
+    if (blockCount > 64) {
+        manyBlocks.resize(blockCount);
+        block = manyBlocks.data();
+    }
+    int columns = 0;
+    size_t b = 0;
+    for (int k : cams) {
+        cameraSlot[static_cast<size_t>(k)] = columns;
+        block[b++] = ColumnBlock{10 * k, columns, 10};
+        columns += 10;
+    }
+    for (const RayEquations& ray : rayBuffer) {
+        block[b++] = ColumnBlock{10 * nCam + 6 * ray.station, columns, 6};
+        columns += 6;
+    }
+    if (freeNetwork) {
+        block[b++] = ColumnBlock{n, columns, 7};
+        columns += 7;
+    }
+
+    // Npp, np and the transposed cross block Npr' (3 x columns).
+    double npp[3][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+    double np[3] = {0.0, 0.0, 0.0};
+    std::vector<double> nprT(static_cast<size_t>(3 * columns), 0.0);
+    double* N0 = nprT.data();
+    double* N1 = N0 + columns;
+    double* N2 = N1 + columns;
+    double* Nr[3] = {N0, N1, N2};
+    size_t stationBlock = cams.size();
+    for (const RayEquations& ray : rayBuffer) {
+        const double(*P)[3] = ray.p;
+        for (int r = 0; r < 3; ++r) {
+            for (int s = r; s < 3; ++s)
+                npp[r][s] += P[0][r] * P[0][s] + P[1][r] * P[1][s];
+            np[r] += P[0][r] * ray.l[0] + P[1][r] * ray.l[1];
+            double* camCols = Nr[r] + cameraSlot[static_cast<size_t>(ray.camera)];
+            for (int c = 0; c < 10; ++c)
+                camCols[c] += P[0][r] * ray.a[0][c] + P[1][r] * ray.a[1][c];
+            double* staCols = Nr[r] + block[stationBlock].column;
+            for (int c = 0; c < 6; ++c)
+                staCols[c] += P[0][r] * ray.b[0][c] + P[1][r] * ray.b[1][c];
+        }
+        ++stationBlock;
+    }
+    for (int k : cams)
+        cameraSlot[static_cast<size_t>(k)] = -1;
+
+    if (freeNetwork) {
+        // Datum rows tx, ty, tz, three rotations and scale, at the point's
+        // present coordinates; Npr' holds their transpose.
+        const double X = point.x, Y = point.y, Z = point.z;
+        const double g[7][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, Z, -Y}, {-Z, 0, X}, {Y, -X, 0}, {X, Y, Z}};
+        const int d0 = columns - 7;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 7; ++c)
+                Nr[r][d0 + c] = g[c][r];
+    }
+
+    // A control point's coordinates enter as weighted observations.
+    if (!freeNetwork && point.updated) {
+        for (int a = 0; a < 3; ++a) {
+            const double s = point.aprioriSigma[a];
+            if (!std::isless(s, kFreeSigma) && !std::isnan(s))
+                continue;
+            // A sigma that is not a number, or too small to give a finite
+            // weight, fails the point.
+            const double s2 = s * s;
+            if (!std::isgreaterequal(s2, 1.0 / DBL_MAX))
+                return false;
+            const double w = 1.0 / s2;
+            npp[a][a] += w;
+            np[a] -= w * point.correctionSum[a];
+        }
+    }
+
+    CMatrix inverse(3, -1);
+    for (int r = 0; r < 3; ++r)
+        for (int s = r; s < 3; ++s)
+            inverse.SetAt(npp[r][s], r, s);
+    if (!AllFinite(&npp[0][0], 9) || !AllFinite(np, 3) || !inverse.Invert3x3())
+        return false;
+    double inv[3][3];
+    for (int r = 0; r < 3; ++r)
+        for (int s = 0; s < 3; ++s)
+            inv[r][s] = inverse.GetAt(r, s);
+    if (!AllFinite(&inv[0][0], 9))
+        return false;
+
+    // M = Npp^-1 Npr' and v = Npp^-1 np.
+    CMatrix* M = new CMatrix(3, columns);
+    double* const* Mr = M->GetRowTable();
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < columns; ++c)
+            Mr[r][c] = inv[r][0] * N0[c] + inv[r][1] * N1[c] + inv[r][2] * N2[c];
+    double v[3];
+    for (int r = 0; r < 3; ++r)
+        v[r] = inv[r][0] * np[0] + inv[r][1] * np[1] + inv[r][2] * np[2];
+    bool finite = AllFinite(v, 3);
+    for (int r = 0; finite && r < 3; ++r)
+        finite = AllFinite(Mr[r], columns);
+    if (!finite) {
+        delete M;
+        return false;
+    }
+
+    point.limitingCovariance.Resize(3, -1);
+    for (int r = 0; r < 3; ++r)
+        for (int s = r; s < 3; ++s)
+            point.limitingCovariance.SetAt(inv[r][s], r, s);
+
+    // The system minus Npr M over the touched rows and columns, the
+    // right-hand side minus Npr v.
+    double* const* T = target.GetRowTable();
+    const double* M0 = Mr[0];
+    const double* M1 = Mr[1];
+    const double* M2 = Mr[2];
+    for (size_t ba = 0; ba < blockCount; ++ba) {
+        const ColumnBlock& A = block[ba];
+        for (int i = 0; i < A.length; ++i) {
+            const int ci = A.column + i;
+            const int ri = A.first + i;
+            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
+            for (size_t bb = ba; bb < blockCount; ++bb) {
+                const ColumnBlock& B = block[bb];
+                const int j0 = bb == ba ? i : 0;
+                // Element (ri, B.first + j) of the packed row that starts at (ri, ri).
+                double* dst = T[ri] + (B.first - ri);
+                const int cb = B.column;
+                for (int j = j0; j < B.length; ++j)
+                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
+            }
+            rightHandSide[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
+        }
+    }
+
+    CVector* stored = vectorStore.AddNew();
+    stored->Resize(3);
+    for (int r = 0; r < 3; ++r)
+        (*stored)[r] = v[r];
+    matrixStore.GetArray().Add(M);
+    foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
+    for (size_t bi = 0; bi < blockCount; ++bi)
+        for (int c = 0; c < block[bi].length; ++c)
+            foldedColumns.push_back(block[bi].first + c);
+    return true;
+}
+
+// A-priori weights of the camera and station parameters, then the
+// right-hand side into the last column of the system.
+bool CAdjustmentEngine::AddParameterConstraints(CMatrix& target)
+{
+    const int nCam = cameras->GetSize();
+    for (int k = 0; k < nCam; ++k) {
+        CCamera* camera = cameras->GetAt(k);
+        const int c0 = 10 * k;
+        if (!IsCameraUsed(k)) {
+            // Held fixed: a unit pivot and no right-hand side give a zero correction.
+            for (int p = 0; p < CAM_PARAMETER_COUNT; ++p)
+                *target.GetElementPtr(c0 + p, c0 + p) = 1.0;
+            continue;
+        }
+        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
+            const double s = camera->sigmas[p];
+            if (!(s < kFreeSigma))
+                continue;
+            const double w = 1.0 / (s * s);
+            *target.GetElementPtr(c0 + p, c0 + p) += w;
+            rightHandSide[c0 + p] -= w * camera->corrections[p];
+        }
+    }
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        const int s0 = 10 * nCam + 6 * j;
+        for (int p = 0; p < STA_PARAMETER_COUNT; ++p) {
+            const double s = image->aprioriSigma[p];
+            if (!(s < kFreeSigma))
+                continue;
+            const double w = 1.0 / (s * s);
+            *target.GetElementPtr(s0 + p, s0 + p) += w;
+            rightHandSide[s0 + p] -= w * image->corrections[p];
+        }
+    }
+    const int last = target.GetRows() - 1;
+    for (int i = 0; i < rightHandSide.GetSize(); ++i)
+        *target.GetElementPtr(i, last) += rightHandSide[i];
+    return true;
+}
+
+// normals = N - E D^-1 E', its right-hand side r - E D^-1 d, and
+// datum = D^-1 E', from the bordered system [N E r; E' D d].
+bool CAdjustmentEngine::ReduceDatum()
+{
+    const int n = reducedCount;
+    const CMatrix& S = *bordered;
+    // D = -sum of G Npp^-1 G' over the points is negative definite, and the
+    // root-free factorisation refuses a negative leading element: D^-1 is
+    // formed as -(-D)^-1.
+    datumInverse.Resize(7, -1);
+    for (int a = 0; a < 7; ++a)
+        for (int b = a; b < 7; ++b)
+            datumInverse.SetAt(-S.GetAt(n + a, n + b), a, b);
+    const bool inverted = datumInverse.InvertSymmetric(false);
+    datumInverse.Scale(-1.0);
+    if (!inverted) {
+        summary->status = BUNDLE_FAILED;
+        SetFailureReason("Adjustment failed: the datum of the free network is singular");
+        return false;
+    }
+    double Dinv[7][7];
+    for (int a = 0; a < 7; ++a)
+        for (int b = 0; b < 7; ++b)
+            Dinv[a][b] = datumInverse.GetAt(a, b);
+
+    double* const* B = S.GetRowTable();
+    double* const* Dt = datum->GetRowTable();
+    // E(i, a) is the stored element (i, n + a) of row i.
+    for (int i = 0; i < n; ++i) {
+        const double* e = B[i] + (n - i);
+        for (int a = 0; a < 7; ++a) {
+            double sum = 0.0;
+            for (int b = 0; b < 7; ++b)
+                sum += Dinv[a][b] * e[b];
+            Dt[a][i] = sum;
+        }
+    }
+    double dd[7];
+    for (int a = 0; a < 7; ++a) {
+        double sum = 0.0;
+        for (int b = 0; b < 7; ++b)
+            sum += Dinv[a][b] * S.GetAt(n + b, n + 7);
+        dd[a] = sum;
+    }
+
+    double* const* R = normals->GetRowTable();
+    for (int i = 0; i < n; ++i) {
+        const double* src = B[i];
+        const double* e = B[i] + (n - i);
+        double* dst = R[i];
+        for (int j = i; j < n; ++j) {
+            double s = 0.0;
+            for (int a = 0; a < 7; ++a)
+                s += e[a] * Dt[a][j];
+            dst[j - i] = src[j - i] - s;
+        }
+        double s = 0.0;
+        for (int a = 0; a < 7; ++a)
+            s += e[a] * dd[a];
+        dst[n - i] = S.GetAt(i, n + 7) - s;
+    }
+    R[n][0] = S.GetAt(n + 7, n + 7);
+    return true;
+}
+
+// k = D^-1 (d - E' x) into x[n .. n + 6].
+bool CAdjustmentEngine::SolveDatumMultipliers(CVector& x)
+{
+    const int n = reducedCount;
+    const CMatrix& S = *bordered;
+    double t[7];
+    for (int a = 0; a < 7; ++a) {
+        double s = S.GetAt(n + a, n + 7);
+        for (int i = 0; i < n; ++i)
+            s -= S.GetAt(i, n + a) * x[i];
+        t[a] = s;
+    }
+    for (int a = 0; a < 7; ++a) {
+        double s = 0.0;
+        for (int b = 0; b < 7; ++b)
+            s += datumInverse.GetAt(a, b) * t[b];
+        x[n + a] = s;
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
+{
+    const int nCam = cameras->GetSize();
+    for (int k = 0; k < nCam; ++k) {
+        if (!IsCameraUsed(k))
+            continue;
+        CCamera* camera = cameras->GetAt(k);
+        for (int q = 0; q < CAM_PARAMETER_COUNT; ++q) {
+            const double d = x[10 * k + q];
+            camera->parameters[q] -= d;
+            camera->corrections[q] += d;
+        }
+    }
+    for (int j = 0; j < images->GetSize(); ++j) {
+        CProjectImage* image = images->GetAt(j);
+        const int s0 = 10 * nCam + 6 * j;
+        double d[6];
+        for (int p = 0; p < 6; ++p)
+            d[p] = x[s0 + p];
+        const double azimuth = image->GetAzimuth();
+        const double elevation = image->GetElevation();
+        const double roll = image->GetRoll();
+        image->X -= d[0];
+        image->Y -= d[1];
+        image->Z -= d[2];
+        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
+        for (int p = 0; p < 6; ++p)
+            image->corrections[p] += d[p];
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
+{
+    int store = 0;
+    for (int i = 0; i < points->GetSize(); ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        if (point == nullptr || !IsFoldedPoint(*point))
+            continue;
+        if (store >= vectorStore.GetSize())
+            break;
+        CVector& v = *vectorStore.GetAt(store);
+        const CMatrix& M = *matrixStore.GetAt(store);
+        int count = 0;
+        const int32_t* cols = GetFoldedColumns(store, count);
+        double* const* Mr = M.GetRowTable();
+        for (int r = 0; r < 3; ++r) {
+            double s = 0.0;
+            for (int c = 0; c < count; ++c)
+                s += Mr[r][c] * x[cols[c]];
+            v[r] -= s;
+        }
+        point->x -= v[0];
+        point->y -= v[1];
+        point->z -= v[2];
+        for (int a = 0; a < 3; ++a)
+            point->correctionSum[a] += v[a];
+        ++store;
+    }
+    return true;
+}
