@@ -43,14 +43,17 @@ bool ConvertPixelEllipse(CTargetEllipse& ellipse, const CCamera& camera, CVector
     CTargetEllipse result(ellipse);
     if (!result.ConicToEllipse(q1, q2, q3, 0.0, 0.0, xc, yc)) return false;
     if (ellipse.covariance.GetRows() == 5 && ellipse.covariance.IsSymmetric()) {
+        // The derivatives of the conversion: y = (half height - row) * py
+        // turns the centre's y, and with it the rotation, the other way.
+        // Axes and rotation carry over only for square pixels.
         CMatrix J(5, 5);
         J.Zero();
         J.SetAt(px, 0, 0);
-        J.SetAt(py, 1, 1);
+        J.SetAt(-py, 1, 1);
         if (px == py) {
             J.SetAt(px, 2, 2);
             J.SetAt(px, 3, 3);
-            J.SetAt(1.0, 4, 4);
+            J.SetAt(-1.0, 4, 4);
         }
         CMatrix converted(5, -1);
         converted.Zero();

@@ -457,14 +457,60 @@ bool CObjectPointList::SortByLabel()
     const int n = GetSize();
     if (n < 2)
         return true;
+    std::lock_guard<std::mutex> lock(orderLock);
+    // Lookups sort first, so the common case is a list already in order.
+    if (InOrderAsLastSeen())
+        return true;
     CObjectPoint** data = GetData();
     for (int i = 0; i < n; ++i)
         if (data[i] == nullptr)
             return false;
     const auto byLabel = [](const CObjectPoint* a, const CObjectPoint* b) { return a->label < b->label; };
-    // Lookups sort first, so the common case is a list already in order.
-    if (!std::is_sorted(data, data + n, byLabel))
+    if (!RememberOrder(byLabel)) {
         std::stable_sort(data, data + n, byLabel);
+        RememberOrder(byLabel);
+    }
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t kLabelText = CNameBuffer::kMaxLength + 1;
+
+} // namespace
+
+bool CObjectPointList::InOrderAsLastSeen() const
+{
+    const int n = GetSize();
+    if (orderedTexts.size() != static_cast<std::size_t>(n) * kLabelText)
+        return false;
+    CObjectPoint* const* data = GetData();
+    const char* seen = orderedTexts.data();
+    for (int i = 0; i < n; ++i, seen += kLabelText) {
+        if (data[i] == nullptr)
+            return false;
+        // The order depends on nothing but the texts.
+        if (std::strncmp(data[i]->label.GetText(), seen, kLabelText) != 0)
+            return false;
+    }
+    return true;
+}
+
+template <class Less>
+bool CObjectPointList::RememberOrder(Less less)
+{
+    const int n = GetSize();
+    orderedTexts.assign(static_cast<std::size_t>(n) * kLabelText, '\0');
+    CObjectPoint* const* data = GetData();
+    char* seen = orderedTexts.data();
+    for (int i = 0; i < n; ++i, seen += kLabelText) {
+        if (i > 0 && less(data[i], data[i - 1])) {
+            orderedTexts.clear();
+            return false;
+        }
+        const char* text = data[i]->label.GetText();
+        std::memcpy(seen, text, std::min(std::strlen(text), kLabelText - 1));
+    }
     return true;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "BinArchive.h"
 #include "DynString.h"
@@ -146,4 +148,16 @@ public:
 private:
     CObjectPoint* Extreme(int axis, bool largest) const;
     bool Extent(int axis, double& extent) const;
+
+    // The label texts, slot by slot, when the list was last found in order.
+    // Labels are public and slots reachable through GetData, so a flag kept
+    // by this class could go stale; the texts cannot: while every slot still
+    // holds a point with the same text, the list is still in order.
+    bool InOrderAsLastSeen() const;
+    // Records the texts while checking the order; false, nothing recorded,
+    // when two neighbours are out of order.
+    template <class Less>
+    bool RememberOrder(Less less);
+    std::vector<char> orderedTexts;
+    std::mutex orderLock;
 };

@@ -268,6 +268,18 @@ std::vector<std::string> CProfileStore::GetSectionNames() const
     return names;
 }
 
+std::vector<std::string> CProfileStore::GetKeyNames(const char* section) const
+{
+    std::vector<std::string> names;
+    const Section* s = section ? FindSection(section) : nullptr;
+    if (s) {
+        names.reserve(s->entries.size());
+        for (const auto& e : s->entries)
+            names.push_back(e.key);
+    }
+    return names;
+}
+
 bool CProfileStore::DeleteFile()
 {
     sections.clear();

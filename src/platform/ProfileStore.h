@@ -34,6 +34,8 @@ public:
 
     // Names of the sections, in file order.
     std::vector<std::string> GetSectionNames() const;
+    // Key names of a section, in file order (empty when there is no such section).
+    std::vector<std::string> GetKeyNames(const char* section) const;
 
     // Forgets every entry and removes the file; false when it exists and cannot be removed.
     bool DeleteFile();

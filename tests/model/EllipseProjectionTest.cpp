@@ -221,17 +221,113 @@ TEST(PixelEllipse, ConversionToMillimetres)
     const double x = (col + 0.5 - 500) * 0.01, y = (400 - row - 0.5) * 0.01;
     const double q = e.conic[0] * x * x + e.conic[1] * x * y + e.conic[2] * y * y;
     EXPECT_NEAR(q, 1.0, 1e-9);
-    // Covariance scaled by the pixel size (square pixels).
+    // Variances scale by the pixel size; centre x and y now covary the
+    // other way, as y grows against the rows.
     ASSERT_EQ(e.covariance.GetRows(), 5);
     EXPECT_NEAR(e.covariance.GetAt(0, 0), 1e-4, 1e-18);
     EXPECT_NEAR(e.covariance.GetAt(3, 3), 4e-4, 1e-18);
     EXPECT_NEAR(e.covariance.GetAt(4, 4), 5.0, 1e-15);
-    EXPECT_NEAR(e.covariance.GetAt(0, 1), 0.5e-4, 1e-18);
+    EXPECT_NEAR(e.covariance.GetAt(0, 1), -0.5e-4, 1e-18);
 
     CTargetEllipse flat;
     flat.SetAxes(0.0, 3.0, 0.0);
     CVector q5;
     EXPECT_FALSE(ConvertPixelEllipse(flat, camera, q5));
+}
+
+// The five converted values (centre, semi-axes, rotation) of a pixel ellipse.
+bool ConvertedValues(const CCamera& camera, const double pixel[5], double out[5])
+{
+    CTargetEllipse e;
+    e.centreX = pixel[0];
+    e.centreY = pixel[1];
+    e.major = pixel[2];
+    e.minor = pixel[3];
+    e.rotation = pixel[4];
+    CVector conic;
+    if (!ConvertPixelEllipse(e, camera, conic)) return false;
+    const double v[5] = {e.centreX, e.centreY, e.major, e.minor, e.rotation};
+    for (int i = 0; i < 5; ++i) out[i] = v[i];
+    return true;
+}
+
+// The converted covariance is J S J' with J the derivatives of the pixel to
+// millimetre conversion, here taken by central differences of the conversion
+// itself (rotations compared modulo pi). Non-square pixels keep only the
+// centre's block.
+TEST(PixelEllipse, CovarianceFollowsTheDerivativesOfTheConversion)
+{
+    struct Case {
+        double px, py, rotation;
+    };
+    const Case cases[] = {{0.006, 0.006, 0.4}, {0.006, 0.006, 2.0}, {0.01, 0.01, -1.1}, {0.005, 0.008, 0.7}};
+    // A full covariance with every pair correlated.
+    const double a[5][5] = {{0.04, 0.01, 0.003, -0.002, 0.001},
+                            {0.01, 0.09, -0.004, 0.002, 0.0015},
+                            {0.003, -0.004, 0.25, 0.05, -0.002},
+                            {-0.002, 0.002, 0.05, 0.16, 0.003},
+                            {0.001, 0.0015, -0.002, 0.003, 0.0004}};
+    CMatrix S(5, -1);
+    S.Zero();
+    for (int i = 0; i < 5; ++i)
+        for (int j = i; j < 5; ++j) S.SetAt(a[i][j], i, j);
+
+    for (const Case& c : cases) {
+        CCamera camera;
+        camera.XPixels = 1200;
+        camera.YPixels = 900;
+        camera.XPixelSize = c.px;
+        camera.YPixelSize = c.py;
+        const double pixel[5] = {311.25, 702.5, 14.0, 9.0, c.rotation};
+
+        double J[5][5];
+        for (int k = 0; k < 5; ++k) {
+            const double h = 1e-5;
+            double up[5], down[5], fUp[5], fDown[5];
+            for (int i = 0; i < 5; ++i) up[i] = down[i] = pixel[i];
+            up[k] += h;
+            down[k] -= h;
+            ASSERT_TRUE(ConvertedValues(camera, up, fUp));
+            ASSERT_TRUE(ConvertedValues(camera, down, fDown));
+            for (int i = 0; i < 4; ++i) J[i][k] = (fUp[i] - fDown[i]) / (2 * h);
+            J[4][k] = std::remainder(fUp[4] - fDown[4], kPi) / (2 * h);
+        }
+        // The conversion mirrors y: the centre's y and the rotation turn over.
+        EXPECT_NEAR(J[1][1], -c.py, 1e-9);
+        if (c.px == c.py) {
+            EXPECT_NEAR(J[4][4], -1.0, 1e-6);
+        }
+
+        CTargetEllipse e;
+        e.centreX = pixel[0];
+        e.centreY = pixel[1];
+        e.major = pixel[2];
+        e.minor = pixel[3];
+        e.rotation = pixel[4];
+        e.SetCovariance(S);
+        CVector conic;
+        ASSERT_TRUE(ConvertPixelEllipse(e, camera, conic));
+        ASSERT_EQ(e.covariance.GetRows(), 5);
+        double E[5][5];
+        for (int i = 0; i < 5; ++i)
+            for (int j = 0; j < 5; ++j) {
+                E[i][j] = 0.0;
+                for (int k = 0; k < 5; ++k)
+                    for (int l = 0; l < 5; ++l) E[i][j] += J[i][k] * a[k][l] * J[j][l];
+            }
+        const int kept = c.px == c.py ? 5 : 2;
+        for (int i = 0; i < 5; ++i)
+            for (int j = 0; j < 5; ++j) {
+                const double got = e.covariance.GetAt(i, j);
+                if (i < kept && j < kept) {
+                    EXPECT_NEAR(got, E[i][j], 1e-6 * std::sqrt(E[i][i] * E[j][j]))
+                        << "pixels " << c.px << " x " << c.py << ", rotation " << c.rotation << ", entry " << i
+                        << "," << j;
+                } else {
+                    EXPECT_EQ(got, 0.0) << "entry " << i << "," << j;
+                }
+            }
+    }
 }
 
 TEST(DistortedSamples, CentreOnlyAndTenPointFit)

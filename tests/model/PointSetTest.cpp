@@ -77,6 +77,83 @@ TEST(PointSet, LookupsSortFirstButIndexOfLabelDoesNot)
     EXPECT_EQ(set.FindPoint(CNameBuffer("Q")), nullptr);
 }
 
+// A lookup on a list it has already seen in order must still notice every
+// way the order can be broken since: a label changed through an element
+// pointer, slots swapped through the raw block, a point removed and another
+// added in the same slot, or an empty slot.
+TEST(PointSet, LookupsNoticeEveryChangeSinceTheLastSort)
+{
+    CPointSet set;
+    for (const char* l : {"A1", "A2", "A3", "A4", "A5"})
+        set.AddCopy(CObjectPoint(l, 0, 0, 0));
+    ASSERT_NE(set.FindPoint(CNameBuffer("A3")), nullptr);
+
+    // A label changed through the element: A2 becomes Z1.
+    set.GetAt(1)->label.Set("Z1");
+    CObjectPoint* z = set.FindPoint(CNameBuffer("Z1"));
+    ASSERT_NE(z, nullptr);
+    EXPECT_STREQ(z->label.GetText(), "Z1");
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A1", "A3", "A4", "A5", "Z1"}));
+
+    // Slots swapped behind the list's back; the lookup sorts them back.
+    CObjectPoint** block = set.GetData();
+    std::swap(block[0], block[4]);
+    EXPECT_EQ(set.IndexOfLabel(CNameBuffer("A1")), -1);
+    ASSERT_NE(set.FindPoint(CNameBuffer("A1")), nullptr);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A1", "A3", "A4", "A5", "Z1"}));
+
+    // Same count, one slot now holds another point out of order.
+    set.RemoveAt(0, 1);
+    set.AddCopy(CObjectPoint("B7", 0, 0, 0));
+    ASSERT_NE(set.FindPoint(CNameBuffer("B7")), nullptr);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A3", "A4", "A5", "B7", "Z1"}));
+
+    // A label assigned as a whole point, and one renumbered.
+    *set.GetAt(4) = CObjectPoint("A0", 0, 0, 0);
+    set.GetAt(0)->label.AddToNumber(10);
+    EXPECT_EQ(set.FindPoint(CNameBuffer("A3")), nullptr);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A0", "A4", "A5", "A13", "B7"}));
+
+    // An empty slot: sorting refuses and the lookup searches as the list is.
+    CObjectPoint* held = set.GetAt(2);
+    set.GetArray().SetAt(2, nullptr);
+    EXPECT_FALSE(set.SortByLabel());
+    set.GetArray().SetAt(2, held);
+    EXPECT_TRUE(set.SortByLabel());
+    EXPECT_NE(set.FindPoint(CNameBuffer("A13")), nullptr);
+}
+
+// Many lookups against a plain search over the labels, with the set changed
+// between rounds through element pointers.
+TEST(PointSet, LookupsAgreeWithALinearSearchWhileLabelsChange)
+{
+    CPointSet set;
+    for (int i = 0; i < 200; ++i)
+        set.AddCopy(CObjectPoint(CNameBuffer(("T" + std::to_string(i)).c_str()), i, 0, 0));
+    unsigned seed = 7;
+    const auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    for (int round = 0; round < 50; ++round) {
+        const int victim = static_cast<int>(next(200));
+        set.GetAt(victim)->label.Set(("T" + std::to_string(next(400))).c_str());
+        for (int probe = 0; probe < 20; ++probe) {
+            const std::string key = "T" + std::to_string(next(400));
+            const CObjectPoint* found = set.FindPointByText(key.c_str());
+            bool present = false;
+            for (int i = 0; i < set.GetSize(); ++i)
+                present = present || key == set.GetAt(i)->label.GetText();
+            EXPECT_EQ(found != nullptr, present) << key;
+            if (found != nullptr) {
+                EXPECT_EQ(key, found->label.GetText());
+            }
+            for (int i = 1; i < set.GetSize(); ++i)
+                ASSERT_FALSE(set.GetAt(i)->label < set.GetAt(i - 1)->label) << round;
+        }
+    }
+}
+
 TEST(PointSet, SortIsNaturalAndKeepsIdenticalLabelsInOrder)
 {
     CPointSet set;

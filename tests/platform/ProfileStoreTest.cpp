@@ -141,3 +141,14 @@ TEST(ProfileStore, FailedFlushLeavesOldFileIntact)
 }
 
 } // namespace
+
+TEST(ProfileStore, KeyNamesInFileOrder)
+{
+    CProfileStore s;
+    s.FromText("[Recent File List]\r\nFile2=b\r\nfile1 = a\r\nFILE2=dup\r\n[Other]\r\nX=1\r\n");
+    EXPECT_EQ(s.GetKeyNames("RECENT FILE LIST"), (std::vector<std::string>{"File2", "file1"}));
+    EXPECT_TRUE(s.GetKeyNames("Missing").empty());
+    EXPECT_TRUE(s.GetKeyNames(nullptr).empty());
+    s.WriteString("Other", "X", nullptr);
+    EXPECT_TRUE(s.GetKeyNames("Other").empty());
+}
