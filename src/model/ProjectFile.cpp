@@ -1,0 +1,714 @@
+#include "ProjectFile.h"
+
+#include "BinArchive.h"
+#include "CentroidSettings.h"
+#include "FilePath.h"
+#include "Message.h"
+#include "NameBuffer.h"
+#include "ProfileDatabases.h"
+#include "ProjectDocument.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <sys/stat.h>
+#include <type_traits>
+#include <unistd.h>
+#include <utility>
+
+const char kProjectFileHeader[] = "Kestrelon Project File";
+
+namespace {
+
+// Layout arguments of the coordinate files the load rewrites.
+constexpr int kXyzCoordinateDecimals = 12;
+constexpr int kXyzSigmaDecimals = 13;
+constexpr int kXyzNormalDecimals = 7;
+
+// Least bytes an entry of the oldest point-set list takes: an empty path
+// (its count) and three flag bytes.
+constexpr int kLegacyEntryMinBytes = 4 + 3;
+
+std::mutex writeFunctionLock;
+ProjectFileWriteFunction writeFunction;
+
+// Reads or writes one item by the archive's direction. Loading leaves the
+// target as it was when the read fails.
+class Transfer {
+public:
+    explicit Transfer(CBinArchive& archive) : ar(archive), storing(archive.IsStoring()) {}
+
+    bool Storing() const { return storing; }
+    bool Failed() const { return ar.fail(); }
+
+    template <class T>
+    void Int(T& value)
+    {
+        if (storing) {
+            ar.WriteInt(static_cast<std::int32_t>(value));
+            return;
+        }
+        std::int32_t read = 0;
+        ar.ReadInt(read);
+        if (!ar.fail())
+            value = static_cast<T>(read);
+    }
+
+    void Double(double& value)
+    {
+        if (storing)
+            ar.WriteDouble(value);
+        else
+            ar.ReadDouble(value);
+    }
+
+    template <class T>
+    void Byte(T& value)
+    {
+        if (storing) {
+            ar.WriteByte(static_cast<unsigned char>(value));
+            return;
+        }
+        unsigned char read = 0;
+        ar.ReadByte(read);
+        if (!ar.fail())
+            value = static_cast<T>(read);
+    }
+
+    void Name(CNameBuffer& name)
+    {
+        if (storing)
+            ar.WriteName(name);
+        else
+            ar.ReadName(name);
+    }
+
+private:
+    CBinArchive& ar;
+    bool storing;
+};
+
+// Runs a nested record's Serialize. A record that reports failure fails
+// the archive too, so that nothing after it is read.
+template <class Call>
+void Nested(CBinArchive& ar, Call call)
+{
+    if (ar.fail())
+        return;
+    if constexpr (std::is_same_v<decltype(call()), bool>) {
+        if (!call())
+            ar.setstate(std::ios::failbit);
+    } else {
+        call();
+    }
+}
+
+// Path fields stand in the file with Windows separators and are held here
+// with '/'.
+void ReplaceSeparators(CDynString& path, char from, char to)
+{
+    std::string text = path.GetText();
+    if (text.find(from) == std::string::npos)
+        return;
+    for (char& c : text)
+        if (c == from)
+            c = to;
+    path = text.c_str();
+}
+
+void ToFileSeparators(CDynString& path) { ReplaceSeparators(path, '/', '\\'); }
+void ToMemorySeparators(CDynString& path) { ReplaceSeparators(path, '\\', '/'); }
+
+// Every path field of the document, turned one way or the other.
+template <class Convert>
+void ConvertPathFields(CProjectDocument& doc, Convert convert)
+{
+    for (int i = 0; i < doc.pointSets.GetSize(); ++i)
+        if (CPointSet* set = doc.pointSets.GetAt(i))
+            convert(set->name);
+    convert(doc.eoDevice.name);
+    for (int i = 0; i < doc.images.GetSize(); ++i)
+        if (CProjectImage* image = doc.images.GetAt(i))
+            convert(image->filePath);
+}
+
+// Items 3 to 38 of the file (and 39 for versions 0 and 1), newest first.
+// version is the file's version; the nested records are passed -1 from
+// version 10 on.
+void TransferBody(Transfer& io, CBinArchive& ar, CProjectDocument& doc, CCentroidSettings& centroid, int version,
+                  std::vector<CLegacyPointSetEntry>* legacy)
+{
+    int passed = version >= 10 ? -1 : version;
+
+    if (version >= 13)
+        io.Int(doc.scanMethod);
+    if (version >= 12) {
+        io.Int(doc.lowTargetJump);
+        io.Double(doc.lowTargetImageRatio);
+        io.Int(doc.lowMinGrey);
+    }
+    if (version >= 11) {
+        io.Double(doc.maxViewingAngle);
+        io.Double(doc.targetRadius);
+        for (double& component : doc.targetNormal)
+            io.Double(component);
+    }
+    if (io.Failed())
+        return;
+    if (version >= 7) {
+        Nested(ar, [&] { return doc.eoDevice.Serialize(ar, &passed); });
+        if (io.Failed())
+            return;
+    }
+    if (version >= 6)
+        io.Byte(doc.reservedByte);
+    if (version >= 5)
+        io.Name(doc.newPointPrefix);
+    if (version >= 3) {
+        io.Double(doc.maxEpipolarAngleDiff);
+        io.Double(doc.maxDrivebackError);
+        io.Double(doc.minIntersectionAngle);
+        io.Byte(doc.onlyNearEODevice);
+        io.Double(doc.maxDistanceToEODevice);
+        io.Byte(doc.distanceInProjectUnits);
+    }
+    if (io.Failed())
+        return;
+    if (version >= 2) {
+        Nested(ar, [&] { return doc.pointSets.Serialize(ar, &passed); });
+        if (io.Failed())
+            return;
+    }
+    if (version >= 1) {
+        io.Int(doc.highTargetJump);
+        io.Double(doc.highTargetImageRatio);
+        io.Int(doc.highMinGrey);
+        io.Int(doc.eoDeviceMinSize);
+        io.Int(doc.minTargetError);
+        io.Double(doc.deviationFactor);
+        for (auto& flag : doc.scanFlags)
+            io.Byte(flag);
+    }
+    if (io.Failed())
+        return;
+
+    if (io.Storing()) {
+        SerializeCentroidSettings(ar, centroid);
+    } else if (!SerializeCentroidSettings(ar, centroid)) {
+        return;
+    }
+    Nested(ar, [&] { return doc.cameras.Serialize(ar, &passed); });
+    Nested(ar, [&] { return doc.scaleBars.Serialize(ar); });
+    Nested(ar, [&] { return doc.images.Serialize(ar, &passed); });
+    Nested(ar, [&] { return doc.settings.Serialize(ar, &passed); });
+    if (io.Failed())
+        return;
+
+    io.Int(doc.targetOverlay);
+    io.Byte(doc.numberPoints);
+    io.Int(doc.centroidColour);
+    io.Int(doc.manualColour);
+    io.Int(doc.fiducialColour);
+    io.Int(doc.residualVectorColour);
+    // A second copy of the report flags; read after the settings, it decides.
+    io.Byte(doc.settings.writeResiduals);
+    io.Byte(doc.settings.writeCameraParameters);
+    io.Byte(doc.settings.writeCorrelations);
+    io.Byte(doc.settings.writeRotationAngles);
+    io.Byte(doc.settings.writeRotationMatrices);
+    io.Int(doc.autoSavePeriod);
+    io.Int(doc.unitIndex);
+    for (int i = 0; i < 3; ++i) {
+        unsigned char filler = 1;
+        io.Byte(filler);
+    }
+    io.Int(doc.targetAreaMin);
+    io.Int(doc.targetAreaMax);
+    io.Double(doc.drivebackThreshold);
+    if (io.Failed() || io.Storing() || version >= 2)
+        return;
+
+    std::int32_t count = 0;
+    ar.ReadInt(count);
+    if (!ar.CheckCount(count, kLegacyEntryMinBytes))
+        return;
+    for (std::int32_t i = 0; i < count; ++i) {
+        CLegacyPointSetEntry entry;
+        ar.ReadString(entry.path);
+        io.Byte(entry.isDriver);
+        io.Byte(entry.isControl);
+        io.Byte(entry.isEODevice);
+        if (io.Failed())
+            return;
+        if (legacy != nullptr)
+            legacy->push_back(entry);
+    }
+}
+
+// Reads the header; false with the version 0 when the file does not begin
+// with it (such a file is read from its first byte).
+bool ReadHeader(CBinArchive& ar, int& version)
+{
+    char header[kProjectFileHeaderLength];
+    for (char& c : header) {
+        ar.ReadByte(c);
+        if (ar.fail())
+            return false;
+    }
+    if (std::memcmp(header, kProjectFileHeader, kProjectFileHeaderLength) != 0)
+        return false;
+    std::int32_t read = 0;
+    ar.ReadInt(read);
+    if (ar.fail())
+        return false;
+    version = read;
+    return true;
+}
+
+CDynString FormatMessage(const char* format, const char* a, const char* b = "")
+{
+    CDynString text;
+    text.Format(format, a, b);
+    return text;
+}
+
+CDynString AbsolutePath(const char* path)
+{
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return CDynString(path);
+    return CDynString(absolute.lexically_normal().string().c_str());
+}
+
+// A coordinate file exists there (a folder is none).
+bool IsFile(const CFilePath& path)
+{
+    std::error_code error;
+    return !path.GetFileName().IsEmpty() && std::filesystem::is_regular_file(path.GetText(), error);
+}
+
+// Snapshot of a scale-bar list as its stored bytes.
+std::string StoredBytes(CScaleBarList& bars)
+{
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::out);
+    bars.Serialize(ar);
+    return buffer.str();
+}
+
+// After a successful parse: what the load does with files and databases.
+// Returns whether the data now differs from the file's.
+bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int version,
+                const std::vector<CLegacyPointSetEntry>& legacy)
+{
+    bool changed = false;
+
+    // Every point set moves to the project's folder and its coordinate
+    // file is written there.
+    if (version >= 2) {
+        for (int i = 0; i < fresh.pointSets.GetSize(); ++i) {
+            CPointSet* set = fresh.pointSets.GetAt(i);
+            if (set == nullptr)
+                continue;
+            CDynString fileName = set->name.GetFileName();
+            if (fileName.IsEmpty())
+                continue;
+            CDynString homed = projectFolder + "/" + fileName;
+            if (homed != set->name) {
+                set->name = homed;
+                changed = true;
+            }
+            set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
+                              kXyzNormalDecimals);
+        }
+    }
+
+    // The project's scale bars become their database records; bars the
+    // database lacks may be added to it.
+    const std::string barsBefore = StoredBytes(fresh.scaleBars);
+    const CProfileDatabases* databases = GetAppDatabases();
+    const int databaseBars = databases != nullptr ? databases->scaleBarDatabase.GetSize() : 0;
+    fresh.SyncScaleBarsWithDatabase();
+    if (StoredBytes(fresh.scaleBars) != barsBefore)
+        changed = true;
+    if (databases != nullptr && databases->scaleBarDatabase.GetSize() != databaseBars)
+        changed = true;
+
+    // The oldest format names the sets' coordinate files.
+    for (const CLegacyPointSetEntry& entry : legacy) {
+        CFilePath path = entry.path;
+        if (!IsFile(path)) {
+            path = projectFolder + "/" + path.GetFileName();
+            changed = true;
+            if (!IsFile(path)) {
+                CDynString warning;
+                warning.Format("Warning: %s not in Project Directory", path.GetText());
+                AfxMessageBox(warning.GetText(), MB_OK);
+                continue;
+            }
+        }
+        CPointSet* set = fresh.pointSets.AddNew();
+        set->name = path;
+        set->isDriver = entry.isDriver;
+        set->isControl = entry.isControl;
+        set->isEODevice = entry.isEODevice;
+        set->Load(path.GetText());
+    }
+
+    // Before the EO device had its own record it was a flagged point set.
+    if (version < 7) {
+        for (int i = 0; i < fresh.pointSets.GetSize(); ++i) {
+            CPointSet* set = fresh.pointSets.GetAt(i);
+            if (set != nullptr && set->isEODevice) {
+                fresh.eoDevice.CopyFrom(*set);
+                fresh.pointSets.RemoveAt(i, 1);
+                break;
+            }
+        }
+    }
+
+    CDynString unit = fresh.GetUnitName(false);
+    if (unit != fresh.eoDevice.unit) {
+        fresh.eoDevice.unit = unit;
+        changed = true;
+    }
+    return changed;
+}
+
+// Moves the data a load read into the document (which cannot be copied
+// whole); what the file does not hold is the fresh document's default.
+void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
+{
+    doc.fileVersion = fresh.fileVersion;
+    doc.imagePtrs.RemoveAll(); // pointed into the old images
+    doc.images = fresh.images;
+    doc.cameras = fresh.cameras;
+    doc.pointSets = fresh.pointSets;
+    doc.pointSets.SetDocument(&doc);
+    doc.eoDevice = fresh.eoDevice;
+    doc.scaleBars = fresh.scaleBars;
+    doc.settings = fresh.settings;
+    doc.summary.Reset();
+
+    doc.reservedByte = fresh.reservedByte;
+    doc.addDuplicateCoordinates = fresh.addDuplicateCoordinates;
+    doc.overwriteDuplicateNumbers = fresh.overwriteDuplicateNumbers;
+    doc.duplicateTolerance = fresh.duplicateTolerance;
+    doc.maxPlumbObsPerLine = fresh.maxPlumbObsPerLine;
+    doc.targetAreaMin = fresh.targetAreaMin;
+    doc.targetAreaMax = fresh.targetAreaMax;
+    doc.drivebackThreshold = fresh.drivebackThreshold;
+    doc.highTargetJump = fresh.highTargetJump;
+    doc.highTargetImageRatio = fresh.highTargetImageRatio;
+    doc.highMinGrey = fresh.highMinGrey;
+    doc.lowTargetJump = fresh.lowTargetJump;
+    doc.lowTargetImageRatio = fresh.lowTargetImageRatio;
+    doc.lowMinGrey = fresh.lowMinGrey;
+    doc.eoDeviceMinSize = fresh.eoDeviceMinSize;
+    doc.minTargetError = fresh.minTargetError;
+    doc.deviationFactor = fresh.deviationFactor;
+    for (int i = 0; i < 9; ++i)
+        doc.scanFlags[i] = fresh.scanFlags[i];
+    doc.scanMethod = fresh.scanMethod;
+    doc.storeThumbnails = fresh.storeThumbnails;
+    doc.thumbnailType = fresh.thumbnailType;
+    doc.thumbnailWidth = fresh.thumbnailWidth;
+    doc.thumbnailHeight = fresh.thumbnailHeight;
+    doc.thumbnailScale = fresh.thumbnailScale;
+    doc.autoSavePeriod = fresh.autoSavePeriod;
+    doc.autoSave = fresh.autoSave;
+    doc.maxEpipolarAngleDiff = fresh.maxEpipolarAngleDiff;
+    doc.maxDrivebackError = fresh.maxDrivebackError;
+    doc.minIntersectionAngle = fresh.minIntersectionAngle;
+    doc.onlyNearEODevice = fresh.onlyNearEODevice;
+    doc.maxDistanceToEODevice = fresh.maxDistanceToEODevice;
+    doc.distanceInProjectUnits = fresh.distanceInProjectUnits;
+    doc.newPointPrefix = fresh.newPointPrefix;
+    doc.unitIndex = fresh.unitIndex;
+    doc.maxViewingAngle = fresh.maxViewingAngle;
+    doc.targetRadius = fresh.targetRadius;
+    for (int i = 0; i < 3; ++i)
+        doc.targetNormal[i] = fresh.targetNormal[i];
+    doc.targetOverlay = fresh.targetOverlay;
+    doc.numberPoints = fresh.numberPoints;
+    doc.centroidColour = fresh.centroidColour;
+    doc.manualColour = fresh.manualColour;
+    doc.fiducialColour = fresh.fiducialColour;
+    doc.residualVectorColour = fresh.residualVectorColour;
+}
+
+bool WriteAll(int fd, const std::string& bytes, int& error)
+{
+    ProjectFileWriteFunction write;
+    {
+        std::lock_guard<std::mutex> guard(writeFunctionLock);
+        write = writeFunction;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = write ? write(fd, bytes.data() + done, bytes.size() - done)
+                                : ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        if (written == 0) {
+            error = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes bytes to a new file beside target and renames it over target.
+// The old file stays untouched unless every step succeeded.
+bool ReplaceFile(const CDynString& target, const std::string& bytes, CDynString& message)
+{
+    namespace fs = std::filesystem;
+    fs::path destination(target.GetText());
+    std::error_code ec;
+    // Write through a symbolic link to the file it names.
+    if (fs::is_symlink(destination, ec)) {
+        fs::path resolved = fs::canonical(destination, ec);
+        if (!ec)
+            destination = resolved;
+    }
+    fs::path folder = destination.parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (destination.filename().empty()) {
+        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), "not a file name");
+        return false;
+    }
+
+    static std::atomic<unsigned> counter{0};
+    std::string base = (folder / ("." + destination.filename().string())).string();
+    std::string tempPath;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tempPath = base + "." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".tmp";
+        fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), std::strerror(errno));
+        return false;
+    }
+
+    int error = 0;
+    bool ok = WriteAll(fd, bytes, error);
+    if (ok) {
+        struct stat old;
+        if (::stat(destination.c_str(), &old) == 0)
+            ::fchmod(fd, old.st_mode & 07777);
+        if (::fsync(fd) != 0) {
+            error = errno;
+            ok = false;
+        }
+    }
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (ok && ::rename(tempPath.c_str(), destination.c_str()) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), std::strerror(error));
+        return false;
+    }
+    // Make the rename itself durable.
+    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return true;
+}
+
+CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result;
+    CFilePath absolute = AbsolutePath(path);
+    doc.fileVersion = PROJECT_FILE_VERSION;
+    doc.eoDevice.CompletePath(absolute.GetFolder());
+
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::out);
+    if (!WriteProjectArchive(ar, doc, GetCentroidSettings())) {
+        result.message = FormatMessage("Cannot save the project to %s: %s", path, "the project could not be stored");
+        return result;
+    }
+    if (!ReplaceFile(absolute, buffer.str(), result.message))
+        return result;
+    result.ok = true;
+    return result;
+}
+
+CProjectFileResult LoadFile(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result;
+    CFilePath absolute = AbsolutePath(path);
+    CBinArchive ar(absolute.GetText(), std::ios::in);
+    if (ar.fail()) {
+        result.message = FormatMessage("Cannot open the project file %s: %s", path, std::strerror(errno));
+        return result;
+    }
+
+    auto fresh = std::make_unique<CProjectDocument>();
+    CCentroidSettings centroid = GetCentroidSettings();
+    std::vector<CLegacyPointSetEntry> legacy;
+    int version = 0;
+    CDynString reason;
+    if (!ReadProjectArchive(ar, *fresh, centroid, legacy, version, reason)) {
+        result.message = FormatMessage("The project file %s cannot be loaded: %s", path, reason.GetText());
+        return result;
+    }
+    ar.close();
+
+    result.changedByLoad = FinishLoad(*fresh, absolute.GetFolder(), version, legacy);
+    fresh->fileVersion = version;
+    TakeLoadedData(doc, *fresh);
+    GetCentroidSettings() = centroid;
+    result.ok = true;
+    return result;
+}
+
+} // namespace
+
+bool WriteProjectArchive(CBinArchive& ar, CProjectDocument& doc, const CCentroidSettings& centroid)
+{
+    if (!ar.IsStoring())
+        return false;
+    for (int i = 0; i < kProjectFileHeaderLength; ++i)
+        ar.WriteByte(static_cast<unsigned char>(kProjectFileHeader[i]));
+    ar.WriteInt(PROJECT_FILE_VERSION);
+
+    ConvertPathFields(doc, ToFileSeparators);
+    Transfer io(ar);
+    CCentroidSettings block = centroid;
+    TransferBody(io, ar, doc, block, PROJECT_FILE_VERSION, nullptr);
+    ConvertPathFields(doc, ToMemorySeparators);
+    ar.flush();
+    return !ar.fail();
+}
+
+bool ReadProjectArchive(CBinArchive& ar, CProjectDocument& doc, CCentroidSettings& centroid,
+                        std::vector<CLegacyPointSetEntry>& legacy, int& fileVersion, CDynString& message)
+{
+    legacy.clear();
+    if (ar.IsStoring() || ar.fail()) {
+        message = "the file cannot be read";
+        return false;
+    }
+    const std::streampos start = ar.tellg();
+    int version = 0;
+    if (!ReadHeader(ar, version)) {
+        // No header: the oldest format, read from the first byte.
+        version = 0;
+        ar.clear();
+        ar.seekg(start);
+        if (ar.fail()) {
+            message = "the file cannot be read";
+            return false;
+        }
+    } else if (version == 0) {
+        message = "the file is damaged (a header with version 0)";
+        return false;
+    }
+    fileVersion = version;
+    if (version > PROJECT_FILE_VERSION || version < 0) {
+        message.Format("the file has version %d; this program reads versions 0 to %d", version,
+                       PROJECT_FILE_VERSION);
+        return false;
+    }
+
+    CCentroidSettings block = centroid;
+    Transfer io(ar);
+    TransferBody(io, ar, doc, block, version, &legacy);
+    if (ar.fail()) {
+        message = "the file is damaged or incomplete";
+        legacy.clear();
+        return false;
+    }
+    if (ar.RemainingBytes() != 0) {
+        message = "the file is damaged (data after its end)";
+        legacy.clear();
+        return false;
+    }
+    if (doc.unitIndex < 0 || doc.unitIndex > 5) {
+        message = "the file is damaged (unknown length unit)";
+        legacy.clear();
+        return false;
+    }
+    ConvertPathFields(doc, ToMemorySeparators);
+    for (CLegacyPointSetEntry& entry : legacy)
+        ToMemorySeparators(entry.path);
+    centroid = block;
+    return true;
+}
+
+CProjectFileResult ReadWriteProjectFile(CProjectDocument& doc, const char* path, int mode)
+{
+    if (path == nullptr || *path == '\0') {
+        CProjectFileResult result;
+        result.message = "No project file name";
+        return result;
+    }
+    return mode == PROJECT_FILE_SAVE ? SaveFile(doc, path) : LoadFile(doc, path);
+}
+
+CProjectFileResult OpenProjectDocument(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result = ReadWriteProjectFile(doc, path, PROJECT_FILE_LOAD);
+    if (!result.ok) {
+        AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
+        return result;
+    }
+    // The database cameras of the project's cameras take their calibration modes.
+    if (CProfileDatabases* databases = GetAppDatabases()) {
+        for (int i = 0; i < doc.cameras.GetSize(); ++i) {
+            const CCamera* camera = doc.cameras.GetAt(i);
+            for (int k = 0; k < databases->cameraDatabase.GetSize(); ++k) {
+                CCamera* record = databases->cameraDatabase.GetAt(k);
+                if (camera != nullptr && record != nullptr && record->identifier == camera->identifier)
+                    record->calibrationMode = camera->calibrationMode;
+            }
+        }
+    }
+    doc.settings.SetProjectPath(path);
+    return result;
+}
+
+CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
+{
+    SetStatusText("Saving Project");
+    doc.settings.SetProjectPath(path);
+    CProjectFileResult result = ReadWriteProjectFile(doc, path, PROJECT_FILE_SAVE);
+    if (!result.ok) {
+        AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
+        return result;
+    }
+    doc.SetModifiedFlag(false);
+    return result;
+}
+
+ProjectFileWriteFunction SetProjectFileWriteFunction(ProjectFileWriteFunction function)
+{
+    std::lock_guard<std::mutex> guard(writeFunctionLock);
+    std::swap(writeFunction, function);
+    return function;
+}
