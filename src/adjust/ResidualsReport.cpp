@@ -3,6 +3,8 @@
 // for a control network, the control point residuals.
 #include "BundleReport.h"
 
+#include <string>
+
 #include "AdjustmentSummary.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
@@ -47,7 +49,10 @@ bool CBundleReports::WriteResidualsReport()
 
     const int count = points->GetSize();
     const int imageCount = images->GetSize();
-    CDynString text;
+    // The rows are collected in a growing std::string (CDynString grows to
+    // the exact size at every append) and handed over in blocks.
+    std::string text;
+    CDynString cell;
     for (int first = 0; first < count; first += 5) {
         const CObjectPoint* columns[5];
         int n = 0;
@@ -57,34 +62,40 @@ bool CBundleReports::WriteResidualsReport()
                 columns[n++] = point;
         }
         text = "\n Sta  |";
-        for (int c = 0; c < n; ++c)
-            text.AppendFormat("Pt %-16s|", columns[c]->label.GetText());
+        for (int c = 0; c < n; ++c) {
+            cell.Format("Pt %-16s|", columns[c]->label.GetText());
+            text += cell.GetText();
+        }
         text += "\n  #   |";
         for (int c = 0; c < n; ++c)
             text += "      x       y    |";
         text += "\n";
-        f.Text(text);
+        f.Text(text.c_str());
 
-        text = "";
+        text.clear();
         for (int j = 0; j < imageCount; ++j) {
             const CProjectImage* image = images->GetAt(j);
-            text.AppendFormat("%4d  |", j + 1);
+            cell.Format("%4d  |", j + 1);
+            text += cell.GetText();
             for (int c = 0; c < n; ++c) {
                 const CImageObservation* obs = ObservationOf(*columns[c], image, j);
-                if (obs == nullptr)
+                if (obs == nullptr) {
                     text += "      0.0N    0.0N |";
-                else if (obs->rejected)
-                    text.AppendFormat("%7.3f*%5.3f* |", obs->vx * 1000.0, obs->vy * 1000.0);
+                    continue;
+                }
+                if (obs->rejected)
+                    cell.Format("%7.3f*%5.3f* |", obs->vx * 1000.0, obs->vy * 1000.0);
                 else
-                    text.AppendFormat("%7.3f%6.3f  |", obs->vx * 1000.0, obs->vy * 1000.0);
+                    cell.Format("%7.3f%6.3f  |", obs->vx * 1000.0, obs->vy * 1000.0);
+                text += cell.GetText();
             }
             text += "\n";
-            if (text.GetLength() >= static_cast<int>(CReportFile::kBlockSize)) {
-                f.Text(text);
-                text = "";
+            if (text.size() >= CReportFile::kBlockSize) {
+                f.Text(text.c_str());
+                text.clear();
             }
         }
-        f.Line(text);
+        f.Line(text.c_str());
     }
 
     f.Blank(2);
