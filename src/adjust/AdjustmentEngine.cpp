@@ -82,6 +82,7 @@ CAdjustmentEngine::CAdjustmentEngine(CImagePtrArray* images, CPointSet* points, 
 CAdjustmentEngine::~CAdjustmentEngine()
 {
     DeleteMatrices();
+    ReleasePending();
 }
 
 void CAdjustmentEngine::DeleteMatrices()
@@ -236,9 +237,15 @@ bool CAdjustmentEngine::Prepare()
         summary->parameters = 3 * nPt + 10 * UsedCameraCount() + 6 * nSta;
     }
 
-    if (!settings->freeNetwork && activeControl != nullptr)
-        points->UpdatePointsFrom(*activeControl);
+    // The control points' data replace the working points' (as
+    // CPointSet::UpdatePointsFrom does, through the pairs found once).
     BuildControlPairs();
+    if (!settings->freeNetwork) {
+        for (const auto& pair : controlPairs) {
+            pair.second->CopyDataFrom(*pair.first);
+            pair.second->updated = true;
+        }
+    }
     return FaultCheck("preparing the data");
 }
 

@@ -155,6 +155,8 @@ public:
     // parameter GetFoldedColumns(k)[c] of the reduced system (the datum
     // multipliers at reducedCount .. reducedCount + 6).
     const int32_t* GetFoldedColumns(int k, int& count) const;
+    // D^-1, the inverted 7 x 7 datum block of the last free-network forming.
+    const CMatrix& GetDatumInverse() const { return datumInverse; }
     // The camera takes part in the run (an adjusted image uses it).
     bool IsCameraUsed(int k) const { return k >= 0 && k < static_cast<int>(cameraUsed.size()) && cameraUsed[k]; }
 
@@ -231,7 +233,7 @@ private:
                  CObjectPoint& point, RayEquations& out) const;
     bool FormNormalsStandard(bool freeNetwork, int& equations);
     // Folds or fails one point whose rays are in rayBuffer; true when folded.
-    bool FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix& target);
+    bool FoldPoint(CObjectPoint& point, int index, bool freeNetwork, CMatrix& target);
     void AccumulateRay(const RayEquations& ray, CMatrix& target);
     bool AddParameterConstraints(CMatrix& target);
     bool FaultCheck(const char* phaseText);
@@ -251,6 +253,17 @@ private:
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat
     std::vector<int32_t> foldedColumnStart;       // per store entry, its first column in foldedColumns
     std::vector<int32_t> cameraSlot;              // per camera, its column block in the current point
+    // Points are folded in the order of the first image that sees them, so
+    // that points folded one after the other touch neighbouring stations;
+    // their blocks are then stored in the order of the set.
+    std::vector<int32_t> foldOrder;
+    std::vector<CMatrix*> pendingMatrix;          // per point index, its M while forming
+    std::vector<CVector*> pendingVector;
+    std::vector<int32_t> pendingColumnStart;
+    std::vector<int32_t> pendingColumnCount;
+    std::vector<int32_t> pendingColumns;
+    void ReleasePending();
+    void StorePending();
     CVector rightHandSide;
     CVector solution;
     CMatrix datumInverse;                         // D^-1 of the free-network reduction

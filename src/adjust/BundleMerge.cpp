@@ -92,6 +92,15 @@ bool CAdjustmentEngine::MergeData()
         rayImages.insert(rayImages.end(), m.rayImages.begin(), m.rayImages.end());
         points->GetArray().Add(m.point.release());
     }
+
+    const int n = static_cast<int>(rayStart.size());
+    foldOrder.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        foldOrder[static_cast<size_t>(i)] = i;
+    std::stable_sort(foldOrder.begin(), foldOrder.end(), [this](int32_t a, int32_t b) {
+        return rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(a)])] <
+               rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(b)])];
+    });
     return true;
 }
 

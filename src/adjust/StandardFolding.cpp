@@ -97,8 +97,21 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     rightHandSide.Resize(freeNetwork ? n + 7 : n);
     cameraSlot.assign(static_cast<size_t>(nCam), -1);
     FillStationCache();
+    const int nPoints = points->GetSize();
+    if (static_cast<int>(foldOrder.size()) != nPoints) {
+        foldOrder.resize(static_cast<size_t>(nPoints));
+        for (int i = 0; i < nPoints; ++i)
+            foldOrder[static_cast<size_t>(i)] = i;
+    }
+    ReleasePending();
+    pendingMatrix.assign(static_cast<size_t>(nPoints), nullptr);
+    pendingVector.assign(static_cast<size_t>(nPoints), nullptr);
+    pendingColumnStart.assign(static_cast<size_t>(nPoints), 0);
+    pendingColumnCount.assign(static_cast<size_t>(nPoints), 0);
+    pendingColumns.clear();
 
-    for (int i = 0; i < points->GetSize(); ++i) {
+    for (int t = 0; t < nPoints; ++t) {
+        const int i = foldOrder[static_cast<size_t>(t)];
         CObjectPoint* point = points->GetAt(i);
         if (point == nullptr || !point->inUse)
             continue;
@@ -115,8 +128,10 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
                                                                        : static_cast<int>(rayImages.size());
         for (int r = firstRay; finitePoint && r < endRay; ++r) {
-            if (AbortRequested())
+            if (AbortRequested()) {
+                ReleasePending();
                 return false;
+            }
             const int j = rayImages[static_cast<size_t>(r)];
             CProjectImage* image = images->GetAt(j);
             const int index = point->observationIndex[j];
@@ -150,7 +165,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         const int rays = finite ? static_cast<int>(rayBuffer.size()) : 0;
         bool folded = false;
         if (finite && rays >= settings->minimumRays && rays > 0)
-            folded = FoldPoint(*point, freeNetwork, target);
+            folded = FoldPoint(*point, i, freeNetwork, target);
         if (!folded) {
             // A fault the point raised is handled by its failure. (A fault
             // raised by a point that still folded stays for the run's check.)
@@ -176,6 +191,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         summary->vv += point->rms;
     }
 
+    StorePending();
     summary->parameters = 3 * usedPoints + 6 * nSta + 10 * UsedCameraCount();
     if (!AddParameterConstraints(target))
         return false;
@@ -187,7 +203,35 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
 // Eliminates one point whose used rays are in rayBuffer (already added to
 // the system). False, nothing stored and the system's point part untouched,
 // when its 3 x 3 block cannot be inverted or the results are not finite.
-bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix& target)
+void CAdjustmentEngine::ReleasePending()
+{
+    for (CMatrix*& m : pendingMatrix) {
+        delete m;
+        m = nullptr;
+    }
+    for (CVector*& v : pendingVector) {
+        delete v;
+        v = nullptr;
+    }
+}
+
+// The folded points' blocks go into the stores in the order of the set.
+void CAdjustmentEngine::StorePending()
+{
+    for (size_t i = 0; i < pendingMatrix.size(); ++i) {
+        if (pendingMatrix[i] == nullptr)
+            continue;
+        matrixStore.GetArray().Add(pendingMatrix[i]);
+        vectorStore.GetArray().Add(pendingVector[i]);
+        pendingMatrix[i] = nullptr;
+        pendingVector[i] = nullptr;
+        foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
+        const auto first = pendingColumns.begin() + pendingColumnStart[i];
+        foldedColumns.insert(foldedColumns.end(), first, first + pendingColumnCount[i]);
+    }
+}
+
+bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwork, CMatrix& target)
 {
     const int n = reducedCount;
     const int nCam = cameras->GetSize();
@@ -341,15 +385,17 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, bool freeNetwork, CMatrix
         }
     }
 
-    CVector* stored = vectorStore.AddNew();
-    stored->Resize(3);
+    const size_t slot = static_cast<size_t>(index);
+    CVector* stored = new CVector(3);
     for (int r = 0; r < 3; ++r)
         (*stored)[r] = v[r];
-    matrixStore.GetArray().Add(M);
-    foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
+    pendingVector[slot] = stored;
+    pendingMatrix[slot] = M;
+    pendingColumnStart[slot] = static_cast<int32_t>(pendingColumns.size());
+    pendingColumnCount[slot] = columns;
     for (size_t bi = 0; bi < blockCount; ++bi)
         for (int c = 0; c < block[bi].length; ++c)
-            foldedColumns.push_back(block[bi].first + c);
+            pendingColumns.push_back(block[bi].first + c);
     return true;
 }
 
