@@ -28,7 +28,9 @@ constexpr int kChunk = 512;
 
 // The kernels below are built for the baseline and for AVX2 (without FMA, so
 // every product and sum is rounded exactly as in the baseline build).
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds take the baseline only: their instrumented resolvers would
+// run before the sanitizer's runtime is ready (ThreadSanitizer crashes there).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define KESTRELON_KERNEL __attribute__((target_clones("avx2", "default"), noinline))
 #else
 #define KESTRELON_KERNEL

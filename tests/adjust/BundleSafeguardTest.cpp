@@ -82,9 +82,9 @@ TEST(BundleMerge, OnePointPerSharedLabelWithItsObservationTable)
     EXPECT_EQ(points.GetSize(), 5); // C counts its second image only
 }
 
-// The partial derivatives that are exact (principal distance, station
-// position and point) against central differences of the misclosure, and
-// the rejection limit, which is inclusive.
+// The partial derivatives of the principal distance, the station and the
+// point against central differences of the misclosure, and the rejection
+// limit, which is inclusive.
 TEST(BundleObservationEquations, ExactPartialsAndTheRejectionLimit)
 {
     Network net;
@@ -135,6 +135,21 @@ TEST(BundleObservationEquations, ExactPartialsAndTheRejectionLimit)
     check(image->X, B.GetAt(0, 0), B.GetAt(1, 0), "X0");
     check(image->Y, B.GetAt(0, 1), B.GetAt(1, 1), "Y0");
     check(image->Z, B.GetAt(0, 2), B.GetAt(1, 2), "Z0");
+    // The angles are read from the rotation matrix and put back through it.
+    const double angles[3] = {image->GetAzimuth(), image->GetElevation(), image->GetRoll()};
+    for (int a = 0; a < 3; ++a) {
+        double v[3] = {angles[0], angles[1], angles[2]};
+        double x1, y1, x2, y2;
+        v[a] = angles[a] + h;
+        image->SetRotation(v[0], v[1], v[2]);
+        misclosure(x1, y1);
+        v[a] = angles[a] - h;
+        image->SetRotation(v[0], v[1], v[2]);
+        misclosure(x2, y2);
+        image->SetRotation(angles[0], angles[1], angles[2]);
+        EXPECT_NEAR(B.GetAt(0, 3 + a), (x1 - x2) / (2 * h), 1e-5 * std::fabs(B.GetAt(0, 3 + a))) << "angle " << a;
+        EXPECT_NEAR(B.GetAt(1, 3 + a), (y1 - y2) / (2 * h), 1e-5 * std::fabs(B.GetAt(1, 3 + a))) << "angle " << a;
+    }
     check(point.x, P.GetAt(0, 0), P.GetAt(1, 0), "X");
     check(point.y, P.GetAt(0, 1), P.GetAt(1, 1), "Y");
     check(point.z, P.GetAt(0, 2), P.GetAt(1, 2), "Z");
