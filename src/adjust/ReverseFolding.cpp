@@ -349,6 +349,25 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         for (int c = 0; c < 3 * nPt; ++c)
             if (points->GetAt(c / 3)->usedRayCount > 0)
                 free.push_back(c);
+        // Each row scaled so that its eigenvalue in N + G'G is of the size
+        // of the point block's diagonal. Any basis of the same rows gives
+        // the same solution and inverse; rows of unit size would leave the
+        // datum directions many orders below the rest of the system, and the
+        // inverse would lose them to cancellation.
+        double diagonal = 0.0;
+        for (int c : free)
+            diagonal += T[pointBase + c][0];
+        diagonal = free.empty() ? 1.0 : diagonal / static_cast<double>(free.size());
+        for (int r = 0; r < rows; ++r) {
+            double norm = 0.0;
+            for (int c : free)
+                norm += G[r][c] * G[r][c];
+            if (norm > 0.0 && diagonal > 0.0 && std::isfinite(diagonal / norm)) {
+                const double f = std::sqrt(diagonal / norm);
+                for (int c : free)
+                    G[r][c] *= f;
+            }
+        }
         std::vector<double> column(static_cast<size_t>(rows));
         for (size_t u = 0; u < free.size(); ++u) {
             const int ci = free[u];
