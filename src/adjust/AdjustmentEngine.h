@@ -205,7 +205,8 @@ public:
     CMatrix* reverseDatum;
     CAdjustmentProgress progress;
 
-    // One ray's equations, unweighted parts folded in as the forming needs them.
+    // One used ray's weighted equations: camera, station and point partials
+    // and the misclosures, with the camera and station they belong to.
     struct RayEquations {
         double a[2][10];
         double b[2][6];
@@ -238,6 +239,8 @@ private:
     bool FoldPoint(CObjectPoint& point, int index, bool freeNetwork, CMatrix& target);
     void AccumulateRay(const RayEquations& ray, CMatrix& target);
     bool AddParameterConstraints(CMatrix& target);
+    void ReleasePending();
+    void StorePending();
     bool FaultCheck(const char* phaseText);
     bool Fail(const char* reason);
     bool AbortRequested() const { return progress.IsAbortRequested(); }
@@ -264,8 +267,6 @@ private:
     std::vector<int32_t> pendingColumnStart;
     std::vector<int32_t> pendingColumnCount;
     std::vector<int32_t> pendingColumns;
-    void ReleasePending();
-    void StorePending();
     CVector rightHandSide;
     CVector solution;
     CMatrix datumInverse;                         // D^-1 of the free-network reduction

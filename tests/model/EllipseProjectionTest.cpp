@@ -235,15 +235,22 @@ TEST(PixelEllipse, ConversionToMillimetres)
     EXPECT_FALSE(ConvertPixelEllipse(flat, camera, q5));
 }
 
+// An ellipse with the five values centre x, y, major, minor, rotation.
+CTargetEllipse EllipseOf(const double values[5])
+{
+    CTargetEllipse e;
+    e.centreX = values[0];
+    e.centreY = values[1];
+    e.major = values[2];
+    e.minor = values[3];
+    e.rotation = values[4];
+    return e;
+}
+
 // The five converted values (centre, semi-axes, rotation) of a pixel ellipse.
 bool ConvertedValues(const CCamera& camera, const double pixel[5], double out[5])
 {
-    CTargetEllipse e;
-    e.centreX = pixel[0];
-    e.centreY = pixel[1];
-    e.major = pixel[2];
-    e.minor = pixel[3];
-    e.rotation = pixel[4];
+    CTargetEllipse e = EllipseOf(pixel);
     CVector conic;
     if (!ConvertPixelEllipse(e, camera, conic)) return false;
     const double v[5] = {e.centreX, e.centreY, e.major, e.minor, e.rotation};
@@ -298,12 +305,7 @@ TEST(PixelEllipse, CovarianceFollowsTheDerivativesOfTheConversion)
             EXPECT_NEAR(J[4][4], -1.0, 1e-6);
         }
 
-        CTargetEllipse e;
-        e.centreX = pixel[0];
-        e.centreY = pixel[1];
-        e.major = pixel[2];
-        e.minor = pixel[3];
-        e.rotation = pixel[4];
+        CTargetEllipse e = EllipseOf(pixel);
         e.SetCovariance(S);
         CVector conic;
         ASSERT_TRUE(ConvertPixelEllipse(e, camera, conic));
