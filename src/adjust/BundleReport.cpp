@@ -1,0 +1,606 @@
+#include "BundleReport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "AdjustmentEngine.h"
+#include "AdjustmentSummary.h"
+#include "Camera.h"
+#include "DateStamp.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+#include "ScaleBar.h"
+#include "TextFile.h"
+
+// --- Shared helpers -----------------------------------------------------------
+
+double report::Degrees()
+{
+    return 180.0 / (4.0 * std::atan(1.0));
+}
+
+double report::RootOrZero(double v)
+{
+    return v > 0.0 ? std::sqrt(v) : 0.0;
+}
+
+double report::Element(const CMatrix& m, int i, int j)
+{
+    const int rows = m.GetRows();
+    const int cols = m.IsSymmetric() ? rows : m.GetCols();
+    if (i < 0 || j < 0 || i >= rows || j >= cols)
+        return 0.0;
+    return m.GetAt(i, j);
+}
+
+CDynString ReportDate()
+{
+    return CDateStamp::Now().Format("%d %B, %Y   %X");
+}
+
+CDynString Centred108(const CDynString& text)
+{
+    CDynString out(text);
+    if (out.GetCapacity() == 0)
+        out = "";
+    out.Center(report::kCentreWidth);
+    return out;
+}
+
+// --- Report file ----------------------------------------------------------------
+
+CReportFile::CReportFile() = default;
+
+CReportFile::~CReportFile()
+{
+    Discard();
+}
+
+bool CReportFile::MakePath(const CFilePath& projectPath, const char* name, std::string& out)
+{
+    const char* text = projectPath.GetText();
+    if (text == nullptr || name == nullptr || (std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr))
+        return false;
+    out = projectPath.GetFolder().GetText();
+    out += '/';
+    out += name;
+    return true;
+}
+
+bool CReportFile::Open(const CFilePath& projectPath, const char* name)
+{
+    Discard();
+    failed = false;
+    block.clear();
+    if (!MakePath(projectPath, name, path))
+        return false;
+    // An existing report that may not be written stays as it is.
+    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+        return false;
+
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = path.substr(0, path.size() - std::strlen(name));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".%s.%ld.%u.tmp", name, static_cast<long>(getpid()),
+                      counter.fetch_add(1));
+        const std::string candidate = folder + suffix;
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        ::close(fd);
+        tempPath = candidate;
+        break;
+    }
+    if (tempPath.empty())
+        return false;
+    file.reset(new CTextFile(tempPath.c_str(), std::ios::out));
+    if (!file->is_open() || !*file) {
+        Discard();
+        return false;
+    }
+    block.reserve(kBlockSize + 4096);
+    return true;
+}
+
+void CReportFile::WriteBlock()
+{
+    if (!file || block.empty())
+        return;
+    file->write(block.data(), static_cast<std::streamsize>(block.size()));
+    if (!*file)
+        failed = true;
+    block.clear();
+}
+
+void CReportFile::Text(const char* text)
+{
+    if (text != nullptr)
+        block += text;
+    if (block.size() >= kBlockSize)
+        WriteBlock();
+}
+
+void CReportFile::Line(const char* text)
+{
+    if (text != nullptr)
+        block += text;
+    block += '\n';
+    if (block.size() >= kBlockSize)
+        WriteBlock();
+}
+
+void CReportFile::LineFormat(const char* format, ...)
+{
+    CDynString s;
+    va_list args;
+    va_start(args, format);
+    s.AppendFormatV(format, args);
+    va_end(args);
+    Line(s);
+}
+
+void CReportFile::Blank(int count)
+{
+    for (int i = 0; i < count; ++i)
+        Line("");
+}
+
+bool CReportFile::Commit()
+{
+    if (!file)
+        return false;
+    WriteBlock();
+    file->flush();
+    if (!*file)
+        failed = true;
+    file->close();
+    if (file->fail())
+        failed = true;
+    file.reset();
+    if (failed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
+        Discard();
+        return false;
+    }
+    tempPath.clear();
+    return true;
+}
+
+void CReportFile::Discard()
+{
+    file.reset();
+    if (!tempPath.empty()) {
+        std::remove(tempPath.c_str());
+        tempPath.clear();
+    }
+}
+
+// --- Sightings ------------------------------------------------------------------
+
+namespace {
+
+// The first observation of the label in a label-ordered list, else none.
+const CImageObservation* FirstWithLabel(const CObservationList& list, const CNameBuffer& label)
+{
+    const int i = list.FindInsertIndex(label);
+    if (i < list.GetSize() && list.GetAt(i) != nullptr && list.GetAt(i)->label == label)
+        return list.GetAt(i);
+    return nullptr;
+}
+
+} // namespace
+
+bool BuildSightings(CPointSet& points, const CImagePtrArray& images)
+{
+    const int n = images.GetSize();
+    std::string text;
+    for (int p = 0; p < points.GetSize(); ++p) {
+        CObjectPoint* point = points.GetAt(p);
+        if (point == nullptr)
+            continue;
+        text.assign(static_cast<size_t>(n), ' ');
+        for (int j = 0; j < n; ++j) {
+            const CProjectImage* image = images.GetAt(j);
+            if (image == nullptr || !image->enabled)
+                continue;
+            const CImageObservation* obs = FirstWithLabel(image->targets, point->label);
+            text[static_cast<size_t>(j)] = obs == nullptr ? 'N' : (obs->rejected ? '*' : 'Y');
+        }
+        point->sightings = text.c_str();
+    }
+    return true;
+}
+
+// --- Station block ----------------------------------------------------------------
+
+void AppendBundleStationBlock(CDynString& out, const CProjectImage& image)
+{
+    static const char* const formats[STA_PARAMETER_COUNT] = {
+        "    X%15.4f%12.4f%12.4f%15.4E%15.4E\n", "    Y%15.4f%12.4f%12.4f%15.4E%15.4E\n",
+        "    Z%15.4f%12.4f%12.4f%15.4E%15.4E\n", "   AZ%15.6f%12.6f%12.6f%15.6E%15.6E\n",
+        "   EL%15.6f%12.6f%12.6f%15.6E%15.6E\n", " ROLL%15.6f%12.6f%12.6f%15.6E%15.6E\n"};
+    const double deg = report::Degrees();
+    const double finals[STA_PARAMETER_COUNT] = {image.X, image.Y, image.Z, image.GetAzimuth() * deg,
+                                                image.GetElevation() * deg, image.GetRoll() * deg};
+    const CMatrix& cov = image.GetCovariance();
+    for (int i = 0; i < STA_PARAMETER_COUNT; ++i) {
+        const double unit = i >= STA_AZIMUTH ? deg : 1.0;
+        const double d = image.corrections[i] * unit;
+        const double finalError = report::RootOrZero(report::Element(cov, i, i)) * unit;
+        out.AppendFormat(formats[i], finals[i] + d, -d, finals[i], image.aprioriSigma[i], finalError);
+    }
+}
+
+std::ostream& WriteBundleStationBlock(std::ostream& os, CProjectImage image)
+{
+    CDynString text("");
+    AppendBundleStationBlock(text, image);
+    os << text.GetText();
+    return os;
+}
+
+// --- The writers -------------------------------------------------------------------
+
+CBundleReports::CBundleReports(CImagePtrArray* images, CPointSet* points, CPointSet* control,
+                               CCameraList* cameras, CScaleBarList* scaleBars, CProjectSettings* settings,
+                               CAdjustmentSummary* summary, CAdjustmentProgress* progress)
+    : images(images), points(points), control(control), cameras(cameras), scaleBars(scaleBars),
+      settings(settings), summary(summary), progress(progress)
+{
+}
+
+CBundleReports::CBundleReports(CAdjustmentEngine& engine)
+    : CBundleReports(engine.images, engine.points, engine.control, engine.cameras, engine.scaleBars,
+                     engine.settings, engine.summary, &engine.progress)
+{
+}
+
+void CBundleReports::SetCofactors(const CMatrix* inverse, int order)
+{
+    cofactors = inverse;
+    cofactorOrder = inverse != nullptr ? std::max(0, std::min(order, inverse->GetRows())) : 0;
+}
+
+void CBundleReports::SetPhase(int phase)
+{
+    if (progress != nullptr)
+        progress->phase = phase;
+}
+
+bool CBundleReports::WriteReports()
+{
+    if (settings == nullptr)
+        return true;
+    WriteBundleReport();
+    if (settings->writeCameraParameters)
+        WriteCameraReport();
+    if (settings->writeResiduals)
+        WriteResidualsReport();
+    if (settings->writeCorrelations)
+        WriteCorrelationsReport();
+    if (settings->writeCovariances) {
+        WritePointCovariances();
+        WriteStationCovariances();
+    }
+    return true;
+}
+
+namespace {
+
+int CountRejections(const CProjectImage& image)
+{
+    int n = 0;
+    for (int o = 0; o < image.targets.GetSize(); ++o)
+        if (image.targets.GetAt(o)->rejected)
+            ++n;
+    return n;
+}
+
+// A table row followed by the first 30 characters of the sightings text; the
+// rest goes in pieces of 30 on continuation lines after `indent` blanks.
+void SightingsRow(CReportFile& f, const CDynString& row, const CDynString& sightings, int indent)
+{
+    const char* s = sightings.GetText();
+    const size_t length = std::strlen(s);
+    std::string line(row.GetText());
+    line.append(s, std::min<size_t>(30, length));
+    f.Line(line.c_str());
+    for (size_t pos = 30; pos < length; pos += 30) {
+        line.assign(static_cast<size_t>(indent), ' ');
+        line.append(s + pos, std::min<size_t>(30, length - pos));
+        f.Line(line.c_str());
+    }
+}
+
+} // namespace
+
+bool CBundleReports::WriteBundleReport()
+{
+    if (images == nullptr || points == nullptr || settings == nullptr || summary == nullptr)
+        return false;
+    CReportFile f;
+    if (!f.Open(settings->projectPath, "Bundle.txt"))
+        return false;
+    SetPhase(PHASE_SIGHT_LIST);
+    BuildSightings(*points, *images);
+
+    const CProjectSettings& s = *settings;
+    const CAdjustmentSummary& sum = *summary;
+    const int scaling = scaleBars != nullptr ? scaleBars->scalingResult : -1;
+    const int barCount = scaleBars != nullptr ? scaleBars->GetSize() : 0;
+    const double deg = report::Degrees();
+
+    f.Line(Centred108("Kestrelon Bundle Adjustment Results File: Bundle.txt"));
+    f.Blank();
+    f.Line(Centred108(ReportDate()));
+    f.Blank(2);
+
+    // Quick summary.
+    f.Line("       Quick Summary");
+    f.Line(CDynString("             Project: ") + s.projectPath.GetText());
+    f.Line(s.freeNetwork ? "          Adjustment: Free Network"
+                         : "          Adjustment: Preferred control points specified");
+    f.Line(s.simulation ? "   Simulated Network: Yes" : "   Simulated Network: No");
+    f.Line(s.standardFolding ? "      Folding Method: Standard" : "      Folding Method: Reverse");
+    f.Line(scaling == 1   ? "             Scaling: Post Bundle"
+           : scaling == 2 ? "             Scaling: Rigorous"
+                          : "             Scaling: N/A");
+    f.Line(CDynString("               Units: ") + s.unitName.GetText());
+    f.LineFormat("    Number of Points: %d", points->GetUsedUnsolvedCount());
+    f.LineFormat("    Number of Images: %d", images->GetSize());
+    f.LineFormat("Number of Scale Bars: %d", barCount);
+    f.LineFormat("Number of Iterations: %d", sum.iterations);
+    if (sum.status == BUNDLE_ITERATION_LIMIT)
+        f.Line("                      WARNING, SOLUTION DID NOT RUN TO CONVERGENCE ");
+    f.LineFormat("    Elapsed CPU Time: %g  seconds", sum.elapsed);
+    f.Blank();
+
+    // Scale results.
+    if (scaling == 2 || scaling == 1) {
+        const bool rigorous = scaling == 2;
+        if (rigorous) {
+            f.Line("Rigorous Scale Results");
+            f.Blank();
+            f.Line("           Label         #               Label         #     Input               Adjusted      Distance");
+            f.Line("             1          Rays               2          Rays  Distance    Sigma    Distance     Difference");
+        } else {
+            f.Line("Post Bundle Scale Results");
+            f.Blank();
+            f.Line("            Label        #                Label        #     Input      Measured     Distance");
+            f.Line("              1         Rays                2         Rays  Distance    Distance    Difference");
+        }
+        for (int b = 0; b < barCount; ++b) {
+            const CScaleBar* bar = scaleBars->GetAt(b);
+            if (bar == nullptr)
+                continue;
+            const double adjusted = bar->rejected ? 0.0 : bar->adjustedLength;
+            const double difference = bar->rejected ? 0.0 : bar->calibratedLength - bar->adjustedLength;
+            CDynString line;
+            if (rigorous)
+                line.Format("%16s%10d%20s%10d%12.4f%10.4f%12.4f%12.4f", bar->endLabel1.GetText(), bar->rays1,
+                            bar->endLabel2.GetText(), bar->rays2, bar->calibratedLength, bar->standardDeviation,
+                            adjusted, difference);
+            else
+                line.Format("%16s%10d%20s%10d%12.4f%12.4f%12.4f", bar->endLabel1.GetText(), bar->rays1,
+                            bar->endLabel2.GetText(), bar->rays2, bar->calibratedLength, adjusted, difference);
+            if (bar->rejected)
+                line += "    *rejected";
+            f.Line(line);
+        }
+    } else if (scaling == 0) {
+        f.Line("Attempt to apply scaling failed***************************");
+        f.Blank();
+    }
+    f.Blank(3);
+
+    // Exterior orientation.
+    f.Line(Centred108(CDynString("Adjusted Exterior Orientation Parameters (angles are decimal degrees, XYZ are ") +
+                      s.unitName.GetText() + ")"));
+    f.Blank();
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        if (image == nullptr || !image->enabled || !image->oriented)
+            continue;
+        const CCamera* camera = cameras != nullptr ? cameras->FindByName(image->GetCameraName().GetText()) : nullptr;
+        CDynString heading("Results for Station  ");
+        heading += image->name;
+        heading += "    FileName  ";
+        heading += image->GetFileName();
+        heading += "     Camera ";
+        heading += camera != nullptr ? camera->identifier.GetText() : "";
+        heading += "     Lens ";
+        heading += camera != nullptr ? camera->lensType.GetText() : "";
+        f.Line(heading);
+        f.Blank();
+        f.Line(" Station    Initial      Total        Final      Initial         Final");
+        f.Line(" Variable    Value     Adjustment     Value    Standard Error  Standard Error");
+        f.Blank();
+        CDynString block("");
+        AppendBundleStationBlock(block, *image);
+        f.Text(block);
+        f.Blank(2);
+        if (s.writeRotationAngles) {
+            f.Line("Image Rotation Angles in Omega, Phi, Kappa System");
+            f.Blank();
+            f.LineFormat("Omega     %8.6f", image->GetOmega() * deg);
+            f.LineFormat("Phi       %8.6f", image->GetPhi() * deg);
+            f.LineFormat("Kappa     %8.6f", image->GetKappa() * deg);
+            f.Blank(2);
+        }
+        if (s.writeRotationMatrices) {
+            double R[3][3];
+            image->GetRotation(R);
+            f.Line("Image Rotation Matrix");
+            f.Blank();
+            for (int r = 0; r < 3; ++r)
+                f.LineFormat("%12.8f   %12.8f   %12.8f", R[r][0], R[r][1], R[r][2]);
+            f.Blank(2);
+        }
+    }
+
+    // Residual summary.
+    f.Line(Centred108("Summary of Image Coordinate Residuals (units are micrometres)"));
+    f.Blank();
+    f.Line("  Sta          RMS of Image Residuals       Number of non-rejected");
+    f.Line("   #           x         y         xy       points");
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        if (image == nullptr || !image->enabled || !image->oriented)
+            continue;
+        double rx = 0.0, ry = 0.0, rxy = 0.0;
+        image->GetResidualRmsX(rx);
+        image->GetResidualRmsY(ry);
+        image->GetResidualRmsXY(rxy);
+        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%11d", image->name.GetText(), rx * 1000.0, ry * 1000.0,
+                     rxy * 1000.0, image->CountUsableObservations());
+    }
+    f.Blank(2);
+    f.Line("           Total Residuals (RMS)                        Degrees of");
+    f.Line("       x         y         xy           Sigma0          Freedom     Observations   Parameters   Constraints");
+    {
+        double rx = 0.0, ry = 0.0, rxy = 0.0;
+        images->GetRmsX(rx);
+        images->GetRmsY(ry);
+        images->GetRmsXY(rxy);
+        f.LineFormat("%10.2f%10.2f%10.2f%15.3f%16d%14d%14d%13d", rx * 1000.0, ry * 1000.0, rxy * 1000.0,
+                     sum.sigma0, sum.GetDegreesOfFreedom(), sum.observations, sum.parameters, sum.constraints);
+    }
+    f.Blank(2);
+
+    // Standard errors.
+    enum { BOTH, LIMITING, TOTAL } form = !s.standardFolding ? TOTAL : (s.totalErrorPropagation ? BOTH : LIMITING);
+    f.Line(Centred108(CDynString("Standard Errors From Limiting Error and Total Error Propogation (XYZ are in ") +
+                      s.unitName.GetText() + ")"));
+    f.Blank();
+    if (form == BOTH) {
+        f.Line("                        Limiting               Total                      Sightings");
+        f.Line("                     Sigma Estimates       Sigma Estimates           #    List     111111111122222222223");
+        f.Line("           Label    sX     sY     sZ      sX     sY     sZ     RMS  Rays  123456789012345678901234567890");
+    } else {
+        f.Line(form == LIMITING ? "                        Limiting                    Sightings"
+                                : "                         Total                      Sightings");
+        f.Line("                     Sigma Estimates           #    List     111111111122222222223");
+        f.Line("           Label    sX     sY     sZ     RMS  Rays  123456789012345678901234567890");
+    }
+    for (int p = 0; p < points->GetSize(); ++p) {
+        const CObjectPoint* point = points->GetAt(p);
+        if (point == nullptr || !point->inUse)
+            continue;
+        double lim[3], tot[3];
+        for (int a = 0; a < 3; ++a) {
+            lim[a] = report::RootOrZero(report::Element(point->limitingCovariance, a, a));
+            tot[a] = report::RootOrZero(report::Element(point->covariance, a, a));
+        }
+        CDynString row;
+        if (form == BOTH)
+            row.Format("%16s%8.4f%7.4f%7.4f%8.4f%7.4f%7.4f%4.3f%5d   ", point->label.GetText(), lim[0], lim[1],
+                       lim[2], tot[0], tot[1], tot[2], point->rms, point->usedRayCount);
+        else if (form == LIMITING)
+            row.Format("%16s%8.4f%7.4f%7.4f%5.3f%5d   ", point->label.GetText(), lim[0], lim[1], lim[2],
+                       point->rms, point->usedRayCount);
+        else
+            row.Format("%16s%8.4f%7.4f%7.4f%4.3f%5d   ", point->label.GetText(), tot[0], tot[1], tot[2],
+                       point->rms, point->usedRayCount);
+        SightingsRow(f, row, point->sightings, form == BOTH ? 74 : 52);
+    }
+    f.Blank(2);
+
+    // Standard error statistics.
+    const double(*ex)[3] = sum.extremes;
+    const CNameBuffer(*lb)[3] = sum.extremeLabels;
+    if (form == BOTH) {
+        f.Line("                                Summary of                                       Summary of");
+        f.Line("                        Limiting STD Error Estimates                     Total STD Error Estimates");
+        f.Line("                     X               Y               Z               X               Y               Z");
+        f.LineFormat("RMS is    %16.4f%16.4f%16.4f%16.4f%16.4f%16.4f", sum.rmsLimiting[0], sum.rmsLimiting[1],
+                     sum.rmsLimiting[2], sum.rmsTotal[0], sum.rmsTotal[1], sum.rmsTotal[2]);
+        f.Blank();
+        const int order[2][2] = {{CAdjustmentSummary::kSmallestLimiting, CAdjustmentSummary::kSmallestTotal},
+                                 {CAdjustmentSummary::kLargestLimiting, CAdjustmentSummary::kLargestTotal}};
+        for (int m = 0; m < 2; ++m) {
+            const int a = order[m][0], b = order[m][1];
+            f.LineFormat(m == 0 ? "Minimum is%16.4f%16.4f%16.4f%16.4f%16.4f%16.4f"
+                                : "Maximum is%16.4f%16.4f%16.4f%16.4f%16.4f%16.4f",
+                         ex[a][0], ex[a][1], ex[a][2], ex[b][0], ex[b][1], ex[b][2]);
+            f.LineFormat(" at point %16s%16s%16s%16s%16s%16s", lb[a][0].GetText(), lb[a][1].GetText(),
+                         lb[a][2].GetText(), lb[b][0].GetText(), lb[b][1].GetText(), lb[b][2].GetText());
+            f.Blank(m == 0 ? 1 : 2);
+        }
+    } else {
+        const bool limiting = form == LIMITING;
+        const double* rms = limiting ? sum.rmsLimiting : sum.rmsTotal;
+        const int smallest = limiting ? CAdjustmentSummary::kSmallestLimiting : CAdjustmentSummary::kSmallestTotal;
+        const int largest = limiting ? CAdjustmentSummary::kLargestLimiting : CAdjustmentSummary::kLargestTotal;
+        if (limiting)
+            f.LineFormat("%67s", "Summary of Limiting STD Error Estimates");
+        else
+            f.LineFormat("%65s", "Summary of Total STD Error Estimates");
+        f.LineFormat("%68s", "         X                   Y                   Z");
+        f.Blank();
+        f.LineFormat("     RMS is%20.4f%20.4f%20.4f", rms[0], rms[1], rms[2]);
+        f.Blank();
+        f.LineFormat(" Minimum is%20.4f%20.4f%20.4f", ex[smallest][0], ex[smallest][1], ex[smallest][2]);
+        f.LineFormat(" at point%20s%20s%20s", lb[smallest][0].GetText(), lb[smallest][1].GetText(),
+                     lb[smallest][2].GetText());
+        f.Blank();
+        f.LineFormat(" Maximum is%20.4f%20.4f%20.4f", ex[largest][0], ex[largest][1], ex[largest][2]);
+        f.LineFormat(" at point%20s%20s%20s", lb[largest][0].GetText(), lb[largest][1].GetText(),
+                     lb[largest][2].GetText());
+        f.Blank(2);
+    }
+
+    // Triangulated coordinates.
+    f.Line(Centred108(CDynString("Triangulated Object Space Coordinates (XYZ are in ") + s.unitName.GetText() + ")"));
+    f.Blank();
+    f.Line("                                                                    Sightings");
+    f.Line("                                                              #     List     111111111122222222223");
+    f.Line("           Label       X           Y           Z       RMS   Rays   123456789012345678901234567890");
+    for (int p = 0; p < points->GetSize(); ++p) {
+        const CObjectPoint* point = points->GetAt(p);
+        if (point == nullptr || !point->inUse)
+            continue;
+        CDynString row;
+        row.Format("%16s%12.4f%12.4f%12.4f%4.2f%5d     ", point->label.GetText(), point->x, point->y, point->z,
+                   point->rms, point->usedRayCount);
+        SightingsRow(f, row, point->sightings, 68);
+    }
+    f.Blank(2);
+
+    // Rejections; the file ends without a line end.
+    f.Line("Image Coordinate Rejections");
+    f.Blank();
+    int rejections = 0;
+    for (int j = 0; j < images->GetSize(); ++j) {
+        const CProjectImage* image = images->GetAt(j);
+        if (image == nullptr)
+            continue;
+        f.Text("\n");
+        f.Line(CDynString("Image Number ") + image->name.GetText());
+        for (int o = 0; o < image->targets.GetSize(); ++o) {
+            const CImageObservation* obs = image->targets.GetAt(o);
+            if (obs->rejected) {
+                f.Text(" ");
+                f.Text(obs->label.GetText());
+            }
+        }
+        rejections += CountRejections(*image);
+    }
+    CDynString last;
+    last.Format("\nTotal Rejections   %d", rejections);
+    f.Text(last);
+    return f.Commit();
+}

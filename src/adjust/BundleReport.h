@@ -1,0 +1,157 @@
+// The text reports of a bundle run ("Bundle.txt", "Camera.txt",
+// "Residuals.txt", "Correlations.txt", "PointsQxx.txt", "StationsQxx.txt")
+// and the file they are written through. The writers read the result state
+// of a run (images, points, control points, cameras, scale bars, settings,
+// summary) and change nothing but the points' sightings texts and the
+// progress phase.
+#pragma once
+
+#include <cstdarg>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "DynString.h"
+#include "FilePath.h"
+
+class CAdjustmentEngine;
+class CAdjustmentProgress;
+class CAdjustmentSummary;
+class CCameraList;
+class CImagePtrArray;
+class CMatrix;
+class CPointSet;
+class CProjectImage;
+class CProjectSettings;
+class CScaleBarList;
+class CTextFile;
+
+// One report file. Lines are collected in a block and written in blocks of
+// about 64 KiB into a temporary file beside the report; Commit renames it
+// over the report, so a report that cannot be written completely leaves the
+// last good one in place. Every "\n" lands on disk as CR LF.
+class CReportFile {
+public:
+    static constexpr size_t kBlockSize = 64 * 1024;
+
+    CReportFile();
+    // Removes the temporary file of a report that was not committed.
+    ~CReportFile();
+    CReportFile(const CReportFile&) = delete;
+    CReportFile& operator=(const CReportFile&) = delete;
+
+    // Starts the report `name` in the folder of the project file. False,
+    // nothing created, when the path names no folder (a project never saved),
+    // when an existing report cannot be written, or when no temporary file
+    // can be made in the folder.
+    bool Open(const CFilePath& projectPath, const char* name);
+
+    // The text as it stands, without a line end.
+    void Text(const char* text);
+    void Text(const CDynString& text) { Text(text.GetText()); }
+    // The text and a line end.
+    void Line(const char* text);
+    void Line(const CDynString& text) { Line(text.GetText()); }
+    // Formatted through CDynString::Format, then a line end.
+    void LineFormat(const char* format, ...);
+    // count empty lines (further line ends).
+    void Blank(int count = 1);
+
+    // Writes what is left, closes the file and puts it in place of the
+    // report. False (temporary file removed, old report untouched) when
+    // any write failed.
+    bool Commit();
+
+    const std::string& GetPath() const { return path; }
+
+    // The report's path: the folder of the project path, '/', the name.
+    // False when the project path has no folder part.
+    static bool MakePath(const CFilePath& projectPath, const char* name, std::string& out);
+
+private:
+    void WriteBlock();
+    void Discard();
+
+    std::string block;
+    std::string path;
+    std::string tempPath;
+    std::unique_ptr<CTextFile> file;
+    bool failed = false;
+};
+
+// Date line of the report headers, "%d %B, %Y   %X" in the C locale.
+CDynString ReportDate();
+// The text centred in 108 columns (blanks in front only).
+CDynString Centred108(const CDynString& text);
+
+// Rebuilds the sightings text of every point: one character per image of
+// the list, "Y" observed, "*" observed but rejected, "N" not observed, " "
+// image not enabled. Only the first observation of a label counts.
+bool BuildSightings(CPointSet& points, const CImagePtrArray& images);
+
+// The six parameter lines of an image in "Bundle.txt", appended to out.
+void AppendBundleStationBlock(CDynString& out, const CProjectImage& image);
+// The same lines written to a stream (a CTextFile for CR LF on disk).
+std::ostream& WriteBundleStationBlock(std::ostream& os, CProjectImage image);
+
+// The report writers of a bundle run. They read the records the run
+// references and write into the folder of the settings' project path.
+class CBundleReports {
+public:
+    CBundleReports(CImagePtrArray* images, CPointSet* points, CPointSet* control, CCameraList* cameras,
+                   CScaleBarList* scaleBars, CProjectSettings* settings, CAdjustmentSummary* summary,
+                   CAdjustmentProgress* progress);
+    // Over the references and the progress record of an engine.
+    explicit CBundleReports(CAdjustmentEngine& engine);
+
+    // The cofactor matrix of the reduced normal system (the inverse of the
+    // normal matrix; only its leading order x order block is read), given
+    // only when the run's inversion succeeded. Without it "Correlations.txt"
+    // is not written. The matrix must outlive the writers' calls.
+    void SetCofactors(const CMatrix* inverse, int order);
+
+    // "Bundle.txt" always, then each report whose switch is set; one report
+    // that cannot be written does not stop the others. Always true.
+    bool WriteReports();
+
+    bool WriteBundleReport();
+    bool WriteCameraReport();
+    bool WriteResidualsReport();
+    // False, no file touched, without cofactors or when a cofactor diagonal
+    // element is not positive.
+    bool WriteCorrelationsReport();
+    bool WritePointCovariances();
+    bool WriteStationCovariances();
+
+    // Correlation coefficient of unknowns i and j from the cofactors; false
+    // when either index lies outside them.
+    bool GetCorrelation(int i, int j, double& out) const;
+    // Index of the first unknown of image k under standard folding: the
+    // stations follow the ten parameters of every camera.
+    int GetStationUnknown(int k) const;
+
+private:
+    bool WriteCovarianceReport(bool stations);
+    void SetPhase(int phase);
+
+    CImagePtrArray* images;
+    CPointSet* points;
+    CPointSet* control;
+    CCameraList* cameras;
+    CScaleBarList* scaleBars;
+    CProjectSettings* settings;
+    CAdjustmentSummary* summary;
+    CAdjustmentProgress* progress;
+    const CMatrix* cofactors = nullptr;
+    int cofactorOrder = 0;
+};
+
+// Shared by the writers.
+namespace report {
+constexpr int kCentreWidth = 108;
+double Degrees();
+// sqrt(v) for v > 0, else 0 (also for a value that is not a number).
+double RootOrZero(double v);
+// Element (i, j) of a matrix read with the symmetric rule; 0 outside it.
+double Element(const CMatrix& m, int i, int j);
+} // namespace report
