@@ -209,8 +209,10 @@ bool CAdjustmentEngine::Prepare()
     images->ResetStationValues();
     points->ClearPointOffsets();
     cameras->ClearCorrections();
-    if (scaleBars)
+    if (scaleBars) {
         scaleBars->ResetResults();
+        scaleBars->scalingResult = -1;
+    }
 
     // The merge replaces the working set's points: a control set that is the
     // working set is read from a copy taken now (its offsets are already clear).
@@ -268,7 +270,7 @@ void CAdjustmentEngine::BuildControlPairs()
 
 bool CAdjustmentEngine::PostAdjustment()
 {
-    return true;
+    return RunPostAdjustment();
 }
 
 bool CAdjustmentEngine::GetControlResidualSum(double& sum)
@@ -332,7 +334,7 @@ int CAdjustmentEngine::CountConstraints() const
             }
         }
     } else {
-        n += settings->rigorousScale ? 6 : 7;
+        n += settings->standardFolding ? 7 : GetFreeDatumRows();
     }
     return n;
 }
@@ -366,20 +368,7 @@ bool CAdjustmentEngine::RunBundle()
     double finalLimit = settings->rejectionLimit;
     {
         CRejectionLimitGuard restoreLimit(*settings);
-        if (!standard) {
-            Fail("Reverse folding (more images than half the points, or rigorous scaling) is not available yet");
-        } else {
-            normals = new CMatrix(reducedCount + 1, -1);
-            if (freeNetwork) {
-                bordered = new CMatrix(reducedCount + 8, -1);
-                datum = new CMatrix(7, reducedCount);
-                solution.Resize(0);
-                solution.Resize(reducedCount + 7);
-            } else {
-                solution.Resize(0);
-                solution.Resize(reducedCount);
-            }
-        }
+        AllocateReducedSystem();
 
         double previousRms = 0.0;
         int iteration = 0;
@@ -393,7 +382,7 @@ bool CAdjustmentEngine::RunBundle()
             if (!firstPass) {
                 normals->Zero();
                 solution.Zero();
-                if (freeNetwork) {
+                if (freeNetwork && standard) {
                     bordered->Zero();
                     datum->Zero();
                 }
@@ -419,8 +408,9 @@ bool CAdjustmentEngine::RunBundle()
             finalLimit = settings->rejectionLimit;
 
             int equations = 0;
-            const bool formed = freeNetwork ? FormNormalsFreeStandard(equations)
-                                            : FormNormalsControlStandard(equations);
+            const bool formed = !standard     ? FormNormalsReverse(equations)
+                                : freeNetwork ? FormNormalsFreeStandard(equations)
+                                              : FormNormalsControlStandard(equations);
             if (!formed) {
                 FaultCheck("forming the normal equations");
                 break;
@@ -435,7 +425,11 @@ bool CAdjustmentEngine::RunBundle()
                 Fail("Adjustment failed: more parameters than observations and constraints");
                 break;
             }
-            const double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
+            double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
+            if (!standard) {
+                images->GetRmsXY(rms);
+                summary->vv = equations * rms * rms;
+            }
             ComputeSigma0(iteration);
 
             progress.phase = PHASE_DECOMPOSITION;
@@ -450,7 +444,7 @@ bool CAdjustmentEngine::RunBundle()
                 Fail("Adjustment failed: the normal equations cannot be solved");
                 break;
             }
-            if (freeNetwork && !SolveDatumMultipliers(solution)) {
+            if (freeNetwork && standard && !SolveDatumMultipliers(solution)) {
                 Fail("Adjustment failed: the datum of the free network cannot be solved");
                 break;
             }
@@ -464,8 +458,13 @@ bool CAdjustmentEngine::RunBundle()
             progress.residualRmsMicrons = rms * 1000.0;
             progress.sigma0 = summary->sigma0;
 
-            UpdateCamerasAndStations(solution);
-            UpdatePointsStandard(solution);
+            if (standard) {
+                UpdateCamerasAndStations(solution);
+                UpdatePointsStandard(solution);
+            } else {
+                UpdateCamerasAndPoints(solution);
+                UpdateStationsReverse(solution);
+            }
             if (!FaultCheck("updating the parameters"))
                 break;
 

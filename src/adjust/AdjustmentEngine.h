@@ -27,6 +27,7 @@ class CPointSet;
 class CProjectImage;
 class CProjectImageList;
 class CProjectSettings;
+class CScaleBar;
 class CScaleBarList;
 
 // Phase codes of a run, as the run dialogs show them.
@@ -113,7 +114,8 @@ public:
     // reached its end, whatever its status.
     bool RunBundle();
     bool Prepare();
-    // Inversion, error propagation and scaling: not available yet; does nothing.
+    // Inversion, covariances, error propagation and scaling after a run
+    // that converged or reached its iteration limit.
     bool PostAdjustment();
     bool ComputeSigma0(int iteration);
     bool GetControlResidualSum(double& sum);
@@ -268,4 +270,53 @@ private:
     CVector rightHandSide;
     CVector solution;
     CMatrix datumInverse;                         // D^-1 of the free-network reduction
+
+    // --- Stations folded out, error propagation and scale bars --------------
+public:
+    // Normal equations with the stations folded out: cameras and points stay
+    // in the reduced system; each station touches only its camera and the
+    // points it sees. False when aborted or when a station cannot be
+    // inverted (status 2 then).
+    bool FormNormalsReverse(int& equations);
+    bool UpdateCamerasAndPoints(const CVector& x);
+    bool UpdateStationsReverse(const CVector& x);
+    // Checks that the reduced system of this run fits in memory and
+    // allocates it; false with status 2 and a reason when it cannot.
+    bool AllocateReducedSystem();
+    // Datum rows of a free network: 6 when rigorous scaling has a bar in
+    // the system, else 7.
+    int GetFreeDatumRows() const;
+
+    // Inversion, covariances and error propagation after the loop.
+    bool InvertFreeStandard();
+    bool InvertFreeReverse();
+    bool ComputeCovariancesStandard();
+    bool ComputeCovariancesReverse();
+    bool PropagateErrorsStandard();
+    bool PropagateErrorsReverse();
+    bool ComputeRmsStandardErrors();
+    bool ComputeRmsStandardErrorsReverse();
+    bool SetControlDiscrepancies();
+    // The cofactor matrix of the reduced system after a successful
+    // inversion (its leading order x order block), else null.
+    const CMatrix* GetCofactors(int& order) const;
+
+    // Scaling by scale bars.
+    bool PostBundleScaling();
+    bool AddScaleBarEquations(int& equations);
+    // A bar's sigma at or below this has weight 1 in rigorous scaling.
+    static constexpr double kBarSigmaUnset = 1e-16;
+
+private:
+    bool RunPostAdjustment();
+    bool FoldStation(int station, const std::vector<RayEquations>& rays, const std::vector<int32_t>& rayPoints);
+    void HoldReducedParameter(int index);
+    int CountUsableScaleBars() const;
+    bool ScaleBarUsable(const CScaleBar& bar, int& a, int& b) const;
+
+    bool cofactorsReady = false;                  // the last inversion succeeded
+    int freeDatumRows = 7;
+    std::vector<double> pointNormals;             // per point, its 3 x 3 block from its own rays (packed, 6)
+    std::vector<int32_t> stationRayStart;         // per station, its first entry in stationRayPoints
+    std::vector<int32_t> stationRayPoints;        // points each station sees, in point order
 };

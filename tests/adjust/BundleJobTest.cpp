@@ -56,7 +56,8 @@ TEST(BundleJob, RunsOnItsThreadAndSetsDone)
     EXPECT_TRUE(job->GetProgress().IsDone());
     EXPECT_EQ(net.summary.status, 1) << job->GetEngine().GetFailureReason();
     EXPECT_GT(job->GetProgress().iteration.load(), 1);
-    EXPECT_EQ(job->GetProgress().phase.load(), PHASE_SOLVING);
+    // A free network without rigorous scaling ends with the post-bundle scaling.
+    EXPECT_EQ(job->GetProgress().phase.load(), PHASE_POST_BUNDLE_SCALING);
     EXPECT_EQ(job->GetProgress().imageCount.load(), 8);
     EXPECT_EQ(job->GetProgress().pointCount.load(), 60);
     EXPECT_STREQ(job->GetProgress().GetPointLabel().GetText(), net.points.GetAt(59)->label.GetText());

@@ -1,0 +1,469 @@
+// After the loop: inversion of the last normal equations, the covariances
+// of cameras, stations and points, their propagation through the folded
+// blocks, the RMS of the standard errors and the control discrepancies.
+//
+// A folded block touches only its own columns of the reduced system, so the
+// propagation reads only those rows and columns of the inverse.
+#include <cmath>
+#include <vector>
+
+#include "AdjustmentEngine.h"
+#include "AdjustmentSummary.h"
+#include "Camera.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+#include "ScaleBar.h"
+
+namespace {
+
+constexpr double kFreeSigma = 1000.0;
+
+// Element (i, j) of a packed symmetric matrix from its row table.
+inline double Packed(double* const* R, int i, int j)
+{
+    return i <= j ? R[i][j - i] : R[j][i - j];
+}
+
+// out (rows x rows, full) = M Q M' over the columns cols of M (rows x count).
+void Congruence(const CMatrix& M, const int32_t* cols, int count, const CMatrix& Q, int rows, double* out)
+{
+    double* const* Mr = M.GetRowTable();
+    double* const* R = Q.GetRowTable();
+    std::vector<double> W(static_cast<size_t>(count) * static_cast<size_t>(rows), 0.0); // W = Q M'
+    for (int c = 0; c < count; ++c) {
+        const int ic = cols[c];
+        double* w = &W[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+        for (int d = 0; d < count; ++d) {
+            const double q = Packed(R, ic, cols[d]);
+            for (int r = 0; r < rows; ++r)
+                w[r] += q * Mr[r][d];
+        }
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int s = 0; s < rows; ++s) {
+            double sum = 0.0;
+            for (int c = 0; c < count; ++c)
+                sum += Mr[r][c] * W[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(s)];
+            out[r * rows + s] = sum;
+        }
+}
+
+bool NonNegativeDiagonal(const CMatrix& m)
+{
+    for (int i = 0; i < m.GetRows(); ++i)
+        if (!(m.GetAt(i, i) >= 0.0))
+            return false;
+    return true;
+}
+
+void ZeroSymmetric(CMatrix& m, int order)
+{
+    m.Resize(order, -1);
+    m.Zero();
+}
+
+} // namespace
+
+bool CAdjustmentEngine::RunPostAdjustment()
+{
+    cofactorsReady = false;
+    if (summary->status != BUNDLE_CONVERGED && summary->status != BUNDLE_ITERATION_LIMIT)
+        return true;
+    if (normals == nullptr)
+        return true;
+    progress.phase = PHASE_INVERTING;
+    const bool freeNetwork = settings->freeNetwork;
+    const bool standard = settings->standardFolding;
+    bool inverted;
+    if (!freeNetwork)
+        inverted = normals->InvertSymmetric(true);
+    else if (standard)
+        inverted = InvertFreeStandard();
+    else
+        inverted = InvertFreeReverse();
+    if (!inverted) {
+        SetFailureReason("The normal equations could not be inverted: no covariances were computed");
+        return true;
+    }
+    if (!FaultCheck("inverting the normal equations"))
+        return true;
+    cofactorsReady = true;
+
+    if (standard) {
+        ComputeCovariancesStandard();
+        PropagateErrorsStandard();
+        ComputeRmsStandardErrors();
+    } else {
+        ComputeCovariancesReverse();
+        PropagateErrorsReverse();
+        ComputeRmsStandardErrorsReverse();
+    }
+    if (!FaultCheck("propagating the errors"))
+        return true;
+    progress.rmsStdErrorX = summary->rmsTotal[0];
+    progress.rmsStdErrorY = summary->rmsTotal[1];
+    progress.rmsStdErrorZ = summary->rmsTotal[2];
+    if (!freeNetwork)
+        SetControlDiscrepancies();
+    if (freeNetwork && !settings->rigorousScale) {
+        progress.phase = PHASE_POST_BUNDLE_SCALING;
+        PostBundleScaling();
+    }
+    FaultCheck("scaling the network");
+    return true;
+}
+
+const CMatrix* CAdjustmentEngine::GetCofactors(int& order) const
+{
+    order = cofactorsReady ? reducedCount : 0;
+    if (!cofactorsReady)
+        return nullptr;
+    return settings->freeNetwork && settings->standardFolding ? bordered : normals;
+}
+
+// Q* = (N - E D^-1 E')^-1 from the factors of normals, then the inverse of
+// the whole bordered system [N E; E' D] into bordered.
+bool CAdjustmentEngine::InvertFreeStandard()
+{
+    const int n = reducedCount;
+    if (bordered == nullptr || datum == nullptr || datumInverse.GetRows() != 7)
+        return false;
+    if (!normals->InvertAugmentedFactor())
+        return false;
+    double* const* Q = normals->GetRowTable();
+    double* const* B = bordered->GetRowTable();
+    double* const* Dt = datum->GetRowTable();
+    for (int i = 0; i < n; ++i)
+        for (int j = i; j < n; ++j)
+            B[i][j - i] = Q[i][j - i];
+    // -Q* datum' (n x 7), row by row.
+    std::vector<double> cross(static_cast<size_t>(n) * 7, 0.0);
+    for (int i = 0; i < n; ++i) {
+        double* c = &cross[static_cast<size_t>(i) * 7];
+        for (int j = 0; j < n; ++j) {
+            const double q = Packed(Q, i, j);
+            if (q == 0.0)
+                continue;
+            for (int a = 0; a < 7; ++a)
+                c[a] -= q * Dt[a][j];
+        }
+        for (int a = 0; a < 7; ++a)
+            B[i][n + a - i] = c[a];
+    }
+    // D^-1 + datum Q* datum' = D^-1 - datum (-Q* datum').
+    for (int a = 0; a < 7; ++a)
+        for (int b = a; b < 7; ++b) {
+            double s = datumInverse.GetAt(a, b);
+            for (int i = 0; i < n; ++i)
+                s -= Dt[a][i] * cross[static_cast<size_t>(i) * 7 + static_cast<size_t>(b)];
+            B[n + a][b - a] = s;
+        }
+    return true;
+}
+
+// Q = (N + G'G)^-1 - G'(GG')^-2 G over the point block.
+bool CAdjustmentEngine::InvertFreeReverse()
+{
+    if (reverseDatum == nullptr)
+        return false;
+    const int rows = reverseDatum->GetRows();
+    const int m = reverseDatum->GetCols();
+    double* const* G = reverseDatum->GetRowTable();
+    CMatrix S(rows, -1);
+    for (int a = 0; a < rows; ++a)
+        for (int b = a; b < rows; ++b) {
+            double s = 0.0;
+            for (int c = 0; c < m; ++c)
+                s += G[a][c] * G[b][c];
+            S.SetAt(s, a, b);
+        }
+    if (!S.InvertSymmetric(false))
+        return false;
+    std::vector<double> T(static_cast<size_t>(m) * static_cast<size_t>(rows), 0.0); // G' S^-1
+    for (int c = 0; c < m; ++c)
+        for (int b = 0; b < rows; ++b) {
+            double s = 0.0;
+            for (int a = 0; a < rows; ++a)
+                s += G[a][c] * S.GetAt(a, b);
+            T[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(b)] = s;
+        }
+    if (!normals->InvertSymmetric(true))
+        return false;
+    double* const* Q = normals->GetRowTable();
+    const int base = 10 * cameras->GetSize();
+    for (int i = 0; i < m; ++i) {
+        const double* ti = &T[static_cast<size_t>(i) * static_cast<size_t>(rows)];
+        bool zero = true;
+        for (int a = 0; a < rows && zero; ++a)
+            zero = ti[a] == 0.0;
+        if (zero)
+            continue;
+        double* row = Q[base + i] - (base + i);
+        for (int j = i; j < m; ++j) {
+            const double* tj = &T[static_cast<size_t>(j) * static_cast<size_t>(rows)];
+            double s = 0.0;
+            for (int a = 0; a < rows; ++a)
+                s += ti[a] * tj[a];
+            row[base + j] -= s;
+        }
+    }
+    return true;
+}
+
+// Camera sigmas from the inverse; the station blocks of the inverse are the
+// stations' covariances.
+bool CAdjustmentEngine::ComputeCovariancesStandard()
+{
+    progress.phase = PHASE_COVARIANCE;
+    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
+    const double sigma0 = summary->sigma0;
+    const double s2 = sigma0 * sigma0;
+    const int nCam = cameras->GetSize();
+    const int dof = summary->GetDegreesOfFreedom();
+    for (int k = 0; k < nCam; ++k) {
+        CCamera* camera = cameras->GetAt(k);
+        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
+            const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
+            camera->postSigmas[p] = q > 0.0 ? std::sqrt(q) * sigma0 : 0.0;
+        }
+        if (IsCameraUsed(k))
+            camera->calibrationRedundancy = dof;
+    }
+    for (int j = 0; j < images->GetSize(); ++j) {
+        CMatrix& cov = images->GetAt(j)->GetCovariance();
+        cov.Resize(6, -1);
+        const int s0 = 10 * nCam + 6 * j;
+        for (int p = 0; p < 6; ++p)
+            for (int q = p; q < 6; ++q)
+                cov.SetAt(Q.GetAt(s0 + p, s0 + q) * s2, p, q);
+    }
+    return true;
+}
+
+// Camera sigmas from the inverse; the point blocks of the inverse are the
+// points' total covariances.
+bool CAdjustmentEngine::ComputeCovariancesReverse()
+{
+    progress.phase = PHASE_COVARIANCE;
+    const CMatrix& Q = *normals;
+    const double sigma0 = summary->sigma0;
+    const double s2 = sigma0 * sigma0;
+    const int nCam = cameras->GetSize();
+    const int dof = summary->GetDegreesOfFreedom();
+    for (int k = 0; k < nCam; ++k) {
+        CCamera* camera = cameras->GetAt(k);
+        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
+            const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
+            camera->postSigmas[p] = q > 0.0 ? std::sqrt(q) * sigma0 : 0.0;
+        }
+        if (IsCameraUsed(k))
+            camera->calibrationRedundancy = dof;
+    }
+    for (int i = 0; i < points->GetSize(); ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        ZeroSymmetric(point->covariance, 3);
+        if (point->usedRayCount == 0)
+            continue; // held where it was
+        const int p0 = 10 * nCam + 3 * i;
+        for (int a = 0; a < 3; ++a)
+            for (int b = a; b < 3; ++b)
+                point->covariance.SetAt(Q.GetAt(p0 + a, p0 + b) * s2, a, b);
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::PropagateErrorsStandard()
+{
+    progress.phase = PHASE_ERROR_PROPAGATION;
+    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
+    const double s2 = summary->sigma0 * summary->sigma0;
+    bool ok = true;
+    int store = 0;
+    double mqm[9];
+    for (int i = 0; i < points->GetSize(); ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        if (!IsFoldedPoint(*point))
+            continue;
+        if (store >= matrixStore.GetSize())
+            break;
+        const int rays = point->usedRayCount;
+        point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
+        if (point->limitingCovariance.GetRows() != 3) {
+            ++store;
+            continue;
+        }
+        if (settings->totalErrorPropagation) {
+            int count = 0;
+            const int32_t* cols = GetFoldedColumns(store, count);
+            Congruence(*matrixStore.GetAt(store), cols, count, Q, 3, mqm);
+            ZeroSymmetric(point->covariance, 3);
+            for (int a = 0; a < 3; ++a)
+                for (int b = a; b < 3; ++b)
+                    point->covariance.SetAt((mqm[a * 3 + b] + point->limitingCovariance.GetAt(a, b)) * s2, a, b);
+            if (!NonNegativeDiagonal(point->covariance)) {
+                point->covariance.Zero();
+                ok = false;
+            }
+        }
+        point->limitingCovariance.Scale(s2);
+        if (!NonNegativeDiagonal(point->limitingCovariance)) {
+            point->limitingCovariance.Zero();
+            ok = false;
+        }
+        ++store;
+    }
+    return ok;
+}
+
+bool CAdjustmentEngine::PropagateErrorsReverse()
+{
+    progress.phase = PHASE_ERROR_PROPAGATION;
+    const CMatrix& Q = *normals;
+    const double s2 = summary->sigma0 * summary->sigma0;
+    bool ok = true;
+    double mqm[36];
+    for (int j = 0; j < images->GetSize() && j < matrixStore.GetSize(); ++j) {
+        CMatrix& cov = images->GetAt(j)->GetCovariance();
+        int count = 0;
+        const int32_t* cols = GetFoldedColumns(j, count);
+        Congruence(*matrixStore.GetAt(j), cols, count, Q, 6, mqm);
+        for (int p = 0; p < 6; ++p)
+            for (int q = p; q < 6; ++q)
+                cov.SetAt((cov.GetAt(p, q) + mqm[p * 6 + q]) * s2, p, q);
+        if (!NonNegativeDiagonal(cov)) {
+            cov.Zero();
+            ok = false;
+        }
+    }
+
+    // Residual figures in micrometres, and the limiting covariances: each
+    // point alone, cameras and stations held fixed.
+    const int nPt = points->GetSize();
+    for (int i = 0; i < nPt; ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        ZeroSymmetric(point->limitingCovariance, 3);
+        const int rays = point->usedRayCount;
+        if (rays <= 0 || static_cast<size_t>(6 * i + 5) >= pointNormals.size())
+            continue;
+        point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
+        CMatrix& lim = point->limitingCovariance;
+        const double* own = &pointNormals[static_cast<size_t>(6 * i)];
+        int k = 0;
+        for (int a = 0; a < 3; ++a)
+            for (int b = a; b < 3; ++b)
+                lim.SetAt(own[k++], a, b);
+        if (!settings->freeNetwork && point->updated) {
+            for (int a = 0; a < 3; ++a) {
+                const double s = point->aprioriSigma[a];
+                if (s < kFreeSigma && s * s > 0.0 && std::isfinite(1.0 / (s * s)))
+                    *lim.GetElementPtr(a, a) += 1.0 / (s * s);
+            }
+        }
+        if (!lim.Invert3x3()) {
+            lim.Zero();
+            continue;
+        }
+        lim.Scale(s2);
+        if (!NonNegativeDiagonal(lim)) {
+            lim.Zero();
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+namespace {
+
+// RMS per axis of the standard errors of one covariance over the points
+// that pass `take`, and the extremes over those that pass `extreme`.
+template <class Take, class Extreme>
+void AxisStatistics(CPointSet& points, CMatrix CObjectPoint::*which, Take take, Extreme extreme, double rms[3],
+                    double largest[3], double smallest[3], CNameBuffer largestLabel[3],
+                    CNameBuffer smallestLabel[3])
+{
+    double sum[3] = {0.0, 0.0, 0.0};
+    int m = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        largest[axis] = 0.0;
+        smallest[axis] = 100.0;
+    }
+    for (int i = 0; i < points.GetSize(); ++i) {
+        CObjectPoint* point = points.GetAt(i);
+        const CMatrix& c = point->*which;
+        if (take(*point)) {
+            ++m;
+            if (c.GetRows() == 3)
+                for (int axis = 0; axis < 3; ++axis)
+                    sum[axis] += c.GetAt(axis, axis);
+        }
+        if (!extreme(*point) || c.GetRows() != 3)
+            continue;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double v = c.GetAt(axis, axis);
+            const double s = v > 0.0 ? std::sqrt(v) : 0.0;
+            if (s > largest[axis]) {
+                largest[axis] = s;
+                largestLabel[axis].Copy(point->label);
+            }
+            if (s < smallest[axis]) {
+                smallest[axis] = s;
+                smallestLabel[axis].Copy(point->label);
+            }
+        }
+    }
+    for (int axis = 0; axis < 3; ++axis)
+        rms[axis] = m > 0 && sum[axis] > 0.0 ? std::sqrt(sum[axis] / m) : 0.0;
+}
+
+} // namespace
+
+bool CAdjustmentEngine::ComputeRmsStandardErrors()
+{
+    progress.phase = PHASE_RMS_STANDARD_ERRORS;
+    const int minimum = settings->minimumRays;
+    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
+    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
+    CAdjustmentSummary& s = *summary;
+    AxisStatistics(*points, &CObjectPoint::limitingCovariance, take, extreme, s.rmsLimiting,
+                   s.extremes[CAdjustmentSummary::kLargestLimiting], s.extremes[CAdjustmentSummary::kSmallestLimiting],
+                   s.extremeLabels[CAdjustmentSummary::kLargestLimiting],
+                   s.extremeLabels[CAdjustmentSummary::kSmallestLimiting]);
+    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
+                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    return true;
+}
+
+// The total triple only, over the points in use that were not held fixed.
+bool CAdjustmentEngine::ComputeRmsStandardErrorsReverse()
+{
+    progress.phase = PHASE_RMS_STANDARD_ERRORS;
+    const int minimum = settings->minimumRays;
+    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
+    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
+    CAdjustmentSummary& s = *summary;
+    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
+                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    return true;
+}
+
+// Each control point's shown sigmas become its discrepancies: the diagonal
+// of its covariance holds (adjusted - control)^2.
+bool CAdjustmentEngine::SetControlDiscrepancies()
+{
+    for (const auto& pair : controlPairs) {
+        CObjectPoint* c = pair.first;
+        const CObjectPoint* p = pair.second;
+        ZeroSymmetric(c->covariance, 3);
+        const double d[3] = {p->x - c->x, p->y - c->y, p->z - c->z};
+        for (int a = 0; a < 3; ++a)
+            c->covariance.SetAt(d[a] * d[a], a, a);
+    }
+    return true;
+}

@@ -1,0 +1,572 @@
+// Normal equations with the stations folded out (networks with many images
+// for their points, and every run with rigorous scaling), and the update
+// that follows them.
+//
+// Each station touches only its camera and the points it sees: its cross
+// block with the reduced parameters is kept with those columns only, and its
+// elimination updates only their rows and columns.
+#include <algorithm>
+#include <cfenv>
+#include <cfloat>
+#include <cmath>
+#include <unistd.h>
+
+#include "AdjustmentEngine.h"
+#include "AdjustmentSummary.h"
+#include "Camera.h"
+#include "ImageObservation.h"
+#include "ObjectPoint.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+#include "ProjectSettings.h"
+
+namespace {
+
+constexpr double kFreeSigma = 1000.0;
+constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+// A pivot of a station block below this fraction of its diagonal element
+// means the station cannot be determined.
+constexpr double kRelativePivot = 1e-13;
+
+bool AllFinite(const double* v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+// Inverts the symmetric 6 x 6 matrix a in place (Cholesky); false when it is
+// not positive definite to working precision.
+bool InvertStationBlock(double a[6][6])
+{
+    double L[6][6] = {};
+    for (int j = 0; j < 6; ++j) {
+        double d = a[j][j];
+        for (int k = 0; k < j; ++k)
+            d -= L[j][k] * L[j][k];
+        if (!(d > kRelativePivot * a[j][j]) || !(a[j][j] > 0.0) || !std::isfinite(d))
+            return false;
+        L[j][j] = std::sqrt(d);
+        for (int i = j + 1; i < 6; ++i) {
+            double s = a[i][j];
+            for (int k = 0; k < j; ++k)
+                s -= L[i][k] * L[j][k];
+            L[i][j] = s / L[j][j];
+        }
+    }
+    // L^-1, then (L^-1)' L^-1.
+    double Li[6][6] = {};
+    for (int i = 0; i < 6; ++i) {
+        Li[i][i] = 1.0 / L[i][i];
+        for (int j = 0; j < i; ++j) {
+            double s = 0.0;
+            for (int k = j; k < i; ++k)
+                s -= L[i][k] * Li[k][j];
+            Li[i][j] = s / L[i][i];
+        }
+    }
+    for (int i = 0; i < 6; ++i)
+        for (int j = i; j < 6; ++j) {
+            double s = 0.0;
+            for (int k = j; k < 6; ++k)
+                s += Li[k][i] * Li[k][j];
+            a[i][j] = a[j][i] = s;
+        }
+    return AllFinite(&a[0][0], 36);
+}
+
+} // namespace
+
+bool CAdjustmentEngine::AllocateReducedSystem()
+{
+    const bool freeStandard = settings->freeNetwork && settings->standardFolding;
+    const double order = static_cast<double>(reducedCount) + 1.0;
+    // The packed system and the working copy its inversion takes; the
+    // bordered system and the datum block of a free network folded the
+    // standard way.
+    double doubles = order * (order + 1.0);
+    if (freeStandard) {
+        const double b = static_cast<double>(reducedCount) + 8.0;
+        doubles += b * (b + 1.0) / 2.0 + 7.0 * reducedCount;
+    }
+    const double bytes = doubles * sizeof(double);
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const double physical = pages > 0 && pageSize > 0 ? static_cast<double>(pages) * pageSize : 0.0;
+    if (reducedCount < 0 || order > 2.0e9 || (physical > 0.0 && bytes > physical)) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "Adjustment failed: the reduced normal system of %d unknowns needs %.1f GB of memory, "
+                      "more than this computer has",
+                      reducedCount, bytes / 1e9);
+        return Fail(text);
+    }
+    normals = new CMatrix(reducedCount + 1, -1);
+    bool ok = normals->GetRows() == reducedCount + 1;
+    solution.Resize(0);
+    if (freeStandard) {
+        bordered = new CMatrix(reducedCount + 8, -1);
+        datum = new CMatrix(7, reducedCount);
+        ok = ok && bordered->GetRows() == reducedCount + 8 && datum->GetRows() == 7 &&
+             solution.Resize(reducedCount + 7);
+    } else {
+        ok = ok && solution.Resize(reducedCount);
+    }
+    if (!ok) {
+        DeleteMatrices();
+        return Fail("Adjustment failed: not enough memory for the reduced normal system");
+    }
+    solution.Zero();
+    return true;
+}
+
+int CAdjustmentEngine::GetFreeDatumRows() const
+{
+    return freeDatumRows;
+}
+
+bool CAdjustmentEngine::FormNormalsReverse(int& equations)
+{
+    equations = 0;
+    progress.phase = PHASE_FORMING_NORMALS;
+    summary->vv = 0.0;
+    const int nCam = cameras->GetSize();
+    const int nSta = images->GetSize();
+    const int nPt = points->GetSize();
+    const int n = reducedCount;
+    const int pointBase = 10 * nCam;
+    rightHandSide.Resize(0);
+    rightHandSide.Resize(n);
+    FillStationCache();
+    pointNormals.assign(static_cast<size_t>(6 * nPt), 0.0);
+    for (int i = 0; i < nPt; ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        point->rms = 0.0;
+        point->usedRayCount = 0;
+    }
+
+    // The points each station sees, in point order, from the merge's ray lists.
+    stationRayStart.assign(static_cast<size_t>(nSta) + 1, 0);
+    const int pointsWithRays = std::min(nPt, static_cast<int>(rayStart.size()));
+    auto raysOf = [&](int i, int& first, int& end) {
+        first = rayStart[static_cast<size_t>(i)];
+        end = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
+                                                        : static_cast<int>(rayImages.size());
+    };
+    for (int i = 0; i < pointsWithRays; ++i) {
+        int first = 0, end = 0;
+        raysOf(i, first, end);
+        for (int r = first; r < end; ++r)
+            ++stationRayStart[static_cast<size_t>(rayImages[static_cast<size_t>(r)]) + 1];
+    }
+    for (int j = 0; j < nSta; ++j)
+        stationRayStart[static_cast<size_t>(j) + 1] += stationRayStart[static_cast<size_t>(j)];
+    stationRayPoints.assign(static_cast<size_t>(stationRayStart.back()), 0);
+    {
+        std::vector<int32_t> fill(stationRayStart.begin(), stationRayStart.end() - 1);
+        for (int i = 0; i < pointsWithRays; ++i) {
+            int first = 0, end = 0;
+            raysOf(i, first, end);
+            for (int r = first; r < end; ++r)
+                stationRayPoints[static_cast<size_t>(fill[static_cast<size_t>(rayImages[static_cast<size_t>(r)])]++)] =
+                    i;
+        }
+    }
+
+    double* const* T = normals->GetRowTable();
+    std::vector<int32_t> rayPoints;
+    for (int s = 0; s < nSta; ++s) {
+        CProjectImage* image = images->GetAt(s);
+        rayBuffer.clear();
+        rayPoints.clear();
+        for (int e = stationRayStart[static_cast<size_t>(s)]; e < stationRayStart[static_cast<size_t>(s) + 1]; ++e) {
+            if (AbortRequested())
+                return false;
+            const int i = stationRayPoints[static_cast<size_t>(e)];
+            CObjectPoint* point = points->GetAt(i);
+            if (!point->inUse || point->observationIndex.GetSize() != nSta)
+                continue;
+            if (!std::isfinite(point->x) || !std::isfinite(point->y) || !std::isfinite(point->z))
+                continue;
+            const int index = point->observationIndex[s];
+            CImageObservation* obs =
+                index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index) : nullptr;
+            if (obs == nullptr)
+                continue;
+            obs->rejected = false;
+            progress.pointNumber = i + 1;
+            progress.SetPointLabel(point->label);
+            const int faultsBefore = std::fetestexcept(kFaults);
+            RayEquations ray;
+            const double rmsBefore = point->rms;
+            bool used = FormRay(stationCache[static_cast<size_t>(s)], *image, *obs, *point, ray);
+            if (used && !(AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2))) {
+                // A ray whose numbers are not finite is rejected; the fault is handled.
+                used = false;
+                point->rms = rmsBefore;
+                const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
+                if (raised)
+                    std::feclearexcept(raised);
+            }
+            if (!used) {
+                obs->rejected = true;
+                progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            ray.station = s;
+            rayBuffer.push_back(ray);
+            rayPoints.push_back(i);
+            equations += 2;
+            ++point->usedRayCount;
+
+            // Camera and point blocks of the reduced system.
+            const int c0 = 10 * ray.camera;
+            const int p0 = pointBase + 3 * i;
+            const double* a0 = ray.a[0];
+            const double* a1 = ray.a[1];
+            const double* q0 = ray.p[0];
+            const double* q1 = ray.p[1];
+            for (int r = 0; r < 10; ++r) {
+                double* row = T[c0 + r];
+                for (int c = r; c < 10; ++c)
+                    row[c - r] += a0[r] * a0[c] + a1[r] * a1[c];
+                double* cross = row + (p0 - c0 - r);
+                for (int c = 0; c < 3; ++c)
+                    cross[c] += a0[r] * q0[c] + a1[r] * q1[c];
+                rightHandSide[c0 + r] += a0[r] * ray.l[0] + a1[r] * ray.l[1];
+            }
+            double* own = &pointNormals[static_cast<size_t>(6 * i)];
+            int k = 0;
+            for (int r = 0; r < 3; ++r) {
+                double* row = T[p0 + r];
+                for (int c = r; c < 3; ++c, ++k) {
+                    const double v = q0[r] * q0[c] + q1[r] * q1[c];
+                    row[c - r] += v;
+                    own[k] += v;
+                }
+                rightHandSide[p0 + r] += q0[r] * ray.l[0] + q1[r] * ray.l[1];
+            }
+            T[n][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+        }
+        if (!FoldStation(s, rayBuffer, rayPoints))
+            return false;
+    }
+
+    // Points with too few rays are held where they are.
+    int usedPoints = 0;
+    std::vector<int32_t> held;
+    for (int i = 0; i < nPt; ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        if (point->inUse && point->usedRayCount >= settings->minimumRays && point->usedRayCount > 0) {
+            point->unsolved = false;
+            ++usedPoints;
+            continue;
+        }
+        point->usedRayCount = 0;
+        if (point->inUse)
+            point->unsolved = true;
+        for (int j = 0; j < nSta && j < point->observationIndex.GetSize(); ++j) {
+            CProjectImage* image = images->GetAt(j);
+            const int index = point->observationIndex[j];
+            if (index >= 0 && index < image->targets.GetSize())
+                image->targets.GetAt(index)->rejected = true;
+        }
+        held.push_back(i);
+    }
+
+    // Camera weights (a camera no image uses is held fixed) and control points.
+    for (int k = 0; k < nCam; ++k) {
+        const CCamera* camera = cameras->GetAt(k);
+        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
+            if (!IsCameraUsed(k)) {
+                T[10 * k + p][0] = 1.0;
+                continue;
+            }
+            const double s = camera->sigmas[p];
+            if (!(s < kFreeSigma))
+                continue;
+            const double w = 1.0 / (s * s);
+            T[10 * k + p][0] += w;
+            rightHandSide[10 * k + p] -= w * camera->corrections[p];
+        }
+    }
+    std::vector<int32_t> heldAxes;
+    if (!settings->freeNetwork) {
+        for (int i = 0; i < nPt; ++i) {
+            const CObjectPoint* point = points->GetAt(i);
+            if (!point->updated)
+                continue;
+            for (int a = 0; a < 3; ++a) {
+                const double s = point->aprioriSigma[a];
+                if (!std::isless(s, kFreeSigma) && !std::isnan(s))
+                    continue;
+                const int index = pointBase + 3 * i + a;
+                const double s2 = s * s;
+                if (!std::isgreaterequal(s2, 1.0 / DBL_MAX)) {
+                    // No finite weight: the coordinate is held at its control value.
+                    heldAxes.push_back(index);
+                    continue;
+                }
+                const double w = 1.0 / s2;
+                T[index][0] += w;
+                rightHandSide[index] -= w * point->correctionSum[a];
+            }
+        }
+    }
+    for (int r = 0; r < n; ++r)
+        T[r][n - r] += rightHandSide[r];
+    for (int i : held)
+        for (int a = 0; a < 3; ++a)
+            HoldReducedParameter(pointBase + 3 * i + a);
+    for (int index : heldAxes)
+        HoldReducedParameter(index);
+
+    // Inner constraints of a free network, over the points that are not held.
+    freeDatumRows = 7;
+    if (settings->freeNetwork) {
+        if (settings->rigorousScale && CountUsableScaleBars() > 0)
+            freeDatumRows = 6;
+        const int rows = freeDatumRows;
+        delete reverseDatum;
+        reverseDatum = new CMatrix(rows, 3 * nPt);
+        if (reverseDatum->GetRows() != rows)
+            return Fail("Adjustment failed: not enough memory for the datum of the free network");
+        double* const* G = reverseDatum->GetRowTable();
+        for (int i = 0; i < nPt; ++i) {
+            const CObjectPoint* point = points->GetAt(i);
+            if (point->usedRayCount == 0)
+                continue;
+            const double X = point->x, Y = point->y, Z = point->z;
+            const double g[7][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, Z, -Y}, {-Z, 0, X}, {Y, -X, 0}, {X, Y, Z}};
+            for (int r = 0; r < rows; ++r)
+                for (int a = 0; a < 3; ++a)
+                    G[r][3 * i + a] = g[r][a];
+        }
+        // G'G into the point block, column pairs of points that are not held.
+        std::vector<int32_t> free;
+        for (int c = 0; c < 3 * nPt; ++c)
+            if (points->GetAt(c / 3)->usedRayCount > 0)
+                free.push_back(c);
+        // Each row scaled so that its eigenvalue in N + G'G is of the size
+        // of the point block's diagonal. Any basis of the same rows gives
+        // the same solution and inverse; rows of unit size would leave the
+        // datum directions many orders below the rest of the system, and the
+        // inverse would lose them to cancellation.
+        double diagonal = 0.0;
+        for (int c : free)
+            diagonal += T[pointBase + c][0];
+        diagonal = free.empty() ? 1.0 : diagonal / static_cast<double>(free.size());
+        for (int r = 0; r < rows; ++r) {
+            double norm = 0.0;
+            for (int c : free)
+                norm += G[r][c] * G[r][c];
+            if (norm > 0.0 && diagonal > 0.0 && std::isfinite(diagonal / norm)) {
+                const double f = std::sqrt(diagonal / norm);
+                for (int c : free)
+                    G[r][c] *= f;
+            }
+        }
+        std::vector<double> column(static_cast<size_t>(rows));
+        for (size_t u = 0; u < free.size(); ++u) {
+            const int ci = free[u];
+            for (int r = 0; r < rows; ++r)
+                column[static_cast<size_t>(r)] = G[r][ci];
+            double* row = T[pointBase + ci] - (pointBase + ci);
+            for (size_t w = u; w < free.size(); ++w) {
+                const int cj = free[w];
+                double s = 0.0;
+                for (int r = 0; r < rows; ++r)
+                    s += column[static_cast<size_t>(r)] * G[r][cj];
+                row[pointBase + cj] += s;
+            }
+        }
+    }
+
+    summary->parameters = 3 * (usedPoints + 2 * nSta) + 10 * UsedCameraCount();
+    if (settings->rigorousScale) {
+        int barEquations = 0;
+        AddScaleBarEquations(barEquations);
+        equations += barEquations;
+    }
+    return true;
+}
+
+// Zero row and column with a unit pivot: the parameter gets no correction
+// and the others are solved as if it were fixed.
+void CAdjustmentEngine::HoldReducedParameter(int index)
+{
+    double* const* T = normals->GetRowTable();
+    for (int k = 0; k < index; ++k)
+        T[k][index - k] = 0.0;
+    const int length = normals->GetRowLength(index);
+    for (int j = 0; j < length; ++j)
+        T[index][j] = 0.0;
+    T[index][0] = 1.0;
+}
+
+bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>& rays,
+                                    const std::vector<int32_t>& rayPoints)
+{
+    CProjectImage* image = images->GetAt(station);
+    const int nCam = cameras->GetSize();
+    const int pointBase = 10 * nCam;
+    const int camera = stationCache[static_cast<size_t>(station)].cameraIndex;
+    const int columns = 10 + 3 * static_cast<int>(rays.size());
+
+    // Nss, ns and the transposed cross block Nsr' (6 x columns): the
+    // camera's ten columns, then three per point in point order.
+    double nss[6][6] = {};
+    double ns[6] = {};
+    std::vector<double> nsrT(static_cast<size_t>(6 * columns), 0.0);
+    for (size_t r = 0; r < rays.size(); ++r) {
+        const RayEquations& ray = rays[r];
+        const int pc = 10 + 3 * static_cast<int>(r);
+        for (int p = 0; p < 6; ++p) {
+            const double b0 = ray.b[0][p], b1 = ray.b[1][p];
+            for (int q = p; q < 6; ++q)
+                nss[p][q] += b0 * ray.b[0][q] + b1 * ray.b[1][q];
+            ns[p] += b0 * ray.l[0] + b1 * ray.l[1];
+            double* row = &nsrT[static_cast<size_t>(p * columns)];
+            for (int c = 0; c < 10; ++c)
+                row[c] += b0 * ray.a[0][c] + b1 * ray.a[1][c];
+            for (int c = 0; c < 3; ++c)
+                row[pc + c] += b0 * ray.p[0][c] + b1 * ray.p[1][c];
+        }
+    }
+    for (int p = 0; p < 6; ++p) {
+        const double s = image->aprioriSigma[p];
+        if (!(s < kFreeSigma))
+            continue;
+        const double w = 1.0 / (s * s);
+        nss[p][p] += w;
+        ns[p] -= w * image->corrections[p];
+    }
+    for (int p = 0; p < 6; ++p)
+        for (int q = 0; q < p; ++q)
+            nss[p][q] = nss[q][p];
+    if (!InvertStationBlock(nss)) {
+        std::string reason = "Adjustment failed: the orientation of image \"";
+        reason += image->name.GetText();
+        reason += "\" cannot be determined from its rays";
+        summary->status = BUNDLE_FAILED;
+        SetFailureReason(reason.c_str());
+        return false;
+    }
+    CMatrix& cov = image->GetCovariance();
+    cov.Resize(6, -1);
+    for (int p = 0; p < 6; ++p)
+        for (int q = p; q < 6; ++q)
+            cov.SetAt(nss[p][q], p, q);
+
+    // M = Nss^-1 Nsr' and v = Nss^-1 ns.
+    CMatrix* M = new CMatrix(6, columns);
+    double* const* Mr = M->GetRowTable();
+    for (int p = 0; p < 6; ++p) {
+        double* out = Mr[p];
+        for (int q = 0; q < 6; ++q) {
+            const double f = nss[p][q];
+            const double* in = &nsrT[static_cast<size_t>(q * columns)];
+            for (int c = 0; c < columns; ++c)
+                out[c] += f * in[c];
+        }
+    }
+    CVector* v = new CVector(6);
+    for (int p = 0; p < 6; ++p) {
+        double s = 0.0;
+        for (int q = 0; q < 6; ++q)
+            s += nss[p][q] * ns[q];
+        (*v)[p] = s;
+    }
+
+    // The system minus Nsr M over the touched rows and columns, the
+    // right-hand side minus Nsr v. Reduced index of compact column c:
+    std::vector<int32_t> index(static_cast<size_t>(columns));
+    for (int c = 0; c < 10; ++c)
+        index[static_cast<size_t>(c)] = 10 * camera + c;
+    for (size_t r = 0; r < rayPoints.size(); ++r)
+        for (int c = 0; c < 3; ++c)
+            index[10 + 3 * r + static_cast<size_t>(c)] = pointBase + 3 * rayPoints[r] + c;
+    double* const* T = normals->GetRowTable();
+    const double* N[6];
+    for (int p = 0; p < 6; ++p)
+        N[p] = &nsrT[static_cast<size_t>(p * columns)];
+    for (int a = 0; a < columns; ++a) {
+        const int ra = index[static_cast<size_t>(a)];
+        double n6[6];
+        for (int p = 0; p < 6; ++p)
+            n6[p] = N[p][a];
+        double* row = T[ra] - ra;
+        for (int b = a; b < columns; ++b) {
+            double s = 0.0;
+            for (int p = 0; p < 6; ++p)
+                s += n6[p] * Mr[p][b];
+            row[index[static_cast<size_t>(b)]] -= s;
+        }
+        double s = 0.0;
+        for (int p = 0; p < 6; ++p)
+            s += n6[p] * (*v)[p];
+        rightHandSide[ra] -= s;
+    }
+
+    matrixStore.GetArray().Add(M);
+    vectorStore.GetArray().Add(v);
+    foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
+    foldedColumns.insert(foldedColumns.end(), index.begin(), index.end());
+    return true;
+}
+
+bool CAdjustmentEngine::UpdateCamerasAndPoints(const CVector& x)
+{
+    const int nCam = cameras->GetSize();
+    for (int k = 0; k < nCam; ++k) {
+        if (!IsCameraUsed(k))
+            continue;
+        CCamera* camera = cameras->GetAt(k);
+        for (int q = 0; q < CAM_PARAMETER_COUNT; ++q) {
+            const double d = x[10 * k + q];
+            camera->parameters[q] -= d;
+            camera->corrections[q] += d;
+        }
+    }
+    for (int i = 0; i < points->GetSize(); ++i) {
+        CObjectPoint* point = points->GetAt(i);
+        const int p0 = 10 * nCam + 3 * i;
+        point->x -= x[p0];
+        point->y -= x[p0 + 1];
+        point->z -= x[p0 + 2];
+        for (int a = 0; a < 3; ++a)
+            point->correctionSum[a] += x[p0 + a];
+    }
+    return true;
+}
+
+bool CAdjustmentEngine::UpdateStationsReverse(const CVector& x)
+{
+    for (int j = 0; j < images->GetSize() && j < vectorStore.GetSize(); ++j) {
+        CProjectImage* image = images->GetAt(j);
+        const CVector& v = *vectorStore.GetAt(j);
+        const CMatrix& M = *matrixStore.GetAt(j);
+        int count = 0;
+        const int32_t* cols = GetFoldedColumns(j, count);
+        double* const* Mr = M.GetRowTable();
+        double d[6];
+        for (int p = 0; p < 6; ++p) {
+            double s = 0.0;
+            for (int c = 0; c < count; ++c)
+                s += Mr[p][c] * x[cols[c]];
+            d[p] = v[p] - s;
+        }
+        const double azimuth = image->GetAzimuth();
+        const double elevation = image->GetElevation();
+        const double roll = image->GetRoll();
+        image->X -= d[0];
+        image->Y -= d[1];
+        image->Z -= d[2];
+        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
+        for (int p = 0; p < 6; ++p)
+            image->corrections[p] += d[p];
+    }
+    return true;
+}
