@@ -31,6 +31,8 @@ function(kestrelon_tests folder)
     file(READ ${_t} _content)
     if(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob")
       set(_label ${folder}_threads)
+    elseif(KESTRELON_SANITIZE STREQUAL "thread")
+      continue() # the ThreadSanitizer build runs only the tests that start threads
     endif()
     gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          TEST_PREFIX "${_n}."
@@ -41,6 +43,9 @@ endfunction()
 # Every tests/fuzz/<Name>Fuzz.cpp: a replay executable that runs the files of
 # tests/fuzz/corpus/<Name>/ as a test, and with KESTRELON_FUZZ a libFuzzer binary.
 function(kestrelon_fuzz_targets)
+  if(KESTRELON_SANITIZE STREQUAL "thread")
+    return()
+  endif()
   file(GLOB _targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*Fuzz.cpp)
   foreach(_f ${_targets})
     get_filename_component(_n ${_f} NAME_WE)

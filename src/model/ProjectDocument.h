@@ -15,6 +15,7 @@
 #include "FilePath.h"
 #include "NameBuffer.h"
 #include "PointSetList.h"
+#include "ProjectFile.h"
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
@@ -50,6 +51,12 @@ public:
     // Tells every view of the document that its data changed; the
     // application's document refreshes its views here.
     virtual void UpdateAllViews() {}
+
+    // The project file (mode PROJECT_FILE_SAVE or PROJECT_FILE_LOAD), and what
+    // opening and saving a project do to the data; see ProjectFile.h.
+    CProjectFileResult ReadWriteProjectFile(const char* path, int mode);
+    CProjectFileResult OnOpenDocument(const char* path);
+    CProjectFileResult OnSaveDocument(const char* path);
 
     // Images.
     // Appends a new image named by the given name when that is free, else by

@@ -712,3 +712,18 @@ ProjectFileWriteFunction SetProjectFileWriteFunction(ProjectFileWriteFunction fu
     std::swap(writeFunction, function);
     return function;
 }
+
+CProjectFileResult CProjectDocument::ReadWriteProjectFile(const char* path, int mode)
+{
+    return ::ReadWriteProjectFile(*this, path, mode);
+}
+
+CProjectFileResult CProjectDocument::OnOpenDocument(const char* path)
+{
+    return OpenProjectDocument(*this, path);
+}
+
+CProjectFileResult CProjectDocument::OnSaveDocument(const char* path)
+{
+    return SaveProjectDocument(*this, path);
+}

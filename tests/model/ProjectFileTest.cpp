@@ -696,7 +696,7 @@ TEST_F(ProjectFileTest, FailedSavesLeaveTheOldFileAndReportFailure)
         return done;
     });
     doc->SetModifiedFlag(true);
-    CProjectFileResult full = SaveProjectDocument(*doc, path.c_str());
+    CProjectFileResult full = doc->OnSaveDocument(path.c_str());
     SetProjectFileWriteFunction(nullptr);
     EXPECT_FALSE(full.ok);
     EXPECT_NE(std::string(full.message.GetText()).find(std::strerror(ENOSPC)), std::string::npos);
@@ -764,7 +764,7 @@ TEST_F(ProjectFileTest, LoadReportsTheDataItChanged)
     doc->eoDevice.unit = "cm";
     ASSERT_TRUE(ReadWriteProjectFile(*doc, path.c_str(), PROJECT_FILE_SAVE).ok);
     auto opened = std::make_unique<CProjectDocument>();
-    result = OpenProjectDocument(*opened, path.c_str());
+    result = opened->OnOpenDocument(path.c_str());
     ASSERT_TRUE(result.ok);
     EXPECT_FALSE(result.changedByLoad);
     EXPECT_EQ(std::string(opened->settings.projectPath.GetText()), path);
