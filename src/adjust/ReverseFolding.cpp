@@ -139,6 +139,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     const int pointBase = 10 * nCam;
     rightHandSide.Resize(0);
     rightHandSide.Resize(n);
+    // Store entry j belongs to station j.
+    matrixStore.RemoveAll();
+    vectorStore.RemoveAll();
+    foldedColumns.clear();
+    foldedColumnStart.clear();
     FillStationCache();
     pointNormals.assign(static_cast<size_t>(6 * nPt), 0.0);
     for (int i = 0; i < nPt; ++i) {
