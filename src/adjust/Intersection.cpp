@@ -1,6 +1,7 @@
 #include "Intersection.h"
 
 #include <cmath>
+#include <vector>
 
 #include "Camera.h"
 #include "DynArray.h"
@@ -23,23 +24,6 @@ constexpr double kHoldWeight = 1e32;
 constexpr int kPassLimit = 1000;
 // Columns of a ray block: X, Y, Z and the residual.
 constexpr int kRayColumns = 4;
-
-// The observation of ray i of the point: its index entry names an
-// observation of image i that is not rejected. Null otherwise, also for
-// entries outside the lists.
-CImageObservation* RayObservation(const CObjectPoint& point, const CDynArray<CProjectImage>& images, int i)
-{
-    if (i < 0 || i >= images.GetSize() || i >= point.observationIndex.GetSize())
-        return nullptr;
-    const CProjectImage* image = images.GetAt(i);
-    const int index = point.observationIndex[i];
-    if (!image || index < 0 || index >= image->targets.GetSize())
-        return nullptr;
-    CImageObservation* observation = image->targets.GetAt(index);
-    if (!observation || observation->rejected)
-        return nullptr;
-    return observation;
-}
 
 int RayCount(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
 {
@@ -68,28 +52,59 @@ private:
     int count;
 };
 
-// Index of the usable ray with the largest residual among those over the
-// limit in x or y; the first of equal ones. -1 when none.
-int WorstRay(const CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
-             double limit, const CRayImages& rays)
+// A ray of the point: its image, its observation and the image's camera.
+struct Ray {
+    const CProjectImage* image;
+    CImageObservation* observation;
+    const CCamera* camera;
+};
+
+// The rays of the point over the given images, in their order: entries that
+// name an observation of an image whose camera is in the list. Rejected
+// observations are kept; their flag is read where the rays are used, since
+// the intersection rejects rays as it goes.
+void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
+                 const CRayImages& order, std::vector<Ray>& rays)
+{
+    rays.clear();
+    for (int k = 0; k < order.Size(); ++k) {
+        const int i = order[k];
+        if (i < 0 || i >= images.GetSize() || i >= point.observationIndex.GetSize())
+            continue;
+        const CProjectImage* image = images.GetAt(i);
+        const int index = point.observationIndex[i];
+        if (!image || index < 0 || index >= image->targets.GetSize())
+            continue;
+        CImageObservation* observation = image->targets.GetAt(index);
+        const CCamera* camera = observation ? FindImageCamera(*image, cameras) : nullptr;
+        if (camera)
+            rays.push_back(Ray{image, observation, camera});
+    }
+}
+
+// Index in rays of the usable ray with the largest residual among those over
+// the limit in x or y; the first of equal ones. -1 when none.
+int WorstRay(const std::vector<Ray>& rays, double limit)
 {
     int worst = -1;
     double largest = -1.0;
-    for (int k = 0; k < rays.Size(); ++k) {
-        const int i = rays[k];
-        const CImageObservation* o = RayObservation(point, images, i);
-        if (!o || !FindImageCamera(*images.GetAt(i), cameras))
+    for (size_t k = 0; k < rays.size(); ++k) {
+        const CImageObservation* o = rays[k].observation;
+        if (o->rejected)
             continue;
         if (std::fabs(o->vx) > limit || std::fabs(o->vy) > limit) {
             const double length = std::sqrt(o->vx * o->vx + o->vy * o->vy);
             if (length > largest) {
                 largest = length;
-                worst = i;
+                worst = static_cast<int>(k);
             }
         }
     }
     return worst;
 }
+
+bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
+                  CImageObservation& observation, CMatrix& block);
 
 } // namespace
 
@@ -97,12 +112,18 @@ bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProje
                                          const CCameraList& cameras, CImageObservation& observation, CMatrix& block)
 {
     const CCamera* camera = FindImageCamera(image, cameras);
-    if (!camera)
-        return false;
+    return camera && FormRayBlock(point, image, *camera, observation, block);
+}
+
+namespace {
+
+bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
+                  CImageObservation& observation, CMatrix& block)
+{
     double x = 0.0, y = 0.0;
-    if (!CorrectedImageCoordinates(image, *camera, observation, x, y))
+    if (!CorrectedImageCoordinates(image, camera, observation, x, y))
         return false;
-    const double c = camera->parameters[CAM_C];
+    const double c = camera.parameters[CAM_C];
     double R[3][3];
     image.GetRotation(R);
     const double d[3] = {point.x - image.X, point.y - image.Y, point.z - image.Z};
@@ -132,25 +153,19 @@ bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProje
     return true;
 }
 
-namespace {
-
-bool Approximate(CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
-                 const CRayImages& rayImages)
+bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
 {
     CMatrix normal(4, -1);
     double stationSum = 0.0;
     int rays = 0;
-    for (int k = 0; k < rayImages.Size(); ++k) {
-        const int i = rayImages[k];
-        const CImageObservation* observation = RayObservation(point, images, i);
-        if (!observation)
+    for (const Ray& ray : candidates) {
+        const CImageObservation* observation = ray.observation;
+        const CProjectImage* image = ray.image;
+        if (observation->rejected || !image->enabled)
             continue;
-        const CProjectImage* image = images.GetAt(i);
-        if (!image->enabled)
-            continue;
-        const CCamera* camera = FindImageCamera(*image, cameras);
+        const CCamera* camera = ray.camera;
         double x = 0.0, y = 0.0;
-        if (!camera || !CorrectedImageCoordinates(*image, *camera, *observation, x, y))
+        if (!CorrectedImageCoordinates(*image, *camera, *observation, x, y))
             continue;
         const double c = camera->parameters[CAM_C];
         if (!(c != 0.0))
@@ -194,9 +209,11 @@ bool Approximate(CObjectPoint& point, const CDynArray<CProjectImage>& images, co
 }
 
 bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
-               const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& rays)
+               const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& order)
 {
     const CFloatingPointFlags flags;
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, order, rays);
     const double entry[3] = {point.x, point.y, point.z};
     auto restoreEntry = [&]() {
         point.x = entry[0];
@@ -205,7 +222,7 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
     };
 
     if (pass == 0 || point.unsolved) {
-        if (!Approximate(point, images, cameras, rays)) {
+        if (!Approximate(point, rays)) {
             point.unsolved = true;
             flags.Restore();
             return false;
@@ -233,14 +250,13 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
         point.usedRayCount = 0;
         int equations = 0;
         bool finite = true;
-        for (int k = 0; k < rays.Size() && finite; ++k) {
-            const int i = rays[k];
-            CImageObservation* observation = RayObservation(point, images, i);
-            if (!observation || !FindImageCamera(*images.GetAt(i), cameras))
+        for (size_t k = 0; k < rays.size() && finite; ++k) {
+            const Ray& ray = rays[k];
+            if (ray.observation->rejected)
                 continue;
             equations += 2;
             point.usedRayCount += 1;
-            if (!CAdjustmentEngine::FormRayEquations(point, *images.GetAt(i), cameras, *observation, block))
+            if (!FormRayBlock(point, *ray.image, *ray.camera, *ray.observation, block))
                 finite = false;
             else
                 normal.AddAtA(block, 1);
@@ -270,18 +286,18 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
         point.z -= correction[2];
 
         if (std::fabs(previous - rms) < settings.triangulationConvergenceLimit) {
-            const int worst = WorstRay(point, images, cameras, settings.rejectionLimit, rays);
+            const int worst = WorstRay(rays, settings.rejectionLimit);
             if (worst < 0) {
                 state = kSuccess;
             } else if (passes >= settings.triangulationMaxIterations) {
                 state = kFailure;
             } else {
-                RayObservation(point, images, worst)->rejected = true;
+                rays[static_cast<size_t>(worst)].observation->rejected = true;
                 point.usedRayCount -= 1;
                 passes = 0;
                 if (equations - 2 < 4) {
                     state = kFailure;
-                } else if (pass == 0 && !Approximate(point, images, cameras, rays)) {
+                } else if (pass == 0 && !Approximate(point, rays)) {
                     point.unsolved = false;
                     flags.Restore();
                     return false;
@@ -333,7 +349,9 @@ bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList&
 bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
                                          const CCameraList& cameras)
 {
-    return Approximate(point, images, cameras, CRayImages(point, images));
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, CRayImages(point, images), rays);
+    return Approximate(point, rays);
 }
 
 bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjectImageList& images,
@@ -351,7 +369,9 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
 bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
                               const CCameraList& cameras, const int32_t* observing, int observingCount)
 {
-    return Approximate(point, images, cameras, CRayImages(observing, observingCount));
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, CRayImages(observing, observingCount), rays);
+    return Approximate(point, rays);
 }
 
 bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
