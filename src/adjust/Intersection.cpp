@@ -103,20 +103,7 @@ int WorstRay(const std::vector<Ray>& rays, double limit)
     return worst;
 }
 
-bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
-                  CImageObservation& observation, CMatrix& block);
-
-} // namespace
-
-bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProjectImage& image,
-                                         const CCameraList& cameras, CImageObservation& observation, CMatrix& block)
-{
-    const CCamera* camera = FindImageCamera(image, cameras);
-    return camera && FormRayBlock(point, image, *camera, observation, block);
-}
-
-namespace {
-
+// The ray block of CAdjustmentEngine::FormRayEquations with the camera found.
 bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
                   CImageObservation& observation, CMatrix& block)
 {
@@ -153,6 +140,19 @@ bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const C
     return true;
 }
 
+} // namespace
+
+bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProjectImage& image,
+                                         const CCameraList& cameras, CImageObservation& observation, CMatrix& block)
+{
+    const CCamera* camera = FindImageCamera(image, cameras);
+    return camera && FormRayBlock(point, image, *camera, observation, block);
+}
+
+namespace {
+
+// The start value from those of the rays that are not rejected and belong to
+// an enabled image.
 bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
 {
     CMatrix normal(4, -1);
@@ -208,6 +208,7 @@ bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
     return true;
 }
 
+// The intersection of the point from its rays over the images of order.
 bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
                const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& order)
 {

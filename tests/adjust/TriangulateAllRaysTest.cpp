@@ -340,10 +340,10 @@ TEST(TriangulateAllRays, TheListDecidesWhichRaysTakePart)
     EXPECT_EQ(all.usedRayCount, static_cast<int>(observing.size()));
 
     std::vector<int32_t> fewer(observing.begin() + 1, observing.end());
-    CObjectPoint part(*point);
-    ASSERT_TRUE(IntersectPointOnImages(rms, part, net.images, net.cameras, net.settings, 0, fewer.data(),
+    CObjectPoint subset(*point);
+    ASSERT_TRUE(IntersectPointOnImages(rms, subset, net.images, net.cameras, net.settings, 0, fewer.data(),
                                        static_cast<int>(fewer.size())));
-    EXPECT_EQ(part.usedRayCount, static_cast<int>(fewer.size()));
+    EXPECT_EQ(subset.usedRayCount, static_cast<int>(fewer.size()));
 
     std::vector<int32_t> hostile = observing;
     hostile.insert(hostile.begin(), -5);
