@@ -29,7 +29,7 @@ constexpr int kRayColumns = 4;
 // entries outside the lists.
 CImageObservation* RayObservation(const CObjectPoint& point, const CDynArray<CProjectImage>& images, int i)
 {
-    if (i >= images.GetSize() || i >= point.observationIndex.GetSize())
+    if (i < 0 || i >= images.GetSize() || i >= point.observationIndex.GetSize())
         return nullptr;
     const CProjectImage* image = images.GetAt(i);
     const int index = point.observationIndex[i];
@@ -47,14 +47,36 @@ int RayCount(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
     return n < point.observationIndex.GetSize() ? n : point.observationIndex.GetSize();
 }
 
+// The images a point's rays are looked for in, in ascending order: every
+// entry of its index table, or only the images of a given list (those whose
+// entries are not -1), which visits the same rays in the same order.
+class CRayImages {
+public:
+    CRayImages(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
+        : list(nullptr), count(RayCount(point, images))
+    {
+    }
+    CRayImages(const int32_t* observing, int observingCount)
+        : list(observing), count(observing != nullptr && observingCount > 0 ? observingCount : 0)
+    {
+    }
+    int Size() const { return count; }
+    int operator[](int k) const { return list ? list[k] : k; }
+
+private:
+    const int32_t* list;
+    int count;
+};
+
 // Index of the usable ray with the largest residual among those over the
 // limit in x or y; the first of equal ones. -1 when none.
 int WorstRay(const CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
-             double limit)
+             double limit, const CRayImages& rays)
 {
     int worst = -1;
     double largest = -1.0;
-    for (int i = 0; i < RayCount(point, images); ++i) {
+    for (int k = 0; k < rays.Size(); ++k) {
+        const int i = rays[k];
         const CImageObservation* o = RayObservation(point, images, i);
         if (!o || !FindImageCamera(*images.GetAt(i), cameras))
             continue;
@@ -110,21 +132,21 @@ bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProje
     return true;
 }
 
-bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList& images, const CCameraList& cameras)
-{
-    return ApproximatePoint(point, images.GetArray(), cameras);
-}
+namespace {
 
-bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
-                                         const CCameraList& cameras)
+bool Approximate(CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
+                 const CRayImages& rayImages)
 {
     CMatrix normal(4, -1);
     double stationSum = 0.0;
     int rays = 0;
-    for (int i = 0; i < RayCount(point, images); ++i) {
+    for (int k = 0; k < rayImages.Size(); ++k) {
+        const int i = rayImages[k];
         const CImageObservation* observation = RayObservation(point, images, i);
+        if (!observation)
+            continue;
         const CProjectImage* image = images.GetAt(i);
-        if (!observation || !image->enabled)
+        if (!image->enabled)
             continue;
         const CCamera* camera = FindImageCamera(*image, cameras);
         double x = 0.0, y = 0.0;
@@ -171,14 +193,8 @@ bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CP
     return true;
 }
 
-bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjectImageList& images,
-                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
-{
-    return IntersectPoint(rms, point, images.GetArray(), cameras, settings, pass);
-}
-
-bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
-                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+               const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& rays)
 {
     const CFloatingPointFlags flags;
     const double entry[3] = {point.x, point.y, point.z};
@@ -189,7 +205,7 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
     };
 
     if (pass == 0 || point.unsolved) {
-        if (!ApproximatePoint(point, images, cameras)) {
+        if (!Approximate(point, images, cameras, rays)) {
             point.unsolved = true;
             flags.Restore();
             return false;
@@ -217,13 +233,14 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
         point.usedRayCount = 0;
         int equations = 0;
         bool finite = true;
-        for (int i = 0; i < RayCount(point, images) && finite; ++i) {
+        for (int k = 0; k < rays.Size() && finite; ++k) {
+            const int i = rays[k];
             CImageObservation* observation = RayObservation(point, images, i);
             if (!observation || !FindImageCamera(*images.GetAt(i), cameras))
                 continue;
             equations += 2;
             point.usedRayCount += 1;
-            if (!FormRayEquations(point, *images.GetAt(i), cameras, *observation, block))
+            if (!CAdjustmentEngine::FormRayEquations(point, *images.GetAt(i), cameras, *observation, block))
                 finite = false;
             else
                 normal.AddAtA(block, 1);
@@ -253,7 +270,7 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
         point.z -= correction[2];
 
         if (std::fabs(previous - rms) < settings.triangulationConvergenceLimit) {
-            const int worst = WorstRay(point, images, cameras, settings.rejectionLimit);
+            const int worst = WorstRay(point, images, cameras, settings.rejectionLimit, rays);
             if (worst < 0) {
                 state = kSuccess;
             } else if (passes >= settings.triangulationMaxIterations) {
@@ -264,7 +281,7 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
                 passes = 0;
                 if (equations - 2 < 4) {
                     state = kFailure;
-                } else if (pass == 0 && !ApproximatePoint(point, images, cameras)) {
+                } else if (pass == 0 && !Approximate(point, images, cameras, rays)) {
                     point.unsolved = false;
                     flags.Restore();
                     return false;
@@ -304,6 +321,44 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
     if (pass > 0 || point.updated)
         restoreEntry();
     return true;
+}
+
+} // namespace
+
+bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList& images, const CCameraList& cameras)
+{
+    return ApproximatePoint(point, images.GetArray(), cameras);
+}
+
+bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                                         const CCameraList& cameras)
+{
+    return Approximate(point, images, cameras, CRayImages(point, images));
+}
+
+bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjectImageList& images,
+                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+{
+    return IntersectPoint(rms, point, images.GetArray(), cameras, settings, pass);
+}
+
+bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+{
+    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(point, images));
+}
+
+bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                              const CCameraList& cameras, const int32_t* observing, int observingCount)
+{
+    return Approximate(point, images, cameras, CRayImages(observing, observingCount));
+}
+
+bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                            const CCameraList& cameras, const CProjectSettings& settings, int pass,
+                            const int32_t* observing, int observingCount)
+{
+    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(observing, observingCount));
 }
 
 bool IntersectTwoRays(CObjectPoint& point, int observation1, int observation2, const CProjectImage& image1,
