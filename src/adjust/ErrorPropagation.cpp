@@ -418,23 +418,31 @@ void AxisStatistics(CPointSet& points, CMatrix CObjectPoint::*which, Take take, 
         rms[axis] = m > 0 && sum[axis] > 0.0 ? std::sqrt(sum[axis] / m) : 0.0;
 }
 
+// The rms and extreme standard errors of the points in use that were solved
+// (extremes over those with at least `minimum` rays): of the limiting
+// covariances when `limiting`, then of the total ones.
+void RmsStandardErrors(CPointSet& points, int minimum, bool limiting, CAdjustmentSummary& s)
+{
+    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
+    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
+    if (limiting)
+        AxisStatistics(points, &CObjectPoint::limitingCovariance, take, extreme, s.rmsLimiting,
+                       s.extremes[CAdjustmentSummary::kLargestLimiting],
+                       s.extremes[CAdjustmentSummary::kSmallestLimiting],
+                       s.extremeLabels[CAdjustmentSummary::kLargestLimiting],
+                       s.extremeLabels[CAdjustmentSummary::kSmallestLimiting]);
+    AxisStatistics(points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
+                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+}
+
 } // namespace
 
 bool CAdjustmentEngine::ComputeRmsStandardErrors()
 {
     progress.phase = PHASE_RMS_STANDARD_ERRORS;
-    const int minimum = settings->minimumRays;
-    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
-    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
-    CAdjustmentSummary& s = *summary;
-    AxisStatistics(*points, &CObjectPoint::limitingCovariance, take, extreme, s.rmsLimiting,
-                   s.extremes[CAdjustmentSummary::kLargestLimiting], s.extremes[CAdjustmentSummary::kSmallestLimiting],
-                   s.extremeLabels[CAdjustmentSummary::kLargestLimiting],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestLimiting]);
-    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
-                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    RmsStandardErrors(*points, settings->minimumRays, true, *summary);
     return true;
 }
 
@@ -442,14 +450,7 @@ bool CAdjustmentEngine::ComputeRmsStandardErrors()
 bool CAdjustmentEngine::ComputeRmsStandardErrorsReverse()
 {
     progress.phase = PHASE_RMS_STANDARD_ERRORS;
-    const int minimum = settings->minimumRays;
-    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
-    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
-    CAdjustmentSummary& s = *summary;
-    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
-                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    RmsStandardErrors(*points, settings->minimumRays, false, *summary);
     return true;
 }
 
