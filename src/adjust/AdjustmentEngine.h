@@ -344,6 +344,12 @@ private:
     void HoldReducedParameter(int index);
     int CountUsableScaleBars() const;
     bool ScaleBarUsable(const CScaleBar& bar, int& a, int& b) const;
+    // Applies the solved corrections x to the used cameras (their rows come
+    // first in the reduced system), to one station (d: X, Y, Z, azimuth,
+    // elevation, roll) or to one point (d: x, y, z).
+    void UpdateCameras(const CVector& x);
+    static void UpdateStation(CProjectImage& image, const double d[6]);
+    static void UpdatePoint(CObjectPoint& point, const double d[3]);
 
     bool cofactorsReady = false;                  // the last inversion succeeded
     int freeDatumRows = 7;

@@ -524,25 +524,11 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
 
 bool CAdjustmentEngine::UpdateCamerasAndPoints(const CVector& x)
 {
-    const int nCam = cameras->GetSize();
-    for (int k = 0; k < nCam; ++k) {
-        if (!IsCameraUsed(k))
-            continue;
-        CCamera* camera = cameras->GetAt(k);
-        for (int q = 0; q < CAM_PARAMETER_COUNT; ++q) {
-            const double d = x[10 * k + q];
-            camera->parameters[q] -= d;
-            camera->corrections[q] += d;
-        }
-    }
+    UpdateCameras(x);
+    const int p0 = 10 * cameras->GetSize();
     for (int i = 0; i < points->GetSize(); ++i) {
-        CObjectPoint* point = points->GetAt(i);
-        const int p0 = 10 * nCam + 3 * i;
-        point->x -= x[p0];
-        point->y -= x[p0 + 1];
-        point->z -= x[p0 + 2];
-        for (int a = 0; a < 3; ++a)
-            point->correctionSum[a] += x[p0 + a];
+        const double d[3] = {x[p0 + 3 * i], x[p0 + 3 * i + 1], x[p0 + 3 * i + 2]};
+        UpdatePoint(*points->GetAt(i), d);
     }
     return true;
 }
@@ -563,15 +549,7 @@ bool CAdjustmentEngine::UpdateStationsReverse(const CVector& x)
                 s += Mr[p][c] * x[cols[c]];
             d[p] = v[p] - s;
         }
-        const double azimuth = image->GetAzimuth();
-        const double elevation = image->GetElevation();
-        const double roll = image->GetRoll();
-        image->X -= d[0];
-        image->Y -= d[1];
-        image->Z -= d[2];
-        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
-        for (int p = 0; p < 6; ++p)
-            image->corrections[p] += d[p];
+        UpdateStation(*image, d);
     }
     return true;
 }

@@ -526,10 +526,9 @@ bool CAdjustmentEngine::SolveDatumMultipliers(CVector& x)
     return true;
 }
 
-bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
+void CAdjustmentEngine::UpdateCameras(const CVector& x)
 {
-    const int nCam = cameras->GetSize();
-    for (int k = 0; k < nCam; ++k) {
+    for (int k = 0; k < cameras->GetSize(); ++k) {
         if (!IsCameraUsed(k))
             continue;
         CCamera* camera = cameras->GetAt(k);
@@ -539,21 +538,39 @@ bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
             camera->corrections[q] += d;
         }
     }
+}
+
+void CAdjustmentEngine::UpdateStation(CProjectImage& image, const double d[6])
+{
+    const double azimuth = image.GetAzimuth();
+    const double elevation = image.GetElevation();
+    const double roll = image.GetRoll();
+    image.X -= d[0];
+    image.Y -= d[1];
+    image.Z -= d[2];
+    image.SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
+    for (int p = 0; p < 6; ++p)
+        image.corrections[p] += d[p];
+}
+
+void CAdjustmentEngine::UpdatePoint(CObjectPoint& point, const double d[3])
+{
+    point.x -= d[0];
+    point.y -= d[1];
+    point.z -= d[2];
+    for (int a = 0; a < 3; ++a)
+        point.correctionSum[a] += d[a];
+}
+
+bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
+{
+    UpdateCameras(x);
+    const int s0 = 10 * cameras->GetSize();
     for (int j = 0; j < images->GetSize(); ++j) {
-        CProjectImage* image = images->GetAt(j);
-        const int s0 = 10 * nCam + 6 * j;
         double d[6];
         for (int p = 0; p < 6; ++p)
-            d[p] = x[s0 + p];
-        const double azimuth = image->GetAzimuth();
-        const double elevation = image->GetElevation();
-        const double roll = image->GetRoll();
-        image->X -= d[0];
-        image->Y -= d[1];
-        image->Z -= d[2];
-        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
-        for (int p = 0; p < 6; ++p)
-            image->corrections[p] += d[p];
+            d[p] = x[s0 + 6 * j + p];
+        UpdateStation(*images->GetAt(j), d);
     }
     return true;
 }
@@ -578,11 +595,8 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
                 s += Mr[r][c] * x[cols[c]];
             v[r] -= s;
         }
-        point->x -= v[0];
-        point->y -= v[1];
-        point->z -= v[2];
-        for (int a = 0; a < 3; ++a)
-            point->correctionSum[a] += v[a];
+        const double d[3] = {v[0], v[1], v[2]};
+        UpdatePoint(*point, d);
         ++store;
     }
     return true;
