@@ -28,33 +28,6 @@ const CObjectPoint* ControlPoint(const CImageObservation& observation, CPointSet
     return point && point->inUse ? point : nullptr;
 }
 
-// Derivatives of the image rotation R(azimuth, elevation, roll) with respect to azimuth
-// and elevation.
-void RotationDerivatives(double a, double e, double r, double dA[3][3], double dE[3][3])
-{
-    const double sa = std::sin(a), ca = std::cos(a);
-    const double se = std::sin(e), ce = std::cos(e);
-    const double sr = std::sin(r), cr = std::cos(r);
-    dA[0][0] = se * sr * ca - cr * sa;
-    dA[0][1] = cr * ca + se * sr * sa;
-    dA[0][2] = 0.0;
-    dA[1][0] = cr * se * ca + sr * sa;
-    dA[1][1] = -sr * ca + cr * se * sa;
-    dA[1][2] = 0.0;
-    dA[2][0] = ce * ca;
-    dA[2][1] = ce * sa;
-    dA[2][2] = 0.0;
-    dE[0][0] = ce * sr * sa;
-    dE[0][1] = -ce * sr * ca;
-    dE[0][2] = -sr * se;
-    dE[1][0] = cr * ce * sa;
-    dE[1][1] = -cr * ce * ca;
-    dE[1][2] = -cr * se;
-    dE[2][0] = -se * sa;
-    dE[2][1] = se * ca;
-    dE[2][2] = -ce;
-}
-
 struct Pose {
     double X, Y, Z, azimuth, elevation, roll;
 };
@@ -78,9 +51,9 @@ bool FormResectionRayEquations(const CProjectImage& image, const CCamera& camera
     if (!CorrectedImageCoordinates(image, camera, observation, x, y))
         return false;
     const double c = camera.parameters[CAM_C];
-    double R[3][3], dA[3][3], dE[3][3];
+    double R[3][3], dA[3][3], dE[3][3], dR[3][3];
     image.GetRotation(R);
-    RotationDerivatives(image.GetAzimuth(), image.GetElevation(), image.GetRoll(), dA, dE);
+    ray::RotationDerivatives(image.GetAzimuth(), image.GetElevation(), image.GetRoll(), dA, dE, dR);
     const double d[3] = {point.x - image.X, point.y - image.Y, point.z - image.Z};
     const double depth = ray::Dot(R[2], d);
     if (!(depth != 0.0) || !std::isfinite(depth))
