@@ -107,37 +107,17 @@ int WorstRay(const std::vector<Ray>& rays, double limit)
 bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
                   CImageObservation& observation, CMatrix& block)
 {
-    double x = 0.0, y = 0.0;
-    if (!CorrectedImageCoordinates(image, camera, observation, x, y))
+    RayProjection p;
+    if (!ProjectRay(image, camera, observation, point, p))
         return false;
-    const double c = camera.parameters[CAM_C];
-    double R[3][3];
-    image.GetRotation(R);
-    const double d[3] = {point.x - image.X, point.y - image.Y, point.z - image.Z};
-    const double depth = ray::Dot(R[2], d);
-    if (!(depth != 0.0) || !std::isfinite(depth))
-        return false;
-    const double w = 1.0 / depth;
-    const double U = w * ray::Dot(R[0], d);
-    const double V = w * ray::Dot(R[1], d);
-    const double k = c * w;
     double row0[kRayColumns], row1[kRayColumns];
     for (int j = 0; j < 3; ++j) {
-        row0[j] = (R[0][j] - U * R[2][j]) * k;
-        row1[j] = (R[1][j] - V * R[2][j]) * k;
+        row0[j] = (p.R[0][j] - p.U * p.R[2][j]) * p.k;
+        row1[j] = (p.R[1][j] - p.V * p.R[2][j]) * p.k;
     }
-    row0[3] = x + c * U;
-    row1[3] = y + c * V;
-    for (int j = 0; j < kRayColumns; ++j)
-        if (!std::isfinite(row0[j]) || !std::isfinite(row1[j]))
-            return false;
-    for (int j = 0; j < kRayColumns; ++j) {
-        block.SetAt(row0[j], 0, j);
-        block.SetAt(row1[j], 1, j);
-    }
-    observation.vx = row0[3];
-    observation.vy = row1[3];
-    return true;
+    row0[3] = p.x + p.c * p.U;
+    row1[3] = p.y + p.c * p.V;
+    return StoreRayRows(row0, row1, kRayColumns, observation, block);
 }
 
 } // namespace
