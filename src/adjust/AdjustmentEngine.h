@@ -350,6 +350,7 @@ private:
     void UpdateCameras(const CVector& x);
     static void UpdateStation(CProjectImage& image, const double d[6]);
     static void UpdatePoint(CObjectPoint& point, const double d[3]);
+    void SetCameraSigmas(const CMatrix& Q);
 
     bool cofactorsReady = false;                  // the last inversion succeeded
     int freeDatumRows = 7;

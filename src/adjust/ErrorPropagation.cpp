@@ -213,17 +213,13 @@ bool CAdjustmentEngine::InvertFreeReverse()
     return true;
 }
 
-// Camera sigmas from the inverse; the station blocks of the inverse are the
-// stations' covariances.
-bool CAdjustmentEngine::ComputeCovariancesStandard()
+// Each used camera's sigmas from the diagonal of the inverse Q (its rows come
+// first), and its calibration redundancy; an unused camera's sigmas are zero.
+void CAdjustmentEngine::SetCameraSigmas(const CMatrix& Q)
 {
-    progress.phase = PHASE_COVARIANCE;
-    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
     const double sigma0 = summary->sigma0;
-    const double s2 = sigma0 * sigma0;
-    const int nCam = cameras->GetSize();
     const int dof = summary->GetDegreesOfFreedom();
-    for (int k = 0; k < nCam; ++k) {
+    for (int k = 0; k < cameras->GetSize(); ++k) {
         CCamera* camera = cameras->GetAt(k);
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
             const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
@@ -232,6 +228,17 @@ bool CAdjustmentEngine::ComputeCovariancesStandard()
         if (IsCameraUsed(k))
             camera->calibrationRedundancy = dof;
     }
+}
+
+// Camera sigmas from the inverse; the station blocks of the inverse are the
+// stations' covariances.
+bool CAdjustmentEngine::ComputeCovariancesStandard()
+{
+    progress.phase = PHASE_COVARIANCE;
+    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
+    const double s2 = summary->sigma0 * summary->sigma0;
+    const int nCam = cameras->GetSize();
+    SetCameraSigmas(Q);
     for (int j = 0; j < images->GetSize(); ++j) {
         CMatrix& cov = images->GetAt(j)->GetCovariance();
         cov.Resize(6, -1);
@@ -249,19 +256,9 @@ bool CAdjustmentEngine::ComputeCovariancesReverse()
 {
     progress.phase = PHASE_COVARIANCE;
     const CMatrix& Q = *normals;
-    const double sigma0 = summary->sigma0;
-    const double s2 = sigma0 * sigma0;
+    const double s2 = summary->sigma0 * summary->sigma0;
     const int nCam = cameras->GetSize();
-    const int dof = summary->GetDegreesOfFreedom();
-    for (int k = 0; k < nCam; ++k) {
-        CCamera* camera = cameras->GetAt(k);
-        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
-            const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
-            camera->postSigmas[p] = q > 0.0 ? std::sqrt(q) * sigma0 : 0.0;
-        }
-        if (IsCameraUsed(k))
-            camera->calibrationRedundancy = dof;
-    }
+    SetCameraSigmas(Q);
     for (int i = 0; i < points->GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
         ZeroSymmetric(point->covariance, 3);
