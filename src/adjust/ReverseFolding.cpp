@@ -16,6 +16,7 @@
 #include "Camera.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
+#include "PackedNormals.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
@@ -233,15 +234,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
             const double* a1 = ray.a[1];
             const double* q0 = ray.p[0];
             const double* q1 = ray.p[1];
-            for (int r = 0; r < 10; ++r) {
-                double* row = T[c0 + r];
-                for (int c = r; c < 10; ++c)
-                    row[c - r] += a0[r] * a0[c] + a1[r] * a1[c];
-                double* cross = row + (p0 - c0 - r);
-                for (int c = 0; c < 3; ++c)
-                    cross[c] += a0[r] * q0[c] + a1[r] * q1[c];
-                rightHandSide[c0 + r] += a0[r] * ray.l[0] + a1[r] * ray.l[1];
-            }
+            AddCameraRows<3>(T, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
             double* own = &pointNormals[static_cast<size_t>(6 * i)];
             int k = 0;
             for (int r = 0; r < 3; ++r) {

@@ -15,6 +15,7 @@
 #include "Camera.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
+#include "PackedNormals.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
@@ -65,15 +66,7 @@ void CAdjustmentEngine::AccumulateRay(const RayEquations& ray, CMatrix& target)
     const double* a1 = ray.a[1];
     const double* b0 = ray.b[0];
     const double* b1 = ray.b[1];
-    for (int i = 0; i < 10; ++i) {
-        double* row = T[c0 + i];
-        for (int j = i; j < 10; ++j)
-            row[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
-        double* cross = row + (s0 - c0 - i);
-        for (int j = 0; j < 6; ++j)
-            cross[j] += a0[i] * b0[j] + a1[i] * b1[j];
-        rightHandSide[c0 + i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
-    }
+    AddCameraRows<6>(T, rightHandSide, c0, s0, a0, a1, b0, b1, ray.l);
     for (int i = 0; i < 6; ++i) {
         double* row = T[s0 + i];
         for (int j = i; j < 6; ++j)
