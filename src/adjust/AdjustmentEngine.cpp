@@ -4,6 +4,7 @@
 #include <new>
 
 #include "AdjustmentSummary.h"
+#include "BundleReport.h"
 #include "Camera.h"
 #include "Clock.h"
 #include "FloatingPoint.h"
@@ -363,134 +364,208 @@ bool CAdjustmentEngine::RunBundle()
         return false;
     }
 
-    const bool freeNetwork = settings->freeNetwork;
-    const bool standard = settings->standardFolding;
-    double finalLimit = settings->rejectionLimit;
     {
         CRejectionLimitGuard restoreLimit(*settings);
-        AllocateReducedSystem();
-
-        double previousRms = 0.0;
-        int iteration = 0;
-        bool firstPass = true;
-        while (summary->status != BUNDLE_FAILED && !AbortRequested()) {
-            progress.rejectedCount = 0;
-            matrixStore.RemoveAll();
-            vectorStore.RemoveAll();
-            foldedColumns.clear();
-            foldedColumnStart.clear();
-            if (!firstPass) {
-                normals->Zero();
-                solution.Zero();
-                if (freeNetwork && standard) {
-                    bordered->Zero();
-                    datum->Zero();
-                }
+        IterationState pass;
+        pass.finalLimit = settings->rejectionLimit;
+        if (AllocateReducedSystem()) {
+            while (summary->status != BUNDLE_FAILED && !AbortRequested() && RunIteration(pass)) {
             }
-            firstPass = false;
-
-            int triangulated = 0;
-            double triangulationRms = 0.0;
-            const bool notAborted = TriangulateAll(triangulated, triangulationRms, iteration);
-            if (!FaultCheck("triangulating the points"))
-                break;
-            if (!notAborted || AbortRequested())
-                break;
-            if (triangulated <= 3) {
-                Fail("Adjustment failed: 3 or fewer points could be triangulated");
-                break;
-            }
-
-            ++iteration;
-            progress.iteration = iteration;
-            if (!settings->keepRejectionLimitFixed && iteration >= 2)
-                settings->rejectionLimit = settings->rejectionOffset + settings->rejectionFactor * triangulationRms;
-            finalLimit = settings->rejectionLimit;
-
-            int equations = 0;
-            const bool formed = !standard     ? FormNormalsReverse(equations)
-                                : freeNetwork ? FormNormalsFreeStandard(equations)
-                                              : FormNormalsControlStandard(equations);
-            if (!formed) {
-                FaultCheck("forming the normal equations");
-                break;
-            }
-            if (!FaultCheck("forming the normal equations"))
-                break;
-
-            summary->observations = equations;
-            summary->constraints = CountConstraints();
-            const int dof = summary->GetDegreesOfFreedom();
-            if (dof < 0) {
-                Fail("Adjustment failed: more parameters than observations and constraints");
-                break;
-            }
-            double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
-            if (!standard) {
-                images->GetRmsXY(rms);
-                summary->vv = equations * rms * rms;
-            }
-            ComputeSigma0(iteration);
-
-            progress.phase = PHASE_DECOMPOSITION;
-            if (!normals->LdltDecompose()) {
-                Fail("Adjustment failed: the normal equations are singular");
-                break;
-            }
-            if (!FaultCheck("decomposing the normal equations"))
-                break;
-            progress.phase = PHASE_SOLVING;
-            if (!normals->SolveAugmentedUnit(solution)) {
-                Fail("Adjustment failed: the normal equations cannot be solved");
-                break;
-            }
-            if (freeNetwork && standard && !SolveDatumMultipliers(solution)) {
-                Fail("Adjustment failed: the datum of the free network cannot be solved");
-                break;
-            }
-            if (!FaultCheck("solving the normal equations"))
-                break;
-
-            progress.rejectionLimitMicrons = settings->rejectionLimit * 1000.0;
-            progress.imageCount = images->GetSize();
-            progress.pointCount = points->GetUsedUnsolvedCount();
-            progress.degreesOfFreedom = dof;
-            progress.residualRmsMicrons = rms * 1000.0;
-            progress.sigma0 = summary->sigma0;
-
-            if (standard) {
-                UpdateCamerasAndStations(solution);
-                UpdatePointsStandard(solution);
-            } else {
-                UpdateCamerasAndPoints(solution);
-                UpdateStationsReverse(solution);
-            }
-            if (!FaultCheck("updating the parameters"))
-                break;
-
-            bool converged;
-            if (settings->absoluteConvergence)
-                converged = rms * 1000.0 < settings->absoluteConvergenceLimit;
-            else
-                converged = std::fabs(previousRms - rms) < settings->convergenceLimit || settings->simulation;
-            if (converged) {
-                summary->status = BUNDLE_CONVERGED;
-                summary->iterations = iteration;
-                break;
-            }
-            if (iteration >= settings->maxIterations) {
-                summary->status = BUNDLE_ITERATION_LIMIT;
-                break;
-            }
-            previousRms = rms;
         }
 
         PostAdjustment();
         summary->elapsed = static_cast<double>(MonotonicMilliseconds() - start) * 0.001;
-        summary->finalRejectionLimit = finalLimit;
+        WriteReports();
+        summary->finalRejectionLimit = pass.finalLimit;
     }
     progress.SetDone();
     return true;
+}
+
+bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void* context)
+{
+    const bool freeNetwork = settings->freeNetwork;
+    const bool standard = settings->standardFolding;
+    auto mark = [hook, context](int32_t phase) {
+        if (hook != nullptr)
+            hook(context, phase);
+    };
+
+    progress.rejectedCount = 0;
+    matrixStore.RemoveAll();
+    vectorStore.RemoveAll();
+    foldedColumns.clear();
+    foldedColumnStart.clear();
+    if (state.iteration > 0) {
+        normals->Zero();
+        solution.Zero();
+        if (freeNetwork && standard) {
+            bordered->Zero();
+            datum->Zero();
+        }
+    }
+
+    int triangulated = 0;
+    double triangulationRms = 0.0;
+    const bool notAborted = TriangulateAll(triangulated, triangulationRms, state.iteration);
+    if (!FaultCheck("triangulating the points"))
+        return false;
+    if (!notAborted || AbortRequested())
+        return false;
+    if (triangulated <= 3)
+        return Fail("Adjustment failed: 3 or fewer points could be triangulated");
+
+    const int iteration = ++state.iteration;
+    progress.iteration = iteration;
+    if (!settings->keepRejectionLimitFixed && iteration >= 2)
+        settings->rejectionLimit = settings->rejectionOffset + settings->rejectionFactor * triangulationRms;
+    state.finalLimit = settings->rejectionLimit;
+
+    mark(PHASE_FORMING_NORMALS);
+    int equations = 0;
+    const bool formed = !standard     ? FormNormalsReverse(equations)
+                        : freeNetwork ? FormNormalsFreeStandard(equations)
+                                      : FormNormalsControlStandard(equations);
+    if (!formed) {
+        FaultCheck("forming the normal equations");
+        return false;
+    }
+    if (!FaultCheck("forming the normal equations"))
+        return false;
+
+    summary->observations = equations;
+    summary->constraints = CountConstraints();
+    const int dof = summary->GetDegreesOfFreedom();
+    if (dof < 0)
+        return Fail("Adjustment failed: more parameters than observations and constraints");
+    double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
+    if (!standard) {
+        images->GetRmsXY(rms);
+        summary->vv = equations * rms * rms;
+    }
+    ComputeSigma0(iteration);
+
+    mark(PHASE_DECOMPOSITION);
+    progress.phase = PHASE_DECOMPOSITION;
+    if (!normals->LdltDecompose())
+        return Fail("Adjustment failed: the normal equations are singular");
+    if (!FaultCheck("decomposing the normal equations"))
+        return false;
+    mark(PHASE_SOLVING);
+    progress.phase = PHASE_SOLVING;
+    if (!normals->SolveAugmentedUnit(solution))
+        return Fail("Adjustment failed: the normal equations cannot be solved");
+    if (freeNetwork && standard && !SolveDatumMultipliers(solution))
+        return Fail("Adjustment failed: the datum of the free network cannot be solved");
+    if (!FaultCheck("solving the normal equations"))
+        return false;
+
+    progress.rejectionLimitMicrons = settings->rejectionLimit * 1000.0;
+    progress.imageCount = images->GetSize();
+    progress.pointCount = points->GetUsedUnsolvedCount();
+    progress.degreesOfFreedom = dof;
+    progress.residualRmsMicrons = rms * 1000.0;
+    progress.sigma0 = summary->sigma0;
+
+    if (standard) {
+        UpdateCamerasAndStations(solution);
+        UpdatePointsStandard(solution);
+    } else {
+        UpdateCamerasAndPoints(solution);
+        UpdateStationsReverse(solution);
+    }
+    mark(PHASE_NONE);
+    if (!FaultCheck("updating the parameters"))
+        return false;
+
+    bool converged;
+    if (settings->absoluteConvergence)
+        converged = rms * 1000.0 < settings->absoluteConvergenceLimit;
+    else
+        converged = std::fabs(state.previousRms - rms) < settings->convergenceLimit || settings->simulation;
+    if (converged) {
+        summary->status = BUNDLE_CONVERGED;
+        summary->iterations = iteration;
+        return false;
+    }
+    if (iteration >= settings->maxIterations) {
+        summary->status = BUNDLE_ITERATION_LIMIT;
+        return false;
+    }
+    state.previousRms = rms;
+    return true;
+}
+
+// --- Reports -------------------------------------------------------------------
+// The writers live in CBundleReports; the cofactors go to them only when the
+// last inversion succeeded.
+
+bool CAdjustmentEngine::WriteReports()
+{
+    CBundleReports reports(*this);
+    int order = 0;
+    const CMatrix* cofactors = GetCofactors(order);
+    reports.SetCofactors(cofactors, order);
+    return reports.WriteReports();
+}
+
+bool CAdjustmentEngine::WriteBundleReport()
+{
+    return CBundleReports(*this).WriteBundleReport();
+}
+
+bool CAdjustmentEngine::WriteCameraReport()
+{
+    return CBundleReports(*this).WriteCameraReport();
+}
+
+bool CAdjustmentEngine::WriteResidualsReport()
+{
+    return CBundleReports(*this).WriteResidualsReport();
+}
+
+bool CAdjustmentEngine::WriteCorrelationsReport()
+{
+    CBundleReports reports(*this);
+    int order = 0;
+    const CMatrix* cofactors = GetCofactors(order);
+    reports.SetCofactors(cofactors, order);
+    return reports.WriteCorrelationsReport();
+}
+
+bool CAdjustmentEngine::WritePointCovariances()
+{
+    return CBundleReports(*this).WritePointCovariances();
+}
+
+bool CAdjustmentEngine::WriteStationCovariances()
+{
+    return CBundleReports(*this).WriteStationCovariances();
+}
+
+bool CAdjustmentEngine::ComputeCorrelations(CMatrix& out)
+{
+    int order = 0;
+    const CMatrix* cofactors = GetCofactors(order);
+    if (cofactors == nullptr || order <= 0)
+        return false;
+    progress.phase = PHASE_CORRELATIONS;
+    CBundleReports reports(*this);
+    reports.SetCofactors(cofactors, order);
+    if (!out.Resize(order, -1))
+        return false;
+    for (int i = 0; i < order; ++i)
+        for (int j = i; j < order; ++j) {
+            double r = 0.0;
+            reports.GetCorrelation(i, j, r);
+            out.SetAt(r, i, j);
+        }
+    return true;
+}
+
+bool CAdjustmentEngine::BuildSightings()
+{
+    return points != nullptr && images != nullptr ? ::BuildSightings(*points, *images) : true;
 }
 
 const int32_t* CAdjustmentEngine::GetFoldedColumns(int k, int& count) const

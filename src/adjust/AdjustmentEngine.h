@@ -122,6 +122,37 @@ public:
     int CountConstraints() const;
     int GetCameraIndex(const CProjectImage& image) const;
 
+    // One pass of the loop: empties the per-iteration stores, triangulates,
+    // forms, decomposes and solves the normal equations, updates, and tests
+    // for convergence. Needs the reduced system (AllocateReducedSystem).
+    // False when the loop ends: converged, iteration limit, failure (status
+    // set) or abort; true when another pass is due.
+    struct IterationState {
+        int iteration = 0;        // passes completed
+        double previousRms = 0.0; // residual RMS of the last pass, mm
+        double finalLimit = 0.0;  // rejection limit of the last pass, mm
+    };
+    // Told the phase about to start at the step boundaries of a pass
+    // (forming, decomposition, solution) and PHASE_NONE after the update.
+    using StepHook = void (*)(void* context, int32_t phase);
+    bool RunIteration(IterationState& state, StepHook hook = nullptr, void* context = nullptr);
+
+    // --- Reports -------------------------------------------------------------
+    // Written into the folder of the settings' project path; a project
+    // without a folder gets none. WriteReports passes the cofactors only
+    // after a successful inversion. The writers are CBundleReports'.
+    bool WriteReports();
+    bool WriteBundleReport();
+    bool WriteCameraReport();
+    bool WriteResidualsReport();
+    bool WriteCorrelationsReport();
+    bool WritePointCovariances();
+    bool WriteStationCovariances();
+    bool BuildSightings();
+    // Correlation coefficients of the reduced system's unknowns from the
+    // cofactors of the last inversion; false, out untouched, without them.
+    bool ComputeCorrelations(CMatrix& out);
+
     // Why the last run failed (status 2) or ended early; empty otherwise.
     const std::string& GetFailureReason() const { return failureReason; }
     void SetFailureReason(const char* text) { failureReason = text; }
@@ -313,6 +344,13 @@ private:
     void HoldReducedParameter(int index);
     int CountUsableScaleBars() const;
     bool ScaleBarUsable(const CScaleBar& bar, int& a, int& b) const;
+    // Applies the solved corrections x to the used cameras (their rows come
+    // first in the reduced system), to one station (d: X, Y, Z, azimuth,
+    // elevation, roll) or to one point (d: x, y, z).
+    void UpdateCameras(const CVector& x);
+    static void UpdateStation(CProjectImage& image, const double d[6]);
+    static void UpdatePoint(CObjectPoint& point, const double d[3]);
+    void SetCameraSigmas(const CMatrix& Q);
 
     bool cofactorsReady = false;                  // the last inversion succeeded
     int freeDatumRows = 7;

@@ -8,6 +8,7 @@
 
 #include "AdjustmentEngine.h"
 #include "ImageObservation.h"
+#include "Intersection.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
@@ -109,6 +110,11 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
     progress.phase = PHASE_TRIANGULATING;
     count = 0;
     images->ClearResidualsAndRejections();
+    // The merge listed the images that observe each point: the intersection
+    // visits only those, unless the set or the images changed since.
+    const int nImages = images->GetSize();
+    const int nRays = static_cast<int>(rayImages.size());
+    const bool listed = static_cast<int>(rayStart.size()) == points->GetSize();
     double sum = 0.0;
     for (int i = 0; i < points->GetSize(); ++i) {
         if (AbortRequested()) {
@@ -119,7 +125,16 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
         if (point == nullptr)
             continue;
         double pointRms = 0.0;
-        if (IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration)) {
+        bool intersected;
+        if (listed && point->observationIndex.GetSize() == nImages) {
+            const int first = rayStart[static_cast<size_t>(i)];
+            const int end = i + 1 < points->GetSize() ? rayStart[static_cast<size_t>(i) + 1] : nRays;
+            intersected = IntersectPointOnImages(pointRms, *point, *images, *cameras, *settings, iteration,
+                                                 rayImages.data() + first, end - first);
+        } else {
+            intersected = IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration);
+        }
+        if (intersected) {
             point->rms = pointRms * 1000.0;
             sum += pointRms * pointRms;
             ++count;

@@ -44,6 +44,28 @@ double report::Element(const CMatrix& m, int i, int j)
     return m.GetAt(i, j);
 }
 
+void report::ImageResidualMicrons(const CProjectImage& image, double& x, double& y, double& xy)
+{
+    x = y = xy = 0.0;
+    image.GetResidualRmsX(x);
+    image.GetResidualRmsY(y);
+    image.GetResidualRmsXY(xy);
+    x *= 1000.0;
+    y *= 1000.0;
+    xy *= 1000.0;
+}
+
+void report::TotalResidualMicrons(const CImagePtrArray& images, double& x, double& y, double& xy)
+{
+    x = y = xy = 0.0;
+    images.GetRmsX(x);
+    images.GetRmsY(y);
+    images.GetRmsXY(xy);
+    x *= 1000.0;
+    y *= 1000.0;
+    xy *= 1000.0;
+}
+
 CDynString ReportDate()
 {
     return CDateStamp::Now().Format("%d %B, %Y   %X");
@@ -461,22 +483,18 @@ bool CBundleReports::WriteBundleReport()
         const CProjectImage* image = images->GetAt(j);
         if (image == nullptr || !image->enabled || !image->oriented)
             continue;
-        double rx = 0.0, ry = 0.0, rxy = 0.0;
-        image->GetResidualRmsX(rx);
-        image->GetResidualRmsY(ry);
-        image->GetResidualRmsXY(rxy);
-        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%11d", image->name.GetText(), rx * 1000.0, ry * 1000.0,
-                     rxy * 1000.0, image->CountUsableObservations());
+        double rx, ry, rxy;
+        report::ImageResidualMicrons(*image, rx, ry, rxy);
+        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%11d", image->name.GetText(), rx, ry, rxy,
+                     image->CountUsableObservations());
     }
     f.Blank(2);
     f.Line("           Total Residuals (RMS)                        Degrees of");
     f.Line("       x         y         xy           Sigma0          Freedom     Observations   Parameters   Constraints");
     {
-        double rx = 0.0, ry = 0.0, rxy = 0.0;
-        images->GetRmsX(rx);
-        images->GetRmsY(ry);
-        images->GetRmsXY(rxy);
-        f.LineFormat("%10.2f%10.2f%10.2f%15.3f%16d%14d%14d%13d", rx * 1000.0, ry * 1000.0, rxy * 1000.0,
+        double rx, ry, rxy;
+        report::TotalResidualMicrons(*images, rx, ry, rxy);
+        f.LineFormat("%10.2f%10.2f%10.2f%15.3f%16d%14d%14d%13d", rx, ry, rxy,
                      sum.sigma0, sum.GetDegreesOfFreedom(), sum.observations, sum.parameters, sum.constraints);
     }
     f.Blank(2);

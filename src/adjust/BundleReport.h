@@ -154,4 +154,8 @@ double Degrees();
 double RootOrZero(double v);
 // Element (i, j) of a matrix read with the symmetric rule; 0 outside it.
 double Element(const CMatrix& m, int i, int j);
+// The residual rms in x, y and xy of an image, and over all images, in
+// micrometres.
+void ImageResidualMicrons(const CProjectImage& image, double& x, double& y, double& xy);
+void TotalResidualMicrons(const CImagePtrArray& images, double& x, double& y, double& xy);
 } // namespace report

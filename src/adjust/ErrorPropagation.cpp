@@ -213,17 +213,13 @@ bool CAdjustmentEngine::InvertFreeReverse()
     return true;
 }
 
-// Camera sigmas from the inverse; the station blocks of the inverse are the
-// stations' covariances.
-bool CAdjustmentEngine::ComputeCovariancesStandard()
+// Each used camera's sigmas from the diagonal of the inverse Q (its rows come
+// first), and its calibration redundancy; an unused camera's sigmas are zero.
+void CAdjustmentEngine::SetCameraSigmas(const CMatrix& Q)
 {
-    progress.phase = PHASE_COVARIANCE;
-    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
     const double sigma0 = summary->sigma0;
-    const double s2 = sigma0 * sigma0;
-    const int nCam = cameras->GetSize();
     const int dof = summary->GetDegreesOfFreedom();
-    for (int k = 0; k < nCam; ++k) {
+    for (int k = 0; k < cameras->GetSize(); ++k) {
         CCamera* camera = cameras->GetAt(k);
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
             const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
@@ -232,6 +228,17 @@ bool CAdjustmentEngine::ComputeCovariancesStandard()
         if (IsCameraUsed(k))
             camera->calibrationRedundancy = dof;
     }
+}
+
+// Camera sigmas from the inverse; the station blocks of the inverse are the
+// stations' covariances.
+bool CAdjustmentEngine::ComputeCovariancesStandard()
+{
+    progress.phase = PHASE_COVARIANCE;
+    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
+    const double s2 = summary->sigma0 * summary->sigma0;
+    const int nCam = cameras->GetSize();
+    SetCameraSigmas(Q);
     for (int j = 0; j < images->GetSize(); ++j) {
         CMatrix& cov = images->GetAt(j)->GetCovariance();
         cov.Resize(6, -1);
@@ -249,19 +256,9 @@ bool CAdjustmentEngine::ComputeCovariancesReverse()
 {
     progress.phase = PHASE_COVARIANCE;
     const CMatrix& Q = *normals;
-    const double sigma0 = summary->sigma0;
-    const double s2 = sigma0 * sigma0;
+    const double s2 = summary->sigma0 * summary->sigma0;
     const int nCam = cameras->GetSize();
-    const int dof = summary->GetDegreesOfFreedom();
-    for (int k = 0; k < nCam; ++k) {
-        CCamera* camera = cameras->GetAt(k);
-        for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
-            const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
-            camera->postSigmas[p] = q > 0.0 ? std::sqrt(q) * sigma0 : 0.0;
-        }
-        if (IsCameraUsed(k))
-            camera->calibrationRedundancy = dof;
-    }
+    SetCameraSigmas(Q);
     for (int i = 0; i < points->GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
         ZeroSymmetric(point->covariance, 3);
@@ -418,23 +415,31 @@ void AxisStatistics(CPointSet& points, CMatrix CObjectPoint::*which, Take take, 
         rms[axis] = m > 0 && sum[axis] > 0.0 ? std::sqrt(sum[axis] / m) : 0.0;
 }
 
+// The rms and extreme standard errors of the points in use that were solved
+// (extremes over those with at least `minimum` rays): of the limiting
+// covariances when `limiting`, then of the total ones.
+void RmsStandardErrors(CPointSet& points, int minimum, bool limiting, CAdjustmentSummary& s)
+{
+    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
+    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
+    if (limiting)
+        AxisStatistics(points, &CObjectPoint::limitingCovariance, take, extreme, s.rmsLimiting,
+                       s.extremes[CAdjustmentSummary::kLargestLimiting],
+                       s.extremes[CAdjustmentSummary::kSmallestLimiting],
+                       s.extremeLabels[CAdjustmentSummary::kLargestLimiting],
+                       s.extremeLabels[CAdjustmentSummary::kSmallestLimiting]);
+    AxisStatistics(points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
+                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
+                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+}
+
 } // namespace
 
 bool CAdjustmentEngine::ComputeRmsStandardErrors()
 {
     progress.phase = PHASE_RMS_STANDARD_ERRORS;
-    const int minimum = settings->minimumRays;
-    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
-    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
-    CAdjustmentSummary& s = *summary;
-    AxisStatistics(*points, &CObjectPoint::limitingCovariance, take, extreme, s.rmsLimiting,
-                   s.extremes[CAdjustmentSummary::kLargestLimiting], s.extremes[CAdjustmentSummary::kSmallestLimiting],
-                   s.extremeLabels[CAdjustmentSummary::kLargestLimiting],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestLimiting]);
-    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
-                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    RmsStandardErrors(*points, settings->minimumRays, true, *summary);
     return true;
 }
 
@@ -442,14 +447,7 @@ bool CAdjustmentEngine::ComputeRmsStandardErrors()
 bool CAdjustmentEngine::ComputeRmsStandardErrorsReverse()
 {
     progress.phase = PHASE_RMS_STANDARD_ERRORS;
-    const int minimum = settings->minimumRays;
-    auto take = [](const CObjectPoint& p) { return p.inUse && !p.unsolved; };
-    auto extreme = [minimum](const CObjectPoint& p) { return p.usedRayCount >= minimum && p.usedRayCount > 0; };
-    CAdjustmentSummary& s = *summary;
-    AxisStatistics(*points, &CObjectPoint::covariance, take, extreme, s.rmsTotal,
-                   s.extremes[CAdjustmentSummary::kLargestTotal], s.extremes[CAdjustmentSummary::kSmallestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kLargestTotal],
-                   s.extremeLabels[CAdjustmentSummary::kSmallestTotal]);
+    RmsStandardErrors(*points, settings->minimumRays, false, *summary);
     return true;
 }
 

@@ -8,6 +8,8 @@
 class CCamera;
 class CCameraList;
 class CImageObservation;
+class CMatrix;
+class CObjectPoint;
 class CProjectImage;
 
 // A working copy of the observation, untransformed when the image has an
@@ -16,6 +18,28 @@ class CProjectImage;
 // or the result is not finite; the observation itself is never changed.
 bool CorrectedImageCoordinates(const CProjectImage& image, const CCamera& camera,
                                const CImageObservation& observation, double& x, double& y);
+
+// A point seen through an image: the corrected observation (x, y), the
+// principal distance c, the image rotation R, the point relative to the
+// station d, its image coordinates U = R[0] d / R[2] d and V = R[1] d / R[2] d,
+// and k = c / R[2] d.
+struct RayProjection {
+    double x, y, c;
+    double R[3][3];
+    double d[3];
+    double U, V, k;
+};
+
+// False when the observation cannot be corrected or the point lies in the
+// image plane (or the depth is not finite).
+bool ProjectRay(const CProjectImage& image, const CCamera& camera, const CImageObservation& observation,
+                const CObjectPoint& point, RayProjection& ray);
+
+// Stores the two rows of a ray's equations (their last column the
+// misclosures) into block and the misclosures into the observation's
+// residuals; false, with nothing stored, when a value is not finite.
+bool StoreRayRows(const double* row0, const double* row1, int columns, CImageObservation& observation,
+                  CMatrix& block);
 
 // The camera that the image names, or null.
 const CCamera* FindImageCamera(const CProjectImage& image, const CCameraList& cameras);

@@ -1,6 +1,7 @@
 #include "Intersection.h"
 
 #include <cmath>
+#include <vector>
 
 #include "Camera.h"
 #include "DynArray.h"
@@ -24,49 +25,99 @@ constexpr int kPassLimit = 1000;
 // Columns of a ray block: X, Y, Z and the residual.
 constexpr int kRayColumns = 4;
 
-// The observation of ray i of the point: its index entry names an
-// observation of image i that is not rejected. Null otherwise, also for
-// entries outside the lists.
-CImageObservation* RayObservation(const CObjectPoint& point, const CDynArray<CProjectImage>& images, int i)
-{
-    if (i >= images.GetSize() || i >= point.observationIndex.GetSize())
-        return nullptr;
-    const CProjectImage* image = images.GetAt(i);
-    const int index = point.observationIndex[i];
-    if (!image || index < 0 || index >= image->targets.GetSize())
-        return nullptr;
-    CImageObservation* observation = image->targets.GetAt(index);
-    if (!observation || observation->rejected)
-        return nullptr;
-    return observation;
-}
-
 int RayCount(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
 {
     const int n = images.GetSize();
     return n < point.observationIndex.GetSize() ? n : point.observationIndex.GetSize();
 }
 
-// Index of the usable ray with the largest residual among those over the
-// limit in x or y; the first of equal ones. -1 when none.
-int WorstRay(const CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
-             double limit)
+// The images a point's rays are looked for in, in ascending order: every
+// entry of its index table, or only the images of a given list (those whose
+// entries are not -1), which visits the same rays in the same order.
+class CRayImages {
+public:
+    CRayImages(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
+        : list(nullptr), count(RayCount(point, images))
+    {
+    }
+    CRayImages(const int32_t* observing, int observingCount)
+        : list(observing), count(observing != nullptr && observingCount > 0 ? observingCount : 0)
+    {
+    }
+    int Size() const { return count; }
+    int operator[](int k) const { return list ? list[k] : k; }
+
+private:
+    const int32_t* list;
+    int count;
+};
+
+// A ray of the point: its image, its observation and the image's camera.
+struct Ray {
+    const CProjectImage* image;
+    CImageObservation* observation;
+    const CCamera* camera;
+};
+
+// The rays of the point over the given images, in their order: entries that
+// name an observation of an image whose camera is in the list. Rejected
+// observations are kept; their flag is read where the rays are used, since
+// the intersection rejects rays as it goes.
+void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& images, const CCameraList& cameras,
+                 const CRayImages& order, std::vector<Ray>& rays)
+{
+    rays.clear();
+    for (int k = 0; k < order.Size(); ++k) {
+        const int i = order[k];
+        if (i < 0 || i >= images.GetSize() || i >= point.observationIndex.GetSize())
+            continue;
+        const CProjectImage* image = images.GetAt(i);
+        const int index = point.observationIndex[i];
+        if (!image || index < 0 || index >= image->targets.GetSize())
+            continue;
+        CImageObservation* observation = image->targets.GetAt(index);
+        const CCamera* camera = observation ? FindImageCamera(*image, cameras) : nullptr;
+        if (camera)
+            rays.push_back(Ray{image, observation, camera});
+    }
+}
+
+// Index in rays of the usable ray with the largest residual among those over
+// the limit in x or y; the first of equal ones. -1 when none.
+int WorstRay(const std::vector<Ray>& rays, double limit)
 {
     int worst = -1;
     double largest = -1.0;
-    for (int i = 0; i < RayCount(point, images); ++i) {
-        const CImageObservation* o = RayObservation(point, images, i);
-        if (!o || !FindImageCamera(*images.GetAt(i), cameras))
+    for (size_t k = 0; k < rays.size(); ++k) {
+        const CImageObservation* o = rays[k].observation;
+        if (o->rejected)
             continue;
         if (std::fabs(o->vx) > limit || std::fabs(o->vy) > limit) {
             const double length = std::sqrt(o->vx * o->vx + o->vy * o->vy);
             if (length > largest) {
                 largest = length;
-                worst = i;
+                worst = static_cast<int>(k);
             }
         }
     }
     return worst;
+}
+
+// The ray block of CAdjustmentEngine::FormRayEquations with the camera found.
+bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
+                  CImageObservation& observation, CMatrix& block)
+{
+    RayProjection p;
+    if (!ProjectRay(image, camera, observation, point, p))
+        return false;
+    double row0[kRayColumns], row1[kRayColumns];
+    for (int j = 0; j < 3; ++j) {
+        row0[j] = (p.R[0][j] - p.U * p.R[2][j]) * p.k;
+        row1[j] = (p.R[1][j] - p.V * p.R[2][j]) * p.k;
+    }
+    row0[3] = p.x + p.c * p.U;
+    row1[3] = p.y + p.c * p.V;
+    return StoreRayRows(row0, row1, kRayColumns, observation, block);
 }
 
 } // namespace
@@ -75,60 +126,26 @@ bool CAdjustmentEngine::FormRayEquations(const CObjectPoint& point, const CProje
                                          const CCameraList& cameras, CImageObservation& observation, CMatrix& block)
 {
     const CCamera* camera = FindImageCamera(image, cameras);
-    if (!camera)
-        return false;
-    double x = 0.0, y = 0.0;
-    if (!CorrectedImageCoordinates(image, *camera, observation, x, y))
-        return false;
-    const double c = camera->parameters[CAM_C];
-    double R[3][3];
-    image.GetRotation(R);
-    const double d[3] = {point.x - image.X, point.y - image.Y, point.z - image.Z};
-    const double depth = ray::Dot(R[2], d);
-    if (!(depth != 0.0) || !std::isfinite(depth))
-        return false;
-    const double w = 1.0 / depth;
-    const double U = w * ray::Dot(R[0], d);
-    const double V = w * ray::Dot(R[1], d);
-    const double k = c * w;
-    double row0[kRayColumns], row1[kRayColumns];
-    for (int j = 0; j < 3; ++j) {
-        row0[j] = (R[0][j] - U * R[2][j]) * k;
-        row1[j] = (R[1][j] - V * R[2][j]) * k;
-    }
-    row0[3] = x + c * U;
-    row1[3] = y + c * V;
-    for (int j = 0; j < kRayColumns; ++j)
-        if (!std::isfinite(row0[j]) || !std::isfinite(row1[j]))
-            return false;
-    for (int j = 0; j < kRayColumns; ++j) {
-        block.SetAt(row0[j], 0, j);
-        block.SetAt(row1[j], 1, j);
-    }
-    observation.vx = row0[3];
-    observation.vy = row1[3];
-    return true;
+    return camera && FormRayBlock(point, image, *camera, observation, block);
 }
 
-bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList& images, const CCameraList& cameras)
-{
-    return ApproximatePoint(point, images.GetArray(), cameras);
-}
+namespace {
 
-bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
-                                         const CCameraList& cameras)
+// The start value from those of the rays that are not rejected and belong to
+// an enabled image.
+bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
 {
     CMatrix normal(4, -1);
     double stationSum = 0.0;
     int rays = 0;
-    for (int i = 0; i < RayCount(point, images); ++i) {
-        const CImageObservation* observation = RayObservation(point, images, i);
-        const CProjectImage* image = images.GetAt(i);
-        if (!observation || !image->enabled)
+    for (const Ray& ray : candidates) {
+        const CImageObservation* observation = ray.observation;
+        const CProjectImage* image = ray.image;
+        if (observation->rejected || !image->enabled)
             continue;
-        const CCamera* camera = FindImageCamera(*image, cameras);
+        const CCamera* camera = ray.camera;
         double x = 0.0, y = 0.0;
-        if (!camera || !CorrectedImageCoordinates(*image, *camera, *observation, x, y))
+        if (!CorrectedImageCoordinates(*image, *camera, *observation, x, y))
             continue;
         const double c = camera->parameters[CAM_C];
         if (!(c != 0.0))
@@ -171,16 +188,13 @@ bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CP
     return true;
 }
 
-bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjectImageList& images,
-                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
-{
-    return IntersectPoint(rms, point, images.GetArray(), cameras, settings, pass);
-}
-
-bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
-                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+// The intersection of the point from its rays over the images of order.
+bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+               const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& order)
 {
     const CFloatingPointFlags flags;
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, order, rays);
     const double entry[3] = {point.x, point.y, point.z};
     auto restoreEntry = [&]() {
         point.x = entry[0];
@@ -189,7 +203,7 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
     };
 
     if (pass == 0 || point.unsolved) {
-        if (!ApproximatePoint(point, images, cameras)) {
+        if (!Approximate(point, rays)) {
             point.unsolved = true;
             flags.Restore();
             return false;
@@ -217,13 +231,13 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
         point.usedRayCount = 0;
         int equations = 0;
         bool finite = true;
-        for (int i = 0; i < RayCount(point, images) && finite; ++i) {
-            CImageObservation* observation = RayObservation(point, images, i);
-            if (!observation || !FindImageCamera(*images.GetAt(i), cameras))
+        for (size_t k = 0; k < rays.size() && finite; ++k) {
+            const Ray& ray = rays[k];
+            if (ray.observation->rejected)
                 continue;
             equations += 2;
             point.usedRayCount += 1;
-            if (!FormRayEquations(point, *images.GetAt(i), cameras, *observation, block))
+            if (!FormRayBlock(point, *ray.image, *ray.camera, *ray.observation, block))
                 finite = false;
             else
                 normal.AddAtA(block, 1);
@@ -253,18 +267,18 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
         point.z -= correction[2];
 
         if (std::fabs(previous - rms) < settings.triangulationConvergenceLimit) {
-            const int worst = WorstRay(point, images, cameras, settings.rejectionLimit);
+            const int worst = WorstRay(rays, settings.rejectionLimit);
             if (worst < 0) {
                 state = kSuccess;
             } else if (passes >= settings.triangulationMaxIterations) {
                 state = kFailure;
             } else {
-                RayObservation(point, images, worst)->rejected = true;
+                rays[static_cast<size_t>(worst)].observation->rejected = true;
                 point.usedRayCount -= 1;
                 passes = 0;
                 if (equations - 2 < 4) {
                     state = kFailure;
-                } else if (pass == 0 && !ApproximatePoint(point, images, cameras)) {
+                } else if (pass == 0 && !Approximate(point, rays)) {
                     point.unsolved = false;
                     flags.Restore();
                     return false;
@@ -304,6 +318,48 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const C
     if (pass > 0 || point.updated)
         restoreEntry();
     return true;
+}
+
+} // namespace
+
+bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList& images, const CCameraList& cameras)
+{
+    return ApproximatePoint(point, images.GetArray(), cameras);
+}
+
+bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                                         const CCameraList& cameras)
+{
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, CRayImages(point, images), rays);
+    return Approximate(point, rays);
+}
+
+bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjectImageList& images,
+                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+{
+    return IntersectPoint(rms, point, images.GetArray(), cameras, settings, pass);
+}
+
+bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                                       const CCameraList& cameras, const CProjectSettings& settings, int pass)
+{
+    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(point, images));
+}
+
+bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                              const CCameraList& cameras, const int32_t* observing, int observingCount)
+{
+    std::vector<Ray> rays;
+    CollectRays(point, images, cameras, CRayImages(observing, observingCount), rays);
+    return Approximate(point, rays);
+}
+
+bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                            const CCameraList& cameras, const CProjectSettings& settings, int pass,
+                            const int32_t* observing, int observingCount)
+{
+    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(observing, observingCount));
 }
 
 bool IntersectTwoRays(CObjectPoint& point, int observation1, int observation2, const CProjectImage& image1,

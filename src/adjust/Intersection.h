@@ -2,9 +2,22 @@
 // The multi-ray intersection of a point is in AdjustmentEngine.h.
 #pragma once
 
+#include <cstdint>
+
 #include "AdjustmentEngine.h"
 
 class CCamera;
+
+// CAdjustmentEngine::IntersectPoint and CAdjustmentEngine::ApproximatePoint
+// over the images of `observing` only (observingCount ascending image
+// indices) instead of every entry of the point's index table. With the list
+// of the images whose entries are not -1 the results are the same, bit for
+// bit, at the cost of the point's own rays.
+bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                            const CCameraList& cameras, const CProjectSettings& settings, int pass,
+                            const int32_t* observing, int observingCount);
+bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
+                              const CCameraList& cameras, const int32_t* observing, int observingCount);
 
 // Intersects the ray of target observation observation1 of image1 with that
 // of observation2 of image2 at the midpoint of their shortest connection.

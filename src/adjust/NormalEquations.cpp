@@ -6,17 +6,31 @@
 #include "Matrix.h"
 #include "Vector.h"
 
-bool SolveNormalEquations(CMatrix& augmented, int unknowns, CVector& x)
+namespace {
+
+// scale[i] = 1 / sqrt(a(i, i)), which brings the system to a unit diagonal;
+// false when a diagonal element is not positive or not finite.
+bool UnitDiagonalScale(const CMatrix& augmented, int unknowns, std::vector<double>& scale)
 {
-    if (unknowns < 1)
-        return false;
-    std::vector<double> scale(unknowns);
+    scale.resize(static_cast<size_t>(unknowns));
     for (int i = 0; i < unknowns; ++i) {
         const double d = augmented.GetAt(i, i);
         if (!(d > 0.0) || !std::isfinite(d))
             return false;
         scale[i] = 1.0 / std::sqrt(d);
     }
+    return true;
+}
+
+} // namespace
+
+bool SolveNormalEquations(CMatrix& augmented, int unknowns, CVector& x)
+{
+    if (unknowns < 1)
+        return false;
+    std::vector<double> scale;
+    if (!UnitDiagonalScale(augmented, unknowns, scale))
+        return false;
     for (int i = 0; i < unknowns; ++i) {
         for (int j = i; j < unknowns; ++j)
             augmented.SetAt(augmented.GetAt(i, j) * scale[i] * scale[j], i, j);
@@ -46,13 +60,9 @@ bool InvertNormalMatrix(const CMatrix& augmented, int unknowns, CMatrix& inverse
 {
     if (unknowns < 1)
         return false;
-    std::vector<double> scale(unknowns);
-    for (int i = 0; i < unknowns; ++i) {
-        const double d = augmented.GetAt(i, i);
-        if (!(d > 0.0) || !std::isfinite(d))
-            return false;
-        scale[i] = 1.0 / std::sqrt(d);
-    }
+    std::vector<double> scale;
+    if (!UnitDiagonalScale(augmented, unknowns, scale))
+        return false;
     // A 1 x 1 system is its own inverse; the packed inverse wants two rows.
     if (unknowns == 1) {
         inverse.Resize(1, -1);

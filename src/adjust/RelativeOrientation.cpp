@@ -17,6 +17,7 @@
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectSettings.h"
+#include "RayGeometry.h"
 
 namespace {
 
@@ -57,45 +58,6 @@ Mat3 ProductTransposed(const double a[3][3], const double b[3][3], const double 
         for (int j = 0; j < 3; ++j)
             bc.m[i][j] = b[i][0] * c[j][0] + b[i][1] * c[j][1] + b[i][2] * c[j][2];
     return Product(a, bc.m);
-}
-
-// Derivatives of the rotation of azimuth a, elevation e and roll r with
-// respect to each angle.
-void RotationDerivatives(double a, double e, double r, double da[3][3], double de[3][3], double dr[3][3])
-{
-    const double sa = std::sin(a), ca = std::cos(a);
-    const double se = std::sin(e), ce = std::cos(e);
-    const double sr = std::sin(r), cr = std::cos(r);
-
-    da[0][0] = se * sr * ca - cr * sa;
-    da[0][1] = cr * ca + se * sr * sa;
-    da[0][2] = 0.0;
-    da[1][0] = cr * se * ca + sr * sa;
-    da[1][1] = -sr * ca + cr * se * sa;
-    da[1][2] = 0.0;
-    da[2][0] = ce * ca;
-    da[2][1] = ce * sa;
-    da[2][2] = 0.0;
-
-    de[0][0] = ce * sr * sa;
-    de[0][1] = -ce * sr * ca;
-    de[0][2] = -sr * se;
-    de[1][0] = cr * ce * sa;
-    de[1][1] = -cr * ce * ca;
-    de[1][2] = -cr * se;
-    de[2][0] = -se * sa;
-    de[2][1] = se * ca;
-    de[2][2] = -ce;
-
-    dr[0][0] = se * cr * sa - sr * ca;
-    dr[0][1] = -sr * sa - se * cr * ca;
-    dr[0][2] = cr * ce;
-    dr[1][0] = -sr * se * sa - cr * ca;
-    dr[1][1] = -cr * sa + sr * se * ca;
-    dr[1][2] = -sr * ce;
-    dr[2][0] = 0.0;
-    dr[2][1] = 0.0;
-    dr[2][2] = 0.0;
 }
 
 // u M v for the row u and the column v.
@@ -241,7 +203,7 @@ bool CRelativeOrientation::IterateStep()
     const double e = secondImage.GetElevation();
     const double r = secondImage.GetRoll();
     double dA[3][3], dE[3][3], dR[3][3];
-    RotationDerivatives(a, e, r, dA, dE, dR);
+    ray::RotationDerivatives(a, e, r, dA, dE, dR);
     static const double Dx[3][3] = {{0, 0, 0}, {0, 0, 1}, {0, -1, 0}};
     static const double Dy[3][3] = {{0, 0, -1}, {0, 0, 0}, {1, 0, 0}};
     static const double Dz[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 0}};

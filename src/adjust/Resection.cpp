@@ -28,33 +28,6 @@ const CObjectPoint* ControlPoint(const CImageObservation& observation, CPointSet
     return point && point->inUse ? point : nullptr;
 }
 
-// Derivatives of the image rotation R(azimuth, elevation, roll) with respect to azimuth
-// and elevation.
-void RotationDerivatives(double a, double e, double r, double dA[3][3], double dE[3][3])
-{
-    const double sa = std::sin(a), ca = std::cos(a);
-    const double se = std::sin(e), ce = std::cos(e);
-    const double sr = std::sin(r), cr = std::cos(r);
-    dA[0][0] = se * sr * ca - cr * sa;
-    dA[0][1] = cr * ca + se * sr * sa;
-    dA[0][2] = 0.0;
-    dA[1][0] = cr * se * ca + sr * sa;
-    dA[1][1] = -sr * ca + cr * se * sa;
-    dA[1][2] = 0.0;
-    dA[2][0] = ce * ca;
-    dA[2][1] = ce * sa;
-    dA[2][2] = 0.0;
-    dE[0][0] = ce * sr * sa;
-    dE[0][1] = -ce * sr * ca;
-    dE[0][2] = -sr * se;
-    dE[1][0] = cr * ce * sa;
-    dE[1][1] = -cr * ce * ca;
-    dE[1][2] = -cr * se;
-    dE[2][0] = -se * sa;
-    dE[2][1] = se * ca;
-    dE[2][2] = -ce;
-}
-
 struct Pose {
     double X, Y, Z, azimuth, elevation, roll;
 };
@@ -74,26 +47,18 @@ void SetPose(CProjectImage& image, const Pose& pose)
 bool FormResectionRayEquations(const CProjectImage& image, const CCamera& camera, CImageObservation& observation,
                                const CObjectPoint& point, CMatrix& block)
 {
-    double x = 0.0, y = 0.0;
-    if (!CorrectedImageCoordinates(image, camera, observation, x, y))
+    RayProjection p;
+    if (!ProjectRay(image, camera, observation, point, p))
         return false;
-    const double c = camera.parameters[CAM_C];
-    double R[3][3], dA[3][3], dE[3][3];
-    image.GetRotation(R);
-    RotationDerivatives(image.GetAzimuth(), image.GetElevation(), image.GetRoll(), dA, dE);
-    const double d[3] = {point.x - image.X, point.y - image.Y, point.z - image.Z};
-    const double depth = ray::Dot(R[2], d);
-    if (!(depth != 0.0) || !std::isfinite(depth))
-        return false;
-    const double w = 1.0 / depth;
-    const double U = w * ray::Dot(R[0], d);
-    const double V = w * ray::Dot(R[1], d);
-    const double k = c * w;
+    double dA[3][3], dE[3][3], dR[3][3];
+    ray::RotationDerivatives(image.GetAzimuth(), image.GetElevation(), image.GetRoll(), dA, dE, dR);
+    const double* d = p.d;
+    const double U = p.U, V = p.V, k = p.k, c = p.c;
 
     double row0[7], row1[7];
     for (int j = 0; j < 3; ++j) {
-        row0[j] = (U * R[2][j] - R[0][j]) * k;
-        row1[j] = (V * R[2][j] - R[1][j]) * k;
+        row0[j] = (U * p.R[2][j] - p.R[0][j]) * k;
+        row1[j] = (V * p.R[2][j] - p.R[1][j]) * k;
     }
     row0[3] = k * (ray::Dot(dA[0], d) - U * ray::Dot(dA[2], d));
     row1[3] = k * (ray::Dot(dA[1], d) - V * ray::Dot(dA[2], d));
@@ -101,18 +66,9 @@ bool FormResectionRayEquations(const CProjectImage& image, const CCamera& camera
     row1[4] = k * (ray::Dot(dE[1], d) - V * ray::Dot(dE[2], d));
     row0[5] = c * V;
     row1[5] = -c * U;
-    row0[6] = x + c * U;
-    row1[6] = y + c * V;
-    for (int j = 0; j < 7; ++j)
-        if (!std::isfinite(row0[j]) || !std::isfinite(row1[j]))
-            return false;
-    for (int j = 0; j < 7; ++j) {
-        block.SetAt(row0[j], 0, j);
-        block.SetAt(row1[j], 1, j);
-    }
-    observation.vx = row0[6];
-    observation.vy = row1[6];
-    return true;
+    row0[6] = p.x + c * U;
+    row1[6] = p.y + c * V;
+    return StoreRayRows(row0, row1, 7, observation, block);
 }
 
 void ApplyResectionCorrection(CProjectImage& image, const CVector& correction)

@@ -106,22 +106,18 @@ bool CBundleReports::WriteResidualsReport()
         const CProjectImage* image = images->GetAt(j);
         if (image == nullptr || !image->enabled || !image->oriented)
             continue;
-        double rx = 0.0, ry = 0.0, rxy = 0.0;
-        image->GetResidualRmsX(rx);
-        image->GetResidualRmsY(ry);
-        image->GetResidualRmsXY(rxy);
-        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%12d", image->name.GetText(), rx * 1000.0, ry * 1000.0, rxy * 1000.0,
+        double rx, ry, rxy;
+        report::ImageResidualMicrons(*image, rx, ry, rxy);
+        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%12d", image->name.GetText(), rx, ry, rxy,
                      image->CountUsableObservations());
     }
     f.Blank(2);
 
     f.Line("           Total Residuals                                                  Degrees of      Mean Error of");
     f.Line("       x         y       Total     Observations   Constraints   Parameters   Freedom         Unit Weight");
-    double rx = 0.0, ry = 0.0, rxy = 0.0;
-    images->GetRmsX(rx);
-    images->GetRmsY(ry);
-    images->GetRmsXY(rxy);
-    f.LineFormat("%10.2f%10.2f%10.2f%13d%13d%13d%13d%19.3f", rx * 1000.0, ry * 1000.0, rxy * 1000.0, sum.observations,
+    double rx, ry, rxy;
+    report::TotalResidualMicrons(*images, rx, ry, rxy);
+    f.LineFormat("%10.2f%10.2f%10.2f%13d%13d%13d%13d%19.3f", rx, ry, rxy, sum.observations,
                  sum.constraints, sum.parameters, sum.GetDegreesOfFreedom(), sum.sigma0);
     f.Blank(2);
 

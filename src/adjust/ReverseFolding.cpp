@@ -16,6 +16,7 @@
 #include "Camera.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
+#include "PackedNormals.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
@@ -139,6 +140,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     const int pointBase = 10 * nCam;
     rightHandSide.Resize(0);
     rightHandSide.Resize(n);
+    // Store entry j belongs to station j.
+    matrixStore.RemoveAll();
+    vectorStore.RemoveAll();
+    foldedColumns.clear();
+    foldedColumnStart.clear();
     FillStationCache();
     pointNormals.assign(static_cast<size_t>(6 * nPt), 0.0);
     for (int i = 0; i < nPt; ++i) {
@@ -228,15 +234,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
             const double* a1 = ray.a[1];
             const double* q0 = ray.p[0];
             const double* q1 = ray.p[1];
-            for (int r = 0; r < 10; ++r) {
-                double* row = T[c0 + r];
-                for (int c = r; c < 10; ++c)
-                    row[c - r] += a0[r] * a0[c] + a1[r] * a1[c];
-                double* cross = row + (p0 - c0 - r);
-                for (int c = 0; c < 3; ++c)
-                    cross[c] += a0[r] * q0[c] + a1[r] * q1[c];
-                rightHandSide[c0 + r] += a0[r] * ray.l[0] + a1[r] * ray.l[1];
-            }
+            AddCameraRows<3>(T, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
             double* own = &pointNormals[static_cast<size_t>(6 * i)];
             int k = 0;
             for (int r = 0; r < 3; ++r) {
@@ -519,25 +517,11 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
 
 bool CAdjustmentEngine::UpdateCamerasAndPoints(const CVector& x)
 {
-    const int nCam = cameras->GetSize();
-    for (int k = 0; k < nCam; ++k) {
-        if (!IsCameraUsed(k))
-            continue;
-        CCamera* camera = cameras->GetAt(k);
-        for (int q = 0; q < CAM_PARAMETER_COUNT; ++q) {
-            const double d = x[10 * k + q];
-            camera->parameters[q] -= d;
-            camera->corrections[q] += d;
-        }
-    }
+    UpdateCameras(x);
+    const int p0 = 10 * cameras->GetSize();
     for (int i = 0; i < points->GetSize(); ++i) {
-        CObjectPoint* point = points->GetAt(i);
-        const int p0 = 10 * nCam + 3 * i;
-        point->x -= x[p0];
-        point->y -= x[p0 + 1];
-        point->z -= x[p0 + 2];
-        for (int a = 0; a < 3; ++a)
-            point->correctionSum[a] += x[p0 + a];
+        const double d[3] = {x[p0 + 3 * i], x[p0 + 3 * i + 1], x[p0 + 3 * i + 2]};
+        UpdatePoint(*points->GetAt(i), d);
     }
     return true;
 }
@@ -558,15 +542,7 @@ bool CAdjustmentEngine::UpdateStationsReverse(const CVector& x)
                 s += Mr[p][c] * x[cols[c]];
             d[p] = v[p] - s;
         }
-        const double azimuth = image->GetAzimuth();
-        const double elevation = image->GetElevation();
-        const double roll = image->GetRoll();
-        image->X -= d[0];
-        image->Y -= d[1];
-        image->Z -= d[2];
-        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
-        for (int p = 0; p < 6; ++p)
-            image->corrections[p] += d[p];
+        UpdateStation(*image, d);
     }
     return true;
 }

@@ -15,6 +15,7 @@
 #include "Camera.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
+#include "PackedNormals.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
@@ -65,15 +66,7 @@ void CAdjustmentEngine::AccumulateRay(const RayEquations& ray, CMatrix& target)
     const double* a1 = ray.a[1];
     const double* b0 = ray.b[0];
     const double* b1 = ray.b[1];
-    for (int i = 0; i < 10; ++i) {
-        double* row = T[c0 + i];
-        for (int j = i; j < 10; ++j)
-            row[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
-        double* cross = row + (s0 - c0 - i);
-        for (int j = 0; j < 6; ++j)
-            cross[j] += a0[i] * b0[j] + a1[i] * b1[j];
-        rightHandSide[c0 + i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
-    }
+    AddCameraRows<6>(T, rightHandSide, c0, s0, a0, a1, b0, b1, ray.l);
     for (int i = 0; i < 6; ++i) {
         double* row = T[s0 + i];
         for (int j = i; j < 6; ++j)
@@ -526,10 +519,9 @@ bool CAdjustmentEngine::SolveDatumMultipliers(CVector& x)
     return true;
 }
 
-bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
+void CAdjustmentEngine::UpdateCameras(const CVector& x)
 {
-    const int nCam = cameras->GetSize();
-    for (int k = 0; k < nCam; ++k) {
+    for (int k = 0; k < cameras->GetSize(); ++k) {
         if (!IsCameraUsed(k))
             continue;
         CCamera* camera = cameras->GetAt(k);
@@ -539,21 +531,39 @@ bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
             camera->corrections[q] += d;
         }
     }
+}
+
+void CAdjustmentEngine::UpdateStation(CProjectImage& image, const double d[6])
+{
+    const double azimuth = image.GetAzimuth();
+    const double elevation = image.GetElevation();
+    const double roll = image.GetRoll();
+    image.X -= d[0];
+    image.Y -= d[1];
+    image.Z -= d[2];
+    image.SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
+    for (int p = 0; p < 6; ++p)
+        image.corrections[p] += d[p];
+}
+
+void CAdjustmentEngine::UpdatePoint(CObjectPoint& point, const double d[3])
+{
+    point.x -= d[0];
+    point.y -= d[1];
+    point.z -= d[2];
+    for (int a = 0; a < 3; ++a)
+        point.correctionSum[a] += d[a];
+}
+
+bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
+{
+    UpdateCameras(x);
+    const int s0 = 10 * cameras->GetSize();
     for (int j = 0; j < images->GetSize(); ++j) {
-        CProjectImage* image = images->GetAt(j);
-        const int s0 = 10 * nCam + 6 * j;
         double d[6];
         for (int p = 0; p < 6; ++p)
-            d[p] = x[s0 + p];
-        const double azimuth = image->GetAzimuth();
-        const double elevation = image->GetElevation();
-        const double roll = image->GetRoll();
-        image->X -= d[0];
-        image->Y -= d[1];
-        image->Z -= d[2];
-        image->SetRotation(azimuth - d[3], elevation - d[4], roll - d[5]);
-        for (int p = 0; p < 6; ++p)
-            image->corrections[p] += d[p];
+            d[p] = x[s0 + 6 * j + p];
+        UpdateStation(*images->GetAt(j), d);
     }
     return true;
 }
@@ -578,11 +588,8 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
                 s += Mr[r][c] * x[cols[c]];
             v[r] -= s;
         }
-        point->x -= v[0];
-        point->y -= v[1];
-        point->z -= v[2];
-        for (int a = 0; a < 3; ++a)
-            point->correctionSum[a] += v[a];
+        const double d[3] = {v[0], v[1], v[2]};
+        UpdatePoint(*point, d);
         ++store;
     }
     return true;

@@ -114,21 +114,17 @@ bool CTriangulationJob::WriteReport()
         const CProjectImage* image = images.GetAt(j);
         if (image == nullptr || !image->enabled || !image->oriented)
             continue;
-        double rx = 0.0, ry = 0.0, rxy = 0.0;
-        image->GetResidualRmsX(rx);
-        image->GetResidualRmsY(ry);
-        image->GetResidualRmsXY(rxy);
-        f.LineFormat("%15s%5d%10.2lf%10.2lf%10.2lf%11d", image->GetFileName().GetText(), j + 1, rx * 1000.0,
-                     ry * 1000.0, rxy * 1000.0, image->CountUsableObservations());
+        double rx, ry, rxy;
+        report::ImageResidualMicrons(*image, rx, ry, rxy);
+        f.LineFormat("%15s%5d%10.2lf%10.2lf%10.2lf%11d", image->GetFileName().GetText(), j + 1, rx, ry, rxy,
+                     image->CountUsableObservations());
     }
     f.Blank(2);
     f.Line("           Total Residuals");
     f.Line("       X         Y       Total");
-    double rx = 0.0, ry = 0.0, rxy = 0.0;
-    images.GetRmsX(rx);
-    images.GetRmsY(ry);
-    images.GetRmsXY(rxy);
-    f.LineFormat("%10.2f%10.2f%10.2f", rx * 1000.0, ry * 1000.0, rxy * 1000.0);
+    double rx, ry, rxy;
+    report::TotalResidualMicrons(images, rx, ry, rxy);
+    f.LineFormat("%10.2f%10.2f%10.2f", rx, ry, rxy);
     f.Blank(2);
     f.LineFormat("%83s", "Sightings");
     f.Line("                            Point Coordinates         Standard Errors            #      List     "
