@@ -67,15 +67,16 @@ bool SameIgnoringCase(const char* a, const char* b)
     return *a == *b;
 }
 
-// Takes the next identifier off the front of a comma-separated list; the last
-// one stays, so that counts beyond the list repeat it.
-std::string NextIdentifier(std::string& rest)
+// Takes the next identifier of a comma-separated list, starting at pos; the
+// last one stays, so that counts beyond the list repeat it. Only pos moves,
+// so a long list is not copied once per record.
+std::string NextIdentifier(const std::string& list, size_t& pos)
 {
-    const size_t comma = rest.find(',');
+    const size_t comma = list.find(',', pos);
     if (comma == std::string::npos)
-        return rest;
-    std::string id = rest.substr(0, comma);
-    rest = rest.substr(comma + 1);
+        return list.substr(pos);
+    std::string id = list.substr(pos, comma - pos);
+    pos = comma + 1;
     return id;
 }
 
@@ -225,33 +226,43 @@ bool CProfileDatabases::LoadDatabases()
     profile.Load();
     loaded = true;
     entriesLeft = kMaxEntriesPerLoad;
+    textLeft = kMaxTextBytesPerLoad;
 
     cameraDatabase.RemoveAll();
     scaleBarDatabase.RemoveAll();
 
+    // Record i gets the i-th identifier of the list; identifiers count
+    // toward the text a load may take, and records stop where it ends.
+    std::string list;
+    size_t pos = 0;
+    std::string id;
+    auto nextId = [&]() {
+        id = NextIdentifier(list, pos);
+        if (id.size() > textLeft)
+            return false;
+        textLeft -= id.size();
+        return true;
+    };
+
     int n = ClampCount(profile.GetInt(kCameraSection, kCameraCount, 0), kMaxRecords);
-    std::string rest = profile.GetString(kCameraSection, kCameraList, "");
+    list = profile.GetString(kCameraSection, kCameraList, "");
     const int firstCamera = cameraDatabase.GetSize();
-    for (int i = 0; i < n; ++i)
-        cameraDatabase.AddNew();
-    for (int i = 0; i < n; ++i)
-        cameraDatabase.GetAt(firstCamera + i)->identifier = NextIdentifier(rest).c_str();
+    for (int i = 0; i < n && nextId(); ++i)
+        cameraDatabase.AddNew()->identifier = id.c_str();
 
     n = ClampCount(profile.GetInt(kScaleBarSection, kScaleBarCount, 0), kMaxRecords);
-    rest = profile.GetString(kScaleBarSection, kScaleBarList, "");
+    list = profile.GetString(kScaleBarSection, kScaleBarList, "");
+    pos = 0;
     const int firstBar = scaleBarDatabase.GetSize();
-    for (int i = 0; i < n; ++i)
-        scaleBarDatabase.AddNew();
-    for (int i = 0; i < n; ++i)
-        scaleBarDatabase.GetAt(firstBar + i)->name = NextIdentifier(rest).c_str();
+    for (int i = 0; i < n && nextId(); ++i)
+        scaleBarDatabase.AddNew()->name = id.c_str();
 
     n = ClampCount(profile.GetInt(kEODeviceSection, kEODeviceCount, 0), kMaxRecords);
-    rest = profile.GetString(kEODeviceSection, kEODeviceList, "");
+    list = profile.GetString(kEODeviceSection, kEODeviceList, "");
+    pos = 0;
     const int firstDevice = eoDeviceDatabase.GetSize();
-    for (int i = 0; i < n; ++i)
-        eoDeviceDatabase.AddNew();
-    for (int i = 0; i < n; ++i)
-        eoDeviceDatabase.GetAt(firstDevice + i)->SetName(NextIdentifier(rest).c_str());
+    for (int i = 0; i < n && nextId(); ++i)
+        eoDeviceDatabase.AddNew()->SetName(id.c_str());
 
     for (int i = firstCamera; i < cameraDatabase.GetSize(); ++i)
         ReadCameraSection(*cameraDatabase.GetAt(i));
@@ -269,33 +280,42 @@ int CProfileDatabases::TakeEntries(int n)
     return n;
 }
 
+std::string CProfileDatabases::TakeText(const char* section, const char* key)
+{
+    const std::string* value = profile.FindValue(section, key);
+    if (value == nullptr || value->size() > textLeft)
+        return std::string();
+    textLeft -= value->size();
+    return *value;
+}
+
 void CProfileDatabases::ReadCameraSection(CCamera& camera)
 {
     const std::string section = camera.identifier.GetText();
     const char* s = section.c_str();
-    camera.cameraType = profile.GetString(s, "Camera type").c_str();
-    camera.serialNumber = profile.GetString(s, "Serial number").c_str();
-    camera.lensType = profile.GetString(s, "Lens type").c_str();
-    camera.lensSerialNumber = profile.GetString(s, "Lens Serial number").c_str();
-    camera.calibrationTime = profile.GetString(s, "Calibration time").c_str();
+    camera.cameraType = TakeText(s, "Camera type").c_str();
+    camera.serialNumber = TakeText(s, "Serial number").c_str();
+    camera.lensType = TakeText(s, "Lens type").c_str();
+    camera.lensSerialNumber = TakeText(s, "Lens Serial number").c_str();
+    camera.calibrationTime = TakeText(s, "Calibration time").c_str();
     camera.XPixels = profile.GetInt(s, "XPixels", 0);
     camera.YPixels = profile.GetInt(s, "YPixels", 0);
-    camera.XPixelSize = ToDouble(profile.GetString(s, "XPixel size"));
-    camera.YPixelSize = ToDouble(profile.GetString(s, "YPixel size"));
-    camera.maxRadialDistance = ToDouble(profile.GetString(s, "Max Radial Distance"));
+    camera.XPixelSize = ToDouble(TakeText(s, "XPixel size"));
+    camera.YPixelSize = ToDouble(TakeText(s, "YPixel size"));
+    camera.maxRadialDistance = ToDouble(TakeText(s, "Max Radial Distance"));
     for (int i = 0; i < CAM_PARAMETER_COUNT; ++i)
-        camera.parameters[i] = ToDouble(profile.GetString(s, kParameterKeys[i]));
+        camera.parameters[i] = ToDouble(TakeText(s, kParameterKeys[i]));
     for (int i = 0; i < CAM_PARAMETER_COUNT; ++i)
-        camera.sigmas[i] = ToDouble(profile.GetString(s, (std::string("sigma ") + kParameterKeys[i]).c_str()));
+        camera.sigmas[i] = ToDouble(TakeText(s, (std::string("sigma ") + kParameterKeys[i]).c_str()));
     for (int i = 0; i < CAM_PARAMETER_COUNT; ++i)
         camera.postSigmas[i] =
-            ToDouble(profile.GetString(s, (std::string("post sigma ") + kParameterKeys[i]).c_str()));
+            ToDouble(TakeText(s, (std::string("post sigma ") + kParameterKeys[i]).c_str()));
     camera.calibrationRedundancy = profile.GetInt(s, "Calibration redundancy", 0);
 
     const int n = TakeEntries(profile.GetInt(s, "Number of Fiducials", 0));
     for (int i = 0; i < n; ++i) {
         const std::string key = "Fiducial " + std::to_string(i + 1);
-        const std::string value = profile.GetString(s, key.c_str());
+        const std::string value = TakeText(s, key.c_str());
         // label before the first comma, x between the first and the last, y after the last
         const size_t first = value.find(',');
         const size_t last = value.rfind(',');
@@ -321,17 +341,17 @@ void CProfileDatabases::ReadScaleBarSection(CScaleBar& bar)
     const std::string section = bar.name.GetText();
     const char* s = section.c_str();
     bar.version = profile.GetInt(s, "Version", 0);
-    bar.units = profile.GetString(s, "Units").c_str();
-    bar.material = profile.GetString(s, "Material").c_str();
-    bar.temperatureUnits = profile.GetString(s, "TemperatureUnits").c_str();
-    bar.calibratedTemperature = ToDouble(profile.GetString(s, "Calibrated Temperature"));
-    bar.calibratedLength = ToDouble(profile.GetString(s, "Calibrated Length"));
-    bar.standardDeviation = ToDouble(profile.GetString(s, "Standard Deviation"));
+    bar.units = TakeText(s, "Units").c_str();
+    bar.material = TakeText(s, "Material").c_str();
+    bar.temperatureUnits = TakeText(s, "TemperatureUnits").c_str();
+    bar.calibratedTemperature = ToDouble(TakeText(s, "Calibrated Temperature"));
+    bar.calibratedLength = ToDouble(TakeText(s, "Calibrated Length"));
+    bar.standardDeviation = ToDouble(TakeText(s, "Standard Deviation"));
     CNameBuffer label;
-    label.Set(profile.GetString(s, "End Point Label 1").c_str());
+    label.Set(TakeText(s, "End Point Label 1").c_str());
     bar.endLabel1 = label;
     label = CNameBuffer();
-    label.Set(profile.GetString(s, "End Point Label 2").c_str());
+    label.Set(TakeText(s, "End Point Label 2").c_str());
     bar.endLabel2 = label;
 }
 
@@ -339,16 +359,16 @@ void CProfileDatabases::ReadEODeviceSection(CEODevice& device)
 {
     const std::string section = device.GetName().GetText();
     const char* s = section.c_str();
-    device.SetComment(profile.GetString(s, "Comment").c_str());
+    device.SetComment(TakeText(s, "Comment").c_str());
     device.SetIDShape(profile.GetInt(s, "IDShape", 0));
-    device.calibrationTime = profile.GetString(s, "Calibration time").c_str();
-    device.SetUnit(profile.GetString(s, "Unit").c_str());
-    device.SetMaxResectionRms(ToDouble(profile.GetString(s, "Maximum Resection RMS")));
+    device.calibrationTime = TakeText(s, "Calibration time").c_str();
+    device.SetUnit(TakeText(s, "Unit").c_str());
+    device.SetMaxResectionRms(ToDouble(TakeText(s, "Maximum Resection RMS")));
 
     const int n = TakeEntries(profile.GetInt(s, "Number of Points", 0));
     for (int i = 0; i < n; ++i) {
         const std::string key = "Point " + std::to_string(i + 1);
-        const std::string value = profile.GetString(s, key.c_str());
+        const std::string value = TakeText(s, key.c_str());
         // label, X, Y and Z between the first three commas; Z is the rest
         std::string fields[4];
         size_t start = 0;

@@ -4,6 +4,7 @@
 // without it (the camera dialog is a handler the interface installs).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -48,6 +49,10 @@ public:
     static constexpr int kMaxRecords = 4096;
     static constexpr int kMaxEntries = 4096;
     static constexpr int kMaxEntriesPerLoad = 65536;
+    // Most bytes of text one load takes from the file into records (records
+    // that share an identifier read the same section again); text beyond
+    // this reads as absent.
+    static constexpr std::size_t kMaxTextBytesPerLoad = 64u << 20;
 
     CProfileDatabases();
     virtual ~CProfileDatabases();
@@ -126,11 +131,15 @@ private:
     void EnsureLoaded();
     // Takes up to n entries from what the current load may still read.
     int TakeEntries(int n);
+    // A value of the file for a record, charged to what the current load may
+    // still read; "" when absent or beyond that.
+    std::string TakeText(const char* section, const char* key);
 
     CProfileStore profile;
     bool pathResolved = false;
     bool loaded = false;
     int entriesLeft = kMaxEntriesPerLoad;
+    std::size_t textLeft = kMaxTextBytesPerLoad;
     CameraDialogHandler cameraDialog;
     StdProfileWriter stdProfileWriter;
     CDynArray<CCamera> writtenCameras;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -16,15 +17,22 @@ char LowerAscii(char c)
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
-bool SameName(const std::string& a, const char* b)
+// The lower-case form under which a name is indexed. A name holding a NUL
+// byte can never equal a C-string name; it is indexed under a form no
+// lookup produces.
+std::string IndexForm(const char* name, std::size_t n)
 {
-    size_t n = a.size();
-    size_t i = 0;
-    for (; i < n && b[i]; ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return i == n && b[i] == '\0';
+    std::string form(name, n);
+    for (char& c : form)
+        c = LowerAscii(c);
+    if (form.find('\0') != std::string::npos)
+        form.insert(0, 1, '\0');
+    return form;
 }
+
+std::string IndexForm(const std::string& name) { return IndexForm(name.data(), name.size()); }
+
+std::string IndexForm(const char* name) { return IndexForm(name, std::strlen(name)); }
 
 bool IsBlank(char c)
 {
@@ -85,15 +93,23 @@ bool CProfileStore::Load(const std::string& p)
 
 bool CProfileStore::Load()
 {
-    sections.clear();
+    Clear();
     modified = false;
     if (path.empty())
+        return false;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<unsigned long long>(st.st_size) > kMaxFileBytes)
         return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::string text;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    // A file that grew past the limit since stat counts as oversized.
+    if (in.bad() || (in.good() && in.peek() != std::ifstream::traits_type::eof()))
         return false;
     FromText(text);
     modified = false;
@@ -102,7 +118,7 @@ bool CProfileStore::Load()
 
 void CProfileStore::FromText(const std::string& text)
 {
-    sections.clear();
+    Clear();
     Section* current = nullptr;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -117,10 +133,8 @@ void CProfileStore::FromText(const std::string& text)
             size_t close = line.find(']');
             std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             current = FindSection(name.c_str());
-            if (!current) {
-                sections.push_back(Section{name, {}});
-                current = &sections.back();
-            }
+            if (!current)
+                current = &AddSection(name);
             continue;
         }
         if (!current)
@@ -134,32 +148,70 @@ void CProfileStore::FromText(const std::string& text)
             value = value.substr(1, value.size() - 2);
         if (key.empty())
             continue;
-        bool found = false;
-        for (auto& e : current->entries)
-            if (SameName(e.key, key.c_str())) {
-                found = true; // the first of duplicate keys wins, as the profile functions read it
-                break;
-            }
-        if (!found)
-            current->entries.push_back(Entry{key, value});
+        // The first of duplicate keys wins, as the profile functions read it.
+        if (!current->Find(key.c_str()))
+            current->Add(key, value);
     }
     modified = true;
 }
 
+CProfileStore::Entry* CProfileStore::Section::Find(const char* key)
+{
+    const auto it = keyIndex.find(IndexForm(key));
+    return it == keyIndex.end() ? nullptr : &entries[it->second];
+}
+
+const CProfileStore::Entry* CProfileStore::Section::Find(const char* key) const
+{
+    const auto it = keyIndex.find(IndexForm(key));
+    return it == keyIndex.end() ? nullptr : &entries[it->second];
+}
+
+void CProfileStore::Section::Add(const std::string& key, const std::string& value)
+{
+    keyIndex.emplace(IndexForm(key), entries.size());
+    entries.push_back(Entry{key, value});
+}
+
+void CProfileStore::Section::Erase(std::size_t i)
+{
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+    keyIndex.clear();
+    for (std::size_t k = 0; k < entries.size(); ++k)
+        keyIndex.emplace(IndexForm(entries[k].key), k);
+}
+
 const CProfileStore::Section* CProfileStore::FindSection(const char* name) const
 {
-    for (const auto& s : sections)
-        if (SameName(s.name, name))
-            return &s;
-    return nullptr;
+    const auto it = sectionIndex.find(IndexForm(name));
+    return it == sectionIndex.end() ? nullptr : &sections[it->second];
 }
 
 CProfileStore::Section* CProfileStore::FindSection(const char* name)
 {
-    for (auto& s : sections)
-        if (SameName(s.name, name))
-            return &s;
-    return nullptr;
+    const auto it = sectionIndex.find(IndexForm(name));
+    return it == sectionIndex.end() ? nullptr : &sections[it->second];
+}
+
+CProfileStore::Section& CProfileStore::AddSection(const std::string& name)
+{
+    sectionIndex.emplace(IndexForm(name), sections.size());
+    sections.push_back(Section{name, {}, {}});
+    return sections.back();
+}
+
+void CProfileStore::EraseSection(std::size_t i)
+{
+    sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(i));
+    sectionIndex.clear();
+    for (std::size_t k = 0; k < sections.size(); ++k)
+        sectionIndex.emplace(IndexForm(sections[k].name), k);
+}
+
+void CProfileStore::Clear()
+{
+    sections.clear();
+    sectionIndex.clear();
 }
 
 bool CProfileStore::HasSection(const char* section) const
@@ -172,12 +224,7 @@ bool CProfileStore::HasKey(const char* section, const char* key) const
     if (!section || !key)
         return false;
     const Section* s = FindSection(section);
-    if (!s)
-        return false;
-    for (const auto& e : s->entries)
-        if (SameName(e.key, key))
-            return true;
-    return false;
+    return s && s->Find(key);
 }
 
 std::string CProfileStore::GetString(const char* section, const char* key, const char* def) const
@@ -186,19 +233,25 @@ std::string CProfileStore::GetString(const char* section, const char* key, const
     if (!section || !key)
         return fallback;
     const Section* s = FindSection(section);
-    if (!s)
-        return fallback;
-    for (const auto& e : s->entries)
-        if (SameName(e.key, key))
-            return e.value;
-    return fallback;
+    const Entry* e = s ? s->Find(key) : nullptr;
+    return e ? e->value : fallback;
+}
+
+const std::string* CProfileStore::FindValue(const char* section, const char* key) const
+{
+    if (!section || !key)
+        return nullptr;
+    const Section* s = FindSection(section);
+    const Entry* e = s ? s->Find(key) : nullptr;
+    return e ? &e->value : nullptr;
 }
 
 int CProfileStore::GetInt(const char* section, const char* key, int def) const
 {
-    if (!HasKey(section, key))
+    const std::string* found = FindValue(section, key);
+    if (!found)
         return def;
-    std::string v = GetString(section, key, "");
+    const std::string& v = *found;
     // Leading optional sign and digits; anything else ends the number.
     size_t i = 0;
     bool negative = false;
@@ -209,8 +262,10 @@ int CProfileStore::GetInt(const char* section, const char* key, int def) const
     long long n = 0;
     for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
         n = n * 10 + (v[i] - '0');
-        if (n > 0x7fffffffLL)
-            n = 0x80000000LL;
+        if (n > 0x7fffffffLL) {
+            n = 0x80000000LL; // saturated: further digits change nothing
+            break;
+        }
     }
     if (negative)
         n = -n;
@@ -228,7 +283,7 @@ void CProfileStore::WriteString(const char* section, const char* key, const char
     Section* s = FindSection(section);
     if (!key) {
         if (s) {
-            sections.erase(sections.begin() + (s - sections.data()));
+            EraseSection(static_cast<std::size_t>(s - sections.data()));
             modified = true;
         }
         return;
@@ -236,20 +291,18 @@ void CProfileStore::WriteString(const char* section, const char* key, const char
     if (!s) {
         if (!value)
             return;
-        sections.push_back(Section{section, {}});
-        s = &sections.back();
+        s = &AddSection(section);
     }
-    for (size_t i = 0; i < s->entries.size(); ++i)
-        if (SameName(s->entries[i].key, key)) {
-            if (!value)
-                s->entries.erase(s->entries.begin() + long(i));
-            else
-                s->entries[i].value = Trim(value);
-            modified = true;
-            return;
-        }
+    if (Entry* e = s->Find(key)) {
+        if (!value)
+            s->Erase(static_cast<std::size_t>(e - s->entries.data()));
+        else
+            e->value = Trim(value);
+        modified = true;
+        return;
+    }
     if (value) {
-        s->entries.push_back(Entry{key, Trim(value)});
+        s->Add(key, Trim(value));
         modified = true;
     }
 }
@@ -282,7 +335,7 @@ std::vector<std::string> CProfileStore::GetKeyNames(const char* section) const
 
 bool CProfileStore::DeleteFile()
 {
-    sections.clear();
+    Clear();
     modified = true;
     if (path.empty() || !FileExists())
         return true;

@@ -5,7 +5,9 @@
 // renames it into place, so the file is never left half-written.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CProfileStore {
@@ -13,8 +15,11 @@ public:
     CProfileStore() = default;
     explicit CProfileStore(std::string path);
 
-    // Reads the file (a missing or unreadable file gives an empty store).
-    // Returns true when the file existed and was read.
+    // Largest file Load reads; a longer one counts as unreadable.
+    static constexpr std::size_t kMaxFileBytes = 64u << 20;
+
+    // Reads the file (a missing, unreadable or oversized file gives an empty
+    // store). Returns true when the file existed and was read.
     bool Load();
     bool Load(const std::string& path);
 
@@ -23,6 +28,9 @@ public:
     bool FileExists() const;
 
     std::string GetString(const char* section, const char* key, const char* def = "") const;
+    // The stored value itself, without a copy; null when the key is absent.
+    // Valid until the store changes.
+    const std::string* FindValue(const char* section, const char* key) const;
     // The leading decimal integer of the value (as atoi reads it); def when the key is absent.
     int GetInt(const char* section, const char* key, int def = 0) const;
     bool HasKey(const char* section, const char* key) const;
@@ -55,15 +63,28 @@ private:
         std::string key;
         std::string value;
     };
+    // Names are looked up through their lower-case form, so that large files
+    // load and read in linear time.
+    using NameIndex = std::unordered_map<std::string, std::size_t>;
     struct Section {
         std::string name;
         std::vector<Entry> entries;
+        NameIndex keyIndex;
+
+        Entry* Find(const char* key);
+        const Entry* Find(const char* key) const;
+        void Add(const std::string& key, const std::string& value);
+        void Erase(std::size_t i);
     };
 
     const Section* FindSection(const char* name) const;
     Section* FindSection(const char* name);
+    Section& AddSection(const std::string& name);
+    void EraseSection(std::size_t i);
+    void Clear();
 
     std::string path;
     std::vector<Section> sections;
+    NameIndex sectionIndex;
     bool modified = false;
 };

@@ -423,6 +423,37 @@ TEST_F(ProfileDatabasesTest, CountsAndBrokenFilesNeverOverreach)
     EXPECT_EQ(junk.eoDeviceDatabase.GetSize(), 0);
 }
 
+TEST_F(ProfileDatabasesTest, RecordsSharingASectionCannotMultiplyLongTexts)
+{
+    fs::create_directories(profileFile.parent_path());
+    // Every camera after the first reads section B again; its 1 MB text would
+    // otherwise be copied into each of the 4096 records.
+    const std::string longText(1u << 20, 'x');
+    WriteAll(profileFile, "[Current Camera Database]\nNumber of Cameras=4096\nCamera Identifiers=A,B\n"
+                          "[B]\nCamera type=" + longText + "\nXPixels=" + std::string(100000, '9') + "\n");
+    CProfileDatabases app;
+    ASSERT_TRUE(app.LoadDatabases());
+    ASSERT_EQ(app.cameraDatabase.GetSize(), CProfileDatabases::kMaxRecords);
+    EXPECT_EQ(app.cameraDatabase.GetAt(1)->cameraType.GetLength(), static_cast<int>(longText.size()));
+    std::size_t held = 0;
+    for (int i = 0; i < app.cameraDatabase.GetSize(); ++i) {
+        const CCamera* camera = app.cameraDatabase.GetAt(i);
+        held += static_cast<std::size_t>(camera->cameraType.GetLength()) + camera->identifier.GetLength();
+        EXPECT_EQ(camera->XPixels, i == 0 ? 0 : 2147483647) << "a saturated count reads as the largest int";
+    }
+    EXPECT_LE(held, CProfileDatabases::kMaxTextBytesPerLoad);
+
+    // A long identifier repeated for every record is limited the same way.
+    WriteAll(profileFile, "[Current Scalebar Database]\nNumber of Scalebars=4096\nScalebar Identifiers=" +
+                              std::string(1u << 20, 'y') + "\n");
+    CProfileDatabases bars;
+    ASSERT_TRUE(bars.LoadDatabases());
+    EXPECT_GT(bars.scaleBarDatabase.GetSize(), 0);
+    EXPECT_LE(static_cast<std::size_t>(bars.scaleBarDatabase.GetSize()) << 20,
+              CProfileDatabases::kMaxTextBytesPerLoad);
+    EXPECT_EQ(bars.scaleBarDatabase.GetAt(0)->name.GetLength(), 1 << 20);
+}
+
 TEST_F(ProfileDatabasesTest, ReplacingAskedAndAnsweredByScript)
 {
     CProfileDatabases app;

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -100,6 +102,61 @@ TEST(ProfileStore, NullKeyDeletesSectionNullValueDeletesKey)
     s.WriteString("b", nullptr, nullptr);
     EXPECT_FALSE(s.HasSection("B"));
     EXPECT_EQ(s.ToText(), "[A]\r\nj=2\r\n");
+}
+
+TEST(ProfileStore, LookupsStayRightAfterDeletesAndDuplicates)
+{
+    CProfileStore s;
+    // Repeated sections merge, the first of duplicate keys wins whatever the case.
+    s.FromText("[A]\nk1=1\nK1=dup\n[b]\nx=5\n[a]\nk2=2\nk3=3\n");
+    EXPECT_EQ(s.GetSectionNames(), (std::vector<std::string>{"A", "b"}));
+    EXPECT_EQ(s.GetString("a", "K1"), "1");
+    // Deleting a key or a section leaves every other name findable.
+    s.WriteString("A", "k1", nullptr);
+    EXPECT_EQ(s.GetString("A", "k2"), "2");
+    EXPECT_EQ(s.GetString("A", "k3"), "3");
+    s.WriteString("A", "K3", "three");
+    EXPECT_EQ(s.GetKeyNames("A"), (std::vector<std::string>{"k2", "k3"}));
+    s.WriteString("A", nullptr, nullptr);
+    EXPECT_EQ(s.GetString("B", "X"), "5");
+    s.WriteString("C", "y", "6");
+    s.WriteString("a", "z", "7");
+    EXPECT_EQ(s.ToText(), "[b]\r\nx=5\r\n[C]\r\ny=6\r\n[a]\r\nz=7\r\n");
+    // A name holding a NUL byte matches no name asked for.
+    s.FromText(std::string("[S]\nk\0x=1\nk=2\n", 15));
+    EXPECT_EQ(s.GetString("S", "k"), "2");
+    EXPECT_EQ(s.GetKeyNames("S").size(), 2u);
+}
+
+TEST(ProfileStore, ManyKeysAndSectionsLoadWhole)
+{
+    // Tens of thousands of names, each found again afterwards.
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "[S" + std::to_string(i % 200) + "]\nKey " + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    CProfileStore s;
+    s.FromText(text);
+    EXPECT_EQ(s.GetSectionNames().size(), 200u);
+    for (int i = 0; i < 20000; i += 997)
+        EXPECT_EQ(s.GetInt(("s" + std::to_string(i % 200)).c_str(), ("KEY " + std::to_string(i)).c_str(), -1), i);
+}
+
+TEST(ProfileStore, OversizedOrEndlessFilesReadAsUnreadable)
+{
+    TempDir t;
+    const fs::path big = t.dir / "big.ini";
+    WriteAll(big, "[A]\nk=1\n");
+    fs::resize_file(big, CProfileStore::kMaxFileBytes + 1); // sparse, costs no disk
+    CProfileStore s;
+    s.FromText("[Old]\nk=1\n");
+    EXPECT_FALSE(s.Load(big.string()));
+    EXPECT_TRUE(s.GetSectionNames().empty());
+    // A device that never ends is not read at all.
+    EXPECT_FALSE(s.Load("/dev/zero"));
+    EXPECT_TRUE(s.GetSectionNames().empty());
+    fs::resize_file(big, 8);
+    EXPECT_TRUE(s.Load(big.string()));
+    EXPECT_EQ(s.GetInt("A", "k"), 1);
 }
 
 TEST(ProfileStore, DeleteFileEmptiesStoreAndRemovesFile)
