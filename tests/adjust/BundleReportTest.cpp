@@ -138,7 +138,10 @@ TEST(BundleReports, SameBytesUnderADecimalCommaLocale)
         for (size_t at; (at = y.find(plain.path)) != std::string::npos;)
             y.replace(at, plain.path.size(), "@");
         EXPECT_EQ(x, y) << name;
-        EXPECT_FALSE(std::regex_search(x, std::regex("[0-9],[0-9]"))) << name << ": a decimal comma";
+        bool decimalComma = false;
+        for (size_t i = 1; i + 1 < x.size(); ++i)
+            decimalComma |= x[i] == ',' && x[i - 1] >= '0' && x[i - 1] <= '9' && x[i + 1] >= '0' && x[i + 1] <= '9';
+        EXPECT_FALSE(decimalComma) << name << ": a decimal comma";
     }
 }
 

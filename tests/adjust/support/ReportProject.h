@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -312,18 +311,54 @@ inline std::string Expected(const std::string& name, const std::string& projectP
 
 // Replaces the date line by "@DATE@" after checking its alignment: centred
 // in 108 columns, or right-aligned in 54. A misaligned date stays as it is.
+// True when s is exactly a report date: "dd Month, yyyy   hh:mm:ss".
+inline bool IsReportDate(const std::string& s)
+{
+    auto digit = [&](size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9'; };
+    if (!digit(0) || !digit(1) || s.size() < 4 || s[2] != ' ' || s[3] < 'A' || s[3] > 'Z')
+        return false;
+    size_t i = 4;
+    while (i < s.size() && s[i] >= 'a' && s[i] <= 'z')
+        ++i;
+    const char* tail = ", 0000   00:00:00";
+    if (i == 4 || s.size() - i != 17)
+        return false;
+    for (size_t k = 0; k < 17; ++k) {
+        const char c = s[i + k];
+        if (tail[k] == '0' ? (c < '0' || c > '9') : c != tail[k])
+            return false;
+    }
+    return true;
+}
+
+// Replaces the first report date (a line ending in a date, after its blanks)
+// by "@DATE@", when the date stands where the layout puts it: centred in 108
+// columns, or ending at column 54.
 inline std::string MaskDate(const std::string& text, bool centred)
 {
-    static const std::regex date("( *)([0-9]{2} [A-Z][a-z]+, [0-9]{4}   [0-9]{2}:[0-9]{2}:[0-9]{2})\r\n");
-    std::smatch m;
-    if (!std::regex_search(text, m, date))
-        return text;
-    const int length = static_cast<int>(m[2].length());
-    const int blanks = static_cast<int>(m[1].length());
-    const int wanted = centred ? (108 - length) / 2 : 54 - length;
-    if (blanks != wanted)
-        return text;
-    return m.prefix().str() + "@DATE@\r\n" + m.suffix().str();
+    size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        size_t lineEnd = text.find("\r\n", lineStart);
+        if (lineEnd == std::string::npos)
+            return text;
+        for (size_t p = lineStart; p < lineEnd; ++p) {
+            if (p > lineStart && text[p - 1] != ' ')
+                continue;
+            if (!IsReportDate(text.substr(p, lineEnd - p)))
+                continue;
+            size_t blankStart = p;
+            while (blankStart > lineStart && text[blankStart - 1] == ' ')
+                --blankStart;
+            const int length = static_cast<int>(lineEnd - p);
+            const int blanks = static_cast<int>(p - blankStart);
+            const int wanted = centred ? (108 - length) / 2 : 54 - length;
+            if (blanks != wanted)
+                return text;
+            return text.substr(0, blankStart) + "@DATE@\r\n" + text.substr(lineEnd + 2);
+        }
+        lineStart = lineEnd + 2;
+    }
+    return text;
 }
 
 // The lines of a report written with CR LF line ends.
