@@ -9,6 +9,7 @@
 #include "Clock.h"
 #include "FloatingPoint.h"
 #include "ObjectPoint.h"
+#include "PackedNormals.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
@@ -17,8 +18,6 @@
 
 namespace {
 
-// An a-priori sigma at or above this leaves a parameter free.
-constexpr double kFreeSigma = 1000.0;
 // Below this a squared control sigma cannot weight a residual.
 constexpr double kTinySquare = 1e-100;
 

@@ -53,20 +53,23 @@ bool ChooseResectionTriple(CProjectImage& image, short triple[3], CPointSet& poi
     // Every scored triple beats the start, so the triple never names an
     // observation that is not usable while usable triples exist.
     double best = -1.0;
+    // Keeps the triple a, b, c (positions in usable) when it scores best so far.
+    auto consider = [&](int a, int b, int c) {
+        const double score =
+            TripleScore(*targets.GetAt(usable[a]), *targets.GetAt(usable[b]), *targets.GetAt(usable[c]));
+        if (score > best) {
+            best = score;
+            triple[0] = static_cast<short>(usable[a]);
+            triple[1] = static_cast<short>(usable[b]);
+            triple[2] = static_cast<short>(usable[c]);
+        }
+    };
     const int n = static_cast<int>(usable.size());
     if (n <= kExhaustiveLimit) {
         for (int a = 0; a < n; ++a)
             for (int b = a + 1; b < n; ++b)
-                for (int c = b + 1; c < n; ++c) {
-                    const double score =
-                        TripleScore(*targets.GetAt(usable[a]), *targets.GetAt(usable[b]), *targets.GetAt(usable[c]));
-                    if (score > best) {
-                        best = score;
-                        triple[0] = static_cast<short>(usable[a]);
-                        triple[1] = static_cast<short>(usable[b]);
-                        triple[2] = static_cast<short>(usable[c]);
-                    }
-                }
+                for (int c = b + 1; c < n; ++c)
+                    consider(a, b, c);
         return true;
     }
 
@@ -80,21 +83,12 @@ bool ChooseResectionTriple(CProjectImage& image, short triple[3], CPointSet& poi
             first = a;
         }
     }
-    const CImageObservation& anchor = *targets.GetAt(usable[first]);
     for (int b = 0; b < n; ++b) {
         if (b == first)
             continue;
-        for (int c = b + 1; c < n; ++c) {
-            if (c == first)
-                continue;
-            const double score = TripleScore(anchor, *targets.GetAt(usable[b]), *targets.GetAt(usable[c]));
-            if (score > best) {
-                best = score;
-                triple[0] = static_cast<short>(usable[first]);
-                triple[1] = static_cast<short>(usable[b]);
-                triple[2] = static_cast<short>(usable[c]);
-            }
-        }
+        for (int c = b + 1; c < n; ++c)
+            if (c != first)
+                consider(first, b, c);
     }
     return true;
 }

@@ -1,8 +1,38 @@
-// Accumulation into the packed upper-triangular normal system (row r of the
-// row table starts at its diagonal element).
+// What the formings of the normal system share: the fault flags they test,
+// the finite check of a ray's numbers, and the accumulation into the packed
+// upper-triangular system (row r of the row table starts at its diagonal
+// element).
 #pragma once
 
+#include <cfenv>
+#include <cmath>
+
 #include "Vector.h"
+
+// A sigma of this or more leaves its parameter free (no a-priori weight).
+constexpr double kFreeSigma = 1000.0;
+// The floating-point faults that end a run.
+constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+
+inline bool AllFinite(const double* v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+// Adds the a-priori weight 1 / s^2 of a parameter to its diagonal element and
+// the weighted correction it has accumulated to its right-hand side, unless
+// s leaves it free.
+inline void AddParameterWeight(double& diagonal, double& rightHandSide, double s, double correction)
+{
+    if (!(s < kFreeSigma))
+        return;
+    const double w = 1.0 / (s * s);
+    diagonal += w;
+    rightHandSide -= w * correction;
+}
 
 // Adds one ray's camera rows: the camera's own 10 x 10 block at c0, its
 // cross block with the Width unknowns at o0 (a station or a point, after the

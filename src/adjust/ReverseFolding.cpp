@@ -24,19 +24,9 @@
 
 namespace {
 
-constexpr double kFreeSigma = 1000.0;
-constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 // A pivot of a station block below this fraction of its diagonal element
 // means the station cannot be determined.
 constexpr double kRelativePivot = 1e-13;
-
-bool AllFinite(const double* v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i]))
-            return false;
-    return true;
-}
 
 // Inverts the symmetric 6 x 6 matrix a in place (Cholesky); false when it is
 // not positive definite to working precision.
@@ -282,12 +272,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
                 T[10 * k + p][0] = 1.0;
                 continue;
             }
-            const double s = camera->sigmas[p];
-            if (!(s < kFreeSigma))
-                continue;
-            const double w = 1.0 / (s * s);
-            T[10 * k + p][0] += w;
-            rightHandSide[10 * k + p] -= w * camera->corrections[p];
+            AddParameterWeight(T[10 * k + p][0], rightHandSide[10 * k + p], camera->sigmas[p], camera->corrections[p]);
         }
     }
     std::vector<int32_t> heldAxes;
@@ -433,14 +418,8 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
                 row[pc + c] += b0 * ray.p[0][c] + b1 * ray.p[1][c];
         }
     }
-    for (int p = 0; p < 6; ++p) {
-        const double s = image->aprioriSigma[p];
-        if (!(s < kFreeSigma))
-            continue;
-        const double w = 1.0 / (s * s);
-        nss[p][p] += w;
-        ns[p] -= w * image->corrections[p];
-    }
+    for (int p = 0; p < 6; ++p)
+        AddParameterWeight(nss[p][p], ns[p], image->aprioriSigma[p], image->corrections[p]);
     for (int p = 0; p < 6; ++p)
         for (int q = 0; q < p; ++q)
             nss[p][q] = nss[q][p];

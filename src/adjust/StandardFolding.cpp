@@ -23,9 +23,6 @@
 
 namespace {
 
-constexpr double kFreeSigma = 1000.0;
-constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
 // A run of columns of a point's cross block: reduced parameters
 // first .. first + length - 1 held at compact columns column ...
 struct ColumnBlock {
@@ -33,14 +30,6 @@ struct ColumnBlock {
     int column;
     int length;
 };
-
-bool AllFinite(const double* v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i]))
-            return false;
-    return true;
-}
 
 } // namespace
 
@@ -407,24 +396,16 @@ bool CAdjustmentEngine::AddParameterConstraints(CMatrix& target)
             continue;
         }
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
-            const double s = camera->sigmas[p];
-            if (!(s < kFreeSigma))
-                continue;
-            const double w = 1.0 / (s * s);
-            *target.GetElementPtr(c0 + p, c0 + p) += w;
-            rightHandSide[c0 + p] -= w * camera->corrections[p];
+            AddParameterWeight(*target.GetElementPtr(c0 + p, c0 + p), rightHandSide[c0 + p], camera->sigmas[p],
+                               camera->corrections[p]);
         }
     }
     for (int j = 0; j < images->GetSize(); ++j) {
         const CProjectImage* image = images->GetAt(j);
         const int s0 = 10 * nCam + 6 * j;
         for (int p = 0; p < STA_PARAMETER_COUNT; ++p) {
-            const double s = image->aprioriSigma[p];
-            if (!(s < kFreeSigma))
-                continue;
-            const double w = 1.0 / (s * s);
-            *target.GetElementPtr(s0 + p, s0 + p) += w;
-            rightHandSide[s0 + p] -= w * image->corrections[p];
+            AddParameterWeight(*target.GetElementPtr(s0 + p, s0 + p), rightHandSide[s0 + p], image->aprioriSigma[p],
+                               image->corrections[p]);
         }
     }
     const int last = target.GetRows() - 1;

@@ -9,6 +9,7 @@
 
 #include "AdjustmentEngine.h"
 #include "BundleNetwork.h"
+#include "SyntheticScene.h"
 
 using namespace bundletest;
 
@@ -44,21 +45,6 @@ std::vector<double> Solve(Matrix A, std::vector<double> b)
         x[i] = s / A[i][i];
     }
     return x;
-}
-
-void Rotation(double a, double e, double r, double R[3][3])
-{
-    const double sa = std::sin(a), ca = std::cos(a), se = std::sin(e), ce = std::cos(e), sr = std::sin(r),
-                 cr = std::cos(r);
-    R[0][0] = se * sr * sa + cr * ca;
-    R[0][1] = cr * sa - se * sr * ca;
-    R[0][2] = sr * ce;
-    R[1][0] = cr * se * sa - sr * ca;
-    R[1][1] = -sr * sa - cr * se * ca;
-    R[1][2] = cr * ce;
-    R[2][0] = ce * sa;
-    R[2][1] = -ce * ca;
-    R[2][2] = -se;
 }
 
 struct Observation {
@@ -213,7 +199,7 @@ private:
                      P2 = cam[7], B1 = cam[8], B2 = cam[9];
         const double* st = &p[s0];
         double R[3][3];
-        Rotation(st[3], st[4], st[5], R);
+        CSyntheticScene::RotationFromAngles(st[3], st[4], st[5], R);
         const double rho = st[5];
         const double xr = o.x - XP, yr = o.y - YP, r2 = xr * xr + yr * yr;
         const double dr = K1 * r2 + K2 * r2 * r2 + K3 * r2 * r2 * r2;
