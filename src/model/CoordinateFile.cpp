@@ -4,12 +4,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <locale.h>
 
 #include "PointSet.h"
 
 namespace {
+
+// Largest coordinate file read; a longer one, or anything but a regular
+// file (a device or pipe that never ends), cannot be read.
+constexpr std::uintmax_t kMaxXyzFileBytes = 64u << 20;
 
 locale_t CLocale()
 {
@@ -133,6 +138,12 @@ int ScanXyzLine(const char* line, CXyzFields& fields)
 bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
 {
     if (path == nullptr)
+        return false;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) || error)
+        return false;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxXyzFileBytes)
         return false;
     std::ifstream in(path, std::ios::in | std::ios::binary);
     if (!in.is_open())

@@ -99,7 +99,8 @@ public:
 
     // 3D coordinate files.
     // Replaces the points by the file's; true when the set then has points.
-    // A file that cannot be opened or read leaves the set unchanged.
+    // A file that cannot be opened or read (also one that is not a regular
+    // file or is longer than 64 MB) leaves the set unchanged.
     bool ReadXyzFile(const char* path, int* fieldCount);
     // The same from an open stream.
     bool ReadXyzStream(std::istream& in, int* fieldCount);

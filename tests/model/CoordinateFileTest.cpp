@@ -274,6 +274,28 @@ TEST(CoordinateReader, FileThatCannotBeReadLeavesTheSetAsItWas)
     EXPECT_EQ(fields, -1);
 }
 
+TEST(CoordinateReader, DevicesAndOversizedFilesAreNotRead)
+{
+    TempFolder dir;
+    CPointSet set = ReadText("K1 1 1 1\n", Kind::Plain);
+    int fields = 5;
+    // A device that never ends would otherwise be read for ever.
+    EXPECT_FALSE(set.ReadXyzFile("/dev/zero", &fields));
+    EXPECT_EQ(set.GetSize(), 1);
+
+    const std::string big = dir.File("big.xyz");
+    WriteBytes(big, "A 1 2 3\n");
+    std::filesystem::resize_file(big, (64u << 20) + 1); // sparse: no disk used
+    EXPECT_FALSE(set.ReadXyzFile(big.c_str(), &fields));
+    EXPECT_EQ(set.GetSize(), 1);
+    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "K1");
+
+    std::filesystem::resize_file(big, 8);
+    EXPECT_TRUE(set.ReadXyzFile(big.c_str(), &fields));
+    ASSERT_EQ(set.GetSize(), 1);
+    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "A");
+}
+
 TEST(CoordinateReader, NumbersAreReadInTheCLocaleWhateverTheUserLocale)
 {
     const char* old = std::setlocale(LC_ALL, nullptr);
