@@ -23,7 +23,7 @@ using Vec = std::array<double, 3>;
 // its root bounds the last change of the base (model units, base 1000).
 const double kStepBound = std::sqrt(CRelativeOrientation::kConvergenceLimit);
 
-struct PairSpec {
+struct PairSetup {
     Vec base{1000.0, 0.0, 0.0}; // second station in the model frame, |base| = 1000
     Vec angles{0.02, -0.01, 0.015};
     bool distortion = false;
@@ -34,14 +34,14 @@ struct PairSpec {
 
 // Second station looking at the field centre (0, 4000, 0), with a roll. The
 // viewing axis of azimuth a and elevation e is (-cos e sin a, cos e cos a, sin e).
-PairSpec Convergent(double x, double y, double z, double roll)
+PairSetup Convergent(double x, double y, double z, double roll)
 {
-    PairSpec spec;
+    PairSetup setup;
     const double n = std::sqrt(x * x + y * y + z * z);
-    spec.base = {1000.0 * x / n, 1000.0 * y / n, 1000.0 * z / n};
-    const double d[3] = {-spec.base[0], 4000.0 - spec.base[1], -spec.base[2]};
-    spec.angles = {std::atan2(-d[0], d[1]), std::asin(d[2] / std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])), roll};
-    return spec;
+    setup.base = {1000.0 * x / n, 1000.0 * y / n, 1000.0 * z / n};
+    const double d[3] = {-setup.base[0], 4000.0 - setup.base[1], -setup.base[2]};
+    setup.angles = {std::atan2(-d[0], d[1]), std::asin(d[2] / std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])), roll};
+    return setup;
 }
 
 // Two images in the model frame: the first at the origin with zero angles
@@ -54,24 +54,24 @@ struct Pair {
     Vec base;
     double R1[3][3], R2[3][3];
 
-    explicit Pair(const PairSpec& spec) : base(spec.base)
+    explicit Pair(const PairSetup& setup) : base(setup.base)
     {
-        SetCamera(camera1, "CAM1", 24.0, spec.distortion ? 1.0 : 0.0);
-        SetCamera(camera2, "CAM2", 28.0, spec.distortion ? -0.7 : 0.0);
+        SetCamera(camera1, "CAM1", 24.0, setup.distortion ? 1.0 : 0.0);
+        SetCamera(camera2, "CAM2", 28.0, setup.distortion ? -0.7 : 0.0);
         image1.SetCameraName("CAM1");
         image2.SetCameraName("CAM2");
         CSyntheticScene::RotationFromAngles(0.0, 0.0, 0.0, R1);
-        CSyntheticScene::RotationFromAngles(spec.angles[0], spec.angles[1], spec.angles[2], R2);
-        std::mt19937 random(spec.seed);
+        CSyntheticScene::RotationFromAngles(setup.angles[0], setup.angles[1], setup.angles[2], R2);
+        std::mt19937 random(setup.seed);
         std::uniform_real_distribution<double> across(-1500, 1500), depth(3000, 5000), height(-1000, 1000);
         std::normal_distribution<double> noise(0.0, 1.0);
-        for (int attempt = 0; attempt < 100000 && static_cast<int>(truth.size()) < spec.points; ++attempt) {
+        for (int attempt = 0; attempt < 100000 && static_cast<int>(truth.size()) < setup.points; ++attempt) {
             const Vec P{across(random), depth(random), height(random)};
             double xy[4];
             if (!Measure(camera1, R1, {0, 0, 0}, P, xy[0], xy[1]) || !Measure(camera2, R2, base, P, xy[2], xy[3]))
                 continue;
             for (double& v : xy)
-                v += spec.noise * noise(random);
+                v += setup.noise * noise(random);
             Add(P, xy, "P");
         }
         // Entry poses that the orientation must either replace or restore.
@@ -202,9 +202,9 @@ TEST(RelativeOrientationRun, ExactPairsGiveTheTruePoseInTheModelFrame)
 {
     // Bounds: the root of the convergence limit in base units and the same
     // as a direction change (1/1000) on the rotation elements.
-    for (const PairSpec& spec : {PairSpec{}, Convergent(0.8, -0.3, 0.5, 0.2), Convergent(0.45, 0.85, -0.25, -0.1)}) {
-        SCOPED_TRACE(spec.base[1]);
-        Pair pair(spec);
+    for (const PairSetup& setup : {PairSetup{}, Convergent(0.8, -0.3, 0.5, 0.2), Convergent(0.45, 0.85, -0.25, -0.1)}) {
+        SCOPED_TRACE(setup.base[1]);
+        Pair pair(setup);
         RunAndExpectTruePose(pair, kStepBound, kStepBound / 1000.0, 1.0);
     }
 }
@@ -217,25 +217,25 @@ TEST(RelativeOrientationRun, DistortedNoisyPairsGiveTheTruePoseWithinTheNoise)
     // units (RMS over 40 seeds). Bounds: four times that, plus the step bound.
     for (unsigned seed = 1; seed <= 3; ++seed) {
         SCOPED_TRACE(seed);
-        PairSpec spec = Convergent(1.0, 0.1 * seed, 0.2, 0.05 * seed);
-        spec.distortion = true;
-        spec.noise = 0.001;
-        spec.points = 60;
-        spec.seed = seed;
-        Pair pair(spec);
+        PairSetup setup = Convergent(1.0, 0.1 * seed, 0.2, 0.05 * seed);
+        setup.distortion = true;
+        setup.noise = 0.001;
+        setup.points = 60;
+        setup.seed = seed;
+        Pair pair(setup);
         RunAndExpectTruePose(pair, kStepBound + 1.2, kStepBound / 1000.0 + 1e-3, 32.0);
     }
 }
 
 TEST(RelativeOrientationStep, ReducedSystemGivesTheStepOfTheFullBorderedSystem)
 {
-    PairSpec spec = Convergent(0.9, -0.2, 0.3, 0.1);
-    spec.points = 9;
-    spec.noise = 0.002; // misclosures remain at the truth: residuals are not zero
-    Pair pair(spec);
+    PairSetup setup = Convergent(0.9, -0.2, 0.3, 0.1);
+    setup.points = 9;
+    setup.noise = 0.002; // misclosures remain at the truth: residuals are not zero
+    Pair pair(setup);
     const int n = static_cast<int>(pair.truth.size());
-    const double start[6] = {spec.base[0] + 40.0, spec.base[1] - 25.0, spec.base[2] + 30.0,
-                             spec.angles[0] + 0.03, spec.angles[1] - 0.02, spec.angles[2] + 0.025};
+    const double start[6] = {setup.base[0] + 40.0, setup.base[1] - 25.0, setup.base[2] + 30.0,
+                             setup.angles[0] + 0.03, setup.angles[1] - 0.02, setup.angles[2] + 0.025};
     pair.image1.SetPose(0, 0, 0, 0, 0, 0);
     pair.image2.SetRotation(start[3], start[4], start[5]);
     CRelativeOrientation ro(pair.image1, pair.image2, pair.camera1, pair.camera2, pair.points, 1000.0);
@@ -302,7 +302,7 @@ TEST(RelativeOrientationStep, ReducedSystemGivesTheStepOfTheFullBorderedSystem)
 
 TEST(RelativeOrientationSolve, OneStartGivesTheSingleConfigurationWithEveryPointInFront)
 {
-    Pair pair{PairSpec{}};
+    Pair pair{PairSetup{}};
     // The second image starts from the first image's rotation.
     pair.image1.SetRotation(0.07, -0.05, 0.045);
     pair.image2.SetPosition(900.0, 200.0, -150.0);
@@ -334,31 +334,31 @@ TEST(RelativeOrientationFailure, DegeneratePairsFailCleanly)
 {
     {
         SCOPED_TRACE("all points on one ray of the first image");
-        PairSpec spec;
-        spec.points = 0;
-        Pair pair(spec);
+        PairSetup setup;
+        setup.points = 0;
+        Pair pair(setup);
         for (int i = 0; i < 12; ++i) {
             const double s = 2500.0 + 250.0 * i;
             const Vec P{0.12 * s, s, 0.07 * s};
             double xy[4];
             ASSERT_TRUE(Pair::Measure(pair.camera1, pair.R1, {0, 0, 0}, P, xy[0], xy[1]));
-            ASSERT_TRUE(Pair::Measure(pair.camera2, pair.R2, spec.base, P, xy[2], xy[3]));
+            ASSERT_TRUE(Pair::Measure(pair.camera2, pair.R2, setup.base, P, xy[2], xy[3]));
             pair.Add(P, xy, "R");
         }
         RunAndExpectCleanFailure(pair);
     }
     {
         SCOPED_TRACE("four common points");
-        PairSpec spec;
-        spec.points = 4;
-        Pair pair(spec);
+        PairSetup setup;
+        setup.points = 4;
+        Pair pair(setup);
         RunAndExpectCleanFailure(pair);
     }
     {
         SCOPED_TRACE("eight labels, four disabled or fiducial on one side");
-        PairSpec spec;
-        spec.points = 8;
-        Pair pair(spec);
+        PairSetup setup;
+        setup.points = 8;
+        Pair pair(setup);
         pair.image1.targets.GetAt(0)->disabled = true;
         pair.image1.targets.GetAt(3)->fiducial = true;
         pair.image2.targets.GetAt(5)->disabled = true;
@@ -369,7 +369,7 @@ TEST(RelativeOrientationFailure, DegeneratePairsFailCleanly)
     }
     {
         SCOPED_TRACE("a principal distance that is not a number");
-        Pair pair{PairSpec{}};
+        Pair pair{PairSetup{}};
         pair.camera2.parameters[CAM_C] = std::nan("");
         RunAndExpectCleanFailure(pair);
     }
@@ -379,7 +379,7 @@ TEST(RelativeOrientationFailure, CandidatesWhoseTriangulationIntersectsNothingNe
 {
     // With the first image disabled the triangulation of every candidate
     // intersects no point (RMS -1): no candidate may be chosen.
-    Pair pair{PairSpec{}};
+    Pair pair{PairSetup{}};
     pair.image1.enabled = false;
     RunAndExpectCleanFailure(pair);
 }
