@@ -160,23 +160,30 @@ void RefineResection(CProjectImage& image, const CCamera& camera, CPointSet& poi
         normal.Zero();
         const double previous = rms;
         ++passes;
+        // The equations are counted before any ray is formed: too few of them
+        // end the refinement whatever the rotation (even none at all).
         equations = 0;
+        for (int i = 0; i < targets.GetSize(); ++i) {
+            const CImageObservation* observation = targets.GetAt(i);
+            if (observation && ControlPoint(*observation, points))
+                equations += 2;
+        }
+        if (equations < 6) {
+            restoreEntry();
+            flags.Restore();
+            result.status = kResectionTooFewPoints;
+            return;
+        }
         bool finite = true;
         for (int i = 0; i < targets.GetSize() && finite; ++i) {
             CImageObservation* observation = targets.GetAt(i);
             const CObjectPoint* point = observation ? ControlPoint(*observation, points) : nullptr;
             if (!point)
                 continue;
-            equations += 2;
             if (FormResectionRayEquations(image, camera, *observation, *point, block))
                 normal.AddAtA(block, 1);
             else
                 finite = false;
-        }
-        if (finite && equations < 6) {
-            restoreEntry();
-            result.status = kResectionTooFewPoints;
-            return;
         }
 
         CVector correction(6);

@@ -234,18 +234,23 @@ void CObjectPoint::Scale(double f)
 
 void CObjectPoint::SetNormal(double nx, double ny, double nz)
 {
-    // Scale by the largest component first so that the length neither
-    // overflows nor underflows.
-    const double m = std::fmax(std::fabs(nx), std::fmax(std::fabs(ny), std::fabs(nz)));
-    if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nz) || !(m > 0.0)) {
+    if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nz) || (nx == 0.0 && ny == 0.0 && nz == 0.0)) {
         normal[0] = normal[1] = normal[2] = 0.0;
         return;
     }
-    const double a = nx / m, b = ny / m, c = nz / m;
-    const double len = std::sqrt(a * a + b * b + c * c);
-    normal[0] = a / len;
-    normal[1] = b / len;
-    normal[2] = c / len;
+    // Divided by the Euclidean length; only components whose squares would
+    // overflow (or lose their precision below the normal range) are first
+    // scaled by the largest of them.
+    const double m = std::fmax(std::fabs(nx), std::fmax(std::fabs(ny), std::fabs(nz)));
+    if (m > 1e153 || m < 1e-153) {
+        nx /= m;
+        ny /= m;
+        nz /= m;
+    }
+    const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+    normal[0] = nx / len;
+    normal[1] = ny / len;
+    normal[2] = nz / len;
 }
 
 void CObjectPoint::SetNormalFromVector(const CVector& n)

@@ -7,8 +7,9 @@
 void RotationFromAngles(double a, double e, double r, double R[3][3]);
 
 // Elevation, azimuth and roll of R (radians). Rounding that pushes |R22|
-// slightly past 1 is clamped; at elevations of +-90 degrees azimuth and roll
-// are not defined and come back as finite values.
+// slightly past 1 is clamped. At elevations of +-90 degrees (to rounding) the
+// elevation is exactly +-pi/2, the roll 0 and the azimuth carries the whole
+// turn about the viewing axis, so the angles give R back.
 double ElevationFromRotation(const double R[3][3]);
 double AzimuthFromRotation(const double R[3][3]);
 double RollFromRotation(const double R[3][3]);

@@ -255,20 +255,32 @@ TEST(ResectionTest, RulesOnFewPointsAndIterationLimits)
     for (int j = 0; j < 6; ++j)
         EXPECT_EQ(three.covariance.GetAt(j, j), 0.0);
 
-    // Two usable observations: only the status is written.
+    // Two usable observations: only the status is written, from a station
+    // with a rotation and from an image that was never oriented alike.
+    for (const bool posed : {true, false}) {
+        CProjectImage two = Unoriented(*scene.images.GetAt(1));
+        two.targets.GetAt(2)->disabled = true;
+        if (posed)
+            two.SetPose(1.0, 2.0, 3.0, 0.1, 0.2, 0.3);
+        const CProjectImage entry(two);
+        result.rms = 123.0;
+        result.usedPoints = 45;
+        result.iterations = 67;
+        std::feclearexcept(FE_ALL_EXCEPT);
+        RefineResection(two, camera, scene.truth, settings, result);
+        EXPECT_EQ(result.status, kResectionTooFewPoints) << posed;
+        EXPECT_EQ(result.rms, 123.0) << posed;
+        EXPECT_EQ(result.usedPoints, 45) << posed;
+        EXPECT_EQ(result.iterations, 67) << posed;
+        EXPECT_EQ(two.X, entry.X) << posed;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_EQ(two.rotation.GetAt(i, j), entry.rotation.GetAt(i, j)) << posed;
+        EXPECT_FALSE(FaultFlagRaised()) << posed;
+    }
     CProjectImage two = Unoriented(*scene.images.GetAt(1));
     two.targets.GetAt(2)->disabled = true;
     two.SetPose(1.0, 2.0, 3.0, 0.1, 0.2, 0.3);
-    result.rms = 123.0;
-    result.usedPoints = 45;
-    result.iterations = 67;
-    RefineResection(two, camera, scene.truth, settings, result);
-    EXPECT_EQ(result.status, kResectionTooFewPoints);
-    EXPECT_EQ(result.rms, 123.0);
-    EXPECT_EQ(result.usedPoints, 45);
-    EXPECT_EQ(result.iterations, 67);
-    EXPECT_EQ(two.X, 1.0);
-    EXPECT_NEAR(two.GetRoll(), 0.3, 1e-12);
     CAdjustmentSummary complete;
     const double entryX = two.X;
     EXPECT_FALSE(ResectImage(two, camera, scene.truth, settings, complete));

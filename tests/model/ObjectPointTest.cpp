@@ -189,9 +189,22 @@ TEST(ObjectPoint, NormalIsStoredAsUnitVectorAndZeroMeansNone)
     EXPECT_FALSE(p.HasNormal());
     EXPECT_EQ(p.normal[0], 0.0);
 
-    // Components whose squares overflow still give a unit vector.
-    p.SetNormal(1e300, 1e300, 0.0);
-    EXPECT_NEAR(p.normal[0], std::sqrt(0.5), 1e-15);
+    // Integer vectors of integer length: every component is exactly its
+    // value divided by that length, also for huge and tiny vectors (whose
+    // squares overflow or underflow) to one unit in the last place.
+    const int quadruples[][4] = {{3, 4, 12, 13}, {4, 4, 7, 9},   {2, 6, 9, 11},
+                                 {2, 10, 11, 15}, {1, 12, 12, 17}, {8, 9, 12, 17}};
+    for (const auto& q : quadruples)
+        for (double scale : {1.0, -1.0, 1e300, 1e-300}) {
+            p.SetNormal(q[0] * scale, q[1] * scale, q[2] * scale);
+            for (int a = 0; a < 3; ++a) {
+                const double expected = std::copysign(static_cast<double>(q[a]) / q[3], scale);
+                if (scale == 1.0 || scale == -1.0)
+                    EXPECT_EQ(p.normal[a], expected) << q[a] << " of " << q[3];
+                else
+                    EXPECT_NEAR(p.normal[a], expected, 2e-16) << q[a] << " of " << q[3] << " times " << scale;
+            }
+        }
     p.SetNormal(NAN, 1.0, 0.0);
     EXPECT_FALSE(p.HasNormal());
 

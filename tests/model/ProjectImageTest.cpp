@@ -7,10 +7,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "BinArchive.h"
 #include "Camera.h"
@@ -146,6 +148,117 @@ TEST(ProjectImage, PoseMatrixRoundTripAndWorldTransformation)
     NEWMAT::Matrix wrong(3, 3);
     wrong = 0.0;
     EXPECT_FALSE(other.SetFromPoseMatrix(wrong));
+}
+
+namespace {
+
+// Rotation by angle t about the unit axis n (Rodrigues' formula).
+void AxisAngle(const double n[3], double t, double R[3][3])
+{
+    const double c = std::cos(t), s = std::sin(t);
+    const double K[3][3] = {{0.0, -n[2], n[1]}, {n[2], 0.0, -n[0]}, {-n[1], n[0], 0.0}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            R[i][j] = (i == j ? c : 0.0) + s * K[i][j] + (1.0 - c) * n[i] * n[j];
+}
+
+void Multiply(const double A[3][3], const double B[3][3], double C[3][3])
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            C[i][j] = A[i][0] * B[0][j] + A[i][1] * B[1][j] + A[i][2] * B[2][j];
+}
+
+// The pose matrix of a station at X with rotation R, built by hand.
+NEWMAT::Matrix PoseOf(const double R[3][3], const double X[3])
+{
+    NEWMAT::Matrix m(4, 4);
+    m = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        m(i + 1, 1) = R[0][i];
+        m(i + 1, 2) = R[1][i];
+        m(i + 1, 3) = -R[2][i];
+        m(i + 1, 4) = X[i];
+    }
+    m(4, 4) = 1.0;
+    return m;
+}
+
+double LargestDifference(const CProjectImage& image, const double R[3][3], const double X[3])
+{
+    double largest = std::fmax(std::fabs(image.X - X[0]), std::fmax(std::fabs(image.Y - X[1]), std::fabs(image.Z - X[2])));
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            largest = std::fmax(largest, std::fabs(image.rotation.GetAt(i, j) - R[i][j]));
+    return largest;
+}
+
+} // namespace
+
+// Every rotation survives its angles: stations looking straight down (R the
+// identity turned about Z) or straight up (turned half round X first), with
+// several turns about the viewing axis, near those directions and in
+// general, set from a pose matrix, read back through the pose matrix, and
+// carried through an exact change of the up axis and back.
+TEST(ProjectImage, PoseMatrixKeepsEveryRotation)
+{
+    const double zAxis[3] = {0.0, 0.0, 1.0};
+    const double xAxis[3] = {1.0, 0.0, 0.0};
+    const double s = 1.0 / std::sqrt(14.0);
+    const double general[3] = {s, 2.0 * s, -3.0 * s};
+    struct Case {
+        const double* before; // applied first (null: none)
+        double beforeAngle;
+        const double* axis;
+        double angle;
+    };
+    std::vector<Case> cases;
+    for (double turn : {0.0, 0.7, -2.4, kPi, 3.0}) {
+        cases.push_back({nullptr, 0.0, zAxis, turn});     // straight down
+        cases.push_back({xAxis, kPi, zAxis, turn});       // straight up
+        cases.push_back({xAxis, 1e-3, zAxis, turn});      // nearly down
+        cases.push_back({xAxis, kPi - 1e-3, zAxis, turn}); // nearly up
+        cases.push_back({xAxis, 1.2, general, turn});     // general
+    }
+    // "Y up" to "Z up" and back: (x, y, z) -> (x, -z, y).
+    NEWMAT::Matrix up(4, 4), down(4, 4);
+    const double upRows[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    const double T[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    up << upRows;
+    down = up.t();
+    const double X[3] = {1.5, -2.0, 30.0};
+    for (const Case& c : cases) {
+        double R[3][3], first[3][3], turn[3][3];
+        AxisAngle(c.axis, c.angle, turn);
+        if (c.before) {
+            AxisAngle(c.before, c.beforeAngle, first);
+            Multiply(turn, first, R);
+        } else {
+            std::memcpy(R, turn, sizeof R);
+        }
+        CProjectImage image;
+        ASSERT_TRUE(image.SetFromPoseMatrix(PoseOf(R, X)));
+        EXPECT_LT(LargestDifference(image, R, X), 1e-12) << c.beforeAngle << " " << c.angle;
+
+        NEWMAT::Matrix pose;
+        image.GetPoseMatrix(pose);
+        CProjectImage again;
+        ASSERT_TRUE(again.SetFromPoseMatrix(pose));
+        EXPECT_LT(LargestDifference(again, R, X), 1e-12) << c.beforeAngle << " " << c.angle;
+
+        // The new frame sees the world turned: R T' and T X.
+        double Tt[3][3], moved[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                Tt[i][j] = T[j][i];
+        Multiply(R, Tt, moved);
+        const double movedX[3] = {X[0], -X[2], X[1]};
+        image.oriented = true;
+        ASSERT_TRUE(image.ApplyTransformation(up));
+        EXPECT_LT(LargestDifference(image, moved, movedX), 1e-12) << c.beforeAngle << " " << c.angle;
+        ASSERT_TRUE(image.ApplyTransformation(down));
+        EXPECT_LT(LargestDifference(image, R, X), 1e-12) << c.beforeAngle << " " << c.angle;
+    }
 }
 
 TEST(ProjectImage, SigmasAndErrorEllipsoid)
