@@ -111,9 +111,20 @@ bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& imag
     double* ax = e.a[0];
     double* ay = e.a[1];
     const double r4 = r2 * r2;
+    // The principal point moves the reduced coordinates and with them every
+    // distortion term: d x'/d XP = -d x'/d xr and so on, with
+    // x' = xr (1 + dr + B1) + B2 yr + P1 (r2 + 2 xr^2) + 2 P2 xr yr,
+    // y' = yr (1 + dr) + P2 (r2 + 2 yr^2) + 2 P1 xr yr.
+    const double dr = q[CAM_K1] * r2 + q[CAM_K2] * r4 + q[CAM_K3] * r4 * r2;
+    const double slope = 2.0 * (q[CAM_K1] + 2.0 * q[CAM_K2] * r2 + 3.0 * q[CAM_K3] * r4); // d dr / d r2 times 2
+    const double P1 = q[CAM_P1], P2 = q[CAM_P2];
+    const double xx = 1.0 + dr + slope * xr * xr + q[CAM_B1] + 6.0 * P1 * xr + 2.0 * P2 * yr;
+    const double xy = slope * xr * yr + q[CAM_B2] + 2.0 * P1 * yr + 2.0 * P2 * xr;
+    const double yx = slope * xr * yr + 2.0 * P2 * xr + 2.0 * P1 * yr;
+    const double yy = 1.0 + dr + slope * yr * yr + 6.0 * P2 * yr + 2.0 * P1 * xr;
     ax[CAM_C] = uw * wx;
-    ax[CAM_XP] = -1.0 * wx;
-    ax[CAM_YP] = 0.0;
+    ax[CAM_XP] = -xx * wx;
+    ax[CAM_YP] = -xy * wx;
     ax[CAM_K1] = xr * r2 * wx;
     ax[CAM_K2] = xr * r4 * wx;
     ax[CAM_K3] = xr * r4 * r2 * wx;
@@ -122,8 +133,8 @@ bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& imag
     ax[CAM_B1] = xr * wx;
     ax[CAM_B2] = yr * wx;
     ay[CAM_C] = vw * wy;
-    ay[CAM_XP] = 0.0;
-    ay[CAM_YP] = -1.0 * wy;
+    ay[CAM_XP] = -yx * wy;
+    ay[CAM_YP] = -yy * wy;
     ay[CAM_K1] = yr * r2 * wy;
     ay[CAM_K2] = yr * r4 * wy;
     ay[CAM_K3] = yr * r4 * r2 * wy;

@@ -52,6 +52,7 @@ struct NetworkOptions {
     bool perturbCamera = true;   // start with C off and no distortion
     double halfWidth = 18.0;     // mm, half sensor size
     double halfHeight = 12.0;
+    double cornerDistortion = 0.0; // > 0: radial distortion of this fraction at the sensor corner (K1 only)
 };
 
 // A network and everything an engine run needs.
@@ -98,7 +99,7 @@ inline void TrueCameraParameters(double p[10], int variant)
     p[CAM_B2] = -5.0e-5 * s;
 }
 
-inline CCamera* AddCamera(Network& net, const char* id, int variant)
+inline CCamera* AddCamera(Network& net, const char* id, int variant, const NetworkOptions& o = NetworkOptions())
 {
     CCamera* cam = net.cameras.AddNew();
     cam->identifier = id;
@@ -108,6 +109,10 @@ inline CCamera* AddCamera(Network& net, const char* id, int variant)
     cam->YPixelSize = 0.006;
     double p[10];
     TrueCameraParameters(p, variant);
+    if (o.cornerDistortion > 0.0) {
+        p[CAM_K1] = o.cornerDistortion / (o.halfWidth * o.halfWidth + o.halfHeight * o.halfHeight);
+        p[CAM_K2] = 0.0;
+    }
     for (int q = 0; q < 10; ++q) {
         cam->parameters[q] = p[q];
         net.trueCamera.push_back(p[q]);
@@ -208,7 +213,7 @@ inline void BuildRing(Network& net, int imageCount, int pointCount, const Networ
     std::mt19937 rng(o.seed);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (int k = 0; k < cameraCount; ++k)
-        AddCamera(net, k == 0 ? "CAM-A" : "CAM-B", k);
+        AddCamera(net, k == 0 ? "CAM-A" : "CAM-B", k, o);
     for (int i = 0; i < pointCount; ++i) {
         char label[16];
         std::snprintf(label, sizeof label, "P%d", i + 1);
