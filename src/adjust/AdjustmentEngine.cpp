@@ -1,7 +1,9 @@
 #include "AdjustmentEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "AdjustmentSummary.h"
 #include "BundleReport.h"
@@ -99,6 +101,44 @@ bool CAdjustmentEngine::Fail(const char* reason)
     summary->status = BUNDLE_FAILED;
     failureReason = reason;
     return false;
+}
+
+std::string CAdjustmentEngine::ImagesWithoutRays() const
+{
+    const int n = images->GetSize();
+    std::vector<int> rays(static_cast<size_t>(n), 0), used(static_cast<size_t>(n), 0);
+    for (int i = 0; i < points->GetSize(); ++i) {
+        const CObjectPoint* point = points->GetAt(i);
+        if (point == nullptr || !point->inUse)
+            continue;
+        const int m = std::min(n, point->observationIndex.GetSize());
+        for (int j = 0; j < m; ++j) {
+            const int index = point->observationIndex[j];
+            const CProjectImage* image = images->GetAt(j);
+            if (index < 0 || image == nullptr || index >= image->targets.GetSize())
+                continue;
+            const CImageObservation* observation = image->targets.GetAt(index);
+            if (observation == nullptr)
+                continue;
+            ++rays[static_cast<size_t>(j)];
+            if (!observation->rejected)
+                ++used[static_cast<size_t>(j)];
+        }
+    }
+    std::string names;
+    int count = 0;
+    for (int j = 0; j < n; ++j) {
+        if (rays[static_cast<size_t>(j)] == 0 || used[static_cast<size_t>(j)] > 0)
+            continue;
+        if (count++ > 0)
+            names += ", ";
+        names += '"';
+        names += images->GetAt(j)->name.GetText();
+        names += '"';
+    }
+    if (count == 0)
+        return names;
+    return (count == 1 ? "image " : "images ") + names;
 }
 
 bool CAdjustmentEngine::FaultCheck(const char* phaseText)
@@ -446,8 +486,16 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (!normals->LdltDecompose())
-        return Fail("Adjustment failed: the normal equations are singular");
+    if (!normals->LdltDecompose()) {
+        // An image that rejection left without rays makes its station
+        // singular: name it, so that its orientation or the limit is mended.
+        const std::string lost = ImagesWithoutRays();
+        if (lost.empty())
+            return Fail("Adjustment failed: the normal equations are singular");
+        const std::string reason =
+            "Adjustment failed: the normal equations are singular; every ray of " + lost + " was rejected";
+        return Fail(reason.c_str());
+    }
     if (!FaultCheck("decomposing the normal equations"))
         return false;
     mark(PHASE_SOLVING);

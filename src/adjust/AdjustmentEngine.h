@@ -274,6 +274,9 @@ private:
     void StorePending();
     bool FaultCheck(const char* phaseText);
     bool Fail(const char* reason);
+    // The names of the images whose every ray of the working points is
+    // rejected, quoted and separated by commas; empty when there is none.
+    std::string ImagesWithoutRays() const;
     bool AbortRequested() const { return progress.IsAbortRequested(); }
     int UsedCameraCount() const;
 

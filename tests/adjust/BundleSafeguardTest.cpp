@@ -2,9 +2,11 @@
 // must fail cleanly, hold parameters or drop a point instead of breaking.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "AdjustmentEngine.h"
 #include "BundleNetwork.h"
@@ -132,6 +134,9 @@ TEST(BundleObservationEquations, ExactPartialsAndTheRejectionLimit)
         EXPECT_NEAR(dy, (y1 - y2) / (2 * h), 1e-5 * (1 + std::fabs(dy))) << what;
     };
     check(net.cameras.GetAt(0)->parameters[CAM_C], A.GetAt(0, 0), A.GetAt(1, 0), "C");
+    // The principal point moves every distortion term with it.
+    check(net.cameras.GetAt(0)->parameters[CAM_XP], A.GetAt(0, CAM_XP), A.GetAt(1, CAM_XP), "XP");
+    check(net.cameras.GetAt(0)->parameters[CAM_YP], A.GetAt(0, CAM_YP), A.GetAt(1, CAM_YP), "YP");
     check(image->X, B.GetAt(0, 0), B.GetAt(1, 0), "X0");
     check(image->Y, B.GetAt(0, 1), B.GetAt(1, 1), "Y0");
     check(image->Z, B.GetAt(0, 2), B.GetAt(1, 2), "Z0");
@@ -194,6 +199,33 @@ TEST(BundleSafeguards, ImageWithUnknownCameraFailsThePreparation)
     EXPECT_EQ(net.images.GetAt(0)->targets.GetAt(0)->vx, 0.125);
     EXPECT_EQ(net.cameras.GetAt(0)->parameters[CAM_C], c);
     EXPECT_EQ(engine.normals, nullptr);
+}
+
+// A station moved so far that the fixed rejection limit takes every one of
+// its rays: the run fails on its singular station and says which image
+// lost its rays, for one image and for two.
+TEST(BundleSafeguards, ImagesThatLostAllRaysAreNamed)
+{
+    const std::vector<std::vector<int>> cases = {{3}, {2, 5}};
+    for (const std::vector<int>& moved : cases) {
+        Network net;
+        NetworkOptions o;
+        o.perturbCamera = false;
+        BuildRing(net, 8, 40, o);
+        net.settings.rejectionLimit = 0.1;
+        for (int j : moved)
+            net.images.GetAt(j)->X += 0.8;
+        CAdjustmentEngine engine = MakeEngine(net);
+        ASSERT_TRUE(engine.RunBundle());
+        EXPECT_EQ(net.summary.status, 2);
+        const std::string& reason = engine.GetFailureReason();
+        EXPECT_NE(reason.find("singular"), std::string::npos) << reason;
+        for (int j = 0; j < net.images.GetSize(); ++j) {
+            const std::string name = std::string("\"") + net.images.GetAt(j)->name.GetText() + "\"";
+            const bool named = reason.find(name) != std::string::npos;
+            EXPECT_EQ(named, std::find(moved.begin(), moved.end(), j) != moved.end()) << reason;
+        }
+    }
 }
 
 TEST(BundleSafeguards, CameraThatNoImageUsesIsHeldFixed)
