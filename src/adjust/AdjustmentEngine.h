@@ -159,7 +159,10 @@ public:
 
     // --- Merge and triangulation of all points ------------------------------
     bool MergeData();
-    bool TriangulateAll(int& count, double& rms, int iteration);
+    // forgetFailures: a point that cannot be intersected is marked unsolved
+    // and keeps nothing of the attempt (entry coordinates, no standard
+    // errors, no RMS, no rays), as the stand-alone triangulation wants it.
+    bool TriangulateAll(int& count, double& rms, int iteration, bool forgetFailures = false);
 
     // --- Observation equations ---------------------------------------------
     // The two weighted equations of one ray: A (2 x 10, camera), B (2 x 6,

@@ -105,7 +105,7 @@ bool CAdjustmentEngine::MergeData()
     return true;
 }
 
-bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
+bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, bool forgetFailures)
 {
     progress.phase = PHASE_TRIANGULATING;
     count = 0;
@@ -125,6 +125,7 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
         if (point == nullptr)
             continue;
         double pointRms = 0.0;
+        const double entry[3] = {point->x, point->y, point->z};
         bool intersected;
         if (listed && point->observationIndex.GetSize() == nImages) {
             const int first = rayStart[static_cast<size_t>(i)];
@@ -138,6 +139,30 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration)
             point->rms = pointRms * 1000.0;
             sum += pointRms * pointRms;
             ++count;
+        } else if (forgetFailures) {
+            // Nothing of the failed intersection stays with the point.
+            point->unsolved = true;
+            point->x = entry[0];
+            point->y = entry[1];
+            point->z = entry[2];
+            point->SetSigmaX(0.0);
+            point->SetSigmaY(0.0);
+            point->SetSigmaZ(0.0);
+            point->rms = 0.0;
+            point->usedRayCount = 0;
+            // Its rays serve no point: rejected, without residuals.
+            const int m = std::min(nImages, point->observationIndex.GetSize());
+            for (int j = 0; j < m; ++j) {
+                CProjectImage* image = images->GetAt(j);
+                const int index = point->observationIndex[j];
+                CImageObservation* observation =
+                    image != nullptr && index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                       : nullptr;
+                if (observation == nullptr)
+                    continue;
+                observation->rejected = true;
+                observation->vx = observation->vy = 0.0;
+            }
         }
     }
     if (count < 1) {

@@ -1,5 +1,6 @@
 #include "Intersection.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -195,6 +196,9 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
     const CFloatingPointFlags flags;
     std::vector<Ray> rays;
     CollectRays(point, images, cameras, order, rays);
+    // The passes use the rays that the start value uses: those of enabled images.
+    rays.erase(std::remove_if(rays.begin(), rays.end(), [](const Ray& ray) { return !ray.image->enabled; }),
+               rays.end());
     const double entry[3] = {point.x, point.y, point.z};
     auto restoreEntry = [&]() {
         point.x = entry[0];

@@ -24,7 +24,7 @@ bool CTriangulationJob::Run(int& count, double& rms)
     rms = -1.0;
     if (!engine.MergeData())
         return false;
-    engine.TriangulateAll(count, rms, 0);
+    engine.TriangulateAll(count, rms, 0, true);
     WriteReport();
     return true;
 }
@@ -45,20 +45,21 @@ bool CTriangulationJob::ComputeStatistics()
     int used = 0;
     for (int i = 0; i < points.GetSize(); ++i) {
         const CObjectPoint* p = points.GetAt(i);
-        if (p == nullptr || !p->inUse)
+        if (p == nullptr || !p->inUse || p->unsolved)
             continue;
         ++used;
         for (int a = 0; a < 3; ++a)
             total[a] += report::Element(p->covariance, a, a);
     }
-    // No point in use: the RMS is 0 rather than a division by zero.
+    // Points that failed stay out. No point: the RMS is 0 rather than a
+    // division by zero.
     for (int a = 0; a < 3; ++a)
         sum.rmsTotal[a] = used > 0 ? std::sqrt(total[a] / used) : 0.0;
 
     const int minimumRays = engine.settings->minimumRays;
     for (int i = 0; i < points.GetSize(); ++i) {
         const CObjectPoint* p = points.GetAt(i);
-        if (p == nullptr || !p->inUse || p->usedRayCount < minimumRays)
+        if (p == nullptr || !p->inUse || p->unsolved || p->usedRayCount < minimumRays)
             continue;
         for (int a = 0; a < 3; ++a) {
             const double s = report::RootOrZero(report::Element(p->covariance, a, a));

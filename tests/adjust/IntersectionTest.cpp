@@ -165,16 +165,14 @@ TEST(IntersectionTest, RejectionRulesOnFewRays)
 TEST(IntersectionTest, OfTwoEqualWorstRaysTheEarlierImageGoesFirst)
 {
     // Images 0 and 1 are the same picture with the same 1 mm error, so their
-    // residuals are equal. The start value uses enabled images only (0 and 2):
-    // after rejecting image 0 it cannot be formed again and the point ends
-    // there; after rejecting image 1 it could.
+    // residuals are equal. Asking for as many equations as the six rays give
+    // ends the intersection at the first pass after the first rejection, so
+    // only the ray rejected first is marked.
     SceneOptions options;
     CSyntheticScene scene(options, 23);
     scene.images.GetAt(1)->CopyFrom(*scene.images.GetAt(0));
-    for (int k = 3; k < options.images; ++k)
-        scene.images.GetAt(k)->enabled = false;
-    scene.images.GetAt(1)->enabled = false;
     CProjectSettings settings;
+    settings.minimumRays = 2 * options.images;
     CObjectPoint point = UnknownPoint(scene, 0);
     Ray(scene, point, 0).x += 1.0;
     Ray(scene, point, 1).x += 1.0;
@@ -183,6 +181,30 @@ TEST(IntersectionTest, OfTwoEqualWorstRaysTheEarlierImageGoesFirst)
     EXPECT_TRUE(Ray(scene, point, 0).rejected);
     EXPECT_FALSE(Ray(scene, point, 1).rejected);
     EXPECT_FALSE(point.unsolved);
+}
+
+// The passes use the rays of enabled images only, as the start value does: a
+// disabled image's ray, however far off, neither moves the point nor is
+// rejected.
+TEST(IntersectionTest, RaysOfDisabledImagesTakeNoPart)
+{
+    SceneOptions options;
+    CSyntheticScene scene(options, 29);
+    CProjectSettings settings;
+    for (double error : {0.05, 5.0}) {
+        scene.images.GetAt(2)->enabled = false;
+        CObjectPoint point = UnknownPoint(scene, 4);
+        Ray(scene, point, 2).x += error;
+        double rms = 0.0;
+        ASSERT_TRUE(CAdjustmentEngine::IntersectPoint(rms, point, scene.images, scene.cameras, settings, 0));
+        const CObjectPoint& truth = *scene.truth.GetAt(4);
+        EXPECT_LT(std::hypot(point.x - truth.x, std::hypot(point.y - truth.y, point.z - truth.z)),
+                  1e-9 * scene.ObjectSize())
+            << error;
+        EXPECT_EQ(point.usedRayCount, options.images - 1) << error;
+        EXPECT_FALSE(Ray(scene, point, 2).rejected) << error;
+        Ray(scene, point, 2).x -= error;
+    }
 }
 
 TEST(IntersectionTest, LaterPassesKeepTheCoordinatesAndRefreshTheRays)

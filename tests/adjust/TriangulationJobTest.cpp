@@ -19,7 +19,9 @@ using reporttest::TempFolder;
 namespace {
 
 // Six images around twelve points, observed without noise from the true
-// poses; image 4 is disabled, and P1 carries a 0.5 mm error in image 1.
+// poses; image 4 is disabled and its observations are 0.05 mm off (within
+// the rejection limit), and P1 carries a 0.5 mm error in image 1. F1 is
+// seen in images 1 and 2 only, 1 mm off in image 2, so that it fails.
 void BuildScene(Network& net, double noise)
 {
     NetworkOptions o;
@@ -48,8 +50,18 @@ void BuildScene(Network& net, double noise)
     Observe(net, rng, o);
     Finish(net);
     net.imageList.GetAt(3)->enabled = false;
+    CObservationList& disabled = net.imageList.GetAt(3)->targets;
+    for (int i = 0; i < disabled.GetSize(); ++i)
+        disabled.GetAt(i)->x += 0.05;
     CImageObservation* bad = net.imageList.GetAt(0)->FindObservationByText("P1");
     bad->x += 0.5;
+    for (int j = 0; j < 2; ++j) {
+        CImageObservation failing(*net.imageList.GetAt(j)->FindObservationByText("P2"));
+        failing.label = CNameBuffer("F1");
+        failing.x += j == 1 ? 1.0 : 0.0;
+        net.imageList.GetAt(j)->targets.AddCopy(failing);
+        net.imageList.GetAt(j)->targets.SortByLabel();
+    }
     net.settings.freeNetwork = true;
     net.settings.rejectionLimit = 0.1;
     net.settings.minimumRays = 2;
@@ -67,17 +79,33 @@ TEST(TriangulationJob, IntersectsThePointsAndReportsThemAsTheTruthHasThem)
     int count = 0;
     double rms = -2.0;
     ASSERT_TRUE(job.Run(count, rms));
-    ASSERT_EQ(net.points.GetSize(), 12);
+    ASSERT_EQ(net.points.GetSize(), 13);
     EXPECT_EQ(count, 12);
     EXPECT_LT(rms, 1e-6);
-    for (int i = 0; i < 12; ++i) {
+    // The disabled image's rays pull no point off the truth.
+    for (int i = 0; i < 13; ++i) {
         const CObjectPoint* p = net.points.GetAt(i);
         const CObjectPoint* t = net.truth.FindPointByText(p->label.GetText());
-        ASSERT_NE(t, nullptr);
-        EXPECT_NEAR(p->x, t->x, 1e-7);
-        EXPECT_NEAR(p->y, t->y, 1e-7);
-        EXPECT_NEAR(p->z, t->z, 1e-7);
+        if (t == nullptr)
+            continue;
+        EXPECT_FALSE(p->unsolved);
+        EXPECT_NEAR(p->x, t->x, 1e-9);
+        EXPECT_NEAR(p->y, t->y, 1e-9);
+        EXPECT_NEAR(p->z, t->z, 1e-9);
     }
+    // The failed point keeps nothing of its attempt.
+    const CObjectPoint* failed = net.points.FindPointByText("F1");
+    ASSERT_NE(failed, nullptr);
+    EXPECT_TRUE(failed->unsolved);
+    EXPECT_EQ(failed->x, 0.0);
+    EXPECT_EQ(failed->y, 0.0);
+    EXPECT_EQ(failed->z, 0.0);
+    EXPECT_EQ(failed->usedRayCount, 0);
+    EXPECT_EQ(failed->rms, 0.0);
+    for (int a = 0; a < 3; ++a)
+        EXPECT_EQ(failed->covariance.GetAt(a, a), 0.0);
+    for (int j = 0; j < 2; ++j)
+        EXPECT_TRUE(net.imageList.GetAt(j)->FindObservationByText("F1")->rejected);
     const CImageObservation* bad = net.imageList.GetAt(0)->FindObservationByText("P1");
     ASSERT_TRUE(bad->rejected);
 
@@ -133,7 +161,7 @@ TEST(TriangulationJob, IntersectsThePointsAndReportsThemAsTheTruthHasThem)
     const int points = IndexOf(lines, "               Label      X         Y         Z       X      Y      Z      RMS  Rays    "
                                       "1234567890123456789012345678901234567890");
     ASSERT_GT(points, 0);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         const std::string& row = lines[static_cast<size_t>(points + 1 + i)];
         char label[32];
         double x, y, z, sx, sy, sz, prms;
@@ -143,6 +171,11 @@ TEST(TriangulationJob, IntersectsThePointsAndReportsThemAsTheTruthHasThem)
                   9)
             << row;
         const CObjectPoint* t = net.truth.FindPointByText(label);
+        if (std::string(label) == "F1") {
+            EXPECT_EQ(rays, 0);
+            EXPECT_EQ(sx + sy + sz, 0.0);
+            continue;
+        }
         ASSERT_NE(t, nullptr);
         EXPECT_NEAR(x, t->x, 0.6e-4);
         EXPECT_NEAR(y, t->y, 0.6e-4);
@@ -173,7 +206,8 @@ TEST(TriangulationJob, StatisticsOfTheStandardErrors)
     double rms = 0.0;
     ASSERT_TRUE(job.Run(count, rms));
     // One point with a single ray beside the others: it counts for the RMS
-    // but not for the extremes.
+    // but not for the extremes. The failed point F1 counts for neither.
+    ASSERT_TRUE(net.points.FindPointByText("F1")->unsolved);
     CObjectPoint* few = net.points.GetAt(5);
     few->usedRayCount = 1;
     few->SetSigmas(1.0, 1.0, 1.0);
@@ -183,6 +217,8 @@ TEST(TriangulationJob, StatisticsOfTheStandardErrors)
     std::string largestLabel[3], smallestLabel[3];
     for (int i = 0; i < net.points.GetSize(); ++i) {
         const CObjectPoint* p = net.points.GetAt(i);
+        if (std::string(p->label.GetText()) == "F1")
+            continue;
         for (int a = 0; a < 3; ++a) {
             const double v = p->covariance.GetAt(a, a);
             sum[a] += v;
