@@ -327,9 +327,42 @@ void CRelativeOrientation::ReverseBase()
 
 void CRelativeOrientation::FlipRotation()
 {
+    double b[3] = {secondImage.X - firstImage.X, secondImage.Y - firstImage.Y, secondImage.Z - firstImage.Z};
+    const double length = ray::Norm(b);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return;
+    for (double& v : b)
+        v /= length;
+    double R[3][3];
+    secondImage.GetRotation(R);
+    // The half turn about b: 2 b b' - I.
+    double H[3][3];
     for (int i = 0; i < 3; ++i)
-        for (int j = 1; j < 3; ++j)
-            secondImage.rotation.SetAt(-secondImage.rotation.GetAt(i, j), i, j);
+        for (int j = 0; j < 3; ++j)
+            H[i][j] = 2.0 * b[i] * b[j] - (i == j ? 1.0 : 0.0);
+    const Mat3 turned = Product(R, H);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            secondImage.rotation.SetAt(turned.m[i][j], i, j);
+}
+
+bool CRelativeOrientation::Converge()
+{
+    bool converged = false;
+    for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {
+        if (!IterateStep())
+            break;
+        if (correction < kConvergenceLimit) {
+            converged = true;
+            break;
+        }
+    }
+    const double length = std::sqrt(bx * bx + by * by + bz * bz);
+    if (!converged || !(length > 0.0) || !std::isfinite(length))
+        return false;
+    const double f = baseLength / length;
+    secondImage.SetPosition(firstImage.X + f * bx, firstImage.Y + f * by, firstImage.Z + f * bz);
+    return true;
 }
 
 bool CRelativeOrientation::IntersectCommonPoints()
@@ -371,25 +404,20 @@ CProjectImageList CRelativeOrientation::Solve()
         ~Hold() { flag = false; }
     } hold(commonHeld);
 
-    bool converged = false;
-    for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {
-        if (!IterateStep())
-            break;
-        if (correction < kConvergenceLimit) {
-            converged = true;
-            break;
-        }
-    }
-
-    const double length = std::sqrt(bx * bx + by * by + bz * bz);
-    if (converged && length > 0.0 && std::isfinite(length)) {
-        const double f = baseLength / length;
-        secondImage.SetPosition(firstImage.X + f * bx, firstImage.Y + f * by, firstImage.Z + f * bz);
+    if (Converge()) {
         for (int trial = 0; trial < 4; ++trial) {
-            if (trial == 1 || trial == 3)
+            if (trial == 1 || trial == 3) {
                 ReverseBase();
-            else if (trial == 2)
+            } else if (trial == 2) {
+                // The twisted configuration, refined before it is tested and
+                // compared: the half turn is exact only for an exact solution.
                 FlipRotation();
+                bx = secondImage.X - firstImage.X;
+                by = secondImage.Y - firstImage.Y;
+                bz = secondImage.Z - firstImage.Z;
+                if (!Converge())
+                    break;
+            }
             if (IntersectCommonPoints())
                 accepted.AddCopy(secondImage);
         }

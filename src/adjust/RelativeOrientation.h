@@ -49,7 +49,9 @@ public:
 
     // Second station mirrored through the first.
     void ReverseBase();
-    // Second image's rotation R := R diag(1, -1, -1).
+    // Second image turned half round the base line (through both
+    // stations): R := R (2 b b' - I), b the unit base; for a base along X
+    // that is R diag(1, -1, -1).
     void FlipRotation();
 
     // Clears the point set and intersects every common point into it; false
@@ -81,6 +83,11 @@ private:
         int second; // index in the second image's targets
         double x1, y1, x2, y2;
     };
+
+    // Steps from the present base and second rotation until the correction
+    // is below the limit; the base is then scaled to the base length. False
+    // when the steps fail or do not converge.
+    bool Converge();
 
     // RMS (mm) of the two-image triangulation of the candidate pose with the
     // first image; -1.0 when no point intersects.
