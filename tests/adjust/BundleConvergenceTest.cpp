@@ -222,3 +222,126 @@ TEST(BundleConvergence, ControlPointsAreReproducedWithinTheirSigmas)
     // The control set itself is left as it was given.
     EXPECT_EQ(net.control.GetAt(0)->correctionSum[0], 0.0);
 }
+
+namespace {
+
+// Object coordinates (stations, truth, control points and their sigmas)
+// multiplied by f: the network in other units.
+void ScaleObjectUnits(Network& net, double f)
+{
+    for (int j = 0; j < net.imageList.GetSize(); ++j)
+        net.imageList.GetAt(j)->ScalePosition(f);
+    for (Pose& pose : net.truePoses)
+        for (double& x : pose.X)
+            x *= f;
+    for (CPointSet* set : {&net.truth, &net.control})
+        for (int i = 0; i < set->GetSize(); ++i) {
+            CObjectPoint* p = set->GetAt(i);
+            p->x *= f;
+            p->y *= f;
+            p->z *= f;
+            for (double& s : p->aprioriSigma)
+                s = s < 1000.0 ? s * f : s;
+        }
+}
+
+struct UnitsRun {
+    int status = 0;
+    double lowestPivot = 0.0, highestPivot = 0.0, log10Determinant = 0.0;
+};
+
+void RecordPivots(void* context, int32_t phase)
+{
+    auto* run = static_cast<std::pair<CAdjustmentEngine*, UnitsRun*>*>(context);
+    if (phase != PHASE_SOLVING || run->second->log10Determinant != 0.0)
+        return;
+    const CMatrix& factor = *run->first->normals;
+    UnitsRun& r = *run->second;
+    r.lowestPivot = HUGE_VAL;
+    for (int i = 0; i + 1 < factor.GetRows(); ++i) {
+        const double d = factor.GetAt(i, i);
+        r.lowestPivot = std::min(r.lowestPivot, d);
+        r.highestPivot = std::max(r.highestPivot, d);
+        r.log10Determinant += std::log10(d);
+    }
+}
+
+// The run through the engine's own passes, with the pivots of the first
+// factorisation of the reduced system.
+UnitsRun RunRecordingPivots(Network& net)
+{
+    UnitsRun result;
+    CAdjustmentEngine engine = MakeEngine(net);
+    EXPECT_TRUE(engine.Prepare());
+    EXPECT_TRUE(engine.AllocateReducedSystem());
+    std::pair<CAdjustmentEngine*, UnitsRun*> context(&engine, &result);
+    CAdjustmentEngine::IterationState pass;
+    while (engine.RunIteration(pass, &RecordPivots, &context)) {
+    }
+    result.status = net.summary.status;
+    return result;
+}
+
+} // namespace
+
+// A network in metres and the same in micrometres, with control points and
+// free, folded either way: the reduced systems' pivots span many decades and
+// for the block their product leaves the range of a double (an absolute test
+// on it, as the Cholesky form of the factorisation makes, would refuse or
+// pass it by accident), yet the root-free factorisation takes both, and the
+// results are the same up to the unit.
+TEST(BundleConvergence, ObjectUnitsDoNotMatter)
+{
+    struct Case {
+        bool control;
+        int images, points; // a block folded the standard way, a ring folded the reverse way
+    };
+    for (const Case& c : {Case{true, 40, 400}, Case{false, 40, 400}, Case{true, 12, 20}, Case{false, 12, 20}}) {
+        SCOPED_TRACE(testing::Message() << (c.control ? "control " : "free ") << c.points << " points");
+        Network nets[2];
+        UnitsRun runs[2];
+        const double factors[2] = {1.0, 1e6};
+        for (int u = 0; u < 2; ++u) {
+            NetworkOptions o;
+            o.seed = 77;
+            o.noise = 0.001;
+            if (c.points > 3 * c.images)
+                BuildBlock(nets[u], c.images, c.points, o);
+            else
+                BuildRing(nets[u], c.images, c.points, o);
+            // Control sigmas mean "free" from 1000 and count as control up
+            // to 0.05 in any unit: held practically fixed in both.
+            if (c.control)
+                AddControl(nets[u], 5, 1e-9);
+            nets[u].settings.convergenceLimit = 1e-12;
+            ScaleObjectUnits(nets[u], factors[u]);
+            runs[u] = RunRecordingPivots(nets[u]);
+            EXPECT_EQ(runs[u].status, 1) << "unit " << factors[u];
+            EXPECT_GT(runs[u].lowestPivot, 1e-100);
+            if (c.points > 3 * c.images) {
+                EXPECT_GT(std::fabs(runs[u].log10Determinant), 308.0);
+            }
+        }
+        EXPECT_EQ(nets[0].settings.standardFolding, c.points > 3 * c.images);
+        EXPECT_LT(std::fabs(nets[1].summary.sigma0 - nets[0].summary.sigma0), 1e-9 * nets[0].summary.sigma0);
+        for (int k = 0; k < nets[0].cameras.GetSize(); ++k)
+            for (int q = 0; q < 10; ++q) {
+                const double a = nets[0].cameras.GetAt(k)->parameters[q], b = nets[1].cameras.GetAt(k)->parameters[q];
+                EXPECT_LE(std::fabs(a - b), 1e-7 * std::fabs(a)) << "camera parameter " << q;
+            }
+        for (int j = 0; j < nets[0].images.GetSize(); ++j) {
+            const CProjectImage* a = nets[0].images.GetAt(j);
+            const CProjectImage* b = nets[1].images.GetAt(j);
+            EXPECT_LT(std::hypot(a->X - b->X / 1e6, std::hypot(a->Y - b->Y / 1e6, a->Z - b->Z / 1e6)), 1e-8) << j;
+            for (int r = 0; r < 3; ++r)
+                for (int s = 0; s < 3; ++s)
+                    EXPECT_NEAR(a->rotation.GetAt(r, s), b->rotation.GetAt(r, s), 1e-10) << j;
+        }
+        ASSERT_EQ(nets[0].points.GetSize(), nets[1].points.GetSize());
+        for (int i = 0; i < nets[0].points.GetSize(); ++i) {
+            const CObjectPoint* a = nets[0].points.GetAt(i);
+            const CObjectPoint* b = nets[1].points.GetAt(i);
+            EXPECT_LT(std::hypot(a->x - b->x / 1e6, std::hypot(a->y - b->y / 1e6, a->z - b->z / 1e6)), 1e-8) << i;
+        }
+    }
+}
