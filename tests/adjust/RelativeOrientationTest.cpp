@@ -329,6 +329,39 @@ TEST(RelativeOrientationStep, ReducedSystemGivesTheStepOfTheFullBorderedSystem)
     EXPECT_LT(RotationDifference(pair.image2, R), 1e-9);
 }
 
+TEST(RelativeOrientationSolve, FlipTurnsTheSecondImageHalfRoundTheBase)
+{
+    // Against a half turn built from axis and angle: R' = R Q', Q the turn by
+    // pi about the unit base n (Rodrigues). Along X it is R diag(1, -1, -1)
+    // exactly.
+    Pair pair{PairSetup{}};
+    CRelativeOrientation ro(pair.image1, pair.image2, pair.camera1, pair.camera2, pair.points, 1000.0);
+    pair.image1.SetPose(10.0, -20.0, 5.0, 0.0, 0.0, 0.0);
+    for (const Vec& base : {Vec{1000.0, 0.0, 0.0}, Vec{-700.0, 0.0, 0.0}, Vec{996.2, 0.0, 87.2}, Vec{300.0, -400.0, 1200.0}}) {
+        pair.image2.SetPose(10.0 + base[0], -20.0 + base[1], 5.0 + base[2], 0.3, -0.2, 1.1);
+        double R[3][3];
+        pair.image2.GetRotation(R);
+        ro.FlipRotation();
+        const double length = std::sqrt(base[0] * base[0] + base[1] * base[1] + base[2] * base[2]);
+        const double n[3] = {base[0] / length, base[1] / length, base[2] / length};
+        const double c = std::cos(M_PI), s = std::sin(M_PI);
+        const double K[3][3] = {{0, -n[2], n[1]}, {n[2], 0, -n[0]}, {-n[1], n[0], 0}};
+        double Q[3][3], expected[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                Q[i][j] = (i == j ? c : 0.0) + s * K[i][j] + (1.0 - c) * n[i] * n[j];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                expected[i][j] = R[i][0] * Q[j][0] + R[i][1] * Q[j][1] + R[i][2] * Q[j][2];
+        EXPECT_LT(RotationDifference(pair.image2, expected), 1e-15) << base[0];
+        if (base[1] == 0.0 && base[2] == 0.0) {
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    EXPECT_EQ(pair.image2.rotation.GetAt(i, j), j == 0 ? R[i][j] : -R[i][j]);
+        }
+    }
+}
+
 TEST(RelativeOrientationSolve, OneStartGivesTheSingleConfigurationWithEveryPointInFront)
 {
     Pair pair{PairSetup{}};
