@@ -379,10 +379,11 @@ void CDocTemplate::InitialUpdateFrame(CMDIChildWnd* frame, CDocument*)
         if (v->GetParentFrame() == frame)
             v->OnInitialUpdate();
     if (!frame->isVisible()) {
-        if (frame->windowState() & Qt::WindowMaximized)
+        frame->show();
+        if (frame->createRect.isValid())
+            frame->setGeometry(frame->createRect);
+        if (frame->maximizeOnShow)
             frame->showMaximized();
-        else
-            frame->show();
     }
     if (QMdiArea* area = AfxGetMdiArea())
         area->setActiveSubWindow(frame);

@@ -117,6 +117,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     QRect createRect;
+    bool maximizeOnShow = false;
 
 private:
     CView* activeView = nullptr;

@@ -41,8 +41,7 @@ void CProjectFrame::PreCreateWindow(QMdiArea* area, int openDocuments)
     const int offset = 20 * openDocuments - 20;
     const QRect client = area->viewport()->rect();
     createRect = QRect(offset, offset, client.width() - offset - 4, client.height() - offset - 54);
-    setGeometry(createRect);
-    setWindowState(windowState() | Qt::WindowMaximized);
+    maximizeOnShow = true;
 }
 
 bool CProjectFrame::OnCreateClient(CCreateContext& context)

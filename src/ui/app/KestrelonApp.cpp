@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPageSetupDialog>
 #include <QPainter>
@@ -143,6 +144,7 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
     imageTemplate->SetMenu(kProjectMenu, kProjectMenuCount);
 
     // 8, 9. Main frame.
+    QApplication::setWindowIcon(QIcon(ProgramPicture(32)));
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
     m_pMainWnd = new CMainFrame;
