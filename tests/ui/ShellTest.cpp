@@ -123,8 +123,56 @@ TEST_F(Shell, RecentFilesSurviveARestart)
     // The first entry opens the file again.
     Frame()->OnCommandId(ID_FILE_MRU_FILE1);
     Settle();
-    ASSERT_NE(GetActiveKestrelonDoc(), nullptr);
-    EXPECT_EQ(GetActiveKestrelonDoc()->GetDocumentPath(), second);
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->GetDocumentPath(), second);
+    // An open file is activated, not opened twice.
+    app->OnFileNew();
+    EXPECT_EQ(app->OpenDocumentFile(second), doc);
+    EXPECT_EQ(GetActiveKestrelonDoc(), doc);
+    EXPECT_EQ(app->GetDocManager()->GetOpenDocumentCount(), 2);
+}
+
+// Save of a new project asks for a name; Save As takes a new one; Save of a
+// named project writes it in place.
+TEST_F(Shell, SaveAndSaveAsWriteTheProject)
+{
+    ASSERT_TRUE(Start());
+    app->OnFileNew();
+    Settle();
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    doc->SetModifiedFlag(true);
+    EXPECT_EQ(doc->GetTitle(), QStringLiteral("Project 1*"));
+    const QString first = scratch.filePath(QStringLiteral("First.kst"));
+    const QString second = scratch.filePath(QStringLiteral("Second.kst"));
+    struct Step {
+        int command;
+        QString chosen; // "" = no dialog expected
+        QString path;   // the document's path afterwards
+    };
+    for (const Step& s : {Step{ID_FILE_SAVE, first, first}, Step{ID_FILE_SAVE_AS, second, second},
+                          Step{ID_FILE_SAVE, QString(), second}}) {
+        fileDialogs = 0;
+        if (!s.chosen.isEmpty())
+            files.push_back(s.chosen);
+        doc->SetModifiedFlag(true);
+        Frame()->OnCommandId(s.command);
+        EXPECT_EQ(fileDialogs, s.chosen.isEmpty() ? 0 : 1);
+        EXPECT_EQ(doc->GetDocumentPath(), s.path);
+        EXPECT_TRUE(QFile::exists(s.path));
+        EXPECT_FALSE(doc->IsModified());
+        EXPECT_EQ(doc->GetTitle(), QFileInfo(s.path).fileName());
+        EXPECT_EQ(doc->savedInThisRun, 1);
+    }
+    // A cancelled dialog saves nothing.
+    CKestrelonDoc* other = (app->OnFileNew(), GetActiveKestrelonDoc());
+    ASSERT_NE(other, doc);
+    other->SetModifiedFlag(true);
+    Frame()->OnCommandId(ID_FILE_SAVE);
+    EXPECT_TRUE(other->IsModified());
+    EXPECT_EQ(other->savedInThisRun, 0);
+    EXPECT_TRUE(TakeMessages().empty());
 }
 
 TEST_F(Shell, ASecondProjectFrameIsCascadedBy20Pixels)

@@ -37,6 +37,11 @@ void AfxSetMdiArea(QMdiArea* area)
     theMdiArea = area;
 }
 
+bool IsLiveDocument(const CDocument* document)
+{
+    return LiveDocuments().count(const_cast<CDocument*>(document)) != 0;
+}
+
 int AfxGetOpenDocumentCount()
 {
     return int(LiveDocuments().size());

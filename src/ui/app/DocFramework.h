@@ -189,5 +189,7 @@ private:
 // The MDI area of the main window; set by the main frame.
 QMdiArea* AfxGetMdiArea();
 void AfxSetMdiArea(QMdiArea* area);
+// True while the document exists.
+bool IsLiveDocument(const CDocument* document);
 // Open documents of every template (registered or not), for the frame cascade.
 int AfxGetOpenDocumentCount();

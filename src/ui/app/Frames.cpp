@@ -7,6 +7,7 @@
 
 #include <QMdiArea>
 #include <QSplitter>
+#include <QTimer>
 
 namespace {
 
@@ -60,6 +61,20 @@ bool CProjectFrame::OnCreateClient(CCreateContext& context)
     }
     setWidget(splitter);
     SetActiveView(right);
+    return true;
+}
+
+bool CProjectFrame::OnClose()
+{
+    CDocument* doc = GetActiveDocument();
+    if (!doc)
+        return true;
+    if (!doc->SaveModified())
+        return false;
+    QTimer::singleShot(0, [doc] {
+        if (IsLiveDocument(doc))
+            doc->OnCloseDocument();
+    });
     return true;
 }
 

@@ -42,6 +42,8 @@ public:
 
     void PreCreateWindow(QMdiArea* area, int openDocuments) override;
     bool OnCreateClient(CCreateContext& context) override;
+    // Closing the project frame closes the project with all its windows.
+    bool OnClose() override;
 
     CKestrelonView* GetTreeView() const;
     CView* GetRightPane() const;
