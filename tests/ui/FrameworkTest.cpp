@@ -94,6 +94,7 @@ TEST(Cp1252, BytesAndUnicodeMeetOnlyAtTheEdge)
         {"\xB5m \xB0", u"\u00B5m \u00B0"},
         {"\x93quoted\x94", u"\u201Cquoted\u201D"},
         {"\xFF\x9F", u"\u00FF\u0178"},
+        {"\x81\x9D", u"\u0081\u009D"}, // undefined in the code page: kept as they are
     };
     for (const auto& c : cases) {
         const QString text = QString::fromUtf16(c.unicode);

@@ -188,8 +188,9 @@ std::string ToCp1252(const QString& text)
             out += char(u);
             continue;
         }
-        char byte = '?';
-        for (int i = 0; i < 32; ++i)
+        // Bytes the code page leaves undefined came in as themselves.
+        char byte = (u < 0xA0 && kHigh[u - 0x80] == 0) ? char(u) : '?';
+        for (int i = 0; i < 32 && byte == '?'; ++i)
             if (kHigh[i] == u && u != 0) {
                 byte = char(0x80 + i);
                 break;

@@ -164,8 +164,8 @@ CMainFrame::CMainFrame()
     }
     OnCommand(ID_HELP_MANUAL, [] {
         CKestrelonApp* app = AfxGetApp();
-        if (app && !AfxOpenWithDesktop(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf")))
-            AfxMessageBox("Cannot open KestrelonGuide.pdf", MB_OK | MB_ICONSTOP);
+        if (app)
+            AfxOpenWithDesktop(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
     });
     OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) {
         CKestrelonApp* app = AfxGetApp();
@@ -402,8 +402,7 @@ void CMainFrame::OpenResultFile(int id)
     const QString path = ResultFilePath(id);
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
-    if (!AfxOpenWithDesktop(path))
-        AfxMessageBox(ToCp1252(QStringLiteral("Cannot open %1").arg(path)).c_str(), MB_OK | MB_ICONSTOP);
+    AfxOpenWithDesktop(path);
 }
 
 void CMainFrame::RefreshRightPane()
