@@ -211,6 +211,7 @@ TEST_F(Shell, AModifiedProjectIsNeverDiscardedSilently)
         int answer;       // the save question's answer (0: no question expected)
         int framesAfter;  // project frames afterwards
         bool sampleKept;
+        bool saved = false; // saved in this run: stays open beside the new one
     };
     const Case cases[] = {
         {"close, Cancel", false, true, {}, IDCANCEL, 1, true},
@@ -221,6 +222,7 @@ TEST_F(Shell, AModifiedProjectIsNeverDiscardedSilently)
         {"open, No", true, true, other, IDNO, 1, false},
         {"open unmodified", true, false, other, 0, 1, false},
         {"open a broken file", true, false, broken.fileName(), 0, 0, false},
+        {"open after a save in this run", true, true, other, 0, 2, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,6 +230,9 @@ TEST_F(Shell, AModifiedProjectIsNeverDiscardedSilently)
         ASSERT_NE(app->OpenDocumentFile(sample), nullptr);
         auto* doc = GetActiveKestrelonDoc();
         ASSERT_NE(doc, nullptr);
+        if (c.saved) {
+            ASSERT_TRUE(doc->SaveProject());
+        }
         doc->SetModifiedFlag(c.modified);
         EXPECT_EQ(doc->GetTitle(), c.modified ? QStringLiteral("Sample.kst*") : QStringLiteral("Sample.kst"));
         TakeMessages();
