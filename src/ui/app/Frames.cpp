@@ -40,7 +40,10 @@ CProjectFrame::CProjectFrame()
 void CProjectFrame::PreCreateWindow(QMdiArea* area, int openDocuments)
 {
     const int offset = 20 * openDocuments - 20;
-    const QRect client = area->viewport()->rect();
+    // The main window's client area: all of it but the menu bar.
+    QSize client = area->viewport()->size();
+    if (CMainFrame* main = AfxGetMainFrame())
+        client = QSize(main->width(), main->height() - (main->menuWidget() ? main->menuWidget()->height() : 0));
     createRect = QRect(offset, offset, client.width() - offset - 4, client.height() - offset - 54);
     maximizeOnShow = true;
 }
