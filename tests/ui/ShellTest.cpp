@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -348,6 +350,49 @@ TEST_F(Shell, AQualityChangeOfTheActiveImageMarksTheProjectModified)
     EXPECT_EQ(Frame()->GetPaneText(0), QStringLiteral("Measuring"));
     EXPECT_EQ(SendHubMessage(UM_STATUS_TEXT, 0, 0), 0);
     EXPECT_EQ(Frame()->GetPaneText(0), QStringLiteral("Measuring"));
+}
+
+} // namespace
+
+namespace {
+
+// Help > Manual: enabled only with the guide beside the program and the
+// desktop's opener on the path; it opens the guide by its absolute path.
+TEST_F(Shell, TheManualNeedsTheGuideAndTheOpener)
+{
+    const QString bin = scratch.filePath(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    QFile opener(bin + QStringLiteral("/xdg-open"));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\n");
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    const QString guide = QCoreApplication::applicationDirPath() + QStringLiteral("/KestrelonGuide.pdf");
+    const bool guideWasThere = QFile::exists(guide);
+
+    for (bool withGuide : {false, true})
+        for (bool withOpener : {false, true}) {
+            SCOPED_TRACE(std::to_string(withGuide) + std::to_string(withOpener));
+            if (!guideWasThere) {
+                QFile::remove(guide);
+                if (withGuide) {
+                    QFile file(guide);
+                    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                }
+            }
+            qputenv("PATH", withOpener ? bin.toLocal8Bit() : QByteArray("/nonexistent"));
+            ASSERT_TRUE(Start());
+            qputenv("PATH", path);
+            const bool expected = (withGuide || guideWasThere) && withOpener;
+            EXPECT_EQ(Enabled(Frame(), ID_HELP_MANUAL), expected);
+            opened.clear();
+            Frame()->OnCommandId(ID_HELP_MANUAL);
+            EXPECT_EQ(opened, expected ? QStringList{guide} : QStringList{});
+            Stop();
+        }
+    if (!guideWasThere)
+        QFile::remove(guide);
 }
 
 } // namespace
