@@ -1,0 +1,71 @@
+// The sample project: a corner of three 2 m walls carrying 100 targets, one
+// camera with radial distortion and ten images around the corner, built
+// through the data model and written with its side files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Camera.h"
+#include "PointSet.h"
+
+class CProjectDocument;
+
+// File names inside the sample's folder.
+namespace SampleFiles {
+constexpr const char* kProject = "Sample.kst";
+constexpr const char* kControl = "Control.xyz";
+} // namespace SampleFiles
+
+// A small generator whose sequence is the same on every platform
+// (SplitMix64); its normal deviates are sums of twelve uniforms, so they
+// need no library function either.
+class CSampleRandom {
+public:
+    explicit CSampleRandom(uint64_t seed) : state(seed) {}
+    uint64_t Next();
+    // Uniform in [0, 1).
+    double Uniform();
+    // Uniform in [-1, 1).
+    double Symmetric() { return 2.0 * Uniform() - 1.0; }
+    // Approximately standard normal, bounded by +-6.
+    double Normal();
+
+private:
+    uint64_t state;
+};
+
+struct CSamplePose {
+    double X, Y, Z;                     // station, mm
+    double azimuth, elevation, roll;    // radians
+};
+
+// The truth the sample is made from, before noise and perturbation.
+struct CSampleTruth {
+    static constexpr int kTargetCount = 100;
+    static constexpr int kImageCount = 10;
+    static constexpr double kImageNoise = 0.0005;   // mm, standard deviation of the observations
+    static constexpr double kControlSigma = 0.01;   // mm
+    static constexpr double kFrameFraction = 0.94;  // observed targets lie inside this part of the frame
+    static constexpr uint64_t kSeed = 19;
+
+    CCamera camera;
+    CPointSet targets;                  // T1 .. T100, each with its wall's normal
+    std::vector<CSamplePose> poses;     // one per image
+    std::vector<std::string> controlLabels;
+    std::string barEnd1, barEnd2;       // the scale bar's targets
+    double barLength = 0.0;             // mm
+};
+
+// The truth of the sample; the same on every call.
+void BuildSampleTruth(CSampleTruth& truth);
+
+// Fills a fresh document with the sample for a project in folder (an
+// existing folder; its .icf and coordinate files are written there). False
+// with a message when a side file cannot be written or read back.
+bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message);
+
+// Writes <folder>/Sample.kst and its side files, creating the folder when
+// it is missing. False with a message on failure.
+bool WriteSampleProject(const std::string& folder, std::string& message);

@@ -1,0 +1,19 @@
+// kestrelon-sample <folder>: writes the sample project into the folder.
+#include <cstdio>
+#include <string>
+
+#include "SampleProject.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2 || argv[1][0] == '\0') {
+        std::fprintf(stderr, "usage: kestrelon-sample <folder>\n");
+        return 2;
+    }
+    std::string message;
+    if (!WriteSampleProject(argv[1], message)) {
+        std::fprintf(stderr, "kestrelon-sample: %s\n", message.c_str());
+        return 1;
+    }
+    return 0;
+}

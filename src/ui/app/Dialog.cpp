@@ -1,0 +1,249 @@
+#include "Dialog.h"
+
+#include "DynString.h"
+#include "Hooks.h"
+#include "Message.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+
+#include <cmath>
+
+QWidget* CDataExchange::PrepareCtrl(int id)
+{
+    lastControl = m_pDlgWnd->GetDlgItem(id);
+    return lastControl;
+}
+
+void CDataExchange::Fail(const QString& message)
+{
+    if (failed)
+        return;
+    failed = true;
+    AfxMessageBox(ToCp1252(message).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    if (lastControl) {
+        lastControl->setFocus();
+        if (auto* edit = dynamic_cast<QLineEdit*>(lastControl))
+            edit->selectAll();
+    }
+}
+
+void CDataExchange::RollBack()
+{
+    for (auto it = restores.rbegin(); it != restores.rend(); ++it)
+        (*it)();
+    restores.clear();
+}
+
+QString GetWindowText(const QWidget* c)
+{
+    if (auto* e = dynamic_cast<const QLineEdit*>(c))
+        return e->text();
+    if (auto* l = dynamic_cast<const QLabel*>(c))
+        return l->text();
+    if (auto* b = dynamic_cast<const QAbstractButton*>(c))
+        return b->text();
+    if (auto* cb = dynamic_cast<const QComboBox*>(c))
+        return cb->currentText();
+    if (auto* t = dynamic_cast<const QPlainTextEdit*>(c))
+        return t->toPlainText();
+    return c ? c->windowTitle() : QString();
+}
+
+void SetWindowText(QWidget* c, const QString& text)
+{
+    if (auto* e = dynamic_cast<QLineEdit*>(c))
+        e->setText(text);
+    else if (auto* l = dynamic_cast<QLabel*>(c))
+        l->setText(text);
+    else if (auto* b = dynamic_cast<QAbstractButton*>(c))
+        b->setText(text);
+    else if (auto* cb = dynamic_cast<QComboBox*>(c))
+        cb->setCurrentText(text);
+    else if (auto* t = dynamic_cast<QPlainTextEdit*>(c))
+        t->setPlainText(text);
+    else if (c)
+        c->setWindowTitle(text);
+}
+
+namespace {
+
+// Stores the value into the member, keeping the old one for a roll-back.
+template <class T>
+void Store(CDataExchange* dx, T& member, const T& value)
+{
+    T old = member;
+    T* where = &member;
+    dx->Keep([where, old] { *where = old; });
+    member = value;
+}
+
+// The control's text for a data exchange, or null when the exchange already failed.
+QWidget* Control(CDataExchange* dx, int id)
+{
+    if (dx->Failed())
+        return nullptr;
+    return dx->PrepareCtrl(id);
+}
+
+} // namespace
+
+void DDX_Text(CDataExchange* dx, int id, int& value)
+{
+    QWidget* c = Control(dx, id);
+    if (!c)
+        return;
+    if (!dx->m_bSaveAndValidate) {
+        SetWindowText(c, QString::number(value));
+        return;
+    }
+    bool ok = false;
+    const int parsed = QLocale::c().toInt(GetWindowText(c).trimmed(), &ok);
+    if (!ok)
+        return dx->Fail(QStringLiteral("Please enter an integer."));
+    Store(dx, value, parsed);
+}
+
+void DDX_Text(CDataExchange* dx, int id, double& value)
+{
+    QWidget* c = Control(dx, id);
+    if (!c)
+        return;
+    if (!dx->m_bSaveAndValidate) {
+        SetWindowText(c, QString::number(value, 'g', 15));
+        return;
+    }
+    bool ok = false;
+    const double parsed = QLocale::c().toDouble(GetWindowText(c).trimmed(), &ok);
+    if (!ok || !std::isfinite(parsed))
+        return dx->Fail(QStringLiteral("Please enter a number."));
+    Store(dx, value, parsed);
+}
+
+void DDX_Text(CDataExchange* dx, int id, QString& value)
+{
+    QWidget* c = Control(dx, id);
+    if (!c)
+        return;
+    if (!dx->m_bSaveAndValidate)
+        SetWindowText(c, value);
+    else
+        Store(dx, value, GetWindowText(c));
+}
+
+void DDX_Text(CDataExchange* dx, int id, CDynString& value)
+{
+    QWidget* c = Control(dx, id);
+    if (!c)
+        return;
+    if (!dx->m_bSaveAndValidate) {
+        SetWindowText(c, FromCp1252(value.GetText()));
+        return;
+    }
+    Store(dx, value, CDynString(ToCp1252(GetWindowText(c)).c_str()));
+}
+
+void DDX_Check(CDataExchange* dx, int id, int& value)
+{
+    QWidget* c = Control(dx, id);
+    auto* b = dynamic_cast<QAbstractButton*>(c);
+    if (!b)
+        return;
+    auto* box = dynamic_cast<QCheckBox*>(b);
+    if (!dx->m_bSaveAndValidate) {
+        if (box)
+            box->setCheckState(value == 2 ? Qt::PartiallyChecked : value ? Qt::Checked : Qt::Unchecked);
+        else
+            b->setChecked(value != 0);
+        return;
+    }
+    const int state = box ? (box->checkState() == Qt::PartiallyChecked ? 2 : box->isChecked() ? 1 : 0)
+                          : (b->isChecked() ? 1 : 0);
+    Store(dx, value, state);
+}
+
+void DDX_CBIndex(CDataExchange* dx, int id, int& value)
+{
+    auto* cb = dynamic_cast<QComboBox*>(Control(dx, id));
+    if (!cb)
+        return;
+    if (!dx->m_bSaveAndValidate)
+        cb->setCurrentIndex(value);
+    else
+        Store(dx, value, cb->currentIndex());
+}
+
+void DDV_MinMaxInt(CDataExchange* dx, int value, int minimum, int maximum)
+{
+    if (!dx->m_bSaveAndValidate || dx->Failed())
+        return;
+    if (value < minimum || value > maximum)
+        dx->Fail(QStringLiteral("Please enter an integer between %1 and %2.").arg(minimum).arg(maximum));
+}
+
+void DDV_MinMaxDouble(CDataExchange* dx, double value, double minimum, double maximum)
+{
+    if (!dx->m_bSaveAndValidate || dx->Failed())
+        return;
+    if (!(value >= minimum && value <= maximum))
+        dx->Fail(QStringLiteral("Please enter a number between %1 and %2.")
+                     .arg(QString::number(minimum, 'g', 15), QString::number(maximum, 'g', 15)));
+}
+
+void DDV_MaxChars(CDataExchange* dx, const QString& value, int count)
+{
+    if (!dx->m_bSaveAndValidate || dx->Failed())
+        return;
+    if (value.size() > count)
+        dx->Fail(QStringLiteral("Enter no more than %1 characters.").arg(count));
+}
+
+CDialog::CDialog(int id, QWidget* parent) : QDialog(parent), resourceId(id)
+{
+    setObjectName(IdName(id));
+}
+
+QWidget* CDialog::GetDlgItem(int id) const
+{
+    return findChild<QWidget*>(IdName(id));
+}
+
+bool CDialog::UpdateData(bool save)
+{
+    CDataExchange dx(this, save);
+    DoDataExchange(&dx);
+    if (dx.Failed()) {
+        dx.RollBack();
+        return false;
+    }
+    return true;
+}
+
+int CDialog::DoModal()
+{
+    if (!OnInitDialog())
+        return QDialog::Rejected;
+    return exec();
+}
+
+bool CDialog::OnInitDialog()
+{
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK()
+{
+    if (UpdateData(true))
+        QDialog::done(QDialog::Accepted);
+}
+
+void CDialog::OnCancel()
+{
+    QDialog::done(QDialog::Rejected);
+}

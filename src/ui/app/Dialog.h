@@ -1,0 +1,91 @@
+// Dialogs: controls found by id (object name "id" + the number) and the data
+// exchange between controls and members. Numbers are read and written in the
+// C locale. A failed exchange shows its message, focuses the field and
+// leaves every member as it was.
+#pragma once
+
+#include "CmdTarget.h"
+#include "MessageHub.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class CDynString;
+class CDialog;
+
+class CDataExchange {
+public:
+    CDataExchange(CDialog* dialog, bool save) : m_bSaveAndValidate(save), m_pDlgWnd(dialog) {}
+
+    // The control of the id, remembered as the one a failure focuses.
+    QWidget* PrepareCtrl(int id);
+    // Shows the message and ends the exchange as failed.
+    void Fail(const QString& message);
+    // Records how to put a member back when the exchange fails.
+    void Keep(std::function<void()> restore) { restores.push_back(std::move(restore)); }
+    bool Failed() const { return failed; }
+    // Puts back every member stored so far (newest first).
+    void RollBack();
+
+    const bool m_bSaveAndValidate;
+    CDialog* const m_pDlgWnd;
+
+private:
+    QWidget* lastControl = nullptr;
+    bool failed = false;
+    std::vector<std::function<void()>> restores;
+};
+
+void DDX_Text(CDataExchange* dx, int id, int& value);
+void DDX_Text(CDataExchange* dx, int id, double& value);
+void DDX_Text(CDataExchange* dx, int id, QString& value);
+void DDX_Text(CDataExchange* dx, int id, CDynString& value);
+// Check box state: 0, 1 (2 for a tristate box's middle state).
+void DDX_Check(CDataExchange* dx, int id, int& value);
+// Index of the combo box's selection, -1 for none.
+void DDX_CBIndex(CDataExchange* dx, int id, int& value);
+void DDV_MinMaxInt(CDataExchange* dx, int value, int minimum, int maximum);
+void DDV_MinMaxDouble(CDataExchange* dx, double value, double minimum, double maximum);
+void DDV_MaxChars(CDataExchange* dx, const QString& value, int count);
+
+// Text of a control (edit, label, button, combo box, plain text edit).
+QString GetWindowText(const QWidget* control);
+void SetWindowText(QWidget* control, const QString& text);
+
+class CDialog : public QDialog, public CCmdTarget, public CMessageTarget {
+public:
+    // The dialog's object name is "id" + the resource id.
+    explicit CDialog(int resourceId, QWidget* parent = nullptr);
+
+    int GetResourceId() const { return resourceId; }
+    QWidget* GetDlgItem(int id) const;
+    template <class T>
+    T* Item(int id) const
+    {
+        return dynamic_cast<T*>(GetDlgItem(id));
+    }
+
+    // save true: controls to members (false and nothing stored on a failed
+    // check); save false: members to controls.
+    bool UpdateData(bool save = true);
+    virtual void DoDataExchange(CDataExchange* dx) { (void)dx; }
+
+    // Runs OnInitDialog, then the dialog modally; QDialog::Accepted or Rejected.
+    int DoModal();
+    virtual bool OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+
+    // Ends the dialog with the code.
+    void EndDialog(int result) { done(result); }
+
+protected:
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+private:
+    int resourceId;
+};

@@ -1,0 +1,500 @@
+#include "MainFrame.h"
+
+#include "Frames.h"
+#include "Hooks.h"
+#include "KestrelonApp.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "Message.h"
+#include "Resources.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+CMainFrame* theMainFrame = nullptr;
+
+// A picture for a toolbar button: a coloured tile with a short sign.
+QIcon ButtonPicture(int id)
+{
+    struct Sign {
+        int id;
+        const char* text;
+        QColor colour;
+    };
+    static const Sign signs[] = {
+        {57600, "N", QColor(70, 110, 180)}, {57601, "O", QColor(70, 110, 180)}, {57603, "S", QColor(70, 110, 180)},
+        {32872, "D", QColor(40, 140, 90)},  {32874, "B", QColor(40, 140, 90)},  {33064, "A", QColor(40, 140, 90)},
+        {32790, "M", QColor(180, 110, 40)}, {33071, "m", QColor(180, 110, 40)}, {32962, "U", QColor(180, 110, 40)},
+        {33100, "L", QColor(180, 110, 40)}, {32818, "X", QColor(170, 60, 60)},  {32960, "<", QColor(110, 90, 160)},
+        {32959, ">", QColor(110, 90, 160)}, {32795, "+", QColor(110, 90, 160)}, {32796, "-", QColor(110, 90, 160)},
+        {33089, "R", QColor(110, 90, 160)}, {32896, "F", QColor(110, 90, 160)}, {32793, "K", QColor(180, 110, 40)},
+        {57607, "P", QColor(90, 90, 90)},   {57664, "?", QColor(90, 90, 90)},   {57669, "H", QColor(90, 90, 90)},
+    };
+    const Sign* sign = nullptr;
+    for (const Sign& s : signs)
+        if (s.id == id)
+            sign = &s;
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(sign ? sign->colour : QColor(120, 120, 120));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3, 3);
+    QFont font = p.font();
+    font.setPixelSize(12);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QString::fromLatin1(sign ? sign->text : "."));
+    return QIcon(pixmap);
+}
+
+// Keeps an edit's text in one letter case as it is typed.
+void ForceCase(QLineEdit* edit, bool upper)
+{
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, upper](const QString& text) {
+        const QString changed = upper ? text.toUpper() : text.toLower();
+        if (changed != text) {
+            const int cursor = edit->cursorPosition();
+            edit->setText(changed);
+            edit->setCursorPosition(cursor);
+        }
+    });
+}
+
+} // namespace
+
+CMainFrame* AfxGetMainFrame()
+{
+    return theMainFrame;
+}
+
+// ---------------------------------------------------------------------------
+// CMainToolBar
+
+CMainToolBar::CMainToolBar(QWidget* parent) : QToolBar(parent)
+{
+    setObjectName(IdName(59392));
+    setMovable(false);
+    setIconSize(QSize(16, 16));
+}
+
+bool CMainToolBar::Init(CMainFrame* frame)
+{
+    for (int slot = 0; slot < kToolbarSlotCount; ++slot) {
+        const ToolbarSlot& s = kToolbarSlots[slot];
+        if (s.id) {
+            QAction* action = frame->GetAction(s.id);
+            action->setIcon(ButtonPicture(s.id));
+            action->setToolTip(QString::fromLatin1(s.tooltip));
+            addAction(action);
+            continue;
+        }
+        if (s.width == 0) {
+            addSeparator();
+            continue;
+        }
+        QWidget* control = nullptr;
+        switch (slot) {
+        case 22:
+            control = m_PointLabel = new QLineEdit(this);
+            m_PointLabel->setObjectName(IdName(IDC_POINT_LABEL));
+            m_PointLabel->setToolTip(QStringLiteral("Point ID"));
+            m_PointLabel->setAlignment(Qt::AlignRight);
+            ForceCase(m_PointLabel, true);
+            connect(m_PointLabel, &QLineEdit::returnPressed, this,
+                    [] { SendHubMessage(UM_RELABEL_PICKED, IDC_POINT_LABEL, 0); });
+            break;
+        case 24:
+        case 26: {
+            auto* edit = new QLineEdit(this);
+            edit->setObjectName(IdName(slot == 24 ? IDC_POINT_INCREMENT : IDC_CENTROID_WINDOW));
+            edit->setToolTip(slot == 24 ? QStringLiteral("Point Increment") : QStringLiteral("Centroid window"));
+            edit->setAlignment(Qt::AlignRight);
+            ForceCase(edit, false);
+            (slot == 24 ? m_PointIncrement : m_CentroidWindow) = edit;
+            control = edit;
+            break;
+        }
+        case 28:
+            control = m_ImageQuality = new QComboBox(this);
+            m_ImageQuality->setObjectName(IdName(IDC_IMAGE_QUALITY));
+            m_ImageQuality->setToolTip(QStringLiteral("Image Quality Selection"));
+            break;
+        default:
+            control = new QWidget(this);
+            break;
+        }
+        control->setFixedWidth(s.width);
+        addWidget(control);
+    }
+    return m_PointLabel && m_PointIncrement && m_CentroidWindow && m_ImageQuality;
+}
+
+// ---------------------------------------------------------------------------
+// CMainFrame
+
+CMainFrame::CMainFrame()
+{
+    theMainFrame = this;
+    setObjectName(IdName(IDR_MAINFRAME));
+    setWindowTitle(QStringLiteral("Kestrelon"));
+    setAcceptDrops(true);
+
+    for (int id : {ID_RESULTS_RESECTION, ID_RESULTS_BUNDLE, ID_RESULTS_CAMERA, ID_RESULTS_RESIDUALS,
+                   ID_RESULTS_CORRELATIONS, ID_RESULTS_TRANS, ID_RESULTS_TRIANGULATE}) {
+        OnCommand(id, [this, id] { OpenResultFile(id); });
+        OnUpdate(id, [this, id](CCmdUI* ui) {
+            const QString path = ResultFilePath(id);
+            ui->Enable(!path.isEmpty() && QFileInfo::exists(path));
+        });
+    }
+    OnCommand(ID_HELP_MANUAL, [] {
+        CKestrelonApp* app = AfxGetApp();
+        if (app)
+            AfxOpenWithDesktop(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
+    });
+    OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) {
+        CKestrelonApp* app = AfxGetApp();
+        ui->Enable(app && !app->GetPdfReaderPath().isEmpty() &&
+                   QFileInfo::exists(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf")));
+    });
+    OnCommand(ID_VIEW_TOOLBAR, [this] {
+        if (toolBar)
+            toolBar->setVisible(!toolBar->isVisible());
+    });
+    OnUpdate(ID_VIEW_TOOLBAR, [this](CCmdUI* ui) { ui->SetCheck(toolBar && toolBar->isVisible()); });
+    OnCommand(ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); });
+    OnUpdate(ID_VIEW_STATUS_BAR, [this](CCmdUI* ui) { ui->SetCheck(statusBar()->isVisible()); });
+    OnCommand(ID_APP_EXIT, [this] { close(); });
+}
+
+CMainFrame::~CMainFrame()
+{
+    AfxSetMdiArea(nullptr);
+    if (theMainFrame == this)
+        theMainFrame = nullptr;
+}
+
+bool CMainFrame::LoadFrame()
+{
+    mdiArea = new QMdiArea(this);
+    mdiArea->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(mdiArea);
+    AfxSetMdiArea(mdiArea);
+    connect(mdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateMenuBar(); });
+
+    toolBar = new CMainToolBar(this);
+    addToolBar(Qt::TopToolBarArea, toolBar);
+    if (!toolBar->Init(this))
+        return false;
+    for (QWidget* control : {static_cast<QWidget*>(toolBar->m_PointLabel), static_cast<QWidget*>(toolBar->m_PointIncrement),
+                             static_cast<QWidget*>(toolBar->m_CentroidWindow), static_cast<QWidget*>(toolBar->m_ImageQuality)})
+        control->setEnabled(false);
+
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(IdName(59393));
+    bar->setSizeGripEnabled(true);
+    const int ids[5] = {0, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_PANE_3, ID_PANE_4};
+    for (int i = 0; i < 5; ++i) {
+        panes[i] = new QLabel(bar);
+        panes[i]->setObjectName(i ? IdName(ids[i]) : QStringLiteral("pane0"));
+        if (i == 0) {
+            bar->addWidget(panes[i], 1);
+            continue;
+        }
+        panes[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (i == 1 || i == 2) {
+            panes[i]->setText(i == 1 ? QStringLiteral("CAP") : QStringLiteral("NUM"));
+            panes[i]->setEnabled(false);
+        } else {
+            panes[i]->setFixedWidth(i == 3 ? 125 : 85);
+        }
+        bar->addPermanentWidget(panes[i]);
+    }
+
+    CSplashWindow::ShowSplashScreen(this);
+    UpdateMenuBar();
+
+    auto* idle = new QTimer(this);
+    connect(idle, &QTimer::timeout, this, [this] { UpdateCmdUI(); });
+    idle->start(250);
+    return true;
+}
+
+CMDIChildWnd* CMainFrame::MDIGetActive() const
+{
+    return mdiArea ? dynamic_cast<CMDIChildWnd*>(mdiArea->currentSubWindow()) : nullptr;
+}
+
+CProjectFrame* CMainFrame::GetProjectFrame() const
+{
+    CMDIChildWnd* child = MDIGetActive();
+    if (!child)
+        return nullptr;
+    if (auto* frame = dynamic_cast<CProjectFrame*>(child))
+        return frame;
+    // An image frame: the project frame of the same document.
+    CDocument* doc = child->GetActiveDocument();
+    if (!doc)
+        return nullptr;
+    for (CMDIChildWnd* f : doc->GetFrames())
+        if (auto* frame = dynamic_cast<CProjectFrame*>(f))
+            return frame;
+    return nullptr;
+}
+
+CKestrelonView* CMainFrame::GetProjectTreeView() const
+{
+    CProjectFrame* frame = GetProjectFrame();
+    return frame ? frame->GetTreeView() : nullptr;
+}
+
+QAction* CMainFrame::GetAction(int id)
+{
+    auto it = actions.find(id);
+    if (it != actions.end())
+        return it->second;
+    auto* action = new QAction(this);
+    action->setObjectName(IdName(id));
+    action->setData(id);
+    action->setEnabled(false);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommandId(id); });
+    actions[id] = action;
+    return action;
+}
+
+void CMainFrame::OnCommandId(int id)
+{
+    CCmdUI ui(id);
+    if (!RouteCommand(id, &ui) || !ui.enabled)
+        return; // a disabled command does not run
+    RouteCommand(id, nullptr);
+}
+
+bool CMainFrame::RouteCommand(int id, CCmdUI* ui)
+{
+    if (CMDIChildWnd* child = MDIGetActive())
+        if (child->RouteCmdMsg(id, ui))
+            return true;
+    return RouteCmdMsg({this, AfxGetApp()}, id, ui);
+}
+
+void CMainFrame::UpdateCmdUI()
+{
+    for (auto& [id, action] : actions) {
+        CCmdUI ui(id, action);
+        RouteCommand(id, &ui);
+    }
+}
+
+void CMainFrame::UpdateMenuBar()
+{
+    const MenuEntry* table = kMainMenu;
+    int count = kMainMenuCount;
+    if (CMDIChildWnd* child = MDIGetActive())
+        if (CDocument* doc = child->GetActiveDocument())
+            if (CDocTemplate* t = doc->GetDocTemplate()) {
+                int n = 0;
+                if (const MenuEntry* menu = t->GetMenu(n)) {
+                    table = menu;
+                    count = n;
+                }
+            }
+    if (table != currentMenu)
+        BuildMenu(table, count);
+}
+
+void CMainFrame::BuildMenu(const MenuEntry* table, int count)
+{
+    currentMenu = table;
+    QMenuBar* bar = menuBar();
+    bar->clear();
+    std::vector<QMenu*> stack;
+    for (int i = 0; i < count; ++i) {
+        const MenuEntry& e = table[i];
+        stack.resize(size_t(e.level));
+        const bool popup = e.text && e.id == 0;
+        if (!e.text) {
+            if (!stack.empty())
+                stack.back()->addSeparator();
+            continue;
+        }
+        const QString text = QString::fromLatin1(e.text);
+        if (popup) {
+            QMenu* menu = stack.empty() ? bar->addMenu(text) : stack.back()->addMenu(text);
+            connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+                for (QAction* a : menu->actions())
+                    if (int id = ActionId(a)) {
+                        CCmdUI ui(id, a);
+                        RouteCommand(id, &ui);
+                    }
+            });
+            stack.push_back(menu);
+            continue;
+        }
+        if (stack.empty())
+            continue;
+        QAction* action = GetAction(e.id);
+        const int tab = text.indexOf('\t');
+        if (!(e.id >= ID_FILE_MRU_FILE1 && e.id < ID_FILE_MRU_FILE1 + kRecentFileCount))
+            action->setText(tab < 0 ? text : text.left(tab));
+        if (tab >= 0)
+            action->setShortcut(QKeySequence(text.mid(tab + 1)));
+        stack.back()->addAction(action);
+    }
+}
+
+void CMainFrame::SetPaneText(int pane, const QString& text)
+{
+    if (pane >= 0 && pane < 5 && panes[pane]) {
+        panes[pane]->setText(text);
+        panes[pane]->repaint();
+    }
+}
+
+QString CMainFrame::GetPaneText(int pane) const
+{
+    return pane >= 0 && pane < 5 && panes[pane] ? panes[pane]->text() : QString();
+}
+
+QString CMainFrame::ResultFilePath(int id) const
+{
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc)
+        return QString();
+    QString folder;
+    const char* name = nullptr;
+    switch (id) {
+    case ID_RESULTS_RESECTION: name = "Resection.txt"; break;
+    case ID_RESULTS_TRANS: name = "Trans.txt"; break;
+    case ID_RESULTS_TRIANGULATE: name = "Triangulate.txt"; break;
+    case ID_RESULTS_BUNDLE: name = "Bundle.txt"; break;
+    case ID_RESULTS_CAMERA: name = "Camera.txt"; break;
+    case ID_RESULTS_RESIDUALS: name = "Residuals.txt"; break;
+    case ID_RESULTS_CORRELATIONS: name = "Correlations.txt"; break;
+    default: return QString();
+    }
+    if (id == ID_RESULTS_RESECTION || id == ID_RESULTS_TRANS || id == ID_RESULTS_TRIANGULATE)
+        folder = FromCp1252(doc->GetProjectFolder().GetText());
+    else
+        folder = FromCp1252(doc->settings.projectPath.GetFolder().GetText());
+    if (folder.isEmpty())
+        return QString();
+    return folder + '/' + QString::fromLatin1(name);
+}
+
+void CMainFrame::OpenResultFile(int id)
+{
+    const QString path = ResultFilePath(id);
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return;
+    AfxOpenWithDesktop(path);
+}
+
+void CMainFrame::RefreshRightPane()
+{
+    if (CProjectFrame* frame = GetProjectFrame())
+        if (CView* right = frame->GetRightPane())
+            SendHubMessage(UM_REFRESH_LIST, 0, 0, right->AsHubTarget());
+}
+
+std::intptr_t CMainFrame::OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
+    switch (message) {
+    case UM_STATUS_TEXT:
+        if (lParam && statusBar()->isVisible()) {
+            SetPaneText(0, FromCp1252(reinterpret_cast<const char*>(lParam)));
+            return lParam;
+        }
+        return 0;
+    case UM_IMAGE_QUALITY: {
+        CMDIChildWnd* child = MDIGetActive();
+        auto* view = child ? dynamic_cast<CImageViewBase*>(child->GetActiveView()) : nullptr;
+        CProjectImage* image = view ? view->GetImageRecord() : nullptr;
+        if (image && wParam <= 2) {
+            const bool qualitySet = wParam != 0;
+            const bool high = wParam == 1 ? true : wParam == 2 ? false : image->highQuality;
+            if (image->qualitySet != qualitySet || image->highQuality != high) {
+                image->qualitySet = qualitySet;
+                image->highQuality = high;
+                if (CDocument* doc = view->GetDocument())
+                    doc->SetModifiedFlag(true);
+            }
+        }
+        if (CKestrelonView* tree = GetProjectTreeView())
+            tree->OnHubMessage(UM_REFRESH_IMAGES_AND_LIST, 0, 0);
+        return 0;
+    }
+    case UM_REDRAW_IMAGE_VIEWS:
+    case UM_REDRAW_IMAGE: {
+        CMDIChildWnd* child = MDIGetActive();
+        CDocument* doc = child ? child->GetActiveDocument() : nullptr;
+        if (doc)
+            for (CView* v : doc->GetViews())
+                if (auto* imageView = dynamic_cast<CImageViewBase*>(v)) {
+                    if (message == UM_REDRAW_IMAGE_VIEWS) {
+                        imageView->Redraw();
+                    } else if (imageView->GetImageRecord() == reinterpret_cast<CProjectImage*>(lParam)) {
+                        imageView->Redraw();
+                        break;
+                    }
+                }
+        if (CKestrelonView* tree = GetProjectTreeView())
+            tree->OnHubMessage(message, wParam, lParam);
+        return 0;
+    }
+    case UM_RECREATE_GL_CONTEXT:
+    case UM_RELABEL_PICKED:
+        if (CProjectFrame* frame = GetProjectFrame())
+            if (CView* right = frame->GetRightPane())
+                return right->OnHubMessage(message, wParam, lParam);
+        return 0;
+    default:
+        if (CKestrelonView* tree = GetProjectTreeView())
+            return tree->OnHubMessage(message, wParam, lParam);
+        return 0;
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    CKestrelonApp* app = AfxGetApp();
+    if (app && app->GetDocManager() && !app->GetDocManager()->SaveAllModified()) {
+        event->ignore();
+        return;
+    }
+    if (app && app->GetDocManager())
+        app->GetDocManager()->CloseAllDocuments();
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    CKestrelonApp* app = AfxGetApp();
+    if (!app)
+        return;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            app->OpenDocumentFile(url.toLocalFile());
+    event->acceptProposedAction();
+}

@@ -1,0 +1,104 @@
+#include "ShellFixture.h"
+
+#include "SampleProject.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QTest>
+
+#include <cstdlib>
+
+void ShellFixture::SetUp()
+{
+    ASSERT_TRUE(scratch.isValid());
+    const QString config = scratch.filePath(QStringLiteral("config"));
+    QDir().mkpath(config);
+    setenv("XDG_CONFIG_HOME", config.toLocal8Bit().constData(), 1);
+    TakeCapturedMessages();
+    SetMessageBoxHandler([this](const char*, const char*, unsigned type) {
+        if (answers.empty())
+            return DefaultMessageAnswer(type);
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    });
+    SetFileDialogHook([this](QWidget*, const CFileDialogRequest&) {
+        ++fileDialogs;
+        if (files.empty())
+            return QString();
+        const QString path = files.front();
+        files.pop_front();
+        return path;
+    });
+    SetOpenWithDesktopHook([this](const QString& path) {
+        opened << path;
+        return true;
+    });
+}
+
+void ShellFixture::TearDown()
+{
+    Stop();
+    SetMessageBoxHandler(nullptr);
+    SetFileDialogHook(nullptr);
+    SetOpenWithDesktopHook(nullptr);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+CKestrelonApp* ShellFixture::Start(const QStringList& arguments)
+{
+    app = std::make_unique<CKestrelonApp>();
+    if (!app->InitInstance(QStringList{QStringLiteral("kestrelon")} + arguments)) {
+        app.reset();
+        return nullptr;
+    }
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    Settle();
+    return app.get();
+}
+
+void ShellFixture::Stop()
+{
+    if (!app)
+        return;
+    if (Frame())
+        Frame()->close();
+    Settle();
+    app->ExitInstance();
+    app.reset();
+    Settle();
+}
+
+QString ShellFixture::WriteSample(const QString& name)
+{
+    const QString folder = scratch.filePath(name);
+    std::string message;
+    EXPECT_TRUE(WriteSampleProject(folder.toStdString(), message)) << message;
+    return folder + QStringLiteral("/Sample.kst");
+}
+
+std::vector<std::string> ShellFixture::TakeMessages()
+{
+    std::vector<std::string> texts;
+    for (const CapturedMessage& m : TakeCapturedMessages())
+        texts.push_back(m.text);
+    return texts;
+}
+
+void ShellFixture::Settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        QTest::qWait(1);
+    }
+}
+
+QString TestOutputFolder()
+{
+    const QString folder = QStringLiteral(KESTRELON_TEST_OUTPUT);
+    QDir().mkpath(folder);
+    return folder;
+}

@@ -1,0 +1,47 @@
+// A started application with its dialogs answered by the test: message
+// boxes from a queue of answers, file dialogs from a queue of paths, the
+// desktop opener recorded. The profile lives in a temporary folder.
+#pragma once
+
+#include "Hooks.h"
+#include "KestrelonApp.h"
+#include "MainFrame.h"
+#include "Message.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ShellFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the application with the arguments after the program name.
+    CKestrelonApp* Start(const QStringList& arguments = {QStringLiteral("--nosplash")});
+    // Ends it as the program does: the main window closes, then the exit.
+    void Stop();
+    CMainFrame* Frame() const { return app ? app->GetMainWnd() : nullptr; }
+    // Writes the sample project into a fresh folder and returns its path.
+    QString WriteSample(const QString& name = QStringLiteral("sample"));
+    // The texts of the message boxes shown since the last call.
+    std::vector<std::string> TakeMessages();
+    // Lets queued events and deferred deletions run.
+    static void Settle();
+
+    QTemporaryDir scratch;
+    std::unique_ptr<CKestrelonApp> app;
+    std::deque<int> answers;      // message box answers, oldest first
+    std::deque<QString> files;    // file dialog answers ("" = Cancel)
+    int fileDialogs = 0;
+    QStringList opened;           // paths given to the desktop opener
+};
+
+// The folder the tests write their pictures into.
+QString TestOutputFolder();
