@@ -89,8 +89,11 @@ void CDisplayImage::Serialize(CBinArchive& ar)
         int32_t w = width, h = height;
         ar.ReadInt(w);
         ar.ReadInt(h);
-        width = w;
-        height = h;
+        // A picture in memory keeps the size of its pixels.
+        if (!pixels) {
+            width = w;
+            height = h;
+        }
     }
 }
 
@@ -198,7 +201,7 @@ void CDisplayImage::ComputeStatistics()
     greyDeviation = 0.0;
     const uint8_t* bits = pixels.get();
     const int bpl = bytesPerLine.load(std::memory_order_acquire);
-    const int bitCount = colorHeader ? colorHeader->bitCount : 0;
+    const int bitCount = GetBitCount();
     if (!bits || bpl <= 0 || width <= 0 || height <= 0 || (bitCount != 8 && bitCount != 24))
         return;
     // Four partial histograms keep repeated values from waiting on each other.
@@ -312,7 +315,7 @@ int CDisplayImage::GetPixel(int x, int y) const
 
 void CDisplayImage::Enhance(double mode)
 {
-    if (!colorHeader || colorHeader->bitCount != 8 || !fileColorHeader)
+    if (!fileColorHeader || fileColorHeader->bitCount != 8)
         return;
     if (!ownColorHeader) {
         auto header = std::unique_ptr<CBitmapInfo>(new (std::nothrow) CBitmapInfo);
@@ -438,24 +441,27 @@ void CDisplayImage::GetVisibleRect(CIntRect& rect) const
     rect = visible;
 }
 
+// Size and depth come from the file's header, which stays in place while
+// other threads read the pixels; a contrast change only swaps the table used
+// for drawing.
 int CDisplayImage::GetBytesPerLine() const
 {
-    if (!colorHeader)
-        return 0;
-    return int(BytesPerLineFor(colorHeader->width, colorHeader->bitCount));
+    const CBitmapInfo* info = fileColorHeader.get();
+    return info ? int(BytesPerLineFor(info->width, info->bitCount)) : 0;
 }
 
 int CDisplayImage::GetImageBytes() const
 {
-    if (!colorHeader)
+    const CBitmapInfo* info = fileColorHeader.get();
+    if (!info)
         return 0;
-    const int64_t bytes = BytesPerLineFor(colorHeader->width, colorHeader->bitCount) * colorHeader->height;
+    const int64_t bytes = BytesPerLineFor(info->width, info->bitCount) * info->height;
     return bytes > kMaxImageBytes ? 0 : int(bytes);
 }
 
-int CDisplayImage::GetHeaderWidth() const { return colorHeader ? colorHeader->width : 0; }
-int CDisplayImage::GetHeaderHeight() const { return colorHeader ? colorHeader->height : 0; }
-int CDisplayImage::GetBitCount() const { return colorHeader ? colorHeader->bitCount : 0; }
+int CDisplayImage::GetHeaderWidth() const { return fileColorHeader ? fileColorHeader->width : 0; }
+int CDisplayImage::GetHeaderHeight() const { return fileColorHeader ? fileColorHeader->height : 0; }
+int CDisplayImage::GetBitCount() const { return fileColorHeader ? fileColorHeader->bitCount : 0; }
 int CDisplayImage::GetColorsUsed() const { return colorHeader ? int(colorHeader->clrUsed) : 0; }
 int CDisplayImage::GetSizeImage() const { return colorHeader ? int(colorHeader->sizeImage) : 0; }
 int CDisplayImage::GetXPelsPerMeter() const { return colorHeader ? colorHeader->xPelsPerMeter : 0; }
@@ -466,11 +472,15 @@ void CDisplayImage::SetHeaderWidth(int value)
 {
     if (colorHeader)
         colorHeader->width = value;
+    if (fileColorHeader)
+        fileColorHeader->width = value;
 }
 void CDisplayImage::SetHeaderHeight(int value)
 {
     if (colorHeader)
         colorHeader->height = value;
+    if (fileColorHeader)
+        fileColorHeader->height = value;
 }
 void CDisplayImage::SetPlanes(int value)
 {
@@ -481,6 +491,8 @@ void CDisplayImage::SetBitCount(int value)
 {
     if (colorHeader)
         colorHeader->bitCount = uint16_t(value);
+    if (fileColorHeader)
+        fileColorHeader->bitCount = uint16_t(value);
 }
 void CDisplayImage::SetXPelsPerMeter(int value)
 {
@@ -511,13 +523,15 @@ void CDisplayImage::SetSizeImage(int value)
 int CDisplayImage::SaveAsBmp(const char* path)
 {
     const CBitmapInfo* info = colorHeader;
-    if (!info || !pixels || !path)
+    const int bpl = bytesPerLine.load(std::memory_order_acquire);
+    if (!info || !pixels || !path || bpl <= 0 || BytesPerLineFor(width, GetBitCount()) != bpl)
         return 0;
-    const int64_t imageBytes = GetImageBytes();
+    // The size written is that of the pixels held, whatever the header says.
+    const int64_t imageBytes = int64_t(bpl) * height;
     // Bitmaps above 8 bits carry no colour table.
     size_t tableEntries = 0;
-    if (info->bitCount <= 8)
-        tableEntries = info->clrUsed ? info->clrUsed : (size_t(1) << info->bitCount);
+    if (GetBitCount() <= 8)
+        tableEntries = info->clrUsed ? info->clrUsed : (size_t(1) << GetBitCount());
     tableEntries = std::min(tableEntries, info->colors.size());
     const uint32_t infoSize = 40 + uint32_t(4 * tableEntries);
 
@@ -529,10 +543,10 @@ int CDisplayImage::SaveAsBmp(const char* path)
     PutU16(p, 0);
     PutU32(p, 14 + infoSize);
     PutU32(p, 40);
-    PutU32(p, uint32_t(info->width));
-    PutU32(p, uint32_t(info->height));
+    PutU32(p, uint32_t(width));
+    PutU32(p, uint32_t(height));
     PutU16(p, 1);
-    PutU16(p, info->bitCount);
+    PutU16(p, uint16_t(GetBitCount()));
     PutU32(p, 0);
     PutU32(p, uint32_t(imageBytes));
     PutU32(p, uint32_t(info->xPelsPerMeter));
