@@ -1,38 +1,89 @@
 #include "BinArchive.h"
 
 #include "DynString.h"
+#include "FileIO.h"
 #include "NameBuffer.h"
 
 #include <cstring>
 #include <vector>
 
-CBinArchive::CBinArchive(const char* path, std::ios::openmode openMode) : mode(openMode)
+CBinArchive::CBinArchive(const char* path, std::ios::openmode openMode)
+    : std::basic_iostream<char>(nullptr), mode(openMode)
 {
     Open(path, openMode);
 }
 
-CBinArchive::CBinArchive(std::streambuf* buffer, std::ios::openmode openMode) : mode(openMode)
+CBinArchive::CBinArchive(std::streambuf* buffer, std::ios::openmode openMode)
+    : std::basic_iostream<char>(nullptr), mode(openMode)
 {
     std::basic_ios<char>::rdbuf(buffer); // a null buffer leaves the stream bad
 }
 
-CBinArchive::CBinArchive() : mode(std::ios::in | std::ios::binary) {}
+CBinArchive::CBinArchive() : std::basic_iostream<char>(nullptr), mode(std::ios::in | std::ios::binary)
+{
+    clear();
+}
 
-CBinArchive::~CBinArchive() = default;
+CBinArchive::~CBinArchive()
+{
+    close();
+}
 
 bool CBinArchive::Open(const char* path, std::ios::openmode openMode)
 {
-    mode = openMode;
-    dataEnd = -1;
     if (is_open())
         close();
-    std::basic_ios<char>::rdbuf(std::basic_fstream<char>::rdbuf());
+    mode = openMode;
+    dataEnd = -1;
+    fileError.clear();
+    input.reset();
+    output.reset();
+    std::basic_ios<char>::rdbuf(nullptr);
     if (path == nullptr) {
         setstate(std::ios::failbit);
         return false;
     }
-    open(path, openMode | std::ios::binary);
-    return !fail();
+    if (openMode & std::ios::in) {
+        input.reset(new CFileInput());
+        if (!input->Open(path)) {
+            fileError = input->GetError();
+            input.reset();
+            setstate(std::ios::failbit);
+            return false;
+        }
+        std::basic_ios<char>::rdbuf(input.get());
+    } else {
+        output.reset(new CAtomicFileBuffer());
+        if (!output->Open(path)) {
+            fileError = output->GetError();
+            output.reset();
+            setstate(std::ios::failbit);
+            return false;
+        }
+        std::basic_ios<char>::rdbuf(output.get());
+    }
+    return true;
+}
+
+void CBinArchive::close()
+{
+    // A stored file replaces the old one only when every write worked.
+    if (output && output->IsOpen()) {
+        if (fail()) {
+            fileError = output->GetError();
+            output->Discard();
+        } else if (!output->Close()) {
+            fileError = output->GetError();
+            setstate(std::ios::failbit);
+        }
+    }
+    if (input)
+        input->Close();
+}
+
+bool CBinArchive::is_open() const
+{
+    return (input && input->IsOpen()) || (output && output->IsOpen());
 }
 
 void CBinArchive::WriteBytes(const void* source, std::size_t count)

@@ -4,17 +4,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <istream>
+#include <string>
 #include <locale.h>
 
+#include "FileIO.h"
 #include "PointSet.h"
 
 namespace {
 
 // Largest coordinate file read; a longer one, or anything but a regular
 // file (a device or pipe that never ends), cannot be read.
-constexpr std::uintmax_t kMaxXyzFileBytes = 64u << 20;
+constexpr std::uint64_t kMaxXyzFileBytes = 64u << 20;
 
 locale_t CLocale()
 {
@@ -139,16 +140,11 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
 {
     if (path == nullptr)
         return false;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error) || error)
+    CFileInput file;
+    if (!file.Open(path, kMaxXyzFileBytes))
         return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > kMaxXyzFileBytes)
-        return false;
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in.is_open())
-        return false;
-    return ReadXyzStream(in, fieldCount);
+    std::istream in(&file);
+    return ReadXyzStream(in, fieldCount) && !file.Failed();
 }
 
 bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
@@ -215,19 +211,23 @@ bool CPointSet::Load(const char* path)
 
 // ---------------------------------------------------------------- writer
 
-bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e) const
+bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error) const
 {
-    if (path == nullptr)
+    CAtomicFile file;
+    if (path == nullptr || !file.Open(path)) {
+        if (error != nullptr)
+            *error = path == nullptr ? "no file name" : file.GetError();
         return false;
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open())
-        return false;
+    }
 
     CDynString layoutA;
     layoutA.Format("%%20s%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df", c, c, c, s, s, s);
     CDynString layoutB;
     layoutB.Format("%s%%20.%df%%20.%df%%20.%df%%20.%df", layoutA.GetText(), c, e, e, e);
 
+    constexpr std::size_t kBlock = 64 * 1024;
+    std::string block;
+    block.reserve(kBlock + 512);
     CDynString line;
     for (int i = 0; i < GetSize(); ++i) {
         const CObjectPoint* p = GetAt(i);
@@ -250,12 +250,19 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e) const
             else
                 line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
         }
-        out.write(line.GetText(), line.GetLength());
-        out.write("\r\n", 2);
+        block.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
+        block.append("\r\n", 2);
+        if (block.size() >= kBlock) {
+            if (!file.Write(block.data(), block.size()))
+                break;
+            block.clear();
+        }
     }
-    out.close();
     // A write that failed (a full disk) is not reported as success.
-    return !out.fail();
+    const bool ok = file.Write(block.data(), block.size()) && file.Commit();
+    if (!ok && error != nullptr)
+        *error = file.GetError();
+    return ok;
 }
 
 bool CPointSet::Save(int c, int s, int e) const

@@ -4,14 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "BinArchive.h"
 #include "RecordListArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
+#include "FileIO.h"
 #include "ProjectSettings.h"
 
 namespace {
@@ -475,18 +474,6 @@ int ScanLabelledLine(const char* line, std::size_t length, CNameBuffer& label, d
 bool ReadTextFileBytes(const char* path, std::string& bytes, std::size_t maxBytes)
 {
     if (!path || !*path) return false;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec) || ec) return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > maxBytes) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) return false;
-    std::string data(static_cast<std::size_t>(size), '\0');
-    if (size > 0) {
-        in.read(&data[0], static_cast<std::streamsize>(size));
-        if (in.gcount() != static_cast<std::streamsize>(size)) return false;
-    }
-    // Anything appended since the size was taken is left unread.
-    bytes.swap(data);
-    return true;
+    std::string error;
+    return ReadRegularFile(path, bytes, maxBytes, error);
 }
