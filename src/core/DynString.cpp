@@ -1,5 +1,7 @@
 #include "DynString.h"
 
+#include "NumberText.h"
+
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -275,12 +277,6 @@ constexpr size_t kMaxSpecLength = 255;
 constexpr int kMaxFieldSize = 100000;
 
 const char kSpecChars[] = "-+0 #*.123456789hlL";
-
-locale_t ClassicLocale()
-{
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return loc;
-}
 
 // Switches the calling thread to the C locale for the lifetime of the object.
 class ClassicLocaleScope {

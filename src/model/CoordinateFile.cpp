@@ -1,14 +1,12 @@
 #include "CoordinateFile.h"
 
-#include <clocale>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <istream>
 #include <string>
-#include <locale.h>
 
 #include "FileIO.h"
+#include "NumberText.h"
 #include "PointSet.h"
 
 namespace {
@@ -16,12 +14,6 @@ namespace {
 // Largest coordinate file read; a longer one, or anything but a regular
 // file (a device or pipe that never ends), cannot be read.
 constexpr std::uint64_t kMaxXyzFileBytes = 64u << 20;
-
-locale_t CLocale()
-{
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
 
 bool IsSpace(char ch)
 {
@@ -123,12 +115,8 @@ int ScanXyzLine(const char* line, CXyzFields& fields)
             ++p;
         if (*p == '\0')
             break;
-        char* end = nullptr;
-        const double v = strtod_l(p, &end, CLocale());
-        if (end == p)
+        if (!ScanNumber(p, nullptr, fields.d[i]))
             break;
-        fields.d[i] = v;
-        p = end;
         ++n;
     }
     return n;

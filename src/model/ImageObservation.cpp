@@ -1,7 +1,6 @@
 #include "ImageObservation.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "Camera.h"
 #include "EllipseRecord.h"
 #include "FileIO.h"
+#include "NumberText.h"
 #include "ProjectSettings.h"
 
 namespace {
@@ -33,17 +33,11 @@ bool IsBlank(char c)
 // One "%lf" field: leading blanks, an optional sign, a finite number in the C locale.
 bool ScanDouble(const char*& p, const char* end, double& value)
 {
-    while (p < end && IsBlank(*p)) ++p;
     const char* q = p;
-    if (q < end && *q == '+') {
-        ++q;
-        if (q < end && (*q == '+' || *q == '-')) return false;
-    }
     double v = 0.0;
-    const auto result = std::from_chars(q, end, v, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(v)) return false;
+    if (!ScanNumber(q, end, v) || !std::isfinite(v)) return false;
     value = v;
-    p = result.ptr;
+    p = q;
     return true;
 }
 
