@@ -381,18 +381,19 @@ bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int ve
     return changed;
 }
 
-// Moves the data a load read into the document (which cannot be copied
-// whole); what the file does not hold is the fresh document's default.
+// Moves the data a load read into the document without copying it; what the
+// file does not hold is the fresh document's default.
 void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
 {
     doc.fileVersion = fresh.fileVersion;
     doc.imagePtrs.RemoveAll(); // pointed into the old images
-    doc.images = fresh.images;
-    doc.cameras = fresh.cameras;
-    doc.pointSets = fresh.pointSets;
+    // The collections change hands; the old ones leave with fresh.
+    doc.images.SwapElements(fresh.images);
+    doc.cameras.SwapElements(fresh.cameras);
+    doc.pointSets.SwapElements(fresh.pointSets);
     doc.pointSets.SetDocument(&doc);
     doc.eoDevice = fresh.eoDevice;
-    doc.scaleBars = fresh.scaleBars;
+    doc.scaleBars.SwapElements(fresh.scaleBars);
     doc.settings = fresh.settings;
     doc.summary.Reset();
 
