@@ -54,7 +54,7 @@ std::string Folder()
 {
     static const std::string folder = [] {
         char pattern[] = "/tmp/kestrelon-bench-XXXXXX";
-        const char* made = mkdtemp(pattern);
+        const char* made = std::getenv("KESTRELON_BENCH_DIR") ? std::getenv("KESTRELON_BENCH_DIR") : mkdtemp(pattern);
         return std::string(made ? made : "/tmp");
     }();
     return folder;

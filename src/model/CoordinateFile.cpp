@@ -1,9 +1,12 @@
 #include "CoordinateFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <istream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "FileIO.h"
 #include "NumberText.h"
@@ -213,41 +216,65 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
     CDynString layoutB;
     layoutB.Format("%s%%20.%df%%20.%df%%20.%df%%20.%df", layoutA.GetText(), c, e, e, e);
 
-    constexpr std::size_t kBlock = 64 * 1024;
-    std::string block;
-    block.reserve(kBlock + 512);
-    CDynString line;
-    for (int i = 0; i < GetSize(); ++i) {
-        const CObjectPoint* p = GetAt(i);
-        if (p == nullptr || !p->inUse)
-            continue;
-        const char* label = p->label.GetText();
-        if (isControl) {
-            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
-                        p->aprioriSigma[1], p->aprioriSigma[2]);
-        } else if (isDiscrepancySet) {
-            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
-                        p->discrepancy[1], p->discrepancy[2]);
-        } else {
-            const double sx = std::sqrt(p->covariance.GetAt(0, 0));
-            const double sy = std::sqrt(p->covariance.GetAt(1, 1));
-            const double sz = std::sqrt(p->covariance.GetAt(2, 2));
-            if (p->HasNormal())
-                line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
-                            p->normal[0], p->normal[1], p->normal[2]);
+    // Appends the lines of the points first .. last - 1 to out.
+    const auto formatRange = [&](int first, int last, std::string& out) {
+        CDynString line;
+        for (int i = first; i < last; ++i) {
+            const CObjectPoint* p = GetAt(i);
+            if (p == nullptr || !p->inUse)
+                continue;
+            const char* label = p->label.GetText();
+            if (isControl) {
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
+                            p->aprioriSigma[1], p->aprioriSigma[2]);
+            } else if (isDiscrepancySet) {
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
+                            p->discrepancy[1], p->discrepancy[2]);
+            } else {
+                const double sx = std::sqrt(p->covariance.GetAt(0, 0));
+                const double sy = std::sqrt(p->covariance.GetAt(1, 1));
+                const double sz = std::sqrt(p->covariance.GetAt(2, 2));
+                if (p->HasNormal())
+                    line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
+                                p->normal[0], p->normal[1], p->normal[2]);
+                else
+                    line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+            }
+            out.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
+            out.append("\r\n", 2);
+        }
+    };
+
+    // Large sets are formatted on all cores, a batch of points at a time, and
+    // written in order.
+    constexpr int kBatch = 1 << 15;
+    constexpr int kPointsPerThread = 4096;
+    const int n = GetSize();
+    const unsigned cores = std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
+    std::vector<std::string> parts(cores);
+    for (int first = 0; first < n && !file.Failed(); first += kBatch) {
+        const int last = std::min(n, first + kBatch);
+        const int threads = static_cast<int>(
+            std::min<long long>(cores, std::max(1, (last - first) / kPointsPerThread)));
+        const int share = (last - first + threads - 1) / threads;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            parts[t].clear();
+            const int from = std::min(last, first + t * share);
+            const int to = std::min(last, from + share);
+            if (t + 1 == threads)
+                formatRange(from, to, parts[t]);
             else
-                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+                workers.emplace_back([&, from, to, t] { formatRange(from, to, parts[t]); });
         }
-        block.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
-        block.append("\r\n", 2);
-        if (block.size() >= kBlock) {
-            if (!file.Write(block.data(), block.size()))
+        for (std::thread& worker : workers)
+            worker.join();
+        for (int t = 0; t < threads; ++t)
+            if (!file.Write(parts[t].data(), parts[t].size()))
                 break;
-            block.clear();
-        }
     }
     // A write that failed (a full disk) is not reported as success.
-    const bool ok = file.Write(block.data(), block.size()) && file.Commit();
+    const bool ok = file.Commit();
     if (!ok && error != nullptr)
         *error = file.GetError();
     return ok;
