@@ -391,8 +391,9 @@ TEST(CoordinateWriter, WrittenFilesReadBack)
                 p.SetNormal(i, 1, -2);
                 p.radius = 0.5 * i;
             }
-            set.AddPointSorted(p);
+            set.AddCopy(p);
         }
+        set.SortByLabel();
         set.name = dir.File("back.xyz").c_str();
         ASSERT_TRUE(set.Save(12, 13, 7));
         CPointSet back = MakeSet(kind);
