@@ -145,6 +145,8 @@ bool CBinArchive::ReadBytes(void* target, std::size_t count)
     // Straight from the buffer: a primitive is read per call, millions of
     // times in a large project.
     std::streambuf* buffer = rdbuf();
+    if (input && buffer == input.get() && input->TakeBuffered(target, count))
+        return true;
     std::streamsize got = 0;
     try {
         got = buffer != nullptr ? buffer->sgetn(static_cast<char*>(target), static_cast<std::streamsize>(count)) : 0;
@@ -226,12 +228,20 @@ CBinArchive& CBinArchive::ReadString(CDynString& text)
         text = "";
         return *this;
     }
-    std::vector<char> bytes(static_cast<std::size_t>(length) + 1, '\0');
-    if (!ReadBytes(bytes.data(), static_cast<std::size_t>(length))) {
+    // Short texts (labels, most strings) need no allocation.
+    char small[256];
+    std::vector<char> large;
+    char* bytes = small;
+    if (static_cast<std::size_t>(length) >= sizeof small) {
+        large.resize(static_cast<std::size_t>(length) + 1);
+        bytes = large.data();
+    }
+    bytes[length] = '\0';
+    if (!ReadBytes(bytes, static_cast<std::size_t>(length))) {
         text = "";
         return *this;
     }
-    text.Assign(bytes.data());
+    text.Assign(bytes);
     return *this;
 }
 
@@ -244,12 +254,20 @@ CBinArchive& CBinArchive::ReadName(CNameBuffer& name)
         name = "";
         return *this;
     }
-    std::vector<char> bytes(static_cast<std::size_t>(length) + 1, '\0');
-    if (!ReadBytes(bytes.data(), static_cast<std::size_t>(length))) {
+    // Short texts (labels, most strings) need no allocation.
+    char small[256];
+    std::vector<char> large;
+    char* bytes = small;
+    if (static_cast<std::size_t>(length) >= sizeof small) {
+        large.resize(static_cast<std::size_t>(length) + 1);
+        bytes = large.data();
+    }
+    bytes[length] = '\0';
+    if (!ReadBytes(bytes, static_cast<std::size_t>(length))) {
         name = "";
         return *this;
     }
-    name = bytes.data();
+    name = bytes;
     return *this;
 }
 
