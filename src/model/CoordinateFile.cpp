@@ -135,7 +135,23 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
     if (!file.Open(path, kMaxXyzFileBytes))
         return false;
     std::istream in(&file);
-    return ReadXyzStream(in, fieldCount) && !file.Failed();
+    // Read into a set of its own: a read error part-way leaves this one as it was.
+    CPointSet read(GetGrowBy());
+    read.isControl = isControl;
+    read.isDiscrepancySet = isDiscrepancySet;
+    constexpr int kNotRead = -1000;
+    int fields = kNotRead;
+    read.ReadXyzStream(in, &fields);
+    if (fields == kNotRead || file.Failed())
+        return false;
+    if (fieldCount != nullptr)
+        *fieldCount = fields;
+    RemoveAll();
+    Reserve(read.GetSize());
+    for (int i = 0; i < read.GetSize(); ++i)
+        array.Add(read.array.GetAt(i));
+    read.array.RemoveAll();
+    return GetSize() > 0;
 }
 
 bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
