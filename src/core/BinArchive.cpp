@@ -166,10 +166,14 @@ CBinArchive& CBinArchive::ReadDouble(double& value)
     unsigned char bytes[8];
     if (!ReadBytes(bytes, sizeof bytes))
         return *this;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&value, bytes, sizeof value);
+#else
     std::uint64_t bits = 0;
     for (int i = 7; i >= 0; --i)
         bits = (bits << 8) | bytes[i];
     std::memcpy(&value, &bits, sizeof value);
+#endif
     return *this;
 }
 
@@ -178,10 +182,14 @@ CBinArchive& CBinArchive::ReadInt(std::int32_t& value)
     unsigned char bytes[4];
     if (!ReadBytes(bytes, sizeof bytes))
         return *this;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&value, bytes, sizeof value);
+#else
     std::uint32_t bits = 0;
     for (int i = 3; i >= 0; --i)
         bits = (bits << 8) | bytes[i];
     value = static_cast<std::int32_t>(bits);
+#endif
     return *this;
 }
 

@@ -277,7 +277,18 @@ constexpr size_t kMaxSpecLength = 255;
 // huge allocation.
 constexpr int kMaxFieldSize = 100000;
 
-const char kSpecChars[] = "-+0 #*.123456789hlL";
+// The characters between '%' and the conversion letter.
+bool IsSpecChar(char c)
+{
+    switch (c) {
+    case '-': case '+': case '0': case ' ': case '#': case '*': case '.':
+    case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+    case 'h': case 'l': case 'L':
+        return true;
+    default:
+        return false;
+    }
+}
 
 // Switches the calling thread to the C locale for the lifetime of the object.
 class ClassicLocaleScope {
@@ -557,7 +568,7 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         std::string gathered;
         const char* q = percent + 1;
         bool tooLong = false;
-        while (*q && std::strchr(kSpecChars, *q)) {
+        while (*q && IsSpecChar(*q)) {
             gathered += *q++;
             if (gathered.size() + 1 >= kMaxSpecLength) {
                 tooLong = true;
