@@ -36,6 +36,7 @@ bool CBinArchive::Open(const char* path, std::ios::openmode openMode)
     mode = openMode;
     dataEnd = -1;
     fileError.clear();
+    buffered = nullptr;
     input.reset();
     output.reset();
     std::basic_ios<char>::rdbuf(nullptr);
@@ -52,6 +53,7 @@ bool CBinArchive::Open(const char* path, std::ios::openmode openMode)
             return false;
         }
         std::basic_ios<char>::rdbuf(input.get());
+        buffered = input.get();
     } else {
         output.reset(new CAtomicFileBuffer());
         if (!output->Open(path)) {
@@ -79,6 +81,7 @@ void CBinArchive::close()
     }
     if (input)
         input->Close();
+    buffered = nullptr;
 }
 
 bool CBinArchive::is_open() const
@@ -138,15 +141,13 @@ CBinArchive& CBinArchive::WriteName(const CNameBuffer& name)
     return *this;
 }
 
-bool CBinArchive::ReadBytes(void* target, std::size_t count)
+bool CBinArchive::ReadBytesSlowly(void* target, std::size_t count)
 {
     if (fail())
         return false;
     // Straight from the buffer: a primitive is read per call, millions of
     // times in a large project.
     std::streambuf* buffer = rdbuf();
-    if (input && buffer == input.get() && input->TakeBuffered(target, count))
-        return true;
     std::streamsize got = 0;
     try {
         got = buffer != nullptr ? buffer->sgetn(static_cast<char*>(target), static_cast<std::streamsize>(count)) : 0;

@@ -18,9 +18,10 @@
 #include <streambuf>
 #include <string>
 
+#include "FileIO.h"
+
 class CAtomicFileBuffer;
 class CDynString;
-class CFileInput;
 class CNameBuffer;
 
 class CBinArchive : public std::basic_iostream<char> {
@@ -93,13 +94,21 @@ public:
     bool CheckCount(std::int64_t count, std::int64_t elementSize);
 
 private:
-    bool ReadBytes(void* target, std::size_t count);
+    // Reads count bytes; the quick path takes them from a file's buffer.
+    bool ReadBytes(void* target, std::size_t count)
+    {
+        if (buffered != nullptr && !fail() && buffered->TakeBuffered(target, count))
+            return true;
+        return ReadBytesSlowly(target, count);
+    }
+    bool ReadBytesSlowly(void* target, std::size_t count);
     bool ReadLength(std::int32_t& length);
     void WriteBytes(const void* source, std::size_t count);
     void ResetEnd();
 
     std::ios::openmode mode;
     std::unique_ptr<CFileInput> input;
+    CFileInput* buffered = nullptr; // input while it is the stream's buffer
     std::unique_ptr<CAtomicFileBuffer> output;
     std::string fileError;
     std::int64_t dataEnd = -1; // offset of the end of the data, -1 when not known
