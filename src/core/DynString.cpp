@@ -278,7 +278,7 @@ constexpr size_t kMaxSpecLength = 255;
 constexpr int kMaxFieldSize = 100000;
 
 // The characters between '%' and the conversion letter.
-bool IsSpecChar(char c)
+bool IsConversionFieldChar(char c)
 {
     switch (c) {
     case '-': case '+': case '0': case ' ': case '#': case '*': case '.':
@@ -568,7 +568,7 @@ void CDynString::AppendFormatV(const char* format, va_list argList)
         std::string gathered;
         const char* q = percent + 1;
         bool tooLong = false;
-        while (*q && IsSpecChar(*q)) {
+        while (*q && IsConversionFieldChar(*q)) {
             gathered += *q++;
             if (gathered.size() + 1 >= kMaxSpecLength) {
                 tooLong = true;
