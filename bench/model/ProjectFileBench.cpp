@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <memory>
@@ -50,14 +51,36 @@ void ResetPeak()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+// The folder of the files: $KESTRELON_BENCH_DIR (kept), else a new
+// temporary one that is removed at the end.
+class BenchFolder {
+public:
+    BenchFolder()
+    {
+        if (const char* given = std::getenv("KESTRELON_BENCH_DIR")) {
+            path = given;
+            return;
+        }
+        char pattern[] = "/tmp/kestrelon-bench-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) {
+            path = pattern;
+            owned = true;
+        }
+    }
+    ~BenchFolder()
+    {
+        std::error_code ec;
+        if (owned)
+            std::filesystem::remove_all(path, ec);
+    }
+    std::string path = "/tmp";
+    bool owned = false;
+};
+
 std::string Folder()
 {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/kestrelon-bench-XXXXXX";
-        const char* made = std::getenv("KESTRELON_BENCH_DIR") ? std::getenv("KESTRELON_BENCH_DIR") : mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return folder;
+    static const BenchFolder folder;
+    return folder.path;
 }
 
 std::string ProjectPath(int points)
