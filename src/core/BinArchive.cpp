@@ -91,6 +91,9 @@ bool CBinArchive::is_open() const
 
 void CBinArchive::WriteBytes(const void* source, std::size_t count)
 {
+    // Straight into a file's buffer while the stream is good.
+    if (output && rdbuf() == output.get() && good() && output->PutBuffered(source, count))
+        return;
     write(static_cast<const char*>(source), static_cast<std::streamsize>(count));
 }
 

@@ -84,6 +84,16 @@ public:
 
     bool Open(const std::string& target);
     bool IsOpen() const { return file.IsOpen(); }
+    // Copies count bytes when the buffer has room for them; false, nothing
+    // put, otherwise. The quick path of writers that put many small items.
+    bool PutBuffered(const void* source, std::size_t count)
+    {
+        if (static_cast<std::size_t>(epptr() - pptr()) < count)
+            return false;
+        std::memcpy(pptr(), source, count);
+        pbump(static_cast<int>(count));
+        return true;
+    }
     // Writes what is left and commits; false when any step failed.
     bool Close();
     void Discard();
