@@ -537,9 +537,17 @@ void CKestrelonView::RefreshPointSetIcons()
     CKestrelonDoc* doc = GetDocument();
     if (!doc || !m_h3DData)
         return;
+    // Titles to sets once: the first set of a title, else the EO device.
+    QHash<QString, const CPointSet*> sets;
+    for (int i = doc->pointSets.GetSize() - 1; i >= 0; --i)
+        if (const CPointSet* set = doc->pointSets.GetAt(i))
+            sets.insert(TitleOf(*set), set);
+    if (const CEODevice* device = doc->pointSets.GetEODevice())
+        if (!sets.contains(TitleOf(*device)))
+            sets.insert(TitleOf(*device), device);
     for (int i = 0; i < m_h3DData->childCount(); ++i) {
         QTreeWidgetItem* item = m_h3DData->child(i);
-        if (const CPointSet* set = doc->pointSets.FindByName(ToCp1252(item->text(0)).c_str()))
+        if (const CPointSet* set = sets.value(item->text(0)))
             SetPointSetIcon(item, set->isControl, set->isDriver);
     }
 }
