@@ -8,6 +8,7 @@
 #include "KestrelonView.h"
 #include "Resources.h"
 
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QTest>
 #include <QTimer>
@@ -265,6 +266,22 @@ TEST_F(Tree, OnlyPointSetsProjectCamerasAndDatabaseCamerasAreRenamed)
         EXPECT_EQ(tree->OnBeginLabelEdit(c.item), c.allowed) << c.item->text(0).toStdString();
         EXPECT_EQ(tree->GetEditLabel(), c.allowed ? c.item->text(0) : QString());
     }
+    // Through the widget: an edit opens only where allowed, and a typed
+    // name is not taken until renaming is built.
+    Frame()->activateWindow();
+    for (const Case& c : cases) {
+        const QString text = c.item->text(0);
+        tree->editItem(c.item);
+        auto* editor = tree->viewport()->findChild<QLineEdit*>();
+        EXPECT_EQ(editor != nullptr, c.allowed) << text.toStdString();
+        if (editor) {
+            QTest::keyClicks(editor, QStringLiteral("Renamed"));
+            QTest::keyClick(editor, Qt::Key_Return);
+        }
+        Settle();
+        EXPECT_EQ(c.item->text(0), text);
+        EXPECT_EQ(tree->GetEditLabel(), QString());
+    }
 }
 
 // Clicks choose the record the right pane would show; the pane changes only
@@ -347,6 +364,43 @@ TEST_F(Tree, TheTreeOfAProjectFrameIsFoundOnlyWhenOneExists)
     CKestrelonView* tree = GetProjectTreeView();
     ASSERT_NE(tree, nullptr);
     EXPECT_EQ(Frame()->GetMdiArea()->activeSubWindow(), tree->GetParentFrame());
+}
+
+} // namespace
+
+namespace {
+
+// The accepted relative orientation set is written, selected and shown; a
+// database scale bar is copied into the project once.
+TEST_F(Tree, AcceptingTheRelativeOrientationSetSelectsItAndScaleBarsAreCopiedOnce)
+{
+    NewProject();
+    const QString folder = scratch.filePath(QStringLiteral("ro"));
+    QDir().mkpath(folder);
+    ASSERT_TRUE(doc->DoSave(folder + QStringLiteral("/ro.kst"), true));
+    EXPECT_TRUE(doc->AcceptROArray()); // no set: nothing happens
+    EXPECT_FALSE(doc->IsModified());
+    CPointSet* set = doc->GetROPointSet();
+    ASSERT_NE(set, nullptr);
+    set->AddPointSorted(CObjectPoint("R1", 1.0, 2.0, 3.0));
+    EXPECT_TRUE(doc->AcceptROArray());
+    EXPECT_TRUE(doc->IsModified());
+    CPointSet read;
+    ASSERT_TRUE(read.ReadXyzFile(set->GetName().GetText(), nullptr));
+    EXPECT_EQ(read.GetSize(), 1);
+    EXPECT_EQ(tree->GetSelectedPointSet(), set);
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem(), tree->FindNamedItem(QStringLiteral("ROArray")));
+    EXPECT_TRUE(tree->Data3D()->isExpanded());
+
+    CScaleBar bar;
+    bar.name = "DbBar";
+    app->scaleBarDatabase.AddCopy(bar);
+    for (const char* name : {"DbBar", "DbBar", "Unknown"})
+        EXPECT_TRUE(doc->AddScaleBarToProject(name));
+    ASSERT_EQ(doc->scaleBars.GetSize(), 1);
+    EXPECT_NE(tree->FindProjectScaleBarItem(QStringLiteral("DbBar")), nullptr);
+    EXPECT_EQ(tree->FindNamedItem(QStringLiteral("DbBar")), tree->FindProjectScaleBarItem(QStringLiteral("DbBar")));
 }
 
 } // namespace

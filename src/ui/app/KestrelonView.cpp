@@ -772,10 +772,10 @@ bool CKestrelonView::OnBeginLabelEdit(QTreeWidgetItem* item)
 
 bool CKestrelonView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
 {
-    if (trigger & (QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
-                   QAbstractItemView::AllEditTriggers))
-        if (!OnBeginLabelEdit(itemFromIndex(index)))
-            return false;
+    // Only a trigger that would start an edit asks the gate.
+    const bool starts = trigger == QAbstractItemView::AllEditTriggers || (editTriggers() & trigger);
+    if (starts && state() != QAbstractItemView::EditingState && !OnBeginLabelEdit(itemFromIndex(index)))
+        return false;
     return QTreeWidget::edit(index, trigger, event);
 }
 
