@@ -404,3 +404,51 @@ TEST_F(Tree, AcceptingTheRelativeOrientationSetSelectsItAndScaleBarsAreCopiedOnc
 }
 
 } // namespace
+
+namespace {
+
+// A stand-in for the relative orientation dialog: it counts what reaches it.
+class StubRelOrientDlg : public CRelativeOrientationDlgBase {
+public:
+    explicit StubRelOrientDlg(QWidget* parent) : CRelativeOrientationDlgBase(308, parent) {}
+    bool CreateModeless() override { return true; }
+    void Refresh(int a, int b, int c) override { refreshes.push_back({a, b, c}); }
+    void OnImageChanged(std::uintptr_t view) override { changedViews.push_back(view); }
+    void RefreshPointTable() override { ++pointTables; }
+    std::vector<std::vector<int>> refreshes;
+    std::vector<std::uintptr_t> changedViews;
+    int pointTables = 0;
+};
+
+TEST_F(Tree, TheRelativeOrientationDialogIsMadeOnceAndHearsItsMessages)
+{
+    NewProject();
+    AddCamera(*doc, "Cam");
+    for (int i = 0; i < 2; ++i)
+        AddImage(*doc, {"Cam", true, false, 0});
+    int made = 0;
+    const auto old = CKestrelonView::SetRelativeOrientationFactory([&](CKestrelonView* owner) {
+        ++made;
+        return new StubRelOrientDlg(owner);
+    });
+    PostHubMessage(UM_RO_MEASURED); // no dialog yet: nothing happens
+    Settle();
+    for (int i = 0; i < 2; ++i)
+        Frame()->OnCommandId(33077);
+    EXPECT_EQ(made, 1);
+    auto* dlg = dynamic_cast<StubRelOrientDlg*>(tree->GetRelativeOrientationDlg());
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->refreshes, (std::vector<std::vector<int>>{{0, 0, 1}, {0, 0, 1}}));
+    PostHubMessage(UM_RO_IMAGE_CHANGED, 0, 77);
+    PostHubMessage(UM_RO_MEASURED);
+    Settle();
+    EXPECT_EQ(dlg->changedViews, std::vector<std::uintptr_t>{77});
+    EXPECT_EQ(dlg->pointTables, 1);
+    tree->DestroyRelativeOrientationDialog();
+    Settle();
+    EXPECT_EQ(tree->GetRelativeOrientationDlg(), nullptr);
+    CKestrelonView::SetRelativeOrientationFactory(old);
+}
+
+} // namespace
