@@ -6,7 +6,7 @@
 
 #include <string>
 
-struct ImageSpec {
+struct ImageShape {
     const char* camera;
     bool enabled;
     bool resected;
@@ -17,6 +17,6 @@ struct ImageSpec {
 // Appends a camera of that identifier and returns it.
 CCamera* AddCamera(CProjectDocument& doc, const char* identifier);
 // Appends an image named "Image<n>" (n from 1) with the flags and observations.
-CProjectImage* AddImage(CProjectDocument& doc, const ImageSpec& spec);
+CProjectImage* AddImage(CProjectDocument& doc, const ImageShape& shape);
 // Appends a point set of that file path.
 CPointSet* AddPointSet(CProjectDocument& doc, const char* path);
