@@ -80,13 +80,14 @@ TEST_F(Shell, TheSampleOpensOnMenu125AndIsPictured)
     EXPECT_EQ(frame->GetProjectFrame(), project);
     CKestrelonView* tree = project->GetTreeView();
     ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(tree->topLevelItem(0)->child(0)->childCount(), 10); // the images
+    EXPECT_EQ(tree->ProjectRoot()->child(0)->childCount(), 10); // the images
     EXPECT_NE(dynamic_cast<CDBaseCamerasListView*>(project->GetRightPane()), nullptr);
     // The only message: the sample's scale bar is new to the fresh database.
     const auto messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Scale Bar SampleBar Is Not In Database!", 0), 0u);
 
+    tree->ProjectRoot()->child(0)->setExpanded(true);
     QTest::qWait(50);
     const QString picture = TestOutputFolder() + QStringLiteral("/MainWindowSample.png");
     EXPECT_TRUE(frame->grab().save(picture));
@@ -272,7 +273,7 @@ TEST_F(Shell, CommandStatesFollowTheirRules)
     ASSERT_TRUE(Start());
     CMainFrame* frame = Frame();
     EXPECT_TRUE(Enabled(frame, ID_FILE_NEW));
-    EXPECT_FALSE(Enabled(frame, 32874));           // Run Bundle: nobody handles it yet
+    EXPECT_FALSE(Enabled(frame, 32874));           // Run Bundle: no project
     EXPECT_FALSE(Enabled(frame, ID_RESULTS_RESECTION));
 
     app->OnFileNew();
@@ -291,7 +292,7 @@ TEST_F(Shell, CommandStatesFollowTheirRules)
     EXPECT_TRUE(Enabled(frame, ID_RESULTS_RESECTION));
     frame->OnCommandId(ID_RESULTS_RESECTION);
     EXPECT_EQ(opened, QStringList{report});
-    EXPECT_FALSE(Enabled(frame, 32874));
+    EXPECT_TRUE(Enabled(frame, 32874));            // Run Bundle: the sample's ten resected images
 }
 
 // A stand-in for the image view: one image record of the document.

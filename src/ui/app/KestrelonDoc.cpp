@@ -2,11 +2,25 @@
 
 #include "Hooks.h"
 #include "KestrelonApp.h"
+#include "KestrelonView.h"
 #include "MainFrame.h"
+#include "BundleReport.h"
+#include "CentroidSettings.h"
+#include "FileSystem.h"
+#include "Message.h"
+#include "TextFile.h"
 
 #include <QFileInfo>
+#include <QLineEdit>
 
-CKestrelonDoc::CKestrelonDoc() = default;
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+CKestrelonDoc::CKestrelonDoc()
+{
+    InstallCommands();
+}
 
 QString CKestrelonDoc::GetDocumentPath() const
 {
@@ -73,4 +87,321 @@ CKestrelonDoc* GetActiveKestrelonDoc()
     CMainFrame* frame = AfxGetMainFrame();
     CMDIChildWnd* child = frame ? frame->MDIGetActive() : nullptr;
     return child ? dynamic_cast<CKestrelonDoc*>(child->GetActiveDocument()) : nullptr;
+}
+
+QString CKestrelonDoc::GetTitleWithoutMark() const
+{
+    QString title = GetTitle();
+    if (title.endsWith('*'))
+        title.chop(1);
+    return title;
+}
+
+// ---------------------------------------------------------------------------
+// Command map
+
+int CKestrelonDoc::CountImages(const std::function<bool(const CProjectImage&)>& test) const
+{
+    int n = 0;
+    for (int i = 0; i < images.GetSize(); ++i)
+        if (const CProjectImage* image = images.GetAt(i))
+            n += test(*image) ? 1 : 0;
+    return n;
+}
+
+void CKestrelonDoc::InstallCommands()
+{
+    auto measured = [](const CProjectImage& m) {
+        return m.enabled && m.oriented && m.GetEnabledObservationCount() > 0;
+    };
+    auto ready = [](const CProjectImage& m) { return m.enabled && m.oriented && m.targets.GetSize() > 0; };
+    auto enabled = [](const CProjectImage& m) { return m.enabled; };
+
+    OnCommand(32798, [this] { OnOutputObservations(); });
+    OnUpdate(32798, [this](CCmdUI* ui) { ui->Enable(images.GetObservationCount() != 0); });
+    OnUpdate(33042, [this, measured](CCmdUI* ui) { ui->Enable(CountImages(measured) >= 2); });
+    OnUpdate(32874, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
+    OnUpdate(359, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
+    OnUpdate(33045, [this, ready](CCmdUI* ui) {
+        const CPointSet* set = pointSets.GetTriangulateSet();
+        ui->Enable((set && set->HasLabelWithPrefix(newPointPrefix)) || CountImages(ready) >= 2);
+    });
+    OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 1); });
+    OnCommand(33077, [this] { OnRelativeOrientation(); });
+    OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
+}
+
+void CKestrelonDoc::OnOutputObservations()
+{
+    if (images.GetObservationCount() == 0)
+        return;
+    const CDynString folder = GetProjectDirectory();
+    if (folder.IsEmpty()) {
+        AfxMessageBox("Save Project First");
+        return;
+    }
+    for (int i = 0; i < images.GetSize(); ++i) {
+        const CProjectImage* image = images.GetAt(i);
+        if (!image || image->targets.GetSize() == 0)
+            continue;
+        const std::string path = std::string(folder.GetText()) + "/" + image->GetFilePath().GetTitle().GetText() + ".icf";
+        CTextFile file(path.c_str(), std::ios::out);
+        if (!file)
+            continue;
+        image->WriteObservations(file, image->transformation);
+    }
+}
+
+void CKestrelonDoc::OnCentroidWindowChange()
+{
+    CMainFrame* frame = AfxGetMainFrame();
+    CMainToolBar* bar = frame ? frame->GetToolBar() : nullptr;
+    QLineEdit* edit = bar ? bar->m_CentroidWindow : nullptr;
+    if (!edit || !bar->isVisible())
+        return;
+    const std::string text = edit->text().left(15).toStdString();
+    if (SetCentroidWindowSize(std::atoi(text.c_str()), 0))
+        return;
+    // Putting the current size back must not run this handler again.
+    const bool blocked = edit->blockSignals(true);
+    edit->setText(QString::number(GetCentroidSettings().windowSize));
+    edit->blockSignals(blocked);
+}
+
+void CKestrelonDoc::OnRelativeOrientation()
+{
+    if (CKestrelonView* tree = GetProjectTreeView())
+        tree->ShowRelativeOrientationDialog();
+}
+
+// ---------------------------------------------------------------------------
+// Services
+
+CDynString CKestrelonDoc::GetProjectDirectory() const
+{
+    return GetPathName().GetFolder();
+}
+
+bool CKestrelonDoc::CollectTriangulationImages()
+{
+    imagePtrs.RemoveAll();
+    if (images.GetSize() < 2) {
+        AfxMessageBox("insufficient images");
+        return false;
+    }
+    if (CountImages([](const CProjectImage& m) { return m.enabled && m.oriented; }) < 2) {
+        AfxMessageBox("Insufficient enabled and/or resected images");
+        return false;
+    }
+    for (int i = 0; i < images.GetSize(); ++i) {
+        CProjectImage* image = images.GetAt(i);
+        if (image && image->enabled && image->oriented && image->GetEnabledObservationCount() > 0)
+            imagePtrs.Add(image);
+    }
+    return true;
+}
+
+bool CKestrelonDoc::HasRollDiversity(const CDynArray<CProjectImage>& list)
+{
+    if (list.GetSize() < 2)
+        return false;
+    const double pi = 4.0 * std::atan(1.0);
+    int count[4] = {0, 0, 0, 0};
+    double largest = -1.0, smallest = 10.0, largestQ1 = -1.0, smallestQ4 = 10.0;
+    for (int i = 0; i < list.GetSize(); ++i) {
+        const CProjectImage* image = list.GetAt(i);
+        if (!image)
+            continue;
+        double roll = image->GetRoll();
+        if (roll < 0.0)
+            roll += 2.0 * pi;
+        const int q = roll < pi / 2 ? 0 : roll < pi ? 1 : roll < 1.5 * pi ? 2 : 3;
+        ++count[q];
+        largest = std::max(largest, roll);
+        smallest = std::min(smallest, roll);
+        if (q == 0)
+            largestQ1 = std::max(largestQ1, roll);
+        if (q == 3)
+            smallestQ4 = std::min(smallestQ4, roll);
+    }
+    const int occupied = (count[0] > 0) + (count[1] > 0) + (count[2] > 0) + (count[3] > 0);
+    if (occupied >= 3)
+        return true;
+    if (occupied <= 1)
+        return false;
+    if ((count[0] && count[2]) || (count[1] && count[3]))
+        return true;
+    if (count[0] && count[3])
+        return smallestQ4 - largestQ1 <= 1.5 * pi;
+    return largest - smallest >= pi / 2;
+}
+
+void CKestrelonDoc::ClearResectedFlags()
+{
+    for (int i = 0; i < images.GetSize(); ++i)
+        if (CProjectImage* image = images.GetAt(i))
+            image->oriented = false;
+}
+
+bool CKestrelonDoc::ComputeTriangulationStatistics(const CPointSet& set)
+{
+    const int large = CAdjustmentSummary::kLargestTotal;
+    const int small = CAdjustmentSummary::kSmallestTotal;
+    double total[3] = {0.0, 0.0, 0.0};
+    for (int a = 0; a < 3; ++a) {
+        summary.rmsTotal[a] = 0.0;
+        summary.extremes[large][a] = 0.0;
+        summary.extremes[small][a] = 100.0;
+        summary.extremeLabels[large][a] = CNameBuffer();
+        summary.extremeLabels[small][a] = CNameBuffer();
+    }
+    auto variance = [](const CObjectPoint& p, int a) { return report::Element(p.covariance, a, a); };
+    for (int i = 0; i < set.GetSize(); ++i)
+        if (const CObjectPoint* p = set.GetAt(i))
+            if (p->inUse)
+                for (int a = 0; a < 3; ++a)
+                    total[a] += variance(*p, a);
+    const int used = set.GetUsedCount();
+    if (used > 0)
+        for (int a = 0; a < 3; ++a)
+            summary.rmsTotal[a] = std::sqrt(total[a] / used);
+    // The point's residual figure already holds its RMS: it is left alone.
+    for (int i = 0; i < set.GetSize(); ++i) {
+        const CObjectPoint* p = set.GetAt(i);
+        if (!p || !p->inUse || p->rayCount < settings.minimumRays)
+            continue;
+        for (int a = 0; a < 3; ++a) {
+            const double s = std::sqrt(std::max(variance(*p, a), 0.0));
+            if (s > summary.extremes[large][a]) {
+                summary.extremes[large][a] = s;
+                summary.extremeLabels[large][a] = p->label;
+            }
+            if (s < summary.extremes[small][a]) {
+                summary.extremes[small][a] = s;
+                summary.extremeLabels[small][a] = p->label;
+            }
+        }
+    }
+    return true;
+}
+
+bool CKestrelonDoc::AddScaleBarToProject(const char* name)
+{
+    CKestrelonApp* app = AfxGetApp();
+    if (!scaleBars.FindByName(name))
+        if (const CScaleBar* bar = app ? app->scaleBarDatabase.FindByName(name) : nullptr)
+            scaleBars.AddCopy(*bar);
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr, 0);
+    return true;
+}
+
+int CKestrelonDoc::CountIcfImages() const
+{
+    return CountImages([](const CProjectImage& m) {
+        const std::string name = m.GetFileName().GetText();
+        return name.size() >= 3 && name.compare(name.size() - 3, 3, "icf") == 0;
+    });
+}
+
+int CKestrelonDoc::CountPictureImages() const
+{
+    return images.GetSize() - CountIcfImages();
+}
+
+bool CKestrelonDoc::DiscardEmptyTriangulateSet()
+{
+    CPointSet* set = pointSets.GetTriangulateSet();
+    if (set && set->GetSize() == 0) {
+        for (CView* v : GetViews())
+            if (auto* tree = dynamic_cast<CKestrelonView*>(v))
+                tree->ForgetRecord(set);
+        pointSets.Remove(set);
+    }
+    imagePtrs.RemoveAll();
+    return true;
+}
+
+bool CKestrelonDoc::AcceptROArray()
+{
+    CPointSet* set = pointSets.GetROArraySet();
+    if (!set)
+        return true;
+    set->WriteXyzFile(set->GetName().GetText(), 12, 13, 7);
+    SetModifiedFlag(true);
+    CKestrelonView* tree = GetProjectTreeView();
+    if (tree)
+        tree->SetSelectedPointSet(set);
+    UpdateAllViews(nullptr, 0);
+    if (tree) {
+        if (QTreeWidgetItem* item = tree->FindNamedItem(QStringLiteral("ROArray")))
+            tree->setCurrentItem(item);
+        if (tree->Data3D())
+            tree->Data3D()->setExpanded(true);
+    }
+    return true;
+}
+
+bool CKestrelonDoc::ImageExists(const char* filePath, const CCamera& camera) const
+{
+    const std::string path = filePath ? filePath : "";
+    const std::string id = camera.identifier.GetText();
+    return CountImages([&](const CProjectImage& m) {
+               return path == m.GetFilePath().GetText() && id == m.cameraName.GetText();
+           }) > 0;
+}
+
+void CKestrelonDoc::ForgetImage(const CProjectImage* image)
+{
+    for (int i = imagePtrs.GetSize() - 1; i >= 0; --i)
+        if (imagePtrs.GetAt(i) == image)
+            imagePtrs.RemoveAt(i, 1);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+ImageSizeReader& SizeReader()
+{
+    static ImageSizeReader reader;
+    return reader;
+}
+
+} // namespace
+
+ImageSizeReader SetImageSizeReader(ImageSizeReader reader)
+{
+    std::swap(SizeReader(), reader);
+    return reader;
+}
+
+bool ReadImageFileSize(const char* path, int& width, int& height)
+{
+    return SizeReader() && path && SizeReader()(path, width, height);
+}
+
+bool CheckImageFitsCamera(const char* path, const CCamera& camera, bool& fits, bool verbose)
+{
+    fits = true;
+    int width = 0, height = 0;
+    if (!ReadImageFileSize(path, width, height))
+        return false;
+    if (width == camera.XPixels && height == camera.YPixels)
+        return true;
+    fits = false;
+    if (verbose) {
+        const std::string text = std::string("The dimension of the image '") + (path ? path : "") +
+                                 "'\ndoesn't fit to the camera '" + camera.identifier.GetText() + "'";
+        AfxMessageBox(text.c_str());
+    }
+    return false;
+}
+
+bool IsImageFileDisplayable(const CProjectImage& image)
+{
+    const std::string path = image.GetFilePath().GetText();
+    const std::size_t dot = path.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+    return FileExists(path.c_str()) && (extension == "bmp" || extension == "tif" || extension == "dib");
 }

@@ -6,6 +6,11 @@
 #include "ProjectDocument.h"
 
 #include <cstdint>
+#include <functional>
+
+class CCamera;
+class CDynString;
+class CPointSet;
 
 class CKestrelonDoc : public CProjectDocument, public CDocument {
 public:
@@ -26,11 +31,65 @@ public:
     void UpdateAllViews() override { CDocument::UpdateAllViews(nullptr, 0); }
     using CDocument::UpdateAllViews;
 
+    // The title without the trailing "*".
+    QString GetTitleWithoutMark() const;
+
+    // A job runs on the document's data (a worker started by a dialog);
+    // auto save waits for its end.
+    void BeginJob() { ++jobsRunning; }
+    void EndJob() { jobsRunning -= jobsRunning > 0; }
+    bool IsJobRunning() const { return jobsRunning > 0; }
+
+    // Commands.
+    void OnOutputObservations();
+    void OnCentroidWindowChange();
+    void OnRelativeOrientation();
+
+    // Services.
+    // The folder of the project file ("" without one).
+    CDynString GetProjectDirectory() const;
+    // Fills the adjustment image list with the enabled, resected images
+    // that have an enabled observation; false, with a message, when fewer
+    // than 2 images (or enabled and resected images) exist.
+    bool CollectTriangulationImages();
+    // True when the rolls of the images are spread over at least a quarter turn.
+    static bool HasRollDiversity(const CDynArray<CProjectImage>& images);
+    void ClearResectedFlags();
+    // Means and extremes of the standard deviations of the points in use, in
+    // the adjustment summary; the points themselves are not changed.
+    bool ComputeTriangulationStatistics(const CPointSet& set);
+    // A copy of the database scale bar of that name, when the project has none of it.
+    bool AddScaleBarToProject(const char* name);
+    int CountIcfImages() const;
+    int CountPictureImages() const;
+    bool DiscardEmptyTriangulateSet();
+    bool AcceptROArray();
+    bool ImageExists(const char* filePath, const CCamera& camera) const;
+    // The image record leaves the adjustment image list.
+    void ForgetImage(const CProjectImage* image);
+
     // Set by every save of this run.
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.
     uint8_t loadedUnchanged = 1;
+
+private:
+    void InstallCommands();
+    int CountImages(const std::function<bool(const CProjectImage&)>& test) const;
+
+    int jobsRunning = 0;
 };
+
+// The pixel size of an image file; false when it cannot be read. The image
+// tools install the reader; without one no size can be read.
+using ImageSizeReader = std::function<bool(const char* path, int& width, int& height)>;
+ImageSizeReader SetImageSizeReader(ImageSizeReader reader);
+bool ReadImageFileSize(const char* path, int& width, int& height);
+// fits false when the size differs from the camera's pixels (message when
+// verbose); the result is true only for a size read that fits.
+bool CheckImageFitsCamera(const char* path, const CCamera& camera, bool& fits, bool verbose);
+// The file exists and its extension is "bmp", "tif" or "dib".
+bool IsImageFileDisplayable(const CProjectImage& image);
 
 // The project document of the main frame's active child, or null.
 CKestrelonDoc* GetActiveKestrelonDoc();

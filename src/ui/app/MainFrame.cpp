@@ -126,6 +126,12 @@ bool CMainToolBar::Init(CMainFrame* frame)
             edit->setAlignment(Qt::AlignRight);
             ForceCase(edit, false);
             (slot == 24 ? m_PointIncrement : m_CentroidWindow) = edit;
+            if (slot == 26)
+                // Every change of the text goes to the active project.
+                QObject::connect(edit, &QLineEdit::textChanged, edit, [] {
+                    if (CKestrelonDoc* doc = GetActiveKestrelonDoc())
+                        doc->OnCentroidWindowChange();
+                });
             control = edit;
             break;
         }
