@@ -262,10 +262,30 @@ TEST_F(DocCommands, ServicesAnswerFromTheProject)
     other.identifier = "Other";
     EXPECT_FALSE(doc->ImageExists(a.c_str(), other));
 
-    // The size check: without a reader nothing can be read; a turned image does not fit.
+    // The size check: a file that is no picture has no size; a picture's header
+    // gives it; a turned image does not fit.
     bool fits = false;
     EXPECT_FALSE(CheckImageFitsCamera(a.c_str(), *camera, fits, true));
     EXPECT_TRUE(fits);
+    {
+        // A 24-bit BMP of 3 x 2 pixels, rows padded to 12 bytes.
+        std::string bmp = "BM";
+        auto put32 = [&bmp](uint32_t v) { for (int i = 0; i < 4; ++i) bmp += char((v >> (8 * i)) & 0xFF); };
+        auto put16 = [&bmp](uint16_t v) { bmp += char(v & 0xFF); bmp += char(v >> 8); };
+        put32(54 + 24), put32(0), put32(54), put32(40), put32(3), put32(2);
+        put16(1), put16(24), put32(0), put32(24), put32(2835), put32(2835), put32(0), put32(0);
+        bmp.append(24, '\x40');
+        const QString bmpPath = folder + QStringLiteral("/size.bmp");
+        QFile file(bmpPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bmp.data(), qint64(bmp.size()));
+        file.close();
+        const std::string path = bmpPath.toStdString();
+        int w = 0, h = 0;
+        EXPECT_TRUE(ReadImageFileSize(path.c_str(), w, h));
+        EXPECT_EQ(w, 3);
+        EXPECT_EQ(h, 2);
+    }
     struct SizeCase {
         int width, height;
         bool fits;

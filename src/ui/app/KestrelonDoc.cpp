@@ -6,6 +6,7 @@
 #include "MainFrame.h"
 #include "BundleReport.h"
 #include "CentroidSettings.h"
+#include "DisplayImage.h"
 #include "FileSystem.h"
 #include "Message.h"
 #include "TextFile.h"
@@ -15,6 +16,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 CKestrelonDoc::CKestrelonDoc()
@@ -378,7 +380,13 @@ ImageSizeReader SetImageSizeReader(ImageSizeReader reader)
 
 bool ReadImageFileSize(const char* path, int& width, int& height)
 {
-    return SizeReader() && path && SizeReader()(path, width, height);
+    if (!path)
+        return false;
+    if (SizeReader())
+        return SizeReader()(path, width, height);
+    // Without an installed reader the display image reads the file's header.
+    const std::unique_ptr<CDisplayImage> picture = CreateDisplayImage(path);
+    return picture && picture->ReadSize(path, width, height) == 1;
 }
 
 bool CheckImageFitsCamera(const char* path, const CCamera& camera, bool& fits, bool verbose)
