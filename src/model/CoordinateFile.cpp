@@ -227,10 +227,12 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
         return false;
     }
 
+    // Every number field is 20 columns, as before, but always after a blank:
+    // a value wider than 19 columns no longer runs into the field before it.
     CDynString layoutA;
-    layoutA.Format("%%20s%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df", c, c, c, s, s, s);
+    layoutA.Format("%%20s %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df", c, c, c, s, s, s);
     CDynString layoutB;
-    layoutB.Format("%s%%20.%df%%20.%df%%20.%df%%20.%df", layoutA.GetText(), c, e, e, e);
+    layoutB.Format("%s %%19.%df %%19.%df %%19.%df %%19.%df", layoutA.GetText(), c, e, e, e);
 
     // Appends the lines of the points first .. last - 1 to out.
     const auto formatRange = [&](int first, int last, std::string& out) {
