@@ -248,6 +248,8 @@ TEST(CentroidOperator, DocumentedFailuresAndTheirReasons)
          "Centroid FAILED!! - Window Too Small", "Centroid window size out of range"},
         {"window size 500 read from a file is used as 128", [] { return Disc(80.3, 80.6, 5.0, false, 160); },
          LightWith([](CCentroidSettings& s) { s.windowSize = 500; }), 80, 80, 0, "", "", 80.3, 80.6},
+        {"image as wide as the window, click at its far corner", [] { return Disc(50.3, 40.6, 5.0, false, 64); },
+         Light, 63, 63, 0, "", "", 50.3, 40.6},
         {"image narrower than the window", [] { return Disc(20.3, 20.6, 5.0, false, 40); }, Light, 20, 20, 3,
          "Centroid FAILED!! - FCB", ""},
         {"ring: the centroid never falls on the target",
@@ -350,9 +352,7 @@ TEST(CentroidOperator, DocumentedFailuresAndTheirReasons)
             image = MakeDisplayImage(picture);
         } else {
             const std::string path = folder.File(c.source == Source::bmp ? "edge.bmp" : "edge.tif");
-            const bool written = c.source == Source::bmp ? WriteBytes(path, MakeTestBmp(picture, {}))
-                                                         : WriteTestTiff(path, picture, {});
-            ASSERT_TRUE(written);
+            ASSERT_TRUE(WritePicture(path, picture));
             image = CreateDisplayImage(path.c_str());
             ASSERT_TRUE(image && image->Load(path.c_str(), 0));
         }

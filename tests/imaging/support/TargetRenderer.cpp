@@ -262,10 +262,18 @@ TestPicture RenderScene(const TargetScene& scene)
     return picture;
 }
 
+bool WritePicture(const std::string& path, const TestPicture& picture)
+{
+    const bool tiff = path.size() >= 4 && path.compare(path.size() - 4, 4, ".tif") == 0;
+    return tiff ? WriteTestTiff(path, picture, {}) : WriteBytes(path, MakeTestBmp(picture, {}));
+}
+
 double CentreBound::Radial() const { return std::sqrt(varX + varY); }
 
 CentreBound CramerRaoBound(const TargetScene& scene, std::size_t index)
 {
+    if (scene.noiseSigma <= 0.0)
+        return {};
     const double h = 0.01;
     auto shifted = [&](double dx, double dy) {
         TargetScene moved = scene;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ImageFiles.h"
@@ -53,10 +54,14 @@ std::vector<double> RenderNoiseFree(const TargetScene& scene);
 // The 8-bit picture: noise added, rounded, held to 0..255.
 TestPicture RenderScene(const TargetScene& scene);
 
+// Writes the picture as a BMP (byte by byte) or, for a name ending in
+// ".tif", as a TIFF through libtiff; false when it cannot be written.
+bool WritePicture(const std::string& path, const TestPicture& picture);
+
 // Lower bound of the covariance of an unbiased estimate of the centre of
 // target index: the inverse Fisher information of the noise-free image's
 // derivatives with respect to the centre, for Gaussian noise of the scene's
-// sigma, amplitude and background known.
+// sigma, amplitude and background known. Zero without noise.
 struct CentreBound {
     double varX = 0.0;
     double varY = 0.0;
