@@ -265,7 +265,11 @@ TestPicture RenderScene(const TargetScene& scene)
 bool WritePicture(const std::string& path, const TestPicture& picture)
 {
     const bool tiff = path.size() >= 4 && path.compare(path.size() - 4, 4, ".tif") == 0;
-    return tiff ? WriteTestTiff(path, picture, {}) : WriteBytes(path, MakeTestBmp(picture, {}));
+    if (!tiff)
+        return WriteBytes(path, MakeTestBmp(picture, {}));
+    TiffLayout layout;
+    layout.photometric = picture.samples == 3 ? 2 : 1; // RGB or MinIsBlack
+    return WriteTestTiff(path, picture, layout);
 }
 
 double CentreBound::Radial() const { return std::sqrt(varX + varY); }
