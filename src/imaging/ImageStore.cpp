@@ -58,6 +58,7 @@ void CPagedPlane<T>::Release()
     lineValues = 0;
     residentLimit = residentCount = poolPosition = 0;
     ringWrite = ringRead = 0;
+    runStart = runLength = 0;
     allInMemory = false;
     nextLine = 0;
     ioFailed = false;
@@ -129,11 +130,11 @@ bool CPagedPlane<T>::Size(int32_t nLines, int32_t nWidth, int32_t nSamples, int6
 }
 
 template <typename T>
-bool CPagedPlane<T>::Transfer(bool write, T* values, int32_t line)
+bool CPagedPlane<T>::Transfer(bool write, T* values, int32_t line, int32_t count)
 {
     uint8_t* p = reinterpret_cast<uint8_t*>(values);
-    size_t left = lineValues * sizeof(T);
-    off_t offset = off_t(line) * off_t(left);
+    size_t left = lineValues * sizeof(T) * size_t(count);
+    off_t offset = off_t(line) * off_t(lineValues * sizeof(T));
     while (left > 0) {
         const ssize_t n = write ? ::pwrite(fd, p, left, offset) : ::pread(fd, p, left, offset);
         if (n < 0 && errno == EINTR)
@@ -150,19 +151,29 @@ bool CPagedPlane<T>::Transfer(bool write, T* values, int32_t line)
 }
 
 template <typename T>
+bool CPagedPlane<T>::FlushRun()
+{
+    const int32_t count = runLength;
+    runLength = 0;
+    return count == 0 || Transfer(true, pool.get(), runStart, count);
+}
+
+template <typename T>
 T* CPagedPlane<T>::LoadLine(int32_t line)
 {
     if (line < 0 || line >= lines || ioFailed)
         return nullptr;
     if (T* resident = lineTable[size_t(line)])
         return resident;
+    if (!FlushRun())
+        return nullptr;
     T* slot;
     if (residentCount >= residentLimit) {
         const int32_t oldest = ring[size_t(ringRead)];
         ringRead = (ringRead + 1) % residentLimit;
         slot = lineTable[size_t(oldest)];
         if (changed[size_t(oldest)])
-            Transfer(true, slot, oldest);
+            Transfer(true, slot, oldest, 1);
         changed[size_t(oldest)] = 0;
         lineTable[size_t(oldest)] = nullptr;
         --residentCount;
@@ -171,7 +182,7 @@ T* CPagedPlane<T>::LoadLine(int32_t line)
     }
     ring[size_t(ringWrite)] = line;
     ringWrite = (ringWrite + 1) % residentLimit;
-    if (!Transfer(false, slot, line))
+    if (!Transfer(false, slot, line, 1))
         std::memset(slot, 0, lineValues * sizeof(T));
     lineTable[size_t(line)] = slot;
     ++residentCount;
@@ -184,11 +195,19 @@ bool CPagedPlane<T>::WriteNextLine(const T* values)
     if (!values || nextLine >= lines)
         return false;
     const int32_t line = nextLine++;
+    if (!allInMemory && residentCount == 0) {
+        // Nothing resident uses the pool: gather lines there and write them
+        // to the file together.
+        if (runLength == 0)
+            runStart = line;
+        std::memcpy(pool.get() + size_t(runLength++) * lineValues, values, lineValues * sizeof(T));
+        return (runLength < residentLimit && nextLine < lines) || FlushRun();
+    }
     if (T* resident = lineTable[size_t(line)])
         std::memcpy(resident, values, lineValues * sizeof(T));
     if (allInMemory)
         return true;
-    return Transfer(true, const_cast<T*>(values), line);
+    return FlushRun() && Transfer(true, const_cast<T*>(values), line, 1);
 }
 
 template <typename T>

@@ -49,7 +49,8 @@ public:
 private:
     void Release();
     bool CreateTempFile(int64_t bytes);
-    bool Transfer(bool write, T* values, int32_t line);
+    bool Transfer(bool write, T* values, int32_t line, int32_t count);
+    bool FlushRun();
 
     std::string tempName;
     int fd = -1;
@@ -68,6 +69,8 @@ private:
     int32_t ringRead = 0;
     bool allInMemory = false;
     int32_t nextLine = 0;
+    int32_t runStart = 0;  // lines gathered in the pool by WriteNextLine,
+    int32_t runLength = 0; // not yet written to the file
     bool ioFailed = false;
 };
 

@@ -244,9 +244,14 @@ bool CJpegFileReader::ReadLine(uint8_t* buffer, int32_t)
         std::memcpy(buffer, row, w);
         return true;
     }
-    uint8_t* out = buffer;
-    for (size_t s = 0; s < samples; ++s)
-        for (size_t x = 0; x < w; ++x)
-            *out++ = row[x * samples + s];
+    uint8_t* __restrict r = buffer;
+    uint8_t* __restrict g = r + w;
+    uint8_t* __restrict b = g + w;
+    const uint8_t* __restrict in = row;
+    for (size_t x = 0; x < w; ++x) {
+        r[x] = in[3 * x];
+        g[x] = in[3 * x + 1];
+        b[x] = in[3 * x + 2];
+    }
     return true;
 }

@@ -85,8 +85,8 @@ bool CTiffFileReader::Open()
         return Refuse("images stored in tiles are not supported");
     if (bits != 8 && bits != 16)
         return Refuse("only 8 and 16 bits per sample are supported");
-    if (samples < 1)
-        return Refuse("it has no samples per pixel");
+    if (samples < 1 || samples > 4)
+        return Refuse("only 1 to 4 samples per pixel are supported");
     if (samples > 1 && planar != PLANARCONFIG_CONTIG)
         return Refuse("images with separate colour planes are not supported");
     if (w < 1 || h < 1 || w > uint32_t(kMaxImageSide) || h > uint32_t(kMaxImageSide))

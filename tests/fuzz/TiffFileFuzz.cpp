@@ -1,0 +1,50 @@
+// TIFF line reader on arbitrary bytes: open, then every line (the first and
+// last lines only for images of more than a million pixels).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Message.h"
+#include "TiffFileReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const std::string path = "/dev/shm/kestrelon-fuzz-" + std::to_string(::getpid()) + ".tif";
+    static const bool quiet = [] {
+        SetMessageBoxHandler([](const char*, const char*, unsigned) { return IDOK; });
+        return true;
+    }();
+    (void)quiet;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    {
+        CTiffFileReader file(path.c_str());
+        const int32_t w = file.GetWidth(), h = file.GetHeight(), s = file.GetSamplesPerPixel();
+        const int32_t bits = file.GetBitsPerSample();
+        if (w > 0) {
+            if ((bits != 8 && bits != 16) || s < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide)
+                __builtin_trap();
+            std::vector<uint8_t> line(file.GetLineBytes());
+            const bool large = int64_t(w) * h > (1 << 20);
+            for (int32_t y = 0; y < h; ++y) {
+                if (large && y == 16)
+                    y = h - 1;
+                file.ReadLine(line.data(), y);
+            }
+            // Out of range: refused.
+            if (file.ReadLine(line.data(), h) || file.ReadLine(line.data(), -1))
+                __builtin_trap();
+        } else if (file.ReadLine(nullptr, 0)) {
+            __builtin_trap();
+        }
+    }
+    TakeCapturedMessages();
+    return 0;
+}
