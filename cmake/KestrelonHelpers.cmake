@@ -40,13 +40,14 @@ function(kestrelon_tests folder)
   endforeach()
 endfunction()
 
-# Every tests/fuzz/<Name>Fuzz.cpp: a replay executable that runs the files of
-# tests/fuzz/corpus/<Name>/ as a test, and with KESTRELON_FUZZ a libFuzzer binary.
-function(kestrelon_fuzz_targets)
+# Every tests/<folder>/<Name>Fuzz.cpp: a replay executable that runs the files
+# of tests/fuzz/corpus/<Name>/ as a test, and with KESTRELON_FUZZ a libFuzzer
+# binary; both link the libraries given after the folder.
+function(kestrelon_fuzz_targets folder)
   if(KESTRELON_SANITIZE STREQUAL "thread")
     return()
   endif()
-  file(GLOB _targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*Fuzz.cpp)
+  file(GLOB _targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*Fuzz.cpp)
   foreach(_f ${_targets})
     get_filename_component(_n ${_f} NAME_WE)
     string(REGEX REPLACE "Fuzz$" "" _corpus ${_n})

@@ -1,0 +1,71 @@
+// Shared body of the display-image fuzz targets: the bytes become a file,
+// the loader reads it, and a loaded image must hold together: every grey row
+// can be read, and saved as BMP and read back it gives the same grey values.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BmpDisplayImage.h"
+#include "Message.h"
+
+inline std::string FuzzScratchPath(const char* ending)
+{
+    const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    return std::string(folder) + "/kestrelon-fuzz-" + std::to_string(getpid()) + ending;
+}
+
+inline bool WriteScratch(const std::string& path, const uint8_t* data, size_t size)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+inline void FuzzDisplayImage(CDisplayImage& image, const char* ending, const uint8_t* data, size_t size)
+{
+    static const bool quiet = [] {
+        SetMessageBoxHandler([](const char*, const char*, unsigned) { return IDOK; });
+        return true;
+    }();
+    (void)quiet;
+    const std::string path = FuzzScratchPath(ending);
+    if (!WriteScratch(path, data, size))
+        return;
+    int w = 0, h = 0;
+    image.ReadSize(path.c_str(), w, h);
+    if (image.Load(path.c_str(), 0)) {
+        const int width = image.GetWidth();
+        const int height = image.GetHeight();
+        if (width <= 0 || height <= 0 || image.GetPixel(width, 0) != -1 || image.GetPixel(0, height) != -1)
+            __builtin_trap();
+        std::vector<uint8_t> grey(size_t(width) * height);
+        std::vector<uint8_t*> rows(height);
+        for (int line = 0; line < height; ++line)
+            rows[line] = grey.data() + size_t(line) * width;
+        if (!image.GetGreyImage(rows.data()))
+            __builtin_trap();
+        image.Enhance(-2.0);
+        image.Zoom(CIntPoint{1, 1}, CIntRect{0, 0, 3, 3}, 1);
+        const std::string saved = FuzzScratchPath("-saved.bmp");
+        CBmpDisplayImage again;
+        if (!image.SaveAsBmp(saved.c_str()) || !again.Load(saved.c_str(), 0) || again.GetWidth() != width ||
+            again.GetHeight() != height)
+            __builtin_trap();
+        std::vector<uint8_t> row(width);
+        for (int line = 0; line < height; ++line)
+            if (!again.GetGreyRow(line, row.data()) || !std::equal(row.begin(), row.end(), rows[line]))
+                __builtin_trap();
+        std::remove(saved.c_str());
+    }
+    TakeCapturedMessages();
+    std::remove(path.c_str());
+}
