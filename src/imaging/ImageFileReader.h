@@ -7,9 +7,8 @@
 #include <cstdint>
 
 #include "FilePath.h"
+#include "ImageLimits.h"
 
-// Largest side of an image the system reads or holds, in pixels.
-constexpr int32_t kMaxImageSide = 65535;
 // Largest plane of an image store, and largest strip read from a file.
 constexpr int64_t kMaxPlaneBytes = int64_t(1) << 30;
 

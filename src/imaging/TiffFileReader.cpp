@@ -3,14 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include <tiffio.h>
-
 #include "Message.h"
-#include "TiffDirectory.h"
 
 CTiffFileReader::CTiffFileReader(const char* name) : CImageFileReader(name)
 {
-    SilenceTiffLibrary();
+    InstallSilentTiffHandlers();
 }
 
 CTiffFileReader::~CTiffFileReader()
@@ -48,12 +45,11 @@ int32_t CTiffFileReader::GetSamplesPerPixel()
 
 bool CTiffFileReader::Refuse(const char* reason)
 {
-    if (handle) {
-        TIFFClose(handle);
-        handle = nullptr;
-    }
+    handle.reset();
     width = height = samplesPerPixel = bitsPerSample = 0;
     openFailed = true;
+    if (!reason)
+        return false;
     CDynString text;
     text.Format("The TIFF file %s cannot be read: %s.", fileName.GetText(), reason);
     AfxMessageBox(text.GetText(), MB_OK | MB_ICONERROR);
@@ -65,23 +61,24 @@ bool CTiffFileReader::Open()
     if (openFailed || writing)
         return false;
     Close();
-    handle = TIFFOpen(fileName.GetText(), "r");
+    // A missing file or one that is not a TIFF fails without a message.
+    handle = OpenTiffForReading(fileName.GetText());
     if (!handle)
-        return Refuse("it is missing or not a TIFF file");
-    handle = ChooseDirectory(handle, fileName.GetText());
-    if (!handle)
+        return Refuse(nullptr);
+    TIFF* tif = handle.get();
+    if (!ChooseDirectory(tif))
         return Refuse("its images cannot be read");
 
     uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG;
     uint32_t w = 0, h = 0, rps = 0;
-    TIFFGetFieldDefaulted(handle, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(handle, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(handle, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetField(handle, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(handle, TIFFTAG_IMAGELENGTH, &h);
-    TIFFGetFieldDefaulted(handle, TIFFTAG_ROWSPERSTRIP, &rps);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
 
-    if (TIFFIsTiled(handle))
+    if (TIFFIsTiled(tif))
         return Refuse("images stored in tiles are not supported");
     if (bits != 8 && bits != 16)
         return Refuse("only 8 and 16 bits per sample are supported");
@@ -92,11 +89,11 @@ bool CTiffFileReader::Open()
     if (w < 1 || h < 1 || w > uint32_t(kMaxImageSide) || h > uint32_t(kMaxImageSide))
         return Refuse("its size is not supported");
     const int64_t lineBytes = int64_t(w) * samples * (bits / 8);
-    if (int64_t(TIFFScanlineSize64(handle)) != lineBytes)
+    if (int64_t(TIFFScanlineSize64(tif)) != lineBytes)
         return Refuse("its pixel layout is not supported");
     if (rps == 0 || rps > h)
         rps = h;
-    const int64_t strip = int64_t(TIFFStripSize64(handle));
+    const int64_t strip = int64_t(TIFFStripSize64(tif));
     if (strip < lineBytes || strip > kMaxPlaneBytes)
         return Refuse("its strips are not supported");
 
@@ -127,7 +124,7 @@ bool CTiffFileReader::ReadLine(uint8_t* buffer, int32_t line)
                 return false;
         }
         cachedStrip = -1;
-        const tmsize_t n = TIFFReadEncodedStrip(handle, uint32_t(strip), stripBuffer.get(), tmsize_t(stripSize));
+        const tmsize_t n = TIFFReadEncodedStrip(handle.get(), uint32_t(strip), stripBuffer.get(), tmsize_t(stripSize));
         if (n <= 0)
             return false;
         cachedStrip = strip;
@@ -160,9 +157,10 @@ bool CTiffFileReader::CreateForWriting()
     if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide || samplesPerPixel < 1
         || samplesPerPixel > 4 || (bitsPerSample != 8 && bitsPerSample != 16))
         return false;
-    handle = TIFFOpen(fileName.GetText(), "w");
+    handle.reset(TIFFOpen(fileName.GetText(), "w"));
     if (!handle)
         return false;
+    TIFF* tif = handle.get();
     writing = true;
     writeFailed = false;
     linesWritten = 0;
@@ -174,13 +172,13 @@ bool CTiffFileReader::CreateForWriting()
         writeFailed = true;
         return false;
     }
-    TIFFSetField(handle, TIFFTAG_BITSPERSAMPLE, uint16_t(bitsPerSample));
-    TIFFSetField(handle, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samplesPerPixel));
-    TIFFSetField(handle, TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(handle, TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(handle, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
-    TIFFSetField(handle, TIFFTAG_ROWSPERSTRIP, uint32_t(1));
-    TIFFSetField(handle, TIFFTAG_PHOTOMETRIC,
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(bitsPerSample));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samplesPerPixel));
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(1));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
                  uint16_t(samplesPerPixel == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
     return true;
 }
@@ -202,7 +200,7 @@ bool CTiffFileReader::WriteLine(const uint8_t* buffer, int32_t line)
             for (size_t x = 0; x < size_t(width); ++x, in += bytes)
                 std::memcpy(out + (x * samples + s) * bytes, in, bytes);
     }
-    if (TIFFWriteRawStrip(handle, uint32_t(line), out, tmsize_t(stripSize)) != tmsize_t(stripSize)) {
+    if (TIFFWriteRawStrip(handle.get(), uint32_t(line), out, tmsize_t(stripSize)) != tmsize_t(stripSize)) {
         writeFailed = true;
         return false;
     }
@@ -216,11 +214,10 @@ bool CTiffFileReader::Close()
         return !writeFailed;
     bool ok = true;
     if (writing) {
-        ok = !writeFailed && linesWritten >= height && TIFFFlush(handle) == 1;
+        ok = !writeFailed && linesWritten >= height && TIFFFlush(handle.get()) == 1;
         writeFailed = !ok;
     }
-    TIFFClose(handle);
-    handle = nullptr;
+    handle.reset();
     writing = false;
     return ok;
 }

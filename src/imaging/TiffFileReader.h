@@ -7,8 +7,7 @@
 #include <memory>
 
 #include "ImageFileReader.h"
-
-struct tiff;
+#include "TiffSupport.h"
 
 class CTiffFileReader : public CImageFileReader {
 public:
@@ -37,7 +36,7 @@ private:
     bool Refuse(const char* reason);
     bool CreateForWriting();
 
-    struct tiff* handle = nullptr;
+    TiffHandle handle;
     int32_t rowsPerStrip = 0;
     int64_t stripSize = 0;
     int32_t cachedStrip = -1;

@@ -39,35 +39,35 @@ int LargestDifference(CImageFileReader& file)
 
 struct TiffReadCase {
     const char* name;
-    std::vector<TiffLayout> directories;
+    std::vector<TiffImageSpec> directories;
     bool bigEndian;
     int width, height, samples, bits; // width 0: refused with a message
 };
 
 TEST(ImageFiles, TiffReaderChoosesTheLargestImageAndDecodesItsStrips)
 {
-    const TiffLayout thumb{160, 120};
-    const TiffLayout big{3000, 2000};
+    const TiffImageSpec thumb{160, 120};
+    const TiffImageSpec big{3000, 2000};
     const std::vector<TiffReadCase> cases = {
         {"thumbnail then image", {thumb, big}, false, 3000, 2000, 1, 8},
-        {"smaller third image", {thumb, big, TiffLayout{80, 60}}, false, 3000, 2000, 1, 8},
-        {"same length not taken", {thumb, TiffLayout{3000, 120}}, false, 160, 120, 1, 8},
-        {"16-bit little-endian", {TiffLayout{301, 77, 1, 16}}, false, 301, 77, 1, 16},
-        {"16-bit big-endian", {TiffLayout{301, 77, 1, 16}}, true, 301, 77, 1, 16},
-        {"16-bit RGB big-endian", {TiffLayout{97, 31, 3, 16, 1, 5}}, true, 97, 31, 3, 16},
-        {"RGB, strips of 7 rows", {TiffLayout{123, 45, 3, 8, 1, 7}}, false, 123, 45, 3, 8},
-        {"LZW RGB", {TiffLayout{200, 150, 3, 8, COMPRESSION_LZW}}, false, 200, 150, 3, 8},
-        {"Deflate 16-bit grey", {TiffLayout{200, 150, 1, 16, COMPRESSION_ADOBE_DEFLATE, 16}}, false, 200, 150, 1, 16},
-        {"tiled", {TiffLayout{64, 64, 1, 8, 1, 0, true}}, false, 0, 0, 0, 0},
-        {"separate planes", {TiffLayout{64, 64, 3, 8, 1, 0, false, true}}, false, 0, 0, 0, 0},
-        {"1 bit", {TiffLayout{64, 64, 1, 1}}, false, 0, 0, 0, 0},
+        {"smaller third image", {thumb, big, TiffImageSpec{80, 60}}, false, 3000, 2000, 1, 8},
+        {"same length not taken", {thumb, TiffImageSpec{3000, 120}}, false, 160, 120, 1, 8},
+        {"16-bit little-endian", {TiffImageSpec{301, 77, 1, 16}}, false, 301, 77, 1, 16},
+        {"16-bit big-endian", {TiffImageSpec{301, 77, 1, 16}}, true, 301, 77, 1, 16},
+        {"16-bit RGB big-endian", {TiffImageSpec{97, 31, 3, 16, 1, 5}}, true, 97, 31, 3, 16},
+        {"RGB, strips of 7 rows", {TiffImageSpec{123, 45, 3, 8, 1, 7}}, false, 123, 45, 3, 8},
+        {"LZW RGB", {TiffImageSpec{200, 150, 3, 8, COMPRESSION_LZW}}, false, 200, 150, 3, 8},
+        {"Deflate 16-bit grey", {TiffImageSpec{200, 150, 1, 16, COMPRESSION_ADOBE_DEFLATE, 16}}, false, 200, 150, 1, 16},
+        {"tiled", {TiffImageSpec{64, 64, 1, 8, 1, 0, true}}, false, 0, 0, 0, 0},
+        {"separate planes", {TiffImageSpec{64, 64, 3, 8, 1, 0, false, true}}, false, 0, 0, 0, 0},
+        {"1 bit", {TiffImageSpec{64, 64, 1, 1}}, false, 0, 0, 0, 0},
     };
     ScratchFolder folder;
     QuietMessages quiet;
     for (const TiffReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.Path("case.tif");
-        ASSERT_TRUE(WriteTiff(path, c.directories, c.bigEndian));
+        ASSERT_TRUE(WriteTiffImages(path, c.directories, c.bigEndian));
         CTiffFileReader file(path.c_str());
         EXPECT_EQ(file.GetWidth(), c.width);
         EXPECT_EQ(file.GetHeight(), c.height);

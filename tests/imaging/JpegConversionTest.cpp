@@ -7,6 +7,7 @@
 
 #include <tiffio.h>
 
+#include "ImageFiles.h"
 #include "ImageTestFiles.h"
 #include "JpegConversion.h"
 #include "Message.h"

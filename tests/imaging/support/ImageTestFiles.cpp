@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -52,13 +50,13 @@ std::vector<std::string> ScratchFolder::Files() const
     return names;
 }
 
-bool WriteTiff(const std::string& path, const std::vector<TiffLayout>& directories, bool bigEndian)
+bool WriteTiffImages(const std::string& path, const std::vector<TiffImageSpec>& directories, bool bigEndian)
 {
     TIFF* t = TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl");
     if (!t)
         return false;
     bool ok = true;
-    for (const TiffLayout& d : directories) {
+    for (const TiffImageSpec& d : directories) {
         const int maxValue = d.bits == 16 ? 65535 : (1 << d.bits) - 1;
         TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(d.width));
         TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(d.height));
@@ -133,19 +131,6 @@ bool WriteJpeg(const std::string& path, int width, int height, int samples, int 
     jpeg_finish_compress(&c);
     jpeg_destroy_compress(&c);
     return std::fclose(f) == 0;
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
 }
 
 namespace {

@@ -1,5 +1,6 @@
-// Image files written by libtiff's and libjpeg's own encoders, a scratch
-// folder that is also $TMPDIR, and a known test picture.
+// Image files of any size and depth written by libtiff's and libjpeg's own
+// encoders from a smooth known picture, and a scratch folder that is also
+// $TMPDIR. (ImageFiles.h has the byte-level helpers.)
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,7 @@ private:
 };
 
 // One directory (image) of a TIFF file written by libtiff.
-struct TiffLayout {
+struct TiffImageSpec {
     int width = 0;
     int height = 0;
     int samples = 1;
@@ -40,13 +41,10 @@ struct TiffLayout {
 };
 
 // Writes the directories in turn with the known picture; "wb" or "wl" order.
-bool WriteTiff(const std::string& path, const std::vector<TiffLayout>& directories, bool bigEndian = false);
+bool WriteTiffImages(const std::string& path, const std::vector<TiffImageSpec>& directories, bool bigEndian = false);
 
 // Writes a JPEG of the known picture (samples 1 or 3) with libjpeg.
 bool WriteJpeg(const std::string& path, int width, int height, int samples, int quality);
-
-std::vector<uint8_t> ReadBytes(const std::string& path);
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Decodes a JPEG with libjpeg directly: true when the library reports an
 // error or damaged data (premature end, corrupt entropy-coded data).

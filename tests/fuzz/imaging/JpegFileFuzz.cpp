@@ -6,24 +6,20 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "DisplayImageFuzzing.h"
 #include "JpegFileReader.h"
 #include "Message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string path = "/dev/shm/kestrelon-fuzz-" + std::to_string(::getpid()) + ".jpg";
     static const bool quiet = [] {
         SetMessageBoxHandler([](const char*, const char*, unsigned) { return IDOK; });
         return true;
     }();
     (void)quiet;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    const std::string path = FuzzScratchPath(".jpg");
+    if (!WriteScratch(path, data, size))
         return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
     {
         CJpegFileReader file(path.c_str());
         const int32_t w = file.GetWidth(), h = file.GetHeight(), s = file.GetSamplesPerPixel();
@@ -40,5 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     TakeCapturedMessages();
+    std::remove(path.c_str());
     return 0;
 }
