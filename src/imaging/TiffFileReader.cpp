@@ -5,6 +5,36 @@
 
 #include "Message.h"
 
+namespace {
+
+// Interleaved values of a line to planar ones (sample 0 of every pixel first).
+template <typename T>
+void Deinterleave(const uint8_t* in, uint8_t* out, size_t width, size_t samples)
+{
+    for (size_t s = 0; s < samples; ++s)
+        for (size_t x = 0; x < width; ++x) {
+            T v;
+            std::memcpy(&v, in + (x * samples + s) * sizeof(T), sizeof(T));
+            std::memcpy(out, &v, sizeof(T));
+            out += sizeof(T);
+        }
+}
+
+// Planar values of a line to interleaved ones.
+template <typename T>
+void Interleave(const uint8_t* in, uint8_t* out, size_t width, size_t samples)
+{
+    for (size_t s = 0; s < samples; ++s)
+        for (size_t x = 0; x < width; ++x) {
+            T v;
+            std::memcpy(&v, in, sizeof(T));
+            std::memcpy(out + (x * samples + s) * sizeof(T), &v, sizeof(T));
+            in += sizeof(T);
+        }
+}
+
+} // namespace
+
 CTiffFileReader::CTiffFileReader(const char* name) : CImageFileReader(name)
 {
     InstallSilentTiffHandlers();
@@ -142,10 +172,10 @@ bool CTiffFileReader::ReadLine(uint8_t* buffer, int32_t line)
         std::memcpy(buffer, in, lineBytes);
         return true;
     }
-    uint8_t* out = buffer;
-    for (size_t s = 0; s < samples; ++s)
-        for (size_t x = 0; x < size_t(width); ++x, out += bytes)
-            std::memcpy(out, in + (x * samples + s) * bytes, bytes);
+    if (bytes == 1)
+        Deinterleave<uint8_t>(in, buffer, size_t(width), samples);
+    else
+        Deinterleave<uint16_t>(in, buffer, size_t(width), samples);
     return true;
 }
 
@@ -195,10 +225,10 @@ bool CTiffFileReader::WriteLine(const uint8_t* buffer, int32_t line)
     if (samples == 1) {
         std::memcpy(out, buffer, size_t(stripSize));
     } else {
-        const uint8_t* in = buffer;
-        for (size_t s = 0; s < samples; ++s)
-            for (size_t x = 0; x < size_t(width); ++x, in += bytes)
-                std::memcpy(out + (x * samples + s) * bytes, in, bytes);
+        if (bytes == 1)
+            Interleave<uint8_t>(buffer, out, size_t(width), samples);
+        else
+            Interleave<uint16_t>(buffer, out, size_t(width), samples);
     }
     if (TIFFWriteRawStrip(handle.get(), uint32_t(line), out, tmsize_t(stripSize)) != tmsize_t(stripSize)) {
         writeFailed = true;

@@ -1,5 +1,5 @@
 // TIFF line reader on arbitrary bytes: open, then every line (the first and
-// last lines only for images of more than a million pixels).
+// last lines only for images of more than 256K pixels).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if ((bits != 8 && bits != 16) || s < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide)
                 __builtin_trap();
             std::vector<uint8_t> line(file.GetLineBytes());
-            const bool large = int64_t(w) * h > (1 << 20);
+            const bool large = int64_t(w) * h > (1 << 18);
             for (int32_t y = 0; y < h; ++y) {
                 if (large && y == 16)
                     y = h - 1;
