@@ -13,6 +13,8 @@
 #include "DynString.h"
 #include "Message.h"
 
+static_assert(sizeof(off_t) == 8, "paging files need 64-bit offsets");
+
 namespace {
 
 // Names "img1.tmp", "img2.tmp", ... tried before the store gives up.
