@@ -6,6 +6,7 @@
 
 #include <tiffio.h>
 
+#include "ImageFiles.h"
 #include "ImageStore.h"
 #include "ImageTestFiles.h"
 #include "JpegFileReader.h"
@@ -161,6 +162,31 @@ TEST(ImageFiles, JpegReaderDeliversGreyAndColourCloseToThePicture)
         EXPECT_FALSE(file.ReadLine(extra, 157)); // no line beyond the last
         EXPECT_FALSE(file.HasFailed());
     }
+}
+
+TEST(ImageFiles, StoreReportsTheLineWhereReadingOrWritingFails)
+{
+    ScratchFolder folder;
+    QuietMessages quiet;
+    const std::string path = folder.Path("cut.jpg");
+    ASSERT_TRUE(WriteJpeg(path, 400, 300, 3, 95));
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(WriteBytes(path, bytes));
+    CImageStore store;
+    CJpegFileReader jpeg(path.c_str());
+    EXPECT_FALSE(store.ReadFrom(jpeg));
+    EXPECT_GT(store.GetLinesRead(), 0);
+    EXPECT_LT(store.GetLinesRead(), 300);
+    EXPECT_TRUE(jpeg.HasFailed());
+
+    // A TIFF in a folder that does not exist cannot be written.
+    CTiffFileReader tiff(folder.Path("missing/out.tif").c_str());
+    EXPECT_FALSE(store.WriteTo(tiff));
+    CImageStore empty;
+    CTiffFileReader unused(folder.Path("empty.tif").c_str());
+    EXPECT_FALSE(empty.WriteTo(unused));
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"cut.jpg"});
 }
 
 TEST(ImageFiles, LineCounterRunsFromZeroToTheHeight)
