@@ -23,9 +23,10 @@ constexpr int kMaxTempNames = 1000;
 std::string TempFolder()
 {
     const char* dir = std::getenv("TMPDIR");
-    if (dir && *dir)
-        return dir;
-    return P_tmpdir;
+    std::string folder = dir && *dir ? dir : P_tmpdir;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
 }
 
 void Say(const char* format, const char* detail)

@@ -25,9 +25,9 @@ ScratchFolder::ScratchFolder()
     hadTmp = tmp != nullptr;
     if (tmp)
         oldTmp = tmp;
-    char pattern[] = "/tmp/kestrelon-imaging-XXXXXX";
-    folder = ::mkdtemp(pattern) ? pattern : "";
-    ::setenv("TMPDIR", folder.c_str(), 1);
+    std::string path = folder.File("");
+    path.pop_back(); // the separator File adds
+    ::setenv("TMPDIR", path.c_str(), 1);
 }
 
 ScratchFolder::~ScratchFolder()
@@ -36,15 +36,12 @@ ScratchFolder::~ScratchFolder()
         ::setenv("TMPDIR", oldTmp.c_str(), 1);
     else
         ::unsetenv("TMPDIR");
-    std::error_code ec;
-    if (!folder.empty())
-        std::filesystem::remove_all(folder, ec);
 }
 
 std::vector<std::string> ScratchFolder::Files() const
 {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder))
+    for (const auto& e : std::filesystem::directory_iterator(folder.File("")))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ImageFiles.h"
+
 // A smooth, position-dependent value of the test picture, 0..maxValue.
 int KnownValue(int sample, int line, int x, int maxValue);
 
@@ -18,12 +20,12 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    std::string Path(const std::string& name) const { return folder + "/" + name; }
+    std::string Path(const std::string& name) const { return folder.File(name); }
     // Names of the files in the folder, sorted.
     std::vector<std::string> Files() const;
 
 private:
-    std::string folder;
+    TempFolder folder;
     std::string oldTmp;
     bool hadTmp = false;
 };
