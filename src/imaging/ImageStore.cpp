@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include <fcntl.h>
@@ -47,6 +48,7 @@ CPagedPlane<T>::~CPagedPlane()
 template <typename T>
 void CPagedPlane<T>::Release()
 {
+    WaitForWrite();
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -61,7 +63,7 @@ void CPagedPlane<T>::Release()
     lineValues = 0;
     residentLimit = residentCount = poolPosition = 0;
     ringWrite = ringRead = 0;
-    runStart = runLength = 0;
+    runStart = runLength = runHalf = 0;
     allInMemory = false;
     nextLine = 0;
     ioFailed = false;
@@ -133,13 +135,37 @@ bool CPagedPlane<T>::Size(int32_t nLines, int32_t nWidth, int32_t nSamples, int6
 }
 
 template <typename T>
+bool CPagedPlane<T>::WriteLines(const T* values, int32_t line, int32_t count) const
+{
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(values);
+    size_t left = lineValues * sizeof(T) * size_t(count);
+    off_t offset = off_t(line) * off_t(lineValues * sizeof(T));
+    while (left > 0) {
+        const ssize_t n = ::pwrite(fd, p, left, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+template <typename T>
 bool CPagedPlane<T>::Transfer(bool write, T* values, int32_t line, int32_t count)
 {
+    if (write) {
+        if (!WriteLines(values, line, count))
+            ioFailed = true;
+        return !ioFailed;
+    }
     uint8_t* p = reinterpret_cast<uint8_t*>(values);
     size_t left = lineValues * sizeof(T) * size_t(count);
     off_t offset = off_t(line) * off_t(lineValues * sizeof(T));
     while (left > 0) {
-        const ssize_t n = write ? ::pwrite(fd, p, left, offset) : ::pread(fd, p, left, offset);
+        const ssize_t n = ::pread(fd, p, left, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -154,11 +180,47 @@ bool CPagedPlane<T>::Transfer(bool write, T* values, int32_t line, int32_t count
 }
 
 template <typename T>
+int32_t CPagedPlane<T>::RunCapacity() const
+{
+    return residentLimit < 2 ? residentLimit : residentLimit / 2;
+}
+
+template <typename T>
+T* CPagedPlane<T>::RunBase() const
+{
+    return pool.get() + size_t(runHalf) * size_t(RunCapacity()) * lineValues;
+}
+
+template <typename T>
+bool CPagedPlane<T>::WaitForWrite()
+{
+    if (pendingWrite.valid() && !pendingWrite.get())
+        ioFailed = true;
+    return !ioFailed;
+}
+
+// Starts writing the gathered lines; the next ones gather in the other half.
+template <typename T>
 bool CPagedPlane<T>::FlushRun()
 {
     const int32_t count = runLength;
     runLength = 0;
-    return count == 0 || Transfer(true, pool.get(), runStart, count);
+    if (!WaitForWrite())
+        return false;
+    if (count == 0)
+        return true;
+    const T* base = RunBase();
+    const int32_t first = runStart;
+    if (RunCapacity() < residentLimit) {
+        try {
+            pendingWrite = std::async(std::launch::async, [this, base, first, count] { return WriteLines(base, first, count); });
+            runHalf ^= 1;
+            return true;
+        } catch (const std::exception&) {
+            // No thread to be had: write here.
+        }
+    }
+    return Transfer(true, const_cast<T*>(base), first, count);
 }
 
 template <typename T>
@@ -168,7 +230,7 @@ T* CPagedPlane<T>::LoadLine(int32_t line)
         return nullptr;
     if (T* resident = lineTable[size_t(line)])
         return resident;
-    if (!FlushRun())
+    if (!FlushRun() || !WaitForWrite())
         return nullptr;
     T* slot;
     if (residentCount >= residentLimit) {
@@ -193,24 +255,45 @@ T* CPagedPlane<T>::LoadLine(int32_t line)
 }
 
 template <typename T>
-bool CPagedPlane<T>::WriteNextLine(const T* values)
+T* CPagedPlane<T>::NextLineSlot()
 {
-    if (!values || nextLine >= lines)
+    if (nextLine >= lines)
+        return nullptr;
+    if (allInMemory)
+        return lineTable[size_t(nextLine)];
+    // While nothing resident uses the pool, lines gather there and go to the
+    // file together.
+    return residentCount == 0 ? RunBase() + size_t(runLength) * lineValues : nullptr;
+}
+
+template <typename T>
+bool CPagedPlane<T>::CommitNextLine()
+{
+    if (nextLine >= lines || (!allInMemory && residentCount != 0))
         return false;
     const int32_t line = nextLine++;
-    if (!allInMemory && residentCount == 0) {
-        // Nothing resident uses the pool: gather lines there and write them
-        // to the file together.
-        if (runLength == 0)
-            runStart = line;
-        std::memcpy(pool.get() + size_t(runLength++) * lineValues, values, lineValues * sizeof(T));
-        return (runLength < residentLimit && nextLine < lines) || FlushRun();
-    }
-    if (T* resident = lineTable[size_t(line)])
-        std::memcpy(resident, values, lineValues * sizeof(T));
     if (allInMemory)
         return true;
-    return FlushRun() && Transfer(true, const_cast<T*>(values), line, 1);
+    if (runLength++ == 0)
+        runStart = line;
+    return (runLength < RunCapacity() && nextLine < lines) || FlushRun();
+}
+
+template <typename T>
+bool CPagedPlane<T>::WriteNextLine(const T* values)
+{
+    if (!values)
+        return false;
+    if (T* slot = NextLineSlot()) {
+        std::memcpy(slot, values, lineValues * sizeof(T));
+        return CommitNextLine();
+    }
+    if (nextLine >= lines)
+        return false;
+    const int32_t line = nextLine++;
+    if (T* resident = lineTable[size_t(line)])
+        std::memcpy(resident, values, lineValues * sizeof(T));
+    return FlushRun() && WaitForWrite() && Transfer(true, const_cast<T*>(values), line, 1);
 }
 
 template <typename T>
@@ -254,7 +337,9 @@ bool ReadImage(CStoreImage<T>& image, CImageFileReader& file)
 {
     std::vector<T> line(size_t(image.width) * size_t(image.samplesPerPixel));
     for (int32_t i = 0; i < image.lines; ++i) {
-        if (!file.ReadLine(reinterpret_cast<uint8_t*>(line.data()), i) || !image.plane.WriteNextLine(line.data()))
+        T* slot = image.plane.NextLineSlot();
+        if (!file.ReadLine(reinterpret_cast<uint8_t*>(slot ? slot : line.data()), i)
+            || !(slot ? image.plane.CommitNextLine() : image.plane.WriteNextLine(line.data())))
             return false;
         image.linesRead = i + 1;
     }
@@ -281,16 +366,18 @@ template <typename T>
 bool GreyImage(CStoreImage<T>& colour, CStoreImage<T>& grey)
 {
     const size_t w = size_t(colour.width);
-    std::vector<T> out(w);
-    for (int32_t line = 0; line < colour.lines; ++line) {
-        const T* in = colour.plane.LoadLine(line);
+    std::vector<T> line(w);
+    for (int32_t i = 0; i < colour.lines; ++i) {
+        const T* in = colour.plane.LoadLine(i);
         if (!in)
             return false;
         const T* s1 = in + w;
         const T* s2 = s1 + w;
+        T* slot = grey.plane.NextLineSlot();
+        T* out = slot ? slot : line.data();
         for (size_t x = 0; x < w; ++x)
             out[x] = T((double(in[x]) + double(s1[x]) + double(s2[x])) * 0.3333333333333333 + 0.5);
-        if (!grey.plane.WriteNextLine(out.data()))
+        if (!(slot ? grey.plane.CommitNextLine() : grey.plane.WriteNextLine(line.data())))
             return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "ImageFileReader.h"
 
 // One plane of lines; a line holds width values of sample 0, then of sample 1, ...
+// A plane is used from one thread at a time.
 template <typename T>
 class CPagedPlane {
 public:
@@ -31,6 +33,10 @@ public:
 
     // Fills the lines in turn from line 0 (never reads the temporary file).
     bool WriteNextLine(const T* values);
+    // Where the next line of the fill may be put in place, or null when it
+    // must be handed to WriteNextLine; CommitNextLine then takes it.
+    T* NextLineSlot();
+    bool CommitNextLine();
     // The values of a line, resident until the next line is loaded; null
     // outside the plane or when the temporary file cannot be read.
     T* LoadLine(int32_t line);
@@ -50,7 +56,11 @@ private:
     void Release();
     bool CreateTempFile(int64_t bytes);
     bool Transfer(bool write, T* values, int32_t line, int32_t count);
+    bool WriteLines(const T* values, int32_t line, int32_t count) const;
+    T* RunBase() const;
+    int32_t RunCapacity() const;
     bool FlushRun();
+    bool WaitForWrite();
 
     std::string tempName;
     int fd = -1;
@@ -69,8 +79,12 @@ private:
     int32_t ringRead = 0;
     bool allInMemory = false;
     int32_t nextLine = 0;
-    int32_t runStart = 0;  // lines gathered in the pool by WriteNextLine,
-    int32_t runLength = 0; // not yet written to the file
+    // Lines of the sequential fill gather in one half of the pool while the
+    // other half is written to the file on another thread.
+    int32_t runStart = 0;
+    int32_t runLength = 0;
+    int32_t runHalf = 0;
+    std::future<bool> pendingWrite;
     bool ioFailed = false;
 };
 

@@ -64,6 +64,23 @@ void MonitorProgress(j_common_ptr cinfo)
         TooManyScans(cinfo);
 }
 
+// Red, green, blue of each pixel to three planes of w values. Vectorised
+// where the compiler allows: this runs over every pixel of a photograph.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("O3")))
+#endif
+void SplitRgb(const uint8_t* __restrict in, uint8_t* __restrict out, size_t w)
+{
+    uint8_t* __restrict r = out;
+    uint8_t* __restrict g = out + w;
+    uint8_t* __restrict b = out + 2 * w;
+    for (size_t x = 0; x < w; ++x) {
+        r[x] = in[3 * x];
+        g[x] = in[3 * x + 1];
+        b[x] = in[3 * x + 2];
+    }
+}
+
 } // namespace
 
 struct CJpegFileReader::Decoder {
@@ -244,14 +261,6 @@ bool CJpegFileReader::ReadLine(uint8_t* buffer, int32_t)
         std::memcpy(buffer, row, w);
         return true;
     }
-    uint8_t* __restrict r = buffer;
-    uint8_t* __restrict g = r + w;
-    uint8_t* __restrict b = g + w;
-    const uint8_t* __restrict in = row;
-    for (size_t x = 0; x < w; ++x) {
-        r[x] = in[3 * x];
-        g[x] = in[3 * x + 1];
-        b[x] = in[3 * x + 2];
-    }
+    SplitRgb(row, buffer, w);
     return true;
 }
