@@ -168,7 +168,7 @@ void CDisplayImage::FinishLoad(const char* name, int threaded)
     if (threaded) {
         statisticsBusy.store(1, std::memory_order_release);
         const bool started = statisticsThread.Start([this]() -> unsigned {
-            ComputeStatistics();
+            CountGreyValues();
             statisticsBusy.store(0, std::memory_order_release);
             return 0;
         });
@@ -195,13 +195,20 @@ void CDisplayImage::ComputeStatisticsGuarded()
 
 void CDisplayImage::ComputeStatistics()
 {
+    CountGreyValues();
+}
+
+// Makes no virtual call: it may run on the worker while the destructors of
+// a derived class run.
+void CDisplayImage::CountGreyValues()
+{
     histogramReady.store(0, std::memory_order_release);
     histogram.fill(0);
     meanGrey = 0;
     greyDeviation = 0.0;
     const uint8_t* bits = pixels.get();
     const int bpl = bytesPerLine.load(std::memory_order_acquire);
-    const int bitCount = GetBitCount();
+    const int bitCount = fileColorHeader ? fileColorHeader->bitCount : 0;
     if (!bits || bpl <= 0 || width <= 0 || height <= 0 || (bitCount != 8 && bitCount != 24))
         return;
     // Four partial histograms keep repeated values from waiting on each other.

@@ -168,6 +168,8 @@ protected:
     CBitmapInfo* colorHeader = nullptr;           // the one in use
 
 private:
+    void CountGreyValues();
+
     std::string fileName;
     std::unique_ptr<uint8_t[]> pixels;
     CIntRect visible;
