@@ -1,14 +1,11 @@
 #include "BundleReport.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "AdjustmentEngine.h"
@@ -111,26 +108,7 @@ bool CReportFile::Open(const CFilePath& projectPath, const char* name)
     if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
         return false;
 
-    static std::atomic<unsigned> counter{0};
-    const std::string folder = path.substr(0, path.size() - std::strlen(name));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%s.%ld.%u.tmp", name, static_cast<long>(getpid()),
-                      counter.fetch_add(1));
-        const std::string candidate = folder + suffix;
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return false;
-        }
-        ::close(fd);
-        tempPath = candidate;
-        break;
-    }
-    if (tempPath.empty())
-        return false;
-    file.reset(new CTextFile(tempPath.c_str(), std::ios::out));
+    file.reset(new CTextFile(path.c_str(), std::ios::out));
     if (!file->is_open() || !*file) {
         Discard();
         return false;
@@ -187,28 +165,20 @@ bool CReportFile::Commit()
     if (!file)
         return false;
     WriteBlock();
-    file->flush();
-    if (!*file)
-        failed = true;
-    file->close();
-    if (file->fail())
-        failed = true;
+    if (failed)
+        file->Discard();
+    else
+        file->close();
+    const bool ok = !failed && !file->fail();
     file.reset();
-    if (failed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
-        Discard();
-        return false;
-    }
-    tempPath.clear();
-    return true;
+    return ok;
 }
 
 void CReportFile::Discard()
 {
+    if (file)
+        file->Discard();
     file.reset();
-    if (!tempPath.empty()) {
-        std::remove(tempPath.c_str());
-        tempPath.clear();
-    }
 }
 
 // --- Sightings ------------------------------------------------------------------

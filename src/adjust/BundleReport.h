@@ -27,8 +27,8 @@ class CScaleBarList;
 class CTextFile;
 
 // One report file. Lines are collected in a block and written in blocks of
-// about 64 KiB into a temporary file beside the report; Commit renames it
-// over the report, so a report that cannot be written completely leaves the
+// about 64 KiB into a new file beside the report; Commit puts it in place of
+// the report, so a report that cannot be written completely leaves the
 // last good one in place. Every "\n" lands on disk as CR LF.
 class CReportFile {
 public:
@@ -42,8 +42,8 @@ public:
 
     // Starts the report `name` in the folder of the project file. False,
     // nothing created, when the path names no folder (a project never saved),
-    // when an existing report cannot be written, or when no temporary file
-    // can be made in the folder.
+    // when an existing report cannot be written or is not a file, or when no
+    // new file can be made in the folder.
     bool Open(const CFilePath& projectPath, const char* name);
 
     // The text as it stands, without a line end.
@@ -74,7 +74,6 @@ private:
 
     std::string block;
     std::string path;
-    std::string tempPath;
     std::unique_ptr<CTextFile> file;
     bool failed = false;
 };

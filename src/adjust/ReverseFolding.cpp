@@ -9,11 +9,11 @@
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
-#include <unistd.h>
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
 #include "Camera.h"
+#include "FileIO.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
 #include "PackedNormals.h"
@@ -83,9 +83,7 @@ bool CAdjustmentEngine::AllocateReducedSystem()
         doubles += b * (b + 1.0) / 2.0 + 7.0 * reducedCount;
     }
     const double bytes = doubles * sizeof(double);
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    const double physical = pages > 0 && pageSize > 0 ? static_cast<double>(pages) * pageSize : 0.0;
+    const double physical = GetPhysicalMemoryBytes();
     if (reducedCount < 0 || order > 2.0e9 || (physical > 0.0 && bytes > physical)) {
         char text[200];
         std::snprintf(text, sizeof text,

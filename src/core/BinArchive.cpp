@@ -1,38 +1,89 @@
 #include "BinArchive.h"
 
 #include "DynString.h"
+#include "FileIO.h"
 #include "NameBuffer.h"
 
 #include <cstring>
 #include <vector>
 
-CBinArchive::CBinArchive(const char* path, std::ios::openmode openMode) : mode(openMode)
+CBinArchive::CBinArchive(const char* path, std::ios::openmode openMode)
+    : std::basic_iostream<char>(nullptr), mode(openMode)
 {
     Open(path, openMode);
 }
 
-CBinArchive::CBinArchive(std::streambuf* buffer, std::ios::openmode openMode) : mode(openMode)
+CBinArchive::CBinArchive(std::streambuf* buffer, std::ios::openmode openMode)
+    : std::basic_iostream<char>(nullptr), mode(openMode)
 {
     std::basic_ios<char>::rdbuf(buffer); // a null buffer leaves the stream bad
 }
 
-CBinArchive::CBinArchive() : mode(std::ios::in | std::ios::binary) {}
+CBinArchive::CBinArchive() : std::basic_iostream<char>(nullptr), mode(std::ios::in | std::ios::binary)
+{
+    clear();
+}
 
-CBinArchive::~CBinArchive() = default;
+CBinArchive::~CBinArchive()
+{
+    close();
+}
 
 bool CBinArchive::Open(const char* path, std::ios::openmode openMode)
 {
-    mode = openMode;
-    dataEnd = -1;
     if (is_open())
         close();
-    std::basic_ios<char>::rdbuf(std::basic_fstream<char>::rdbuf());
+    mode = openMode;
+    dataEnd = -1;
+    fileError.clear();
+    input.reset();
+    output.reset();
+    std::basic_ios<char>::rdbuf(nullptr);
     if (path == nullptr) {
         setstate(std::ios::failbit);
         return false;
     }
-    open(path, openMode | std::ios::binary);
-    return !fail();
+    if (openMode & std::ios::in) {
+        input.reset(new CFileInput());
+        if (!input->Open(path)) {
+            fileError = input->GetError();
+            input.reset();
+            setstate(std::ios::failbit);
+            return false;
+        }
+        std::basic_ios<char>::rdbuf(input.get());
+    } else {
+        output.reset(new CAtomicFileBuffer());
+        if (!output->Open(path)) {
+            fileError = output->GetError();
+            output.reset();
+            setstate(std::ios::failbit);
+            return false;
+        }
+        std::basic_ios<char>::rdbuf(output.get());
+    }
+    return true;
+}
+
+void CBinArchive::close()
+{
+    // A stored file replaces the old one only when every write worked.
+    if (output && output->IsOpen()) {
+        if (fail()) {
+            fileError = output->GetError();
+            output->Discard();
+        } else if (!output->Close()) {
+            fileError = output->GetError();
+            setstate(std::ios::failbit);
+        }
+    }
+    if (input)
+        input->Close();
+}
+
+bool CBinArchive::is_open() const
+{
+    return (input && input->IsOpen()) || (output && output->IsOpen());
 }
 
 void CBinArchive::WriteBytes(const void* source, std::size_t count)
@@ -91,12 +142,23 @@ bool CBinArchive::ReadBytes(void* target, std::size_t count)
 {
     if (fail())
         return false;
-    read(static_cast<char*>(target), static_cast<std::streamsize>(count));
-    if (static_cast<std::size_t>(gcount()) != count) {
+    // Straight from the buffer: a primitive is read per call, millions of
+    // times in a large project.
+    std::streambuf* buffer = rdbuf();
+    if (input && buffer == input.get() && input->TakeBuffered(target, count))
+        return true;
+    std::streamsize got = 0;
+    try {
+        got = buffer != nullptr ? buffer->sgetn(static_cast<char*>(target), static_cast<std::streamsize>(count)) : 0;
+    } catch (...) {
+        setstate(std::ios::badbit);
+        return false;
+    }
+    if (static_cast<std::size_t>(got) != count) {
         setstate(std::ios::failbit | std::ios::eofbit);
         return false;
     }
-    return !fail();
+    return true;
 }
 
 CBinArchive& CBinArchive::ReadDouble(double& value)
@@ -166,12 +228,20 @@ CBinArchive& CBinArchive::ReadString(CDynString& text)
         text = "";
         return *this;
     }
-    std::vector<char> bytes(static_cast<std::size_t>(length) + 1, '\0');
-    if (!ReadBytes(bytes.data(), static_cast<std::size_t>(length))) {
+    // Short texts (labels, most strings) need no allocation.
+    char small[256];
+    std::vector<char> large;
+    char* bytes = small;
+    if (static_cast<std::size_t>(length) >= sizeof small) {
+        large.resize(static_cast<std::size_t>(length) + 1);
+        bytes = large.data();
+    }
+    bytes[length] = '\0';
+    if (!ReadBytes(bytes, static_cast<std::size_t>(length))) {
         text = "";
         return *this;
     }
-    text.Assign(bytes.data());
+    text.Assign(bytes);
     return *this;
 }
 
@@ -184,12 +254,20 @@ CBinArchive& CBinArchive::ReadName(CNameBuffer& name)
         name = "";
         return *this;
     }
-    std::vector<char> bytes(static_cast<std::size_t>(length) + 1, '\0');
-    if (!ReadBytes(bytes.data(), static_cast<std::size_t>(length))) {
+    // Short texts (labels, most strings) need no allocation.
+    char small[256];
+    std::vector<char> large;
+    char* bytes = small;
+    if (static_cast<std::size_t>(length) >= sizeof small) {
+        large.resize(static_cast<std::size_t>(length) + 1);
+        bytes = large.data();
+    }
+    bytes[length] = '\0';
+    if (!ReadBytes(bytes, static_cast<std::size_t>(length))) {
         name = "";
         return *this;
     }
-    name = bytes.data();
+    name = bytes;
     return *this;
 }
 

@@ -1,4 +1,4 @@
-// Typed binary archive over a file stream: the project file and every
+// Typed binary archive over a file or a buffer: the project file and every
 // record's Serialize go through it. Each primitive has a fixed little-endian
 // layout with no tags, padding or alignment:
 //   double  8 bytes IEEE 754        int     4 bytes two's complement
@@ -12,17 +12,22 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <ios>
+#include <istream>
+#include <memory>
 #include <streambuf>
+#include <string>
 
+class CAtomicFileBuffer;
 class CDynString;
+class CFileInput;
 class CNameBuffer;
 
-class CBinArchive : public std::basic_fstream<char> {
+class CBinArchive : public std::basic_iostream<char> {
 public:
-    // Opens the file. Loading: std::ios::in; storing: std::ios::out (an
-    // existing file is truncated). Binary mode is always added. A file that
+    // Opens the file. Loading: std::ios::in (only a regular file is read);
+    // storing: std::ios::out (a new file that replaces the old one when the
+    // archive is closed, and only when every byte reached it). A file that
     // cannot be opened leaves the stream failed.
     CBinArchive(const char* path, std::ios::openmode mode);
 
@@ -42,6 +47,12 @@ public:
 
     // Opens a file on an archive made without one; as the constructor.
     bool Open(const char* path, std::ios::openmode mode);
+    // Ends the file: a stored file replaces the old one here (the stream
+    // fails when that did not work). The destructor closes too.
+    void close();
+    bool is_open() const;
+    // Why the file could not be opened or written; empty otherwise.
+    const std::string& GetFileError() const { return fileError; }
 
     // True when the archive was opened without std::ios::in.
     bool IsStoring() const { return (mode & std::ios::in) == 0; }
@@ -88,5 +99,8 @@ private:
     void ResetEnd();
 
     std::ios::openmode mode;
+    std::unique_ptr<CFileInput> input;
+    std::unique_ptr<CAtomicFileBuffer> output;
+    std::string fileError;
     std::int64_t dataEnd = -1; // offset of the end of the data, -1 when not known
 };

@@ -1,20 +1,11 @@
 #include "DateStamp.h"
 
 #include "DynString.h"
+#include "NumberText.h"
 
 #include <ctime>
 #include <locale.h>
 #include <time.h>
-
-namespace {
-
-locale_t CLocale()
-{
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
-}
-
-} // namespace
 
 CDateStamp::CDateStamp() : time(static_cast<std::int64_t>(::time(nullptr))) {}
 
@@ -36,7 +27,7 @@ CDynString CDateStamp::Format(const char* format) const
         return result;
     char buffer[256];
     std::size_t length = 0;
-    locale_t locale = CLocale();
+    locale_t locale = ClassicLocale();
     if (locale != static_cast<locale_t>(nullptr))
         length = strftime_l(buffer, sizeof buffer, format, &local, locale);
     else

@@ -52,7 +52,8 @@ public:
             capacity = std::max(growBy, n);
             data = new T*[static_cast<std::size_t>(capacity)]();
         } else if (n > capacity) {
-            int step = std::min(std::max(size / 8, 4), 1024);
+            // Geometric growth, so that adding n elements costs O(n).
+            int step = std::max(capacity / 2, 4);
             if (growBy > step)
                 step = growBy;
             std::int64_t grown = static_cast<std::int64_t>(capacity) + step;
@@ -66,6 +67,28 @@ public:
             std::fill(data + size, data + n, nullptr);
         }
         size = n;
+    }
+
+    // Makes room for n elements without changing the size.
+    void Reserve(int n)
+    {
+        if (n <= capacity)
+            return;
+        T** block = new T*[static_cast<std::size_t>(n)]();
+        if (data != nullptr)
+            std::copy(data, data + size, block);
+        delete[] data;
+        data = block;
+        capacity = n;
+    }
+
+    // Exchanges the elements (and growth steps) with the other array.
+    void SwapContents(CDynArray& other) noexcept
+    {
+        std::swap(data, other.data);
+        std::swap(size, other.size);
+        std::swap(capacity, other.capacity);
+        std::swap(growBy, other.growBy);
     }
 
     virtual void SetGrowBy(int newGrowBy) { growBy = newGrowBy < 0 ? 0 : newGrowBy; }

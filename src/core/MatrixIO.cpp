@@ -35,6 +35,7 @@ bool CMatrix::WriteText(const char* path) const
             line.AppendFormat("%.16e\t", GetAt(i, j));
         file.WriteLine(line);
     }
+    file.close();
     return static_cast<bool>(file);
 }
 

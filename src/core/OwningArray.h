@@ -41,6 +41,10 @@ public:
     virtual int GetGrowBy() const { return array.GetGrowBy(); }
     virtual void SetGrowBy(int growBy) { array.SetGrowBy(growBy); }
     virtual void FreeExtra() { array.FreeExtra(); }
+    // Makes room for n elements without changing the size.
+    void Reserve(int n) { array.Reserve(n); }
+    // Exchanges the elements with the other collection; nothing is copied.
+    void SwapElements(COwningArray& other) noexcept { array.SwapContents(other.array); }
 
     // Deletes every element and frees the block.
     virtual void RemoveAll()

@@ -1,6 +1,7 @@
 #include "TextFile.h"
 
 #include "DynString.h"
+#include "FileIO.h"
 
 #include <cstring>
 
@@ -43,20 +44,50 @@ int CTextFile::LineEndBuffer::sync()
 }
 
 CTextFile::CTextFile(const char* path, std::ios::openmode openMode)
-    : mode(openMode), lineEnds(std::basic_fstream<char>::rdbuf())
+    : std::basic_ostream<char>(nullptr), mode(openMode), file(new CAtomicFileBuffer()), lineEnds(file.get())
 {
-    std::basic_ios<char>::rdbuf(&lineEnds);
-    if (path == nullptr)
+    if (path == nullptr) {
         setstate(std::ios::failbit);
-    else
-        open(path, openMode | std::ios::binary);
+        return;
+    }
+    if (!file->Open(path)) {
+        fileError = file->GetError();
+        setstate(std::ios::failbit);
+        return;
+    }
+    std::basic_ios<char>::rdbuf(&lineEnds);
 }
 
 CTextFile::~CTextFile()
 {
-    if (is_open())
-        flush();
-    std::basic_ios<char>::rdbuf(std::basic_fstream<char>::rdbuf());
+    if (fail())
+        Discard();
+    else
+        close();
+}
+
+void CTextFile::close()
+{
+    if (!file->IsOpen())
+        return;
+    if (fail()) {
+        Discard();
+        return;
+    }
+    if (!file->Close()) {
+        fileError = file->GetError();
+        setstate(std::ios::failbit);
+    }
+}
+
+void CTextFile::Discard()
+{
+    file->Discard();
+}
+
+bool CTextFile::is_open() const
+{
+    return file->IsOpen();
 }
 
 bool CTextFile::WriteLine(const CDynString& text)

@@ -1,19 +1,34 @@
 // Output file of reports and exported text files. Every "\n" that reaches it,
-// through WriteLine or the stream operators, lands on disk as CR LF.
+// through WriteLine or the stream operators, lands on disk as CR LF. The text
+// goes to a new file that replaces the old one when the file is closed, and
+// only when every byte reached it.
 #pragma once
 
-#include <fstream>
 #include <ios>
+#include <memory>
+#include <ostream>
 #include <streambuf>
+#include <string>
 
+class CAtomicFileBuffer;
 class CDynString;
 
-class CTextFile : public std::basic_fstream<char> {
+class CTextFile : public std::basic_ostream<char> {
 public:
-    // Opens the file (callers pass std::ios::out: created or truncated).
-    // A file that cannot be opened leaves the stream failed.
+    // Opens the file (callers pass std::ios::out: the text replaces the
+    // file's). A file that cannot be made leaves the stream failed.
     CTextFile(const char* path, std::ios::openmode mode);
+    // Closes the file unless a write failed; then the old file stays.
     ~CTextFile() override;
+
+    // Puts the text in place of the old file; the stream fails when that or
+    // an earlier write did not work (the old file then stays).
+    void close();
+    // Drops the text; the old file stays.
+    void Discard();
+    bool is_open() const;
+    // Why the file could not be made or written; empty otherwise.
+    const std::string& GetFileError() const { return fileError; }
 
     CTextFile(const CTextFile&) = delete;
     CTextFile& operator=(const CTextFile&) = delete;
@@ -43,5 +58,7 @@ private:
     };
 
     std::ios::openmode mode;
+    std::unique_ptr<CAtomicFileBuffer> file;
     LineEndBuffer lineEnds;
+    std::string fileError;
 };

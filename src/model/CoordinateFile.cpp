@@ -1,26 +1,22 @@
 #include "CoordinateFile.h"
 
-#include <clocale>
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <locale.h>
+#include <istream>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "FileIO.h"
+#include "NumberText.h"
 #include "PointSet.h"
 
 namespace {
 
 // Largest coordinate file read; a longer one, or anything but a regular
 // file (a device or pipe that never ends), cannot be read.
-constexpr std::uintmax_t kMaxXyzFileBytes = 64u << 20;
-
-locale_t CLocale()
-{
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
+constexpr std::uint64_t kMaxXyzFileBytes = 64u << 20;
 
 bool IsSpace(char ch)
 {
@@ -122,12 +118,8 @@ int ScanXyzLine(const char* line, CXyzFields& fields)
             ++p;
         if (*p == '\0')
             break;
-        char* end = nullptr;
-        const double v = strtod_l(p, &end, CLocale());
-        if (end == p)
+        if (!ScanNumber(p, nullptr, fields.d[i]))
             break;
-        fields.d[i] = v;
-        p = end;
         ++n;
     }
     return n;
@@ -139,16 +131,27 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
 {
     if (path == nullptr)
         return false;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error) || error)
+    CFileInput file;
+    if (!file.Open(path, kMaxXyzFileBytes))
         return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > kMaxXyzFileBytes)
+    std::istream in(&file);
+    // Read into a set of its own: a read error part-way leaves this one as it was.
+    CPointSet read(GetGrowBy());
+    read.isControl = isControl;
+    read.isDiscrepancySet = isDiscrepancySet;
+    constexpr int kNotRead = -1000;
+    int fields = kNotRead;
+    read.ReadXyzStream(in, &fields);
+    if (fields == kNotRead || file.Failed())
         return false;
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in.is_open())
-        return false;
-    return ReadXyzStream(in, fieldCount);
+    if (fieldCount != nullptr)
+        *fieldCount = fields;
+    RemoveAll();
+    Reserve(read.GetSize());
+    for (int i = 0; i < read.GetSize(); ++i)
+        array.Add(read.array.GetAt(i));
+    read.array.RemoveAll();
+    return GetSize() > 0;
 }
 
 bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
@@ -215,47 +218,82 @@ bool CPointSet::Load(const char* path)
 
 // ---------------------------------------------------------------- writer
 
-bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e) const
+bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error) const
 {
-    if (path == nullptr)
+    CAtomicFile file;
+    if (path == nullptr || !file.Open(path)) {
+        if (error != nullptr)
+            *error = path == nullptr ? "no file name" : file.GetError();
         return false;
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open())
-        return false;
+    }
 
     CDynString layoutA;
     layoutA.Format("%%20s%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df%%20.%df", c, c, c, s, s, s);
     CDynString layoutB;
     layoutB.Format("%s%%20.%df%%20.%df%%20.%df%%20.%df", layoutA.GetText(), c, e, e, e);
 
-    CDynString line;
-    for (int i = 0; i < GetSize(); ++i) {
-        const CObjectPoint* p = GetAt(i);
-        if (p == nullptr || !p->inUse)
-            continue;
-        const char* label = p->label.GetText();
-        if (isControl) {
-            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
-                        p->aprioriSigma[1], p->aprioriSigma[2]);
-        } else if (isDiscrepancySet) {
-            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
-                        p->discrepancy[1], p->discrepancy[2]);
-        } else {
-            const double sx = std::sqrt(p->covariance.GetAt(0, 0));
-            const double sy = std::sqrt(p->covariance.GetAt(1, 1));
-            const double sz = std::sqrt(p->covariance.GetAt(2, 2));
-            if (p->HasNormal())
-                line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
-                            p->normal[0], p->normal[1], p->normal[2]);
-            else
-                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+    // Appends the lines of the points first .. last - 1 to out.
+    const auto formatRange = [&](int first, int last, std::string& out) {
+        CDynString line;
+        for (int i = first; i < last; ++i) {
+            const CObjectPoint* p = GetAt(i);
+            if (p == nullptr || !p->inUse)
+                continue;
+            const char* label = p->label.GetText();
+            if (isControl) {
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
+                            p->aprioriSigma[1], p->aprioriSigma[2]);
+            } else if (isDiscrepancySet) {
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
+                            p->discrepancy[1], p->discrepancy[2]);
+            } else {
+                const double sx = std::sqrt(p->covariance.GetAt(0, 0));
+                const double sy = std::sqrt(p->covariance.GetAt(1, 1));
+                const double sz = std::sqrt(p->covariance.GetAt(2, 2));
+                if (p->HasNormal())
+                    line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
+                                p->normal[0], p->normal[1], p->normal[2]);
+                else
+                    line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+            }
+            out.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
+            out.append("\r\n", 2);
         }
-        out.write(line.GetText(), line.GetLength());
-        out.write("\r\n", 2);
+    };
+
+    // Large sets are formatted on all cores, a batch of points at a time, and
+    // written in order.
+    constexpr int kBatch = 1 << 15;
+    constexpr int kPointsPerThread = 4096;
+    const int n = GetSize();
+    const unsigned cores = std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
+    std::vector<std::string> parts(cores);
+    for (int first = 0; first < n && !file.Failed(); first += kBatch) {
+        const int last = std::min(n, first + kBatch);
+        const int threads = static_cast<int>(
+            std::min<long long>(cores, std::max(1, (last - first) / kPointsPerThread)));
+        const int share = (last - first + threads - 1) / threads;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            parts[t].clear();
+            const int from = std::min(last, first + t * share);
+            const int to = std::min(last, from + share);
+            if (t + 1 == threads)
+                formatRange(from, to, parts[t]);
+            else
+                workers.emplace_back([&, from, to, t] { formatRange(from, to, parts[t]); });
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        for (int t = 0; t < threads; ++t)
+            if (!file.Write(parts[t].data(), parts[t].size()))
+                break;
     }
-    out.close();
     // A write that failed (a full disk) is not reported as success.
-    return !out.fail();
+    const bool ok = file.Commit();
+    if (!ok && error != nullptr)
+        *error = file.GetError();
+    return ok;
 }
 
 bool CPointSet::Save(int c, int s, int e) const

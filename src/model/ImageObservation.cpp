@@ -1,17 +1,16 @@
 #include "ImageObservation.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "BinArchive.h"
 #include "RecordListArchive.h"
 #include "Camera.h"
 #include "EllipseRecord.h"
+#include "FileIO.h"
+#include "NumberText.h"
 #include "ProjectSettings.h"
 
 namespace {
@@ -34,17 +33,11 @@ bool IsBlank(char c)
 // One "%lf" field: leading blanks, an optional sign, a finite number in the C locale.
 bool ScanDouble(const char*& p, const char* end, double& value)
 {
-    while (p < end && IsBlank(*p)) ++p;
     const char* q = p;
-    if (q < end && *q == '+') {
-        ++q;
-        if (q < end && (*q == '+' || *q == '-')) return false;
-    }
     double v = 0.0;
-    const auto result = std::from_chars(q, end, v, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(v)) return false;
+    if (!ScanNumber(q, end, v) || !std::isfinite(v)) return false;
     value = v;
-    p = result.ptr;
+    p = q;
     return true;
 }
 
@@ -475,18 +468,6 @@ int ScanLabelledLine(const char* line, std::size_t length, CNameBuffer& label, d
 bool ReadTextFileBytes(const char* path, std::string& bytes, std::size_t maxBytes)
 {
     if (!path || !*path) return false;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec) || ec) return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > maxBytes) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) return false;
-    std::string data(static_cast<std::size_t>(size), '\0');
-    if (size > 0) {
-        in.read(&data[0], static_cast<std::streamsize>(size));
-        if (in.gcount() != static_cast<std::streamsize>(size)) return false;
-    }
-    // Anything appended since the size was taken is left unread.
-    bytes.swap(data);
-    return true;
+    std::string error;
+    return ReadRegularFile(path, bytes, maxBytes, error);
 }

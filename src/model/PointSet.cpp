@@ -54,6 +54,7 @@ void CPointLineList::Serialize(CBinArchive& ar)
         return;
     if (!ar.CheckCount(n, kMinLineRecordBytes))
         return;
+    Reserve(GetSize() + n);
     for (int32_t i = 0; i < n; ++i) {
         CPointLine* line = AddNew();
         ar.ReadString(line->from);
@@ -344,6 +345,7 @@ void CPointSet::Serialize(CBinArchive& ar, int* version)
         return;
     if (!ar.CheckCount(n, kMinPointRecordBytes))
         return;
+    Reserve(GetSize() + n);
     for (int32_t i = 0; i < n; ++i) {
         CObjectPoint* p = AddNew();
         p->Serialize(ar, version, isDiscrepancySet);

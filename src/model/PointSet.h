@@ -3,6 +3,7 @@
 #pragma once
 
 #include <istream>
+#include <string>
 
 #include "BinArchive.h"
 #include "DynString.h"
@@ -105,8 +106,10 @@ public:
     // The same from an open stream.
     bool ReadXyzStream(std::istream& in, int* fieldCount);
     // Writes the points in use with c, s and e decimals for coordinates,
-    // sigmas and normals.
-    bool WriteXyzFile(const char* path, int c, int s, int e) const;
+    // sigmas and normals. The new file replaces the old one only when it was
+    // written whole; otherwise the old file stays and error (when given)
+    // gets the reason.
+    bool WriteXyzFile(const char* path, int c, int s, int e, std::string* error = nullptr) const;
     bool Load(const char* path);
     bool Save(int c, int s, int e) const;
 

@@ -158,6 +158,7 @@ bool CPointSetList::Serialize(CBinArchive& ar, int* version)
     ar.ReadInt(n);
     if (ar.fail() || !ar.CheckCount(n, kMinSetBytes))
         return false;
+    Reserve(GetSize() + n);
     for (int32_t i = 0; i < n; ++i) {
         CPointSet* set = AddNew();
         set->Serialize(ar, version);

@@ -1,7 +1,5 @@
 #include "ProfileDatabases.h"
 
-#include <cstdlib>
-#include <locale.h>
 #include <string>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include "FilePath.h"
 #include "Message.h"
 #include "NameBuffer.h"
+#include "NumberText.h"
 
 using namespace ProfileKeys;
 
@@ -20,21 +19,13 @@ CProfileDatabases* g_appDatabases = nullptr;
 const char* const kParameterKeys[CAM_PARAMETER_COUNT] = {"c",  "xp", "yp", "k1", "k2",
                                                          "k3", "p1", "p2", "b1", "b2"};
 
-locale_t CLocale()
-{
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
-
 // The leading number of a text as atof reads it in the C locale; 0.0 when
 // there is none.
 double ToDouble(const std::string& text)
 {
-    if (text.empty())
-        return 0.0;
-    char* end = nullptr;
-    const double v = strtod_l(text.c_str(), &end, CLocale());
-    return end == text.c_str() ? 0.0 : v;
+    const char* p = text.c_str();
+    double v = 0.0;
+    return ScanNumber(p, nullptr, v) ? v : 0.0;
 }
 
 std::string Formatted(const char* format, double value)

@@ -2,24 +2,19 @@
 
 #include "BinArchive.h"
 #include "CentroidSettings.h"
+#include "FileIO.h"
 #include "FilePath.h"
 #include "Message.h"
 #include "NameBuffer.h"
 #include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <sstream>
-#include <sys/stat.h>
 #include <type_traits>
-#include <unistd.h>
 #include <utility>
 
 const char kProjectFileHeader[] = "Kestrelon Project File";
@@ -34,9 +29,6 @@ constexpr int kXyzNormalDecimals = 7;
 // Least bytes an entry of the oldest point-set list takes: an empty path
 // (its count) and three flag bytes.
 constexpr int kLegacyEntryMinBytes = 4 + 3;
-
-std::mutex writeFunctionLock;
-ProjectFileWriteFunction writeFunction;
 
 // Reads or writes one item by the archive's direction. Loading leaves the
 // target as it was when the read fails.
@@ -325,8 +317,15 @@ bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int ve
                 set->name = homed;
                 changed = true;
             }
-            set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
-                              kXyzNormalDecimals);
+            // A file that cannot be replaced stays as it was; the data is in memory.
+            std::string error;
+            if (!set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
+                                   kXyzNormalDecimals, &error)) {
+                CDynString warning;
+                warning.Format("The coordinate file %s could not be written: %s", set->name.GetText(),
+                               error.c_str());
+                AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+            }
         }
     }
 
@@ -382,18 +381,19 @@ bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int ve
     return changed;
 }
 
-// Moves the data a load read into the document (which cannot be copied
-// whole); what the file does not hold is the fresh document's default.
+// Moves the data a load read into the document without copying it; what the
+// file does not hold is the fresh document's default.
 void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
 {
     doc.fileVersion = fresh.fileVersion;
     doc.imagePtrs.RemoveAll(); // pointed into the old images
-    doc.images = fresh.images;
-    doc.cameras = fresh.cameras;
-    doc.pointSets = fresh.pointSets;
+    // The collections change hands; the old ones leave with fresh.
+    doc.images.SwapElements(fresh.images);
+    doc.cameras.SwapElements(fresh.cameras);
+    doc.pointSets.SwapElements(fresh.pointSets);
     doc.pointSets.SetDocument(&doc);
     doc.eoDevice = fresh.eoDevice;
-    doc.scaleBars = fresh.scaleBars;
+    doc.scaleBars.SwapElements(fresh.scaleBars);
     doc.settings = fresh.settings;
     doc.summary.Reset();
 
@@ -444,101 +444,6 @@ void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
     doc.residualVectorColour = fresh.residualVectorColour;
 }
 
-bool WriteAll(int fd, const std::string& bytes, int& error)
-{
-    ProjectFileWriteFunction write;
-    {
-        std::lock_guard<std::mutex> guard(writeFunctionLock);
-        write = writeFunction;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = write ? write(fd, bytes.data() + done, bytes.size() - done)
-                                : ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            return false;
-        }
-        if (written == 0) {
-            error = ENOSPC;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Writes bytes to a new file beside target and renames it over target.
-// The old file stays untouched unless every step succeeded.
-bool ReplaceFile(const CDynString& target, const std::string& bytes, CDynString& message)
-{
-    namespace fs = std::filesystem;
-    fs::path destination(target.GetText());
-    std::error_code ec;
-    // Write through a symbolic link to the file it names.
-    if (fs::is_symlink(destination, ec)) {
-        fs::path resolved = fs::canonical(destination, ec);
-        if (!ec)
-            destination = resolved;
-    }
-    fs::path folder = destination.parent_path();
-    if (folder.empty())
-        folder = ".";
-    if (destination.filename().empty()) {
-        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), "not a file name");
-        return false;
-    }
-
-    static std::atomic<unsigned> counter{0};
-    std::string base = (folder / ("." + destination.filename().string())).string();
-    std::string tempPath;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = base + "." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".tmp";
-        fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), std::strerror(errno));
-        return false;
-    }
-
-    int error = 0;
-    bool ok = WriteAll(fd, bytes, error);
-    if (ok) {
-        struct stat old;
-        if (::stat(destination.c_str(), &old) == 0)
-            ::fchmod(fd, old.st_mode & 07777);
-        if (::fsync(fd) != 0) {
-            error = errno;
-            ok = false;
-        }
-    }
-    if (::close(fd) != 0 && ok) {
-        error = errno;
-        ok = false;
-    }
-    if (ok && ::rename(tempPath.c_str(), destination.c_str()) != 0) {
-        error = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        message = FormatMessage("Cannot save the project to %s: %s", target.GetText(), std::strerror(error));
-        return false;
-    }
-    // Make the rename itself durable.
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return true;
-}
-
 CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
 {
     CProjectFileResult result;
@@ -546,14 +451,21 @@ CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
     doc.fileVersion = PROJECT_FILE_VERSION;
     doc.eoDevice.CompletePath(absolute.GetFolder());
 
-    std::stringbuf buffer(std::ios::out | std::ios::binary);
-    CBinArchive ar(&buffer, std::ios::out);
-    if (!WriteProjectArchive(ar, doc, GetCentroidSettings())) {
-        result.message = FormatMessage("Cannot save the project to %s: %s", path, "the project could not be stored");
+    CBinArchive ar(absolute.GetText(), std::ios::out);
+    if (ar.fail()) {
+        result.message = FormatMessage("Cannot save the project to %s: %s", path, ar.GetFileError().c_str());
         return result;
     }
-    if (!ReplaceFile(absolute, buffer.str(), result.message))
+    const bool stored = WriteProjectArchive(ar, doc, GetCentroidSettings());
+    if (!stored)
+        ar.setstate(std::ios::badbit);
+    ar.close();
+    if (!stored || ar.fail()) {
+        const std::string& why = ar.GetFileError();
+        result.message = FormatMessage("Cannot save the project to %s: %s", path,
+                                       why.empty() ? "the project could not be stored" : why.c_str());
         return result;
+    }
     result.ok = true;
     return result;
 }
@@ -564,7 +476,7 @@ CProjectFileResult LoadFile(CProjectDocument& doc, const char* path)
     CFilePath absolute = AbsolutePath(path);
     CBinArchive ar(absolute.GetText(), std::ios::in);
     if (ar.fail()) {
-        result.message = FormatMessage("Cannot open the project file %s: %s", path, std::strerror(errno));
+        result.message = FormatMessage("Cannot open the project file %s: %s", path, ar.GetFileError().c_str());
         return result;
     }
 
@@ -708,9 +620,7 @@ CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
 
 ProjectFileWriteFunction SetProjectFileWriteFunction(ProjectFileWriteFunction function)
 {
-    std::lock_guard<std::mutex> guard(writeFunctionLock);
-    std::swap(writeFunction, function);
-    return function;
+    return SetFileWriteFunction(std::move(function));
 }
 
 CProjectFileResult CProjectDocument::ReadWriteProjectFile(const char* path, int mode)

@@ -3,8 +3,8 @@
 //
 // Loading parses the whole file into a fresh document first and changes the
 // caller's document only when that succeeded, so a damaged file never leaves
-// a half-loaded project behind. Saving writes a temporary file in the same
-// folder and renames it over the old file only when every byte reached it.
+// a half-loaded project behind. Saving writes a new file in the same folder
+// and renames it over the old file only when every byte reached it.
 #pragma once
 
 #include <cstddef>
@@ -73,7 +73,7 @@ bool WriteProjectArchive(CBinArchive& ar, CProjectDocument& doc, const CCentroid
 bool ReadProjectArchive(CBinArchive& ar, CProjectDocument& doc, CCentroidSettings& centroid,
                         std::vector<CLegacyPointSetEntry>& legacy, int& fileVersion, CDynString& message);
 
-// Replaces the write function the save uses (null: the system's write).
-// Tests simulate a full disk with it. Returns the previous one.
+// Replaces the write function of every file writer (null: the system's
+// write); see SetFileWriteFunction. Returns the previous one.
 using ProjectFileWriteFunction = std::function<ssize_t(int fd, const void* data, std::size_t size)>;
 ProjectFileWriteFunction SetProjectFileWriteFunction(ProjectFileWriteFunction function);

@@ -34,6 +34,7 @@ bool SerializeRecordList(COwningArray<Record>& list, CBinArchive& ar, int* versi
     std::int32_t count = 0;
     ar.ReadInt(count);
     if (ar.fail() || !ar.CheckCount(count, minRecordBytes)) return false;
+    list.Reserve(list.GetSize() + count);
     for (int i = 0; i < count; ++i)
         if (!list.AddNew()->Serialize(ar, version)) return false;
     return !ar.fail();

@@ -157,6 +157,7 @@ bool CScaleBarList::Serialize(CBinArchive& ar)
     ar.ReadInt(count);
     if (ar.fail() || !ar.CheckCount(count, CScaleBar::kMinStoredSize))
         return false;
+    Reserve(GetSize() + count);
     const int oldSize = GetSize();
     for (int i = 0; i < count; ++i) {
         if (!AddNew()->Serialize(ar)) {

@@ -1,12 +1,11 @@
 #include "ProfileStore.h"
 
+#include "FileIO.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,19 +96,9 @@ bool CProfileStore::Load()
     modified = false;
     if (path.empty())
         return false;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<unsigned long long>(st.st_size) > kMaxFileBytes)
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
     std::string text;
-    text.resize(static_cast<std::size_t>(st.st_size));
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    // A file that grew past the limit since stat counts as oversized.
-    if (in.bad() || (in.good() && in.peek() != std::ifstream::traits_type::eof()))
+    std::string error;
+    if (!ReadRegularFile(path, text, kMaxFileBytes, error))
         return false;
     FromText(text);
     modified = false;
@@ -366,19 +355,10 @@ bool CProfileStore::Flush()
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && !MakeFolders(path.substr(0, slash)))
         return false;
-    const std::string tmp = path + ".tmp";
     const std::string text = ToText();
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f)
+    std::string error;
+    if (!WriteFileAtomically(path, text.data(), text.size(), error))
         return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (fsync(fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
     modified = false;
     return true;
 }

@@ -4,7 +4,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -263,6 +265,28 @@ TEST(DynStringFormat, ExponentsHaveAtLeastThreeDigits)
     EXPECT_EQ(Fmt("%10.3f|", -2.0), "    -2.000|");
     // Non-finite values have no exponent to widen and are never zero-padded.
     EXPECT_EQ(Fmt("%08e", HUGE_VAL), "     inf");
+}
+
+TEST(DynStringFormat, FixedPointIsTheCFormattersTextForEveryValue)
+{
+    // Ties, signed zeros, tiny and huge values, and a spread of magnitudes.
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, 1e15 + 0.5, 4503599627370497.5,
+                                  1e-320, -1e-310, 1e22, 1.7976931348623157e308, 123456.789, -0.0049999999};
+    std::mt19937_64 gen(16);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-25, 25);
+    for (int i = 0; i < 3000; ++i)
+        values.push_back(mantissa(gen) * std::pow(10.0, exponent(gen)));
+    const char* formats[] = {"%f", "%.0f", "%.1f", "%.3f", "%20.12f", "%20.13f", "%15.6f", "%8.17f", "%3.25f"};
+    char expected[1024];
+    for (double v : values) {
+        for (const char* f : formats) {
+            std::snprintf(expected, sizeof expected, f, v);
+            CDynString s;
+            s.Format(f, v);
+            ASSERT_STREQ(s.GetText(), expected) << f << " of " << v;
+        }
+    }
 }
 
 TEST(DynStringFormat, LongConversionsAreNeitherCutNorOverflowing)

@@ -1,5 +1,6 @@
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -374,10 +375,15 @@ TEST(CoordinateWriter, DiscrepancyLayout)
 TEST(CoordinateWriter, WrittenFilesReadBack)
 {
     TempFolder dir;
+    // A set as large as the second is formatted on several std::thread
+    // workers and must arrive in the same order.
+    for (const int count : {12, 20000})
     for (Kind kind : {Kind::Plain, Kind::Control, Kind::Discrepancy}) {
         CPointSet set = MakeSet(kind);
-        for (int i = 1; i <= 12; ++i) {
-            CObjectPoint p(("R" + std::to_string(i * 7 % 13)).c_str(), i * 1.1, -i / 3.0, i * i * 0.01);
+        for (int i = 1; i <= count; ++i) {
+            char label[16];
+            std::snprintf(label, sizeof label, count > 12 ? "Q%05d" : "R%d", count > 12 ? i : i * 7 % 13);
+            CObjectPoint p(label, i * 1.1, -i / 3.0, count > 12 ? i * 0.001 : i * i * 0.01);
             p.SetSigmas(0.01 * i, 0.02, 0.003);
             p.aprioriSigma[0] = 0.001 * i;
             p.discrepancy[2] = -0.0001 * i;
@@ -385,8 +391,9 @@ TEST(CoordinateWriter, WrittenFilesReadBack)
                 p.SetNormal(i, 1, -2);
                 p.radius = 0.5 * i;
             }
-            set.AddPointSorted(p);
+            set.AddCopy(p);
         }
+        set.SortByLabel();
         set.name = dir.File("back.xyz").c_str();
         ASSERT_TRUE(set.Save(12, 13, 7));
         CPointSet back = MakeSet(kind);
