@@ -1,13 +1,13 @@
 #include "JpegConversion.h"
 
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include "FileIO.h"
 #include "ImageStore.h"
 #include "JpegFileReader.h"
 #include "Message.h"
@@ -15,35 +15,38 @@
 
 namespace {
 
-// Creates an empty file of a new name beside target; empty on failure.
-std::string CreateTempBeside(const std::string& target)
-{
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// A scratch file of a new name in $TMPDIR, removed with the object.
+class ScratchFile {
+public:
+    ScratchFile()
+    {
+        const char* dir = std::getenv("TMPDIR");
+        std::string pattern = std::string(dir && *dir ? dir : P_tmpdir) + "/kestrelon-tiff-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
         if (fd >= 0) {
             ::close(fd);
-            return name;
+            path = pattern;
         }
-        if (errno != EEXIST)
-            break;
     }
-    return std::string();
-}
+    ~ScratchFile()
+    {
+        if (!path.empty())
+            std::remove(path.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
 
-// Flushes the complete file to disk and renames it over target.
-bool ReplaceWith(const std::string& temp, const std::string& target)
-{
-    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced && std::rename(temp.c_str(), target.c_str()) == 0;
-}
+    std::string path; // empty when none could be made
+};
 
-bool WriteGrey(CImageStore& colour, const std::string& temp)
+// libtiff writes the TIFF into the scratch file, which must seek back to
+// complete it; the finished bytes then go to the target through the
+// platform's atomic file writer.
+bool WriteGreyTiff(CImageStore& colour, const std::string& target, std::string& error)
 {
     CImageStore grey;
     CImageStore* out = &colour;
@@ -53,9 +56,33 @@ bool WriteGrey(CImageStore& colour, const std::string& temp)
         colour.Create(0, 0, 0, 0); // frees the colour planes
         out = &grey;
     }
-    CTiffFileReader tiff(temp.c_str());
-    const bool written = out->WriteTo(tiff);
-    return tiff.Close() && written;
+    ScratchFile scratch;
+    if (scratch.path.empty())
+        return false;
+    {
+        CTiffFileReader tiff(scratch.path.c_str());
+        const bool written = out->WriteTo(tiff);
+        if (!tiff.Close() || !written)
+            return false;
+    }
+    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(scratch.path.c_str(), "rb"));
+    CAtomicFile file;
+    if (!in || !file.Open(target)) {
+        error = file.GetError();
+        return false;
+    }
+    std::unique_ptr<char[]> chunk(new char[1 << 20]);
+    size_t n;
+    while ((n = std::fread(chunk.get(), 1, size_t(1) << 20, in.get())) > 0)
+        if (!file.Write(chunk.get(), n))
+            break;
+    if (std::ferror(in.get()))
+        file.Discard();
+    if (!file.Commit()) {
+        error = file.GetError();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -72,15 +99,14 @@ bool ConvertJpegToGreyTiff(const char* jpegPath)
     }
     CFilePath tiffPath(jpegPath);
     tiffPath.SetExtension("tif");
-    const std::string target = tiffPath.GetText();
-    const std::string temp = CreateTempBeside(target);
-    if (!temp.empty()) {
-        if (WriteGrey(store, temp) && ReplaceWith(temp, target))
-            return true;
-        ::unlink(temp.c_str());
-    }
+    std::string error;
+    if (WriteGreyTiff(store, tiffPath.GetText(), error))
+        return true;
     CDynString text;
-    text.Format("The TIFF file %s could not be written.", target.c_str());
+    if (error.empty())
+        text.Format("The TIFF file %s could not be written.", tiffPath.GetText());
+    else
+        text.Format("The TIFF file %s could not be written: %s.", tiffPath.GetText(), error.c_str());
     AfxMessageBox(text.GetText(), MB_OK | MB_ICONERROR);
     return false;
 }
