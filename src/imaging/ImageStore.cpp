@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -13,6 +12,7 @@
 
 #include "DynString.h"
 #include "Message.h"
+#include "TempFiles.h"
 
 static_assert(sizeof(off_t) == 8, "paging files need 64-bit offsets");
 
@@ -20,15 +20,6 @@ namespace {
 
 // Names "img1.tmp", "img2.tmp", ... tried before the store gives up.
 constexpr int kMaxTempNames = 1000;
-
-std::string TempFolder()
-{
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder = dir && *dir ? dir : P_tmpdir;
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
-}
 
 void Say(const char* format, const char* detail)
 {
@@ -72,10 +63,10 @@ void CPagedPlane<T>::Release()
 template <typename T>
 bool CPagedPlane<T>::CreateTempFile(int64_t bytes)
 {
-    const std::string folder = TempFolder();
+    const std::string folder = GetTempFolder();
     for (int n = 1; n <= kMaxTempNames; ++n) {
         std::string name = folder + "/img" + std::to_string(n) + ".tmp";
-        const int f = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int f = CreateNewFile(name);
         if (f < 0) {
             if (errno == EEXIST)
                 continue;

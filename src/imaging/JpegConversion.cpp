@@ -1,16 +1,14 @@
 #include "JpegConversion.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "FileIO.h"
 #include "ImageStore.h"
 #include "JpegFileReader.h"
 #include "Message.h"
+#include "TempFiles.h"
 #include "TiffFileReader.h"
 
 namespace {
@@ -20,18 +18,8 @@ struct FileCloser {
 };
 
 // A scratch file of a new name in $TMPDIR, removed with the object.
-class ScratchFile {
-public:
-    ScratchFile()
-    {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir && *dir ? dir : P_tmpdir) + "/kestrelon-tiff-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd >= 0) {
-            ::close(fd);
-            path = pattern;
-        }
-    }
+struct ScratchFile {
+    ScratchFile() : path(CreateUniqueFile(GetTempFolder(), "kestrelon-tiff-")) {}
     ~ScratchFile()
     {
         if (!path.empty())
@@ -40,7 +28,7 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    std::string path; // empty when none could be made
+    const std::string path; // empty when none could be made
 };
 
 // libtiff writes the TIFF into the scratch file, which must seek back to
