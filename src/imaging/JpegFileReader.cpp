@@ -1,5 +1,6 @@
 #include "JpegFileReader.h"
 
+#include <array>
 #include <csetjmp>
 #include <cstring>
 #include <new>
@@ -7,6 +8,10 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 #include <jerror.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
 
 #include "Message.h"
 
@@ -64,21 +69,62 @@ void MonitorProgress(j_common_ptr cinfo)
         TooManyScans(cinfo);
 }
 
-// Red, green, blue of each pixel to three planes of w values. Vectorised
-// where the compiler allows: this runs over every pixel of a photograph.
-#if defined(__GNUC__) && !defined(__clang__)
-__attribute__((optimize("O3")))
-#endif
-void SplitRgb(const uint8_t* __restrict in, uint8_t* __restrict out, size_t w)
+// Red, green, blue of each pixel to three planes of w values; this runs
+// over every pixel of a photograph.
+void SplitRgbScalar(const uint8_t* in, uint8_t* out, size_t w, size_t from)
 {
-    uint8_t* __restrict r = out;
-    uint8_t* __restrict g = out + w;
-    uint8_t* __restrict b = out + 2 * w;
-    for (size_t x = 0; x < w; ++x) {
-        r[x] = in[3 * x];
-        g[x] = in[3 * x + 1];
-        b[x] = in[3 * x + 2];
+    for (size_t x = from; x < w; ++x) {
+        out[x] = in[3 * x];
+        out[w + x] = in[3 * x + 1];
+        out[2 * w + x] = in[3 * x + 2];
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels (48 bytes in three vectors) at a time: each plane's bytes
+// are picked from the three vectors by byte shuffles and joined.
+__attribute__((target("ssse3"))) void SplitRgbSsse3(const uint8_t* in, uint8_t* out, size_t w)
+{
+    alignas(16) static const auto masks = [] {
+        std::array<std::array<std::array<int8_t, 16>, 3>, 3> m{}; // [plane][vector][byte]
+        for (int plane = 0; plane < 3; ++plane)
+            for (int v = 0; v < 3; ++v)
+                for (int i = 0; i < 16; ++i) {
+                    const int at = 3 * i + plane - 16 * v;
+                    m[plane][v][i] = int8_t(at >= 0 && at < 16 ? at : -128);
+                }
+        return m;
+    }();
+    __m128i mask[3][3];
+    for (int plane = 0; plane < 3; ++plane)
+        for (int v = 0; v < 3; ++v)
+            mask[plane][v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks[plane][v].data()));
+    size_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x + 32));
+        for (int plane = 0; plane < 3; ++plane) {
+            const __m128i p = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(a, mask[plane][0]), _mm_shuffle_epi8(b, mask[plane][1])),
+                _mm_shuffle_epi8(c, mask[plane][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(plane) * w + x), p);
+        }
+    }
+    SplitRgbScalar(in, out, w, x);
+}
+#endif
+
+void SplitRgb(const uint8_t* in, uint8_t* out, size_t w)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        SplitRgbSsse3(in, out, w);
+        return;
+    }
+#endif
+    SplitRgbScalar(in, out, w, 0);
 }
 
 } // namespace
