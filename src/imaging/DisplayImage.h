@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageLimits.h"
 #include "WorkerThread.h"
 
 class CBinArchive;
@@ -52,9 +53,7 @@ struct CBitmapInfo {
     std::vector<CRgbQuad> colors;
 };
 
-// Largest image read: segmentation records hold rows and columns in 16 bits,
-// and the pixels of one image stay within a bound.
-constexpr int kMaxImageSide = 65535;
+// Largest image read: the pixels of one image stay within a bound.
 constexpr int64_t kMaxImageBytes = int64_t(512) << 20;
 
 class CDisplayImage {
