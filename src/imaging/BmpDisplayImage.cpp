@@ -1,12 +1,12 @@
 #include "BmpDisplayImage.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "FileIO.h"
 #include "Message.h"
 
 namespace {
@@ -46,13 +46,14 @@ enum class HeaderResult { ok, cannotOpen, shortFile, notBmp, badInfo };
 // Opens a regular file and reads both headers.
 HeaderResult ReadHeaders(const char* path, FilePtr& file, int64_t& fileSize, BmpHeaders& h)
 {
-    struct stat st {};
-    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    std::string error;
+    std::uint64_t size = 0;
+    if (!path)
         return HeaderResult::cannotOpen;
-    file.reset(std::fopen(path, "rb"));
+    file.reset(OpenRegularFileStream(path, CFileInput::kNoLimit, error, &size));
     if (!file)
         return HeaderResult::cannotOpen;
-    fileSize = st.st_size;
+    fileSize = int64_t(size);
     uint8_t b[kFileHeaderBytes + kInfoHeaderBytes];
     const size_t got = std::fread(b, 1, sizeof b, file.get());
     if (got >= 2 && (b[0] != 'B' || b[1] != 'M'))

@@ -9,6 +9,7 @@
 #include "BinArchive.h"
 #include "BmpDisplayImage.h"
 #include "Clock.h"
+#include "FileIO.h"
 #include "Message.h"
 #include "TiffDisplayImage.h"
 
@@ -567,13 +568,12 @@ int CDisplayImage::SaveAsBmp(const char* path)
         *p++ = c.red;
         *p++ = 0;
     }
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file)
+    CAtomicFile file;
+    if (!file.Open(path))
         return 0;
-    bool ok = std::fwrite(head.data(), 1, head.size(), file) == head.size() &&
-              std::fwrite(pixels.get(), 1, size_t(imageBytes), file) == size_t(imageBytes);
-    ok = std::fclose(file) == 0 && ok;
-    return ok ? 1 : 0;
+    file.Write(head.data(), head.size());
+    file.Write(pixels.get(), size_t(imageBytes));
+    return file.Commit() ? 1 : 0;
 }
 
 std::unique_ptr<CDisplayImage> CreateDisplayImage(const char* fileName)

@@ -13,6 +13,7 @@
 #include <tmmintrin.h>
 #endif
 
+#include "FileIO.h"
 #include "Message.h"
 
 namespace {
@@ -235,7 +236,8 @@ bool CJpegFileReader::Open()
 {
     if (file || failed || opened || !decoder || !decoder->created)
         return false;
-    file = std::fopen(fileName.GetText(), "rb");
+    std::string error;
+    file = OpenRegularFileStream(fileName.GetText(), CFileInput::kNoLimit, error);
     if (!file) {
         failed = true;
         return false;

@@ -1,5 +1,7 @@
 #include "TiffSupport.h"
 
+#include "FileIO.h"
+
 #include <cstdarg>
 #include <cstdint>
 #include <mutex>
@@ -49,7 +51,14 @@ TiffHandle OpenTiffForReading(const char* path)
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffAllocation);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), SilentHandlerExt, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), SilentHandlerExt, nullptr);
-    return TiffHandle(TIFFOpenExt(path, "rm", options.get()));
+    std::string error;
+    const int fd = OpenRegularFileForReading(path ? path : "", CFileInput::kNoLimit, error);
+    if (fd < 0)
+        return nullptr;
+    TIFF* tif = TIFFFdOpenExt(fd, path, "rm", options.get());
+    if (!tif)
+        CloseFileDescriptor(fd);
+    return TiffHandle(tif);
 }
 
 bool ChooseDirectory(TIFF* tif)

@@ -336,39 +336,71 @@ CFileInput::~CFileInput()
     Close();
 }
 
-bool CFileInput::Open(const std::string& path, std::uint64_t maxBytes)
+int OpenRegularFileForReading(const std::string& path, std::uint64_t maxBytes, std::string& error,
+                              std::uint64_t* fileSize)
 {
-    Close();
-    failed = false;
     error.clear();
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
         error = SystemErrorText(path.empty() ? ENOENT : errno);
-        return false;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) {
         error = KindText(st.st_mode);
-        return false;
+        return -1;
     }
     // Without blocking: something swapped in since the look above (a pipe)
     // must not hold the open up.
     const int opened = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) {
         error = SystemErrorText(errno);
-        return false;
+        return -1;
     }
     if (::fstat(opened, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = KindText(st.st_mode);
         ::close(opened);
-        return false;
+        return -1;
     }
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
         error = "the file is too large";
         ::close(opened);
-        return false;
+        return -1;
     }
+    if (fileSize != nullptr)
+        *fileSize = static_cast<std::uint64_t>(st.st_size);
+    return opened;
+}
+
+std::FILE* OpenRegularFileStream(const std::string& path, std::uint64_t maxBytes, std::string& error,
+                                 std::uint64_t* fileSize)
+{
+    const int opened = OpenRegularFileForReading(path, maxBytes, error, fileSize);
+    if (opened < 0)
+        return nullptr;
+    std::FILE* stream = ::fdopen(opened, "rb");
+    if (stream == nullptr) {
+        error = SystemErrorText(errno);
+        ::close(opened);
+    }
+    return stream;
+}
+
+void CloseFileDescriptor(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool CFileInput::Open(const std::string& path, std::uint64_t maxBytes)
+{
+    Close();
+    failed = false;
+    std::uint64_t fileSize = 0;
+    const int opened = OpenRegularFileForReading(path, maxBytes, error, &fileSize);
+    if (opened < 0)
+        return false;
     fd = opened;
-    size = static_cast<std::uint64_t>(st.st_size);
+    size = fileSize;
     bufferStart = 0;
     if (buffer.empty())
         buffer.resize(kBufferSize);

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <streambuf>
@@ -161,6 +162,17 @@ private:
     std::string error;
     bool failed = false;
 };
+
+// Opens a regular file of at most maxBytes for reading, without blocking on
+// anything else (a pipe, device, folder or socket is refused at once). The
+// descriptor, or -1 with the reason in error. fileSize gets the size.
+int OpenRegularFileForReading(const std::string& path, std::uint64_t maxBytes, std::string& error,
+                              std::uint64_t* fileSize = nullptr);
+// The same as a stdio stream ("rb"); null with the reason in error.
+std::FILE* OpenRegularFileStream(const std::string& path, std::uint64_t maxBytes, std::string& error,
+                                 std::uint64_t* fileSize = nullptr);
+// Closes a descriptor that no library took over.
+void CloseFileDescriptor(int fd);
 
 // Reads a whole regular file of at most maxBytes; as CFileInput::Open.
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::uint64_t maxBytes, std::string& error);
