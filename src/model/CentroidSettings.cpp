@@ -17,16 +17,21 @@ CCentroidSettings& GetCentroidSettings()
     return settings;
 }
 
+int ClampCentroidWindowSize(int size)
+{
+    if (size >= 1 && size <= CCentroidSettings::kMaxWindowSize)
+        return size;
+    return size == 0 ? 1 : CCentroidSettings::kMaxWindowSize;
+}
+
 int SetCentroidWindowSize(int size, int verbose)
 {
     CCentroidSettings& settings = GetCentroidSettings();
-    if (size >= 1 && size <= CCentroidSettings::kMaxWindowSize) {
-        settings.windowSize = size;
+    settings.windowSize = ClampCentroidWindowSize(size);
+    if (settings.windowSize == size)
         return 1;
-    }
     if (verbose != 0)
         AfxMessageBox("Centroid window size out of range", MB_OK | MB_ICONSTOP);
-    settings.windowSize = size == 0 ? 1 : CCentroidSettings::kMaxWindowSize;
     return 0;
 }
 
@@ -69,6 +74,7 @@ bool SerializeCentroidSettings(CBinArchive& ar, CCentroidSettings& settings)
     read.targetType = static_cast<char>(targetType);
     read.thresholdMethod = static_cast<char>(method);
     read.weighting = static_cast<char>(weighting);
+    read.windowSize = ClampCentroidWindowSize(read.windowSize);
     settings = read;
     return true;
 }

@@ -30,6 +30,10 @@ struct CCentroidSettings {
 // The process-wide record.
 CCentroidSettings& GetCentroidSettings();
 
+// The window size that a stored size stands for: 1..128 as is, 0 as 1,
+// anything else (negative or too large) as 128.
+int ClampCentroidWindowSize(int size);
+
 // Stores a window size of 1..128 and returns 1. Any other size stores 128
 // (1 for a size of 0) and returns 0, after the stop box "Centroid window size
 // out of range" when verbose is not 0.
@@ -41,4 +45,5 @@ void SerializeCentroidSettings(CBinArchive& ar);
 
 // The same on a given record. Loading changes the record only when the whole
 // block could be read, and returns false otherwise (the archive has failed).
+// A window size out of range is stored as the quiet setter would store it.
 bool SerializeCentroidSettings(CBinArchive& ar, CCentroidSettings& settings);
