@@ -322,13 +322,30 @@ bool CRegion::TraceContour(CSeedPixel* start, CIntGrid& grid)
         return false;
     const int rowOrigin = minRow - 1;
     const int columnOrigin = minColumn - 1;
+    // Pixel of every grid cell, so that each step is a look-up.
+    const int columns = grid.GetColumns();
+    std::vector<CSeedPixel*> cellPixels(size_t(grid.GetRows()) * size_t(std::max(columns, 0)), nullptr);
+    for (int i = 0; i < pixels.GetSize(); ++i) {
+        CSeedPixel* p = pixels.GetAt(i);
+        if (p != nullptr && grid.Contains(p->row - rowOrigin, p->column - columnOrigin)) {
+            CSeedPixel*& cell = cellPixels[size_t(p->row - rowOrigin) * columns + (p->column - columnOrigin)];
+            if (cell == nullptr)
+                cell = p;
+        }
+    }
     for (CSeedPixel* p = start; p != nullptr;) {
         p->traced = 1;
         contour.push_back(p);
-        if (!grid.Contains(p->row - rowOrigin, p->column - columnOrigin))
+        const int r = p->row - rowOrigin;
+        const int c = p->column - columnOrigin;
+        if (!grid.Contains(r, c))
             break;
-        grid.Set(p->row - rowOrigin, p->column - columnOrigin, 1);
-        p = NextBoundaryPixel(p, grid, rowOrigin, columnOrigin, kBoundaryMark);
+        grid.Set(r, c, 1);
+        int nextRow = 0;
+        int nextColumn = 0;
+        if (!FindMarkedNeighbour(grid, r, c, kBoundaryMark, nextRow, nextColumn))
+            break;
+        p = cellPixels[size_t(nextRow) * columns + nextColumn];
     }
     return true;
 }
