@@ -11,6 +11,7 @@
 #include "EllipseRecord.h"
 #include "ImageObservation.h"
 #include "ProjectSettings.h"
+#include "ArchiveRun.h"
 #include "RecordBytes.h"
 #include "TestFiles.h"
 
@@ -437,14 +438,8 @@ TEST(ObservationArchive, HostileRecordsFailCleanly)
         // Every truncation of a good record fails without a crash.
         CImageObservation good = Obs("T", 1, 2);
         good.SetEllipse(SomeEllipse());
-        StoreArchive store;
-        ASSERT_TRUE(good.Serialize(store.Get(), &own));
-        const std::string bytes = store.Bytes();
-        for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-            LoadArchive load(bytes.substr(0, cut));
-            CImageObservation o;
-            EXPECT_FALSE(o.Serialize(load.Get(), &own)) << "cut at " << cut;
-        }
+        ExpectEveryTruncationFails(StoredRecord(good, own),
+                                   [&](CBinArchive& ar) { return CImageObservation().Serialize(ar, &own); });
     }
 }
 

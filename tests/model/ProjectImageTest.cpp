@@ -21,6 +21,7 @@
 #include "EllipseRecord.h"
 #include "ImageTransform.h"
 #include "PointSet.h"
+#include "ArchiveRun.h"
 #include "RecordBytes.h"
 #include "TextFile.h"
 
@@ -818,17 +819,14 @@ TEST(ProjectImageArchive, TruncatedAndHostileRecordsFailCleanly)
     image.targets.AddSorted(Obs("A", 1, 2));
     image.fiducials.AddSorted(Obs("F", 3, 4));
     image.transformation.Resize(4);
-    StoreArchive store;
-    int v = -1;
-    ASSERT_TRUE(image.Serialize(store.Get(), &v));
-    const std::string bytes = store.Bytes();
-    for (std::size_t n = 0; n < bytes.size(); ++n) {
-        LoadArchive load(bytes.substr(0, n));
+    ExpectEveryTruncationFails(StoredRecord(image), [](CBinArchive& ar) {
         CProjectImage back;
-        EXPECT_FALSE(back.Serialize(load.Get(), &v)) << n;
+        int v = -1;
+        const bool ok = back.Serialize(ar, &v);
         EXPECT_EQ(back.rotation.GetRows(), 3);
         EXPECT_EQ(back.covariance.GetRows(), 6);
-    }
+        return ok;
+    });
 
     // A transformation count far beyond the bytes left.
     RecordBytes b;
