@@ -64,31 +64,31 @@ TEST(CoordinateReader, FieldCountsTable)
         const char* line;
         Kind kind;
         const char* label;
-        double x, z, aprioriSigma1, covariance00, covariance11, discrepancy2, radius, normal0, normal2;
+        double x, z, aprioriSigma1, covariance00, covariance11, covariance22, discrepancy2, radius, normal0, normal2;
         int fields;
     };
     const Row rows[] = {
-        {"P1 1.0 2.0 3.0\n", Kind::Plain, "P1", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 4},
-        {"P1 1.0 2.0 3.0\n", Kind::Control, "P1", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 4},
-        {"P1 1.0 2.0 3.0\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 4},
+        {"P1 1.0 2.0 3.0\n", Kind::Plain, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
+        {"P1 1.0 2.0 3.0\n", Kind::Control, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
+        {"P1 1.0 2.0 3.0\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
         // Seven: sigmas of control points, covariance of others, discrepancies.
-        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Control, "P1", 1, 3, 0.2, 0, 0, 0, 0, kNone, kNone, 7},
-        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Plain, "P1", 1, 3, 0.01, 0.01, 0.04, 0, 0, kNone, kNone, 7},
-        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0.3, 0, kNone, kNone, 7},
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Control, "P1", 1, 3, 0.2, 0, 0, 0, 0, 0, kNone, kNone, 7},
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Plain, "P1", 1, 3, 0.01, 0.01, 0.04, 0.09, 0, 0, kNone, kNone, 7},
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0, 0.3, 0, kNone, kNone, 7},
         // Eight: radius and unit normal; a zero normal is none.
-        {"T1 0 0 0 5 0 0 2", Kind::Plain, "T1", 0, 0, 0.01, 0, 0, 0, 5, 0, 1, 8},
-        {"T1 0 0 0 5 0 0 2", Kind::Control, "T1", 0, 0, 0.01, 0, 0, 0, 5, 0, 1, 8},
-        {"T2 0 0 0 5 0 0 0", Kind::Plain, "T2", 0, 0, 0.01, 0, 0, 0, 5, kNone, kNone, 8},
+        {"T1 0 0 0 5 0 0 2", Kind::Plain, "T1", 0, 0, 0.01, 0, 0, 0, 0, 5, 0, 1, 8},
+        {"T1 0 0 0 5 0 0 2", Kind::Control, "T1", 0, 0, 0.01, 0, 0, 0, 0, 5, 0, 1, 8},
+        {"T2 0 0 0 5 0 0 0", Kind::Plain, "T2", 0, 0, 0.01, 0, 0, 0, 0, 5, kNone, kNone, 8},
         // Eleven: control and discrepancy sets take no radius or normal.
-        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
-        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Control, "Q", 1, 3, 0.5, 0, 0, 0, 0, kNone, kNone, 11},
-        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Discrepancy, "Q", 1, 3, 0.01, 0, 0, 0.5, 0, kNone, kNone, 11},
-        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4 9 9", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Control, "Q", 1, 3, 0.5, 0, 0, 0, 0, 0, kNone, kNone, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Discrepancy, "Q", 1, 3, 0.01, 0, 0, 0, 0.5, 0, kNone, kNone, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4 9 9", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
         // Other counts ignore the numbers after the coordinates.
-        {"A 1 2 3 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 5},
-        {"A 1 2 3 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 6},
-        {"A 1 2 3 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 9},
-        {"A 1 2 3 7 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, kNone, kNone, 10},
+        {"A 1 2 3 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 5},
+        {"A 1 2 3 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 6},
+        {"A 1 2 3 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 9},
+        {"A 1 2 3 7 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 10},
     };
     for (const Row& r : rows) {
         int fields = 0;
@@ -101,6 +101,7 @@ TEST(CoordinateReader, FieldCountsTable)
         EXPECT_EQ(p.z, r.z) << what;
         EXPECT_EQ(p.aprioriSigma[1], r.aprioriSigma1) << what;
         EXPECT_DOUBLE_EQ(p.covariance.GetAt(1, 1), r.covariance11) << what;
+        EXPECT_DOUBLE_EQ(p.covariance.GetAt(2, 2), r.covariance22) << what;
         EXPECT_DOUBLE_EQ(p.covariance.GetAt(0, 0), r.covariance00) << what;
         EXPECT_EQ(p.discrepancy[2], r.discrepancy2) << what;
         EXPECT_EQ(p.radius, r.radius) << what;
