@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -130,34 +132,26 @@ TEST(NameBufferNumber, SetNumberAndIncrements)
     CNameBuffer t("T9");
     EXPECT_STREQ((t++).GetText(), "T10"); // the copy is taken after the change
     EXPECT_STREQ(t.GetText(), "T10");
-    CNameBuffer bare("T");
-    bare++;
-    EXPECT_STREQ(bare.GetText(), "T1");
-    CNameBuffer zeros("A009");
-    zeros++;
-    EXPECT_STREQ(zeros.GetText(), "A10");
-    CNameBuffer neg("N-1");
-    neg++;
-    EXPECT_STREQ(neg.GetText(), "N0");
-
     CNameBuffer a("B10");
     EXPECT_STREQ(a.AddToNumber(-15).GetText(), "B-5");
     EXPECT_STREQ(a.AddToNumber(1000).GetText(), "B995");
 
-    // A full label whose number grows a digit stays as it was.
-    CNameBuffer full("ABCDEFGHIJKLMNO9");
-    EXPECT_STREQ((full++).GetText(), "ABCDEFGHIJKLMNO9");
-
-    // Numbers beyond the int range are added to exactly.
-    CNameBuffer big("P999999999999999");
-    big++;
-    EXPECT_STREQ(big.GetText(), "P999999999999999"); // 17 characters would be needed
-    CNameBuffer big2("P123456789012345");
-    big2++;
-    EXPECT_STREQ(big2.GetText(), "P123456789012346");
-    CNameBuffer edge("P2147483647");
-    edge++;
-    EXPECT_STREQ(edge.GetText(), "P2147483648");
+    // Increments; a full label whose number grows a digit stays as it was, and
+    // numbers beyond the int range are added to exactly.
+    const std::pair<const char*, const char*> increments[] = {
+        {"T", "T1"},
+        {"A009", "A10"},
+        {"N-1", "N0"},
+        {"ABCDEFGHIJKLMNO9", "ABCDEFGHIJKLMNO9"},
+        {"P999999999999999", "P999999999999999"},
+        {"P123456789012345", "P123456789012346"},
+        {"P2147483647", "P2147483648"},
+    };
+    for (const auto& [before, after] : increments) {
+        CNameBuffer l(before);
+        l++;
+        EXPECT_STREQ(l.GetText(), after) << before;
+    }
 }
 
 TEST(NameBufferOrder, SortExampleAndBasicRules)

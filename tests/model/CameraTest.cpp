@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Camera.h"
+#include "ArchiveRun.h"
 #include "RecordBytes.h"
 
 namespace {
@@ -405,13 +406,7 @@ TEST(CameraArchive, AbsurdCountsFailCleanly)
         // Every truncation of a good list fails without a crash.
         CCameraList list;
         list.AddCopy(FullCamera());
-        StoreArchive store;
-        ASSERT_TRUE(list.Serialize(store.Get(), &own));
-        const std::string bytes = store.Bytes();
-        for (std::size_t cut = 0; cut < bytes.size(); cut += 3) {
-            LoadArchive load(bytes.substr(0, cut));
-            CCameraList back;
-            EXPECT_FALSE(back.Serialize(load.Get(), &own)) << "cut at " << cut;
-        }
+        ExpectEveryTruncationFails(
+            StoredRecord(list, own), [&](CBinArchive& ar) { return CCameraList().Serialize(ar, &own); }, 3);
     }
 }

@@ -1,6 +1,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,7 @@
 
 #include "CoordinateFile.h"
 #include "PointSet.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -40,122 +42,76 @@ CPointSet ReadText(const std::string& text, Kind kind, int* fields = nullptr, bo
     return set;
 }
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        path = fs::temp_directory_path() /
-               ("xyz-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    std::string File(const char* name) const { return (path / name).string(); }
-
-private:
-    fs::path path;
-};
+using kestrelon::test::TempFolder;
 
 std::string ReadBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return kestrelon::test::ReadFileBytes(path);
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
+    kestrelon::test::WriteFileBytes(path, bytes);
 }
 
 } // namespace
 
-TEST(CoordinateReader, FourFieldsGiveCoordinatesInEveryKindOfSet)
+// One line read into a set of each kind: what each field count gives.
+TEST(CoordinateReader, FieldCountsTable)
 {
-    for (Kind kind : {Kind::Plain, Kind::Control, Kind::Discrepancy}) {
-        const CPointSet set = ReadText("P1 1.0 2.0 3.0\n", kind);
-        ASSERT_EQ(set.GetSize(), 1);
-        const CObjectPoint* p = set.GetAt(0);
-        EXPECT_STREQ(p->label.GetText(), "P1");
-        EXPECT_EQ(p->x, 1.0);
-        EXPECT_EQ(p->y, 2.0);
-        EXPECT_EQ(p->z, 3.0);
-        EXPECT_EQ(p->aprioriSigma[0], 0.01);
-        EXPECT_EQ(p->covariance.GetAt(0, 0), 0.0);
-    }
-}
-
-TEST(CoordinateReader, SevenFieldsDependOnTheKindOfSet)
-{
-    const std::string line = "p1 1 2 3 0.1 0.2 0.3\r\n";
-    const CObjectPoint control = *ReadText(line, Kind::Control).GetAt(0);
-    EXPECT_STREQ(control.label.GetText(), "P1");
-    EXPECT_EQ(control.aprioriSigma[1], 0.2);
-    EXPECT_EQ(control.covariance.GetAt(1, 1), 0.0);
-
-    const CObjectPoint plain = *ReadText(line, Kind::Plain).GetAt(0);
-    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(0, 0), 0.01);
-    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(1, 1), 0.04);
-    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(2, 2), 0.09);
-    EXPECT_EQ(plain.aprioriSigma[1], 0.01);
-    EXPECT_EQ(plain.discrepancy[1], 0.0);
-
-    const CObjectPoint disc = *ReadText(line, Kind::Discrepancy).GetAt(0);
-    EXPECT_EQ(disc.discrepancy[2], 0.3);
-    EXPECT_EQ(disc.covariance.GetAt(2, 2), 0.0);
-}
-
-TEST(CoordinateReader, EightFieldsGiveRadiusAndUnitNormal)
-{
-    for (Kind kind : {Kind::Plain, Kind::Control}) {
-        const CObjectPoint p = *ReadText("T1 0 0 0 5 0 0 2", kind).GetAt(0);
-        EXPECT_EQ(p.radius, 5.0);
-        EXPECT_EQ(p.normal[2], 1.0);
-        EXPECT_EQ(p.normal[0], 0.0);
-    }
-    // A zero normal in the file means the point has none.
-    const CObjectPoint zero = *ReadText("T2 0 0 0 5 0 0 0", Kind::Plain).GetAt(0);
-    EXPECT_FALSE(zero.HasNormal());
-    EXPECT_FALSE(std::isnan(zero.normal[0]));
-}
-
-TEST(CoordinateReader, ElevenFields)
-{
-    const std::string line = "Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n";
-    const CObjectPoint plain = *ReadText(line, Kind::Plain).GetAt(0);
-    EXPECT_DOUBLE_EQ(plain.covariance.GetAt(2, 2), 0.25);
-    EXPECT_EQ(plain.radius, 4.0);
-    EXPECT_DOUBLE_EQ(plain.normal[0], 0.6);
-    EXPECT_DOUBLE_EQ(plain.normal[2], 0.8);
-
-    // Control and discrepancy sets take the three values but no radius or normal.
-    const CObjectPoint control = *ReadText(line, Kind::Control).GetAt(0);
-    EXPECT_EQ(control.aprioriSigma[0], 0.5);
-    EXPECT_EQ(control.radius, 0.0);
-    EXPECT_FALSE(control.HasNormal());
-    const CObjectPoint disc = *ReadText(line, Kind::Discrepancy).GetAt(0);
-    EXPECT_EQ(disc.discrepancy[0], 0.5);
-    EXPECT_FALSE(disc.HasNormal());
-
-    // More numbers: the first eleven fields count.
-    int fields = 0;
-    const CObjectPoint more = *ReadText("Q 1 2 3 0.5 0.5 0.5 4 3 0 4 9 9", Kind::Plain, &fields).GetAt(0);
-    EXPECT_EQ(fields, 11);
-    EXPECT_EQ(more.radius, 4.0);
-}
-
-TEST(CoordinateReader, OtherFieldCountsIgnoreTheExtraNumbers)
-{
-    for (const char* line : {"A 1 2 3 7", "A 1 2 3 7 7", "A 1 2 3 7 7 7 7 7", "A 1 2 3 7 7 7 7 7 7"}) {
-        const CPointSet set = ReadText(line, Kind::Plain);
-        ASSERT_EQ(set.GetSize(), 1) << line;
-        const CObjectPoint* p = set.GetAt(0);
-        EXPECT_EQ(p->z, 3.0);
-        EXPECT_EQ(p->radius, 0.0) << line;
-        EXPECT_EQ(p->covariance.GetAt(0, 0), 0.0) << line;
-        EXPECT_FALSE(p->HasNormal()) << line;
+    constexpr double kNone = -1.0; // no normal
+    struct Row {
+        const char* line;
+        Kind kind;
+        const char* label;
+        double x, z, aprioriSigma1, covariance00, covariance11, covariance22, discrepancy2, radius, normal0, normal2;
+        int fields;
+    };
+    const Row rows[] = {
+        {"P1 1.0 2.0 3.0\n", Kind::Plain, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
+        {"P1 1.0 2.0 3.0\n", Kind::Control, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
+        {"P1 1.0 2.0 3.0\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 4},
+        // Seven: sigmas of control points, covariance of others, discrepancies.
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Control, "P1", 1, 3, 0.2, 0, 0, 0, 0, 0, kNone, kNone, 7},
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Plain, "P1", 1, 3, 0.01, 0.01, 0.04, 0.09, 0, 0, kNone, kNone, 7},
+        {"p1 1 2 3 0.1 0.2 0.3\r\n", Kind::Discrepancy, "P1", 1, 3, 0.01, 0, 0, 0, 0.3, 0, kNone, kNone, 7},
+        // Eight: radius and unit normal; a zero normal is none.
+        {"T1 0 0 0 5 0 0 2", Kind::Plain, "T1", 0, 0, 0.01, 0, 0, 0, 0, 5, 0, 1, 8},
+        {"T1 0 0 0 5 0 0 2", Kind::Control, "T1", 0, 0, 0.01, 0, 0, 0, 0, 5, 0, 1, 8},
+        {"T2 0 0 0 5 0 0 0", Kind::Plain, "T2", 0, 0, 0.01, 0, 0, 0, 0, 5, kNone, kNone, 8},
+        // Eleven: control and discrepancy sets take no radius or normal.
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Control, "Q", 1, 3, 0.5, 0, 0, 0, 0, 0, kNone, kNone, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4\n", Kind::Discrepancy, "Q", 1, 3, 0.01, 0, 0, 0, 0.5, 0, kNone, kNone, 11},
+        {"Q 1 2 3 0.5 0.5 0.5 4 3 0 4 9 9", Kind::Plain, "Q", 1, 3, 0.01, 0.25, 0.25, 0.25, 0, 4, 0.6, 0.8, 11},
+        // Other counts ignore the numbers after the coordinates.
+        {"A 1 2 3 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 5},
+        {"A 1 2 3 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 6},
+        {"A 1 2 3 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 9},
+        {"A 1 2 3 7 7 7 7 7 7", Kind::Plain, "A", 1, 3, 0.01, 0, 0, 0, 0, 0, kNone, kNone, 10},
+    };
+    for (const Row& r : rows) {
+        int fields = 0;
+        const CPointSet set = ReadText(r.line, r.kind, &fields);
+        ASSERT_EQ(set.GetSize(), 1) << r.line;
+        const CObjectPoint& p = *set.GetAt(0);
+        const std::string what = std::string(r.line) + " kind " + std::to_string(int(r.kind));
+        EXPECT_STREQ(p.label.GetText(), r.label) << what;
+        EXPECT_EQ(p.x, r.x) << what;
+        EXPECT_EQ(p.z, r.z) << what;
+        EXPECT_EQ(p.aprioriSigma[1], r.aprioriSigma1) << what;
+        EXPECT_DOUBLE_EQ(p.covariance.GetAt(1, 1), r.covariance11) << what;
+        EXPECT_DOUBLE_EQ(p.covariance.GetAt(2, 2), r.covariance22) << what;
+        EXPECT_DOUBLE_EQ(p.covariance.GetAt(0, 0), r.covariance00) << what;
+        EXPECT_EQ(p.discrepancy[2], r.discrepancy2) << what;
+        EXPECT_EQ(p.radius, r.radius) << what;
+        EXPECT_EQ(p.HasNormal(), r.normal0 != kNone) << what;
+        EXPECT_FALSE(std::isnan(p.normal[0])) << what;
+        if (r.normal0 != kNone) {
+            EXPECT_DOUBLE_EQ(p.normal[0], r.normal0) << what;
+            EXPECT_DOUBLE_EQ(p.normal[2], r.normal2) << what;
+        }
+        if (r.line[std::strlen(r.line) - 1] != '\n') EXPECT_EQ(fields, r.fields) << what;
     }
 }
 

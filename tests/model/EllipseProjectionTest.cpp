@@ -1,9 +1,11 @@
 #include "EllipseProjection.h"
+#include "NumericDerivative.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "Camera.h"
 #include "Distortion.h"
@@ -287,18 +289,16 @@ TEST(PixelEllipse, CovarianceFollowsTheDerivativesOfTheConversion)
         camera.YPixelSize = c.py;
         const double pixel[5] = {311.25, 702.5, 14.0, 9.0, c.rotation};
 
-        double J[5][5];
-        for (int k = 0; k < 5; ++k) {
-            const double h = 1e-5;
-            double up[5], down[5], fUp[5], fDown[5];
-            for (int i = 0; i < 5; ++i) up[i] = down[i] = pixel[i];
-            up[k] += h;
-            down[k] -= h;
-            ASSERT_TRUE(ConvertedValues(camera, up, fUp));
-            ASSERT_TRUE(ConvertedValues(camera, down, fDown));
-            for (int i = 0; i < 4; ++i) J[i][k] = (fUp[i] - fDown[i]) / (2 * h);
-            J[4][k] = std::remainder(fUp[4] - fDown[4], kPi) / (2 * h);
-        }
+        double base[5];
+        ASSERT_TRUE(ConvertedValues(camera, pixel, base));
+        const auto J = kestrelon::test::CentralJacobian(
+            [&](const std::vector<double>& p) {
+                std::vector<double> f(5);
+                EXPECT_TRUE(ConvertedValues(camera, p.data(), f.data()));
+                f[4] = base[4] + std::remainder(f[4] - base[4], kPi); // rotations modulo pi
+                return f;
+            },
+            std::vector<double>(pixel, pixel + 5), 1e-5);
         // The conversion mirrors y: the centre's y and the rotation turn over.
         EXPECT_NEAR(J[1][1], -c.py, 1e-9);
         if (c.px == c.py) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <newmat/newmat.h>
 #include <newmat/newmatap.h>
 
@@ -19,6 +21,7 @@
 #include "EllipseRecord.h"
 #include "ImageTransform.h"
 #include "PointSet.h"
+#include "ArchiveRun.h"
 #include "RecordBytes.h"
 #include "TextFile.h"
 
@@ -33,21 +36,8 @@ CImageObservation Obs(const char* label, double x, double y)
 
 std::string TempPath(const char* name)
 {
-    return ::testing::TempDir() + name;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
+    static const kestrelon::test::TempFolder folder("kestrelon-image");
+    return folder.File(name);
 }
 
 // Camera-frame vector R (P - X0) of an image.
@@ -501,7 +491,7 @@ TEST(IcfImport, FileThatCannotBeReadLeavesTheTargets)
     ASSERT_EQ(image.targets.GetSize(), 1);
 
     const std::string path = TempPath("image_import.icf");
-    WriteFile(path, "Z9 1 2\r\nA1 3 4\r\n");
+    kestrelon::test::WriteFileBytes(path, "Z9 1 2\r\nA1 3 4\r\n");
     ASSERT_TRUE(image.ReadIcfFile(CFilePath(path.c_str()), 0.1));
     ASSERT_EQ(image.targets.GetSize(), 2);
     EXPECT_STREQ(image.targets.GetAt(0)->label.GetText(), "A1");
@@ -558,7 +548,7 @@ TEST(IcfExport, WrittenFileHasCrLfAndReadsBack)
         ASSERT_TRUE(file.good());
         image.WriteObservations(file, t);
     }
-    const std::string bytes = ReadFile(path);
+    const std::string bytes = kestrelon::test::ReadFileBytes(path);
     EXPECT_EQ(bytes.size(), 2u * (16 + 15 + 15 + 2));
     EXPECT_EQ(bytes.substr(46, 2), "\r\n");
     EXPECT_EQ(bytes.substr(94, 2), "\r\n");
@@ -829,17 +819,14 @@ TEST(ProjectImageArchive, TruncatedAndHostileRecordsFailCleanly)
     image.targets.AddSorted(Obs("A", 1, 2));
     image.fiducials.AddSorted(Obs("F", 3, 4));
     image.transformation.Resize(4);
-    StoreArchive store;
-    int v = -1;
-    ASSERT_TRUE(image.Serialize(store.Get(), &v));
-    const std::string bytes = store.Bytes();
-    for (std::size_t n = 0; n < bytes.size(); ++n) {
-        LoadArchive load(bytes.substr(0, n));
+    ExpectEveryTruncationFails(StoredRecord(image), [](CBinArchive& ar) {
         CProjectImage back;
-        EXPECT_FALSE(back.Serialize(load.Get(), &v)) << n;
+        int v = -1;
+        const bool ok = back.Serialize(ar, &v);
         EXPECT_EQ(back.rotation.GetRows(), 3);
         EXPECT_EQ(back.covariance.GetRows(), 6);
-    }
+        return ok;
+    });
 
     // A transformation count far beyond the bytes left.
     RecordBytes b;

@@ -7,6 +7,8 @@
 
 #include "RecordBytes.h"
 
+#include <gtest/gtest.h>
+
 // Runs f on a storing archive; returns the bytes written.
 template <class F>
 std::string StoreBytes(F&& f)
@@ -40,4 +42,24 @@ inline double F64At(const std::string& b, size_t at)
     double d;
     std::memcpy(&d, &u, 8);
     return d;
+}
+
+// The bytes a record stores with the given version word (-1: its own).
+template <class T>
+std::string StoredRecord(T& record, int version = -1)
+{
+    StoreArchive store;
+    EXPECT_TRUE(record.Serialize(store.Get(), &version));
+    return store.Bytes();
+}
+
+// Every proper prefix of the bytes fails to load cleanly: load reads from the
+// archive into a fresh object, may check what it left, and returns success.
+template <class Load>
+void ExpectEveryTruncationFails(const std::string& bytes, Load&& load, std::size_t step = 1)
+{
+    for (std::size_t cut = 0; cut < bytes.size(); cut += step) {
+        LoadArchive archive(bytes.substr(0, cut));
+        EXPECT_FALSE(load(archive.Get())) << "cut at " << cut << " of " << bytes.size();
+    }
 }

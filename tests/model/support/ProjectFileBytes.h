@@ -8,69 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "RecordBytes.h"
+
 namespace pfbytes {
 
-class Bytes {
-public:
-    Bytes& Int(std::int32_t v)
-    {
-        const std::uint32_t u = static_cast<std::uint32_t>(v);
-        for (int i = 0; i < 4; ++i)
-            data.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
-        return *this;
-    }
-    Bytes& Double(double v)
-    {
-        std::uint64_t u;
-        std::memcpy(&u, &v, 8);
-        for (int i = 0; i < 8; ++i)
-            data.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
-        return *this;
-    }
-    Bytes& Doubles(std::initializer_list<double> values)
-    {
-        for (double v : values)
-            Double(v);
-        return *this;
-    }
-    Bytes& Byte(unsigned char v)
-    {
-        data.push_back(static_cast<char>(v));
-        return *this;
-    }
-    Bytes& Str(const std::string& s)
-    {
-        Int(static_cast<std::int32_t>(s.size()));
-        data += s;
-        return *this;
-    }
-    Bytes& Raw(const std::string& s)
-    {
-        data += s;
-        return *this;
-    }
-    // A packed symmetric n x n matrix whose stored values count up from first.
-    Bytes& Symmetric(int n, double first)
-    {
-        Int(n).Int(-1);
-        for (int i = 0; i < n * (n + 1) / 2; ++i)
-            Double(first + i);
-        return *this;
-    }
-    // A full n x n matrix whose values count up from first, row by row.
-    Bytes& Full(int n, double first)
-    {
-        Int(n).Int(n);
-        for (int i = 0; i < n * n; ++i)
-            Double(first + i);
-        return *this;
-    }
-    const std::string& Str() const { return data; }
-    std::size_t Size() const { return data.size(); }
-
-private:
-    std::string data;
-};
+using Bytes = RecordBytes;
 
 // The record versions inside a file: below version 10 every record reads the
 // file's version and no version words stand in the file; from 10 on each
@@ -118,7 +60,7 @@ inline void Point(Bytes& b, const Versions& v, const std::string& label, double 
     if (rv >= 9 && rv <= 13)
         b.Doubles({0.0, 0.0, 1.0}); // normal
     b.Byte(0).Byte(1).Byte(0).Byte(1);            // updated, inUse, unsolved, selected
-    b.Str("s1");                                   // sightings
+    b.String("s1");                                   // sightings
     b.Doubles({x, y, z});
     b.Doubles({0.0, 0.0, 0.0});                    // correction sum
     if (rv >= 12)
@@ -130,7 +72,7 @@ inline void Point(Bytes& b, const Versions& v, const std::string& label, double 
     b.Double(1.25);                                // rms
     b.Doubles({secondSpare, secondSpare, secondSpare});
     b.Int(3).Int(4);                               // used rays, rays
-    b.Str(label);
+    b.String(label);
     b.Int(2).Int(0).Int(-1);                       // observation index table
 }
 
@@ -145,13 +87,13 @@ inline void PointSet(Bytes& b, const Versions& v, const std::string& name, bool 
     if (v.words)
         b.Int(v.set);
     if (v.set == 12) {
-        b.Int(1).Str(points.empty() ? "" : points.front().label).Str(points.empty() ? "" : points.back().label);
+        b.Int(1).String(points.empty() ? "" : points.front().label).String(points.empty() ? "" : points.back().label);
         b.Byte(isDiscrepancy);
     } else if (v.set == 11) {
         b.Byte(isDiscrepancy);
     }
     b.Byte(isControl).Byte(isDriver).Byte(isEODevice);
-    b.Str(name);
+    b.String(name);
     b.Int(static_cast<std::int32_t>(points.size()));
     for (const PointSpec& p : points)
         Point(b, v, p.label, p.x, p.y, p.z, 0.1, 0.2);
@@ -162,7 +104,7 @@ inline void EODevice(Bytes& b, const Versions& v, const std::string& name)
     PointSet(b, v, name, false, false, true, false, {{"E1", 1.0, 2.0, 3.0}});
     if (v.words)
         b.Int(10);
-    b.Int(3).Str("May 2001").Str("frame").Str("in").Double(2.5);
+    b.Int(3).String("May 2001").String("frame").String("in").Double(2.5);
 }
 
 // An observation; an ellipse is attached from observation version 8 on when asked.
@@ -184,7 +126,7 @@ inline void Observation(Bytes& b, const Versions& v, const std::string& label, d
             b.Int(7).Doubles({1.0, 2.0, 3.0, 4.0, 5.0, x, y});
         }
     }
-    b.Str(label);
+    b.String(label);
     b.Doubles({x, y, 7.0, 0.001, -0.002, 0.0005, 0.0006}); // x, y, radial, vx, vy, sigma x, sigma y
     b.Byte(1);                                               // rejected
     b.Doubles({120.5, 240.5});                               // pixel column, row
@@ -210,7 +152,7 @@ inline void Camera(Bytes& b, const Versions& v, const std::string& id)
     if (v.camera == 11)
         b.Int(17); // calibration redundancy
     ObservationList(b, v, {{"F1", false}});
-    b.Str(id).Str("body").Str("SN1").Str("lens").Str("SN2").Str("2001");
+    b.String(id).String("body").String("SN1").String("lens").String("SN2").String("2001");
     b.Int(2);       // calibration mode
     b.Double(21.5); // max radial distance
     for (int p = 0; p < 10; ++p)
@@ -221,9 +163,9 @@ inline void Camera(Bytes& b, const Versions& v, const std::string& id)
 
 inline void ScaleBar(Bytes& b, const std::string& name)
 {
-    b.Int(4).Str(name).Str("mm").Str("invar").Str("C");
+    b.Int(4).String(name).String("mm").String("invar").String("C");
     b.Double(20.5);
-    b.Str("B1").Str("B2");
+    b.String("B1").String("B2");
     b.Int(5).Int(6);
     b.Double(1000.25).Double(1000.5);
 }
@@ -241,7 +183,7 @@ inline void Image(Bytes& b, const Versions& v, const std::string& name, const st
     ObservationList(b, v, {{"F1", false}});
     b.Int(4).Doubles({1.0, 0.001, -0.002, 0.5});
     ObservationList(b, v, {{"P1", true}, {"P2", false}});
-    b.Str(name);
+    b.String(name);
     b.Int(9);                           // reserved
     b.Byte(1).Byte(1).Byte(0);          // enabled, oriented, scanned
     b.Doubles({10.0, 20.0, 30.0});
@@ -253,8 +195,8 @@ inline void Image(Bytes& b, const Versions& v, const std::string& name, const st
             b.Double(0.04); // legacy value
         b.Double(0.01 * (i + 1)); // correction
     }
-    b.Str("CAM1");
-    b.Str(file);
+    b.String("CAM1");
+    b.String(file);
 }
 
 // The record's report flags are 0, 0, 0, 0, 0, or the values of the second
@@ -349,7 +291,7 @@ inline std::string SampleFile(int version, const std::vector<std::string>& legac
     if (version >= 6)
         b.Byte(S::reservedByte);
     if (version >= 5)
-        b.Str("NEW_");
+        b.String("NEW_");
     if (version >= 3) {
         b.Double(S::maxEpipolarAngleDiff).Double(S::maxDrivebackError).Double(S::minIntersectionAngle);
         b.Byte(0).Double(S::maxDistanceToEODevice).Byte(1);
@@ -392,7 +334,7 @@ inline std::string SampleFile(int version, const std::vector<std::string>& legac
     if (version < 2) {
         b.Int(static_cast<std::int32_t>(legacyPaths.size()));
         for (std::size_t i = 0; i < legacyPaths.size(); ++i)
-            b.Str(legacyPaths[i]).Byte(i == 0).Byte(i == 2).Byte(i == 1); // driver, control, EO device
+            b.String(legacyPaths[i]).Byte(i == 0).Byte(i == 2).Byte(i == 1); // driver, control, EO device
     }
     return b.Str();
 }

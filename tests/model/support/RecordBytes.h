@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <ios>
 #include <memory>
 #include <sstream>
@@ -30,6 +31,12 @@ public:
         return *this;
     }
     RecordBytes& Triple(double a, double b, double c) { return Double(a).Double(b).Double(c); }
+    RecordBytes& Doubles(std::initializer_list<double> values)
+    {
+        for (double v : values)
+            Double(v);
+        return *this;
+    }
     RecordBytes& Byte(unsigned char v)
     {
         bytes.push_back(static_cast<char>(v));
@@ -46,6 +53,22 @@ public:
     {
         Int(3).Int(-1);
         return Double(a00).Double(a01).Double(a02).Double(a11).Double(a12).Double(a22);
+    }
+    // A packed symmetric n x n matrix whose stored values count up from first.
+    RecordBytes& Symmetric(int n, double first)
+    {
+        Int(n).Int(-1);
+        for (int i = 0; i < n * (n + 1) / 2; ++i)
+            Double(first + i);
+        return *this;
+    }
+    // A full n x n matrix whose values count up from first, row by row.
+    RecordBytes& Full(int n, double first)
+    {
+        Int(n).Int(n);
+        for (int i = 0; i < n * n; ++i)
+            Double(first + i);
+        return *this;
     }
     RecordBytes& Raw(const std::string& s)
     {

@@ -1,0 +1,331 @@
+// What opening and saving a project does around the file's bytes: rewriting
+// coordinate files, synchronising scale bars with the databases, questions
+// and warnings, and moving the read data into the document.
+#include "ProjectFile.h"
+
+#include "BinArchive.h"
+#include "CentroidSettings.h"
+#include "FileIO.h"
+#include "FilePath.h"
+#include "Message.h"
+#include "NameBuffer.h"
+#include "ProfileDatabases.h"
+#include "ProjectDocument.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <utility>
+
+namespace {
+
+// Layout arguments of the coordinate files the load rewrites.
+constexpr int kXyzCoordinateDecimals = 12;
+constexpr int kXyzSigmaDecimals = 13;
+constexpr int kXyzNormalDecimals = 7;
+
+CDynString FormatMessage(const char* format, const char* a, const char* b = "")
+{
+    CDynString text;
+    text.Format(format, a, b);
+    return text;
+}
+
+CDynString AbsolutePath(const char* path)
+{
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return CDynString(path);
+    return CDynString(absolute.lexically_normal().string().c_str());
+}
+
+// A coordinate file exists there (a folder is none).
+bool IsFile(const CFilePath& path)
+{
+    std::error_code error;
+    return !path.GetFileName().IsEmpty() && std::filesystem::is_regular_file(path.GetText(), error);
+}
+
+// Snapshot of a scale-bar list as its stored bytes.
+std::string StoredBytes(CScaleBarList& bars)
+{
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::out);
+    bars.Serialize(ar);
+    return buffer.str();
+}
+
+// After a successful parse: what the load does with files and databases.
+// Returns whether the data now differs from the file's.
+bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int version,
+                const std::vector<CLegacyPointSetEntry>& legacy)
+{
+    bool changed = false;
+
+    // Every point set moves to the project's folder and its coordinate
+    // file is written there.
+    if (version >= 2) {
+        for (int i = 0; i < fresh.pointSets.GetSize(); ++i) {
+            CPointSet* set = fresh.pointSets.GetAt(i);
+            if (set == nullptr)
+                continue;
+            CDynString fileName = set->name.GetFileName();
+            if (fileName.IsEmpty())
+                continue;
+            CDynString homed = projectFolder + "/" + fileName;
+            if (homed != set->name) {
+                set->name = homed;
+                changed = true;
+            }
+            // A file that cannot be replaced stays as it was; the data is in memory.
+            std::string error;
+            if (!set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
+                                   kXyzNormalDecimals, &error)) {
+                CDynString warning;
+                warning.Format("The coordinate file %s could not be written: %s", set->name.GetText(),
+                               error.c_str());
+                AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+            }
+        }
+    }
+
+    // The project's scale bars become their database records; bars the
+    // database lacks may be added to it.
+    const std::string barsBefore = StoredBytes(fresh.scaleBars);
+    const CProfileDatabases* databases = GetAppDatabases();
+    const int databaseBars = databases != nullptr ? databases->scaleBarDatabase.GetSize() : 0;
+    fresh.SyncScaleBarsWithDatabase();
+    if (StoredBytes(fresh.scaleBars) != barsBefore)
+        changed = true;
+    if (databases != nullptr && databases->scaleBarDatabase.GetSize() != databaseBars)
+        changed = true;
+
+    // The oldest format names the sets' coordinate files.
+    for (const CLegacyPointSetEntry& entry : legacy) {
+        CFilePath path = entry.path;
+        if (!IsFile(path)) {
+            path = projectFolder + "/" + path.GetFileName();
+            changed = true;
+            if (!IsFile(path)) {
+                CDynString warning;
+                warning.Format("Warning: %s not in Project Directory", path.GetText());
+                AfxMessageBox(warning.GetText(), MB_OK);
+                continue;
+            }
+        }
+        CPointSet* set = fresh.pointSets.AddNew();
+        set->name = path;
+        set->isDriver = entry.isDriver;
+        set->isControl = entry.isControl;
+        set->isEODevice = entry.isEODevice;
+        set->Load(path.GetText());
+    }
+
+    // Before the EO device had its own record it was a flagged point set.
+    if (version < 7) {
+        for (int i = 0; i < fresh.pointSets.GetSize(); ++i) {
+            CPointSet* set = fresh.pointSets.GetAt(i);
+            if (set != nullptr && set->isEODevice) {
+                fresh.eoDevice.CopyFrom(*set);
+                fresh.pointSets.RemoveAt(i, 1);
+                break;
+            }
+        }
+    }
+
+    CDynString unit = fresh.GetUnitName(false);
+    if (unit != fresh.eoDevice.unit) {
+        fresh.eoDevice.unit = unit;
+        changed = true;
+    }
+    return changed;
+}
+
+// Moves the data a load read into the document without copying it; what the
+// file does not hold is the fresh document's default.
+void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
+{
+    doc.fileVersion = fresh.fileVersion;
+    doc.imagePtrs.RemoveAll(); // pointed into the old images
+    // The collections change hands; the old ones leave with fresh.
+    doc.images.SwapElements(fresh.images);
+    doc.cameras.SwapElements(fresh.cameras);
+    doc.pointSets.SwapElements(fresh.pointSets);
+    doc.pointSets.SetDocument(&doc);
+    doc.eoDevice = fresh.eoDevice;
+    doc.scaleBars.SwapElements(fresh.scaleBars);
+    doc.settings = fresh.settings;
+    doc.summary.Reset();
+
+    doc.reservedByte = fresh.reservedByte;
+    doc.addDuplicateCoordinates = fresh.addDuplicateCoordinates;
+    doc.overwriteDuplicateNumbers = fresh.overwriteDuplicateNumbers;
+    doc.duplicateTolerance = fresh.duplicateTolerance;
+    doc.maxPlumbObsPerLine = fresh.maxPlumbObsPerLine;
+    doc.targetAreaMin = fresh.targetAreaMin;
+    doc.targetAreaMax = fresh.targetAreaMax;
+    doc.drivebackThreshold = fresh.drivebackThreshold;
+    doc.highTargetJump = fresh.highTargetJump;
+    doc.highTargetImageRatio = fresh.highTargetImageRatio;
+    doc.highMinGrey = fresh.highMinGrey;
+    doc.lowTargetJump = fresh.lowTargetJump;
+    doc.lowTargetImageRatio = fresh.lowTargetImageRatio;
+    doc.lowMinGrey = fresh.lowMinGrey;
+    doc.eoDeviceMinSize = fresh.eoDeviceMinSize;
+    doc.minTargetError = fresh.minTargetError;
+    doc.deviationFactor = fresh.deviationFactor;
+    for (int i = 0; i < 9; ++i)
+        doc.scanFlags[i] = fresh.scanFlags[i];
+    doc.scanMethod = fresh.scanMethod;
+    doc.storeThumbnails = fresh.storeThumbnails;
+    doc.thumbnailType = fresh.thumbnailType;
+    doc.thumbnailWidth = fresh.thumbnailWidth;
+    doc.thumbnailHeight = fresh.thumbnailHeight;
+    doc.thumbnailScale = fresh.thumbnailScale;
+    doc.autoSavePeriod = fresh.autoSavePeriod;
+    doc.autoSave = fresh.autoSave;
+    doc.maxEpipolarAngleDiff = fresh.maxEpipolarAngleDiff;
+    doc.maxDrivebackError = fresh.maxDrivebackError;
+    doc.minIntersectionAngle = fresh.minIntersectionAngle;
+    doc.onlyNearEODevice = fresh.onlyNearEODevice;
+    doc.maxDistanceToEODevice = fresh.maxDistanceToEODevice;
+    doc.distanceInProjectUnits = fresh.distanceInProjectUnits;
+    doc.newPointPrefix = fresh.newPointPrefix;
+    doc.unitIndex = fresh.unitIndex;
+    doc.maxViewingAngle = fresh.maxViewingAngle;
+    doc.targetRadius = fresh.targetRadius;
+    for (int i = 0; i < 3; ++i)
+        doc.targetNormal[i] = fresh.targetNormal[i];
+    doc.targetOverlay = fresh.targetOverlay;
+    doc.numberPoints = fresh.numberPoints;
+    doc.centroidColour = fresh.centroidColour;
+    doc.manualColour = fresh.manualColour;
+    doc.fiducialColour = fresh.fiducialColour;
+    doc.residualVectorColour = fresh.residualVectorColour;
+}
+
+CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result;
+    CFilePath absolute = AbsolutePath(path);
+    doc.fileVersion = PROJECT_FILE_VERSION;
+    doc.eoDevice.CompletePath(absolute.GetFolder());
+
+    CBinArchive ar(absolute.GetText(), std::ios::out);
+    if (ar.fail()) {
+        result.message = FormatMessage("Cannot save the project to %s: %s", path, ar.GetFileError().c_str());
+        return result;
+    }
+    const bool stored = WriteProjectArchive(ar, doc, GetCentroidSettings());
+    if (!stored)
+        ar.setstate(std::ios::badbit);
+    ar.close();
+    if (!stored || ar.fail()) {
+        const std::string& why = ar.GetFileError();
+        result.message = FormatMessage("Cannot save the project to %s: %s", path,
+                                       why.empty() ? "the project could not be stored" : why.c_str());
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+CProjectFileResult LoadFile(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result;
+    CFilePath absolute = AbsolutePath(path);
+    CBinArchive ar(absolute.GetText(), std::ios::in);
+    if (ar.fail()) {
+        result.message = FormatMessage("Cannot open the project file %s: %s", path, ar.GetFileError().c_str());
+        return result;
+    }
+
+    auto fresh = std::make_unique<CProjectDocument>();
+    CCentroidSettings centroid = GetCentroidSettings();
+    std::vector<CLegacyPointSetEntry> legacy;
+    int version = 0;
+    CDynString reason;
+    if (!ReadProjectArchive(ar, *fresh, centroid, legacy, version, reason)) {
+        result.message = FormatMessage("The project file %s cannot be loaded: %s", path, reason.GetText());
+        return result;
+    }
+    ar.close();
+
+    result.changedByLoad = FinishLoad(*fresh, absolute.GetFolder(), version, legacy);
+    fresh->fileVersion = version;
+    TakeLoadedData(doc, *fresh);
+    GetCentroidSettings() = centroid;
+    result.ok = true;
+    return result;
+}
+
+} // namespace
+
+CProjectFileResult ReadWriteProjectFile(CProjectDocument& doc, const char* path, int mode)
+{
+    if (path == nullptr || *path == '\0') {
+        CProjectFileResult result;
+        result.message = "No project file name";
+        return result;
+    }
+    return mode == PROJECT_FILE_SAVE ? SaveFile(doc, path) : LoadFile(doc, path);
+}
+
+CProjectFileResult OpenProjectDocument(CProjectDocument& doc, const char* path)
+{
+    CProjectFileResult result = ReadWriteProjectFile(doc, path, PROJECT_FILE_LOAD);
+    if (!result.ok) {
+        AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
+        return result;
+    }
+    // The database cameras of the project's cameras take their calibration modes.
+    if (CProfileDatabases* databases = GetAppDatabases()) {
+        for (int i = 0; i < doc.cameras.GetSize(); ++i) {
+            const CCamera* camera = doc.cameras.GetAt(i);
+            for (int k = 0; k < databases->cameraDatabase.GetSize(); ++k) {
+                CCamera* record = databases->cameraDatabase.GetAt(k);
+                if (camera != nullptr && record != nullptr && record->identifier == camera->identifier)
+                    record->calibrationMode = camera->calibrationMode;
+            }
+        }
+    }
+    doc.settings.SetProjectPath(path);
+    return result;
+}
+
+CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
+{
+    SetStatusText("Saving Project");
+    doc.settings.SetProjectPath(path);
+    CProjectFileResult result = ReadWriteProjectFile(doc, path, PROJECT_FILE_SAVE);
+    if (!result.ok) {
+        AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
+        return result;
+    }
+    doc.SetModifiedFlag(false);
+    return result;
+}
+
+ProjectFileWriteFunction SetProjectFileWriteFunction(ProjectFileWriteFunction function)
+{
+    return SetFileWriteFunction(std::move(function));
+}
+
+CProjectFileResult CProjectDocument::ReadWriteProjectFile(const char* path, int mode)
+{
+    return ::ReadWriteProjectFile(*this, path, mode);
+}
+
+CProjectFileResult CProjectDocument::OnOpenDocument(const char* path)
+{
+    return OpenProjectDocument(*this, path);
+}
+
+CProjectFileResult CProjectDocument::OnSaveDocument(const char* path)
+{
+    return SaveProjectDocument(*this, path);
+}
