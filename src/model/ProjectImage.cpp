@@ -193,47 +193,19 @@ void CProjectImage::SetPose(double x, double y, double z, double azimuth, double
     SetRotation(azimuth, elevation, roll);
 }
 
-double CProjectImage::GetAzimuth() const
+double CProjectImage::AngleOfRotation(double (*angle)(const double R[3][3])) const
 {
     double R[3][3];
     GetRotation(R);
-    return AzimuthFromRotation(R);
+    return angle(R);
 }
 
-double CProjectImage::GetElevation() const
-{
-    double R[3][3];
-    GetRotation(R);
-    return ElevationFromRotation(R);
-}
-
-double CProjectImage::GetRoll() const
-{
-    double R[3][3];
-    GetRotation(R);
-    return RollFromRotation(R);
-}
-
-double CProjectImage::GetOmega() const
-{
-    double R[3][3];
-    GetRotation(R);
-    return OmegaFromRotation(R);
-}
-
-double CProjectImage::GetPhi() const
-{
-    double R[3][3];
-    GetRotation(R);
-    return PhiFromRotation(R);
-}
-
-double CProjectImage::GetKappa() const
-{
-    double R[3][3];
-    GetRotation(R);
-    return KappaFromRotation(R);
-}
+double CProjectImage::GetAzimuth() const { return AngleOfRotation(AzimuthFromRotation); }
+double CProjectImage::GetElevation() const { return AngleOfRotation(ElevationFromRotation); }
+double CProjectImage::GetRoll() const { return AngleOfRotation(RollFromRotation); }
+double CProjectImage::GetOmega() const { return AngleOfRotation(OmegaFromRotation); }
+double CProjectImage::GetPhi() const { return AngleOfRotation(PhiFromRotation); }
+double CProjectImage::GetKappa() const { return AngleOfRotation(KappaFromRotation); }
 
 void CProjectImage::SetAzimuth(double azimuth)
 {

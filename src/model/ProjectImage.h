@@ -178,6 +178,8 @@ public:
     CVector transformation; // 6 affine, 4 similarity, else none
 
 private:
+    // One angle of the current rotation matrix.
+    double AngleOfRotation(double (*angle)(const double R[3][3])) const;
     double SigmaOf(int i) const;
     void SetRotationArray(const double R[3][3]);
     bool Load(CBinArchive& ar, int* version, int recordVersion);

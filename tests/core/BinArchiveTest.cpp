@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -43,13 +45,14 @@ using Bytes = std::vector<unsigned char>;
 
 std::string TempPath(const char* name)
 {
-    return testing::TempDir() + "kestrelon_" + std::to_string(getpid()) + "_" + name;
+    static const kestrelon::test::TempFolder folder;
+    return folder.File(name);
 }
 
 Bytes ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = kestrelon::test::ReadFileBytes(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 std::string AsText(const Bytes& bytes)
@@ -115,7 +118,6 @@ TEST(BinArchiveTest, WritesTheExactBytesOfEveryPrimitive)
         out.WriteInt(7);
     }
     EXPECT_EQ(ReadFile(path), IntBytes(7));
-    std::remove(path.c_str());
 }
 
 TEST(BinArchiveTest, StoringIsDecidedByTheOpenMode)
@@ -169,7 +171,6 @@ TEST(BinArchiveTest, ValuesRoundTripThroughAFile)
     EXPECT_EQ(byte, 200);
     EXPECT_TRUE(in.good());
     EXPECT_EQ(in.RemainingBytes(), 0);
-    std::remove(path.c_str());
 }
 
 TEST(BinArchiveTest, FlagsAndCharactersGoThroughAnUnsignedByte)
@@ -268,7 +269,6 @@ TEST(BinArchiveTest, LyingCountInAFileOnDisk)
     EXPECT_STREQ(text.GetText(), "");
     EXPECT_TRUE(in.fail());
     EXPECT_EQ(in.RemainingBytes(), 0);
-    std::remove(path.c_str());
 }
 
 TEST(BinArchiveTest, TruncatedPrimitivesFailAndLeaveTargetsUnchanged)
@@ -357,7 +357,6 @@ TEST(BinArchiveTest, RemainingBytesFollowsSeeksAndMissingFiles)
     EXPECT_EQ(reader.RemainingBytes(), 4);
     reader.ReadInt(value);
     EXPECT_EQ(value, 21);
-    std::remove(path.c_str());
 }
 
 } // namespace

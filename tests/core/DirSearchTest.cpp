@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,20 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kestrelon-dirsearch-XXXXXX").string();
-        path = ::mkdtemp(&pattern[0]) ? pattern : std::string();
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            fs::remove_all(path, ec);
-    }
-    void File(const std::string& name) const { std::ofstream(path + "/" + name) << "x"; }
+// A fresh folder with helpers to make entries in it.
+struct TempFolder : kestrelon::test::TempFolder {
+    TempFolder() : kestrelon::test::TempFolder("kestrelon-dirsearch"), path(Path()) {}
+    void File(const std::string& name) const { Write(name, "x"); }
     void Folder(const std::string& name) const { fs::create_directory(path + "/" + name); }
 
     std::string path;

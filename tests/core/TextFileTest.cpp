@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -13,14 +15,11 @@ namespace {
 
 std::string TempPath(const char* name)
 {
-    return testing::TempDir() + "kestrelon_" + std::to_string(getpid()) + "_" + name;
+    static const kestrelon::test::TempFolder folder;
+    return folder.File(name);
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using kestrelon::test::ReadFileBytes;
 
 TEST(TextFileTest, EveryLineEndsWithCarriageReturnLineFeedOnDisk)
 {
@@ -34,15 +33,14 @@ TEST(TextFileTest, EveryLineEndsWithCarriageReturnLineFeedOnDisk)
         EXPECT_TRUE(file.WriteLine(CDynString())); // empty string
         file << "via stream\n" << 12 << '\n';
     }
-    EXPECT_EQ(ReadFile(path), "  Point        X\r\n\r\nP1\r\n\r\n\r\nvia stream\r\n12\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "  Point        X\r\n\r\nP1\r\n\r\n\r\nvia stream\r\n12\r\n");
 
     // Opening again truncates.
     {
         CTextFile file(path.c_str(), std::ios::out);
         file.WriteLine("only");
     }
-    EXPECT_EQ(ReadFile(path), "only\r\n");
-    std::remove(path.c_str());
+    EXPECT_EQ(ReadFileBytes(path), "only\r\n");
 }
 
 TEST(TextFileTest, LongLinesArriveWhole)
@@ -55,8 +53,7 @@ TEST(TextFileTest, LongLinesArriveWhole)
         file.WriteLine(line.c_str());
     }
     std::string expected = line.substr(0, 50000) + "\r\n" + line.substr(50001) + "\r\n";
-    EXPECT_EQ(ReadFile(path), expected);
-    std::remove(path.c_str());
+    EXPECT_EQ(ReadFileBytes(path), expected);
 }
 
 TEST(TextFileTest, AFileThatCannotBeOpenedStaysQuiet)

@@ -6,6 +6,7 @@
 
 #include "EllipseRecord.h"
 #include "ImageObservation.h"
+#include "NumericDerivative.h"
 #include "RecordBytes.h"
 
 namespace {
@@ -279,18 +280,13 @@ TEST(EllipseRecord, ConicWeightPropagatesTheCovariance)
     EXPECT_EQ(out.GetAt(0, 0), 0.0);
 
     // Numerical derivatives of the independent normalised conic.
-    double J[5][5];
-    const double base[5] = {xc, yc, M, m, r};
-    for (int k = 0; k < 5; ++k) {
-        double plus[5], minus[5], p[5], q[5];
-        for (int i = 0; i < 5; ++i) p[i] = q[i] = base[i];
-        const double h = 1e-6;
-        p[k] += h;
-        q[k] -= h;
-        IndependentNormalizedConic(p[0], p[1], p[2], p[3], p[4], plus);
-        IndependentNormalizedConic(q[0], q[1], q[2], q[3], q[4], minus);
-        for (int i = 0; i < 5; ++i) J[i][k] = (plus[i] - minus[i]) / (2 * h);
-    }
+    const auto J = kestrelon::test::CentralJacobian(
+        [](const std::vector<double>& p) {
+            std::vector<double> f(5);
+            IndependentNormalizedConic(p[0], p[1], p[2], p[3], p[4], f.data());
+            return f;
+        },
+        {xc, yc, M, m, r}, 1e-6);
 
     // A full covariance with correlations.
     const double S[5][5] = {{4e-4, 1e-4, 0, 2e-5, 0},

@@ -12,6 +12,7 @@
 #include "ImageObservation.h"
 #include "ProjectSettings.h"
 #include "RecordBytes.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -67,29 +68,7 @@ void ExpectTail(const CImageObservation& o, const char* label, double base)
     EXPECT_TRUE(o.marked);
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        path = std::filesystem::temp_directory_path() /
-               ("kestrelon-obs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string Write(const char* name, const std::string& bytes) const
-    {
-        const std::string file = (path / name).string();
-        std::ofstream out(file, std::ios::binary);
-        out << bytes;
-        return file;
-    }
-    std::filesystem::path path;
-};
+using TempDir = kestrelon::test::TempFolder;
 
 } // namespace
 
@@ -551,10 +530,10 @@ TEST(FiducialFile, FailedImportLeavesTheListAsItWas)
     CObservationList list;
     list.AddSorted(Obs("KEEP", 1, 1));
 
-    EXPECT_FALSE(list.ReadXyFile(CFilePath((dir.path / "missing.xy").string().c_str())));
+    EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.File("missing.xy").c_str())));
     EXPECT_EQ(Labels(list), (std::vector<std::string>{"KEEP"}));
 
-    EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.path.string().c_str()))); // a folder
+    EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.Path().c_str()))); // a folder
     EXPECT_FALSE(list.ReadXyFile(CFilePath(dir.Write("empty.xy", "").c_str())));
     EXPECT_EQ(Labels(list), (std::vector<std::string>{"KEEP"}));
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Message.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -20,14 +21,12 @@ namespace {
 
 std::string ReadAll(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return kestrelon::test::ReadFileBytes(p.string());
 }
 
 void WriteAll(const fs::path& p, const std::string& s)
 {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
+    kestrelon::test::WriteFileBytes(p.string(), s);
 }
 
 // Sections with their keys and values in file order, parsed independently of
@@ -92,8 +91,7 @@ class ProfileDatabasesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kdbXXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = folder.Path();
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         profileFile = dir / "kestrelon" / "Kestrelon.ini";
         TakeCapturedMessages();
@@ -103,9 +101,9 @@ protected:
     {
         SetMessageBoxHandler(nullptr);
         TakeCapturedMessages();
-        fs::remove_all(dir);
     }
 
+    kestrelon::test::TempFolder folder{"kdb"};
     fs::path dir;
     fs::path profileFile;
     int answer = IDYES;

@@ -12,6 +12,7 @@
 
 #include "Message.h"
 #include "ProfileDatabases.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -27,8 +28,7 @@ protected:
     {
         TakeCapturedMessages();
         SetMessageBoxHandler([this](const char*, const char*, unsigned) { return answer; });
-        char tmpl[] = "/tmp/kdocXXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = temp.Path();
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         SetAppDatabases(&app);
     }
@@ -39,7 +39,6 @@ protected:
         TakeCapturedMessages();
         SetApplyUnitsHandler(nullptr);
         SetActiveProjectDocProvider(nullptr);
-        fs::remove_all(dir);
     }
 
     std::vector<std::string> ImageNames() const
@@ -50,6 +49,7 @@ protected:
         return names;
     }
 
+    kestrelon::test::TempFolder temp{"kdoc"};
     fs::path dir;
     int answer = IDYES;
     CProfileDatabases app;

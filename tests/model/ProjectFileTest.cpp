@@ -8,6 +8,7 @@
 #include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 #include "ProjectFileBytes.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -71,9 +72,7 @@ class ProjectFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kestrelon-projectfile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = temp.Path();
         folder = root / "project";
         fs::create_directories(folder);
         fs::create_directories(root / "config");
@@ -92,8 +91,6 @@ protected:
         SetAppDatabases(nullptr);
         GetCentroidSettings() = savedCentroid;
         TakeCapturedMessages();
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     std::string ProjectPath(const char* name = "survey.kst") const { return (folder / name).string(); }
@@ -296,6 +293,7 @@ protected:
         adjust(*set);
     }
 
+    kestrelon::test::TempFolder temp{"kestrelon-projectfile"};
     fs::path root;
     fs::path folder;
     CCentroidSettings savedCentroid;

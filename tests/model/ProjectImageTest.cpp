@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <newmat/newmat.h>
 #include <newmat/newmatap.h>
 
@@ -33,21 +35,8 @@ CImageObservation Obs(const char* label, double x, double y)
 
 std::string TempPath(const char* name)
 {
-    return ::testing::TempDir() + name;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
+    static const kestrelon::test::TempFolder folder("kestrelon-image");
+    return folder.File(name);
 }
 
 // Camera-frame vector R (P - X0) of an image.
@@ -501,7 +490,7 @@ TEST(IcfImport, FileThatCannotBeReadLeavesTheTargets)
     ASSERT_EQ(image.targets.GetSize(), 1);
 
     const std::string path = TempPath("image_import.icf");
-    WriteFile(path, "Z9 1 2\r\nA1 3 4\r\n");
+    kestrelon::test::WriteFileBytes(path, "Z9 1 2\r\nA1 3 4\r\n");
     ASSERT_TRUE(image.ReadIcfFile(CFilePath(path.c_str()), 0.1));
     ASSERT_EQ(image.targets.GetSize(), 2);
     EXPECT_STREQ(image.targets.GetAt(0)->label.GetText(), "A1");
@@ -558,7 +547,7 @@ TEST(IcfExport, WrittenFileHasCrLfAndReadsBack)
         ASSERT_TRUE(file.good());
         image.WriteObservations(file, t);
     }
-    const std::string bytes = ReadFile(path);
+    const std::string bytes = kestrelon::test::ReadFileBytes(path);
     EXPECT_EQ(bytes.size(), 2u * (16 + 15 + 15 + 2));
     EXPECT_EQ(bytes.substr(46, 2), "\r\n");
     EXPECT_EQ(bytes.substr(94, 2), "\r\n");

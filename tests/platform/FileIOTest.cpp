@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +18,8 @@ namespace {
 // buffer boundaries; the file's own bytes are the truth.
 TEST(FileInput, ReadsAndSeeksGiveTheFileBytesAcrossBufferBoundaries)
 {
-    const std::string path = testing::TempDir() + "kestrelon_input_" + std::to_string(getpid()) + ".bin";
+    const kestrelon::test::TempFolder folder;
+    const std::string path = folder.File("input.bin");
     std::string bytes(200000, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>((i * 7919u) >> 5);
@@ -53,12 +56,12 @@ TEST(FileInput, ReadsAndSeeksGiveTheFileBytesAcrossBufferBoundaries)
         in.clear();
         EXPECT_EQ(static_cast<std::int64_t>(in.tellg()), at);
     }
-    std::remove(path.c_str());
 }
 
 TEST(FileInput, ASizeCapRefusesLargerFiles)
 {
-    const std::string path = testing::TempDir() + "kestrelon_cap_" + std::to_string(getpid()) + ".bin";
+    const kestrelon::test::TempFolder folder;
+    const std::string path = folder.File("cap.bin");
     std::ofstream(path, std::ios::binary) << std::string(1000, 'x');
     std::string bytes = "old";
     std::string error;
@@ -67,7 +70,6 @@ TEST(FileInput, ASizeCapRefusesLargerFiles)
     EXPECT_FALSE(error.empty());
     ASSERT_TRUE(ReadRegularFile(path, bytes, 1000, error));
     EXPECT_EQ(bytes, std::string(1000, 'x'));
-    std::remove(path.c_str());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ProfileStore.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,32 +15,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path dir;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/kprofileXXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(dir); }
-};
+using kestrelon::test::TempFolder;
 
 std::string ReadAll(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return kestrelon::test::ReadFileBytes(p.string());
 }
 
 void WriteAll(const fs::path& p, const std::string& s)
 {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
+    kestrelon::test::WriteFileBytes(p.string(), s);
 }
 
 TEST(ProfileStore, WindowsStyleFileLoadsWithCaseInsensitiveNamesAndTrimmedValues)
 {
-    TempDir t;
-    const fs::path file = t.dir / "Kestrelon.ini";
+    TempFolder tf;
+    const fs::path dir = tf.Path();
+    const fs::path file = dir / "Kestrelon.ini";
     WriteAll(file, "; written by hand\r\n"
                    "[Current Camera Database]\r\n"
                    "number of cameras = 2\r\n"
@@ -75,8 +67,9 @@ TEST(ProfileStore, IntsSaturateAndNonNumbersReadAsZero)
 
 TEST(ProfileStore, WritesKeepFileOrderAndRoundTripThroughDiskWithCrLf)
 {
-    TempDir t;
-    const fs::path file = t.dir / "sub" / "folder" / "Kestrelon.ini"; // folders created on flush
+    TempFolder tf;
+    const fs::path dir = tf.Path();
+    const fs::path file = dir / "sub" / "folder" / "Kestrelon.ini"; // folders created on flush
     CProfileStore s(file.string());
     EXPECT_FALSE(s.Load());
     s.WriteString("Recent File List", "File1", "/home/u/a.kst");
@@ -143,8 +136,9 @@ TEST(ProfileStore, ManyKeysAndSectionsLoadWhole)
 
 TEST(ProfileStore, OversizedOrEndlessFilesReadAsUnreadable)
 {
-    TempDir t;
-    const fs::path big = t.dir / "big.ini";
+    TempFolder tf;
+    const fs::path dir = tf.Path();
+    const fs::path big = dir / "big.ini";
     WriteAll(big, "[A]\nk=1\n");
     fs::resize_file(big, CProfileStore::kMaxFileBytes + 1); // sparse, costs no disk
     CProfileStore s;
@@ -161,8 +155,9 @@ TEST(ProfileStore, OversizedOrEndlessFilesReadAsUnreadable)
 
 TEST(ProfileStore, DeleteFileEmptiesStoreAndRemovesFile)
 {
-    TempDir t;
-    const fs::path file = t.dir / "p.ini";
+    TempFolder tf;
+    const fs::path dir = tf.Path();
+    const fs::path file = dir / "p.ini";
     WriteAll(file, "[A]\nk=1\n");
     CProfileStore s(file.string());
     ASSERT_TRUE(s.Load());
@@ -174,9 +169,10 @@ TEST(ProfileStore, DeleteFileEmptiesStoreAndRemovesFile)
 
 TEST(ProfileStore, FailedFlushLeavesOldFileIntact)
 {
-    TempDir t;
+    TempFolder tf;
+    const fs::path dir = tf.Path();
     // The folder of the target is a regular file: nothing can be created there.
-    const fs::path blocker = t.dir / "blocker";
+    const fs::path blocker = dir / "blocker";
     WriteAll(blocker, "x");
     CProfileStore bad((blocker / "p.ini").string());
     bad.WriteString("A", "k", "v");
@@ -185,7 +181,7 @@ TEST(ProfileStore, FailedFlushLeavesOldFileIntact)
 
     // A read-only folder: the temporary file cannot be made, the old file stays.
     if (geteuid() != 0) { // root ignores permissions
-        const fs::path ro = t.dir / "ro";
+        const fs::path ro = dir / "ro";
         fs::create_directory(ro);
         WriteAll(ro / "p.ini", "[Old]\r\nk=1\r\n");
         chmod(ro.c_str(), 0555);
