@@ -73,7 +73,7 @@ struct Project {
             const std::string path = "/photos/" + std::string(net.imageList.GetAt(j)->name.GetText()) + ".tif";
             net.imageList.GetAt(j)->SetFilePath(path.c_str());
         }
-        net.settings.SetProjectPath((folder.path + "/ring.kst").c_str());
+        net.settings.SetProjectPath((folder.Path() + "/ring.kst").c_str());
         net.settings.unitName = "m";
         net.settings.writeCameraParameters = true;
         net.settings.writeResiduals = true;
@@ -136,7 +136,7 @@ void CheckBundleReport(Project& pr, int rejected)
     const int scaling = net.scaleBars.scalingResult;
 
     // Quick summary.
-    EXPECT_NE(IndexOf(b, std::string("             Project: ") + pr.folder.path + "/ring.kst"), -1);
+    EXPECT_NE(IndexOf(b, std::string("             Project: ") + pr.folder.Path() + "/ring.kst"), -1);
     EXPECT_NE(IndexOf(b, net.settings.freeNetwork ? "          Adjustment: Free Network"
                                                   : "          Adjustment: Preferred control points specified"),
               -1);
@@ -681,7 +681,7 @@ TEST(BundleReportRun, FailedRunsAndProjectsWithoutFolderWriteAsTheyShould)
         Project pr(false);
         char previous[4096];
         ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-        ASSERT_EQ(chdir(pr.folder.path.c_str()), 0);
+        ASSERT_EQ(chdir(pr.folder.Path().c_str()), 0);
         pr.net.settings.SetProjectPath("ring.kst");
         CAdjustmentEngine engine(&pr.net.images, &pr.net.points, &pr.net.control, &pr.net.cameras,
                                  &pr.net.scaleBars, &pr.net.settings, &pr.net.summary);
