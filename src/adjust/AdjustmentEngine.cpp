@@ -423,8 +423,7 @@ bool CAdjustmentEngine::RunBundle()
 
 bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void* context)
 {
-    const bool freeNetwork = settings->freeNetwork;
-    const bool standard = settings->standardFolding;
+    const FoldingScheme& scheme = Scheme();
     auto mark = [hook, context](int32_t phase) {
         if (hook != nullptr)
             hook(context, phase);
@@ -438,7 +437,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     if (state.iteration > 0) {
         normals->Zero();
         solution.Zero();
-        if (freeNetwork && standard) {
+        if (scheme.borderedDatum) {
             bordered->Zero();
             datum->Zero();
         }
@@ -462,9 +461,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_FORMING_NORMALS);
     int equations = 0;
-    const bool formed = !standard     ? FormNormalsReverse(equations)
-                        : freeNetwork ? FormNormalsFreeStandard(equations)
-                                      : FormNormalsControlStandard(equations);
+    const bool formed = (this->*scheme.form)(equations);
     if (!formed) {
         FaultCheck("forming the normal equations");
         return false;
@@ -478,7 +475,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     if (dof < 0)
         return Fail("Adjustment failed: more parameters than observations and constraints");
     double rms = equations == 0 ? 9999.0 : std::sqrt(summary->vv / equations);
-    if (!standard) {
+    if (scheme.rmsFromImages) {
         images->GetRmsXY(rms);
         summary->vv = equations * rms * rms;
     }
@@ -502,7 +499,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     progress.phase = PHASE_SOLVING;
     if (!normals->SolveAugmentedUnit(solution))
         return Fail("Adjustment failed: the normal equations cannot be solved");
-    if (freeNetwork && standard && !SolveDatumMultipliers(solution))
+    if (scheme.borderedDatum && !SolveDatumMultipliers(solution))
         return Fail("Adjustment failed: the datum of the free network cannot be solved");
     if (!FaultCheck("solving the normal equations"))
         return false;
@@ -514,13 +511,8 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     progress.residualRmsMicrons = rms * 1000.0;
     progress.sigma0 = summary->sigma0;
 
-    if (standard) {
-        UpdateCamerasAndStations(solution);
-        UpdatePointsStandard(solution);
-    } else {
-        UpdateCamerasAndPoints(solution);
-        UpdateStationsReverse(solution);
-    }
+    (this->*scheme.updateFirst)(solution);
+    (this->*scheme.updateSecond)(solution);
     mark(PHASE_NONE);
     if (!FaultCheck("updating the parameters"))
         return false;

@@ -192,7 +192,7 @@ public:
     // multipliers at reducedCount .. reducedCount + 6).
     const int32_t* GetFoldedColumns(int k, int& count) const;
     // D^-1, the inverted 7 x 7 datum block of the last free-network forming.
-    const CMatrix& GetDatumInverse() const { return datumInverse; }
+    const CMatrix& GetDatumInverse() const { return standardFold.datumInverse; }
     // The camera takes part in the run (an adjusted image uses it).
     bool IsCameraUsed(int k) const { return k >= 0 && k < static_cast<int>(cameraUsed.size()) && cameraUsed[k]; }
 
@@ -294,19 +294,24 @@ private:
     std::vector<RayEquations> rayBuffer;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat
     std::vector<int32_t> foldedColumnStart;       // per store entry, its first column in foldedColumns
-    std::vector<int32_t> cameraSlot;              // per camera, its column block in the current point
-    // Points are folded in the order of the first image that sees them, so
-    // that points folded one after the other touch neighbouring stations;
-    // their blocks are then stored in the order of the set.
-    std::vector<int32_t> foldOrder;
-    std::vector<CMatrix*> pendingMatrix;          // per point index, its M while forming
-    std::vector<CVector*> pendingVector;
-    std::vector<int32_t> pendingColumnStart;
-    std::vector<int32_t> pendingColumnCount;
-    std::vector<int32_t> pendingColumns;
+    // The standard folding's working state: points folded out, cameras and
+    // stations kept in the reduced system.
+    struct StandardFoldingState {
+        std::vector<int32_t> cameraSlot;          // per camera, its column block in the current point
+        // Points are folded in the order of the first image that sees them,
+        // so that points folded one after the other touch neighbouring
+        // stations; their blocks are then stored in the order of the set.
+        std::vector<int32_t> foldOrder;
+        std::vector<CMatrix*> pendingMatrix;      // per point index, its M while forming
+        std::vector<CVector*> pendingVector;
+        std::vector<int32_t> pendingColumnStart;
+        std::vector<int32_t> pendingColumnCount;
+        std::vector<int32_t> pendingColumns;
+        CMatrix datumInverse;                     // D^-1 of the free-network reduction
+    };
+    StandardFoldingState standardFold;
     CVector rightHandSide;
     CVector solution;
-    CMatrix datumInverse;                         // D^-1 of the free-network reduction
 
     // --- Stations folded out, error propagation and scale bars --------------
 public:
@@ -321,8 +326,25 @@ public:
     // allocates it; false with status 2 and a reason when it cannot.
     bool AllocateReducedSystem();
     // Datum rows of a free network: 6 when rigorous scaling has a bar in
-    // the system, else 7.
+    // the system, else 7 (set by the reverse forming).
     int GetFreeDatumRows() const;
+
+    // What differs between the foldings and between a free network and
+    // control: forming, inversion of a free network, the two updates, the
+    // covariances, the error propagation and the RMS standard errors.
+    struct FoldingScheme {
+        bool (CAdjustmentEngine::*form)(int& equations);
+        bool (CAdjustmentEngine::*invert)();
+        bool (CAdjustmentEngine::*updateFirst)(const CVector& x);
+        bool (CAdjustmentEngine::*updateSecond)(const CVector& x);
+        bool (CAdjustmentEngine::*covariances)();
+        bool (CAdjustmentEngine::*propagate)();
+        bool (CAdjustmentEngine::*rmsStandardErrors)();
+        bool borderedDatum; // the datum is solved in a bordered system by multipliers
+        bool rmsFromImages; // the residual RMS is read from the images after forming
+    };
+    // The scheme of the settings' folding and datum.
+    const FoldingScheme& Scheme() const;
 
     // Inversion, covariances and error propagation after the loop.
     bool InvertFreeStandard();
@@ -346,6 +368,8 @@ public:
 
 private:
     bool RunPostAdjustment();
+    bool InvertControl();
+    void ChooseFreeDatumRows();
     bool FoldStation(int station, const std::vector<RayEquations>& rays, const std::vector<int32_t>& rayPoints);
     void HoldReducedParameter(int index);
     int CountUsableScaleBars() const;
@@ -360,7 +384,12 @@ private:
 
     bool cofactorsReady = false;                  // the last inversion succeeded
     int freeDatumRows = 7;
-    std::vector<double> pointNormals;             // per point, its 3 x 3 block from its own rays (packed, 6)
-    std::vector<int32_t> stationRayStart;         // per station, its first entry in stationRayPoints
-    std::vector<int32_t> stationRayPoints;        // points each station sees, in point order
+    // The reverse folding's working state: stations folded out, cameras
+    // and points kept in the reduced system.
+    struct ReverseFoldingState {
+        std::vector<double> pointNormals;         // per point, its 3 x 3 block from its own rays (packed, 6)
+        std::vector<int32_t> stationRayStart;     // per station, its first entry in stationRayPoints
+        std::vector<int32_t> stationRayPoints;    // points each station sees, in point order
+    };
+    ReverseFoldingState reverseFold;
 };

@@ -95,10 +95,10 @@ bool CAdjustmentEngine::MergeData()
     }
 
     const int n = static_cast<int>(rayStart.size());
-    foldOrder.resize(static_cast<size_t>(n));
+    standardFold.foldOrder.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        foldOrder[static_cast<size_t>(i)] = i;
-    std::stable_sort(foldOrder.begin(), foldOrder.end(), [this](int32_t a, int32_t b) {
+        standardFold.foldOrder[static_cast<size_t>(i)] = i;
+    std::stable_sort(standardFold.foldOrder.begin(), standardFold.foldOrder.end(), [this](int32_t a, int32_t b) {
         return rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(a)])] <
                rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(b)])];
     });

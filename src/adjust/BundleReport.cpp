@@ -63,6 +63,20 @@ void report::TotalResidualMicrons(const CImagePtrArray& images, double& x, doubl
     xy *= 1000.0;
 }
 
+void report::ImageResidualRows(CReportFile& f, const CImagePtrArray& images, int countWidth)
+{
+    for (int j = 0; j < images.GetSize(); ++j) {
+        const CProjectImage* image = images.GetAt(j);
+        if (image == nullptr || !image->enabled || !image->oriented)
+            continue;
+        double rx, ry, rxy;
+        ImageResidualMicrons(*image, rx, ry, rxy);
+        char format[32];
+        std::snprintf(format, sizeof format, "%%s%%10.2lf%%10.2lf%%10.2lf%%%dd", countWidth);
+        f.LineFormat(format, image->name.GetText(), rx, ry, rxy, image->CountUsableObservations());
+    }
+}
+
 CDynString ReportDate()
 {
     return CDateStamp::Now().Format("%d %B, %Y   %X");
@@ -449,15 +463,7 @@ bool CBundleReports::WriteBundleReport()
     f.Blank();
     f.Line("  Sta          RMS of Image Residuals       Number of non-rejected");
     f.Line("   #           x         y         xy       points");
-    for (int j = 0; j < images->GetSize(); ++j) {
-        const CProjectImage* image = images->GetAt(j);
-        if (image == nullptr || !image->enabled || !image->oriented)
-            continue;
-        double rx, ry, rxy;
-        report::ImageResidualMicrons(*image, rx, ry, rxy);
-        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%11d", image->name.GetText(), rx, ry, rxy,
-                     image->CountUsableObservations());
-    }
+    report::ImageResidualRows(f, *images, 11);
     f.Blank(2);
     f.Line("           Total Residuals (RMS)                        Degrees of");
     f.Line("       x         y         xy           Sigma0          Freedom     Observations   Parameters   Constraints");

@@ -157,4 +157,7 @@ double Element(const CMatrix& m, int i, int j);
 // micrometres.
 void ImageResidualMicrons(const CProjectImage& image, double& x, double& y, double& xy);
 void TotalResidualMicrons(const CImagePtrArray& images, double& x, double& y, double& xy);
+// One row per enabled, oriented image: name, rms x, y, xy in micrometres
+// (10.2 each) and the count of usable observations in countWidth columns.
+void ImageResidualRows(CReportFile& f, const CImagePtrArray& images, int countWidth);
 } // namespace report

@@ -76,15 +76,8 @@ bool CAdjustmentEngine::RunPostAdjustment()
         return true;
     progress.phase = PHASE_INVERTING;
     const bool freeNetwork = settings->freeNetwork;
-    const bool standard = settings->standardFolding;
-    bool inverted;
-    if (!freeNetwork)
-        inverted = normals->InvertSymmetric(true);
-    else if (standard)
-        inverted = InvertFreeStandard();
-    else
-        inverted = InvertFreeReverse();
-    if (!inverted) {
+    const FoldingScheme& scheme = Scheme();
+    if (!(this->*scheme.invert)()) {
         SetFailureReason("The normal equations could not be inverted: no covariances were computed");
         return true;
     }
@@ -92,15 +85,9 @@ bool CAdjustmentEngine::RunPostAdjustment()
         return true;
     cofactorsReady = true;
 
-    if (standard) {
-        ComputeCovariancesStandard();
-        PropagateErrorsStandard();
-        ComputeRmsStandardErrors();
-    } else {
-        ComputeCovariancesReverse();
-        PropagateErrorsReverse();
-        ComputeRmsStandardErrorsReverse();
-    }
+    (this->*scheme.covariances)();
+    (this->*scheme.propagate)();
+    (this->*scheme.rmsStandardErrors)();
     if (!FaultCheck("propagating the errors"))
         return true;
     progress.rmsStdErrorX = summary->rmsTotal[0];
@@ -129,7 +116,7 @@ const CMatrix* CAdjustmentEngine::GetCofactors(int& order) const
 bool CAdjustmentEngine::InvertFreeStandard()
 {
     const int n = reducedCount;
-    if (bordered == nullptr || datum == nullptr || datumInverse.GetRows() != 7)
+    if (bordered == nullptr || datum == nullptr || standardFold.datumInverse.GetRows() != 7)
         return false;
     if (!normals->InvertAugmentedFactor())
         return false;
@@ -156,7 +143,7 @@ bool CAdjustmentEngine::InvertFreeStandard()
     // D^-1 + datum Q* datum' = D^-1 - datum (-Q* datum').
     for (int a = 0; a < 7; ++a)
         for (int b = a; b < 7; ++b) {
-            double s = datumInverse.GetAt(a, b);
+            double s = standardFold.datumInverse.GetAt(a, b);
             for (int i = 0; i < n; ++i)
                 s -= Dt[a][i] * cross[static_cast<size_t>(i) * 7 + static_cast<size_t>(b)];
             B[n + a][b - a] = s;
@@ -343,11 +330,11 @@ bool CAdjustmentEngine::PropagateErrorsReverse()
         CObjectPoint* point = points->GetAt(i);
         ZeroSymmetric(point->limitingCovariance, 3);
         const int rays = point->usedRayCount;
-        if (rays <= 0 || static_cast<size_t>(6 * i + 5) >= pointNormals.size())
+        if (rays <= 0 || static_cast<size_t>(6 * i + 5) >= reverseFold.pointNormals.size())
             continue;
         point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
         CMatrix& lim = point->limitingCovariance;
-        const double* own = &pointNormals[static_cast<size_t>(6 * i)];
+        const double* own = &reverseFold.pointNormals[static_cast<size_t>(6 * i)];
         int k = 0;
         for (int a = 0; a < 3; ++a)
             for (int b = a; b < 3; ++b)

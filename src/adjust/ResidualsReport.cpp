@@ -102,15 +102,7 @@ bool CBundleReports::WriteResidualsReport()
     f.LineFormat("%46s", "Summary of Residuals");
     f.Line("  Sta            Station  Residuals         Number of");
     f.Line("   #          x         y       Total        Points");
-    for (int j = 0; j < imageCount; ++j) {
-        const CProjectImage* image = images->GetAt(j);
-        if (image == nullptr || !image->enabled || !image->oriented)
-            continue;
-        double rx, ry, rxy;
-        report::ImageResidualMicrons(*image, rx, ry, rxy);
-        f.LineFormat("%s%10.2lf%10.2lf%10.2lf%12d", image->name.GetText(), rx, ry, rxy,
-                     image->CountUsableObservations());
-    }
+    report::ImageResidualRows(f, *images, 12);
     f.Blank(2);
 
     f.Line("           Total Residuals                                                  Degrees of      Mean Error of");

@@ -70,52 +70,6 @@ bool InvertStationBlock(double a[6][6])
 
 } // namespace
 
-bool CAdjustmentEngine::AllocateReducedSystem()
-{
-    const bool freeStandard = settings->freeNetwork && settings->standardFolding;
-    const double order = static_cast<double>(reducedCount) + 1.0;
-    // The packed system and the working copy its inversion takes; the
-    // bordered system and the datum block of a free network folded the
-    // standard way.
-    double doubles = order * (order + 1.0);
-    if (freeStandard) {
-        const double b = static_cast<double>(reducedCount) + 8.0;
-        doubles += b * (b + 1.0) / 2.0 + 7.0 * reducedCount;
-    }
-    const double bytes = doubles * sizeof(double);
-    const double physical = GetPhysicalMemoryBytes();
-    if (reducedCount < 0 || order > 2.0e9 || (physical > 0.0 && bytes > physical)) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "Adjustment failed: the reduced normal system of %d unknowns needs %.1f GB of memory, "
-                      "more than this computer has",
-                      reducedCount, bytes / 1e9);
-        return Fail(text);
-    }
-    normals = new CMatrix(reducedCount + 1, -1);
-    bool ok = normals->GetRows() == reducedCount + 1;
-    solution.Resize(0);
-    if (freeStandard) {
-        bordered = new CMatrix(reducedCount + 8, -1);
-        datum = new CMatrix(7, reducedCount);
-        ok = ok && bordered->GetRows() == reducedCount + 8 && datum->GetRows() == 7 &&
-             solution.Resize(reducedCount + 7);
-    } else {
-        ok = ok && solution.Resize(reducedCount);
-    }
-    if (!ok) {
-        DeleteMatrices();
-        return Fail("Adjustment failed: not enough memory for the reduced normal system");
-    }
-    solution.Zero();
-    return true;
-}
-
-int CAdjustmentEngine::GetFreeDatumRows() const
-{
-    return freeDatumRows;
-}
-
 bool CAdjustmentEngine::FormNormalsReverse(int& equations)
 {
     equations = 0;
@@ -134,7 +88,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     foldedColumns.clear();
     foldedColumnStart.clear();
     FillStationCache();
-    pointNormals.assign(static_cast<size_t>(6 * nPt), 0.0);
+    reverseFold.pointNormals.assign(static_cast<size_t>(6 * nPt), 0.0);
     for (int i = 0; i < nPt; ++i) {
         CObjectPoint* point = points->GetAt(i);
         point->rms = 0.0;
@@ -142,7 +96,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     }
 
     // The points each station sees, in point order, from the merge's ray lists.
-    stationRayStart.assign(static_cast<size_t>(nSta) + 1, 0);
+    reverseFold.stationRayStart.assign(static_cast<size_t>(nSta) + 1, 0);
     const int pointsWithRays = std::min(nPt, static_cast<int>(rayStart.size()));
     auto raysOf = [&](int i, int& first, int& end) {
         first = rayStart[static_cast<size_t>(i)];
@@ -153,18 +107,18 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         int first = 0, end = 0;
         raysOf(i, first, end);
         for (int r = first; r < end; ++r)
-            ++stationRayStart[static_cast<size_t>(rayImages[static_cast<size_t>(r)]) + 1];
+            ++reverseFold.stationRayStart[static_cast<size_t>(rayImages[static_cast<size_t>(r)]) + 1];
     }
     for (int j = 0; j < nSta; ++j)
-        stationRayStart[static_cast<size_t>(j) + 1] += stationRayStart[static_cast<size_t>(j)];
-    stationRayPoints.assign(static_cast<size_t>(stationRayStart.back()), 0);
+        reverseFold.stationRayStart[static_cast<size_t>(j) + 1] += reverseFold.stationRayStart[static_cast<size_t>(j)];
+    reverseFold.stationRayPoints.assign(static_cast<size_t>(reverseFold.stationRayStart.back()), 0);
     {
-        std::vector<int32_t> fill(stationRayStart.begin(), stationRayStart.end() - 1);
+        std::vector<int32_t> fill(reverseFold.stationRayStart.begin(), reverseFold.stationRayStart.end() - 1);
         for (int i = 0; i < pointsWithRays; ++i) {
             int first = 0, end = 0;
             raysOf(i, first, end);
             for (int r = first; r < end; ++r)
-                stationRayPoints[static_cast<size_t>(fill[static_cast<size_t>(rayImages[static_cast<size_t>(r)])]++)] =
+                reverseFold.stationRayPoints[static_cast<size_t>(fill[static_cast<size_t>(rayImages[static_cast<size_t>(r)])]++)] =
                     i;
         }
     }
@@ -175,10 +129,10 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         CProjectImage* image = images->GetAt(s);
         rayBuffer.clear();
         rayPoints.clear();
-        for (int e = stationRayStart[static_cast<size_t>(s)]; e < stationRayStart[static_cast<size_t>(s) + 1]; ++e) {
+        for (int e = reverseFold.stationRayStart[static_cast<size_t>(s)]; e < reverseFold.stationRayStart[static_cast<size_t>(s) + 1]; ++e) {
             if (AbortRequested())
                 return false;
-            const int i = stationRayPoints[static_cast<size_t>(e)];
+            const int i = reverseFold.stationRayPoints[static_cast<size_t>(e)];
             CObjectPoint* point = points->GetAt(i);
             if (!point->inUse || point->observationIndex.GetSize() != nSta)
                 continue;
@@ -223,7 +177,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
             const double* q0 = ray.p[0];
             const double* q1 = ray.p[1];
             AddCameraRows<3>(T, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
-            double* own = &pointNormals[static_cast<size_t>(6 * i)];
+            double* own = &reverseFold.pointNormals[static_cast<size_t>(6 * i)];
             int k = 0;
             for (int r = 0; r < 3; ++r) {
                 double* row = T[p0 + r];
@@ -305,10 +259,8 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         HoldReducedParameter(index);
 
     // Inner constraints of a free network, over the points that are not held.
-    freeDatumRows = 7;
+    ChooseFreeDatumRows();
     if (settings->freeNetwork) {
-        if (settings->rigorousScale && CountUsableScaleBars() > 0)
-            freeDatumRows = 6;
         const int rows = freeDatumRows;
         delete reverseDatum;
         reverseDatum = new CMatrix(rows, 3 * nPt);
@@ -372,19 +324,6 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         equations += barEquations;
     }
     return true;
-}
-
-// Zero row and column with a unit pivot: the parameter gets no correction
-// and the others are solved as if it were fixed.
-void CAdjustmentEngine::HoldReducedParameter(int index)
-{
-    double* const* T = normals->GetRowTable();
-    for (int k = 0; k < index; ++k)
-        T[k][index - k] = 0.0;
-    const int length = normals->GetRowLength(index);
-    for (int j = 0; j < length; ++j)
-        T[index][j] = 0.0;
-    T[index][0] = 1.0;
 }
 
 bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>& rays,

@@ -77,23 +77,23 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     CMatrix& target = freeNetwork ? *bordered : *normals;
     rightHandSide.Resize(0);
     rightHandSide.Resize(freeNetwork ? n + 7 : n);
-    cameraSlot.assign(static_cast<size_t>(nCam), -1);
+    standardFold.cameraSlot.assign(static_cast<size_t>(nCam), -1);
     FillStationCache();
     const int nPoints = points->GetSize();
-    if (static_cast<int>(foldOrder.size()) != nPoints) {
-        foldOrder.resize(static_cast<size_t>(nPoints));
+    if (static_cast<int>(standardFold.foldOrder.size()) != nPoints) {
+        standardFold.foldOrder.resize(static_cast<size_t>(nPoints));
         for (int i = 0; i < nPoints; ++i)
-            foldOrder[static_cast<size_t>(i)] = i;
+            standardFold.foldOrder[static_cast<size_t>(i)] = i;
     }
     ReleasePending();
-    pendingMatrix.assign(static_cast<size_t>(nPoints), nullptr);
-    pendingVector.assign(static_cast<size_t>(nPoints), nullptr);
-    pendingColumnStart.assign(static_cast<size_t>(nPoints), 0);
-    pendingColumnCount.assign(static_cast<size_t>(nPoints), 0);
-    pendingColumns.clear();
+    standardFold.pendingMatrix.assign(static_cast<size_t>(nPoints), nullptr);
+    standardFold.pendingVector.assign(static_cast<size_t>(nPoints), nullptr);
+    standardFold.pendingColumnStart.assign(static_cast<size_t>(nPoints), 0);
+    standardFold.pendingColumnCount.assign(static_cast<size_t>(nPoints), 0);
+    standardFold.pendingColumns.clear();
 
     for (int t = 0; t < nPoints; ++t) {
-        const int i = foldOrder[static_cast<size_t>(t)];
+        const int i = standardFold.foldOrder[static_cast<size_t>(t)];
         CObjectPoint* point = points->GetAt(i);
         if (point == nullptr || !point->inUse)
             continue;
@@ -187,11 +187,11 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
 // when its 3 x 3 block cannot be inverted or the results are not finite.
 void CAdjustmentEngine::ReleasePending()
 {
-    for (CMatrix*& m : pendingMatrix) {
+    for (CMatrix*& m : standardFold.pendingMatrix) {
         delete m;
         m = nullptr;
     }
-    for (CVector*& v : pendingVector) {
+    for (CVector*& v : standardFold.pendingVector) {
         delete v;
         v = nullptr;
     }
@@ -200,16 +200,16 @@ void CAdjustmentEngine::ReleasePending()
 // The folded points' blocks go into the stores in the order of the set.
 void CAdjustmentEngine::StorePending()
 {
-    for (size_t i = 0; i < pendingMatrix.size(); ++i) {
-        if (pendingMatrix[i] == nullptr)
+    for (size_t i = 0; i < standardFold.pendingMatrix.size(); ++i) {
+        if (standardFold.pendingMatrix[i] == nullptr)
             continue;
-        matrixStore.GetArray().Add(pendingMatrix[i]);
-        vectorStore.GetArray().Add(pendingVector[i]);
-        pendingMatrix[i] = nullptr;
-        pendingVector[i] = nullptr;
+        matrixStore.GetArray().Add(standardFold.pendingMatrix[i]);
+        vectorStore.GetArray().Add(standardFold.pendingVector[i]);
+        standardFold.pendingMatrix[i] = nullptr;
+        standardFold.pendingVector[i] = nullptr;
         foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
-        const auto first = pendingColumns.begin() + pendingColumnStart[i];
-        foldedColumns.insert(foldedColumns.end(), first, first + pendingColumnCount[i]);
+        const auto first = standardFold.pendingColumns.begin() + standardFold.pendingColumnStart[i];
+        foldedColumns.insert(foldedColumns.end(), first, first + standardFold.pendingColumnCount[i]);
     }
 }
 
@@ -224,8 +224,8 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
     std::vector<ColumnBlock> manyBlocks;
     std::vector<int> cams;
     for (const RayEquations& ray : rayBuffer) {
-        if (cameraSlot[static_cast<size_t>(ray.camera)] < 0) {
-            cameraSlot[static_cast<size_t>(ray.camera)] = 0;
+        if (standardFold.cameraSlot[static_cast<size_t>(ray.camera)] < 0) {
+            standardFold.cameraSlot[static_cast<size_t>(ray.camera)] = 0;
             cams.push_back(ray.camera);
         }
     }
@@ -239,7 +239,7 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
     int columns = 0;
     size_t b = 0;
     for (int k : cams) {
-        cameraSlot[static_cast<size_t>(k)] = columns;
+        standardFold.cameraSlot[static_cast<size_t>(k)] = columns;
         block[b++] = ColumnBlock{10 * k, columns, 10};
         columns += 10;
     }
@@ -267,7 +267,7 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
             for (int s = r; s < 3; ++s)
                 npp[r][s] += P[0][r] * P[0][s] + P[1][r] * P[1][s];
             np[r] += P[0][r] * ray.l[0] + P[1][r] * ray.l[1];
-            double* camCols = Nr[r] + cameraSlot[static_cast<size_t>(ray.camera)];
+            double* camCols = Nr[r] + standardFold.cameraSlot[static_cast<size_t>(ray.camera)];
             for (int c = 0; c < 10; ++c)
                 camCols[c] += P[0][r] * ray.a[0][c] + P[1][r] * ray.a[1][c];
             double* staCols = Nr[r] + block[stationBlock].column;
@@ -277,7 +277,7 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
         ++stationBlock;
     }
     for (int k : cams)
-        cameraSlot[static_cast<size_t>(k)] = -1;
+        standardFold.cameraSlot[static_cast<size_t>(k)] = -1;
 
     if (freeNetwork) {
         // Datum rows tx, ty, tz, three rotations and scale, at the point's
@@ -371,13 +371,13 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
     CVector* stored = new CVector(3);
     for (int r = 0; r < 3; ++r)
         (*stored)[r] = v[r];
-    pendingVector[slot] = stored;
-    pendingMatrix[slot] = M;
-    pendingColumnStart[slot] = static_cast<int32_t>(pendingColumns.size());
-    pendingColumnCount[slot] = columns;
+    standardFold.pendingVector[slot] = stored;
+    standardFold.pendingMatrix[slot] = M;
+    standardFold.pendingColumnStart[slot] = static_cast<int32_t>(standardFold.pendingColumns.size());
+    standardFold.pendingColumnCount[slot] = columns;
     for (size_t bi = 0; bi < blockCount; ++bi)
         for (int c = 0; c < block[bi].length; ++c)
-            pendingColumns.push_back(block[bi].first + c);
+            standardFold.pendingColumns.push_back(block[bi].first + c);
     return true;
 }
 
@@ -423,12 +423,12 @@ bool CAdjustmentEngine::ReduceDatum()
     // D = -sum of G Npp^-1 G' over the points is negative definite, and the
     // root-free factorisation refuses a negative leading element: D^-1 is
     // formed as -(-D)^-1.
-    datumInverse.Resize(7, -1);
+    standardFold.datumInverse.Resize(7, -1);
     for (int a = 0; a < 7; ++a)
         for (int b = a; b < 7; ++b)
-            datumInverse.SetAt(-S.GetAt(n + a, n + b), a, b);
-    const bool inverted = datumInverse.InvertSymmetric(false);
-    datumInverse.Scale(-1.0);
+            standardFold.datumInverse.SetAt(-S.GetAt(n + a, n + b), a, b);
+    const bool inverted = standardFold.datumInverse.InvertSymmetric(false);
+    standardFold.datumInverse.Scale(-1.0);
     if (!inverted) {
         summary->status = BUNDLE_FAILED;
         SetFailureReason("Adjustment failed: the datum of the free network is singular");
@@ -437,7 +437,7 @@ bool CAdjustmentEngine::ReduceDatum()
     double Dinv[7][7];
     for (int a = 0; a < 7; ++a)
         for (int b = 0; b < 7; ++b)
-            Dinv[a][b] = datumInverse.GetAt(a, b);
+            Dinv[a][b] = standardFold.datumInverse.GetAt(a, b);
 
     double* const* B = S.GetRowTable();
     double* const* Dt = datum->GetRowTable();
@@ -494,7 +494,7 @@ bool CAdjustmentEngine::SolveDatumMultipliers(CVector& x)
     for (int a = 0; a < 7; ++a) {
         double s = 0.0;
         for (int b = 0; b < 7; ++b)
-            s += datumInverse.GetAt(a, b) * t[b];
+            s += standardFold.datumInverse.GetAt(a, b) * t[b];
         x[n + a] = s;
     }
     return true;

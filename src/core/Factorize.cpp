@@ -250,21 +250,7 @@ bool CMatrix::CholeskyDecompose()
 
 bool CMatrix::SolveAugmentedCholesky(CVector& x) const
 {
-    if (!IsSymmetric() || m_rows < 2)
-        return false;
-    const int u = m_rows - 1;
-    if (x.GetSize() < u && !x.Resize(u))
-        return false;
-    double* xv = x.GetData();
-    double* const* R = m_rowData;
-    for (int i = u - 1; i >= 0; --i) {
-        const double* Ui = R[i];
-        double s = 0.0;
-        for (int j = i + 1; j < u; ++j)
-            s += Ui[j - i] * xv[j];
-        xv[i] = (Ui[u - i] - s) / Ui[0];
-    }
-    return true;
+    return SolveAugmented(x, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,6 +272,14 @@ bool CMatrix::LdltDecompose()
 
 bool CMatrix::SolveAugmentedUnit(CVector& x) const
 {
+    return SolveAugmented(x, true);
+}
+
+// Back substitution over the factored augmented system: the last column
+// holds the reduced right-hand side. A unit factor's diagonal holds D and
+// is not divided by.
+bool CMatrix::SolveAugmented(CVector& x, bool unitDiagonal) const
+{
     if (!IsSymmetric() || m_rows < 2)
         return false;
     const int u = m_rows - 1;
@@ -298,7 +292,7 @@ bool CMatrix::SolveAugmentedUnit(CVector& x) const
         double s = 0.0;
         for (int j = i + 1; j < u; ++j)
             s += Ui[j - i] * xv[j];
-        xv[i] = Ui[u - i] - s;
+        xv[i] = unitDiagonal ? Ui[u - i] - s : (Ui[u - i] - s) / Ui[0];
     }
     return true;
 }

@@ -113,6 +113,8 @@ public:
     bool SolveAugmentedCholesky(CVector& x) const;
     bool LdltDecompose();
     bool SolveAugmentedUnit(CVector& x) const;
+    // Both solvers above: unitDiagonal for the U'DU factor, else U'U.
+    bool SolveAugmented(CVector& x, bool unitDiagonal) const;
     bool InvertSymmetric(bool alreadyFactored);
     bool InvertUpperFactor();
     bool MultiplyFactorInverse();

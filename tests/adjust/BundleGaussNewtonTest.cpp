@@ -11,6 +11,7 @@
 
 #include "AdjustmentEngine.h"
 #include "BundleNetwork.h"
+#include "NumericDerivative.h"
 #include "SyntheticScene.h"
 
 using namespace bundletest;
@@ -273,16 +274,18 @@ private:
         double ay[10] = {V / W, 0, 0, yr * r2, yr * r2 * r2, yr * r2 * r2 * r2, 2 * xr * yr,
                          2 * yr * yr + r2, 0, 0};
         // The principal point by central differences of the model.
-        const double h = 1e-4;
         for (int a = 1; a <= 2; ++a) {
-            std::vector<double> q = p;
-            double xp, yp, xm, ym;
-            q[c0 + a] = p[c0 + a] + h;
-            Misclosure(o, q, xp, yp);
-            q[c0 + a] = p[c0 + a] - h;
-            Misclosure(o, q, xm, ym);
-            ax[a] = (xp - xm) / (2 * h);
-            ay[a] = (yp - ym) / (2 * h);
+            auto misclosure = [&](int row) {
+                return [&, row](double v) {
+                    std::vector<double> q = p;
+                    q[c0 + a] = v;
+                    double mx, my;
+                    Misclosure(o, q, mx, my);
+                    return row == 0 ? mx : my;
+                };
+            };
+            ax[a] = kestrelon::test::CentralDerivative(misclosure(0), p[c0 + a], 1e-4);
+            ay[a] = kestrelon::test::CentralDerivative(misclosure(1), p[c0 + a], 1e-4);
         }
         double bx[6], by[6];
         for (int i = 0; i < 3; ++i) {

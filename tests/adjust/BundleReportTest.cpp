@@ -63,9 +63,9 @@ void WriteAll(ReportProject& project, bool withCofactors)
 TEST(BundleReports, ControlNetworkWritesAllSixFilesAsLaidOut)
 {
     TempFolder folder;
-    ReportProject project(folder.path, CONTROL);
+    ReportProject project(folder.Path(), CONTROL);
     WriteAll(project, true);
-    const std::string projectPath = folder.path + "/Tiny.kst";
+    const std::string projectPath = folder.Path() + "/Tiny.kst";
     EXPECT_EQ(Written(folder, "Bundle.txt", true), Expected("control_Bundle.txt", projectPath));
     EXPECT_EQ(Written(folder, "Camera.txt", true), Expected("control_Camera.txt", projectPath));
     EXPECT_EQ(Written(folder, "Residuals.txt", false), Expected("control_Residuals.txt", projectPath));
@@ -73,7 +73,7 @@ TEST(BundleReports, ControlNetworkWritesAllSixFilesAsLaidOut)
     EXPECT_EQ(Written(folder, "PointsQxx.txt", true), Expected("control_PointsQxx.txt", projectPath));
     EXPECT_EQ(Written(folder, "StationsQxx.txt", true), Expected("control_StationsQxx.txt", projectPath));
     // Only the six reports are left in the folder: no temporary files.
-    EXPECT_EQ(FolderEntries(folder.path),
+    EXPECT_EQ(FolderEntries(folder.Path()),
               (std::vector<std::string>{"Bundle.txt", "Camera.txt", "Correlations.txt", "PointsQxx.txt",
                                         "Residuals.txt", "StationsQxx.txt"}));
     // The sightings texts stay on the points, out-of-use points included.
@@ -87,18 +87,18 @@ TEST(BundleReports, FreeNetworkPostBundleScalingAndFailedScaling)
 {
     {
         TempFolder folder;
-        ReportProject project(folder.path, POST_BUNDLE);
+        ReportProject project(folder.Path(), POST_BUNDLE);
         WriteAll(project, true);
-        const std::string projectPath = folder.path + "/Tiny.kst";
+        const std::string projectPath = folder.Path() + "/Tiny.kst";
         EXPECT_EQ(Written(folder, "Bundle.txt", true), Expected("postbundle_Bundle.txt", projectPath));
         EXPECT_EQ(Written(folder, "Residuals.txt", false), Expected("postbundle_Residuals.txt", projectPath));
     }
     {
         TempFolder folder;
-        ReportProject project(folder.path, FAILED_SCALING);
+        ReportProject project(folder.Path(), FAILED_SCALING);
         WriteAll(project, true);
         EXPECT_EQ(Written(folder, "Bundle.txt", true),
-                  Expected("failedscaling_Bundle.txt", folder.path + "/Tiny.kst"));
+                  Expected("failedscaling_Bundle.txt", folder.Path() + "/Tiny.kst"));
     }
 }
 
@@ -107,10 +107,10 @@ TEST(BundleReports, FreeNetworkPostBundleScalingAndFailedScaling)
 TEST(BundleReports, RigorousScalingReverseFolding)
 {
     TempFolder folder;
-    ReportProject project(folder.path, RIGOROUS);
+    ReportProject project(folder.Path(), RIGOROUS);
     ASSERT_TRUE(project.settings.totalErrorPropagation);
     WriteAll(project, true);
-    const std::string projectPath = folder.path + "/Tiny.kst";
+    const std::string projectPath = folder.Path() + "/Tiny.kst";
     EXPECT_EQ(Written(folder, "Bundle.txt", true), Expected("rigorous_Bundle.txt", projectPath));
     EXPECT_EQ(Written(folder, "Correlations.txt", false), Expected("rigorous_Correlations.txt", projectPath));
 }
@@ -121,11 +121,11 @@ TEST(BundleReports, SameBytesUnderADecimalCommaLocale)
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr && std::setlocale(LC_ALL, "de_DE.utf8") == nullptr)
         GTEST_SKIP() << "no decimal-comma locale installed";
     TempFolder german;
-    ReportProject a(german.path, CONTROL);
+    ReportProject a(german.Path(), CONTROL);
     WriteAll(a, true);
     std::setlocale(LC_ALL, "C");
     TempFolder plain;
-    ReportProject b(plain.path, CONTROL);
+    ReportProject b(plain.Path(), CONTROL);
     WriteAll(b, true);
     std::setlocale(LC_ALL, saved.c_str());
     for (const char* name : {"Bundle.txt", "Camera.txt", "Residuals.txt", "Correlations.txt", "PointsQxx.txt",
@@ -133,10 +133,10 @@ TEST(BundleReports, SameBytesUnderADecimalCommaLocale)
         const bool centred = std::string(name) != "Residuals.txt" && std::string(name) != "Correlations.txt";
         std::string x = Written(german, name, centred), y = Written(plain, name, centred);
         // The project paths differ only by the temporary folder's name.
-        for (size_t at; (at = x.find(german.path)) != std::string::npos;)
-            x.replace(at, german.path.size(), "@");
-        for (size_t at; (at = y.find(plain.path)) != std::string::npos;)
-            y.replace(at, plain.path.size(), "@");
+        for (size_t at; (at = x.find(german.Path())) != std::string::npos;)
+            x.replace(at, german.Path().size(), "@");
+        for (size_t at; (at = y.find(plain.Path())) != std::string::npos;)
+            y.replace(at, plain.Path().size(), "@");
         EXPECT_EQ(x, y) << name;
         bool decimalComma = false;
         for (size_t i = 1; i + 1 < x.size(); ++i)
@@ -150,11 +150,11 @@ TEST(BundleReports, SameBytesUnderADecimalCommaLocale)
 TEST(BundleReports, CorrelationsNeedASuccessfulInversion)
 {
     TempFolder folder;
-    ReportProject project(folder.path, CONTROL);
+    ReportProject project(folder.Path(), CONTROL);
     CBundleReports reports(&project.images, &project.points, &project.control, &project.cameras,
                            &project.scaleBars, &project.settings, &project.summary, nullptr);
     EXPECT_FALSE(reports.WriteCorrelationsReport());
-    EXPECT_TRUE(FolderEntries(folder.path).empty());
+    EXPECT_TRUE(FolderEntries(folder.Path()).empty());
 
     reports.SetCofactors(&project.cofactors, project.cofactorOrder);
     ASSERT_TRUE(reports.WriteCorrelationsReport());
@@ -187,9 +187,9 @@ TEST(BundleReports, NoProjectFolderWritesNoReport)
     TempFolder folder;
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(folder.path.c_str()), 0);
+    ASSERT_EQ(chdir(folder.Path().c_str()), 0);
     for (const char* path : {"", "Tiny.kst"}) {
-        ReportProject project(folder.path, CONTROL);
+        ReportProject project(folder.Path(), CONTROL);
         project.settings.SetProjectPath(path);
         CBundleReports reports(&project.images, &project.points, &project.control, &project.cameras,
                                &project.scaleBars, &project.settings, &project.summary, nullptr);
@@ -201,7 +201,7 @@ TEST(BundleReports, NoProjectFolderWritesNoReport)
         EXPECT_FALSE(reports.WritePointCovariances()) << path;
         EXPECT_FALSE(reports.WriteStationCovariances()) << path;
     }
-    EXPECT_TRUE(FolderEntries(folder.path).empty());
+    EXPECT_TRUE(FolderEntries(folder.Path()).empty());
     EXPECT_NE(access("/Bundle.txt", F_OK), 0);
     ASSERT_EQ(chdir(previous), 0);
 }
@@ -211,7 +211,7 @@ TEST(BundleReports, NoProjectFolderWritesNoReport)
 TEST(BundleReports, FailedWriteKeepsTheLastGoodReport)
 {
     TempFolder folder;
-    ReportProject project(folder.path, CONTROL);
+    ReportProject project(folder.Path(), CONTROL);
     CBundleReports reports(&project.images, &project.points, &project.control, &project.cameras,
                            &project.scaleBars, &project.settings, &project.summary, nullptr);
     ASSERT_TRUE(reports.WriteBundleReport());
@@ -234,12 +234,12 @@ TEST(BundleReports, FailedWriteKeepsTheLastGoodReport)
     std::string after;
     ASSERT_TRUE(ReadFile(folder.File("Bundle.txt"), after));
     EXPECT_EQ(after, good);
-    EXPECT_EQ(FolderEntries(folder.path), std::vector<std::string>{"Bundle.txt"});
+    EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"Bundle.txt"});
 
     // A report path that is taken by a folder cannot be replaced either.
     ASSERT_EQ(mkdir(folder.File("Camera.txt").c_str(), 0777), 0);
     EXPECT_FALSE(reports.WriteCameraReport());
-    EXPECT_EQ(FolderEntries(folder.path), (std::vector<std::string>{"Bundle.txt", "Camera.txt"}));
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{"Bundle.txt", "Camera.txt"}));
 }
 
 // Lines collected across many blocks reach the disk unchanged, each "\n" as
@@ -248,7 +248,7 @@ TEST(BundleReports, BlocksKeepTheBytes)
 {
     TempFolder folder;
     CReportFile f;
-    ASSERT_TRUE(f.Open((folder.path + "/x.kst").c_str(), "Big.txt"));
+    ASSERT_TRUE(f.Open((folder.Path() + "/x.kst").c_str(), "Big.txt"));
     std::string expected;
     for (int i = 0; i < 40000; ++i) {
         std::string line(static_cast<size_t>(i % 97), static_cast<char>('a' + i % 26));

@@ -11,6 +11,7 @@
 #include "AdjustmentEngine.h"
 #include "BundleNetwork.h"
 #include "FloatingPoint.h"
+#include "NumericDerivative.h"
 
 using namespace bundletest;
 
@@ -112,52 +113,38 @@ TEST(BundleObservationEquations, ExactPartialsAndTheRejectionLimit)
     EXPECT_EQ(A.GetAt(1, CAM_B2), 0.0);
     EXPECT_NE(A.GetAt(0, CAM_B1), 0.0);
 
-    auto misclosure = [&](double& lx, double& ly) {
+    // Unknowns: C, XP, YP (the principal point moves every distortion term
+    // with it), the station and its angles (read from the rotation matrix
+    // and put back through it), the point.
+    CCamera& camera = *net.cameras.GetAt(0);
+    double* const values[9] = {&camera.parameters[CAM_C], &camera.parameters[CAM_XP], &camera.parameters[CAM_YP],
+                               &image->X, &image->Y, &image->Z, &point.x, &point.y, &point.z};
+    const double angles[3] = {image->GetAzimuth(), image->GetElevation(), image->GetRoll()};
+    std::vector<double> x0;
+    for (double* v : values)
+        x0.push_back(*v);
+    x0.insert(x0.end(), angles, angles + 3);
+    auto misclosure = [&](const std::vector<double>& x) {
+        for (int k = 0; k < 9; ++k)
+            *values[k] = x[static_cast<size_t>(k)];
+        image->SetRotation(x[9], x[10], x[11]);
         CMatrix a, b, p;
         CVector w;
         CObjectPoint q(point);
         CImageObservation o(obs);
         EXPECT_TRUE(engine.FormObservationEquations(*image, a, b, p, w, o, q));
-        lx = w[0];
-        ly = w[1];
+        return std::vector<double>{w[0], w[1]};
     };
-    const double h = 1e-6;
-    auto check = [&](double& value, double dx, double dy, const char* what) {
-        double x1, y1, x2, y2;
-        const double saved = value;
-        value = saved + h;
-        misclosure(x1, y1);
-        value = saved - h;
-        misclosure(x2, y2);
-        value = saved;
-        EXPECT_NEAR(dx, (x1 - x2) / (2 * h), 1e-5 * (1 + std::fabs(dx))) << what;
-        EXPECT_NEAR(dy, (y1 - y2) / (2 * h), 1e-5 * (1 + std::fabs(dy))) << what;
-    };
-    check(net.cameras.GetAt(0)->parameters[CAM_C], A.GetAt(0, 0), A.GetAt(1, 0), "C");
-    // The principal point moves every distortion term with it.
-    check(net.cameras.GetAt(0)->parameters[CAM_XP], A.GetAt(0, CAM_XP), A.GetAt(1, CAM_XP), "XP");
-    check(net.cameras.GetAt(0)->parameters[CAM_YP], A.GetAt(0, CAM_YP), A.GetAt(1, CAM_YP), "YP");
-    check(image->X, B.GetAt(0, 0), B.GetAt(1, 0), "X0");
-    check(image->Y, B.GetAt(0, 1), B.GetAt(1, 1), "Y0");
-    check(image->Z, B.GetAt(0, 2), B.GetAt(1, 2), "Z0");
-    // The angles are read from the rotation matrix and put back through it.
-    const double angles[3] = {image->GetAzimuth(), image->GetElevation(), image->GetRoll()};
-    for (int a = 0; a < 3; ++a) {
-        double v[3] = {angles[0], angles[1], angles[2]};
-        double x1, y1, x2, y2;
-        v[a] = angles[a] + h;
-        image->SetRotation(v[0], v[1], v[2]);
-        misclosure(x1, y1);
-        v[a] = angles[a] - h;
-        image->SetRotation(v[0], v[1], v[2]);
-        misclosure(x2, y2);
-        image->SetRotation(angles[0], angles[1], angles[2]);
-        EXPECT_NEAR(B.GetAt(0, 3 + a), (x1 - x2) / (2 * h), 1e-5 * std::fabs(B.GetAt(0, 3 + a))) << "angle " << a;
-        EXPECT_NEAR(B.GetAt(1, 3 + a), (y1 - y2) / (2 * h), 1e-5 * std::fabs(B.GetAt(1, 3 + a))) << "angle " << a;
-    }
-    check(point.x, P.GetAt(0, 0), P.GetAt(1, 0), "X");
-    check(point.y, P.GetAt(0, 1), P.GetAt(1, 1), "Y");
-    check(point.z, P.GetAt(0, 2), P.GetAt(1, 2), "Z");
+    const auto J = kestrelon::test::CentralJacobian(misclosure, x0, 1e-6);
+    misclosure(x0);
+    const CMatrix* blocks[12] = {&A, &A, &A, &B, &B, &B, &P, &P, &P, &B, &B, &B};
+    const int columns[12] = {CAM_C, CAM_XP, CAM_YP, 0, 1, 2, 0, 1, 2, 3, 4, 5};
+    for (int k = 0; k < 12; ++k)
+        for (int r = 0; r < 2; ++r) {
+            const double analytic = blocks[k]->GetAt(r, columns[k]);
+            EXPECT_NEAR(analytic, J[static_cast<size_t>(r)][static_cast<size_t>(k)], 1e-5 * (1 + std::fabs(analytic)))
+                << "unknown " << k << " row " << r;
+        }
 
     // Limit exactly at |vx|: used; just below it: rejected, and the stored
     // residuals are left alone.

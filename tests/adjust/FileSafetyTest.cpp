@@ -16,6 +16,7 @@
 #include "ProjectDocument.h"
 #include "ProjectFile.h"
 #include "ProjectImage.h"
+#include "TestFiles.h"
 #include "TextFile.h"
 
 #include <gtest/gtest.h>
@@ -40,16 +41,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteRaw(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using kestrelon::test::TempFolder;
 
 std::set<std::string> Entries(const std::string& folder)
 {
@@ -58,21 +50,6 @@ std::set<std::string> Entries(const std::string& folder)
         names.insert(entry.path().filename().string());
     return names;
 }
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/kestrelon-files-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string path;
-};
 
 // A project of 100 points: its file, coordinate file and the other texts
 // are all larger than the file-size limit used below.
@@ -145,9 +122,9 @@ std::vector<ReaderCase> Readers()
 TEST(FileSafety, EveryReaderRefusesPipesFoldersAndDevicesAtOnce)
 {
     TempFolder temp;
-    const std::string pipe = temp.path + "/pipe.xyz";
+    const std::string pipe = temp.Path() + "/pipe.xyz";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const std::string folder = temp.path + "/folder.xyz";
+    const std::string folder = temp.Path() + "/folder.xyz";
     fs::create_directory(folder);
     for (const ReaderCase& reader : Readers()) {
         for (const std::string& path : {pipe, folder, std::string("/dev/zero")}) {
@@ -236,10 +213,10 @@ void ExpectCleanFailure(const WriterCase& writer, const std::string& folder,
 {
     SCOPED_TRACE(writer.name);
     const std::string path = folder + "/" + writer.file;
-    WriteRaw(path, kOldText);
+    kestrelon::test::WriteFileBytes(path, kOldText);
     const std::set<std::string> before = Entries(folder);
     EXPECT_FALSE(failingWrite(writer, path));
-    EXPECT_EQ(ReadAll(path), kOldText);
+    EXPECT_EQ(kestrelon::test::ReadFileBytes(path), kOldText);
     EXPECT_EQ(Entries(folder), before);
     fs::remove(path);
 }
@@ -248,7 +225,7 @@ TEST(FileSafety, EveryWriterOnAFullDiskFailsAndKeepsTheOldFile)
 {
     TempFolder temp;
     for (const WriterCase& writer : Writers()) {
-        ExpectCleanFailure(writer, temp.path, [](const WriterCase& w, const std::string& path) {
+        ExpectCleanFailure(writer, temp.Path(), [](const WriterCase& w, const std::string& path) {
             SetFileWriteFunction([](int, const void*, std::size_t) -> ssize_t {
                 errno = ENOSPC;
                 return -1;
@@ -264,7 +241,7 @@ TEST(FileSafety, EveryWriterOnAFullDiskFailsAndKeepsTheOldFile)
 TEST(FileSafety, EveryWriterOnAFullFileSystemFailsAndKeepsTheOldFile)
 {
     TempFolder temp;
-    const std::string mountPoint = temp.path + "/small";
+    const std::string mountPoint = temp.Path() + "/small";
     fs::create_directory(mountPoint);
     if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "no small file system can be mounted here: " << SystemErrorText(errno);
@@ -291,7 +268,7 @@ TEST(FileSafety, EveryWriterPastAFileSizeLimitFailsAndKeepsTheOldFile)
 {
     TempFolder temp;
     for (const WriterCase& writer : Writers()) {
-        ExpectCleanFailure(writer, temp.path, [](const WriterCase& w, const std::string& path) {
+        ExpectCleanFailure(writer, temp.Path(), [](const WriterCase& w, const std::string& path) {
             // In a child, so that the limit stays there: it exits 1 when the
             // write succeeded, 0 when it failed, and dies if the signal of
             // the limit is not ignored.
@@ -312,18 +289,18 @@ TEST(FileSafety, EveryWriterPastAFileSizeLimitFailsAndKeepsTheOldFile)
 TEST(FileSafety, EveryWriterWritesThroughALinkAndRefusesWhatIsNoFile)
 {
     TempFolder temp;
-    const std::string pipe = temp.path + "/pipe";
+    const std::string pipe = temp.Path() + "/pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const WriterCase& writer : Writers()) {
         SCOPED_TRACE(writer.name);
-        const std::string real = temp.path + "/real-" + writer.file;
-        const std::string link = temp.path + "/" + writer.file;
-        WriteRaw(real, kOldText);
+        const std::string real = temp.Path() + "/real-" + writer.file;
+        const std::string link = temp.Path() + "/" + writer.file;
+        kestrelon::test::WriteFileBytes(real, kOldText);
         ASSERT_EQ(chmod(real.c_str(), 0640), 0);
         fs::create_symlink(fs::path(real).filename(), link);
         ASSERT_TRUE(writer.write(link));
         EXPECT_TRUE(fs::is_symlink(link));
-        const std::string written = ReadAll(real);
+        const std::string written = kestrelon::test::ReadFileBytes(real);
         EXPECT_GT(written.size(), 1024u);
         EXPECT_NE(written, kOldText);
         EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
@@ -339,7 +316,7 @@ TEST(FileSafety, EveryWriterWritesThroughALinkAndRefusesWhatIsNoFile)
         fs::remove(link);
         fs::remove(real);
     }
-    EXPECT_EQ(Entries(temp.path), std::set<std::string>{"pipe"});
+    EXPECT_EQ(Entries(temp.Path()), std::set<std::string>{"pipe"});
     TakeCapturedMessages();
 }
 
@@ -348,13 +325,13 @@ TEST(FileSafety, EveryWriterWritesThroughALinkAndRefusesWhatIsNoFile)
 TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
 {
     TempFolder temp;
-    const std::string project = temp.path + "/survey.kst";
-    const std::string coordinates = temp.path + "/Points.xyz";
+    const std::string project = temp.Path() + "/survey.kst";
+    const std::string coordinates = temp.Path() + "/Points.xyz";
     {
-        auto doc = SmallProject(temp.path);
+        auto doc = SmallProject(temp.Path());
         ASSERT_TRUE(ReadWriteProjectFile(*doc, project.c_str(), PROJECT_FILE_SAVE).ok);
     }
-    const std::string projectBytes = ReadAll(project);
+    const std::string projectBytes = kestrelon::test::ReadFileBytes(project);
 
     struct OpenCase {
         const char* name;
@@ -364,7 +341,7 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
     const std::vector<OpenCase> cases = {
         {"full disk",
          [&] {
-             WriteRaw(coordinates, kOldText);
+             kestrelon::test::WriteFileBytes(coordinates, kOldText);
              SetFileWriteFunction([](int, const void*, std::size_t) -> ssize_t {
                  errno = ENOSPC;
                  return -1;
@@ -383,7 +360,7 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
         TakeCapturedMessages();
         c.prepare();
         const bool wasFifo = fs::is_fifo(coordinates);
-        const std::string before = wasFifo ? std::string() : ReadAll(coordinates);
+        const std::string before = wasFifo ? std::string() : kestrelon::test::ReadFileBytes(coordinates);
         CProjectDocument doc;
         alarm(10);
         const CProjectFileResult result = OpenProjectDocument(doc, project.c_str());
@@ -397,20 +374,20 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
         EXPECT_NE(shown[0].text.find("Points.xyz"), std::string::npos);
         EXPECT_EQ(fs::is_fifo(coordinates), wasFifo);
         if (!wasFifo) {
-            EXPECT_EQ(ReadAll(coordinates), before);
+            EXPECT_EQ(kestrelon::test::ReadFileBytes(coordinates), before);
         }
-        EXPECT_EQ(ReadAll(project), projectBytes);
+        EXPECT_EQ(kestrelon::test::ReadFileBytes(project), projectBytes);
     }
 
     // A load that fails touches nothing on disk.
     fs::remove(coordinates);
-    WriteRaw(coordinates, kOldText);
-    WriteRaw(project, projectBytes.substr(0, projectBytes.size() - 10));
-    const std::set<std::string> before = Entries(temp.path);
+    kestrelon::test::WriteFileBytes(coordinates, kOldText);
+    kestrelon::test::WriteFileBytes(project, projectBytes.substr(0, projectBytes.size() - 10));
+    const std::set<std::string> before = Entries(temp.Path());
     CProjectDocument doc;
     EXPECT_FALSE(ReadWriteProjectFile(doc, project.c_str(), PROJECT_FILE_LOAD).ok);
-    EXPECT_EQ(ReadAll(coordinates), kOldText);
-    EXPECT_EQ(Entries(temp.path), before);
+    EXPECT_EQ(kestrelon::test::ReadFileBytes(coordinates), kOldText);
+    EXPECT_EQ(Entries(temp.Path()), before);
     TakeCapturedMessages();
 }
 

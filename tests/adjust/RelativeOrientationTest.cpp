@@ -11,6 +11,7 @@
 
 #include "Camera.h"
 #include "Matrix.h"
+#include "NumericDerivative.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "SyntheticScene.h"
@@ -285,21 +286,22 @@ TEST(RelativeOrientationStep, ReducedSystemGivesTheStepOfTheFullBorderedSystem)
         const CImageObservation &o1 = *pair.image1.targets.GetAt(i), &o2 = *pair.image2.targets.GetAt(i);
         const double obs[4] = {o1.x, o1.y, o2.x, o2.y};
         W(i + 1) = Condition(start, obs, c1, c2);
-        for (int j = 0; j < 6; ++j) {
-            const double h = j < 3 ? 1.0 : 1e-6;
-            double up[6], down[6];
-            for (int k = 0; k < 6; ++k)
-                up[k] = down[k] = start[k];
-            up[j] += h;
-            down[j] -= h;
-            A(i + 1, j + 1) = (Condition(up, obs, c1, c2) - Condition(down, obs, c1, c2)) / (2.0 * h);
-        }
-        for (int k = 0; k < 4; ++k) {
-            double up[4] = {obs[0], obs[1], obs[2], obs[3]}, down[4] = {obs[0], obs[1], obs[2], obs[3]};
-            up[k] += 1.0;
-            down[k] -= 1.0;
-            Bo(i + 1, 4 * i + k + 1) = (Condition(start, up, c1, c2) - Condition(start, down, c1, c2)) / 2.0;
-        }
+        for (int j = 0; j < 6; ++j)
+            A(i + 1, j + 1) = kestrelon::test::CentralDerivative(
+                [&](double v) {
+                    double p[6] = {start[0], start[1], start[2], start[3], start[4], start[5]};
+                    p[j] = v;
+                    return Condition(p, obs, c1, c2);
+                },
+                start[j], j < 3 ? 1.0 : 1e-6);
+        for (int k = 0; k < 4; ++k)
+            Bo(i + 1, 4 * i + k + 1) = kestrelon::test::CentralDerivative(
+                [&](double v) {
+                    double o[4] = {obs[0], obs[1], obs[2], obs[3]};
+                    o[k] = v;
+                    return Condition(start, o, c1, c2);
+                },
+                obs[k], 1.0);
     }
     for (int j = 0; j < 3; ++j)
         A(n + 1, j + 1) = start[j];

@@ -81,7 +81,7 @@ TEST(ReportTables, SightingsListEveryImageAndContinueInPiecesOfThirty)
     };
     for (const Case& c : cases) {
         TempFolder folder;
-        ManyImages p(folder.path, c.images);
+        ManyImages p(folder.Path(), c.images);
         const std::vector<std::string> lines = Lines(BundleText(p, folder));
 
         // The standard errors table (limiting form: continuations after 52
@@ -113,7 +113,7 @@ TEST(ReportTables, SightingsListEveryImageAndContinueInPiecesOfThirty)
 TEST(ReportTables, OnlyTheFirstObservationOfALabelCounts)
 {
     TempFolder folder;
-    ReportProject p(folder.path, CONTROL);
+    ReportProject p(folder.Path(), CONTROL);
     CProjectImage* i2 = p.imageList.GetAt(1);
     // A second, rejected P1 after the first one in the label order.
     AddObs(i2, "P1", 0.7, 0.7, 0.0, 0.0, true);
@@ -129,7 +129,7 @@ TEST(ReportTables, OnlyTheFirstObservationOfALabelCounts)
 TEST(ReportTables, ResidualTableGroupsFivePointPositions)
 {
     TempFolder folder;
-    ReportProject p(folder.path, POST_BUNDLE);
+    ReportProject p(folder.Path(), POST_BUNDLE);
     // Points P1 .. P4 of the project, then P5 .. P12: P6 .. P10 out of use.
     for (int k = 5; k <= 12; ++k) {
         p.AddPoint(("P" + std::to_string(k)).c_str(), 0, 0, 0, k < 6 || k > 10, false, 2, 0.0, {-1, -1, -1});
@@ -171,7 +171,7 @@ TEST(ReportTables, ResidualTableGroupsFivePointPositions)
 TEST(ReportTables, StationBlockOnAStream)
 {
     TempFolder folder;
-    ReportProject p(folder.path, CONTROL);
+    ReportProject p(folder.Path(), CONTROL);
     std::ostringstream os;
     WriteBundleStationBlock(os, *p.imageList.GetAt(1)) << "end";
     EXPECT_EQ(os.str(),

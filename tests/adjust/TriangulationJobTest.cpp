@@ -74,7 +74,7 @@ TEST(TriangulationJob, IntersectsThePointsAndReportsThemAsTheTruthHasThem)
     TempFolder folder;
     Network net;
     BuildScene(net, 0.0);
-    net.settings.SetProjectPath((folder.path + "/scene.kst").c_str());
+    net.settings.SetProjectPath((folder.Path() + "/scene.kst").c_str());
     CTriangulationJob job(net.images, net.points, net.cameras, net.settings, net.summary);
     int count = 0;
     double rms = -2.0;
@@ -118,7 +118,7 @@ TEST(TriangulationJob, IntersectsThePointsAndReportsThemAsTheTruthHasThem)
     EXPECT_EQ(lines[1], std::string(42, ' ') + "Kestrelon");
     EXPECT_EQ(lines[2], std::string(25, ' ') + "Close-range photogrammetry");
     EXPECT_EQ(lines[3], "@DATE@");
-    EXPECT_EQ(lines[7], "             Project: " + folder.path + "/scene.kst");
+    EXPECT_EQ(lines[7], "             Project: " + folder.Path() + "/scene.kst");
     EXPECT_EQ(lines[8], "    Number of Points: 12");
     EXPECT_EQ(lines[9], "    Number of Images: 6");
 
@@ -200,7 +200,7 @@ TEST(TriangulationJob, StatisticsOfTheStandardErrors)
     TempFolder folder;
     Network net;
     BuildScene(net, 0.002);
-    net.settings.SetProjectPath((folder.path + "/scene.kst").c_str());
+    net.settings.SetProjectPath((folder.Path() + "/scene.kst").c_str());
     CTriangulationJob job(net.images, net.points, net.cameras, net.settings, net.summary);
     int count = 0;
     double rms = 0.0;
@@ -278,7 +278,7 @@ TEST(TriangulationJob, WithoutAProjectFolderNoReport)
     TempFolder folder;
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(folder.path.c_str()), 0);
+    ASSERT_EQ(chdir(folder.Path().c_str()), 0);
     Network net;
     BuildScene(net, 0.0);
     net.settings.SetProjectPath("");

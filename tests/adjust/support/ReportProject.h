@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -23,6 +24,7 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
+#include "TestFiles.h"
 
 namespace reporttest {
 
@@ -67,22 +69,7 @@ inline const char* ConfigName(Config c)
     }
 }
 
-// A fresh temporary folder, removed with its files on destruction.
-struct TempFolder {
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/kestrelon_reports_XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path = made != nullptr ? made : "";
-    }
-    ~TempFolder()
-    {
-        if (!path.empty())
-            std::system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string File(const char* name) const { return path + "/" + name; }
-};
+using kestrelon::test::TempFolder;
 
 struct ReportProject {
     CCameraList cameras;
@@ -280,14 +267,12 @@ struct ReportProject {
     }
 };
 
+// False when there is no such file.
 inline bool ReadFile(const std::string& path, std::string& out)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!std::filesystem::is_regular_file(path))
         return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    out = s.str();
+    out = kestrelon::test::ReadFileBytes(path);
     return true;
 }
 
