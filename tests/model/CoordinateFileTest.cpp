@@ -111,7 +111,9 @@ TEST(CoordinateReader, FieldCountsTable)
             EXPECT_DOUBLE_EQ(p.normal[0], r.normal0) << what;
             EXPECT_DOUBLE_EQ(p.normal[2], r.normal2) << what;
         }
-        if (r.line[std::strlen(r.line) - 1] != '\n') EXPECT_EQ(fields, r.fields) << what;
+        if (r.line[std::strlen(r.line) - 1] != '\n') {
+            EXPECT_EQ(fields, r.fields) << what;
+        }
     }
 }
 
