@@ -120,7 +120,8 @@ bool WriteTransformationReport(const CFilePath& projectPath, const CPointSet& co
     f.Blank(2);
     f.LineFormat("%48s%46s", "Transformed Coordinates", "Differences");
     f.Blank();
-    f.Line("           Label              X              Y              Z             DX             DY             DZ");
+    f.Line("           Label              X              Y              Z"
+           "             DX             DY             DZ");
     f.Blank();
     CPointSet& lookup = const_cast<CPointSet&>(result); // the label search sorts the set
     for (int i = 0; i < t.GetCommonPointCount(); ++i) {

@@ -1,4 +1,6 @@
 #include <clocale>
+#include <cstdlib>
+#include <memory>
 #include <cmath>
 #include <csignal>
 #include <functional>
@@ -119,7 +121,7 @@ struct Project {
                 for (int i = 0; i < 6; ++i)
                     image->covariance.SetAt(variances[i], i, i);
             for (int i = 0; i < m.observations; ++i) {
-                char label[8];
+                char label[16];
                 std::snprintf(label, sizeof label, "P%d", i + 1);
                 CImageObservation o(CNameBuffer(label), 1.0 * i, -2.0 * i);
                 o.vx = 0.0012 * (i + 1);
@@ -256,8 +258,9 @@ TEST(GeometryReports, LayoutsMatchTheHandWrittenFilesUnderAnyLocale)
         const char* comma = std::setlocale(LC_ALL, "de_DE.utf8");
         const std::string inComma = Written(c, folder);
         std::setlocale(LC_ALL, "C");
-        if (comma != nullptr)
+        if (comma != nullptr) {
             EXPECT_EQ(inC, inComma);
+        }
     }
     EXPECT_TRUE(TakeCapturedMessages().empty());
 }
@@ -304,7 +307,8 @@ TEST(GeometryReports, AFailedWriteShowsItsMessageAndKeepsTheLastGoodFile)
 
 TEST(GeometryReports, ResultPathsAndDistortionDefaults)
 {
-    EXPECT_STREQ("/data/p/Trans.txt", GetResultFilePath(CFilePath("/data/p/Tiny.kst"), kTransformationReportName).GetText());
+    EXPECT_STREQ("/data/p/Trans.txt",
+                 GetResultFilePath(CFilePath("/data/p/Tiny.kst"), kTransformationReportName).GetText());
     EXPECT_STREQ("", GetResultFilePath(CFilePath("Tiny.kst"), kResectionReportName).GetText());
 
     struct Radii {
@@ -406,7 +410,7 @@ TEST(Dxf, PointsAndLabelsReadBackOnTheirLayers)
         SCOPED_TRACE(n);
         CPointSet set;
         for (int i = 0; i < n; ++i) {
-            char label[8];
+            char label[16];
             std::snprintf(label, sizeof label, "T%d", i + 1);
             set.AddCopy(Point(label, 1.25 * i - 3.0, -1000.5 + i, 0.000125 * i));
         }

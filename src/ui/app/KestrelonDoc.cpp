@@ -417,7 +417,10 @@ bool IsImageFileDisplayable(const CProjectImage& image)
 
 // --- Result files of the geometry tools -----------------------------------------
 
-CFilePath CKestrelonDoc::GetResectionReportPath() const { return GetResultFilePath(GetPathName(), kResectionReportName); }
+CFilePath CKestrelonDoc::GetResectionReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kResectionReportName);
+}
 CFilePath CKestrelonDoc::GetTransformationReportPath() const
 {
     return GetResultFilePath(GetPathName(), kTransformationReportName);
@@ -426,8 +429,14 @@ CFilePath CKestrelonDoc::GetTriangulationReportPath() const
 {
     return GetResultFilePath(GetPathName(), kTriangulationReportName);
 }
-CFilePath CKestrelonDoc::GetTransformedPointsPath() const { return GetResultFilePath(GetPathName(), kTransformedPointsName); }
-CFilePath CKestrelonDoc::GetComparePointsPath() const { return GetResultFilePath(GetPathName(), kComparePointsName); }
+CFilePath CKestrelonDoc::GetTransformedPointsPath() const
+{
+    return GetResultFilePath(GetPathName(), kTransformedPointsName);
+}
+CFilePath CKestrelonDoc::GetComparePointsPath() const
+{
+    return GetResultFilePath(GetPathName(), kComparePointsName);
+}
 CFilePath CKestrelonDoc::GetBestFitPlaneReportPath() const
 {
     return GetResultFilePath(GetPathName(), kBestFitPlaneReportName);
@@ -436,7 +445,10 @@ CFilePath CKestrelonDoc::GetBestFitSphereReportPath() const
 {
     return GetResultFilePath(GetPathName(), kBestFitSphereReportName);
 }
-CFilePath CKestrelonDoc::GetBestFitLineReportPath() const { return GetResultFilePath(GetPathName(), kBestFitLineReportName); }
+CFilePath CKestrelonDoc::GetBestFitLineReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kBestFitLineReportName);
+}
 CFilePath CKestrelonDoc::GetBestFitCircleReportPath() const
 {
     return GetResultFilePath(GetPathName(), kBestFitCircleReportName);
