@@ -55,6 +55,16 @@ double StandardError(const CMatrix& m, int i)
     return v > 0.0 ? std::sqrt(v) : 0.0;
 }
 
+// The point with the label, searched without sorting the set.
+const CObjectPoint* FindByLabel(const CPointSet& set, const CNameBuffer& label)
+{
+    for (int i = 0; i < set.GetSize(); ++i)
+        if (const CObjectPoint* p = set.GetAt(i))
+            if (p->label == label)
+                return p;
+    return nullptr;
+}
+
 } // namespace
 
 CFilePath GetResultFilePath(const CFilePath& projectPath, const char* name)
@@ -123,10 +133,9 @@ bool WriteTransformationReport(const CFilePath& projectPath, const CPointSet& co
     f.Line("           Label              X              Y              Z"
            "             DX             DY             DZ");
     f.Blank();
-    CPointSet& lookup = const_cast<CPointSet&>(result); // the label search sorts the set
     for (int i = 0; i < t.GetCommonPointCount(); ++i) {
         const CTransformPointPair* p = t.GetPair(i);
-        const CObjectPoint* r = lookup.FindPoint(p->control->label);
+        const CObjectPoint* r = FindByLabel(result, p->control->label);
         if (r == nullptr)
             continue;
         f.LineFormat("%16s%15.5f%15.5f%15.5f%15.5f%15.5f%15.5f", p->GetLabel().GetText(), r->x, r->y, r->z, p->DX,
