@@ -8,6 +8,7 @@
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
 #include "FileSystem.h"
+#include "GeometryReports.h"
 #include "Message.h"
 #include "TextFile.h"
 
@@ -412,4 +413,60 @@ bool IsImageFileDisplayable(const CProjectImage& image)
     const std::size_t dot = path.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     return FileExists(path.c_str()) && (extension == "bmp" || extension == "tif" || extension == "dib");
+}
+
+// --- Result files of the geometry tools -----------------------------------------
+
+CFilePath CKestrelonDoc::GetResectionReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kResectionReportName);
+}
+CFilePath CKestrelonDoc::GetTransformationReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kTransformationReportName);
+}
+CFilePath CKestrelonDoc::GetTriangulationReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kTriangulationReportName);
+}
+CFilePath CKestrelonDoc::GetTransformedPointsPath() const
+{
+    return GetResultFilePath(GetPathName(), kTransformedPointsName);
+}
+CFilePath CKestrelonDoc::GetComparePointsPath() const
+{
+    return GetResultFilePath(GetPathName(), kComparePointsName);
+}
+CFilePath CKestrelonDoc::GetBestFitPlaneReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kBestFitPlaneReportName);
+}
+CFilePath CKestrelonDoc::GetBestFitSphereReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kBestFitSphereReportName);
+}
+CFilePath CKestrelonDoc::GetBestFitLineReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kBestFitLineReportName);
+}
+CFilePath CKestrelonDoc::GetBestFitCircleReportPath() const
+{
+    return GetResultFilePath(GetPathName(), kBestFitCircleReportName);
+}
+
+bool CKestrelonDoc::WriteTransformationReport(const CPointSet& control, const CPointSet& toTransform,
+                                              const CPointSet& result, const C3DTransformation& transformation)
+{
+    return ::WriteTransformationReport(GetPathName(), control, toTransform, result, transformation);
+}
+
+bool CKestrelonDoc::WriteResectionReport()
+{
+    return ::WriteResectionReport(*this);
+}
+
+bool CKestrelonDoc::WriteTriangulationReport(const CPointSet& set)
+{
+    ComputeTriangulationStatistics(set);
+    return ::WriteTriangulationReport(*this, GetTitleWithoutMark().toUtf8().constData(), set);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+class C3DTransformation;
 class CCamera;
 class CDynString;
 class CPointSet;
@@ -58,6 +59,23 @@ public:
     // Means and extremes of the standard deviations of the points in use, in
     // the adjustment summary; the points themselves are not changed.
     bool ComputeTriangulationStatistics(const CPointSet& set);
+    // Result files of the geometry tools in the project folder (empty
+    // without a project file).
+    CFilePath GetResectionReportPath() const;
+    CFilePath GetTransformationReportPath() const;
+    CFilePath GetTriangulationReportPath() const;
+    CFilePath GetTransformedPointsPath() const;
+    CFilePath GetComparePointsPath() const;
+    CFilePath GetBestFitPlaneReportPath() const;
+    CFilePath GetBestFitSphereReportPath() const;
+    CFilePath GetBestFitLineReportPath() const;
+    CFilePath GetBestFitCircleReportPath() const;
+    // The reports; false, with a message, when the file could not be written.
+    bool WriteTransformationReport(const CPointSet& control, const CPointSet& toTransform, const CPointSet& result,
+                                   const C3DTransformation& transformation);
+    bool WriteResectionReport();
+    // Computes the triangulation statistics of the set, then writes the report.
+    bool WriteTriangulationReport(const CPointSet& set);
     // A copy of the database scale bar of that name, when the project has none of it.
     bool AddScaleBarToProject(const char* name);
     int CountIcfImages() const;
