@@ -79,6 +79,6 @@ public:
 
     double A = 0.0, B = 0.0, C = 0.0, D = 0.0;
 
-private:
+protected:
     std::vector<double> residuals;
 };

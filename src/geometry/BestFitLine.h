@@ -33,7 +33,7 @@ public:
     double u = 0.0, v = 0.0, w = 0.0;
     double sigma0 = 0.0;
 
-private:
+protected:
     struct Row {
         double values[4];
         double& operator[](int k) { return values[k]; }
@@ -52,6 +52,7 @@ private:
     // the points within the cutoff.
     bool FormResiduals(fit::CNormals* normals, int& used);
 
+protected:
     std::vector<Row> residual;
     double rmsV[4] = {0.0, 0.0, 0.0, 0.0};
     int held = 0;
