@@ -4,6 +4,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "BestFitReports.h"
 #include "BundleReport.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
@@ -412,4 +413,26 @@ bool IsImageFileDisplayable(const CProjectImage& image)
     const std::size_t dot = path.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     return FileExists(path.c_str()) && (extension == "bmp" || extension == "tif" || extension == "dib");
+}
+
+// Best-fit reports.
+
+bool CKestrelonDoc::WriteBestFitPlaneReport(const CBestFitPlane& fit) const
+{
+    return ::WriteBestFitPlaneReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitSphereReport(const CBestFitSphere& fit) const
+{
+    return ::WriteBestFitSphereReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitCircleReport(const CBestFitCircle& fit) const
+{
+    return ::WriteBestFitCircleReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitLineReport(const CBestFitLine& fit) const
+{
+    return ::WriteBestFitLineReport(*this, fit);
 }
