@@ -6,12 +6,9 @@
 #include <cstring>
 #include <ostream>
 
-#include <unistd.h>
-
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
 #include "Camera.h"
-#include "DateStamp.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
@@ -63,11 +60,6 @@ void report::TotalResidualMicrons(const CImagePtrArray& images, double& x, doubl
     xy *= 1000.0;
 }
 
-CDynString ReportDate()
-{
-    return CDateStamp::Now().Format("%d %B, %Y   %X");
-}
-
 CDynString Centred108(const CDynString& text)
 {
     CDynString out(text);
@@ -75,110 +67,6 @@ CDynString Centred108(const CDynString& text)
         out = "";
     out.Center(report::kCentreWidth);
     return out;
-}
-
-// --- Report file ----------------------------------------------------------------
-
-CReportFile::CReportFile() = default;
-
-CReportFile::~CReportFile()
-{
-    Discard();
-}
-
-bool CReportFile::MakePath(const CFilePath& projectPath, const char* name, std::string& out)
-{
-    const char* text = projectPath.GetText();
-    if (text == nullptr || name == nullptr || (std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr))
-        return false;
-    out = projectPath.GetFolder().GetText();
-    out += '/';
-    out += name;
-    return true;
-}
-
-bool CReportFile::Open(const CFilePath& projectPath, const char* name)
-{
-    Discard();
-    failed = false;
-    block.clear();
-    if (!MakePath(projectPath, name, path))
-        return false;
-    // An existing report that may not be written stays as it is.
-    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
-        return false;
-
-    file.reset(new CTextFile(path.c_str(), std::ios::out));
-    if (!file->is_open() || !*file) {
-        Discard();
-        return false;
-    }
-    block.reserve(kBlockSize + 4096);
-    return true;
-}
-
-void CReportFile::WriteBlock()
-{
-    if (!file || block.empty())
-        return;
-    file->write(block.data(), static_cast<std::streamsize>(block.size()));
-    if (!*file)
-        failed = true;
-    block.clear();
-}
-
-void CReportFile::Text(const char* text)
-{
-    if (text != nullptr)
-        block += text;
-    if (block.size() >= kBlockSize)
-        WriteBlock();
-}
-
-void CReportFile::Line(const char* text)
-{
-    if (text != nullptr)
-        block += text;
-    block += '\n';
-    if (block.size() >= kBlockSize)
-        WriteBlock();
-}
-
-void CReportFile::LineFormat(const char* format, ...)
-{
-    CDynString s;
-    va_list args;
-    va_start(args, format);
-    s.AppendFormatV(format, args);
-    va_end(args);
-    Line(s);
-}
-
-void CReportFile::Blank(int count)
-{
-    for (int i = 0; i < count; ++i)
-        Line("");
-}
-
-bool CReportFile::Commit()
-{
-    if (!file)
-        return false;
-    WriteBlock();
-    if (failed)
-        file->Discard();
-    else
-        file->close();
-    const bool ok = !failed && !file->fail();
-    file.reset();
-    return ok;
-}
-
-void CReportFile::Discard()
-{
-    if (file)
-        file->Discard();
-    file.reset();
 }
 
 // --- Sightings ------------------------------------------------------------------
