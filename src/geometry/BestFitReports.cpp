@@ -2,7 +2,7 @@
 
 #include "BestFitLine.h"
 #include "BestFitSphere.h"
-#include "BundleReport.h"
+#include "ReportFile.h"
 #include "Message.h"
 #include "ProjectDocument.h"
 
