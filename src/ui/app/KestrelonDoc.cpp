@@ -4,6 +4,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "BestFitReports.h"
 #include "BundleReport.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
@@ -469,4 +470,26 @@ bool CKestrelonDoc::WriteTriangulationReport(const CPointSet& set)
 {
     ComputeTriangulationStatistics(set);
     return ::WriteTriangulationReport(*this, GetTitleWithoutMark().toUtf8().constData(), set);
+}
+
+// Best-fit reports.
+
+bool CKestrelonDoc::WriteBestFitPlaneReport(const CBestFitPlane& fit) const
+{
+    return ::WriteBestFitPlaneReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitSphereReport(const CBestFitSphere& fit) const
+{
+    return ::WriteBestFitSphereReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitCircleReport(const CBestFitCircle& fit) const
+{
+    return ::WriteBestFitCircleReport(*this, fit);
+}
+
+bool CKestrelonDoc::WriteBestFitLineReport(const CBestFitLine& fit) const
+{
+    return ::WriteBestFitLineReport(*this, fit);
 }

@@ -9,6 +9,10 @@
 #include <functional>
 
 class C3DTransformation;
+class CBestFitCircle;
+class CBestFitLine;
+class CBestFitPlane;
+class CBestFitSphere;
 class CCamera;
 class CDynString;
 class CPointSet;
@@ -85,6 +89,13 @@ public:
     bool ImageExists(const char* filePath, const CCamera& camera) const;
     // The image record leaves the adjustment image list.
     void ForgetImage(const CProjectImage* image);
+
+    // Best-fit reports in the project folder; false, after a message, when
+    // the report cannot be written.
+    bool WriteBestFitPlaneReport(const CBestFitPlane& fit) const;
+    bool WriteBestFitSphereReport(const CBestFitSphere& fit) const;
+    bool WriteBestFitCircleReport(const CBestFitCircle& fit) const;
+    bool WriteBestFitLineReport(const CBestFitLine& fit) const;
 
     // Set by every save of this run.
     uint8_t savedInThisRun = 0;
