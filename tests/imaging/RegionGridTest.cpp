@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "DisplayImage.h"
@@ -148,8 +152,16 @@ TEST(RegionGrid, ShapeClasses)
         TargetScene scene;
         int shape;
     } cases[] = {{"disc", OneTarget(disc), 0}, {"annulus", OneTarget(annulus), 1}, {"two holes", twoHoles, 2}};
+    // Dumps go to the temporary folder, only with the debug flag (annulus).
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("region_grid_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const char* oldTemp = std::getenv("TMPDIR");
+    const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";
+    setenv("TMPDIR", folder.c_str(), 1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const bool debug = c.shape == 1;
         const TestPicture picture = RenderScene(c.scene);
         Loaded loaded = Load(picture);
         ASSERT_TRUE(loaded.cache);
@@ -167,9 +179,18 @@ TEST(RegionGrid, ShapeClasses)
         CRegionGrid* grid = list.FindById(2);
         ASSERT_NE(grid, nullptr);
         CTargetEllipse ellipse;
-        EXPECT_EQ(grid->ClassifyShape(ellipse, 50, false, false), c.shape);
+        EXPECT_EQ(grid->ClassifyShape(ellipse, 50, false, debug), c.shape);
         EXPECT_EQ(grid->ring, c.shape == 1 ? 1 : 0);
+        if (c.shape == 0)
+            EXPECT_TRUE(fs::is_empty(folder)); // before any debug run
     }
+    for (const char* name : {"dump0.txt", "dump1.txt", "dump2.txt", "dump3.txt"})
+        EXPECT_TRUE(fs::is_regular_file(folder / name)) << name;
+    if (oldTemp != nullptr)
+        setenv("TMPDIR", savedTemp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    fs::remove_all(folder);
 }
 
 TEST(RegionGrid, MeasuredCentreMatchesRenderedTruth)
