@@ -406,7 +406,8 @@ bool CRegionGrid::Expand(int rings, bool darkOnly)
         }
     }
     CopyFrom(grown);
-    image->AddScanTime(double(MonotonicMilliseconds() - start));
+    if (image != nullptr)
+        image->AddScanTime(double(MonotonicMilliseconds() - start));
     return true;
 }
 
