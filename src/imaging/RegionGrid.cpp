@@ -37,6 +37,7 @@ bool GrowRegionPixels(CImageRowCache& image, int column, int row, int threshold,
     // Every pixel ever put in the front is in the region, the front or the
     // next front, so one set answers all three membership tests.
     std::unordered_set<uint64_t> seen;
+    seen.reserve(size_t(std::max(0, std::min(maxPixels, 1 << 16))) * 2 + 16);
     std::vector<CGrownPixel> front{{row, column, image.GetPixel(row, column)}};
     std::vector<CGrownPixel> next;
     seen.insert(PixelKey(row, column));
