@@ -166,6 +166,17 @@ TEST(SyntheticImageGenerator, MethodsAgreeOnALargeEllipseAndATangentLeavesAPixel
         EXPECT_LE(pictures[method][size_t(55 + 41) * width + 60], 1) << method;
         EXPECT_EQ(pictures[method][size_t(55) * width + 60], 255) << method;
     }
+    // Fewer than one step is one step.
+    for (const int steps : {0, -3}) {
+        CSyntheticImageGenerator g(scene.points, scene.image, scene.camera, 0.001);
+        ASSERT_TRUE(g.Render(0, 1, steps, 0, 0, 0, 1));
+        CSyntheticImageGenerator one(scene.points, scene.image, scene.camera, 0.001);
+        ASSERT_TRUE(one.Render(0, 1, 1, 0, 0, 0, 1));
+        for (int r = 0; r < height; ++r)
+            for (int c = 0; c < width; ++c)
+                ASSERT_EQ(g.GetStore().GetPixel(0, r, c), one.GetStore().GetPixel(0, r, c)) << steps;
+        EXPECT_EQ(one.GetStore().GetPixel(0, 55, 60), 255);
+    }
     for (size_t i = 0; i < pictures[0].size(); ++i) {
         EXPECT_LE(std::abs(pictures[0][i] - pictures[2][i]), 3) << i;
         EXPECT_LE(std::abs(pictures[1][i] - pictures[2][i]), 3) << i;
