@@ -100,8 +100,9 @@ TEST(BestFitPlane, RejectionSequence)
         plane.maxIterations = iterations;
         const bool ok = plane.Fit();
         EXPECT_EQ(plane.GetRejectedCount(), iterations == 1 ? 0 : 1);
-        if (iterations > 1)
+        if (iterations > 1) {
             EXPECT_TRUE(list.GetAt(7)->unsolved);
+        }
         if (iterations == 20) {
             ASSERT_TRUE(ok);
             ExpectEigenPlane(plane, list, 1e-9);

@@ -181,8 +181,9 @@ TEST(RegionGrid, ShapeClasses)
         CTargetEllipse ellipse;
         EXPECT_EQ(grid->ClassifyShape(ellipse, 50, false, debug), c.shape);
         EXPECT_EQ(grid->ring, c.shape == 1 ? 1 : 0);
-        if (c.shape == 0)
+        if (c.shape == 0) {
             EXPECT_TRUE(fs::is_empty(folder)); // before any debug run
+        }
     }
     for (const char* name : {"dump0.txt", "dump1.txt", "dump2.txt", "dump3.txt"})
         EXPECT_TRUE(fs::is_regular_file(folder / name)) << name;
