@@ -1,49 +1,21 @@
-// Helpers for tests of text reports: a temporary folder, whole-file reads and
-// the masking of the date line.
+// Helpers for tests of text reports: whole-file reads and the masking of the
+// date line.
 #pragma once
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
-#include <stdlib.h>
+#include "TestFiles.h"
 
-// A fresh temporary folder, removed with its files on destruction.
-struct TestFolder {
-    std::string path;
-    TestFolder()
-    {
-        char pattern[] = "/tmp/kestrelon_test_XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path = made != nullptr ? made : "";
-    }
-    ~TestFolder()
-    {
-        if (!path.empty())
-            std::system(("rm -rf '" + path + "'").c_str());
-    }
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-    std::string File(const char* name) const { return path + "/" + name; }
-};
+using TestFolder = kestrelon::test::TempFolder;
 
+// The whole file; false when it cannot be opened.
 inline bool ReadWholeFile(const std::string& path, std::string& out)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!std::ifstream(path, std::ios::binary))
         return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    out = s.str();
+    out = kestrelon::test::ReadFileBytes(path);
     return true;
-}
-
-inline bool WriteWholeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return static_cast<bool>(out);
 }
 
 // True when s is exactly a report date: "dd Month, yyyy   hh:mm:ss".

@@ -239,7 +239,7 @@ std::vector<ReportCase> Cases()
 std::string Written(const ReportCase& c, const TestFolder& folder)
 {
     std::string text;
-    EXPECT_TRUE(c.write(folder.path));
+    EXPECT_TRUE(c.write(folder.Path()));
     EXPECT_TRUE(ReadWholeFile(folder.File(c.written), text));
     return MaskDateLines(text, c.datePrefix, c.dateEnd);
 }
@@ -277,7 +277,7 @@ TEST(GeometryReports, AFailedWriteShowsItsMessageAndKeepsTheLastGoodFile)
         TakeCapturedMessages();
         // The folder is a regular file.
         TestFolder parent;
-        ASSERT_TRUE(WriteWholeFile(parent.File("file"), "x"));
+        ASSERT_TRUE(kestrelon::test::WriteFileBytes(parent.File("file"), "x"));
         EXPECT_FALSE(c.write(parent.File("file")));
         auto shown = TakeCapturedMessages();
         ASSERT_EQ(1u, shown.size());
@@ -285,14 +285,14 @@ TEST(GeometryReports, AFailedWriteShowsItsMessageAndKeepsTheLastGoodFile)
 
         // Cut by a write limit: the old file stays.
         TestFolder folder;
-        ASSERT_TRUE(WriteWholeFile(folder.File(c.written), "last good\r\n"));
+        ASSERT_TRUE(kestrelon::test::WriteFileBytes(folder.File(c.written), "last good\r\n"));
         rlimit saved{};
         ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
         void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
         rlimit small = saved;
         small.rlim_cur = 200;
         ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-        const bool written = c.write(folder.path);
+        const bool written = c.write(folder.Path());
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
         EXPECT_FALSE(written);

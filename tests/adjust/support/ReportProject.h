@@ -5,6 +5,8 @@
 // layouts for exactly this state.
 #pragma once
 
+#include "ReportText.h"
+
 #include <cmath>
 #include <filesystem>
 #include <cstdio>
@@ -296,25 +298,6 @@ inline std::string Expected(const std::string& name, const std::string& projectP
 
 // Replaces the date line by "@DATE@" after checking its alignment: centred
 // in 108 columns, or right-aligned in 54. A misaligned date stays as it is.
-// True when s is exactly a report date: "dd Month, yyyy   hh:mm:ss".
-inline bool IsReportDate(const std::string& s)
-{
-    auto digit = [&](size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9'; };
-    if (!digit(0) || !digit(1) || s.size() < 4 || s[2] != ' ' || s[3] < 'A' || s[3] > 'Z')
-        return false;
-    size_t i = 4;
-    while (i < s.size() && s[i] >= 'a' && s[i] <= 'z')
-        ++i;
-    const char* tail = ", 0000   00:00:00";
-    if (i == 4 || s.size() - i != 17)
-        return false;
-    for (size_t k = 0; k < 17; ++k) {
-        const char c = s[i + k];
-        if (tail[k] == '0' ? (c < '0' || c > '9') : c != tail[k])
-            return false;
-    }
-    return true;
-}
 
 // Replaces the first report date (a line ending in a date, after its blanks)
 // by "@DATE@", when the date stands where the layout puts it: centred in 108
@@ -329,7 +312,7 @@ inline std::string MaskDate(const std::string& text, bool centred)
         for (size_t p = lineStart; p < lineEnd; ++p) {
             if (p > lineStart && text[p - 1] != ' ')
                 continue;
-            if (!IsReportDate(text.substr(p, lineEnd - p)))
+            if (!IsReportDateText(text.substr(p, lineEnd - p)))
                 continue;
             size_t blankStart = p;
             while (blankStart > lineStart && text[blankStart - 1] == ' ')
