@@ -1,0 +1,189 @@
+#include "Controls.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cstdio>
+
+// --- CNumberEdit ------------------------------------------------------------
+
+CNumberEdit::CNumberEdit(int decimals, QWidget* parent) : QLineEdit(parent), m_nDecimals(decimals)
+{
+    // textEdited comes from typing only, not from setText.
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        if (hasFocus() && notify)
+            notify(kNumberEditChanged, this);
+    });
+}
+
+double CNumberEdit::GetValue() const
+{
+    float value = 0.0f;
+    const QByteArray bytes = text().toLatin1();
+    if (std::sscanf(bytes.constData(), "%f", &value) != 1)
+        value = 0.0f;
+    return double(value);
+}
+
+void CNumberEdit::SetValue(double value)
+{
+    char format[16];
+    std::snprintf(format, sizeof format, "%%.%df", m_nDecimals);
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    setText(QString::fromLatin1(buffer));
+}
+
+void CNumberEdit::focusOutEvent(QFocusEvent* event)
+{
+    SetValue(GetValue());
+    QLineEdit::focusOutEvent(event);
+}
+
+// --- CInPlaceEdit -----------------------------------------------------------
+
+CInPlaceEdit::CInPlaceEdit(CEditableListCtrl* list, int row, int column, const QString& text)
+    : QLineEdit(list->viewport()), m_pList(list), m_iRow(row), m_iColumn(column), m_strInitText(text)
+{
+    setFont(list->font());
+    setText(text);
+    setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void CInPlaceEdit::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        m_bESC = true;
+        m_pList->setFocus();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        m_pList->setFocus();
+        return;
+    default:
+        QLineEdit::keyPressEvent(event);
+        Widen();
+    }
+}
+
+void CInPlaceEdit::Widen()
+{
+    const int needed = fontMetrics().horizontalAdvance(text()) + 5 + 2 * 4;
+    if (needed > width())
+        resize(std::min(needed, m_pList->viewport()->width() - x()), height());
+}
+
+void CInPlaceEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (m_bEnded)
+        return;
+    m_bEnded = true;
+    const QString edited = text();
+    m_pList->EndLabelEdit(m_iRow, m_iColumn, m_bESC ? nullptr : &edited);
+    hide();
+    deleteLater();
+}
+
+// --- CEditableListCtrl ------------------------------------------------------
+
+CEditableListCtrl::CEditableListCtrl(QWidget* parent) : QTableWidget(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(false);
+    setWordWrap(false);
+}
+
+int CEditableListCtrl::HitTestEx(const QPoint& point, int* column) const
+{
+    const QModelIndex index = indexAt(point);
+    if (column)
+        *column = index.isValid() ? index.column() : 0;
+    return index.isValid() ? index.row() : -1;
+}
+
+CInPlaceEdit* CEditableListCtrl::EditSubLabel(int row, int column)
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount() || columnWidth(column) < 5)
+        return nullptr;
+    scrollTo(model()->index(row, column));
+    const QRect cell = visualRect(model()->index(row, column));
+    QRect rect(cell.left() + 4, cell.top(), cell.width() - 7, cell.height());
+    rect.setRight(std::min(rect.right(), viewport()->width() - 1));
+    const QTableWidgetItem* it = item(row, column);
+    auto* editor = new CInPlaceEdit(this, row, column, it ? it->text() : QString());
+    const int align = it ? it->textAlignment() : int(Qt::AlignLeft);
+    editor->setAlignment(Qt::Alignment(align) & Qt::AlignHorizontal_Mask ? Qt::Alignment(align) : Qt::AlignLeft);
+    editor->setGeometry(rect);
+    editor->show();
+    editor->setFocus();
+    editor->selectAll();
+    m_pEditor = editor;
+    return editor;
+}
+
+void CEditableListCtrl::EndLabelEdit(int row, int column, const QString* text)
+{
+    const QTableWidgetItem* it = item(row, column);
+    if (text && (!it || it->text() != *text))
+        AutoSizeColumns(-1);
+    if (onEndLabelEdit)
+        onEndLabelEdit(row, column, text);
+}
+
+void CEditableListCtrl::AutoSizeColumns(int first)
+{
+    for (int c = std::max(first, 0); c < columnCount(); ++c) {
+        resizeColumnToContents(c);
+        if (first >= 0)
+            break;
+    }
+}
+
+void CEditableListCtrl::mousePressEvent(QMouseEvent* event)
+{
+    int column = 0;
+    const int row = HitTestEx(event->position().toPoint(), &column);
+    const bool focused = row >= 0 && currentIndex().isValid() && currentIndex().row() == row;
+    QTableWidget::mousePressEvent(event);
+    if (row < 0)
+        return;
+    if (focused && column > 0 && CanEditCell(row, column)) {
+        EditSubLabel(row, column);
+        return;
+    }
+    setFocus();
+    selectRow(row);
+}
+
+void CEditableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    int column = 0;
+    const int row = HitTestEx(event->position().toPoint(), &column);
+    if (row >= 0 && column > 0 && CanEditCell(row, column) && !m_pEditor)
+        EditSubLabel(row, column);
+    QTableWidget::mouseDoubleClickEvent(event);
+}
+
+void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
+        if (rowCount() > 0)
+            selectAll();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+void CEditableListCtrl::scrollContentsBy(int dx, int dy)
+{
+    if (!hasFocus())
+        setFocus(); // ends an open cell edit
+    QTableWidget::scrollContentsBy(dx, dy);
+}

@@ -1,0 +1,89 @@
+// Shared dialog controls: the number field with fixed decimals and the grid
+// list with its own cell editor.
+#pragma once
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QTableWidget>
+
+#include <functional>
+
+// The change notification of a number field typed by the user.
+constexpr unsigned kNumberEditChanged = 0x44a;
+
+// A number field shown with a fixed number of decimals; values pass through
+// single precision.
+class CNumberEdit : public QLineEdit {
+public:
+    explicit CNumberEdit(int decimals, QWidget* parent = nullptr);
+    // The text read with "%f" (0 when nothing can be read).
+    double GetValue() const;
+    void SetValue(double value);
+    // Called with kNumberEditChanged for every change the user types, never for SetValue.
+    std::function<void(unsigned code, CNumberEdit* control)> notify;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    int m_nDecimals;
+};
+
+class CEditableListCtrl;
+
+// The cell editor of CEditableListCtrl: Escape cancels, Enter and leaving the
+// cell end the edit; either way the list's owner is told once.
+class CInPlaceEdit : public QLineEdit {
+public:
+    CInPlaceEdit(CEditableListCtrl* list, int row, int column, const QString& text);
+    int Row() const { return m_iRow; }
+    int Column() const { return m_iColumn; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void Widen();
+
+    CEditableListCtrl* m_pList;
+    int m_iRow;
+    int m_iColumn;
+    QString m_strInitText;
+    bool m_bESC = false;
+    bool m_bEnded = false;
+};
+
+// A report list whose cells beyond the first are edited in place: the first
+// click on a row selects it, the next one opens the editor.
+class CEditableListCtrl : public QTableWidget {
+public:
+    explicit CEditableListCtrl(QWidget* parent = nullptr);
+    // The end of a cell edit: text null after Escape.
+    std::function<void(int row, int column, const QString* text)> onEndLabelEdit;
+
+    virtual bool CanEditCell(int row, int column) const
+    {
+        (void)row, (void)column;
+        return true;
+    }
+    // Opens the editor on the cell; null when the column cannot be edited.
+    CInPlaceEdit* EditSubLabel(int row, int column);
+    CInPlaceEdit* ActiveEditor() const { return m_pEditor; }
+    // Every column to its widest text (first >= 0: only that column).
+    void AutoSizeColumns(int first = -1);
+    // Row and column under a viewport point; row -1 when none.
+    int HitTestEx(const QPoint& point, int* column) const;
+
+    // Sent by the editor when it ends.
+    void EndLabelEdit(int row, int column, const QString* text);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    QPointer<CInPlaceEdit> m_pEditor;
+};
