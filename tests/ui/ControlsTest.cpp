@@ -1,6 +1,7 @@
 // The number field and the grid list's cell editor, driven by real mouse and
 // key events.
 #include "Controls.h"
+#include "MessageHub.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -139,6 +140,70 @@ TEST_F(EditableList, EscapeEndsWithoutTextEnterAndLeavingWithIt)
     }
     EXPECT_EQ(ends, (std::vector<End>{{0, 1, std::nullopt}, {1, 1, QStringLiteral("typed1")},
                                       {2, 1, QStringLiteral("typed2")}}));
+}
+
+struct Recorder : CMessageTarget {
+    std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t) override
+    {
+        got.emplace_back(message, wParam);
+        return 0;
+    }
+    std::vector<std::pair<unsigned, std::uintptr_t>> got;
+};
+
+TEST(ToolbarControls, QualityChoicesAreReportedInMode0OnlyAndReturnInTheLabelField)
+{
+    Recorder recorder;
+    InstallMessageHub(&recorder);
+    Window w;
+    auto* combo = new CImageQualityCombo;
+    auto* label = new CEditLabel;
+    w.top.layout()->addWidget(combo);
+    w.top.layout()->addWidget(label);
+    w.Show();
+    const struct {
+        int mode;
+        const char* first;
+        std::vector<std::pair<unsigned, std::uintptr_t>> posted;
+    } cases[] = {{0, "Image Quality Not Set", {{UM_IMAGE_QUALITY, 1}, {UM_IMAGE_QUALITY, 2}}},
+                 {1, "Automatic Image Quality", {}}};
+    for (const auto& c : cases) {
+        recorder.got.clear();
+        combo->Initialize(c.mode);
+        EXPECT_EQ(combo->count(), 3);
+        EXPECT_EQ(combo->itemText(0), QString::fromLatin1(c.first));
+        EXPECT_EQ(combo->itemText(2), QStringLiteral("Image Quality Low"));
+        combo->setCurrentIndex(2); // from code: not reported
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Up);
+        QTest::keyClick(combo, Qt::Key_Down);
+        QApplication::processEvents();
+        EXPECT_EQ(recorder.got, c.posted) << c.mode;
+    }
+    int returns = 0;
+    label->onReturn = [&] { ++returns; };
+    label->setFocus();
+    QTest::keyClicks(label, QStringLiteral("P7"));
+    QTest::keyClick(label, Qt::Key_Return);
+    EXPECT_EQ(returns, 1);
+    EXPECT_EQ(label->text(), QStringLiteral("P7"));
+    SetHubMainTarget(nullptr);
+}
+
+TEST(UnitCombo, SelectsByExactLabel)
+{
+    CComboBoxUnit units;
+    units.Fill();
+    EXPECT_EQ(units.GetUnit(), QStringLiteral("mm"));
+    const struct {
+        const char* text;
+        int index;
+        const char* after;
+    } cases[] = {{"ft", 4, "ft"}, {"FT", -1, "ft"}, {"yds", 5, "yds"}, {"m", 2, "m"}, {"km", -1, "m"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(units.SelectUnit(QString::fromLatin1(c.text)), c.index) << c.text;
+        EXPECT_EQ(units.GetUnit(), QString::fromLatin1(c.after)) << c.text;
+    }
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include "Controls.h"
 
+#include "Hub.h"
+
 #include <QHeaderView>
+#include <QPainter>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -186,4 +189,85 @@ void CEditableListCtrl::scrollContentsBy(int dx, int dy)
     if (!hasFocus())
         setFocus(); // ends an open cell edit
     QTableWidget::scrollContentsBy(dx, dy);
+}
+
+// --- CImageQualityCombo -----------------------------------------------------
+
+namespace {
+
+// Icons: 0 not set, 1 high, 2 low, 3 automatic.
+QIcon QualityIcon(int index)
+{
+    static const QColor colours[] = {QColor(160, 160, 160), QColor(40, 170, 60), QColor(220, 120, 30),
+                                     QColor(60, 110, 220)};
+    QPixmap pixmap(24, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::black);
+    p.setBrush(colours[index]);
+    p.drawRect(QRectF(2.5, 1.5, 19, 13));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(12, 8), 3.5, 3.5);
+    p.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+CImageQualityCombo::CImageQualityCombo(QWidget* parent) : QComboBox(parent)
+{
+    setIconSize(QSize(24, 16));
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (m_nMode == 0 && index >= 0)
+            PostHubMessage(UM_IMAGE_QUALITY, std::uintptr_t(index), 0);
+    });
+}
+
+void CImageQualityCombo::Initialize(int mode)
+{
+    m_nMode = mode;
+    clear();
+    if (mode == 0)
+        addItem(QualityIcon(0), QStringLiteral("Image Quality Not Set"), 0);
+    else
+        addItem(QualityIcon(3), QStringLiteral("Automatic Image Quality"), 0);
+    addItem(QualityIcon(1), QStringLiteral("Image Quality High"), 1);
+    addItem(QualityIcon(2), QStringLiteral("Image Quality Low"), 2);
+}
+
+// --- CEditLabel -------------------------------------------------------------
+
+CEditLabel::CEditLabel(QWidget* parent) : QLineEdit(parent) {}
+
+void CEditLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (onReturn)
+            onReturn();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// --- CComboBoxUnit ----------------------------------------------------------
+
+void CComboBoxUnit::Fill()
+{
+    for (const char* unit : {"mm", "cm", "m", "in", "ft", "yds"})
+        addItem(QString::fromLatin1(unit));
+}
+
+int CComboBoxUnit::SelectUnit(const QString& text)
+{
+    const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        setCurrentIndex(index);
+    return index;
+}
+
+QString CComboBoxUnit::GetUnit() const
+{
+    return currentIndex() >= 0 ? currentText() : QString();
 }

@@ -2,6 +2,7 @@
 // list with its own cell editor.
 #pragma once
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTableWidget>
@@ -86,4 +87,38 @@ protected:
 
 private:
     QPointer<CInPlaceEdit> m_pEditor;
+};
+
+// The image-quality choice: mode 0 in the main toolbar, 1 in the automatic
+// measurement dialog. Only mode 0 reports a choice (0x445 to the main frame).
+class CImageQualityCombo : public QComboBox {
+public:
+    explicit CImageQualityCombo(QWidget* parent = nullptr);
+    void Initialize(int mode);
+    int GetMode() const { return m_nMode; }
+
+private:
+    int m_nMode = 0;
+};
+
+// The toolbar's label field: Return is reported (0x454) instead of being
+// handled by the dialog or toolbar around it.
+class CEditLabel : public QLineEdit {
+public:
+    explicit CEditLabel(QWidget* parent = nullptr);
+    std::function<void()> onReturn;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The six length units "mm", "cm", "m", "in", "ft", "yds" in code order.
+class CComboBoxUnit : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void Fill();
+    // Index of the entry equal to the text, -1 (selection unchanged) when none.
+    int SelectUnit(const QString& text);
+    // The selected label, "" when none.
+    QString GetUnit() const;
 };
