@@ -2,6 +2,8 @@
 // key events.
 #include "Controls.h"
 #include "MessageHub.h"
+#include "ProjectDocument.h"
+#include "ProjectBuilder.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -188,6 +190,39 @@ TEST(ToolbarControls, QualityChoicesAreReportedInMode0OnlyAndReturnInTheLabelFie
     EXPECT_EQ(returns, 1);
     EXPECT_EQ(label->text(), QStringLiteral("P7"));
     SetHubMainTarget(nullptr);
+}
+
+TEST(ImageSelectList, RowsShowFileNamesCountsIconsAndDisabledColours)
+{
+    CProjectDocument doc;
+    CImagePtrArray images;
+    for (int i = 0; i < 3; ++i) {
+        CProjectImage* image = AddImage(doc, {"Cam", i != 1, false, 2 * i});
+        image->SetFilePath(("/data/shots/pic" + std::to_string(i) + ".tif").c_str());
+        images.Add(image);
+    }
+    CImageSelectListCtrl list;
+    EXPECT_FALSE(list.SetImages(nullptr));
+    ASSERT_TRUE(list.SetImages(&images));
+    list.SetSelection(2);
+    list.Fill();
+    ASSERT_EQ(list.rowCount(), 3);
+    for (int r = 0; r < 3; ++r) {
+        char points[16];
+        std::snprintf(points, sizeof points, "%5d", 2 * r);
+        EXPECT_EQ(list.item(r, 0)->text(), QString("pic%1.tif").arg(r));
+        EXPECT_EQ(list.item(r, 1)->text(), QString::fromLatin1(points));
+        EXPECT_EQ(list.RowIcon(r), r == 2 ? 2 : r == 1 ? 1 : 0);
+        const bool disabled = r == 1;
+        EXPECT_EQ(list.item(r, 0)->background().color() == QColor(255, 0, 0), disabled) << r;
+        EXPECT_EQ(list.item(r, 0)->foreground().color() == QColor(255, 255, 0), disabled) << r;
+    }
+    list.RemoveImage(2);
+    EXPECT_EQ(list.GetSelection(), -1);
+    EXPECT_EQ(list.rowCount(), 2);
+    list.RemoveImage(0);
+    list.RemoveImage(0);
+    EXPECT_EQ(list.rowCount(), 0);
 }
 
 TEST(UnitCombo, SelectsByExactLabel)

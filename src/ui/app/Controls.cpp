@@ -1,6 +1,8 @@
 #include "Controls.h"
 
+#include "Hooks.h"
 #include "Hub.h"
+#include "ProjectImageList.h"
 
 #include <QHeaderView>
 #include <QPainter>
@@ -270,4 +272,81 @@ int CComboBoxUnit::SelectUnit(const QString& text)
 QString CComboBoxUnit::GetUnit() const
 {
     return currentIndex() >= 0 ? currentText() : QString();
+}
+
+// --- CImageSelectListCtrl ---------------------------------------------------
+
+bool CImageSelectListCtrl::SetImages(CImagePtrArray* images)
+{
+    if (!images)
+        return false;
+    m_pImages = images;
+    return true;
+}
+
+int CImageSelectListCtrl::RowIcon(int row) const
+{
+    const CProjectImage* image = m_pImages && row >= 0 && row < m_pImages->GetSize() ? m_pImages->GetAt(row) : nullptr;
+    if (!image)
+        return -1;
+    return row == m_iSelected ? 2 : image->enabled ? 0 : 1;
+}
+
+void CImageSelectListCtrl::Fill()
+{
+    if (!m_pImages || m_pImages->GetSize() == 0)
+        return;
+    clear();
+    setColumnCount(2);
+    setHorizontalHeaderLabels({QStringLiteral("Image"), QStringLiteral("Points")});
+    for (int c = 0; c < 2; ++c) {
+        horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        horizontalHeaderItem(c)->setToolTip(horizontalHeaderItem(c)->text());
+        setColumnWidth(c, 65);
+    }
+    const int n = m_pImages->GetSize();
+    setRowCount(n);
+    for (int r = 0; r < n; ++r) {
+        const CProjectImage* image = m_pImages->GetAt(r);
+        if (!image)
+            continue;
+        char buffer[512];
+        std::snprintf(buffer, sizeof buffer, "%s", image->GetFileName().GetText());
+        auto* name = new QTableWidgetItem(FromCp1252(buffer));
+        const int icon = RowIcon(r);
+        if (icon >= 0 && icon < int(m_icons.size()))
+            name->setIcon(m_icons[std::size_t(icon)]);
+        if (!image->enabled) {
+            name->setForeground(QColor(255, 255, 0));
+            name->setBackground(QColor(255, 0, 0));
+        }
+        std::snprintf(buffer, sizeof buffer, "%5d", image->targets.GetSize());
+        auto* points = new QTableWidgetItem(QString::fromLatin1(buffer));
+        for (QTableWidgetItem* it : {name, points})
+            it->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setItem(r, 0, name);
+        setItem(r, 1, points);
+    }
+    AutoSizeColumns(-1);
+}
+
+void CImageSelectListCtrl::RemoveImage(int row)
+{
+    if (row == m_iSelected)
+        m_iSelected = -1;
+    if (m_pImages && row >= 0 && row < m_pImages->GetSize())
+        m_pImages->RemoveAt(row, 1);
+    if (m_pImages && m_pImages->GetSize() == 0) {
+        setRowCount(0); // an emptied collection clears the list
+        return;
+    }
+    Fill();
+}
+
+void CImageSelectListCtrl::AddImage(CProjectImage* image)
+{
+    if (!m_pImages || !image)
+        return;
+    m_pImages->Add(image);
+    Fill();
 }

@@ -8,6 +8,10 @@
 #include <QTableWidget>
 
 #include <functional>
+#include <vector>
+
+class CImagePtrArray;
+class CProjectImage;
 
 // The change notification of a number field typed by the user.
 constexpr unsigned kNumberEditChanged = 0x44a;
@@ -121,4 +125,28 @@ public:
     int SelectUnit(const QString& text);
     // The selected label, "" when none.
     QString GetUnit() const;
+};
+
+// The two-column image list of the correspondence, triangulation and AutoScan
+// dialogs over the owner's image collection.
+class CImageSelectListCtrl : public CEditableListCtrl {
+public:
+    using CEditableListCtrl::CEditableListCtrl;
+    // False, and nothing stored, for null.
+    bool SetImages(CImagePtrArray* images);
+    void SetSelection(int row) { m_iSelected = row; }
+    int GetSelection() const { return m_iSelected; }
+    // Rows "Image" and "Points"; no collection or an empty one leaves the list.
+    void Fill();
+    void RemoveImage(int row);
+    void AddImage(CProjectImage* image);
+    // Icon of a row: 2 selected, 0 enabled, 1 disabled.
+    int RowIcon(int row) const;
+    // The icons, supplied by the owner (none by default).
+    void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
+
+private:
+    CImagePtrArray* m_pImages = nullptr;
+    std::vector<QIcon> m_icons;
+    int m_iSelected = -1;
 };
