@@ -101,9 +101,9 @@ protected:
         std::optional<QString> text;
         bool operator==(const End& o) const { return row == o.row && column == o.column && text == o.text; }
     };
+    std::vector<End> ends; // outlives the window, whose closing ends an open edit
     Window w;
     CEditableListCtrl* list = nullptr;
-    std::vector<End> ends;
 };
 
 TEST_F(EditableList, TheFirstClickSelectsTheSecondEdits)

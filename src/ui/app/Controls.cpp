@@ -105,6 +105,13 @@ CEditableListCtrl::CEditableListCtrl(QWidget* parent) : QTableWidget(parent)
     setWordWrap(false);
 }
 
+CEditableListCtrl::~CEditableListCtrl()
+{
+    // An open editor loses its focus while the list is destroyed; its owner may be gone.
+    if (m_pEditor)
+        m_pEditor->Abandon();
+}
+
 int CEditableListCtrl::HitTestEx(const QPoint& point, int* column) const
 {
     const QModelIndex index = indexAt(point);

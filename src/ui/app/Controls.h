@@ -43,6 +43,8 @@ public:
     CInPlaceEdit(CEditableListCtrl* list, int row, int column, const QString& text);
     int Row() const { return m_iRow; }
     int Column() const { return m_iColumn; }
+    // The list goes away: no end notification any more.
+    void Abandon() { m_bEnded = true; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -64,6 +66,7 @@ private:
 class CEditableListCtrl : public QTableWidget {
 public:
     explicit CEditableListCtrl(QWidget* parent = nullptr);
+    ~CEditableListCtrl() override;
     // The end of a cell edit: text null after Escape.
     std::function<void(int row, int column, const QString* text)> onEndLabelEdit;
 
