@@ -6,6 +6,7 @@
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
+#include "ListViews.h"
 #include "Resources.h"
 
 #include <QApplication>

@@ -6,6 +6,7 @@
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
+#include "ListViews.h"
 #include "Resources.h"
 
 #include <QLineEdit>
@@ -295,11 +296,12 @@ TEST_F(Tree, ClicksSelectTheirRecords)
     doc->UpdateAllViews();
     auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
     ASSERT_NE(frame, nullptr);
-    CView* pane = frame->GetRightPane();
     tree->OnClickItem(tree->ProjectRoot()->child(0));
     EXPECT_EQ(tree->GetSelectedCamera(), camera);
     tree->OnClickItem(tree->ProjectRoot()->child(0)->child(0));
     EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
+    CView* pane = frame->GetRightPane();
+    EXPECT_NE(dynamic_cast<CObservationsListView*>(pane), nullptr);
     tree->OnClickItem(tree->Data3D()->child(0));
     EXPECT_EQ(tree->GetSelectedPointSet(), set);
     EXPECT_EQ(tree->GetSelectedItemText(), QStringLiteral("Points"));

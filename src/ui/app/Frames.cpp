@@ -2,6 +2,7 @@
 
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
+#include "ListViews.h"
 #include "MainFrame.h"
 #include "Resources.h"
 

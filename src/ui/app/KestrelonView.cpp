@@ -4,6 +4,7 @@
 #include "Hooks.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
+#include "ListViews.h"
 #include "MainFrame.h"
 #include "Message.h"
 
@@ -156,10 +157,21 @@ CKestrelonView::PaneFactory& Factory(CKestrelonView::RightPane pane)
 {
     static std::array<CKestrelonView::PaneFactory, CKestrelonView::PANE_COUNT> factories = [] {
         std::array<CKestrelonView::PaneFactory, CKestrelonView::PANE_COUNT> f;
-        f[CKestrelonView::PANE_DB_CAMERAS].type = &typeid(CDBaseCamerasListView);
-        f[CKestrelonView::PANE_DB_CAMERAS].make = [](QWidget* parent) -> CView* {
-            return new CDBaseCamerasListView(parent);
+        auto set = [&f](CKestrelonView::RightPane pane, const std::type_info& type,
+                        std::function<CView*(QWidget*)> make) {
+            f[pane].type = &type;
+            f[pane].make = std::move(make);
         };
+        set(CKestrelonView::PANE_DB_CAMERAS, typeid(CDBaseCamerasListView),
+            [](QWidget* p) { return new CDBaseCamerasListView(p); });
+        set(CKestrelonView::PANE_DB_SCALEBARS, typeid(CDBaseScalebarsListView),
+            [](QWidget* p) { return new CDBaseScalebarsListView(p); });
+        set(CKestrelonView::PANE_PROJECT_CAMERAS, typeid(CProjectCamerasListView),
+            [](QWidget* p) { return new CProjectCamerasListView(p); });
+        set(CKestrelonView::PANE_PROJECT_IMAGES, typeid(CProjectImagesListView),
+            [](QWidget* p) { return new CProjectImagesListView(p); });
+        set(CKestrelonView::PANE_OBSERVATIONS, typeid(CObservationsListView),
+            [](QWidget* p) { return new CObservationsListView(p); });
         return f;
     }();
     return factories[pane];
@@ -964,31 +976,4 @@ CKestrelonView* GetProjectTreeView()
             return frame->GetTreeView();
         }
     return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// CDBaseCamerasListView
-
-CDBaseCamerasListView::CDBaseCamerasListView(QWidget* parent) : QTreeWidget(parent)
-{
-    setRootIsDecorated(false);
-    setHeaderLabels({QStringLiteral("Camera")});
-}
-
-void CDBaseCamerasListView::OnUpdate(CView*, long)
-{
-    clear();
-    CKestrelonApp* app = AfxGetApp();
-    if (!app)
-        return;
-    for (int i = 0; i < app->cameraDatabase.GetSize(); ++i)
-        if (const CCamera* camera = app->cameraDatabase.GetAt(i))
-            new QTreeWidgetItem(this, {FromCp1252(camera->identifier.GetText())});
-}
-
-std::intptr_t CDBaseCamerasListView::OnHubMessage(unsigned message, std::uintptr_t, std::intptr_t)
-{
-    if (message == UM_REFRESH_LIST)
-        OnUpdate(nullptr, 0);
-    return 0;
 }

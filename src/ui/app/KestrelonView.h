@@ -1,5 +1,5 @@
 // The views of the project frame's two panes: the project tree on the left,
-// a list of the database cameras as the first right-hand view.
+// the lists of ListViews.h on the right.
 #pragma once
 
 #include "Dialog.h"
@@ -200,12 +200,3 @@ private:
 
 // The tree view of a project frame, made active; null when no project frame exists.
 CKestrelonView* GetProjectTreeView();
-
-// The camera database of the application.
-class CDBaseCamerasListView : public QTreeWidget, public CView {
-public:
-    explicit CDBaseCamerasListView(QWidget* parent = nullptr);
-    QWidget* GetWidget() override { return this; }
-    void OnUpdate(CView* sender, long hint) override;
-    std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-};

@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "Controls.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
@@ -110,14 +111,16 @@ bool CMainToolBar::Init(CMainFrame* frame)
         QWidget* control = nullptr;
         switch (slot) {
         case 22:
-            control = m_PointLabel = new QLineEdit(this);
+        {
+            auto* label = new CEditLabel(this);
+            control = m_PointLabel = label;
             m_PointLabel->setObjectName(IdName(IDC_POINT_LABEL));
             m_PointLabel->setToolTip(QStringLiteral("Point ID"));
             m_PointLabel->setAlignment(Qt::AlignRight);
             ForceCase(m_PointLabel, true);
-            connect(m_PointLabel, &QLineEdit::returnPressed, this,
-                    [] { SendHubMessage(UM_RELABEL_PICKED, IDC_POINT_LABEL, 0); });
+            label->onReturn = [] { SendHubMessage(UM_RELABEL_PICKED, IDC_POINT_LABEL, 0); };
             break;
+        }
         case 24:
         case 26: {
             auto* edit = new QLineEdit(this);
@@ -136,10 +139,14 @@ bool CMainToolBar::Init(CMainFrame* frame)
             break;
         }
         case 28:
-            control = m_ImageQuality = new QComboBox(this);
+        {
+            auto* quality = new CImageQualityCombo(this);
+            quality->Initialize(0);
+            control = m_ImageQuality = quality;
             m_ImageQuality->setObjectName(IdName(IDC_IMAGE_QUALITY));
             m_ImageQuality->setToolTip(QStringLiteral("Image Quality Selection"));
             break;
+        }
         default:
             control = new QWidget(this);
             break;

@@ -1,0 +1,359 @@
+#include "Controls.h"
+
+#include "Hooks.h"
+#include "Hub.h"
+#include "ProjectImageList.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cstdio>
+
+// --- CNumberEdit ------------------------------------------------------------
+
+CNumberEdit::CNumberEdit(int decimals, QWidget* parent) : QLineEdit(parent), m_nDecimals(decimals)
+{
+    // textEdited comes from typing only, not from setText.
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        if (hasFocus() && notify)
+            notify(kNumberEditChanged, this);
+    });
+}
+
+double CNumberEdit::GetValue() const
+{
+    float value = 0.0f;
+    const QByteArray bytes = text().toLatin1();
+    if (std::sscanf(bytes.constData(), "%f", &value) != 1)
+        value = 0.0f;
+    return double(value);
+}
+
+void CNumberEdit::SetValue(double value)
+{
+    char format[16];
+    std::snprintf(format, sizeof format, "%%.%df", m_nDecimals);
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    setText(QString::fromLatin1(buffer));
+}
+
+void CNumberEdit::focusOutEvent(QFocusEvent* event)
+{
+    SetValue(GetValue());
+    QLineEdit::focusOutEvent(event);
+}
+
+// --- CInPlaceEdit -----------------------------------------------------------
+
+CInPlaceEdit::CInPlaceEdit(CEditableListCtrl* list, int row, int column, const QString& text)
+    : QLineEdit(list->viewport()), m_pList(list), m_iRow(row), m_iColumn(column), m_strInitText(text)
+{
+    setFont(list->font());
+    setText(text);
+    setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void CInPlaceEdit::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        m_bESC = true;
+        m_pList->setFocus();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        m_pList->setFocus();
+        return;
+    default:
+        QLineEdit::keyPressEvent(event);
+        Widen();
+    }
+}
+
+void CInPlaceEdit::Widen()
+{
+    const int needed = fontMetrics().horizontalAdvance(text()) + 5 + 2 * 4;
+    if (needed > width())
+        resize(std::min(needed, m_pList->viewport()->width() - x()), height());
+}
+
+void CInPlaceEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (m_bEnded)
+        return;
+    m_bEnded = true;
+    const QString edited = text();
+    m_pList->EndLabelEdit(m_iRow, m_iColumn, m_bESC ? nullptr : &edited);
+    hide();
+    deleteLater();
+}
+
+// --- CEditableListCtrl ------------------------------------------------------
+
+CEditableListCtrl::CEditableListCtrl(QWidget* parent) : QTableWidget(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(false);
+    setWordWrap(false);
+}
+
+CEditableListCtrl::~CEditableListCtrl()
+{
+    // An open editor loses its focus while the list is destroyed; its owner may be gone.
+    if (m_pEditor)
+        m_pEditor->Abandon();
+}
+
+int CEditableListCtrl::HitTestEx(const QPoint& point, int* column) const
+{
+    const QModelIndex index = indexAt(point);
+    if (column)
+        *column = index.isValid() ? index.column() : 0;
+    return index.isValid() ? index.row() : -1;
+}
+
+CInPlaceEdit* CEditableListCtrl::EditSubLabel(int row, int column)
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount() || columnWidth(column) < 5)
+        return nullptr;
+    scrollTo(model()->index(row, column));
+    const QRect cell = visualRect(model()->index(row, column));
+    QRect rect(cell.left() + 4, cell.top(), cell.width() - 7, cell.height());
+    rect.setRight(std::min(rect.right(), viewport()->width() - 1));
+    const QTableWidgetItem* it = item(row, column);
+    auto* editor = new CInPlaceEdit(this, row, column, it ? it->text() : QString());
+    const int align = it ? it->textAlignment() : int(Qt::AlignLeft);
+    editor->setAlignment(Qt::Alignment(align) & Qt::AlignHorizontal_Mask ? Qt::Alignment(align) : Qt::AlignLeft);
+    editor->setGeometry(rect);
+    editor->show();
+    editor->setFocus();
+    editor->selectAll();
+    m_pEditor = editor;
+    return editor;
+}
+
+void CEditableListCtrl::EndLabelEdit(int row, int column, const QString* text)
+{
+    const QTableWidgetItem* it = item(row, column);
+    if (text && (!it || it->text() != *text))
+        AutoSizeColumns(-1);
+    if (onEndLabelEdit)
+        onEndLabelEdit(row, column, text);
+}
+
+void CEditableListCtrl::AutoSizeColumns(int first)
+{
+    for (int c = std::max(first, 0); c < columnCount(); ++c) {
+        resizeColumnToContents(c);
+        if (first >= 0)
+            break;
+    }
+}
+
+void CEditableListCtrl::mousePressEvent(QMouseEvent* event)
+{
+    int column = 0;
+    const int row = HitTestEx(event->position().toPoint(), &column);
+    const bool focused = row >= 0 && currentIndex().isValid() && currentIndex().row() == row;
+    QTableWidget::mousePressEvent(event);
+    if (row < 0)
+        return;
+    if (focused && column > 0 && CanEditCell(row, column)) {
+        EditSubLabel(row, column);
+        return;
+    }
+    setFocus();
+    selectRow(row);
+}
+
+void CEditableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    int column = 0;
+    const int row = HitTestEx(event->position().toPoint(), &column);
+    if (row >= 0 && column > 0 && CanEditCell(row, column) && !m_pEditor)
+        EditSubLabel(row, column);
+    QTableWidget::mouseDoubleClickEvent(event);
+}
+
+void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
+        if (rowCount() > 0)
+            selectAll();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+void CEditableListCtrl::scrollContentsBy(int dx, int dy)
+{
+    if (!hasFocus())
+        setFocus(); // ends an open cell edit
+    QTableWidget::scrollContentsBy(dx, dy);
+}
+
+// --- CImageQualityCombo -----------------------------------------------------
+
+namespace {
+
+// Icons: 0 not set, 1 high, 2 low, 3 automatic.
+QIcon QualityIcon(int index)
+{
+    static const QColor colours[] = {QColor(160, 160, 160), QColor(40, 170, 60), QColor(220, 120, 30),
+                                     QColor(60, 110, 220)};
+    QPixmap pixmap(24, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::black);
+    p.setBrush(colours[index]);
+    p.drawRect(QRectF(2.5, 1.5, 19, 13));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(12, 8), 3.5, 3.5);
+    p.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+CImageQualityCombo::CImageQualityCombo(QWidget* parent) : QComboBox(parent)
+{
+    setIconSize(QSize(24, 16));
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (m_nMode == 0 && index >= 0)
+            PostHubMessage(UM_IMAGE_QUALITY, std::uintptr_t(index), 0);
+    });
+}
+
+void CImageQualityCombo::Initialize(int mode)
+{
+    m_nMode = mode;
+    clear();
+    if (mode == 0)
+        addItem(QualityIcon(0), QStringLiteral("Image Quality Not Set"), 0);
+    else
+        addItem(QualityIcon(3), QStringLiteral("Automatic Image Quality"), 0);
+    addItem(QualityIcon(1), QStringLiteral("Image Quality High"), 1);
+    addItem(QualityIcon(2), QStringLiteral("Image Quality Low"), 2);
+}
+
+// --- CEditLabel -------------------------------------------------------------
+
+CEditLabel::CEditLabel(QWidget* parent) : QLineEdit(parent) {}
+
+void CEditLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (onReturn)
+            onReturn();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// --- CComboBoxUnit ----------------------------------------------------------
+
+void CComboBoxUnit::Fill()
+{
+    for (const char* unit : {"mm", "cm", "m", "in", "ft", "yds"})
+        addItem(QString::fromLatin1(unit));
+}
+
+int CComboBoxUnit::SelectUnit(const QString& text)
+{
+    const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        setCurrentIndex(index);
+    return index;
+}
+
+QString CComboBoxUnit::GetUnit() const
+{
+    return currentIndex() >= 0 ? currentText() : QString();
+}
+
+// --- CImageSelectListCtrl ---------------------------------------------------
+
+bool CImageSelectListCtrl::SetImages(CImagePtrArray* images)
+{
+    if (!images)
+        return false;
+    m_pImages = images;
+    return true;
+}
+
+int CImageSelectListCtrl::RowIcon(int row) const
+{
+    const CProjectImage* image = m_pImages && row >= 0 && row < m_pImages->GetSize() ? m_pImages->GetAt(row) : nullptr;
+    if (!image)
+        return -1;
+    return row == m_iSelected ? 2 : image->enabled ? 0 : 1;
+}
+
+void CImageSelectListCtrl::Fill()
+{
+    if (!m_pImages || m_pImages->GetSize() == 0)
+        return;
+    clear();
+    setColumnCount(2);
+    setHorizontalHeaderLabels({QStringLiteral("Image"), QStringLiteral("Points")});
+    for (int c = 0; c < 2; ++c) {
+        horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        horizontalHeaderItem(c)->setToolTip(horizontalHeaderItem(c)->text());
+        setColumnWidth(c, 65);
+    }
+    const int n = m_pImages->GetSize();
+    setRowCount(n);
+    for (int r = 0; r < n; ++r) {
+        const CProjectImage* image = m_pImages->GetAt(r);
+        if (!image)
+            continue;
+        char buffer[512];
+        std::snprintf(buffer, sizeof buffer, "%s", image->GetFileName().GetText());
+        auto* name = new QTableWidgetItem(FromCp1252(buffer));
+        const int icon = RowIcon(r);
+        if (icon >= 0 && icon < int(m_icons.size()))
+            name->setIcon(m_icons[std::size_t(icon)]);
+        if (!image->enabled) {
+            name->setForeground(QColor(255, 255, 0));
+            name->setBackground(QColor(255, 0, 0));
+        }
+        std::snprintf(buffer, sizeof buffer, "%5d", image->targets.GetSize());
+        auto* points = new QTableWidgetItem(QString::fromLatin1(buffer));
+        for (QTableWidgetItem* it : {name, points})
+            it->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setItem(r, 0, name);
+        setItem(r, 1, points);
+    }
+    AutoSizeColumns(-1);
+}
+
+void CImageSelectListCtrl::RemoveImage(int row)
+{
+    if (row == m_iSelected)
+        m_iSelected = -1;
+    if (m_pImages && row >= 0 && row < m_pImages->GetSize())
+        m_pImages->RemoveAt(row, 1);
+    if (m_pImages && m_pImages->GetSize() == 0) {
+        setRowCount(0); // an emptied collection clears the list
+        return;
+    }
+    Fill();
+}
+
+void CImageSelectListCtrl::AddImage(CProjectImage* image)
+{
+    if (!m_pImages || !image)
+        return;
+    m_pImages->Add(image);
+    Fill();
+}

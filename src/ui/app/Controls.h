@@ -1,0 +1,155 @@
+// Shared dialog controls: the number field with fixed decimals and the grid
+// list with its own cell editor.
+#pragma once
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTableWidget>
+
+#include <functional>
+#include <vector>
+
+class CImagePtrArray;
+class CProjectImage;
+
+// The change notification of a number field typed by the user.
+constexpr unsigned kNumberEditChanged = 0x44a;
+
+// A number field shown with a fixed number of decimals; values pass through
+// single precision.
+class CNumberEdit : public QLineEdit {
+public:
+    explicit CNumberEdit(int decimals, QWidget* parent = nullptr);
+    // The text read with "%f" (0 when nothing can be read).
+    double GetValue() const;
+    void SetValue(double value);
+    // Called with kNumberEditChanged for every change the user types, never for SetValue.
+    std::function<void(unsigned code, CNumberEdit* control)> notify;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    int m_nDecimals;
+};
+
+class CEditableListCtrl;
+
+// The cell editor of CEditableListCtrl: Escape cancels, Enter and leaving the
+// cell end the edit; either way the list's owner is told once.
+class CInPlaceEdit : public QLineEdit {
+public:
+    CInPlaceEdit(CEditableListCtrl* list, int row, int column, const QString& text);
+    int Row() const { return m_iRow; }
+    int Column() const { return m_iColumn; }
+    // The list goes away: no end notification any more.
+    void Abandon() { m_bEnded = true; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void Widen();
+
+    CEditableListCtrl* m_pList;
+    int m_iRow;
+    int m_iColumn;
+    QString m_strInitText;
+    bool m_bESC = false;
+    bool m_bEnded = false;
+};
+
+// A report list whose cells beyond the first are edited in place: the first
+// click on a row selects it, the next one opens the editor.
+class CEditableListCtrl : public QTableWidget {
+public:
+    explicit CEditableListCtrl(QWidget* parent = nullptr);
+    ~CEditableListCtrl() override;
+    // The end of a cell edit: text null after Escape.
+    std::function<void(int row, int column, const QString* text)> onEndLabelEdit;
+
+    virtual bool CanEditCell(int row, int column) const
+    {
+        (void)row, (void)column;
+        return true;
+    }
+    // Opens the editor on the cell; null when the column cannot be edited.
+    CInPlaceEdit* EditSubLabel(int row, int column);
+    CInPlaceEdit* ActiveEditor() const { return m_pEditor; }
+    // Every column to its widest text (first >= 0: only that column).
+    void AutoSizeColumns(int first = -1);
+    // Row and column under a viewport point; row -1 when none.
+    int HitTestEx(const QPoint& point, int* column) const;
+
+    // Sent by the editor when it ends.
+    void EndLabelEdit(int row, int column, const QString* text);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    QPointer<CInPlaceEdit> m_pEditor;
+};
+
+// The image-quality choice: mode 0 in the main toolbar, 1 in the automatic
+// measurement dialog. Only mode 0 reports a choice (0x445 to the main frame).
+class CImageQualityCombo : public QComboBox {
+public:
+    explicit CImageQualityCombo(QWidget* parent = nullptr);
+    void Initialize(int mode);
+    int GetMode() const { return m_nMode; }
+
+private:
+    int m_nMode = 0;
+};
+
+// The toolbar's label field: Return is reported (0x454) instead of being
+// handled by the dialog or toolbar around it.
+class CEditLabel : public QLineEdit {
+public:
+    explicit CEditLabel(QWidget* parent = nullptr);
+    std::function<void()> onReturn;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The six length units "mm", "cm", "m", "in", "ft", "yds" in code order.
+class CComboBoxUnit : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void Fill();
+    // Index of the entry equal to the text, -1 (selection unchanged) when none.
+    int SelectUnit(const QString& text);
+    // The selected label, "" when none.
+    QString GetUnit() const;
+};
+
+// The two-column image list of the correspondence, triangulation and AutoScan
+// dialogs over the owner's image collection.
+class CImageSelectListCtrl : public CEditableListCtrl {
+public:
+    using CEditableListCtrl::CEditableListCtrl;
+    // False, and nothing stored, for null.
+    bool SetImages(CImagePtrArray* images);
+    void SetSelection(int row) { m_iSelected = row; }
+    int GetSelection() const { return m_iSelected; }
+    // Rows "Image" and "Points"; no collection or an empty one leaves the list.
+    void Fill();
+    void RemoveImage(int row);
+    void AddImage(CProjectImage* image);
+    // Icon of a row: 2 selected, 0 enabled, 1 disabled.
+    int RowIcon(int row) const;
+    // The icons, supplied by the owner (none by default).
+    void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
+
+private:
+    CImagePtrArray* m_pImages = nullptr;
+    std::vector<QIcon> m_icons;
+    int m_iSelected = -1;
+};
