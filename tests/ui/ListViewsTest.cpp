@@ -195,8 +195,9 @@ TEST_F(Lists, EveryListShowsItsTitlesAndCellsFromTheCollections)
             EXPECT_EQ(obs->CellIcon(int(expected.size()) - 1, 0), o.disabled ? 1 : o.marked ? 2 : 0);
         }
         EXPECT_EQ(Cells(*obs), expected);
-        if (i == 1)
+        if (i == 1) {
             EXPECT_EQ(expected[2][0], QStringLiteral("Scan 11"));
+        }
     }
 }
 

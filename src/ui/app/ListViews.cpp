@@ -32,11 +32,6 @@ QString FormatCell(const char* format, ...)
 
 namespace {
 
-QString Text(const CDynString& s)
-{
-    return FromCp1252(s.GetText());
-}
-
 constexpr int kLastColumnWidth = 80;
 
 } // namespace
