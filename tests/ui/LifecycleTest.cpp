@@ -210,6 +210,7 @@ TEST_F(Lifecycle, FailuresLeaveTheUsersFilesAndTheProjectAsTheyWere)
              EXPECT_TRUE(doc->IsModified());
              EXPECT_EQ(doc->GetTitle(), QStringLiteral("Proj.kst*"));
              EXPECT_EQ(doc->GetDocumentPath(), folder + "/Proj.kst");
+             EXPECT_STREQ(doc->settings.projectPath.GetText(), (folder + "/Proj.kst").toLocal8Bit().constData());
              EXPECT_EQ(ReadAll(folder + "/Proj.kst"), before);
              EXPECT_EQ(ReadAll(folder + "/blocker"), QByteArray("file\n"));
          }},

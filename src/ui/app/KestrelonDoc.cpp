@@ -83,9 +83,13 @@ bool CKestrelonDoc::OnOpenDocument(const QString& path)
 bool CKestrelonDoc::OnSaveDocument(const QString& path)
 {
     savedInThisRun = 1;
+    const CFilePath settingsPath = settings.projectPath;
     const CProjectFileResult result = CProjectDocument::OnSaveDocument(ToCp1252(path).c_str());
-    if (!result.ok)
+    if (!result.ok) {
+        // The project stays where it was.
+        settings.projectPath = settingsPath;
         return false;
+    }
     SetModifiedFlag(false);
     if (CKestrelonView* tree = GetProjectTreeView()) {
         const CFilePath saved(ToCp1252(path).c_str());
