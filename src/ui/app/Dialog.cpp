@@ -178,6 +178,32 @@ void DDX_CBIndex(CDataExchange* dx, int id, int& value)
         Store(dx, value, cb->currentIndex());
 }
 
+void DDX_Radio(CDataExchange* dx, int firstId, int& value)
+{
+    if (!Control(dx, firstId))
+        return;
+    std::vector<QAbstractButton*> group;
+    for (int id = firstId;; ++id) {
+        auto* button = dynamic_cast<QAbstractButton*>(dx->m_pDlgWnd->GetDlgItem(id));
+        if (!button)
+            break;
+        group.push_back(button);
+    }
+    if (!dx->m_bSaveAndValidate) {
+        for (int i = 0; i < int(group.size()); ++i) {
+            group[i]->setAutoExclusive(false);
+            group[i]->setChecked(i == value);
+            group[i]->setAutoExclusive(true);
+        }
+        return;
+    }
+    int checked = -1;
+    for (int i = 0; i < int(group.size()); ++i)
+        if (group[i]->isChecked())
+            checked = i;
+    Store(dx, value, checked);
+}
+
 void DDV_MinMaxInt(CDataExchange* dx, int value, int minimum, int maximum)
 {
     if (!dx->m_bSaveAndValidate || dx->Failed())
@@ -224,10 +250,30 @@ bool CDialog::UpdateData(bool save)
     return true;
 }
 
+namespace {
+ModalDialogHook& ModalHook()
+{
+    static ModalDialogHook hook;
+    return hook;
+}
+} // namespace
+
+ModalDialogHook SetModalDialogHook(ModalDialogHook hook)
+{
+    ModalDialogHook old = std::move(ModalHook());
+    ModalHook() = std::move(hook);
+    return old;
+}
+
 int CDialog::DoModal()
 {
     if (!OnInitDialog())
         return QDialog::Rejected;
+    if (ModalHook()) {
+        const int answer = ModalHook()(*this);
+        if (answer >= 0)
+            return answer;
+    }
     return exec();
 }
 

@@ -45,6 +45,9 @@ void DDX_Text(CDataExchange* dx, int id, QString& value);
 void DDX_Text(CDataExchange* dx, int id, CDynString& value);
 // Check box state: 0, 1 (2 for a tristate box's middle state).
 void DDX_Check(CDataExchange* dx, int id, int& value);
+// Index of the checked button of the radio group whose ids run on from
+// firstId, -1 for none.
+void DDX_Radio(CDataExchange* dx, int firstId, int& value);
 // Index of the combo box's selection, -1 for none.
 void DDX_CBIndex(CDataExchange* dx, int id, int& value);
 void DDV_MinMaxInt(CDataExchange* dx, int value, int minimum, int maximum);
@@ -54,6 +57,11 @@ void DDV_MaxChars(CDataExchange* dx, const QString& value, int count);
 // Text of a control (edit, label, button, combo box, plain text edit).
 QString GetWindowText(const QWidget* control);
 void SetWindowText(QWidget* control, const QString& text);
+
+// Answers modal dialogs in place of their event loop (tests): called after
+// OnInitDialog, returns the dialog's result, or -1 to run the dialog.
+using ModalDialogHook = std::function<int(CDialog& dialog)>;
+ModalDialogHook SetModalDialogHook(ModalDialogHook hook);
 
 class CDialog : public QDialog, public CCmdTarget, public CMessageTarget {
 public:

@@ -127,10 +127,9 @@ bool CDocument::DoSave(const QString& path, bool replace)
     bool ok;
     {
         CWaitCursor wait;
-        const bool existed = QFileInfo::exists(name);
+        // A failed save leaves no partial file (the project file is written
+        // to a temporary file and renamed), so nothing is removed here.
         ok = OnSaveDocument(name);
-        if (!ok && path.isEmpty() && !existed)
-            QFile::remove(name);
     }
     if (!ok)
         return false;

@@ -5,6 +5,8 @@
 #include "KestrelonView.h"
 #include "MainFrame.h"
 #include "BestFitReports.h"
+#include "MeasurementDialogs.h"
+#include "SettingsDialogs.h"
 #include "BundleReport.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
@@ -13,10 +15,14 @@
 #include "Message.h"
 #include "TextFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -36,25 +42,31 @@ void CKestrelonDoc::SetDocumentPath(const QString& path)
     const QString absolute = QFileInfo(path).absoluteFilePath();
     SetPathName(ToCp1252(absolute).c_str());
     SetTitle(QFileInfo(absolute).fileName() + (IsModified() ? QStringLiteral("*") : QString()));
+    titleMarked = IsModified();
     if (CKestrelonApp* app = AfxGetApp())
         app->AddToRecentFileList(absolute);
 }
 
 void CKestrelonDoc::SetModifiedFlag(bool modified)
 {
-    QString title = GetTitle();
+    QString title = GetTitleWithoutMark();
     if (!title.isEmpty()) {
-        if (title.endsWith('*'))
-            title.chop(1);
         if (modified)
             title += '*';
         SetTitle(title);
+        titleMarked = modified;
     }
     CProjectDocument::SetModifiedFlag(modified);
 }
 
 bool CKestrelonDoc::OnNewDocument()
 {
+    CDefineProjectUnitsDlg dialog(AfxGetMainFrame());
+    if (dialog.DoModal() != QDialog::Accepted)
+        return false;
+    if (dialog.m_nUnit >= 0 && dialog.m_nUnit < kUnitCount)
+        unitIndex = dialog.m_nUnit;
+    eoDevice.SetUnit(GetUnitName(false).GetText());
     SetModifiedFlag(false);
     return true;
 }
@@ -73,10 +85,18 @@ bool CKestrelonDoc::OnOpenDocument(const QString& path)
 bool CKestrelonDoc::OnSaveDocument(const QString& path)
 {
     savedInThisRun = 1;
+    const CFilePath settingsPath = settings.projectPath;
     const CProjectFileResult result = CProjectDocument::OnSaveDocument(ToCp1252(path).c_str());
-    if (!result.ok)
+    if (!result.ok) {
+        // The project stays where it was.
+        settings.projectPath = settingsPath;
         return false;
+    }
     SetModifiedFlag(false);
+    if (CKestrelonView* tree = GetProjectTreeView()) {
+        const CFilePath saved(ToCp1252(path).c_str());
+        tree->UpdateProjectItemText(&saved);
+    }
     return true;
 }
 
@@ -96,7 +116,7 @@ CKestrelonDoc* GetActiveKestrelonDoc()
 QString CKestrelonDoc::GetTitleWithoutMark() const
 {
     QString title = GetTitle();
-    if (title.endsWith('*'))
+    if (titleMarked && title.endsWith('*'))
         title.chop(1);
     return title;
 }
@@ -132,6 +152,8 @@ void CKestrelonDoc::InstallCommands()
     });
     OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 1); });
     OnCommand(33077, [this] { OnRelativeOrientation(); });
+    OnCommand(32789, [this] { OnCentroidInfo(); });
+    OnCommand(32873, [this] { OnAdjustmentControls(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 
@@ -492,4 +514,209 @@ bool CKestrelonDoc::WriteBestFitCircleReport(const CBestFitCircle& fit) const
 bool CKestrelonDoc::WriteBestFitLineReport(const CBestFitLine& fit) const
 {
     return ::WriteBestFitLineReport(*this, fit);
+}
+
+// ---------------------------------------------------------------------------
+// Settings dialogs
+
+void CKestrelonDoc::OnCentroidInfo()
+{
+    CCentroidParametersDlg dialog(nullptr);
+    dialog.DoModal();
+    CMainFrame* frame = AfxGetMainFrame();
+    CMainToolBar* bar = frame ? frame->GetToolBar() : nullptr;
+    if (bar && bar->isVisible() && bar->m_CentroidWindow) {
+        const bool blocked = bar->m_CentroidWindow->blockSignals(true);
+        bar->m_CentroidWindow->setText(QString::number(GetCentroidSettings().windowSize));
+        bar->m_CentroidWindow->blockSignals(blocked);
+    }
+}
+
+void CKestrelonDoc::OnAdjustmentControls()
+{
+    const double sigma = settings.defaultImageSigma;
+    CAdjustmentControlsDlg dialog(nullptr);
+    dialog.DoModal();
+    if (settings.defaultImageSigma != sigma)
+        images.SetObservationSigmas(settings.defaultImageSigma);
+}
+
+// ---------------------------------------------------------------------------
+// Imports of point files
+
+namespace {
+
+bool RequireSavedProject(const CKestrelonDoc& doc)
+{
+    if (!doc.GetDocumentPath().isEmpty())
+        return true;
+    AfxMessageBox("Save Project First", MB_OK | MB_ICONINFORMATION);
+    return false;
+}
+
+QString Absolute(const QString& path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+CFilePath CKestrelonDoc::MakeImportDestination(const QString& chosen, const char* extension) const
+{
+    CFilePath destination(GetProjectFolder());
+    destination += "/";
+    destination += ToCp1252(QFileInfo(chosen).completeBaseName()).c_str();
+    destination += ".";
+    destination += extension;
+    const QString self = Absolute(chosen);
+    for (;;) {
+        const QString candidate = Absolute(FromCp1252(destination.GetText()));
+        const bool fileTaken = candidate != self && QFileInfo::exists(candidate);
+        if (!FindPointSet(destination.GetTitle().GetText()) && !fileTaken)
+            return destination;
+        if (!destination.IncrementNumber())
+            return destination;
+    }
+}
+
+bool CKestrelonDoc::CopyForImport(const QString& chosen, const CFilePath& destination, bool& copied)
+{
+    copied = false;
+    const QString target = Absolute(FromCp1252(destination.GetText()));
+    if (target == Absolute(chosen))
+        return true;
+    // QFile::copy never replaces an existing file.
+    if (!QFile::copy(chosen, target))
+        return false;
+    copied = true;
+    return true;
+}
+
+bool CKestrelonDoc::Import3DFile(bool driveback, bool control)
+{
+    if (!RequireSavedProject(*this))
+        return false;
+    CFileDialogRequest request;
+    request.title = QStringLiteral("Browse 3D Data Files");
+    request.folder = FromCp1252(GetProjectFolder().GetText());
+    request.fileName = QStringLiteral("*.xyz");
+    request.filter = QStringLiteral("3D Files (*.xyz)");
+    request.defaultSuffix = QStringLiteral("xyz");
+    const QString chosen = AfxGetFileName(AfxGetMainFrame(), request);
+    if (chosen.isEmpty())
+        return false;
+
+    QFileInfo info(chosen);
+    const CFilePath destination = MakeImportDestination(chosen, ToCp1252(info.suffix()).c_str());
+    bool copied = false;
+    if (!CopyForImport(chosen, destination, copied))
+        return false;
+
+    CPointSet* set = pointSets.AddNew();
+    set->isDriver = driveback;
+    set->isControl = control;
+    int fields = 0;
+    if (set->ReadXyzFile(destination.GetText(), &fields)) {
+        if (control && fields == 4)
+            AfxMessageBox("Sigmas missing. Assigning default sigmas to control file.");
+        set->SetName(destination);
+        if (CKestrelonView* tree = GetProjectTreeView())
+            tree->SetSelectedPointSet(set);
+        SetModifiedFlag(true);
+        return true;
+    }
+    AfxMessageBox("Input Failed");
+    if (copied)
+        QFile::remove(FromCp1252(destination.GetText()));
+    pointSets.RemoveAt(pointSets.GetSize() - 1, 1);
+    return false;
+}
+
+bool CKestrelonDoc::ImportDrivebackFile()
+{
+    CPointSet* old = pointSets.GetDriverSet();
+    if (old)
+        old->isDriver = false;
+    const bool ok = Import3DFile(true, false);
+    if (!ok && old)
+        old->isDriver = true;
+    return ok;
+}
+
+bool CKestrelonDoc::ImportControlPointsFile()
+{
+    CPointSet* old = pointSets.GetControlSet();
+    if (old)
+        old->isControl = false;
+    const bool ok = Import3DFile(false, true);
+    // A failed import leaves the old control set in its role.
+    if (!ok && old)
+        old->isControl = true;
+    return ok;
+}
+
+bool CKestrelonDoc::Import3DDataFile()
+{
+    return Import3DFile(false, false);
+}
+
+bool CKestrelonDoc::ImportEODeviceFile()
+{
+    if (!RequireSavedProject(*this))
+        return false;
+    CFileDialogRequest request;
+    request.title = QStringLiteral("Browse EO Device Files");
+    request.folder = FromCp1252(GetProjectFolder().GetText());
+    request.fileName = QStringLiteral("*.eod");
+    request.filter = QStringLiteral("EO Device Files (*.eod)");
+    request.defaultSuffix = QStringLiteral("EOD");
+    const QString chosen = AfxGetFileName(AfxGetMainFrame(), request);
+    if (chosen.isEmpty())
+        return false;
+
+    const CFilePath destination = MakeImportDestination(chosen, "eod");
+    bool copied = false;
+    if (!CopyForImport(chosen, destination, copied))
+        return false;
+
+    // The project's device is replaced only by one that has loaded.
+    CPointSet loaded;
+    if (!loaded.Load(destination.GetText())) {
+        AfxMessageBox("Input Failed");
+        if (copied)
+            QFile::remove(FromCp1252(destination.GetText()));
+        return false;
+    }
+    eoDevice.CopyFrom(loaded);
+    eoDevice.name = destination;
+    eoDevice.isEODevice = true;
+    // The device's unit is the project's, as a project load sets it.
+    eoDevice.SetUnit(GetUnitName(false).GetText());
+    if (CKestrelonView* tree = GetProjectTreeView())
+        tree->SetSelectedPointSet(&eoDevice);
+    SetModifiedFlag(true);
+    return true;
+}
+
+bool CKestrelonDoc::CreateEmpty3DDataFile()
+{
+    if (!RequireSavedProject(*this))
+        return false;
+    CFilePath path(GetProjectFolder());
+    path += "/3DDataFile.xyz";
+    while (FindPointSet(path.GetTitle().GetText()))
+        path.IncrementNumber();
+    // A file of that name that already exists is the user's: never opened here.
+    const int fd = ::open(path.GetText(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        AfxMessageBox("File Creation Error");
+        return false;
+    }
+    ::close(fd);
+    CPointSet* set = pointSets.AddNew();
+    set->SetName(path);
+    set->isDriver = false;
+    set->isControl = false;
+    SetModifiedFlag(true);
+    return true;
 }

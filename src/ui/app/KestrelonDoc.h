@@ -33,6 +33,15 @@ public:
     // Saves to the current path, or asks for one when there is none.
     bool SaveProject();
 
+    // Imports of point files into the project folder; each needs a saved
+    // project. A file of the user is never overwritten or deleted.
+    bool Import3DFile(bool driveback, bool control);
+    bool ImportDrivebackFile();
+    bool ImportControlPointsFile();
+    bool Import3DDataFile();
+    bool ImportEODeviceFile();
+    bool CreateEmpty3DDataFile();
+
     void UpdateAllViews() override { CDocument::UpdateAllViews(nullptr, 0); }
     using CDocument::UpdateAllViews;
 
@@ -49,6 +58,8 @@ public:
     void OnOutputObservations();
     void OnCentroidWindowChange();
     void OnRelativeOrientation();
+    void OnCentroidInfo();
+    void OnAdjustmentControls();
 
     // Services.
     // The folder of the project file ("" without one).
@@ -106,7 +117,16 @@ private:
     void InstallCommands();
     int CountImages(const std::function<bool(const CProjectImage&)>& test) const;
 
+    // The copy destination of a chosen file: the project folder, the file's
+    // name, its title's number raised past point-set names and other files.
+    CFilePath MakeImportDestination(const QString& chosen, const char* extension) const;
+    // The chosen file is copied to the destination unless it is that file;
+    // copied tells whether a new file was made.
+    static bool CopyForImport(const QString& chosen, const CFilePath& destination, bool& copied);
+
     int jobsRunning = 0;
+    // The title ends in the "*" this document added.
+    bool titleMarked = false;
 };
 
 // The pixel size of an image file; false when it cannot be read. The image

@@ -32,6 +32,18 @@ void ShellFixture::SetUp()
         files.pop_front();
         return path;
     });
+    SetModalDialogHook([this](CDialog& dialog) {
+        if (!dialogs.empty()) {
+            const auto answer = std::move(dialogs.front());
+            dialogs.pop_front();
+            return answer(dialog);
+        }
+        if (dialog.GetResourceId() == 245) {
+            dialog.OnOK();
+            return dialog.result();
+        }
+        return -1;
+    });
     SetOpenWithDesktopHook([this](const QString& path) {
         opened << path;
         return true;
@@ -43,6 +55,7 @@ void ShellFixture::TearDown()
     Stop();
     SetMessageBoxHandler(nullptr);
     SetFileDialogHook(nullptr);
+    SetModalDialogHook(nullptr);
     SetOpenWithDesktopHook(nullptr);
     unsetenv("XDG_CONFIG_HOME");
 }

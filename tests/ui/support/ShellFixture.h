@@ -3,6 +3,7 @@
 // desktop opener recorded. The profile lives in a temporary folder.
 #pragma once
 
+#include "Dialog.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
 #include "MainFrame.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +43,10 @@ protected:
     std::deque<QString> files;    // file dialog answers ("" = Cancel)
     int fileDialogs = 0;
     QStringList opened;           // paths given to the desktop opener
+    // Modal dialogs answered in turn, oldest first; each returns the dialog's
+    // result. Without one, "Define Project Units" takes its OK and other
+    // dialogs run.
+    std::deque<std::function<int(CDialog&)>> dialogs;
 };
 
 // The folder the tests write their pictures into.
