@@ -1,12 +1,15 @@
 // The number field and the grid list's cell editor, driven by real mouse and
 // key events.
 #include "Controls.h"
+#include "Hooks.h"
 #include "MessageHub.h"
 #include "ProjectDocument.h"
 #include "ProjectBuilder.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QFileInfo>
+#include <QImage>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -238,6 +241,130 @@ TEST(UnitCombo, SelectsByExactLabel)
     for (const auto& c : cases) {
         EXPECT_EQ(units.SelectUnit(QString::fromLatin1(c.text)), c.index) << c.text;
         EXPECT_EQ(units.GetUnit(), QString::fromLatin1(c.after)) << c.text;
+    }
+}
+
+// Texts and picture indexes of a combo, and whether every picture is
+// transparent where its mask colour was painted (the corner).
+struct ComboRows {
+    QStringList texts;
+    std::vector<int> icons;
+};
+
+ComboRows RowsOf(const QComboBox& combo)
+{
+    ComboRows rows;
+    for (int i = 0; i < combo.count(); ++i) {
+        rows.texts << combo.itemText(i);
+        rows.icons.push_back(combo.itemData(i, kComboIconRole).toInt());
+        const QImage picture = combo.itemIcon(i).pixmap(combo.iconSize()).toImage();
+        EXPECT_EQ(picture.size(), combo.iconSize()) << i;
+        EXPECT_EQ(picture.pixelColor(0, 0).alpha(), 0) << i;
+    }
+    return rows;
+}
+
+TEST(PictureCombos, CamerasPointSetsAndImagesInCollectionOrder)
+{
+    CProjectDocument doc;
+    for (const char* id : {"CamB", "CamA", "CamC"})
+        AddCamera(doc, id);
+    const struct {
+        const char* path;
+        bool driver, control, device;
+        int icon;
+    } sets[] = {{"/p/plain.xyz", false, false, false, 0}, {"/p/drive.txt", true, false, false, 1},
+                {"/p/ctrl.xyz", false, true, false, 2},   {"/p/both.xyz", true, true, false, 3},
+                {"/p/dev.eod", false, false, true, 4},    {"", true, false, false, -1}};
+    for (const auto& c : sets) {
+        CPointSet* set = AddPointSet(doc, c.path);
+        set->isDriver = c.driver, set->isControl = c.control, set->isEODevice = c.device;
+    }
+    for (bool resected : {false, true, true, false})
+        AddImage(doc, {"CamA", true, resected, 0});
+
+    CComboBoxCamera cameras;
+    cameras.Fill(&doc.cameras);
+    const ComboRows c = RowsOf(cameras);
+    EXPECT_EQ(c.texts, QStringList({"CamB", "CamA", "CamC"}));
+    EXPECT_EQ(c.icons, std::vector<int>(3, 0));
+
+    CComboBoxPointSet pointSets;
+    pointSets.Fill(&doc);
+    const ComboRows p = RowsOf(pointSets);
+    QStringList titles;
+    std::vector<int> icons;
+    for (const auto& set : sets)
+        if (set.icon >= 0) {
+            titles << QFileInfo(QString::fromLatin1(set.path)).completeBaseName();
+            icons.push_back(set.icon);
+        }
+    EXPECT_EQ(p.texts, titles);
+    EXPECT_EQ(p.icons, icons);
+    EXPECT_EQ(pointSets.currentIndex(), 0);
+    EXPECT_TRUE(pointSets.SelectDriverSet(&doc));
+    EXPECT_EQ(pointSets.currentText(), QStringLiteral("drive"));
+    EXPECT_FALSE(pointSets.SelectDriverSet(nullptr));
+
+    CComboBoxImage images;
+    images.Fill(&doc);
+    const ComboRows i = RowsOf(images);
+    EXPECT_EQ(i.texts, QStringList({"Image1", "Image2", "Image3", "Image4"}));
+    EXPECT_EQ(i.icons, std::vector<int>({0, 1, 1, 0}));
+    ASSERT_EQ(images.GetImages().size(), 4u);
+    for (int k : {2, 0, 3}) {
+        images.SelectImage(doc.images.GetAt(k));
+        EXPECT_EQ(images.GetSelectedImage(), doc.images.GetAt(k)) << k;
+    }
+    CProjectImage stranger;
+    images.SelectImage(&stranger);
+    EXPECT_EQ(images.GetSelectedImage(), doc.images.GetAt(3));
+
+    // A refill starts over; no project leaves the image combo empty.
+    images.Fill(&doc);
+    EXPECT_EQ(images.count(), 4);
+    images.Fill(nullptr);
+    EXPECT_EQ(images.count(), 0);
+    EXPECT_TRUE(images.GetImages().empty());
+    EXPECT_EQ(images.GetSelectedImage(), nullptr);
+}
+
+TEST(PictureCombos, KeysMoveTheImageSelection)
+{
+    CProjectDocument doc;
+    for (int k = 0; k < 3; ++k)
+        AddImage(doc, {"Cam", true, false, 0});
+    Window window;
+    auto* images = new CComboBoxImage;
+    window.top.layout()->addWidget(images);
+    images->Fill(&doc);
+    window.Show();
+    images->setFocus();
+    const struct {
+        Qt::Key key;
+        int index;
+    } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_Up, 1}, {Qt::Key_Home, 0}};
+    for (const auto& s : steps) {
+        QTest::keyClick(images, s.key);
+        EXPECT_EQ(images->GetSelectedImage(), doc.images.GetAt(s.index)) << s.index;
+    }
+}
+
+TEST(FileDirectoryDialog, TheChosenFolderOrNothing)
+{
+    for (const QString& answer : {QStringLiteral("/data/moved"), QString()}) {
+        QString askedTitle, askedFolder;
+        const FolderDialogHook old = SetFolderDialogHook([&](QWidget*, const QString& title, const QString& folder) {
+            askedTitle = title;
+            askedFolder = folder;
+            return answer;
+        });
+        CFileDirectoryDialog dialog(nullptr, QStringLiteral("Pick"), QStringLiteral("/start"));
+        EXPECT_EQ(dialog.DoModal(), !answer.isEmpty());
+        EXPECT_EQ(dialog.GetDirectory(), answer);
+        EXPECT_EQ(askedTitle, QStringLiteral("Pick"));
+        EXPECT_EQ(askedFolder, QStringLiteral("/start"));
+        SetFolderDialogHook(old);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "Hooks.h"
 #include "Hub.h"
+#include "KestrelonDoc.h"
+#include "ProjectDocument.h"
 #include "ProjectImageList.h"
 
 #include <QHeaderView>
@@ -279,6 +281,201 @@ int CComboBoxUnit::SelectUnit(const QString& text)
 QString CComboBoxUnit::GetUnit() const
 {
     return currentIndex() >= 0 ? currentText() : QString();
+}
+
+// --- Picture combos ---------------------------------------------------------
+
+namespace {
+
+// A picture painted on its mask colour; the mask colour turns transparent.
+QIcon MaskedPicture(QSize size, const QColor& mask, const std::function<void(QPainter&)>& draw)
+{
+    QPixmap pixmap(size);
+    pixmap.fill(mask);
+    {
+        QPainter p(&pixmap);
+        draw(p);
+    }
+    pixmap.setMask(pixmap.createMaskFromColor(mask, Qt::MaskInColor));
+    return QIcon(pixmap);
+}
+
+const QColor kMagenta(255, 0, 255);
+const QColor kYellow(255, 255, 0);
+
+// A camera body with its lens, 32x27.
+QIcon CameraPicture()
+{
+    return MaskedPicture(QSize(32, 27), kMagenta, [](QPainter& p) {
+        p.setPen(Qt::black);
+        p.setBrush(QColor(90, 90, 90));
+        p.drawRect(3, 8, 26, 15);
+        p.drawRect(8, 4, 8, 4);
+        p.setBrush(QColor(40, 80, 160));
+        p.drawEllipse(QPoint(16, 15), 5, 5);
+    });
+}
+
+// Point sets, 32x27: 0 plain, 1 driver, 2 control, 3 driver and control, 4 EO device.
+QIcon PointSetPicture(int index)
+{
+    static const QColor colours[] = {QColor(128, 128, 128), QColor(40, 160, 60), QColor(200, 40, 40),
+                                     QColor(200, 160, 0), QColor(40, 90, 200)};
+    return MaskedPicture(QSize(32, 27), kMagenta, [index](QPainter& p) {
+        p.setPen(Qt::black);
+        p.setBrush(colours[index]);
+        for (const QPoint c : {QPoint(8, 8), QPoint(22, 7), QPoint(12, 19), QPoint(24, 20)})
+            p.drawEllipse(c, 3, 3);
+        if (index == 4)
+            p.drawRect(4, 12, 24, 3);
+    });
+}
+
+// Images, 24x16: 0 plain, 1 resected.
+QIcon ImagePicture(int index)
+{
+    return MaskedPicture(QSize(24, 16), kYellow, [index](QPainter& p) {
+        p.setPen(Qt::black);
+        p.setBrush(QColor(230, 230, 230));
+        p.drawRect(2, 1, 19, 13);
+        if (index == 1) {
+            p.setPen(QPen(QColor(0, 140, 0), 2));
+            p.drawLine(6, 8, 10, 12);
+            p.drawLine(10, 12, 18, 3);
+        }
+    });
+}
+
+void AddPictureItem(QComboBox* combo, const QIcon& icon, int index, const QString& text)
+{
+    combo->addItem(icon, text);
+    combo->setItemData(combo->count() - 1, index, kComboIconRole);
+}
+
+} // namespace
+
+CComboBoxCamera::CComboBoxCamera(QWidget* parent) : QComboBox(parent)
+{
+    setIconSize(QSize(32, 27));
+}
+
+void CComboBoxCamera::Fill(const CCameraList* cameras)
+{
+    m_pCameras = cameras;
+    if (!cameras)
+        return;
+    const QIcon picture = CameraPicture();
+    for (int i = 0; i < cameras->GetSize(); ++i)
+        if (const CCamera* camera = cameras->GetAt(i))
+            AddPictureItem(this, picture, 0, FromCp1252(camera->identifier.GetText()));
+}
+
+CComboBoxPointSet::CComboBoxPointSet(QWidget* parent) : QComboBox(parent)
+{
+    setIconSize(QSize(32, 27));
+}
+
+void CComboBoxPointSet::Fill()
+{
+    Fill(GetActiveKestrelonDoc());
+}
+
+void CComboBoxPointSet::Fill(const CProjectDocument* doc)
+{
+    if (!doc)
+        return;
+    for (int i = 0; i < doc->pointSets.GetSize(); ++i) {
+        const CPointSet* set = doc->pointSets.GetAt(i);
+        if (!set || set->name.GetFileName().GetText()[0] == '\0')
+            continue;
+        const int icon = set->isDriver && set->isControl ? 3
+                         : set->isDriver                 ? 1
+                         : set->isControl                ? 2
+                         : set->isEODevice               ? 4
+                                                         : 0;
+        AddPictureItem(this, PointSetPicture(icon), icon, FromCp1252(set->name.GetTitle().GetText()));
+    }
+    setCurrentIndex(count() > 0 ? 0 : -1);
+}
+
+bool CComboBoxPointSet::SelectDriverSet()
+{
+    return SelectDriverSet(GetActiveKestrelonDoc());
+}
+
+bool CComboBoxPointSet::SelectDriverSet(const CProjectDocument* doc)
+{
+    if (!doc)
+        return false;
+    for (int i = 0; i < doc->pointSets.GetSize(); ++i) {
+        const CPointSet* set = doc->pointSets.GetAt(i);
+        if (set && set->isDriver) {
+            const int index = findText(FromCp1252(set->name.GetTitle().GetText()),
+                                       Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (index < 0)
+                return false;
+            setCurrentIndex(index);
+            return true;
+        }
+    }
+    return false;
+}
+
+CComboBoxImage::CComboBoxImage(QWidget* parent) : QComboBox(parent)
+{
+    setIconSize(QSize(24, 16));
+}
+
+void CComboBoxImage::Initialize()
+{
+    Fill();
+}
+
+void CComboBoxImage::Fill()
+{
+    Fill(GetActiveKestrelonDoc());
+}
+
+void CComboBoxImage::Fill(const CProjectDocument* doc)
+{
+    m_images.clear();
+    clear();
+    if (!doc)
+        return;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        CProjectImage* image = doc->images.GetAt(i);
+        if (!image)
+            continue;
+        m_images.push_back(image);
+        const int icon = image->oriented ? 1 : 0;
+        AddPictureItem(this, ImagePicture(icon), icon, FromCp1252(image->name.GetText()));
+    }
+}
+
+void CComboBoxImage::SelectImage(const CProjectImage* image)
+{
+    const auto it = std::find(m_images.begin(), m_images.end(), image);
+    if (it != m_images.end())
+        setCurrentIndex(int(it - m_images.begin()));
+}
+
+CProjectImage* CComboBoxImage::GetSelectedImage() const
+{
+    const int index = currentIndex();
+    return index >= 0 && index < int(m_images.size()) ? m_images[std::size_t(index)] : nullptr;
+}
+
+// --- CFileDirectoryDialog ---------------------------------------------------
+
+CFileDirectoryDialog::CFileDirectoryDialog(QWidget* parent, const QString& title, const QString& folder)
+    : m_pParent(parent), m_strTitle(title), m_strFolder(folder)
+{
+}
+
+bool CFileDirectoryDialog::DoModal()
+{
+    m_strDirectory = AfxGetFolder(m_pParent, m_strTitle, m_strFolder);
+    return !m_strDirectory.isEmpty();
 }
 
 // --- CImageSelectListCtrl ---------------------------------------------------

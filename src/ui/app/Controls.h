@@ -10,7 +10,9 @@
 #include <functional>
 #include <vector>
 
+class CCameraList;
 class CImagePtrArray;
+class CProjectDocument;
 class CProjectImage;
 
 // The change notification of a number field typed by the user.
@@ -128,6 +130,64 @@ public:
     int SelectUnit(const QString& text);
     // The selected label, "" when none.
     QString GetUnit() const;
+};
+
+// Item data role holding the picture index of a combo entry.
+constexpr int kComboIconRole = Qt::UserRole + 1;
+
+// The cameras of a collection by identifier, each with the camera picture.
+class CComboBoxCamera : public QComboBox {
+public:
+    explicit CComboBoxCamera(QWidget* parent = nullptr);
+    void Fill(const CCameraList* cameras);
+
+private:
+    const CCameraList* m_pCameras = nullptr;
+};
+
+// The named point sets of a project by file title; the picture tells driver,
+// control, both, EO device or plain.
+class CComboBoxPointSet : public QComboBox {
+public:
+    explicit CComboBoxPointSet(QWidget* parent = nullptr);
+    // The active project (none: empty).
+    void Fill();
+    void Fill(const CProjectDocument* doc);
+    // Selects the first driver set; false when there is none.
+    bool SelectDriverSet();
+    bool SelectDriverSet(const CProjectDocument* doc);
+};
+
+// The images of a project by name; picture 1 for a resected image, else 0.
+class CComboBoxImage : public QComboBox {
+public:
+    explicit CComboBoxImage(QWidget* parent = nullptr);
+    void Initialize();
+    // The active project (none: empty).
+    void Fill();
+    void Fill(const CProjectDocument* doc);
+    // Nothing changes when the image is not listed.
+    void SelectImage(const CProjectImage* image);
+    CProjectImage* GetSelectedImage() const;
+    const std::vector<CProjectImage*>& GetImages() const { return m_images; }
+
+private:
+    std::vector<CProjectImage*> m_images;
+};
+
+// A folder choice.
+class CFileDirectoryDialog {
+public:
+    CFileDirectoryDialog(QWidget* parent, const QString& title, const QString& folder);
+    // True when a folder was chosen.
+    bool DoModal();
+    QString GetDirectory() const { return m_strDirectory; }
+
+private:
+    QWidget* m_pParent;
+    QString m_strTitle;
+    QString m_strFolder;
+    QString m_strDirectory;
 };
 
 // The two-column image list of the correspondence, triangulation and AutoScan

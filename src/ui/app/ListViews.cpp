@@ -1,5 +1,6 @@
 #include "ListViews.h"
 
+#include "Controls.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
@@ -484,9 +485,10 @@ void CProjectImagesListView::OnRelinkImages()
     AfxMessageBox("This option allows to relink moved images.\nImages must have the same filename in the new directory.",
                   MB_ICONINFORMATION);
     const QString start = QFileInfo(doc->GetDocumentPath()).absolutePath();
-    const QString folder = AfxGetFolder(this, QStringLiteral("Select new Image File Directory"), start);
-    if (folder.isEmpty())
+    CFileDirectoryDialog dialog(this, QStringLiteral("Select new Image File Directory"), start);
+    if (!dialog.DoModal())
         return;
+    const QString folder = dialog.GetDirectory();
     int relinked = 0;
     for (CProjectImage* image : images) {
         const std::string path = ToCp1252(folder) + "/" + image->GetFileName().GetText();
