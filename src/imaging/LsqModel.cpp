@@ -102,15 +102,29 @@ bool CLsqModel::BuildNormalEquations()
             omega += l[r] * Pl[r];
         i += m;
     }
+    // A model whose observations leave a direction free (a normal's length)
+    // has a singular N, which the factorisation meets before the constraint
+    // rows. Adding w B'B changes neither the solution nor the covariance,
+    // since B x = 0, but makes N regular.
+    double w = 0.0;
+    for (int a = 0; a < u; ++a)
+        w += std::fabs(normals.GetAt(a, a));
+    w = u > 0 ? w / u : 0.0;
+    if (!(w > 0.0) || !std::isfinite(w))
+        w = 1.0;
     CMatrix B;
     for (int j = 0; j < constraintCount;) {
         GetConstraintRows(j, B);
         const int k = B.GetRows();
         if (k <= 0 || B.GetCols() != u || j + k > constraintCount)
             return false;
-        for (int r = 0; r < k; ++r)
-            for (int c = 0; c < u; ++c)
+        for (int r = 0; r < k; ++r) {
+            for (int c = 0; c < u; ++c) {
                 normals.SetAt(B.GetAt(r, c), u + j + r, c);
+                for (int d = c; d < u; ++d)
+                    *normals.GetElementPtr(c, d) += w * B.GetAt(r, c) * B.GetAt(r, d);
+            }
+        }
         j += k;
     }
     for (int a = 0; a < u; ++a)

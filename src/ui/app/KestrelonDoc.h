@@ -60,6 +60,8 @@ public:
     void OnRelativeOrientation();
     void OnCentroidInfo();
     void OnAdjustmentControls();
+    void OnComputeTargetEllipses();
+    void OnComputeTargetNormals();
 
     // Services.
     // The folder of the project file ("" without one).
