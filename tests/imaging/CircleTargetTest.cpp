@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Camera.h"
+#include "CircleScene.h"
 #include "CircleTarget.h"
 #include "EllipseProjection.h"
 #include "EllipseRecord.h"
@@ -18,48 +19,9 @@
 
 namespace {
 
-struct Vec3 {
-    double x, y, z;
-};
-
-Vec3 Normalised(Vec3 v)
-{
-    const double l = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return {v.x / l, v.y / l, v.z / l};
-}
-
-Vec3 Cross(Vec3 a, Vec3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-const Vec3 kCentre{10.0, 20.0, 5.0};
-const Vec3 kNormal = Normalised({0.2, -0.1, 1.0});
-constexpr double kFocal = 50.0;
-
-// Directions from the circle to the stations, all on the normal's side.
-const Vec3 kViews[] = {{0.6, 0.1, 1.0}, {-0.5, 0.5, 1.0}, {0.1, -0.7, 1.0}, {-0.6, -0.4, 0.9}};
-
-// An oriented image 1000 units from the circle, looking at its centre.
-void MakeImage(CProjectImage& image, Vec3 view)
-{
-    const Vec3 d = Normalised(view);
-    image.X = kCentre.x + 1000.0 * d.x;
-    image.Y = kCentre.y + 1000.0 * d.y;
-    image.Z = kCentre.z + 1000.0 * d.z;
-    // Camera z points back from the scene; rows of R are the camera axes.
-    const Vec3 z = d;
-    const Vec3 x = Normalised(Cross({0.0, 0.0, 1.0}, z).x == 0.0 ? Vec3{1, 0, 0} : Cross({0.3, 0.9, 0.1}, z));
-    const Vec3 y = Cross(z, x);
-    image.rotation.Resize(3, 3);
-    const double R[3][3] = {{x.x, x.y, x.z}, {y.x, y.y, y.z}, {z.x, z.y, z.z}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            image.rotation.SetAt(R[i][j], i, j);
-    image.SetCameraName("CAM");
-    image.enabled = true;
-    image.oriented = true;
-}
+const Vec3& kCentre = kCircleCentre;
+const Vec3& kNormal = kCircleNormal;
+constexpr double kFocal = kCircleFocal;
 
 struct Scene {
     CCameraList cameras;
@@ -68,38 +30,13 @@ struct Scene {
 
     explicit Scene(int imageCount)
     {
-        CCamera* camera = cameras.AddNew();
-        camera->identifier = "CAM";
-        camera->parameters[CAM_C] = kFocal;
-        camera->XPixels = 4000;
-        camera->YPixels = 3000;
-        camera->XPixelSize = 0.005;
-        camera->YPixelSize = 0.005;
+        MakeCircleCamera(*cameras.AddNew(), "CAM");
         images.resize(imageCount);
         for (int k = 0; k < imageCount; ++k)
-            MakeImage(images[k], kViews[k]);
+            OrientTowardsCircle(images[k], k, "CAM");
     }
 
-    // Observes the circle of that radius in image k as label "T1", with a
-    // covariance set here.
-    void Observe(int k, double radius, const char* label = "T1")
-    {
-        CObjectPoint circle(CNameBuffer(label), kCentre.x, kCentre.y, kCentre.z);
-        circle.SetNormal(kNormal.x, kNormal.y, kNormal.z);
-        circle.radius = radius;
-        CTargetEllipse e;
-        ASSERT_TRUE(ProjectCircle(e, circle, images[k], *cameras.GetAt(0)));
-        CMatrix covariance(5, -1);
-        covariance.Zero();
-        const double sigmas[5] = {1e-4, 1e-4, 1e-4, 1.5e-4, 1e-3};
-        for (int i = 0; i < 5; ++i)
-            covariance.SetAt(sigmas[i] * sigmas[i], i, i);
-        covariance.SetAt(2e-9, 0, 1);
-        e.SetCovariance(covariance);
-        CImageObservation o(CNameBuffer(label), e.centreX, e.centreY);
-        o.SetEllipse(e);
-        images[k].targets.AddSorted(o);
-    }
+    void Observe(int k, double radius) { ASSERT_TRUE(ObserveCircle(images[k], *cameras.GetAt(0), radius, "T1")); }
 
     CObjectPoint& AddPoint(Vec3 at, const char* label = "T1")
     {
