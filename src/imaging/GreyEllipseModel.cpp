@@ -233,7 +233,7 @@ bool CGreyEllipseModel::BuildTargetEllipse(CTargetEllipse& ellipse, const CCamer
     if (!ellipse.SetFromParameters(originColumn + p[kX0], originRow + p[kY0], f * p[kSemiA], f * p[kSemiB],
                                    p[kTheta] + kPi / 2.0))
         return false;
-    if (normals.GetRows() > kTheta) {
+    if (covarianceReady) {
         const int index[5] = {kX0, kY0, kSemiA, kSemiB, kTheta};
         const double scale[5] = {1.0, 1.0, f, f, 1.0};
         CMatrix block(5, -1);

@@ -189,6 +189,7 @@ bool CLsqModel::Solve()
 {
     iteration = 0;
     converged = false;
+    covarianceReady = false;
     if (!initialised) {
         Setup();
         // Nothing to solve without redundancy.
@@ -270,9 +271,10 @@ bool CLsqModel::Solve()
     if (wantCovariance) {
         // The whole augmented matrix; an exact fit leaves its last pivot at
         // zero, and then the bordered system alone is inverted.
-        if (!normals.InvertSymmetric(true))
-            normals.InvertAugmentedFactor();
-        normals.Scale(sigma0 * sigma0);
+        if (normals.InvertSymmetric(true) || normals.InvertAugmentedFactor()) {
+            normals.Scale(sigma0 * sigma0);
+            covarianceReady = true;
+        }
         OnCovariance();
     }
     return true;

@@ -64,6 +64,8 @@ public:
     bool initialised = false;
     bool wantCovariance = true;
     bool fullWeights = false;
+    // Set once the normal matrix holds the covariance of the last solution.
+    bool covarianceReady = false;
     double sigma0 = -1.0;
     double tolerance = 0.005;
     double divergenceLimit = 10.0;

@@ -242,6 +242,11 @@ TEST(LsqModelTest, ConstrainedLineGivesSmallestEigenvectorAndSigma0FromFinalResi
     EXPECT_NEAR(sign * model.d, ex * mx + ey * my, 1e-9);
     EXPECT_EQ(model.redundancy, static_cast<int>(n) - 2);
     EXPECT_NEAR(model.sigma0, std::sqrt(lambda / (n - 2.0)), 1e-10);
+    // The side condition leaves the normal no variance along itself.
+    ASSERT_TRUE(model.covarianceReady);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(model.normals.GetAt(i, 0) * model.nx + model.normals.GetAt(i, 1) * model.ny, 0.0, 1e-12);
+    EXPECT_GT(model.normals.GetAt(2, 2), 0.0);
 }
 
 // Circle through points: distances to the centre minus the radius.
