@@ -180,6 +180,45 @@ TEST(CircleTargetTest, RadiusSpreadCheckAndRetry)
     }
 }
 
+TEST(CircleTargetTest, RayParallelToThePlaneLeavesItsImageOutOfTheRadius)
+{
+    Scene scene(2);
+    CObjectPoint& point = scene.AddPoint(kCentre);
+    scene.Observe(0, 10.0);
+    scene.Observe(1, 10.0);
+    // A normal across the ray of image 0 through its ellipse's first point.
+    const CImageObservation* first = scene.images[0].targets.GetAt(0);
+    double x = 0.0, y = 0.0;
+    first->GetEllipse()->PointResidual(0.0, first->x, first->y, x, y);
+    const StationGeometry s = scene.images[0].GetStation();
+    const double d[3] = {x, y, -kFocal};
+    Vec3 ray{0, 0, 0};
+    ray.x = s.R[0][0] * d[0] + s.R[1][0] * d[1] + s.R[2][0] * d[2];
+    ray.y = s.R[0][1] * d[0] + s.R[1][1] * d[1] + s.R[2][1] * d[2];
+    ray.z = s.R[0][2] * d[0] + s.R[1][2] * d[1] + s.R[2][2] * d[2];
+    const Vec3 n = Normalised(Cross(ray, {kCentre.x - s.X0[0], kCentre.y - s.X0[1], kCentre.z - s.X0[2]}));
+    const double normal[3] = {n.x, n.y, n.z};
+
+    for (int images : {2, 1}) {
+        SCOPED_TRACE(images);
+        std::vector<const CImageObservation*> obs;
+        std::vector<const CProjectImage*> list;
+        for (int k = 0; k < images; ++k) {
+            obs.push_back(scene.images[k].targets.GetAt(0));
+            list.push_back(&scene.images[k]);
+        }
+        CCircleTargetModelB model;
+        model.Init(obs, list, scene.cameras, point, normal);
+        model.Setup();
+        const bool ok = model.ComputeApproximations();
+        EXPECT_EQ(ok, images == 2);
+        if (ok) {
+            EXPECT_EQ(model.radiusSpread, 0.0);
+            EXPECT_TRUE(std::isfinite(model.GetRadius()) && model.GetRadius() > 0.0);
+        }
+    }
+}
+
 TEST(CircleTargetTest, ConicDerivativesAreExact)
 {
     std::mt19937 random(47);
