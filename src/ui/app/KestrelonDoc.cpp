@@ -154,6 +154,8 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(33077, [this] { OnRelativeOrientation(); });
     OnCommand(32789, [this] { OnCentroidInfo(); });
     OnCommand(32873, [this] { OnAdjustmentControls(); });
+    OnCommand(32887, [this] { OnPreferences(); });
+    OnCommand(33084, [this] { OnPointStatus(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 
