@@ -106,12 +106,11 @@ void DDX_Float(CDataExchange* dx, int id, float& value)
 CProjectPrefPage::CProjectPrefPage() : CPropertyPage(115, QStringLiteral("Project"))
 {
     auto* layout = new QVBoxLayout(this);
-    auto* save = new QGroupBox(QStringLiteral("Auto Save"));
-    auto* saveGrid = new QGridLayout(save);
+    auto* saveGrid = new QGridLayout;
     auto* autoSave = Make<QCheckBox>(1062, QStringLiteral("Auto Save On"));
     saveGrid->addWidget(autoSave, 0, 0, 1, 2);
     Row(saveGrid, QStringLiteral("Period (sec)"), Edit(1063));
-    layout->addWidget(save);
+    layout->addLayout(saveGrid);
     QObject::connect(autoSave, &QCheckBox::clicked, this, [this] { OnAutoSave(); });
 
     layout->addWidget(Make<QCheckBox>(1213, QStringLiteral("Store Image Thumbnails in Document")));
@@ -165,8 +164,7 @@ CImagePrefPage::CImagePrefPage() : CPropertyPage(1543, QStringLiteral("Image Pre
     overlayLayout->addWidget(Make<QRadioButton>(1307, QStringLiteral("Cross")));
     layout->addWidget(overlay);
 
-    auto* colours = new QGroupBox(QStringLiteral("Colours"));
-    auto* grid = new QGridLayout(colours);
+    auto* grid = new QGridLayout;
     const struct {
         const char* text;
         int swatch, button;
@@ -181,7 +179,7 @@ CImagePrefPage::CImagePrefPage() : CPropertyPage(1543, QStringLiteral("Image Pre
         QObject::connect(change, &QPushButton::clicked, this, [this, id] { OnChangeColour(id); });
         grid->addWidget(change, r, 2);
     }
-    layout->addWidget(colours);
+    layout->addLayout(grid);
     layout->addStretch();
 }
 
@@ -298,7 +296,7 @@ bool COutputPage::OnInitDialog()
 CProjectUnitsPage::CProjectUnitsPage() : CPropertyPage(1555, QStringLiteral("Project Units"))
 {
     auto* layout = new QVBoxLayout(this);
-    auto* box = new QGroupBox(QStringLiteral("Project Units"));
+    auto* box = new QGroupBox;
     auto* boxLayout = new QVBoxLayout(box);
     const char* const names[] = {"millimetres", "centimetres", "metres", "inches", "feet", "yards"};
     for (int i = 0; i < 6; ++i)
