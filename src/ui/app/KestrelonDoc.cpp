@@ -156,6 +156,8 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(32873, [this] { OnAdjustmentControls(); });
     OnCommand(316, [this] { OnComputeTargetEllipses(); });
     OnCommand(317, [this] { OnComputeTargetNormals(); });
+    OnCommand(32887, [this] { OnPreferences(); });
+    OnCommand(33084, [this] { OnPointStatus(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 

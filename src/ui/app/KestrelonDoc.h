@@ -62,6 +62,11 @@ public:
     void OnAdjustmentControls();
     void OnComputeTargetEllipses();
     void OnComputeTargetNormals();
+    void OnPreferences();
+    void OnPointStatus();
+    // The preference sheet opened at the page of that index; on OK its
+    // values become the project's, which is then marked modified.
+    void RunPreferences(int page);
 
     // Services.
     // The folder of the project file ("" without one).
@@ -114,6 +119,8 @@ public:
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.
     uint8_t loadedUnchanged = 1;
+    // "Accept 2 ray points" of the matching settings (not in the project file).
+    uint8_t acceptTwoRayPoints = 0;
 
 private:
     void InstallCommands();
