@@ -216,6 +216,19 @@ TEST(MeasurementTool, CentroidAndManualClicksStoreThroughTheCamera)
     EXPECT_FALSE(b.Click(MEASURE_AUTO_CENTROID, "10", 80, 10));
     EXPECT_FALSE(b.Click(MEASURE_REGION_CHECKED, "10", 80, 10));
     EXPECT_EQ(b.Labels(), Split("8 9"));
+
+    // A ring clicked on its left side: the first growth takes part of the
+    // ring, whose centre lies in the hole; the second growth from there
+    // fails, so the centre is not checked twice and nothing is stored.
+    TargetScene ring;
+    ring.blurSigma = 0.7;
+    RenderedTarget annulus = Disc(40.3, 40.7, 8.0);
+    annulus.kind = TargetKind::Annulus;
+    annulus.innerRatio = 0.5;
+    ring.targets = {annulus};
+    Bench r(ring);
+    EXPECT_FALSE(r.Click(MEASURE_REGION_CHECKED, "1", 34, 40));
+    EXPECT_EQ(r.image.targets.GetSize(), 0);
 }
 
 // ------------------------------------------------------ labels and questions
