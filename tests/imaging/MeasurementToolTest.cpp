@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -125,16 +127,8 @@ struct Bench {
 
 std::vector<std::string> Split(const std::string& text)
 {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(' ', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream in(text);
+    std::vector<std::string> out{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -644,13 +638,6 @@ TEST(MeasurementTool, PlumbLines)
     b.Click(MEASURE_VERTICAL_PLUMB, "1", 40, 20);
     b.tool->DiscardPlumbLine();
     EXPECT_EQ(b.tool->GetPlumbLine(), nullptr);
-}
-
-TEST(MeasurementTool, MeasureNewPointQuestionWithoutHandlerIsNo)
-{
-    SetMeasureNewPointHandler(nullptr);
-    bool replace = true;
-    EXPECT_EQ(AskMeasureNewPoint(replace), IDNO);
 }
 
 } // namespace
