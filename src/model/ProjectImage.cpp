@@ -556,6 +556,14 @@ CImageObservation* CProjectImage::FindNextMarkedObservation(const CImageObservat
     return nullptr;
 }
 
+int CProjectImage::CountMarkedObservations() const
+{
+    int count = 0;
+    for (int i = 0; i < targets.GetSize(); ++i)
+        count += targets.GetAt(i)->marked ? 1 : 0;
+    return count;
+}
+
 bool CProjectImage::MoveToFiducials(const CNameBuffer& label)
 {
     const int index = targets.FindIndex(label);

@@ -140,6 +140,8 @@ public:
     bool RemoveFiducialObservationsIn(const CObservationList& list) { return fiducials.RemoveMatching(list); }
     bool MarkObservation(const CNameBuffer& label);
     CImageObservation* FindNextMarkedObservation(const CImageObservation* after) const;
+    // Targets marked as EO-device points.
+    int CountMarkedObservations() const;
     bool MoveToFiducials(const CNameBuffer& label);
     bool ClearResiduals();
     bool ClearRejectedFlags();

@@ -324,9 +324,11 @@ TEST(ProjectImage, ObservationQueriesAndEdits)
 
     // Marks in label order, starting at a given one.
     EXPECT_EQ(image.FindNextMarkedObservation(nullptr), nullptr);
+    EXPECT_EQ(image.CountMarkedObservations(), 0);
     ASSERT_TRUE(image.MarkObservation(CNameBuffer("P3")));
     ASSERT_TRUE(image.MarkObservation(CNameBuffer("P1")));
     EXPECT_FALSE(image.MarkObservation(CNameBuffer("Z9")));
+    EXPECT_EQ(image.CountMarkedObservations(), 2);
     CImageObservation* first = image.FindNextMarkedObservation(nullptr);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first->label.GetText(), "P1");

@@ -5,6 +5,7 @@
 #include "CentroidSettings.h"
 #include "KestrelonDoc.h"
 #include "MeasurementDialogs.h"
+#include "MeasurementTool.h"
 #include "SettingsDialogs.h"
 
 #include <QAbstractButton>
@@ -222,6 +223,35 @@ TEST_F(SettingsDialogs, MeasureNewPointAnswersYesOrNo)
         EXPECT_EQ(dialog.DoModal(), c.result) << c.button;
         EXPECT_EQ(dialog.m_bReplaceOld, c.replace) << c.button;
     }
+}
+
+TEST_F(SettingsDialogs, MeasuringAsksThroughTheMeasureNewPointDialog)
+{
+    ASSERT_TRUE(Start());
+    struct Case {
+        bool untick;
+        int button; // 1 Yes, 2 No
+        int answer;
+        bool replace;
+    };
+    const Case cases[] = {{false, 1, IDYES, true}, {true, 1, IDYES, false}, {true, 2, IDNO, true}};
+    for (const Case& c : cases) {
+        dialogs.push_back([&](CDialog& d) {
+            d.show();
+            EXPECT_EQ(d.windowTitle(), QStringLiteral("Kestrelon - Measure New Point"));
+            EXPECT_TRUE(d.Item<QAbstractButton>(1323)->isChecked());
+            if (c.untick)
+                d.Item<QAbstractButton>(1323)->click();
+            d.Item<QAbstractButton>(c.button)->click();
+            return d.result();
+        });
+        bool replace = true;
+        EXPECT_EQ(AskMeasureNewPoint(replace), c.answer) << c.button;
+        EXPECT_EQ(replace, c.replace) << c.button;
+    }
+    Stop();
+    bool replace = true;
+    EXPECT_EQ(AskMeasureNewPoint(replace), IDNO) << "no dialog without the application";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "MeasurementDialogs.h"
 #include "Message.h"
 #include <QStatusBar>
 #include "Resources.h"
@@ -101,6 +102,7 @@ CKestrelonApp::~CKestrelonApp()
     SetHubDispatcher(nullptr, nullptr);
     SetStatusTextHandler(nullptr);
     SetActiveProjectDocProvider(nullptr);
+    InstallMeasureNewPointDialog(false);
     if (GetAppDatabases() == this)
         SetAppDatabases(nullptr);
     if (theApp == this)
@@ -163,6 +165,7 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
         }, QThread::currentThread() == app->thread() ? Qt::DirectConnection : Qt::QueuedConnection);
     });
     SetActiveProjectDocProvider([]() -> CProjectDocument* { return GetActiveKestrelonDoc(); });
+    InstallMeasureNewPointDialog();
 
     // 10. A project named on the command line.
     if (!file.isEmpty() && !OpenDocumentFile(file))

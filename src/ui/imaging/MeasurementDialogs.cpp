@@ -1,6 +1,9 @@
 #include "MeasurementDialogs.h"
 
 #include "CentroidSettings.h"
+#include "MainFrame.h"
+#include "MeasurementTool.h"
+#include "Message.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -205,4 +208,20 @@ CMeasureNewPointDlg::CMeasureNewPointDlg(QWidget* parent) : CDialog(291, parent)
 void CMeasureNewPointDlg::DoDataExchange(CDataExchange* dx)
 {
     DDX_Check(dx, 1323, m_bReplaceOld);
+}
+
+void InstallMeasureNewPointDialog(bool install)
+{
+    if (!install) {
+        SetMeasureNewPointHandler(nullptr);
+        return;
+    }
+    SetMeasureNewPointHandler([](bool& replaceOld) {
+        CMeasureNewPointDlg dialog(AfxGetMainFrame());
+        dialog.m_bReplaceOld = replaceOld ? 1 : 0;
+        const bool yes = dialog.DoModal() == QDialog::Accepted;
+        if (yes)
+            replaceOld = dialog.m_bReplaceOld != 0;
+        return yes ? IDYES : IDNO;
+    });
 }

@@ -42,3 +42,7 @@ public:
 
     int m_bReplaceOld = 1;
 };
+
+// Makes the measuring code ask its near-point question with this dialog
+// (installed at start-up; null removes it).
+void InstallMeasureNewPointDialog(bool install = true);
