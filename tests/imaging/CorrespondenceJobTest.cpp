@@ -349,18 +349,31 @@ TEST(CorrespondenceJob, PostProcessingLeavesNoStrayLabel)
     EXPECT_EQ(post.BackProject(), 0);
 }
 
-// Back-projection of known points into images that do not observe them.
+// Back-projection of known points into images that do not observe them:
+// every missing target once, a second run nothing, and the phase's indexed
+// nearest-target search picks what the linear search of a drive-back
+// outside a phase picks, ties included (image 4 holds a twin of every
+// target at the same position).
 TEST(CorrespondenceJob, BackProjectionLabelsMissingTargetsOnce)
 {
     NetworkOptions options;
     options.points = 50;
-    CCorrespondenceNetwork net(options);
-    CPointSet points(net.truth);
-    net.LabelFromTruth(0, 2);
+    auto build = [&](CCorrespondenceNetwork& net) {
+        for (int i = 0; i < options.points; ++i) {
+            const CObjectPoint* t = net.truth.GetAt(i);
+            const double P[3] = {t->x, t->y, t->z};
+            net.AddTarget(4, P, -1);
+        }
+        net.LabelFromTruth(0, 2);
+    };
+    CCorrespondenceNetwork net(options), linear(options);
+    build(net);
+    build(linear);
+    CPointSet points(net.truth), linearPoints(linear.truth);
     Job job(&net.imagePtrs, &net.cameras, &points, CNameBuffer("A"), 0.0);
     EXPECT_EQ(job.BackProject(), 2 * options.points);
     EXPECT_EQ(job.GetProgress().GetBackProjected(), 2 * options.points);
-    for (int k = 0; k < net.imagePtrs.GetSize(); ++k) {
+    for (int k = 0; k < 4; ++k) {
         const CObservationList& list = net.imagePtrs.GetAt(k)->targets;
         for (int i = 0; i < list.GetSize(); ++i)
             EXPECT_EQ(list.GetAt(i)->label, net.truth.GetAt(net.SourceOf(list.GetAt(i)))->label);
@@ -368,6 +381,23 @@ TEST(CorrespondenceJob, BackProjectionLabelsMissingTargetsOnce)
     EXPECT_TRUE(ListsSorted(net.imagePtrs));
     EXPECT_EQ(job.BackProject(), 0);
     EXPECT_TRUE(job.GetProgress().IsDone());
+
+    Job plain(&linear.imagePtrs, &linear.cameras, &linearPoints, CNameBuffer("A"), 0.0);
+    CImagePtrArray searched;
+    searched.Add(linear.imagePtrs.GetAt(3));
+    searched.Add(linear.imagePtrs.GetAt(4));
+    for (int i = 0; i < linearPoints.GetSize(); ++i)
+        plain.DriveBackPoint(*linearPoints.GetAt(i), searched);
+    for (int k = 3; k < 5; ++k) {
+        linear.imagePtrs.GetAt(k)->targets.SortByLabel();
+        const CObservationList& a = net.imagePtrs.GetAt(k)->targets;
+        const CObservationList& b = linear.imagePtrs.GetAt(k)->targets;
+        ASSERT_EQ(a.GetSize(), b.GetSize());
+        for (int i = 0; i < a.GetSize(); ++i) {
+            EXPECT_EQ(a.GetAt(i)->label, b.GetAt(i)->label);
+            EXPECT_EQ(net.SourceOf(a.GetAt(i)), linear.SourceOf(b.GetAt(i))); // the same twin
+        }
+    }
 }
 
 // The progress record's pair bookkeeping and its guards against empty wholes.
