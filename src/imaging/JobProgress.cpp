@@ -17,7 +17,11 @@ void CJobProgress::Reset()
 void CJobProgress::RequestStop()
 {
     m_stop.store(true, std::memory_order_release);
-    m_state.store(kStopRequested, std::memory_order_relaxed);
+    // Shown until the phase writes its next state; a phase that has already
+    // ended keeps its state 3.
+    int state = m_state.load(std::memory_order_relaxed);
+    while (state != kDone && !m_state.compare_exchange_weak(state, kStopRequested, std::memory_order_relaxed)) {
+    }
 }
 
 void CJobProgress::InitPairs(int n)

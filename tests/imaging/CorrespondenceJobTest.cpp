@@ -422,6 +422,7 @@ TEST(CorrespondenceJob, ProgressFractions)
     p.EndPhase();
     p.RequestStop();
     EXPECT_TRUE(p.IsDone()); // a late stop never undoes the end
+    EXPECT_EQ(p.GetState(), CJobProgress::kDone);
     EXPECT_TRUE(p.IsStopRequested());
     p.Reset();
     EXPECT_FALSE(p.IsDone());
