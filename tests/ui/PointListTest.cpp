@@ -50,16 +50,16 @@ void FillSet(CPointSet& set)
 QStringList Row(const CEditableListCtrl& list, int row)
 {
     QStringList cells;
-    for (int c = 0; c < list.columnCount(); ++c)
-        cells << (list.item(row, c) ? list.item(row, c)->text() : QString());
+    for (int c = 0; c < list.ColumnCount(); ++c)
+        cells << list.CellText(row, c);
     return cells;
 }
 
 QStringList Titles(const CEditableListCtrl& list)
 {
     QStringList titles;
-    for (int c = 0; c < list.columnCount(); ++c)
-        titles << list.horizontalHeaderItem(c)->text();
+    for (int c = 0; c < list.ColumnCount(); ++c)
+        titles << list.model()->headerData(c, Qt::Horizontal).toString();
     return titles;
 }
 
@@ -180,7 +180,7 @@ TEST_F(PointList, ColumnsAndCellsFollowTheSetKindAndTheHost)
         SCOPED_TRACE(mode * 2 + c.hosted);
         EXPECT_EQ(list->GetColumnMode(), mode);
         EXPECT_EQ(Titles(*list), c.titles);
-        ASSERT_EQ(list->rowCount(), 3);
+        ASSERT_EQ(list->RowCount(), 3);
         for (int r = 0; r < 3; ++r) {
             const CObjectPoint& p = *points.GetAt(r);
             QStringList expected = {p.label.GetText(), F("%6.3f", p.x), F("%6.3f", p.y), F("%6.3f", p.z)};
@@ -196,7 +196,7 @@ TEST_F(PointList, ColumnsAndCellsFollowTheSetKindAndTheHost)
                              << F("%6.3f", p.normal[2]);
             }
             EXPECT_EQ(Row(*list, r), expected) << r;
-            for (int col = 0; col < list->columnCount(); ++col)
+            for (int col = 0; col < list->ColumnCount(); ++col)
                 EXPECT_EQ(list->CanEditCell(r, col), col <= 3 || c.control) << col;
         }
     }
@@ -231,7 +231,7 @@ TEST_F(PointList, CellEditsAreStoredAndBadTextsRefusedWithSetAndFileUnchanged)
         EXPECT_EQ(messages, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
         // The list shows the set in its order.
         for (int r = 0; r < set->GetSize(); ++r)
-            EXPECT_EQ(list->item(r, 0)->text(), QString::fromLatin1(set->GetAt(r)->label.GetText()));
+            EXPECT_EQ(list->CellText(r, 0), QString::fromLatin1(set->GetAt(r)->label.GetText()));
         if (c.taken) {
             EXPECT_EQ(FileRows(), SetRows());
             EXPECT_TRUE(doc->IsModified());
@@ -243,7 +243,7 @@ TEST_F(PointList, CellEditsAreStoredAndBadTextsRefusedWithSetAndFileUnchanged)
     }
     EXPECT_EQ(set->GetAt(0)->y, 42.5);
     EXPECT_EQ(set->FindPointByText("P3")->aprioriSigma[1], 0.25);
-    EXPECT_EQ(list->item(0, 2)->text(), F("%6.3f", 42.5));
+    EXPECT_EQ(list->CellText(0, 2), F("%6.3f", 42.5));
 
     // A set file that cannot be written: the change stays, a message names the file.
     QDir().mkpath(path + ".dir");
@@ -299,7 +299,7 @@ TEST_F(PointList, DeleteWithObservationsDisablesAndRenamesTheObservations)
         EXPECT_EQ(got, (QStringList{"-P1 off", "-P3 off", "P2", "P4"})) << i;
     }
     EXPECT_TRUE(doc->IsModified());
-    EXPECT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->RowCount(), 1);
 }
 
 TEST_F(PointList, StatisticsOfThreePointsByMode)
@@ -323,7 +323,7 @@ TEST_F(PointList, StatisticsOfThreePointsByMode)
         C3DPointStatisticDlg dialog(selected, mode);
         dialog.OnInitDialog();
         const CEditableListCtrl& table = *dialog.m_Table;
-        ASSERT_EQ(table.rowCount(), 3);
+        ASSERT_EQ(table.RowCount(), 3);
         const char* what = mode == 0 ? "discrepancy" : "sigma";
         for (int r = 0; r < 3; ++r) {
             QStringList expected = {F(r == 0 ? "Min %s" : r == 1 ? "Max %s" : "Mean %s", what)};
@@ -349,7 +349,7 @@ TEST_F(PointList, PictureOfTheSampleControlSet)
     auto* shown = frame ? dynamic_cast<C3DDataListView*>(frame->GetRightPane()) : nullptr;
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->GetListCtrl().GetColumnMode(), 1);
-    EXPECT_GT(shown->GetListCtrl().rowCount(), 0);
+    EXPECT_GT(shown->GetListCtrl().RowCount(), 0);
     QDir().mkpath(TestOutputFolder());
     shown->resize(760, 420);
     EXPECT_TRUE(shown->grab().save(TestOutputFolder() + "/PointListControlSet.png"));

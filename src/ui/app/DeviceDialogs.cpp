@@ -22,10 +22,6 @@
 
 namespace {
 
-constexpr unsigned kRebuildProjectScaleBars = 0x44C;
-constexpr unsigned kRebuildDatabaseScaleBars = 0x44D;
-constexpr unsigned kRefreshScaleBarList = 0x44E;
-
 QLineEdit* NewEdit(int id)
 {
     auto* edit = new QLineEdit;
@@ -204,15 +200,15 @@ bool CScaleBarsDlg::SaveIntoBar(CScaleBar& bar)
         if (CKestrelonApp* app = AfxGetApp())
             app->FlushDatabases();
         if (renamed)
-            SendHubMessage(kRebuildDatabaseScaleBars, 0, 0);
+            SendHubMessage(UM_REFRESH_DATABASE_SCALEBARS, 0, 0);
     } else {
         if (CKestrelonDoc* doc = GetActiveKestrelonDoc())
             doc->SetModifiedFlag();
         if (renamed)
-            SendHubMessage(kRebuildProjectScaleBars, 0, 0);
+            SendHubMessage(UM_REFRESH_PROJECT_SCALEBARS, 0, 0);
     }
     m_strStoredName = m_strName;
-    SendHubMessage(kRefreshScaleBarList, 0, 0);
+    SendHubMessage(UM_REFRESH_SCALEBAR_LIST, 0, 0);
     return true;
 }
 

@@ -19,9 +19,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QAbstractTableModel>
 #include <QPushButton>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -76,15 +78,95 @@ double CovarianceSigma(const CObjectPoint& p, int k)
     return std::sqrt(std::max(0.0, c.GetAt(k, k)));
 }
 
+} // namespace
+
+// The cells of the point list, formatted from the set when they are shown.
+class C3DPointCells : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+    void Reset(const CPointSet* points, int columnMode, int columnCount, int rowCount)
+    {
+        beginResetModel();
+        set = points, mode = columnMode, columns = columnCount, rows = rowCount;
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows; }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : columns; }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        static const char* const kTitles[3][11] = {
+            {"Point Label", "X", "Y", "Z", "DX", "DY", "DZ"},
+            {"Point Label", "X", "Y", "Z", "Apriori SX", "Apriori SY", "Apriori SZ"},
+            {"Point Label", "X", "Y", "Z", "Sigma X", "Sigma Y", "Sigma Z", "Radius", "Normal X", "Normal Y",
+             "Normal Z"}};
+        if (orientation != Qt::Horizontal || section < 0 || section >= columns)
+            return {};
+        if (role == Qt::DisplayRole)
+            return QString::fromLatin1(kTitles[mode][section]);
+        if (role == Qt::TextAlignmentRole)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!set || !index.isValid() || index.row() >= set->GetSize())
+            return {};
+        if (role == Qt::TextAlignmentRole)
+            return int((index.column() == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+        if (role != Qt::DisplayRole && role != Qt::EditRole)
+            return {};
+        return Text(*set->GetAt(index.row()), index.column());
+    }
+    QString Text(const CObjectPoint& p, int column) const
+    {
+        if (!edited.empty()) {
+            const auto it = edited.find({&p, column});
+            if (it != edited.end())
+                return it->second;
+        }
+        switch (column) {
+        case 0:
+            return FromCp1252(p.label.GetText());
+        case 1:
+        case 2:
+        case 3:
+            return FormatCell("%6.3f", column == 1 ? p.x : column == 2 ? p.y : p.z);
+        case 4:
+        case 5:
+        case 6:
+            if (mode == C3DPointListCtrl::MODE_DISCREPANCY)
+                return FormatCell("%6.2e", p.discrepancy[column - 4]);
+            if (mode == C3DPointListCtrl::MODE_CONTROL)
+                return FormatCell("%6.2g", p.aprioriSigma[column - 4]);
+            return FormatCell("%6.2e", CovarianceSigma(p, column - 4));
+        default:
+            if (p.normal[0] == 0.0 && p.normal[1] == 0.0 && p.normal[2] == 0.0)
+                return {};
+            return FormatCell("%6.3f", column == 7 ? p.radius : p.normal[column - 8]);
+        }
+    }
+    void CellChanged(int row, int column) { emit dataChanged(index(row, column), index(row, column)); }
+
+    const CPointSet* set = nullptr;
+    int mode = C3DPointListCtrl::MODE_OTHER;
+    int columns = 0;
+    int rows = 0;
+    // Cells shown in the edit's own format until the next fill.
+    std::map<std::pair<const CObjectPoint*, int>, QString> edited;
+};
+
+namespace {
+
+// From the list to its view after an EO device edit.
 constexpr unsigned kEODeviceChanged = 0x44f;
-constexpr unsigned kInvalidateImageViews = 0x446;
 
 } // namespace
 
 // --- C3DPointListCtrl -------------------------------------------------------
 
-C3DPointListCtrl::C3DPointListCtrl(QWidget* parent) : CEditableListCtrl(parent)
+C3DPointListCtrl::C3DPointListCtrl(QWidget* parent) : CEditableListCtrl(parent), m_pCells(new C3DPointCells(this))
 {
+    UseModel(m_pCells);
     onEndLabelEdit = [this](int row, int column, const QString* text) { OnEndEdit(row, column, text); };
 }
 
@@ -104,58 +186,19 @@ void C3DPointListCtrl::Initialize()
 
 void C3DPointListCtrl::Fill()
 {
-    setUpdatesEnabled(false);
-    setRowCount(0);
+    m_pCells->edited.clear();
     if (!m_pPointSet || m_pPointSet->GetSize() == 0) {
-        setUpdatesEnabled(true);
+        // Rows go, the columns stay.
+        m_pCells->Reset(nullptr, m_pCells->mode, m_pCells->columns, 0);
         return;
     }
-    setColumnCount(0);
     const CPointSet& set = *m_pPointSet;
     m_nColumnMode = set.isDiscrepancySet ? MODE_DISCREPANCY : set.isControl ? MODE_CONTROL : MODE_OTHER;
     const bool hosted = m_pHostView != nullptr;
     const bool extra = m_nColumnMode == MODE_OTHER && m_bExtraColumns && hosted;
     const int columns = !hosted ? 4 : extra ? 11 : 7;
-    static const char* const kTitles[3][11] = {
-        {"Point Label", "X", "Y", "Z", "DX", "DY", "DZ"},
-        {"Point Label", "X", "Y", "Z", "Apriori SX", "Apriori SY", "Apriori SZ"},
-        {"Point Label", "X", "Y", "Z", "Sigma X", "Sigma Y", "Sigma Z", "Radius", "Normal X", "Normal Y", "Normal Z"}};
-    setColumnCount(columns);
-    QStringList titles;
-    for (int c = 0; c < columns; ++c)
-        titles << QString::fromLatin1(kTitles[m_nColumnMode][c]);
-    setHorizontalHeaderLabels(titles);
-
-    const int rows = set.GetSize();
-    setRowCount(rows);
-    for (int r = 0; r < rows; ++r) {
-        const CObjectPoint& p = *set.GetAt(r);
-        auto* label = NewCell(FromCp1252(p.label.GetText()));
-        label->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        setItem(r, 0, label);
-        setItem(r, 1, NewCell(FormatCell("%6.3f", p.x)));
-        setItem(r, 2, NewCell(FormatCell("%6.3f", p.y)));
-        setItem(r, 3, NewCell(FormatCell("%6.3f", p.z)));
-        if (columns < 7)
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            QString text;
-            if (m_nColumnMode == MODE_DISCREPANCY)
-                text = FormatCell("%6.2e", p.discrepancy[k]);
-            else if (m_nColumnMode == MODE_CONTROL)
-                text = FormatCell("%6.2g", p.aprioriSigma[k]);
-            else
-                text = FormatCell("%6.2e", CovarianceSigma(p, k));
-            setItem(r, 4 + k, NewCell(text));
-        }
-        if (extra && (p.normal[0] != 0.0 || p.normal[1] != 0.0 || p.normal[2] != 0.0)) {
-            setItem(r, 7, NewCell(FormatCell("%6.3f", p.radius)));
-            for (int k = 0; k < 3; ++k)
-                setItem(r, 8 + k, NewCell(FormatCell("%6.3f", p.normal[k])));
-        }
-    }
+    m_pCells->Reset(&set, m_nColumnMode, columns, set.GetSize());
     AutoSizeColumns(-1);
-    setUpdatesEnabled(true);
 }
 
 bool C3DPointListCtrl::CanEditCell(int row, int column) const
@@ -209,21 +252,18 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
         return false;
     if (column <= 3) {
         (column == 1 ? point->x : column == 2 ? point->y : point->z) = value;
-        if (QTableWidgetItem* cell = item(row, column))
-            cell->setText(FormatCell("%6.3f", value));
     } else {
         point->aprioriSigma[column - 4] = value;
-        if (QTableWidgetItem* cell = item(row, column))
-            cell->setText(FormatCell("%6.3e", value));
+        m_pCells->edited[{point, column}] = FormatCell("%6.3e", value);
     }
+    m_pCells->CellChanged(row, column);
     StoreChange();
     return true;
 }
 
 void C3DPointListCtrl::OnEndEdit(int row, int column, const QString* text)
 {
-    const QTableWidgetItem* cell = item(row, column);
-    if (!text || (cell && cell->text() == *text))
+    if (!text || CellText(row, column) == *text)
         return;
     if (ApplyCellEdit(row, column, *text)) {
         m_pPointSet->SortByLabel();
@@ -272,7 +312,7 @@ void C3DPointListCtrl::SelectRows(const std::vector<int>& rows)
     clearSelection();
     QItemSelection selection;
     for (int r : rows)
-        selection.select(model()->index(r, 0), model()->index(r, columnCount() - 1));
+        selection.select(model()->index(r, 0), model()->index(r, ColumnCount() - 1));
     selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
@@ -414,7 +454,7 @@ void C3DPointListCtrl::OnRenameWithObservations()
         doc->SetModifiedFlag();
     }
     Fill();
-    PostHubMessage(kInvalidateImageViews, 0, 0);
+    PostHubMessage(UM_REDRAW_IMAGE_VIEWS, 0, 0);
 }
 
 void C3DPointListCtrl::OnDelete()

@@ -11,6 +11,7 @@
 #include <vector>
 
 class C3DDataListView;
+class C3DPointCells;
 class CNameBuffer;
 class CKestrelonDoc;
 class CObjectPoint;
@@ -77,6 +78,7 @@ private:
     bool LabelInUse(const CObjectPoint* point, const CNameBuffer& label) const;
     void OnEndEdit(int row, int column, const QString* text);
 
+    C3DPointCells* m_pCells;
     C3DDataListView* m_pHostView = nullptr;
     CPointSet* m_pPointSet = nullptr;
     bool m_bProjectSet = false;
