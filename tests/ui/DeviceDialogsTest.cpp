@@ -5,6 +5,9 @@
 
 #include "DeviceDialogs.h"
 #include "EODevice.h"
+#include "Frames.h"
+#include "KestrelonView.h"
+#include "ListViews.h"
 #include "KestrelonDoc.h"
 #include "MessageHub.h"
 #include "PointList.h"
@@ -126,6 +129,27 @@ TEST_F(DeviceDialogs, ScaleBarChecksSwitchingAndRename)
     EXPECT_STREQ(doc->scaleBars.GetAt(1)->name.GetText(), "Long Bar");
     EXPECT_STREQ(doc->scaleBars.GetAt(1)->endLabel2.GetText(), "B7");
     EXPECT_TRUE(doc->IsModified());
+
+    // A double-click in the database list opens the dialog on that row's bar.
+    for (const char* name : {"DbBar1", "DbBar2"}) {
+        CScaleBar* bar = app->scaleBarDatabase.AddNew();
+        bar->name = name;
+    }
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    tree->OnClickItem(tree->ScaleBarDatabase());
+    Settle();
+    auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+    auto* bars = frame ? dynamic_cast<CDBaseScalebarsListView*>(frame->GetRightPane()) : nullptr;
+    ASSERT_NE(bars, nullptr);
+    const int row = bars->RowCount() - 1;
+    QString shown;
+    dialogs.push_back([&](CDialog& d) {
+        shown = dynamic_cast<CScaleBarsDlg&>(d).NameCombo()->currentText();
+        return int(QDialog::Rejected);
+    });
+    bars->OpenScaleBar(row);
+    EXPECT_EQ(shown, bars->CellText(row, 0));
+    EXPECT_EQ(shown, QStringLiteral("DbBar2"));
 }
 
 TEST_F(DeviceDialogs, EODeviceNamesAndCalibrationTime)

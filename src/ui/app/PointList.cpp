@@ -242,7 +242,7 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
             return false;
         }
         point->label = label;
-        m_pPointSet->SortByLabel();
+        MoveToLabelPlace(row);
         StoreChange();
         Fill();
         return true;
@@ -259,6 +259,25 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
     m_pCells->CellChanged(row, column);
     StoreChange();
     return true;
+}
+
+void C3DPointListCtrl::MoveToLabelPlace(int row)
+{
+    // The others are in label order: the point goes after the last one not
+    // greater, then the order is confirmed (a full sort when it was not).
+    CObjectPointList& set = *m_pPointSet;
+    const CNameBuffer& label = set.GetAt(row)->label;
+    const int others = set.GetSize() - 1;
+    int lo = 0, hi = others;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (label < set.GetAt(mid < row ? mid : mid + 1)->label)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    set.Move(lo, row);
+    set.SortByLabel();
 }
 
 void C3DPointListCtrl::OnEndEdit(int row, int column, const QString* text)

@@ -77,6 +77,8 @@ private:
     // True when another point of the set has the label.
     bool LabelInUse(const CObjectPoint* point, const CNameBuffer& label) const;
     void OnEndEdit(int row, int column, const QString* text);
+    // Moves the point of the row to its place in label order.
+    void MoveToLabelPlace(int row);
 
     C3DPointCells* m_pCells;
     C3DDataListView* m_pHostView = nullptr;
