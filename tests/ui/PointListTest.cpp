@@ -9,6 +9,7 @@
 #include "KestrelonView.h"
 #include "PointList.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -300,6 +301,45 @@ TEST_F(PointList, DeleteWithObservationsDisablesAndRenamesTheObservations)
     }
     EXPECT_TRUE(doc->IsModified());
     EXPECT_EQ(list->RowCount(), 1);
+}
+
+TEST_F(PointList, RenameWithObservationsRenamesSetsAndActiveObservations)
+{
+    OpenSet(false);
+    CPointSet* other = AddPointSet(*doc, scratch.filePath(QStringLiteral("T.xyz")).toLocal8Bit().constData());
+    FillSet(*other);
+    AddImage(*doc, {"Cam", true, true, 4});
+    // The label typed, the option, what the sets and the image hold afterwards.
+    const struct {
+        const char* typed;
+        int all;
+        QStringList set, other, image;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"P3", 1, {"P1", "P2", "P3"}, {"P1", "P2", "P3"}, {"P1", "P2", "P3", "P4"}, {"Pointlabel P3 already in use!"}},
+        {"Q2", 0, {"P1", "P3", "Q2"}, {"P1", "P2", "P3"}, {"P1", "P3", "P4", "Q2"}, {}},
+        {"R1", 1, {"P3", "Q2", "R1"}, {"P2", "P3", "R1"}, {"P3", "P4", "Q2", "R1"}, {}},
+    };
+    for (const auto& c : cases) {
+        list->SelectRows({c.all ? 0 : 1});
+        dialogs.push_back([&c](CDialog& d) {
+            EXPECT_NE(dynamic_cast<CRenamePointDlg*>(&d), nullptr);
+            SetWindowText(d.GetDlgItem(1322), QString::fromLatin1(c.typed));
+            dynamic_cast<QAbstractButton*>(d.GetDlgItem(1323))->setChecked(c.all != 0);
+            d.OnOK();
+            return d.result();
+        });
+        list->OnRenameWithObservations();
+        EXPECT_EQ(Labels(*set), c.set) << c.typed;
+        EXPECT_EQ(Labels(*other), c.other) << c.typed;
+        QStringList image;
+        const CObservationList& t = doc->images.GetAt(0)->targets;
+        for (int k = 0; k < t.GetSize(); ++k)
+            image << t.GetAt(k)->label.GetText();
+        EXPECT_EQ(image, c.image) << c.typed;
+        EXPECT_EQ(TakeMessages(), c.messages) << c.typed;
+    }
+    EXPECT_EQ(FileRows(), SetRows());
 }
 
 TEST_F(PointList, StatisticsOfThreePointsByMode)

@@ -18,7 +18,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QIcon>
 #include <QAbstractTableModel>
 #include <QPushButton>
 
@@ -69,6 +73,24 @@ void LabelInUseMessage(const CNameBuffer& label)
     AfxMessageBox(text);
 }
 
+// The picture of a row: a target mark.
+const QIcon& PointIcon()
+{
+    static const QIcon icon = [] {
+        QPixmap pixmap(20, 17);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::black, 1));
+        p.setBrush(QColor(60, 170, 90));
+        p.drawEllipse(QPointF(10, 8.5), 5.5, 5.5);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(10, 8.5), 2, 2);
+        return QIcon(pixmap);
+    }();
+    return icon;
+}
+
 // Square root of a diagonal element of the point's covariance (0 without one).
 double CovarianceSigma(const CObjectPoint& p, int k)
 {
@@ -113,6 +135,8 @@ public:
             return {};
         if (role == Qt::TextAlignmentRole)
             return int((index.column() == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+        if (role == Qt::DecorationRole)
+            return index.column() == 0 ? QVariant(PointIcon()) : QVariant();
         if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         return Text(*set->GetAt(index.row()), index.column());
@@ -582,8 +606,29 @@ void C3DDataListView::OnInitialUpdate()
     m_bInitialized = true;
 }
 
+bool C3DDataListView::SetStillExists() const
+{
+    const CPointSet* set = m_pList->GetPointSet();
+    auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
+    if (!set || !doc)
+        return true;
+    if (set == &doc->eoDevice)
+        return true;
+    for (int i = 0; i < doc->pointSets.GetSize(); ++i)
+        if (doc->pointSets.GetAt(i) == set)
+            return true;
+    if (CKestrelonApp* app = AfxGetApp())
+        for (int i = 0; i < app->eoDeviceDatabase.GetSize(); ++i)
+            if (app->eoDeviceDatabase.GetAt(i) == set)
+                return true;
+    return false;
+}
+
 void C3DDataListView::OnUpdate(CView* sender, long hint)
 {
+    // A set that left the project is not shown any more.
+    if (!SetStillExists())
+        m_pList->SetPointSet(nullptr);
     if (m_bInitialized)
         m_pList->Fill();
     CView::OnUpdate(sender, hint);
@@ -682,6 +727,8 @@ bool C3DPointStatisticDlg::OnInitDialog()
         titles << QString::fromLatin1(t);
     m_Table->setHorizontalHeaderLabels(titles);
     m_Table->horizontalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (layout())
+        layout()->activate();
     const int width = m_Table->width();
     for (int c = 0; c < 5; ++c)
         m_Table->setColumnWidth(c, int(kWidths[c] * width));

@@ -106,6 +106,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The set shown is still one of the document's or the database's.
+    bool SetStillExists() const;
+
     C3DPointListCtrl* m_pList;
     bool m_bInitialized = false;
 };
