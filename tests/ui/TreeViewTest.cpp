@@ -7,6 +7,7 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
+#include "PointList.h"
 #include "Resources.h"
 
 #include <QLineEdit>
@@ -300,16 +301,18 @@ TEST_F(Tree, ClicksSelectTheirRecords)
     EXPECT_EQ(tree->GetSelectedCamera(), camera);
     tree->OnClickItem(tree->ProjectRoot()->child(0)->child(0));
     EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
-    CView* pane = frame->GetRightPane();
-    EXPECT_NE(dynamic_cast<CObservationsListView*>(pane), nullptr);
+    EXPECT_NE(dynamic_cast<CObservationsListView*>(frame->GetRightPane()), nullptr);
     tree->OnClickItem(tree->Data3D()->child(0));
     EXPECT_EQ(tree->GetSelectedPointSet(), set);
     EXPECT_EQ(tree->GetSelectedItemText(), QStringLiteral("Points"));
-    EXPECT_EQ(frame->GetRightPane(), pane);
-    // The set leaves the project: the selection goes with it.
+    auto* points = dynamic_cast<C3DDataListView*>(frame->GetRightPane());
+    ASSERT_NE(points, nullptr);
+    EXPECT_EQ(points->GetListCtrl().GetPointSet(), set);
+    // The set leaves the project: the selection and the list go with it.
     doc->DeletePointSet("Points");
     doc->UpdateAllViews();
     EXPECT_EQ(tree->GetSelectedPointSet(), nullptr);
+    EXPECT_EQ(points->GetListCtrl().GetPointSet(), nullptr);
     EXPECT_EQ(tree->FindNamedItem(QStringLiteral("Points")), nullptr);
 }
 

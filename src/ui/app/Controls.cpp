@@ -124,15 +124,16 @@ int CEditableListCtrl::HitTestEx(const QPoint& point, int* column) const
 
 CInPlaceEdit* CEditableListCtrl::EditSubLabel(int row, int column)
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount() || columnWidth(column) < 5)
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount() || columnWidth(column) < 5)
         return nullptr;
     scrollTo(model()->index(row, column));
     const QRect cell = visualRect(model()->index(row, column));
     QRect rect(cell.left() + 4, cell.top(), cell.width() - 7, cell.height());
     rect.setRight(std::min(rect.right(), viewport()->width() - 1));
-    const QTableWidgetItem* it = item(row, column);
-    auto* editor = new CInPlaceEdit(this, row, column, it ? it->text() : QString());
-    const int align = it ? it->textAlignment() : int(Qt::AlignLeft);
+    const QModelIndex index = model()->index(row, column);
+    auto* editor = new CInPlaceEdit(this, row, column, index.data().toString());
+    const QVariant alignment = index.data(Qt::TextAlignmentRole);
+    const int align = alignment.isValid() ? alignment.toInt() : int(Qt::AlignLeft);
     editor->setAlignment(Qt::Alignment(align) & Qt::AlignHorizontal_Mask ? Qt::Alignment(align) : Qt::AlignLeft);
     editor->setGeometry(rect);
     editor->show();
@@ -142,10 +143,19 @@ CInPlaceEdit* CEditableListCtrl::EditSubLabel(int row, int column)
     return editor;
 }
 
+void CEditableListCtrl::UseModel(QAbstractItemModel* cells)
+{
+    QTableView::setModel(cells);
+}
+
+QString CEditableListCtrl::CellText(int row, int column) const
+{
+    return model()->index(row, column).data().toString();
+}
+
 void CEditableListCtrl::EndLabelEdit(int row, int column, const QString* text)
 {
-    const QTableWidgetItem* it = item(row, column);
-    if (text && (!it || it->text() != *text))
+    if (text && CellText(row, column) != *text)
         AutoSizeColumns(-1);
     if (onEndLabelEdit)
         onEndLabelEdit(row, column, text);
@@ -153,7 +163,7 @@ void CEditableListCtrl::EndLabelEdit(int row, int column, const QString* text)
 
 void CEditableListCtrl::AutoSizeColumns(int first)
 {
-    for (int c = std::max(first, 0); c < columnCount(); ++c) {
+    for (int c = std::max(first, 0); c < ColumnCount(); ++c) {
         resizeColumnToContents(c);
         if (first >= 0)
             break;
@@ -188,7 +198,7 @@ void CEditableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
-        if (rowCount() > 0)
+        if (RowCount() > 0)
             selectAll();
         return;
     }

@@ -88,6 +88,16 @@ public:
     // Sent by the editor when it ends.
     void EndLabelEdit(int row, int column, const QString* text);
 
+    // Rows, columns and texts of the cells, whichever model holds them.
+    int RowCount() const { return model()->rowCount(); }
+    int ColumnCount() const { return model()->columnCount(); }
+    QString CellText(int row, int column) const;
+
+protected:
+    // Cells from a model of the owner instead of items; the item functions
+    // of QTableWidget are not used then.
+    void UseModel(QAbstractItemModel* cells);
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;

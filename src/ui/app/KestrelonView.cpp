@@ -5,6 +5,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
 #include "ListViews.h"
+#include "PointList.h"
 #include "MainFrame.h"
 #include "Message.h"
 
@@ -172,6 +173,14 @@ CKestrelonView::PaneFactory& Factory(CKestrelonView::RightPane pane)
             [](QWidget* p) { return new CProjectImagesListView(p); });
         set(CKestrelonView::PANE_OBSERVATIONS, typeid(CObservationsListView),
             [](QWidget* p) { return new CObservationsListView(p); });
+        set(CKestrelonView::PANE_3D_DATA, typeid(C3DDataListView), [](QWidget* p) { return new C3DDataListView(p); });
+        f[CKestrelonView::PANE_3D_DATA].setMode = [](CView* view, int mode, CPointSet* set) {
+            if (auto* list = dynamic_cast<C3DDataListView*>(view)) {
+                list->SetProjectSet(mode == 1);
+                list->SetPointSet(set);
+                list->OnUpdate(nullptr, 0);
+            }
+        };
         return f;
     }();
     return factories[pane];

@@ -1,6 +1,7 @@
 #include "ListViews.h"
 
 #include "Controls.h"
+#include "DeviceDialogs.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
@@ -327,7 +328,22 @@ void CProjectCamerasListView::Fill()
 
 // --- scale bars -------------------------------------------------------------
 
-CDBaseScalebarsListView::CDBaseScalebarsListView(QWidget* parent) : CListViewEx(parent) {}
+CDBaseScalebarsListView::CDBaseScalebarsListView(QWidget* parent) : CListViewEx(parent)
+{
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) { OpenScaleBar(i.row()); });
+}
+
+void CDBaseScalebarsListView::OpenScaleBar(int row)
+{
+    CKestrelonApp* app = AfxGetApp();
+    if (!app || row < 0 || row >= int(m_bars.size()))
+        return;
+    const int index = app->scaleBarDatabase.FindIndexByName(m_bars[std::size_t(row)]->name);
+    if (index < 0)
+        return;
+    CScaleBarsDlg dialog(&app->scaleBarDatabase, index, this);
+    dialog.DoModal();
+}
 
 void CDBaseScalebarsListView::Fill()
 {

@@ -122,6 +122,8 @@ private:
 class CDBaseScalebarsListView : public CListViewEx {
 public:
     explicit CDBaseScalebarsListView(QWidget* parent = nullptr);
+    // The scale-bar dialog on the database at the row's bar (a double-click).
+    void OpenScaleBar(int row);
 
 protected:
     void Fill() override;

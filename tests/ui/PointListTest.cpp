@@ -1,0 +1,398 @@
+// The 3D point list: columns and cells by set kind and host, cell edits
+// stored in the set's file, refused edits, deletion with observations, the
+// statistics of selected points, and a picture of the sample's control set.
+#include "ProjectBuilder.h"
+#include "ShellFixture.h"
+
+#include "Frames.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "PointList.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTest>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+template <class... A>
+QString F(const char* format, A... args)
+{
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    return QString::fromLatin1(buffer);
+}
+
+// Three points with distinct values of every field; the second has no normal.
+void FillSet(CPointSet& set)
+{
+    for (int i = 0; i < 3; ++i) {
+        CObjectPoint p(("P" + std::to_string(i + 1)).c_str(), 10.5 * i - 3.25, 0.125 * i, 1000.0 / 3.0 + i);
+        p.aprioriSigma[0] = 0.01 * (i + 1), p.aprioriSigma[1] = 0.02 * (i + 1), p.aprioriSigma[2] = 0.5 * (i + 1);
+        p.discrepancy[0] = -0.0011 * (i + 1), p.discrepancy[1] = 0.0022, p.discrepancy[2] = -0.3 * i;
+        p.covariance.Resize(3, 3);
+        p.covariance.Zero();
+        for (int k = 0; k < 3; ++k)
+            p.covariance.SetAt(std::pow(0.001 * (i + k + 1), 2), k, k);
+        if (i != 1) {
+            p.SetNormal(1.0, 2.0 * i, -2.0);
+            p.radius = 1.5 + i;
+        }
+        set.AddPointSorted(p);
+    }
+}
+
+QStringList Row(const CEditableListCtrl& list, int row)
+{
+    QStringList cells;
+    for (int c = 0; c < list.ColumnCount(); ++c)
+        cells << list.CellText(row, c);
+    return cells;
+}
+
+QStringList Titles(const CEditableListCtrl& list)
+{
+    QStringList titles;
+    for (int c = 0; c < list.ColumnCount(); ++c)
+        titles << list.model()->headerData(c, Qt::Horizontal).toString();
+    return titles;
+}
+
+QStringList Labels(const CPointSet& set)
+{
+    QStringList labels;
+    for (int i = 0; i < set.GetSize(); ++i)
+        labels << set.GetAt(i)->label.GetText();
+    return labels;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class PointList : public ShellFixture {
+protected:
+    // A new project with a saved folder, a point set "S" of FillSet written
+    // to its file and shown in the right pane.
+    void OpenSet(bool control)
+    {
+        ASSERT_TRUE(Start());
+        app->OnFileNew();
+        Settle();
+        doc = GetActiveKestrelonDoc();
+        ASSERT_NE(doc, nullptr);
+        path = scratch.filePath(QStringLiteral("S.xyz"));
+        set = AddPointSet(*doc, path.toLocal8Bit().constData());
+        set->isControl = control;
+        FillSet(*set);
+        ASSERT_TRUE(set->WriteXyzFile(set->name.GetText(), 12, 13, 7));
+        CKestrelonView* tree = Frame()->GetProjectTreeView();
+        tree->Rebuild3DDataBranch();
+        tree->OnClickItem(tree->Find3DDataItem(QStringLiteral("S")));
+        Settle();
+        auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+        view = frame ? dynamic_cast<C3DDataListView*>(frame->GetRightPane()) : nullptr;
+        ASSERT_NE(view, nullptr);
+        list = &view->GetListCtrl();
+        QApplication::setActiveWindow(Frame());
+        (void)QTest::qWaitForWindowActive(Frame());
+    }
+    // Types the text into the cell through the list's editor and ends with Return.
+    void Type(int row, int column, const QString& text)
+    {
+        list->selectRow(row);
+        CInPlaceEdit* editor = list->EditSubLabel(row, column);
+        ASSERT_NE(editor, nullptr);
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    // The set as read back from its file.
+    QStringList FileRows() const
+    {
+        CPointSet back;
+        back.ReadXyzFile(path.toLocal8Bit().constData(), nullptr);
+        QStringList rows;
+        for (int i = 0; i < back.GetSize(); ++i) {
+            const CObjectPoint& p = *back.GetAt(i);
+            rows << F("%s %.9f %.9f %.9f", p.label.GetText(), p.x, p.y, p.z);
+        }
+        return rows;
+    }
+    QStringList SetRows() const
+    {
+        QStringList rows;
+        for (int i = 0; i < set->GetSize(); ++i) {
+            const CObjectPoint& p = *set->GetAt(i);
+            rows << F("%s %.9f %.9f %.9f", p.label.GetText(), p.x, p.y, p.z);
+        }
+        return rows;
+    }
+
+    CKestrelonDoc* doc = nullptr;
+    CPointSet* set = nullptr;
+    QString path;
+    C3DDataListView* view = nullptr;
+    C3DPointListCtrl* list = nullptr;
+};
+
+TEST_F(PointList, ColumnsAndCellsFollowTheSetKindAndTheHost)
+{
+    const QStringList head = {"Point Label", "X", "Y", "Z"};
+    const struct {
+        bool discrepancy, control, hosted;
+        QStringList titles;
+    } cases[] = {
+        {true, false, true, head + QStringList{"DX", "DY", "DZ"}},
+        {false, true, true, head + QStringList{"Apriori SX", "Apriori SY", "Apriori SZ"}},
+        {false, false, true,
+         head + QStringList{"Sigma X", "Sigma Y", "Sigma Z", "Radius", "Normal X", "Normal Y", "Normal Z"}},
+        {true, false, false, head},
+        {false, true, false, head},
+        {false, false, false, head},
+    };
+    for (const auto& c : cases) {
+        CPointSet points;
+        FillSet(points);
+        points.isDiscrepancySet = c.discrepancy, points.isControl = c.control;
+        C3DDataListView host;
+        C3DPointListCtrl bare;
+        C3DPointListCtrl* list = &bare;
+        if (c.hosted) {
+            host.SetPointSet(&points);
+            host.OnInitialUpdate();
+            list = &host.GetListCtrl();
+        } else {
+            bare.SetPointSet(&points);
+            bare.Initialize();
+            bare.Fill();
+        }
+        const int mode = c.discrepancy ? 0 : c.control ? 1 : 2;
+        SCOPED_TRACE(mode * 2 + c.hosted);
+        EXPECT_EQ(list->GetColumnMode(), mode);
+        EXPECT_EQ(Titles(*list), c.titles);
+        ASSERT_EQ(list->RowCount(), 3);
+        for (int r = 0; r < 3; ++r) {
+            const CObjectPoint& p = *points.GetAt(r);
+            QStringList expected = {p.label.GetText(), F("%6.3f", p.x), F("%6.3f", p.y), F("%6.3f", p.z)};
+            for (int k = 0; c.hosted && k < 3; ++k)
+                expected << (mode == 0   ? F("%6.2e", p.discrepancy[k])
+                             : mode == 1 ? F("%6.2g", p.aprioriSigma[k])
+                                         : F("%6.2e", std::sqrt(p.covariance.GetAt(k, k))));
+            if (c.hosted && mode == 2) {
+                if (r == 1)
+                    expected << "" << "" << "" << "";
+                else
+                    expected << F("%6.3f", p.radius) << F("%6.3f", p.normal[0]) << F("%6.3f", p.normal[1])
+                             << F("%6.3f", p.normal[2]);
+            }
+            EXPECT_EQ(Row(*list, r), expected) << r;
+            for (int col = 0; col < list->ColumnCount(); ++col)
+                EXPECT_EQ(list->CanEditCell(r, col), col <= 3 || c.control) << col;
+        }
+    }
+}
+
+TEST_F(PointList, CellEditsAreStoredAndBadTextsRefusedWithSetAndFileUnchanged)
+{
+    OpenSet(true);
+    // Each edit, whether it is taken, and the labels in set order after it.
+    const struct {
+        int row, column;
+        const char* text;
+        bool taken;
+        QStringList labels;
+        const char* message;
+    } cases[] = {
+        {1, 2, "42.5", true, {"P1", "P2", "P3"}, nullptr},
+        {2, 5, "0.25", true, {"P1", "P2", "P3"}, nullptr},
+        {0, 0, "P9", true, {"P2", "P3", "P9"}, nullptr},
+        {0, 0, "P3", false, {"P2", "P3", "P9"}, "Pointlabel P3 already in use!"},
+        {1, 3, "12,x", false, {"P2", "P3", "P9"}, nullptr},
+        {0, 0, "bad label!", false, {"P2", "P3", "P9"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const QStringList setBefore = SetRows();
+        const QByteArray fileBefore = ReadAll(path);
+        doc->SetModifiedFlag(false);
+        Type(c.row, c.column, QString::fromLatin1(c.text));
+        EXPECT_EQ(Labels(*set), c.labels);
+        const std::vector<std::string> messages = TakeMessages();
+        EXPECT_EQ(messages, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+        // The list shows the set in its order.
+        for (int r = 0; r < set->GetSize(); ++r)
+            EXPECT_EQ(list->CellText(r, 0), QString::fromLatin1(set->GetAt(r)->label.GetText()));
+        if (c.taken) {
+            EXPECT_EQ(FileRows(), SetRows());
+            EXPECT_TRUE(doc->IsModified());
+        } else {
+            EXPECT_EQ(SetRows(), setBefore);
+            EXPECT_EQ(ReadAll(path), fileBefore);
+            EXPECT_FALSE(doc->IsModified());
+        }
+    }
+    EXPECT_EQ(set->GetAt(0)->y, 42.5);
+    EXPECT_EQ(set->FindPointByText("P3")->aprioriSigma[1], 0.25);
+    EXPECT_EQ(list->CellText(0, 2), F("%6.3f", 42.5));
+
+    // A set file that cannot be written: the change stays, a message names the file.
+    QDir().mkpath(path + ".dir");
+    set->name = (path + ".dir").toLocal8Bit().constData();
+    Type(0, 1, QStringLiteral("7"));
+    EXPECT_EQ(set->GetAt(0)->x, 7.0);
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find((path + ".dir").toStdString()), std::string::npos);
+    EXPECT_TRUE(doc->IsModified());
+}
+
+TEST_F(PointList, DeleteWithObservationsDisablesAndRenamesTheObservations)
+{
+    OpenSet(false);
+    for (int i = 0; i < 2; ++i)
+        AddImage(*doc, {"Cam", true, true, 4});
+    // The menu by selection size, and for a database EO device.
+    const struct {
+        std::vector<int> rows;
+        bool projectSet;
+        std::vector<std::pair<int, bool>> expected; // command, enabled; absent ones not listed
+    } menus[] = {
+        {{0}, true, {{32977, false}, {32997, true}, {33059, true}, {33061, true}, {33001, true}, {33051, true},
+                     {336, false}, {33063, true}}},
+        {{0, 2}, true, {{32977, true}, {32997, true}, {33059, false}, {33061, false}, {33001, true}, {33051, true},
+                        {336, true}, {33063, false}}},
+        {{0, 2}, false, {{32977, true}, {32997, true}, {33059, false}, {33001, true}, {336, true}, {33063, false}}},
+    };
+    for (const auto& m : menus) {
+        list->SetProjectSet(m.projectSet);
+        list->SelectRows(m.rows);
+        std::unique_ptr<QMenu> menu(list->BuildContextMenu());
+        std::vector<std::pair<int, bool>> got;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                got.emplace_back(a->data().toInt(), a->isEnabled());
+        EXPECT_EQ(got, m.expected) << m.rows.size() << m.projectSet;
+    }
+    list->SetProjectSet(true);
+
+    list->SelectRows({0, 2});
+    answers.push_back(IDYES);
+    list->OnDeleteWithObservations();
+    EXPECT_EQ(Labels(*set), QStringList{"P2"});
+    EXPECT_EQ(FileRows(), SetRows());
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        const CObservationList& t = doc->images.GetAt(i)->targets;
+        QStringList got;
+        for (int k = 0; k < t.GetSize(); ++k)
+            got << F("%s%s", t.GetAt(k)->label.GetText(), t.GetAt(k)->disabled ? " off" : "");
+        // Sorted by label, the deleted labels disabled under "-" + label.
+        EXPECT_EQ(got, (QStringList{"-P1 off", "-P3 off", "P2", "P4"})) << i;
+    }
+    EXPECT_TRUE(doc->IsModified());
+    EXPECT_EQ(list->RowCount(), 1);
+}
+
+TEST_F(PointList, RenameWithObservationsRenamesSetsAndActiveObservations)
+{
+    OpenSet(false);
+    CPointSet* other = AddPointSet(*doc, scratch.filePath(QStringLiteral("T.xyz")).toLocal8Bit().constData());
+    FillSet(*other);
+    AddImage(*doc, {"Cam", true, true, 4});
+    // The label typed, the option, what the sets and the image hold afterwards.
+    const struct {
+        const char* typed;
+        int all;
+        QStringList set, other, image;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"P3", 1, {"P1", "P2", "P3"}, {"P1", "P2", "P3"}, {"P1", "P2", "P3", "P4"}, {"Pointlabel P3 already in use!"}},
+        {"Q2", 0, {"P1", "P3", "Q2"}, {"P1", "P2", "P3"}, {"P1", "P3", "P4", "Q2"}, {}},
+        {"R1", 1, {"P3", "Q2", "R1"}, {"P2", "P3", "R1"}, {"P3", "P4", "Q2", "R1"}, {}},
+    };
+    for (const auto& c : cases) {
+        list->SelectRows({c.all ? 0 : 1});
+        dialogs.push_back([&c](CDialog& d) {
+            EXPECT_NE(dynamic_cast<CRenamePointDlg*>(&d), nullptr);
+            SetWindowText(d.GetDlgItem(1322), QString::fromLatin1(c.typed));
+            dynamic_cast<QAbstractButton*>(d.GetDlgItem(1323))->setChecked(c.all != 0);
+            d.OnOK();
+            return d.result();
+        });
+        list->OnRenameWithObservations();
+        EXPECT_EQ(Labels(*set), c.set) << c.typed;
+        EXPECT_EQ(Labels(*other), c.other) << c.typed;
+        QStringList image;
+        const CObservationList& t = doc->images.GetAt(0)->targets;
+        for (int k = 0; k < t.GetSize(); ++k)
+            image << t.GetAt(k)->label.GetText();
+        EXPECT_EQ(image, c.image) << c.typed;
+        EXPECT_EQ(TakeMessages(), c.messages) << c.typed;
+    }
+    EXPECT_EQ(FileRows(), SetRows());
+}
+
+TEST_F(PointList, StatisticsOfThreePointsByMode)
+{
+    CPointSet points;
+    FillSet(points);
+    std::vector<const CObjectPoint*> selected;
+    for (int i = 0; i < 3; ++i)
+        selected.push_back(points.GetAt(i));
+    for (int mode = 0; mode < 3; ++mode) {
+        // The three values of each point, worked out here from the fields.
+        double v[3][4];
+        for (int i = 0; i < 3; ++i) {
+            const CObjectPoint& p = *selected[std::size_t(i)];
+            for (int k = 0; k < 3; ++k)
+                v[i][k] = mode == 0 ? std::fabs(p.discrepancy[k])
+                          : mode == 1 ? p.aprioriSigma[k]
+                                      : 0.001 * (i + k + 1);
+            v[i][3] = std::sqrt(v[i][0] * v[i][0] + v[i][1] * v[i][1] + v[i][2] * v[i][2]);
+        }
+        C3DPointStatisticDlg dialog(selected, mode);
+        dialog.OnInitDialog();
+        const CEditableListCtrl& table = *dialog.m_Table;
+        ASSERT_EQ(table.RowCount(), 3);
+        const char* what = mode == 0 ? "discrepancy" : "sigma";
+        for (int r = 0; r < 3; ++r) {
+            QStringList expected = {F(r == 0 ? "Min %s" : r == 1 ? "Max %s" : "Mean %s", what)};
+            for (int k = 0; k < 4; ++k) {
+                const double a = v[0][k], b = v[1][k], c = v[2][k];
+                const double value = r == 0 ? std::min({a, b, c}) : r == 1 ? std::max({a, b, c}) : (a + b + c) / 3;
+                expected << F("%6.3e", value);
+            }
+            EXPECT_EQ(Row(table, r), expected) << mode << " " << r;
+        }
+        EXPECT_EQ(GetWindowText(dialog.GetDlgItem(1061)), QStringLiteral("3"));
+    }
+}
+
+TEST_F(PointList, PictureOfTheSampleControlSet)
+{
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), WriteSample()}));
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    ASSERT_NE(tree, nullptr);
+    tree->OnClickItem(tree->Find3DDataItem(QStringLiteral("Control")));
+    Settle();
+    auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+    auto* shown = frame ? dynamic_cast<C3DDataListView*>(frame->GetRightPane()) : nullptr;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->GetListCtrl().GetColumnMode(), 1);
+    EXPECT_GT(shown->GetListCtrl().RowCount(), 0);
+    QDir().mkpath(TestOutputFolder());
+    shown->resize(760, 420);
+    EXPECT_TRUE(shown->grab().save(TestOutputFolder() + "/PointListControlSet.png"));
+}
+
+} // namespace
