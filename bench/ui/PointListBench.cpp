@@ -54,8 +54,10 @@ void CoordinateEdit(benchmark::State& state)
 {
     Hosted h(int(state.range(0)));
     int k = 0;
-    for (auto _ : state)
-        h.view.GetListCtrl().ApplyCellEdit(k % 100, 1, QString::number(++k));
+    for (auto _ : state) {
+        ++k;
+        h.view.GetListCtrl().ApplyCellEdit(k % 100, 1, QString::number(k));
+    }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     PeakMemory(state);
 }
