@@ -422,7 +422,7 @@ TEST(FiducialFile, LinesTable)
     struct Line {
         std::string text;
         const char* label;
-        double x, y;
+        double x = 0, y = 0;
     };
     const Line lines[] = {
         {"A1 1.0 2.0", "A1", 1.0, 2.0},
