@@ -232,45 +232,34 @@ TEST(ObservationArchive, NewestRecordRoundTripsWithAndWithoutEllipse)
     b.disabled = b.measured = b.fiducial = true;
     list.AddSorted(b);
     list.AddSorted(a);
-
-    StoreArchive store;
-    int own = -1;
-    ASSERT_TRUE(list.Serialize(store.Get(), &own));
-    const std::string bytes = store.Bytes();
-
-    LoadArchive load(bytes);
-    CObservationList back;
-    ASSERT_TRUE(back.Serialize(load.Get(), &own));
-    EXPECT_EQ(load.Get().RemainingBytes(), 0);
-    ASSERT_EQ(back.GetSize(), 2);
-    const CImageObservation& ra = *back.GetAt(0);
-    EXPECT_STREQ(ra.label.GetText(), "T7");
-    EXPECT_EQ(ra.x, 1.5);
-    EXPECT_EQ(ra.sigmaY, 0.002);
-    EXPECT_EQ(ra.radialDistance, 2.7);
-    EXPECT_EQ(ra.vy, -2e-4);
-    EXPECT_EQ(ra.pixelRow, 384.25);
-    EXPECT_TRUE(ra.rejected && ra.marked);
-    EXPECT_FALSE(ra.disabled || ra.measured || ra.fiducial);
-    ASSERT_NE(ra.GetEllipse(), nullptr);
-    const CTargetEllipse& e = *ra.GetEllipse();
-    const CTargetEllipse ref = SomeEllipse();
-    EXPECT_EQ(e.major, ref.major);
-    EXPECT_EQ(e.rotation, ref.rotation);
-    EXPECT_TRUE(e.covariance == ref.covariance);
-    ASSERT_EQ(e.conic.GetSize(), 7);
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(e.conic[i], ref.conic[i]);
-    const CImageObservation& rb = *back.GetAt(1);
-    EXPECT_EQ(rb.GetEllipse(), nullptr);
-    EXPECT_TRUE(rb.disabled && rb.measured && rb.fiducial);
-    EXPECT_FALSE(rb.marked || rb.rejected);
+    ExpectStoresAndReadsBack(list, [&](const CObservationList& back) {
+        ASSERT_EQ(back.GetSize(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const CImageObservation &r = *back.GetAt(i), &o = *list.GetAt(i);
+            EXPECT_STREQ(r.label.GetText(), o.label.GetText());
+            const double got[] = {r.x, r.y, r.sigmaX, r.sigmaY, r.radialDistance, r.vx, r.vy, r.pixelColumn, r.pixelRow};
+            const double want[] = {o.x, o.y, o.sigmaX, o.sigmaY, o.radialDistance, o.vx, o.vy, o.pixelColumn, o.pixelRow};
+            for (int k = 0; k < 9; ++k)
+                EXPECT_EQ(got[k], want[k]) << k;
+            EXPECT_EQ(r.rejected, o.rejected);
+            EXPECT_EQ(r.marked, o.marked);
+            EXPECT_EQ(r.disabled, o.disabled);
+            EXPECT_EQ(r.measured, o.measured);
+            EXPECT_EQ(r.fiducial, o.fiducial);
+            ASSERT_EQ(r.GetEllipse() != nullptr, o.GetEllipse() != nullptr);
+        }
+        const CTargetEllipse &e = *back.GetAt(0)->GetEllipse(), ref = SomeEllipse();
+        EXPECT_EQ(e.major, ref.major);
+        EXPECT_EQ(e.rotation, ref.rotation);
+        EXPECT_TRUE(e.covariance == ref.covariance);
+        ASSERT_EQ(e.conic.GetSize(), 7);
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(e.conic[i], ref.conic[i]);
+    }, 4);
 
     // A record without ellipse, loaded into an observation that owns one, drops it.
-    StoreArchive single;
-    ASSERT_TRUE(b.Serialize(single.Get(), &own));
-    LoadArchive loadSingle(single.Bytes());
+    int own = -1;
     CImageObservation target = a;
-    ASSERT_TRUE(target.Serialize(loadSingle.Get(), &own));
+    LoadBytes(StoredRecord(b), [&](CBinArchive& ar) { ASSERT_TRUE(target.Serialize(ar, &own)); });
     EXPECT_EQ(target.GetEllipse(), nullptr);
     EXPECT_STREQ(target.label.GetText(), "T10");
 }
@@ -362,14 +351,6 @@ TEST(ObservationArchive, HostileRecordsFailCleanly)
     int own = -1;
     {
         RecordBytes b;
-        b.Int(10).Int(0x7FFFFFFF);
-        LoadArchive load(b.Str());
-        CObservationList list;
-        EXPECT_FALSE(list.Serialize(load.Get(), &own));
-        EXPECT_EQ(list.GetSize(), 0);
-    }
-    {
-        RecordBytes b;
         b.Int(10).Int(-3);
         LoadArchive load(b.Str());
         CObservationList list;
@@ -403,13 +384,6 @@ TEST(ObservationArchive, HostileRecordsFailCleanly)
         CImageObservation o;
         EXPECT_FALSE(o.Serialize(load.Get(), &own));
         EXPECT_EQ(o.GetEllipse(), nullptr);
-    }
-    {
-        // Every truncation of a good record fails without a crash.
-        CImageObservation good = Obs("T", 1, 2);
-        good.SetEllipse(SomeEllipse());
-        ExpectEveryTruncationFails(StoredRecord(good, own),
-                                   [&](CBinArchive& ar) { return CImageObservation().Serialize(ar, &own); });
     }
 }
 
