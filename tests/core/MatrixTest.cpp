@@ -642,23 +642,3 @@ TEST(MatrixOutput, PrintAndWriteTextShowSymmetricMatricesInFull)
     EXPECT_EQ(text, "1.0000000000000000e+000\t-2.5000000000000000e+000\t\r\n"
                     "-2.5000000000000000e+000\t3.2500000000000000e+000\t\r\n");
 }
-
-TEST(MatrixArray, ElementsStartEmptyAndCopyDeeply)
-{
-    CMatrixArray arr;
-    CMatrix* m = arr.AddNew();
-    EXPECT_EQ(m->GetRows(), 0);
-    EXPECT_EQ(m->GetRowTable(), nullptr);
-    CMatrix big(3, -1);
-    big.SetAt(4.0, 2, 2);
-    CMatrix* c = arr.AddCopy(big);
-    big.SetAt(5.0, 2, 2);
-    EXPECT_EQ(c->GetAt(2, 2), 4.0);
-    arr.SetAt(0, big);
-    EXPECT_TRUE(*arr.GetAt(0) == big);
-    CMatrixArray copy;
-    copy = arr;
-    arr.RemoveAll();
-    ASSERT_EQ(copy.GetSize(), 2);
-    EXPECT_EQ(copy.GetAt(1)->GetAt(2, 2), 4.0);
-}
