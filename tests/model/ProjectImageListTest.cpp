@@ -103,32 +103,22 @@ TEST(ImagePtrArray, OverallRmsWeightsImagesByTheirObservations)
     ASSERT_TRUE(images.GetRmsXY(rms));
     EXPECT_NEAR(rms, std::sqrt((1e-6 + 4e-6 + 3 * (9e-6 + 1e-6)) / 8), 1e-15);
 
+    // Nothing usable to average gives false and zero.
+    CImagePtrArray none;
+    none.Add(off);
+    for (bool (CImagePtrArray::*get)(double&) const : {&CImagePtrArray::GetRmsX, &CImagePtrArray::GetRmsY,
+                                                        &CImagePtrArray::GetRmsXY}) {
+        rms = 3.0;
+        EXPECT_FALSE((none.*get)(rms));
+        EXPECT_EQ(rms, 0.0);
+    }
+
     images.ClearResidualsAndRejections();
     EXPECT_EQ(two->targets.GetAt(3)->vx, 0.0);
     EXPECT_FALSE(two->targets.GetAt(3)->rejected);
     one->corrections[3] = 0.5;
     EXPECT_TRUE(images.ResetStationValues());
     EXPECT_EQ(one->corrections[3], 0.0);
-}
-
-TEST(ImagePtrArray, NothingToAverageGivesFalseAndZero)
-{
-    CProjectImageList list;
-    CProjectImage* a = AddImage(list, "I1");
-    AddResidual(*a, "A", 0.5, 0.5);
-    a->oriented = true;
-    a->enabled = false;
-    CImagePtrArray images;
-    list.GetPointerArray(images);
-    double rms = 3.0;
-    EXPECT_FALSE(images.GetRmsX(rms));
-    EXPECT_EQ(rms, 0.0);
-    rms = 3.0;
-    EXPECT_FALSE(images.GetRmsY(rms));
-    EXPECT_EQ(rms, 0.0);
-    rms = 3.0;
-    EXPECT_FALSE(images.GetRmsXY(rms));
-    EXPECT_EQ(rms, 0.0);
 }
 
 TEST(ImagePtrArray, MaxRadialDistancePerCamera)

@@ -656,93 +656,62 @@ TEST(ProjectImageArchive, NewestRecordRoundTrips)
     EXPECT_EQ(back.fiducials.GetAt(0)->y, 6.0);
 }
 
-TEST(ProjectImageArchive, VersionZeroRecordByHand)
+// Every older record version built by hand: version 0 has one flag byte and
+// (sigma, variance, correction) triples; 1 to 3 the quality bytes; from 4 on
+// the covariance and rotation are matrices at the front and the triples pairs.
+TEST(ProjectImageArchive, OlderVersionsByHand)
 {
-    RecordBytes b;
-    b.Byte(1); // transform accepted; no matrices, no quality bytes
-    MiddleFields(b);
-    for (double r : kOldR) b.Double(r);
-    for (int i = 0; i < 6; ++i) b.Double(0.1 * (i + 1)).Double(0.04 * (i + 1)).Double(-0.5 * i); // sigma, w, correction
-    Tail(b);
-
-    LoadArchive load(b.Str());
-    CProjectImage image;
-    image.highQuality = false; // a version-0 record leaves both quality bytes alone
-    image.qualitySet = true;
-    int v = 0;
-    ASSERT_TRUE(image.Serialize(load.Get(), &v));
-    EXPECT_EQ(load.Left(), 0);
-    EXPECT_FALSE(image.highQuality);
-    EXPECT_TRUE(image.qualitySet);
-    EXPECT_TRUE(image.transformAccepted);
-    ExpectMiddleFields(image);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(image.rotation.GetAt(i, j), kOldR[3 * i + j]);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(image.aprioriSigma[i], 0.1 * (i + 1));
-        EXPECT_EQ(image.corrections[i], -0.5 * i);
-        EXPECT_EQ(image.covariance.GetAt(i, i), 0.04 * (i + 1)); // the stored variance
-    }
-    EXPECT_NEAR(image.GetSigmaZ(), std::sqrt(0.12), 1e-15);
-    EXPECT_STREQ(image.cameraName.GetText(), "CAM-A");
-    EXPECT_STREQ(image.filePath.GetText(), "C:\\photos\\img007.tif");
-}
-
-TEST(ProjectImageArchive, VersionOneToThreeRecordByHand)
-{
-    for (int version : {1, 3}) {
+    for (int version : {0, 1, 3, 4, 7}) {
+        SCOPED_TRACE(version);
+        const bool matrices = version >= 4;
         RecordBytes b;
-        b.Byte(1).Byte(0).Byte(0); // high quality, quality set, transform accepted
+        if (matrices) {
+            b.Int(6).Int(-1);
+            for (int k = 0; k < 21; ++k) b.Double(k == 0 ? 0.25 : (k == 6 ? 0.36 : 0.0)); // (0,0), (1,1)
+            b.Int(3).Int(3).Doubles({kOldR[0], kOldR[1], kOldR[2], kOldR[3], kOldR[4], kOldR[5], kOldR[6], kOldR[7], kOldR[8]});
+        }
+        if (version == 0)
+            b.Byte(1); // transform accepted; no quality bytes
+        else
+            b.Byte(1).Byte(0).Byte(0); // high quality, quality set, transform accepted
         MiddleFields(b);
-        for (double r : kOldR) b.Double(r);
-        for (int i = 0; i < 6; ++i) b.Double(7.0).Double(i == 2 ? -1.0 : 0.09).Double(0.125);
+        if (!matrices)
+            for (double r : kOldR) b.Double(r);
+        for (int i = 0; i < 6; ++i) {
+            if (version == 0)
+                b.Double(0.1 * (i + 1)).Double(0.04 * (i + 1)).Double(-0.5 * i); // sigma, variance, correction
+            else if (!matrices)
+                b.Double(7.0).Double(i == 2 ? -1.0 : 0.09).Double(0.125);
+            else
+                b.Double(1000.0 - i).Double(0.5 * i);
+        }
         Tail(b);
 
         LoadArchive load(b.Str());
         CProjectImage image;
-        image.highQuality = false;
+        image.highQuality = false; // a version-0 record leaves both quality bytes alone
         image.qualitySet = true;
-        image.transformAccepted = true;
-        ASSERT_TRUE(image.Serialize(load.Get(), &version)) << version;
+        image.transformAccepted = version != 0;
+        int v = version;
+        ASSERT_TRUE(image.Serialize(load.Get(), &v));
         EXPECT_EQ(load.Left(), 0);
-        EXPECT_TRUE(image.highQuality);
-        EXPECT_FALSE(image.qualitySet);
-        EXPECT_FALSE(image.transformAccepted);
+        EXPECT_EQ(image.highQuality, version != 0);
+        EXPECT_EQ(image.qualitySet, version == 0);
+        EXPECT_EQ(image.transformAccepted, version == 0);
         ExpectMiddleFields(image);
-        EXPECT_EQ(image.rotation.GetAt(1, 0), -0.8);
-        EXPECT_EQ(image.covariance.GetAt(0, 0), 0.09);
-        EXPECT_EQ(image.covariance.GetAt(2, 2), 0.0); // a negative legacy value gives 0
-        EXPECT_EQ(image.corrections[5], 0.125);
-    }
-}
-
-TEST(ProjectImageArchive, VersionFourToTenRecordByHand)
-{
-    for (int version : {4, 7}) {
-        RecordBytes b;
-        b.Int(6).Int(-1);
-        for (int k = 0; k < 21; ++k) b.Double(k == 0 ? 0.25 : (k == 6 ? 0.36 : 0.0)); // (0,0), (1,1)
-        b.Int(3).Int(3);
-        for (double r : kOldR) b.Double(r);
-        b.Byte(0).Byte(1).Byte(1);
-        MiddleFields(b);
-        for (int i = 0; i < 6; ++i) b.Double(1000.0 - i).Double(0.5 * i);
-        Tail(b);
-
-        LoadArchive load(b.Str());
-        CProjectImage image;
-        ASSERT_TRUE(image.Serialize(load.Get(), &version)) << version;
-        EXPECT_EQ(load.Left(), 0);
-        EXPECT_FALSE(image.highQuality);
-        EXPECT_TRUE(image.qualitySet);
-        EXPECT_TRUE(image.transformAccepted);
-        ExpectMiddleFields(image);
-        EXPECT_DOUBLE_EQ(image.GetSigmaX(), 0.5);
-        EXPECT_DOUBLE_EQ(image.GetSigmaY(), 0.6);
-        EXPECT_EQ(image.rotation.GetAt(0, 1), 0.8);
-        EXPECT_EQ(image.aprioriSigma[5], 995.0);
-        EXPECT_EQ(image.corrections[4], 2.0);
-        EXPECT_EQ(image.GetConstrainedParameterCount(), 5);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) EXPECT_EQ(image.rotation.GetAt(i, j), kOldR[3 * i + j]);
+        EXPECT_STREQ(image.cameraName.GetText(), "CAM-A");
+        EXPECT_STREQ(image.filePath.GetText(), "C:\\photos\\img007.tif");
+        for (int i = 0; i < 6; ++i) {
+            const double sigma = version == 0 ? 0.1 * (i + 1) : (matrices ? 1000.0 - i : 7.0);
+            const double correction = version == 0 ? -0.5 * i : (matrices ? 0.5 * i : 0.125);
+            const double variance = version == 0 ? 0.04 * (i + 1) : (matrices ? (i == 0 ? 0.25 : (i == 1 ? 0.36 : 0.0)) : (i == 2 ? 0.0 : 0.09));
+            EXPECT_EQ(image.aprioriSigma[i], sigma);
+            EXPECT_EQ(image.corrections[i], correction);
+            EXPECT_EQ(image.covariance.GetAt(i, i), variance); // a negative legacy value gives 0
+        }
+        EXPECT_EQ(image.GetConstrainedParameterCount(), matrices ? 5 : 6);
     }
 }
 
