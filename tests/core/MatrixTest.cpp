@@ -597,7 +597,7 @@ TEST(MatrixArchive, HostileInputFailsCleanly)
     };
     CMatrix m;
     EXPECT_FALSE(load(ints(-3, 2), m));                               // negative rows
-    EXPECT_FALSE(load(ints(2, -2), m));                               // no such form
+    EXPECT_FALSE(load(ints(2, -2) + std::string(24, '\0'), m));      // no such form, values or not
     EXPECT_FALSE(load(ints(0x7FFFFFFF, 0x7FFFFFFF), m));              // far more than the bytes
     EXPECT_FALSE(load(ints(0x7FFFFFFF, -1), m));                      // packed count beyond int
     EXPECT_FALSE(load(ints(2, -1) + std::string(16, '\0'), m));       // 3 doubles needed, 2 there
