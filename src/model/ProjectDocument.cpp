@@ -68,7 +68,7 @@ CProjectDocument* GetActiveProjectDoc()
     return provider ? provider() : nullptr;
 }
 
-CProjectDocument::CProjectDocument() : newPointPrefix("A"), maxViewingAngle(M_PI / 3.0)
+CProjectDocument::CProjectDocument()
 {
     pointSets.SetDocument(this);
 }

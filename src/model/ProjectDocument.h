@@ -5,6 +5,7 @@
 // application's databases. The application's document class derives from it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -30,7 +31,55 @@ constexpr int32_t MakeColour(int red, int green, int blue)
 // exactly; -1 when it is none of them.
 int FindUnitIndex(const char* unit);
 
-class CProjectDocument {
+// The document's preference values with their defaults, listed once: a load
+// takes them from the loaded document in one assignment.
+struct CProjectPreferences {
+    uint8_t reservedByte = 0;
+    bool addDuplicateCoordinates = true;
+    bool overwriteDuplicateNumbers = true;
+    double duplicateTolerance = 0.0005;
+    int32_t maxPlumbObsPerLine = 20;
+    int32_t targetAreaMin = 4;
+    int32_t targetAreaMax = 400;
+    double drivebackThreshold = 10.0;
+    int32_t highTargetJump = 30;
+    double highTargetImageRatio = 0.01;
+    int32_t highMinGrey = 50;
+    int32_t lowTargetJump = 20;
+    double lowTargetImageRatio = 0.5;
+    int32_t lowMinGrey = 50;
+    int32_t eoDeviceMinSize = 400;
+    int32_t minTargetError = 10;
+    double deviationFactor = 1.0;
+    bool scanFlags[9] = {false, true, false, false, false, true, true, true, true};
+    int32_t scanMethod = 0;
+    bool storeThumbnails = true;
+    int32_t thumbnailType = 1;
+    int32_t thumbnailWidth = 100;
+    int32_t thumbnailHeight = 100;
+    int32_t thumbnailScale = 10;
+    int32_t autoSavePeriod = 600;
+    bool autoSave = true;
+    double maxEpipolarAngleDiff = 0.01;
+    double maxDrivebackError = 2.0;
+    double minIntersectionAngle = 10.0;
+    bool onlyNearEODevice = true;
+    double maxDistanceToEODevice = 20.0;
+    bool distanceInProjectUnits = false;
+    CNameBuffer newPointPrefix{"A"};
+    int32_t unitIndex = 0;
+    double maxViewingAngle = M_PI / 3.0;
+    double targetRadius = 10.0;
+    double targetNormal[3] = {0.0, 0.0, 1.0};
+    int32_t targetOverlay = 1;
+    bool numberPoints = true;
+    int32_t centroidColour = MakeColour(0, 255, 0);
+    int32_t manualColour = MakeColour(255, 255, 0);
+    int32_t fiducialColour = MakeColour(0, 255, 255);
+    int32_t residualVectorColour = MakeColour(255, 255, 0);
+};
+
+class CProjectDocument : public CProjectPreferences {
 public:
     // Length units of the project.
     enum { kUnitCount = 6 };
@@ -104,51 +153,6 @@ public:
     CScaleBarList scaleBars;
     CProjectSettings settings;
     CAdjustmentSummary summary;
-
-    // Preference values, in declaration order.
-    uint8_t reservedByte = 0;
-    bool addDuplicateCoordinates = true;
-    bool overwriteDuplicateNumbers = true;
-    double duplicateTolerance = 0.0005;
-    int32_t maxPlumbObsPerLine = 20;
-    int32_t targetAreaMin = 4;
-    int32_t targetAreaMax = 400;
-    double drivebackThreshold = 10.0;
-    int32_t highTargetJump = 30;
-    double highTargetImageRatio = 0.01;
-    int32_t highMinGrey = 50;
-    int32_t lowTargetJump = 20;
-    double lowTargetImageRatio = 0.5;
-    int32_t lowMinGrey = 50;
-    int32_t eoDeviceMinSize = 400;
-    int32_t minTargetError = 10;
-    double deviationFactor = 1.0;
-    bool scanFlags[9] = {false, true, false, false, false, true, true, true, true};
-    int32_t scanMethod = 0;
-    bool storeThumbnails = true;
-    int32_t thumbnailType = 1;
-    int32_t thumbnailWidth = 100;
-    int32_t thumbnailHeight = 100;
-    int32_t thumbnailScale = 10;
-    int32_t autoSavePeriod = 600;
-    bool autoSave = true;
-    double maxEpipolarAngleDiff = 0.01;
-    double maxDrivebackError = 2.0;
-    double minIntersectionAngle = 10.0;
-    bool onlyNearEODevice = true;
-    double maxDistanceToEODevice = 20.0;
-    bool distanceInProjectUnits = false;
-    CNameBuffer newPointPrefix;
-    int32_t unitIndex = 0;
-    double maxViewingAngle;
-    double targetRadius = 10.0;
-    double targetNormal[3] = {0.0, 0.0, 1.0};
-    int32_t targetOverlay = 1;
-    bool numberPoints = true;
-    int32_t centroidColour = MakeColour(0, 255, 0);
-    int32_t manualColour = MakeColour(255, 255, 0);
-    int32_t fiducialColour = MakeColour(0, 255, 255);
-    int32_t residualVectorColour = MakeColour(255, 255, 0);
 
 private:
     // Finds the result set of that title or creates it (empty, named after

@@ -161,51 +161,7 @@ void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
     doc.settings = fresh.settings;
     doc.summary.Reset();
 
-    doc.reservedByte = fresh.reservedByte;
-    doc.addDuplicateCoordinates = fresh.addDuplicateCoordinates;
-    doc.overwriteDuplicateNumbers = fresh.overwriteDuplicateNumbers;
-    doc.duplicateTolerance = fresh.duplicateTolerance;
-    doc.maxPlumbObsPerLine = fresh.maxPlumbObsPerLine;
-    doc.targetAreaMin = fresh.targetAreaMin;
-    doc.targetAreaMax = fresh.targetAreaMax;
-    doc.drivebackThreshold = fresh.drivebackThreshold;
-    doc.highTargetJump = fresh.highTargetJump;
-    doc.highTargetImageRatio = fresh.highTargetImageRatio;
-    doc.highMinGrey = fresh.highMinGrey;
-    doc.lowTargetJump = fresh.lowTargetJump;
-    doc.lowTargetImageRatio = fresh.lowTargetImageRatio;
-    doc.lowMinGrey = fresh.lowMinGrey;
-    doc.eoDeviceMinSize = fresh.eoDeviceMinSize;
-    doc.minTargetError = fresh.minTargetError;
-    doc.deviationFactor = fresh.deviationFactor;
-    for (int i = 0; i < 9; ++i)
-        doc.scanFlags[i] = fresh.scanFlags[i];
-    doc.scanMethod = fresh.scanMethod;
-    doc.storeThumbnails = fresh.storeThumbnails;
-    doc.thumbnailType = fresh.thumbnailType;
-    doc.thumbnailWidth = fresh.thumbnailWidth;
-    doc.thumbnailHeight = fresh.thumbnailHeight;
-    doc.thumbnailScale = fresh.thumbnailScale;
-    doc.autoSavePeriod = fresh.autoSavePeriod;
-    doc.autoSave = fresh.autoSave;
-    doc.maxEpipolarAngleDiff = fresh.maxEpipolarAngleDiff;
-    doc.maxDrivebackError = fresh.maxDrivebackError;
-    doc.minIntersectionAngle = fresh.minIntersectionAngle;
-    doc.onlyNearEODevice = fresh.onlyNearEODevice;
-    doc.maxDistanceToEODevice = fresh.maxDistanceToEODevice;
-    doc.distanceInProjectUnits = fresh.distanceInProjectUnits;
-    doc.newPointPrefix = fresh.newPointPrefix;
-    doc.unitIndex = fresh.unitIndex;
-    doc.maxViewingAngle = fresh.maxViewingAngle;
-    doc.targetRadius = fresh.targetRadius;
-    for (int i = 0; i < 3; ++i)
-        doc.targetNormal[i] = fresh.targetNormal[i];
-    doc.targetOverlay = fresh.targetOverlay;
-    doc.numberPoints = fresh.numberPoints;
-    doc.centroidColour = fresh.centroidColour;
-    doc.manualColour = fresh.manualColour;
-    doc.fiducialColour = fresh.fiducialColour;
-    doc.residualVectorColour = fresh.residualVectorColour;
+    static_cast<CProjectPreferences&>(doc) = fresh;
 }
 
 CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)

@@ -289,18 +289,3 @@ TEST(IntVector, HostileCountsFailWithoutAllocating)
     EXPECT_EQ(v.GetSize(), 0);
     EXPECT_TRUE(load(std::string("\x00\x00\x00\x00", 4), v));
 }
-
-TEST(VectorArray, ElementsStartEmptyAndCopyDeeply)
-{
-    CVectorArray arr;
-    CVector* fresh = arr.AddNew();
-    EXPECT_EQ(fresh->GetSize(), 0);
-    CVector v = Vec({1, 2});
-    arr.AddCopy(v);
-    v[0] = 5.0;
-    EXPECT_EQ((*arr.GetAt(1))[0], 1.0);
-    arr.SetAt(0, v);
-    EXPECT_EQ((*arr.GetAt(0))[0], 5.0);
-    arr.SetSize(4, -1);
-    EXPECT_EQ(arr.GetAt(3)->GetSize(), 0);
-}

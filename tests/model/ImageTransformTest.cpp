@@ -11,41 +11,28 @@
 #include "ProjectImage.h"
 #include "Vector.h"
 
-TEST(ImageTransform, IdentityParametersLeaveThePoint)
+// Hand-computed cases, forward and back: identities, a quarter turn, and
+// x' = 2x + 0.5y + 1, y' = -x + 3y - 2 at (1, 2), which is (4, 3).
+TEST(ImageTransform, HandComputedCases)
 {
-    const double aff[6] = {1, 0, 0, 0, 1, 0};
-    const double sim[4] = {1, 0, 0, 0};
-    double x = 3.25, y = -7.5;
-    Affine2DForward(aff, x, y);
-    EXPECT_EQ(x, 3.25);
-    EXPECT_EQ(y, -7.5);
-    ASSERT_TRUE(Affine2DInverse(aff, x, y));
-    Similarity2DForward(sim, x, y);
-    ASSERT_TRUE(Similarity2DInverse(sim, x, y));
-    EXPECT_EQ(x, 3.25);
-    EXPECT_EQ(y, -7.5);
-}
-
-TEST(ImageTransform, QuarterTurnSimilarity)
-{
-    const double sim[4] = {0, 1, 0, 0};
-    double x = 1.0, y = 0.0;
-    Similarity2DForward(sim, x, y);
-    EXPECT_DOUBLE_EQ(x, 0.0);
-    EXPECT_DOUBLE_EQ(y, -1.0);
-    ASSERT_TRUE(Similarity2DInverse(sim, x, y));
-    EXPECT_DOUBLE_EQ(x, 1.0);
-    EXPECT_DOUBLE_EQ(y, 0.0);
-}
-
-TEST(ImageTransform, HandComputedAffine)
-{
-    // x' = 2x + 0.5y + 1, y' = -x + 3y - 2 at (1, 2): (4, 3).
-    const double aff[6] = {2, 0.5, 1, -1, 3, -2};
-    double x = 1.0, y = 2.0;
-    Affine2DForward(aff, x, y);
-    EXPECT_DOUBLE_EQ(x, 4.0);
-    EXPECT_DOUBLE_EQ(y, 3.0);
+    struct Case {
+        bool affine;
+        double a[6];
+        double x, y, tx, ty;
+    };
+    const Case cases[] = {{true, {1, 0, 0, 0, 1, 0}, 3.25, -7.5, 3.25, -7.5},
+                          {false, {1, 0, 0, 0}, 3.25, -7.5, 3.25, -7.5},
+                          {false, {0, 1, 0, 0}, 1.0, 0.0, 0.0, -1.0},
+                          {true, {2, 0.5, 1, -1, 3, -2}, 1.0, 2.0, 4.0, 3.0}};
+    for (const Case& c : cases) {
+        double x = c.x, y = c.y;
+        (c.affine ? Affine2DForward : Similarity2DForward)(c.a, x, y);
+        EXPECT_DOUBLE_EQ(x, c.tx);
+        EXPECT_DOUBLE_EQ(y, c.ty);
+        ASSERT_TRUE((c.affine ? Affine2DInverse : Similarity2DInverse)(c.a, x, y));
+        EXPECT_NEAR(x, c.x, 1e-15);
+        EXPECT_NEAR(y, c.y, 1e-15);
+    }
 }
 
 TEST(ImageTransform, InverseUndoesForwardForRandomParameters)

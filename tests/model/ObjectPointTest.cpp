@@ -277,28 +277,6 @@ TEST(ObjectPoint, CopyDataFromTakesOnlyTheNumbers)
     EXPECT_EQ(p.discrepancy[2], -0.125);
 }
 
-TEST(ObjectPoint, TranslationMovesOnlyTheCoordinates)
-{
-    CObjectPoint p = RichPoint();
-    const CObjectPoint before = p;
-    NEWMAT::Matrix h;
-    p.GetHomogeneous(h);
-    NEWMAT::Matrix moved = Translation(1.0, 2.0, -3.0) * h;
-    ASSERT_TRUE(p.Transform(Translation(1.0, 2.0, -3.0)));
-    EXPECT_EQ(moved(1, 1), p.x);
-    EXPECT_EQ(moved(4, 1), 1.0);
-    EXPECT_EQ(p.x, 11.0);
-    EXPECT_EQ(p.y, -18.0);
-    EXPECT_EQ(p.z, 27.5);
-    EXPECT_EQ(p.covariance, before.covariance);
-    EXPECT_EQ(p.limitingCovariance, before.limitingCovariance);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(p.normal[i], before.normal[i]);
-        EXPECT_EQ(p.correctionSum[i], before.correctionSum[i]);
-        EXPECT_EQ(p.discrepancy[i], before.discrepancy[i]);
-    }
-}
-
 TEST(ObjectPoint, QuarterTurnAboutZ)
 {
     CObjectPoint p("A", 1.0, 2.0, 3.0);
@@ -369,22 +347,6 @@ TEST(ObjectPoint, TransformRefusesAMatrixOfAnotherShape)
     EXPECT_TRUE(p.IsEqual(before));
 }
 
-TEST(ObjectPoint, AxisAlignedEllipsoidGivesVariancesAscending)
-{
-    CObjectPoint p;
-    p.SetSigmas(3.0, 1.0, 2.0);
-    NEWMAT::DiagonalMatrix values;
-    NEWMAT::Matrix vectors;
-    ASSERT_TRUE(p.GetErrorEllipsoid(values, vectors));
-    EXPECT_NEAR(values(1), 1.0, 1e-12);
-    EXPECT_NEAR(values(2), 4.0, 1e-12);
-    EXPECT_NEAR(values(3), 9.0, 1e-12);
-    // Smallest along Y, middle along Z, largest along X (up to sign).
-    EXPECT_NEAR(std::fabs(vectors(2, 1)), 1.0, 1e-12);
-    EXPECT_NEAR(std::fabs(vectors(3, 2)), 1.0, 1e-12);
-    EXPECT_NEAR(std::fabs(vectors(1, 3)), 1.0, 1e-12);
-}
-
 TEST(ObjectPoint, RotatedEllipsoidGivesItsAxes)
 {
     // C = R diag(1, 4, 16) R' with R the rotation by 30 degrees about Z.
@@ -401,6 +363,7 @@ TEST(ObjectPoint, RotatedEllipsoidGivesItsAxes)
         }
     NEWMAT::DiagonalMatrix values;
     NEWMAT::Matrix vectors;
+    EXPECT_FALSE(CObjectPoint().GetErrorEllipsoid(values, vectors)); // zero covariance
     ASSERT_TRUE(p.GetErrorEllipsoid(values, vectors));
     EXPECT_NEAR(values(1), 1.0, 1e-12);
     EXPECT_NEAR(values(2), 4.0, 1e-12);
@@ -413,14 +376,6 @@ TEST(ObjectPoint, RotatedEllipsoidGivesItsAxes)
             dot += vectors(i + 1, k + 1) * r[i][column[k]];
         EXPECT_NEAR(std::fabs(dot), 1.0, 1e-12) << "axis " << k;
     }
-}
-
-TEST(ObjectPoint, ZeroCovarianceHasNoEllipsoid)
-{
-    CObjectPoint p;
-    NEWMAT::DiagonalMatrix values;
-    NEWMAT::Matrix vectors;
-    EXPECT_FALSE(p.GetErrorEllipsoid(values, vectors));
 }
 
 TEST(ObjectPointArchive, NewestRecordRoundTrips)
@@ -441,102 +396,65 @@ TEST(ObjectPointArchive, NewestRecordRoundTrips)
     EXPECT_TRUE(LoadPoint(bytes, -1, true).IsEqual(p));
 }
 
-TEST(ObjectPointArchive, Version13BuiltByHand)
+// Every record version built by hand: the head each version has before the
+// common part, read with the version word or with the project's version passed.
+TEST(ObjectPointArchive, EveryVersionBuiltByHand)
 {
+    struct Case {
+        int word;    // version word written (-1: none)
+        int passed;  // version passed in
+        bool discrepancySet;
+        double radius, normal[3], discrepancy[3], limiting[3], covariance[3];
+    };
+    const double s1[3] = {0.2 * 0.2, 0.3 * 0.3, 0.4 * 0.4}, s2[3] = {1e-4, 4e-4, 9e-4};
+    const auto head = [](RecordBytes& b, int v) {
+        if (v == 13)
+            b.Triple(0.5, 0.25, -1.0);
+        if (v >= 12 && v <= 13)
+            b.Sym3(1, 0, 0, 1, 0, 1).Sym3(2, 0, 0, 2, 0, 2);
+        if (v >= 11 && v <= 13)
+            b.Double(0.75);
+        if (v >= 9 && v <= 13)
+            b.Triple(0, 0, 1);
+    };
+    const Case cases[] = {
+        {13, -1, false, 0.75, {0, 0, 1}, {0.5, 0.25, -1.0}, {1, 1, 1}, {2, 2, 2}},
+        {12, -1, true, 0.75, {0, 0, 1}, {0.01, 0.02, 0.03}, {1, 1, 1}, {2, 2, 2}},
+        {12, -1, false, 0.75, {0, 0, 1}, {0, 0, 0}, {1, 1, 1}, {s2[0], s2[1], s2[2]}},
+        {11, -1, false, 0.75, {0, 0, 1}, {0, 0, 0}, {s1[0], s1[1], s1[2]}, {s2[0], s2[1], s2[2]}},
+        {10, -1, true, 0, {0, 0, 1}, {0.01, 0.02, 0.03}, {s1[0], s1[1], s1[2]}, {0, 0, 0}},
+        {9, -1, true, 0, {0, 0, 1}, {0.01, 0.02, 0.03}, {s1[0], s1[1], s1[2]}, {0, 0, 0}},
+        {-1, 9, false, 0, {0, 0, 1}, {0, 0, 0}, {s1[0], s1[1], s1[2]}, {s2[0], s2[1], s2[2]}},
+        {-1, 8, false, 0, {0, 0, 0}, {0, 0, 0}, {s1[0], s1[1], s1[2]}, {s2[0], s2[1], s2[2]}},
+        {-1, 2, false, 0, {0, 0, 0}, {0, 0, 0}, {s1[0], s1[1], s1[2]}, {s2[0], s2[1], s2[2]}},
+        {14, -1, false, 0, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, // unknown: no head
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word == -1 ? c.passed : c.word);
+        RecordBytes b;
+        if (c.word != -1)
+            b.Int(c.word);
+        head(b, c.word == -1 ? c.passed : c.word);
+        AppendCommonPart(b);
+        const CObjectPoint p = LoadPoint(b.Str(), c.passed, c.discrepancySet);
+        ExpectCommonPart(p);
+        EXPECT_EQ(p.radius, c.radius);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(p.normal[i], c.normal[i]);
+            EXPECT_EQ(p.discrepancy[i], c.discrepancy[i]);
+        }
+        ExpectDiagonal(p.limitingCovariance, c.limiting[0], c.limiting[1], c.limiting[2]);
+        ExpectDiagonal(p.covariance, c.covariance[0], c.covariance[1], c.covariance[2]);
+    }
+    // The newest record: off-diagonal elements in their places.
     RecordBytes b;
-    b.Int(13).Triple(0.5, 0.25, -1.0);
-    b.Sym3(1, 2, 3, 4, 5, 6).Sym3(7, 8, 9, 10, 11, 12);
-    b.Double(2.5).Triple(0, 0, 1);
+    b.Int(13).Triple(0.5, 0.25, -1.0).Sym3(1, 2, 3, 4, 5, 6).Sym3(7, 8, 9, 10, 11, 12).Double(2.5).Triple(0, 0, 1);
     AppendCommonPart(b);
     const CObjectPoint p = LoadPoint(b.Str(), -1, false);
-    ExpectCommonPart(p);
-    EXPECT_EQ(p.discrepancy[2], -1.0);
     EXPECT_EQ(p.limitingCovariance.GetAt(2, 0), 3.0);
     EXPECT_EQ(p.limitingCovariance.GetAt(1, 2), 5.0);
-    EXPECT_EQ(p.covariance.GetAt(0, 0), 7.0);
+    EXPECT_EQ(p.covariance.GetAt(0, 1), 8.0);
     EXPECT_EQ(p.covariance.GetAt(2, 2), 12.0);
-    EXPECT_EQ(p.radius, 2.5);
-    EXPECT_EQ(p.normal[2], 1.0);
-}
-
-TEST(ObjectPointArchive, Version12TakesTheDiscrepancyFromTheSecondSpareTriple)
-{
-    RecordBytes b;
-    b.Int(12).Sym3(1, 0, 0, 1, 0, 1).Sym3(2, 0, 0, 2, 0, 2).Double(3.0).Triple(1, 0, 0);
-    AppendCommonPart(b);
-    const CObjectPoint inSet = LoadPoint(b.Str(), -1, true);
-    ExpectCommonPart(inSet);
-    EXPECT_EQ(inSet.discrepancy[0], 0.01);
-    EXPECT_EQ(inSet.discrepancy[2], 0.03);
-    ExpectDiagonal(inSet.covariance, 2, 2, 2);
-    ExpectDiagonal(inSet.limitingCovariance, 1, 1, 1);
-
-    const CObjectPoint plain = LoadPoint(b.Str(), -1, false);
-    EXPECT_EQ(plain.discrepancy[0], 0.0);
-    ExpectDiagonal(plain.covariance, 0.01 * 0.01, 0.02 * 0.02, 0.03 * 0.03);
-    ExpectDiagonal(plain.limitingCovariance, 1, 1, 1);
-}
-
-TEST(ObjectPointArchive, Version11HasRadiusAndNormalButNoMatrices)
-{
-    RecordBytes b;
-    b.Int(11).Double(0.75).Triple(0, 1, 0);
-    AppendCommonPart(b);
-    const CObjectPoint p = LoadPoint(b.Str(), -1, false);
-    ExpectCommonPart(p);
-    EXPECT_EQ(p.radius, 0.75);
-    EXPECT_EQ(p.normal[1], 1.0);
-    EXPECT_EQ(p.discrepancy[0], 0.0);
-    ExpectDiagonal(p.limitingCovariance, 0.2 * 0.2, 0.3 * 0.3, 0.4 * 0.4);
-    ExpectDiagonal(p.covariance, 0.01 * 0.01, 0.02 * 0.02, 0.03 * 0.03);
-}
-
-TEST(ObjectPointArchive, Versions9And10HaveOnlyTheNormal)
-{
-    for (int version : {9, 10}) {
-        RecordBytes b;
-        b.Int(version).Triple(0, 0, -1);
-        AppendCommonPart(b);
-        const CObjectPoint p = LoadPoint(b.Str(), -1, true);
-        ExpectCommonPart(p);
-        EXPECT_EQ(p.normal[2], -1.0);
-        EXPECT_EQ(p.radius, 0.0);
-        EXPECT_EQ(p.discrepancy[1], 0.02);
-        ExpectZero(p.covariance);
-        ExpectDiagonal(p.limitingCovariance, 0.2 * 0.2, 0.3 * 0.3, 0.4 * 0.4);
-    }
-}
-
-TEST(ObjectPointArchive, OlderAndUnknownVersionsHaveNoHead)
-{
-    // Records of project files 2 to 8 carry no version word: the project's
-    // version is passed in. A record word outside 9..13 also means no head.
-    for (int version : {2, 5, 8}) {
-        RecordBytes b;
-        AppendCommonPart(b);
-        const CObjectPoint p = LoadPoint(b.Str(), version, false);
-        ExpectCommonPart(p);
-        EXPECT_FALSE(p.HasNormal());
-        ExpectDiagonal(p.covariance, 0.01 * 0.01, 0.02 * 0.02, 0.03 * 0.03);
-    }
-    RecordBytes b14;
-    b14.Int(14);
-    AppendCommonPart(b14);
-    const CObjectPoint p14 = LoadPoint(b14.Str(), -1, false);
-    ExpectCommonPart(p14);
-    // Not below 12 or 13: the spare triples are not taken.
-    ExpectZero(p14.covariance);
-    ExpectZero(p14.limitingCovariance);
-}
-
-TEST(ObjectPointArchive, ProjectVersion9PassesItsOwnVersionToTheRecord)
-{
-    RecordBytes b;
-    b.Triple(1, 0, 0);  // normal, no version word before it
-    AppendCommonPart(b);
-    const CObjectPoint p = LoadPoint(b.Str(), 9, false);
-    ExpectCommonPart(p);
-    EXPECT_EQ(p.normal[0], 1.0);
 }
 
 TEST(ObjectPointArchive, RecordCutShortKeepsTheRestAsItWas)

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "ArchiveRun.h"
 #include "ProjectDocument.h"
 
 namespace {
@@ -183,47 +184,21 @@ TEST(PointSetList, ArchiveRoundTripAndDamagedInput)
     stored.AddCopy(NamedSet("/p/Second.xyz", 0));
     stored.AddCopy(NamedSet("/p/Third.xyz", 2));
     stored.GetAt(2)->isControl = true;
-
-    std::stringbuf buffer;
-    {
-        CBinArchive out(&buffer, std::ios::out);
-        int version = -1;
-        EXPECT_TRUE(stored.Serialize(out, &version));
-    }
-    const std::string bytes = buffer.str();
-    ASSERT_GE(bytes.size(), 8u);
+    const std::string bytes = ExpectStoresAndReadsBack(stored, [&](const CPointSetList& back) {
+        ASSERT_EQ(back.GetSize(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_STREQ(back.GetAt(i)->name.GetTitle().GetText(), stored.GetAt(i)->name.GetTitle().GetText());
+            EXPECT_TRUE(back.GetAt(i)->IsEqual(*stored.GetAt(i)));
+        }
+        EXPECT_TRUE(back.GetAt(2)->isControl);
+    }, 4);
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x0a\0\0\0\x03\0\0\0", 8)) << "version 10, count 3";
-
+    // Loaded sets are appended.
     CPointSetList loaded;
     loaded.AddCopy(NamedSet("/p/Existing.xyz"));
-    {
-        std::stringbuf in(bytes);
-        CBinArchive ar(&in, std::ios::in);
+    LoadBytes(bytes, [&](CBinArchive& ar) {
         int version = -1;
         EXPECT_TRUE(loaded.Serialize(ar, &version));
-    }
-    ASSERT_EQ(loaded.GetSize(), 4) << "loaded sets are appended";
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_STREQ(loaded.GetAt(i + 1)->name.GetTitle().GetText(), stored.GetAt(i)->name.GetTitle().GetText());
-        EXPECT_TRUE(loaded.GetAt(i + 1)->IsEqual(*stored.GetAt(i)));
-    }
-    EXPECT_TRUE(loaded.GetAt(3)->isControl);
-
-    // Every truncation fails cleanly and keeps only complete sets.
-    for (size_t cut = 0; cut < bytes.size(); ++cut) {
-        std::stringbuf in(bytes.substr(0, cut));
-        CBinArchive ar(&in, std::ios::in);
-        CPointSetList partial;
-        int version = -1;
-        EXPECT_FALSE(partial.Serialize(ar, &version)) << cut;
-        EXPECT_LT(partial.GetSize(), 3);
-    }
-    // A count far beyond the data allocates nothing.
-    std::string hostile("\x0a\0\0\0\xff\xff\xff\x7f", 8);
-    std::stringbuf in(hostile);
-    CBinArchive ar(&in, std::ios::in);
-    CPointSetList none;
-    int version = -1;
-    EXPECT_FALSE(none.Serialize(ar, &version));
-    EXPECT_EQ(none.GetSize(), 0);
+    });
+    EXPECT_EQ(loaded.GetSize(), 4);
 }

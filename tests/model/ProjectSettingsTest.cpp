@@ -122,283 +122,114 @@ bool ReadRecord(CProjectSettings& s, const std::string& bytes, int version)
 
 } // namespace
 
-TEST(ProjectSettings, NewSettingsHoldTheDefaults)
+// The defaults, in the order of Numbers(); SetDefaults brings every one back.
+TEST(ProjectSettings, DefaultsTable)
 {
+    const std::vector<double> defaults = {0.0005, 0, 1, 1, 0, 0, 2, 1, 0, 0.5, 3.0, 0.0005, 5e-06, 10, 0.1,
+                                          1e-05, 20, 1.5, 0.0001, 30, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0};
     CProjectSettings s;
-    EXPECT_EQ(s.defaultImageSigma, 0.0005);
-    EXPECT_FALSE(s.keepRejectionLimitFixed);
-    EXPECT_TRUE(s.freeNetwork);
-    EXPECT_TRUE(s.standardFolding);
-    EXPECT_FALSE(s.rigorousScale);
-    EXPECT_EQ(s.flag5, 0);
-    EXPECT_EQ(s.minimumRays, 2);
-    EXPECT_TRUE(s.totalErrorPropagation);
-    EXPECT_FALSE(s.absoluteConvergence);
-    EXPECT_EQ(s.absoluteConvergenceLimit, 0.5);
-    EXPECT_EQ(s.rejectionFactor, 3.0);
-    EXPECT_EQ(s.rejectionOffset, 0.0005);
-    EXPECT_EQ(s.convergenceLimit, 5e-06);
-    EXPECT_EQ(s.maxIterations, 10);
-    EXPECT_EQ(s.rejectionLimit, 0.1);
-    EXPECT_EQ(s.triangulationConvergenceLimit, 1e-05);
-    EXPECT_EQ(s.triangulationMaxIterations, 20);
-    EXPECT_EQ(s.resectionRejectionLimit, 1.5);
-    EXPECT_EQ(s.resectionConvergenceLimit, 0.0001);
-    EXPECT_EQ(s.resectionMaxIterations, 30);
-    EXPECT_FALSE(s.correctCentreEccentricity);
-    EXPECT_FALSE(s.correctRetroTargetShift);
-    EXPECT_TRUE(s.writeResiduals);
-    EXPECT_TRUE(s.writeCameraParameters);
-    EXPECT_FALSE(s.writeCorrelations);
-    EXPECT_FALSE(s.writeRotationAngles);
-    EXPECT_FALSE(s.writeRotationMatrices);
-    EXPECT_TRUE(s.projectPath.IsEmpty());
-    EXPECT_FALSE(s.writeCovariances);
-    EXPECT_TRUE(s.unitName.IsEmpty());
-    EXPECT_FALSE(s.simulation);
-    EXPECT_FALSE(s.useEllipseCentres);
-
-    // SetDefaults brings back every one of them, texts included.
-    const std::vector<double> defaults = Numbers(s);
+    EXPECT_EQ(Numbers(s), defaults);
+    EXPECT_TRUE(s.projectPath.IsEmpty() && s.unitName.IsEmpty());
     s.SetProjectPath("/data/job/site.kst");
     s.SetUnitLabel("mm");
     EXPECT_STREQ(s.projectPath.GetText(), "/data/job/site.kst");
     EXPECT_STREQ(s.unitName.GetText(), "mm");
-    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
-        int v = 13;
-        s.Serialize(ar, &v);
-    });
+    ASSERT_TRUE(ReadRecord(s, HandRecord(13).Str(), 13));
     s.standardFolding = false;
-    ASSERT_NE(Numbers(s), defaults);
     s.SetDefaults();
     EXPECT_EQ(Numbers(s), defaults);
-    EXPECT_TRUE(s.projectPath.IsEmpty());
-    EXPECT_TRUE(s.unitName.IsEmpty());
+    EXPECT_TRUE(s.projectPath.IsEmpty() && s.unitName.IsEmpty());
 }
 
-TEST(ProjectSettings, NewestRecordHasTheFieldTablesSizeAndOrder)
+// The writer produces exactly the hand-built record; every version, with its
+// version passed or read from the record, reads its fields and keeps the rest.
+TEST(ProjectSettings, EveryVersionAgainstTheHandBuiltRecord)
 {
     CProjectSettings s;
-    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
-        int v = 13;
-        ASSERT_TRUE(s.Serialize(ar, &v));
-    });
+    ASSERT_TRUE(ReadRecord(s, HandRecord(13).Str(), 13));
     s.flag5 = 0x5A;
     s.SetProjectPath("/never/stored.kst");
-    s.SetUnitLabel("yds");
     s.standardFolding = false;
+    EXPECT_EQ(StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(s.Serialize(ar, nullptr)); }),
+              RecordBytes().Int(13).Raw(HandRecord(13).Str()).Str());
 
-    const std::string b = StoreBytes([&](CBinArchive& ar) { EXPECT_TRUE(s.Serialize(ar, nullptr)); });
-    ASSERT_EQ(b.size(), 108u);
-
-    // Offsets worked out from the stored layout.
-    EXPECT_EQ(I32At(b, 0), 13);
-    EXPECT_EQ(b[4], 1);                         // writeCovariances
-    EXPECT_EQ(b[5], 1);                         // simulation
-    EXPECT_EQ(b[9], 1);                         // absoluteConvergence
-    EXPECT_EQ(F64At(b, 10), 0.25);              // absoluteConvergenceLimit
-    EXPECT_EQ(F64At(b, 18), 0.002);             // defaultImageSigma
-    EXPECT_EQ(b[26], 1);                        // keepRejectionLimitFixed
-    EXPECT_EQ(b[27], 0);                        // freeNetwork
-    EXPECT_EQ(b[29], 0x5A);                     // flag5
-    EXPECT_EQ(I32At(b, 30), 5);                 // minimumRays
-    EXPECT_EQ(b[34], 0);                        // totalErrorPropagation
-    EXPECT_EQ(F64At(b, 35), 2.5);               // rejectionFactor
-    EXPECT_EQ(F64At(b, 51), 7e-06);             // convergenceLimit
-    EXPECT_EQ(I32At(b, 59), 12);                // maxIterations
-    EXPECT_EQ(F64At(b, 63), 0.3);               // rejectionLimit
-    EXPECT_EQ(I32At(b, 79), 25);                // triangulationMaxIterations
-    EXPECT_EQ(F64At(b, 83), 1.75);              // resectionRejectionLimit
-    EXPECT_EQ(I32At(b, 99), 40);                // resectionMaxIterations
-    EXPECT_EQ(b[103], 0);                       // writeResiduals
-    EXPECT_EQ(b[107], 1);                       // writeRotationMatrices
-
-    // The writer produces exactly the hand-built record.
-    RecordBytes expected;
-    expected.Int(13).Raw(HandRecord(13).Str());
-    EXPECT_EQ(b, expected.Str());
-}
-
-TEST(ProjectSettings, NewestRecordRoundTrips)
-{
-    CProjectSettings s;
-    LoadBytes(HandRecord(13).Str(), [&](CBinArchive& ar) {
-        int v = 13;
-        ASSERT_TRUE(s.Serialize(ar, &v));
-    });
-    s.rejectionLimit = 0.123456789012345;  // all 64 bits must survive
-
-    const std::string b = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
-
-    CProjectSettings back;
-    back.SetProjectPath("/mine.kst");
-    back.SetUnitLabel("ft");
-    back.standardFolding = false;
-    int v = -1;
-    ASSERT_TRUE(ReadRecord(back, b, v));
-    std::vector<double> expected = Numbers(s);
-    std::vector<double> got = Numbers(back);
-    expected[3] = got[3] = 0;  // standardFolding is not stored
-    EXPECT_EQ(got, expected);
-    EXPECT_FALSE(back.standardFolding);
-    EXPECT_STREQ(back.projectPath.GetText(), "/mine.kst");
-    EXPECT_STREQ(back.unitName.GetText(), "ft");
-
-    // A default record round-trips to the defaults.
-    CProjectSettings defaults, readBack;
-    readBack.minimumRays = 99;
-    ASSERT_TRUE(ReadRecord(readBack, StoreBytes([&](CBinArchive& ar) { defaults.Serialize(ar, nullptr); }), -1));
-    EXPECT_EQ(Numbers(readBack), Numbers(defaults));
-}
-
-TEST(ProjectSettings, EveryOlderVersionReadsItsFieldsAndKeepsTheRest)
-{
     for (int v = 0; v <= 13; ++v) {
-        // A project file of this version passes its version (no version word) ...
-        {
+        const std::string withWord = RecordBytes().Int(v).Raw(HandRecord(v).Str()).Str();
+        for (bool passed : {true, false}) {
             CProjectSettings fresh;
-            const CProjectSettings before;
-            ASSERT_TRUE(ReadRecord(fresh, HandRecord(v).Str(), v)) << v;
-            ExpectHandValues(fresh, v, before);
-        }
-        // ... or -1, and the record reads its own version word.
-        {
-            RecordBytes withWord;
-            withWord.Int(v).Raw(HandRecord(v).Str());
-            CProjectSettings fresh;
-            const CProjectSettings before;
-            ASSERT_TRUE(ReadRecord(fresh, withWord.Str(), -1)) << v;
-            ExpectHandValues(fresh, v, before);
+            ASSERT_TRUE(ReadRecord(fresh, passed ? HandRecord(v).Str() : withWord, passed ? v : -1)) << v;
+            ExpectHandValues(fresh, v, CProjectSettings());
         }
         // Missing fields keep what the record held before, not the defaults.
-        {
-            CProjectSettings changed;
-            changed.writeCovariances = true;
-            changed.simulation = true;
-            changed.correctRetroTargetShift = true;
-            changed.absoluteConvergence = true;
-            changed.absoluteConvergenceLimit = 9.0;
-            changed.standardFolding = false;
-            changed.SetProjectPath("C:\\old\\p.kst");
-            const CProjectSettings before = changed;
-            ASSERT_TRUE(ReadRecord(changed, HandRecord(v).Str(), v));
-            ExpectHandValues(changed, v, before);
-        }
-    }
-}
+        CProjectSettings changed;
+        changed.writeCovariances = changed.simulation = changed.correctRetroTargetShift = true;
+        changed.absoluteConvergence = true;
+        changed.absoluteConvergenceLimit = 9.0;
+        changed.standardFolding = false;
+        changed.SetProjectPath("C:\\old\\p.kst");
+        const CProjectSettings before = changed;
+        ASSERT_TRUE(ReadRecord(changed, HandRecord(v).Str(), v));
+        ExpectHandValues(changed, v, before);
 
-TEST(ProjectSettings, UnknownVersionsReadNothingBeyondTheVersionWord)
-{
+        // Every truncation fails and changes nothing.
+        ExpectEveryTruncationFails(withWord, [&](CBinArchive& ar) {
+            CProjectSettings cut;
+            cut.SetProjectPath("/p.kst");
+            int version = -1;
+            const bool ok = cut.Serialize(ar, &version);
+            EXPECT_EQ(Numbers(cut), Numbers(CProjectSettings()));
+            EXPECT_STREQ(cut.projectPath.GetText(), "/p.kst");
+            return ok;
+        });
+    }
+    // Unknown versions read nothing beyond the version word (passed: nothing).
     for (int v : {14, 1000, -7}) {
-        RecordBytes b;
-        b.Int(v);
-        CProjectSettings s;
-        s.minimumRays = 4;
-        EXPECT_TRUE(ReadRecord(s, b.Str(), -1)) << v;  // the sentinel follows the word directly
-        CProjectSettings expected;
-        expected.minimumRays = 4;
-        EXPECT_EQ(Numbers(s), Numbers(expected)) << v;
+        CProjectSettings u;
+        u.minimumRays = 4;
+        EXPECT_TRUE(ReadRecord(u, RecordBytes().Int(v).Str(), -1)) << v;
+        EXPECT_EQ(u.minimumRays, 4);
+        EXPECT_EQ(u.defaultImageSigma, 0.0005);
     }
-    // Passed in by the caller, such a version reads no byte at all.
-    CProjectSettings s;
-    EXPECT_TRUE(ReadRecord(s, {}, 14));
+    CProjectSettings u;
+    EXPECT_TRUE(ReadRecord(u, {}, 14));
 }
 
-TEST(ProjectSettings, FlagsAreTrueForAnyNonZeroByte)
-{
-    std::string r = HandRecord(13).Str();
-    r[0] = '\x80';   // writeCovariances
-    r[1] = '\xFF';   // simulation
-    r[2] = '\x02';   // useEllipseCentres
-    r[25] = '\x00';  // flag5: kept as read
-    r[30] = '\x40';  // totalErrorPropagation
-    r[103] = '\x10'; // writeRotationMatrices
-    CProjectSettings s;
-    ASSERT_TRUE(ReadRecord(s, r, 13));
-    EXPECT_TRUE(s.writeCovariances);
-    EXPECT_TRUE(s.simulation);
-    EXPECT_TRUE(s.useEllipseCentres);
-    EXPECT_EQ(s.flag5, 0);
-    EXPECT_TRUE(s.totalErrorPropagation);
-    EXPECT_TRUE(s.writeRotationMatrices);
-
-    // Written back, a flag is a clean 1.
-    const std::string out = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
-    EXPECT_EQ(out[4 + 0], 1);
-    EXPECT_EQ(out[4 + 1], 1);
-    EXPECT_EQ(out[4 + 2], 1);
-    EXPECT_EQ(out[4 + 30], 1);
-    EXPECT_EQ(out[4 + 103], 1);
-}
-
-TEST(ProjectSettings, RecordsCutShortFailAndChangeNothing)
-{
-    for (int v : {0, 3, 4, 11, 13}) {
-        RecordBytes full;
-        full.Int(v).Raw(HandRecord(v).Str());
-        for (size_t keep = 0; keep < full.Str().size(); ++keep) {
-            std::string cut(full.Str().begin(), full.Str().begin() + keep);
-            CProjectSettings s;
-            s.SetProjectPath("/p.kst");
-            const std::vector<double> before = Numbers(s);
-            bool ok = true;
-            LoadBytes(cut, [&](CBinArchive& ar) {
-                int version = -1;
-                ok = s.Serialize(ar, &version);
-            });
-            EXPECT_FALSE(ok) << "version " << v << ", " << keep << " bytes";
-            EXPECT_EQ(Numbers(s), before) << "version " << v << ", " << keep << " bytes";
-            EXPECT_STREQ(s.projectPath.GetText(), "/p.kst");
-        }
-    }
-}
-
+// Each flag has its own byte; any non-zero byte reads as true and is written as 1.
 TEST(ProjectSettings, EachFlagHasItsOwnByte)
 {
-    // Offsets in the newest record after its version word, from the stored layout.
     struct Flag {
-        size_t offset;
+        size_t offset; // after the version word
         bool CProjectSettings::*field;
-        const char* name;
     };
     const Flag flags[] = {
-        {0, &CProjectSettings::writeCovariances, "writeCovariances"},
-        {1, &CProjectSettings::simulation, "simulation"},
-        {2, &CProjectSettings::useEllipseCentres, "useEllipseCentres"},
-        {3, &CProjectSettings::correctCentreEccentricity, "correctCentreEccentricity"},
-        {4, &CProjectSettings::correctRetroTargetShift, "correctRetroTargetShift"},
-        {5, &CProjectSettings::absoluteConvergence, "absoluteConvergence"},
-        {22, &CProjectSettings::keepRejectionLimitFixed, "keepRejectionLimitFixed"},
-        {23, &CProjectSettings::freeNetwork, "freeNetwork"},
-        {24, &CProjectSettings::rigorousScale, "rigorousScale"},
-        {30, &CProjectSettings::totalErrorPropagation, "totalErrorPropagation"},
-        {99, &CProjectSettings::writeResiduals, "writeResiduals"},
-        {100, &CProjectSettings::writeCameraParameters, "writeCameraParameters"},
-        {101, &CProjectSettings::writeCorrelations, "writeCorrelations"},
-        {102, &CProjectSettings::writeRotationAngles, "writeRotationAngles"},
-        {103, &CProjectSettings::writeRotationMatrices, "writeRotationMatrices"},
+        {0, &CProjectSettings::writeCovariances},       {1, &CProjectSettings::simulation},
+        {2, &CProjectSettings::useEllipseCentres},      {3, &CProjectSettings::correctCentreEccentricity},
+        {4, &CProjectSettings::correctRetroTargetShift}, {5, &CProjectSettings::absoluteConvergence},
+        {22, &CProjectSettings::keepRejectionLimitFixed}, {23, &CProjectSettings::freeNetwork},
+        {24, &CProjectSettings::rigorousScale},         {30, &CProjectSettings::totalErrorPropagation},
+        {99, &CProjectSettings::writeResiduals},        {100, &CProjectSettings::writeCameraParameters},
+        {101, &CProjectSettings::writeCorrelations},    {102, &CProjectSettings::writeRotationAngles},
+        {103, &CProjectSettings::writeRotationMatrices},
     };
     std::string allClear = HandRecord(13).Str();
     for (const Flag& f : flags)
         allClear[f.offset] = '\0';
-
     for (const Flag& one : flags) {
-        SCOPED_TRACE(one.name);
-        // Reading: only the byte of this flag set.
+        SCOPED_TRACE(one.offset);
         std::string record = allClear;
-        record[one.offset] = '\x01';
+        record[one.offset] = static_cast<char>(0x80 | one.offset);
         CProjectSettings s;
         ASSERT_TRUE(ReadRecord(s, record, 13));
         for (const Flag& f : flags)
-            EXPECT_EQ(s.*(f.field), &f == &one) << f.name;
-
-        // Writing: this flag alone set gives its byte alone.
-        for (const Flag& f : flags)
-            s.*(f.field) = false;
-        s.*(one.field) = true;
+            EXPECT_EQ(s.*(f.field), &f == &one) << f.offset;
         const std::string out = StoreBytes([&](CBinArchive& ar) { s.Serialize(ar, nullptr); });
         ASSERT_EQ(out.size(), 108u);
         for (const Flag& f : flags)
-            EXPECT_EQ(out[4 + f.offset], &f == &one ? 1 : 0) << f.name;
+            EXPECT_EQ(out[4 + f.offset], &f == &one ? 1 : 0) << f.offset;
     }
+    std::string r = HandRecord(13).Str();
+    r[25] = '\x00'; // flag5: kept as read
+    CProjectSettings s;
+    ASSERT_TRUE(ReadRecord(s, r, 13));
+    EXPECT_EQ(s.flag5, 0);
 }

@@ -63,3 +63,34 @@ void ExpectEveryTruncationFails(const std::string& bytes, Load&& load, std::size
         EXPECT_FALSE(load(archive.Get())) << "cut at " << cut << " of " << bytes.size();
     }
 }
+
+// The stored-record routine: the record stores, a fresh object reads every
+// byte back and passes same(back); every truncation fails cleanly; and a
+// count word at countAt (if given) claiming far more than the bytes left
+// fails without a single element made.
+template <class T, class Same>
+std::string ExpectStoresAndReadsBack(T& record, Same&& same, int countAt = -1)
+{
+    const std::string bytes = StoredRecord(record);
+    T back;
+    LoadArchive load(bytes);
+    int own = -1;
+    EXPECT_TRUE(back.Serialize(load.Get(), &own));
+    EXPECT_EQ(load.Left(), 0);
+    same(back);
+    ExpectEveryTruncationFails(bytes, [](CBinArchive& ar) {
+        T cut;
+        int v = -1;
+        return cut.Serialize(ar, &v);
+    });
+    if (countAt >= 0) {
+        std::string lying = bytes;
+        lying.replace(countAt, 4, RecordBytes().Int(50000000).Str()); // far beyond the bytes, yet no overflow
+        LoadArchive archive(lying);
+        T none;
+        int v = -1;
+        EXPECT_FALSE(none.Serialize(archive.Get(), &v));
+        EXPECT_EQ(none.GetSize(), 0);
+    }
+    return bytes;
+}
