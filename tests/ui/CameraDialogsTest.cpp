@@ -171,6 +171,31 @@ TEST_F(CameraDialogs, SaveStoresTheFieldsAndTheProfileHoldsThem)
     EXPECT_EQ(read->parameters[CAM_K1], 2.5e-5);
 }
 
+TEST_F(CameraDialogs, DatabaseListOpensTheDialogOnTheSelectedCamera)
+{
+    CDBaseCamerasListView list;
+    list.OnUpdate(nullptr, 0);
+    for (const auto& rows : {std::vector<int>{0, 1}, std::vector<int>{1}}) {
+        list.SelectRows(rows);
+        int opened = 0;
+        dialogs.push_back([&](CDialog& d) {
+            ++opened;
+            auto& data = dynamic_cast<CCameraDataDlg&>(d);
+            EXPECT_EQ(data.GetCamera(), Db(1));
+            EXPECT_TRUE(d.GetDlgItem(1062)->isHidden());
+            SetText(d, 1753, QStringLiteral("Gamma"));
+            d.Item<QAbstractButton>(1031)->click();
+            d.OnOK();
+            return d.result();
+        });
+        QTest::keyClick(&list, Qt::Key_Return, Qt::AltModifier);
+        EXPECT_EQ(opened, rows.size() == 1 ? 1 : 0);
+        dialogs.clear();
+    }
+    EXPECT_STREQ(Db(1)->cameraType.GetText(), "Gamma");
+    EXPECT_EQ(list.CellText(1, 1), QStringLiteral("Gamma"));
+}
+
 TEST_F(CameraDialogs, RenameToANameTakenOrUnfitIsRefused)
 {
     for (const char* name : {"cam-a", "CAM=B", ""}) {

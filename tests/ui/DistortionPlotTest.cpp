@@ -148,6 +148,16 @@ TEST_F(DistortionPlot, SolidToTheCalibratedDistanceDashedBeyondWithTheRedLimit)
     EXPECT_TRUE(image.save(TestOutputFolder() + "/DistortionPlot.png"));
 
     const CPlotRect u = view.GetLayout().upper;
+    const CPlotRect l = view.GetLayout().lower;
+    // The titles in white from the font lists, 15 pixels below each plot's top.
+    for (const CPlotRect& plot : {u, l}) {
+        int white = 0;
+        const int top = 400 - (plot.y + plot.height);
+        for (int y = top + 5; y < top + 25; ++y)
+            for (int x = plot.x + 5; x < plot.x + 200; ++x)
+                white += ToneOf(image.pixel(x, y)) == Tone::White ? 1 : 0;
+        EXPECT_GT(white, 50) << plot.y;
+    }
     const int limit = Column(view, 8.0);
     EXPECT_TRUE(Near(image, limit, 400 - (u.y + u.height - 70), 2, 2, Tone::Red));
     EXPECT_TRUE(Near(image, limit, 400 - (u.y + 10), 2, 2, Tone::Red));

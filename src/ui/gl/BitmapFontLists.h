@@ -17,6 +17,12 @@ public:
     unsigned Build(const QFont& font, int count = 255);
     // Deletes the lists; the context they were built in must be current.
     void Release();
+    // Drops the lists without deleting them (their context is gone).
+    void Forget()
+    {
+        m_nBase = 0;
+        m_nCount = 0;
+    }
 
     unsigned GetBase() const { return m_nBase; }
     int GetCount() const { return m_nCount; }

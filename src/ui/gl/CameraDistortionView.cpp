@@ -5,6 +5,7 @@
 #include "KestrelonView.h"
 
 #include <QMouseEvent>
+#include <QOpenGLContext>
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -107,6 +108,12 @@ CCameraDistortionView::CCameraDistortionView(QWidget* parent) : QOpenGLWidget(pa
 
 CCameraDistortionView::~CCameraDistortionView()
 {
+    QObject::disconnect(m_contextGone);
+    ReleaseLists();
+}
+
+void CCameraDistortionView::ReleaseLists()
+{
     if (m_fontLists.GetBase() != 0 && context()) {
         makeCurrent();
         m_fontLists.Release();
@@ -145,7 +152,11 @@ void CCameraDistortionView::initializeGL()
     // Opaque, so that the widget does not show through in the margins.
     glClearColor(0.75f, 0.75f, 0.75f, 1.0f);
     glEnable(GL_POINT_SMOOTH);
+    // A new context (the widget moved to another window) gets lists of its own.
+    QObject::disconnect(m_contextGone);
+    m_fontLists.Forget();
     m_fontLists.Build(font());
+    m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { ReleaseLists(); });
 }
 
 void CCameraDistortionView::resizeGL(int width, int height)

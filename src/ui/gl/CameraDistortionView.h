@@ -75,6 +75,7 @@ protected:
 
 private:
     void ResetState();
+    void ReleaseLists();
     void DrawRadialPlot(const CDistortionLayout& layout);
     void DrawDecenteringPlot(const CDistortionLayout& layout);
     // A solid strip to the limit and a dashed one beyond it to rmax.
@@ -97,4 +98,5 @@ private:
     int m_nWidth = 0;
     float m_fAspect = 1.0f;
     CBitmapFontLists m_fontLists;
+    QMetaObject::Connection m_contextGone;
 };
