@@ -7,6 +7,7 @@
 #include "Controls.h"
 #include "ListViews.h"
 #include "ProfileDatabases.h"
+#include "TestFiles.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -263,6 +264,15 @@ TEST_F(CameraDialogs, CameraInputChecksInOrderAndKeepsTheFiducialsSorted)
     EXPECT_EQ(d.FiducialList()->item(0, 1)->text(), QStringLiteral(" 1.500"));
     EXPECT_EQ(d.FiducialList()->item(0, 2)->text(), QStringLiteral("-2.250"));
 
+    // An imported file replaces the marks.
+    const QString xy = scratch.filePath(QStringLiteral("marks.xy"));
+    ASSERT_TRUE(kestrelon::test::WriteFileBytes(xy.toStdString(), "R2 3.0 4.0\r\nR1 -1.0 2.0\r\n"));
+    files.push_back(xy);
+    d.Item<QAbstractButton>(1121)->click();
+    ASSERT_EQ(d.FiducialList()->rowCount(), 2);
+    EXPECT_EQ(d.FiducialList()->item(0, 0)->text(), QStringLiteral("R1"));
+    EXPECT_EQ(camera.fiducials.GetSize(), 2);
+
     d.OnOK();
     EXPECT_TRUE(TakeMessages().empty());
     EXPECT_EQ(d.result(), QDialog::Accepted);
@@ -317,8 +327,11 @@ TEST_F(CameraDialogs, ComparisonFollowsTheTwoSampleTTest)
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(d.ResultList()->item(i, 5)->text(), QStringLiteral("---")) << i;
     SetText(d, 1323, QStringLiteral("18"));
+    a->postSigmas[CAM_B2] = 0.0; // not estimated: nothing to test
     d.Item<QAbstractButton>(1406)->click();
     EXPECT_EQ(d.ResultList()->item(1, 5)->text(), QStringLiteral("NO"));
+    EXPECT_EQ(d.ResultList()->item(0, 5)->text(), QStringLiteral("YES"));
+    EXPECT_EQ(d.ResultList()->item(CAM_B2, 5)->text(), QStringLiteral("---"));
 }
 
 TEST_F(CameraDialogs, BalancedDistortionTakesOnlyValuesInRange)

@@ -48,11 +48,10 @@ QGroupBox* Make<QGroupBox>(int id, const QString& text)
     return w;
 }
 
-QPushButton* Button(QDialog* dialog, int id, const QString& text)
+QPushButton* Button(int id, const QString& text)
 {
     auto* b = Make<QPushButton>(id, text);
     b->setAutoDefault(false);
-    (void)dialog;
     return b;
 }
 
@@ -213,15 +212,15 @@ void CCameraDataDlg::Build()
         int mode;
     } modes[] = {{1211, "Fix All", 0}, {1208, "Free All", 1}, {1212, "Fix K1 - B2", 4}, {1209, "Fix K2 - B2", 2}};
     for (const auto& m : modes) {
-        QPushButton* b = Button(this, m.id, QString::fromLatin1(m.text));
+        QPushButton* b = Button(m.id, QString::fromLatin1(m.text));
         const int mode = m.mode;
         connect(b, &QPushButton::clicked, this, [this, mode] { OnCalibrationMode(mode); });
         buttons->addWidget(b);
     }
-    QPushButton* fiducials = Button(this, 1119, QStringLiteral("Fiducials"));
+    QPushButton* fiducials = Button(1119, QStringLiteral("Fiducials"));
     buttons->addWidget(fiducials);
     buttons->addStretch();
-    QPushButton* save = Button(this, 1031, QStringLiteral("Save"));
+    QPushButton* save = Button(1031, QStringLiteral("Save"));
     connect(save, &QPushButton::clicked, this, [this] { OnSave(); });
     auto* saveRow = new QHBoxLayout;
     saveRow->addWidget(save);
@@ -484,7 +483,7 @@ CCameraInputDlg::CCameraInputDlg(CCamera* camera, QWidget* parent) : CDialog(155
     });
     connect(m_pList, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { OnEditFiducial(row); });
     fiducials->addWidget(m_pList);
-    QPushButton* import = Button(this, 1121, QStringLiteral("&Import Fiducials"));
+    QPushButton* import = Button(1121, QStringLiteral("&Import Fiducials"));
     connect(import, &QPushButton::clicked, this, [this] { OnImportFiducials(); });
     fiducials->addWidget(import);
 
@@ -767,7 +766,7 @@ CCameraCompareDlg::CCameraCompareDlg(CCamera* camera1, CCamera* camera2, QWidget
     auto* probability = new QHBoxLayout;
     probability->addWidget(new QLabel(QStringLiteral("Test Probability")));
     probability->addWidget(Make<QLineEdit>(1291));
-    QPushButton* recompute = Button(this, 1406, QStringLiteral("Re-Compute"));
+    QPushButton* recompute = Button(1406, QStringLiteral("Re-Compute"));
     connect(recompute, &QPushButton::clicked, this, [this] { Compute(); });
     probability->addWidget(recompute);
     m_pList = new CEditableListCtrl;
@@ -789,8 +788,11 @@ void CCameraCompareDlg::DoDataExchange(CDataExchange* dx)
     DDX_Text(dx, 1419, m_strCamera1);
     DDX_Text(dx, 1420, m_strCamera2);
     DDX_Text(dx, 1323, m_nRedundancy1);
+    DDV_MinMaxInt(dx, m_nRedundancy1, 0, INT_MAX);
     DDX_Text(dx, 1324, m_nRedundancy2);
+    DDV_MinMaxInt(dx, m_nRedundancy2, 0, INT_MAX);
     DDX_Text(dx, 1291, m_dProbability);
+    DDV_MinMaxDouble(dx, m_dProbability, 0.0, 1.0);
 }
 
 bool CCameraCompareDlg::OnInitDialog()
@@ -828,8 +830,9 @@ void CCameraCompareDlg::Compute()
         const double s2 = m_pCamera2->postSigmas[i];
         const char* valueFormat = i < CAM_K1 ? "%12.6f" : "%10.4e";
         const char* sigmaFormat = i < CAM_K1 ? "%f" : "%10.4e";
+        // A parameter without a sigma (not estimated) cannot be tested.
         QString identical = QStringLiteral("---");
-        if (m_nRedundancy1 + m_nRedundancy2 - 2 >= 1)
+        if (m_nRedundancy1 + m_nRedundancy2 - 2 >= 1 && s1 != 0.0 && s2 != 0.0)
             identical = TwoSampleTTest(v1, s1, m_nRedundancy1, v2, s2, m_nRedundancy2, m_dProbability)
                             ? QStringLiteral("YES")
                             : QStringLiteral("NO");
