@@ -5,7 +5,11 @@
 
 #include "CameraDialogs.h"
 #include "Controls.h"
+#include "Frames.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
 #include "ListViews.h"
+#include "ProjectBuilder.h"
 #include "ProfileDatabases.h"
 #include "TestFiles.h"
 
@@ -195,6 +199,42 @@ TEST_F(CameraDialogs, DatabaseListOpensTheDialogOnTheSelectedCamera)
     }
     EXPECT_STREQ(Db(1)->cameraType.GetText(), "Gamma");
     EXPECT_EQ(list.CellText(1, 1), QStringLiteral("Gamma"));
+}
+
+TEST_F(CameraDialogs, ProjectCameraDoubleClickedOpensTheSingleCameraForm)
+{
+    app->OnFileNew();
+    Settle();
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    AddCamera(*doc, "P1");
+    CCamera* second = AddCamera(*doc, "P2");
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    tree->OnUpdate(nullptr, 0);
+    tree->OnClickItem(tree->ProjectRoot());
+    Settle();
+    auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+    auto* list = frame ? dynamic_cast<CProjectCamerasListView*>(frame->GetRightPane()) : nullptr;
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->RowCount(), 2);
+
+    dialogs.push_back([&](CDialog& d) {
+        EXPECT_EQ(dynamic_cast<CCameraDataDlg&>(d).GetCamera(), second);
+        EXPECT_EQ(d.Item<QComboBox>(1000)->count(), 0);
+        EXPECT_FALSE(d.GetDlgItem(1062)->isHidden());
+        d.Item<QComboBox>(1000)->setCurrentText(QStringLiteral("p1"));
+        d.OnOK(); // refused: the other camera's name
+        EXPECT_EQ(TakeMessages().size(), 1u);
+        EXPECT_NE(d.result(), QDialog::Accepted);
+        d.Item<QComboBox>(1000)->setCurrentText(QStringLiteral("P3"));
+        SetText(d, 1008, QStringLiteral("50.5"));
+        d.OnOK();
+        return d.result();
+    });
+    emit list->doubleClicked(list->model()->index(1, 0));
+    EXPECT_TRUE(dialogs.empty());
+    EXPECT_STREQ(second->identifier.GetText(), "P3");
+    EXPECT_EQ(second->parameters[CAM_C], 50.5);
 }
 
 TEST_F(CameraDialogs, RenameToANameTakenOrUnfitIsRefused)
