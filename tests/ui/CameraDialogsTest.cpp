@@ -209,6 +209,8 @@ TEST_F(CameraDialogs, ProjectCameraDoubleClickedOpensTheSingleCameraForm)
     ASSERT_NE(doc, nullptr);
     AddCamera(*doc, "P1");
     CCamera* second = AddCamera(*doc, "P2");
+    CProjectImage* image = AddImage(*doc, {"P2", true, false, 0});
+    doc->SetModifiedFlag(false);
     CKestrelonView* tree = Frame()->GetProjectTreeView();
     tree->OnUpdate(nullptr, 0);
     tree->OnClickItem(tree->ProjectRoot());
@@ -234,6 +236,8 @@ TEST_F(CameraDialogs, ProjectCameraDoubleClickedOpensTheSingleCameraForm)
     emit list->doubleClicked(list->model()->index(1, 0));
     EXPECT_TRUE(dialogs.empty());
     EXPECT_STREQ(second->identifier.GetText(), "P3");
+    EXPECT_STREQ(image->GetCameraName().GetText(), "P3") << "the image keeps its camera";
+    EXPECT_TRUE(doc->IsModified());
     EXPECT_EQ(second->parameters[CAM_C], 50.5);
 }
 

@@ -7,6 +7,7 @@
 #include "KestrelonDoc.h"
 #include "Message.h"
 #include "ProfileDatabases.h"
+#include "ProjectImage.h"
 #include "Statistics.h"
 
 #include <QCheckBox>
@@ -379,7 +380,19 @@ bool CCameraDataDlg::StoreIdentification()
         Item<QComboBox>(1000)->setCurrentText(old);
         return false;
     }
-    c.identifier = ToCp1252(m_strIdentifier).c_str();
+    const std::string identifier = ToCp1252(m_strIdentifier);
+    // The images of a renamed project camera keep it.
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    const CCameraList* list = m_pCameras ? m_pCameras : m_pOwner;
+    if (doc && list == &doc->cameras && identifier != c.identifier.GetText()) {
+        for (int i = 0; i < doc->images.GetSize(); ++i) {
+            CProjectImage* image = doc->images.GetAt(i);
+            if (image && image->GetCameraName() == c.identifier)
+                image->SetCameraName(identifier.c_str());
+        }
+        doc->SetModifiedFlag(true);
+    }
+    c.identifier = identifier.c_str();
     c.cameraType = ToCp1252(m_strCameraType).c_str();
     c.serialNumber = ToCp1252(m_strSerial).c_str();
     c.lensType = ToCp1252(m_strLensType).c_str();
