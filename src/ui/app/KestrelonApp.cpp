@@ -1,7 +1,7 @@
 #include "KestrelonApp.h"
 
-#include "Frames.h"
 #include "CameraDialogs.h"
+#include "Frames.h"
 #include "Hooks.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"

@@ -1,7 +1,6 @@
 #include "ListViews.h"
 
 #include "CameraDialogs.h"
-
 #include "Controls.h"
 #include "Frames.h"
 #include "Hooks.h"
