@@ -284,6 +284,8 @@ TEST_F(CameraDialogs, CameraInputChecksInOrderAndKeepsTheFiducialsSorted)
     EXPECT_FALSE(d.FiducialList()->isHidden());
     for (const char* label : {"f3", "f1", "f2"}) {
         dialogs.push_back([label](CDialog& edit) {
+            if (label[1] == '3')
+                Picture(edit, "AddEditFiducialReseau.png");
             SetText(edit, 1100, QString::fromLatin1(label));
             SetText(edit, 1055, QStringLiteral("1.5"));
             SetText(edit, 1056, QStringLiteral("-2.25"));
@@ -305,6 +307,7 @@ TEST_F(CameraDialogs, CameraInputChecksInOrderAndKeepsTheFiducialsSorted)
         EXPECT_STREQ(camera.fiducials.GetAt(i)->label.GetText(), sorted[i]);
         EXPECT_EQ(d.FiducialList()->item(i, 0)->text(), QString::fromLatin1(sorted[i]));
     }
+    Picture(d, "CameraInput.png");
     EXPECT_EQ(d.FiducialList()->item(0, 1)->text(), QStringLiteral(" 1.500"));
     EXPECT_EQ(d.FiducialList()->item(0, 2)->text(), QStringLiteral("-2.250"));
 
@@ -357,6 +360,7 @@ TEST_F(CameraDialogs, ComparisonFollowsTheTwoSampleTTest)
         }
         EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("    1.000000"));
         EXPECT_EQ(grid->item(3, 2)->text(), QStringLiteral("4.0000e-03"));
+        Picture(d, "StatisticalCameraComparision.png");
         return int(QDialog::Accepted);
     });
     list.OnCompareCameras();
@@ -392,6 +396,8 @@ TEST_F(CameraDialogs, BalancedDistortionTakesOnlyValuesInRange)
     for (const auto& c : cases) {
         CBalancedDistortionDlg d(1.0, 2.0, 0.25);
         d.OnInitDialog();
+        if (c.accepted && c.balanced[0] == '0')
+            Picture(d, "BalancedDistortion.png");
         EXPECT_EQ(Text(d, 1362), QStringLiteral("2"));
         SetText(d, 1361, QString::fromLatin1(c.balanced));
         SetText(d, 1362, QString::fromLatin1(c.maximum));
@@ -417,6 +423,8 @@ TEST_F(CameraDialogs, SelectCameraGivesTheIndexOrNone)
         auto* combo = d.Item<CComboBoxCamera>(1383);
         EXPECT_EQ(combo->count(), 2);
         combo->setCurrentIndex(pick);
+        if (pick >= 0)
+            Picture(d, "SelectCamera.png");
         d.OnOK();
         EXPECT_EQ(d.GetSelectedIndex(), pick);
     }
