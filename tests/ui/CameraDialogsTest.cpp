@@ -320,6 +320,18 @@ TEST_F(CameraDialogs, CameraInputChecksInOrderAndKeepsTheFiducialsSorted)
     EXPECT_EQ(d.FiducialList()->item(0, 0)->text(), QStringLiteral("R1"));
     EXPECT_EQ(camera.fiducials.GetSize(), 2);
 
+    // Delete asks first; unticking "Metric" asks while marks are left.
+    d.FiducialList()->selectRow(0);
+    answers = {IDYES};
+    d.OnDeleteFiducials();
+    ASSERT_EQ(camera.fiducials.GetSize(), 1);
+    EXPECT_STREQ(camera.fiducials.GetAt(0)->label.GetText(), "R2");
+    answers = {IDNO};
+    d.Item<QCheckBox>(1212)->click();
+    EXPECT_TRUE(d.Item<QCheckBox>(1212)->isChecked());
+    EXPECT_EQ(camera.fiducials.GetSize(), 1);
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Points?", "Fiducials will be deleted\nContinue?"}));
+
     d.OnOK();
     EXPECT_TRUE(TakeMessages().empty());
     EXPECT_EQ(d.result(), QDialog::Accepted);
