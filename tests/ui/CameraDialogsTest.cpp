@@ -332,6 +332,12 @@ TEST_F(CameraDialogs, CameraInputChecksInOrderAndKeepsTheFiducialsSorted)
     EXPECT_EQ(camera.fiducials.GetSize(), 1);
     EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Points?", "Fiducials will be deleted\nContinue?"}));
 
+    // A name another database camera has in other letters is refused.
+    SetText(d, 1000, QStringLiteral("cam-a"));
+    d.OnOK();
+    EXPECT_EQ(TakeMessages().size(), 1u);
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    SetText(d, 1000, QStringLiteral("NEWCAM"));
     d.OnOK();
     EXPECT_TRUE(TakeMessages().empty());
     EXPECT_EQ(d.result(), QDialog::Accepted);
