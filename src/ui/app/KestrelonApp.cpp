@@ -1,5 +1,6 @@
 #include "KestrelonApp.h"
 
+#include "CameraDialogs.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "KestrelonDoc.h"
@@ -128,6 +129,10 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
         return false;
     LoadRecentFiles();
     SetStdProfileWriter([this](CProfileStore& profile) { WriteRecentFiles(profile); });
+    SetCameraDialogHandler([](CCameraList& database, int index) {
+        CCameraDataDlg dialog(&database, index, 0, AfxGetMainFrame());
+        dialog.DoModal();
+    });
 
     // 4, 5. The program's folder and the desktop's opener.
     programDirectory = QCoreApplication::applicationDirPath();

@@ -1,5 +1,6 @@
 #include "ListViews.h"
 
+#include "CameraDialogs.h"
 #include "Controls.h"
 #include "DeviceDialogs.h"
 #include "Frames.h"
@@ -265,7 +266,10 @@ QAction* AddCommand(QMenu* menu, const QString& text, int id, bool enabled)
 
 } // namespace
 
-CDBaseCamerasListView::CDBaseCamerasListView(QWidget* parent) : CListViewEx(parent) {}
+CDBaseCamerasListView::CDBaseCamerasListView(QWidget* parent) : CListViewEx(parent)
+{
+    connect(this, &QAbstractItemView::doubleClicked, this, [this] { OnViewCameraData(); });
+}
 
 void CDBaseCamerasListView::Fill()
 {
@@ -278,11 +282,42 @@ QMenu* CDBaseCamerasListView::BuildContextMenu()
 {
     const std::size_t n = SelectedRows().size();
     auto* menu = new QMenu(this);
-    AddCommand(menu, QStringLiteral("View Camera Data"), 367, n == 1);
+    QAction* view = AddCommand(menu, QStringLiteral("View Camera Data"), 367, n == 1);
+    connect(view, &QAction::triggered, this, [this] { OnViewCameraData(); });
     QAction* remove = AddCommand(menu, QStringLiteral("Remove Camera"), 368, n >= 1);
     connect(remove, &QAction::triggered, this, [this] { OnRemoveCamera(); });
-    AddCommand(menu, QStringLiteral("Statistical Comparision"), 369, n == 2);
+    QAction* compare = AddCommand(menu, QStringLiteral("Statistical Comparision"), 369, n == 2);
+    connect(compare, &QAction::triggered, this, [this] { OnCompareCameras(); });
     return menu;
+}
+
+void CDBaseCamerasListView::OnViewCameraData()
+{
+    CKestrelonApp* app = AfxGetApp();
+    const std::vector<int> rows = SelectedRows();
+    if (!app || rows.size() != 1)
+        return;
+    // The identifier is copied: the dialog may rename the camera.
+    const std::string identifier = m_cameras[std::size_t(rows[0])]->identifier.GetText();
+    if (!app->EditDatabaseCamera(identifier.c_str()))
+        return;
+    if (CKestrelonView* tree = GetTreeView())
+        tree->RefreshCameraDatabaseBranch();
+    OnUpdate(this, 0);
+}
+
+void CDBaseCamerasListView::OnCompareCameras()
+{
+    CKestrelonApp* app = AfxGetApp();
+    const std::vector<int> rows = SelectedRows();
+    if (!app || rows.size() != 2)
+        return;
+    CCamera* first = app->cameraDatabase.FindByName(m_cameras[std::size_t(rows[0])]->identifier.GetText());
+    CCamera* second = app->cameraDatabase.FindByName(m_cameras[std::size_t(rows[1])]->identifier.GetText());
+    if (!first || !second)
+        return;
+    CCameraCompareDlg dialog(first, second, this);
+    dialog.DoModal();
 }
 
 void CDBaseCamerasListView::OnRemoveCamera()
@@ -310,6 +345,10 @@ void CDBaseCamerasListView::OnRemoveCamera()
 
 void CDBaseCamerasListView::keyPressEvent(QKeyEvent* event)
 {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {
+        OnViewCameraData();
+        return;
+    }
     if (event->key() == Qt::Key_Delete) {
         OnRemoveCamera();
         return;
@@ -317,7 +356,23 @@ void CDBaseCamerasListView::keyPressEvent(QKeyEvent* event)
     CListViewEx::keyPressEvent(event);
 }
 
-CProjectCamerasListView::CProjectCamerasListView(QWidget* parent) : CListViewEx(parent) {}
+CProjectCamerasListView::CProjectCamerasListView(QWidget* parent) : CListViewEx(parent)
+{
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) { OnViewCameraData(i.row()); });
+}
+
+void CProjectCamerasListView::OnViewCameraData(int row)
+{
+    CKestrelonDoc* doc = GetDocument();
+    if (!doc || row < 0 || row >= int(m_cameras.size()))
+        return;
+    CCamera* camera = doc->cameras.FindByName(m_cameras[std::size_t(row)]->identifier.GetText());
+    if (!camera)
+        return;
+    CCameraDataDlg dialog(camera, this);
+    if (dialog.DoModal() == QDialog::Accepted)
+        OnUpdate(this, 0);
+}
 
 void CProjectCamerasListView::Fill()
 {

@@ -97,6 +97,10 @@ public:
     explicit CDBaseCamerasListView(QWidget* parent = nullptr);
     QMenu* BuildContextMenu() override;
     void OnRemoveCamera();
+    // "Camera DataBase" on the one selected camera.
+    void OnViewCameraData();
+    // "Statistical Camera Comparision " of the two selected cameras.
+    void OnCompareCameras();
 
 protected:
     void Fill() override;
@@ -110,6 +114,8 @@ private:
 class CProjectCamerasListView : public CListViewEx {
 public:
     explicit CProjectCamerasListView(QWidget* parent = nullptr);
+    // "Camera DataBase" on the project camera of the row.
+    void OnViewCameraData(int row);
 
 protected:
     void Fill() override;

@@ -1,0 +1,39 @@
+// Display lists of bitmap glyphs rasterised from a QFont: list base + c draws
+// character c (cp1252) with glBitmap and moves the raster position on by its
+// advance. Texts are drawn with glListBase(base), glRasterPos and glCallLists.
+#pragma once
+
+#include <QFont>
+
+class CBitmapFontLists {
+public:
+    CBitmapFontLists() = default;
+    CBitmapFontLists(const CBitmapFontLists&) = delete;
+    CBitmapFontLists& operator=(const CBitmapFontLists&) = delete;
+
+    // Builds the lists of characters 0 .. count-1 in the current context;
+    // the base, 0 when no lists could be made. Lists built before are
+    // released first.
+    unsigned Build(const QFont& font, int count = 255);
+    // Deletes the lists; the context they were built in must be current.
+    void Release();
+    // Drops the lists without deleting them (their context is gone).
+    void Forget()
+    {
+        m_nBase = 0;
+        m_nCount = 0;
+    }
+
+    unsigned GetBase() const { return m_nBase; }
+    int GetCount() const { return m_nCount; }
+    // Height of a line of text in pixels.
+    int GetLineHeight() const { return m_nLineHeight; }
+
+    // Draws cp1252 text at the current raster position.
+    void Draw(const char* text) const;
+
+private:
+    unsigned m_nBase = 0;
+    int m_nCount = 0;
+    int m_nLineHeight = 0;
+};
