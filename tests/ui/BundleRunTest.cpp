@@ -151,6 +151,10 @@ TEST_F(BundleRun, TheSampleIsAdjustedAcceptedAndSaved)
         for (int id : {1, 2, 1206})
             EXPECT_FALSE(d.GetDlgItem(id)->isEnabled()) << id;
         EXPECT_TRUE(doc->IsJobRunning());
+        // Auto save waits while the worker uses the project.
+        doc->SetModifiedFlag(true);
+        GetProjectTreeView()->OnAutoSaveTimer();
+        EXPECT_EQ(doc->savedInThisRun, 0);
         QTRY_VERIFY_WITH_TIMEOUT(Light(d) == 'G', kRunTimeout);
         EXPECT_FALSE(d.IsRunning());
         EXPECT_NE(d.GetJob()->GetExitCode(), STILL_ACTIVE);
@@ -268,21 +272,44 @@ TEST_F(BundleRun, ControlSetSizeAndSimulationFlag)
     OpenSample();
     CPointSet* control = doc->pointSets.GetControlSet();
     ASSERT_NE(control, nullptr);
-    for (const auto& [size, free] : {std::pair{3, false}, std::pair{2, true}}) {
-        control->RemoveAt(size, control->GetSize() - size);
-        doc->settings.freeNetwork = !free;
+    const struct {
+        int size;
+        bool free;
+    } cases[] = {{3, false}, {2, true}};
+    for (const auto& c : cases) {
+        control->RemoveAt(c.size, control->GetSize() - c.size);
+        doc->settings.freeNetwork = !c.free;
+        doc->SetModifiedFlag(false);
         Command(32874, [&](CBundleRunDlg& d) {
-            EXPECT_EQ(Text(d, 1200), QString::number(size));
+            EXPECT_EQ(Text(d, 1200), QString::number(c.size));
+            if (c.size != 3) {
+                QTest::mouseClick(Button(d, 2), Qt::LeftButton);
+                return;
+            }
+            // The options: a new sigma reaches every observation of the run.
+            dialogs.push_back([](CDialog& options) {
+                EXPECT_EQ(options.windowTitle(), QStringLiteral("Adjustment Control Variables"));
+                options.Item<QLineEdit>(1149)->setText(QStringLiteral("0.002"));
+                options.Item<QLineEdit>(1120)->setText(QStringLiteral("250"));
+                options.OnOK();
+                return options.result();
+            });
+            QTest::mouseClick(Button(d, 1206), Qt::LeftButton);
+            EXPECT_EQ(Text(d, 1172), QStringLiteral("250.00"));
+            EXPECT_EQ(doc->images.GetAt(9)->targets.GetAt(0)->sigmaY, 0.002);
+            EXPECT_TRUE(doc->IsModified());
             QTest::mouseClick(Button(d, 2), Qt::LeftButton);
         });
-        EXPECT_EQ(doc->settings.freeNetwork, free) << size;
+        EXPECT_EQ(doc->settings.freeNetwork, c.free) << c.size;
     }
     Command(359, [&](CBundleRunDlg& d) {
         EXPECT_EQ(d.windowTitle(), QStringLiteral("Simulation Bundle"));
         EXPECT_EQ(doc->simulationRunning, 1);
+        EXPECT_TRUE(doc->settings.simulation);
         QTest::mouseClick(Button(d, 2), Qt::LeftButton);
     });
     EXPECT_EQ(doc->simulationRunning, 0);
+    EXPECT_FALSE(doc->settings.simulation);
 }
 
 // Cancel, closing during a run, a failing run and the iteration limit; every

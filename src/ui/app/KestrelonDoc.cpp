@@ -613,7 +613,9 @@ void CKestrelonDoc::OnSimulationBundle()
         return;
     CBundleSimulationDlg dialog(imagePtrs, cameras, *bundle, pointSets.GetControlSet(), scaleBars, settings, summary);
     simulationRunning = 1;
+    settings.simulation = true;
     dialog.DoModal();
+    settings.simulation = false;
     simulationRunning = 0;
 }
 
