@@ -289,10 +289,13 @@ TEST_F(BundleRun, ControlSetSizeAndSimulationFlag)
     const struct {
         int size;
         bool free;
-    } cases[] = {{3, false}, {2, true}};
+        int unit;
+        const char* label;
+    } cases[] = {{3, false, 0, "mm"}, {2, true, 3, "in"}};
     for (const auto& c : cases) {
         control->RemoveAt(c.size, control->GetSize() - c.size);
         doc->settings.freeNetwork = !c.free;
+        doc->unitIndex = c.unit;
         doc->SetModifiedFlag(false);
         Command(32874, [&](CBundleRunDlg& d) {
             EXPECT_EQ(Text(d, 1200), QString::number(c.size));
@@ -315,6 +318,7 @@ TEST_F(BundleRun, ControlSetSizeAndSimulationFlag)
             QTest::mouseClick(Button(d, 2), Qt::LeftButton);
         });
         EXPECT_EQ(doc->settings.freeNetwork, c.free) << c.size;
+        EXPECT_STREQ(doc->settings.unitName.GetText(), c.label);
     }
     Command(359, [&](CBundleRunDlg& d) {
         EXPECT_EQ(d.windowTitle(), QStringLiteral("Simulation Bundle"));
@@ -334,7 +338,7 @@ TEST_F(BundleRun, RunPathsEndAsTheStatusSaysAndRejectRestores)
     const std::string limitMessage =
         "Bundle adjustment has run for 1 iteration(s)\nbut has not yet converged.\n\nTo re-run to convergence, "
         "\nincrease 'Maximum Iterations'";
-    enum Action { CANCEL, CLOSE, PLAIN };
+    enum Action { CANCEL, CLOSE, ESCAPE, PLAIN };
     struct Case {
         const char* name;
         std::function<void()> prepare;
@@ -346,7 +350,8 @@ TEST_F(BundleRun, RunPathsEndAsTheStatusSaysAndRejectRestores)
     };
     const Case cases[] = {
         {"cancel", [&] { RunForever(); }, CANCEL, CBundleRunDlg::kAborted, 'R', false, {}},
-        {"close", [&] { RunForever(); }, CLOSE, nullptr, 0, false, {}},
+        {"close box", [&] { RunForever(); }, CLOSE, nullptr, 0, false, {}},
+        {"escape", [&] { RunForever(); }, ESCAPE, nullptr, 0, false, {}},
         {"missing camera", [&] { doc->images.GetAt(3)->cameraName = "Missing"; }, PLAIN, CBundleRunDlg::kFailed, 'R',
          false, {}},
         {"iteration limit", [&] { doc->settings.maxIterations = 1; }, PLAIN, CBundleRunDlg::kSuccessful, 'Y', true,
@@ -362,11 +367,14 @@ TEST_F(BundleRun, RunPathsEndAsTheStatusSaysAndRejectRestores)
         ProjectState opened;
         Command(32874, [&](CBundleRunDlg& d) {
             opened = ProjectState::Of(*doc, *doc->pointSets.GetBundleSet());
-            if (c.action == CLOSE) {
+            if (c.action == CLOSE || c.action == ESCAPE) {
                 unsigned exitAtEnd = STILL_ACTIVE;
                 QObject::connect(&d, &QDialog::finished, &d, [&] { exitAtEnd = d.GetJob()->GetExitCode(); });
                 Go(d);
-                d.close();
+                if (c.action == CLOSE)
+                    d.close();
+                else
+                    QTest::keyClick(&d, Qt::Key_Escape);
                 // Still open: the dialog waits for the run's end.
                 EXPECT_TRUE(d.isVisible());
                 EXPECT_TRUE(d.IsRunning());
