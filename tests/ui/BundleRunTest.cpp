@@ -395,8 +395,18 @@ TEST_F(BundleRun, RunPathsEndAsTheStatusSaysAndRejectRestores)
             EXPECT_EQ(Button(d, 1)->isEnabled(), c.acceptable);
             EXPECT_TRUE(Button(d, 2)->isEnabled());
             EXPECT_EQ(TakeMessages(), c.messages);
-            if (c.action == PLAIN && !c.acceptable)
-                Picture(d, "BundleAdjustmentFailed.png");
+            if (c.action == PLAIN) {
+                if (!c.acceptable)
+                    Picture(d, "BundleAdjustmentFailed.png");
+                // Again: yellow and no Accept until this run has ended.
+                Go(d);
+                EXPECT_EQ(Light(d), 'Y');
+                EXPECT_FALSE(Button(d, 1)->isEnabled());
+                PollToEnd(d);
+                EXPECT_EQ(Light(d), c.light);
+                EXPECT_EQ(Button(d, 1)->isEnabled(), c.acceptable);
+                EXPECT_EQ(TakeMessages(), c.messages);
+            }
             QTest::mouseClick(Button(d, 2), Qt::LeftButton);
             EXPECT_EQ(d.result(), QDialog::Rejected);
         });

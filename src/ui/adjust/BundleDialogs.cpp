@@ -425,6 +425,13 @@ bool CBundleAdjustmentDlg::OnInitDialog()
     return true;
 }
 
+void CBundleAdjustmentDlg::OnGo()
+{
+    if (!m_bRunning && m_pJob)
+        ShowLight(YELLOW);
+    CBundleRunDlg::OnGo();
+}
+
 void CBundleAdjustmentDlg::ShowLight(Light light)
 {
     m_pLight->setPixmap(m_Lights[light]);

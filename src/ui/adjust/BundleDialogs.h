@@ -34,7 +34,7 @@ public:
     // Reject; during a run it asks the run to stop and ends once it has.
     void OnCancel() override;
     // The start button: starts a run, or asks the running one to stop.
-    void OnGo();
+    virtual void OnGo();
     void OnTimer();
     void UpdateStatistics();
     void UpdatePhaseText();
@@ -105,6 +105,7 @@ public:
                          QWidget* parent = nullptr);
 
     bool OnInitDialog() override;
+    void OnGo() override;
     void OnAdjustmentControls();
 
     enum Light { RED, GREEN, YELLOW };
