@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
@@ -234,6 +235,35 @@ TEST_F(BundleRun, TheSampleIsAdjustedAcceptedAndSaved)
         EXPECT_NEAR(a.y, b.y, 1e-9);
         EXPECT_NEAR(a.z, b.z, 1e-9);
     }
+}
+
+// Accept keeps only the points seen by at least the minimum number of rays.
+TEST_F(BundleRun, AcceptDropsPointsWithTooFewRays)
+{
+    OpenSample();
+    std::vector<std::string> kept;
+    Command(32874, [&](CBundleRunDlg& d) {
+        RunToEnd(d);
+        const CPointSet& points = *doc->pointSets.GetBundleSet();
+        std::vector<int> rays;
+        for (int i = 0; i < points.GetSize(); ++i)
+            rays.push_back(points.GetAt(i)->usedRayCount);
+        std::sort(rays.begin(), rays.end());
+        doc->settings.minimumRays = rays[rays.size() / 2];
+        for (int i = 0; i < points.GetSize(); ++i)
+            if (points.GetAt(i)->usedRayCount >= doc->settings.minimumRays)
+                kept.push_back(points.GetAt(i)->label.GetText());
+        ASSERT_LT(kept.size(), rays.size());
+        QTest::mouseClick(Button(d, 1), Qt::LeftButton);
+    });
+    const CPointSet& points = *doc->pointSets.GetBundleSet();
+    std::vector<std::string> labels;
+    for (int i = 0; i < points.GetSize(); ++i)
+        labels.push_back(points.GetAt(i)->label.GetText());
+    EXPECT_EQ(labels, kept);
+    CPointSet file;
+    ASSERT_TRUE(file.ReadXyzFile((QFileInfo(sample).absolutePath() + "/Bundle.xyz").toLocal8Bit().constData(), nullptr));
+    EXPECT_EQ(file.GetSize(), int(kept.size()));
 }
 
 // The questions before a run, answered by the test, on a project never saved.
