@@ -5,6 +5,7 @@
 #include "KestrelonView.h"
 #include "MainFrame.h"
 #include "BestFitReports.h"
+#include "BundleDialogs.h"
 #include "MeasurementDialogs.h"
 #include "SettingsDialogs.h"
 #include "BundleReport.h"
@@ -158,6 +159,8 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(317, [this] { OnComputeTargetNormals(); });
     OnCommand(32887, [this] { OnPreferences(); });
     OnCommand(33084, [this] { OnPointStatus(); });
+    OnCommand(32874, [this] { OnRunBundle(); });
+    OnCommand(359, [this] { OnSimulationBundle(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 
@@ -227,6 +230,33 @@ bool CKestrelonDoc::CollectTriangulationImages()
         CProjectImage* image = images.GetAt(i);
         if (image && image->enabled && image->oriented && image->GetEnabledObservationCount() > 0)
             imagePtrs.Add(image);
+    }
+    return true;
+}
+
+bool CKestrelonDoc::CollectBundleImages()
+{
+    imagePtrs.RemoveAll();
+    if (images.GetSize() < 2) {
+        AfxMessageBox("insufficient images");
+        return false;
+    }
+    const int usable = images.CountUsableImages();
+    if (usable < 2) {
+        AfxMessageBox("Insufficient enabled and/or resected images");
+        return false;
+    }
+    for (int i = 0; i < images.GetSize(); ++i) {
+        CProjectImage* image = images.GetAt(i);
+        if (image->enabled && image->oriented && image->targets.GetSize() >= 3)
+            imagePtrs.Add(image);
+    }
+    if (!HasRollDiversity(imagePtrs))
+        return AfxMessageBox("Insufficient roll diversity\nSelf-calibration may be weak\nContinue?", MB_YESNO) == IDYES;
+    if (usable < 4) {
+        CDynString text;
+        text.Format("Only %d images\nSelf-calibration may be weak\nContinue?", usable);
+        return AfxMessageBox(text.GetText(), MB_YESNO) == IDYES;
     }
     return true;
 }
@@ -543,6 +573,54 @@ void CKestrelonDoc::OnAdjustmentControls()
     dialog.DoModal();
     if (settings.defaultImageSigma != sigma)
         images.SetObservationSigmas(settings.defaultImageSigma);
+}
+
+// ---------------------------------------------------------------------------
+// Bundle runs
+
+namespace {
+
+// The steps both bundle commands take before their dialog; null when the
+// run is not to start.
+CPointSet* PrepareBundle(CKestrelonDoc& doc)
+{
+    if (!doc.CollectBundleImages()) {
+        doc.imagePtrs.RemoveAll();
+        return nullptr;
+    }
+    if (doc.GetDocumentPath().isEmpty()) {
+        AfxMessageBox("Save Project First", MB_OK | MB_ICONINFORMATION);
+        return nullptr;
+    }
+    CPointSet* bundle = doc.GetBundlePointSet();
+    const CPointSet* control = doc.pointSets.GetControlSet();
+    doc.settings.freeNetwork = !(control && control->GetSize() >= 3);
+    doc.settings.SetUnitLabel(doc.GetUnitName(false));
+    return bundle;
+}
+
+} // namespace
+
+void CKestrelonDoc::OnRunBundle()
+{
+    CPointSet* bundle = PrepareBundle(*this);
+    if (!bundle)
+        return;
+    CBundleAdjustmentDlg dialog(imagePtrs, cameras, *bundle, pointSets.GetControlSet(), scaleBars, settings, summary);
+    dialog.DoModal();
+}
+
+void CKestrelonDoc::OnSimulationBundle()
+{
+    CPointSet* bundle = PrepareBundle(*this);
+    if (!bundle)
+        return;
+    CBundleSimulationDlg dialog(imagePtrs, cameras, *bundle, pointSets.GetControlSet(), scaleBars, settings, summary);
+    simulationRunning = 1;
+    settings.simulation = true;
+    dialog.DoModal();
+    settings.simulation = false;
+    simulationRunning = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -67,6 +67,8 @@ public:
     // The preference sheet opened at the page of that index; on OK its
     // values become the project's, which is then marked modified.
     void RunPreferences(int page);
+    void OnRunBundle();
+    void OnSimulationBundle();
 
     // Services.
     // The folder of the project file ("" without one).
@@ -75,6 +77,9 @@ public:
     // that have an enabled observation; false, with a message, when fewer
     // than 2 images (or enabled and resected images) exist.
     bool CollectTriangulationImages();
+    // Fills the adjustment image list with the usable images; false, after
+    // its message, when a bundle should not run. Weak networks are questions.
+    bool CollectBundleImages();
     // True when the rolls of the images are spread over at least a quarter turn.
     static bool HasRollDiversity(const CDynArray<CProjectImage>& images);
     void ClearResectedFlags();
@@ -115,6 +120,8 @@ public:
     bool WriteBestFitCircleReport(const CBestFitCircle& fit) const;
     bool WriteBestFitLineReport(const CBestFitLine& fit) const;
 
+    // 1 while the "Simulation Bundle" dialog is open.
+    uint8_t simulationRunning = 0;
     // Set by every save of this run.
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.
