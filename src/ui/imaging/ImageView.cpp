@@ -184,9 +184,13 @@ void CImageView::UpdateStatusPanes()
 bool CImageView::QueryClose()
 {
     if (relativeOrientationMode) {
-        AfxMessageBox("Please close the relative orientation dialog first.", MB_ICONINFORMATION);
+        AfxMessageBox("Image is in relative orientation measurement mode.\nTo close finish RO mode.",
+                      MB_ICONWARNING, "Image View");
         return false;
     }
+    if (CKestrelonDoc* doc = GetDoc())
+        doc->SaveProject();
+    PostHubMessage(UM_REFRESH_IMAGES_AND_LIST);
     return true;
 }
 
@@ -220,28 +224,48 @@ void CImageView::SetMode(Mode value)
     }
 }
 
-void CImageView::NextImage()
+void CImageView::ResetToDefaults()
 {
-    CKestrelonDoc* doc = GetDoc();
-    CProjectImage* next = (doc && image) ? doc->GetNextImage(image) : nullptr;
-    if (!next)
-        return;
-    label = CNameBuffer("1");
-    doc->SaveProject();
-    // (the rest follows with the view's commands)
-    SetImage(next);
-    UpdateDialogBar();
-    PostHubMessage(UM_RO_IMAGE_CHANGED, 0, std::intptr_t(static_cast<CImageViewBase*>(this)));
+    SetMode(MODE_DIGITIZE);
+    shrinkToFit = true;
+    plumbLineMode = false;
+    plumbDirection = -1;
+    interiorOrientationMode = false;
+    residualView = false;
+    eoDeviceMode = false;
+    residualScale = 500;
+    brightnessGain = 1.0;
+    autoMode = true;
+    CMainFrame* main = AfxGetMainFrame();
+    if (main && main->GetToolBar() && main->GetToolBar()->isVisible()) {
+        label = CNameBuffer("1");
+        increment = 1;
+    }
 }
 
-void CImageView::PreviousImage()
+void CImageView::SwitchImage(bool next)
 {
     CKestrelonDoc* doc = GetDoc();
-    CProjectImage* previous = (doc && image) ? doc->GetPreviousImage(image) : nullptr;
-    if (!previous)
+    CProjectImage* other = nullptr;
+    if (doc && image)
+        other = next ? doc->GetNextImage(image) : doc->GetPreviousImage(image);
+    if (!other)
         return;
+    if (next)
+        label = CNameBuffer("1");
     doc->SaveProject();
-    SetImage(previous);
+    // Saving refreshes the project frame; this window stays the active one.
+    if (CMDIChildWnd* frame = GetParentFrame())
+        if (QMdiArea* area = frame->mdiArea())
+            area->setActiveSubWindow(frame);
+    if (handle)
+        handle->Release();
+    if (residualView)
+        ReadOverlayPreferences();
+    ResetToDefaults();
+    SetImage(other);
+    if (next)
+        UpdateDialogBar();
     PostHubMessage(UM_RO_IMAGE_CHANGED, 0, std::intptr_t(static_cast<CImageViewBase*>(this)));
 }
 
@@ -800,9 +824,9 @@ void CImageView::RegisterCommands()
             handle->FullView();
         Redraw();
     });
-    CCmdTarget::OnCommand(32959, [this] { NextImage(); });
+    CCmdTarget::OnCommand(32959, [this] { SwitchImage(true); });
     CCmdTarget::OnUpdate(32959, [this](CCmdUI* ui) { ui->Enable(GetDoc() && image && GetDoc()->GetNextImage(image)); });
-    CCmdTarget::OnCommand(32960, [this] { PreviousImage(); });
+    CCmdTarget::OnCommand(32960, [this] { SwitchImage(false); });
     CCmdTarget::OnUpdate(32960, [this](CCmdUI* ui) { ui->Enable(GetDoc() && image && GetDoc()->GetPreviousImage(image)); });
     CCmdTarget::OnCommand(32791, [this] { autoMode = !autoMode; });
     CCmdTarget::OnUpdate(32791, [this](CCmdUI* ui) {

@@ -37,8 +37,11 @@ public:
     // Shows the image; false when its picture could not be loaded (the
     // coordinate page is shown then).
     bool SetImage(CProjectImage* record);
-    void NextImage();
-    void PreviousImage();
+    // Next (true) or Previous Image: saves, resets the view and shows the
+    // other image; nothing when there is none.
+    void SwitchImage(bool next);
+    // The view's defaults, the relative orientation mode kept.
+    void ResetToDefaults();
     void UpdateTitle();
     void UpdateDialogBar();
     void UpdateStatusPanes();
