@@ -6,6 +6,9 @@
 #include "Camera.h"
 #include "ImageView.h"
 #include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "ListViews.h"
+#include "Frames.h"
 #include "ProjectImage.h"
 #include "TargetRenderer.h"
 
@@ -131,6 +134,30 @@ TEST_F(ImageViewFixture, OpeningShowsTheImageItsPositionAndTheDialogBar)
     EXPECT_EQ(Frame()->GetToolBar()->m_PointIncrement->text(), QStringLiteral("1"));
     EXPECT_EQ(Frame()->GetToolBar()->m_CentroidWindow->text(), QStringLiteral("64"));
     EXPECT_EQ(GetActiveImageView(), view);
+}
+
+TEST_F(ImageViewFixture, TheImagesListOpensAnImageWindow)
+{
+    OpenProject();
+    doc->UpdateAllViews(nullptr);
+    Settle();
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    ASSERT_NE(tree, nullptr);
+    QTreeWidgetItem* cameraItem = nullptr;
+    for (int i = 0; i < tree->ProjectRoot()->childCount(); ++i)
+        if (tree->ProjectRoot()->child(i)->text(0) == QStringLiteral("Cam"))
+            cameraItem = tree->ProjectRoot()->child(i);
+    ASSERT_NE(cameraItem, nullptr);
+    tree->OnClickItem(cameraItem);
+    Settle();
+    auto* list = dynamic_cast<CProjectImagesListView*>(Frame()->GetProjectFrame()->GetRightPane());
+    ASSERT_NE(list, nullptr);
+    list->OpenImage(1);
+    Settle();
+    CImageView* view = GetActiveImageView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->GetImageRecord(), images[1]);
+    EXPECT_EQ(Frame()->GetPaneText(4), QStringLiteral("Image 2 of 2"));
 }
 
 TEST_F(ImageViewFixture, AutoClickCentroidsTheTargetAndManualClickKeepsThePoint)
