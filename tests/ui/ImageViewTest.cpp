@@ -271,6 +271,17 @@ TEST_F(ImageViewFixture, DrawingRules)
     EXPECT_EQ(grab.pixelColor(at + QPoint(2, 0)), centroid);
     EXPECT_NE(grab.pixelColor(at + QPoint(6, 0)), centroid);
 
+    // While a job runs the marks are left out; they come back when it ends.
+    view->residualView = false;
+    doc->BeginJob();
+    view->Redraw();
+    grab = view->viewport()->grab().toImage();
+    EXPECT_EQ(CountColour(grab, grab.rect(), centroid), 0);
+    doc->EndJob();
+    QTest::qWait(500);
+    grab = view->viewport()->grab().toImage();
+    EXPECT_GT(CountColour(grab, grab.rect(), centroid), 0);
+
     // A missing picture: the dark coordinate page with a cross per observation.
     CImageView* page = Open(1);
     ASSERT_NE(page, nullptr);

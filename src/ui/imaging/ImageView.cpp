@@ -27,6 +27,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -470,22 +471,19 @@ void CImageView::OnDraw(QPainter& painter, const QRect& client, double u, bool p
 {
     CKestrelonDoc* doc = GetDoc();
     const bool busy = doc && doc->IsJobRunning();
+    if (busy)
+        WatchJobEnd();
     if (!handle || !handle->GetPicture()) {
         if (busy) {
             painter.fillRect(client, QColor(30, 30, 30));
-            wasJobRunning = true;
             return;
         }
         DrawCoordinatePage(painter, client);
         return;
     }
     DrawPicture(painter, client);
-    if (busy) {
-        // A job may be rewriting the observation lists.
-        wasJobRunning = true;
-        return;
-    }
-    wasJobRunning = false;
+    if (busy)
+        return; // a job may be rewriting the observation lists
     if (!image)
         return;
     DrawMarks(painter, client, u);
@@ -510,6 +508,27 @@ void CImageView::OnDraw(QPainter& painter, const QRect& client, double u, bool p
         painter.drawText(QRect(client.left(), client.bottom() + 1, client.width(), int(60 * u)),
                          Qt::AlignLeft | Qt::AlignTop, FromCp1252(footer));
     }
+}
+
+void CImageView::WatchJobEnd()
+{
+    if (wasJobRunning)
+        return;
+    wasJobRunning = true;
+    // Repaints in full once the job has ended.
+    if (!jobTimer) {
+        jobTimer = new QTimer(this);
+        jobTimer->setInterval(200);
+        connect(jobTimer, &QTimer::timeout, this, [this] {
+            CKestrelonDoc* doc = GetDoc();
+            if (doc && doc->IsJobRunning())
+                return;
+            jobTimer->stop();
+            wasJobRunning = false;
+            Redraw();
+        });
+    }
+    jobTimer->start();
 }
 
 void CImageView::DrawPicture(QPainter& painter, const QRect& client)

@@ -20,6 +20,7 @@ class CDocTemplate;
 class CKestrelonDoc;
 class QPainter;
 class QPrinter;
+class QTimer;
 
 class CImageView : public QAbstractScrollArea, public CImageViewBase {
 public:
@@ -112,6 +113,8 @@ private:
     bool HasObservations() const;
     void OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifiers);
     void BuildTool();
+    // Polls the document's job state and repaints when it clears.
+    void WatchJobEnd();
     void ReadOverlayPreferences();
     void SetScrollSizes(int width, int height);
     CIntRect ClientRect() const;
@@ -144,6 +147,7 @@ private:
     bool areaSelected = false;
     bool labelBoxSync = true;
     bool wasJobRunning = false;
+    QTimer* jobTimer = nullptr;
     double pageExtent[4] = {0, 0, 0, 0};
 
     CCentroidWindow* centroidWindow = nullptr;
