@@ -17,6 +17,8 @@
 #include <QMdiSubWindow>
 #include <QFile>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
@@ -450,6 +452,17 @@ TEST_F(ImageViewFixture, PrintingGivesOnePageWithTheFooter)
     const QByteArray bytes = file.readAll();
     EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 1);
     QFile::copy(pdf, TestOutputFolder() + QStringLiteral("/ImageViewPrint.pdf"));
+    // The footer names the project, the image and the camera (read back where
+    // the PDF text tool is installed).
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (tool.isEmpty())
+        GTEST_SKIP() << "pdftotext is not installed; the footer was not read back";
+    QProcess process;
+    process.start(tool, {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    const QString footer = doc->GetTitleWithoutMark() + QStringLiteral(" - Image1 (Cam)");
+    EXPECT_TRUE(text.contains(footer)) << text.toStdString();
 }
 
 } // namespace
