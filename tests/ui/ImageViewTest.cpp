@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMdiSubWindow>
 #include <QFile>
 #include <QPrinter>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <memory>
 #include <set>
 #include <string>
 
@@ -371,6 +373,45 @@ TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
         QTest::keyClick(view, Qt::Key(g.key));
         EXPECT_EQ(view->brightnessGain, g.after) << g.before;
     }
+
+    // The popup: the image entries without the image commands, the Brightness
+    // steps, View Residuals checked while the residual view is on.
+    view->residualView = true;
+    std::unique_ptr<QMenu> menu(view->BuildContextMenu(view));
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (QAction* a : menu->actions())
+        entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(entries, (QStringList{"Edit Exterior Orientation\tAlt+Return", "Resect", "Delete All Observations",
+                                    "Brightness", "Align to Camera", "-", "View Residuals",
+                                    "Increase Residuals\tAlt + =", "Decrease Residuals\tAlt + -"}));
+    QStringList brightness;
+    for (QAction* a : menu->actions()[3]->menu()->actions())
+        brightness << a->text();
+    EXPECT_EQ(brightness, (QStringList{"Histogram Stretch", "Restore", "Equalize", "x 0.5", "x 2", "x 4", "x 8"}));
+    view->residualView = false;
+    Frame()->OnCommandId(33011);
+    EXPECT_EQ(view->residualScale, 1000);
+    Frame()->OnCommandId(33012);
+    Frame()->OnCommandId(33012);
+    EXPECT_EQ(view->residualScale, 250);
+
+    // Delete by area: a drag of zero width or height selects nothing.
+    Observe(images[0]->targets, "9", 20.0, 20.0);
+    Frame()->OnCommandId(32818);
+    ASSERT_EQ(view->GetMode(), CImageView::MODE_DELETE_BY_AREA);
+    const struct {
+        QPoint from, to;
+        bool selected;
+    } drags[] = {{{10, 10}, {10, 60}, false}, {{10, 10}, {60, 10}, false}, {{60, 60}, {10, 20}, true}};
+    for (const auto& d : drags) {
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, d.from);
+        QTest::mouseMove(view->viewport(), d.to);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, d.to);
+        EXPECT_EQ(view->IsAreaSelected(), d.selected);
+    }
+    Frame()->OnCommandId(32790);
+    EXPECT_FALSE(view->IsAreaSelected());
 
     // A typed character lands in the Point ID box.
     QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;

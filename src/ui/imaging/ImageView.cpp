@@ -911,23 +911,23 @@ const std::vector<int>& CImageView::ContextMenuIds()
     return ids;
 }
 
-void CImageView::contextMenuEvent(QContextMenuEvent* event)
+QMenu* CImageView::BuildContextMenu(QWidget* parent)
 {
     CMainFrame* main = AfxGetMainFrame();
     if (!main)
-        return;
+        return nullptr;
     static const std::map<int, const char*> texts = {
         {32851, "Edit Exterior Orientation\tAlt+Return"}, {32948, "Resect"}, {32876, "Delete All Observations"},
         {32899, "Histogram Stretch"}, {32900, "Restore"}, {32901, "Equalize"}, {32902, "x 0.5"}, {32903, "x 2"},
         {32904, "x 4"}, {32905, "x 8"}, {33082, "Align to Camera"}, {33017, "View Residuals"},
         {33011, "Increase Residuals\tAlt + ="}, {33012, "Decrease Residuals\tAlt + -"}};
-    QMenu menu(this);
-    QMenu* target = &menu;
+    auto* menu = new QMenu(parent);
+    QMenu* target = menu;
     for (int id : ContextMenuIds()) {
         if (id == -1) {
-            target = menu.addMenu(QStringLiteral("Brightness"));
+            target = menu->addMenu(QStringLiteral("Brightness"));
         } else if (id == -2) {
-            target = &menu;
+            target = menu;
         } else if (id == 0) {
             target->addSeparator();
         } else {
@@ -938,7 +938,15 @@ void CImageView::contextMenuEvent(QContextMenuEvent* event)
             target->addAction(action);
         }
     }
-    menu.exec(event->globalPos());
+    return menu;
+}
+
+void CImageView::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (QMenu* menu = BuildContextMenu(this)) {
+        menu->exec(event->globalPos());
+        delete menu;
+    }
 }
 
 // --- Centroid Window ----------------------------------------------------------------

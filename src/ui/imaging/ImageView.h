@@ -18,6 +18,7 @@
 class CCentroidWindow;
 class CDocTemplate;
 class CKestrelonDoc;
+class QMenu;
 class QPainter;
 class QPrinter;
 class QTimer;
@@ -68,6 +69,9 @@ public:
     // The image popup: its entries as command ids, 0 a separator, -1 the
     // start and -2 the end of the Brightness popup.
     static const std::vector<int>& ContextMenuIds();
+    // The popup with the entries' states from their update handlers.
+    QMenu* BuildContextMenu(QWidget* parent);
+    bool IsAreaSelected() const { return areaSelected; }
 
     // Mode state, public for the commands and tests.
     enum Mode { MODE_ZOOM_IN, MODE_ZOOM_OUT, MODE_DIGITIZE, MODE_DELETE_BY_AREA };
