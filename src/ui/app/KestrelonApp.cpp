@@ -6,6 +6,7 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "ImageView.h"
 #include "MeasurementDialogs.h"
 #include "Message.h"
 #include <QStatusBar>
@@ -149,6 +150,7 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
         IDR_PROJECTTYPE, kProjectDocString, [] { return new CKestrelonDoc; }, [] { return new CChildFrame; },
         nullptr);
     imageTemplate->SetMenu(kProjectMenu, kProjectMenuCount);
+    InstallImageView(imageTemplate);
 
     // 8, 9. Main frame.
     QApplication::setWindowIcon(QIcon(ProgramPicture(32)));

@@ -8,6 +8,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
+#include "ImageView.h"
 #include "EllipseRecord.h"
 #include "Message.h"
 
@@ -588,8 +589,11 @@ void CProjectImagesListView::OpenImage(int row)
     CProjectImage* image = doc->images.FindByName(m_images[std::size_t(row)]->name.GetText());
     if (!image)
         return;
-    if (!IsImageFileDisplayable(*image))
+    if (!IsImageFileDisplayable(*image)) {
         AfxMessageBox("No valid associated image", MB_ICONINFORMATION);
+        return;
+    }
+    OpenImageWindow(doc, image);
 }
 
 void CProjectImagesListView::keyPressEvent(QKeyEvent* event)

@@ -1,0 +1,168 @@
+// The image window's view: one project image with zoom, the marks of its
+// observations, residual vectors and the EO device outline; left clicks
+// measure through the measurement tool.
+#pragma once
+
+#include "Frames.h"
+#include "ImageHandle.h"
+#include "ImageObservation.h"
+#include "MeasurementTool.h"
+#include "NameBuffer.h"
+
+#include <QAbstractScrollArea>
+#include <QImage>
+
+#include <memory>
+#include <vector>
+
+class CCentroidWindow;
+class CDocTemplate;
+class CKestrelonDoc;
+class QMenu;
+class QPainter;
+class QPrinter;
+class QTimer;
+
+class CImageView : public QAbstractScrollArea, public CImageViewBase {
+public:
+    explicit CImageView(QWidget* parent = nullptr);
+    ~CImageView() override;
+
+    QWidget* GetWidget() override { return this; }
+    CProjectImage* GetImageRecord() const override { return image; }
+    void Redraw() override { viewport()->update(); }
+    bool QueryClose() override;
+    void OnInitialUpdate() override;
+    std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    CKestrelonDoc* GetDoc() const;
+    // Shows the image; false when its picture could not be loaded (the
+    // coordinate page is shown then).
+    bool SetImage(CProjectImage* record);
+    // Next (true) or Previous Image: saves, resets the view and shows the
+    // other image; nothing when there is none.
+    void SwitchImage(bool next);
+    // The view's defaults, the relative orientation mode kept.
+    void ResetToDefaults();
+    void UpdateTitle();
+    void UpdateDialogBar();
+    void UpdateStatusPanes();
+
+    // Paints into the client rectangle; u is device pixels per unit (1 on
+    // screen); printing adds the footer.
+    void OnDraw(QPainter& painter, const QRect& client, double u, bool printing);
+    // The magnified square around the last mouse position, with the marks
+    // inside the centroid window square in green.
+    void DrawMagnified(QPainter& painter, const QRect& target);
+    // Magnified View: opens the Centroid Window when it is not open.
+    void OpenCentroidWindow();
+    void CloseCentroidWindow();
+    CCentroidWindow* GetCentroidWindow() const { return centroidWindow; }
+
+    // One page: the picture scaled to the page keeping its aspect, the
+    // marks and the footer; false when the printer cannot be painted on.
+    bool PrintTo(QPrinter& printer);
+
+    // Image millimetres to a client point by the shown extent.
+    QPoint ImageToDevice(double x, double y, const QRect& client) const;
+
+    // The image popup: its entries as command ids, 0 a separator, -1 the
+    // start and -2 the end of the Brightness popup.
+    static const std::vector<int>& ContextMenuIds();
+    // The popup with the entries' states from their update handlers.
+    QMenu* BuildContextMenu(QWidget* parent);
+    bool IsAreaSelected() const { return areaSelected; }
+
+    // Mode state, public for the commands and tests.
+    enum Mode { MODE_ZOOM_IN, MODE_ZOOM_OUT, MODE_DIGITIZE, MODE_DELETE_BY_AREA };
+    void SetMode(Mode mode);
+    Mode GetMode() const { return mode; }
+
+    CImageHandle* GetHandle() const { return handle.get(); }
+    CMeasurementTool* GetTool() const { return tool.get(); }
+    CObservationList& GetOwnList() { return ownList; }
+    const CNameBuffer& GetLabel() const { return label; }
+    void SetLabel(const CNameBuffer& value) { label = value; }
+    int GetIncrement() const { return increment; }
+    void SetIncrement(int value) { increment = value; }
+
+    bool autoMode = true;
+    bool shrinkToFit = true;
+    bool plumbLineMode = false;
+    int plumbDirection = -1;
+    bool interiorOrientationMode = false;
+    bool relativeOrientationMode = false;
+    bool residualView = false;
+    bool eoDeviceMode = false;
+    int residualScale = 500;
+    int targetOverlay = 1;
+    bool numberPoints = true;
+    double brightnessGain = 1.0;
+    bool quietStatus = false;
+    QPoint lastMouse;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void RegisterCommands();
+    void Undo();
+    bool HasObservations() const;
+    void OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifiers);
+    void BuildTool();
+    // Polls the document's job state and repaints when it clears.
+    void WatchJobEnd();
+    void ReadOverlayPreferences();
+    void SetScrollSizes(int width, int height);
+    CIntRect ClientRect() const;
+    // The picture's visible part scaled to the client, nearest neighbour,
+    // kept while neither changes.
+    void DrawPicture(QPainter& painter, const QRect& client);
+    void DrawMarks(QPainter& painter, const QRect& client, double u);
+    void DrawMark(QPainter& painter, const CImageObservation& o, const QRect& client, double u, int mode,
+                  bool fiducial);
+    void DrawEllipse(QPainter& painter, const CImageObservation& o, const QRect& client);
+    void DrawResidualVectors(QPainter& painter, const QRect& client);
+    void DrawEODeviceOutline(QPainter& painter, const QRect& client);
+    void DrawCoordinatePage(QPainter& painter, const QRect& client);
+    // The image millimetres shown: x_min, x_max, y_min, y_max.
+    void ShownExtent(double extent[4]) const;
+    QColor MarkColor(const CImageObservation& o, bool fiducial) const;
+    QFont LabelFont(double u) const;
+
+    CProjectImage* image = nullptr;
+    const CCamera* camera = nullptr;
+    std::unique_ptr<CImageHandle> handle;
+    std::unique_ptr<CMeasurementTool> tool;
+    CObservationList ownList;
+    CNameBuffer label;
+    int increment = 1;
+    Mode mode = MODE_DIGITIZE;
+    bool dragging = false;
+    QPoint dragStart;
+    QRect selection;
+    bool areaSelected = false;
+    bool labelBoxSync = true;
+    bool wasJobRunning = false;
+    QTimer* jobTimer = nullptr;
+    double pageExtent[4] = {0, 0, 0, 0};
+
+    CCentroidWindow* centroidWindow = nullptr;
+    QImage cache;
+    unsigned cacheGeneration = ~0u;
+    const CBitmapInfo* cacheHeader = nullptr;
+};
+
+// Makes the image template's frames show image views.
+void InstallImageView(CDocTemplate* imageTemplate);
+// Opens an image window on the document for the record; null when that fails.
+CImageView* OpenImageWindow(CKestrelonDoc* doc, CProjectImage* record);
+// The view of the active MDI child when it is an image view.
+CImageView* GetActiveImageView();
