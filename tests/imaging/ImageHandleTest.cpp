@@ -33,8 +33,9 @@ TEST(ImageHandle, LoadsByFileKindAndFailsWithoutAPicture)
         const unsigned before = handle.GetGeneration();
         handle.ZoomAt({20, 15}, {0, 0, 40, 30}, true);
         EXPECT_EQ(handle.GetGeneration() != before, c.loads);
-        if (c.loads)
+        if (c.loads) {
             EXPECT_EQ(handle.GetPicture()->GetZoom(), 2);
+        }
         handle.FullView();
         double column = 0.0, row = 0.0;
         EXPECT_EQ(handle.ViewToImage({10, 10}, {0, 0, 40, 30}, column, row), c.loads);

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
 
 #include <cmath>
@@ -103,16 +104,19 @@ protected:
         ASSERT_NE(view, nullptr);
         list = &view->GetListCtrl();
         QApplication::setActiveWindow(Frame());
-        (void)QTest::qWaitForWindowActive(Frame());
+        // The in-place editor ends when it loses the focus, so typing waits
+        // until the window is really active (slow on a loaded X server).
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Frame(), 30000));
     }
     // Types the text into the cell through the list's editor and ends with Return.
     void Type(int row, int column, const QString& text)
     {
         list->selectRow(row);
-        CInPlaceEdit* editor = list->EditSubLabel(row, column);
+        QPointer<CInPlaceEdit> editor = list->EditSubLabel(row, column);
         ASSERT_NE(editor, nullptr);
         editor->selectAll();
         QTest::keyClicks(editor, text);
+        ASSERT_TRUE(editor && editor->isVisible()) << "the editor ended before Return";
         QTest::keyClick(editor, Qt::Key_Return);
         QApplication::processEvents();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
