@@ -8,6 +8,7 @@
 #include "Camera.h"
 #include "DisplayImage.h"
 #include "EODevice.h"
+#include "EllipseRecord.h"
 #include "MeasurementTool.h"
 #include "Message.h"
 #include "ProjectDocument.h"
@@ -183,6 +184,16 @@ bool CRegionTargetDetector::ExtractRegion(int id, CIntGrid& grid) const
     if (!grid.Allocate(region->maxRow - region->minRow + 3, region->maxColumn - region->minColumn + 3))
         return false;
     region->PaintValue(grid, region->minRow - 1, region->minColumn - 1, 1);
+    return true;
+}
+
+bool CRegionTargetDetector::RegionOrigin(int id, int& row, int& column) const
+{
+    const CRegion* region = regions.FindById(id);
+    if (region == nullptr)
+        return false;
+    row = region->minRow;
+    column = region->minColumn;
     return true;
 }
 
@@ -421,6 +432,203 @@ bool CRegionTargetDetector::Validate(bool& found)
 }
 
 // ---------------------------------------------------------------------------
+// CExpansionTargetDetector
+
+CExpansionTargetDetector::CExpansionTargetDetector(CProjectImage* image, const CCamera* camera, CMeasurementTool* tool,
+                                                   CProjectDocument* document, bool invert,
+                                                   const CCentroidSettings* settings)
+    : CRegionTargetDetector(image, camera, tool, document, invert, settings)
+{
+    grids.SetImage(&rowCache);
+}
+
+CExpansionTargetDetector::~CExpansionTargetDetector() = default;
+
+bool CExpansionTargetDetector::ExtractRegion(int id, CIntGrid& grid) const
+{
+    const CRegionGrid* region = grids.FindById(id);
+    if (region == nullptr || region->GetRows() == 0)
+        return false;
+    if (!grid.Allocate(region->GetRows() + 2, region->GetColumns() + 2))
+        return false;
+    for (int r = 0; r < region->GetRows(); ++r)
+        for (int c = 0; c < region->GetColumns(); ++c)
+            if (region->Get(r, c) >= 0)
+                grid.Set(r + 1, c + 1, 1);
+    return true;
+}
+
+bool CExpansionTargetDetector::RegionOrigin(int id, int& row, int& column) const
+{
+    const CRegionGrid* region = grids.FindById(id);
+    if (region == nullptr)
+        return false;
+    row = region->rowOrigin;
+    column = region->columnOrigin;
+    return true;
+}
+
+void CExpansionTargetDetector::AddRun(int row, int first, int last, int width, bool)
+{
+    if (first > last || first < 0 || last >= width)
+        return;
+    CIntList found;
+    if (row > 0) {
+        const int32_t* above = *labels.GetRowPtr(row - 1);
+        for (int c = std::max(0, first - 1); c <= std::min(width - 1, last + 1); ++c)
+            if (above[c] > 1)
+                found.Add(above[c]);
+    }
+    int32_t* here = *labels.GetRowPtr(row);
+    if (first > 0 && here[first - 1] > 1)
+        found.Add(here[first - 1]);
+    int label = 0;
+    if (found.GetSize() == 0) {
+        CBlob* blob = boxes.AddNew();
+        blob->id = ++blobCounter;
+        blob->Set(row, row, first, last);
+        label = blob->id;
+    } else {
+        label = *found.GetAt(0);
+        // The box of the component's root takes the run.
+        CBlob* blob = boxes.GetBlob(label);
+        for (int steps = 0; blob != nullptr && blob->mergedInto != -1 && steps < boxes.GetSize(); ++steps)
+            blob = boxes.GetBlob(blob->mergedInto);
+        if (blob != nullptr)
+            blob->Extend(row, row, first, last);
+        if (found.GetSize() > 1)
+            boxes.MergeLabels(found);
+    }
+    for (int c = first; c <= last; ++c)
+        here[c] = label;
+}
+
+bool CExpansionTargetDetector::Segment()
+{
+    grids.RemoveAll();
+    boxes.RemoveAll();
+    blobCounter = 1;
+    if (!CRegionTargetDetector::Segment())
+        return false;
+    for (int i = 0; i < boxes.GetSize(); ++i) {
+        CBlob* blob = boxes.GetAt(i);
+        if (blob->mergedInto == -1)
+            grids.AddFromBlob(labels, *blob);
+    }
+    return true;
+}
+
+void CExpansionTargetDetector::Reject(int index)
+{
+    CRegionGrid* grid = grids.GetAt(index);
+    if (!debug) {
+        grids.RemoveAt(index, 1);
+        return;
+    }
+    grid->valid = 0;
+    char name[32];
+    std::snprintf(name, sizeof name, "region_%03d.txt", grid->regionId);
+    grid->Dump(DebugDumpPath(name).c_str(), 3, true);
+}
+
+bool CExpansionTargetDetector::IterativeCentroid(const CRegionGrid& grid, double& column, double& row)
+{
+    if (!grid.ComputeCentroid(column, row))
+        return false;
+    if (debug)
+        return true;
+    for (int pass = 0; pass < 2; ++pass) {
+        CRegionGrid refined(&rowCache);
+        refined.regionId = grid.regionId;
+        refined.edgeStep = 5;
+        double c = 0.0, r = 0.0;
+        if (!refined.MeasureTarget(int(column - 0.5), int(row - 0.5), c, r))
+            return false; // "Centroid failed (%d.Iter)"
+        const double move = std::hypot(c - column, r - row);
+        column = c;
+        row = r;
+        if (!refuseMovingCentroid)
+            return true;
+        if (move > (pass == 0 ? 1.0 : 0.05))
+            return false; // "Centroid Distance failure (%d.Iter)"
+    }
+    return true;
+}
+
+bool CExpansionTargetDetector::Validate(bool& found)
+{
+    found = false;
+    auto start = std::chrono::steady_clock::now();
+    CEODevice* device = document ? document->pointSets.GetEODevice() : nullptr;
+    const int areaMin = document->targetAreaMin;
+    const int areaMax = document->targetAreaMax;
+    for (int i = grids.GetSize() - 1; i >= 0; --i) {
+        CRegionGrid* grid = grids.GetAt(i);
+        bool rejected = false;
+        bool ring = false;
+        if (device != nullptr && grid->pixelCount > eoDeviceMinSize) {
+            CTargetEllipse ellipse;
+            const int shape = grid->ClassifyShape(ellipse, minTargetError, device->GetIDShape() == 0, debug);
+            if (shape == 2)
+                rejected = true; // "EO-Detection failed!"
+            else if (shape == 1) {
+                ring = true;
+                grid->ring = 1;
+                eoReference = ellipse;
+            }
+        }
+        if (!rejected && !ring) {
+            const int columns = grid->GetColumns(), rows = grid->GetRows();
+            double ratio = rows > 0 ? double(columns) / double(rows) : 0.0;
+            if (ratio > 0.0 && ratio < 1.0)
+                ratio = 1.0 / ratio;
+            CTargetEllipse ellipse;
+            double rms = 0.0;
+            if (areaRangeCheck && (grid->pixelCount < areaMin || grid->pixelCount > 1.5 * areaMax))
+                rejected = true; // "Range Test failed"
+            else if (rows == 0 || ratio > 4.0)
+                rejected = true; // "Ratio Test failed"
+            else if (!grid->Expand(3, true))
+                rejected = true; // "Expansion failed"
+            else if (ellipseFit &&
+                     !(grid->FitEllipse(ellipse, grid->minGrey + int(0.4 * (grid->maxGrey - grid->minGrey)), &rms) &&
+                       rms <= 0.1))
+                rejected = true; // "Ellipse Test failed"
+        }
+        if (rejected)
+            Reject(i);
+    }
+    times.validation = Millis(start);
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < grids.GetSize(); ++i) {
+        CRegionGrid* grid = grids.GetAt(i);
+        double column = 0.0, row = 0.0;
+        bool stored = false;
+        if (grid->ring) {
+            if (grid->ComputeCentroid(column, row)) {
+                found = true;
+                StoreObservation(grid->regionId, true, column, row, true);
+                stored = true;
+            }
+        } else if (IterativeCentroid(*grid, column, row)) {
+            StoreObservation(grid->regionId, !grid->valid, column, row, false);
+            stored = true;
+        }
+        if (!stored && !grid->ring && grid->valid) {
+            // Kept in the list, marked and dumped, whatever the debug flag.
+            grid->valid = 0;
+            char name[32];
+            std::snprintf(name, sizeof name, "region_%03d.txt", grid->regionId);
+            grid->Dump(DebugDumpPath(name).c_str(), 3, true);
+        }
+    }
+    if (!debug && camera != nullptr)
+        image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    times.measuring = Millis(start);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // CPermutation
 
 void CPermutation::Reset(int n)
@@ -452,6 +660,8 @@ bool CPermutation::Next()
 CTargetDetector* CreateTargetDetector(CProjectDocument* document, CProjectImage* image, const CCamera* camera,
                                       CMeasurementTool* tool, bool invert)
 {
+    if (document != nullptr && document->scanMethod != 0)
+        return new CExpansionTargetDetector(image, camera, tool, document, invert);
     return new CRegionTargetDetector(image, camera, tool, document, invert);
 }
 
@@ -491,17 +701,17 @@ bool CTargetDetector::IdentifyEODevice()
     } else if (device->GetIDShape() == 1) {
         for (CImageObservation* reference : references) {
             const int id = std::abs(reference->label.GetNumber());
-            const CRegion* region = regions.FindById(id);
             CIntGrid mask;
-            if (region == nullptr || !ExtractRegion(id, mask))
+            int top = 0, left = 0;
+            if (!RegionOrigin(id, top, left) || !ExtractRegion(id, mask))
                 continue;
             if (debug)
                 mask.Dump(DebugDumpPath("unmask.txt").c_str(), 2, false);
             CIntList inside;
-            for (int r = region->minRow; r <= region->maxRow; ++r)
-                for (int c = region->minColumn; c <= region->maxColumn; ++c) {
-                    const int l = labels.Contains(r, c) ? labels.Get(r, c) : 0;
-                    if (l != 0 && l != id && mask.Get(r - region->minRow + 1, c - region->minColumn + 1) == 0)
+            for (int r = 1; r + 1 < mask.GetRows(); ++r)
+                for (int c = 1; c + 1 < mask.GetColumns(); ++c) {
+                    const int l = labels.Contains(top + r - 1, left + c - 1) ? labels.Get(top + r - 1, left + c - 1) : 0;
+                    if (l != 0 && l != id && mask.Get(r, c) == 0)
                         inside.Add(l);
                 }
             candidates.clear();

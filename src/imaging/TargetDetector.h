@@ -15,6 +15,8 @@
 #include "ImageRowCache.h"
 #include "NameBuffer.h"
 #include "OwningArray.h"
+#include "RegionGrid.h"
+#include "RegionRecords.h"
 #include "SegmentationGrids.h"
 
 class CCamera;
@@ -41,6 +43,8 @@ public:
     // Copies the region of that id into a grid with a margin of one cell
     // (1 on its pixels); false when there is no such region.
     virtual bool ExtractRegion(int id, CIntGrid& grid) const = 0;
+    // The first row and column of the grid ExtractRegion gives, less the margin.
+    virtual bool RegionOrigin(int id, int& row, int& column) const = 0;
     virtual bool Prepare();
     virtual bool Segment() { return false; }
     virtual bool Validate(bool& found)
@@ -115,6 +119,7 @@ public:
     ~CRegionTargetDetector() override;
 
     bool ExtractRegion(int id, CIntGrid& grid) const override;
+    bool RegionOrigin(int id, int& row, int& column) const override;
     bool Prepare() override { return CTargetDetector::Prepare(); }
     bool Segment() override;
     bool Validate(bool& found) override;
@@ -139,6 +144,34 @@ protected:
     std::vector<int> parent; // provisional label -> parent label
 };
 
+// The expansion detector: label components become region grids, tested by
+// range, ratio, expansion and ellipse fit, measured by an iterative centroid.
+class CExpansionTargetDetector : public CRegionTargetDetector {
+public:
+    CExpansionTargetDetector(CProjectImage* image, const CCamera* camera, CMeasurementTool* tool,
+                             CProjectDocument* document, bool invert, const CCentroidSettings* settings = nullptr);
+    ~CExpansionTargetDetector() override;
+
+    bool ExtractRegion(int id, CIntGrid& grid) const override;
+    bool RegionOrigin(int id, int& row, int& column) const override;
+    bool Segment() override;
+    bool Validate(bool& found) override;
+    void AddRun(int row, int first, int last, int width, bool backFill) override;
+
+    const CRegionGridList& GetGrids() const { return grids; }
+
+private:
+    // The grid's centroid refined twice on the picture; false rejects it.
+    bool IterativeCentroid(const CRegionGrid& grid, double& column, double& row);
+    void Reject(int index);
+
+    CRegionGridList grids;
+    CRegionBoxList boxes;
+    int blobCounter = 1;
+    uint8_t flag1 = 1;
+    uint8_t flag2 = 0;
+};
+
 // The owning collection of ints through all permutations of 0..n-1 in
 // lexicographic order.
 class CPermutation {
@@ -158,6 +191,6 @@ private:
 };
 
 // The document's factory: the expansion detector for a non-zero scanning
-// method (not built yet: the standard one stands in), else the standard one.
+// method, else the standard one. The caller deletes it.
 CTargetDetector* CreateTargetDetector(CProjectDocument* document, CProjectImage* image, const CCamera* camera,
                                       CMeasurementTool* tool, bool invert);

@@ -48,9 +48,9 @@ struct Scan {
     }
     int Run()
     {
-        CRegionTargetDetector detector(&image, &camera, tool.get(), &doc, invert);
-        const int result = detector.Run(false);
-        threshold = detector.GetGreyThreshold();
+        std::unique_ptr<CTargetDetector> detector(CreateTargetDetector(&doc, &image, &camera, tool.get(), invert));
+        const int result = detector->Run(false);
+        threshold = detector->GetGreyThreshold();
         return result;
     }
     CProjectDocument doc;
@@ -96,13 +96,16 @@ TargetScene Sheet(double polarity, double blur, double noise, unsigned seed)
 TEST(TargetDetector, FindsEveryTargetOnceNearItsCentre)
 {
     struct Case {
+        int method; // 0 standard, 1 expansion
         double polarity, blur, noise, tolerance;
     };
-    const Case cases[] = {{1, 0.0, 0.0, 0.05}, {1, 1.0, 2.0, 0.05}, {-1, 0.7, 2.0, 0.05}, {1, 1.0, 5.0, 0.1},
-                          {-1, 1.0, 5.0, 0.1}};
+    const Case cases[] = {{0, 1, 0.0, 0.0, 0.05}, {0, 1, 1.0, 2.0, 0.05}, {0, -1, 0.7, 2.0, 0.05},
+                          {0, 1, 1.0, 5.0, 0.1},   {0, -1, 1.0, 5.0, 0.1},  {1, 1, 0.0, 0.0, 0.05},
+                          {1, 1, 1.0, 2.0, 0.05},  {1, -1, 0.7, 2.0, 0.05}, {1, 1, 1.0, 5.0, 0.1}};
     unsigned seed = 11;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "polarity " << c.polarity << " blur " << c.blur << " noise " << c.noise);
+        SCOPED_TRACE(testing::Message() << "method " << c.method << " polarity " << c.polarity << " blur " << c.blur
+                                        << " noise " << c.noise);
         TargetScene scene = Sheet(c.polarity, c.blur, c.noise, ++seed);
         const size_t good = scene.targets.size();
         // Rejected: cut by the border, a bar and a blob beyond twice the
@@ -116,6 +119,7 @@ TEST(TargetDetector, FindsEveryTargetOnceNearItsCentre)
 
         const CCentroidSettings before = GetCentroidSettings();
         Scan scan(scene, c.polarity < 0);
+        scan.doc.scanMethod = c.method;
         ASSERT_EQ(scan.Run(), 1);
         EXPECT_EQ(std::memcmp(&before, &GetCentroidSettings(), sizeof before), 0);
 
