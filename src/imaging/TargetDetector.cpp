@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
 #include "Camera.h"
 #include "DisplayImage.h"
 #include "EODevice.h"
+#include "Hub.h"
 #include "EllipseRecord.h"
 #include "MeasurementTool.h"
 #include "Message.h"
@@ -819,4 +821,44 @@ bool CTargetDetector::IdentifyEODevice()
     }
     image->oriented = accepted;
     return accepted;
+}
+
+int AutoScanImages(CProjectDocument& document, const CAutoScanCallbacks& callbacks)
+{
+    int scanned = 0;
+    for (int i = 0; i < document.images.GetSize(); ++i) {
+        CProjectImage* image = document.images.GetAt(i);
+        if (image == nullptr || !image->enabled)
+            continue;
+        image->oriented = false;
+        image->scanned = false;
+        // Without its camera no position can be converted: skipped.
+        const CCamera* camera = document.cameras.FindByName(image->GetCameraName().GetText());
+        const char* path = image->GetFilePath().GetText();
+        std::unique_ptr<CDisplayImage> picture = camera ? CreateDisplayImage(path) : nullptr;
+        if (!picture || !picture->Load(path, 0))
+            continue;
+        if (callbacks.selectImage)
+            callbacks.selectImage(i);
+        CMeasurementTool tool(image, camera, picture.get(), nullptr, nullptr);
+        tool.SetDocument(&document);
+        std::unique_ptr<CTargetDetector> detector(
+            CreateTargetDetector(&document, image, camera, &tool, GetCentroidSettings().invert != 0));
+        if (detector->Run(true) != 0) {
+            image->scanned = true;
+            ++scanned;
+            if (callbacks.imageScanned)
+                callbacks.imageScanned(*image);
+            else
+                PostHubMessage(UM_REFRESH_IMAGES_AND_LIST);
+        }
+    }
+    if (callbacks.selectImage)
+        callbacks.selectImage(-1);
+    document.SetModifiedFlag();
+    if (callbacks.refresh)
+        callbacks.refresh();
+    else
+        document.UpdateAllViews();
+    return scanned;
 }

@@ -194,3 +194,18 @@ private:
 // method, else the standard one. The caller deletes it.
 CTargetDetector* CreateTargetDetector(CProjectDocument* document, CProjectImage* image, const CCamera* camera,
                                       CMeasurementTool* tool, bool invert);
+
+// What the scan of all images reports: the image being scanned (its index in
+// the document's image list; -1 clears the selection at the end), each image
+// scanned successfully, and the refresh of the views at the end. Unset
+// callbacks: nothing is selected, a scanned image posts the refresh of the
+// image lists, and the end calls the document's UpdateAllViews.
+struct CAutoScanCallbacks {
+    std::function<void(int index)> selectImage;
+    std::function<void(CProjectImage& image)> imageScanned;
+    std::function<void()> refresh;
+};
+
+// Scans every enabled image with the document's detector, verbosely; images
+// whose picture cannot be loaded are skipped. Returns the number scanned.
+int AutoScanImages(CProjectDocument& document, const CAutoScanCallbacks& callbacks = CAutoScanCallbacks());

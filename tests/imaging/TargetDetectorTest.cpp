@@ -20,6 +20,7 @@
 #include "ProjectImage.h"
 #include "TargetDetector.h"
 #include "TargetRenderer.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -321,5 +322,56 @@ TEST(TargetDetector, IdentifiesTheEODevice)
                     after.push_back(scene.image.targets.GetAt(i)->label.GetText());
             EXPECT_EQ(after, before);
         }
+    }
+}
+
+// The scan of all images: disabled images and unreadable files are skipped,
+// the others scanned, flagged and reported.
+TEST(TargetDetector, ScansAllImages)
+{
+    kestrelon::test::TempFolder folder("autoscan");
+    TargetScene scene = Sheet(-1, 0.7, 2.0, 3); // dark targets, as the default centroid settings expect
+    ASSERT_TRUE(WritePicture(folder.File("a.bmp"), RenderScene(scene)));
+    ASSERT_TRUE(WritePicture(folder.File("b.bmp"), RenderScene(scene)));
+    folder.Write("c.bmp", "not a picture");
+    CProjectDocument doc;
+    CCamera* camera = doc.cameras.AddNew();
+    *camera = MakeCamera(scene.width, scene.height);
+    camera->identifier = "Cam";
+    struct Entry {
+        const char* file;
+        bool enabled;
+        bool expectScanned;
+    };
+    const Entry entries[] = {{"a.bmp", true, true}, {"b.bmp", false, false}, {"c.bmp", true, false},
+                             {"missing.bmp", true, false}};
+    for (const Entry& e : entries) {
+        CProjectImage* image = doc.AddNewImage(e.file);
+        image->SetFilePath(folder.File(e.file).c_str());
+        image->SetCameraName("Cam");
+        image->enabled = e.enabled;
+        image->oriented = true;
+    }
+    doc.SetModifiedFlag(false);
+    const CCentroidSettings before = GetCentroidSettings();
+    std::vector<int> selected;
+    std::vector<const CProjectImage*> reported;
+    int refreshed = 0;
+    CAutoScanCallbacks callbacks;
+    callbacks.selectImage = [&](int i) { selected.push_back(i); };
+    callbacks.imageScanned = [&](CProjectImage& image) { reported.push_back(&image); };
+    callbacks.refresh = [&]() { ++refreshed; };
+    EXPECT_EQ(AutoScanImages(doc, callbacks), 1);
+    EXPECT_EQ(std::memcmp(&before, &GetCentroidSettings(), sizeof before), 0);
+    EXPECT_EQ(selected, (std::vector<int>{0, -1}));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], doc.images.GetAt(0));
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_TRUE(doc.IsModified());
+    for (int i = 0; i < 4; ++i) {
+        const CProjectImage* image = doc.images.GetAt(i);
+        EXPECT_EQ(image->scanned, entries[i].expectScanned) << entries[i].file;
+        EXPECT_EQ(image->oriented, !entries[i].enabled) << entries[i].file;
+        EXPECT_EQ(image->targets.GetSize() > 0, entries[i].expectScanned) << entries[i].file;
     }
 }
