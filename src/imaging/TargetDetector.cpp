@@ -677,6 +677,7 @@ bool CTargetDetector::IdentifyEODevice()
         return false;
     const int n = device->GetSize();
     const double maxRms = device->GetMaxResectionRms();
+    resectionCount = 0;
     auto isEOPoint = [&](const CImageObservation* o) {
         return !o->measured && std::any_of(eoPoints.begin(), eoPoints.end(),
                                            [&](const CNameBuffer& l) { return o->label == l; });
@@ -746,6 +747,7 @@ bool CTargetDetector::IdentifyEODevice()
     };
     auto resect = [&]() {
         CAdjustmentSummary summary;
+        ++resectionCount;
         const bool ok = ResectImage(*image, *camera, *device, document->settings, summary);
         resection = summary;
         // Every device point must stay in: a fit that rejected rays down to

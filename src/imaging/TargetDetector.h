@@ -67,6 +67,8 @@ public:
     const CCentroidSettings& GetMeasuringSettings() const { return measuring; }
     // The status record of the last resection.
     const CAdjustmentSummary& GetResectionSummary() const { return resection; }
+    // Resections the last identification tried.
+    int GetResectionCount() const { return resectionCount; }
     const CDetectorTimes& GetTimes() const { return times; }
     // Largest device that the permutation search takes on.
     static constexpr int kMaxPermutedPoints = 8;
@@ -110,6 +112,7 @@ protected:
     CCentroidSettings saved;
     std::vector<CNameBuffer> eoPoints; // labels of the EO-device points stored by this scan
     CAdjustmentSummary resection;
+    int resectionCount = 0;
     CDetectorTimes times;
 };
 

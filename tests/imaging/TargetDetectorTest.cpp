@@ -294,6 +294,10 @@ TEST(TargetDetector, IdentifiesTheEODevice)
         ASSERT_NE(centre, nullptr);
         detector.AddReference(centre->x, centre->y);
         EXPECT_EQ(detector.IdentifyEODevice(), c.expectFound);
+        // Five points are found within the four rotations.
+        if (c.points == 5 && c.expectFound) {
+            EXPECT_LE(detector.GetResectionCount(), 4);
+        }
         EXPECT_EQ(scene.image.oriented, c.expectFound);
         if (c.expectFound) {
             for (int i = 0; i < c.points; ++i) {
