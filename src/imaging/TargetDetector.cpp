@@ -427,8 +427,10 @@ bool CRegionTargetDetector::Validate(bool& found)
         StoreObservation(region->regionId, false, mx, my, false);
     }
     EndMeasuring();
+    const auto cleanupStart = std::chrono::steady_clock::now();
     if (!debug && camera != nullptr)
         image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
 }
@@ -624,8 +626,10 @@ bool CExpansionTargetDetector::Validate(bool& found)
             grid->Dump(DebugDumpPath(name).c_str(), 3, true);
         }
     }
+    const auto cleanupStart = std::chrono::steady_clock::now();
     if (!debug && camera != nullptr)
         image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
 }

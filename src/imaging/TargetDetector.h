@@ -28,7 +28,8 @@ class CProjectImage;
 struct CDetectorTimes {
     double segmentation = 0.0;
     double validation = 0.0;  // region tests
-    double measuring = 0.0;   // centroids and storing
+    double measuring = 0.0;   // centroids and storing, with the clean-up
+    double cleanup = 0.0;     // removal of close observations (part of measuring)
 };
 
 class CTargetDetector {
