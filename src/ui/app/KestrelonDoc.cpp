@@ -14,6 +14,7 @@
 #include "FileSystem.h"
 #include "GeometryReports.h"
 #include "Message.h"
+#include "TargetDetector.h"
 #include "TextFile.h"
 
 #include <QFile>
@@ -801,4 +802,10 @@ bool CKestrelonDoc::CreateEmpty3DDataFile()
     set->isControl = false;
     SetModifiedFlag(true);
     return true;
+}
+
+CTargetDetector* CKestrelonDoc::CreateTargetDetector(CProjectImage* image, const CCamera* camera,
+                                                     CMeasurementTool* tool, bool invert)
+{
+    return ::CreateTargetDetector(this, image, camera, tool, invert);
 }

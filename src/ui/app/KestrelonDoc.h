@@ -15,6 +15,8 @@ class CBestFitPlane;
 class CBestFitSphere;
 class CCamera;
 class CDynString;
+class CMeasurementTool;
+class CTargetDetector;
 class CPointSet;
 
 class CKestrelonDoc : public CProjectDocument, public CDocument {
@@ -71,6 +73,10 @@ public:
     void OnSimulationBundle();
 
     // Services.
+    // A new AutoScan detector for the image by the scanning method; the
+    // caller deletes it.
+    CTargetDetector* CreateTargetDetector(CProjectImage* image, const CCamera* camera, CMeasurementTool* tool,
+                                          bool invert);
     // The folder of the project file ("" without one).
     CDynString GetProjectDirectory() const;
     // Fills the adjustment image list with the enabled, resected images

@@ -1,0 +1,381 @@
+// AutoScan on rendered sheets of known target centres: every target found
+// once and measured close to its true centre, border-cut targets, bars and
+// large blobs rejected, the process-wide centroid settings untouched; and
+// the edge cases of the preparation and the validation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "Camera.h"
+#include "CentroidSettings.h"
+#include "DisplayImage.h"
+#include "Intersection.h"
+#include "ObjectPoint.h"
+#include "MeasurementTool.h"
+#include "ProjectDocument.h"
+#include "ProjectImage.h"
+#include "TargetDetector.h"
+#include "TargetRenderer.h"
+#include "TestFiles.h"
+
+namespace {
+
+CCamera MakeCamera(int width, int height)
+{
+    CCamera camera;
+    camera.XPixels = width;
+    camera.YPixels = height;
+    camera.XPixelSize = camera.YPixelSize = 0.01;
+    for (double& p : camera.parameters)
+        p = 0.0;
+    camera.parameters[CAM_C] = 20.0;
+    return camera;
+}
+
+// A scan of one rendered sheet: document, image record, camera, picture,
+// measuring object and detector.
+struct Scan {
+    explicit Scan(const TargetScene& scene, bool invert)
+        : camera(MakeCamera(scene.width, scene.height)), picture(MakeDisplayImage(RenderScene(scene)))
+    {
+        picture->ComputeStatistics();
+        tool = std::make_unique<CMeasurementTool>(&image, &camera, picture.get(), nullptr, nullptr);
+        tool->SetDocument(&doc);
+        this->invert = invert;
+    }
+    int Run()
+    {
+        std::unique_ptr<CTargetDetector> detector(CreateTargetDetector(&doc, &image, &camera, tool.get(), invert));
+        const int result = detector->Run(false);
+        threshold = detector->GetGreyThreshold();
+        return result;
+    }
+    CProjectDocument doc;
+    CProjectImage image;
+    CCamera camera;
+    std::unique_ptr<CDisplayImage> picture;
+    std::unique_ptr<CMeasurementTool> tool;
+    bool invert = false;
+    int threshold = -1;
+};
+
+RenderedTarget Disc(double x, double y, double radius, double amplitude)
+{
+    RenderedTarget t;
+    t.x = x;
+    t.y = y;
+    t.semiAxisA = t.semiAxisB = radius;
+    t.amplitude = amplitude;
+    return t;
+}
+
+// Targets of 5 to 20 pixels diameter on a grid with random sub-pixel centres.
+TargetScene Sheet(double polarity, double blur, double noise, unsigned seed)
+{
+    TargetScene scene;
+    scene.width = 1024;
+    scene.height = 768;
+    scene.background = polarity > 0 ? 20.0 : 230.0;
+    scene.blurSigma = blur;
+    scene.noiseSigma = noise;
+    scene.seed = seed;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> offset(-0.5, 0.5), radius(2.5, 10.0), contrast(160.0, 200.0);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 3; ++j)
+            scene.targets.push_back(
+                Disc(80.0 + 150.0 * i + offset(rng), 90.0 + 150.0 * j + offset(rng), radius(rng), polarity * contrast(rng)));
+    return scene;
+}
+
+} // namespace
+
+TEST(TargetDetector, FindsEveryTargetOnceNearItsCentre)
+{
+    struct Case {
+        int method; // 0 standard, 1 expansion
+        double polarity, blur, noise, tolerance;
+    };
+    const Case cases[] = {{0, 1, 0.0, 0.0, 0.05}, {0, 1, 1.0, 2.0, 0.05}, {0, -1, 0.7, 2.0, 0.05},
+                          {0, 1, 1.0, 5.0, 0.1},   {0, -1, 1.0, 5.0, 0.1},  {1, 1, 0.0, 0.0, 0.05},
+                          {1, 1, 1.0, 2.0, 0.05},  {1, -1, 0.7, 2.0, 0.05}, {1, 1, 1.0, 5.0, 0.1}};
+    unsigned seed = 11;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "method " << c.method << " polarity " << c.polarity << " blur " << c.blur
+                                        << " noise " << c.noise);
+        TargetScene scene = Sheet(c.polarity, c.blur, c.noise, ++seed);
+        const size_t good = scene.targets.size();
+        // Rejected: cut by the border, a bar and a blob beyond twice the
+        // area maximum.
+        scene.targets.push_back(Disc(3.0, 600.0, 7.0, c.polarity * 180.0));
+        RenderedTarget bar = Disc(500.0, 650.0, 150.0, c.polarity * 180.0);
+        bar.semiAxisB = 2.0;
+        bar.rotation = 0.1;
+        scene.targets.push_back(bar);
+        scene.targets.push_back(Disc(850.0, 300.0, 20.0, c.polarity * 180.0));
+
+        const CCentroidSettings before = GetCentroidSettings();
+        Scan scan(scene, c.polarity < 0);
+        scan.doc.scanMethod = c.method;
+        ASSERT_EQ(scan.Run(), 1);
+        EXPECT_EQ(std::memcmp(&before, &GetCentroidSettings(), sizeof before), 0);
+
+        ASSERT_EQ(scan.image.targets.GetSize(), int(good));
+        double sum = 0.0;
+        std::vector<int> hits(good, 0);
+        for (int i = 0; i < scan.image.targets.GetSize(); ++i) {
+            const CImageObservation* o = scan.image.targets.GetAt(i);
+            EXPECT_EQ(o->label.GetText()[0], '-');
+            EXPECT_TRUE(IsUnidentifiedLabel(o->label));
+            EXPECT_TRUE(o->measured);
+            EXPECT_DOUBLE_EQ(o->sigmaX, scan.doc.settings.defaultImageSigma);
+            EXPECT_DOUBLE_EQ(o->sigmaY, scan.doc.settings.defaultImageSigma);
+            size_t best = 0;
+            double bestD = 1e9;
+            for (size_t k = 0; k < good; ++k) {
+                const double d = std::hypot(o->pixelColumn - scene.targets[k].x, o->pixelRow - scene.targets[k].y);
+                if (d < bestD) {
+                    bestD = d;
+                    best = k;
+                }
+            }
+            ++hits[best];
+            sum += bestD * bestD;
+            double x = 0.0, y = 0.0;
+            scan.camera.PixelToImage(o->pixelColumn, o->pixelRow, x, y);
+            EXPECT_DOUBLE_EQ(o->x, x);
+            EXPECT_DOUBLE_EQ(o->y, y);
+        }
+        for (int h : hits)
+            EXPECT_EQ(h, 1);
+        EXPECT_LE(std::sqrt(sum / double(good)), c.tolerance);
+    }
+}
+
+// The edge cases of preparation and validation, one scan each.
+TEST(TargetDetector, EdgeCases)
+{
+    struct Case {
+        const char* name;
+        int minGrey;      // both minimum grey values; -1: the picture's mean grey
+        double ratio;     // both target/image ratios
+        bool debug;
+        bool expectHigh;
+        int expectObservations; // -1: more than the sheet's 12 targets, -2: not checked
+    };
+    const Case cases[] = {
+        {"mean equal to the minimum is high quality", -1, 0.01, false, true, 12},
+        {"mean above the minimum is low quality", 0, 0.01, false, false, -2},
+        {"ratio 1 stops at grey 0", 0, 1.0, false, false, -2},
+        {"debug keeps rejected regions and close observations", -1, 0.01, true, true, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TargetScene scene = Sheet(1, 0.7, 2.0, 5);
+        scene.targets.push_back(Disc(850.0, 300.0, 20.0, 180.0)); // beyond the area limit
+        Scan scan(scene, false);
+        scan.doc.highMinGrey = scan.doc.lowMinGrey = c.minGrey < 0 ? scan.picture->GetMean() : c.minGrey;
+        scan.doc.highTargetImageRatio = scan.doc.lowTargetImageRatio = c.ratio;
+        scan.doc.scanFlags[0] = c.debug;
+        // No EO device in the project: no region is taken for one.
+        ASSERT_EQ(scan.doc.pointSets.GetEODevice(), nullptr);
+        ASSERT_EQ(scan.Run(), 1);
+        EXPECT_TRUE(scan.image.qualitySet);
+        EXPECT_EQ(scan.image.highQuality, c.expectHigh);
+        EXPECT_GE(scan.threshold, 0);
+        EXPECT_GE(scan.threshold, scan.doc.highMinGrey);
+        for (int i = 0; i < scan.image.targets.GetSize(); ++i)
+            EXPECT_TRUE(scan.image.targets.GetAt(i)->measured); // no EO-device point
+        if (c.ratio >= 1.0) {
+            EXPECT_EQ(scan.threshold, 0);
+        }
+        if (c.expectObservations >= 0) {
+            EXPECT_EQ(scan.image.targets.GetSize(), c.expectObservations);
+        } else if (c.expectObservations == -1) {
+            EXPECT_GT(scan.image.targets.GetSize(), 12);
+        }
+    }
+}
+
+namespace {
+
+// A detector whose scan is replaced by observations of a known pose: the
+// device's targets projected through the camera under scanned labels, and
+// the reference target stored as the scan stores it.
+struct EOScan : CRegionTargetDetector {
+    using CRegionTargetDetector::CRegionTargetDetector;
+    void AddReference(double x, double y)
+    {
+        CNameBuffer label;
+        label.SetNumber(-99);
+        CImageObservation o(label, x, y);
+        o.measured = false;
+        image->targets.AddSorted(o);
+        eoPoints.push_back(label);
+        eoReference.SetAxes(1.0, 1.0, 0.0);
+    }
+};
+
+struct DeviceScene {
+    explicit DeviceScene(int points, double turn)
+    {
+        camera = MakeCamera(2000, 2000);
+        truth.SetPose(10.0, -20.0, 300.0, 0.4, -0.3, turn);
+        double R[3][3];
+        truth.GetRotation(R);
+        doc.eoDevice.SetName("Device");
+        doc.eoDevice.SetIDShape(0);
+        // A centre point and the others clockwise around it.
+        for (int i = 0; i < points; ++i) {
+            const double a = -2.0 * std::acos(-1.0) * (i - 1) / (points - 1);
+            const double r = i == 0 ? 0.0 : 40.0 + 7.0 * i;
+            const double cam[3] = {r * std::cos(a), r * std::sin(a), -300.0 - 5.0 * (i % 3)};
+            char label[16];
+            std::snprintf(label, sizeof label, "E%d", i + 1);
+            CObjectPoint p(label, 0.0, 0.0, 0.0);
+            p.x = truth.X + R[0][0] * cam[0] + R[1][0] * cam[1] + R[2][0] * cam[2];
+            p.y = truth.Y + R[0][1] * cam[0] + R[1][1] * cam[1] + R[2][1] * cam[2];
+            p.z = truth.Z + R[0][2] * cam[0] + R[1][2] * cam[1] + R[2][2] * cam[2];
+            doc.eoDevice.AddPointSorted(p);
+            CImageObservation o;
+            EXPECT_TRUE(ProjectPointToImage(p, truth, camera, o, 1.0));
+            CNameBuffer scanned;
+            scanned.SetNumber(-(i + 1));
+            CImageObservation stored(scanned, o.x, o.y, 0.001, 0.001, 0.0, 0.0);
+            stored.measured = true;
+            image.targets.AddSorted(stored);
+        }
+        // A target away from the device.
+        CImageObservation far(CNameBuffer("-50"), 8.0, 8.0, 0.001, 0.001, 0.0, 0.0);
+        far.measured = true;
+        image.targets.AddSorted(far);
+        image.SetPose(0.0, 0.0, 0.0, 0.0, 0.0, 0.0);
+    }
+    CProjectDocument doc;
+    CProjectImage truth;
+    CProjectImage image;
+    CCamera camera;
+};
+
+} // namespace
+
+TEST(TargetDetector, IdentifiesTheEODevice)
+{
+    struct Case {
+        int points;
+        double turn;      // roll of the pose: turns the device in the picture
+        double maxRms;    // -1: the device's default; -2: the RMS an identification reaches
+        bool expectFound;
+    };
+    const double q = std::acos(0.0);
+    const Case cases[] = {{5, 0.0, -1, true},    {5, q, -1, true},      {5, 2 * q, -1, true}, {5, 3 * q, -1, true},
+                          {6, 0.3, -1, true},    {5, 0.0, -2, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.points << " points, turn " << c.turn << ", max RMS " << c.maxRms);
+        DeviceScene scene(c.points, c.turn);
+        if (c.maxRms == -2) {
+            DeviceScene first(c.points, c.turn);
+            EOScan detector(&first.image, &first.camera, nullptr, &first.doc, false);
+            const CImageObservation* centre = first.image.FindObservationByText("-1");
+            detector.AddReference(centre->x, centre->y);
+            ASSERT_TRUE(detector.IdentifyEODevice());
+            scene.doc.eoDevice.SetMaxResectionRms(detector.GetResectionSummary().rms);
+        }
+        std::vector<std::string> before;
+        for (int i = 0; i < scene.image.targets.GetSize(); ++i)
+            before.push_back(scene.image.targets.GetAt(i)->label.GetText());
+        EOScan detector(&scene.image, &scene.camera, nullptr, &scene.doc, false);
+        // The reference sits on the device's first (centre) target.
+        const CImageObservation* centre = scene.image.FindObservationByText("-1");
+        ASSERT_NE(centre, nullptr);
+        detector.AddReference(centre->x, centre->y);
+        EXPECT_EQ(detector.IdentifyEODevice(), c.expectFound);
+        // Five points are found within the four rotations.
+        if (c.points == 5 && c.expectFound) {
+            EXPECT_LE(detector.GetResectionCount(), 4);
+        }
+        EXPECT_EQ(scene.image.oriented, c.expectFound);
+        if (c.expectFound) {
+            for (int i = 0; i < c.points; ++i) {
+                const CObjectPoint* p = scene.doc.eoDevice.GetAt(i);
+                const CImageObservation* o = scene.image.FindObservation(p->label);
+                ASSERT_NE(o, nullptr) << p->label.GetText();
+                CImageObservation projected;
+                ASSERT_TRUE(ProjectPointToImage(*p, scene.truth, scene.camera, projected, 1.0));
+                EXPECT_NEAR(o->x, projected.x, 1e-9);
+                EXPECT_NEAR(o->y, projected.y, 1e-9);
+            }
+            EXPECT_NEAR(scene.image.X, scene.truth.X, 1e-4);
+            EXPECT_NEAR(scene.image.Y, scene.truth.Y, 1e-4);
+            EXPECT_NEAR(scene.image.Z, scene.truth.Z, 1e-4);
+            double R[3][3], T[3][3];
+            scene.image.GetRotation(R);
+            scene.truth.GetRotation(T);
+            for (int r = 0; r < 3; ++r)
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_NEAR(R[r][k], T[r][k], 1e-6);
+        } else {
+            // Every candidate has its old label back.
+            std::vector<std::string> after;
+            for (int i = 0; i < scene.image.targets.GetSize(); ++i)
+                if (scene.image.targets.GetAt(i)->measured)
+                    after.push_back(scene.image.targets.GetAt(i)->label.GetText());
+            EXPECT_EQ(after, before);
+        }
+    }
+}
+
+// The scan of all images: disabled images and unreadable files are skipped,
+// the others scanned, flagged and reported.
+TEST(TargetDetector, ScansAllImages)
+{
+    kestrelon::test::TempFolder folder("autoscan");
+    TargetScene scene = Sheet(-1, 0.7, 2.0, 3); // dark targets, as the default centroid settings expect
+    ASSERT_TRUE(WritePicture(folder.File("a.bmp"), RenderScene(scene)));
+    ASSERT_TRUE(WritePicture(folder.File("b.bmp"), RenderScene(scene)));
+    folder.Write("c.bmp", "not a picture");
+    CProjectDocument doc;
+    CCamera* camera = doc.cameras.AddNew();
+    *camera = MakeCamera(scene.width, scene.height);
+    camera->identifier = "Cam";
+    struct Entry {
+        const char* file;
+        bool enabled;
+        bool expectScanned;
+    };
+    const Entry entries[] = {{"a.bmp", true, true}, {"b.bmp", false, false}, {"c.bmp", true, false},
+                             {"missing.bmp", true, false}};
+    for (const Entry& e : entries) {
+        CProjectImage* image = doc.AddNewImage(e.file);
+        image->SetFilePath(folder.File(e.file).c_str());
+        image->SetCameraName("Cam");
+        image->enabled = e.enabled;
+        image->oriented = true;
+    }
+    doc.SetModifiedFlag(false);
+    const CCentroidSettings before = GetCentroidSettings();
+    std::vector<int> selected;
+    std::vector<const CProjectImage*> reported;
+    int refreshed = 0;
+    CAutoScanCallbacks callbacks;
+    callbacks.selectImage = [&](int i) { selected.push_back(i); };
+    callbacks.imageScanned = [&](CProjectImage& image) { reported.push_back(&image); };
+    callbacks.refresh = [&]() { ++refreshed; };
+    EXPECT_EQ(AutoScanImages(doc, callbacks), 1);
+    EXPECT_EQ(std::memcmp(&before, &GetCentroidSettings(), sizeof before), 0);
+    EXPECT_EQ(selected, (std::vector<int>{0, -1}));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], doc.images.GetAt(0));
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_TRUE(doc.IsModified());
+    for (int i = 0; i < 4; ++i) {
+        const CProjectImage* image = doc.images.GetAt(i);
+        EXPECT_EQ(image->scanned, entries[i].expectScanned) << entries[i].file;
+        EXPECT_EQ(image->oriented, !entries[i].enabled) << entries[i].file;
+        EXPECT_EQ(image->targets.GetSize() > 0, entries[i].expectScanned) << entries[i].file;
+    }
+}
