@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "AdjustmentSummary.h"
@@ -24,6 +25,25 @@ namespace {
 constexpr double kTinySquare = 1e-100;
 
 } // namespace
+
+namespace {
+
+std::atomic<int> defaultWorkerLimit{0};
+
+} // namespace
+
+void CAdjustmentEngine::SetDefaultWorkerLimit(int limit)
+{
+    defaultWorkerLimit = limit < 0 ? 0 : limit;
+}
+
+int CAdjustmentEngine::GetWorkerCount() const
+{
+    const int limit = workerLimit >= 0 ? workerLimit : defaultWorkerLimit.load();
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int machine = cores > 0 ? cores : 1;
+    return limit > 0 ? std::min(limit, 256) : machine;
+}
 
 // --- Progress record ---------------------------------------------------------
 
