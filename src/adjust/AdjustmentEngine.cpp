@@ -42,7 +42,12 @@ int CAdjustmentEngine::GetWorkerCount() const
     const int limit = workerLimit >= 0 ? workerLimit : defaultWorkerLimit.load();
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
     const int machine = cores > 0 ? cores : 1;
-    return limit > 0 ? std::min(limit, 256) : machine;
+    if (limit > 0)
+        return std::min(limit, 256);
+    // Left to the machine: a thread for every few thousand rays at most, so
+    // that a small network does not wait on threads.
+    const int rays = static_cast<int>(rayImages.size());
+    return std::max(1, std::min(machine, rays / 4096));
 }
 
 // --- Progress record ---------------------------------------------------------

@@ -154,7 +154,8 @@ public:
     bool ComputeCorrelations(CMatrix& out);
 
     // Worker threads of the forming and the error propagation: at most
-    // `limit` (0: one per core of the machine). With one, the whole run
+    // `limit` (0: one per core of the machine, fewer for a small network
+    // of few rays). With one, the whole run
     // stays on the calling thread. Any count gives the same results.
     void SetWorkerLimit(int limit) { workerLimit = limit < 0 ? 0 : limit; }
     int GetWorkerCount() const;

@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "PackedNormals.h"
+
+
+// The floating-point faults a worker hands on to the thread that started it.
+constexpr int kWorkerFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
 // Waits until all of a fixed number of threads have arrived.
 class CWorkerBarrier {
@@ -68,9 +71,9 @@ void RunOnWorkers(int workers, Body&& body)
                     gate.wait(lock, [&] { return started >= 0; });
                     count = started;
                 }
-                std::feclearexcept(kFaults);
+                std::feclearexcept(kWorkerFaults);
                 body(w, count, *barrier);
-                faults[static_cast<size_t>(w)] = std::fetestexcept(kFaults);
+                faults[static_cast<size_t>(w)] = std::fetestexcept(kWorkerFaults);
             });
         } catch (const std::system_error&) {
             break;
