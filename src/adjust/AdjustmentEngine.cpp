@@ -508,7 +508,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (!normals->LdltDecompose()) {
+    if (!normals->LdltDecompose(GetWorkerCount())) {
         // An image that rejection left without rays makes its station
         // singular: name it, so that its orientation or the limit is mended.
         const std::string lost = ImagesWithoutRays();

@@ -212,7 +212,7 @@ bool CAdjustmentEngine::InvertFreeReverse()
                 s += G[a][c] * S.GetAt(a, b);
             T[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(b)] = s;
         }
-    if (!normals->InvertSymmetric(true))
+    if (!normals->InvertSymmetric(true, GetWorkerCount()))
         return false;
     double* const* Q = normals->GetRowTable();
     const int base = 10 * cameras->GetSize();
