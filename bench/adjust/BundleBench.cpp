@@ -3,8 +3,8 @@
 // through the engine's own loop, then the post-adjustment (inversion, error
 // propagation). Each iteration is split into forming and folding the normal
 // equations, the factorisation of the reduced system, and the rest
-// (triangulation, solution, update). Times are wall-clock seconds, so the
-// figures of a shared machine are noisy.
+// (triangulation, solution, update). Times are wall-clock seconds (noisy on
+// a shared machine) and, as *_cpu_*, processor seconds of all threads.
 //
 // Arguments: images, points, network (0: a ring whose points every image
 // sees; 1: a block where each point is seen by about ten images), worker
@@ -31,6 +31,15 @@ namespace {
 double Now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Processor time of the whole process (all its threads): on a shared
+// machine the better measure of the work done.
+double ProcessCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 double PeakMegabytes()
@@ -67,15 +76,21 @@ void BuildBenchNetwork(Network& net, int images, int points, int kind)
     net.settings.totalErrorPropagation = true;
 }
 
-// Wall-clock times at the step boundaries of one pass of the engine's loop.
+// Wall-clock and process times at the step boundaries of one pass of the
+// engine's loop.
+struct Stamp {
+    double wall = 0.0, cpu = 0.0;
+    static Stamp Take() { return Stamp{Now(), ProcessCpu()}; }
+};
+
 struct StepTimes {
-    double start = 0.0, forming = 0.0, decomposition = 0.0, solution = 0.0, end = 0.0;
+    Stamp start, forming, decomposition, solution, end;
 };
 
 void MarkStep(void* context, int32_t phase)
 {
     StepTimes& t = *static_cast<StepTimes*>(context);
-    const double now = Now();
+    const Stamp now = Stamp::Take();
     switch (phase) {
     case PHASE_FORMING_NORMALS: t.forming = now; break;
     case PHASE_DECOMPOSITION: t.decomposition = now; break;
@@ -91,6 +106,7 @@ void BM_Bundle(benchmark::State& state)
     const int kind = static_cast<int>(state.range(2));
     const int threads = static_cast<int>(state.range(3));
     double forming = 0.0, factor = 0.0, rest = 0.0, post = 0.0, total = 0.0, sigma0 = 0.0;
+    double formingCpu = 0.0, factorCpu = 0.0, restCpu = 0.0, postCpu = 0.0;
     int iterations = 0, rays = 0, status = 0;
 
     double networkMegabytes = 0.0;
@@ -114,23 +130,29 @@ void BM_Bundle(benchmark::State& state)
         }
         CAdjustmentEngine::IterationState pass;
         forming = factor = rest = 0.0;
+        formingCpu = factorCpu = restCpu = 0.0;
         bool more = true;
         while (more) {
             StepTimes t;
-            t.start = Now();
+            t.start = Stamp::Take();
             more = engine.RunIteration(pass, &MarkStep, &t);
-            const double finish = Now();
-            if (t.end == 0.0) {
+            const Stamp finish = Stamp::Take();
+            if (t.end.wall == 0.0) {
                 state.SkipWithError("a pass ended before its update");
                 return;
             }
-            forming += t.decomposition - t.forming;
-            factor += t.solution - t.decomposition;
-            rest += (t.forming - t.start) + (finish - t.solution);
+            forming += t.decomposition.wall - t.forming.wall;
+            factor += t.solution.wall - t.decomposition.wall;
+            rest += (t.forming.wall - t.start.wall) + (finish.wall - t.solution.wall);
+            formingCpu += t.decomposition.cpu - t.forming.cpu;
+            factorCpu += t.solution.cpu - t.decomposition.cpu;
+            restCpu += (t.forming.cpu - t.start.cpu) + (finish.cpu - t.solution.cpu);
         }
-        const double loopEnd = Now();
+        const Stamp loopEnd = Stamp::Take();
         engine.PostAdjustment();
-        post = Now() - loopEnd;
+        const Stamp postEnd = Stamp::Take();
+        post = postEnd.wall - loopEnd.wall;
+        postCpu = postEnd.cpu - loopEnd.cpu;
         iterations = pass.iteration;
         status = net.summary.status;
         total = Now() - start;
@@ -149,6 +171,10 @@ void BM_Bundle(benchmark::State& state)
     state.counters["rest_s_per_it"] = rest / iterations;
     state.counters["s_per_it"] = (forming + factor + rest) / iterations;
     state.counters["post_adjustment_s"] = post;
+    state.counters["form_fold_cpu_s_per_it"] = formingCpu / iterations;
+    state.counters["factor_cpu_s_per_it"] = factorCpu / iterations;
+    state.counters["rest_cpu_s_per_it"] = restCpu / iterations;
+    state.counters["post_adjustment_cpu_s"] = postCpu;
     state.counters["total_s"] = total;
     state.counters["sigma0"] = sigma0;
 }

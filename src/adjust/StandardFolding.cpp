@@ -39,6 +39,7 @@ struct CAdjustmentEngine::PointFold {
     bool folded = false;
     std::vector<RayEquations> rays;
     std::vector<ColumnBlock> blocks;
+    std::vector<ColumnBlock> runs; // the blocks, neighbours in both numberings joined
     int columns = 0;
     std::vector<double> nprT;
     CMatrix* M = nullptr;
@@ -323,9 +324,9 @@ void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int 
     const double* __restrict M1 = Mr[1];
     const double* __restrict M2 = Mr[2];
     const CVector& v = *work.v;
-    const size_t blockCount = work.blocks.size();
+    const size_t blockCount = work.runs.size();
     for (size_t ba = 0; ba < blockCount; ++ba) {
-        const PointFold::ColumnBlock& A = work.blocks[ba];
+        const PointFold::ColumnBlock& A = work.runs[ba];
         if (A.first >= hi || A.first + A.length <= lo)
             continue;
         const int i1 = std::min(A.length, hi - A.first);
@@ -334,7 +335,7 @@ void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int 
             const int ri = A.first + i;
             const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
             for (size_t bb = ba; bb < blockCount; ++bb) {
-                const PointFold::ColumnBlock& B = work.blocks[bb];
+                const PointFold::ColumnBlock& B = work.runs[bb];
                 const int j0 = bb == ba ? i : 0;
                 // Element (ri, B.first + j) of the packed row that starts at (ri, ri).
                 double* __restrict dst = T[ri] + (B.first - ri);
@@ -502,6 +503,20 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
     for (int r = 0; r < 3; ++r)
         for (int s = r; s < 3; ++s)
             point.limitingCovariance.SetAt(inv[r][s], r, s);
+
+    // Blocks that follow each other in the system and in M are updated as
+    // one run (all of them, when every station sees the point).
+    work.runs.clear();
+    for (const PointFold::ColumnBlock& b : block) {
+        if (!work.runs.empty()) {
+            PointFold::ColumnBlock& r = work.runs.back();
+            if (r.first + r.length == b.first && r.column + r.length == b.column) {
+                r.length += b.length;
+                continue;
+            }
+        }
+        work.runs.push_back(b);
+    }
 
     CVector* stored = new CVector(3);
     for (int r = 0; r < 3; ++r)
