@@ -42,36 +42,30 @@ void Congruence(const CMatrix& M, const int32_t* cols, int count, const CMatrix&
     for (int c = 1; c < count && ascending; ++c)
         ascending = cols[c - 1] < cols[c];
     if (ascending) {
-        // Wt (rows x count) = M Q, row c of Q gathered once: its diagonal
-        // and later elements serve row c of Wt (a dot product) and, by
-        // symmetry, the later columns (an update).
-        std::vector<double> Wt(static_cast<size_t>(count) * static_cast<size_t>(rows), 0.0);
-        std::vector<double> q(static_cast<size_t>(count));
-        for (int c = 0; c < count; ++c) {
-            const int ic = cols[c];
-            const double* Qc = R[ic] - ic; // Qc[j] = Q(ic, j) for j >= ic
-            const int later = count - c - 1;
-            double* __restrict qd = q.data();
-            for (int d = 0; d < later; ++d)
-                qd[d] = Qc[cols[c + 1 + d]];
-            const double qcc = Qc[ic];
-            for (int r = 0; r < rows; ++r) {
-                const double* __restrict m = Mr[r] + c + 1;
-                double* __restrict w = &Wt[static_cast<size_t>(r) * static_cast<size_t>(count)];
-                const double mc = Mr[r][c];
-                double dot = qcc * mc;
-                for (int d = 0; d < later; ++d)
-                    dot += qd[d] * m[d];
-                double* __restrict wd = w + c + 1;
-                for (int d = 0; d < later; ++d)
-                    wd[d] += qd[d] * mc;
-                w[c] += dot;
-            }
-        }
+        std::vector<double> Mt(static_cast<size_t>(count) * static_cast<size_t>(rows)); // M', row by row
         for (int c = 0; c < count; ++c)
             for (int r = 0; r < rows; ++r)
-                W[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(r)] =
-                    Wt[static_cast<size_t>(r) * static_cast<size_t>(count) + static_cast<size_t>(c)];
+                Mt[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(r)] = Mr[r][c];
+        for (int c = 0; c < count; ++c) {
+            const int ic = cols[c];
+            const double* q = R[ic] - ic; // q[j] = Q(ic, j) for j >= ic
+            double* wc = &W[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+            const double* mc = &Mt[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+            const double qcc = q[ic];
+            for (int r = 0; r < rows; ++r)
+                wc[r] += qcc * mc[r];
+            for (int d = c + 1; d < count; ++d) {
+                const double qcd = q[cols[d]];
+                if (qcd == 0.0)
+                    continue;
+                double* wd = &W[static_cast<size_t>(d) * static_cast<size_t>(rows)];
+                const double* md = &Mt[static_cast<size_t>(d) * static_cast<size_t>(rows)];
+                for (int r = 0; r < rows; ++r) {
+                    wc[r] += qcd * md[r];
+                    wd[r] += qcd * mc[r];
+                }
+            }
+        }
     } else {
         for (int c = 0; c < count; ++c) {
             const int ic = cols[c];
