@@ -14,6 +14,9 @@ function(kestrelon_library name dir)
   endif()
 endfunction()
 
+# Tests that run the bundle engine, which spreads its work over threads.
+set(KESTRELON_WORKER_TESTS "^(Bundle|ErrorPropagation|ReverseFolding|ScaleBarScaling)[A-Za-z]*Test$")
+
 # Every tests/<folder>/*Test.cpp becomes its own GoogleTest executable.
 function(kestrelon_tests folder)
   file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*Test.cpp)
@@ -29,14 +32,24 @@ function(kestrelon_tests folder)
     # Tests that start threads also run under ThreadSanitizer (label "threads").
     set(_label ${folder})
     file(READ ${_t} _content)
-    if(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob")
+    # The bundle tests run the engine on worker threads.
+    if(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob" OR _n MATCHES "${KESTRELON_WORKER_TESTS}")
       set(_label ${folder}_threads)
     elseif(KESTRELON_SANITIZE STREQUAL "thread")
       continue() # the ThreadSanitizer build runs only the tests that start threads
     endif()
-    gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         TEST_PREFIX "${_n}."
-                         PROPERTIES LABELS ${_label} TIMEOUT 600)
+    if(_n MATCHES "${KESTRELON_WORKER_TESTS}")
+      # Once for each number of worker threads.
+      foreach(_w 1 2 8)
+        gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                             TEST_PREFIX "${_n}.w${_w}."
+                             PROPERTIES LABELS ${_label} TIMEOUT 600 ENVIRONMENT KESTRELON_BUNDLE_WORKERS=${_w})
+      endforeach()
+    else()
+      gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                           TEST_PREFIX "${_n}."
+                           PROPERTIES LABELS ${_label} TIMEOUT 600)
+    endif()
   endforeach()
 endfunction()
 

@@ -4,22 +4,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DKESTRELON_UI=ON >/dev/null
-cmake --build build -j "$(nproc)" --target kestrelon kestrelon-sample
+cmake -S . -B build-release -G Ninja -DKESTRELON_UI=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-release -j "$(nproc)" --target kestrelon kestrelon-sample
 
 SAMPLE_DIR="${XDG_DATA_HOME:-$HOME/.local/share}/kestrelon/sample"
 if [ ! -f "$SAMPLE_DIR/Sample.kst" ]; then
-  build/bin/kestrelon-sample "$SAMPLE_DIR"
+  build-release/bin/kestrelon-sample "$SAMPLE_DIR"
   echo "Sample project written to $SAMPLE_DIR"
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Kestrelon is built, but there is no display to show it on (DISPLAY is not set)."
-  echo "Start it from a desktop session: build/bin/kestrelon \"$SAMPLE_DIR/Sample.kst\""
+  echo "Start it from a desktop session: build-release/bin/kestrelon \"$SAMPLE_DIR/Sample.kst\""
   exit 1
 fi
 
 if [ $# -gt 0 ]; then
-  exec build/bin/kestrelon "$@"
+  exec build-release/bin/kestrelon "$@"
 fi
-exec build/bin/kestrelon "$SAMPLE_DIR/Sample.kst"
+exec build-release/bin/kestrelon "$SAMPLE_DIR/Sample.kst"

@@ -1,18 +1,25 @@
-// Bundle adjustment of synthetic blocks (self-calibrating camera with
+// Bundle adjustment of synthetic networks (self-calibrating camera with
 // distortion, image noise, control points) to convergence, pass by pass
-// through the engine's own loop. Each iteration is split into forming and
-// folding the normal equations, the factorisation of the reduced system,
-// and the rest (triangulation, solution, update). Times are processor time
-// of the running thread.
+// through the engine's own loop, then the post-adjustment (inversion, error
+// propagation). Each iteration is split into forming and folding the normal
+// equations, the factorisation of the reduced system, and the rest
+// (triangulation, solution, update). Times are wall-clock seconds (noisy on
+// a shared machine) and, as *_cpu_*, processor seconds of all threads.
+//
+// Arguments: images, points, network (0: a ring whose points every image
+// sees; 1: a block where each point is seen by about ten images), worker
+// threads. The large networks are registered only with
+// KESTRELON_BENCH_LARGE=1 in the environment; peak_rss_MB is the process's
+// peak, so run one network per process (--benchmark_filter) to read it.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
-
-#include <cmath>
-#include <ctime>
+#include <cstdlib>
+#include <memory>
 
 #include "../../tests/adjust/support/BundleNetwork.h"
 #include "AdjustmentEngine.h"
@@ -21,17 +28,19 @@ using namespace bundletest;
 
 namespace {
 
-// Time on this thread's processor: the machine may be shared, and the
-// engine runs on one thread.
-struct Clock {
-    using time_point = double;
-    static double now()
-    {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-    }
-};
+double Now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Processor time of the whole process (all its threads): on a shared
+// machine the better measure of the work done.
+double ProcessCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 double PeakMegabytes()
 {
@@ -51,27 +60,37 @@ double CurrentMegabytes()
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
-void BuildBenchNetwork(Network& net, int images, int points)
+void BuildBenchNetwork(Network& net, int images, int points, int kind)
 {
     NetworkOptions o;
     o.seed = 4242;
     o.noise = 0.001;
     o.imageSigma = 0.001;
-    BuildBlock(net, images, points, o);
+    if (kind == 0)
+        BuildRing(net, images, points, o);
+    else
+        BuildBlock(net, images, points, o);
     AddControl(net, 50, 0.005);
     net.settings.convergenceLimit = 5e-6; // the default
     net.settings.maxIterations = 30;
+    net.settings.totalErrorPropagation = true;
 }
 
-// Thread times at the step boundaries of one pass of the engine's loop.
+// Wall-clock and process times at the step boundaries of one pass of the
+// engine's loop.
+struct Stamp {
+    double wall = 0.0, cpu = 0.0;
+    static Stamp Take() { return Stamp{Now(), ProcessCpu()}; }
+};
+
 struct StepTimes {
-    double start = 0.0, forming = 0.0, decomposition = 0.0, solution = 0.0, end = 0.0;
+    Stamp start, forming, decomposition, solution, end;
 };
 
 void MarkStep(void* context, int32_t phase)
 {
     StepTimes& t = *static_cast<StepTimes*>(context);
-    const double now = Clock::now();
+    const Stamp now = Stamp::Take();
     switch (phase) {
     case PHASE_FORMING_NORMALS: t.forming = now; break;
     case PHASE_DECOMPOSITION: t.decomposition = now; break;
@@ -80,11 +99,14 @@ void MarkStep(void* context, int32_t phase)
     }
 }
 
-void BM_BundleBlock(benchmark::State& state)
+void BM_Bundle(benchmark::State& state)
 {
     const int images = static_cast<int>(state.range(0));
     const int points = static_cast<int>(state.range(1));
-    double forming = 0.0, factor = 0.0, rest = 0.0, total = 0.0, sigma0 = 0.0;
+    const int kind = static_cast<int>(state.range(2));
+    const int threads = static_cast<int>(state.range(3));
+    double forming = 0.0, factor = 0.0, rest = 0.0, post = 0.0, total = 0.0, sigma0 = 0.0;
+    double formingCpu = 0.0, factorCpu = 0.0, restCpu = 0.0, postCpu = 0.0;
     int iterations = 0, rays = 0, status = 0;
 
     double networkMegabytes = 0.0;
@@ -92,61 +114,98 @@ void BM_BundleBlock(benchmark::State& state)
         state.PauseTiming();
         std::unique_ptr<Network> network(new Network);
         Network& net = *network;
-        BuildBenchNetwork(net, images, points);
+        BuildBenchNetwork(net, images, points, kind);
         rays = net.rays;
         networkMegabytes = CurrentMegabytes();
         state.ResumeTiming();
 
         // The driver's own passes, timed step by step through the engine's hook.
-        const double start = Clock::now();
+        const double start = Now();
         CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
                                  &net.settings, &net.summary);
+        engine.SetWorkerLimit(threads);
         if (!engine.Prepare() || !net.settings.standardFolding || !engine.AllocateReducedSystem()) {
             state.SkipWithError("preparation failed");
             return;
         }
         CAdjustmentEngine::IterationState pass;
         forming = factor = rest = 0.0;
+        formingCpu = factorCpu = restCpu = 0.0;
         bool more = true;
         while (more) {
             StepTimes t;
-            t.start = Clock::now();
+            t.start = Stamp::Take();
             more = engine.RunIteration(pass, &MarkStep, &t);
-            const double finish = Clock::now();
-            if (t.end == 0.0) {
+            const Stamp finish = Stamp::Take();
+            if (t.end.wall == 0.0) {
                 state.SkipWithError("a pass ended before its update");
                 return;
             }
-            forming += t.decomposition - t.forming;
-            factor += t.solution - t.decomposition;
-            rest += (t.forming - t.start) + (finish - t.solution);
+            forming += t.decomposition.wall - t.forming.wall;
+            factor += t.solution.wall - t.decomposition.wall;
+            rest += (t.forming.wall - t.start.wall) + (finish.wall - t.solution.wall);
+            formingCpu += t.decomposition.cpu - t.forming.cpu;
+            factorCpu += t.solution.cpu - t.decomposition.cpu;
+            restCpu += (t.forming.cpu - t.start.cpu) + (finish.cpu - t.solution.cpu);
         }
+        const Stamp loopEnd = Stamp::Take();
+        engine.PostAdjustment();
+        const Stamp postEnd = Stamp::Take();
+        post = postEnd.wall - loopEnd.wall;
+        postCpu = postEnd.cpu - loopEnd.cpu;
         iterations = pass.iteration;
         status = net.summary.status;
-        total = Clock::now() - start;
+        total = Now() - start;
         sigma0 = net.summary.sigma0;
         state.counters["peak_rss_MB"] = PeakMegabytes();
         state.counters["network_rss_MB"] = networkMegabytes;
     }
     state.counters["images"] = images;
     state.counters["points"] = points;
+    state.counters["threads"] = threads;
     state.counters["rays"] = rays;
     state.counters["iterations"] = iterations;
     state.counters["status"] = status;
     state.counters["form_fold_s_per_it"] = forming / iterations;
     state.counters["factor_s_per_it"] = factor / iterations;
     state.counters["rest_s_per_it"] = rest / iterations;
+    state.counters["s_per_it"] = (forming + factor + rest) / iterations;
+    state.counters["post_adjustment_s"] = post;
+    state.counters["form_fold_cpu_s_per_it"] = formingCpu / iterations;
+    state.counters["factor_cpu_s_per_it"] = factorCpu / iterations;
+    state.counters["rest_cpu_s_per_it"] = restCpu / iterations;
+    state.counters["post_adjustment_cpu_s"] = postCpu;
     state.counters["total_s"] = total;
     state.counters["sigma0"] = sigma0;
 }
 
+void Register(const char* name, int images, int points, int kind)
+{
+    for (int threads : {1, 8})
+        benchmark::RegisterBenchmark(name, BM_Bundle)
+            ->Args({images, points, kind, threads})
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kSecond);
+}
+
 } // namespace
 
-BENCHMARK(BM_BundleBlock)
-    ->Args({20, 500})
-    ->Args({100, 5000})
-    ->Args({500, 50000})
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    Register("BM_BundleBlock", 20, 500, 1);
+    Register("BM_BundleBlock", 100, 5000, 1);
+    Register("BM_BundleRing", 200, 3000, 0);
+    const char* large = std::getenv("KESTRELON_BENCH_LARGE");
+    if (large != nullptr && large[0] == '1') {
+        Register("BM_BundleRingLarge", 500, 5000, 0);
+        Register("BM_BundleBlockLarge", 1000, 20000, 1);
+        Register("BM_BundleBlockLarge", 1000, 100000, 1);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "AdjustmentSummary.h"
@@ -24,6 +25,30 @@ namespace {
 constexpr double kTinySquare = 1e-100;
 
 } // namespace
+
+namespace {
+
+std::atomic<int> defaultWorkerLimit{0};
+
+} // namespace
+
+void CAdjustmentEngine::SetDefaultWorkerLimit(int limit)
+{
+    defaultWorkerLimit = limit < 0 ? 0 : limit;
+}
+
+int CAdjustmentEngine::GetWorkerCount() const
+{
+    const int limit = workerLimit >= 0 ? workerLimit : defaultWorkerLimit.load();
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int machine = cores > 0 ? cores : 1;
+    if (limit > 0)
+        return std::min(limit, 256);
+    // Left to the machine: a thread for every few thousand rays at most, so
+    // that a small network does not wait on threads.
+    const int rays = static_cast<int>(rayImages.size());
+    return std::max(1, std::min(machine, rays / 4096));
+}
 
 // --- Progress record ---------------------------------------------------------
 
@@ -483,7 +508,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (!normals->LdltDecompose()) {
+    if (!normals->LdltDecompose(GetWorkerCount())) {
         // An image that rejection left without rays makes its station
         // singular: name it, so that its orientation or the limit is mended.
         const std::string lost = ImagesWithoutRays();

@@ -153,6 +153,15 @@ public:
     // cofactors of the last inversion; false, out untouched, without them.
     bool ComputeCorrelations(CMatrix& out);
 
+    // Worker threads of the forming and the error propagation: at most
+    // `limit` (0: one per core of the machine, fewer for a small network
+    // of few rays). With one, the whole run
+    // stays on the calling thread. Any count gives the same results.
+    void SetWorkerLimit(int limit) { workerLimit = limit < 0 ? 0 : limit; }
+    int GetWorkerCount() const;
+    // The limit of engines that were given none (0: the machine's cores).
+    static void SetDefaultWorkerLimit(int limit);
+
     // Why the last run failed (status 2) or ended early; empty otherwise.
     const std::string& GetFailureReason() const { return failureReason; }
     void SetFailureReason(const char* text) { failureReason = text; }
@@ -269,9 +278,15 @@ private:
     bool FormRay(const StationCache& station, const CProjectImage& image, CImageObservation& obs,
                  CObjectPoint& point, RayEquations& out) const;
     bool FormNormalsStandard(bool freeNetwork, int& equations);
-    // Folds or fails one point whose rays are in rayBuffer; true when folded.
-    bool FoldPoint(CObjectPoint& point, int index, bool freeNetwork, CMatrix& target);
-    void AccumulateRay(const RayEquations& ray, CMatrix& target);
+    // One point's share of the standard forming: its rays, and its folded
+    // blocks when it folds (StandardFolding.cpp).
+    struct PointFold;
+    // Forms the rays of point `index` and prepares its folding into work;
+    // false when the abort flag stopped it.
+    bool FormPoint(int index, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
+    bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
+    // Adds a formed point's rays and its elimination to rows lo .. hi - 1.
+    void ApplyPoint(const PointFold& work, double* const* T, int lo, int hi);
     bool AddParameterConstraints(CMatrix& target);
     void ReleasePending();
     void StorePending();
@@ -284,6 +299,7 @@ private:
     int UsedCameraCount() const;
 
     std::string failureReason;
+    int workerLimit = -1;                         // -1: the default limit
     CPointSet* activeControl = nullptr;           // control, or its copy
     std::unique_ptr<CPointSet> controlCopy;       // when control is the working set
     std::vector<char> cameraUsed;
@@ -297,7 +313,6 @@ private:
     // The standard folding's working state: points folded out, cameras and
     // stations kept in the reduced system.
     struct StandardFoldingState {
-        std::vector<int32_t> cameraSlot;          // per camera, its column block in the current point
         // Points are folded in the order of the first image that sees them,
         // so that points folded one after the other touch neighbouring
         // stations; their blocks are then stored in the order of the set.

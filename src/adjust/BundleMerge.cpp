@@ -1,6 +1,7 @@
 // Merge of the image observations into the working point set, and the
 // triangulation of all points at the start of every iteration.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
+#include "Workers.h"
 
 namespace {
 
@@ -115,55 +117,72 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
     const int nImages = images->GetSize();
     const int nRays = static_cast<int>(rayImages.size());
     const bool listed = static_cast<int>(rayStart.size()) == points->GetSize();
-    double sum = 0.0;
-    for (int i = 0; i < points->GetSize(); ++i) {
-        if (AbortRequested()) {
-            rms = -1.0;
-            return false;
-        }
-        CObjectPoint* point = points->GetAt(i);
-        if (point == nullptr)
-            continue;
-        double pointRms = 0.0;
-        const double entry[3] = {point->x, point->y, point->z};
-        bool intersected;
-        if (listed && point->observationIndex.GetSize() == nImages) {
-            const int first = rayStart[static_cast<size_t>(i)];
-            const int end = i + 1 < points->GetSize() ? rayStart[static_cast<size_t>(i) + 1] : nRays;
-            intersected = IntersectPointOnImages(pointRms, *point, *images, *cameras, *settings, iteration,
-                                                 rayImages.data() + first, end - first);
-        } else {
-            intersected = IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration);
-        }
-        if (intersected) {
-            point->rms = pointRms * 1000.0;
-            sum += pointRms * pointRms;
-            ++count;
-        } else if (forgetFailures) {
-            // Nothing of the failed intersection stays with the point.
-            point->unsolved = true;
-            point->x = entry[0];
-            point->y = entry[1];
-            point->z = entry[2];
-            point->SetSigmaX(0.0);
-            point->SetSigmaY(0.0);
-            point->SetSigmaZ(0.0);
-            point->rms = 0.0;
-            point->usedRayCount = 0;
-            // Its rays serve no point: rejected, without residuals.
-            const int m = std::min(nImages, point->observationIndex.GetSize());
-            for (int j = 0; j < m; ++j) {
-                CProjectImage* image = images->GetAt(j);
-                const int index = point->observationIndex[j];
-                CImageObservation* observation =
-                    image != nullptr && index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
-                                                                                       : nullptr;
-                if (observation == nullptr)
-                    continue;
-                observation->rejected = true;
-                observation->vx = observation->vy = 0.0;
+    // Each point is intersected on its own, in parallel; the overall RMS is
+    // then summed in the order of the set.
+    const int nPoints = points->GetSize();
+    std::vector<double> squares(static_cast<size_t>(nPoints), -1.0); // RMS^2 of the intersected points
+    std::atomic<int> next{0};
+    std::atomic<bool> aborted{false};
+    RunOnWorkers(GetWorkerCount(), [&](int, int, CWorkerBarrier&) {
+        for (int i = next.fetch_add(1); i < nPoints; i = next.fetch_add(1)) {
+            if (AbortRequested()) {
+                aborted = true;
+                return;
+            }
+            CObjectPoint* point = points->GetAt(i);
+            if (point == nullptr)
+                continue;
+            double pointRms = 0.0;
+            const double entry[3] = {point->x, point->y, point->z};
+            bool intersected;
+            if (listed && point->observationIndex.GetSize() == nImages) {
+                const int first = rayStart[static_cast<size_t>(i)];
+                const int end = i + 1 < nPoints ? rayStart[static_cast<size_t>(i) + 1] : nRays;
+                intersected = IntersectPointOnImages(pointRms, *point, *images, *cameras, *settings, iteration,
+                                                     rayImages.data() + first, end - first);
+            } else {
+                intersected = IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration);
+            }
+            if (intersected) {
+                point->rms = pointRms * 1000.0;
+                squares[static_cast<size_t>(i)] = pointRms * pointRms;
+            } else if (forgetFailures) {
+                // Nothing of the failed intersection stays with the point.
+                point->unsolved = true;
+                point->x = entry[0];
+                point->y = entry[1];
+                point->z = entry[2];
+                point->SetSigmaX(0.0);
+                point->SetSigmaY(0.0);
+                point->SetSigmaZ(0.0);
+                point->rms = 0.0;
+                point->usedRayCount = 0;
+                // Its rays serve no point: rejected, without residuals.
+                const int m = std::min(nImages, point->observationIndex.GetSize());
+                for (int j = 0; j < m; ++j) {
+                    CProjectImage* image = images->GetAt(j);
+                    const int index = point->observationIndex[j];
+                    CImageObservation* observation =
+                        image != nullptr && index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                           : nullptr;
+                    if (observation == nullptr)
+                        continue;
+                    observation->rejected = true;
+                    observation->vx = observation->vy = 0.0;
+                }
             }
         }
+    });
+    if (aborted) {
+        rms = -1.0;
+        return false;
+    }
+    double sum = 0.0;
+    for (double square : squares) {
+        if (square < 0.0)
+            continue;
+        sum += square;
+        ++count;
     }
     if (count < 1) {
         rms = -1.0;

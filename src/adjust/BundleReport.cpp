@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
@@ -85,36 +88,57 @@ CDynString Centred108(const CDynString& text)
 
 // --- Sightings ------------------------------------------------------------------
 
-namespace {
-
-// The first observation of the label in a label-ordered list, else none.
-const CImageObservation* FirstWithLabel(const CObservationList& list, const CNameBuffer& label)
-{
-    const int i = list.FindInsertIndex(label);
-    if (i < list.GetSize() && list.GetAt(i) != nullptr && list.GetAt(i)->label == label)
-        return list.GetAt(i);
-    return nullptr;
-}
-
-} // namespace
-
+// Each image's observations are looked up by label in a table of the points,
+// so the cost grows with the observations; the texts themselves hold one
+// character per image and point. An image's first observation of a label
+// decides its character, as a search of its label-ordered list would find it.
 bool BuildSightings(CPointSet& points, const CImagePtrArray& images)
 {
     const int n = images.GetSize();
-    std::string text;
-    for (int p = 0; p < points.GetSize(); ++p) {
-        CObjectPoint* point = points.GetAt(p);
+    const int count = points.GetSize();
+    std::unordered_map<std::string, int> first; // label -> first point with it
+    std::vector<int> next(static_cast<size_t>(count), -1); // -> next point with the same label
+    std::vector<std::string> text(static_cast<size_t>(count));
+    std::string blank(static_cast<size_t>(n), ' '); // "N" under each image taking part
+    for (int j = 0; j < n; ++j)
+        if (images.GetAt(j) != nullptr && images.GetAt(j)->enabled)
+            blank[static_cast<size_t>(j)] = 'N';
+    for (int p = count - 1; p >= 0; --p) {
+        const CObjectPoint* point = points.GetAt(p);
         if (point == nullptr)
             continue;
-        text.assign(static_cast<size_t>(n), ' ');
-        for (int j = 0; j < n; ++j) {
-            const CProjectImage* image = images.GetAt(j);
-            if (image == nullptr || !image->enabled)
-                continue;
-            const CImageObservation* obs = FirstWithLabel(image->targets, point->label);
-            text[static_cast<size_t>(j)] = obs == nullptr ? 'N' : (obs->rejected ? '*' : 'Y');
+        auto inserted = first.emplace(point->label.GetText(), p);
+        if (!inserted.second) {
+            next[static_cast<size_t>(p)] = inserted.first->second;
+            inserted.first->second = p;
         }
-        point->sightings = text.c_str();
+        text[static_cast<size_t>(p)] = blank;
+    }
+    std::string key;
+    for (int j = 0; j < n; ++j) {
+        const CProjectImage* image = images.GetAt(j);
+        if (image == nullptr || !image->enabled)
+            continue;
+        const CObservationList& list = image->targets;
+        for (int k = 0; k < list.GetSize(); ++k) {
+            const CImageObservation* obs = list.GetAt(k);
+            if (obs == nullptr)
+                continue;
+            key = obs->label.GetText();
+            const auto found = first.find(key);
+            if (found == first.end())
+                continue;
+            for (int p = found->second; p >= 0; p = next[static_cast<size_t>(p)]) {
+                char& c = text[static_cast<size_t>(p)][static_cast<size_t>(j)];
+                if (c == 'N')
+                    c = obs->rejected ? '*' : 'Y';
+            }
+        }
+    }
+    for (int p = 0; p < count; ++p) {
+        CObjectPoint* point = points.GetAt(p);
+        if (point != nullptr)
+            point->sightings = text[static_cast<size_t>(p)].c_str();
     }
     return true;
 }

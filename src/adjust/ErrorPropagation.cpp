@@ -4,6 +4,8 @@
 //
 // A folded block touches only its own columns of the reduced system, so the
 // propagation reads only those rows and columns of the inverse.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
+#include "Workers.h"
 
 namespace {
 
@@ -28,18 +31,50 @@ inline double Packed(double* const* R, int i, int j)
 }
 
 // out (rows x rows, full) = M Q M' over the columns cols of M (rows x count).
+// With the columns ascending, Q is read along its packed rows only, each
+// element once, and used for both of its places.
 void Congruence(const CMatrix& M, const int32_t* cols, int count, const CMatrix& Q, int rows, double* out)
 {
     double* const* Mr = M.GetRowTable();
     double* const* R = Q.GetRowTable();
     std::vector<double> W(static_cast<size_t>(count) * static_cast<size_t>(rows), 0.0); // W = Q M'
-    for (int c = 0; c < count; ++c) {
-        const int ic = cols[c];
-        double* w = &W[static_cast<size_t>(c) * static_cast<size_t>(rows)];
-        for (int d = 0; d < count; ++d) {
-            const double q = Packed(R, ic, cols[d]);
+    bool ascending = true;
+    for (int c = 1; c < count && ascending; ++c)
+        ascending = cols[c - 1] < cols[c];
+    if (ascending) {
+        std::vector<double> Mt(static_cast<size_t>(count) * static_cast<size_t>(rows)); // M', row by row
+        for (int c = 0; c < count; ++c)
             for (int r = 0; r < rows; ++r)
-                w[r] += q * Mr[r][d];
+                Mt[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(r)] = Mr[r][c];
+        for (int c = 0; c < count; ++c) {
+            const int ic = cols[c];
+            const double* q = R[ic] - ic; // q[j] = Q(ic, j) for j >= ic
+            double* wc = &W[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+            const double* mc = &Mt[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+            const double qcc = q[ic];
+            for (int r = 0; r < rows; ++r)
+                wc[r] += qcc * mc[r];
+            for (int d = c + 1; d < count; ++d) {
+                const double qcd = q[cols[d]];
+                if (qcd == 0.0)
+                    continue;
+                double* wd = &W[static_cast<size_t>(d) * static_cast<size_t>(rows)];
+                const double* md = &Mt[static_cast<size_t>(d) * static_cast<size_t>(rows)];
+                for (int r = 0; r < rows; ++r) {
+                    wc[r] += qcd * md[r];
+                    wd[r] += qcd * mc[r];
+                }
+            }
+        }
+    } else {
+        for (int c = 0; c < count; ++c) {
+            const int ic = cols[c];
+            double* w = &W[static_cast<size_t>(c) * static_cast<size_t>(rows)];
+            for (int d = 0; d < count; ++d) {
+                const double q = Packed(R, ic, cols[d]);
+                for (int r = 0; r < rows; ++r)
+                    w[r] += q * Mr[r][d];
+            }
         }
     }
     for (int r = 0; r < rows; ++r)
@@ -177,7 +212,7 @@ bool CAdjustmentEngine::InvertFreeReverse()
                 s += G[a][c] * S.GetAt(a, b);
             T[static_cast<size_t>(c) * static_cast<size_t>(rows) + static_cast<size_t>(b)] = s;
         }
-    if (!normals->InvertSymmetric(true))
+    if (!normals->InvertSymmetric(true, GetWorkerCount()))
         return false;
     double* const* Q = normals->GetRowTable();
     const int base = 10 * cameras->GetSize();
@@ -264,41 +299,50 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
     progress.phase = PHASE_ERROR_PROPAGATION;
     const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
     const double s2 = summary->sigma0 * summary->sigma0;
-    bool ok = true;
+    // The folded points with their store entries; each is then propagated
+    // on its own, in parallel.
+    std::vector<std::pair<CObjectPoint*, int>> folded;
     int store = 0;
-    double mqm[9];
-    for (int i = 0; i < points->GetSize(); ++i) {
+    for (int i = 0; i < points->GetSize() && store < matrixStore.GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
         if (!IsFoldedPoint(*point))
             continue;
-        if (store >= matrixStore.GetSize())
-            break;
-        const int rays = point->usedRayCount;
-        point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
-        if (point->limitingCovariance.GetRows() != 3) {
-            ++store;
-            continue;
-        }
-        if (settings->totalErrorPropagation) {
-            int count = 0;
-            const int32_t* cols = GetFoldedColumns(store, count);
-            Congruence(*matrixStore.GetAt(store), cols, count, Q, 3, mqm);
-            ZeroSymmetric(point->covariance, 3);
-            for (int a = 0; a < 3; ++a)
-                for (int b = a; b < 3; ++b)
-                    point->covariance.SetAt((mqm[a * 3 + b] + point->limitingCovariance.GetAt(a, b)) * s2, a, b);
-            if (!NonNegativeDiagonal(point->covariance)) {
-                point->covariance.Zero();
+        folded.emplace_back(point, store++);
+    }
+    std::atomic<bool> ok{true};
+    std::atomic<size_t> next{0};
+    const bool total = settings->totalErrorPropagation;
+    RunOnWorkers(std::min<int>(GetWorkerCount(), static_cast<int>(folded.size() / 64) + 1),
+                 [&](int, int, CWorkerBarrier&) {
+        double mqm[9];
+        for (size_t e = next.fetch_add(1); e < folded.size(); e = next.fetch_add(1)) {
+            CObjectPoint* point = folded[e].first;
+            const int k = folded[e].second;
+            const int rays = point->usedRayCount;
+            point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
+            if (point->limitingCovariance.GetRows() != 3)
+                continue;
+            if (total) {
+                int count = 0;
+                const int32_t* cols = GetFoldedColumns(k, count);
+                Congruence(*matrixStore.GetAt(k), cols, count, Q, 3, mqm);
+                ZeroSymmetric(point->covariance, 3);
+                for (int a = 0; a < 3; ++a)
+                    for (int b = a; b < 3; ++b)
+                        point->covariance.SetAt((mqm[a * 3 + b] + point->limitingCovariance.GetAt(a, b)) * s2, a,
+                                                b);
+                if (!NonNegativeDiagonal(point->covariance)) {
+                    point->covariance.Zero();
+                    ok = false;
+                }
+            }
+            point->limitingCovariance.Scale(s2);
+            if (!NonNegativeDiagonal(point->limitingCovariance)) {
+                point->limitingCovariance.Zero();
                 ok = false;
             }
         }
-        point->limitingCovariance.Scale(s2);
-        if (!NonNegativeDiagonal(point->limitingCovariance)) {
-            point->limitingCovariance.Zero();
-            ok = false;
-        }
-        ++store;
-    }
+    });
     return ok;
 }
 
@@ -307,21 +351,26 @@ bool CAdjustmentEngine::PropagateErrorsReverse()
     progress.phase = PHASE_ERROR_PROPAGATION;
     const CMatrix& Q = *normals;
     const double s2 = summary->sigma0 * summary->sigma0;
-    bool ok = true;
-    double mqm[36];
-    for (int j = 0; j < images->GetSize() && j < matrixStore.GetSize(); ++j) {
-        CMatrix& cov = images->GetAt(j)->GetCovariance();
-        int count = 0;
-        const int32_t* cols = GetFoldedColumns(j, count);
-        Congruence(*matrixStore.GetAt(j), cols, count, Q, 6, mqm);
-        for (int p = 0; p < 6; ++p)
-            for (int q = p; q < 6; ++q)
-                cov.SetAt((cov.GetAt(p, q) + mqm[p * 6 + q]) * s2, p, q);
-        if (!NonNegativeDiagonal(cov)) {
-            cov.Zero();
-            ok = false;
+    std::atomic<bool> shared{true};
+    std::atomic<int> next{0};
+    const int stations = std::min(images->GetSize(), matrixStore.GetSize());
+    RunOnWorkers(std::min(GetWorkerCount(), stations / 8 + 1), [&](int, int, CWorkerBarrier&) {
+        double mqm[36];
+        for (int j = next.fetch_add(1); j < stations; j = next.fetch_add(1)) {
+            CMatrix& cov = images->GetAt(j)->GetCovariance();
+            int count = 0;
+            const int32_t* cols = GetFoldedColumns(j, count);
+            Congruence(*matrixStore.GetAt(j), cols, count, Q, 6, mqm);
+            for (int p = 0; p < 6; ++p)
+                for (int q = p; q < 6; ++q)
+                    cov.SetAt((cov.GetAt(p, q) + mqm[p * 6 + q]) * s2, p, q);
+            if (!NonNegativeDiagonal(cov)) {
+                cov.Zero();
+                shared = false;
+            }
         }
-    }
+    });
+    bool ok = shared;
 
     // Residual figures in micrometres, and the limiting covariances: each
     // point alone, cameras and stations held fixed.

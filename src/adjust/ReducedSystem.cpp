@@ -41,7 +41,7 @@ const CAdjustmentEngine::FoldingScheme& CAdjustmentEngine::Scheme() const
 
 bool CAdjustmentEngine::InvertControl()
 {
-    return normals->InvertSymmetric(true);
+    return normals->InvertSymmetric(true, GetWorkerCount());
 }
 
 bool CAdjustmentEngine::AllocateReducedSystem()

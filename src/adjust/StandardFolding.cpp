@@ -6,6 +6,7 @@
 // elimination updates only their rows and columns, so forming and folding
 // cost grows with the rays, not with images times points.
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
@@ -20,16 +21,54 @@
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
+#include "Workers.h"
+
+// One point's share of the forming: its used rays and, when it folds, the
+// column blocks of its cross block Npr' (3 x columns: the cameras that see
+// it in camera order, its stations in image order, then the datum rows),
+// M = Npp^-1 Npr' and v = Npp^-1 np.
+struct CAdjustmentEngine::PointFold {
+    // Reduced parameters first .. first + length - 1 at compact columns column ...
+    struct ColumnBlock {
+        int first;
+        int column;
+        int length;
+    };
+    int index = -1;          // the point, -1 when not in use
+    bool accumulate = false; // its rays are finite and enter the system
+    bool folded = false;
+    std::vector<RayEquations> rays;
+    std::vector<ColumnBlock> blocks;
+    std::vector<ColumnBlock> runs; // the blocks, neighbours in both numberings joined
+    int columns = 0;
+    std::vector<double> nprT;
+    CMatrix* M = nullptr;
+    CVector* v = nullptr;
+};
 
 namespace {
 
-// A run of columns of a point's cross block: reduced parameters
-// first .. first + length - 1 held at compact columns column ...
-struct ColumnBlock {
-    int first;
-    int column;
-    int length;
-};
+// Memory of the points formed at a time, before they are added.
+constexpr double kBlockBytes = 48.0 * 1024 * 1024;
+
+// Adds row i (0 .. Rows - 1) of one ray's own block at r0 (partials p0, p1),
+// its cross block with the Width unknowns at o0 (partials q0, q1) and its
+// right-hand side.
+template <int Rows, int Width>
+inline void AddRayRow(double* const* T, double* rhs, int r0, int i, int o0, const double* p0, const double* p1,
+                      const double* q0, const double* q1, const double l[2])
+{
+    double* __restrict row = T[r0 + i];
+    const double a = p0[i], b = p1[i];
+    for (int j = i; j < Rows; ++j)
+        row[j - i] += a * p0[j] + b * p1[j];
+    if (Width > 0) {
+        double* __restrict cross = row + (o0 - r0 - i);
+        for (int j = 0; j < Width; ++j)
+            cross[j] += a * q0[j] + b * q1[j];
+    }
+    rhs[r0 + i] += a * l[0] + b * l[1];
+}
 
 } // namespace
 
@@ -43,28 +82,11 @@ bool CAdjustmentEngine::FormNormalsControlStandard(int& equations)
     return FormNormalsStandard(false, equations);
 }
 
-// Adds one used ray's camera and station blocks, right-hand sides and
-// squared misclosures into the system.
-void CAdjustmentEngine::AccumulateRay(const RayEquations& ray, CMatrix& target)
-{
-    double* const* T = target.GetRowTable();
-    const int last = target.GetRows() - 1;
-    const int c0 = 10 * ray.camera;
-    const int s0 = 10 * cameras->GetSize() + 6 * ray.station;
-    const double* a0 = ray.a[0];
-    const double* a1 = ray.a[1];
-    const double* b0 = ray.b[0];
-    const double* b1 = ray.b[1];
-    AddCameraRows<6>(T, rightHandSide, c0, s0, a0, a1, b0, b1, ray.l);
-    for (int i = 0; i < 6; ++i) {
-        double* row = T[s0 + i];
-        for (int j = i; j < 6; ++j)
-            row[j - i] += b0[i] * b0[j] + b1[i] * b1[j];
-        rightHandSide[s0 + i] += b0[i] * ray.l[0] + b1[i] * ray.l[1];
-    }
-    T[last][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
-}
-
+// The points are formed in blocks: the points of a block in parallel (each
+// touches only its own point and observations), then added into the system
+// by bands of rows, each band by one worker taking the block's points in
+// fold order. Every element so receives its terms in the order of a single
+// thread, whatever the number of workers.
 bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
 {
     equations = 0;
@@ -77,7 +99,6 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     CMatrix& target = freeNetwork ? *bordered : *normals;
     rightHandSide.Resize(0);
     rightHandSide.Resize(freeNetwork ? n + 7 : n);
-    standardFold.cameraSlot.assign(static_cast<size_t>(nCam), -1);
     FillStationCache();
     const int nPoints = points->GetSize();
     if (static_cast<int>(standardFold.foldOrder.size()) != nPoints) {
@@ -92,85 +113,95 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     standardFold.pendingColumnCount.assign(static_cast<size_t>(nPoints), 0);
     standardFold.pendingColumns.clear();
 
-    for (int t = 0; t < nPoints; ++t) {
-        const int i = standardFold.foldOrder[static_cast<size_t>(t)];
-        CObjectPoint* point = points->GetAt(i);
-        if (point == nullptr || !point->inUse)
-            continue;
-        point->rms = 0.0;
-        point->unsolved = false;
-        progress.pointNumber = i + 1;
-        progress.SetPointLabel(point->label);
+    const int workers = GetWorkerCount();
+    const double raysPerPoint =
+        nPoints > 0 ? static_cast<double>(rayImages.size()) / static_cast<double>(nPoints) : 0.0;
+    const double columnsPerPoint = 6.0 * raysPerPoint + 10.0 * std::min(nCam, 4) + 7.0;
+    const double bytesPerPoint = raysPerPoint * sizeof(RayEquations) + 56.0 * columnsPerPoint + 256.0;
+    const int block = std::max(4 * workers, std::min(64 * workers, static_cast<int>(kBlockBytes / bytesPerPoint)));
+    std::vector<PointFold> work(static_cast<size_t>(std::max(1, std::min(block, nPoints))));
+    const int rows = freeNetwork ? n + 7 : n;
+    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 4 * workers));
+    const std::vector<int> band = BandRows(rows, bandCount, columnsPerPoint);
+    double* const* T = target.GetRowTable();
+    const int last = target.GetRows() - 1;
 
-        const int faultsBefore = std::fetestexcept(kFaults);
-        const bool finitePoint = std::isfinite(point->x) && std::isfinite(point->y) && std::isfinite(point->z) &&
-                                 point->observationIndex.GetSize() == nSta;
-        rayBuffer.clear();
-        const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
-        const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
-                                                                       : static_cast<int>(rayImages.size());
-        for (int r = firstRay; finitePoint && r < endRay; ++r) {
-            if (AbortRequested()) {
-                ReleasePending();
-                return false;
-            }
-            const int j = rayImages[static_cast<size_t>(r)];
-            CProjectImage* image = images->GetAt(j);
-            const int index = point->observationIndex[j];
-            CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
-                                                                                     : nullptr;
-            if (obs == nullptr)
+    std::atomic<int> nextPoint{0};
+    std::atomic<int> nextBand{0};
+    std::atomic<bool> aborted{false};
+    int formed = 0; // points of the block last formed
+
+    // The serial part of a block, in fold order: the square sum, the counts
+    // and the folded blocks into the pending stores.
+    auto merge = [&](int count) {
+        for (int t = 0; t < count; ++t) {
+            PointFold& w = work[static_cast<size_t>(t)];
+            if (w.index < 0)
                 continue;
-            obs->rejected = false;
-            rayBuffer.emplace_back();
-            RayEquations& ray = rayBuffer.back();
-            if (!FormRay(stationCache[static_cast<size_t>(j)], *image, *obs, *point, ray)) {
-                rayBuffer.pop_back();
-                obs->rejected = true;
-                progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
+            if (w.accumulate)
+                for (const RayEquations& ray : w.rays)
+                    T[last][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+            if (!w.folded)
                 continue;
-            }
-            ray.station = j;
+            const CObjectPoint* point = points->GetAt(w.index);
+            equations += 2 * static_cast<int>(w.rays.size());
+            ++usedPoints;
+            summary->vv += point->rms;
+            const size_t slot = static_cast<size_t>(w.index);
+            standardFold.pendingVector[slot] = w.v;
+            standardFold.pendingMatrix[slot] = w.M;
+            standardFold.pendingColumnStart[slot] = static_cast<int32_t>(standardFold.pendingColumns.size());
+            standardFold.pendingColumnCount[slot] = w.columns;
+            for (const PointFold::ColumnBlock& b : w.blocks)
+                for (int c = 0; c < b.length; ++c)
+                    standardFold.pendingColumns.push_back(b.first + c);
         }
+        for (int t = count - 1; t >= 0; --t) {
+            const PointFold& w = work[static_cast<size_t>(t)];
+            if (w.index < 0)
+                continue;
+            progress.pointNumber = w.index + 1;
+            progress.SetPointLabel(points->GetAt(w.index)->label);
+            break;
+        }
+    };
 
-        // A point whose numbers are not finite fails as a point and adds nothing.
-        bool finite = finitePoint && !(std::fetestexcept(kFaults) & ~faultsBefore);
-        for (size_t r = 0; finite && r < rayBuffer.size(); ++r) {
-            const RayEquations& ray = rayBuffer[r];
-            finite = AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2);
-        }
-        if (finite) {
-            for (const RayEquations& ray : rayBuffer)
-                AccumulateRay(ray, target);
-        }
-
-        const int rays = finite ? static_cast<int>(rayBuffer.size()) : 0;
-        bool folded = false;
-        if (finite && rays >= settings->minimumRays && rays > 0)
-            folded = FoldPoint(*point, i, freeNetwork, target);
-        if (!folded) {
-            // A fault the point raised is handled by its failure. (A fault
-            // raised by a point that still folded stays for the run's check.)
-            const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
-            if (raised)
-                std::feclearexcept(raised);
-            point->usedRayCount = 0;
-            point->unsolved = true;
-            for (int r = firstRay; r < endRay; ++r) {
-                const int j = rayImages[static_cast<size_t>(r)];
-                if (j >= point->observationIndex.GetSize())
-                    continue;
-                CProjectImage* image = images->GetAt(j);
-                const int index = point->observationIndex[j];
-                if (index >= 0 && index < image->targets.GetSize())
-                    image->targets.GetAt(index)->rejected = true;
+    RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
+        std::vector<int32_t> cameraSlot(static_cast<size_t>(nCam), -1);
+        for (int begin = 0; begin < nPoints; begin += block) {
+            const int count = std::min(nPoints - begin, block);
+            for (int t = nextPoint.fetch_add(1); t < count; t = nextPoint.fetch_add(1)) {
+                const int i = standardFold.foldOrder[static_cast<size_t>(begin + t)];
+                if (!FormPoint(i, freeNetwork, work[static_cast<size_t>(t)], cameraSlot))
+                    aborted = true;
             }
-            continue;
+            barrier.Wait();
+            if (worker == 0)
+                formed = count;
+            if (aborted)
+                return;
+            if (worker == 0) {
+                nextPoint = 0;
+                merge(count);
+            }
+            for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
+                const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
+                for (int t = 0; t < count; ++t)
+                    ApplyPoint(work[static_cast<size_t>(t)], T, lo, hi);
+            }
+            barrier.Wait();
+            if (worker == 0)
+                nextBand = 0;
         }
-        point->usedRayCount = rays;
-        equations += 2 * rays;
-        ++usedPoints;
-        summary->vv += point->rms;
+    });
+    if (aborted) {
+        // The last block's folded points were not taken into the stores.
+        for (int t = 0; t < formed; ++t) {
+            delete work[static_cast<size_t>(t)].M;
+            delete work[static_cast<size_t>(t)].v;
+        }
+        ReleasePending();
+        return false;
     }
 
     StorePending();
@@ -182,9 +213,141 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     return true;
 }
 
-// Eliminates one point whose used rays are in rayBuffer (already added to
-// the system). False, nothing stored and the system's point part untouched,
-// when its 3 x 3 block cannot be inverted or the results are not finite.
+bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot)
+{
+    work.index = -1;
+    work.accumulate = false;
+    work.folded = false;
+    work.rays.clear();
+    work.M = nullptr;
+    work.v = nullptr;
+    CObjectPoint* point = points->GetAt(i);
+    if (point == nullptr || !point->inUse)
+        return true;
+    work.index = i;
+    point->rms = 0.0;
+    point->unsolved = false;
+    const int nSta = images->GetSize();
+
+    const int faultsBefore = std::fetestexcept(kFaults);
+    const bool finitePoint = std::isfinite(point->x) && std::isfinite(point->y) && std::isfinite(point->z) &&
+                             point->observationIndex.GetSize() == nSta;
+    const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
+    const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
+                                                                   : static_cast<int>(rayImages.size());
+    for (int r = firstRay; finitePoint && r < endRay; ++r) {
+        if (AbortRequested())
+            return false;
+        const int j = rayImages[static_cast<size_t>(r)];
+        CProjectImage* image = images->GetAt(j);
+        const int index = point->observationIndex[j];
+        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                 : nullptr;
+        if (obs == nullptr)
+            continue;
+        obs->rejected = false;
+        work.rays.emplace_back();
+        RayEquations& ray = work.rays.back();
+        if (!FormRay(stationCache[static_cast<size_t>(j)], *image, *obs, *point, ray)) {
+            work.rays.pop_back();
+            obs->rejected = true;
+            progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        ray.station = j;
+    }
+
+    // A point whose numbers are not finite fails as a point and adds nothing.
+    bool finite = finitePoint && !(std::fetestexcept(kFaults) & ~faultsBefore);
+    for (size_t r = 0; finite && r < work.rays.size(); ++r) {
+        const RayEquations& ray = work.rays[r];
+        finite = AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2);
+    }
+    work.accumulate = finite;
+
+    const int rays = finite ? static_cast<int>(work.rays.size()) : 0;
+    if (finite && rays >= settings->minimumRays && rays > 0)
+        work.folded = PrepareFold(*point, freeNetwork, work, cameraSlot);
+    if (!work.folded) {
+        // A fault the point raised is handled by its failure. (A fault
+        // raised by a point that still folded stays for the run's check.)
+        const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
+        if (raised)
+            std::feclearexcept(raised);
+        point->usedRayCount = 0;
+        point->unsolved = true;
+        for (int r = firstRay; r < endRay; ++r) {
+            const int j = rayImages[static_cast<size_t>(r)];
+            if (j >= point->observationIndex.GetSize())
+                continue;
+            CProjectImage* image = images->GetAt(j);
+            const int index = point->observationIndex[j];
+            if (index >= 0 && index < image->targets.GetSize())
+                image->targets.GetAt(index)->rejected = true;
+        }
+        return true;
+    }
+    point->usedRayCount = rays;
+    return true;
+}
+
+void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int lo, int hi)
+{
+    if (!work.accumulate)
+        return;
+    double* rhs = &rightHandSide[0];
+    const int nCam = cameras->GetSize();
+    for (const RayEquations& ray : work.rays) {
+        const int c0 = 10 * ray.camera;
+        const int s0 = 10 * nCam + 6 * ray.station;
+        if (c0 < hi && c0 + 10 > lo) {
+            const int i1 = std::min(10, hi - c0);
+            for (int i = std::max(0, lo - c0); i < i1; ++i)
+                AddRayRow<10, 6>(T, rhs, c0, i, s0, ray.a[0], ray.a[1], ray.b[0], ray.b[1], ray.l);
+        }
+        if (s0 < hi && s0 + 6 > lo) {
+            const int i1 = std::min(6, hi - s0);
+            for (int i = std::max(0, lo - s0); i < i1; ++i)
+                AddRayRow<6, 0>(T, rhs, s0, i, s0, ray.b[0], ray.b[1], nullptr, nullptr, ray.l);
+        }
+    }
+    if (!work.folded)
+        return;
+
+    // The system minus Npr M over the touched rows and columns, the
+    // right-hand side minus Npr v.
+    const double* N0 = work.nprT.data();
+    const double* N1 = N0 + work.columns;
+    const double* N2 = N1 + work.columns;
+    double* const* Mr = work.M->GetRowTable();
+    const double* __restrict M0 = Mr[0];
+    const double* __restrict M1 = Mr[1];
+    const double* __restrict M2 = Mr[2];
+    const CVector& v = *work.v;
+    const size_t blockCount = work.runs.size();
+    for (size_t ba = 0; ba < blockCount; ++ba) {
+        const PointFold::ColumnBlock& A = work.runs[ba];
+        if (A.first >= hi || A.first + A.length <= lo)
+            continue;
+        const int i1 = std::min(A.length, hi - A.first);
+        for (int i = std::max(0, lo - A.first); i < i1; ++i) {
+            const int ci = A.column + i;
+            const int ri = A.first + i;
+            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
+            for (size_t bb = ba; bb < blockCount; ++bb) {
+                const PointFold::ColumnBlock& B = work.runs[bb];
+                const int j0 = bb == ba ? i : 0;
+                // Element (ri, B.first + j) of the packed row that starts at (ri, ri).
+                double* __restrict dst = T[ri] + (B.first - ri);
+                const int cb = B.column;
+                for (int j = j0; j < B.length; ++j)
+                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
+            }
+            rhs[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
+        }
+    }
+}
+
 void CAdjustmentEngine::ReleasePending()
 {
     for (CMatrix*& m : standardFold.pendingMatrix) {
@@ -213,61 +376,60 @@ void CAdjustmentEngine::StorePending()
     }
 }
 
-bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwork, CMatrix& target)
+// Npp, np and the cross block of a point whose used rays are in work, then
+// Npp^-1 (the point's limiting covariance), M and v. False, nothing kept,
+// when its 3 x 3 block cannot be inverted or the results are not finite.
+bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work,
+                                    std::vector<int32_t>& cameraSlot)
 {
     const int n = reducedCount;
     const int nCam = cameras->GetSize();
 
     // Column blocks: the cameras that see the point (in camera order), its
     // stations (in image order), then the datum rows.
-    ColumnBlock blocks[64];
-    std::vector<ColumnBlock> manyBlocks;
-    std::vector<int> cams;
-    for (const RayEquations& ray : rayBuffer) {
-        if (standardFold.cameraSlot[static_cast<size_t>(ray.camera)] < 0) {
-            standardFold.cameraSlot[static_cast<size_t>(ray.camera)] = 0;
-            cams.push_back(ray.camera);
+    std::vector<PointFold::ColumnBlock>& block = work.blocks;
+    block.clear();
+    int columns = 0;
+    for (const RayEquations& ray : work.rays) {
+        if (cameraSlot[static_cast<size_t>(ray.camera)] < 0) {
+            cameraSlot[static_cast<size_t>(ray.camera)] = 0;
+            block.push_back(PointFold::ColumnBlock{10 * ray.camera, 0, 10});
         }
     }
-    std::sort(cams.begin(), cams.end());
-    const size_t blockCount = cams.size() + rayBuffer.size() + (freeNetwork ? 1 : 0);
-    ColumnBlock* block = blocks;
-    if (blockCount > 64) {
-        manyBlocks.resize(blockCount);
-        block = manyBlocks.data();
-    }
-    int columns = 0;
-    size_t b = 0;
-    for (int k : cams) {
-        standardFold.cameraSlot[static_cast<size_t>(k)] = columns;
-        block[b++] = ColumnBlock{10 * k, columns, 10};
+    std::sort(block.begin(), block.end(),
+              [](const PointFold::ColumnBlock& a, const PointFold::ColumnBlock& b) { return a.first < b.first; });
+    for (PointFold::ColumnBlock& b : block) {
+        cameraSlot[static_cast<size_t>(b.first / 10)] = columns;
+        b.column = columns;
         columns += 10;
     }
-    for (const RayEquations& ray : rayBuffer) {
-        block[b++] = ColumnBlock{10 * nCam + 6 * ray.station, columns, 6};
+    const size_t cameraBlocks = block.size();
+    for (const RayEquations& ray : work.rays) {
+        block.push_back(PointFold::ColumnBlock{10 * nCam + 6 * ray.station, columns, 6});
         columns += 6;
     }
     if (freeNetwork) {
-        block[b++] = ColumnBlock{n, columns, 7};
+        block.push_back(PointFold::ColumnBlock{n, columns, 7});
         columns += 7;
     }
+    work.columns = columns;
 
     // Npp, np and the transposed cross block Npr' (3 x columns).
     double npp[3][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     double np[3] = {0.0, 0.0, 0.0};
-    std::vector<double> nprT(static_cast<size_t>(3 * columns), 0.0);
-    double* N0 = nprT.data();
+    work.nprT.assign(static_cast<size_t>(3 * columns), 0.0);
+    double* N0 = work.nprT.data();
     double* N1 = N0 + columns;
     double* N2 = N1 + columns;
     double* Nr[3] = {N0, N1, N2};
-    size_t stationBlock = cams.size();
-    for (const RayEquations& ray : rayBuffer) {
+    size_t stationBlock = cameraBlocks;
+    for (const RayEquations& ray : work.rays) {
         const double(*P)[3] = ray.p;
         for (int r = 0; r < 3; ++r) {
             for (int s = r; s < 3; ++s)
                 npp[r][s] += P[0][r] * P[0][s] + P[1][r] * P[1][s];
             np[r] += P[0][r] * ray.l[0] + P[1][r] * ray.l[1];
-            double* camCols = Nr[r] + standardFold.cameraSlot[static_cast<size_t>(ray.camera)];
+            double* camCols = Nr[r] + cameraSlot[static_cast<size_t>(ray.camera)];
             for (int c = 0; c < 10; ++c)
                 camCols[c] += P[0][r] * ray.a[0][c] + P[1][r] * ray.a[1][c];
             double* staCols = Nr[r] + block[stationBlock].column;
@@ -276,8 +438,8 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
         }
         ++stationBlock;
     }
-    for (int k : cams)
-        standardFold.cameraSlot[static_cast<size_t>(k)] = -1;
+    for (size_t b = 0; b < cameraBlocks; ++b)
+        cameraSlot[static_cast<size_t>(block[b].first / 10)] = -1;
 
     if (freeNetwork) {
         // Datum rows tx, ty, tz, three rotations and scale, at the point's
@@ -342,42 +504,25 @@ bool CAdjustmentEngine::FoldPoint(CObjectPoint& point, int index, bool freeNetwo
         for (int s = r; s < 3; ++s)
             point.limitingCovariance.SetAt(inv[r][s], r, s);
 
-    // The system minus Npr M over the touched rows and columns, the
-    // right-hand side minus Npr v.
-    double* const* T = target.GetRowTable();
-    const double* M0 = Mr[0];
-    const double* M1 = Mr[1];
-    const double* M2 = Mr[2];
-    for (size_t ba = 0; ba < blockCount; ++ba) {
-        const ColumnBlock& A = block[ba];
-        for (int i = 0; i < A.length; ++i) {
-            const int ci = A.column + i;
-            const int ri = A.first + i;
-            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
-            for (size_t bb = ba; bb < blockCount; ++bb) {
-                const ColumnBlock& B = block[bb];
-                const int j0 = bb == ba ? i : 0;
-                // Element (ri, B.first + j) of the packed row that starts at (ri, ri).
-                double* dst = T[ri] + (B.first - ri);
-                const int cb = B.column;
-                for (int j = j0; j < B.length; ++j)
-                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
+    // Blocks that follow each other in the system and in M are updated as
+    // one run (all of them, when every station sees the point).
+    work.runs.clear();
+    for (const PointFold::ColumnBlock& b : block) {
+        if (!work.runs.empty()) {
+            PointFold::ColumnBlock& r = work.runs.back();
+            if (r.first + r.length == b.first && r.column + r.length == b.column) {
+                r.length += b.length;
+                continue;
             }
-            rightHandSide[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
         }
+        work.runs.push_back(b);
     }
 
-    const size_t slot = static_cast<size_t>(index);
     CVector* stored = new CVector(3);
     for (int r = 0; r < 3; ++r)
         (*stored)[r] = v[r];
-    standardFold.pendingVector[slot] = stored;
-    standardFold.pendingMatrix[slot] = M;
-    standardFold.pendingColumnStart[slot] = static_cast<int32_t>(standardFold.pendingColumns.size());
-    standardFold.pendingColumnCount[slot] = columns;
-    for (size_t bi = 0; bi < blockCount; ++bi)
-        for (int c = 0; c < block[bi].length; ++c)
-            standardFold.pendingColumns.push_back(block[bi].first + c);
+    work.M = M;
+    work.v = stored;
     return true;
 }
 

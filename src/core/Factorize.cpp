@@ -11,10 +11,21 @@
 #include "MatrixAccess.h"
 #include "Vector.h"
 
+#include <atomic>
+#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
+
+// GCC's -O3 runs these loops several times slower than -O2 (its unrolling
+// and vectorisation of the lane loops defeat the blocking): whatever the
+// build type, the kernels are optimised as at -O2.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__OPTIMIZE__)
+#pragma GCC optimize("O2")
+#endif
 
 namespace {
 
@@ -35,6 +46,46 @@ constexpr int kChunk = 512;
 #else
 #define KESTRELON_KERNEL
 #endif
+
+// Runs task(t, worker) for t = 0 .. tasks - 1 on up to `workers` threads
+// (the caller is worker 0); the floating-point flags the other threads
+// raise are raised on the caller.
+template <class Task>
+void ForEachTask(int workers, int tasks, Task&& task)
+{
+    if (workers > tasks)
+        workers = tasks;
+    if (workers <= 1) {
+        for (int t = 0; t < tasks; ++t)
+            task(t, 0);
+        return;
+    }
+    std::atomic<int> next{0};
+    std::vector<int> flags(static_cast<size_t>(workers), 0);
+    constexpr int kFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+    std::vector<std::thread> threads;
+    for (int w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back([&, w] {
+                std::feclearexcept(kFlags);
+                for (int t = next.fetch_add(1); t < tasks; t = next.fetch_add(1))
+                    task(t, w);
+                flags[static_cast<size_t>(w)] = std::fetestexcept(kFlags);
+            });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    for (int t = next.fetch_add(1); t < tasks; t = next.fetch_add(1))
+        task(t, 0);
+    for (std::thread& th : threads)
+        th.join();
+    int raised = 0;
+    for (int f : flags)
+        raised |= f;
+    if (raised)
+        std::feraiseexcept(raised);
+}
 
 // s[j * kLanes + l] += r[j] * c[l] for 0 <= j < n.
 KESTRELON_KERNEL void LaneUpdate(double* __restrict s, const double* __restrict r, const double* __restrict c, int n)
@@ -130,7 +181,7 @@ KESTRELON_KERNEL void LaneDot(double* __restrict acc, const double* __restrict r
 // kLanes rows each), first from all rows above the block, streamed once per
 // block in chunks of columns, then row by row inside the block.
 template <bool kRootFree>
-bool FactorRows(double** R, int n)
+bool FactorRows(double** R, int n, int workers)
 {
     std::vector<double> buf;
     try {
@@ -138,7 +189,7 @@ bool FactorRows(double** R, int n)
     } catch (...) {
         return false;
     }
-    double c[kLanes], c1[kLanes];
+    double c[kLanes];
     for (int i0 = 0; i0 < n; i0 += kBlockRows) {
         const int nb = n - i0 < kBlockRows ? n - i0 : kBlockRows;
         const int ng = (nb + kLanes - 1) / kLanes;
@@ -148,8 +199,18 @@ bool FactorRows(double** R, int n)
         std::memset(S, 0, static_cast<size_t>(ng) * groupSize * sizeof(double));
         // Group g, lane l holds the sums of row i0 + kLanes g + l at column
         // j in S[g * groupSize + (j - i0) * kLanes + l].
-        for (int jc = 0; jc < len; jc += kChunk) {
-            const int cl = len - jc < kChunk ? len - jc : kChunk;
+        // Chunks of columns are independent: with several workers they are
+        // made smaller, so that each has some.
+        int chunk = kChunk;
+        if (workers > 1 && i0 > 0) {
+            const int share = (len / (2 * workers) + 63) / 64 * 64;
+            chunk = share < 64 ? 64 : (share < kChunk ? share : kChunk);
+        }
+        const int chunks = i0 > 0 ? (len + chunk - 1) / chunk : 0;
+        ForEachTask(workers, chunks, [&](int task, int) {
+            const int jc = task * chunk;
+            const int cl = len - jc < chunk ? len - jc : chunk;
+            double c[kLanes], c1[kLanes];
             int k = 0;
             for (; k + 1 < i0; k += 2) {
                 const double* r = R[k] + (i0 - k);           // r[t] = U(k, i0 + t)
@@ -178,7 +239,7 @@ bool FactorRows(double** R, int n)
                         LaneUpdate(Sg, r + jc, c, cl);
                 }
             }
-        }
+        });
         for (int t = 0; t < nb; ++t) {
             const int i = i0 + t;
             const int g = t / kLanes, l = t % kLanes;
@@ -239,7 +300,7 @@ bool CMatrix::CholeskyDecompose()
     if (n == 0)
         return true;
     double** R = m_rowData;
-    if (!FactorRows<false>(R, n))
+    if (!FactorRows<false>(R, n, 1))
         return false;
     // Determinant of the leading n - 1 rows.
     double p = 1.0;
@@ -256,7 +317,7 @@ bool CMatrix::SolveAugmentedCholesky(CVector& x) const
 // ---------------------------------------------------------------------------
 // Root-free form: A = U'DU with a unit upper U, D on the diagonal.
 
-bool CMatrix::LdltDecompose()
+bool CMatrix::LdltDecompose(int workers)
 {
     if (!IsSymmetric())
         return false;
@@ -267,7 +328,7 @@ bool CMatrix::LdltDecompose()
     // later pivots only need a magnitude of at least the limit.
     if (m_rowData[0][0] < 0.0)
         return false;
-    return FactorRows<true>(m_rowData, n);
+    return FactorRows<true>(m_rowData, n, workers);
 }
 
 bool CMatrix::SolveAugmentedUnit(CVector& x) const
@@ -300,11 +361,11 @@ bool CMatrix::SolveAugmented(CVector& x, bool unitDiagonal) const
 // ---------------------------------------------------------------------------
 // Inverses
 
-bool CMatrix::InvertSymmetric(bool alreadyFactored)
+bool CMatrix::InvertSymmetric(bool alreadyFactored, int workers)
 {
     if (!IsSymmetric())
         return false;
-    if (!alreadyFactored && !LdltDecompose())
+    if (!alreadyFactored && !LdltDecompose(workers))
         return false;
     const int n = m_rows;
     if (n == 0)
@@ -320,22 +381,30 @@ bool CMatrix::InvertSymmetric(bool alreadyFactored)
     if (work.m_rows != n)
         return false;
     double* const* W = work.m_rowData;
-    std::vector<double> buf;
+    const int blocks = (n + kBlockRows - 1) / kBlockRows;
+    if (workers > blocks)
+        workers = blocks;
+    if (workers < 1)
+        workers = 1;
+    const size_t groupSize = static_cast<size_t>(n) * kLanes;
+    std::vector<std::vector<double>> buffers(static_cast<size_t>(workers));
     try {
-        buf.resize(static_cast<size_t>(kGroups) * static_cast<size_t>(n) * kLanes);
+        for (std::vector<double>& b : buffers)
+            b.resize(static_cast<size_t>(kGroups) * groupSize);
     } catch (...) {
         return false;
     }
-    const size_t groupSize = static_cast<size_t>(n) * kLanes;
-    double z[kLanes];
 
     // kBlockRows columns at a time, in groups of kLanes lanes: lane l of
     // group g is column k0 + kLanes g + l, and Z[g * groupSize + i * kLanes + l]
     // its element i.
-    for (int k0 = 0; k0 < n; k0 += kBlockRows) {
+    // The blocks of columns are independent: each worker has its own buffer.
+    ForEachTask(workers, blocks, [&](int block, int worker) {
+        const int k0 = block * kBlockRows;
         const int nb = n - k0 < kBlockRows ? n - k0 : kBlockRows;
         const int ng = (nb + kLanes - 1) / kLanes;
-        double* Z = buf.data();
+        double* Z = buffers[static_cast<size_t>(worker)].data();
+        double z[kLanes];
         std::memset(Z, 0, static_cast<size_t>(ng) * groupSize * sizeof(double));
         // Forward substitution U'D z = e(c): z(i) = (e(c)(i) - sum over m < i
         // of (U(m, i) d(m)) z(m)) / d(i). Above its column z is 0, so a group
@@ -374,7 +443,7 @@ bool CMatrix::InvertSymmetric(bool alreadyFactored)
             for (int i = 0; i <= c; ++i)
                 R[i][c - i] = Zg[static_cast<size_t>(i) * kLanes];
         }
-    }
+    });
     return true;
 }
 

@@ -109,13 +109,15 @@ public:
     bool AddBlock(const CMatrix& b, int row, int offset);
 
     // Factorisations, solvers and inverses on packed matrices (Factorize.cpp).
+    // `workers` threads share the factorisations and the symmetric inverse;
+    // every count gives the same result to the last bit.
     bool CholeskyDecompose();
     bool SolveAugmentedCholesky(CVector& x) const;
-    bool LdltDecompose();
+    bool LdltDecompose(int workers = 1);
     bool SolveAugmentedUnit(CVector& x) const;
     // Both solvers above: unitDiagonal for the U'DU factor, else U'U.
     bool SolveAugmented(CVector& x, bool unitDiagonal) const;
-    bool InvertSymmetric(bool alreadyFactored);
+    bool InvertSymmetric(bool alreadyFactored, int workers = 1);
     bool InvertUpperFactor();
     bool MultiplyFactorInverse();
     bool InvertAugmentedFactor();
