@@ -535,7 +535,9 @@ bool C3DTransformation::Adjust()
         X0 += d[0];
         Y0 += d[1];
         Z0 += d[2];
-        scale += d[3];
+        // A held scale stays exactly where it was put.
+        if (!fixedScale)
+            scale += d[3];
         BuildRotation(omega + d[4], phi + d[5], kappa + d[6], R);
         for (int j = 0; j < kUnknowns; ++j)
             totalCorrection[j] += d[j];

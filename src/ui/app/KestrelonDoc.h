@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class C3DTransformation;
 class CBestFitCircle;
@@ -128,6 +129,17 @@ public:
 
     // 1 while the "Simulation Bundle" dialog is open.
     uint8_t simulationRunning = 0;
+    // Geometry commands. The transformation asks for a control file and
+    // keeps "Trans" when accepted; the comparison keeps "Compare" with the
+    // differences file minus project. True when the project changed.
+    bool Run3DTransformation(std::string setName);
+    bool CompareWith3DFile(std::string setName);
+    // Fit, then the results dialog and the report; a failed fit shows why.
+    void RunBestFitLine(CBestFitLine& fit);
+    void RunBestFitPlane(CBestFitPlane& fit);
+    void RunBestFitSphere(CBestFitSphere& fit);
+    void RunBestFitCircle(CBestFitCircle& fit);
+
     // Set by every save of this run.
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.

@@ -1,0 +1,164 @@
+// "Edit 3D Point", the label prompts and the distance box, driven through
+// their controls.
+#include "ShellFixture.h"
+
+#include "KestrelonDoc.h"
+#include "PointDialogs.h"
+#include "PointSet.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+class PointDialogs : public ShellFixture {
+protected:
+    void SetUp() override
+    {
+        ShellFixture::SetUp();
+        ASSERT_TRUE(Start());
+        app->OnFileNew();
+        Settle();
+        doc = GetActiveKestrelonDoc();
+        ASSERT_NE(doc, nullptr);
+    }
+    // Types the text into the control as a user would.
+    static void Type(CDialog& d, int id, const char* text)
+    {
+        auto* edit = d.Item<QLineEdit>(id);
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromLatin1(text));
+    }
+    CKestrelonDoc* doc = nullptr;
+};
+
+std::string Text(CDialog& d, int id)
+{
+    return GetWindowText(d.GetDlgItem(id)).toStdString();
+}
+
+} // namespace
+
+// Control points show their a-priori sigmas, others the roots of the
+// covariance diagonal; OK writes only what was typed, so an untouched
+// covariance keeps its correlations; a label of another point is refused.
+TEST_F(PointDialogs, EditPointWritesBackOnlyWhatChanged)
+{
+    struct Case {
+        const char* what;
+        bool control;
+        const char* label;    // typed label
+        const char* sigmaX;   // typed sigma X, null: untouched
+        const char* message;  // refusal, null: OK closes
+    };
+    const Case cases[] = {
+        {"control point, untouched", true, "p1", nullptr, nullptr},
+        {"adjusted point renamed", false, "p1", nullptr, nullptr},
+        {"adjusted point, new sigma X", false, "P1", "0.5", nullptr},
+        {"control point, new sigma X", true, "P1", "0.5", nullptr},
+        {"label of another point", false, "p2", nullptr, "Pointlabel P2 already in use!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CPointSet set;
+        set.AddPointSorted(CObjectPoint("P2", 0.0, 0.0, 0.0));
+        CObjectPoint original("Q1", 1.25, -2.5, 3.125);
+        original.aprioriSigma[0] = 0.002, original.aprioriSigma[1] = 0.003, original.aprioriSigma[2] = 0.004;
+        const double cov[3][3] = {{0.09, 0.01, -0.02}, {0.01, 0.16, 0.03}, {-0.02, 0.03, 0.25}};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                original.covariance.SetAt(cov[i][j], i, j);
+        CObjectPoint* point = set.GetAt(set.AddPointSorted(original));
+        dialogs.push_back([&](CDialog& d) {
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            const double expected[3] = {c.control ? 0.002 : 0.3, c.control ? 0.003 : 0.4, c.control ? 0.004 : 0.5};
+            const int ids[3] = {CEdit3DPointDlg::kSigmaX, CEdit3DPointDlg::kSigmaY, CEdit3DPointDlg::kSigmaZ};
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(std::stod(Text(d, ids[i])), expected[i], 1e-14);
+            EXPECT_EQ(Text(d, CEdit3DPointDlg::kLabel), "Q1");
+            Type(d, CEdit3DPointDlg::kLabel, c.label);
+            if (c.sigmaX)
+                Type(d, CEdit3DPointDlg::kSigmaX, c.sigmaX);
+            d.Item<QAbstractButton>(IDOK)->click();
+            if (c.message) {
+                EXPECT_EQ(TakeMessages(), std::vector<std::string>{c.message});
+                EXPECT_TRUE(d.isVisible());
+                d.OnCancel();
+            }
+            return d.result();
+        });
+        CEdit3DPointDlg dialog(point, c.control, nullptr, &set);
+        EXPECT_EQ(dialog.DoModal(), int(c.message ? QDialog::Rejected : QDialog::Accepted));
+        ASSERT_TRUE(dialogs.empty());
+        EXPECT_STREQ(point->label.GetText(), c.message ? "Q1" : "P1");
+        EXPECT_EQ(point->x, original.x);
+        EXPECT_EQ(point->z, original.z);
+        const bool sigmaWritten = c.sigmaX && !c.message;
+        EXPECT_EQ(point->aprioriSigma[0], sigmaWritten && c.control ? 0.5 : 0.002);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double want = cov[i][j];
+                if (sigmaWritten && !c.control && (i == 0 || j == 0))
+                    want = i == j ? 0.25 : 0.0; // row and column: still symmetric
+                EXPECT_EQ(point->covariance.GetAt(i, j), want) << i << j;
+            }
+    }
+}
+
+// The three prompts hand back the typed label; the distance box shows the
+// distance, its title with the first point first, and the project unit.
+TEST_F(PointDialogs, PromptsAndDistance)
+{
+    struct Prompt {
+        std::function<std::unique_ptr<CPointLabelDlg>()> make;
+        const char* caption;
+        int edit;
+    };
+    const Prompt prompts[] = {
+        {[] { return std::make_unique<CEpipolarPointDlg>(); }, "Enter Point for Epipolar Lines",
+         CEpipolarPointDlg::kLabel},
+        {[] { return std::make_unique<CDeletePointDlg>(); }, "Delete Point", CDeletePointDlg::kLabel},
+        {[] { return std::make_unique<CHighlightPointDlg>(); }, "Highlight Point", CHighlightPointDlg::kLabel},
+    };
+    for (const Prompt& p : prompts) {
+        SCOPED_TRACE(p.caption);
+        dialogs.push_back([&](CDialog& d) {
+            EXPECT_EQ(d.windowTitle().toStdString(), p.caption);
+            EXPECT_EQ(Text(d, p.edit), "");
+            Type(d, p.edit, "T17");
+            d.Item<QAbstractButton>(IDOK)->click();
+            return d.result();
+        });
+        auto dialog = p.make();
+        EXPECT_EQ(dialog->DoModal(), int(QDialog::Accepted));
+        EXPECT_EQ(dialog->label.toStdString(), "T17");
+    }
+
+    CObjectPoint a("A", 0.0, 0.0, 0.0), b("B", 3.0, 4.0, 0.0);
+    dialogs.push_back([&](CDialog& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        EXPECT_EQ(Text(d, CDistanceDlg::kTitle), "Distance From Point A to Point B");
+        EXPECT_EQ(Text(d, CDistanceDlg::kDistance), "5.0000");
+        EXPECT_EQ(Text(d, CDistanceDlg::kUnit), doc->GetUnitName(false).GetText());
+        EXPECT_FALSE(Text(d, CDistanceDlg::kUnit).empty());
+        d.Item<QAbstractButton>(IDOK)->click();
+        return d.result();
+    });
+    CDistanceDlg distance(&a, &b);
+    EXPECT_EQ(distance.DoModal(), int(QDialog::Accepted));
+    // A missing point leaves the fields empty.
+    dialogs.push_back([&](CDialog& d) {
+        EXPECT_EQ(Text(d, CDistanceDlg::kTitle) + Text(d, CDistanceDlg::kDistance), "");
+        return int(QDialog::Accepted);
+    });
+    CDistanceDlg missing(&a, nullptr);
+    EXPECT_EQ(missing.DoModal(), int(QDialog::Accepted));
+}
