@@ -281,4 +281,51 @@ TEST_F(Orientation, TriangulateRejectRestoresAndAcceptKeeps)
         EXPECT_TRUE(Image(i).enabled);
 }
 
+// A database camera joins the project; the replace question decides, and an
+// unknown identifier changes nothing.
+TEST_F(Orientation, DatabaseCameraJoinsTheProject)
+{
+    ASSERT_TRUE(Start());
+    app->OnFileNew();
+    Settle();
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    CCamera record;
+    record.identifier = "DBCAM";
+    record.parameters[0] = 35.0;
+    app->cameraDatabase.AddCopy(record);
+    struct Case {
+        const char* identifier;
+        bool inProject;      // a project camera of that name, C = 20
+        std::deque<int> answers;
+        bool result;
+        double principalDistance; // of the project's camera afterwards, 0: none
+    };
+    const Case cases[] = {
+        {"DBCAM", false, {}, true, 35.0},
+        {"DBCAM", true, {IDNO}, false, 20.0},
+        {"DBCAM", true, {IDYES}, true, 35.0},
+        {"NOSUCH", false, {}, false, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.identifier) + (c.inProject ? " in project" : ""));
+        doc->cameras.RemoveAll();
+        if (c.inProject) {
+            CCamera own;
+            own.identifier = c.identifier;
+            own.parameters[0] = 20.0;
+            doc->cameras.AddCopy(own);
+        }
+        doc->SetModifiedFlag(false);
+        answers = c.answers;
+        TakeMessages();
+        EXPECT_EQ(doc->AddDatabaseCameraToProject(c.identifier), c.result);
+        EXPECT_EQ(TakeMessages().size(), size_t(c.inProject));
+        EXPECT_EQ(doc->cameras.GetSize(), c.principalDistance > 0.0 ? 1 : 0);
+        if (c.principalDistance > 0.0)
+            EXPECT_EQ(doc->cameras.FindByName(c.identifier)->parameters[0], c.principalDistance);
+        EXPECT_EQ(doc->IsModified(), c.result);
+    }
+}
+
 } // namespace
