@@ -200,7 +200,7 @@ void BuildSampleTruth(CSampleTruth& truth)
     }
 }
 
-bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message)
+bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message, double imageNoise)
 {
     CSampleTruth truth;
     BuildSampleTruth(truth);
@@ -256,8 +256,9 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
                 !ProjectPointToImage(point, *image, *camera, o, CSampleTruth::kFrameFraction))
                 continue;
             o.label = point.label;
-            o.x += CSampleTruth::kImageNoise * random.Normal();
-            o.y += CSampleTruth::kImageNoise * random.Normal();
+            // Drawn even without noise, so the start values stay the same.
+            o.x += imageNoise * random.Normal();
+            o.y += imageNoise * random.Normal();
             image->targets.AddCopy(o);
         }
         image->targets.SortByLabel();
@@ -285,7 +286,7 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
     return true;
 }
 
-bool WriteSampleProject(const std::string& folder, std::string& message)
+bool WriteSampleProject(const std::string& folder, std::string& message, double imageNoise)
 {
     namespace fs = std::filesystem;
     if (folder.empty()) {
@@ -305,7 +306,7 @@ bool WriteSampleProject(const std::string& folder, std::string& message)
         base.pop_back();
 
     CProjectDocument doc;
-    if (!BuildSampleProject(doc, base, message))
+    if (!BuildSampleProject(doc, base, message, imageNoise))
         return false;
     const std::string path = InFolder(base, SampleFiles::kProject);
     doc.settings.SetProjectPath(path.c_str());

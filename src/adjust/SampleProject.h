@@ -63,9 +63,12 @@ void BuildSampleTruth(CSampleTruth& truth);
 
 // Fills a fresh document with the sample for a project in folder (an
 // existing folder; its .icf and coordinate files are written there). False
-// with a message when a side file cannot be written or read back.
-bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message);
+// with a message when a side file cannot be written or read back. The
+// observations carry normal noise of that standard deviation (mm).
+bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message,
+                        double imageNoise = CSampleTruth::kImageNoise);
 
 // Writes <folder>/Sample.kst and its side files, creating the folder when
 // it is missing. False with a message on failure.
-bool WriteSampleProject(const std::string& folder, std::string& message);
+bool WriteSampleProject(const std::string& folder, std::string& message,
+                        double imageNoise = CSampleTruth::kImageNoise);

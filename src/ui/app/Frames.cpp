@@ -30,7 +30,16 @@ CView* ViewOf(QWidget* w)
 
 CProjectFrame::CProjectFrame()
 {
-    OnCommand(ID_RESECT_ALL, [] {});
+    OnCommand(ID_RESECT_ALL, [this] {
+        auto* doc = dynamic_cast<CKestrelonDoc*>(GetActiveDocument());
+        if (!doc)
+            return;
+        doc->ResectAllImages();
+        CKestrelonView* tree = GetTreeView();
+        if (tree)
+            tree->RefreshImageBranches();
+        doc->UpdateAllViews(tree, 0);
+    });
     OnUpdate(ID_RESECT_ALL, [this](CCmdUI* ui) {
         auto* doc = dynamic_cast<CKestrelonDoc*>(GetActiveDocument());
         const CPointSet* driver = doc ? doc->pointSets.GetDriverSet() : nullptr;

@@ -161,6 +161,7 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(32887, [this] { OnPreferences(); });
     OnCommand(33084, [this] { OnPointStatus(); });
     OnCommand(32874, [this] { OnRunBundle(); });
+    OnCommand(33042, [this] { OnTriangulate(); });
     OnCommand(359, [this] { OnSimulationBundle(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }

@@ -18,6 +18,7 @@ class CCamera;
 class CDynString;
 class CMeasurementTool;
 class CTargetDetector;
+class CProjectImage;
 class CPointSet;
 
 class CKestrelonDoc : public CProjectDocument, public CDocument {
@@ -72,6 +73,22 @@ public:
     void RunPreferences(int page);
     void OnRunBundle();
     void OnSimulationBundle();
+    void OnTriangulate();
+
+    // Orientation.
+    // Resects the image against the driver set, then measures the driver
+    // points in it with the view's tool.
+    void ResectImageForDriveback(CProjectImage& image, CCamera& camera, CMeasurementTool& tool);
+    // Resects every enabled image with 3 observations; the "Resection
+    // Summary", then "Resection.txt".
+    void ResectAllImages();
+    // A copy of the database camera joins the project; false when the user
+    // keeps the project's camera or the database has none of that name.
+    bool AddDatabaseCameraToProject(CDynString identifier);
+    // One triangulation into the "Triangulate" set; true when it gave points.
+    bool TriangulatePoints(double& rms);
+    // Keeps the "Triangulate" set: its file, its report, the tree selection.
+    bool ShowTriangulationResults();
 
     // Services.
     // A new AutoScan detector for the image by the scanning method; the
