@@ -322,8 +322,9 @@ TEST_F(Orientation, DatabaseCameraJoinsTheProject)
         EXPECT_EQ(doc->AddDatabaseCameraToProject(c.identifier), c.result);
         EXPECT_EQ(TakeMessages().size(), size_t(c.inProject));
         EXPECT_EQ(doc->cameras.GetSize(), c.principalDistance > 0.0 ? 1 : 0);
-        if (c.principalDistance > 0.0)
+        if (c.principalDistance > 0.0) {
             EXPECT_EQ(doc->cameras.FindByName(c.identifier)->parameters[0], c.principalDistance);
+        }
         EXPECT_EQ(doc->IsModified(), c.result);
     }
 }

@@ -126,8 +126,9 @@ TEST_F(TransformationCommands, GoShowsTheOutcomeAndAcceptKeepsTheTransformedPoin
             const bool ok = std::string(c.status) == "Adjustment successful";
             EXPECT_EQ(d.GetDlgItem(IDOK)->isVisible(), ok);
             scale = d.transformation->scale;
-            if (c.accept && !c.holdScale)
+            if (c.accept && !c.holdScale) {
                 EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/TransformationDialog.png"));
+            }
             if (c.accept) {
                 d.Item<QAbstractButton>(IDOK)->click();
             } else {
