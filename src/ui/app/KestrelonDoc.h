@@ -69,6 +69,8 @@ public:
     void RunPreferences(int page);
     void OnRunBundle();
     void OnSimulationBundle();
+    void OnSimulateImages();
+    void OnSimulateImagesExtended();
 
     // Services.
     // The folder of the project file ("" without one).
