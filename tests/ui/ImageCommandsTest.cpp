@@ -20,7 +20,9 @@
 #include "JpegFileReader.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -281,6 +283,22 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         EXPECT_GT(compared, 100);
         EXPECT_TRUE(doc->IsModified());
     }
+    // A picture that cannot be written leaves the image's file as it was and is named.
+    const std::string before = doc->images.GetAt(0)->GetFilePath().GetText();
+    dialogs.push_back([&](CDialog& dialog) {
+        dialog.Item<QCheckBox>(1411)->click();
+        SetWindowText(dialog.GetDlgItem(1396), out + "/missing");
+        dialog.OnOK();
+        return dialog.result();
+    });
+    TakeMessages();
+    doc->OnCmdMsg(33085, nullptr);
+    EXPECT_EQ(std::string(doc->images.GetAt(0)->GetFilePath().GetText()), before);
+    const std::vector<std::string> failures = TakeMessages();
+    ASSERT_EQ(failures.size(), size_t(doc->images.GetSize()));
+    EXPECT_NE(failures[0].find((out + "/missing/" + doc->images.GetAt(0)->name.GetText() + ".tif").toStdString()),
+              std::string::npos);
+
     const QString first = QString::fromLatin1(doc->images.GetAt(0)->GetFilePath().GetText());
     CImageStore store;
     ASSERT_TRUE(ReadStore(CTiffFileReader(first.toStdString().c_str()), store));
@@ -319,6 +337,18 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
     EXPECT_TRUE(QFile::exists(folder + "/TransCopy1.xyz"));
     EXPECT_TRUE(tree->Find3DDataItem(QStringLiteral("TransCopy1")));
 
+    // A copy that cannot be written stays in the project and is named.
+    CPointSet* lost = AddPointSet(*doc, (folder + "/gone/Lost.xyz").toStdString().c_str());
+    doc->SetModifiedFlag(false);
+    TakeMessages();
+    tree->SetSelectedPointSet(lost);
+    tree->OnMakeCopy();
+    EXPECT_TRUE(doc->FindPointSet("LostCopy"));
+    EXPECT_TRUE(doc->IsModified());
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("gone/LostCopy.xyz"), std::string::npos);
+
     for (const bool driverAfter : {false, true}) {
         doc->images.GetAt(0)->oriented = true;
         tree->setCurrentItem(tree->Find3DDataItem(QStringLiteral("Trans")));
@@ -327,6 +357,42 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
         EXPECT_FALSE(doc->images.GetAt(0)->oriented);
         EXPECT_TRUE(doc->IsModified());
     }
+    Stop();
+}
+
+// The extended dialog's enabling rules, one click after another.
+TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
+{
+    ASSERT_TRUE(NewProject());
+    CSimulateImagesDlg dialog;
+    ASSERT_TRUE(dialog.OnInitDialog());
+    struct Step {
+        int click;          // control clicked (0: none)
+        bool ok, steps, normal, centre, method;
+    };
+    // Start: observations on, images off, real target centre, custom target information.
+    const Step steps[] = {{0, true, false, true, true, false},
+                          {1407, false, false, true, false, false},    // observations off
+                          {1411, true, false, true, false, true},      // images on
+                          {1407, true, false, true, true, true},       // observations on
+                          {1385, true, false, false, true, true},      // array target information
+                          {1411, true, false, false, true, false},     // images off
+                          {1043, true, false, false, true, true}};     // computed centroid
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.click);
+        if (step.click)
+            dialog.Item<QAbstractButton>(step.click)->click();
+        EXPECT_EQ(dialog.GetDlgItem(1)->isEnabled(), step.ok);
+        EXPECT_EQ(dialog.GetDlgItem(1402)->isEnabled(), step.steps);
+        EXPECT_EQ(dialog.GetDlgItem(1291)->isEnabled(), step.normal);
+        EXPECT_EQ(dialog.GetDlgItem(1041)->isEnabled(), step.centre);
+        EXPECT_EQ(dialog.GetDlgItem(1403)->isEnabled(), step.method);
+    }
+    auto* method = dialog.Item<QComboBox>(1403);
+    method->setCurrentIndex(1);
+    emit method->activated(1);
+    EXPECT_TRUE(dialog.GetDlgItem(1402)->isEnabled());
+    dialog.grab().save(TestOutputFolder() + "/simulate-images-extended.png");
     Stop();
 }
 

@@ -401,7 +401,13 @@ CSimulateImagesDlg::CSimulateImagesDlg(QWidget* parent) : CDialog(314, parent)
 
 void CSimulateImagesDlg::DoDataExchange(CDataExchange* dx)
 {
-    DDX_Radio(dx, 1385, m_nTargetInformation);
+    // The two target-information buttons have ids that do not run on.
+    auto* own = Item<QRadioButton>(1385);
+    auto* custom = Item<QRadioButton>(1040);
+    if (dx->m_bSaveAndValidate)
+        m_nTargetInformation = own->isChecked() ? 0 : custom->isChecked() ? 1 : -1;
+    else
+        (m_nTargetInformation == 0 ? own : custom)->setChecked(true);
     DDX_Text(dx, 1291, m_dNormal[0]);
     DDX_Text(dx, 1292, m_dNormal[1]);
     DDX_Text(dx, 1293, m_dNormal[2]);
