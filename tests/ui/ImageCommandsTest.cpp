@@ -189,7 +189,7 @@ TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
     TakeMessages();
 
     answers = {IDNO};
-    tree->OnSetImageFileDirectory();
+    tree->OnCmdMsg(32949, nullptr);
     const std::vector<std::string> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "The resolution of the image(s) 'c.bmp'\n does not fit to the camera 'Cam'.");
@@ -329,7 +329,7 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
     ASSERT_TRUE(tree);
 
     tree->SetSelectedPointSet(trans);
-    tree->OnMakeCopy();
+    tree->OnCmdMsg(339, nullptr);
     const CPointSet* copy = doc->FindPointSet("TransCopy1");
     ASSERT_TRUE(copy);
     EXPECT_FALSE(copy->isDriver);

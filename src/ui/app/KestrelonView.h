@@ -186,6 +186,8 @@ protected:
 private:
     // The shape of the four 3D imports: the document's import, then the tree.
     void AfterPointSetImport(bool imported);
+    // The command ids of the file and point-set commands.
+    void InstallFileCommands();
     QTreeWidgetItem* Insert(QTreeWidgetItem* parent, const QString& text, int icon, bool sorted);
     QTreeWidgetItem* FindChild(QTreeWidgetItem* parent, const QString& text) const;
     void SetIcon(QTreeWidgetItem* item, int icon);

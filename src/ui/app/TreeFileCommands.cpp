@@ -28,6 +28,19 @@ QString ProjectFolderOf(const CKestrelonDoc* doc)
 
 } // namespace
 
+void CKestrelonView::InstallFileCommands()
+{
+    OnCommand(32949, [this] { OnSetImageFileDirectory(); });
+    OnCommand(32934, [this] { OnSetImageCoordinateFileDirectory(); });
+    OnCommand(32972, [this] { OnImport3DDataFile(); });
+    OnCommand(32968, [this] { OnImportDrivebackFile(); });
+    OnCommand(32969, [this] { OnImportControlPointsFile(); });
+    OnCommand(33039, [this] { OnImportEODeviceFile(); });
+    OnCommand(32974, [this] { OnSetAsDriver(); });
+    OnCommand(339, [this] { OnMakeCopy(); });
+    OnCommand(32935, [this] { OnAddScaleBarToDatabase(); });
+}
+
 void CKestrelonView::OnSetImageFileDirectory()
 {
     CKestrelonDoc* doc = GetDocument();
