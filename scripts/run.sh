@@ -8,7 +8,7 @@ cmake -S . -B build-release -G Ninja -DKESTRELON_UI=ON -DCMAKE_BUILD_TYPE=Releas
 cmake --build build-release -j "$(nproc)" --target kestrelon kestrelon-sample
 
 SAMPLE_DIR="${XDG_DATA_HOME:-$HOME/.local/share}/kestrelon/sample"
-if [ ! -f "$SAMPLE_DIR/Sample.kst" ]; then
+if [ ! -f "$SAMPLE_DIR/Sample.kst" ] || [ ! -f "$SAMPLE_DIR/Image001.tif" ]; then
   build-release/bin/kestrelon-sample "$SAMPLE_DIR"
   echo "Sample project written to $SAMPLE_DIR"
 fi

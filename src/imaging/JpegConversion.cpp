@@ -75,6 +75,11 @@ bool WriteGreyTiff(CImageStore& colour, const std::string& target, std::string& 
 
 } // namespace
 
+bool WriteGreyTiffFile(CImageStore& image, const char* path, std::string& error)
+{
+    return path && *path && WriteGreyTiff(image, path, error);
+}
+
 bool ConvertJpegToGreyTiff(const char* jpegPath)
 {
     if (!jpegPath || !*jpegPath)

@@ -163,6 +163,8 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(32874, [this] { OnRunBundle(); });
     OnCommand(33042, [this] { OnTriangulate(); });
     OnCommand(359, [this] { OnSimulationBundle(); });
+    OnCommand(33085, [this] { OnSimulateImages(); });
+    OnCommand(363, [this] { OnSimulateImagesExtended(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 

@@ -89,6 +89,8 @@ public:
     bool TriangulatePoints(double& rms);
     // Keeps the "Triangulate" set: its file, its report, the tree selection.
     bool ShowTriangulationResults();
+    void OnSimulateImages();
+    void OnSimulateImagesExtended();
 
     // Services.
     // A new AutoScan detector for the image by the scanning method; the

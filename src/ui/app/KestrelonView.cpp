@@ -230,6 +230,7 @@ CKestrelonView::CKestrelonView(QWidget* parent) : QTreeWidget(parent)
     setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OnClickItem(item); });
+    InstallFileCommands();
 }
 
 CKestrelonView::~CKestrelonView()

@@ -139,6 +139,18 @@ public:
     void OnRelOrientPointsChanged();
     CRelativeOrientationDlgBase* GetRelativeOrientationDlg() const { return m_pRelOrientDlg; }
 
+    // Commands that bring files into the project and work on point sets and
+    // the scale-bar database.
+    void OnSetImageFileDirectory();
+    void OnSetImageCoordinateFileDirectory();
+    void OnImport3DDataFile();
+    void OnImportDrivebackFile();
+    void OnImportControlPointsFile();
+    void OnImportEODeviceFile();
+    void OnSetAsDriver();
+    void OnMakeCopy();
+    void OnAddScaleBarToDatabase();
+
     // The click rule of the right pane.
     void OnClickItem(QTreeWidgetItem* item);
     // The label-edit gate: true when the item's text may be edited.
@@ -172,6 +184,10 @@ protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
+    // The shape of the four 3D imports: the document's import, then the tree.
+    void AfterPointSetImport(bool imported);
+    // The command ids of the file and point-set commands.
+    void InstallFileCommands();
     QTreeWidgetItem* Insert(QTreeWidgetItem* parent, const QString& text, int icon, bool sorted);
     QTreeWidgetItem* FindChild(QTreeWidgetItem* parent, const QString& text) const;
     void SetIcon(QTreeWidgetItem* item, int icon);

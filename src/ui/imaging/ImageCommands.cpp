@@ -1,0 +1,553 @@
+#include "ImageCommands.h"
+
+#include "Camera.h"
+#include "Controls.h"
+#include "EllipseRecord.h"
+#include "Frames.h"
+#include "Hooks.h"
+#include "ImageObservation.h"
+#include "ImageStore.h"
+#include "JpegConversion.h"
+#include "KestrelonDoc.h"
+#include "Message.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "SyntheticImageGenerator.h"
+#include "TextFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+const double kPi = 4.0 * std::atan(1.0);
+
+template <class T>
+T* Named(T* widget, int id)
+{
+    widget->setObjectName(IdName(id));
+    return widget;
+}
+
+QDialogButtonBox* NewButtons(QDialog* dialog)
+{
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
+    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
+void Enable(CDialog* dialog, int id, bool on)
+{
+    if (QWidget* w = dialog->GetDlgItem(id))
+        w->setEnabled(on);
+}
+
+bool Checked(CDialog* dialog, int id)
+{
+    auto* box = dialog->Item<QCheckBox>(id);
+    return box && box->isChecked();
+}
+
+ImageWindowOpener& Opener()
+{
+    static ImageWindowOpener opener;
+    return opener;
+}
+
+// The selected set of a point-set combo, found by its title.
+CPointSet* SelectedSet(const CKestrelonDoc* doc, const QComboBox* combo)
+{
+    if (!doc || !combo || combo->currentIndex() < 0)
+        return nullptr;
+    return doc->pointSets.FindSetByTitle(ToCp1252(combo->currentText()).c_str());
+}
+
+QString ProjectFolder(const CKestrelonDoc* doc)
+{
+    return doc ? FromCp1252(doc->GetProjectDirectory().GetText()) : QString();
+}
+
+} // namespace
+
+// --- JPEG conversion -----------------------------------------------------------
+
+int ConvertJpegImages(const CDynString& folder)
+{
+    CDirSearch search;
+    if (!search.FindFirst(folder, "jpg"))
+        return 0;
+    CJpegConversionDlg dialog;
+    dialog.SetDirectory(folder);
+    dialog.OnInitDialog();
+    dialog.show();
+    dialog.Convert();
+    return 0;
+}
+
+CJpegConversionDlg::CJpegConversionDlg(QWidget* parent) : CDialog(265, parent)
+{
+    setWindowTitle(QStringLiteral("Converting JPEG Images"));
+    auto* layout = new QVBoxLayout(this);
+    m_ctlProgress = Named(new QProgressBar, 1292);
+    layout->addWidget(m_ctlProgress);
+    setMinimumWidth(320);
+}
+
+bool CJpegConversionDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    UpdateData(false);
+    return true;
+}
+
+void CJpegConversionDlg::DoDataExchange(CDataExchange*) {}
+
+int CJpegConversionDlg::CountJpegFiles()
+{
+    int n = 0;
+    for (bool found = m_dirSearch.FindFirst(m_folder, "jpg"); found; found = m_dirSearch.FindNext())
+        ++n;
+    return n;
+}
+
+void CJpegConversionDlg::Convert()
+{
+    const int n = CountJpegFiles();
+    m_ctlProgress->setRange(0, n);
+    m_ctlProgress->setValue(0);
+    UpdateData(false);
+    int i = 0;
+    for (bool found = m_dirSearch.FindFirst(m_folder, "jpg"); found; found = m_dirSearch.FindNext()) {
+        CFilePath target(m_dirSearch.GetText());
+        target.SetExtension("tif");
+        CDirSearch probe(target.GetText());
+        if (!probe.Exists())
+            ConvertJpegToGreyTiff(m_dirSearch.GetText());
+        m_ctlProgress->setValue(++i);
+        UpdateData(false);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+// --- Ellipse files --------------------------------------------------------------
+
+std::string FormatEllipseLine(const char* label, double x, double y, double major, double minor, double rotation)
+{
+    double degrees = rotation * 180.0 / kPi;
+    if (rotation < 0.0)
+        degrees += 180.0;
+    char line[160];
+    std::snprintf(line, sizeof line, "%16s%15.6f%15.6f%15.6f%15.6f%15.6f", label, x, y, major, minor, degrees);
+    return line;
+}
+
+bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder)
+{
+    std::string text;
+    for (int i = 0; i < image.targets.GetSize(); ++i) {
+        const CImageObservation* o = image.GetObservationAt(i);
+        const CTargetEllipse* e = o ? o->GetEllipse() : nullptr;
+        if (!e)
+            continue;
+        text += FormatEllipseLine(o->label.GetText(), o->x, o->y, e->major, e->minor, e->rotation);
+        text += "\r\n";
+    }
+    if (text.empty())
+        return true;
+    const std::string path = std::string(folder.GetText()) + "/" + image.name.GetText() + "_ellipses.txt";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (out)
+        return true;
+    const std::string message = "The file " + path + " could not be written.";
+    AfxMessageBox(message.c_str(), MB_ICONERROR);
+    return false;
+}
+
+// --- Saving a rendered picture ----------------------------------------------------
+
+ImageWindowOpener SetImageWindowOpener(ImageWindowOpener opener)
+{
+    std::swap(Opener(), opener);
+    return opener;
+}
+
+bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore& picture, const CDynString& folder)
+{
+    std::vector<CMDIChildWnd*> frames;
+    bool wasOpen = false;
+    for (CView* v : doc.GetViews()) {
+        auto* imageView = dynamic_cast<CImageViewBase*>(v);
+        if (!imageView || imageView->GetImageRecord() != &image)
+            continue;
+        wasOpen = true;
+        CMDIChildWnd* frame = imageView->GetParentFrame();
+        if (frame && std::find(frames.begin(), frames.end(), frame) == frames.end())
+            frames.push_back(frame);
+    }
+    for (CMDIChildWnd* frame : frames)
+        delete frame;
+    const std::string path = std::string(folder.GetText()) + "/" + image.name.GetText() + ".tif";
+    std::string error;
+    const bool written = WriteGreyTiffFile(picture, path.c_str(), error);
+    if (written) {
+        image.SetFilePath(path.c_str());
+    } else {
+        const std::string message = "The image file " + path + " could not be written" +
+                                    (error.empty() ? std::string(".") : ": " + error + ".");
+        AfxMessageBox(message.c_str(), MB_ICONERROR);
+    }
+    if (wasOpen && Opener())
+        Opener()(&image);
+    return written;
+}
+
+// --- Simple dialog ------------------------------------------------------------------
+
+CSimulateImagesSimpleDlg::CSimulateImagesSimpleDlg(QWidget* parent) : CDialog(362, parent)
+{
+    setWindowTitle(QStringLiteral("Simulate Images"));
+    auto* grid = new QGridLayout(this);
+    m_PointSets = Named(new CComboBoxPointSet, 1383);
+    m_ViewingAngle = Named(new CNumberEdit(2), 1412);
+    grid->addWidget(new QLabel(QStringLiteral("3D Array")), 0, 0);
+    grid->addWidget(m_PointSets, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Maximum target viewing angle")), 1, 0);
+    grid->addWidget(m_ViewingAngle, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("degrees")), 1, 2);
+    auto* create = Named(new QCheckBox(QStringLiteral("Create Images in Directory")), 1411);
+    grid->addWidget(create, 2, 0);
+    grid->addWidget(Named(new QLineEdit, 1396), 2, 1);
+    auto* browse = Named(new QPushButton(QStringLiteral("...")), 1397);
+    grid->addWidget(browse, 2, 2);
+    grid->addWidget(Named(new QCheckBox(QStringLiteral("store ellipse information of")), 1414), 3, 0);
+    grid->addWidget(NewButtons(this), 4, 0, 1, 3);
+    connect(create, &QCheckBox::clicked, this, [this] { OnCreateImages(); });
+    connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
+}
+
+void CSimulateImagesSimpleDlg::DoDataExchange(CDataExchange* dx)
+{
+    DDX_Check(dx, 1411, m_bCreateImages);
+    DDX_Text(dx, 1396, m_strDirectory);
+}
+
+bool CSimulateImagesSimpleDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc)
+        return false;
+    m_PointSets->Fill(doc);
+    m_PointSets->SelectDriverSet(doc);
+    m_ViewingAngle->SetValue(doc->maxViewingAngle * 180.0 / kPi);
+    SetWindowText(GetDlgItem(1396), ProjectFolder(doc));
+    UpdateData(true);
+    EnableImageControls();
+    return true;
+}
+
+void CSimulateImagesSimpleDlg::EnableImageControls()
+{
+    for (int id : {1396, 1397, 1414})
+        Enable(this, id, m_bCreateImages != 0);
+}
+
+void CSimulateImagesSimpleDlg::OnCreateImages()
+{
+    UpdateData(true);
+    EnableImageControls();
+}
+
+void CSimulateImagesSimpleDlg::OnBrowse()
+{
+    CFileDialogRequest request;
+    request.open = false;
+    request.title = QStringLiteral("Select Image File Directory");
+    request.folder = GetWindowText(GetDlgItem(1396));
+    request.fileName = QStringLiteral("Image Files");
+    request.filter = QStringLiteral("Image Files (*.tif *.bmp *.dib *.jpg);;TIFF Images (*.tif);;"
+                                    "Bitmap Images (*.bmp *.dib);;JPEG Images (*.jpg);;All Files (*)");
+    const QString chosen = AfxGetFileName(this, request);
+    if (chosen.isEmpty())
+        return;
+    SetWindowText(GetDlgItem(1396), FromCp1252(CFilePath(ToCp1252(chosen).c_str()).GetFolder().GetText()));
+}
+
+void CSimulateImagesSimpleDlg::OnOK()
+{
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc || m_PointSets->currentIndex() < 0)
+        return;
+    CWaitCursor wait;
+    if (!UpdateData(true))
+        return;
+    CPointSet* set = SelectedSet(doc, m_PointSets);
+    if (!set)
+        return;
+    if (!set->HasNormals() &&
+        AfxMessageBox("The selected 3D array does not contain target information. Default\n"
+                      "target information as set in the project peferences is used.",
+                      MB_OKCANCEL | MB_ICONQUESTION, "Kestrelon") != IDOK)
+        return;
+    const bool storeEllipses = Checked(this, 1414);
+    const CDynString folder(ToCp1252(m_strDirectory).c_str());
+    const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        CProjectImage* image = doc->images.GetAt(i);
+        const CCamera* camera = image ? doc->cameras.FindByName(image->cameraName.GetText()) : nullptr;
+        if (!camera)
+            continue; // the generator needs the image's camera
+        CSyntheticImageGenerator generator(*set, *image, *camera, doc->settings.defaultImageSigma);
+        generator.SetParameters(doc->targetNormal[0], doc->targetNormal[1], doc->targetNormal[2], doc->targetRadius);
+        generator.SetMaxViewAngle(angle);
+        if (m_bCreateImages) {
+            if (!generator.Render(CSyntheticImageGenerator::kProjectedCentre, CSyntheticImageGenerator::kExact, 0, 1,
+                                  storeEllipses, CSyntheticImageGenerator::kOwnOrDefaultNormal, 1))
+                continue;
+            SaveSimulatedPicture(*doc, *image, generator.GetStore(), folder);
+            if (storeEllipses)
+                WriteEllipseFile(*image, folder);
+        } else {
+            generator.Render(CSyntheticImageGenerator::kProjectedCentre, CSyntheticImageGenerator::kLinear, 0, 1,
+                             storeEllipses, CSyntheticImageGenerator::kOwnOrDefaultNormal, 0);
+        }
+    }
+    doc->SetModifiedFlag(true);
+    CDialog::OnOK();
+}
+
+// --- Extended dialog -------------------------------------------------------------------
+
+CSimulateImagesDlg::CSimulateImagesDlg(QWidget* parent) : CDialog(314, parent)
+{
+    setWindowTitle(QStringLiteral("Simulate Images"));
+    auto* grid = new QGridLayout(this);
+    int row = 0;
+    m_PointSets = Named(new CComboBoxPointSet, 1383);
+    grid->addWidget(new QLabel(QStringLiteral("3D Array")), row, 0);
+    grid->addWidget(m_PointSets, row++, 1, 1, 3);
+    auto* own = Named(new QRadioButton(QStringLiteral("Use 3D array target information")), 1385);
+    auto* custom = Named(new QRadioButton(QStringLiteral("Use costum target information")), 1040);
+    grid->addWidget(own, row++, 0, 1, 4);
+    grid->addWidget(custom, row++, 0, 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("Target normal")), row, 0);
+    const char* axes[] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        auto* box = new QHBoxLayout;
+        box->addWidget(new QLabel(QString::fromLatin1(axes[k])));
+        box->addWidget(Named(new QLineEdit, 1291 + k));
+        grid->addLayout(box, row, 1 + k);
+    }
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Target radius")), row, 0);
+    grid->addWidget(Named(new QLineEdit, 1398), row, 1);
+    grid->addWidget(Named(new QLabel(QStringLiteral("[Unit]")), 1401), row++, 2);
+    m_ViewingAngle = Named(new CNumberEdit(2), 1412);
+    grid->addWidget(new QLabel(QStringLiteral("Maximum target viewing angle")), row, 0);
+    grid->addWidget(m_ViewingAngle, row, 1);
+    grid->addWidget(new QLabel(QStringLiteral("degrees")), row++, 2);
+    auto* observations = Named(new QCheckBox(QStringLiteral("Create Observations")), 1407);
+    grid->addWidget(observations, row++, 0, 1, 4);
+    const char* centres[] = {"using real target centre", "using real ellipse centre", "using computed centroid"};
+    auto* centreGroup = new QGroupBox;
+    auto* centreLayout = new QVBoxLayout(centreGroup);
+    for (int k = 0; k < 3; ++k)
+        centreLayout->addWidget(Named(new QRadioButton(QString::fromLatin1(centres[k])), 1041 + k));
+    grid->addWidget(centreGroup, row++, 0, 1, 4);
+    auto* store = Named(new QCheckBox(QStringLiteral("store ellipse information of")), 1414);
+    auto* kind = Named(new QComboBox, 1415);
+    grid->addWidget(store, row, 0);
+    grid->addWidget(kind, row++, 1, 1, 2);
+    auto* images = Named(new QCheckBox(QStringLiteral("Create Images in Directory")), 1411);
+    grid->addWidget(images, row, 0);
+    grid->addWidget(Named(new QLineEdit, 1396), row, 1, 1, 2);
+    grid->addWidget(Named(new QPushButton(QStringLiteral("...")), 1397), row++, 3);
+    auto* method = Named(new QComboBox, 1403);
+    grid->addWidget(Named(new QLabel(QStringLiteral("Ellipse Rasterizing Method")), 1417), row, 0);
+    grid->addWidget(method, row++, 1, 1, 3);
+    grid->addWidget(Named(new QLabel(QStringLiteral("Integration steps")), 1404), row, 0);
+    grid->addWidget(Named(new QLineEdit, 1402), row++, 1);
+    grid->addWidget(NewButtons(this), row, 0, 1, 4);
+
+    for (QRadioButton* b : {own, custom})
+        connect(b, &QRadioButton::clicked, this, [this] { OnTargetInformation(); });
+    for (int k = 0; k < 3; ++k)
+        connect(Item<QRadioButton>(1041 + k), &QRadioButton::clicked, this, [this] { OnCentre(); });
+    connect(method, qOverload<int>(&QComboBox::activated), this, [this] { OnMethod(); });
+    connect(store, &QCheckBox::clicked, this, [this] { OnStoreEllipses(); });
+    connect(observations, &QCheckBox::clicked, this, [this] { OnCreateObservations(); });
+    connect(images, &QCheckBox::clicked, this, [this] { OnCreateImages(); });
+}
+
+void CSimulateImagesDlg::DoDataExchange(CDataExchange* dx)
+{
+    // The two target-information buttons have ids that do not run on.
+    auto* own = Item<QRadioButton>(1385);
+    auto* custom = Item<QRadioButton>(1040);
+    if (dx->m_bSaveAndValidate)
+        m_nTargetInformation = own->isChecked() ? 0 : custom->isChecked() ? 1 : -1;
+    else
+        (m_nTargetInformation == 0 ? own : custom)->setChecked(true);
+    DDX_Text(dx, 1291, m_dNormal[0]);
+    DDX_Text(dx, 1292, m_dNormal[1]);
+    DDX_Text(dx, 1293, m_dNormal[2]);
+    DDX_Text(dx, 1398, m_dRadius);
+    DDX_Check(dx, 1407, m_bCreateObservations);
+    DDX_Radio(dx, 1041, m_nCentre);
+    DDX_Check(dx, 1411, m_bCreateImages);
+    DDX_Text(dx, 1396, m_strDirectory);
+}
+
+bool CSimulateImagesDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc)
+        return false;
+    m_PointSets->Fill(doc);
+    m_PointSets->SelectDriverSet(doc);
+    m_ViewingAngle->SetValue(doc->maxViewingAngle * 180.0 / kPi);
+    m_strDirectory = ProjectFolder(doc);
+    const double* n = doc->targetNormal;
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int k = 0; k < 3; ++k)
+        m_dNormal[k] = length > 0.0 ? n[k] / length : n[k];
+    m_dRadius = doc->targetRadius;
+    UpdateData(false);
+    SetWindowText(GetDlgItem(1401), FromCp1252(doc->GetUnitName(false).GetText()));
+    SetWindowText(GetDlgItem(1402), QStringLiteral("10"));
+    auto* method = Item<QComboBox>(1403);
+    method->addItems({QStringLiteral("Linear Interpolation"), QStringLiteral("Numerical Integration"),
+                      QStringLiteral("Rigorus Ellipse Equation")});
+    method->setCurrentIndex(2);
+    auto* kind = Item<QComboBox>(1415);
+    kind->addItem(QStringLiteral("Real Ellipse"));
+    kind->setCurrentIndex(0);
+    const CPointSet* set = SelectedSet(doc, m_PointSets);
+    if (set && set->HasNormals()) {
+        m_nTargetInformation = 0;
+        UpdateData(false);
+    }
+    OnMethod();
+    OnTargetInformation();
+    OnCreateObservations();
+    OnCentre();
+    return true;
+}
+
+void CSimulateImagesDlg::OnTargetInformation()
+{
+    UpdateData(true);
+    for (int id : {1291, 1292, 1293, 1398})
+        Enable(this, id, m_nTargetInformation == 1);
+}
+
+void CSimulateImagesDlg::OnMethod()
+{
+    UpdateData(true);
+    auto* method = Item<QComboBox>(1403);
+    const bool on = method->currentIndex() == 1 && method->isEnabled();
+    Enable(this, 1402, on);
+    Enable(this, 1404, on);
+}
+
+void CSimulateImagesDlg::OnStoreEllipses()
+{
+    UpdateData(true);
+    Enable(this, 1415, m_bCreateObservations && Checked(this, 1414));
+}
+
+void CSimulateImagesDlg::OnCentre()
+{
+    UpdateData(true);
+    const bool on = !(m_bCreateImages == 0 && m_nCentre != 2);
+    Enable(this, 1403, on);
+    Enable(this, 1417, on);
+    OnMethod();
+}
+
+void CSimulateImagesDlg::OnCreateObservations()
+{
+    UpdateData(true);
+    for (int id : {1041, 1042, 1043, 1414})
+        Enable(this, id, m_bCreateObservations != 0);
+    OnStoreEllipses();
+    Enable(this, 1, m_bCreateObservations || m_bCreateImages);
+}
+
+void CSimulateImagesDlg::OnCreateImages()
+{
+    UpdateData(true);
+    Enable(this, 1396, m_bCreateImages != 0);
+    Enable(this, 1397, m_bCreateImages != 0);
+    Enable(this, 1, m_bCreateObservations || m_bCreateImages);
+    OnCentre();
+}
+
+void CSimulateImagesDlg::OnOK()
+{
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc || m_PointSets->currentIndex() < 0)
+        return;
+    CWaitCursor wait;
+    if (!UpdateData(true))
+        return;
+    CPointSet* set = SelectedSet(doc, m_PointSets);
+    if (!set)
+        return;
+    const int method = Item<QComboBox>(1403)->currentIndex();
+    int steps = 0;
+    std::sscanf(ToCp1252(GetWindowText(GetDlgItem(1402))).c_str(), "%d", &steps);
+    const CDynString folder(ToCp1252(m_strDirectory).c_str());
+    const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        CProjectImage* image = doc->images.GetAt(i);
+        const CCamera* camera = image ? doc->cameras.FindByName(image->cameraName.GetText()) : nullptr;
+        if (!camera)
+            continue;
+        CSyntheticImageGenerator generator(*set, *image, *camera, doc->settings.defaultImageSigma);
+        generator.SetParameters(m_dNormal[0], m_dNormal[1], m_dNormal[2], m_dRadius);
+        generator.SetMaxViewAngle(angle);
+        if (!generator.Render(m_nCentre, method, steps, m_bCreateObservations != 0, Checked(this, 1414),
+                              m_nTargetInformation, m_bCreateImages))
+            continue;
+        if (m_bCreateImages)
+            SaveSimulatedPicture(*doc, *image, generator.GetStore(), folder);
+    }
+    doc->SetModifiedFlag(true);
+    CDialog::OnOK();
+}
+
+// --- Commands of the document --------------------------------------------------------
+
+void CKestrelonDoc::OnSimulateImages()
+{
+    CSimulateImagesSimpleDlg dialog;
+    dialog.DoModal();
+}
+
+void CKestrelonDoc::OnSimulateImagesExtended()
+{
+    CSimulateImagesDlg dialog;
+    dialog.DoModal();
+}

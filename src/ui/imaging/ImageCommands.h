@@ -1,0 +1,106 @@
+// Image commands of the shell: the JPEG-to-TIFF conversion of a folder
+// behind its progress window, and the "Simulate Images" dialogs that make
+// synthetic observations and pictures of a project.
+#pragma once
+
+#include "Dialog.h"
+#include "DirSearch.h"
+
+#include <functional>
+#include <string>
+
+class CComboBoxPointSet;
+class CKestrelonDoc;
+class CNumberEdit;
+class CObservationList;
+class CProjectImage;
+class QProgressBar;
+
+// Converts every ".jpg" of the folder without a ".tif" beside it; shows
+// "Converting JPEG Images" while it runs (no window when there is none).
+int ConvertJpegImages(const CDynString& folder);
+
+class CJpegConversionDlg : public CDialog {
+public:
+    explicit CJpegConversionDlg(QWidget* parent = nullptr);
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* dx) override;
+
+    void SetDirectory(const CDynString& folder) { m_folder = folder; }
+    int CountJpegFiles();
+    void Convert();
+
+    QProgressBar* m_ctlProgress = nullptr;
+
+private:
+    CDynString m_folder;
+    CDirSearch m_dirSearch;
+};
+
+// One line of an "_ellipses" file (without the line break).
+std::string FormatEllipseLine(const char* label, double x, double y, double major, double minor,
+                              double rotation);
+// Writes <folder>/<image name>_ellipses.txt for the observations that carry
+// an ellipse; no file when none does. False when the file cannot be written.
+bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder);
+
+// Opens an image window on the image again after its picture was rewritten
+// (the image view installs it; without one nothing opens).
+using ImageWindowOpener = std::function<void(CProjectImage* image)>;
+ImageWindowOpener SetImageWindowOpener(ImageWindowOpener opener);
+
+// "Simulate Images" (the simple one).
+class CSimulateImagesSimpleDlg : public CDialog {
+public:
+    explicit CSimulateImagesSimpleDlg(QWidget* parent = nullptr);
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* dx) override;
+    void OnOK() override;
+
+    void OnCreateImages();
+    void OnBrowse();
+
+    int m_bCreateImages = 0;
+    QString m_strDirectory;
+
+private:
+    void EnableImageControls();
+
+    CComboBoxPointSet* m_PointSets = nullptr;
+    CNumberEdit* m_ViewingAngle = nullptr;
+};
+
+// "Simulate Images" (the extended one).
+class CSimulateImagesDlg : public CDialog {
+public:
+    explicit CSimulateImagesDlg(QWidget* parent = nullptr);
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* dx) override;
+    void OnOK() override;
+
+    // The enabling rules.
+    void OnTargetInformation();
+    void OnMethod();
+    void OnStoreEllipses();
+    void OnCentre();
+    void OnCreateObservations();
+    void OnCreateImages();
+
+    int m_nTargetInformation = 1;
+    double m_dNormal[3] = {0.0, 0.0, 1.0};
+    double m_dRadius = 0.0;
+    int m_bCreateObservations = 1;
+    int m_nCentre = 0;
+    int m_bCreateImages = 0;
+    QString m_strDirectory;
+
+private:
+    CComboBoxPointSet* m_PointSets = nullptr;
+    CNumberEdit* m_ViewingAngle = nullptr;
+};
+
+// Saves a rendered picture as <folder>/<image name>.tif: the image's windows
+// are closed first and opened again once the file is written. On failure
+// the image keeps its file and the failure is said, naming the file.
+bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, class CImageStore& picture,
+                          const CDynString& folder);

@@ -1,0 +1,399 @@
+// Image commands of the shell: converting a folder's JPEG photographs,
+// importing a folder of pictures, Simulate Images, and the point-set
+// commands of the tree.
+#include "ProjectBuilder.h"
+#include "ShellFixture.h"
+
+#include "Camera.h"
+#include "EllipseRecord.h"
+#include "ImageCommands.h"
+#include "ImageObservation.h"
+#include "ImageStore.h"
+#include "Intersection.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "SampleProject.h"
+#include "TestFiles.h"
+#include "TiffFileReader.h"
+#include "JpegFileReader.h"
+
+#include <QApplication>
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+namespace {
+
+using kestrelon::test::ReadFileBytes;
+using kestrelon::test::WriteFileBytes;
+
+// A smooth picture, grey or colour.
+QImage Picture(bool colour)
+{
+    QImage image(40, 30, colour ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixelColor(x, y, colour ? QColor(6 * x, 8 * y, 100) : QColor(5 * x, 5 * x, 5 * x));
+    return image;
+}
+
+bool ReadStore(CImageFileReader&& reader, CImageStore& store)
+{
+    return store.ReadFrom(reader);
+}
+
+class ImageCommands : public ShellFixture {
+protected:
+    CKestrelonDoc* OpenSample()
+    {
+        const QString path = WriteSample();
+        EXPECT_TRUE(Start());
+        EXPECT_NE(app->OpenDocumentFile(path), nullptr);
+        Settle();
+        return GetActiveKestrelonDoc();
+    }
+    CKestrelonDoc* NewProject()
+    {
+        EXPECT_TRUE(Start());
+        app->OnFileNew();
+        Settle();
+        return GetActiveKestrelonDoc();
+    }
+};
+
+TEST_F(ImageCommands, JpegFolderConversionMakesGreyTiffsOnceAndSkipsTheRest)
+{
+    ASSERT_TRUE(NewProject());
+    const QString folder = scratch.filePath(QStringLiteral("jpegs"));
+    QDir().mkpath(folder);
+    const std::string dir = folder.toStdString();
+    ASSERT_TRUE(Picture(true).save(folder + "/colour.jpg", "JPEG", 95));
+    ASSERT_TRUE(Picture(false).save(folder + "/grey.jpg", "JPEG", 95));
+    ASSERT_TRUE(Picture(true).save(folder + "/UPPER.JPG", "JPEG", 95));
+    const std::string whole = ReadFileBytes(dir + "/colour.jpg");
+    ASSERT_TRUE(WriteFileBytes(dir + "/cut.jpg", whole.substr(0, whole.size() / 3)));
+    ASSERT_TRUE(Picture(true).save(folder + "/kept.jpg", "JPEG", 95));
+    ASSERT_TRUE(WriteFileBytes(dir + "/kept.tif", "not a picture"));
+
+    // The progress window is shown while the conversion runs.
+    int shownWindows = 0, progressMaximum = -1;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == QLatin1String("Converting JPEG Images")) {
+                ++shownWindows;
+                progressMaximum = w->findChild<QProgressBar*>(QStringLiteral("id1292"))->maximum();
+            }
+    });
+    probe.start(0);
+    ConvertJpegImages(CDynString(dir.c_str()));
+    probe.stop();
+    EXPECT_GT(shownWindows, 0);
+    EXPECT_EQ(progressMaximum, 5);
+
+    struct Case {
+        const char* tif;
+        bool exists;
+        int samples;     // of the TIFF
+        const char* jpg; // the source whose grey values it keeps, or null
+    };
+    const Case cases[] = {{"colour.tif", true, 1, nullptr},
+                          {"grey.tif", true, 1, "grey.jpg"},
+                          {"UPPER.tif", true, 1, nullptr},
+                          {"cut.tif", false, 0, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tif);
+        const std::string path = dir + "/" + c.tif;
+        ASSERT_EQ(QFile::exists(QString::fromStdString(path)), c.exists);
+        if (!c.exists)
+            continue;
+        CImageStore tiff;
+        ASSERT_TRUE(ReadStore(CTiffFileReader(path.c_str()), tiff));
+        EXPECT_EQ(tiff.IsColor(), false);
+        if (c.jpg) {
+            CImageStore jpeg;
+            ASSERT_TRUE(ReadStore(CJpegFileReader((dir + "/" + c.jpg).c_str()), jpeg));
+            for (int y = 0; y < 30; y += 7)
+                for (int x = 0; x < 40; x += 9)
+                    EXPECT_EQ(tiff.GetPixel(0, y, x), jpeg.GetPixel(0, y, x));
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(dir + "/kept.tif"), "not a picture");
+
+    // A second run writes nothing; a folder without JPEGs shows no window.
+    const QDateTime stamp = QFileInfo(folder + "/grey.tif").lastModified();
+    QTest::qWait(20);
+    ConvertJpegImages(CDynString(dir.c_str()));
+    EXPECT_EQ(QFileInfo(folder + "/grey.tif").lastModified(), stamp);
+    EXPECT_EQ(QDir(folder).entryList({"*.tif", "*.TIF"}, QDir::Files).size(), 4);
+    const QString empty = scratch.filePath(QStringLiteral("empty"));
+    QDir().mkpath(empty);
+    shownWindows = 0;
+    probe.start(0);
+    ConvertJpegImages(CDynString(empty.toStdString().c_str()));
+    probe.stop();
+    EXPECT_EQ(shownWindows, 0);
+    Stop();
+}
+
+TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
+{
+    CKestrelonDoc* doc = NewProject();
+    ASSERT_TRUE(doc);
+    CCamera* camera = AddCamera(*doc, "Cam");
+    camera->XPixels = 40;
+    camera->YPixels = 30;
+    const QString folder = scratch.filePath(QStringLiteral("pictures"));
+    QDir().mkpath(folder);
+    // name -> size; -1 for a file whose size cannot be read.
+    const std::map<std::string, int> files = {
+        {"a.tif", 40}, {"B.TIF", 40}, {"c.bmp", 41}, {"d.dib", -1}, {"old.tif", 40}};
+    for (const auto& f : files)
+        ASSERT_TRUE(WriteFileBytes((folder + "/").toStdString() + f.first, "x"));
+    const auto oldReader = SetImageSizeReader([&](const char* path, int& w, int& h) {
+        const auto it = files.find(CFilePath(path).GetFileName().GetText());
+        if (it == files.end() || it->second < 0)
+            return false;
+        w = it->second;
+        h = 30;
+        return true;
+    });
+    const std::string old = (folder + "/old.tif").toStdString();
+    CProjectImage* existing = doc->AddNewImage("");
+    existing->SetCameraName("Cam");
+    existing->SetFilePath(old.c_str());
+    doc->UpdateAllViews(nullptr, 0);
+    CKestrelonView* tree = GetProjectTreeView();
+    ASSERT_TRUE(tree);
+    for (QTreeWidgetItem* item : tree->findItems(QStringLiteral("Cam"), Qt::MatchExactly | Qt::MatchRecursive))
+        if (tree->IsDescendant(item, tree->ProjectRoot()))
+            tree->setCurrentItem(item);
+    ASSERT_EQ(tree->GetSelectedItemText(), QStringLiteral("Cam"));
+    const auto oldFolderHook = SetFolderDialogHook([&](QWidget*, const QString&, const QString&) { return folder; });
+    TakeMessages();
+
+    answers = {IDNO};
+    tree->OnCmdMsg(32949, nullptr);
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "The resolution of the image(s) 'c.bmp'\n does not fit to the camera 'Cam'.");
+    EXPECT_EQ(messages[1], "1 Image(s) have already been imported.\nImport them again?");
+    std::vector<std::string> paths;
+    for (int i = 1; i < doc->images.GetSize(); ++i)
+        paths.push_back(CFilePath(doc->images.GetAt(i)->GetFilePath().GetText()).GetFileName().GetText());
+    EXPECT_EQ(paths, (std::vector<std::string>{"a.tif", "B.TIF"}));
+
+    SetFolderDialogHook(oldFolderHook);
+    SetImageSizeReader(oldReader);
+    Stop();
+}
+
+// The observations of simple Simulate Images are the projections of the
+// driver set's points, its pictures replace the images' files, and its
+// ellipse files hold one formatted line per observation.
+TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
+{
+    CKestrelonDoc* doc = OpenSample();
+    ASSERT_TRUE(doc);
+    const QString out = scratch.filePath(QStringLiteral("simulated"));
+    QDir().mkpath(out);
+    // The sample's targets with their wall normals and a radius drive it.
+    CSampleTruth truth;
+    BuildSampleTruth(truth);
+    CPointSet* targets = AddPointSet(*doc, (out + "/Targets.xyz").toStdString().c_str());
+    for (int i = 0; i < truth.targets.GetSize(); ++i) {
+        CObjectPoint point(*truth.targets.GetAt(i));
+        point.radius = 6.0;
+        targets->AddPointSorted(point);
+    }
+    doc->ToggleDriverSet("Targets");
+    ASSERT_EQ(doc->pointSets.GetDriverSet(), targets);
+    EXPECT_EQ(FormatEllipseLine("T1", 1.0, -2.0, 0.3, 0.2, -0.5),
+              "              T1       1.000000      -2.000000       0.300000       0.200000     151.352110");
+
+    for (const bool createImages : {false, true}) {
+        SCOPED_TRACE(createImages);
+        dialogs.push_back([&](CDialog& dialog) {
+            if (createImages) {
+                dialog.Item<QCheckBox>(1411)->click();
+                dialog.Item<QCheckBox>(1414)->click();
+                SetWindowText(dialog.GetDlgItem(1396), out);
+                dialog.grab().save(TestOutputFolder() + "/simulate-images.png");
+            }
+            dialog.OnOK();
+            return dialog.result();
+        });
+        doc->OnCmdMsg(33085, nullptr);
+        Settle();
+        CPointSet* set = doc->pointSets.GetDriverSet();
+        ASSERT_TRUE(set);
+        int compared = 0;
+        for (int i = 0; i < doc->images.GetSize(); ++i) {
+            const CProjectImage* image = doc->images.GetAt(i);
+            const CCamera* camera = doc->cameras.FindByName(image->cameraName.GetText());
+            ASSERT_TRUE(camera);
+            EXPECT_GT(image->targets.GetSize(), 0);
+            for (int k = 0; k < image->targets.GetSize(); ++k) {
+                const CImageObservation* o = image->GetObservationAt(k);
+                const CObjectPoint* p = set->FindPoint(o->label);
+                ASSERT_TRUE(p);
+                CImageObservation truth;
+                ASSERT_TRUE(ProjectPointToImage(*p, *image, *camera, truth, 10.0));
+                EXPECT_NEAR(o->x, truth.x, 1e-6);
+                EXPECT_NEAR(o->y, truth.y, 1e-6);
+                ++compared;
+            }
+            const QString picture = out + "/" + QString::fromLatin1(image->name.GetText()) + ".tif";
+            EXPECT_EQ(QFile::exists(picture), createImages);
+            if (!createImages)
+                continue;
+            EXPECT_EQ(std::string(image->GetFilePath().GetText()), picture.toStdString());
+            int width = 0, height = 0;
+            EXPECT_TRUE(ReadImageFileSize(picture.toStdString().c_str(), width, height));
+            EXPECT_EQ(width, camera->XPixels);
+            std::string expected;
+            for (int k = 0; k < image->targets.GetSize(); ++k) {
+                const CImageObservation* o = image->GetObservationAt(k);
+                const CTargetEllipse* e = o->GetEllipse();
+                ASSERT_TRUE(e);
+                char line[128];
+                std::snprintf(line, sizeof line, "%16s%15.6f%15.6f%15.6f%15.6f%15.6f\r\n", o->label.GetText(),
+                              o->x, o->y, e->major, e->minor,
+                              e->rotation * 45.0 / std::atan(1.0) + (e->rotation < 0 ? 180.0 : 0.0));
+                expected += line;
+            }
+            EXPECT_EQ(ReadFileBytes((out + "/" + image->name.GetText() + "_ellipses.txt").toStdString()), expected);
+        }
+        EXPECT_GT(compared, 100);
+        EXPECT_TRUE(doc->IsModified());
+    }
+    // A picture that cannot be written leaves the image's file as it was and is named.
+    const std::string before = doc->images.GetAt(0)->GetFilePath().GetText();
+    dialogs.push_back([&](CDialog& dialog) {
+        dialog.Item<QCheckBox>(1411)->click();
+        SetWindowText(dialog.GetDlgItem(1396), out + "/missing");
+        dialog.OnOK();
+        return dialog.result();
+    });
+    TakeMessages();
+    doc->OnCmdMsg(33085, nullptr);
+    EXPECT_EQ(std::string(doc->images.GetAt(0)->GetFilePath().GetText()), before);
+    const std::vector<std::string> failures = TakeMessages();
+    ASSERT_EQ(failures.size(), size_t(doc->images.GetSize()));
+    EXPECT_NE(failures[0].find((out + "/missing/" + doc->images.GetAt(0)->name.GetText() + ".tif").toStdString()),
+              std::string::npos);
+
+    const QString first = QString::fromLatin1(doc->images.GetAt(0)->GetFilePath().GetText());
+    CImageStore store;
+    ASSERT_TRUE(ReadStore(CTiffFileReader(first.toStdString().c_str()), store));
+    QImage shot(store.GetWidth(), store.GetHeight(), QImage::Format_Grayscale8);
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            shot.scanLine(y)[x] = uint8_t(store.GetPixel(0, y, x));
+    shot.save(TestOutputFolder() + "/simulated-sample-image.png");
+    Stop();
+}
+
+// Make Copy picks the first free "Copy" title and writes the copy at once;
+// Set as Driver toggles the role and clears every resected flag.
+TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
+{
+    CKestrelonDoc* doc = NewProject();
+    ASSERT_TRUE(doc);
+    const QString folder = scratch.filePath(QStringLiteral("sets"));
+    QDir().mkpath(folder);
+    AddCamera(*doc, "Cam");
+    AddImage(*doc, {"Cam", true, true, 2});
+    CPointSet* trans = AddPointSet(*doc, (folder + "/Trans.xyz").toStdString().c_str());
+    trans->AddNewPointSorted(CNameBuffer("P1"));
+    trans->isDriver = true;
+    AddPointSet(*doc, (folder + "/TransCopy.xyz").toStdString().c_str());
+    doc->UpdateAllViews(nullptr, 0);
+    CKestrelonView* tree = GetProjectTreeView();
+    ASSERT_TRUE(tree);
+
+    tree->SetSelectedPointSet(trans);
+    tree->OnCmdMsg(339, nullptr);
+    const CPointSet* copy = doc->FindPointSet("TransCopy1");
+    ASSERT_TRUE(copy);
+    EXPECT_FALSE(copy->isDriver);
+    EXPECT_EQ(std::string(copy->name.GetText()), (folder + "/TransCopy1.xyz").toStdString());
+    EXPECT_TRUE(QFile::exists(folder + "/TransCopy1.xyz"));
+    EXPECT_TRUE(tree->Find3DDataItem(QStringLiteral("TransCopy1")));
+
+    // A copy that cannot be written stays in the project and is named.
+    CPointSet* lost = AddPointSet(*doc, (folder + "/gone/Lost.xyz").toStdString().c_str());
+    doc->SetModifiedFlag(false);
+    TakeMessages();
+    tree->SetSelectedPointSet(lost);
+    tree->OnMakeCopy();
+    EXPECT_TRUE(doc->FindPointSet("LostCopy"));
+    EXPECT_TRUE(doc->IsModified());
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("gone/LostCopy.xyz"), std::string::npos);
+
+    for (const bool driverAfter : {false, true}) {
+        doc->images.GetAt(0)->oriented = true;
+        tree->setCurrentItem(tree->Find3DDataItem(QStringLiteral("Trans")));
+        tree->OnSetAsDriver();
+        EXPECT_EQ(trans->isDriver, driverAfter);
+        EXPECT_FALSE(doc->images.GetAt(0)->oriented);
+        EXPECT_TRUE(doc->IsModified());
+    }
+    Stop();
+}
+
+// The extended dialog's enabling rules, one click after another.
+TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
+{
+    ASSERT_TRUE(NewProject());
+    CSimulateImagesDlg dialog;
+    ASSERT_TRUE(dialog.OnInitDialog());
+    struct Step {
+        int click;          // control clicked (0: none)
+        bool ok, steps, normal, centre, method;
+    };
+    // Start: observations on, images off, real target centre, custom target information.
+    const Step steps[] = {{0, true, false, true, true, false},
+                          {1407, false, false, true, false, false},    // observations off
+                          {1411, true, false, true, false, true},      // images on
+                          {1407, true, false, true, true, true},       // observations on
+                          {1385, true, false, false, true, true},      // array target information
+                          {1411, true, false, false, true, false},     // images off
+                          {1043, true, false, false, true, true}};     // computed centroid
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.click);
+        if (step.click)
+            dialog.Item<QAbstractButton>(step.click)->click();
+        EXPECT_EQ(dialog.GetDlgItem(1)->isEnabled(), step.ok);
+        EXPECT_EQ(dialog.GetDlgItem(1402)->isEnabled(), step.steps);
+        EXPECT_EQ(dialog.GetDlgItem(1291)->isEnabled(), step.normal);
+        EXPECT_EQ(dialog.GetDlgItem(1041)->isEnabled(), step.centre);
+        EXPECT_EQ(dialog.GetDlgItem(1403)->isEnabled(), step.method);
+    }
+    auto* method = dialog.Item<QComboBox>(1403);
+    method->setCurrentIndex(1);
+    emit method->activated(1);
+    EXPECT_TRUE(dialog.GetDlgItem(1402)->isEnabled());
+    dialog.grab().save(TestOutputFolder() + "/simulate-images-extended.png");
+    Stop();
+}
+
+} // namespace
