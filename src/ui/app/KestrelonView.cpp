@@ -230,6 +230,7 @@ CKestrelonView::CKestrelonView(QWidget* parent) : QTreeWidget(parent)
     setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OnClickItem(item); });
+    RegisterTreeCommands();
 }
 
 CKestrelonView::~CKestrelonView()
@@ -256,6 +257,7 @@ void CKestrelonView::OnUpdate(CView*, long)
 {
     if (!m_bInitialised)
         return;
+    RestartAutoSaveTimer();
     clear();
     m_hDatabaseRoot = m_hCameraDatabase = m_hScaleBarDatabase = m_hEODeviceDatabase = nullptr;
     m_hProjectRoot = m_h3DData = m_hProjectScaleBars = nullptr;

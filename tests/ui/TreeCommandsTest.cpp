@@ -1,0 +1,191 @@
+// The tree's context menus per item kind, its keys and its rebuild.
+#include "ProjectBuilder.h"
+#include "ShellFixture.h"
+
+#include "Frames.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "TreeMenus.h"
+
+#include <QFile>
+#include <QMenu>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// A menu as text: "-" for a separator, "~" after a greyed item, "*" after a
+// checked one, a submenu as "title>item,item".
+QStringList MenuText(const QMenu* menu)
+{
+    QStringList out;
+    for (const QAction* a : menu->actions()) {
+        if (a->isSeparator()) {
+            out << QStringLiteral("-");
+        } else if (a->menu()) {
+            out << a->text() + QLatin1Char('>') + MenuText(a->menu()).join(QLatin1Char(','));
+        } else {
+            QString t = a->text().section(QLatin1Char('\t'), 0, 0);
+            if (!a->isEnabled())
+                t += QLatin1Char('~');
+            if (a->isChecked())
+                t += QLatin1Char('*');
+            out << t;
+        }
+    }
+    return out;
+}
+
+class TreeCommands : public ShellFixture {
+protected:
+    void NewProject()
+    {
+        ASSERT_TRUE(Start());
+        app->OnFileNew();
+        Settle();
+        doc = GetActiveKestrelonDoc();
+        ASSERT_NE(doc, nullptr);
+        tree = Frame()->GetProjectTreeView();
+        ASSERT_NE(tree, nullptr);
+    }
+    // Cam1 with Image1 (disabled, high quality, 3 observations, a ".jpg")
+    // and Image2 (enabled, 4 observations, a ".tif" on disk); Cam2 without
+    // images; the driver set "Drive" and the EO device "Probe".
+    void Populate()
+    {
+        AddCamera(*doc, "Cam1");
+        AddCamera(*doc, "Cam2");
+        CProjectImage* one = AddImage(*doc, {"Cam1", false, false, 3});
+        one->highQuality = true;
+        one->SetFilePath(scratch.filePath(QStringLiteral("one.jpg")).toLatin1().constData());
+        CProjectImage* two = AddImage(*doc, {"Cam1", true, false, 4});
+        two->highQuality = false;
+        const QString tif = scratch.filePath(QStringLiteral("two.tif"));
+        QFile(tif).open(QIODevice::WriteOnly);
+        two->SetFilePath(tif.toLatin1().constData());
+        AddPointSet(*doc, scratch.filePath(QStringLiteral("Drive.xyz")).toLatin1().constData())->isDriver = true;
+        AddPointSet(*doc, scratch.filePath(QStringLiteral("Other.xyz")).toLatin1().constData());
+        doc->eoDevice.SetName("Probe");
+        doc->UpdateAllViews();
+    }
+    QTreeWidgetItem* Item(const QString& text) const
+    {
+        const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    CKestrelonDoc* doc = nullptr;
+    CKestrelonView* tree = nullptr;
+};
+
+TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
+{
+    NewProject();
+    Populate();
+    const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
+                                "Output View as Intensity Text file"};
+    const struct {
+        const char* item;
+        QStringList menu; // empty: no menu
+    } cases[] = {
+        {"Image1", QStringList{"Edit Exterior Orientation", "Resect~", "Delete Image", "Display Image", "Enable",
+                               "Low Quality Image"} + imageTail},
+        {"Image2", QStringList{"Edit Exterior Orientation", "Resect", "Delete Image", "Display Image",
+                               "Align to Camera", "Disable", "High Quality Image"} + imageTail},
+        {"Cam1", {"View Camera Data", "Remove Camera From Project", "Distortion Profiles",
+                  "Generate Balanced Distortion Profile...", "Update Camera in Database", "-",
+                  "Set Image File Directory", "Set Image Coordinate File Directory", "-", "Create Empty Images",
+                  "Export Station Data", "Import Station Data", "-", "AutoScan All Images"}},
+        {"Cam2", {"View Camera Data", "Remove Camera From Project", "Distortion Profiles",
+                  "Generate Balanced Distortion Profile...", "Update Camera in Database", "-",
+                  "Set Image File Directory", "Set Image Coordinate File Directory", "-", "Create Empty Images",
+                  "Export Station Data~", "Import Station Data", "-", "AutoScan All Images"}},
+        {"Drive", {"Set as>Driver*,Control", "Transform", "Compare", "Graphic View~", "Export DXF...", "-",
+                   "Add Stations as Points", "Make Copy"}},
+        {"Other", {"Set as>Driver,Control", "Transform", "Compare", "Graphic View~", "Export DXF...", "-",
+                   "Add Stations as Points", "Make Copy"}},
+        {"Probe", {"Transform", "Compare", "Graphic View~", "Export DXF...", "-", "Properties", "Make Copy"}},
+        {"3D Data", {"Import>3D Data File,Driveback File,Control Points File,EO Device", "New"}},
+        {"Camera Database", {"Add Camera to Database"}},
+        {"ScaleBar Database", {"Add ScaleBar to DataBase"}},
+        {"EO Device Database", {"Add EODevice to DataBase", "Import EO Device"}},
+        {"Scalebars", {}},
+        {"Database", {}},
+    };
+    for (const auto& c : cases) {
+        QTreeWidgetItem* item = Item(QString::fromLatin1(c.item));
+        ASSERT_NE(item, nullptr) << c.item;
+        std::unique_ptr<QMenu> menu(tree->BuildItemContextMenu(item));
+        EXPECT_EQ((menu ? MenuText(menu.get()) : QStringList()).join(QLatin1Char('|')).toStdString(),
+                  c.menu.join(QLatin1Char('|')).toStdString())
+            << c.item;
+        EXPECT_EQ(tree->currentItem(), item) << c.item;
+    }
+    EXPECT_EQ(tree->BuildItemContextMenu(tree->ProjectRoot()), nullptr);
+    EXPECT_EQ(tree->BuildItemContextMenu(nullptr), nullptr);
+}
+
+TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
+{
+    NewProject();
+    Populate();
+    // Up and Down walk the images and stop at the ends.
+    tree->setCurrentItem(Item(QStringLiteral("Image2")));
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
+    EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image2"));
+    // Over the point sets the selection follows the caret.
+    tree->setCurrentItem(Item(QStringLiteral("Drive")));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Other"));
+    EXPECT_EQ(tree->GetSelectedPointSet(), doc->FindPointSet("Other"));
+
+    // Ctrl+R: resected, its icon and the modified mark.
+    doc->SetModifiedFlag(false);
+    QTreeWidgetItem* image = Item(QStringLiteral("Image2"));
+    const int before = image->data(0, kIconIndexRole).toInt();
+    tree->setCurrentItem(image);
+    QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(doc->images.FindByName("Image2")->oriented);
+    EXPECT_NE(image->data(0, kIconIndexRole).toInt(), before);
+    EXPECT_TRUE(doc->IsModified());
+
+    // Delete on a project camera removes it with its images.
+    tree->setCurrentItem(Item(QStringLiteral("Cam1")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 0);
+    EXPECT_EQ(Item(QStringLiteral("Cam1")), nullptr);
+}
+
+TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
+{
+    NewProject();
+    doc->autoSavePeriod = 45;
+    EXPECT_NE(tree->AutoSaveInterval(), 45000);
+    doc->UpdateAllViews();
+    EXPECT_EQ(tree->AutoSaveInterval(), 45000);
+}
+
+TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
+{
+    const QString sample = WriteSample();
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), sample}));
+    CKestrelonView* view = Frame()->GetProjectTreeView();
+    ASSERT_NE(view, nullptr);
+    const auto found = view->findItems(QStringLiteral("Image001"), Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_FALSE(found.isEmpty());
+    std::unique_ptr<QMenu> menu(view->BuildItemContextMenu(found.first()));
+    ASSERT_NE(menu, nullptr);
+    menu->popup(view->mapToGlobal(QPoint(40, 40)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
+    const QString path = TestOutputFolder() + QStringLiteral("/tree-image-menu.png");
+    EXPECT_TRUE(menu->grab().save(path));
+    menu->close();
+}
+
+} // namespace
