@@ -4,10 +4,13 @@
 
 #include "Frames.h"
 #include "KestrelonDoc.h"
+#include "CreateEmptyImagesDlg.h"
 #include "KestrelonView.h"
 #include "TreeMenus.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 
@@ -160,6 +163,66 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
     EXPECT_EQ(doc->cameras.FindByName("Cam1"), nullptr);
     EXPECT_EQ(doc->images.GetSize(), 0);
     EXPECT_EQ(Item(QStringLiteral("Cam1")), nullptr);
+}
+
+// Two images asked for beside Image001.icf and Image002.icf take the next
+// free names; a count of 0 adds none and still closes with OK.
+TEST_F(TreeCommands, CreateEmptyImagesTakesTheNextFreeNames)
+{
+    NewProject();
+    Populate();
+    for (const char* name : {"Image001.icf", "Image002.icf"})
+        QFile(scratch.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    const struct {
+        int count;
+        QStringList files;
+    } cases[] = {{2, {"Image003.icf", "Image004.icf"}}, {0, {}}};
+    for (const auto& c : cases) {
+        const int before = doc->images.GetSize();
+        const int items = Item(QStringLiteral("Cam2"))->childCount();
+        doc->SetModifiedFlag(false);
+        dialogs.push_back([&](CDialog& base) {
+            auto& d = dynamic_cast<CCreateEmptyImagesDlg&>(base);
+            d.Item<QLineEdit>(1061)->setText(QString::number(c.count));
+            d.Item<QLineEdit>(1291)->setText(scratch.path());
+            d.OnOK();
+            return d.result();
+        });
+        tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+        tree->OnCmdMsg(ID_TREE_CREATE_EMPTY_IMAGES, nullptr);
+        QStringList files;
+        for (int i = before; i < doc->images.GetSize(); ++i) {
+            EXPECT_STREQ(doc->images.GetAt(i)->GetCameraName().GetText(), "Cam2");
+            files << QFileInfo(QString::fromLatin1(doc->images.GetAt(i)->GetFilePath().GetText())).fileName();
+        }
+        EXPECT_EQ(files, c.files);
+        EXPECT_EQ(Item(QStringLiteral("Cam2"))->childCount(), items + c.count);
+        EXPECT_TRUE(doc->IsModified());
+    }
+}
+
+// The image commands of the menu change the record, its icon and mark the
+// project modified.
+TEST_F(TreeCommands, ImageMenuCommandsMarkTheProjectModified)
+{
+    NewProject();
+    Populate();
+    const struct {
+        int id;
+        bool CProjectImage::*flag;
+    } cases[] = {{ID_TREE_DISABLE_IMAGE, &CProjectImage::enabled}, {ID_TREE_QUALITY, &CProjectImage::highQuality}};
+    QTreeWidgetItem* item = Item(QStringLiteral("Image2"));
+    CProjectImage* image = doc->images.FindByName("Image2");
+    for (const auto& c : cases) {
+        doc->SetModifiedFlag(false);
+        const bool before = image->*c.flag;
+        const int icon = item->data(0, kIconIndexRole).toInt();
+        tree->setCurrentItem(item);
+        tree->OnCmdMsg(c.id, nullptr);
+        EXPECT_EQ(image->*c.flag, !before) << c.id;
+        EXPECT_NE(item->data(0, kIconIndexRole).toInt(), icon) << c.id;
+        EXPECT_TRUE(doc->IsModified()) << c.id;
+    }
 }
 
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)

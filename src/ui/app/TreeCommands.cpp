@@ -3,6 +3,7 @@
 
 #include "CameraDialogs.h"
 #include "CameraDistortionView.h"
+#include "CreateEmptyImagesDlg.h"
 #include "DeviceDialogs.h"
 #include "DxfWriter.h"
 #include "Frames.h"
@@ -266,7 +267,24 @@ void CKestrelonView::RegisterTreeCommands()
     OnCommand(ID_TREE_DB_REMOVE_SCALEBAR, [this] { OnRemoveDatabaseScaleBar(); });
     OnCommand(ID_TREE_DELETE_IMAGE, [this] { OnDeleteImage(); });
     OnCommand(ID_TREE_DISPLAY_IMAGE, [this] { OnDisplayImage(); });
+    OnCommand(ID_TREE_CREATE_EMPTY_IMAGES, [this] { OnCreateEmptyImages(); });
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
+}
+
+void CKestrelonView::OnCreateEmptyImages()
+{
+    CKestrelonDoc* doc = GetDocument();
+    QTreeWidgetItem* item = CaretItem();
+    CCamera* camera = doc && item ? doc->cameras.FindByName(ToCp1252(item->text(0)).c_str()) : nullptr;
+    if (!camera)
+        return;
+    const int old = doc->images.GetSize();
+    CCreateEmptyImagesDlg dlg(this, camera, doc);
+    if (dlg.DoModal() != IDOK)
+        return;
+    for (int i = old; i < doc->images.GetSize(); ++i)
+        AddImageItem(doc->images.GetAt(i));
+    doc->SetModifiedFlag(true);
 }
 
 bool CKestrelonView::IsImageOpen(const CProjectImage*, bool)
