@@ -225,6 +225,28 @@ TEST_F(TreeCommands, ImageMenuCommandsMarkTheProjectModified)
     }
 }
 
+// Renaming a point set to the title of another raises the number and moves
+// the file; a project camera takes a free name only, and its images follow.
+TEST_F(TreeCommands, RenamingMovesFilesAndRenamesCameras)
+{
+    NewProject();
+    Populate();
+    const QString other = scratch.filePath(QStringLiteral("Other.xyz"));
+    QFile(other).open(QIODevice::WriteOnly);
+    tree->OnEndLabelEdit(Item(QStringLiteral("Other")), QStringLiteral("Drive"));
+    EXPECT_NE(Item(QStringLiteral("Drive1")), nullptr);
+    EXPECT_FALSE(QFile::exists(other));
+    EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Drive1.xyz"))));
+    EXPECT_NE(doc->FindPointSet("Drive1"), nullptr);
+
+    tree->OnEndLabelEdit(Item(QStringLiteral("Cam1")), QStringLiteral("Cam2"));
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Camera name already used in project!"});
+    EXPECT_NE(doc->cameras.FindByName("Cam1"), nullptr);
+    tree->OnEndLabelEdit(Item(QStringLiteral("Cam1")), QStringLiteral("CamX"));
+    EXPECT_NE(Item(QStringLiteral("CamX")), nullptr);
+    EXPECT_STREQ(doc->images.FindByName("Image1")->GetCameraName().GetText(), "CamX");
+}
+
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
 {
     NewProject();

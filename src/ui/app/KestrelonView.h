@@ -187,6 +187,9 @@ public:
     void OnDeleteImage();
     void OnDisplayImage();
     void OnCreateEmptyImages();
+    // The end of a label edit with the new text: renames the point set's
+    // file, the project camera or the database camera.
+    void OnEndLabelEdit(QTreeWidgetItem* item, const QString& text);
 
 protected:
     void timerEvent(QTimerEvent* event) override;

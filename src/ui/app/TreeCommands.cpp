@@ -19,8 +19,10 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 
@@ -555,4 +557,72 @@ void CKestrelonView::mouseDoubleClickEvent(QMouseEvent* event)
     QTreeWidgetItem* item = itemAt(event->position().toPoint());
     setCurrentItem(item);
     OpenItem(item, 0);
+}
+
+// --- renaming -------------------------------------------------------------------
+
+void CKestrelonView::OnEndLabelEdit(QTreeWidgetItem* item, const QString& text)
+{
+    CKestrelonDoc* doc = GetDocument();
+    CKestrelonApp* app = AfxGetApp();
+    if (!doc || !app || !item || !item->parent() || text.isEmpty())
+        return;
+    QTreeWidgetItem* parent = item->parent();
+    const std::string name = ToCp1252(text);
+    const std::string old = ToCp1252(item->text(0));
+    if (parent == m_h3DData) {
+        CPointSet* set = doc->FindPointSet(old.c_str());
+        if (!set)
+            return;
+        CFilePath target = set->GetName();
+        target.SetTitle(name.c_str());
+        while (doc->FindPointSet(target.GetTitle().GetText()))
+            if (!target.IncrementNumber())
+                return;
+        std::error_code ec;
+        const std::filesystem::path to(target.GetText());
+        if (std::filesystem::exists(to, ec)) {
+            if (AfxMessageBox("File Exists\nReplace?", MB_YESNO) == IDNO)
+                return;
+            std::filesystem::remove(to, ec);
+        }
+        std::filesystem::rename(std::filesystem::path(set->GetName().GetText()), to, ec);
+        if (ec) {
+            AfxMessageBox("File Rename Error");
+            return;
+        }
+        set->SetName(target);
+        doc->SetModifiedFlag(true);
+        item->setText(0, Text(target.GetTitle()));
+        viewport()->update();
+        return;
+    }
+    if (parent == m_hProjectRoot && item != m_h3DData && item != m_hProjectScaleBars) {
+        if (doc->cameras.FindByName(name.c_str())) {
+            AfxMessageBox("Camera name already used in project!");
+            return;
+        }
+        CCamera* camera = doc->cameras.FindByName(old.c_str());
+        if (!camera)
+            return;
+        camera->identifier = name.c_str();
+        doc->images.RenameCamera(old.c_str(), name.c_str());
+        item->setText(0, text);
+        doc->SetModifiedFlag(true);
+        return;
+    }
+    if (parent == m_hCameraDatabase) {
+        CCamera* camera = app->cameraDatabase.FindByName(ToCp1252(m_strEditLabel).c_str());
+        if (!camera)
+            return;
+        if (app->cameraDatabase.FindByName(name.c_str())) {
+            AfxMessageBox("Camera name already used in database!");
+            return;
+        }
+        camera->identifier = name.c_str();
+        app->FlushDatabases();
+        item->setText(0, text);
+        // The frames rebuild their trees once the editor has closed.
+        QTimer::singleShot(0, this, [this] { UpdateProjectFrames(); });
+    }
 }
