@@ -247,6 +247,75 @@ TEST_F(TreeCommands, RenamingMovesFilesAndRenamesCameras)
     EXPECT_STREQ(doc->images.FindByName("Image1")->GetCameraName().GetText(), "CamX");
 }
 
+TEST_F(TreeCommands, DropRulesByDraggedBranchAndTarget)
+{
+    const struct {
+        TreeNode from;
+        bool eoIcon;
+        TreeNode onto;
+        bool own;
+        DropAction action;
+    } cases[] = {
+        {NODE_CAMERA_DB, false, NODE_PROJECT, false, DROP_CAMERA_TO_PROJECT},
+        {NODE_CAMERA_DB, false, NODE_3D_DATA, false, DROP_BEEP},
+        {NODE_CAMERA_DB, false, NODE_CAMERA_DB, true, DROP_NOTHING},
+        {NODE_SCALEBAR_DB, false, NODE_PROJECT, false, DROP_SCALEBAR_TO_PROJECT},
+        {NODE_SCALEBAR_DB, false, NODE_SCALEBARS, false, DROP_SCALEBAR_TO_PROJECT},
+        {NODE_SCALEBAR_DB, false, NODE_EO_DB, false, DROP_BEEP},
+        {NODE_EO_DB, false, NODE_3D_DATA, false, DROP_EO_DEVICE_TO_PROJECT},
+        {NODE_EO_DB, false, NODE_PROJECT, false, DROP_EO_DEVICE_TO_PROJECT},
+        {NODE_EO_DB, false, NODE_SCALEBARS, false, DROP_BEEP},
+        {NODE_PROJECT, false, NODE_CAMERA_DB, false, DROP_CAMERA_TO_DATABASE},
+        {NODE_PROJECT, false, NODE_DATABASE, false, DROP_CAMERA_TO_DATABASE},
+        {NODE_PROJECT, false, NODE_OTHER, false, DROP_BEEP},
+        {NODE_3D_DATA, true, NODE_EO_DB, false, DROP_EO_DEVICE_TO_DATABASE},
+        {NODE_3D_DATA, true, NODE_PROJECT, false, DROP_BEEP},
+        {NODE_3D_DATA, false, NODE_EO_DB, false, DROP_NOTHING},
+        {NODE_OTHER, false, NODE_PROJECT, false, DROP_NOTHING},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetDropAction(c.from, c.eoIcon, c.onto, c.own), c.action)
+            << c.from << " " << c.eoIcon << " " << c.onto << " " << c.own;
+}
+
+int g_beeps = 0;
+
+// A real drag with the mouse: a database scale bar dropped on the project
+// root joins the project; a database camera dropped on "3D Data" beeps.
+TEST_F(TreeCommands, DraggingWithTheMouse)
+{
+    NewProject();
+    app->scaleBarDatabase.AddNew()->name = "DragBar";
+    app->cameraDatabase.AddNew()->identifier = "DragCam";
+    doc->UpdateAllViews();
+    tree->resize(400, 700);
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree->window()));
+    const TreeBeepHook old = SetTreeBeepHook([] { ++g_beeps; });
+    g_beeps = 0;
+    auto drag = [this](QTreeWidgetItem* from, QTreeWidgetItem* onto) {
+        ASSERT_NE(from, nullptr);
+        ASSERT_NE(onto, nullptr);
+        tree->scrollToItem(from);
+        const QPoint a = tree->visualItemRect(from).center();
+        QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, a);
+        QTest::mouseMove(tree->viewport(), a + QPoint(0, 12));
+        tree->scrollToItem(onto);
+        const QPoint b = tree->visualItemRect(onto).center();
+        QTest::mouseMove(tree->viewport(), b);
+        EXPECT_TRUE(tree->IsDragging());
+        EXPECT_EQ(tree->DropItem(), onto);
+        QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, b);
+        EXPECT_FALSE(tree->IsDragging());
+    };
+    drag(Item(QStringLiteral("DragBar")), tree->ProjectRoot());
+    EXPECT_NE(doc->scaleBars.FindByName("DragBar"), nullptr);
+    EXPECT_EQ(g_beeps, 0);
+    drag(Item(QStringLiteral("DragCam")), tree->Data3D());
+    EXPECT_EQ(g_beeps, 1);
+    SetTreeBeepHook(old);
+}
+
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
 {
     NewProject();

@@ -190,12 +190,17 @@ public:
     // The end of a label edit with the new text: renames the point set's
     // file, the project camera or the database camera.
     void OnEndLabelEdit(QTreeWidgetItem* item, const QString& text);
+    bool IsDragging() const { return m_bDragging; }
+    QTreeWidgetItem* DropItem() const { return m_hDropItem; }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void commitData(QWidget* editor) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
@@ -227,6 +232,15 @@ private:
     QBasicTimer m_autoSaveTimer;
     int m_nAutoSaveInterval = 0; // ms of the running timer
     bool m_bMenuShowing = false;
+    // Drag and drop, done from the mouse events.
+    bool m_bDragging = false;
+    QTreeWidgetItem* m_hDragItem = nullptr;
+    QTreeWidgetItem* m_hDropItem = nullptr;
+    QPoint m_dragStart;
+    QWidget* m_pDragImage = nullptr;
+    bool OnBeginDrag(QTreeWidgetItem* item);
+    void EndDrag();
+    int NodeOf(const QTreeWidgetItem* item) const;
     void RegisterTreeCommands();
     void RestartAutoSaveTimer();
     QTreeWidgetItem* CaretItem() const;

@@ -14,7 +14,9 @@
 #include "Message.h"
 #include "TreeMenus.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
@@ -625,4 +627,116 @@ void CKestrelonView::OnEndLabelEdit(QTreeWidgetItem* item, const QString& text)
         // The frames rebuild their trees once the editor has closed.
         QTimer::singleShot(0, this, [this] { UpdateProjectFrames(); });
     }
+}
+
+// --- drag and drop ----------------------------------------------------------------
+
+int CKestrelonView::NodeOf(const QTreeWidgetItem* item) const
+{
+    if (!item)
+        return NODE_OTHER;
+    const std::pair<const QTreeWidgetItem*, TreeNode> nodes[] = {
+        {m_hDatabaseRoot, NODE_DATABASE}, {m_hCameraDatabase, NODE_CAMERA_DB},   {m_hScaleBarDatabase, NODE_SCALEBAR_DB},
+        {m_hEODeviceDatabase, NODE_EO_DB}, {m_hProjectRoot, NODE_PROJECT},       {m_h3DData, NODE_3D_DATA},
+        {m_hProjectScaleBars, NODE_SCALEBARS}};
+    for (const auto& [node, kind] : nodes)
+        if (node == item)
+            return kind;
+    return NODE_OTHER;
+}
+
+bool CKestrelonView::OnBeginDrag(QTreeWidgetItem* item)
+{
+    if (!item || !item->parent() || item == m_hCameraDatabase || item == m_hScaleBarDatabase ||
+        item == m_hEODeviceDatabase)
+        return false;
+    m_hDragItem = item;
+    m_hDropItem = nullptr;
+    m_bDragging = true;
+    auto* picture = new QLabel(item->text(0), this, Qt::ToolTip);
+    picture->setIndent(4);
+    picture->adjustSize();
+    picture->move(QCursor::pos());
+    picture->show();
+    m_pDragImage = picture;
+    return true;
+}
+
+void CKestrelonView::EndDrag()
+{
+    delete m_pDragImage;
+    m_pDragImage = nullptr;
+    if (m_hDropItem)
+        m_hDropItem->setBackground(0, QBrush());
+    m_bDragging = false;
+}
+
+void CKestrelonView::mousePressEvent(QMouseEvent* event)
+{
+    m_dragStart = event->position().toPoint();
+    QTreeWidget::mousePressEvent(event);
+}
+
+void CKestrelonView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    if (!m_bDragging) {
+        if ((event->buttons() & Qt::LeftButton) && (at - m_dragStart).manhattanLength() >= QApplication::startDragDistance()
+            && state() != QAbstractItemView::EditingState && OnBeginDrag(itemAt(m_dragStart)))
+            return;
+        QTreeWidget::mouseMoveEvent(event);
+        return;
+    }
+    if (m_pDragImage)
+        m_pDragImage->move(mapToGlobal(at) + QPoint(8, 8));
+    if (QTreeWidgetItem* over = itemAt(at); over && over != m_hDropItem) {
+        if (m_hDropItem)
+            m_hDropItem->setBackground(0, QBrush());
+        over->setBackground(0, palette().highlight());
+        m_hDropItem = over;
+    }
+}
+
+void CKestrelonView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!m_bDragging) {
+        QTreeWidget::mouseReleaseEvent(event);
+        return;
+    }
+    QTreeWidgetItem* dragged = m_hDragItem;
+    QTreeWidgetItem* target = m_hDropItem;
+    EndDrag();
+    CKestrelonDoc* doc = GetDocument();
+    CKestrelonApp* app = AfxGetApp();
+    const bool own = target == dragged || IsDescendant(target, dragged) || target == dragged->parent();
+    const bool eoIcon = dragged->data(0, kIconIndexRole).toInt() == ICON_EO_DEVICE;
+    const DropAction action = GetDropAction(TreeNode(NodeOf(dragged->parent())), eoIcon, TreeNode(NodeOf(target)), own);
+    const std::string text = ToCp1252(dragged->text(0));
+    switch (action) {
+    case DROP_BEEP:
+        TreeBeep();
+        break;
+    case DROP_SCALEBAR_TO_PROJECT:
+        if (doc)
+            doc->AddScaleBarToProject(text.c_str());
+        break;
+    case DROP_EO_DEVICE_TO_PROJECT:
+        if (doc && doc->SetEODeviceFromDatabase(text.c_str())) {
+            doc->SetModifiedFlag(true);
+            doc->UpdateAllViews(nullptr, 0);
+        }
+        break;
+    case DROP_CAMERA_TO_DATABASE:
+        if (doc && app && app->AddCameraToDatabase(doc->cameras.FindByName(text.c_str())))
+            doc->UpdateAllViews(nullptr, 0);
+        break;
+    case DROP_EO_DEVICE_TO_DATABASE:
+        if (doc && app && app->AddEODeviceToDatabase(&doc->eoDevice))
+            doc->UpdateAllViews(nullptr, 0);
+        break;
+    case DROP_CAMERA_TO_PROJECT: // the document's camera addition is not part of the program yet
+    case DROP_NOTHING:
+        break;
+    }
+    QTreeWidget::mouseReleaseEvent(event);
 }

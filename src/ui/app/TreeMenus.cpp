@@ -1,5 +1,6 @@
 #include "TreeMenus.h"
 
+#include <QApplication>
 #include <QMenu>
 
 namespace {
@@ -205,4 +206,47 @@ void CheckMenuAt(QMenu* menu, int position, bool checked)
         action->setCheckable(true);
         action->setChecked(checked);
     }
+}
+
+DropAction GetDropAction(TreeNode draggedParent, bool eoDevice, TreeNode target, bool ownBranch)
+{
+    if (ownBranch)
+        return DROP_NOTHING;
+    auto onto = [target](std::initializer_list<TreeNode> allowed, DropAction action) {
+        for (TreeNode node : allowed)
+            if (node == target)
+                return action;
+        return DROP_BEEP;
+    };
+    switch (draggedParent) {
+    case NODE_CAMERA_DB:
+        return onto({NODE_PROJECT}, DROP_CAMERA_TO_PROJECT);
+    case NODE_SCALEBAR_DB:
+        return onto({NODE_PROJECT, NODE_SCALEBARS}, DROP_SCALEBAR_TO_PROJECT);
+    case NODE_EO_DB:
+        return onto({NODE_PROJECT, NODE_3D_DATA}, DROP_EO_DEVICE_TO_PROJECT);
+    case NODE_PROJECT:
+        return onto({NODE_CAMERA_DB, NODE_DATABASE}, DROP_CAMERA_TO_DATABASE);
+    default:
+        return eoDevice ? onto({NODE_EO_DB, NODE_DATABASE}, DROP_EO_DEVICE_TO_DATABASE) : DROP_NOTHING;
+    }
+}
+
+namespace {
+TreeBeepHook g_beepHook = nullptr;
+}
+
+TreeBeepHook SetTreeBeepHook(TreeBeepHook hook)
+{
+    TreeBeepHook old = g_beepHook;
+    g_beepHook = hook;
+    return old;
+}
+
+void TreeBeep()
+{
+    if (g_beepHook)
+        g_beepHook();
+    else
+        QApplication::beep();
 }

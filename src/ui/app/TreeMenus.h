@@ -100,3 +100,18 @@ void EnableMenuAt(QMenu* menu, int position, bool enabled);
 void CheckMenuAt(QMenu* menu, int position, bool checked);
 // The command's action anywhere in the menu or its submenus; null when none.
 QAction* FindMenuCommand(QMenu* menu, int id);
+
+// What a drop does, by where the dragged item hangs and where it lands.
+enum TreeNode : int { NODE_OTHER, NODE_DATABASE, NODE_CAMERA_DB, NODE_SCALEBAR_DB, NODE_EO_DB, NODE_PROJECT,
+                      NODE_3D_DATA, NODE_SCALEBARS };
+enum DropAction : int { DROP_NOTHING, DROP_BEEP, DROP_CAMERA_TO_PROJECT, DROP_SCALEBAR_TO_PROJECT,
+                        DROP_EO_DEVICE_TO_PROJECT, DROP_CAMERA_TO_DATABASE, DROP_EO_DEVICE_TO_DATABASE };
+// draggedParent: the node the dragged item hangs under; eoDevice: the dragged
+// item shows the project EO device's icon; target: the node dropped on;
+// ownBranch: the target is the dragged item, inside it or its parent.
+DropAction GetDropAction(TreeNode draggedParent, bool eoDevice, TreeNode target, bool ownBranch);
+
+// The tree's beep; tests install a hook in place of QApplication::beep.
+using TreeBeepHook = void (*)();
+TreeBeepHook SetTreeBeepHook(TreeBeepHook hook);
+void TreeBeep();
