@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -314,6 +315,34 @@ TEST_F(TreeCommands, DraggingWithTheMouse)
     drag(Item(QStringLiteral("DragCam")), tree->Data3D());
     EXPECT_EQ(g_beeps, 1);
     SetTreeBeepHook(old);
+}
+
+// Delete over a database record asks, then removes the record and its item.
+TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
+{
+    NewProject();
+    app->cameraDatabase.AddNew()->identifier = "GoneCam";
+    app->scaleBarDatabase.AddNew()->name = "GoneBar";
+    app->eoDeviceDatabase.AddNew()->SetName("GoneDev");
+    doc->UpdateAllViews();
+    const struct {
+        const char* item;
+        std::function<bool()> present;
+    } cases[] = {
+        {"GoneCam", [this] { return app->cameraDatabase.FindByName("GoneCam") != nullptr; }},
+        {"GoneBar", [this] { return app->scaleBarDatabase.FindByName("GoneBar") != nullptr; }},
+        {"GoneDev", [this] { return app->eoDeviceDatabase.FindByName("GoneDev") != nullptr; }},
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromLatin1(c.item);
+        ASSERT_NE(Item(text), nullptr) << c.item;
+        tree->setCurrentItem(Item(text));
+        answers.push_back(IDYES);
+        QTest::keyClick(tree, Qt::Key_Delete);
+        EXPECT_EQ(TakeMessages().size(), 1u) << c.item;
+        EXPECT_FALSE(c.present()) << c.item;
+        EXPECT_EQ(Item(text), nullptr) << c.item;
+    }
 }
 
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)

@@ -187,6 +187,9 @@ public:
     void OnDeleteImage();
     void OnDisplayImage();
     void OnCreateEmptyImages();
+    void OnRemoveDatabaseCamera();
+    void OnRemoveEODeviceFromDatabase();
+    void OnDatabaseEODeviceProperties();
     // The end of a label edit with the new text: renames the point set's
     // file, the project camera or the database camera.
     void OnEndLabelEdit(QTreeWidgetItem* item, const QString& text);

@@ -272,6 +272,49 @@ void CKestrelonView::RegisterTreeCommands()
     OnCommand(ID_TREE_DELETE_IMAGE, [this] { OnDeleteImage(); });
     OnCommand(ID_TREE_DISPLAY_IMAGE, [this] { OnDisplayImage(); });
     OnCommand(ID_TREE_CREATE_EMPTY_IMAGES, [this] { OnCreateEmptyImages(); });
+    OnCommand(ID_TREE_DB_REMOVE_CAMERA, [this] { OnRemoveDatabaseCamera(); });
+    OnCommand(ID_TREE_DB_REMOVE_EO_DEVICE, [this] { OnRemoveEODeviceFromDatabase(); });
+    OnCommand(ID_TREE_DB_EO_PROPERTIES, [this] { OnDatabaseEODeviceProperties(); });
+    OnCommand(ID_TREE_SET_PROPERTIES, [this] {
+        CKestrelonDoc* doc = GetDocument();
+        QTreeWidgetItem* item = CaretItem();
+        if (!doc || !item || doc->eoDevice.GetName().IsEmpty() || item->text(0) != Text(doc->eoDevice.name.GetTitle()))
+            return;
+        CEODevicePropertiesDlg dlg(&doc->eoDevice, nullptr, this);
+        dlg.DoModal();
+        if (dlg.WasChanged()) {
+            item->setText(0, Text(doc->eoDevice.name.GetTitle()));
+            UpdateProjectFrames();
+        }
+    });
+    OnCommand(ID_TREE_UPDATE_DB_CAMERA, [this] {
+        CKestrelonDoc* doc = GetDocument();
+        CKestrelonApp* app = AfxGetApp();
+        QTreeWidgetItem* item = CaretItem();
+        const CCamera* camera = doc && app && item ? doc->cameras.FindByName(ToCp1252(item->text(0)).c_str()) : nullptr;
+        if (!camera)
+            return;
+        const char* id = camera->identifier.GetText();
+        if (app->cameraDatabase.FindByName(id)) {
+            const std::string text = std::string("Replace camera <") + id + ">?";
+            if (AfxMessageBox(text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDNO)
+                return;
+            ForgetRecord(app->cameraDatabase.FindByName(id));
+            app->cameraDatabase.RemoveByName(id);
+        }
+        app->cameraDatabase.AddCopy(*camera);
+        app->FlushDatabases();
+        doc->UpdateAllViews(nullptr, 0);
+    });
+    OnCommand(ID_TREE_DELETE_ALL_OBS, image([this](CProjectImage& im) {
+                  im.RemoveAllObservations();
+                  im.oriented = false;
+                  im.scanned = false;
+                  if (QTreeWidgetItem* item = CaretItem())
+                      SetIcon(item, im.enabled ? 3 : 5);
+                  GetDocument()->SetModifiedFlag(true);
+                  GetDocument()->UpdateAllViews(this, 0);
+              }));
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
 }
 
@@ -289,6 +332,71 @@ void CKestrelonView::OnCreateEmptyImages()
     for (int i = old; i < doc->images.GetSize(); ++i)
         AddImageItem(doc->images.GetAt(i));
     doc->SetModifiedFlag(true);
+}
+
+void CKestrelonView::OnRemoveDatabaseCamera()
+{
+    CKestrelonApp* app = AfxGetApp();
+    QTreeWidgetItem* item = CaretItem();
+    CCamera* camera = app && item ? app->cameraDatabase.FindByName(ToCp1252(item->text(0)).c_str()) : nullptr;
+    if (!camera)
+        return;
+    CDynArray<CCamera> selected;
+    selected.Add(camera);
+    if (!app->DeleteCamerasFromDatabase(selected))
+        return;
+    ForgetRecord(camera);
+    delete item;
+    UpdateProjectFrames();
+    viewport()->update();
+}
+
+void CKestrelonView::OnDatabaseEODeviceProperties()
+{
+    CKestrelonApp* app = AfxGetApp();
+    QTreeWidgetItem* item = CaretItem();
+    CEODevice* device = app && item ? app->eoDeviceDatabase.FindByName(ToCp1252(item->text(0)).c_str()) : nullptr;
+    if (!device)
+        return;
+    CEODevicePropertiesDlg dlg(device, &app->eoDeviceDatabase, this);
+    dlg.DoModal();
+    if (!dlg.WasChanged())
+        return;
+    DeleteChildItems(m_hEODeviceDatabase);
+    BuildEODeviceDatabaseBranch();
+    if (m_hEODeviceDatabase)
+        m_hEODeviceDatabase->setExpanded(true);
+    UpdateProjectFrames();
+    app->FlushDatabases();
+}
+
+void CKestrelonView::OnRemoveEODeviceFromDatabase()
+{
+    CKestrelonApp* app = AfxGetApp();
+    QTreeWidgetItem* item = CaretItem();
+    if (!app || !item || !item->parent())
+        return;
+    const std::string name = ToCp1252(item->text(0));
+    const int index = app->eoDeviceDatabase.IndexOfName(name.c_str());
+    if (index < 0)
+        return;
+    const std::string question = "Comfirm delete of EO Device <" + name + ">";
+    if (AfxMessageBox(question.c_str(), MB_YESNO) == IDNO)
+        return;
+    ForgetRecord(app->eoDeviceDatabase.GetAt(index));
+    app->eoDeviceDatabase.RemoveAt(index, 1);
+    app->FlushDatabases();
+    QTreeWidgetItem* parent = item->parent();
+    const int at = parent->indexOfChild(item);
+    QTreeWidgetItem* next = parent->child(at + 1) ? parent->child(at + 1) : (at > 0 ? parent->child(at - 1) : nullptr);
+    m_pSelectedPointSet = next ? app->eoDeviceDatabase.FindByName(ToCp1252(next->text(0)).c_str()) : nullptr;
+    if (!next)
+        next = parent;
+    delete item;
+    setCurrentItem(next);
+    RefreshRightPane();
+    if (auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame()))
+        frame->UpdateOtherProjectFrames();
 }
 
 bool CKestrelonView::IsImageOpen(const CProjectImage*, bool)
@@ -445,6 +553,18 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
         RefreshCameraDatabaseBranch();
         return;
     }
+    if (parent == m_hScaleBarDatabase || parent == m_hProjectScaleBars) {
+        CScaleBarList& bars = parent == m_hScaleBarDatabase ? app->scaleBarDatabase : doc->scaleBars;
+        CScaleBarsDlg dlg(&bars, bars.FindIndexByName(text.c_str()), this);
+        dlg.DoModal();
+        if (parent == m_hScaleBarDatabase)
+            RefreshScaleBarDatabaseBranch();
+        return;
+    }
+    if (parent == m_hEODeviceDatabase) {
+        OnDatabaseEODeviceProperties();
+        return;
+    }
     if (doc->images.FindByName(text.c_str())) {
         if (flag == 1)
             return; // the exterior orientation dialog is not part of the program yet
@@ -468,6 +588,13 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
                 if (ToCp1252(m_hProjectRoot->child(k)->text(0)) == before[std::size_t(i)])
                     m_hProjectRoot->child(k)->setText(0, FromCp1252(now.c_str()));
         }
+        return;
+    }
+    if (parent == m_h3DData) {
+        CPointSet* set = doc->FindPointSet(text.c_str());
+        if (set && flag == 1 && set->isEODevice)
+            OnCmdMsg(ID_TREE_SET_PROPERTIES, nullptr);
+        // flag 0 opens the 3D view, which is not part of the program yet
     }
 }
 
@@ -521,8 +648,14 @@ bool CKestrelonView::OnTreeKey(int key, Qt::KeyboardModifiers modifiers)
             OnRemoveDatabaseScaleBar();
             return true;
         }
-        if (parent == m_hCameraDatabase || parent == m_hEODeviceDatabase)
-            return false; // the database removals from the keyboard come later
+        if (parent == m_hCameraDatabase) {
+            OnRemoveDatabaseCamera();
+            return true;
+        }
+        if (parent == m_hEODeviceDatabase) {
+            OnRemoveEODeviceFromDatabase();
+            return true;
+        }
         m_pSelectedCamera = doc->cameras.FindByName(text.c_str());
         m_pSelectedScaleBar = doc->scaleBars.FindByName(text.c_str());
         if (m_pSelectedCamera && parent == m_hProjectRoot)
