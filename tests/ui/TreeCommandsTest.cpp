@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QTest>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -343,6 +344,28 @@ TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
         EXPECT_FALSE(c.present()) << c.item;
         EXPECT_EQ(Item(text), nullptr) << c.item;
     }
+}
+
+// Stations become points labelled by image; the radius is a thirtieth of the
+// set's diagonal, 0 for a set without points; the set file is written.
+TEST_F(TreeCommands, AddStationsAsPoints)
+{
+    NewProject();
+    Populate();
+    doc->images.FindByName("Image1")->SetPose(0, 0, 0, 0.1, 0.2, 0.3);
+    doc->images.FindByName("Image2")->SetPose(3, 4, 12, 1.0, -0.5, 2.0);
+    tree->BuildItemContextMenu(Item(QStringLiteral("Other")));
+    const CPointSet* set = doc->FindPointSet("Other");
+    for (double radius : {0.0, 13.0 / 30.0}) {
+        tree->OnCmdMsg(ID_TREE_ADD_STATIONS_AS_POINTS, nullptr);
+        ASSERT_EQ(set->GetSize(), 2);
+        const CObjectPoint* two = set->GetAt(1);
+        EXPECT_STREQ(two->label.GetText(), "IMAGE2"); // labels are upper case
+        EXPECT_DOUBLE_EQ(two->z, 12.0);
+        EXPECT_NEAR(two->radius, radius, 1e-12);
+        EXPECT_NEAR(std::hypot(two->normal[0], two->normal[1], two->normal[2]), 1.0, 1e-12);
+    }
+    EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Other.xyz"))));
 }
 
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)

@@ -187,6 +187,7 @@ public:
     void OnDeleteImage();
     void OnDisplayImage();
     void OnCreateEmptyImages();
+    void OnAddStationsAsPoints();
     void OnRemoveDatabaseCamera();
     void OnRemoveEODeviceFromDatabase();
     void OnDatabaseEODeviceProperties();

@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <cstdio>
 #include <string>
@@ -315,6 +316,31 @@ void CKestrelonView::RegisterTreeCommands()
                   GetDocument()->SetModifiedFlag(true);
                   GetDocument()->UpdateAllViews(this, 0);
               }));
+    OnCommand(ID_TREE_ADD_STATIONS_AS_POINTS, [this] { OnAddStationsAsPoints(); });
+    OnCommand(ID_TREE_NEW_3D, [this] {
+        CKestrelonDoc* doc = GetDocument();
+        if (doc && doc->CreateEmpty3DDataFile()) {
+            doc->UpdateAllViews(nullptr, 0);
+            if (m_h3DData)
+                m_h3DData->setExpanded(true);
+        }
+    });
+    OnCommand(ID_TREE_DB_ADD_CAMERA, [this] {
+        CKestrelonDoc* doc = GetDocument();
+        CKestrelonApp* app = AfxGetApp();
+        if (!app)
+            return;
+        CCamera* camera = app->cameraDatabase.AddNew();
+        CCameraInputDlg dlg(camera, this);
+        if (dlg.DoModal() == IDOK) {
+            if (doc)
+                doc->UpdateAllViews(nullptr, 0);
+            UpdateProjectFrames();
+            app->FlushDatabases();
+        } else {
+            app->cameraDatabase.RemoveAt(app->cameraDatabase.GetUpperBound(), 1);
+        }
+    });
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
 }
 
@@ -397,6 +423,47 @@ void CKestrelonView::OnRemoveEODeviceFromDatabase()
     RefreshRightPane();
     if (auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame()))
         frame->UpdateOtherProjectFrames();
+}
+
+void CKestrelonView::OnAddStationsAsPoints()
+{
+    CKestrelonDoc* doc = GetDocument();
+    CPointSet* set = m_pSelectedPointSet;
+    if (!doc || !set)
+        return;
+    // A set without points gives the stations a radius of 0.
+    double ex = 0, ey = 0, ez = 0;
+    double size = 0;
+    if (set->GetSize() > 0 && set->GetExtentX(ex) && set->GetExtentY(ey) && set->GetExtentZ(ez))
+        size = std::sqrt(ex * ex + ey * ey + ez * ez) / 30.0;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        const CProjectImage* image = doc->images.GetAt(i);
+        const StationGeometry station = image->GetStation();
+        CObjectPoint point;
+        point.label = CNameBuffer(image->name.GetText());
+        point.x = station.X0[0];
+        point.y = station.X0[1];
+        point.z = station.X0[2];
+        // R transposed times (0, 0, -1).
+        double n[3] = {-station.R[2][0], -station.R[2][1], -station.R[2][2]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int k = 0; k < 3; ++k)
+            point.normal[k] = length > 0 ? n[k] / length : 0.0;
+        point.radius = size;
+        for (int k = 0; k < set->GetSize(); ++k)
+            if (set->GetAt(k)->label == point.label) {
+                set->RemoveAt(k, 1);
+                break;
+            }
+        set->AddCopy(point);
+    }
+    if (doc->images.GetSize() == 0)
+        return;
+    set->SortByLabel();
+    doc->SetModifiedFlag(true);
+    RefreshRightPane();
+    if (!set->Save(12, 13, 7))
+        AfxMessageBox(("Cannot write " + std::string(set->GetName().GetText())).c_str(), MB_ICONERROR);
 }
 
 bool CKestrelonView::IsImageOpen(const CProjectImage*, bool)
