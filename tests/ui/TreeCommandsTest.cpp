@@ -149,6 +149,18 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Other"));
     EXPECT_EQ(tree->GetSelectedPointSet(), doc->FindPointSet("Other"));
 
+    // Alt+Return on a project scale bar opens the ScaleBars dialog.
+    int opened = 0;
+    doc->scaleBars.AddNew()->name = "Bar1";
+    doc->UpdateAllViews();
+    dialogs.push_back([&](CDialog& d) {
+        opened = d.GetResourceId();
+        return int(QDialog::Rejected);
+    });
+    tree->setCurrentItem(Item(QStringLiteral("Bar1")));
+    QTest::keyClick(tree, Qt::Key_Return, Qt::AltModifier);
+    EXPECT_NE(opened, 0);
+
     // Ctrl+R: resected, its icon and the modified mark.
     doc->SetModifiedFlag(false);
     QTreeWidgetItem* image = Item(QStringLiteral("Image2"));

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
@@ -342,6 +343,14 @@ void CKestrelonView::RegisterTreeCommands()
         }
     });
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
+    // Alt+Return opens the caret item's properties.
+    auto* open = new QAction(this);
+    open->setObjectName(IdName(ID_TREE_OPEN_SELECTED));
+    open->setData(ID_TREE_OPEN_SELECTED);
+    open->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+    open->setShortcutContext(Qt::WidgetShortcut);
+    addAction(open);
+    connect(open, &QAction::triggered, this, [this] { OnCmdMsg(ID_TREE_OPEN_SELECTED, nullptr); });
 }
 
 void CKestrelonView::OnCreateEmptyImages()
@@ -756,6 +765,7 @@ void CKestrelonView::keyPressEvent(QKeyEvent* event)
 
 void CKestrelonView::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    QTreeWidget::mouseDoubleClickEvent(event);
     QTreeWidgetItem* item = itemAt(event->position().toPoint());
     setCurrentItem(item);
     OpenItem(item, 0);
