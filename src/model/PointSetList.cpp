@@ -74,6 +74,18 @@ CPointSet* CPointSetList::FindSetByTitle(const char* title) const
     return i < 0 ? nullptr : GetAt(i);
 }
 
+CPointSet* CPointSetList::GetPreviousSet(const char* title) const
+{
+    const int i = IndexOfTitle(title);
+    return i > 0 ? GetAt(i - 1) : nullptr;
+}
+
+CPointSet* CPointSetList::GetNextSet(const char* title) const
+{
+    const int i = IndexOfTitle(title);
+    return i >= 0 && i + 1 < GetSize() ? GetAt(i + 1) : nullptr;
+}
+
 CPointSet* CPointSetList::FindByName(const char* name) const
 {
     if (CPointSet* set = FindSetByTitle(name))

@@ -53,6 +53,10 @@ public:
     CPointSet* FindByName(const char* name) const;
     // The first set of the collection with that title (the EO device aside).
     CPointSet* FindSetByTitle(const char* title) const;
+    // The set before / after the one with that title; null at either end or
+    // when no set has it.
+    CPointSet* GetPreviousSet(const char* title) const;
+    CPointSet* GetNextSet(const char* title) const;
 
     // Delete the first set with the reserved title, then append a copy of the
     // given set and return the copy. The Trans and Compare copies become

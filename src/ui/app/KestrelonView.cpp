@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QMdiArea>
 #include <QPainter>
+#include <QLineEdit>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -231,6 +232,7 @@ CKestrelonView::CKestrelonView(QWidget* parent) : QTreeWidget(parent)
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { OnClickItem(item); });
     InstallFileCommands();
+    RegisterTreeCommands();
 }
 
 CKestrelonView::~CKestrelonView()
@@ -257,6 +259,7 @@ void CKestrelonView::OnUpdate(CView*, long)
 {
     if (!m_bInitialised)
         return;
+    RestartAutoSaveTimer();
     clear();
     m_hDatabaseRoot = m_hCameraDatabase = m_hScaleBarDatabase = m_hEODeviceDatabase = nullptr;
     m_hProjectRoot = m_h3DData = m_hProjectScaleBars = nullptr;
@@ -801,10 +804,12 @@ bool CKestrelonView::edit(const QModelIndex& index, EditTrigger trigger, QEvent*
     return QTreeWidget::edit(index, trigger, event);
 }
 
-void CKestrelonView::commitData(QWidget*)
+void CKestrelonView::commitData(QWidget* editor)
 {
-    // The new text is not taken: renaming the record comes with the end of
-    // the edit, which keeps the old text until then.
+    // The editor's text is not taken as it is: the end of the edit renames
+    // the record and sets the item's text.
+    if (auto* line = qobject_cast<QLineEdit*>(editor); line && line->isModified() && !line->text().isEmpty())
+        OnEndLabelEdit(currentItem(), line->text());
 }
 
 void CKestrelonView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
@@ -961,6 +966,14 @@ std::intptr_t CKestrelonView::OnHubMessage(unsigned message, std::uintptr_t wPar
         break;
     case UM_REFRESH_SCALEBAR_LIST:
         RefreshScaleBarDatabaseList();
+        break;
+    case UM_REFRESH_PROJECT_SCALEBARS:
+        if (CKestrelonDoc* doc = GetDocument())
+            RebuildBranch(m_hProjectScaleBars, doc->scaleBars);
+        break;
+    case UM_REFRESH_DATABASE_SCALEBARS:
+        if (CKestrelonApp* app = AfxGetApp())
+            RebuildBranch(m_hScaleBarDatabase, app->scaleBarDatabase);
         break;
     default:
         break;

@@ -19,6 +19,8 @@ class CKestrelonDoc;
 class CPointSet;
 class CProjectImage;
 class CScaleBar;
+class CScaleBarList;
+class QMenu;
 
 // The item role that holds an item's icon index.
 constexpr int kIconIndexRole = Qt::UserRole + 1;
@@ -176,9 +178,45 @@ public:
     QTreeWidgetItem* ProjectScaleBars() const { return m_hProjectScaleBars; }
     QString GetEditLabel() const { return m_strEditLabel; }
     int AutoSaveTimerId() const { return m_autoSaveTimer.timerId(); }
+    int AutoSaveInterval() const { return m_nAutoSaveInterval; }
+
+    // --- context menus and item commands (TreeCommands.cpp) ---
+    // The item becomes the caret and the selections follow it; returns its
+    // trimmed popup (owned by the caller), null when it has none.
+    QMenu* BuildItemContextMenu(QTreeWidgetItem* item);
+    // True when an image window shows the image; with message the refusal is shown.
+    bool IsImageOpen(const CProjectImage* image, bool message);
+    void DeletePointSetItem(QTreeWidgetItem* item);
+    void RemoveProjectScaleBar(QTreeWidgetItem* item);
+    // Activation: flag 0 opens for viewing, 1 opens the properties.
+    void OpenItem(QTreeWidgetItem* item, int flag);
+    // The key handling of the tree; false when the key goes to the default handling.
+    bool OnTreeKey(int key, Qt::KeyboardModifiers modifiers);
+    // Deletes the children of the branch and lists the scale bars under it.
+    void RebuildBranch(QTreeWidgetItem* branch, const CScaleBarList& bars);
+    void OnRemoveCameraFromProject();
+    void OnRemoveDatabaseScaleBar();
+    void OnDeleteImage();
+    void OnDisplayImage();
+    void OnCreateEmptyImages();
+    void OnAddStationsAsPoints();
+    void OnRemoveDatabaseCamera();
+    void OnRemoveEODeviceFromDatabase();
+    void OnDatabaseEODeviceProperties();
+    // The end of a label edit with the new text: renames the point set's
+    // file, the project camera or the database camera.
+    void OnEndLabelEdit(QTreeWidgetItem* item, const QString& text);
+    bool IsDragging() const { return m_bDragging; }
+    QTreeWidgetItem* DropItem() const { return m_hDropItem; }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void commitData(QWidget* editor) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
@@ -212,6 +250,21 @@ private:
     QString m_strEditLabel;
     QPointer<CRelativeOrientationDlgBase> m_pRelOrientDlg;
     QBasicTimer m_autoSaveTimer;
+    int m_nAutoSaveInterval = 0; // ms of the running timer
+    bool m_bMenuShowing = false;
+    // Drag and drop, done from the mouse events.
+    bool m_bDragging = false;
+    QTreeWidgetItem* m_hDragItem = nullptr;
+    QTreeWidgetItem* m_hDropItem = nullptr;
+    QPoint m_dragStart;
+    QWidget* m_pDragImage = nullptr;
+    bool OnBeginDrag(QTreeWidgetItem* item);
+    void EndDrag();
+    int NodeOf(const QTreeWidgetItem* item) const;
+    void RegisterTreeCommands();
+    void RestartAutoSaveTimer();
+    QTreeWidgetItem* CaretItem() const;
+    CProjectImage* CaretImage() const;
 };
 
 // The tree view of a project frame, made active; null when no project frame exists.

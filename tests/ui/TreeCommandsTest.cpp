@@ -1,0 +1,409 @@
+// The tree's context menus per item kind, its keys and its rebuild.
+#include "ProjectBuilder.h"
+#include "ShellFixture.h"
+
+#include "Frames.h"
+#include "KestrelonDoc.h"
+#include "CreateEmptyImagesDlg.h"
+#include "KestrelonView.h"
+#include "TreeMenus.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// A menu as text: "-" for a separator, "~" after a greyed item, "*" after a
+// checked one, a submenu as "title>item,item".
+QStringList MenuText(const QMenu* menu)
+{
+    QStringList out;
+    for (const QAction* a : menu->actions()) {
+        if (a->isSeparator()) {
+            out << QStringLiteral("-");
+        } else if (a->menu()) {
+            out << a->text() + QLatin1Char('>') + MenuText(a->menu()).join(QLatin1Char(','));
+        } else {
+            QString t = a->text().section(QLatin1Char('\t'), 0, 0);
+            if (!a->isEnabled())
+                t += QLatin1Char('~');
+            if (a->isChecked())
+                t += QLatin1Char('*');
+            out << t;
+        }
+    }
+    return out;
+}
+
+class TreeCommands : public ShellFixture {
+protected:
+    void NewProject()
+    {
+        ASSERT_TRUE(Start());
+        app->OnFileNew();
+        Settle();
+        doc = GetActiveKestrelonDoc();
+        ASSERT_NE(doc, nullptr);
+        tree = Frame()->GetProjectTreeView();
+        ASSERT_NE(tree, nullptr);
+    }
+    // Cam1 with Image1 (disabled, high quality, 3 observations, a ".jpg")
+    // and Image2 (enabled, 4 observations, a ".tif" on disk); Cam2 without
+    // images; the driver set "Drive" and the EO device "Probe".
+    void Populate()
+    {
+        AddCamera(*doc, "Cam1");
+        AddCamera(*doc, "Cam2");
+        CProjectImage* one = AddImage(*doc, {"Cam1", false, false, 3});
+        one->highQuality = true;
+        one->SetFilePath(scratch.filePath(QStringLiteral("one.jpg")).toLatin1().constData());
+        CProjectImage* two = AddImage(*doc, {"Cam1", true, false, 4});
+        two->highQuality = false;
+        const QString tif = scratch.filePath(QStringLiteral("two.tif"));
+        QFile(tif).open(QIODevice::WriteOnly);
+        two->SetFilePath(tif.toLatin1().constData());
+        AddPointSet(*doc, scratch.filePath(QStringLiteral("Drive.xyz")).toLatin1().constData())->isDriver = true;
+        AddPointSet(*doc, scratch.filePath(QStringLiteral("Other.xyz")).toLatin1().constData());
+        doc->eoDevice.SetName("Probe");
+        doc->UpdateAllViews();
+    }
+    QTreeWidgetItem* Item(const QString& text) const
+    {
+        const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    CKestrelonDoc* doc = nullptr;
+    CKestrelonView* tree = nullptr;
+};
+
+TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
+{
+    NewProject();
+    Populate();
+    const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
+                                "Output View as Intensity Text file"};
+    const struct {
+        const char* item;
+        QStringList menu; // empty: no menu
+    } cases[] = {
+        {"Image1", QStringList{"Edit Exterior Orientation", "Resect~", "Delete Image", "Display Image", "Enable",
+                               "Low Quality Image"} + imageTail},
+        {"Image2", QStringList{"Edit Exterior Orientation", "Resect", "Delete Image", "Display Image",
+                               "Align to Camera", "Disable", "High Quality Image"} + imageTail},
+        {"Cam1", {"View Camera Data", "Remove Camera From Project", "Distortion Profiles",
+                  "Generate Balanced Distortion Profile...", "Update Camera in Database", "-",
+                  "Set Image File Directory", "Set Image Coordinate File Directory", "-", "Create Empty Images",
+                  "Export Station Data", "Import Station Data", "-", "AutoScan All Images"}},
+        {"Cam2", {"View Camera Data", "Remove Camera From Project", "Distortion Profiles",
+                  "Generate Balanced Distortion Profile...", "Update Camera in Database", "-",
+                  "Set Image File Directory", "Set Image Coordinate File Directory", "-", "Create Empty Images",
+                  "Export Station Data~", "Import Station Data", "-", "AutoScan All Images"}},
+        {"Drive", {"Set as>Driver*,Control", "Transform", "Compare", "Graphic View~", "Export DXF...", "-",
+                   "Add Stations as Points", "Make Copy"}},
+        {"Other", {"Set as>Driver,Control", "Transform", "Compare", "Graphic View~", "Export DXF...", "-",
+                   "Add Stations as Points", "Make Copy"}},
+        {"Probe", {"Transform", "Compare", "Graphic View~", "Export DXF...", "-", "Properties", "Make Copy"}},
+        {"3D Data", {"Import>3D Data File,Driveback File,Control Points File,EO Device", "New"}},
+        {"Camera Database", {"Add Camera to Database"}},
+        {"ScaleBar Database", {"Add ScaleBar to DataBase"}},
+        {"EO Device Database", {"Add EODevice to DataBase", "Import EO Device"}},
+        {"Scalebars", {}},
+        {"Database", {}},
+    };
+    for (const auto& c : cases) {
+        QTreeWidgetItem* item = Item(QString::fromLatin1(c.item));
+        ASSERT_NE(item, nullptr) << c.item;
+        std::unique_ptr<QMenu> menu(tree->BuildItemContextMenu(item));
+        EXPECT_EQ((menu ? MenuText(menu.get()) : QStringList()).join(QLatin1Char('|')).toStdString(),
+                  c.menu.join(QLatin1Char('|')).toStdString())
+            << c.item;
+        EXPECT_EQ(tree->currentItem(), item) << c.item;
+    }
+    EXPECT_EQ(tree->BuildItemContextMenu(tree->ProjectRoot()), nullptr);
+    EXPECT_EQ(tree->BuildItemContextMenu(nullptr), nullptr);
+}
+
+TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
+{
+    NewProject();
+    Populate();
+    // Up and Down walk the images and stop at the ends.
+    tree->setCurrentItem(Item(QStringLiteral("Image2")));
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
+    EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image2"));
+    // Over the point sets the selection follows the caret.
+    tree->setCurrentItem(Item(QStringLiteral("Drive")));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Other"));
+    EXPECT_EQ(tree->GetSelectedPointSet(), doc->FindPointSet("Other"));
+
+    // Alt+Return on a project scale bar opens the ScaleBars dialog.
+    int opened = 0;
+    doc->scaleBars.AddNew()->name = "Bar1";
+    doc->UpdateAllViews();
+    dialogs.push_back([&](CDialog& d) {
+        opened = d.GetResourceId();
+        return int(QDialog::Rejected);
+    });
+    tree->setCurrentItem(Item(QStringLiteral("Bar1")));
+    QTest::keyClick(tree, Qt::Key_Return, Qt::AltModifier);
+    EXPECT_NE(opened, 0);
+
+    // Ctrl+R: resected, its icon and the modified mark.
+    doc->SetModifiedFlag(false);
+    QTreeWidgetItem* image = Item(QStringLiteral("Image2"));
+    const int before = image->data(0, kIconIndexRole).toInt();
+    tree->setCurrentItem(image);
+    QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(doc->images.FindByName("Image2")->oriented);
+    EXPECT_NE(image->data(0, kIconIndexRole).toInt(), before);
+    EXPECT_TRUE(doc->IsModified());
+
+    // Delete on a project camera removes it with its images.
+    tree->setCurrentItem(Item(QStringLiteral("Cam1")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 0);
+    EXPECT_EQ(Item(QStringLiteral("Cam1")), nullptr);
+}
+
+// Two images asked for beside Image001.icf and Image002.icf take the next
+// free names; a count of 0 adds none and still closes with OK.
+TEST_F(TreeCommands, CreateEmptyImagesTakesTheNextFreeNames)
+{
+    NewProject();
+    Populate();
+    for (const char* name : {"Image001.icf", "Image002.icf"})
+        QFile(scratch.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    const struct {
+        int count;
+        QStringList files;
+    } cases[] = {{2, {"Image003.icf", "Image004.icf"}}, {0, {}}};
+    for (const auto& c : cases) {
+        const int before = doc->images.GetSize();
+        const int items = Item(QStringLiteral("Cam2"))->childCount();
+        doc->SetModifiedFlag(false);
+        dialogs.push_back([&](CDialog& base) {
+            auto& d = dynamic_cast<CCreateEmptyImagesDlg&>(base);
+            d.Item<QLineEdit>(1061)->setText(QString::number(c.count));
+            d.Item<QLineEdit>(1291)->setText(scratch.path());
+            d.OnOK();
+            return d.result();
+        });
+        tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+        tree->OnCmdMsg(ID_TREE_CREATE_EMPTY_IMAGES, nullptr);
+        QStringList files;
+        for (int i = before; i < doc->images.GetSize(); ++i) {
+            EXPECT_STREQ(doc->images.GetAt(i)->GetCameraName().GetText(), "Cam2");
+            files << QFileInfo(QString::fromLatin1(doc->images.GetAt(i)->GetFilePath().GetText())).fileName();
+        }
+        EXPECT_EQ(files, c.files);
+        EXPECT_EQ(Item(QStringLiteral("Cam2"))->childCount(), items + c.count);
+        EXPECT_TRUE(doc->IsModified());
+    }
+}
+
+// The image commands of the menu change the record, its icon and mark the
+// project modified.
+TEST_F(TreeCommands, ImageMenuCommandsMarkTheProjectModified)
+{
+    NewProject();
+    Populate();
+    const struct {
+        int id;
+        bool CProjectImage::*flag;
+    } cases[] = {{ID_TREE_DISABLE_IMAGE, &CProjectImage::enabled}, {ID_TREE_QUALITY, &CProjectImage::highQuality}};
+    QTreeWidgetItem* item = Item(QStringLiteral("Image2"));
+    CProjectImage* image = doc->images.FindByName("Image2");
+    for (const auto& c : cases) {
+        doc->SetModifiedFlag(false);
+        const bool before = image->*c.flag;
+        const int icon = item->data(0, kIconIndexRole).toInt();
+        tree->setCurrentItem(item);
+        tree->OnCmdMsg(c.id, nullptr);
+        EXPECT_EQ(image->*c.flag, !before) << c.id;
+        EXPECT_NE(item->data(0, kIconIndexRole).toInt(), icon) << c.id;
+        EXPECT_TRUE(doc->IsModified()) << c.id;
+    }
+}
+
+// Renaming a point set to the title of another raises the number and moves
+// the file; a project camera takes a free name only, and its images follow.
+TEST_F(TreeCommands, RenamingMovesFilesAndRenamesCameras)
+{
+    NewProject();
+    Populate();
+    const QString other = scratch.filePath(QStringLiteral("Other.xyz"));
+    QFile(other).open(QIODevice::WriteOnly);
+    tree->OnEndLabelEdit(Item(QStringLiteral("Other")), QStringLiteral("Drive"));
+    EXPECT_NE(Item(QStringLiteral("Drive1")), nullptr);
+    EXPECT_FALSE(QFile::exists(other));
+    EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Drive1.xyz"))));
+    EXPECT_NE(doc->FindPointSet("Drive1"), nullptr);
+
+    tree->OnEndLabelEdit(Item(QStringLiteral("Cam1")), QStringLiteral("Cam2"));
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Camera name already used in project!"});
+    EXPECT_NE(doc->cameras.FindByName("Cam1"), nullptr);
+    tree->OnEndLabelEdit(Item(QStringLiteral("Cam1")), QStringLiteral("CamX"));
+    EXPECT_NE(Item(QStringLiteral("CamX")), nullptr);
+    EXPECT_STREQ(doc->images.FindByName("Image1")->GetCameraName().GetText(), "CamX");
+}
+
+TEST_F(TreeCommands, DropRulesByDraggedBranchAndTarget)
+{
+    const struct {
+        TreeNode from;
+        bool eoIcon;
+        TreeNode onto;
+        bool own;
+        DropAction action;
+    } cases[] = {
+        {NODE_CAMERA_DB, false, NODE_PROJECT, false, DROP_CAMERA_TO_PROJECT},
+        {NODE_CAMERA_DB, false, NODE_3D_DATA, false, DROP_BEEP},
+        {NODE_CAMERA_DB, false, NODE_CAMERA_DB, true, DROP_NOTHING},
+        {NODE_SCALEBAR_DB, false, NODE_PROJECT, false, DROP_SCALEBAR_TO_PROJECT},
+        {NODE_SCALEBAR_DB, false, NODE_SCALEBARS, false, DROP_SCALEBAR_TO_PROJECT},
+        {NODE_SCALEBAR_DB, false, NODE_EO_DB, false, DROP_BEEP},
+        {NODE_EO_DB, false, NODE_3D_DATA, false, DROP_EO_DEVICE_TO_PROJECT},
+        {NODE_EO_DB, false, NODE_PROJECT, false, DROP_EO_DEVICE_TO_PROJECT},
+        {NODE_EO_DB, false, NODE_SCALEBARS, false, DROP_BEEP},
+        {NODE_PROJECT, false, NODE_CAMERA_DB, false, DROP_CAMERA_TO_DATABASE},
+        {NODE_PROJECT, false, NODE_DATABASE, false, DROP_CAMERA_TO_DATABASE},
+        {NODE_PROJECT, false, NODE_OTHER, false, DROP_BEEP},
+        {NODE_3D_DATA, true, NODE_EO_DB, false, DROP_EO_DEVICE_TO_DATABASE},
+        {NODE_3D_DATA, true, NODE_PROJECT, false, DROP_BEEP},
+        {NODE_3D_DATA, false, NODE_EO_DB, false, DROP_NOTHING},
+        {NODE_OTHER, false, NODE_PROJECT, false, DROP_NOTHING},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetDropAction(c.from, c.eoIcon, c.onto, c.own), c.action)
+            << c.from << " " << c.eoIcon << " " << c.onto << " " << c.own;
+}
+
+int g_beeps = 0;
+
+// A real drag with the mouse: a database scale bar dropped on the project
+// root joins the project; a database camera dropped on "3D Data" beeps.
+TEST_F(TreeCommands, DraggingWithTheMouse)
+{
+    NewProject();
+    app->scaleBarDatabase.AddNew()->name = "DragBar";
+    app->cameraDatabase.AddNew()->identifier = "DragCam";
+    doc->UpdateAllViews();
+    tree->resize(400, 700);
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree->window()));
+    const TreeBeepHook old = SetTreeBeepHook([] { ++g_beeps; });
+    g_beeps = 0;
+    auto drag = [this](QTreeWidgetItem* from, QTreeWidgetItem* onto) {
+        ASSERT_NE(from, nullptr);
+        ASSERT_NE(onto, nullptr);
+        tree->scrollToItem(from);
+        const QPoint a = tree->visualItemRect(from).center();
+        QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, a);
+        QTest::mouseMove(tree->viewport(), a + QPoint(0, 12));
+        tree->scrollToItem(onto);
+        const QPoint b = tree->visualItemRect(onto).center();
+        QTest::mouseMove(tree->viewport(), b);
+        EXPECT_TRUE(tree->IsDragging());
+        EXPECT_EQ(tree->DropItem(), onto);
+        QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, b);
+        EXPECT_FALSE(tree->IsDragging());
+    };
+    drag(Item(QStringLiteral("DragBar")), tree->ProjectRoot());
+    EXPECT_NE(doc->scaleBars.FindByName("DragBar"), nullptr);
+    EXPECT_EQ(g_beeps, 0);
+    drag(Item(QStringLiteral("DragCam")), tree->Data3D());
+    EXPECT_EQ(g_beeps, 1);
+    SetTreeBeepHook(old);
+}
+
+// Delete over a database record asks, then removes the record and its item.
+TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
+{
+    NewProject();
+    app->cameraDatabase.AddNew()->identifier = "GoneCam";
+    app->scaleBarDatabase.AddNew()->name = "GoneBar";
+    app->eoDeviceDatabase.AddNew()->SetName("GoneDev");
+    doc->UpdateAllViews();
+    const struct {
+        const char* item;
+        std::function<bool()> present;
+    } cases[] = {
+        {"GoneCam", [this] { return app->cameraDatabase.FindByName("GoneCam") != nullptr; }},
+        {"GoneBar", [this] { return app->scaleBarDatabase.FindByName("GoneBar") != nullptr; }},
+        {"GoneDev", [this] { return app->eoDeviceDatabase.FindByName("GoneDev") != nullptr; }},
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromLatin1(c.item);
+        ASSERT_NE(Item(text), nullptr) << c.item;
+        tree->setCurrentItem(Item(text));
+        answers.push_back(IDYES);
+        QTest::keyClick(tree, Qt::Key_Delete);
+        EXPECT_EQ(TakeMessages().size(), 1u) << c.item;
+        EXPECT_FALSE(c.present()) << c.item;
+        EXPECT_EQ(Item(text), nullptr) << c.item;
+    }
+}
+
+// Stations become points labelled by image; the radius is a thirtieth of the
+// set's diagonal, 0 for a set without points; the set file is written.
+TEST_F(TreeCommands, AddStationsAsPoints)
+{
+    NewProject();
+    Populate();
+    doc->images.FindByName("Image1")->SetPose(0, 0, 0, 0.1, 0.2, 0.3);
+    doc->images.FindByName("Image2")->SetPose(3, 4, 12, 1.0, -0.5, 2.0);
+    tree->BuildItemContextMenu(Item(QStringLiteral("Other")));
+    const CPointSet* set = doc->FindPointSet("Other");
+    for (double radius : {0.0, 13.0 / 30.0}) {
+        tree->OnCmdMsg(ID_TREE_ADD_STATIONS_AS_POINTS, nullptr);
+        ASSERT_EQ(set->GetSize(), 2);
+        const CObjectPoint* two = set->GetAt(1);
+        EXPECT_STREQ(two->label.GetText(), "IMAGE2"); // labels are upper case
+        EXPECT_DOUBLE_EQ(two->z, 12.0);
+        EXPECT_NEAR(two->radius, radius, 1e-12);
+        EXPECT_NEAR(std::hypot(two->normal[0], two->normal[1], two->normal[2]), 1.0, 1e-12);
+    }
+    EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Other.xyz"))));
+}
+
+TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
+{
+    NewProject();
+    doc->autoSavePeriod = 45;
+    EXPECT_NE(tree->AutoSaveInterval(), 45000);
+    doc->UpdateAllViews();
+    EXPECT_EQ(tree->AutoSaveInterval(), 45000);
+}
+
+TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
+{
+    const QString sample = WriteSample();
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), sample}));
+    CKestrelonView* view = Frame()->GetProjectTreeView();
+    ASSERT_NE(view, nullptr);
+    const auto found = view->findItems(QStringLiteral("Image001"), Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_FALSE(found.isEmpty());
+    std::unique_ptr<QMenu> menu(view->BuildItemContextMenu(found.first()));
+    ASSERT_NE(menu, nullptr);
+    menu->popup(view->mapToGlobal(QPoint(40, 40)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
+    const QString path = TestOutputFolder() + QStringLiteral("/tree-image-menu.png");
+    EXPECT_TRUE(menu->grab().save(path));
+    menu->close();
+}
+
+} // namespace
