@@ -128,6 +128,49 @@ TEST(InfoOverlay, StaysInsideAtTheRightAndBottomOnly)
         EXPECT_EQ(CInfoOverlayEdit::Place(c.cursor, 60, 15, parent), c.at) << c.cursor.x();
 }
 
+TEST(PointSymbolDrawer, EllipsoidStatisticsOverTheSucceedingPoints)
+{
+    CPointSet set;
+    for (const auto& [label, sx, sy, sz] : {std::tuple{"A", 1.0, 2.0, 3.0}, std::tuple{"B", 3.0, 1.0, 1.0},
+                                            std::tuple{"C", 0.0, 0.0, 0.0}}) {
+        CObjectPoint p = Point(label, 0, 0, 0);
+        p.SetSigmas(sx, sy, sz);
+        set.AddPointSorted(p);
+    }
+    CPointSymbolDrawer drawer;
+    double e1 = -1, e2 = -1, e3 = -1, largest = -1;
+    EXPECT_FALSE(drawer.GetMeanEllipsoidAxes(e1, e2, e3));
+    EXPECT_FALSE(drawer.GetMaxEllipsoidAxis(largest));
+    EXPECT_EQ(largest, 0.0);
+    drawer.SetPointList(&set);
+    // Eigenvalues ascending: A (1, 4, 9), B (1, 1, 9); C has none.
+    ASSERT_TRUE(drawer.GetMeanEllipsoidAxes(e1, e2, e3));
+    EXPECT_NEAR(e1, 1.0, 1e-9);
+    EXPECT_NEAR(e2, 2.5, 1e-9);
+    EXPECT_NEAR(e3, 9.0, 1e-9);
+    ASSERT_TRUE(drawer.GetMaxEllipsoidAxis(largest));
+    EXPECT_NEAR(largest, 9.0, 1e-9);
+}
+
+TEST(InfoOverlay, TheSameTextAgainLeavesTheLabelInPlace)
+{
+    QWidget parent;
+    parent.resize(300, 200);
+    CInfoOverlayEdit label(&parent);
+    label.SetText(QStringLiteral("P1"));
+    EXPECT_TRUE(label.ShowAt(QPoint(10, 10)));
+    EXPECT_TRUE(label.IsShown());
+    EXPECT_EQ(label.pos(), QPoint(30, 30));
+    label.SetText(QStringLiteral("P1"));
+    EXPECT_FALSE(label.ShowAt(QPoint(100, 100)));
+    EXPECT_EQ(label.pos(), QPoint(30, 30));
+    label.SetText(QStringLiteral("P2"));
+    EXPECT_TRUE(label.ShowAt(QPoint(100, 100)));
+    EXPECT_EQ(label.pos(), QPoint(120, 120));
+    EXPECT_EQ(label.GetPreviousText(), QStringLiteral("P1"));
+    EXPECT_EQ(label.height(), label.GetWindowHeight());
+}
+
 enum class Tone { Black, White, Grey, Red, Green, Cyan, Yellow, Other };
 
 Tone ToneOf(QRgb p)
@@ -252,6 +295,14 @@ TEST_F(ThreeDView, PointsDiscsBarsDeviceAxesAndTheSetName)
     // The set's name in white at the top left.
     EXPECT_GT(Count(image, QPoint(30, 10), 10, Tone::White), 15);
 
+    // A red error ellipsoid of 500 x 0.1 mm around P5.
+    set.FindPointByText("P5")->SetSigmas(0.1, 0.1, 0.1);
+    view.GetLayers().pointEllipsoids = true;
+    const QImage withEllipsoid = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(ToneOf(withEllipsoid.pixel(Project(view, 600 + 30, 900, 0))), Tone::Red);
+    EXPECT_EQ(ToneOf(withEllipsoid.pixel(Project(view, 600 + 70, 900, 0))), Tone::Black);
+    view.GetLayers().pointEllipsoids = false;
+
     // Turned about x, the z axis shows in cyan.
     view.SetRotation(-60.0, 0.0, 0.0);
     const QImage turned = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
@@ -296,6 +347,30 @@ TEST_F(ThreeDView, SampleControlSetWithCamerasAndAnUpdateResetsTheView)
             EXPECT_LT(Count(image, at, 2, Tone::Black), 25) << i;
         }
     }
+
+    // Rays: none without a selection; with one control point selected, a
+    // white ray from each station that observes it.
+    view.GetLayers().rays = true;
+    view.SetRotation(-70.0, 0.0, 0.0);
+    const QImage noRays = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    CObjectPoint* target = control->GetAt(0);
+    target->selected = true;
+    view.SetRotation(-70.0, 0.0, 0.0);
+    const QImage rays = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    int observing = 0, shown = 0;
+    for (int i = 0; i < doc.images.GetSize(); ++i) {
+        const CProjectImage* s = doc.images.GetAt(i);
+        if (!s->targets.Find(target->label))
+            continue;
+        ++observing;
+        const double f = 0.3; // near the target, away from the station symbol
+        const QPoint at = Project(view, target->x + f * (s->X - target->x), target->y + f * (s->Y - target->y),
+                                  target->z + f * (s->Z - target->z));
+        shown += Count(rays, at, 1, Tone::White) > 0 && Count(noRays, at, 1, Tone::White) == 0 ? 1 : 0;
+    }
+    EXPECT_GT(observing, 1);
+    EXPECT_GE(shown, observing - 1);
+    target->selected = false;
 
     // A document update returns the view to its defaults.
     view.SetPan(5.0f, -3.0f);

@@ -1,6 +1,7 @@
 #include "3DView.h"
 
 #include "EODevice.h"
+#include "ImageObservation.h"
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
@@ -417,6 +418,8 @@ void C3DView::DrawScene()
     glTranslated(-m_centre[0], -m_centre[1], -m_centre[2]);
     DrawPointsAndLabels();
     DrawLines();
+    if (m_layers.rays)
+        DrawImagingRays();
     if (m_pDevice)
         DrawEODevice();
     if (m_layers.scaleBars)
@@ -428,6 +431,12 @@ void C3DView::DrawScene()
         m_pointDrawer.DrawDiscrepancies(2000100, m_nDiscrepancyScale);
     if (m_layers.normals)
         m_pointDrawer.DrawNormals(2000100, m_nNormalScale);
+    if (m_layers.pointEllipsoids)
+        m_pointDrawer.DrawErrorEllipsoids(m_dEllipsoidScale);
+    if (m_layers.cameraEllipsoids)
+        m_cameraDrawer.DrawErrorEllipsoids(m_dEllipsoidScale, false, m_fontLists);
+    if (m_layers.cameraAxes)
+        m_cameraDrawer.DrawErrorEllipsoids(m_dEllipsoidScale, true, m_fontLists);
     glPopMatrix();
 }
 
@@ -465,6 +474,40 @@ void C3DView::DrawLines()
         DrawSegment(*a, *b);
     }
     glLineWidth(1.0f);
+}
+
+void C3DView::DrawImagingRays()
+{
+    glDisable(GL_LIGHTING);
+    glLoadName(0);
+    if (!m_pPointSet || !m_pImages)
+        return;
+    const CImagePtrArray& stations = m_cameraDrawer.GetSelection();
+    const bool anyPoint = m_pPointSet->GetSelectedCount() > 0;
+    if (stations.GetSize() == 0 && !anyPoint)
+        return;
+    for (int i = 0; i < m_pImages->GetSize(); ++i) {
+        CProjectImage* image = m_pImages->GetAt(i);
+        if (!image->enabled)
+            continue;
+        // With stations selected only their rays; else every image's.
+        if (stations.GetSize() > 0 && stations.FindPtr(image) < 0)
+            continue;
+        CObjectPoint station("", image->X, image->Y, image->Z);
+        for (int k = 0; k < image->targets.GetSize(); ++k) {
+            const CImageObservation* o = image->targets.GetAt(k);
+            if (o->disabled)
+                continue;
+            const CObjectPoint* p = m_pPointSet->FindPoint(o->label);
+            if (!p || (anyPoint && !p->selected))
+                continue;
+            if (o->rejected)
+                glColor3d(0.8, 0, 0);
+            else
+                glColor3d(1, 1, 1);
+            DrawSegment(station, *p);
+        }
+    }
 }
 
 void C3DView::DrawEODevice()

@@ -115,6 +115,9 @@ private:
     void DrawScene();
     void DrawPointsAndLabels();
     void DrawLines();
+    // From the selected stations and/or to the selected points; none
+    // without a selection.
+    void DrawImagingRays();
     void DrawEODevice();
     void DrawScaleBars();
     // The document is busy with a job: nothing of it is read.

@@ -5,11 +5,14 @@
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 
+#include <newmat/newmat.h>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -38,6 +41,69 @@ public:
     CQuadric& operator=(const CQuadric&) = delete;
     GLUquadric* q;
 };
+
+struct CEllipsoid {
+    double values[3];  // eigenvalues, ascending
+    double axes[3][3]; // axes[k] = unit eigenvector of values[k]
+};
+
+template <class Record>
+bool EllipsoidOf(const Record& record, bool (Record::*get)(NEWMAT::DiagonalMatrix&, NEWMAT::Matrix&) const,
+                 CEllipsoid& out)
+{
+    NEWMAT::DiagonalMatrix values(3);
+    NEWMAT::Matrix vectors(3, 3);
+    if (!(record.*get)(values, vectors))
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        out.values[k] = values(k + 1);
+        if (!std::isfinite(out.values[k]) || out.values[k] < 0.0)
+            return false;
+        for (int j = 0; j < 3; ++j)
+            out.axes[k][j] = vectors(j + 1, k + 1);
+    }
+    return true;
+}
+
+// Mean and largest eigenvalues over the records of a list whose ellipsoid succeeds.
+template <class List, class Record>
+bool EllipsoidStatistics(const List* list, bool (Record::*get)(NEWMAT::DiagonalMatrix&, NEWMAT::Matrix&) const,
+                         double mean[3], double& largest)
+{
+    mean[0] = mean[1] = mean[2] = 0.0;
+    largest = 0.0;
+    if (!list || list->GetSize() == 0)
+        return false;
+    int count = 0;
+    for (int i = 0; i < list->GetSize(); ++i) {
+        CEllipsoid e;
+        if (!EllipsoidOf(*list->GetAt(i), get, e))
+            continue;
+        ++count;
+        for (int k = 0; k < 3; ++k)
+            mean[k] += e.values[k];
+        if (e.values[2] > largest)
+            largest = e.values[2];
+    }
+    if (count == 0)
+        return false;
+    for (int k = 0; k < 3; ++k)
+        mean[k] /= count;
+    return true;
+}
+
+// The ellipsoid at p: a sphere of the radius scaled by the semi-axes.
+void DrawEllipsoid(GLUquadric* q, const double p[3], const CEllipsoid& e, double radius)
+{
+    const double m[16] = {e.axes[0][0], e.axes[0][1], e.axes[0][2], 0, e.axes[1][0], e.axes[1][1], e.axes[1][2], 0,
+                          e.axes[2][0], e.axes[2][1], e.axes[2][2], 0, 0, 0, 0, 1};
+    glPushMatrix();
+    glTranslated(p[0], p[1], p[2]);
+    glMultMatrixd(m);
+    glScaled(std::sqrt(e.values[0]), std::sqrt(e.values[1]), std::sqrt(e.values[2]));
+    gluSphere(q, radius, 20, 20);
+    glPopMatrix();
+}
 
 } // namespace
 
@@ -184,6 +250,40 @@ bool CPointSymbolDrawer::DrawDiscrepancies(int nameBase, double scale)
 {
     DrawVectors(nameBase, scale, false);
     return true;
+}
+
+bool CPointSymbolDrawer::DrawErrorEllipsoids(double radius)
+{
+    glEnable(GL_LIGHTING);
+    const GLfloat red[] = {1, 0, 0, 1};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, red);
+    glLoadName(0);
+    CQuadric quadric;
+    if (!m_pPoints || !quadric.q)
+        return true;
+    for (int i = 0; i < m_pPoints->GetSize(); ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        CEllipsoid e;
+        if (!EllipsoidOf(*p, &CObjectPoint::GetErrorEllipsoid, e))
+            continue;
+        const double at[3] = {p->x, p->y, p->z};
+        DrawEllipsoid(quadric.q, at, e, radius);
+    }
+    return true;
+}
+
+bool CPointSymbolDrawer::GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const
+{
+    double mean[3], largest;
+    const bool ok = EllipsoidStatistics(m_pPoints, &CObjectPoint::GetErrorEllipsoid, mean, largest);
+    e1 = mean[0], e2 = mean[1], e3 = mean[2];
+    return ok;
+}
+
+bool CPointSymbolDrawer::GetMaxEllipsoidAxis(double& e1) const
+{
+    double mean[3];
+    return EllipsoidStatistics(m_pPoints, &CObjectPoint::GetErrorEllipsoid, mean, e1);
 }
 
 bool CPointSymbolDrawer::GetBoundingBox(double& minX, double& maxX, double& minY, double& maxY, double& minZ,
@@ -378,6 +478,72 @@ bool CCameraSymbolDrawer::Draw(int nameBase, double scale)
         if (list != 0)
             glCallList(list);
         glPopMatrix();
+    }
+    return true;
+}
+
+bool CCameraSymbolDrawer::GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const
+{
+    double mean[3], largest;
+    const bool ok = EllipsoidStatistics(m_pImages, &CProjectImage::GetPositionErrorEllipsoid, mean, largest);
+    e1 = mean[0], e2 = mean[1], e3 = mean[2];
+    return ok;
+}
+
+bool CCameraSymbolDrawer::GetMaxEllipsoidAxis(double& e1) const
+{
+    double mean[3];
+    return EllipsoidStatistics(m_pImages, &CProjectImage::GetPositionErrorEllipsoid, mean, e1);
+}
+
+bool CCameraSymbolDrawer::DrawErrorEllipsoids(double scale, bool axesMode, const CBitmapFontLists& font)
+{
+    if (!m_pImages)
+        return true;
+    CQuadric quadric;
+    if (axesMode) {
+        glDisable(GL_LIGHTING);
+        glLoadName(0);
+        glPassThrough(0.0f);
+    } else {
+        glEnable(GL_LIGHTING);
+        const GLfloat cyan[] = {0, 1, 1, 1};
+        glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, cyan);
+        glLoadName(0);
+        if (!quadric.q)
+            return true;
+    }
+    for (int i = 0; i < m_pImages->GetSize(); ++i) {
+        const CProjectImage* image = m_pImages->GetAt(i);
+        CEllipsoid e;
+        if (!image->enabled || !image->oriented ||
+            !EllipsoidOf(*image, &CProjectImage::GetPositionErrorEllipsoid, e))
+            continue;
+        const double p[3] = {image->X, image->Y, image->Z};
+        if (!axesMode) {
+            DrawEllipsoid(quadric.q, p, e, scale);
+            continue;
+        }
+        static const char kLetters[] = "abc";
+        for (int k = 0; k < 3; ++k) {
+            const double a = std::sqrt(e.values[k]);
+            double from[3], to[3];
+            for (int j = 0; j < 3; ++j) {
+                from[j] = p[j] - scale * a * e.axes[k][j];
+                to[j] = p[j] + scale * a * e.axes[k][j];
+            }
+            glColor3d(1, 1, 1);
+            glBegin(GL_LINES);
+            glVertex3dv(from);
+            glVertex3dv(to);
+            glEnd();
+            if (font.GetBase() != 0) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%c = %.2f", kLetters[k], a);
+                glRasterPos3d(to[0] + 10.0, to[1] + 10.0, to[2] + 10.0);
+                font.Draw(text);
+            }
+        }
     }
     return true;
 }

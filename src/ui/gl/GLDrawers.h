@@ -36,6 +36,13 @@ public:
     bool DrawNormals(int nameBase, double scale);
     bool DrawDiscrepancies(int nameBase, double scale);
 
+    // Red filled ellipsoids of radius x the semi-axes; not pickable (name 0).
+    bool DrawErrorEllipsoids(double radius);
+    // Mean eigenvalues over the points whose ellipsoid succeeds; the largest
+    // eigenvalue of them. False, outputs 0, when there is none.
+    bool GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const;
+    bool GetMaxEllipsoidAxis(double& e1) const;
+
     // The box of the points; false, nothing written, when there is none.
     bool GetBoundingBox(double& minX, double& maxX, double& minY, double& maxY, double& minZ, double& maxZ) const;
 
@@ -104,6 +111,12 @@ public:
 
     // One symbol per enabled, oriented image; image i answers to base + i.
     bool Draw(int nameBase, double scale);
+
+    bool GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const;
+    bool GetMaxEllipsoidAxis(double& e1) const;
+    // Station position ellipsoids: filled cyan, or the three axes in white
+    // with "a = ", "b = ", "c = " labels from the font lists.
+    bool DrawErrorEllipsoids(double scale, bool axesMode, const CBitmapFontLists& font);
 
     int Select(int i);
     int Deselect(int i);
