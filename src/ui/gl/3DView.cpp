@@ -10,7 +10,10 @@
 #include "ProjectImageList.h"
 #include "ScaleBar.h"
 
+#include <QElapsedTimer>
 #include <QOpenGLContext>
+
+#include "Hub.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -369,8 +372,33 @@ void C3DView::paintGL()
     glLoadIdentity();
     ApplyEyeTransform();
     glGetDoublev(GL_MODELVIEW_MATRIX, m_lastModelview);
+    const int n = m_pPointSet ? m_pPointSet->GetSize() : 0;
+    const bool thin = m_bMoving && m_dLastFullFrameMs > kSlowFrameMs && n > kThinnedPoints;
+    m_pointDrawer.SetThinning(thin ? (n + kThinnedPoints - 1) / kThinnedPoints : 1);
+    QElapsedTimer clock;
+    clock.start();
     DrawScene();
     glFinish();
+    if (!thin)
+        m_dLastFullFrameMs = double(clock.nsecsElapsed()) / 1e6;
+}
+
+void C3DView::SetMoving(bool moving)
+{
+    if (m_bMoving == moving)
+        return;
+    m_bMoving = moving;
+    if (!moving)
+        update();
+}
+
+std::intptr_t C3DView::OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
+    if (message == UM_RECREATE_GL_CONTEXT) {
+        OnResetGLContext();
+        return 0;
+    }
+    return CView::OnHubMessage(message, wParam, lParam);
 }
 
 void C3DView::DrawOverlay()

@@ -77,6 +77,19 @@ public:
 
     void ResetViewState();
 
+    // Message 0x453 schedules a repaint; the rest is not the view's.
+    std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // While the user turns, pans, spins or zooms: when the last full frame
+    // took longer than kSlowFrameMs, frames show an even subset of at most
+    // kThinnedPoints points; the full set again once the motion ends.
+    static constexpr double kSlowFrameMs = 50.0;
+    static constexpr int kThinnedPoints = 250000;
+    void SetMoving(bool moving);
+    bool IsMoving() const { return m_bMoving; }
+    double GetLastFullFrameMs() const { return m_dLastFullFrameMs; }
+    int GetThinning() const { return m_pointDrawer.GetThinning(); }
+
     Layers& GetLayers() { return m_layers; }
     CPointSymbolDrawer& GetPointDrawer() { return m_pointDrawer; }
     CCameraSymbolDrawer& GetCameraDrawer() { return m_cameraDrawer; }
@@ -170,5 +183,7 @@ private:
     double m_lastModelview[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     double m_lastProjection[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     int m_nUnit = 0;
+    bool m_bMoving = false;
+    double m_dLastFullFrameMs = 0.0;
     QMetaObject::Connection m_contextGone;
 };

@@ -145,7 +145,8 @@ void CPointSymbolDrawer::DrawPointArray(bool selected, float size)
 {
     m_vertices.clear();
     const int n = m_pPoints->GetSize();
-    for (int i = 0; i < n; ++i) {
+    m_vertices.reserve(size_t(3 * (n / m_nStride + 1)));
+    for (int i = 0; i < n; i += m_nStride) {
         const CObjectPoint* p = m_pPoints->GetAt(i);
         if (p->selected == selected) {
             m_vertices.push_back(p->x);

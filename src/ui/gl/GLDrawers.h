@@ -33,6 +33,9 @@ public:
     // Points (white, selected ones 2 pixels larger) and their discs (grey,
     // white when selected). False when there is no point or no list.
     bool Draw(float pointSize, bool drawDiscs, int nameBase);
+    // Draws only every stride-th point in the picture (1: all of them).
+    void SetThinning(int stride) { m_nStride = stride < 1 ? 1 : stride; }
+    int GetThinning() const { return m_nStride; }
     bool DrawNormals(int nameBase, double scale);
     bool DrawDiscrepancies(int nameBase, double scale);
 
@@ -53,6 +56,7 @@ private:
 
     const CObjectPointList* m_pPoints = nullptr;
     unsigned m_nDiscList = 0;
+    int m_nStride = 1;
     std::vector<double> m_vertices;
 };
 
