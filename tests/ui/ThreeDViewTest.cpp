@@ -6,6 +6,7 @@
 
 #include "3DView.h"
 #include "EODevice.h"
+#include "KestrelonDoc.h"
 #include "ProjectDocument.h"
 #include "SampleProject.h"
 #include "ScaleBar.h"
@@ -371,6 +372,21 @@ TEST_F(ThreeDView, SampleControlSetWithCamerasAndAnUpdateResetsTheView)
     EXPECT_GT(observing, 1);
     EXPECT_GE(shown, observing - 1);
     target->selected = false;
+
+    // While a job runs on the document the view shows none of it; the first
+    // paint after the job draws it again.
+    CKestrelonDoc busy;
+    busy.m_bAutoDelete = false;
+    busy.AddView(&view);
+    busy.BeginJob();
+    view.OnUpdate(nullptr, 0);
+    const QImage during = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(Count(during, QPoint(kSize / 2, kSize / 2), kSize / 2, Tone::Black), kSize * kSize); // every pixel
+    busy.EndJob();
+    const QImage after = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    const CObjectPoint* first = control->GetAt(0);
+    EXPECT_GE(Count(after, Project(view, first->x, first->y, first->z), 1, Tone::White), 1);
+    busy.RemoveView(&view);
 
     // A document update returns the view to its defaults.
     view.SetPan(5.0f, -3.0f);

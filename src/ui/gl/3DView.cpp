@@ -225,13 +225,12 @@ void C3DView::OnUpdate(CView* sender, long hint)
     ResetViewState();
     m_cameraDrawer.ClearSelection();
     if (DocumentBusy()) {
-        // Repainted from the document once the job has ended.
-        m_pPointSet = nullptr;
-        m_pointDrawer.SetPointList(nullptr);
-        m_cameraDrawer.SetImageList(nullptr);
+        // Read by the first paint after the job has ended.
+        m_bPendingRead = true;
         update();
         return;
     }
+    m_bPendingRead = false;
     ReadDocument();
     if (context() && m_pointDrawer.GetDiscList() != 0) {
         makeCurrent();
@@ -351,6 +350,12 @@ void C3DView::paintGL()
     if (DocumentBusy()) {
         glFinish();
         return;
+    }
+    if (m_bPendingRead) {
+        m_bPendingRead = false;
+        ReadDocument();
+        m_cameraDrawer.SetUnits(m_nUnit);
+        RefreshScene();
     }
 
     glMatrixMode(GL_PROJECTION);

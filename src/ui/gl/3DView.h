@@ -184,6 +184,7 @@ private:
     double m_lastProjection[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     int m_nUnit = 0;
     bool m_bMoving = false;
+    bool m_bPendingRead = false;
     double m_dLastFullFrameMs = 0.0;
     QMetaObject::Connection m_contextGone;
 };
