@@ -304,6 +304,17 @@ TEST_F(ThreeDView, PointsDiscsBarsDeviceAxesAndTheSetName)
     EXPECT_EQ(ToneOf(withEllipsoid.pixel(Project(view, 600 + 70, 900, 0))), Tone::Black);
     view.GetLayers().pointEllipsoids = false;
 
+    // An alignment frame translated by t = (-200, -300, 0) has its origin
+    // at -R^T t = (200, 300, 0); its x axis is light red, its y light green.
+    const double frame[16] = {1, 0, 0, -200, 0, 1, 0, -300, 0, 0, 1, 0, 0, 0, 0, 1};
+    view.ShowAlignmentFrame(frame);
+    const QImage aligned = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    const QRgb fx = aligned.pixel(Project(view, 200 + 0.5 * a, 300, 0));
+    const QRgb fy = aligned.pixel(Project(view, 200, 300 + 0.5 * a, 0));
+    EXPECT_TRUE(qRed(fx) > 200 && qGreen(fx) > 100 && qGreen(fx) < 160) << std::hex << fx;
+    EXPECT_TRUE(qGreen(fy) > 200 && qRed(fy) > 100 && qRed(fy) < 160) << std::hex << fy;
+    view.ClearAlignmentFrame();
+
     // Turned about x, the z axis shows in cyan.
     view.SetRotation(-60.0, 0.0, 0.0);
     const QImage turned = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);

@@ -10,6 +10,8 @@
 #include "ProjectImageList.h"
 #include "ScaleBar.h"
 
+#include <newmat/newmat.h>
+
 #include <QElapsedTimer>
 #include <QOpenGLContext>
 
@@ -388,6 +390,13 @@ void C3DView::paintGL()
         m_dLastFullFrameMs = double(clock.nsecsElapsed()) / 1e6;
 }
 
+void C3DView::ShowAlignmentFrame(const double transformation[16])
+{
+    std::copy(transformation, transformation + 16, m_alignment);
+    m_bAlignmentShown = true;
+    update();
+}
+
 void C3DView::SetMoving(bool moving)
 {
     if (m_bMoving == moving)
@@ -459,6 +468,11 @@ void C3DView::DrawScene()
         DrawScaleBars();
     if (m_layers.cameras)
         m_cameraDrawer.Draw(1000000, m_dCameraSymbolSize);
+    if (m_bAlignmentShown) {
+        NEWMAT::Matrix t(4, 4);
+        t << m_alignment;
+        m_textLists.DrawFrameAxes(t, m_dAxisSize);
+    }
     m_textLists.DrawWorldAxes(m_dAxisSize);
     if (m_layers.discrepancies)
         m_pointDrawer.DrawDiscrepancies(2000100, m_nDiscrepancyScale);

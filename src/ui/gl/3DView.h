@@ -76,6 +76,9 @@ public:
     void RefreshScene();
 
     void ResetViewState();
+    // The 3-2-1 alignment's frame (4 x 4), drawn with the world axes until cleared.
+    void ShowAlignmentFrame(const double transformation[16]);
+    void ClearAlignmentFrame() { m_bAlignmentShown = false; }
 
     // Message 0x453 schedules a repaint; the rest is not the view's.
     std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -136,6 +139,8 @@ private:
     // The document is busy with a job: nothing of it is read.
     bool DocumentBusy() const;
 
+    double m_alignment[16] = {};  // row-major
+    bool m_bAlignmentShown = false;
     CPointSet* m_pFixedSet = nullptr;
     const CProjectImageList* m_pFixedImages = nullptr;
     const CScaleBarList* m_pFixedBars = nullptr;

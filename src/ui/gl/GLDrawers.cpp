@@ -338,6 +338,36 @@ void CTextListDrawer::DrawWorldAxes(double size) const
     }
 }
 
+void CTextListDrawer::DrawFrameAxes(const NEWMAT::Matrix& t, double size) const
+{
+    if (t.Nrows() != 4 || t.Ncols() != 4)
+        return;
+    glDisable(GL_LIGHTING);
+    double R[3][3], origin[3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            R[i][j] = t(i + 1, j + 1);
+    for (int j = 0; j < 3; ++j)
+        origin[j] = -(R[0][j] * t(1, 4) + R[1][j] * t(2, 4) + R[2][j] * t(3, 4));
+    static const float kColours[3][3] = {{1, 0.5f, 0.5f}, {0.5f, 1, 0.5f}, {0.5f, 0.5f, 1}};
+    static const char* const kLetters[3] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        double end[3];
+        for (int j = 0; j < 3; ++j)
+            end[j] = origin[j] + size * R[k][j];
+        glColor3f(kColours[k][0], kColours[k][1], kColours[k][2]);
+        glBegin(GL_LINES);
+        glVertex3dv(origin);
+        glVertex3dv(end);
+        glEnd();
+        if (m_lists.GetBase() != 0) {
+            end[k] += 0.1 * size;
+            glRasterPos3dv(end);
+            m_lists.Draw(kLetters[k]);
+        }
+    }
+}
+
 // --- CCameraSymbolSizes ----------------------------------------------------
 
 void CCameraSymbolSizes::Reset()

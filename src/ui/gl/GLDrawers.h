@@ -7,6 +7,9 @@
 
 #include <vector>
 
+namespace NEWMAT {
+class Matrix;
+}
 class CObjectPoint;
 class CObjectPointList;
 class CProjectImage;
@@ -71,6 +74,9 @@ public:
 
     // Red x, green y and cyan z from the origin with their letters at 1.1 x size.
     void DrawWorldAxes(double size) const;
+    // The axes of the frame [R t; 0 0 0 1] (4 x 4): from its origin -R^T t
+    // along the rows of R, in light red, green and blue, with their letters.
+    void DrawFrameAxes(const NEWMAT::Matrix& transformation, double size) const;
 
 private:
     CBitmapFontLists m_lists;
