@@ -1,32 +1,17 @@
 // The distortion plot: its ranges and layout as plain functions, and the
 // picture read back from the framebuffer in colour classes.
+#include "GLSupport.h"
 #include "ShellFixture.h"
 
 #include "CameraDistortionView.h"
 #include "SampleProject.h"
 
-#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QTest>
 
 #include <cmath>
 
-#include <dlfcn.h>
-
 namespace {
-
-// Mesa unloads its driver when the last context goes; the leak checker then
-// cannot name the driver's allocations it keeps for the process, and its
-// suppressions of them miss. Keeping the driver mapped lets them match.
-void KeepGLDriverLoaded()
-{
-    static const bool kept = [] {
-        for (const char* library : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "libLLVM-15.so.1"})
-            dlopen(library, RTLD_LAZY | RTLD_NODELETE);
-        return true;
-    }();
-    (void)kept;
-}
 
 CCamera Sensor(double k1, double k2, double k3, double p1, double p2)
 {
@@ -108,13 +93,8 @@ class DistortionPlot : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        KeepGLDriverLoaded();
-        QOffscreenSurface surface;
-        surface.create();
-        QOpenGLContext context;
-        if (!context.create() || !context.makeCurrent(&surface))
+        if (!CanMakeGLContext())
             GTEST_SKIP() << "no OpenGL context can be made here";
-        context.doneCurrent();
         BuildSampleTruth(truth);
         truth.camera.maxRadialDistance = 8.0; // of 12.5 mm
     }

@@ -1,0 +1,604 @@
+#include "GLDrawers.h"
+
+#include "ObjectPoint.h"
+#include "ProjectDocument.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
+
+#include <newmat/newmat.h>
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const double kPi = 4.0 * std::atan(1.0);
+const double kDegrees = 180.0 / kPi;
+
+// Default camera symbol sizes, mm.
+const double kDefaultSizes[CCameraSymbolSizes::SIZE_COUNT] = {400, 100, 150, 100, 50, 40, 50, 120, 100, 200, 50};
+
+bool IsZero(const double v[3]) { return v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0; }
+
+// A GLU quadric that lives for one drawing routine.
+class CQuadric {
+public:
+    CQuadric() : q(gluNewQuadric())
+    {
+        if (q)
+            gluQuadricDrawStyle(q, GLU_FILL);
+    }
+    ~CQuadric()
+    {
+        if (q)
+            gluDeleteQuadric(q);
+    }
+    CQuadric(const CQuadric&) = delete;
+    CQuadric& operator=(const CQuadric&) = delete;
+    GLUquadric* q;
+};
+
+struct CEllipsoid {
+    double values[3];  // eigenvalues, ascending
+    double axes[3][3]; // axes[k] = unit eigenvector of values[k]
+};
+
+template <class Record>
+bool EllipsoidOf(const Record& record, bool (Record::*get)(NEWMAT::DiagonalMatrix&, NEWMAT::Matrix&) const,
+                 CEllipsoid& out)
+{
+    NEWMAT::DiagonalMatrix values(3);
+    NEWMAT::Matrix vectors(3, 3);
+    if (!(record.*get)(values, vectors))
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        out.values[k] = values(k + 1);
+        if (!std::isfinite(out.values[k]) || out.values[k] < 0.0)
+            return false;
+        for (int j = 0; j < 3; ++j)
+            out.axes[k][j] = vectors(j + 1, k + 1);
+    }
+    return true;
+}
+
+// Mean and largest eigenvalues over the records of a list whose ellipsoid succeeds.
+template <class List, class Record>
+bool EllipsoidStatistics(const List* list, bool (Record::*get)(NEWMAT::DiagonalMatrix&, NEWMAT::Matrix&) const,
+                         double mean[3], double& largest)
+{
+    mean[0] = mean[1] = mean[2] = 0.0;
+    largest = 0.0;
+    if (!list || list->GetSize() == 0)
+        return false;
+    int count = 0;
+    for (int i = 0; i < list->GetSize(); ++i) {
+        CEllipsoid e;
+        if (!EllipsoidOf(*list->GetAt(i), get, e))
+            continue;
+        ++count;
+        for (int k = 0; k < 3; ++k)
+            mean[k] += e.values[k];
+        if (e.values[2] > largest)
+            largest = e.values[2];
+    }
+    if (count == 0)
+        return false;
+    for (int k = 0; k < 3; ++k)
+        mean[k] /= count;
+    return true;
+}
+
+// The ellipsoid at p: a sphere of the radius scaled by the semi-axes.
+void DrawEllipsoid(GLUquadric* q, const double p[3], const CEllipsoid& e, double radius)
+{
+    const double m[16] = {e.axes[0][0], e.axes[0][1], e.axes[0][2], 0, e.axes[1][0], e.axes[1][1], e.axes[1][2], 0,
+                          e.axes[2][0], e.axes[2][1], e.axes[2][2], 0, 0, 0, 0, 1};
+    glPushMatrix();
+    glTranslated(p[0], p[1], p[2]);
+    glMultMatrixd(m);
+    glScaled(std::sqrt(e.values[0]), std::sqrt(e.values[1]), std::sqrt(e.values[2]));
+    gluSphere(q, radius, 20, 20);
+    glPopMatrix();
+}
+
+} // namespace
+
+void DrawSegment(const CObjectPoint& a, const CObjectPoint& b)
+{
+    glBegin(GL_LINES);
+    glVertex3d(a.x, a.y, a.z);
+    glVertex3d(b.x, b.y, b.z);
+    glEnd();
+}
+
+// --- CPointSymbolDrawer ----------------------------------------------------
+
+unsigned CPointSymbolDrawer::BuildDiscList()
+{
+    const GLuint id = glGenLists(1);
+    m_nDiscList = id;
+    if (id == 0)
+        return 0;
+    glNewList(id, GL_COMPILE);
+    glBegin(GL_POLYGON);
+    for (int k = 0; k < 40; k += 2) {
+        const double a = k * (kPi / 4.0) * 0.2;
+        glVertex3d(std::cos(a), std::sin(a), 0.0);
+    }
+    glEnd();
+    glEndList();
+    return id;
+}
+
+void CPointSymbolDrawer::DeleteDiscList()
+{
+    if (m_nDiscList != 0)
+        glDeleteLists(m_nDiscList, 1);
+    m_nDiscList = 0;
+}
+
+void CPointSymbolDrawer::DrawPointArray(bool selected, float size)
+{
+    m_vertices.clear();
+    const int n = m_pPoints->GetSize();
+    m_vertices.reserve(size_t(3 * (n / m_nStride + 1)));
+    for (int i = 0; i < n; i += m_nStride) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        if (p->selected == selected) {
+            m_vertices.push_back(p->x);
+            m_vertices.push_back(p->y);
+            m_vertices.push_back(p->z);
+        }
+    }
+    if (m_vertices.empty())
+        return;
+    glPointSize(size);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_DOUBLE, 0, m_vertices.data());
+    glDrawArrays(GL_POINTS, 0, GLsizei(m_vertices.size() / 3));
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+bool CPointSymbolDrawer::Draw(float pointSize, bool drawDiscs, int nameBase)
+{
+    if (!m_pPoints || m_pPoints->GetSize() == 0)
+        return false;
+    glDisable(GL_LIGHTING);
+    GLint mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    const int n = m_pPoints->GetSize();
+    if (pointSize > 0.0f) {
+        glColor3d(1, 1, 1);
+        if (mode == GL_RENDER) {
+            // Picking needs a name per point; a picture does not: two draw calls.
+            glLoadName(0);
+            DrawPointArray(false, pointSize);
+            DrawPointArray(true, pointSize + 2.0f);
+        } else {
+            for (int i = 0; i < n; ++i) {
+                const CObjectPoint* p = m_pPoints->GetAt(i);
+                glLoadName(GLuint(nameBase + i));
+                glPointSize(p->selected ? pointSize + 2.0f : pointSize);
+                glBegin(GL_POINTS);
+                glVertex3d(p->x, p->y, p->z);
+                glEnd();
+            }
+        }
+    }
+    if (drawDiscs && m_nDiscList != 0) {
+        for (int i = 0; i < n; ++i) {
+            const CObjectPoint* p = m_pPoints->GetAt(i);
+            if (IsZero(p->normal) || p->radius == 0.0)
+                continue;
+            glLoadName(GLuint(nameBase + i));
+            const double s = p->radius * pointSize;
+            const double* nv = p->normal;
+            glPushMatrix();
+            glTranslated(p->x, p->y, p->z);
+            glScaled(s, s, s);
+            if (nv[0] == 0.0 && nv[1] == 0.0) {
+                if (nv[2] < 0.0)
+                    glRotated(180.0, 1, 0, 0);
+            } else {
+                const double c = std::max(-1.0, std::min(1.0, nv[2]));
+                glRotated(std::acos(c) * kDegrees, -nv[1], nv[0], 0.0);
+            }
+            if (p->selected)
+                glColor3d(1, 1, 1);
+            else
+                glColor3d(0.5, 0.5, 0.5);
+            glCallList(m_nDiscList);
+            glPopMatrix();
+        }
+    }
+    glColor3d(1, 1, 1);
+    return true;
+}
+
+void CPointSymbolDrawer::DrawVectors(int nameBase, double scale, bool normals)
+{
+    if (!m_pPoints)
+        return;
+    if (normals)
+        glColor3d(0.5, 0.5, 0.5);
+    else
+        glColor3d(1, 0, 0);
+    for (int i = 0; i < m_pPoints->GetSize(); ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        const double* v = normals ? p->normal : p->discrepancy;
+        if (normals && IsZero(v))
+            continue;
+        glLoadName(GLuint(nameBase + i));
+        glPassThrough(GLfloat(nameBase + i));
+        glBegin(GL_LINES);
+        glVertex3d(p->x, p->y, p->z);
+        glVertex3d(p->x + scale * v[0], p->y + scale * v[1], p->z + scale * v[2]);
+        glEnd();
+    }
+}
+
+bool CPointSymbolDrawer::DrawNormals(int nameBase, double scale)
+{
+    DrawVectors(nameBase, scale, true);
+    return true;
+}
+
+bool CPointSymbolDrawer::DrawDiscrepancies(int nameBase, double scale)
+{
+    DrawVectors(nameBase, scale, false);
+    return true;
+}
+
+bool CPointSymbolDrawer::DrawErrorEllipsoids(double radius)
+{
+    glEnable(GL_LIGHTING);
+    const GLfloat red[] = {1, 0, 0, 1};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, red);
+    glLoadName(0);
+    CQuadric quadric;
+    if (!m_pPoints || !quadric.q)
+        return true;
+    for (int i = 0; i < m_pPoints->GetSize(); ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        CEllipsoid e;
+        if (!EllipsoidOf(*p, &CObjectPoint::GetErrorEllipsoid, e))
+            continue;
+        const double at[3] = {p->x, p->y, p->z};
+        DrawEllipsoid(quadric.q, at, e, radius);
+    }
+    return true;
+}
+
+bool CPointSymbolDrawer::GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const
+{
+    double mean[3], largest;
+    const bool ok = EllipsoidStatistics(m_pPoints, &CObjectPoint::GetErrorEllipsoid, mean, largest);
+    e1 = mean[0], e2 = mean[1], e3 = mean[2];
+    return ok;
+}
+
+bool CPointSymbolDrawer::GetMaxEllipsoidAxis(double& e1) const
+{
+    double mean[3];
+    return EllipsoidStatistics(m_pPoints, &CObjectPoint::GetErrorEllipsoid, mean, e1);
+}
+
+bool CPointSymbolDrawer::GetBoundingBox(double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                                        double& maxZ) const
+{
+    if (!m_pPoints || m_pPoints->GetSize() == 0)
+        return false;
+    const CObjectPoint* first = m_pPoints->GetAt(0);
+    minX = maxX = first->x;
+    minY = maxY = first->y;
+    minZ = maxZ = first->z;
+    for (int i = 1; i < m_pPoints->GetSize(); ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        if (p->x > maxX) maxX = p->x;
+        if (p->x < minX) minX = p->x;
+        if (p->y > maxY) maxY = p->y;
+        if (p->y < minY) minY = p->y;
+        if (p->z > maxZ) maxZ = p->z;
+        if (p->z < minZ) minZ = p->z;
+    }
+    return true;
+}
+
+// --- CTextListDrawer -------------------------------------------------------
+
+unsigned CTextListDrawer::Build(const QFont& font)
+{
+    return m_lists.Build(font, 255);
+}
+
+void CTextListDrawer::DrawWorldAxes(double size) const
+{
+    glDisable(GL_LIGHTING);
+    glLoadName(0);
+    glPassThrough(0.0f);
+    const struct {
+        float r, g, b;
+        double x, y, z;
+        const char* letter;
+    } axes[] = {{1, 0, 0, 1, 0, 0, "x"}, {0, 1, 0, 0, 1, 0, "y"}, {0, 1, 1, 0, 0, 1, "z"}};
+    for (const auto& a : axes) {
+        glColor3f(a.r, a.g, a.b);
+        glBegin(GL_LINES);
+        glVertex3d(0, 0, 0);
+        glVertex3d(size * a.x, size * a.y, size * a.z);
+        glEnd();
+        if (m_lists.GetBase() != 0) {
+            glRasterPos3d(1.1 * size * a.x, 1.1 * size * a.y, 1.1 * size * a.z);
+            m_lists.Draw(a.letter);
+        }
+    }
+}
+
+void CTextListDrawer::DrawFrameAxes(const NEWMAT::Matrix& t, double size) const
+{
+    if (t.Nrows() != 4 || t.Ncols() != 4)
+        return;
+    glDisable(GL_LIGHTING);
+    double R[3][3], origin[3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            R[i][j] = t(i + 1, j + 1);
+    for (int j = 0; j < 3; ++j)
+        origin[j] = -(R[0][j] * t(1, 4) + R[1][j] * t(2, 4) + R[2][j] * t(3, 4));
+    static const float kColours[3][3] = {{1, 0.5f, 0.5f}, {0.5f, 1, 0.5f}, {0.5f, 0.5f, 1}};
+    static const char* const kLetters[3] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        double end[3];
+        for (int j = 0; j < 3; ++j)
+            end[j] = origin[j] + size * R[k][j];
+        glColor3f(kColours[k][0], kColours[k][1], kColours[k][2]);
+        glBegin(GL_LINES);
+        glVertex3dv(origin);
+        glVertex3dv(end);
+        glEnd();
+        if (m_lists.GetBase() != 0) {
+            end[k] += 0.1 * size;
+            glRasterPos3dv(end);
+            m_lists.Draw(kLetters[k]);
+        }
+    }
+}
+
+// --- CCameraSymbolSizes ----------------------------------------------------
+
+void CCameraSymbolSizes::Reset()
+{
+    m_nUnit = 0;
+    for (int i = 0; i < SIZE_COUNT; ++i)
+        m_dSizes[i] = kDefaultSizes[i];
+}
+
+bool CCameraSymbolSizes::SetUnits(int unit)
+{
+    if (unit == m_nUnit)
+        return true;
+    const CProjectDocument* doc = GetActiveProjectDoc();
+    double factor = 1.0;
+    if (!doc || !doc->GetUnitConversionFactor(m_nUnit, factor) || !std::isfinite(factor) || factor <= 0.0)
+        return false;
+    m_nUnit = unit;
+    for (double& size : m_dSizes)
+        size *= factor;
+    return true;
+}
+
+// --- CCameraSymbolDrawer ---------------------------------------------------
+
+CCameraSymbolDrawer::CCameraSymbolDrawer() : m_pSelection(new CImagePtrArray) {}
+
+CCameraSymbolDrawer::~CCameraSymbolDrawer()
+{
+    delete m_pSelection;
+}
+
+void CCameraSymbolDrawer::DrawBox(double w, double h, double d)
+{
+    const double a = w / 2, b = h / 2, c = d / 2;
+    const struct {
+        double tx, ty, tz, angle, rx, ry, rz;
+        bool side;
+    } faces[] = {
+        {0, 0, c, 0, 1, 0, 0, false},   {0, 0, -c, 180, 1, 0, 0, false}, {a, 0, 0, 90, 0, 1, 0, false},
+        {-a, 0, 0, -90, 0, 1, 0, false}, {0, b, 0, -90, 1, 0, 0, true},   {0, -b, 0, 90, 1, 0, 0, true},
+    };
+    for (const auto& f : faces) {
+        glPushMatrix();
+        glTranslated(f.tx, f.ty, f.tz);
+        if (f.angle != 0.0)
+            glRotated(f.angle, f.rx, f.ry, f.rz);
+        if (f.side)
+            glRectd(c, a, -c, -a);
+        else
+            glRectd(a, b, -a, -b);
+        glPopMatrix();
+    }
+}
+
+void CCameraSymbolDrawer::DrawBody(const float c1[4], const float c2[4], const float c3[4], const float c4[4]) const
+{
+    CQuadric quadric;
+    if (!quadric.q)
+        return;
+    const auto& s = m_sizes;
+    glPushMatrix();
+    glTranslated(0, s.Get(CCameraSymbolSizes::BARREL_OFFSET), 0);
+    glRotated(180, 0, 1, 1);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, c1);
+    gluCylinder(quadric.q, s.Get(CCameraSymbolSizes::BARREL_RADIUS), s.Get(CCameraSymbolSizes::BARREL_RADIUS),
+                s.Get(CCameraSymbolSizes::BARREL_LENGTH), 20, 20);
+    glPopMatrix();
+
+    glPushMatrix();
+    glTranslated(0, s.Get(CCameraSymbolSizes::SPHERE_OFFSET), 0);
+    glRotated(180, 0, 1, 1);
+    glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, c2);
+    gluSphere(quadric.q, s.Get(CCameraSymbolSizes::BARREL_RADIUS), 20, 20);
+    glPopMatrix();
+
+    glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, c3);
+    DrawBox(s.Get(CCameraSymbolSizes::BODY_WIDTH), s.Get(CCameraSymbolSizes::BODY_HEIGHT),
+            s.Get(CCameraSymbolSizes::BODY_WIDTH));
+
+    glPushMatrix();
+    glTranslated(s.Get(CCameraSymbolSizes::SMALL_X), 0, s.Get(CCameraSymbolSizes::SMALL_Z));
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, c4);
+    gluCylinder(quadric.q, s.Get(CCameraSymbolSizes::SMALL_RADIUS), s.Get(CCameraSymbolSizes::SMALL_RADIUS),
+                s.Get(CCameraSymbolSizes::SMALL_LENGTH), 20, 20);
+    glTranslated(0, 0, s.Get(CCameraSymbolSizes::CAP_OFFSET));
+    gluDisk(quadric.q, 0.0, s.Get(CCameraSymbolSizes::SMALL_RADIUS), 20, 20);
+    glPopMatrix();
+}
+
+void CCameraSymbolDrawer::BuildLists()
+{
+    static const float normal[4][4] = {{0, 0, 1, 1}, {0.9f, 0.9f, 1, 1}, {0.8f, 0.8f, 0.9f, 1}, {0, 1, 1, 1}};
+    static const float selected[4][4] = {{0, 1, 0, 1}, {0.85f, 0.85f, 0.85f, 1}, {1, 0, 0, 1}, {0, 1, 1, 1}};
+    for (auto [id, c] : {std::pair{&m_nNormalList, normal}, std::pair{&m_nSelectedList, selected}}) {
+        *id = glGenLists(1);
+        if (*id == 0)
+            continue;
+        glNewList(*id, GL_COMPILE);
+        DrawBody(c[0], c[1], c[2], c[3]);
+        glEndList();
+    }
+}
+
+void CCameraSymbolDrawer::DeleteLists()
+{
+    for (unsigned* id : {&m_nNormalList, &m_nSelectedList}) {
+        if (*id != 0)
+            glDeleteLists(*id, 1);
+        *id = 0;
+    }
+}
+
+void CCameraSymbolDrawer::SetUnits(int unit)
+{
+    m_sizes.SetUnits(unit);
+    DeleteLists();
+    BuildLists();
+}
+
+bool CCameraSymbolDrawer::Draw(int nameBase, double scale)
+{
+    if (!m_pImages)
+        return false;
+    glEnable(GL_LIGHTING);
+    for (int i = 0; i < m_pImages->GetSize(); ++i) {
+        const CProjectImage* image = m_pImages->GetAt(i);
+        if (!image->enabled || !image->oriented)
+            continue;
+        glLoadName(GLuint(nameBase + i));
+        glPassThrough(GLfloat(nameBase + i));
+        glPushMatrix();
+        glTranslated(image->X, image->Y, image->Z);
+        glScaled(scale, scale, scale);
+        glRotated(image->GetAzimuth() * kDegrees, 0, 0, 1);
+        glRotated(image->GetElevation() * kDegrees, 1, 0, 0);
+        glRotated(image->GetRoll() * kDegrees, 0, -1, 0);
+        const unsigned list = m_pSelection->FindPtr(image) >= 0 ? m_nSelectedList : m_nNormalList;
+        if (list != 0)
+            glCallList(list);
+        glPopMatrix();
+    }
+    return true;
+}
+
+bool CCameraSymbolDrawer::GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const
+{
+    double mean[3], largest;
+    const bool ok = EllipsoidStatistics(m_pImages, &CProjectImage::GetPositionErrorEllipsoid, mean, largest);
+    e1 = mean[0], e2 = mean[1], e3 = mean[2];
+    return ok;
+}
+
+bool CCameraSymbolDrawer::GetMaxEllipsoidAxis(double& e1) const
+{
+    double mean[3];
+    return EllipsoidStatistics(m_pImages, &CProjectImage::GetPositionErrorEllipsoid, mean, e1);
+}
+
+bool CCameraSymbolDrawer::DrawErrorEllipsoids(double scale, bool axesMode, const CBitmapFontLists& font)
+{
+    if (!m_pImages)
+        return true;
+    CQuadric quadric;
+    if (axesMode) {
+        glDisable(GL_LIGHTING);
+        glLoadName(0);
+        glPassThrough(0.0f);
+    } else {
+        glEnable(GL_LIGHTING);
+        const GLfloat cyan[] = {0, 1, 1, 1};
+        glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, cyan);
+        glLoadName(0);
+        if (!quadric.q)
+            return true;
+    }
+    for (int i = 0; i < m_pImages->GetSize(); ++i) {
+        const CProjectImage* image = m_pImages->GetAt(i);
+        CEllipsoid e;
+        if (!image->enabled || !image->oriented ||
+            !EllipsoidOf(*image, &CProjectImage::GetPositionErrorEllipsoid, e))
+            continue;
+        const double p[3] = {image->X, image->Y, image->Z};
+        if (!axesMode) {
+            DrawEllipsoid(quadric.q, p, e, scale);
+            continue;
+        }
+        static const char kLetters[] = "abc";
+        for (int k = 0; k < 3; ++k) {
+            const double a = std::sqrt(e.values[k]);
+            double from[3], to[3];
+            for (int j = 0; j < 3; ++j) {
+                from[j] = p[j] - scale * a * e.axes[k][j];
+                to[j] = p[j] + scale * a * e.axes[k][j];
+            }
+            glColor3d(1, 1, 1);
+            glBegin(GL_LINES);
+            glVertex3dv(from);
+            glVertex3dv(to);
+            glEnd();
+            if (font.GetBase() != 0) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%c = %.2f", kLetters[k], a);
+                glRasterPos3d(to[0] + 10.0, to[1] + 10.0, to[2] + 10.0);
+                font.Draw(text);
+            }
+        }
+    }
+    return true;
+}
+
+int CCameraSymbolDrawer::Select(int i)
+{
+    if (!m_pImages || i < 0 || i >= m_pImages->GetSize())
+        return -1;
+    CProjectImage* image = m_pImages->GetAt(i);
+    const int at = m_pSelection->FindPtr(image);
+    return at >= 0 ? at : m_pSelection->Add(image);
+}
+
+int CCameraSymbolDrawer::Deselect(int i)
+{
+    if (!m_pImages || i < 0 || i >= m_pImages->GetSize())
+        return -1;
+    const int at = m_pSelection->FindPtr(m_pImages->GetAt(i));
+    if (at >= 0)
+        m_pSelection->RemoveAt(at, 1);
+    return at;
+}
+
+void CCameraSymbolDrawer::ClearSelection()
+{
+    m_pSelection->RemoveAll();
+}

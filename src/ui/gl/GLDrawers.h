@@ -1,0 +1,145 @@
+// The OpenGL drawers the 3D views share: points with their disc symbols,
+// axis tripods with letters, camera symbols, and a segment between two
+// points. They draw into whatever context the caller made current.
+#pragma once
+
+#include "BitmapFontLists.h"
+
+#include <vector>
+
+namespace NEWMAT {
+class Matrix;
+}
+class CObjectPoint;
+class CObjectPointList;
+class CProjectImage;
+class CProjectImageList;
+class CImagePtrArray;
+
+// A GL_LINES segment between two point records; colour and name are the caller's.
+void DrawSegment(const CObjectPoint& a, const CObjectPoint& b);
+
+class CPointSymbolDrawer {
+public:
+    CPointSymbolDrawer() = default;
+    CPointSymbolDrawer(const CPointSymbolDrawer&) = delete;
+    CPointSymbolDrawer& operator=(const CPointSymbolDrawer&) = delete;
+
+    void SetPointList(const CObjectPointList* list) { m_pPoints = list; }
+    const CObjectPointList* GetPointList() const { return m_pPoints; }
+
+    // The unit disc (20 vertices); its id, 0 when no list could be made.
+    unsigned BuildDiscList();
+    void DeleteDiscList();
+    unsigned GetDiscList() const { return m_nDiscList; }
+
+    // Points (white, selected ones 2 pixels larger) and their discs (grey,
+    // white when selected). False when there is no point or no list.
+    bool Draw(float pointSize, bool drawDiscs, int nameBase);
+    // Draws only every stride-th point in the picture (1: all of them).
+    void SetThinning(int stride) { m_nStride = stride < 1 ? 1 : stride; }
+    int GetThinning() const { return m_nStride; }
+    bool DrawNormals(int nameBase, double scale);
+    bool DrawDiscrepancies(int nameBase, double scale);
+
+    // Red filled ellipsoids of radius x the semi-axes; not pickable (name 0).
+    bool DrawErrorEllipsoids(double radius);
+    // Mean eigenvalues over the points whose ellipsoid succeeds; the largest
+    // eigenvalue of them. False, outputs 0, when there is none.
+    bool GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const;
+    bool GetMaxEllipsoidAxis(double& e1) const;
+
+    // The box of the points; false, nothing written, when there is none.
+    bool GetBoundingBox(double& minX, double& maxX, double& minY, double& maxY, double& minZ, double& maxZ) const;
+
+private:
+    void DrawVectors(int nameBase, double scale, bool normals);
+    // Points of one selection state as vertex arrays, in one draw call.
+    void DrawPointArray(bool selected, float size);
+
+    const CObjectPointList* m_pPoints = nullptr;
+    unsigned m_nDiscList = 0;
+    int m_nStride = 1;
+    std::vector<double> m_vertices;
+};
+
+// Bitmap-font lists of the characters 0 to 254 and the axis tripods.
+class CTextListDrawer {
+public:
+    unsigned Build(const QFont& font);
+    void Delete() { m_lists.Release(); }
+    void Forget() { m_lists.Forget(); }
+    unsigned GetBase() const { return m_lists.GetBase(); }
+    const CBitmapFontLists& GetLists() const { return m_lists; }
+
+    // Red x, green y and cyan z from the origin with their letters at 1.1 x size.
+    void DrawWorldAxes(double size) const;
+    // The axes of the frame [R t; 0 0 0 1] (4 x 4): from its origin -R^T t
+    // along the rows of R, in light red, green and blue, with their letters.
+    void DrawFrameAxes(const NEWMAT::Matrix& transformation, double size) const;
+
+private:
+    CBitmapFontLists m_lists;
+};
+
+// The camera symbol's eleven sizes in a length unit (defaults in mm).
+class CCameraSymbolSizes {
+public:
+    enum {
+        BODY_WIDTH, BODY_HEIGHT, BARREL_LENGTH, BARREL_RADIUS, SMALL_LENGTH, SMALL_RADIUS,
+        BARREL_OFFSET, SPHERE_OFFSET, SMALL_X, SMALL_Z, CAP_OFFSET, SIZE_COUNT
+    };
+    CCameraSymbolSizes() { Reset(); }
+    void Reset();
+    // Rescales into the unit of the active project document; false, nothing
+    // changed, when there is none.
+    bool SetUnits(int unit);
+    int GetUnit() const { return m_nUnit; }
+    double Get(int i) const { return m_dSizes[i]; }
+
+private:
+    int m_nUnit = 0;
+    double m_dSizes[SIZE_COUNT] = {};
+};
+
+class CCameraSymbolDrawer {
+public:
+    CCameraSymbolDrawer();
+    ~CCameraSymbolDrawer();
+    CCameraSymbolDrawer(const CCameraSymbolDrawer&) = delete;
+    CCameraSymbolDrawer& operator=(const CCameraSymbolDrawer&) = delete;
+
+    void SetImageList(const CProjectImageList* images) { m_pImages = images; }
+    const CProjectImageList* GetImageList() const { return m_pImages; }
+    const CCameraSymbolSizes& GetSizes() const { return m_sizes; }
+
+    // The normal and the selected symbol as display lists.
+    void BuildLists();
+    void DeleteLists();
+    // New unit, lists rebuilt (the context must be current).
+    void SetUnits(int unit);
+
+    // One symbol per enabled, oriented image; image i answers to base + i.
+    bool Draw(int nameBase, double scale);
+
+    bool GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const;
+    bool GetMaxEllipsoidAxis(double& e1) const;
+    // Station position ellipsoids: filled cyan, or the three axes in white
+    // with "a = ", "b = ", "c = " labels from the font lists.
+    bool DrawErrorEllipsoids(double scale, bool axesMode, const CBitmapFontLists& font);
+
+    int Select(int i);
+    int Deselect(int i);
+    void ClearSelection();
+    const CImagePtrArray& GetSelection() const { return *m_pSelection; }
+
+    void DrawBody(const float c1[4], const float c2[4], const float c3[4], const float c4[4]) const;
+    static void DrawBox(double width, double height, double depth);
+
+private:
+    const CProjectImageList* m_pImages = nullptr;
+    CImagePtrArray* m_pSelection;
+    unsigned m_nNormalList = 0;
+    unsigned m_nSelectedList = 0;
+    CCameraSymbolSizes m_sizes;
+};
