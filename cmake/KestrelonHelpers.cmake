@@ -38,7 +38,7 @@ function(kestrelon_tests folder)
     elseif(KESTRELON_SANITIZE STREQUAL "thread")
       continue() # the ThreadSanitizer build runs only the tests that start threads
     endif()
-    if(_n MATCHES "${KESTRELON_WORKER_TESTS}")
+    if(_n MATCHES "${KESTRELON_WORKER_TESTS}" AND NOT folder STREQUAL "ui")
       # Once for each number of worker threads.
       foreach(_w 1 2 8)
         gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
@@ -46,9 +46,15 @@ function(kestrelon_tests folder)
                              PROPERTIES LABELS ${_label} TIMEOUT 600 ENVIRONMENT KESTRELON_BUNDLE_WORKERS=${_w})
       endforeach()
     else()
+      # Windows of one X display share its input focus, so the user-interface
+      # tests take turns with each other (the other tests run beside them).
+      set(_lock "")
+      if(folder STREQUAL "ui")
+        set(_lock RESOURCE_LOCK x_display)
+      endif()
       gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                            TEST_PREFIX "${_n}."
-                           PROPERTIES LABELS ${_label} TIMEOUT 600)
+                           PROPERTIES LABELS ${_label} TIMEOUT 600 ${_lock})
     endif()
   endforeach()
 endfunction()
