@@ -88,6 +88,34 @@ const int kValueIds[10] = {1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015, 1203,
 const int kSigmaIds[10] = {1016, 1025, 1017, 1018, 1019, 1022, 1023, 1024, 1204, 1206};
 const int kFixIds[10] = {1583, 1584, 1185, 1186, 1187, 1188, 1189, 1190, 1191, 1192};
 
+// Camera type, lens type and their serial numbers in rows 1 and 2.
+void AddIdentityRows(QGridLayout* grid)
+{
+    grid->addWidget(new QLabel(QStringLiteral("Type / ")), 1, 0);
+    grid->addWidget(Make<QLineEdit>(1753), 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Serial #")), 1, 2);
+    grid->addWidget(Make<QLineEdit>(1002), 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Lens Type / ")), 2, 0);
+    grid->addWidget(Make<QLineEdit>(1003), 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Serial #")), 2, 2);
+    grid->addWidget(Make<QLineEdit>(1582), 2, 3);
+}
+
+// Sensor size in pixels and pixel size in mm, four rows from `first` on.
+void AddSizeRows(QGridLayout* grid, int first)
+{
+    grid->addWidget(new QLabel(QStringLiteral("Sensor Size")), first, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Pixel Size")), first, 2);
+    grid->addWidget(new QLabel(QStringLiteral("(pixels)")), first + 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("(mm)")), first + 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("H")), first + 2, 0);
+    grid->addWidget(Make<QLineEdit>(1004), first + 2, 1);
+    grid->addWidget(Make<QLineEdit>(1006), first + 2, 2);
+    grid->addWidget(new QLabel(QStringLiteral("V")), first + 3, 0);
+    grid->addWidget(Make<QLineEdit>(1005), first + 3, 1);
+    grid->addWidget(Make<QLineEdit>(1007), first + 3, 2);
+}
+
 QString ValueText(int parameter, double value)
 {
     return Cell(parameter < CAM_K1 ? "%12.6f" : "%10.4e", value);
@@ -96,6 +124,27 @@ QString ValueText(int parameter, double value)
 void MessageBox(const QString& text, unsigned type = MB_OK)
 {
     AfxMessageBox(ToCp1252(text).c_str(), type);
+}
+
+// The camera and lens texts of a camera dialog into the camera.
+template <class Dialog>
+void StoreNames(const Dialog& d, CCamera& c)
+{
+    c.cameraType = ToCp1252(d.m_strCameraType).c_str();
+    c.serialNumber = ToCp1252(d.m_strSerial).c_str();
+    c.lensType = ToCp1252(d.m_strLensType).c_str();
+    c.lensSerialNumber = ToCp1252(d.m_strLensSerial).c_str();
+}
+
+template <class Dialog>
+void CopySizesAndValues(const Dialog& d, CCamera& c)
+{
+    c.XPixelSize = d.m_dHorizontalPixelSize;
+    c.YPixelSize = d.m_dVerticalPixelSize;
+    c.XPixels = int(d.m_nHorizontalPixels);
+    c.YPixels = int(d.m_nVerticalPixels);
+    for (int i = 0; i < 10; ++i)
+        c.parameters[i] = CameraValueFromText(d.m_strValues[i]);
 }
 
 } // namespace
@@ -167,26 +216,10 @@ void CCameraDataDlg::Build()
     top->addWidget(combo, 0, 1);
     top->addWidget(new QLabel(QStringLiteral("Time")), 0, 2);
     top->addWidget(Make<QLabel>(1202), 0, 3);
-    top->addWidget(new QLabel(QStringLiteral("Type / ")), 1, 0);
-    top->addWidget(Make<QLineEdit>(1753), 1, 1);
-    top->addWidget(new QLabel(QStringLiteral("Serial #")), 1, 2);
-    top->addWidget(Make<QLineEdit>(1002), 1, 3);
-    top->addWidget(new QLabel(QStringLiteral("Lens Type / ")), 2, 0);
-    top->addWidget(Make<QLineEdit>(1003), 2, 1);
-    top->addWidget(new QLabel(QStringLiteral("Serial #")), 2, 2);
-    top->addWidget(Make<QLineEdit>(1582), 2, 3);
+    AddIdentityRows(top);
 
     auto* sizes = new QGridLayout;
-    sizes->addWidget(new QLabel(QStringLiteral("Sensor Size")), 0, 1);
-    sizes->addWidget(new QLabel(QStringLiteral("Pixel Size")), 0, 2);
-    sizes->addWidget(new QLabel(QStringLiteral("(pixels)")), 1, 1);
-    sizes->addWidget(new QLabel(QStringLiteral("(mm)")), 1, 2);
-    sizes->addWidget(new QLabel(QStringLiteral("H")), 2, 0);
-    sizes->addWidget(Make<QLineEdit>(1004), 2, 1);
-    sizes->addWidget(Make<QLineEdit>(1006), 2, 2);
-    sizes->addWidget(new QLabel(QStringLiteral("V")), 3, 0);
-    sizes->addWidget(Make<QLineEdit>(1005), 3, 1);
-    sizes->addWidget(Make<QLineEdit>(1007), 3, 2);
+    AddSizeRows(sizes, 0);
 
     auto* params = new QGridLayout;
     params->addWidget(new QLabel(QStringLiteral("Current Value")), 0, 1);
@@ -393,10 +426,7 @@ bool CCameraDataDlg::StoreIdentification()
         doc->SetModifiedFlag(true);
     }
     c.identifier = identifier.c_str();
-    c.cameraType = ToCp1252(m_strCameraType).c_str();
-    c.serialNumber = ToCp1252(m_strSerial).c_str();
-    c.lensType = ToCp1252(m_strLensType).c_str();
-    c.lensSerialNumber = ToCp1252(m_strLensSerial).c_str();
+    StoreNames(*this, c);
     if (m_pCameras) {
         // The combo lists the identifiers.
         auto* combo = Item<QComboBox>(1000);
@@ -409,14 +439,8 @@ bool CCameraDataDlg::StoreIdentification()
 
 void CCameraDataDlg::StoreSizesAndValues()
 {
-    CCamera& c = *m_pCamera;
-    c.XPixelSize = m_dHorizontalPixelSize;
-    c.YPixelSize = m_dVerticalPixelSize;
-    c.XPixels = m_nHorizontalPixels;
-    c.YPixels = m_nVerticalPixels;
-    for (int i = 0; i < 10; ++i)
-        c.parameters[i] = CameraValueFromText(m_strValues[i]);
-    c.modified = true;
+    CopySizesAndValues(*this, *m_pCamera);
+    m_pCamera->modified = true;
 }
 
 void CCameraDataDlg::OnSave()
@@ -451,24 +475,8 @@ CCameraInputDlg::CCameraInputDlg(CCamera* camera, QWidget* parent) : CDialog(155
     auto* top = new QGridLayout;
     top->addWidget(new QLabel(QStringLiteral("Camera Id")), 0, 0);
     top->addWidget(Make<QLineEdit>(1000), 0, 1);
-    top->addWidget(new QLabel(QStringLiteral("Type / ")), 1, 0);
-    top->addWidget(Make<QLineEdit>(1753), 1, 1);
-    top->addWidget(new QLabel(QStringLiteral("Serial #")), 1, 2);
-    top->addWidget(Make<QLineEdit>(1002), 1, 3);
-    top->addWidget(new QLabel(QStringLiteral("Lens Type / ")), 2, 0);
-    top->addWidget(Make<QLineEdit>(1003), 2, 1);
-    top->addWidget(new QLabel(QStringLiteral("Serial #")), 2, 2);
-    top->addWidget(Make<QLineEdit>(1582), 2, 3);
-    top->addWidget(new QLabel(QStringLiteral("Sensor Size")), 3, 1);
-    top->addWidget(new QLabel(QStringLiteral("Pixel Size")), 3, 2);
-    top->addWidget(new QLabel(QStringLiteral("(pixels)")), 4, 1);
-    top->addWidget(new QLabel(QStringLiteral("(mm)")), 4, 2);
-    top->addWidget(new QLabel(QStringLiteral("H")), 5, 0);
-    top->addWidget(Make<QLineEdit>(1004), 5, 1);
-    top->addWidget(Make<QLineEdit>(1006), 5, 2);
-    top->addWidget(new QLabel(QStringLiteral("V")), 6, 0);
-    top->addWidget(Make<QLineEdit>(1005), 6, 1);
-    top->addWidget(Make<QLineEdit>(1007), 6, 2);
+    AddIdentityRows(top);
+    AddSizeRows(top, 3);
 
     auto* params = new QGridLayout;
     params->addWidget(new QLabel(QStringLiteral("Parameters")), 0, 1);
@@ -690,17 +698,9 @@ void CCameraInputDlg::OnOK()
         return;
     }
     CCamera& c = *m_pCamera;
-    for (int i = 0; i < 10; ++i)
-        c.parameters[i] = CameraValueFromText(m_strValues[i]);
     c.identifier = ToCp1252(m_strIdentifier).c_str();
-    c.cameraType = ToCp1252(m_strCameraType).c_str();
-    c.serialNumber = ToCp1252(m_strSerial).c_str();
-    c.lensType = ToCp1252(m_strLensType).c_str();
-    c.lensSerialNumber = ToCp1252(m_strLensSerial).c_str();
-    c.XPixelSize = m_dHorizontalPixelSize;
-    c.YPixelSize = m_dVerticalPixelSize;
-    c.XPixels = int(m_nHorizontalPixels);
-    c.YPixels = int(m_nVerticalPixels);
+    StoreNames(*this, c);
+    CopySizesAndValues(*this, c);
     EndDialog(QDialog::Accepted);
 }
 

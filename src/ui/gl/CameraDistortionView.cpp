@@ -217,21 +217,75 @@ void CCameraDistortionView::DrawCurve(double (*value)(const CCamera&, double), d
     }
 }
 
-void CCameraDistortionView::DrawRadialPlot(const CDistortionLayout& layout)
+void CCameraDistortionView::SetUpPlot(const CPlotRect& rc, double bottom, double top)
 {
-    const CPlotRect& rc = layout.upper;
     const double dpr = devicePixelRatioF();
-    const double R = m_dRadialRange;
-    const double sx = m_dRmax / rc.width;
-    const double sy = R / rc.height;
     glViewport(GLint(rc.x * dpr), GLint(rc.y * dpr), GLsizei(rc.width * dpr), GLsizei(rc.height * dpr));
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluOrtho2D(0.0, m_dRmax, -R, R);
+    gluOrtho2D(0.0, m_dRmax, bottom, top);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glInitNames();
     glPushName(0);
+}
+
+// The red line at the calibrated radius and the green frame of a plot.
+void CCameraDistortionView::DrawLimitAndFrame(double bottom, double top)
+{
+    const double limit = Limit();
+    if (m_pCamera->maxRadialDistance != 0.0) {
+        glColor3d(1, 0, 0);
+        glLineWidth(2.0f);
+        glBegin(GL_LINES);
+        glVertex2d(limit, bottom);
+        glVertex2d(limit, top);
+        glEnd();
+    }
+
+    glColor3d(0, 1, 0);
+    glPolygonMode(GL_FRONT, GL_LINE);
+    glLineWidth(2.0f);
+    glLoadName(20);
+    glBegin(GL_POLYGON);
+    glVertex2d(0.0, bottom);
+    glVertex2d(m_dRmax, bottom);
+    glVertex2d(m_dRmax, top);
+    glVertex2d(0.0, top);
+    glEnd();
+    glPolygonMode(GL_FRONT, GL_FILL);
+}
+
+// The title and, with the cursor over the plot, its point and values; rows are the text heights.
+void CCameraDistortionView::DrawReadout(const char* title, const char* valueFormat, double r, double value, double x,
+                                        const double rows[3]) const
+{
+    char text[128];
+    glColor3d(1, 1, 1);
+    std::snprintf(text, sizeof text, "%s: %s", title, m_pCamera->identifier.GetText());
+    DrawText(x, rows[0], text);
+
+    if (r > 0.0) {
+        if (m_pCamera->maxRadialDistance > 0.0 && r > m_pCamera->maxRadialDistance)
+            glColor3d(1, 0, 0);
+        glPointSize(5.0f);
+        glBegin(GL_POINTS);
+        glVertex2d(r, value);
+        glEnd();
+        std::snprintf(text, sizeof text, "Radial Distance: %3.2f mm", r);
+        DrawText(x, rows[1], text);
+        std::snprintf(text, sizeof text, valueFormat, value * 1000.0);
+        DrawText(x, rows[2], text);
+    }
+}
+
+void CCameraDistortionView::DrawRadialPlot(const CDistortionLayout& layout)
+{
+    const CPlotRect& rc = layout.upper;
+    const double R = m_dRadialRange;
+    const double sx = m_dRmax / rc.width;
+    const double sy = R / rc.height;
+    SetUpPlot(rc, -R, R);
 
     glColor3d(0, 0, 0);
     glPolygonMode(GL_FRONT, GL_FILL);
@@ -251,63 +305,18 @@ void CCameraDistortionView::DrawRadialPlot(const CDistortionLayout& layout)
     glLineWidth(1.0f);
     DrawCurve(RadialDistortion, m_dRadialStep, false);
 
-    const double limit = Limit();
-    if (m_pCamera->maxRadialDistance != 0.0) {
-        glColor3d(1, 0, 0);
-        glLineWidth(2.0f);
-        glBegin(GL_LINES);
-        glVertex2d(limit, -R);
-        glVertex2d(limit, R);
-        glEnd();
-    }
-
-    glColor3d(0, 1, 0);
-    glPolygonMode(GL_FRONT, GL_LINE);
-    glLineWidth(2.0f);
-    glLoadName(20);
-    glBegin(GL_POLYGON);
-    glVertex2d(0.0, -R);
-    glVertex2d(m_dRmax, -R);
-    glVertex2d(m_dRmax, R);
-    glVertex2d(0.0, R);
-    glEnd();
-    glPolygonMode(GL_FRONT, GL_FILL);
-
-    char text[128];
-    glColor3d(1, 1, 1);
-    std::snprintf(text, sizeof text, "Radial Distortion: %s", m_pCamera->identifier.GetText());
-    DrawText(10 * sx, R - 30 * sy, text);
-
-    const double r = m_dUpperRadius;
-    if (r > 0.0) {
-        if (m_pCamera->maxRadialDistance > 0.0 && r > m_pCamera->maxRadialDistance)
-            glColor3d(1, 0, 0);
-        glPointSize(5.0f);
-        glBegin(GL_POINTS);
-        glVertex2d(r, m_dUpperValue);
-        glEnd();
-        std::snprintf(text, sizeof text, "Radial Distance: %3.2f mm", r);
-        DrawText(10 * sx, R - 70 * sy, text);
-        std::snprintf(text, sizeof text, "             dr: %3.2f um", m_dUpperValue * 1000.0);
-        DrawText(10 * sx, R - 110 * sy, text);
-    }
+    DrawLimitAndFrame(-R, R);
+    const double rows[3] = {R - 30 * sy, R - 70 * sy, R - 110 * sy};
+    DrawReadout("Radial Distortion", "             dr: %3.2f um", m_dUpperRadius, m_dUpperValue, 10 * sx, rows);
 }
 
 void CCameraDistortionView::DrawDecenteringPlot(const CDistortionLayout& layout)
 {
     const CPlotRect& rc = layout.lower;
-    const double dpr = devicePixelRatioF();
     const double PR = m_dDecenteringRange;
     const double sx = m_dRmax / rc.width;
     const double sy = PR / rc.height;
-    glViewport(GLint(rc.x * dpr), GLint(rc.y * dpr), GLsizei(rc.width * dpr), GLsizei(rc.height * dpr));
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluOrtho2D(0.0, m_dRmax, 0.0, PR);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glInitNames();
-    glPushName(0);
+    SetUpPlot(rc, 0.0, PR);
 
     glColor3d(0, 0, 0);
     glPolygonMode(GL_FRONT, GL_FILL);
@@ -319,46 +328,9 @@ void CCameraDistortionView::DrawDecenteringPlot(const CDistortionLayout& layout)
     glColor3d(0, 1, 0);
     DrawCurve(DecenteringProfile, m_dRadialStep, true);
 
-    const double limit = Limit();
-    if (m_pCamera->maxRadialDistance != 0.0) {
-        glColor3d(1, 0, 0);
-        glLineWidth(2.0f);
-        glBegin(GL_LINES);
-        glVertex2d(limit, 0.0);
-        glVertex2d(limit, PR);
-        glEnd();
-    }
-
-    glColor3d(0, 1, 0);
-    glPolygonMode(GL_FRONT, GL_LINE);
-    glLineWidth(2.0f);
-    glLoadName(20);
-    glBegin(GL_POLYGON);
-    glVertex2d(0.0, 0.0);
-    glVertex2d(m_dRmax, 0.0);
-    glVertex2d(m_dRmax, PR);
-    glVertex2d(0.0, PR);
-    glEnd();
-    glPolygonMode(GL_FRONT, GL_FILL);
-
-    char text[128];
-    glColor3d(1, 1, 1);
-    std::snprintf(text, sizeof text, "Decentering Distortion: %s", m_pCamera->identifier.GetText());
-    DrawText(10 * sx, PR - 15 * sy, text);
-
-    const double r = m_dLowerRadius;
-    if (r > 0.0) {
-        if (m_pCamera->maxRadialDistance > 0.0 && r > m_pCamera->maxRadialDistance)
-            glColor3d(1, 0, 0);
-        glPointSize(5.0f);
-        glBegin(GL_POINTS);
-        glVertex2d(r, m_dLowerValue);
-        glEnd();
-        std::snprintf(text, sizeof text, "Radial Distance: %3.2f mm", r);
-        DrawText(10 * sx, PR - 35 * sy, text);
-        std::snprintf(text, sizeof text, "           P(r): %3.2f um", m_dLowerValue * 1000.0);
-        DrawText(10 * sx, PR - 55 * sy, text);
-    }
+    DrawLimitAndFrame(0.0, PR);
+    const double rows[3] = {PR - 15 * sy, PR - 35 * sy, PR - 55 * sy};
+    DrawReadout("Decentering Distortion", "           P(r): %3.2f um", m_dLowerRadius, m_dLowerValue, 10 * sx, rows);
 }
 
 void CCameraDistortionView::OnMouseMove(int x, int y)

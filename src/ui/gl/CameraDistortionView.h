@@ -78,6 +78,10 @@ private:
     void ReleaseLists();
     void DrawRadialPlot(const CDistortionLayout& layout);
     void DrawDecenteringPlot(const CDistortionLayout& layout);
+    void SetUpPlot(const CPlotRect& rc, double bottom, double top);
+    void DrawLimitAndFrame(double bottom, double top);
+    void DrawReadout(const char* title, const char* valueFormat, double r, double value, double x,
+                     const double rows[3]) const;
     // A solid strip to the limit and a dashed one beyond it to rmax.
     void DrawCurve(double (*value)(const CCamera&, double), double step, bool clampTiny);
     void DrawText(double x, double y, const char* text) const;
