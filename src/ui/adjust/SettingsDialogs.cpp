@@ -41,6 +41,13 @@ constexpr double kStored = 0.001;
 
 } // namespace
 
+void AddUnitButtons(QBoxLayout* layout, int firstId)
+{
+    const char* const names[] = {"millimetres", "centimetres", "metres", "inches", "feet", "yards"};
+    for (int i = 0; i < 6; ++i)
+        layout->addWidget(Make<QRadioButton>(firstId + i, QString::fromLatin1(names[i])));
+}
+
 // --- Adjustment Control Variables --------------------------------------------
 
 CAdjustmentControlsDlg::CAdjustmentControlsDlg(QWidget* parent) : CDialog(108, parent)
@@ -250,9 +257,7 @@ CDefineProjectUnitsDlg::CDefineProjectUnitsDlg(QWidget* parent) : CDialog(245, p
 {
     setWindowTitle(QStringLiteral("Define Project Units"));
     auto* layout = new QVBoxLayout(this);
-    const char* names[] = {"millimetres", "centimetres", "metres", "inches", "feet", "yards"};
-    for (int i = 0; i < 6; ++i)
-        layout->addWidget(Make<QRadioButton>(1257 + i, QString::fromLatin1(names[i])));
+    AddUnitButtons(layout, 1257);
     layout->addWidget(OkCancel(this, false));
 }
 

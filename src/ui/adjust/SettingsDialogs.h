@@ -3,6 +3,11 @@
 
 #include "Dialog.h"
 
+class QBoxLayout;
+
+// The unit radio buttons, "millimetres" to "yards", with ids from firstId on.
+void AddUnitButtons(QBoxLayout* layout, int firstId);
+
 // "Adjustment Control Variables": limits and options of the bundle
 // adjustment, triangulation and resection of the active project.
 class CAdjustmentControlsDlg : public CDialog {

@@ -3,6 +3,7 @@
 #include "CorrespondingPointsPage.h"
 #include "Hooks.h"
 #include "KestrelonDoc.h"
+#include "SettingsDialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -298,9 +299,7 @@ CProjectUnitsPage::CProjectUnitsPage() : CPropertyPage(1555, QStringLiteral("Pro
     auto* layout = new QVBoxLayout(this);
     auto* box = new QGroupBox;
     auto* boxLayout = new QVBoxLayout(box);
-    const char* const names[] = {"millimetres", "centimetres", "metres", "inches", "feet", "yards"};
-    for (int i = 0; i < 6; ++i)
-        boxLayout->addWidget(Make<QRadioButton>(1245 + i, QString::fromLatin1(names[i])));
+    AddUnitButtons(boxLayout, 1245);
     layout->addWidget(box);
     layout->addStretch();
 }

@@ -113,12 +113,11 @@ bool CCorrespondingPointsPage::OnInitDialog()
     m_dEODeviceSize = doc && doc->eoDevice.GetSize() > 0 ? doc->eoDevice.GetExtentDiagonal() : 0.0;
     CPropertyPage::OnInitDialog();
     if (m_dEODeviceSize != 0.0) {
-        Item<QRadioButton>(1345)->setChecked(true);
-        Item<QRadioButton>(1346)->setChecked(false);
-    } else {
-        Item<QCheckBox>(1344)->setChecked(false);
-        GetDlgItem(1344)->setEnabled(false);
+        OnInEODeviceSizes();
+        return true;
     }
+    Item<QCheckBox>(1344)->setChecked(false);
+    GetDlgItem(1344)->setEnabled(false);
     EnableDistanceControls();
     return true;
 }
