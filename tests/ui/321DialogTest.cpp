@@ -68,11 +68,7 @@ protected:
     void SetUp() override
     {
         ShellFixture::SetUp();
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
         set = AddPointSet(*doc, "/tmp/Points.xyz");
         const struct {
             const char* label;
@@ -145,7 +141,6 @@ protected:
         return out;
     }
 
-    CKestrelonDoc* doc = nullptr;
     CPointSet* set = nullptr;
     FakePreview fake;
 };

@@ -77,15 +77,10 @@ protected:
     void SetUp() override
     {
         ShellFixture::SetUp();
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
         folder = scratch.path().toStdString();
         doc->SetDocumentPath(QString::fromStdString(folder + "/Fit.kst"));
     }
-    CKestrelonDoc* doc = nullptr;
     std::string folder;
 };
 

@@ -147,7 +147,6 @@ protected:
     }
 
     QString sample;
-    CKestrelonDoc* doc = nullptr;
 };
 
 // The main road: open the sample, run the bundle, accept, save, reopen.
@@ -269,11 +268,7 @@ TEST_F(BundleRun, AcceptDropsPointsWithTooFewRays)
 // The questions before a run, answered by the test, on a project never saved.
 TEST_F(BundleRun, ChecksBeforeARunAskAndEmptyTheListOnNo)
 {
-    ASSERT_TRUE(Start());
-    app->OnFileNew();
-    Settle();
-    doc = GetActiveKestrelonDoc();
-    ASSERT_NE(doc, nullptr);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     AddCamera(*doc, "Cam");
     const std::string rollQuestion = "Insufficient roll diversity\nSelf-calibration may be weak\nContinue?";
     const std::string saveFirst = "Save Project First";

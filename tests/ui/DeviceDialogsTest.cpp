@@ -37,11 +37,7 @@ class DeviceDialogs : public ShellFixture {
 protected:
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         for (int i = 0; i < 2; ++i) {
             CScaleBar* bar = doc->scaleBars.AddNew();
             bar->name = ("Bar" + std::to_string(i + 1)).c_str();
@@ -62,8 +58,6 @@ protected:
         combo->lineEdit()->selectAll();
         QTest::keyClicks(combo->lineEdit(), text);
     }
-
-    CKestrelonDoc* doc = nullptr;
 };
 
 TEST_F(DeviceDialogs, ScaleBarChecksSwitchingAndRename)

@@ -20,20 +20,11 @@ namespace {
 
 class DocCommands : public ShellFixture {
 protected:
-    void NewProject()
-    {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
-    }
     bool Enabled(int id)
     {
         Frame()->UpdateCmdUI();
         return Frame()->GetAction(id)->isEnabled();
     }
-    CKestrelonDoc* doc = nullptr;
 };
 
 // Images of the cases: U usable (enabled, resected, 3 observations), T two

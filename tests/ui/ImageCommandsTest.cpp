@@ -68,18 +68,11 @@ protected:
         Settle();
         return GetActiveKestrelonDoc();
     }
-    CKestrelonDoc* NewProject()
-    {
-        EXPECT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        return GetActiveKestrelonDoc();
-    }
 };
 
 TEST_F(ImageCommands, JpegFolderConversionMakesGreyTiffsOnceAndSkipsTheRest)
 {
-    ASSERT_TRUE(NewProject());
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     const QString folder = scratch.filePath(QStringLiteral("jpegs"));
     QDir().mkpath(folder);
     const std::string dir = folder.toStdString();
@@ -154,8 +147,7 @@ TEST_F(ImageCommands, JpegFolderConversionMakesGreyTiffsOnceAndSkipsTheRest)
 
 TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
 {
-    CKestrelonDoc* doc = NewProject();
-    ASSERT_TRUE(doc);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     CCamera* camera = AddCamera(*doc, "Cam");
     camera->XPixels = 40;
     camera->YPixels = 30;
@@ -314,8 +306,7 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
 // Set as Driver toggles the role and clears every resected flag.
 TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
 {
-    CKestrelonDoc* doc = NewProject();
-    ASSERT_TRUE(doc);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     const QString folder = scratch.filePath(QStringLiteral("sets"));
     QDir().mkpath(folder);
     AddCamera(*doc, "Cam");
@@ -363,7 +354,7 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
 // The extended dialog's enabling rules, one click after another.
 TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
 {
-    ASSERT_TRUE(NewProject());
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     CSimulateImagesDlg dialog;
     ASSERT_TRUE(dialog.OnInitDialog());
     struct Step {

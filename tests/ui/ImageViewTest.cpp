@@ -37,11 +37,7 @@ class ImageViewFixture : public ShellFixture {
 protected:
     void OpenProject(bool secondFileMissing = false)
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
         TargetScene scene;
         scene.width = 200;
         scene.height = 150;
@@ -122,7 +118,6 @@ protected:
         return -1;
     }
 
-    CKestrelonDoc* doc = nullptr;
     CCamera* camera = nullptr;
     CProjectImage* images[2] = {};
 };

@@ -1,5 +1,6 @@
 // The right-hand lists: cell texts from a project built by hand, the images
 // list's commands, the context-menu states and a picture of the sample.
+#include "Format.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
@@ -20,25 +21,13 @@
 
 namespace {
 
-template <class... A>
-QString F(const char* format, A... args)
-{
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return QString::fromLatin1(buffer);
-}
-
 using Rows = std::vector<QStringList>;
 
 class Lists : public ShellFixture {
 protected:
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         tree = Frame()->GetProjectTreeView();
         ASSERT_NE(tree, nullptr);
     }
@@ -103,7 +92,6 @@ protected:
         doc->UpdateAllViews();
     }
 
-    CKestrelonDoc* doc = nullptr;
     CKestrelonView* tree = nullptr;
 };
 

@@ -74,7 +74,6 @@ protected:
     }
 
     QString folder;
-    CKestrelonDoc* doc = nullptr;
     CSampleTruth truth;
 };
 
@@ -285,11 +284,7 @@ TEST_F(Orientation, TriangulateRejectRestoresAndAcceptKeeps)
 // unknown identifier changes nothing.
 TEST_F(Orientation, DatabaseCameraJoinsTheProject)
 {
-    ASSERT_TRUE(Start());
-    app->OnFileNew();
-    Settle();
-    doc = GetActiveKestrelonDoc();
-    ASSERT_NE(doc, nullptr);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     CCamera record;
     record.identifier = "DBCAM";
     record.parameters[0] = 35.0;

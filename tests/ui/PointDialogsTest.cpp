@@ -22,20 +22,8 @@ protected:
     void SetUp() override
     {
         ShellFixture::SetUp();
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
     }
-    // Types the text into the control as a user would.
-    static void Type(CDialog& d, int id, const char* text)
-    {
-        auto* edit = d.Item<QLineEdit>(id);
-        edit->selectAll();
-        QTest::keyClicks(edit, QString::fromLatin1(text));
-    }
-    CKestrelonDoc* doc = nullptr;
 };
 
 std::string Text(CDialog& d, int id)
@@ -83,16 +71,10 @@ TEST_F(PointDialogs, EditPointWritesBackOnlyWhatChanged)
             for (int i = 0; i < 3; ++i)
                 EXPECT_NEAR(std::stod(Text(d, ids[i])), expected[i], 1e-14);
             EXPECT_EQ(Text(d, CEdit3DPointDlg::kLabel), "Q1");
-            Type(d, CEdit3DPointDlg::kLabel, c.label);
+            Type(d, CEdit3DPointDlg::kLabel, QString::fromLatin1(c.label));
             if (c.sigmaX)
-                Type(d, CEdit3DPointDlg::kSigmaX, c.sigmaX);
-            d.Item<QAbstractButton>(IDOK)->click();
-            if (c.message) {
-                EXPECT_EQ(TakeMessages(), std::vector<std::string>{c.message});
-                EXPECT_TRUE(d.isVisible());
-                d.OnCancel();
-            }
-            return d.result();
+                Type(d, CEdit3DPointDlg::kSigmaX, QString::fromLatin1(c.sigmaX));
+            return ClickOk(d, c.message);
         });
         CEdit3DPointDlg dialog(point, c.control, nullptr, &set);
         EXPECT_EQ(dialog.DoModal(), int(c.message ? QDialog::Rejected : QDialog::Accepted));
@@ -132,7 +114,7 @@ TEST_F(PointDialogs, PromptsAndDistance)
         dialogs.push_back([&](CDialog& d) {
             EXPECT_EQ(d.windowTitle().toStdString(), p.caption);
             EXPECT_EQ(Text(d, p.edit), "");
-            Type(d, p.edit, "T17");
+            Type(d, p.edit, QStringLiteral("T17"));
             d.Item<QAbstractButton>(IDOK)->click();
             return d.result();
         });

@@ -1,6 +1,7 @@
 // The 3D point list: columns and cells by set kind and host, cell edits
 // stored in the set's file, refused edits, deletion with observations, the
 // statistics of selected points, and a picture of the sample's control set.
+#include "Format.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
@@ -21,14 +22,6 @@
 #include <cstdio>
 
 namespace {
-
-template <class... A>
-QString F(const char* format, A... args)
-{
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return QString::fromLatin1(buffer);
-}
 
 // Three points with distinct values of every field; the second has no normal.
 void FillSet(CPointSet& set)
@@ -85,11 +78,7 @@ protected:
     // to its file and shown in the right pane.
     void OpenSet(bool control)
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
         path = scratch.filePath(QStringLiteral("S.xyz"));
         set = AddPointSet(*doc, path.toLocal8Bit().constData());
         set->isControl = control;
@@ -143,7 +132,6 @@ protected:
         return rows;
     }
 
-    CKestrelonDoc* doc = nullptr;
     CPointSet* set = nullptr;
     QString path;
     C3DDataListView* view = nullptr;

@@ -29,13 +29,8 @@ protected:
     void SetUp() override
     {
         ShellFixture::SetUp();
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
     }
-    CKestrelonDoc* doc = nullptr;
 };
 
 // Label of each observation of the image with its x, in list order.
@@ -108,19 +103,9 @@ TEST_F(PointRelabel, PointsAreLabelledInTheirOrderAlongTheLine)
             d.Item<QAbstractButton>(first + c.order)->click();
             if (c.observations)
                 d.Item<QAbstractButton>(CPointRelabelExDlg::kObservations)->click();
-            auto* start = d.Item<QLineEdit>(CPointRelabelExDlg::kStartLabel);
-            start->selectAll();
-            QTest::keyClicks(start, QString::fromLatin1(c.start));
-            auto* increment = d.Item<QLineEdit>(CPointRelabelExDlg::kIncrement);
-            increment->selectAll();
-            QTest::keyClicks(increment, QString::number(c.increment));
-            d.Item<QAbstractButton>(IDOK)->click();
-            if (c.message) {
-                EXPECT_EQ(TakeMessages(), std::vector<std::string>{c.message});
-                EXPECT_TRUE(d.isVisible());
-                d.OnCancel();
-            }
-            return d.result();
+            Type(d, CPointRelabelExDlg::kStartLabel, QString::fromLatin1(c.start));
+            Type(d, CPointRelabelExDlg::kIncrement, QString::number(c.increment));
+            return ClickOk(d, c.message);
         });
         CPointRelabelExDlg dialog(&selection, shown, &memory);
         EXPECT_EQ(dialog.DoModal(), int(c.message ? QDialog::Rejected : QDialog::Accepted));

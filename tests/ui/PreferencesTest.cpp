@@ -128,11 +128,7 @@ class Preferences : public ShellFixture {
 protected:
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         doc->SetModifiedFlag(false);
     }
     // Runs the sheet at the page; the step answers it.
@@ -150,7 +146,6 @@ protected:
     {
         return sheet.GetPage(page)->Item<QLineEdit>(id);
     }
-    CKestrelonDoc* doc = nullptr;
 };
 
 TEST_F(Preferences, RangeChecksKeepTheSheetOnThePageAndStoreNothing)

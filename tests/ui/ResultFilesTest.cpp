@@ -13,11 +13,7 @@ class ResultFiles : public ShellFixture {};
 
 TEST_F(ResultFiles, PathsFollowTheProjectAndTheTriangulationReportPrintsItsStatistics)
 {
-    ASSERT_TRUE(Start());
-    app->OnFileNew();
-    Settle();
-    CKestrelonDoc* doc = GetActiveKestrelonDoc();
-    ASSERT_NE(doc, nullptr);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     EXPECT_STREQ("", doc->GetTriangulationReportPath().GetText());
 
     const std::string folder = scratch.path().toStdString();

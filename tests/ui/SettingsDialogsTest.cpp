@@ -21,11 +21,7 @@ class SettingsDialogs : public ShellFixture {
 protected:
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         doc->SetModifiedFlag(false);
     }
     static QString Text(CDialog& d, int id) { return d.Item<QLineEdit>(id)->text(); }
@@ -36,7 +32,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
         EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/" + name));
     }
-    CKestrelonDoc* doc = nullptr;
 };
 
 TEST_F(SettingsDialogs, AdjustmentControlsShowThousandthsAndStoreThemBack)

@@ -141,11 +141,7 @@ TEST_F(Shell, RecentFilesSurviveARestart)
 // named project writes it in place.
 TEST_F(Shell, SaveAndSaveAsWriteTheProject)
 {
-    ASSERT_TRUE(Start());
-    app->OnFileNew();
-    Settle();
-    CKestrelonDoc* doc = GetActiveKestrelonDoc();
-    ASSERT_NE(doc, nullptr);
+    ASSERT_NO_FATAL_FAILURE(NewProject());
     doc->SetModifiedFlag(true);
     EXPECT_EQ(doc->GetTitle(), QStringLiteral("Project 1*"));
     const QString first = scratch.filePath(QStringLiteral("First.kst"));

@@ -13,18 +13,7 @@
 
 namespace {
 
-class TargetCommands : public ShellFixture {
-protected:
-    void NewProject()
-    {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
-    }
-    CKestrelonDoc* doc = nullptr;
-};
+class TargetCommands : public ShellFixture {};
 
 TEST_F(TargetCommands, ComputeTargetEllipsesFitsEveryTargetOfThePicture)
 {

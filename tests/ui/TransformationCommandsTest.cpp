@@ -46,11 +46,7 @@ protected:
     void SetUp() override
     {
         ShellFixture::SetUp();
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(NewProject());
         folder = scratch.path().toStdString();
         doc->SetDocumentPath(QString::fromStdString(folder + "/Geo.kst"));
     }
@@ -78,7 +74,6 @@ protected:
         return path;
     }
 
-    CKestrelonDoc* doc = nullptr;
     std::string folder;
 };
 

@@ -46,11 +46,7 @@ class TreeCommands : public ShellFixture {
 protected:
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         tree = Frame()->GetProjectTreeView();
         ASSERT_NE(tree, nullptr);
     }
@@ -79,7 +75,6 @@ protected:
         const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.first();
     }
-    CKestrelonDoc* doc = nullptr;
     CKestrelonView* tree = nullptr;
 };
 

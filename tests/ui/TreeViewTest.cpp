@@ -44,11 +44,7 @@ protected:
     // A new, empty project; its document and tree.
     void NewProject()
     {
-        ASSERT_TRUE(Start());
-        app->OnFileNew();
-        Settle();
-        doc = GetActiveKestrelonDoc();
-        ASSERT_NE(doc, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ShellFixture::NewProject());
         tree = Frame()->GetProjectTreeView();
         ASSERT_NE(tree, nullptr);
     }
@@ -61,7 +57,6 @@ protected:
         tree = Frame()->GetProjectTreeView();
         ASSERT_NE(tree, nullptr);
     }
-    CKestrelonDoc* doc = nullptr;
     CKestrelonView* tree = nullptr;
 };
 

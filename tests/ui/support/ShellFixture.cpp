@@ -2,10 +2,12 @@
 
 #include "SampleProject.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QLineEdit>
 #include <QTest>
 
 #include <cstdlib>
@@ -48,6 +50,33 @@ void ShellFixture::SetUp()
         opened << path;
         return true;
     });
+}
+
+void ShellFixture::NewProject()
+{
+    ASSERT_TRUE(Start());
+    app->OnFileNew();
+    Settle();
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+}
+
+void ShellFixture::Type(CDialog& d, int id, const QString& text)
+{
+    auto* edit = d.Item<QLineEdit>(id);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+}
+
+int ShellFixture::ClickOk(CDialog& d, const char* message)
+{
+    d.Item<QAbstractButton>(IDOK)->click();
+    if (message) {
+        EXPECT_EQ(TakeMessages(), std::vector<std::string>{message});
+        EXPECT_TRUE(d.isVisible());
+        d.OnCancel();
+    }
+    return d.result();
 }
 
 void ShellFixture::TearDown()

@@ -5,6 +5,7 @@
 
 #include "Dialog.h"
 #include "Hooks.h"
+#include "KestrelonDoc.h"
 #include "KestrelonApp.h"
 #include "MainFrame.h"
 #include "Message.h"
@@ -36,9 +37,17 @@ protected:
     std::vector<std::string> TakeMessages();
     // Lets queued events and deferred deletions run.
     static void Settle();
+    // Starts the application with a new, empty project, kept in doc.
+    void NewProject();
+    // Types the text into the dialog's line edit as a user would.
+    static void Type(CDialog& d, int id, const QString& text);
+    // Clicks OK; with a message, checks that it was shown and the dialog
+    // stayed open, then cancels it. Returns the dialog's result.
+    int ClickOk(CDialog& d, const char* message);
 
     QTemporaryDir scratch;
     std::unique_ptr<CKestrelonApp> app;
+    CKestrelonDoc* doc = nullptr; // set by NewProject
     std::deque<int> answers;      // message box answers, oldest first
     std::deque<QString> files;    // file dialog answers ("" = Cancel)
     int fileDialogs = 0;
