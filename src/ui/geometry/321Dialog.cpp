@@ -3,15 +3,14 @@
 #include "KestrelonDoc.h"
 #include "Message.h"
 #include "NewmatLock.h"
+#include "OkCancelButtons.h"
 #include "PointSet.h"
 #include "ThreeTwoOne.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <newmat/newmat.h>
@@ -70,12 +69,7 @@ C321Dialog::C321Dialog(CPointSet* set, QWidget* parent) : CDialog(236, parent), 
     layout->addWidget(MakeGroup(QStringLiteral("Point to form origin"), kOriginCombo, nullptr));
     layout->addWidget(MakeGroup(QStringLiteral("Point to define axis"), kAxisCombo, kAxisBoxes));
     layout->addWidget(MakeGroup(QStringLiteral("Point to fall on plane"), kPlaneCombo, kPlaneBoxes));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("id1"));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("id2"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    layout->addWidget(NewOkCancelButtons(this));
 
     // clicked, not toggled: the handlers check and uncheck boxes themselves.
     for (int i = 0; i < 6; ++i) {
