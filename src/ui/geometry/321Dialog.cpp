@@ -55,6 +55,16 @@ NEWMAT::Matrix HomogeneousColumn(const CObjectPoint& p)
     return c;
 }
 
+// A row-major 4x4 transformation as a matrix (under a NewmatLock).
+NEWMAT::Matrix ToMatrix(const double (&t)[4][4])
+{
+    NEWMAT::Matrix T(4, 4);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            T(i + 1, j + 1) = t[i][j];
+    return T;
+}
+
 } // namespace
 
 Preview321Finder Set321PreviewFinder(Preview321Finder finder)
@@ -196,11 +206,7 @@ void C321Dialog::UpdatePreview()
     preview->InvalidatePreview();
     NewmatLock lock;
     try {
-        NEWMAT::Matrix T(4, 4);
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                T(i + 1, j + 1) = transformation[i][j];
-        preview->SetPreviewMatrix(T);
+        preview->SetPreviewMatrix(ToMatrix(transformation));
     } catch (const RBD_COMMON::BaseException&) {
     }
 }
@@ -274,10 +280,7 @@ void C321Dialog::OnOK()
     {
         NewmatLock lock;
         try {
-            NEWMAT::Matrix T(4, 4);
-            for (int i = 0; i < 4; ++i)
-                for (int j = 0; j < 4; ++j)
-                    T(i + 1, j + 1) = transformation[i][j];
+            const NEWMAT::Matrix T = ToMatrix(transformation);
             pointSet->TransformPoints(T);
             CKestrelonDoc* doc = GetActiveKestrelonDoc();
             if (doc && doc->pointSets.GetDriverSet() == pointSet)
