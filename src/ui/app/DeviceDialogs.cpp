@@ -8,11 +8,11 @@
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
 #include "Message.h"
+#include "OkCancelButtons.h"
 #include "PointList.h"
 #include "ScaleBar.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -37,16 +37,6 @@ QComboBox* NewCombo(int id, bool editable)
     if (editable)
         combo->setInsertPolicy(QComboBox::NoInsert);
     return combo;
-}
-
-QDialogButtonBox* NewButtons(QDialog* dialog)
-{
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
-    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
-    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return box;
 }
 
 // A text check of the exchange: the message when the condition fails.
@@ -74,6 +64,14 @@ void ExchangeTypedName(CDataExchange* dx, QComboBox* combo, const QString& typed
 QString Text(const CDynString& text)
 {
     return FromCp1252(text.GetText());
+}
+
+// Chooses an entry of an editable name combo without signals, keeping the typed text.
+void ShowEntry(QComboBox* combo, int index, const QString& typed)
+{
+    const QSignalBlocker blocker(combo);
+    combo->setCurrentIndex(index);
+    combo->setEditText(typed);
 }
 
 } // namespace
@@ -106,7 +104,7 @@ CScaleBarsDlg::CScaleBarsDlg(CScaleBarList* list, int index, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("End Point Target IDs")), row, 0);
     grid->addWidget(NewEdit(1079), row, 1);
     grid->addWidget(NewEdit(1080), row++, 2);
-    grid->addWidget(NewButtons(this), row, 0, 1, 3);
+    grid->addWidget(NewOkCancelButtons(this), row, 0, 1, 3);
     connect(m_NameCombo->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { m_strTyped = text; });
     connect(m_NameCombo, &QComboBox::currentIndexChanged, this, [this] { OnSelChangeName(); });
 }
@@ -141,9 +139,7 @@ void CScaleBarsDlg::FillNameCombo()
 
 void CScaleBarsDlg::Reselect(int index)
 {
-    const QSignalBlocker blocker(m_NameCombo);
-    m_NameCombo->setCurrentIndex(index);
-    m_NameCombo->setEditText(m_strTyped);
+    ShowEntry(m_NameCombo, index, m_strTyped);
 }
 
 bool CScaleBarsDlg::OnInitDialog()
@@ -311,7 +307,7 @@ CEODevicePropertiesDlg::CEODevicePropertiesDlg(CEODevice* device, CEODeviceList*
     grid->addWidget(NewEdit(1371), 5, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("EO Device Points")), 6, 0);
     grid->addWidget(m_PointList, 7, 0, 1, 3);
-    grid->addWidget(NewButtons(this), 8, 0, 1, 3);
+    grid->addWidget(NewOkCancelButtons(this), 8, 0, 1, 3);
     resize(480, 460);
     connect(m_NameCombo->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { m_strTyped = text; });
     connect(m_NameCombo, &QComboBox::currentIndexChanged, this, [this] { OnSelChangeName(); });
@@ -341,9 +337,7 @@ void CEODevicePropertiesDlg::FillNameCombo()
 
 void CEODevicePropertiesDlg::Reselect(int index)
 {
-    const QSignalBlocker blocker(m_NameCombo);
-    m_NameCombo->setCurrentIndex(index);
-    m_NameCombo->setEditText(m_strTyped);
+    ShowEntry(m_NameCombo, index, m_strTyped);
 }
 
 bool CEODevicePropertiesDlg::OnInitDialog()

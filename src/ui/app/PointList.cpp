@@ -8,12 +8,12 @@
 #include "KestrelonDoc.h"
 #include "ListViews.h"
 #include "Message.h"
+#include "OkCancelButtons.h"
 #include "PointSet.h"
 #include "ProjectImageList.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -24,7 +24,6 @@
 #include <QPixmap>
 #include <QIcon>
 #include <QAbstractTableModel>
-#include <QPushButton>
 
 #include <algorithm>
 #include <map>
@@ -696,11 +695,7 @@ C3DPointStatisticDlg::C3DPointStatisticDlg(std::vector<const CObjectPoint*> poin
     auto* count = new QLineEdit;
     count->setObjectName(IdName(1061));
     count->setReadOnly(true);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
-    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
-    QObject::connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* box = NewOkCancelButtons(this);
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Point count")), 0, 0);
     grid->addWidget(count, 0, 1);
@@ -758,11 +753,7 @@ CRenamePointDlg::CRenamePointDlg(QWidget* parent) : CDialog(287, parent)
     edit->setObjectName(IdName(1322));
     auto* check = new QCheckBox(QStringLiteral("Rename Point in all 3D Datas"));
     check->setObjectName(IdName(1323));
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
-    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
-    QObject::connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* box = NewOkCancelButtons(this);
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("New Point Label")), 0, 0);
     grid->addWidget(edit, 0, 1);

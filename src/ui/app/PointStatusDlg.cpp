@@ -2,13 +2,12 @@
 
 #include "Hooks.h"
 #include "KestrelonDoc.h"
+#include "OkCancelButtons.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
 #include <QSignalBlocker>
 
 CPointStatusDlg::CPointStatusDlg(QWidget* parent)
@@ -17,11 +16,7 @@ CPointStatusDlg::CPointStatusDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Point Status"));
     m_ImageList->setObjectName(IdName(1379));
     m_LabelCombo->setObjectName(IdName(1394));
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
-    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
-    QObject::connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* box = NewOkCancelButtons(this);
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Point Label")), 0, 0);
     grid->addWidget(m_LabelCombo, 1, 0, Qt::AlignTop);

@@ -3,15 +3,14 @@
 #include "KestrelonDoc.h"
 #include "Message.h"
 #include "NewmatLock.h"
+#include "OkCancelButtons.h"
 #include "PointSet.h"
 #include "ThreeTwoOne.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <newmat/newmat.h>
@@ -56,6 +55,16 @@ NEWMAT::Matrix HomogeneousColumn(const CObjectPoint& p)
     return c;
 }
 
+// A row-major 4x4 transformation as a matrix (under a NewmatLock).
+NEWMAT::Matrix ToMatrix(const double (&t)[4][4])
+{
+    NEWMAT::Matrix T(4, 4);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            T(i + 1, j + 1) = t[i][j];
+    return T;
+}
+
 } // namespace
 
 Preview321Finder Set321PreviewFinder(Preview321Finder finder)
@@ -70,12 +79,7 @@ C321Dialog::C321Dialog(CPointSet* set, QWidget* parent) : CDialog(236, parent), 
     layout->addWidget(MakeGroup(QStringLiteral("Point to form origin"), kOriginCombo, nullptr));
     layout->addWidget(MakeGroup(QStringLiteral("Point to define axis"), kAxisCombo, kAxisBoxes));
     layout->addWidget(MakeGroup(QStringLiteral("Point to fall on plane"), kPlaneCombo, kPlaneBoxes));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("id1"));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("id2"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    layout->addWidget(NewOkCancelButtons(this));
 
     // clicked, not toggled: the handlers check and uncheck boxes themselves.
     for (int i = 0; i < 6; ++i) {
@@ -202,11 +206,7 @@ void C321Dialog::UpdatePreview()
     preview->InvalidatePreview();
     NewmatLock lock;
     try {
-        NEWMAT::Matrix T(4, 4);
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                T(i + 1, j + 1) = transformation[i][j];
-        preview->SetPreviewMatrix(T);
+        preview->SetPreviewMatrix(ToMatrix(transformation));
     } catch (const RBD_COMMON::BaseException&) {
     }
 }
@@ -280,10 +280,7 @@ void C321Dialog::OnOK()
     {
         NewmatLock lock;
         try {
-            NEWMAT::Matrix T(4, 4);
-            for (int i = 0; i < 4; ++i)
-                for (int j = 0; j < 4; ++j)
-                    T(i + 1, j + 1) = transformation[i][j];
+            const NEWMAT::Matrix T = ToMatrix(transformation);
             pointSet->TransformPoints(T);
             CKestrelonDoc* doc = GetActiveKestrelonDoc();
             if (doc && doc->pointSets.GetDriverSet() == pointSet)

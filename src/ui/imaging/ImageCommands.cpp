@@ -10,6 +10,7 @@
 #include "JpegConversion.h"
 #include "KestrelonDoc.h"
 #include "Message.h"
+#include "OkCancelButtons.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "SyntheticImageGenerator.h"
@@ -18,7 +19,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -42,16 +42,6 @@ T* Named(T* widget, int id)
 {
     widget->setObjectName(IdName(id));
     return widget;
-}
-
-QDialogButtonBox* NewButtons(QDialog* dialog)
-{
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    box->button(QDialogButtonBox::Ok)->setObjectName(IdName(1));
-    box->button(QDialogButtonBox::Cancel)->setObjectName(IdName(2));
-    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return box;
 }
 
 void Enable(CDialog* dialog, int id, bool on)
@@ -78,6 +68,14 @@ CPointSet* SelectedSet(const CKestrelonDoc* doc, const QComboBox* combo)
     if (!doc || !combo || combo->currentIndex() < 0)
         return nullptr;
     return doc->pointSets.FindSetByTitle(ToCp1252(combo->currentText()).c_str());
+}
+
+// The point sets with the driver set chosen, and the document's viewing angle in degrees.
+void ShowSimulationSource(CComboBoxPointSet* sets, CNumberEdit* angle, CKestrelonDoc* doc)
+{
+    sets->Fill(doc);
+    sets->SelectDriverSet(doc);
+    angle->SetValue(doc->maxViewingAngle * 180.0 / kPi);
 }
 
 QString ProjectFolder(const CKestrelonDoc* doc)
@@ -240,7 +238,7 @@ CSimulateImagesSimpleDlg::CSimulateImagesSimpleDlg(QWidget* parent) : CDialog(36
     auto* browse = Named(new QPushButton(QStringLiteral("...")), 1397);
     grid->addWidget(browse, 2, 2);
     grid->addWidget(Named(new QCheckBox(QStringLiteral("store ellipse information of")), 1414), 3, 0);
-    grid->addWidget(NewButtons(this), 4, 0, 1, 3);
+    grid->addWidget(NewOkCancelButtons(this), 4, 0, 1, 3);
     connect(create, &QCheckBox::clicked, this, [this] { OnCreateImages(); });
     connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
 }
@@ -257,9 +255,7 @@ bool CSimulateImagesSimpleDlg::OnInitDialog()
     CKestrelonDoc* doc = GetActiveKestrelonDoc();
     if (!doc)
         return false;
-    m_PointSets->Fill(doc);
-    m_PointSets->SelectDriverSet(doc);
-    m_ViewingAngle->SetValue(doc->maxViewingAngle * 180.0 / kPi);
+    ShowSimulationSource(m_PointSets, m_ViewingAngle, doc);
     SetWindowText(GetDlgItem(1396), ProjectFolder(doc));
     UpdateData(true);
     EnableImageControls();
@@ -387,7 +383,7 @@ CSimulateImagesDlg::CSimulateImagesDlg(QWidget* parent) : CDialog(314, parent)
     grid->addWidget(method, row++, 1, 1, 3);
     grid->addWidget(Named(new QLabel(QStringLiteral("Integration steps")), 1404), row, 0);
     grid->addWidget(Named(new QLineEdit, 1402), row++, 1);
-    grid->addWidget(NewButtons(this), row, 0, 1, 4);
+    grid->addWidget(NewOkCancelButtons(this), row, 0, 1, 4);
 
     for (QRadioButton* b : {own, custom})
         connect(b, &QRadioButton::clicked, this, [this] { OnTargetInformation(); });
@@ -424,9 +420,7 @@ bool CSimulateImagesDlg::OnInitDialog()
     CKestrelonDoc* doc = GetActiveKestrelonDoc();
     if (!doc)
         return false;
-    m_PointSets->Fill(doc);
-    m_PointSets->SelectDriverSet(doc);
-    m_ViewingAngle->SetValue(doc->maxViewingAngle * 180.0 / kPi);
+    ShowSimulationSource(m_PointSets, m_ViewingAngle, doc);
     m_strDirectory = ProjectFolder(doc);
     const double* n = doc->targetNormal;
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
