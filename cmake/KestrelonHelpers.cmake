@@ -73,6 +73,7 @@ function(kestrelon_tests folder)
     target_include_directories(${_support_target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/support)
     target_link_libraries(${_support_target} PUBLIC ${_libs} kestrelon_test_common GTest::gtest Threads::Threads)
     kestrelon_test_definitions(${_support_target} ${folder})
+    kestrelon_test_speedups(${_support_target} ${folder})
   endif()
 
   # Windows of one X display share its input focus, so the user-interface
@@ -100,7 +101,7 @@ function(kestrelon_tests folder)
     target_link_libraries(${_exe} PRIVATE ${_support_target} ${_libs} kestrelon_test_common
                           GTest::gtest GTest::gtest_main Threads::Threads)
     kestrelon_test_definitions(${_exe} ${folder})
-    kestrelon_test_speedups(${_exe})
+    kestrelon_test_speedups(${_exe} ${folder})
     if(_kind STREQUAL "workers")
       # Once for each number of worker threads.
       foreach(_w 1 2 8)
@@ -121,8 +122,18 @@ function(kestrelon_test_definitions target folder)
                                                KESTRELON_TEST_OUTPUT="${CMAKE_BINARY_DIR}/test-output")
 endfunction()
 
-# Build-time savings shared by the test executables (none today).
-function(kestrelon_test_speedups target)
+# The heavy headers every test includes, precompiled once per target.
+option(KESTRELON_PCH "Precompile the heavy library headers" ON)
+function(kestrelon_test_speedups target folder)
+  if(NOT KESTRELON_PCH)
+    return()
+  endif()
+  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <algorithm> <cmath> <cstdio> <cstring>
+                            <functional> <map> <memory> <string> <vector>)
+  if(folder STREQUAL "ui")
+    target_precompile_headers(${target} PRIVATE <QApplication> <QTest> <QString> <QWidget> <QLineEdit>
+                              <QLabel> <QComboBox> <QPushButton> <QCheckBox> <QMenu>)
+  endif()
 endfunction()
 
 # Every tests/<folder>/<Name>Fuzz.cpp: a replay executable that runs the files
