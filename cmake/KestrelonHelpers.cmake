@@ -25,6 +25,8 @@ set(KESTRELON_WORKER_TESTS "^(Bundle|ErrorPropagation|ReverseFolding|ScaleBarSca
 #                          also run under ThreadSanitizer
 #   test_<folder>_workers  the bundle engine's tests, run once for each number
 #                          of worker threads (label <folder>_threads)
+#   test_<folder>_<Name>   a test file that replaces the global allocation
+#                          functions, alone in its program
 # Every test stays one CTest entry, named <folder>.<Suite>.<Test> (the worker
 # tests <folder>.w<N>.<Suite>.<Test>). The ThreadSanitizer build makes only the
 # threaded executables. Files of tests/<folder>/support are built once into an
@@ -47,10 +49,15 @@ function(kestrelon_tests folder)
   set(_plain)
   set(_threads)
   set(_workers)
+  set(_alone)
   foreach(_t ${_tests})
     get_filename_component(_n ${_t} NAME_WE)
     file(READ ${_t} _content)
-    if(_n MATCHES "${KESTRELON_WORKER_TESTS}" AND NOT folder STREQUAL "ui")
+    if(_content MATCHES "operator new")
+      # It replaces the global allocation functions: a program of its own,
+      # so that the other tests keep the sanitizer's allocator checks.
+      list(APPEND _alone ${_t})
+    elseif(_n MATCHES "${KESTRELON_WORKER_TESTS}" AND NOT folder STREQUAL "ui")
       list(APPEND _workers ${_t})
     elseif(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob" OR _n MATCHES "${KESTRELON_WORKER_TESTS}")
       list(APPEND _threads ${_t})
@@ -59,10 +66,27 @@ function(kestrelon_tests folder)
     endif()
   endforeach()
 
+  set(_kinds plain threads workers)
+  foreach(_t ${_alone})
+    get_filename_component(_n ${_t} NAME_WE)
+    file(READ ${_t} _content)
+    if(_content MATCHES "std::thread|std::async|CWorkerThread|CBundleJob")
+      set(_threads_${_n} ${_t})
+      list(APPEND _kinds threads_${_n})
+    else()
+      set(_plain_${_n} ${_t})
+      list(APPEND _kinds plain_${_n})
+    endif()
+  endforeach()
   if(KESTRELON_SANITIZE STREQUAL "thread")
-    set(_plain) # the ThreadSanitizer build runs only the tests that start threads
+    # the ThreadSanitizer build runs only the tests that start threads
+    list(FILTER _kinds EXCLUDE REGEX "^plain")
   endif()
-  if(NOT _plain AND NOT _threads AND NOT _workers)
+  set(_any)
+  foreach(_kind ${_kinds})
+    list(APPEND _any ${_${_kind}})
+  endforeach()
+  if(NOT _any)
     return()
   endif()
 
@@ -83,16 +107,20 @@ function(kestrelon_tests folder)
     set(_lock RESOURCE_LOCK x_display)
   endif()
 
-  foreach(_kind plain threads workers)
+  foreach(_kind ${_kinds})
     set(_files ${_${_kind}})
     if(NOT _files)
       continue()
     endif()
     if(_kind STREQUAL "plain")
       set(_exe test_${folder})
+    else()
+      string(REGEX REPLACE "^plain_" "" _suffix ${_kind})
+      set(_exe test_${folder}_${_suffix})
+    endif()
+    if(_kind MATCHES "^plain")
       set(_label ${folder})
     else()
-      set(_exe test_${folder}_${_kind})
       set(_label ${folder}_threads)
     endif()
     add_executable(${_exe} ${_files})
