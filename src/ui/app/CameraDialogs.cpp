@@ -2,6 +2,7 @@
 
 #include "Camera.h"
 #include "Controls.h"
+#include "FiducialDialogs.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
@@ -252,6 +253,12 @@ void CCameraDataDlg::Build()
         buttons->addWidget(b);
     }
     QPushButton* fiducials = Button(1119, QStringLiteral("Fiducials"));
+    connect(fiducials, &QPushButton::clicked, this, [this] {
+        if (!m_pCamera)
+            return;
+        CFiducialsDlg dialog(m_pCamera, this);
+        dialog.DoModal();
+    });
     buttons->addWidget(fiducials);
     buttons->addStretch();
     QPushButton* save = Button(1031, QStringLiteral("Save"));
