@@ -832,39 +832,50 @@ void ProjectPoint(const CProjectImage& image, const CCamera& camera, const doubl
     y = camera.parameters[CAM_YP] - camera.parameters[CAM_C] * h[1] / h[2];
 }
 
+// Eight points seen from a known station: the set gets them, the image their
+// projections with a measuring noise of 0.02 micrometres.
+const double kNetwork[8][3] = {{-80, -60, 10}, {70, -50, -15}, {60, 55, 20}, {-75, 65, -10},
+                               {0, 0, 30},     {-20, 40, -25}, {35, -20, 5}, {50, 10, -30}};
+const double kStation[3] = {40.0, -60.0, 900.0};
+
+void ObserveNetwork(CPointSet& set, CProjectImage& image, const CCamera& camera, bool addObservations)
+{
+    const double up[3] = {0.1, 1.0, 0.0};
+    CProjectImage pose;
+    LookAt(pose, kStation, up);
+    for (int i = 0; i < 8; ++i) {
+        const std::string label = "P" + std::to_string(i + 1);
+        set.AddPointSorted(CObjectPoint(CNameBuffer(label.c_str()), kNetwork[i][0], kNetwork[i][1], kNetwork[i][2]));
+        double x = 0.0, y = 0.0;
+        ProjectPoint(pose, camera, kNetwork[i], x, y);
+        x += (i % 2 ? 2e-5 : -2e-5), y += (i % 3 ? -2e-5 : 2e-5);
+        ASSERT_LT(std::fabs(x), camera.GetHalfSensorWidth());
+        ASSERT_LT(std::fabs(y), camera.GetHalfSensorHeight());
+        if (addObservations)
+            image.targets.AddSorted(CImageObservation(CNameBuffer(label.c_str()), x, y));
+    }
+}
+
+double StationError(const CProjectImage& image)
+{
+    return std::sqrt((image.X - kStation[0]) * (image.X - kStation[0]) + (image.Y - kStation[1]) * (image.Y - kStation[1]) +
+                     (image.Z - kStation[2]) * (image.Z - kStation[2]));
+}
+
 TEST_F(ImageViewCommands, ResectGivesTheStationOrSaysWhyNot)
 {
     SetUpView();
     camera->parameters[CAM_C] = 5.0;
     CPointSet* driver = AddPointSet(*doc, "driver.xyz");
     driver->isDriver = true;
-    const double points[8][3] = {{-80, -60, 10}, {70, -50, -15}, {60, 55, 20}, {-75, 65, -10},
-                                 {0, 0, 30},     {-20, 40, -25}, {35, -20, 5}, {50, 10, -30}};
-    const double truth[3] = {40.0, -60.0, 900.0};
-    const double up[3] = {0.1, 1.0, 0.0};
-    CProjectImage pose;
-    LookAt(pose, truth, up);
     CProjectImage* image = images[0];
     image->targets.DeleteAll();
-    for (int i = 0; i < 8; ++i) {
-        const std::string label = "P" + std::to_string(i + 1);
-        driver->AddPointSorted(CObjectPoint(CNameBuffer(label.c_str()), points[i][0], points[i][1], points[i][2]));
-        double x = 0.0, y = 0.0;
-        ProjectPoint(pose, *camera, points[i], x, y);
-        // A measuring noise of 0.02 micrometres.
-        x += (i % 2 ? 2e-5 : -2e-5), y += (i % 3 ? -2e-5 : 2e-5);
-        ASSERT_LT(std::fabs(x), camera->GetHalfSensorWidth());
-        ASSERT_LT(std::fabs(y), camera->GetHalfSensorHeight());
-        image->targets.AddSorted(CImageObservation(CNameBuffer(label.c_str()), x, y));
-    }
+    ObserveNetwork(*driver, *image, *camera, true);
+    auto stationError = [&] { return StationError(*image); };
     CCmdUI ui(32948);
     Frame()->RouteCommand(32948, &ui);
     EXPECT_TRUE(ui.enabled);
 
-    auto stationError = [&] {
-        return std::sqrt((image->X - truth[0]) * (image->X - truth[0]) + (image->Y - truth[1]) * (image->Y - truth[1]) +
-                         (image->Z - truth[2]) * (image->Z - truth[2]));
-    };
     // Closed form (no station prompt installed), then from the given station.
     TakeMessages();
     Frame()->OnCommandId(32948);
@@ -1039,6 +1050,51 @@ TEST_F(ImageViewCommands, IntensityFileHoldsTheGreyValuesOfTheShownPart)
     TakeMessages();
     EXPECT_FALSE(view->WriteIntensityFile(scratch.filePath(QStringLiteral("missing/intensity.txt"))));
     EXPECT_EQ(TakeMessages().size(), 1u);
+}
+
+TEST_F(ImageViewCommands, EODeviceClicksWalkItsLabelsAndResectAfterTheLast)
+{
+    SetUpView();
+    camera->parameters[CAM_C] = 5.0;
+    CProjectImage* image = images[0];
+    image->targets.DeleteAll();
+    CPointSet truth;
+    ObserveNetwork(doc->eoDevice, *image, *camera, false);
+    ObserveNetwork(truth, *image, *camera, true);
+    CObservationList projected(image->targets);
+    image->targets.DeleteAll();
+    image->oriented = true;
+    view->autoMode = false;
+    Frame()->OnCommandId(33038);
+    EXPECT_TRUE(view->eoDeviceMode);
+    EXPECT_FALSE(image->oriented);
+    EXPECT_STREQ(view->GetLabel().GetText(), "P1");
+    for (int i = 0; i < 8; ++i) {
+        const CImageObservation* o = projected.GetAt(i);
+        EXPECT_STREQ(view->GetLabel().GetText(), o->label.GetText());
+        double column = 0.0, row = 0.0;
+        camera->ImageToPixel(o->x, o->y, column, row);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, column, row));
+    }
+    Settle();
+    EXPECT_EQ(image->CountMarkedObservations(), 8);
+    EXPECT_FALSE(view->eoDeviceMode);
+    EXPECT_TRUE(image->oriented);
+    // Clicks land on whole client pixels: half a pixel of the picture.
+    EXPECT_LT(StationError(*image), 20.0);
+    EXPECT_TRUE(TakeMessages().empty());
+    view->viewport()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewEODevice.png"));
+}
+
+TEST_F(ImageViewCommands, TheTreeForwardsKeysToTheActiveImageView)
+{
+    SetUpView();
+    CKestrelonView* tree = Frame()->GetProjectFrame()->GetTreeView();
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(GetActiveImageView(), view);
+    view->brightnessGain = 1.0;
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(view->brightnessGain, 2.0);
 }
 
 } // namespace image_view_test
