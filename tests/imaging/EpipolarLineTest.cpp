@@ -182,16 +182,31 @@ TEST_P(EpipolarLinePairs, TheLinePassesThroughTheImageOfThePointAndFollowsTheFun
 
 INSTANTIATE_TEST_SUITE_P(Pairs, EpipolarLinePairs, ::testing::ValuesIn(kPairs));
 
+// Two cameras 600 apart along x, both looking down -z; the left one
+// measures "P" at (0, 150, 0).
+struct ParallelPair {
+    CCamera camera;
+    CProjectImage left, right;
+    ParallelPair()
+    {
+        MakeCamera(camera, 20.0, 0.0, 0.0, 0.0);
+        Orient(left, {-300, 0, 1000}, {-300, 0, 0}, {0, 1, 0});
+        Orient(right, {300, 0, 1000}, {300, 0, 0}, {0, 1, 0});
+        Measure("P", {0, 150, 0});
+    }
+    void Measure(const char* label, V3 point)
+    {
+        double x = 0.0, y = 0.0;
+        Project(left, camera, point, x, y);
+        left.targets.AddSorted(CImageObservation(CNameBuffer(label), x, y));
+    }
+};
+
 TEST(EpipolarLineCases, ParallelPairAlongXGivesAHorizontalLineAcrossTheSensor)
 {
-    CCamera camera;
-    MakeCamera(camera, 20.0, 0.0, 0.0, 0.0);
-    CProjectImage left, right;
-    Orient(left, {-300, 0, 1000}, {-300, 0, 0}, {0, 1, 0});
-    Orient(right, {300, 0, 1000}, {300, 0, 0}, {0, 1, 0});
-    double x = 0.0, y = 0.0;
-    Project(left, camera, {0, 150, 0}, x, y);
-    left.targets.AddSorted(CImageObservation(CNameBuffer("P"), x, y));
+    ParallelPair pair;
+    CCamera& camera = pair.camera;
+    CProjectImage &left = pair.left, &right = pair.right;
     CEpipolarLine line;
     ASSERT_EQ(ComputeEpipolarLine(line, left, camera, right, camera, CNameBuffer("P")), 1);
     EXPECT_NEAR(line.row1, line.row2, 1e-9);
@@ -202,17 +217,11 @@ TEST(EpipolarLineCases, ParallelPairAlongXGivesAHorizontalLineAcrossTheSensor)
 
 TEST(EpipolarLineCases, NoLineWithoutTheLabelOffTheSensorThroughTheStationOrWithoutOrientation)
 {
-    CCamera camera;
-    MakeCamera(camera, 20.0, 0.0, 0.0, 0.0);
-    CProjectImage source, target;
-    Orient(source, {-300, 0, 1000}, {-300, 0, 0}, {0, 1, 0});
-    Orient(target, {300, 0, 1000}, {300, 0, 0}, {0, 1, 0});
-    double x = 0.0, y = 0.0;
-    Project(source, camera, {0, 150, 0}, x, y);
-    source.targets.AddSorted(CImageObservation(CNameBuffer("P"), x, y));
+    ParallelPair pair;
     // A ray far above the target's view: its horizontal line misses the sensor.
-    Project(source, camera, {0, 900, 0}, x, y);
-    source.targets.AddSorted(CImageObservation(CNameBuffer("HIGH"), x, y));
+    pair.Measure("HIGH", {0, 900, 0});
+    const CCamera& camera = pair.camera;
+    const CProjectImage &source = pair.left, &target = pair.right;
     CEpipolarLine line;
     line.column1 = 5.0;
     EXPECT_EQ(ComputeEpipolarLine(line, source, camera, target, camera, CNameBuffer("Q")), 0);

@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 namespace {
 
@@ -66,15 +65,6 @@ private:
     CFiducialsDlg* dialog;
 };
 
-// Selected rows, ascending.
-std::vector<int> SelectedRows(const QTableWidget* list)
-{
-    std::set<int> rows;
-    for (const QModelIndex& index : list->selectionModel()->selectedRows())
-        rows.insert(index.row());
-    return std::vector<int>(rows.begin(), rows.end());
-}
-
 } // namespace
 
 // --- Fiducials ---------------------------------------------------------------------
@@ -110,28 +100,13 @@ bool CFiducialsDlg::OnInitDialog()
 
 void CFiducialsDlg::RefreshList()
 {
-    m_List->setRowCount(0);
-    m_List->setColumnCount(0);
-    m_List->setColumnCount(3);
-    m_List->setHorizontalHeaderLabels({QStringLiteral("Label"), QStringLiteral("x"), QStringLiteral("y")});
-    for (int c = 0; c < 3; ++c)
-        m_List->setColumnWidth(c, 51);
-    if (!m_pCamera)
-        return;
-    const CObservationList& marks = m_pCamera->fiducials;
-    m_List->setRowCount(marks.GetSize());
-    for (int i = 0; i < marks.GetSize(); ++i) {
-        const CImageObservation* m = marks.GetAt(i);
-        m_List->setItem(i, 0, Cell(FromCp1252(m->label.GetText())));
-        m_List->setItem(i, 1, Cell(Number(m->x)));
-        m_List->setItem(i, 2, Cell(Number(m->y)));
-    }
+    FillFiducialList(m_List, m_pCamera);
 }
 
 QMenu* CFiducialsDlg::BuildContextMenu()
 {
     auto* menu = new QMenu(this);
-    const int selected = int(SelectedRows(m_List).size());
+    const int selected = int(SelectedFiducialRows(m_List).size());
     menu->addAction(QStringLiteral("Add"), this, [this] { OnAddFiducial(); });
     menu->addAction(QStringLiteral("Edit"), this, [this] { OnEditFiducial(); })->setEnabled(selected == 1);
     menu->addAction(QStringLiteral("Delete"), this, [this] { OnDeleteFiducials(); })->setEnabled(selected > 0);
@@ -140,55 +115,25 @@ QMenu* CFiducialsDlg::BuildContextMenu()
 
 void CFiducialsDlg::OnAddFiducial()
 {
-    if (!m_pCamera)
+    if (!m_pCamera || !AddFiducialMark(*m_pCamera, this))
         return;
-    CFiducialEditDlg edit(this);
-    if (edit.DoModal() != QDialog::Accepted)
-        return;
-    CImageObservation mark;
-    mark.label = CNameBuffer(ToCp1252(edit.m_strLabel).c_str());
-    // A text that is no label gives no mark.
-    if (mark.label.GetText()[0] == '\0')
-        return;
-    mark.SetXY(edit.m_dX, edit.m_dY);
-    m_pCamera->fiducials.AddSorted(mark);
     m_pCamera->modified = true;
     RefreshList();
 }
 
 void CFiducialsDlg::OnEditFiducial()
 {
-    const std::vector<int> rows = SelectedRows(m_List);
-    if (!m_pCamera || rows.empty() || rows.front() >= m_pCamera->fiducials.GetSize())
+    const std::vector<int> rows = SelectedFiducialRows(m_List);
+    if (!m_pCamera || rows.empty() || !EditFiducialMark(*m_pCamera, rows.front(), this))
         return;
-    // Rows follow the camera's order, so a repeated label edits its own mark.
-    CImageObservation* mark = m_pCamera->fiducials.GetAt(rows.front());
-    CFiducialEditDlg edit(this);
-    edit.m_strLabel = FromCp1252(mark->label.GetText());
-    edit.m_dX = mark->x;
-    edit.m_dY = mark->y;
-    if (edit.DoModal() != QDialog::Accepted)
-        return;
-    const CNameBuffer label(ToCp1252(edit.m_strLabel).c_str());
-    if (label.GetText()[0] != '\0')
-        mark->label = label;
-    mark->SetXY(edit.m_dX, edit.m_dY);
-    // Lookups by label need the list in label order.
-    m_pCamera->fiducials.SortByLabel();
     m_pCamera->modified = true;
     RefreshList();
 }
 
 void CFiducialsDlg::OnDeleteFiducials()
 {
-    const std::vector<int> rows = SelectedRows(m_List);
-    if (!m_pCamera || rows.empty())
+    if (!m_pCamera || !DeleteFiducialMarks(*m_pCamera, SelectedFiducialRows(m_List)))
         return;
-    if (AfxMessageBox("Delete Selected Points?", MB_YESNO) != IDYES)
-        return;
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-        if (*row < m_pCamera->fiducials.GetSize())
-            m_pCamera->fiducials.RemoveAt(*row, 1);
     m_pCamera->modified = true;
     RefreshList();
 }
@@ -306,16 +251,17 @@ void CInteriorOrientationDlg::RefreshResults()
 
 void CInteriorOrientationDlg::OnAffine()
 {
-    m_nType = 1;
-    if (m_pImage && m_pImage->fiducials.GetSize() >= 3) {
-        ComputeTransformation(m_pImage, m_pCamera);
-        RefreshResults();
-    }
+    ChooseType(1);
 }
 
 void CInteriorOrientationDlg::OnConformal()
 {
-    m_nType = 0;
+    ChooseType(0);
+}
+
+void CInteriorOrientationDlg::ChooseType(int type)
+{
+    m_nType = type;
     if (m_pImage && m_pImage->fiducials.GetSize() >= 3) {
         ComputeTransformation(m_pImage, m_pCamera);
         RefreshResults();

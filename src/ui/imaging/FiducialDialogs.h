@@ -64,6 +64,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Type 1 affine, 0 conformal; refits with 3 measurements or more.
+    void ChooseType(int type);
     void EndFiducialMode();
 
     QTableWidget* m_List;
