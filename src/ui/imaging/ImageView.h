@@ -131,6 +131,8 @@ public:
     CImageHandle* GetHandle() const { return handle.get(); }
     CMeasurementTool* GetTool() const { return tool.get(); }
     CObservationList& GetOwnList() { return ownList; }
+    void ResetObservationList() { ownList.RemoveAll(); }
+    void SetAutoMeasure(bool flag) { autoMode = flag; }
     const CNameBuffer& GetLabel() const { return label; }
     void SetLabel(const CNameBuffer& value) { label = value; }
     int GetIncrement() const { return increment; }
