@@ -1087,6 +1087,39 @@ TEST_F(ImageViewCommands, EODeviceClicksWalkItsLabelsAndResectAfterTheLast)
     view->viewport()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewEODevice.png"));
 }
 
+TEST_F(ImageViewCommands, MeasuredFiducialsAreFittedAndAcceptEndsFiducialMode)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    Frame()->OnCommandId(32945);
+    CInteriorOrientationDlg* results = view->GetInteriorOrientationDlg();
+    ASSERT_NE(results, nullptr);
+    EXPECT_TRUE(results->isVisible());
+    view->SetLabel(CNameBuffer("F1"));
+    for (const auto& spot : kSpots) {
+        Frame()->OnCommandId(32790);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, spot[0], spot[1]));
+    }
+    Settle();
+    EXPECT_EQ(Labels(image->fiducials), (QStringList{"F1", "F2", "F3", "F4"}));
+    EXPECT_TRUE(image->targets.GetSize() == 0);
+    // Clicks on whole client pixels: the affine fit's residuals stay below a picture pixel.
+    EXPECT_EQ(image->transformation.GetSize(), 6);
+    EXPECT_LT(results->GetSigma(), camera->XPixelSize);
+    EXPECT_FALSE(results->GetList()->item(3, 6)->text().isEmpty());
+    results->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewInteriorOrientation.png"));
+
+    answers = {IDYES};
+    results->OnAccept();
+    Settle();
+    EXPECT_TRUE(image->transformAccepted);
+    EXPECT_FALSE(results->isVisible());
+    EXPECT_FALSE(view->interiorOrientationMode);
+    EXPECT_TRUE(view->autoMode);
+    EXPECT_EQ(view->GetMode(), CImageView::MODE_DIGITIZE);
+    EXPECT_EQ(view->GetOwnList().GetSize(), 0);
+}
+
 TEST_F(ImageViewCommands, TheTreeForwardsKeysToTheActiveImageView)
 {
     SetUpView();
