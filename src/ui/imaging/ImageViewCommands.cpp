@@ -211,13 +211,10 @@ void CImageView::ToggleEODevice()
     CKestrelonDoc* doc = GetDoc();
     eoDeviceMode = !eoDeviceMode;
     if (eoDeviceMode) {
-        viewport()->setCursor(Qt::CrossCursor);
         if (doc && doc->eoDevice.GetSize() > 0)
             label = doc->eoDevice.GetAt(0)->label;
         if (image)
             image->oriented = false;
-    } else {
-        viewport()->setCursor(Qt::CrossCursor);
     }
     UpdateDialogBar();
 }
@@ -422,7 +419,6 @@ void CImageView::TogglePlumbLine(int direction)
     if (tool)
         tool->DiscardPlumbLine();
     plumbDirection = plumbLineMode ? direction : -1;
-    viewport()->setCursor(Qt::CrossCursor);
 }
 
 // --- epipolar lines ---------------------------------------------------------------------
