@@ -9,7 +9,11 @@
 #include "KestrelonView.h"
 #include "ListViews.h"
 #include "Frames.h"
+#include "PointDialogs.h"
+#include "PointSet.h"
 #include "ProjectImage.h"
+#include "FiducialDialogs.h"
+#include "MeasurementTool.h"
 #include "TargetRenderer.h"
 
 #include <QComboBox>
@@ -21,14 +25,17 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolBar>
 
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 
-namespace {
+namespace image_view_test {
 
 // Dark targets on a light background, as the centroid settings expect.
 constexpr double kTruth[2][2] = {{60.3, 50.6}, {140.8, 95.2}};
@@ -61,7 +68,8 @@ protected:
         for (int k = 0; k < 2; ++k) {
             const std::string path = scratch.filePath(names[k]).toStdString();
             if (k == 0 || !secondFileMissing) {
-                ASSERT_TRUE(WritePicture(path, RenderScene(scene)));
+                picture = RenderScene(scene);
+                ASSERT_TRUE(WritePicture(path, picture));
             }
             CProjectImage* image = AddImage(*doc, {"Cam", true, false, 0});
             image->SetFilePath(path.c_str());
@@ -120,6 +128,7 @@ protected:
 
     CCamera* camera = nullptr;
     CProjectImage* images[2] = {};
+    TestPicture picture; // the pixels of both files
 };
 
 TEST_F(ImageViewFixture, OpeningShowsTheImageItsPositionAndTheDialogBar)
@@ -501,4 +510,625 @@ TEST_F(ImageViewFixture, PrintingGivesOnePageWithTheFooter)
     EXPECT_TRUE(text.contains(footer)) << text.toStdString();
 }
 
-} // namespace
+// --- the view's commands ----------------------------------------------------------
+
+// Four targets and four fiducial measurements ("F1".."F4", also the
+// camera's marks) at fixed picture positions.
+constexpr double kSpots[4][2] = {{20.0, 20.0}, {40.0, 24.0}, {150.0, 100.0}, {170.0, 120.0}};
+
+class ImageViewCommands : public ImageViewFixture {
+protected:
+    void SetUpView()
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenProject());
+        view = Open(0);
+        ASSERT_NE(view, nullptr);
+        camera->fiducials.DeleteAll();
+        for (int i = 0; i < 4; ++i) {
+            const std::string label = "F" + std::to_string(i + 1);
+            Observe(camera->fiducials, label.c_str(), kSpots[i][0], kSpots[i][1]);
+        }
+    }
+
+    // The same starting state before every row of a table.
+    void Reset()
+    {
+        if (view->interiorOrientationMode)
+            view->EndInteriorOrientation();
+        CProjectImage* image = images[0];
+        image->targets.DeleteAll();
+        image->fiducials.DeleteAll();
+        view->GetOwnList().RemoveAll();
+        for (int i = 0; i < 4; ++i) {
+            const std::string label = std::to_string(i + 1);
+            view->GetOwnList().AddSorted(*Observe(image->targets, label.c_str(), kSpots[i][0], kSpots[i][1]));
+            Observe(image->fiducials, ("F" + label).c_str(), kSpots[i][0], kSpots[i][1])->fiducial = true;
+        }
+        image->oriented = image->scanned = image->transformAccepted = true;
+        view->SetLabel(CNameBuffer("1"));
+        view->SetIncrement(1);
+        view->SetMode(CImageView::MODE_DIGITIZE);
+        answers.clear();
+        dialogs.clear();
+        TakeMessages();
+        doc->SetModifiedFlag(false);
+    }
+
+    // The client rectangle over picture rectangle (c0, r0) - (c1, r1).
+    QRect ClientRect(double c0, double r0, double c1, double r1) const
+    {
+        return QRect(ClientPoint(view, c0, r0), ClientPoint(view, c1, r1));
+    }
+
+    static QStringList Labels(const CObservationList& list)
+    {
+        QStringList labels;
+        for (int i = 0; i < list.GetSize(); ++i)
+            labels << QString::fromLatin1(list.GetAt(i)->label.GetText());
+        return labels;
+    }
+
+    CImageView* view = nullptr;
+};
+
+TEST_F(ImageViewCommands, CommandOutcomes)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    struct Row {
+        const char* name;
+        std::function<void()> act;
+        QStringList targets, fiducials, own;
+        bool oriented, scanned, accepted;
+        std::vector<std::string> messages;
+        std::function<void()> more; // further checks, or null
+    };
+    const QStringList all{"1", "2", "3", "4"}, marks{"F1", "F2", "F3", "F4"};
+    const Row rows[] = {
+        {"delete by area: a drag, then a click",
+         [&] {
+             Frame()->OnCommandId(32818);
+             const QRect r = ClientRect(10, 10, 50, 30);
+             QTest::mousePress(view->viewport(), Qt::LeftButton, {}, r.topLeft());
+             QTest::mouseMove(view->viewport(), r.bottomRight());
+             QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, r.bottomRight());
+             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+         },
+         {"3", "4"}, marks, {"3", "4"}, false, false, true, {},
+         [&] {
+             EXPECT_TRUE(doc->IsModified());
+             EXPECT_FALSE(view->IsAreaSelected());
+         }},
+        {"delete by area keeps the resected flag with 3 left",
+         [&] { view->DeleteByArea(ClientRect(10, 10, 30, 30)); },
+         {"2", "3", "4"}, marks, {"2", "3", "4"}, true, false, true, {}, nullptr},
+        {"delete by area in interior orientation mode",
+         [&] {
+             Frame()->OnCommandId(32945);
+             view->DeleteByArea(ClientRect(10, 10, 30, 30));
+         },
+         all, {"F2", "F3", "F4"}, {}, true, true, false, {},
+         [&] {
+             // The results dialog refitted the three left: its row of F1 has no observation.
+             CInteriorOrientationDlg* results = view->GetInteriorOrientationDlg();
+             ASSERT_NE(results, nullptr);
+             EXPECT_TRUE(results->isVisible());
+             EXPECT_EQ(image->transformation.GetSize(), 6);
+             QTableWidget* list = results->GetList();
+             EXPECT_TRUE(!list->item(0, 4) || list->item(0, 4)->text().isEmpty());
+             EXPECT_FALSE(list->item(1, 4)->text().isEmpty());
+         }},
+        {"delete by label",
+         [&] {
+             dialogs.push_back([](CDialog& d) {
+                 Type(d, CDeletePointDlg::kLabel, QStringLiteral("2"));
+                 d.OnOK();
+                 return d.result();
+             });
+             Frame()->OnCommandId(32819);
+         },
+         {"1", "3", "4"}, marks, {"1", "3", "4"}, true, true, true, {},
+         [&] { EXPECT_TRUE(doc->IsModified()); }},
+        {"delete all answered No",
+         [&] {
+             answers = {IDNO};
+             Frame()->OnCommandId(32820);
+         },
+         all, marks, all, true, true, true, {"Confirm\nDelete all measurements?"}, nullptr},
+        {"delete all",
+         [&] {
+             answers = {IDYES};
+             Frame()->OnCommandId(32876);
+         },
+         {}, marks, {}, true, false, true, {"Confirm\nDelete all measurements?"}, nullptr},
+        {"delete all in interior orientation mode",
+         [&] {
+             Frame()->OnCommandId(32945);
+             answers = {IDYES};
+             Frame()->OnCommandId(32820);
+         },
+         all, {}, {}, true, true, true, {"Confirm\nDelete all measurements?"}, nullptr},
+        {"undo",
+         [&] { Frame()->OnCommandId(32962); },
+         {"1", "2", "3"}, marks, {"1", "2", "3"}, true, true, true, {},
+         [&] { EXPECT_TRUE(doc->IsModified()); }},
+        {"undo after an interior orientation measurement",
+         [&] {
+             image->fiducials.DeleteAll();
+             Frame()->OnCommandId(32945);
+             EXPECT_FALSE(view->autoMode);
+             view->SetLabel(CNameBuffer("F1"));
+             Frame()->OnCommandId(32790);
+             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, 60, 60));
+             EXPECT_EQ(Labels(image->fiducials), QStringList{"F1"});
+             EXPECT_STREQ(view->GetLabel().GetText(), "F2");
+             EXPECT_EQ(view->GetMode(), CImageView::MODE_ZOOM_IN);
+             Frame()->OnCommandId(32962);
+         },
+         all, {}, {}, true, true, false, {}, nullptr},
+        {"a label that is no fiducial is refused in interior orientation mode",
+         [&] {
+             Frame()->OnCommandId(32945);
+             Frame()->OnCommandId(32790);
+             view->SetLabel(CNameBuffer("7"));
+             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, 60, 60));
+         },
+         all, marks, {}, true, true, true, {"Point label '7' doesn't exist in the fiducials"}, nullptr},
+        {"skip point back from 1 by 5",
+         [&] {
+             view->SetIncrement(5);
+             Frame()->OnCommandId(32991);
+         },
+         all, marks, all, true, true, true, {},
+         [&] {
+             EXPECT_STREQ(view->GetLabel().GetText(), "0");
+             Frame()->OnCommandId(32990);
+             EXPECT_STREQ(view->GetLabel().GetText(), "5");
+             EXPECT_EQ(Frame()->GetToolBar()->m_PointLabel->text(), QStringLiteral("5"));
+         }},
+        {"residual scale 0 doubles to 2, 1 halves to 1",
+         [&] {
+             view->residualScale = 0;
+             Frame()->OnCommandId(33011);
+             EXPECT_EQ(view->residualScale, 2);
+             view->residualScale = 1;
+             Frame()->OnCommandId(33012);
+         },
+         all, marks, all, true, true, true, {},
+         [&] { EXPECT_EQ(view->residualScale, 1); }},
+        {"brightness steps",
+         [&] {
+             Frame()->OnCommandId(32904);
+             EXPECT_EQ(view->brightnessGain, 4.0);
+             Frame()->OnCommandId(32899);
+         },
+         all, marks, all, true, true, true, {},
+         [&] { EXPECT_EQ(view->brightnessGain, 1.0); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Reset();
+        row.act();
+        Settle();
+        EXPECT_EQ(Labels(image->targets), row.targets);
+        EXPECT_EQ(Labels(image->fiducials), row.fiducials);
+        EXPECT_EQ(Labels(view->GetOwnList()), row.own);
+        EXPECT_EQ(image->oriented, row.oriented);
+        EXPECT_EQ(image->scanned, row.scanned);
+        EXPECT_EQ(image->transformAccepted, row.accepted);
+        EXPECT_EQ(TakeMessages(), row.messages);
+        if (row.more)
+            row.more();
+    }
+}
+
+TEST_F(ImageViewCommands, ModeTogglesAndTheirChecks)
+{
+    SetUpView();
+    auto checked = [&](int id) {
+        CCmdUI ui(id);
+        Frame()->RouteCommand(id, &ui);
+        return ui.check == 1;
+    };
+    // Plumb lines: the other direction switches, the same one ends the mode.
+    const struct {
+        int id;
+        bool on;
+        int direction;
+    } plumbs[] = {{32885, true, 0}, {32886, true, 1}, {32886, false, -1}, {32886, true, 1}, {32886, false, -1}};
+    for (const auto& p : plumbs) {
+        Frame()->OnCommandId(p.id);
+        EXPECT_EQ(view->plumbLineMode, p.on);
+        EXPECT_EQ(view->plumbDirection, p.direction);
+        EXPECT_EQ(checked(32885), p.on && p.direction == 0);
+        EXPECT_EQ(checked(32886), p.on && p.direction == 1);
+    }
+    // View Residuals: blobs without labels while on, the preferences after.
+    Frame()->OnCommandId(33017);
+    EXPECT_TRUE(checked(33017));
+    EXPECT_EQ(view->targetOverlay, -1);
+    EXPECT_FALSE(view->numberPoints);
+    EXPECT_EQ(Frame()->GetPaneText(3), QStringLiteral("Vector Scale: 500"));
+    Frame()->OnCommandId(33017);
+    EXPECT_EQ(view->targetOverlay, doc->GetTargetOverlay());
+    EXPECT_EQ(view->numberPoints, bool(doc->GetNumberPoints()));
+    // Correct image ratio: the client area takes the picture's aspect.
+    view->GetParentFrame()->resize(520, 300);
+    Settle();
+    Frame()->OnCommandId(33089);
+    Settle();
+    const QSize client = view->viewport()->size();
+    EXPECT_NEAR(double(client.width()) / client.height(), 200.0 / 150.0, 0.02);
+    EXPECT_TRUE(view->shrinkToFit);
+    // Interior orientation needs fiducial marks of the camera.
+    CCmdUI io(32945);
+    Frame()->RouteCommand(32945, &io);
+    EXPECT_TRUE(io.enabled);
+    camera->fiducials.DeleteAll();
+    Frame()->RouteCommand(32945, &io);
+    EXPECT_FALSE(io.enabled);
+}
+
+TEST_F(ImageViewCommands, ShiftClickRowAndUndo)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, kTruth[0][0], kTruth[0][1]));
+    // A Shift-click measures the row onwards from the last target; the row
+    // ends where the next step leaves the picture.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, ClientPoint(view, kTruth[1][0], kTruth[1][1]));
+    Settle();
+    EXPECT_EQ(Labels(image->targets), (QStringList{"1", "2"}));
+    const CImageObservation* second = image->targets.Find(CNameBuffer("2"));
+    ASSERT_NE(second, nullptr);
+    double column = 0.0, row = 0.0;
+    camera->ImageToPixel(second->x, second->y, column, row);
+    EXPECT_NEAR(column, kTruth[1][0], 0.05);
+    EXPECT_NEAR(row, kTruth[1][1], 0.05);
+    EXPECT_TRUE(second->measured);
+    EXPECT_STREQ(view->GetLabel().GetText(), "3");
+    // Undo takes them back, newest first; then it is disabled.
+    for (const QStringList& left : {QStringList{"1"}, QStringList{}}) {
+        CCmdUI undo(32962);
+        Frame()->RouteCommand(32962, &undo);
+        EXPECT_TRUE(undo.enabled);
+        Frame()->OnCommandId(32962);
+        EXPECT_EQ(Labels(image->targets), left);
+    }
+    CCmdUI undo(32962);
+    Frame()->RouteCommand(32962, &undo);
+    EXPECT_FALSE(undo.enabled);
+}
+
+// A camera with a principal distance, at a pose looking at the origin.
+void LookAt(CProjectImage& image, const double station[3], const double up[3])
+{
+    double z[3] = {station[0], station[1], station[2]};
+    const double lz = std::sqrt(z[0] * z[0] + z[1] * z[1] + z[2] * z[2]);
+    for (double& v : z)
+        v /= lz;
+    double x[3] = {up[1] * z[2] - up[2] * z[1], up[2] * z[0] - up[0] * z[2], up[0] * z[1] - up[1] * z[0]};
+    const double lx = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+    for (double& v : x)
+        v /= lx;
+    const double y[3] = {z[1] * x[2] - z[2] * x[1], z[2] * x[0] - z[0] * x[2], z[0] * x[1] - z[1] * x[0]};
+    image.X = station[0], image.Y = station[1], image.Z = station[2];
+    image.rotation.Resize(3, 3);
+    for (int j = 0; j < 3; ++j) {
+        image.rotation.SetAt(x[j], 0, j);
+        image.rotation.SetAt(y[j], 1, j);
+        image.rotation.SetAt(z[j], 2, j);
+    }
+}
+
+// Collinearity without distortion: image millimetres of an object point.
+void ProjectPoint(const CProjectImage& image, const CCamera& camera, const double P[3], double& x, double& y)
+{
+    double h[3];
+    for (int i = 0; i < 3; ++i)
+        h[i] = image.rotation.GetAt(i, 0) * (P[0] - image.X) + image.rotation.GetAt(i, 1) * (P[1] - image.Y) +
+               image.rotation.GetAt(i, 2) * (P[2] - image.Z);
+    x = camera.parameters[CAM_XP] - camera.parameters[CAM_C] * h[0] / h[2];
+    y = camera.parameters[CAM_YP] - camera.parameters[CAM_C] * h[1] / h[2];
+}
+
+// Eight points seen from a known station: the set gets them, the image their
+// projections with a measuring noise of 0.02 micrometres.
+const double kNetwork[8][3] = {{-80, -60, 10}, {70, -50, -15}, {60, 55, 20}, {-75, 65, -10},
+                               {0, 0, 30},     {-20, 40, -25}, {35, -20, 5}, {50, 10, -30}};
+const double kStation[3] = {40.0, -60.0, 900.0};
+
+void ObserveNetwork(CPointSet& set, CProjectImage& image, const CCamera& camera, bool addObservations)
+{
+    const double up[3] = {0.1, 1.0, 0.0};
+    CProjectImage pose;
+    LookAt(pose, kStation, up);
+    for (int i = 0; i < 8; ++i) {
+        const std::string label = "P" + std::to_string(i + 1);
+        set.AddPointSorted(CObjectPoint(CNameBuffer(label.c_str()), kNetwork[i][0], kNetwork[i][1], kNetwork[i][2]));
+        double x = 0.0, y = 0.0;
+        ProjectPoint(pose, camera, kNetwork[i], x, y);
+        x += (i % 2 ? 2e-5 : -2e-5), y += (i % 3 ? -2e-5 : 2e-5);
+        ASSERT_LT(std::fabs(x), camera.GetHalfSensorWidth());
+        ASSERT_LT(std::fabs(y), camera.GetHalfSensorHeight());
+        if (addObservations)
+            image.targets.AddSorted(CImageObservation(CNameBuffer(label.c_str()), x, y));
+    }
+}
+
+double StationError(const CProjectImage& image)
+{
+    return std::sqrt((image.X - kStation[0]) * (image.X - kStation[0]) + (image.Y - kStation[1]) * (image.Y - kStation[1]) +
+                     (image.Z - kStation[2]) * (image.Z - kStation[2]));
+}
+
+TEST_F(ImageViewCommands, ResectGivesTheStationOrSaysWhyNot)
+{
+    SetUpView();
+    camera->parameters[CAM_C] = 5.0;
+    CPointSet* driver = AddPointSet(*doc, "driver.xyz");
+    driver->isDriver = true;
+    CProjectImage* image = images[0];
+    image->targets.DeleteAll();
+    ObserveNetwork(*driver, *image, *camera, true);
+    auto stationError = [&] { return StationError(*image); };
+    CCmdUI ui(32948);
+    Frame()->RouteCommand(32948, &ui);
+    EXPECT_TRUE(ui.enabled);
+
+    // Closed form (no station prompt installed), then from the given station.
+    TakeMessages();
+    Frame()->OnCommandId(32948);
+    std::vector<std::string> shown = TakeMessages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("| Sta  RMS(um)  Pts |\n| Image1      ", 0), 0u) << shown[0];
+    EXPECT_EQ(shown[0].substr(shown[0].size() - 11), "         8 ");
+    EXPECT_TRUE(image->oriented);
+    EXPECT_LT(stationError(), 0.5);
+
+    int prompts = 0;
+    auto old = CImageView::SetResectStationPrompt([&](CProjectImage& asked, bool& fromGiven) {
+        ++prompts;
+        EXPECT_EQ(&asked, image);
+        fromGiven = true;
+        return int(IDOK);
+    });
+    image->X += 3.0, image->Z -= 5.0;
+    Frame()->OnCommandId(32948);
+    EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(TakeMessages().size(), 1u);
+    EXPECT_LT(stationError(), 0.5);
+    CImageView::SetResectStationPrompt([&](CProjectImage&, bool&) { return int(IDCANCEL); });
+    image->oriented = false;
+    Frame()->OnCommandId(32948);
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_FALSE(image->oriented);
+    CImageView::SetResectStationPrompt(old);
+
+    // Two observations are too few.
+    while (image->targets.GetSize() > 2)
+        image->targets.RemoveAt(0, 1);
+    Frame()->RouteCommand(32948, &ui);
+    EXPECT_FALSE(ui.enabled);
+    image->oriented = true;
+    view->Resect();
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Not enough common points for resection."});
+    EXPECT_FALSE(image->oriented);
+}
+
+TEST_F(ImageViewCommands, AutoScanFindsTheTargetsAndCancelKeepsOldOnes)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    Frame()->OnCommandId(33025);
+    Settle();
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(image->scanned);
+    ASSERT_EQ(image->targets.GetSize(), 2);
+    for (const auto& t : kTruth) {
+        bool found = false;
+        for (int i = 0; i < image->targets.GetSize(); ++i) {
+            const CImageObservation* o = image->targets.GetAt(i);
+            double column = 0.0, row = 0.0;
+            camera->ImageToPixel(o->x, o->y, column, row);
+            if (std::hypot(column - t[0], row - t[1]) < 0.1) {
+                found = true;
+                EXPECT_TRUE(IsUnidentifiedLabel(o->label));
+            }
+        }
+        EXPECT_TRUE(found) << t[0] << ", " << t[1];
+    }
+    // With observations present the question comes first; Cancel keeps them.
+    image->targets.Find(image->targets.GetAt(0)->label)->label = CNameBuffer("KEEP");
+    image->targets.SortByLabel();
+    answers = {IDCANCEL};
+    Frame()->OnCommandId(33025);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Previous measurements will be deleted"});
+    EXPECT_NE(image->targets.Find(CNameBuffer("KEEP")), nullptr);
+    EXPECT_EQ(image->targets.GetSize(), 2);
+}
+
+TEST_F(ImageViewCommands, EpipolarLinesAreDrawnOverTheShownPicture)
+{
+    SetUpView();
+    camera->parameters[CAM_C] = 5.0;
+    const double up[3] = {0.0, 1.0, 0.0};
+    const double stations[2][3] = {{-300.0, 20.0, 900.0}, {350.0, -10.0, 880.0}};
+    for (int k = 0; k < 2; ++k) {
+        LookAt(*images[k], stations[k], up);
+        images[k]->oriented = true;
+    }
+    const double P[3] = {25.0, -40.0, 15.0};
+    double x = 0.0, y = 0.0;
+    ProjectPoint(*images[1], *camera, P, x, y);
+    images[1]->targets.AddSorted(CImageObservation(CNameBuffer("E"), x, y));
+    // The view's own image measures the label too (elsewhere): it gives no line.
+    Observe(images[0]->targets, "E", 10.0, 140.0);
+    double column = 0.0, row = 0.0;
+    ProjectPoint(*images[0], *camera, P, x, y);
+    camera->ImageToPixel(x, y, column, row);
+
+    auto answer = [this](const char* text) {
+        dialogs.push_back([text](CDialog& d) {
+            if (!text) {
+                d.OnCancel();
+                return d.result();
+            }
+            Type(d, CEpipolarPointDlg::kLabel, QString::fromLatin1(text));
+            d.OnOK();
+            return d.result();
+        });
+    };
+    const QColor white(255, 255, 255);
+    // Near the point's own image in the shown picture, whatever its zoom.
+    auto whiteNearPoint = [&](const QImage& grab) {
+        const QPoint at = view->PictureToClient(column, row, view->viewport()->rect()).toPoint();
+        return CountColour(grab, QRect(at - QPoint(2, 2), QSize(5, 5)), white);
+    };
+    for (bool zoomed : {false, true}) {
+        SCOPED_TRACE(zoomed ? "zoomed" : "whole picture");
+        if (zoomed) {
+            Frame()->OnCommandId(32795);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, column, row));
+            Frame()->OnCommandId(32790);
+            Settle();
+        }
+        answer("E");
+        Frame()->OnCommandId(32931);
+        ASSERT_EQ(view->GetPendingEpipolarLines().size(), 1u);
+        const QImage grab = view->viewport()->grab().toImage();
+        grab.save(TestOutputFolder() + (zoomed ? QStringLiteral("/EpipolarLineZoomed.png")
+                                               : QStringLiteral("/EpipolarLine.png")));
+        EXPECT_GT(whiteNearPoint(grab), 0);
+        EXPECT_GT(CountColour(grab, grab.rect(), white), 50);
+        // The next repaint removes the line.
+        EXPECT_TRUE(view->GetPendingEpipolarLines().empty());
+        EXPECT_EQ(CountColour(view->viewport()->grab().toImage(), grab.rect(), white), 0);
+    }
+    answer(nullptr);
+    Frame()->OnCommandId(32931);
+    EXPECT_TRUE(view->GetPendingEpipolarLines().empty());
+    EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(ImageViewCommands, IntensityFileHoldsTheGreyValuesOfTheShownPart)
+{
+    SetUpView();
+    const QString path = scratch.filePath(QStringLiteral("intensity.txt"));
+    auto readLines = [&](const QString& file) {
+        QFile f(file);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_TRUE(bytes.endsWith("\r\n"));
+        QList<QByteArray> lines = bytes.split('\n');
+        lines.removeLast();
+        return lines;
+    };
+    files = {path};
+    Frame()->OnCommandId(381);
+    QList<QByteArray> lines = readLines(path);
+    ASSERT_EQ(lines.size(), picture.height);
+    for (int r = 0; r < picture.height; ++r) {
+        ASSERT_EQ(lines[r].size(), 4 * picture.width + 1) << r;
+        for (int c = 0; c < picture.width; ++c)
+            ASSERT_EQ(lines[r].mid(4 * c, 4).trimmed().toInt(), picture.At(r, c)) << r << ", " << c;
+    }
+    // Zoomed into the bottom-right corner: the visible part, held inside the picture.
+    Frame()->OnCommandId(32795);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->rect().bottomRight());
+    CIntRect visible;
+    view->GetHandle()->GetPicture()->GetVisibleRect(visible);
+    ASSERT_EQ(visible.right, picture.width);
+    files = {path};
+    Frame()->OnCommandId(381);
+    lines = readLines(path);
+    ASSERT_EQ(lines.size(), picture.height - visible.top);
+    EXPECT_EQ(lines[0].size(), 4 * (picture.width - visible.left) + 1);
+    EXPECT_EQ(lines.last().mid(lines.last().size() - 5, 4).trimmed().toInt(),
+              picture.At(picture.height - 1, picture.width - 1));
+    // A file that cannot be written is said.
+    TakeMessages();
+    EXPECT_FALSE(view->WriteIntensityFile(scratch.filePath(QStringLiteral("missing/intensity.txt"))));
+    EXPECT_EQ(TakeMessages().size(), 1u);
+}
+
+TEST_F(ImageViewCommands, EODeviceClicksWalkItsLabelsAndResectAfterTheLast)
+{
+    SetUpView();
+    camera->parameters[CAM_C] = 5.0;
+    CProjectImage* image = images[0];
+    image->targets.DeleteAll();
+    CPointSet truth;
+    ObserveNetwork(doc->eoDevice, *image, *camera, false);
+    ObserveNetwork(truth, *image, *camera, true);
+    CObservationList projected(image->targets);
+    image->targets.DeleteAll();
+    image->oriented = true;
+    view->autoMode = false;
+    Frame()->OnCommandId(33038);
+    EXPECT_TRUE(view->eoDeviceMode);
+    EXPECT_FALSE(image->oriented);
+    EXPECT_STREQ(view->GetLabel().GetText(), "P1");
+    for (int i = 0; i < 8; ++i) {
+        const CImageObservation* o = projected.GetAt(i);
+        EXPECT_STREQ(view->GetLabel().GetText(), o->label.GetText());
+        double column = 0.0, row = 0.0;
+        camera->ImageToPixel(o->x, o->y, column, row);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, column, row));
+    }
+    Settle();
+    EXPECT_EQ(image->CountMarkedObservations(), 8);
+    EXPECT_FALSE(view->eoDeviceMode);
+    EXPECT_TRUE(image->oriented);
+    // Clicks land on whole client pixels, about half a picture pixel (5 um at
+    // a principal distance of 5 mm): the station within 2 % of its distance.
+    EXPECT_LT(StationError(*image), 18.0);
+    EXPECT_TRUE(TakeMessages().empty());
+    view->viewport()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewEODevice.png"));
+}
+
+TEST_F(ImageViewCommands, MeasuredFiducialsAreFittedAndAcceptEndsFiducialMode)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    Frame()->OnCommandId(32945);
+    CInteriorOrientationDlg* results = view->GetInteriorOrientationDlg();
+    ASSERT_NE(results, nullptr);
+    EXPECT_TRUE(results->isVisible());
+    view->SetLabel(CNameBuffer("F1"));
+    for (const auto& spot : kSpots) {
+        Frame()->OnCommandId(32790);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, spot[0], spot[1]));
+    }
+    Settle();
+    EXPECT_EQ(Labels(image->fiducials), (QStringList{"F1", "F2", "F3", "F4"}));
+    EXPECT_TRUE(image->targets.GetSize() == 0);
+    // Clicks on whole client pixels: the affine fit's residuals stay below a picture pixel.
+    EXPECT_EQ(image->transformation.GetSize(), 6);
+    EXPECT_LT(results->GetSigma(), camera->XPixelSize);
+    EXPECT_FALSE(results->GetList()->item(3, 6)->text().isEmpty());
+    results->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewInteriorOrientation.png"));
+
+    answers = {IDYES};
+    results->OnAccept();
+    Settle();
+    EXPECT_TRUE(image->transformAccepted);
+    EXPECT_FALSE(results->isVisible());
+    EXPECT_FALSE(view->interiorOrientationMode);
+    EXPECT_TRUE(view->autoMode);
+    EXPECT_EQ(view->GetMode(), CImageView::MODE_DIGITIZE);
+    EXPECT_EQ(view->GetOwnList().GetSize(), 0);
+}
+
+TEST_F(ImageViewCommands, TheTreeForwardsKeysToTheActiveImageView)
+{
+    SetUpView();
+    CKestrelonView* tree = Frame()->GetProjectFrame()->GetTreeView();
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(GetActiveImageView(), view);
+    view->brightnessGain = 1.0;
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(view->brightnessGain, 2.0);
+}
+
+} // namespace image_view_test

@@ -2,6 +2,7 @@
 
 #include "Camera.h"
 #include "Controls.h"
+#include "FiducialDialogs.h"
 #include "Hooks.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
@@ -25,6 +26,8 @@
 #include <QVBoxLayout>
 
 #include <climits>
+#include <set>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -252,6 +255,12 @@ void CCameraDataDlg::Build()
         buttons->addWidget(b);
     }
     QPushButton* fiducials = Button(1119, QStringLiteral("Fiducials"));
+    connect(fiducials, &QPushButton::clicked, this, [this] {
+        if (!m_pCamera)
+            return;
+        CFiducialsDlg dialog(m_pCamera, this);
+        dialog.DoModal();
+    });
     buttons->addWidget(fiducials);
     buttons->addStretch();
     QPushButton* save = Button(1031, QStringLiteral("Save"));
@@ -579,25 +588,7 @@ void CCameraInputDlg::OnMetric()
 
 void CCameraInputDlg::RefillFiducials()
 {
-    m_pList->setRowCount(0);
-    m_pList->setColumnCount(0);
-    m_pList->setColumnCount(3);
-    m_pList->setHorizontalHeaderLabels({QStringLiteral("Label"), QStringLiteral("x"), QStringLiteral("y")});
-    for (int c = 0; c < 3; ++c)
-        m_pList->setColumnWidth(c, 51);
-    if (!m_pCamera)
-        return;
-    const CObservationList& marks = m_pCamera->fiducials;
-    m_pList->setRowCount(marks.GetSize());
-    for (int i = 0; i < marks.GetSize(); ++i) {
-        const CImageObservation* m = marks.GetAt(i);
-        const QString texts[3] = {FromCp1252(m->label.GetText()), Cell("%6.3f", m->x), Cell("%6.3f", m->y)};
-        for (int c = 0; c < 3; ++c) {
-            auto* item = new QTableWidgetItem(texts[c]);
-            item->setTextAlignment(Qt::AlignCenter);
-            m_pList->setItem(i, c, item);
-        }
-    }
+    FillFiducialList(m_pList, m_pCamera);
 }
 
 void CCameraInputDlg::OnImportFiducials()
@@ -617,54 +608,20 @@ void CCameraInputDlg::OnImportFiducials()
 
 void CCameraInputDlg::OnAddFiducial()
 {
-    if (!m_pCamera)
-        return;
-    CFiducialEditDlg edit(this);
-    if (edit.DoModal() != QDialog::Accepted)
-        return;
-    CImageObservation mark;
-    mark.label = CNameBuffer(ToCp1252(edit.m_strLabel).c_str());
-    // A text that is no label gives no mark.
-    if (mark.label.GetText()[0] == '\0')
-        return;
-    mark.SetXY(edit.m_dX, edit.m_dY);
-    m_pCamera->fiducials.AddSorted(mark);
-    RefillFiducials();
+    if (m_pCamera && AddFiducialMark(*m_pCamera, this))
+        RefillFiducials();
 }
 
 void CCameraInputDlg::OnDeleteFiducials()
 {
-    if (!m_pCamera || m_pList->selectionModel()->selectedRows().isEmpty())
-        return;
-    if (AfxMessageBox("Delete Selected Points?", MB_YESNO) != IDYES)
-        return;
-    QStringList labels;
-    for (const QModelIndex& row : m_pList->selectionModel()->selectedRows())
-        labels << m_pList->item(row.row(), 0)->text();
-    for (const QString& label : labels)
-        m_pCamera->fiducials.RemoveByText(ToCp1252(label).c_str());
-    RefillFiducials();
+    if (m_pCamera && DeleteFiducialMarks(*m_pCamera, SelectedFiducialRows(m_pList)))
+        RefillFiducials();
 }
 
 void CCameraInputDlg::OnEditFiducial(int row)
 {
-    if (!m_pCamera || row < 0 || row >= m_pList->rowCount())
-        return;
-    CImageObservation* mark = m_pCamera->fiducials.FindByText(ToCp1252(m_pList->item(row, 0)->text()).c_str());
-    if (!mark)
-        return;
-    CFiducialEditDlg edit(this);
-    edit.m_strLabel = FromCp1252(mark->label.GetText());
-    edit.m_dX = mark->x;
-    edit.m_dY = mark->y;
-    if (edit.DoModal() != QDialog::Accepted)
-        return;
-    // A label that is not valid keeps the old one.
-    mark->label = ToCp1252(edit.m_strLabel).c_str();
-    mark->SetXY(edit.m_dX, edit.m_dY);
-    // The list is ordered by label.
-    m_pCamera->fiducials.SortByLabel();
-    RefillFiducials();
+    if (m_pCamera && EditFiducialMark(*m_pCamera, row, this))
+        RefillFiducials();
 }
 
 void CCameraInputDlg::OnOK()
@@ -726,6 +683,88 @@ void CFiducialEditDlg::DoDataExchange(CDataExchange* dx)
     DDX_Text(dx, 1100, m_strLabel);
     DDX_Text(dx, 1055, m_dX);
     DDX_Text(dx, 1056, m_dY);
+}
+
+// --- fiducial lists -------------------------------------------------------------
+
+void FillFiducialList(QTableWidget* list, const CCamera* camera)
+{
+    list->setRowCount(0);
+    list->setColumnCount(0);
+    list->setColumnCount(3);
+    list->setHorizontalHeaderLabels({QStringLiteral("Label"), QStringLiteral("x"), QStringLiteral("y")});
+    for (int c = 0; c < 3; ++c)
+        list->setColumnWidth(c, 51);
+    if (!camera)
+        return;
+    const CObservationList& marks = camera->fiducials;
+    list->setRowCount(marks.GetSize());
+    for (int i = 0; i < marks.GetSize(); ++i) {
+        const CImageObservation* m = marks.GetAt(i);
+        const QString texts[3] = {FromCp1252(m->label.GetText()), Cell("%6.3f", m->x), Cell("%6.3f", m->y)};
+        for (int c = 0; c < 3; ++c) {
+            auto* item = new QTableWidgetItem(texts[c]);
+            item->setTextAlignment(Qt::AlignCenter);
+            list->setItem(i, c, item);
+        }
+    }
+}
+
+std::vector<int> SelectedFiducialRows(const QTableWidget* list)
+{
+    std::set<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows())
+        rows.insert(index.row());
+    return std::vector<int>(rows.begin(), rows.end());
+}
+
+bool AddFiducialMark(CCamera& camera, QWidget* parent)
+{
+    CFiducialEditDlg edit(parent);
+    if (edit.DoModal() != QDialog::Accepted)
+        return false;
+    CImageObservation mark;
+    mark.label = CNameBuffer(ToCp1252(edit.m_strLabel).c_str());
+    // A text that is no label gives no mark.
+    if (mark.label.GetText()[0] == '\0')
+        return false;
+    mark.SetXY(edit.m_dX, edit.m_dY);
+    camera.fiducials.AddSorted(mark);
+    return true;
+}
+
+bool EditFiducialMark(CCamera& camera, int index, QWidget* parent)
+{
+    if (index < 0 || index >= camera.fiducials.GetSize())
+        return false;
+    // Rows follow the camera's order, so a repeated label edits its own mark.
+    CImageObservation* mark = camera.fiducials.GetAt(index);
+    CFiducialEditDlg edit(parent);
+    edit.m_strLabel = FromCp1252(mark->label.GetText());
+    edit.m_dX = mark->x;
+    edit.m_dY = mark->y;
+    if (edit.DoModal() != QDialog::Accepted)
+        return false;
+    // A text that is no label keeps the old one.
+    const CNameBuffer label(ToCp1252(edit.m_strLabel).c_str());
+    if (label.GetText()[0] != '\0')
+        mark->label = label;
+    mark->SetXY(edit.m_dX, edit.m_dY);
+    // Lookups by label need the list in label order.
+    camera.fiducials.SortByLabel();
+    return true;
+}
+
+bool DeleteFiducialMarks(CCamera& camera, const std::vector<int>& rows)
+{
+    if (rows.empty())
+        return false;
+    if (AfxMessageBox("Delete Selected Points?", MB_YESNO) != IDYES)
+        return false;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+        if (*row >= 0 && *row < camera.fiducials.GetSize())
+            camera.fiducials.RemoveAt(*row, 1);
+    return true;
 }
 
 // --- Balanced Distortion --------------------------------------------------------

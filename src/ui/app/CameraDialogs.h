@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QString>
 
+#include <vector>
+
 class CCamera;
 class CCameraList;
 class CEditableListCtrl;
@@ -117,6 +119,21 @@ public:
     double m_dX = 0.0;
     double m_dY = 0.0;
 };
+
+// The camera's fiducial marks in a three-column list ("Label", "x", "y",
+// 51 wide, centred), in the camera's order.
+void FillFiducialList(QTableWidget* list, const CCamera* camera);
+// The rows selected in such a list, ascending.
+std::vector<int> SelectedFiducialRows(const QTableWidget* list);
+// "Add/Edit Fiducial/Reseau" for a new mark, inserted at its label's place;
+// false when cancelled or the text is no label.
+bool AddFiducialMark(CCamera& camera, QWidget* parent);
+// The same dialog on the mark at the index; the marks are sorted by label
+// again afterwards. False when cancelled or there is no such mark.
+bool EditFiducialMark(CCamera& camera, int index, QWidget* parent);
+// Asks "Delete Selected Points?" and removes the marks of the rows; false
+// without rows or when the answer is No.
+bool DeleteFiducialMarks(CCamera& camera, const std::vector<int>& rows);
 
 class CBalancedDistortionDlg : public CDialog {
 public:

@@ -11,6 +11,7 @@
 #include "Hooks.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
+#include "MainFrame.h"
 #include "Message.h"
 #include "TreeMenus.h"
 
@@ -759,6 +760,17 @@ bool CKestrelonView::OnTreeKey(int key, Qt::KeyboardModifiers modifiers)
 
 void CKestrelonView::keyPressEvent(QKeyEvent* event)
 {
+    // While an image window is the active child its view takes the key.
+    CMainFrame* main = AfxGetMainFrame();
+    CMDIChildWnd* child = main ? main->MDIGetActive() : nullptr;
+    if (auto* view = child ? dynamic_cast<CImageViewBase*>(child->GetActiveView()) : nullptr) {
+        QWidget* widget = view->GetWidget();
+        widget->setFocus();
+        QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
+                       ushort(event->count()));
+        QCoreApplication::sendEvent(widget, &copy);
+        return;
+    }
     if (state() == QAbstractItemView::EditingState || !OnTreeKey(event->key(), event->modifiers()))
         QTreeWidget::keyPressEvent(event);
 }

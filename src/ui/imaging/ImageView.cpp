@@ -4,6 +4,7 @@
 #include "CentroidWindow.h"
 #include "CentroidSettings.h"
 #include "EllipseRecord.h"
+#include "FiducialDialogs.h"
 #include "Hooks.h"
 #include "Hub.h"
 #include "KestrelonApp.h"
@@ -309,8 +310,28 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
             if (tool->Measure(label, increment, at, client)) {
                 if (relativeOrientationMode)
                     PostHubMessage(UM_RO_MEASURED);
-                if (label.GetText()[0])
+                CKestrelonDoc* doc = GetDoc();
+                if (eoDeviceMode && doc) {
+                    image->MarkObservation(label);
+                    const int index = doc->eoDevice.IndexOfLabel(label);
+                    CNameBuffer next;
+                    if (index >= 0 && index == doc->eoDevice.GetSize() - 1) {
+                        eoDeviceMode = false;
+                        ResectFromEODevice();
+                    } else if (doc->eoDevice.GetNextLabel(label, next)) {
+                        label = next;
+                    }
+                } else if (interiorOrientationMode) {
+                    // A mark measured again replaces its old measurement.
+                    image->RemoveFiducialObservation(label);
+                    image->MoveToFiducials(label);
+                    UpdateInteriorOrientationResults();
+                    handle->FullView();
+                    SetMode(MODE_ZOOM_IN);
                     label.AddToNumber(increment);
+                } else if (label.GetText()[0]) {
+                    label.AddToNumber(increment);
+                }
                 QApplication::beep();
                 UpdateDialogBar();
             }
@@ -319,9 +340,11 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
         return;
     }
     if (areaSelected) {
-        // deleting by area follows with the view's commands
+        DeleteByArea(selection);
         areaSelected = false;
         selection = QRect();
+        if (CKestrelonDoc* doc = GetDoc())
+            doc->SetModifiedFlag(true);
         Redraw();
         return;
     }
@@ -465,6 +488,11 @@ void CImageView::paintEvent(QPaintEvent*)
 {
     QPainter painter(viewport());
     OnDraw(painter, viewport()->rect(), 1.0, false);
+    // Drawn once: the next repaint removes them.
+    if (!epipolarLines.empty()) {
+        DrawEpipolarLines(painter, viewport()->rect());
+        epipolarLines.clear();
+    }
 }
 
 void CImageView::OnDraw(QPainter& painter, const QRect& client, double u, bool printing)
@@ -769,6 +797,8 @@ void InstallImageView(CDocTemplate* imageTemplate)
 {
     if (imageTemplate)
         imageTemplate->SetViewFactory([](QWidget* parent) -> CView* { return new CImageView(parent); });
+    CChildFrame::SetInteriorOrientationFactory(
+        [](CChildFrame* owner) -> CInteriorOrientationDlgBase* { return new CInteriorOrientationDlg(owner, owner); });
 }
 
 CImageView* OpenImageWindow(CKestrelonDoc* doc, CProjectImage* record)
@@ -799,19 +829,6 @@ CImageView* GetActiveImageView()
 bool CImageView::HasObservations() const
 {
     return image && (image->targets.GetSize() > 0 || image->fiducials.GetSize() > 0);
-}
-
-void CImageView::Undo()
-{
-    if (ownList.GetSize() == 0)
-        return;
-    const CNameBuffer last = ownList.GetAt(ownList.GetSize() - 1)->GetLabel();
-    ownList.RemoveAt(ownList.GetSize() - 1, 1);
-    if (image)
-        image->RemoveObservation(last);
-    if (CKestrelonDoc* doc = GetDoc())
-        doc->SetModifiedFlag(true);
-    Redraw();
 }
 
 void CImageView::RegisterCommands()
@@ -878,6 +895,7 @@ void CImageView::RegisterCommands()
         UpdateStatusPanes();
         Redraw();
     });
+    RegisterImageCommands();
     for (int id : {33019, 33020})
         CCmdTarget::OnUpdate(id, [this](CCmdUI* ui) { ui->Enable(residualView); });
     // Document commands that do not apply while an image window is active.

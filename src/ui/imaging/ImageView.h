@@ -11,11 +11,14 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QLineF>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class CCentroidWindow;
+class CInteriorOrientationDlg;
 class CDocTemplate;
 class CKestrelonDoc;
 class QMenu;
@@ -73,6 +76,53 @@ public:
     QMenu* BuildContextMenu(QWidget* parent);
     bool IsAreaSelected() const { return areaSelected; }
 
+    // --- commands on the image's measurements and the view's state -------
+    // Deletes the observations inside the client rectangle (the fiducial
+    // measurements in interior orientation mode).
+    void DeleteByArea(const QRect& rect);
+    void DeleteByLabel();
+    void DeleteAll();
+    void Undo();
+    // Label += increment (sign 1) or -= increment (sign -1), not below 0.
+    void SkipPoint(int sign);
+    // The resection of the image against the driver set, asked for first
+    // through the station prompt when one is installed.
+    void Resect();
+    void ToggleEODevice();
+    void ResectFromEODevice();
+    // Asks before existing observations are deleted, then RunAutoScan.
+    void OnAutoScan();
+    // AutoScan of the image; true when the scan succeeded.
+    bool RunAutoScan();
+    void Driveback();
+    // Brightness entries 32899 to 32905.
+    void Brightness(int id);
+    void ToggleResidualView();
+    // Asks for a file, then WriteIntensityFile.
+    void OnOutputIntensity();
+    // The grey values of the picture's visible part, one line per row;
+    // false (after a message) when the file could not be written.
+    bool WriteIntensityFile(const QString& path);
+    void CorrectImageRatio();
+    void EnterInteriorOrientation();
+    void EndInteriorOrientation() override;
+    // direction 0 vertical, 1 horizontal.
+    void TogglePlumbLine(int direction);
+    // Asks for a label and draws its epipolar lines with the next paint.
+    void ShowEpipolarLines();
+    // The lines the next paint draws (picture pixels: column, row twice).
+    const std::vector<QLineF>& GetPendingEpipolarLines() const { return epipolarLines; }
+    // A picture position (pixels) to a client point of the shown part.
+    QPointF PictureToClient(double column, double row, const QRect& client) const;
+    // The frame's results dialog with its window, or null.
+    CInteriorOrientationDlg* GetInteriorOrientationDlg();
+
+    // The "Resect Camera Station" step: IDOK to resect (fromGivenStation
+    // set: iterate from the image's station, else closed form), IDCANCEL
+    // to stop. Without one the closed form runs.
+    using ResectStationPrompt = std::function<int(CProjectImage& image, bool& fromGivenStation)>;
+    static ResectStationPrompt SetResectStationPrompt(ResectStationPrompt prompt);
+
     // Mode state, public for the commands and tests.
     enum Mode { MODE_ZOOM_IN, MODE_ZOOM_OUT, MODE_DIGITIZE, MODE_DELETE_BY_AREA };
     void SetMode(Mode mode);
@@ -81,6 +131,8 @@ public:
     CImageHandle* GetHandle() const { return handle.get(); }
     CMeasurementTool* GetTool() const { return tool.get(); }
     CObservationList& GetOwnList() { return ownList; }
+    void ResetObservationList() { ownList.RemoveAll(); }
+    void SetAutoMeasure(bool flag) { autoMode = flag; }
     const CNameBuffer& GetLabel() const { return label; }
     void SetLabel(const CNameBuffer& value) { label = value; }
     int GetIncrement() const { return increment; }
@@ -113,7 +165,12 @@ protected:
 
 private:
     void RegisterCommands();
-    void Undo();
+    void RegisterImageCommands();
+    // A client point as image millimetres, through the picture or the
+    // coordinate page.
+    bool ClientToImage(const QPoint& point, const QRect& client, double& x, double& y) const;
+    void UpdateInteriorOrientationResults();
+    void DrawEpipolarLines(QPainter& painter, const QRect& client);
     bool HasObservations() const;
     void OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifiers);
     void BuildTool();
@@ -138,7 +195,7 @@ private:
     QFont LabelFont(double u) const;
 
     CProjectImage* image = nullptr;
-    const CCamera* camera = nullptr;
+    CCamera* camera = nullptr;
     std::unique_ptr<CImageHandle> handle;
     std::unique_ptr<CMeasurementTool> tool;
     CObservationList ownList;
@@ -153,6 +210,7 @@ private:
     bool wasJobRunning = false;
     QTimer* jobTimer = nullptr;
     double pageExtent[4] = {0, 0, 0, 0};
+    std::vector<QLineF> epipolarLines;
 
     CCentroidWindow* centroidWindow = nullptr;
     QImage cache;
