@@ -46,6 +46,8 @@ public:
     virtual bool ExtractRegion(int id, CIntGrid& grid) const = 0;
     // The first row and column of the grid ExtractRegion gives, less the margin.
     virtual bool RegionOrigin(int id, int& row, int& column) const = 0;
+    // The id of the region that a label-grid value belongs to.
+    virtual int RegionIdOfLabel(int label) const { return label; }
     virtual bool Prepare();
     virtual bool Segment() { return false; }
     virtual bool Validate(bool& found)
@@ -158,6 +160,9 @@ public:
 
     bool ExtractRegion(int id, CIntGrid& grid) const override;
     bool RegionOrigin(int id, int& row, int& column) const override;
+    // A run keeps the label it was given when its blob is merged later: the
+    // label's component is the blob its merge chain ends at.
+    int RegionIdOfLabel(int label) const override;
     bool Segment() override;
     bool Validate(bool& found) override;
     void AddRun(int row, int first, int last, int width, bool backFill) override;
@@ -165,6 +170,8 @@ public:
     const CRegionGridList& GetGrids() const { return grids; }
 
 private:
+    // The surviving blob of a label's component; shortens the chain.
+    CBlob* RootBlob(int label);
     // The grid's centroid refined twice on the picture; false rejects it.
     bool IterativeCentroid(const CRegionGrid& grid, double& column, double& row);
     void Reject(int index);

@@ -4,16 +4,23 @@
 // the edge cases of the preparation and the validation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "Camera.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
+#include "EODevice.h"
 #include "Intersection.h"
+#include "Message.h"
 #include "ObjectPoint.h"
 #include "MeasurementTool.h"
 #include "ProjectDocument.h"
@@ -22,7 +29,7 @@
 #include "TargetRenderer.h"
 #include "TestFiles.h"
 
-namespace {
+namespace target_detector_test {
 
 CCamera MakeCamera(int width, int height)
 {
@@ -39,8 +46,9 @@ CCamera MakeCamera(int width, int height)
 // A scan of one rendered sheet: document, image record, camera, picture,
 // measuring object and detector.
 struct Scan {
-    explicit Scan(const TargetScene& scene, bool invert)
-        : camera(MakeCamera(scene.width, scene.height)), picture(MakeDisplayImage(RenderScene(scene)))
+    explicit Scan(const TargetScene& scene, bool invert) : Scan(RenderScene(scene), invert) {}
+    Scan(const TestPicture& rendered, bool invert)
+        : camera(MakeCamera(rendered.width, rendered.height)), picture(MakeDisplayImage(rendered))
     {
         picture->ComputeStatistics();
         tool = std::make_unique<CMeasurementTool>(&image, &camera, picture.get(), nullptr, nullptr);
@@ -91,8 +99,6 @@ TargetScene Sheet(double polarity, double blur, double noise, unsigned seed)
                 Disc(80.0 + 150.0 * i + offset(rng), 90.0 + 150.0 * j + offset(rng), radius(rng), polarity * contrast(rng)));
     return scene;
 }
-
-} // namespace
 
 TEST(TargetDetector, FindsEveryTargetOnceNearItsCentre)
 {
@@ -201,8 +207,6 @@ TEST(TargetDetector, EdgeCases)
     }
 }
 
-namespace {
-
 // A detector whose scan is replaced by observations of a known pose: the
 // device's targets projected through the camera under scanned labels, and
 // the reference target stored as the scan stores it.
@@ -260,8 +264,6 @@ struct DeviceScene {
     CProjectImage image;
     CCamera camera;
 };
-
-} // namespace
 
 TEST(TargetDetector, IdentifiesTheEODevice)
 {
@@ -379,3 +381,176 @@ TEST(TargetDetector, ScansAllImages)
         EXPECT_EQ(image->targets.GetSize() > 0, entries[i].expectScanned) << entries[i].file;
     }
 }
+
+// The system's temporary folder turned to a fresh folder while the object
+// lives: the debug dumps land there.
+class DumpFolder {
+public:
+    DumpFolder() : folder("autoscan-dumps")
+    {
+        const char* old = std::getenv("TMPDIR");
+        hadOld = old != nullptr;
+        if (hadOld)
+            oldValue = old;
+        setenv("TMPDIR", folder.Path().c_str(), 1);
+    }
+    ~DumpFolder()
+    {
+        if (hadOld)
+            setenv("TMPDIR", oldValue.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    // The lines of a dump file; empty when there is none.
+    std::vector<std::string> Lines(const std::string& name) const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(folder.File(name), std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+private:
+    kestrelon::test::TempFolder folder;
+    bool hadOld = false;
+    std::string oldValue;
+};
+
+// Status texts shown while the object lives.
+class StatusLog {
+public:
+    StatusLog()
+    {
+        old = SetStatusTextHandler([this](const char* text) { texts.push_back(text); });
+    }
+    ~StatusLog() { SetStatusTextHandler(old); }
+    bool Has(const std::string& text) const
+    {
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    }
+    std::vector<std::string> texts;
+
+private:
+    StatusTextHandler old;
+};
+
+// A pattern of bright pixels (220) on a dark ground (20), clear of the border.
+TestPicture RandomPattern(int width, int height, double density, unsigned seed)
+{
+    TestPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.values.assign(size_t(width) * size_t(height), 20);
+    std::mt19937 rng(seed);
+    std::bernoulli_distribution bright(density);
+    for (int r = 2; r < height - 2; ++r)
+        for (int c = 2; c < width - 2; ++c)
+            if (bright(rng))
+                picture.values[size_t(r) * size_t(width) + size_t(c)] = 220;
+    return picture;
+}
+
+// The 8-connected components of the bright pixels by flood fill: 0 for the
+// ground, else 1, 2, ...
+std::vector<int> Components(const TestPicture& picture)
+{
+    const int w = picture.width, h = picture.height;
+    std::vector<int> id(size_t(w) * size_t(h), 0);
+    int next = 0;
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            if (picture.At(r, c) < 128 || id[size_t(r) * w + c] != 0)
+                continue;
+            id[size_t(r) * w + c] = ++next;
+            std::vector<std::pair<int, int>> stack{{r, c}};
+            while (!stack.empty()) {
+                const auto [pr, pc] = stack.back();
+                stack.pop_back();
+                for (int nr = pr - 1; nr <= pr + 1; ++nr)
+                    for (int nc = pc - 1; nc <= pc + 1; ++nc)
+                        if (nr >= 0 && nr < h && nc >= 0 && nc < w && picture.At(nr, nc) >= 128 &&
+                            id[size_t(nr) * w + nc] == 0) {
+                            id[size_t(nr) * w + nc] = next;
+                            stack.push_back({nr, nc});
+                        }
+            }
+        }
+    return id;
+}
+
+// Each region of a segmentation is one connected component of the picture,
+// every component is one region, and the label grid leads each pixel to its
+// region (as the EO device's shape-id-1 search reads it). Branched patterns
+// make the expansion detector join blobs that were joined before.
+TEST(TargetDetector, RegionsAreTheConnectedComponents)
+{
+    for (int method = 0; method < 2; ++method)
+        for (double density : {0.3, 0.45, 0.6})
+            for (unsigned seed = 1; seed <= 4; ++seed) {
+                SCOPED_TRACE(testing::Message() << "method " << method << " density " << density << " seed " << seed);
+                const TestPicture picture = RandomPattern(72, 56, density, seed);
+                const std::vector<int> truth = Components(picture);
+                Scan scan(picture, false);
+                scan.doc.scanMethod = method;
+                scan.doc.highMinGrey = scan.doc.lowMinGrey = 200;
+                std::unique_ptr<CTargetDetector> detector(
+                    CreateTargetDetector(&scan.doc, &scan.image, &scan.camera, scan.tool.get(), false));
+                ASSERT_TRUE(detector->Prepare());
+                ASSERT_EQ(detector->GetGreyThreshold(), 219);
+                ASSERT_TRUE(detector->Segment());
+
+                // The region of every pixel as the detector's regions hold them.
+                std::vector<int> region(truth.size(), 0);
+                int twice = 0;
+                auto claim = [&](int row, int column, int id) {
+                    int& cell = region[size_t(row) * picture.width + column];
+                    twice += cell != 0;
+                    cell = id;
+                };
+                int regionCount = 0;
+                if (method == 0) {
+                    const CRegionList& regions = detector->GetRegions();
+                    regionCount = regions.GetSize();
+                    for (int i = 0; i < regions.GetSize(); ++i)
+                        for (int k = 0; k < regions.GetAt(i)->GetPixelCount(); ++k) {
+                            const CSeedPixel* p = regions.GetAt(i)->GetPixel(k);
+                            claim(p->row, p->column, regions.GetAt(i)->regionId);
+                        }
+                } else {
+                    const CRegionGridList& grids = static_cast<CExpansionTargetDetector&>(*detector).GetGrids();
+                    regionCount = grids.GetSize();
+                    for (int i = 0; i < grids.GetSize(); ++i) {
+                        const CRegionGrid* grid = grids.GetAt(i);
+                        for (int r = 0; r < grid->GetRows(); ++r)
+                            for (int c = 0; c < grid->GetColumns(); ++c)
+                                if (grid->Get(r, c) >= 0)
+                                    claim(grid->rowOrigin + r, grid->columnOrigin + c, grid->regionId);
+                    }
+                }
+                EXPECT_EQ(twice, 0) << "pixels in two regions";
+                std::map<int, int> componentOf, regionOf;
+                int wrong = 0, unlabelled = 0, misread = 0;
+                for (int r = 0; r < picture.height; ++r)
+                    for (int c = 0; c < picture.width; ++c) {
+                        const size_t i = size_t(r) * picture.width + c;
+                        if (truth[i] == 0) {
+                            wrong += region[i] != 0;
+                            continue;
+                        }
+                        if (region[i] == 0) {
+                            ++unlabelled;
+                            continue;
+                        }
+                        wrong += componentOf.emplace(region[i], truth[i]).first->second != truth[i];
+                        wrong += regionOf.emplace(truth[i], region[i]).first->second != region[i];
+                        misread += detector->RegionIdOfLabel(detector->GetLabels().Get(r, c)) != region[i];
+                    }
+                EXPECT_EQ(wrong, 0);
+                EXPECT_EQ(unlabelled, 0);
+                EXPECT_EQ(misread, 0);
+                EXPECT_EQ(regionCount, *std::max_element(truth.begin(), truth.end()));
+            }
+}
+
+} // namespace target_detector_test
