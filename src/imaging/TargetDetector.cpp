@@ -131,10 +131,8 @@ int CTargetDetector::Run(bool verbose)
     // The EO-device points this scan stored go; other observations stay.
     if (image != nullptr) {
         for (int i = image->targets.GetSize() - 1; i >= 0; --i) {
-            CImageObservation* o = image->targets.GetAt(i);
-            if (o != nullptr && !o->measured &&
-                std::any_of(eoPoints.begin(), eoPoints.end(),
-                            [&](const CNameBuffer& l) { return o->label == l; }))
+            const CImageObservation* o = image->targets.GetAt(i);
+            if (o != nullptr && IsStoredEOPoint(*o))
                 image->RemoveObservationAt(i);
         }
     }
@@ -156,6 +154,31 @@ void CTargetDetector::EndMeasuring()
     measuring.windowSize = saved.windowSize;
     measuring.minGreyRange = saved.minGreyRange;
     measuring.shapeTesting = saved.shapeTesting;
+}
+
+bool CTargetDetector::IsStoredEOPoint(const CImageObservation& o) const
+{
+    return !o.measured &&
+           std::any_of(eoPoints.begin(), eoPoints.end(), [&](const CNameBuffer& l) { return o.label == l; });
+}
+
+void CTargetDetector::RemoveCloseObservations()
+{
+    if (debug || camera == nullptr || image == nullptr)
+        return;
+    // A ring drawn around a device target has its centre on that target:
+    // the EO-device points stand aside, so that neither is lost.
+    std::vector<CImageObservation> aside;
+    for (int i = image->targets.GetSize() - 1; i >= 0 && !eoPoints.empty(); --i) {
+        const CImageObservation* o = image->targets.GetAt(i);
+        if (o != nullptr && IsStoredEOPoint(*o)) {
+            aside.push_back(*o);
+            image->RemoveObservationAt(i);
+        }
+    }
+    image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    for (const CImageObservation& o : aside)
+        image->targets.AddSorted(o);
 }
 
 void CTargetDetector::StoreObservation(int id, bool positive, double column, double row, bool eoPoint)
@@ -428,8 +451,7 @@ bool CRegionTargetDetector::Validate(bool& found)
     }
     EndMeasuring();
     const auto cleanupStart = std::chrono::steady_clock::now();
-    if (!debug && camera != nullptr)
-        image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    RemoveCloseObservations();
     times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
@@ -657,8 +679,7 @@ bool CExpansionTargetDetector::Validate(bool& found)
         }
     }
     const auto cleanupStart = std::chrono::steady_clock::now();
-    if (!debug && camera != nullptr)
-        image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    RemoveCloseObservations();
     times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
@@ -712,13 +733,9 @@ bool CTargetDetector::IdentifyEODevice()
     const int n = device->GetSize();
     const double maxRms = device->GetMaxResectionRms();
     resectionCount = 0;
-    auto isEOPoint = [&](const CImageObservation* o) {
-        return !o->measured && std::any_of(eoPoints.begin(), eoPoints.end(),
-                                           [&](const CNameBuffer& l) { return o->label == l; });
-    };
     std::vector<CImageObservation*> references;
     for (int i = 0; i < image->targets.GetSize(); ++i)
-        if (isEOPoint(image->targets.GetAt(i)))
+        if (IsStoredEOPoint(*image->targets.GetAt(i)))
             references.push_back(image->targets.GetAt(i));
     if (references.empty() || n <= 0)
         return false;

@@ -20,6 +20,7 @@
 #include "SegmentationGrids.h"
 
 class CCamera;
+class CImageObservation;
 class CMeasurementTool;
 class CProjectDocument;
 class CProjectImage;
@@ -86,6 +87,10 @@ protected:
     void SetWindowSize(int size) { measuring.windowSize = ClampCentroidWindowSize(size); }
     void BeginMeasuring();
     void EndMeasuring();
+    // Unless debugging, removes observations closer than the pixel diagonal;
+    // the EO-device points stored by this scan take no part.
+    void RemoveCloseObservations();
+    bool IsStoredEOPoint(const CImageObservation& o) const;
 
     CMeasurementTool* tool;
     CProjectImage* image;
