@@ -131,10 +131,8 @@ int CTargetDetector::Run(bool verbose)
     // The EO-device points this scan stored go; other observations stay.
     if (image != nullptr) {
         for (int i = image->targets.GetSize() - 1; i >= 0; --i) {
-            CImageObservation* o = image->targets.GetAt(i);
-            if (o != nullptr && !o->measured &&
-                std::any_of(eoPoints.begin(), eoPoints.end(),
-                            [&](const CNameBuffer& l) { return o->label == l; }))
+            const CImageObservation* o = image->targets.GetAt(i);
+            if (o != nullptr && IsStoredEOPoint(*o))
                 image->RemoveObservationAt(i);
         }
     }
@@ -156,6 +154,31 @@ void CTargetDetector::EndMeasuring()
     measuring.windowSize = saved.windowSize;
     measuring.minGreyRange = saved.minGreyRange;
     measuring.shapeTesting = saved.shapeTesting;
+}
+
+bool CTargetDetector::IsStoredEOPoint(const CImageObservation& o) const
+{
+    return !o.measured &&
+           std::any_of(eoPoints.begin(), eoPoints.end(), [&](const CNameBuffer& l) { return o.label == l; });
+}
+
+void CTargetDetector::RemoveCloseObservations()
+{
+    if (debug || camera == nullptr || image == nullptr)
+        return;
+    // A ring drawn around a device target has its centre on that target:
+    // the EO-device points stand aside, so that neither is lost.
+    std::vector<CImageObservation> aside;
+    for (int i = image->targets.GetSize() - 1; i >= 0 && !eoPoints.empty(); --i) {
+        const CImageObservation* o = image->targets.GetAt(i);
+        if (o != nullptr && IsStoredEOPoint(*o)) {
+            aside.push_back(*o);
+            image->RemoveObservationAt(i);
+        }
+    }
+    image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    for (const CImageObservation& o : aside)
+        image->targets.AddSorted(o);
 }
 
 void CTargetDetector::StoreObservation(int id, bool positive, double column, double row, bool eoPoint)
@@ -428,8 +451,7 @@ bool CRegionTargetDetector::Validate(bool& found)
     }
     EndMeasuring();
     const auto cleanupStart = std::chrono::steady_clock::now();
-    if (!debug && camera != nullptr)
-        image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    RemoveCloseObservations();
     times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
@@ -472,20 +494,53 @@ bool CExpansionTargetDetector::RegionOrigin(int id, int& row, int& column) const
     return true;
 }
 
+int CExpansionTargetDetector::RegionIdOfLabel(int label) const
+{
+    const CBlob* blob = boxes.GetBlob(label);
+    // A chain cannot be longer than the list; a longer one is a cycle.
+    for (int steps = 0; blob != nullptr && blob->mergedInto != -1 && steps < boxes.GetSize(); ++steps) {
+        const CBlob* next = boxes.GetBlob(blob->mergedInto);
+        if (next == nullptr || next == blob)
+            break;
+        blob = next;
+    }
+    return blob != nullptr ? blob->id : label;
+}
+
+CBlob* CExpansionTargetDetector::RootBlob(int label)
+{
+    CBlob* root = boxes.GetBlob(RegionIdOfLabel(label));
+    for (CBlob* blob = boxes.GetBlob(label); blob != nullptr && blob != root && root != nullptr;) {
+        CBlob* next = boxes.GetBlob(blob->mergedInto);
+        blob->mergedInto = root->id;
+        blob = next;
+    }
+    return root;
+}
+
 void CExpansionTargetDetector::AddRun(int row, int first, int last, int width, bool)
 {
     if (first > last || first < 0 || last >= width)
         return;
+    // The components the run touches, each by its surviving blob. Joining
+    // only surviving blobs keeps one per component: two labels whose blobs
+    // were merged into different ones would leave one of those apart.
     CIntList found;
+    auto touch = [&](int label) {
+        if (label <= 1)
+            return;
+        const CBlob* root = RootBlob(label);
+        found.Add(root != nullptr ? root->id : label);
+    };
     if (row > 0) {
         const int32_t* above = *labels.GetRowPtr(row - 1);
         for (int c = std::max(0, first - 1); c <= std::min(width - 1, last + 1); ++c)
-            if (above[c] > 1)
-                found.Add(above[c]);
+            if (above[c] > 1 && (c == std::max(0, first - 1) || above[c] != above[c - 1]))
+                touch(above[c]);
     }
     int32_t* here = *labels.GetRowPtr(row);
-    if (first > 0 && here[first - 1] > 1)
-        found.Add(here[first - 1]);
+    if (first > 0)
+        touch(here[first - 1]);
     int label = 0;
     if (found.GetSize() == 0) {
         CBlob* blob = boxes.AddNew();
@@ -494,10 +549,7 @@ void CExpansionTargetDetector::AddRun(int row, int first, int last, int width, b
         label = blob->id;
     } else {
         label = *found.GetAt(0);
-        // The box of the component's root takes the run.
         CBlob* blob = boxes.GetBlob(label);
-        for (int steps = 0; blob != nullptr && blob->mergedInto != -1 && steps < boxes.GetSize(); ++steps)
-            blob = boxes.GetBlob(blob->mergedInto);
         if (blob != nullptr)
             blob->Extend(row, row, first, last);
         if (found.GetSize() > 1)
@@ -627,8 +679,7 @@ bool CExpansionTargetDetector::Validate(bool& found)
         }
     }
     const auto cleanupStart = std::chrono::steady_clock::now();
-    if (!debug && camera != nullptr)
-        image->RemoveCloseObservations(camera->GetPixelDiagonal());
+    RemoveCloseObservations();
     times.cleanup = Millis(cleanupStart);
     times.measuring = Millis(start);
     return true;
@@ -682,13 +733,9 @@ bool CTargetDetector::IdentifyEODevice()
     const int n = device->GetSize();
     const double maxRms = device->GetMaxResectionRms();
     resectionCount = 0;
-    auto isEOPoint = [&](const CImageObservation* o) {
-        return !o->measured && std::any_of(eoPoints.begin(), eoPoints.end(),
-                                           [&](const CNameBuffer& l) { return o->label == l; });
-    };
     std::vector<CImageObservation*> references;
     for (int i = 0; i < image->targets.GetSize(); ++i)
-        if (isEOPoint(image->targets.GetAt(i)))
+        if (IsStoredEOPoint(*image->targets.GetAt(i)))
             references.push_back(image->targets.GetAt(i));
     if (references.empty() || n <= 0)
         return false;
@@ -717,7 +764,9 @@ bool CTargetDetector::IdentifyEODevice()
             CIntList inside;
             for (int r = 1; r + 1 < mask.GetRows(); ++r)
                 for (int c = 1; c + 1 < mask.GetColumns(); ++c) {
-                    const int l = labels.Contains(top + r - 1, left + c - 1) ? labels.Get(top + r - 1, left + c - 1) : 0;
+                    const int l = labels.Contains(top + r - 1, left + c - 1)
+                                      ? RegionIdOfLabel(labels.Get(top + r - 1, left + c - 1))
+                                      : 0;
                     if (l != 0 && l != id && mask.Get(r, c) == 0)
                         inside.Add(l);
                 }

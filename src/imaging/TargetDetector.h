@@ -20,6 +20,7 @@
 #include "SegmentationGrids.h"
 
 class CCamera;
+class CImageObservation;
 class CMeasurementTool;
 class CProjectDocument;
 class CProjectImage;
@@ -46,6 +47,8 @@ public:
     virtual bool ExtractRegion(int id, CIntGrid& grid) const = 0;
     // The first row and column of the grid ExtractRegion gives, less the margin.
     virtual bool RegionOrigin(int id, int& row, int& column) const = 0;
+    // The id of the region that a label-grid value belongs to.
+    virtual int RegionIdOfLabel(int label) const { return label; }
     virtual bool Prepare();
     virtual bool Segment() { return false; }
     virtual bool Validate(bool& found)
@@ -84,6 +87,10 @@ protected:
     void SetWindowSize(int size) { measuring.windowSize = ClampCentroidWindowSize(size); }
     void BeginMeasuring();
     void EndMeasuring();
+    // Unless debugging, removes observations closer than the pixel diagonal;
+    // the EO-device points stored by this scan take no part.
+    void RemoveCloseObservations();
+    bool IsStoredEOPoint(const CImageObservation& o) const;
 
     CMeasurementTool* tool;
     CProjectImage* image;
@@ -158,6 +165,9 @@ public:
 
     bool ExtractRegion(int id, CIntGrid& grid) const override;
     bool RegionOrigin(int id, int& row, int& column) const override;
+    // A run keeps the label it was given when its blob is merged later: the
+    // label's component is the blob its merge chain ends at.
+    int RegionIdOfLabel(int label) const override;
     bool Segment() override;
     bool Validate(bool& found) override;
     void AddRun(int row, int first, int last, int width, bool backFill) override;
@@ -165,6 +175,8 @@ public:
     const CRegionGridList& GetGrids() const { return grids; }
 
 private:
+    // The surviving blob of a label's component; shortens the chain.
+    CBlob* RootBlob(int label);
     // The grid's centroid refined twice on the picture; false rejects it.
     bool IterativeCentroid(const CRegionGrid& grid, double& column, double& row);
     void Reject(int index);

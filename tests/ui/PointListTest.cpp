@@ -8,6 +8,7 @@
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
+#include "PointDialogs.h"
 #include "PointList.h"
 
 #include <QAbstractButton>
@@ -19,6 +20,8 @@
 #include <QTest>
 
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 
 namespace {
@@ -385,6 +388,96 @@ TEST_F(PointList, PictureOfTheSampleControlSet)
     QDir().mkpath(TestOutputFolder());
     shown->resize(760, 420);
     EXPECT_TRUE(shown->grab().save(TestOutputFolder() + "/PointListControlSet.png"));
+}
+
+// The context menu's Add Point and Properties open "Edit 3D Point", which
+// refuses a label in use while it stays open; what OK changed is stored in
+// the set's file. Distance, from the menu and by Ctrl+D, shows the distance
+// of the two selected points.
+TEST_F(PointList, AddPointPropertiesAndDistanceOpenThePointDialogs)
+{
+    OpenSet(true);
+    auto trigger = [this](int id) {
+        std::unique_ptr<QMenu> menu(list->BuildContextMenu());
+        for (QAction* a : menu->actions())
+            if (a->data().toInt() == id && a->isEnabled()) {
+                a->trigger();
+                return true;
+            }
+        return false;
+    };
+    struct Edit {
+        int row; // -1: Add Point
+        const char* label;
+        const char* x;
+        const char* sigmaX;
+        const char* refusal;
+        QStringList labels;
+    };
+    const Edit edits[] = {
+        {-1, "P2", "1.5", "0.05", "Pointlabel P2 already in use!", {"P1", "P2", "P3"}},
+        {-1, "q9", "1.5", "0.05", nullptr, {"P1", "P2", "P3", "Q9"}},
+        {1, "P3", "7.25", nullptr, "Pointlabel P3 already in use!", {"P1", "P2", "P3", "Q9"}},
+        {1, "P2", "7.25", nullptr, nullptr, {"P1", "P2", "P3", "Q9"}},
+    };
+    for (const Edit& e : edits) {
+        SCOPED_TRACE(testing::Message() << "row " << e.row << " label " << e.label);
+        const CObjectPoint before = e.row < 0 ? CObjectPoint() : *set->GetAt(e.row);
+        list->SelectRows(e.row < 0 ? std::vector<int>{} : std::vector<int>{e.row});
+        dialogs.push_back([&](CDialog& d) {
+            EXPECT_EQ(d.windowTitle(), QStringLiteral("Edit 3D Point"));
+            d.show();
+            EXPECT_EQ(GetWindowText(d.GetDlgItem(CEdit3DPointDlg::kLabel)).toStdString(),
+                      e.row < 0 ? "" : before.label.GetText());
+            ShellFixture::Type(d, CEdit3DPointDlg::kLabel, QString::fromLatin1(e.label));
+            ShellFixture::Type(d, CEdit3DPointDlg::kX, QString::fromLatin1(e.x));
+            if (e.sigmaX)
+                ShellFixture::Type(d, CEdit3DPointDlg::kSigmaX, QString::fromLatin1(e.sigmaX));
+            return ClickOk(d, e.refusal);
+        });
+        ASSERT_TRUE(trigger(e.row < 0 ? C3DPointListCtrl::ID_ADD_POINT : C3DPointListCtrl::ID_PROPERTIES));
+        ASSERT_TRUE(dialogs.empty());
+        EXPECT_EQ(Labels(*set), e.labels);
+        EXPECT_EQ(FileRows(), SetRows());
+        if (e.refusal)
+            continue;
+        const CObjectPoint* p = set->FindPoint(CNameBuffer(e.row < 0 ? "Q9" : "P2"));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->x, std::atof(e.x));
+        if (e.row < 0) {
+            EXPECT_EQ(p->aprioriSigma[0], 0.05);
+        } else {
+            // Untouched fields stay exactly as they were.
+            EXPECT_EQ(p->y, before.y);
+            EXPECT_EQ(p->z, before.z);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(p->aprioriSigma[k], before.aprioriSigma[k]);
+        }
+    }
+    EXPECT_TRUE(TakeMessages().empty());
+
+    // Distance of P1 and P3, from the menu and by Ctrl+D.
+    const CObjectPoint& a = *set->GetAt(0);
+    const CObjectPoint& b = *set->GetAt(2);
+    const QString distance = F("%6.4f", std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) +
+                                                  (b.z - a.z) * (b.z - a.z)));
+    for (int way = 0; way < 2; ++way) {
+        list->SelectRows({0, 2});
+        int shown = 0;
+        dialogs.push_back([&](CDialog& d) {
+            ++shown;
+            EXPECT_EQ(GetWindowText(d.GetDlgItem(CDistanceDlg::kTitle)), QStringLiteral("Distance From Point P1 to Point P3"));
+            EXPECT_EQ(GetWindowText(d.GetDlgItem(CDistanceDlg::kDistance)), distance);
+            d.OnOK();
+            return d.result();
+        });
+        if (way == 0) {
+            EXPECT_TRUE(trigger(C3DPointListCtrl::ID_DISTANCE));
+        } else {
+            QTest::keyClick(list, Qt::Key_D, Qt::ControlModifier);
+        }
+        EXPECT_EQ(shown, 1) << (way == 0 ? "menu" : "Ctrl+D");
+    }
 }
 
 } // namespace

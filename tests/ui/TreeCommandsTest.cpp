@@ -7,8 +7,12 @@
 #include "CreateEmptyImagesDlg.h"
 #include "KestrelonView.h"
 #include "TreeMenus.h"
+#include "PointSet.h"
+#include "PointSetList.h"
+#include "TransformationDialog.h"
 
 #include <QFile>
+#include <QAbstractButton>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -373,6 +377,75 @@ TEST_F(TreeCommands, AddStationsAsPoints)
         EXPECT_NEAR(std::hypot(two->normal[0], two->normal[1], two->normal[2]), 1.0, 1e-12);
     }
     EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Other.xyz"))));
+}
+
+// Transform and Compare run on the set named by the caret: the chosen file
+// is the control (or the file compared with); a result adds its set to the
+// tree with "3D Data" opened, and a cancelled file choice changes nothing.
+TEST_F(TreeCommands, TransformAndCompareRunOnTheCaretSet)
+{
+    NewProject();
+    doc->SetDocumentPath(scratch.filePath(QStringLiteral("Geo.kst")));
+    const double points[6][3] = {{0, 0, 0}, {10, 0, 1}, {0, 12, -2}, {3, 4, 9}, {-7, 5, 3}, {8, -6, -4}};
+    CPointSet* measured = AddPointSet(*doc, scratch.filePath(QStringLiteral("Measured.xyz")).toLatin1().constData());
+    CPointSet shifted; // the same points moved by (1, 2, 3)
+    for (int i = 0; i < 6; ++i) {
+        const std::string label = "P" + std::to_string(i + 1);
+        measured->AddPointSorted(CObjectPoint(label.c_str(), points[i][0], points[i][1], points[i][2]));
+        shifted.AddPointSorted(CObjectPoint(label.c_str(), points[i][0] + 1, points[i][1] + 2, points[i][2] + 3));
+    }
+    const QString file = scratch.filePath(QStringLiteral("Shifted.xyz"));
+    ASSERT_TRUE(shifted.WriteXyzFile(file.toLatin1().constData(), 12, 13, 7));
+    doc->UpdateAllViews();
+    struct Case {
+        int id;
+        bool chooseFile;
+        const char* result; // the set made, null: none
+    };
+    const Case cases[] = {{ID_TREE_COMPARE, false, nullptr},
+                          {ID_TREE_COMPARE, true, "Compare"},
+                          {ID_TREE_TRANSFORM, false, nullptr},
+                          {ID_TREE_TRANSFORM, true, "Trans"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.id << (c.chooseFile ? " with a file" : " cancelled"));
+        tree->setCurrentItem(Item(QStringLiteral("Measured")));
+        tree->Data3D()->setExpanded(false);
+        files.push_back(c.chooseFile ? file : QString());
+        if (c.id == ID_TREE_TRANSFORM && c.chooseFile)
+            dialogs.push_back([](CDialog& d) {
+                d.Item<QAbstractButton>(C3DTransformationDlg::kGo)->click();
+                EXPECT_EQ(GetWindowText(d.GetDlgItem(C3DTransformationDlg::kStatus)),
+                          QStringLiteral("Adjustment successful"));
+                d.Item<QAbstractButton>(IDOK)->click();
+                return d.result();
+            });
+        tree->OnCmdMsg(c.id, nullptr);
+        EXPECT_TRUE(files.empty());
+        EXPECT_TRUE(dialogs.empty());
+        EXPECT_TRUE(TakeMessages().empty());
+        EXPECT_EQ(tree->Data3D()->isExpanded(), c.result != nullptr);
+        if (!c.result)
+            continue;
+        EXPECT_NE(Item(QString::fromLatin1(c.result)), nullptr);
+        const CPointSet* made = doc->pointSets.FindSetByTitle(c.result);
+        ASSERT_NE(made, nullptr);
+        ASSERT_EQ(made->GetSize(), 6);
+        for (int i = 0; i < 6; ++i) {
+            const CObjectPoint* p = made->GetAt(i);
+            if (c.id == ID_TREE_COMPARE) {
+                // File minus project.
+                EXPECT_EQ(p->discrepancy[0], 1.0);
+                EXPECT_EQ(p->discrepancy[1], 2.0);
+                EXPECT_EQ(p->discrepancy[2], 3.0);
+            } else {
+                // Moved onto the control.
+                EXPECT_NEAR(p->x, points[i][0] + 1, 1e-9);
+                EXPECT_NEAR(p->y, points[i][1] + 2, 1e-9);
+                EXPECT_NEAR(p->z, points[i][2] + 3, 1e-9);
+            }
+        }
+    }
+    EXPECT_EQ(doc->pointSets.FindSetByTitle("Measured"), measured);
 }
 
 TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)

@@ -9,6 +9,7 @@
 #include "ListViews.h"
 #include "Message.h"
 #include "OkCancelButtons.h"
+#include "PointDialogs.h"
 #include "PointSet.h"
 #include "ProjectImageList.h"
 
@@ -33,9 +34,24 @@
 
 namespace {
 
+// "Edit 3D Point" and the distance box of the geometry tools.
+C3DPointListCtrl::PointDialogs GeometryPointDialogs()
+{
+    C3DPointListCtrl::PointDialogs dialogs;
+    dialogs.editPoint = [](CObjectPoint& point, bool control, CPointSet* set, QWidget* parent) {
+        CEdit3DPointDlg dlg(&point, control, parent, set);
+        return dlg.DoModal() == IDOK;
+    };
+    dialogs.distance = [](const CObjectPoint& a, const CObjectPoint& b, QWidget* parent) {
+        CDistanceDlg dlg(&a, &b, parent);
+        dlg.DoModal();
+    };
+    return dialogs;
+}
+
 C3DPointListCtrl::PointDialogs& Dialogs()
 {
-    static C3DPointListCtrl::PointDialogs dialogs;
+    static C3DPointListCtrl::PointDialogs dialogs = GeometryPointDialogs();
     return dialogs;
 }
 
@@ -420,7 +436,7 @@ void C3DPointListCtrl::OnAddPoint()
     if (!m_pPointSet || !Dialogs().editPoint)
         return;
     CObjectPoint point;
-    if (!Dialogs().editPoint(point, m_pPointSet->isControl, this))
+    if (!Dialogs().editPoint(point, m_pPointSet->isControl, m_pPointSet, this))
         return;
     if (LabelInUse(nullptr, point.label)) {
         LabelInUseMessage(point.label);
@@ -576,7 +592,7 @@ void C3DPointListCtrl::OnProperties()
     if (!point || !Dialogs().editPoint)
         return;
     CObjectPoint edited(*point);
-    if (!Dialogs().editPoint(edited, m_pPointSet->isControl, this))
+    if (!Dialogs().editPoint(edited, m_pPointSet->isControl, m_pPointSet, this))
         return;
     if (LabelInUse(point, edited.label)) {
         LabelInUseMessage(edited.label);

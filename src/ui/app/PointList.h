@@ -59,10 +59,12 @@ public:
     void OnStatisticalSummary();
     void OnProperties();
 
-    // The point dialogs of the geometry tools, installed by their owner.
+    // The point dialogs: "Edit 3D Point" and the distance box of the
+    // geometry tools unless others are installed.
     struct PointDialogs {
-        // Edits the point in place; true on OK.
-        std::function<bool(CObjectPoint& point, bool control, QWidget* parent)> editPoint;
+        // Edits the point in place (a label another point of the set has is
+        // refused); true on OK.
+        std::function<bool(CObjectPoint& point, bool control, CPointSet* set, QWidget* parent)> editPoint;
         std::function<void(const CObjectPoint& a, const CObjectPoint& b, QWidget* parent)> distance;
     };
     static PointDialogs SetPointDialogs(PointDialogs dialogs);

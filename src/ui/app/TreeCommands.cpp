@@ -327,6 +327,20 @@ void CKestrelonView::RegisterTreeCommands()
                 m_h3DData->setExpanded(true);
         }
     });
+    // Transform and Compare on the set named by the caret text.
+    for (const int id : {int(ID_TREE_TRANSFORM), int(ID_TREE_COMPARE)})
+        OnCommand(id, [this, id] {
+            CKestrelonDoc* doc = GetDocument();
+            QTreeWidgetItem* item = CaretItem();
+            if (!doc || !item)
+                return;
+            const std::string name = ToCp1252(item->text(0));
+            if (id == ID_TREE_TRANSFORM ? doc->Run3DTransformation(name) : doc->CompareWith3DFile(name)) {
+                doc->UpdateAllViews(nullptr, 0);
+                if (m_h3DData)
+                    m_h3DData->setExpanded(true);
+            }
+        });
     OnCommand(ID_TREE_DB_ADD_CAMERA, [this] {
         CKestrelonDoc* doc = GetDocument();
         CKestrelonApp* app = AfxGetApp();
