@@ -82,7 +82,8 @@ void CStationOpenGL::SetScene(CProjectImage* station, const CCamera* camera, CPo
 
 void CStationOpenGL::initializeGL()
 {
-    glClearColor(0, 0, 0, 0);
+    // Opaque black: the widget's picture is composed with its alpha here.
+    glClearColor(0, 0, 0, 1);
     glClearDepth(1.0);
     glEnable(GL_DEPTH_TEST);
     glCullFace(GL_BACK);
