@@ -1,11 +1,14 @@
-// Station files: the bytes the tree's export writes, the round trip through
-// a Standard import, the rotation of Aim Point rows, and bad input.
+// The station commands: "Edit Exterior Orientation" from the tree and the
+// image view, and station files (the bytes the tree's export writes, the
+// round trip through a Standard import, Aim Point rows, bad input).
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
 #include "FileIO.h"
+#include "ImageView.h"
 #include "KestrelonView.h"
 #include "ProjectImage.h"
+#include "StationDialogs.h"
 #include "StationFiles.h"
 #include "TreeMenus.h"
 
@@ -13,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QTest>
 
 #include <cerrno>
 #include <cmath>
@@ -20,7 +24,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace station_files_test {
+namespace station_commands_test {
 
 const double kPi = 4.0 * std::atan(1.0);
 
@@ -36,6 +40,34 @@ void WriteAll(const QString& path, const std::string& bytes)
 {
     std::ofstream out(path.toStdString(), std::ios::binary);
     out << bytes;
+}
+
+// A grey 24-bit BMP of 16 x 12 pixels.
+void WriteBmp(const QString& path)
+{
+    const int width = 16, height = 12, row = width * 3;
+    std::string b;
+    auto put = [&b](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b.push_back(char((v >> (8 * i)) & 0xff));
+    };
+    b += "BM";
+    put(54 + row * height, 4);
+    put(0, 4);
+    put(54, 4);
+    put(40, 4);
+    put(width, 4);
+    put(height, 4);
+    put(1, 2);
+    put(24, 2);
+    put(0, 4);
+    put(row * height, 4);
+    put(2835, 4);
+    put(2835, 4);
+    put(0, 4);
+    put(0, 4);
+    b.append(std::size_t(row * height), char(128));
+    WriteAll(path, b);
 }
 
 // The rotation of a camera at azimuth a, elevation e and roll r, its rows
@@ -55,7 +87,7 @@ void ExpectedRotation(double a, double e, double r, double R[3][3])
     }
 }
 
-class StationFiles : public ShellFixture {
+class StationCommands : public ShellFixture {
 protected:
     void NewProject()
     {
@@ -86,7 +118,68 @@ protected:
     CKestrelonView* tree = nullptr;
 };
 
-TEST_F(StationFiles, ExportBytesAndStandardImportRoundTrip)
+TEST_F(StationCommands, EditExteriorOrientationFromTheTreeAndTheImageView)
+{
+    NewProject();
+    CCamera* camera = AddCamera(*doc, "Cam1");
+    camera->XPixels = 16;
+    camera->YPixels = 12;
+    camera->XPixelSize = camera->YPixelSize = 0.5;
+    camera->parameters[CAM_C] = 10.0;
+    CProjectImage* image = AddImage(*doc, {"Cam1", true, false, 0});
+    const QString bmp = scratch.filePath(QStringLiteral("one.bmp"));
+    WriteBmp(bmp);
+    image->SetFilePath(bmp.toStdString().c_str());
+    image->SetPose(1, 2, 3, 0.1, 0.2, 0.3);
+    doc->UpdateAllViews();
+    TakeMessages();
+
+    // A caret that is no image.
+    tree->setCurrentItem(Item(QStringLiteral("Cam1")));
+    tree->OnCmdMsg(ID_TREE_EDIT_EO, nullptr);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Image Not in Project"});
+
+    // Alt+Return on the image: the dialog; its OK marks the image resected.
+    QTreeWidgetItem* item = Item(QStringLiteral("Image1"));
+    const int icon = item->data(0, kIconIndexRole).toInt();
+    int shown = 0;
+    dialogs.push_back([&](CDialog& d) {
+        auto* dlg = dynamic_cast<CEditCameraStationDlg*>(&d);
+        EXPECT_NE(dlg, nullptr);
+        if (!dlg)
+            return int(IDCANCEL);
+        ++shown;
+        EXPECT_EQ(dlg->windowTitle(), QStringLiteral("EDIT CAMERA STATION"));
+        EXPECT_EQ(dlg->m_strStationId, QStringLiteral("Image1"));
+        EXPECT_NEAR(dlg->m_dRoll, 0.3 * 180.0 / kPi, 1e-12);
+        dlg->Item<QCheckBox>(1288)->setChecked(true);
+        dlg->OnOK();
+        return dlg->result();
+    });
+    doc->SetModifiedFlag(false);
+    tree->setCurrentItem(item);
+    QTest::keyClick(tree, Qt::Key_Return, Qt::AltModifier);
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(image->oriented);
+    EXPECT_NE(item->data(0, kIconIndexRole).toInt(), icon);
+    EXPECT_TRUE(doc->IsModified());
+
+    // The image view's command opens it for the view's image.
+    CImageView* view = OpenImageWindow(doc, image);
+    ASSERT_NE(view, nullptr);
+    Settle();
+    dialogs.push_back([&](CDialog& d) {
+        auto* dlg = dynamic_cast<CEditCameraStationDlg*>(&d);
+        EXPECT_NE(dlg, nullptr);
+        shown += dlg && dlg->m_strStationId == QStringLiteral("Image1") ? 1 : 0;
+        return int(IDCANCEL);
+    });
+    Frame()->OnCommandId(32851);
+    EXPECT_EQ(shown, 2);
+    EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(StationCommands, ExportBytesAndStandardImportRoundTrip)
 {
     NewProject();
     AddCamera(*doc, "Cam1");
@@ -164,7 +257,7 @@ TEST_F(StationFiles, ExportBytesAndStandardImportRoundTrip)
     EXPECT_TRUE(doc->images.GetAt(7)->oriented);
 }
 
-TEST_F(StationFiles, WriteFailuresAreReportedAndKeepTheOldFile)
+TEST_F(StationCommands, WriteFailuresAreReportedAndKeepTheOldFile)
 {
     NewProject();
     AddCamera(*doc, "Cam1");
@@ -354,4 +447,4 @@ TEST(StationImport, QuotedPathsAsTheScanCutsThem)
     }
 }
 
-} // namespace station_files_test
+} // namespace station_commands_test
