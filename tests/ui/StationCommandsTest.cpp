@@ -9,7 +9,7 @@
 #include "KestrelonView.h"
 #include "ProjectImage.h"
 #include "StationDialogs.h"
-#include "StationFiles.h"
+#include "StationImportDlg.h"
 #include "TreeMenus.h"
 
 #include <QCheckBox>

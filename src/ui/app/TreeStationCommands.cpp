@@ -8,7 +8,7 @@
 #include "KestrelonDoc.h"
 #include "Message.h"
 #include "StationDialogs.h"
-#include "StationFiles.h"
+#include "StationImportDlg.h"
 #include "TreeMenus.h"
 
 #include <QFileInfo>

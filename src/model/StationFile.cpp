@@ -1,25 +1,17 @@
-#include "StationFiles.h"
+#include "StationFile.h"
 
 #include "DynString.h"
-#include "FileIO.h"
 #include "FilePath.h"
 #include "Message.h"
 #include "NumberText.h"
-#include "OkCancelButtons.h"
 #include "ProjectDocument.h"
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 #include "TextFile.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGridLayout>
-#include <QLabel>
-
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -56,8 +48,11 @@ bool ScanDouble(const std::string& s, std::size_t& p, double& value)
     SkipBlanks(s, p);
     const char* begin = s.c_str() + p;
     const char* q = begin;
-    if (!ScanNumber(q, s.c_str() + s.size(), value))
+    double v = 0.0;
+    // A number beyond the doubles is no number here.
+    if (!ScanNumber(q, s.c_str() + s.size(), v) || !std::isfinite(v))
         return false;
+    value = v;
     p += std::size_t(q - begin);
     return true;
 }
@@ -92,7 +87,7 @@ void Cross(const double a[3], const double b[3], double out[3])
 
 double Norm(const double v[3])
 {
-    return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    return std::hypot(v[0], v[1], v[2]);
 }
 
 } // namespace
@@ -239,7 +234,11 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
         if (n < 1)
             continue;
         double R[3][3];
-        if (aim && n >= 7 && !RotationFromAimPoint(&r.numbers[0], &r.numbers[3], R)) {
+        // Coordinates so far apart that their difference overflows give no direction.
+        bool aimable = n >= 7;
+        for (int k = 0; k < 3 && aim; ++k)
+            aimable = aimable && std::isfinite(r.numbers[k] - r.numbers[k + 3]);
+        if (aim && aimable && !RotationFromAimPoint(&r.numbers[0], &r.numbers[3], R)) {
             AfxMessageBox("Aim point and station coordinates have to be different", MB_ICONERROR);
             result.stopped = true;
             break;
@@ -248,7 +247,7 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
         image->SetCameraName(cameraName);
         if (n >= 4)
             image->SetPosition(r.numbers[0], r.numbers[1], r.numbers[2]);
-        if (n >= 7) {
+        if (n >= 7 && (!aim || aimable)) {
             if (aim) {
                 const double roll = n >= 8 ? r.numbers[6] * toRadians : 0.0;
                 for (int i = 0; i < 3; ++i)
@@ -278,43 +277,4 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
     if (result.imported > 0 && !result.stopped)
         doc.SetModifiedFlag(true);
     return result;
-}
-
-// ---------------------------------------------------------------------------
-// CStationImportDlg
-
-CStationImportDlg::CStationImportDlg(QWidget* parent) : CDialog(350, parent), m_FormatCombo(new QComboBox)
-{
-    setWindowTitle(QStringLiteral("Station Import Dialog"));
-    m_FormatCombo->setObjectName(IdName(1383));
-    auto* check = new QCheckBox(QStringLiteral("Accept imported stations as resected"));
-    check->setObjectName(IdName(1416));
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("Choose File Format")), 0, 0);
-    grid->addWidget(m_FormatCombo, 1, 0);
-    grid->addWidget(check, 2, 0);
-    grid->addWidget(NewOkCancelButtons(this), 0, 1, 3, 1, Qt::AlignTop);
-    resize(323, 127);
-}
-
-bool CStationImportDlg::OnInitDialog()
-{
-    CDialog::OnInitDialog();
-    m_FormatCombo->clear();
-    m_FormatCombo->addItem(QStringLiteral("Standard (Xs Ys Zs A E R)"));
-    m_FormatCombo->addItem(QStringLiteral("Aim Point (Xs Ys Zs Xa Ya Za R)"));
-    m_nFormat = 0;
-    m_FormatCombo->setCurrentIndex(0);
-    return true;
-}
-
-void CStationImportDlg::OnOK()
-{
-    m_nFormat = m_FormatCombo->currentIndex();
-    CDialog::OnOK();
-}
-
-void CStationImportDlg::DoDataExchange(CDataExchange* dx)
-{
-    DDX_Check(dx, 1416, m_bAcceptResected);
 }

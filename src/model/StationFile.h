@@ -1,19 +1,15 @@
 // Station files (".eof"): one line of exterior orientation per image, written
-// by the tree's "Export Station Data" and read by "Import Station Data" in
-// the "Standard" layout (station and angles) or the "Aim Point" layout
-// (station, a point the camera looks at and the roll). The "Station Import
-// Dialog" picks the layout.
+// in one layout and read in the "Standard" layout (station and angles) or the
+// "Aim Point" layout (station, a point the camera looks at and the roll).
 #pragma once
 
-#include "Dialog.h"
-
+#include <cstddef>
 #include <functional>
 #include <string>
 
 class CProjectDocument;
 class CProjectImage;
 class CProjectImageList;
-class QComboBox;
 
 // Line layouts of the import.
 enum StationFileFormat : int { STATION_FORMAT_STANDARD = 0, STATION_FORMAT_AIM_POINT = 1 };
@@ -56,16 +52,3 @@ struct CStationImportResult {
 CStationImportResult ImportStationText(const std::string& bytes, int format, bool acceptResected,
                                        CProjectDocument& doc, const char* cameraName,
                                        const std::function<void(CProjectImage*)>& added);
-
-// "Station Import Dialog": the line layout and whether the stations count as resected.
-class CStationImportDlg : public CDialog {
-public:
-    explicit CStationImportDlg(QWidget* parent = nullptr);
-    bool OnInitDialog() override;
-    void OnOK() override;
-    void DoDataExchange(CDataExchange* dx) override;
-
-    QComboBox* m_FormatCombo;
-    int m_nFormat = 0;
-    int m_bAcceptResected = 1;
-};
