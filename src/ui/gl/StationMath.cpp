@@ -253,18 +253,6 @@ void PickPointSymbols(const CObjectPointList& points, float pointSize, bool disc
     Multiply4(pick, projection, clip);
     Multiply4(clip, modelview, clip);
     const int n = points.GetSize();
-    if (pointSize > 0.0f) {
-        for (int i = 0; i < n; ++i) {
-            const CObjectPoint* p = points.GetAt(i);
-            const double v[4] = {p->x, p->y, p->z, 1.0};
-            double c[4];
-            Transform4(clip, v, c);
-            if (InsideClipVolume(c))
-                names.push_back(nameBase + i);
-        }
-    }
-    if (!discs)
-        return;
     // The unit disc of the drawer: 20 vertices on the circle.
     double circle[20][2];
     for (int k = 0; k < 40; k += 2) {
@@ -272,13 +260,39 @@ void PickPointSymbols(const CObjectPointList& points, float pointSize, bool disc
         circle[k / 2][0] = std::cos(a);
         circle[k / 2][1] = std::sin(a);
     }
+    // The six planes of the pick volume in object space (w +- x, y, z >= 0)
+    // with the lengths of their normals: a disc whose sphere lies wholly
+    // outside one of them cannot be hit, which spares the polygon test.
+    double planes[6][4], lengths[6];
+    for (int k = 0; k < 6; ++k) {
+        const int row = k / 2;
+        const double sign = k % 2 == 0 ? 1.0 : -1.0;
+        for (int c = 0; c < 4; ++c)
+            planes[k][c] = clip[c * 4 + 3] + sign * clip[c * 4 + row];
+        lengths[k] = std::sqrt(planes[k][0] * planes[k][0] + planes[k][1] * planes[k][1] + planes[k][2] * planes[k][2]);
+    }
+    // One pass over the points; the drawer names the points first, then the discs.
+    std::vector<int> discHits;
     std::vector<CClipVertex> poly;
     for (int i = 0; i < n; ++i) {
         const CObjectPoint* p = points.GetAt(i);
+        if (pointSize > 0.0f) {
+            const double v[4] = {p->x, p->y, p->z, 1.0};
+            double c[4];
+            Transform4(clip, v, c);
+            if (InsideClipVolume(c))
+                names.push_back(nameBase + i);
+        }
         const double* nv = p->normal;
-        if ((nv[0] == 0.0 && nv[1] == 0.0 && nv[2] == 0.0) || p->radius == 0.0)
+        if (!discs || (nv[0] == 0.0 && nv[1] == 0.0 && nv[2] == 0.0) || p->radius == 0.0)
             continue;
         const double s = p->radius * pointSize;
+        const double reach = std::fabs(s) * (1.0 + 1e-9);
+        bool outside = false;
+        for (int k = 0; k < 6 && !outside; ++k)
+            outside = planes[k][0] * p->x + planes[k][1] * p->y + planes[k][2] * p->z + planes[k][3] < -reach * lengths[k];
+        if (outside)
+            continue;
         double m[16] = {s, 0, 0, 0, 0, s, 0, 0, 0, 0, s, 0, p->x, p->y, p->z, 1};
         if (nv[0] == 0.0 && nv[1] == 0.0) {
             if (nv[2] < 0.0) {
@@ -302,6 +316,7 @@ void PickPointSymbols(const CObjectPointList& points, float pointSize, bool disc
             poly.push_back(cv);
         }
         if (PolygonHits(poly))
-            names.push_back(nameBase + i);
+            discHits.push_back(nameBase + i);
     }
+    names.insert(names.end(), discHits.begin(), discHits.end());
 }
