@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -149,14 +148,6 @@ bool CEditCameraStationDlg::OnInitDialog()
     }
     m_ViewButton->setEnabled(m_pStationWnd != nullptr);
     qApp->installEventFilter(this);
-    // A window whose OpenGL could not be set up is dropped once it has been shown.
-    QTimer::singleShot(0, this, [this] {
-        if (m_pStationWnd && isVisible() && !m_pStationWnd->isValid()) {
-            delete m_pStationWnd;
-            m_pStationWnd = nullptr;
-            m_ViewButton->setEnabled(false);
-        }
-    });
     return true;
 }
 
@@ -211,6 +202,16 @@ void CEditCameraStationDlg::OnShowView()
         resize(m_nCollapsedWidth, m_nCollapsedHeight);
         m_nViewShown = 0;
         return;
+    }
+    if (isVisible()) {
+        // A window whose OpenGL cannot be set up is dropped: the numbers stay editable.
+        m_pStationWnd->grabFramebuffer();
+        if (!m_pStationWnd->isValid()) {
+            delete m_pStationWnd;
+            m_pStationWnd = nullptr;
+            m_ViewButton->setEnabled(false);
+            return;
+        }
     }
     m_ViewButton->setText(QStringLiteral("<< Hide View"));
     if (!m_bExpandedOnce) {

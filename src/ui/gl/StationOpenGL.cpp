@@ -243,9 +243,8 @@ std::vector<int> CStationOpenGL::Pick(const QPoint& cursor, bool select)
     return indices;
 }
 
-void CStationOpenGL::Changed(bool erase)
+void CStationOpenGL::Changed()
 {
-    (void)erase;
     update();
     if (m_changed)
         m_changed();
@@ -306,7 +305,7 @@ void CStationOpenGL::mouseMoveEvent(QMouseEvent* event)
             const double b = double(m_pressPoint.y() - at.y()) / m_nLarger;
             TurnStation(*m_pStation, m_startRotation, a, b);
         }
-        Changed(false);
+        Changed();
     } else if (event->buttons() == Qt::NoButton && keys == Qt::NoModifier) {
         Pick(at, false);
     }
@@ -352,7 +351,7 @@ void CStationOpenGL::OnMouseWheel(int delta)
         return;
     const double v[3] = {0.0, 0.0, -delta * m_dSceneSize * 0.00002};
     MoveStationInCameraFrame(*m_pStation, v);
-    Changed(false);
+    Changed();
 }
 
 bool CStationOpenGL::OnChar(int code)
@@ -363,7 +362,7 @@ bool CStationOpenGL::OnChar(int code)
         return true;
     const double v[3] = {0.0, 0.0, (code == VK_UP_CODE ? 0.02 : -0.02) * m_dSceneSize};
     MoveStationInCameraFrame(*m_pStation, v);
-    Changed(true);
+    Changed();
     return true;
 }
 
@@ -387,7 +386,7 @@ void CStationOpenGL::OnAimAtSelection()
             continue;
         const double at[3] = {p->x, p->y, p->z};
         if (AimStationAt(*m_pStation, at))
-            Changed(true);
+            Changed();
         return;
     }
 }

@@ -81,7 +81,8 @@ protected:
 private:
     void ReleaseLists();
     void DrawScene();
-    void Changed(bool erase);
+    // Repaints and tells the dialog.
+    void Changed();
     QPoint Centre() const;
     // Selection-mode hits of the world axes (name 0) in the region.
     int PickAxes(const CPickRegion& region, const double modelview[16], const double projection[16],
