@@ -152,6 +152,13 @@ TEST_F(StationCommands, EditExteriorOrientationFromTheTreeAndTheImageView)
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("EDIT CAMERA STATION"));
         EXPECT_EQ(dlg->m_strStationId, QStringLiteral("Image1"));
         EXPECT_NEAR(dlg->m_dRoll, 0.3 * 180.0 / kPi, 1e-12);
+        // The first expansion centres the dialog on the main window.
+        dlg->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg));
+        const QRect main = Frame()->frameGeometry();
+        const int top = dlg->pos().y();
+        dlg->OnShowView();
+        EXPECT_EQ(dlg->pos(), QPoint(main.left() + (main.width() - dlg->GetExpandedSize().width()) / 2, top));
         dlg->Item<QCheckBox>(1288)->setChecked(true);
         dlg->OnOK();
         return dlg->result();

@@ -409,6 +409,50 @@ TEST_F(StationWindow, WheelAndArrowKeysMoveAlongTheViewingDirection)
     EXPECT_FALSE(window.OnChar('A'));
 }
 
+TEST_F(StationWindow, ShiftPansAndCtrlRollsAboutTheCentre)
+{
+    const QPoint centre(window.width() / 2, window.height() / 2);
+    const double s = window.GetSceneSize();
+    double start[3][3], R[3][3];
+    Rotation(*scene.image, start);
+    const double x = scene.image->X, y = scene.image->Y, z = scene.image->Z;
+    // Shift: 10 pixels right and 4 down move the station along its own -x and +y.
+    Send(&window, QEvent::MouseButtonPress, centre, Qt::RightButton, Qt::RightButton, Qt::ShiftModifier);
+    Send(&window, QEvent::MouseMove, centre + QPoint(10, 4), Qt::NoButton, Qt::RightButton, Qt::ShiftModifier);
+    Send(&window, QEvent::MouseButtonRelease, centre + QPoint(10, 4), Qt::RightButton, Qt::NoButton,
+         Qt::ShiftModifier);
+    const double v[2] = {-10 * s * 0.001, -4 * s * 0.001};
+    EXPECT_NEAR(scene.image->X - x, v[0] * start[0][0] + v[1] * start[1][0], 1e-9);
+    EXPECT_NEAR(scene.image->Y - y, v[0] * start[0][1] + v[1] * start[1][1], 1e-9);
+    EXPECT_NEAR(scene.image->Z - z, v[0] * start[0][2] + v[1] * start[1][2], 1e-9);
+    Rotation(*scene.image, R);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(R[i][j], start[i][j]);
+    EXPECT_EQ(menus, 0);
+
+    // Ctrl: from the right of the centre to below it, the angle about the
+    // centre goes from pi to -pi/2: a turn of -3 pi / 2 about the viewing
+    // axis, Z rows (0, 1, 0) and (-1, 0, 0).
+    Send(&window, QEvent::MouseButtonPress, centre + QPoint(50, 0), Qt::RightButton, Qt::RightButton,
+         Qt::ControlModifier);
+    Send(&window, QEvent::MouseMove, centre + QPoint(0, 50), Qt::NoButton, Qt::RightButton, Qt::ControlModifier);
+    Rotation(*scene.image, R);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(R[0][k], start[1][k], 1e-12) << k;
+        EXPECT_NEAR(R[1][k], -start[0][k], 1e-12) << k;
+        EXPECT_NEAR(R[2][k], start[2][k], 1e-12) << k;
+    }
+    // Within 5 pixels of the centre: the start rotation.
+    Send(&window, QEvent::MouseMove, centre + QPoint(3, 3), Qt::NoButton, Qt::RightButton, Qt::ControlModifier);
+    Send(&window, QEvent::MouseButtonRelease, centre + QPoint(3, 3), Qt::RightButton, Qt::NoButton,
+         Qt::ControlModifier);
+    Rotation(*scene.image, R);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(R[i][j], start[i][j]);
+}
+
 // The Part's selection-mode pass, run here, and the CPU test give the same
 // names in the same order.
 TEST_F(StationWindow, CpuPickMatchesSelectionMode)
@@ -500,7 +544,9 @@ TEST_F(StationWindow, AnEmptyOrMissingSetDrawsTheAxesAlone)
     EXPECT_EQ(window.GetSceneSize(), 100.0);
     EXPECT_NEAR(window.GetAxisSize(), 100.0 / 6.0, 1e-12);
     const QPoint centre(window.width() / 2, window.height() / 2);
+    // Over the axes' origin: no label.
     Send(&window, QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
+    EXPECT_FALSE(window.GetInfoOverlay().IsShown());
     Click(centre, Qt::LeftButton);
     Click(centre, Qt::RightButton);
     EXPECT_EQ(menus, 1);
