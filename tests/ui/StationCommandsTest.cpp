@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -430,6 +431,26 @@ TEST(StationImport, LineEndsLongLinesPartialLinesAndComments)
     CProjectDocument doc;
     EXPECT_EQ(ImportStationText("// a\r\n//\r\n", STATION_FORMAT_STANDARD, true, doc, "Cam", nullptr).imported, 0);
     EXPECT_FALSE(doc.IsModified());
+}
+
+TEST(StationImport, NumbersInTheCLocaleUnderADecimalComma)
+{
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+        GTEST_SKIP() << "no decimal-comma locale here";
+    CProjectImage image;
+    image.name = "Comma";
+    image.SetPose(1.5, -2.25, 3.125, 0.5, 0.25, -0.125);
+    image.SetFilePath("/a/b.tif");
+    const std::string line = FormatStationLine(image);
+    CProjectDocument doc;
+    const int imported = ImportStationText(line + "\r\n", STATION_FORMAT_STANDARD, false, doc, "Cam", nullptr).imported;
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    EXPECT_EQ(line.find(','), std::string::npos) << line;
+    EXPECT_NE(line.find("        1.5000000000\t"), std::string::npos) << line;
+    ASSERT_EQ(imported, 1);
+    EXPECT_EQ(doc.images.GetAt(0)->Y, -2.25);
+    EXPECT_NEAR(doc.images.GetAt(0)->GetRoll(), -0.125, 1e-14);
 }
 
 TEST(StationImport, QuotedPathsAsTheScanCutsThem)

@@ -660,6 +660,16 @@ TEST_F(StationDialogs, ShowViewSizesKeysAndCancelAfterMovingTheStation)
     EXPECT_NEAR(-R[2][0], -1.0, 1e-12); // now looking along -X
     Wheel(view, 120);
     EXPECT_NE(dlg.GetWorkingStation().X, 10.0);
+    // A field that does not read as a number: one message, the station stays.
+    asked.clear();
+    const double x = dlg.GetWorkingStation().X;
+    auto* elevation = dlg.Item<QLineEdit>(1045);
+    elevation->setText(QStringLiteral("steep"));
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(elevation, &leave);
+    EXPECT_EQ(asked, std::vector<std::string>{"Please enter a number."});
+    EXPECT_EQ(dlg.GetWorkingStation().X, x);
+    elevation->setText(QStringLiteral("0"));
 
     button->click();
     EXPECT_EQ(button->text(), QStringLiteral("Show View >>"));

@@ -175,7 +175,13 @@ void CEditCameraStationDlg::WorkingStationFromFields()
 
 void CEditCameraStationDlg::OnFieldKillFocus()
 {
-    if (!UpdateData(true))
+    // A failed exchange moves the focus back to its field: no second round.
+    if (m_bExchanging)
+        return;
+    m_bExchanging = true;
+    const bool ok = UpdateData(true);
+    m_bExchanging = false;
+    if (!ok)
         return;
     WorkingStationFromFields();
     if (m_nViewShown && m_pStationWnd)

@@ -64,6 +64,7 @@ private:
     int m_nExpandedWidth = 0, m_nExpandedHeight = 0;
     int m_nViewWidth = 0, m_nViewHeight = 0;
     bool m_bExpandedOnce = false;
+    bool m_bExchanging = false;
     CStationOpenGL* m_pStationWnd = nullptr;
     QPushButton* m_ViewButton;
 };
