@@ -481,31 +481,9 @@ TEST_F(StationWindow, CpuPickMatchesSelectionMode)
     ASSERT_NE(drawer.BuildDiscList(), 0u);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
-    std::vector<GLuint> buffer(20000);
     auto selectionMode = [&](const CPickRegion& region) {
-        glSelectBuffer(GLsizei(buffer.size()), buffer.data());
-        glRenderMode(GL_SELECT);
-        glMatrixMode(GL_PROJECTION);
-        glPushMatrix();
-        glLoadIdentity();
-        gluPickMatrix(region.x, region.y, region.width, region.height, const_cast<GLint*>(viewport));
-        glMultMatrixd(projection);
-        glMatrixMode(GL_MODELVIEW);
-        glPushMatrix();
-        glLoadMatrixd(modelview);
-        glInitNames();
-        glPushName(0);
-        drawer.Draw(1.0f, true, 1);
-        glLoadName(0);
-        const GLint hits = glRenderMode(GL_RENDER);
-        glPopMatrix();
-        glMatrixMode(GL_PROJECTION);
-        glPopMatrix();
-        glMatrixMode(GL_MODELVIEW);
-        std::vector<int> names;
-        for (GLint k = 0; k < hits; ++k)
-            names.push_back(int(buffer[std::size_t(4 * k + 3)]));
-        return names;
+        return CStationOpenGL::SelectionModeNames(region, viewport, projection, modelview,
+                                                  [&drawer] { drawer.Draw(1.0f, true, 1); }, 20000);
     };
     std::uniform_real_distribution<double> px(0, window.width()), py(0, window.height());
     int withHits = 0;

@@ -157,14 +157,12 @@ void CStationOpenGL::DrawScene()
     m_textLists.DrawWorldAxes(m_dAxisSize);
 }
 
-int CStationOpenGL::PickAxes(const CPickRegion& region, const double modelview[16], const double projection[16],
-                             const int viewport[4])
+std::vector<int> CStationOpenGL::SelectionModeNames(const CPickRegion& region, const int viewport[4],
+                                                   const double projection[16], const double modelview[16],
+                                                   const std::function<void()>& draw, std::size_t capacity)
 {
-    if (!m_bReady || !context())
-        return 0;
-    makeCurrent();
-    GLuint buffer[64];
-    glSelectBuffer(64, buffer);
+    std::vector<GLuint> buffer(capacity);
+    glSelectBuffer(GLsizei(buffer.size()), buffer.data());
     glRenderMode(GL_SELECT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -176,14 +174,29 @@ int CStationOpenGL::PickAxes(const CPickRegion& region, const double modelview[1
     glLoadMatrixd(modelview);
     glInitNames();
     glPushName(0);
-    m_textLists.DrawWorldAxes(m_dAxisSize);
+    draw();
     const GLint hits = glRenderMode(GL_RENDER);
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
+    // One name per record: the name stack is one deep.
+    std::vector<int> names;
+    for (GLint k = 0; k < hits; ++k)
+        names.push_back(int(buffer[std::size_t(4 * k + 3)]));
+    return names;
+}
+
+int CStationOpenGL::PickAxes(const CPickRegion& region, const double modelview[16], const double projection[16],
+                             const int viewport[4])
+{
+    if (!m_bReady || !context())
+        return 0;
+    makeCurrent();
+    const std::vector<int> names = SelectionModeNames(region, viewport, projection, modelview,
+                                                      [this] { m_textLists.DrawWorldAxes(m_dAxisSize); }, 64);
     doneCurrent();
-    return hits > 0 ? int(hits) : 0;
+    return int(names.size());
 }
 
 void CStationOpenGL::ClearOverlay()

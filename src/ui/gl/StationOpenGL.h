@@ -13,7 +13,9 @@
 
 #include <QOpenGLWidget>
 
+#include <cstddef>
 #include <functional>
+#include <vector>
 
 class CCamera;
 class CPointSet;
@@ -68,6 +70,12 @@ public:
     bool HasContext() const { return m_bReady; }
     // The projection (column-major) for the current size and clip range.
     void GetProjection(double m[16]) const;
+    // The names that selection mode records for what draw draws in the
+    // region, one per hit record (the context must be current; capacity in
+    // buffer words, 4 per record).
+    static std::vector<int> SelectionModeNames(const CPickRegion& region, const int viewport[4],
+                                               const double projection[16], const double modelview[16],
+                                               const std::function<void()>& draw, std::size_t capacity);
 
 protected:
     void initializeGL() override;
