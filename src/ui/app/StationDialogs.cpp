@@ -112,7 +112,8 @@ CEditCameraStationDlg::CEditCameraStationDlg(CProjectImage* image, QWidget* pare
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addWidget(m_ViewButton);
-    grid->addLayout(buttons, 9, 0, 1, 3);
+    grid->setRowStretch(9, 1);
+    grid->addLayout(buttons, 10, 0, 1, 3);
     const QSize size = panel->sizeHint().expandedTo(QSize(380, 330));
     panel->setGeometry(0, 0, size.width(), size.height());
     resize(size);
@@ -135,6 +136,8 @@ bool CEditCameraStationDlg::OnInitDialog()
     m_nViewWidth = sensorHeight > 0.0 ? int((m_nCollapsedHeight - 60) / sensorHeight * sensorWidth) : 0;
     m_nExpandedWidth = m_nViewWidth + m_nCollapsedWidth + 30;
     m_nExpandedHeight = m_nCollapsedHeight;
+    // Like a dialog template: the user does not size it.
+    setFixedSize(m_nCollapsedWidth, m_nCollapsedHeight);
     // Without the camera's sensor and principal distance there is no view:
     // the dialog edits the numbers alone.
     const bool viewable = m_pCamera && sensorHeight > 0.0 && sensorWidth > 0.0 && m_pCamera->parameters[CAM_C] > 0.0;
@@ -205,7 +208,7 @@ void CEditCameraStationDlg::OnShowView()
         return;
     if (m_nViewShown) {
         m_ViewButton->setText(QStringLiteral("Show View >>"));
-        resize(m_nCollapsedWidth, m_nCollapsedHeight);
+        setFixedSize(m_nCollapsedWidth, m_nCollapsedHeight);
         m_nViewShown = 0;
         return;
     }
@@ -228,7 +231,7 @@ void CEditCameraStationDlg::OnShowView()
         }
         m_bExpandedOnce = true;
     }
-    resize(m_nExpandedWidth, m_nExpandedHeight);
+    setFixedSize(m_nExpandedWidth, m_nExpandedHeight);
     m_nViewShown = 1;
 }
 
