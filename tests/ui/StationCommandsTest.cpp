@@ -7,7 +7,9 @@
 #include "FileIO.h"
 #include "ImageView.h"
 #include "KestrelonView.h"
+#include "PointSet.h"
 #include "ProjectImage.h"
+#include "SampleProject.h"
 #include "StationDialogs.h"
 #include "StationImportDlg.h"
 #include "TreeMenus.h"
@@ -184,6 +186,81 @@ TEST_F(StationCommands, EditExteriorOrientationFromTheTreeAndTheImageView)
     });
     Frame()->OnCommandId(32851);
     EXPECT_EQ(shown, 2);
+    EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(StationCommands, ResectFromTheTreeAsksForTheStartAndReports)
+{
+    const QString folder = scratch.filePath(QStringLiteral("sample"));
+    std::string message;
+    ASSERT_TRUE(WriteSampleProject(folder.toStdString(), message, 0.0)) << message;
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), folder + QStringLiteral("/Sample.kst")}));
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    tree = Frame()->GetProjectTreeView();
+    ASSERT_NE(tree, nullptr);
+    CPointSet* driver = doc->pointSets.GetDriverSet();
+    ASSERT_NE(driver, nullptr);
+    CProjectImage* image = doc->images.GetAt(0);
+    const QString name = QString::fromLatin1(image->name.GetText());
+    CSampleTruth truth;
+    BuildSampleTruth(truth);
+    TakeMessages();
+    auto answer = [this](int result, bool useGiven) {
+        dialogs.push_back([result, useGiven](CDialog& d) {
+            auto* start = dynamic_cast<CResectStationDlg*>(&d);
+            EXPECT_NE(start, nullptr);
+            if (!start)
+                return int(IDCANCEL);
+            EXPECT_EQ(start->m_bUseGiven, 0);
+            start->Item<QCheckBox>(1112)->setChecked(useGiven);
+            if (result == IDOK)
+                start->OnOK();
+            return result;
+        });
+    };
+    tree->setCurrentItem(Item(name));
+
+    // Cancel: nothing happens.
+    image->oriented = false;
+    image->SetPose(0, 0, 0, 1.0, -0.5, 2.0);
+    answer(IDCANCEL, false);
+    tree->OnCmdMsg(ID_TREE_RESECT, nullptr);
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_FALSE(image->oriented);
+
+    // The closed form from nowhere: the sample's pose, the summary line.
+    doc->SetModifiedFlag(false);
+    answer(IDOK, false);
+    tree->OnCmdMsg(ID_TREE_RESECT, nullptr);
+    const std::vector<std::string> shown = TakeMessages();
+    ASSERT_EQ(shown.size(), 1u);
+    char head[64];
+    std::snprintf(head, sizeof head, " Name        RMS(um)     Pts \n%10s     ", image->name.GetText());
+    EXPECT_EQ(shown[0].rfind(head, 0), 0u) << shown[0];
+    EXPECT_TRUE(image->oriented);
+    EXPECT_TRUE(doc->IsModified());
+    EXPECT_NEAR(image->X, truth.poses[0].X, 1e-6 * std::fabs(truth.poses[0].X) + 1e-6);
+
+    // Too few driver points in the image.
+    int kept = 0;
+    for (int k = 0; k < image->targets.GetSize(); ++k) {
+        CImageObservation& o = *image->targets.GetAt(k);
+        if (driver->FindPointByText(o.label.GetText()) && kept++ < 2)
+            continue;
+        o.label = CNameBuffer(("Z" + std::to_string(k)).c_str());
+    }
+    image->targets.SortByLabel();
+    answer(IDOK, false);
+    tree->OnCmdMsg(ID_TREE_RESECT, nullptr);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Not enough common points for resection."});
+    EXPECT_FALSE(image->oriented);
+
+    // Without a driver set, after the dialog.
+    driver->isDriver = false;
+    answer(IDOK, true);
+    tree->OnCmdMsg(ID_TREE_RESECT, nullptr);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"No Driver Present"});
     EXPECT_TRUE(dialogs.empty());
 }
 

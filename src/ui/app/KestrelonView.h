@@ -154,6 +154,7 @@ public:
     void OnAddScaleBarToDatabase();
     // The image's exterior orientation dialog, and the station files.
     void OnEditExteriorOrientation();
+    void OnResectImage();
     void OnExportStationData();
     void OnImportStationData();
 

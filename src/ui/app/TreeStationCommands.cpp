@@ -1,12 +1,16 @@
 // The tree's station commands: the exterior orientation dialog of an image,
-// and the export and import of station files.
+// the resection of one image, and the export and import of station files.
 #include "KestrelonView.h"
 
+#include "Camera.h"
+#include "DynString.h"
 #include "FileIO.h"
 #include "FilePath.h"
 #include "Hooks.h"
 #include "KestrelonDoc.h"
 #include "Message.h"
+#include "PointSet.h"
+#include "Resection.h"
 #include "StationDialogs.h"
 #include "StationImportDlg.h"
 #include "TreeMenus.h"
@@ -28,6 +32,7 @@ QString ProjectFolder(const CKestrelonDoc* doc)
 void CKestrelonView::InstallStationCommands()
 {
     OnCommand(ID_TREE_EDIT_EO, [this] { OnEditExteriorOrientation(); });
+    OnCommand(ID_TREE_RESECT, [this] { OnResectImage(); });
     OnCommand(ID_TREE_EXPORT_STATIONS, [this] { OnExportStationData(); });
     OnCommand(ID_TREE_IMPORT_STATIONS, [this] { OnImportStationData(); });
 }
@@ -42,6 +47,46 @@ void CKestrelonView::OnEditExteriorOrientation()
     CEditCameraStationDlg dlg(image, nullptr, GetDocument());
     if (dlg.DoModal() == IDOK)
         RefreshImageIcons();
+}
+
+void CKestrelonView::OnResectImage()
+{
+    CKestrelonDoc* doc = GetDocument();
+    CProjectImage* image = CaretImage();
+    if (!doc || !image) {
+        AfxMessageBox("Image Not in Project");
+        return;
+    }
+    CResectStationDlg dlg(image, nullptr, doc);
+    if (dlg.DoModal() != IDOK)
+        return;
+    CPointSet* driver = doc->pointSets.GetDriverSet();
+    if (!driver) {
+        AfxMessageBox("No Driver Present");
+        return;
+    }
+    const CCamera* camera = doc->cameras.FindByName(image->GetCameraName().GetText());
+    doc->summary.status = kResectionFailed;
+    if (camera) {
+        if (dlg.m_bUseGiven)
+            RefineResection(*image, *camera, *driver, doc->settings, doc->summary);
+        else
+            ResectImage(*image, *camera, *driver, doc->settings, doc->summary);
+    }
+    // The pose and the flag changed: the project has to be saved again.
+    doc->SetModifiedFlag(true);
+    image->oriented = doc->summary.status == kResectionSuccess;
+    RefreshImageIcons();
+    if (image->oriented) {
+        CDynString text;
+        text.Format(" Name        RMS(um)     Pts \n%10s     %2.3f        %3d ", image->name.GetText(), doc->summary.rms,
+                    doc->summary.usedPoints);
+        AfxMessageBox(text.GetText(), MB_ICONINFORMATION);
+    } else if (camera && doc->summary.status == kResectionTooFewPoints) {
+        AfxMessageBox("Not enough common points for resection.", MB_ICONERROR);
+    } else {
+        AfxMessageBox("Resection failed.");
+    }
 }
 
 void CKestrelonView::OnExportStationData()
