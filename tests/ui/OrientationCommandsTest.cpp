@@ -1,6 +1,7 @@
 // Resection of all images with its summary, the driveback resection's
 // questions, and the "Triangulate" dialog, on the sample project.
 #include "ShellFixture.h"
+#include "StationDialogs.h"
 
 #include "Controls.h"
 #include "Hub.h"
@@ -164,11 +165,12 @@ TEST_F(Orientation, DrivebackAsksAndRefreshesTheTreeOnEveryPath)
         std::deque<int> answers;
         std::vector<std::string> messages; // "RMS" stands for the RMS question
         bool resectedAfter;
+        bool startDialog = false; // "Resect Camera Station" asks for the start
     };
     const Case cases[] = {
         {"too few", 2, false, {}, {"Not enough common points for resection."}, false},
         {"declined", -1, true, {IDNO}, {question}, false},
-        {"given fails", -1, true, {IDYES}, {question, "Resection failed."}, false},
+        {"given fails", -1, true, {IDYES}, {question, "Resection failed."}, false, true},
         {"success, no driveback", -1, false, {IDNO}, {"RMS"}, true},
     };
     CSampleRandom random(7);
@@ -190,8 +192,18 @@ TEST_F(Orientation, DrivebackAsksAndRefreshesTheTreeOnEveryPath)
         CMeasurementTool tool(&image, &camera, nullptr, nullptr, nullptr);
         answers = c.answers;
         refreshes = 0;
+        int startDialogs = 0;
+        if (c.startDialog)
+            dialogs.push_back([&startDialogs](CDialog& d) {
+                auto* start = dynamic_cast<CResectStationDlg*>(&d);
+                EXPECT_NE(start, nullptr);
+                EXPECT_EQ(start ? start->m_bUseGiven : 0, 1);
+                ++startDialogs;
+                return int(IDCANCEL); // the refinement runs all the same
+            });
         TakeMessages();
         doc->ResectImageForDriveback(image, camera, tool);
+        EXPECT_EQ(startDialogs, c.startDialog ? 1 : 0);
         std::vector<std::string> shown = TakeMessages();
         for (std::string& m : shown)
             if (m.rfind("Resection RMS: ", 0) == 0 && m.size() > 10 && m.substr(m.size() - 11) == "\nContinue?\n")

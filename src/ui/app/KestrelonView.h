@@ -152,6 +152,11 @@ public:
     void OnSetAsDriver();
     void OnMakeCopy();
     void OnAddScaleBarToDatabase();
+    // The image's exterior orientation dialog, and the station files.
+    void OnEditExteriorOrientation();
+    void OnResectImage();
+    void OnExportStationData();
+    void OnImportStationData();
 
     // The click rule of the right pane.
     void OnClickItem(QTreeWidgetItem* item);
@@ -226,6 +231,7 @@ private:
     void AfterPointSetImport(bool imported);
     // The command ids of the file and point-set commands.
     void InstallFileCommands();
+    void InstallStationCommands();
     QTreeWidgetItem* Insert(QTreeWidgetItem* parent, const QString& text, int icon, bool sorted);
     QTreeWidgetItem* FindChild(QTreeWidgetItem* parent, const QString& text) const;
     void SetIcon(QTreeWidgetItem* item, int icon);

@@ -9,6 +9,7 @@
 #include "MeasurementTool.h"
 #include "Message.h"
 #include "Resection.h"
+#include "StationDialogs.h"
 #include "TriangulationJob.h"
 
 #include <QFont>
@@ -107,6 +108,10 @@ void CKestrelonDoc::ResectImageForDriveback(CProjectImage& image, CCamera& camer
         AfxMessageBox("Not enough common points for resection.", MB_OK | MB_ICONSTOP);
     } else if (AfxMessageBox("Closed Form Failed.\nAttempt with Given X,Y,Z?", MB_YESNO | MB_ICONINFORMATION) ==
                IDYES) {
+        // The user may give the start station; the refinement runs either way.
+        CResectStationDlg start(&image, nullptr, this);
+        start.m_bUseGiven = 1;
+        start.DoModal();
         RefineResection(image, camera, *driver, settings, summary);
         SetModifiedFlag(true);
         if (summary.status != kResectionSuccess) {

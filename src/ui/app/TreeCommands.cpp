@@ -658,8 +658,9 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
     }
     if (doc->images.FindByName(text.c_str())) {
         if (flag == 1)
-            return; // the exterior orientation dialog is not part of the program yet
-        OnDisplayImage();
+            OnEditExteriorOrientation();
+        else
+            OnDisplayImage();
         return;
     }
     if (parent == m_hProjectRoot && doc->cameras.FindByName(text.c_str())) {

@@ -12,6 +12,7 @@
 #include "MainFrame.h"
 #include "Message.h"
 #include "ProjectImage.h"
+#include "StationDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -843,6 +844,13 @@ void CImageView::RegisterCommands()
     CCmdTarget::OnCommand(32808, [] {});
     CCmdTarget::OnUpdate(32808, [](CCmdUI* ui) { ui->Enable(false); });
     CCmdTarget::OnCommand(32809, [this] { OpenCentroidWindow(); });
+    CCmdTarget::OnCommand(32851, [this] {
+        if (!image)
+            return;
+        CEditCameraStationDlg dlg(image, this, GetDoc());
+        dlg.DoModal();
+    });
+    CCmdTarget::OnUpdate(32851, [this](CCmdUI* ui) { ui->Enable(image != nullptr); });
     CCmdTarget::OnCommand(57607, [this] {
         QPrinter printer(QPrinter::HighResolution);
         QPrintDialog dialog(&printer, this);
