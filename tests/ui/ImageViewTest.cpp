@@ -876,9 +876,18 @@ TEST_F(ImageViewCommands, ResectGivesTheStationOrSaysWhyNot)
     Frame()->RouteCommand(32948, &ui);
     EXPECT_TRUE(ui.enabled);
 
-    // Closed form (no station prompt installed), then from the given station.
+    // The application's prompt is "Resect Camera Station"; OK without "Use
+    // Given" resects by the closed form.
+    int stationDialogs = 0;
+    dialogs.push_back([&](CDialog& dialog) {
+        ++stationDialogs;
+        EXPECT_EQ(dialog.GetResourceId(), 1545);
+        dialog.OnOK();
+        return dialog.result();
+    });
     TakeMessages();
     Frame()->OnCommandId(32948);
+    EXPECT_EQ(stationDialogs, 1);
     std::vector<std::string> shown = TakeMessages();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].rfind("| Sta  RMS(um)  Pts |\n| Image1      ", 0), 0u) << shown[0];
@@ -911,7 +920,13 @@ TEST_F(ImageViewCommands, ResectGivesTheStationOrSaysWhyNot)
     Frame()->RouteCommand(32948, &ui);
     EXPECT_FALSE(ui.enabled);
     image->oriented = true;
+    dialogs.push_back([&](CDialog& dialog) {
+        ++stationDialogs;
+        dialog.OnOK();
+        return dialog.result();
+    });
     view->Resect();
+    EXPECT_EQ(stationDialogs, 2);
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Not enough common points for resection."});
     EXPECT_FALSE(image->oriented);
 }

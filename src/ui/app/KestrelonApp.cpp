@@ -11,6 +11,7 @@
 #include "Message.h"
 #include <QStatusBar>
 #include "Resources.h"
+#include "StationDialogs.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -151,6 +152,13 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
         nullptr);
     imageTemplate->SetMenu(kProjectMenu, kProjectMenuCount);
     InstallImageView(imageTemplate);
+    // The image view's Resect asks for the start station first.
+    CImageView::SetResectStationPrompt([](CProjectImage& image, bool& fromGivenStation) {
+        CResectStationDlg dlg(&image);
+        const int result = dlg.DoModal();
+        fromGivenStation = dlg.m_bUseGiven != 0;
+        return result;
+    });
 
     // 8, 9. Main frame.
     QApplication::setWindowIcon(QIcon(ProgramPicture(32)));
