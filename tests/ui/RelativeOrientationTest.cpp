@@ -18,6 +18,7 @@
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -42,6 +43,20 @@ double Distance(const CObjectPoint& a, const CObjectPoint& b)
 {
     return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
 }
+
+// Records the caption and icon of every message box while it lives.
+struct BoxRecorder {
+    BoxRecorder()
+    {
+        old = SetMessageBoxHandler([this](const char* text, const char* caption, unsigned type) {
+            shown.push_back(std::string(caption ? caption : "") + "|" + std::to_string(type & MB_ICONMASK));
+            return old ? old(text, caption, type) : IDOK;
+        });
+    }
+    ~BoxRecorder() { SetMessageBoxHandler(old); }
+    MessageBoxHandler old;
+    std::vector<std::string> shown;
+};
 
 std::string Format(const char* format, double value)
 {
@@ -212,6 +227,8 @@ TEST_F(RelOrient, StartsOnTheFirstTwoImagesAndOpensThemOnce)
     EXPECT_EQ(dlg->m_RightCombo->GetSelectedImage(), &Image(1));
     EXPECT_FALSE(dlg->m_Accept->isEnabled());
     EXPECT_TRUE(dlg->m_Compute->isEnabled());
+    Frame()->UpdateCmdUI();
+    EXPECT_TRUE(Frame()->GetAction(33077)->isEnabled());
 
     // The picture: the main window with the dialog where it stands.
     Settle();
@@ -304,8 +321,10 @@ TEST_F(RelOrient, IdenticalImagesAreRefused)
     EXPECT_TRUE(dlg->m_Compute->isEnabled());
     EXPECT_TRUE(dlg->GetView(false)->relativeOrientationMode);
 
+    BoxRecorder boxes;
     Choose(dlg->m_LeftCombo, 2);
     EXPECT_EQ(Messages(), std::vector<std::string>{kIdentical});
+    EXPECT_EQ(boxes.shown.back(), "Relative Orientation|" + std::to_string(MB_ICONEXCLAMATION));
     EXPECT_FALSE(dlg->m_Compute->isEnabled());
     dlg->OnCancel();
     Settle();
@@ -362,6 +381,7 @@ TEST_F(RelOrient, ComputeAndAcceptMakeROArrayTheDriver)
     EXPECT_LT(rows.back()[1].toDouble(), 0.01);
     EXPECT_LT(rows.back()[2].toDouble(), 0.01);
 
+    EXPECT_TRUE(dlg->grab().save(TestOutputFolder() + QStringLiteral("/RelativeOrientationResiduals.png")));
     const int computed = ro.GetSize();
     QTest::mouseClick(dlg->m_Accept, Qt::LeftButton);
     Settle();
@@ -418,8 +438,10 @@ TEST_F(RelOrient, ComputeWithoutTheProjectCameraFails)
     ASSERT_NE(dlg, nullptr);
     Image(1).SetCameraName("Nowhere");
     const double x = Image(1).X;
+    BoxRecorder boxes;
     dlg->OnComputeRO();
     EXPECT_EQ(Messages(), std::vector<std::string>{"Computation failed!"});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"RO Orientation|" + std::to_string(MB_ICONSTOP)});
     EXPECT_FALSE(dlg->m_Accept->isEnabled());
     EXPECT_EQ(Image(1).X, x);
     dlg->OnCancel();
@@ -446,6 +468,29 @@ TEST_F(RelOrient, AWindowClosedElsewhereIsForgotten)
     EXPECT_EQ(Messages(), std::vector<std::string>{"Computation failed!"});
     dlg->OnCancel();
     Settle();
+    EXPECT_EQ(ImageFrames(), 0);
+}
+
+// Closing the project with the dialog open closes everything; an image
+// window left over by the dialog's end may close again.
+TEST_F(RelOrient, TheProjectClosesWithTheDialogOpen)
+{
+    OpenSample(0.0);
+    CRelativeOrientationDlg* dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    QPointer<CMDIChildWnd> left = dlg->GetFrame(true);
+    delete dlg;
+    ASSERT_FALSE(left.isNull());
+    EXPECT_FALSE(dynamic_cast<CImageView*>(left->GetActiveView())->relativeOrientationMode);
+    EXPECT_EQ(left->windowTitle(), QString::fromLatin1(Image(0).name.GetText()));
+
+    dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(ImageFrames(), 4);
+    answers = {IDNO}; // the save question
+    Tree()->GetParentFrame()->close();
+    Settle();
+    EXPECT_EQ(GetActiveKestrelonDoc(), nullptr);
     EXPECT_EQ(ImageFrames(), 0);
 }
 

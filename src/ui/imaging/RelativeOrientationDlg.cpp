@@ -165,7 +165,15 @@ CRelativeOrientationDlg::CRelativeOrientationDlg(CKestrelonView* owner)
     QObject::connect(m_RightCombo, &QComboBox::activated, this, [this](int) { OnSelectImage(false); });
 }
 
-CRelativeOrientationDlg::~CRelativeOrientationDlg() = default;
+CRelativeOrientationDlg::~CRelativeOrientationDlg()
+{
+    // Destroyed with its owner: windows still open may close again.
+    for (bool left : {true, false})
+        if (CImageView* view = GetView(left)) {
+            view->relativeOrientationMode = false;
+            view->UpdateTitle();
+        }
+}
 
 bool CRelativeOrientationDlg::CreateModeless()
 {
