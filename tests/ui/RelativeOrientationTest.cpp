@@ -9,9 +9,11 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "MessageHub.h"
+#include "ProjectBuilder.h"
 #include "ProjectImage.h"
 #include "RelativeOrientationDlg.h"
 #include "SampleProject.h"
+#include "TargetRenderer.h"
 
 #include <QFile>
 #include <QMdiArea>
@@ -494,17 +496,59 @@ TEST_F(RelOrient, TheProjectClosesWithTheDialogOpen)
     EXPECT_EQ(ImageFrames(), 0);
 }
 
-// Scan Images asks before measured points would be overwritten; No scans nothing.
-TEST_F(RelOrient, ScanImagesAsksFirst)
+// Scan Images scans both windows' pictures; with points measured it asks
+// first, and No scans nothing.
+TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
 {
-    OpenSample(0.0);
+    NewProject();
+    Frame()->resize(1200, 900);
+    Frame()->show();
+    TargetScene scene;
+    scene.width = 200;
+    scene.height = 150;
+    scene.background = 220.0;
+    scene.blurSigma = 0.7;
+    scene.noiseSigma = 1.0;
+    const double targets[3][2] = {{50.3, 40.6}, {140.8, 95.2}, {100.1, 120.4}};
+    for (const auto& t : targets) {
+        RenderedTarget target;
+        target.x = t[0];
+        target.y = t[1];
+        target.semiAxisA = target.semiAxisB = 5.0;
+        target.amplitude = -180.0;
+        scene.targets.push_back(target);
+    }
+    CCamera* camera = AddCamera(*doc, "Cam");
+    camera->XPixels = scene.width;
+    camera->YPixels = scene.height;
+    camera->XPixelSize = 0.01;
+    camera->YPixelSize = 0.01;
+    for (int k = 0; k < 2; ++k) {
+        const std::string path = scratch.filePath(QStringLiteral("scan%1.bmp").arg(k)).toStdString();
+        ASSERT_TRUE(WritePicture(path, RenderScene(scene)));
+        AddImage(*doc, {"Cam", true, false, 0})->SetFilePath(path.c_str());
+    }
     CRelativeOrientationDlg* dlg = Open();
     ASSERT_NE(dlg, nullptr);
-    const int observations = Image(0).targets.GetSize();
-    answers = {IDNO};
-    QTest::mouseClick(dlg->findChild<QPushButton*>(IdName(1393)), Qt::LeftButton);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Autoscan will overwrite previously measured points. Continue?"});
-    EXPECT_EQ(Image(0).targets.GetSize(), observations);
+    QPushButton* scan = dlg->findChild<QPushButton*>(IdName(1393));
+    QTest::mouseClick(scan, Qt::LeftButton);
+    EXPECT_TRUE(Messages().empty());
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_TRUE(Image(k).scanned) << k;
+        EXPECT_EQ(Image(k).targets.GetSize(), 3) << k;
+    }
+    EXPECT_EQ(dlg->m_PointTable->topLevelItemCount(), 3); // the table follows the scan
+
+    Image(0).targets.GetAt(0)->label = CNameBuffer("KEEP");
+    Image(0).targets.SortByLabel();
+    for (int answer : {IDNO, IDYES}) {
+        answers = {answer};
+        QTest::mouseClick(scan, Qt::LeftButton);
+        EXPECT_EQ(Messages(),
+                  std::vector<std::string>{"Autoscan will overwrite previously measured points. Continue?"});
+        EXPECT_EQ(Image(0).targets.Find(CNameBuffer("KEEP")) != nullptr, answer == IDNO);
+        EXPECT_EQ(Image(0).targets.GetSize(), 3);
+    }
     dlg->OnCancel();
     Settle();
 }
