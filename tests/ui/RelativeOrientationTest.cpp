@@ -503,21 +503,7 @@ TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
     NewProject();
     Frame()->resize(1200, 900);
     Frame()->show();
-    TargetScene scene;
-    scene.width = 200;
-    scene.height = 150;
-    scene.background = 220.0;
-    scene.blurSigma = 0.7;
-    scene.noiseSigma = 1.0;
-    const double targets[3][2] = {{50.3, 40.6}, {140.8, 95.2}, {100.1, 120.4}};
-    for (const auto& t : targets) {
-        RenderedTarget target;
-        target.x = t[0];
-        target.y = t[1];
-        target.semiAxisA = target.semiAxisB = 5.0;
-        target.amplitude = -180.0;
-        scene.targets.push_back(target);
-    }
+    const TargetScene scene = DarkDiscScene(200, 150, {{50.3, 40.6}, {140.8, 95.2}, {100.1, 120.4}}, 5.0, 0.7, 1.0);
     CCamera* camera = AddCamera(*doc, "Cam");
     camera->XPixels = scene.width;
     camera->YPixels = scene.height;

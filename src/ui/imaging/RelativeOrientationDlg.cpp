@@ -269,25 +269,32 @@ void CRelativeOrientationDlg::SetColumns(const char* a, int wa, const char* b, i
     }
 }
 
-void CRelativeOrientationDlg::RefreshPointTable()
+std::vector<CRelOrientRow> CRelativeOrientationDlg::CurrentRows() const
 {
-    SetColumns("Point", 40, "Left", 59, "Right", 59);
     CImageView* leftView = GetView(true);
     CImageView* rightView = GetView(false);
     const CProjectImage* left = leftView ? leftView->GetImageRecord() : nullptr;
     const CProjectImage* right = rightView ? rightView->GetImageRecord() : nullptr;
     const CObservationList none;
-    const std::vector<CRelOrientRow> rows =
-        BuildRelOrientRows(left ? left->targets : none, right ? right->targets : none);
-    for (const CRelOrientRow& row : rows) {
-        auto* item = new QTreeWidgetItem(
-            QStringList{FromCp1252(row.label.GetText()), row.left ? QStringLiteral("Yes") : QStringLiteral("No"),
-                        row.right ? QStringLiteral("Yes") : QStringLiteral("No")});
-        for (int i = 0; i < 3; ++i)
-            item->setTextAlignment(i, Qt::AlignCenter);
-        m_PointTable->addTopLevelItem(item);
-    }
-    EnableCompute();
+    return BuildRelOrientRows(left ? left->targets : none, right ? right->targets : none);
+}
+
+void CRelativeOrientationDlg::AddTableRow(const QString& a, const QString& b, const QString& c)
+{
+    auto* item = new QTreeWidgetItem(QStringList{a, b, c});
+    for (int i = 0; i < 3; ++i)
+        item->setTextAlignment(i, Qt::AlignCenter);
+    m_PointTable->addTopLevelItem(item);
+}
+
+void CRelativeOrientationDlg::RefreshPointTable()
+{
+    SetColumns("Point", 40, "Left", 59, "Right", 59);
+    const std::vector<CRelOrientRow> rows = CurrentRows();
+    const QString yes = QStringLiteral("Yes"), no = QStringLiteral("No");
+    for (const CRelOrientRow& row : rows)
+        AddTableRow(FromCp1252(row.label.GetText()), row.left ? yes : no, row.right ? yes : no);
+    EnableCompute(rows);
 }
 
 bool CRelativeOrientationDlg::SameImages() const
@@ -297,16 +304,12 @@ bool CRelativeOrientationDlg::SameImages() const
     return leftView && rightView && leftView->GetImageRecord() == rightView->GetImageRecord();
 }
 
-void CRelativeOrientationDlg::EnableCompute()
+void CRelativeOrientationDlg::EnableCompute(const std::vector<CRelOrientRow>& rows)
 {
     CImageView* leftView = GetView(true);
     CImageView* rightView = GetView(false);
-    const CProjectImage* left = leftView ? leftView->GetImageRecord() : nullptr;
-    const CProjectImage* right = rightView ? rightView->GetImageRecord() : nullptr;
-    int pairs = 0;
-    if (left && right)
-        pairs = CountRelOrientPairs(BuildRelOrientRows(left->targets, right->targets));
-    m_Compute->setEnabled(pairs >= 6 && left && right && left != right);
+    const bool twoImages = leftView && rightView && leftView->GetImageRecord() && rightView->GetImageRecord();
+    m_Compute->setEnabled(twoImages && !SameImages() && CountRelOrientPairs(rows) >= 6);
 }
 
 void CRelativeOrientationDlg::ShowIdenticalImages()
@@ -429,23 +432,12 @@ void CRelativeOrientationDlg::OnComputeRO()
 void CRelativeOrientationDlg::ShowResidualTable()
 {
     SetColumns("Point", 36, "Left vxy", 61, "Right vxy", 61);
-    CImageView* leftView = GetView(true);
-    CImageView* rightView = GetView(false);
-    const CProjectImage* left = leftView ? leftView->GetImageRecord() : nullptr;
-    const CProjectImage* right = rightView ? rightView->GetImageRecord() : nullptr;
-    const CObservationList none;
-    const CRelOrientResiduals table =
-        FormatRelOrientResiduals(BuildRelOrientRows(left ? left->targets : none, right ? right->targets : none));
-    auto add = [this](const QString& a, const QString& b, const QString& c) {
-        auto* item = new QTreeWidgetItem(QStringList{a, b, c});
-        for (int i = 0; i < 3; ++i)
-            item->setTextAlignment(i, Qt::AlignCenter);
-        m_PointTable->addTopLevelItem(item);
-    };
+    const std::vector<CRelOrientRow> rows = CurrentRows();
+    const CRelOrientResiduals table = FormatRelOrientResiduals(rows);
     for (std::size_t i = 0; i < table.label.size(); ++i)
-        add(table.label[i], table.left[i], table.right[i]);
-    add(QStringLiteral("RMS"), table.rmsLeft, table.rmsRight);
-    EnableCompute();
+        AddTableRow(table.label[i], table.left[i], table.right[i]);
+    AddTableRow(QStringLiteral("RMS"), table.rmsLeft, table.rmsRight);
+    EnableCompute(rows);
 }
 
 void CRelativeOrientationDlg::OnOK()

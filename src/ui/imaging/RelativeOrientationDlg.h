@@ -98,7 +98,10 @@ private:
         bool oriented;
     };
     void LayOut();
-    void EnableCompute();
+    // The rows of the images the two windows show.
+    std::vector<CRelOrientRow> CurrentRows() const;
+    void AddTableRow(const QString& a, const QString& b, const QString& c);
+    void EnableCompute(const std::vector<CRelOrientRow>& rows);
     bool SameImages() const;
     void ShowIdenticalImages();
     void SetColumns(const char* a, int wa, const char* b, int wb, const char* c, int wc);
