@@ -182,10 +182,22 @@ bool CRelativeOrientationDlg::CreateModeless()
 
 void CRelativeOrientationDlg::Refresh(int, int, int)
 {
-    if (!m_bStarted)
+    if (!m_bStarted) {
         Start(nullptr, nullptr);
-    else
-        RefreshPointTable();
+        return;
+    }
+    SyncCombos();
+    RefreshPointTable();
+}
+
+void CRelativeOrientationDlg::SyncCombos()
+{
+    for (bool left : {true, false}) {
+        CComboBoxImage* combo = left ? m_LeftCombo : m_RightCombo;
+        combo->Fill(m_pDocument);
+        if (CImageView* view = GetView(left))
+            combo->SelectImage(view->GetImageRecord());
+    }
 }
 
 CImageView* CRelativeOrientationDlg::GetView(bool left) const
@@ -321,6 +333,11 @@ void CRelativeOrientationDlg::ShowIdenticalImages()
 void CRelativeOrientationDlg::OnSelectImage(bool left)
 {
     CComboBoxImage* combo = left ? m_LeftCombo : m_RightCombo;
+    if (!InProject(combo->GetSelectedImage())) {
+        // The image left the project after the list was filled.
+        SyncCombos();
+        return;
+    }
     if (CImageView* view = GetView(left)) {
         view->SetImage(combo->GetSelectedImage());
         view->Redraw();

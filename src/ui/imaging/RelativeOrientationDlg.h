@@ -98,6 +98,8 @@ private:
         bool oriented;
     };
     void LayOut();
+    // Both combos list the project's images and show the windows' images.
+    void SyncCombos();
     // The rows of the images the two windows show.
     std::vector<CRelOrientRow> CurrentRows() const;
     void AddTableRow(const QString& a, const QString& b, const QString& c);
