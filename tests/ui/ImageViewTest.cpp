@@ -45,20 +45,8 @@ protected:
     void OpenProject(bool secondFileMissing = false)
     {
         ASSERT_NO_FATAL_FAILURE(NewProject());
-        TargetScene scene;
-        scene.width = 200;
-        scene.height = 150;
-        scene.background = 220.0;
-        scene.blurSigma = 0.7;
-        scene.noiseSigma = 1.0;
-        for (const auto& t : kTruth) {
-            RenderedTarget target;
-            target.x = t[0];
-            target.y = t[1];
-            target.semiAxisA = target.semiAxisB = 5.0;
-            target.amplitude = -180.0;
-            scene.targets.push_back(target);
-        }
+        const TargetScene scene = DarkDiscScene(200, 150, {{kTruth[0][0], kTruth[0][1]}, {kTruth[1][0], kTruth[1][1]}},
+                                                5.0, 0.7, 1.0);
         camera = AddCamera(*doc, "Cam");
         camera->XPixels = scene.width;
         camera->YPixels = scene.height;

@@ -293,8 +293,9 @@ TEST_F(TreeCommands, DropRulesByDraggedBranchAndTarget)
 
 int g_beeps = 0;
 
-// A real drag with the mouse: a database scale bar dropped on the project
-// root joins the project; a database camera dropped on "3D Data" beeps.
+// A real drag with the mouse: a database scale bar or camera dropped on the
+// project root joins the project; a database camera dropped on "3D Data"
+// beeps.
 TEST_F(TreeCommands, DraggingWithTheMouse)
 {
     NewProject();
@@ -325,6 +326,12 @@ TEST_F(TreeCommands, DraggingWithTheMouse)
     EXPECT_NE(doc->scaleBars.FindByName("DragBar"), nullptr);
     EXPECT_EQ(g_beeps, 0);
     drag(Item(QStringLiteral("DragCam")), tree->Data3D());
+    EXPECT_EQ(g_beeps, 1);
+    EXPECT_EQ(doc->cameras.FindByName("DragCam"), nullptr);
+    doc->SetModifiedFlag(false);
+    drag(Item(QStringLiteral("DragCam")), tree->ProjectRoot());
+    EXPECT_NE(doc->cameras.FindByName("DragCam"), nullptr);
+    EXPECT_TRUE(doc->IsModified());
     EXPECT_EQ(g_beeps, 1);
     SetTreeBeepHook(old);
 }

@@ -971,7 +971,10 @@ void CKestrelonView::mouseReleaseEvent(QMouseEvent* event)
         if (doc && app && app->AddEODeviceToDatabase(&doc->eoDevice))
             doc->UpdateAllViews(nullptr, 0);
         break;
-    case DROP_CAMERA_TO_PROJECT: // the document's camera addition is not part of the program yet
+    case DROP_CAMERA_TO_PROJECT:
+        if (doc)
+            doc->AddDatabaseCameraToProject(text.c_str());
+        break;
     case DROP_NOTHING:
         break;
     }

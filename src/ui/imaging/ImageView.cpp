@@ -12,6 +12,7 @@
 #include "MainFrame.h"
 #include "Message.h"
 #include "ProjectImage.h"
+#include "RelativeOrientationDlg.h"
 #include "StationDialogs.h"
 
 #include <QApplication>
@@ -800,6 +801,7 @@ void InstallImageView(CDocTemplate* imageTemplate)
         imageTemplate->SetViewFactory([](QWidget* parent) -> CView* { return new CImageView(parent); });
     CChildFrame::SetInteriorOrientationFactory(
         [](CChildFrame* owner) -> CInteriorOrientationDlgBase* { return new CInteriorOrientationDlg(owner, owner); });
+    InstallRelativeOrientationDialog();
 }
 
 CImageView* OpenImageWindow(CKestrelonDoc* doc, CProjectImage* record)

@@ -242,6 +242,26 @@ std::vector<double> RenderNoiseFree(const TargetScene& scene)
     return image;
 }
 
+TargetScene DarkDiscScene(int width, int height, const std::vector<std::pair<double, double>>& centres,
+                          double radius, double blurSigma, double noiseSigma)
+{
+    TargetScene scene;
+    scene.width = width;
+    scene.height = height;
+    scene.background = 220.0;
+    scene.blurSigma = blurSigma;
+    scene.noiseSigma = noiseSigma;
+    for (const auto& [x, y] : centres) {
+        RenderedTarget target;
+        target.x = x;
+        target.y = y;
+        target.semiAxisA = target.semiAxisB = radius;
+        target.amplitude = -180.0;
+        scene.targets.push_back(target);
+    }
+    return scene;
+}
+
 TestPicture RenderScene(const TargetScene& scene)
 {
     const std::vector<double> ideal = RenderNoiseFree(scene);

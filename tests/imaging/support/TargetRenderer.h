@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ImageFiles.h"
@@ -50,6 +51,11 @@ std::vector<double> CoverageOf(const RenderedTarget& target, int width, int heig
 
 // Grey values before noise and quantisation, top row first.
 std::vector<double> RenderNoiseFree(const TargetScene& scene);
+
+// Dark discs (amplitude -180) on a light background (grey 220), as the
+// centroid settings expect by default; centres as (x, y) pairs.
+TargetScene DarkDiscScene(int width, int height, const std::vector<std::pair<double, double>>& centres,
+                          double radius, double blurSigma, double noiseSigma);
 
 // The 8-bit picture: noise added, rounded, held to 0..255.
 TestPicture RenderScene(const TargetScene& scene);
