@@ -152,6 +152,7 @@ public:
     void OnSetAsDriver();
     void OnMakeCopy();
     void OnAddScaleBarToDatabase();
+    void OnAutoScanAllImages();
 
     // The click rule of the right pane.
     void OnClickItem(QTreeWidgetItem* item);

@@ -39,6 +39,7 @@ void CKestrelonView::InstallFileCommands()
     OnCommand(32974, [this] { OnSetAsDriver(); });
     OnCommand(339, [this] { OnMakeCopy(); });
     OnCommand(32935, [this] { OnAddScaleBarToDatabase(); });
+    OnCommand(33026, [this] { OnAutoScanAllImages(); });
 }
 
 void CKestrelonView::OnSetImageFileDirectory()
