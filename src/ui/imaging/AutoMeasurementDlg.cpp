@@ -287,6 +287,13 @@ void CAutoMeasurementDlg::StepLine(int step, int variant)
     Append(QString::asprintf("%s (%.1f sec)\r\n", line.toLatin1().constData(), elapsed * 0.001));
 }
 
+void CAutoMeasurementDlg::PassStop(CJobProgress& progress) const
+{
+    // Also before a phase starts, so that a stop already asked for runs no work.
+    if (StopRequested())
+        progress.RequestStop();
+}
+
 void CAutoMeasurementDlg::EndStep(bool failedOtherwise)
 {
     const int step = GetState();
@@ -379,6 +386,9 @@ void CAutoMeasurementDlg::OnStart()
     m_strStatus.clear();
     m_pStatus->clear();
     m_nRunStart = GetTickCount();
+    // "Close" and the steps are disabled from the start, not only once the first step runs.
+    EnableAll(false);
+    m_pStop->setEnabled(true);
     setCursor(Qt::BusyCursor);
     m_pStatus->viewport()->setCursor(Qt::WaitCursor);
     PostHubMessage(UM_STEP_DONE, 0, 0, AsHubTarget());
@@ -667,13 +677,13 @@ unsigned CAutoMeasurementDlg::FindPointsWorker()
     const int before = points->GetSize();
     Append(QString::asprintf(" %4d Scaned Image Points in %2d Image(s).\r\n", unassigned, m_Images.GetSize()));
     m_pCorrespondenceJob = job.get();
+    PassStop(job->GetProgress());
     std::unique_ptr<CWorkerThread> thread = job->StartFindCorrespondingPointsThread();
     Append(QString::asprintf("   %4.1f finished", 0.0));
     SendHubMessage(AM_START_TIMER, FIND_POINTS, 0, AsHubTarget());
     while (!job->GetProgress().IsDone()) {
+        PassStop(job->GetProgress());
         Sleep(10);
-        if (StopRequested())
-            job->GetProgress().RequestStop();
     }
     SendHubMessage(AM_KILL_TIMER, 0, 0, AsHubTarget());
     thread.reset();
@@ -756,11 +766,13 @@ unsigned CAutoMeasurementDlg::BundleWorker()
     job->GetProgress().Reset();
     m_pBundleJob = job.get();
     SendHubMessage(AM_START_TIMER, step, 0, AsHubTarget());
+    if (StopRequested())
+        job->GetProgress().RequestAbort();
     if (job->StartThread())
         while (!job->GetProgress().IsDone()) {
-            Sleep(10);
             if (StopRequested())
                 job->GetProgress().RequestAbort();
+            Sleep(10);
         }
     SendHubMessage(AM_KILL_TIMER, 0, 0, AsHubTarget());
     job->Join();
@@ -823,9 +835,8 @@ unsigned CAutoMeasurementDlg::PostprocessingWorker()
         Append(QString::asprintf("   %4.1f finished", 0.0));
         SendHubMessage(AM_START_TIMER, POSTPROCESSING, 0, AsHubTarget());
         while (!job->GetProgress().IsDone()) {
+            PassStop(job->GetProgress());
             Sleep(10);
-            if (StopRequested())
-                job->GetProgress().RequestStop();
         }
         SendHubMessage(AM_KILL_TIMER, 0, 0, AsHubTarget());
         thread.reset();
@@ -835,6 +846,7 @@ unsigned CAutoMeasurementDlg::PostprocessingWorker()
     if (m_Options.merge) {
         // A two-ray removal that follows still reads the bundle's indices and sorts every list.
         const bool sortLists = !m_Options.removeTwoRay;
+        PassStop(job->GetProgress());
         runPhase(job->StartMergePointsThread(sortLists), "   Merging Points....\r\n");
         Replace(QString::asprintf("   %4d Points merged.\r\n", job->GetProgress().GetMerged()));
         SendHubMessage(UM_REDRAW_IMAGE_VIEWS);

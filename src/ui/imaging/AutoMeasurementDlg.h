@@ -5,6 +5,7 @@
 
 #include "Camera.h"
 #include "Dialog.h"
+#include "ImageView.h"
 #include "NameBuffer.h"
 #include "ProjectImageList.h"
 #include "WorkerThread.h"
@@ -20,7 +21,8 @@
 class CBundleJob;
 class CCorrespondenceWorker;
 class CImageQualityCombo;
-class CImageView;
+
+class CJobProgress;
 class CKestrelonDoc;
 class CNumberEdit;
 class CPointSet;
@@ -107,6 +109,7 @@ private:
     void Replace(const QString& text);
     void EndStep(bool failedOtherwise = false);
     bool StopRequested() const { return m_bStop.load(std::memory_order_acquire); }
+    void PassStop(CJobProgress& progress) const;
 
     CKestrelonDoc* m_pDoc = nullptr;
     CImagePtrArray m_Images;

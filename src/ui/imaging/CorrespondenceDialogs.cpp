@@ -154,9 +154,9 @@ void CComputationProgressDlg::RunPhase(std::unique_ptr<CWorkerThread> thread)
     if (!thread)
         return;
     while (!progress.IsDone()) {
-        Sleep(10);
         if (m_bStop.load(std::memory_order_acquire))
             progress.RequestStop();
+        Sleep(10);
     }
     thread->Join();
 }
