@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -147,6 +148,7 @@ CAutoMeasurementDlg::CAutoMeasurementDlg(QWidget* parent) : CDialog(288, parent)
     m_pStatus = new QPlainTextEdit;
     m_pStatus->setObjectName(IdName(1340));
     m_pStatus->setReadOnly(true);
+    m_pStatus->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_pStatus->setMinimumSize(420, 200);
     statusLayout->addWidget(m_pStatus);
 
