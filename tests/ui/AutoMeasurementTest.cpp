@@ -8,6 +8,7 @@
 #include "AutoMeasurementDlg.h"
 #include "ImageView.h"
 #include "KestrelonDoc.h"
+#include "PropertySheet.h"
 #include "Similarity3D.h"
 
 #include <QCheckBox>
@@ -178,6 +179,112 @@ TEST_F(AutoMeasurement, TheSequenceMeasuresTheNetworkToItsTruth)
     }
 }
 
+// Every step on pictures rendered from a known scene with an EO device: the
+// scan resects every image through the device, and every target becomes a
+// point of "Bundle" within the noise of its truth.
+TEST_F(AutoMeasurement, FromRenderedPicturesToTheBundle)
+{
+    NewProject();
+    MatchingNetworkOptions options;
+    options.device = true;
+    options.targets = false;
+    options.points = 40;
+    options.radius = 250.0;
+    options.focal = 35.0;
+    options.pixel = 0.01;
+    options.columns = 2000;
+    options.rows = 1500;
+    options.heightFactor = 0.1;
+    options.imageSeparation = 25.0;
+    network.Build(*doc, options);
+    std::string error;
+    ASSERT_TRUE(network.WritePictures(*doc, scratch.path().toStdString(), error)) << error;
+    // The scan knows nothing of the poses.
+    for (int k = 0; k < doc->images.GetSize(); ++k)
+        doc->images.GetAt(k)->SetPose(0.0, 0.0, 0.0, 0.0, 0.0, 0.0);
+    CCamera* camera = doc->cameras.FindByName(CMatchingNetwork::kCamera);
+    camera->SetCalibrationMode(0);
+    const CCamera before = *camera;
+    ASSERT_TRUE(doc->DoSave(scratch.filePath(QStringLiteral("scene.kst")), true));
+    TakeMessages();
+    Command([&](CAutoMeasurementDlg& d) {
+        EXPECT_TRUE(d.Item<QCheckBox>(1324)->isChecked());
+        RunToEnd(d);
+        QString expected = QStringLiteral("------- Start Scanning Images -----------------\r\n");
+        for (int k = 1; k <= 6; ++k)
+            expected += QStringLiteral("  Scan Image  %1 of  6... finished.\r\n"
+                                       "       45 Point(s) found. Resection successful.\r\n").arg(k);
+        expected += QStringLiteral(
+            "------- Scanning Images Finished -------------- (# sec)\r\n"
+            "------- Start Find Corresponding Points -------\r\n"
+            "  240 Scaned Image Points in  6 Image(s).\r\n"
+            "   40 Object Points found.\r\n"
+            "  For 0 Image Points no Correspondence found.\r\n"
+            "------- Find Corresponding Points Finished ---- (# sec)\r\n"
+            "------- Start Fast Bundle ---------------------\r\n"
+            "------- Fast Bundle Finished ------------------ (# sec)\r\n"
+            "------- Start Post-Processing -----------------\r\n"
+            "   Merging Points....\r\n"
+            "      0 Points merged.\r\n"
+            "   Remove Two Ray Points....\r\n"
+            "      0 Points removed.\r\n"
+            "------- Post-Processing Finished -------------- (# sec)\r\n"
+            "------- Start Final Bundle --------------------\r\n"
+            "------- Final Bundle Finished ----------------- (# sec)\r\n"
+            "Process finished after # sec.\r\n");
+        EXPECT_EQ(Masked(d.GetStatusText()).toStdString(), expected.toStdString());
+        d.Item<QPushButton>(2)->click();
+    });
+    for (int k = 0; k < doc->images.GetSize(); ++k) {
+        const CProjectImage* image = doc->images.GetAt(k);
+        EXPECT_TRUE(image->scanned && image->oriented) << k;
+        double station[3];
+        network.TrueStation(k, station);
+        EXPECT_LT(std::hypot(image->X - station[0], image->Y - station[1], image->Z - station[2]), 5.0) << k;
+    }
+    const CCamera* after = doc->cameras.FindByName(CMatchingNetwork::kCamera);
+    EXPECT_EQ(after->calibrationMode, before.calibrationMode);
+    for (int k = 0; k < CAM_PARAMETER_COUNT; ++k)
+        EXPECT_EQ(after->sigmas[k], before.sigmas[k]) << k;
+
+    // Each point of "Bundle" is named after the truth point it lies at.
+    CPointSet truth = network.truth;
+    for (int i = 0; i < network.device.GetSize(); ++i)
+        truth.AddCopy(*network.device.GetAt(i));
+    truth.SortByLabel();
+    CPointSet* bundle = doc->FindPointSet("Bundle");
+    ASSERT_NE(bundle, nullptr);
+    ASSERT_EQ(bundle->GetSize(), truth.GetSize());
+    CPointSet renamed;
+    for (int i = 0; i < bundle->GetSize(); ++i) {
+        CObjectPoint p = *bundle->GetAt(i);
+        const CObjectPoint* nearest = nullptr;
+        double best = 1e30;
+        for (int t = 0; t < truth.GetSize(); ++t) {
+            const CObjectPoint* q = truth.GetAt(t);
+            const double d = std::hypot(p.x - q->x, p.y - q->y, p.z - q->z);
+            if (d < best)
+                best = d, nearest = q;
+        }
+        ASSERT_LT(best, 10.0) << p.label.GetText();
+        p.label = nearest->label;
+        EXPECT_EQ(renamed.FindByLabel(p.label), nullptr) << p.label.GetText() << " twice";
+        renamed.AddPointSorted(p);
+    }
+    CPointSet fitted;
+    C3DTransformation fit(&renamed, &truth, &fitted);
+    fit.Reset();
+    ASSERT_TRUE(fit.Compute());
+    EXPECT_EQ(fit.GetCommonPointCount(), truth.GetSize());
+    for (int i = 0; i < fitted.GetSize(); ++i) {
+        const CObjectPoint* p = fitted.GetAt(i);
+        const CObjectPoint* t = truth.FindByLabel(p->label);
+        ASSERT_NE(t, nullptr);
+        // A pixel is 0.86 mm in the object; the centres are good to a few hundredths of it.
+        EXPECT_LT(std::hypot(p->x - t->x, p->y - t->y, p->z - t->z), 0.2) << p->label.GetText();
+    }
+}
+
 // The cases the dialog must meet, one table: what is checked, the project,
 // the messages and the protocol.
 TEST_F(AutoMeasurement, EdgeCases)
@@ -262,6 +369,25 @@ TEST_F(AutoMeasurement, OpensWithoutScanningWhenEveryImageIsScannedAndResected)
         EXPECT_FALSE(d.Item<QPushButton>(1331)->isEnabled());
         EXPECT_EQ(GetWindowText(d.GetDlgItem(1355)), QStringLiteral("5.00"));
         EXPECT_EQ(GetWindowText(d.GetDlgItem(1357)), QStringLiteral("[mm]"));
+        // The preference buttons open the sheet at "Image Scanning" and "Corresponding Points".
+        std::vector<int> pages;
+        for (int id : {1328, 1335}) {
+            if (id == 1328) {
+                d.Item<QCheckBox>(1324)->click();
+                ASSERT_TRUE(d.GetDlgItem(1328)->isEnabled());
+            }
+            dialogs.push_back([&](CDialog& sheet) {
+                auto* s = dynamic_cast<CPropertySheet*>(&sheet);
+                EXPECT_NE(s, nullptr);
+                if (s) {
+                    pages.push_back(s->GetActiveIndex());
+                    s->OnCancel();
+                }
+                return int(QDialog::Rejected);
+            });
+            d.Item<QPushButton>(id)->click();
+        }
+        EXPECT_EQ(pages, (std::vector<int>{5, 6}));
         d.Item<QPushButton>(2)->click();
     });
     // An image left to scan checks "Scan Images".
@@ -313,13 +439,23 @@ TEST_F(AutoMeasurement, DependentControlsFollowTheirChecks)
 TEST_F(AutoMeasurement, TheCommandAndClosingDuringARun)
 {
     NewProject();
+    // The update rules: one enabled image for 33064, two ready images for 33045.
+    auto enabled = [this](int id) {
+        CCmdUI ui(id);
+        EXPECT_TRUE(Frame()->RouteCommand(id, &ui)) << id;
+        return ui.enabled;
+    };
+    EXPECT_FALSE(enabled(33064));
+    EXPECT_FALSE(enabled(33045));
     network.Build(*doc);
+    EXPECT_TRUE(enabled(33064));
+    EXPECT_TRUE(enabled(33045));
     bool opened = false;
     dialogs.push_back([&](CDialog&) {
         opened = true;
         return int(QDialog::Rejected);
     });
-    doc->OnCmdMsg(33064, nullptr);
+    Frame()->OnCommandId(33064);
     EXPECT_FALSE(opened);
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Save Project First"});
     dialogs.clear();
