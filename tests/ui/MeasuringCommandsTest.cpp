@@ -1,5 +1,7 @@
 // "Find corresponding points" (33045) with its dialog and the "Computation
-// Progress" dialog, and "AutoScan All Images" (33026) with the AutoScan dialog.
+// Progress" dialog, whose run thread and phase threads (each a CWorkerThread)
+// report through the hub; and "AutoScan All Images" (33026) with the
+// AutoScan dialog. Runs under ThreadSanitizer.
 #include "ShellFixture.h"
 #include "MatchingNetwork.h"
 #include "ProjectBuilder.h"

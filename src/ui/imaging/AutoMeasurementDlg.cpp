@@ -584,7 +584,14 @@ bool CAutoMeasurementDlg::StartScan()
             frame->raise();
         }
     }
-    return StartWorker(SCAN, &CAutoMeasurementDlg::ScanWorker);
+    if (StartWorker(SCAN, &CAutoMeasurementDlg::ScanWorker))
+        return true;
+    if (m_bMovedForScan) {
+        move(x() + 250, y());
+        m_bMovedForScan = false;
+    }
+    CloseScanWindow();
+    return false;
 }
 
 unsigned CAutoMeasurementDlg::ScanWorker()
