@@ -381,8 +381,9 @@ TEST_F(AutoMeasurement, OpensWithoutScanningWhenEveryImageIsScannedAndResected)
                 EXPECT_NE(s, nullptr);
                 if (s) {
                     pages.push_back(s->GetActiveIndex());
-                    if (s->GetActiveIndex() == 6)
+                    if (s->GetActiveIndex() == 6) {
                         EXPECT_TRUE(s->grab().save(TestOutputFolder() + "/CorrespondingPointsPage.png"));
+                    }
                     s->OnCancel();
                 }
                 return int(QDialog::Rejected);
