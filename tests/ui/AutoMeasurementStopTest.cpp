@@ -3,6 +3,7 @@
 // CWorkerThread), the run ends with "Start" and "Close" enabled and the
 // camera given back. Runs under ThreadSanitizer.
 #include "ShellFixture.h"
+#include "DialogCommand.h"
 #include "MatchingNetwork.h"
 
 #include "AutoMeasurementDlg.h"
@@ -30,21 +31,7 @@ protected:
     // Runs command 33064 on the open project; steps drive the dialog.
     void Command(const std::function<void(CAutoMeasurementDlg&)>& steps)
     {
-        bool reached = false;
-        dialogs.push_back([&](CDialog& d) {
-            reached = true;
-            auto* dialog = dynamic_cast<CAutoMeasurementDlg*>(&d);
-            EXPECT_NE(dialog, nullptr);
-            if (dialog) {
-                d.show();
-                EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-                steps(*dialog);
-            }
-            return int(QDialog::Rejected);
-        });
-        doc->OnCmdMsg(33064, nullptr);
-        EXPECT_TRUE(reached);
-        dialogs.clear();
+        RunDialogCommand<CAutoMeasurementDlg>(dialogs, [this] { doc->OnCmdMsg(33064, nullptr); }, steps);
     }
     // Starts a run and clicks "Stop" after the delay (never, below 0);
     // returns the run's length in milliseconds and the step it stopped.

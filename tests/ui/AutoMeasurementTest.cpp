@@ -2,6 +2,7 @@
 // of known truth, the protocol it writes, its refusals and the controls that
 // follow their check boxes.
 #include "ShellFixture.h"
+#include "DialogCommand.h"
 #include "MatchingNetwork.h"
 #include "ProjectBuilder.h"
 
@@ -36,6 +37,22 @@ QString Masked(QString text)
     return text;
 }
 
+// The protocol of a run whose matching linked every target, after that
+// step's lines (times masked).
+const QString kAfterMatching = QStringLiteral(
+    "------- Find Corresponding Points Finished ---- (# sec)\r\n"
+    "------- Start Fast Bundle ---------------------\r\n"
+    "------- Fast Bundle Finished ------------------ (# sec)\r\n"
+    "------- Start Post-Processing -----------------\r\n"
+    "   Merging Points....\r\n"
+    "      0 Points merged.\r\n"
+    "   Remove Two Ray Points....\r\n"
+    "      0 Points removed.\r\n"
+    "------- Post-Processing Finished -------------- (# sec)\r\n"
+    "------- Start Final Bundle --------------------\r\n"
+    "------- Final Bundle Finished ----------------- (# sec)\r\n"
+    "Process finished after # sec.\r\n");
+
 class AutoMeasurement : public ShellFixture {
 protected:
     // A saved project with the matching network; the camera keeps its own
@@ -53,21 +70,7 @@ protected:
     // Runs command 33064; steps drive the dialog, shown on the screen.
     void Command(const std::function<void(CAutoMeasurementDlg&)>& steps)
     {
-        bool reached = false;
-        dialogs.push_back([&](CDialog& d) {
-            reached = true;
-            auto* dialog = dynamic_cast<CAutoMeasurementDlg*>(&d);
-            EXPECT_NE(dialog, nullptr);
-            if (dialog) {
-                d.show();
-                EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-                steps(*dialog);
-            }
-            return int(QDialog::Rejected);
-        });
-        doc->OnCmdMsg(33064, nullptr);
-        EXPECT_TRUE(reached);
-        dialogs.clear();
+        RunDialogCommand<CAutoMeasurementDlg>(dialogs, [this] { doc->OnCmdMsg(33064, nullptr); }, steps);
     }
     static void Check(CAutoMeasurementDlg& d, std::initializer_list<int> on)
     {
@@ -125,18 +128,7 @@ TEST_F(AutoMeasurement, TheSequenceMeasuresTheNetworkToItsTruth)
             "  360 Scaned Image Points in  6 Image(s).\r\n"
             "   60 Object Points found.\r\n"
             "  For 0 Image Points no Correspondence found.\r\n"
-            "------- Find Corresponding Points Finished ---- (# sec)\r\n"
-            "------- Start Fast Bundle ---------------------\r\n"
-            "------- Fast Bundle Finished ------------------ (# sec)\r\n"
-            "------- Start Post-Processing -----------------\r\n"
-            "   Merging Points....\r\n"
-            "      0 Points merged.\r\n"
-            "   Remove Two Ray Points....\r\n"
-            "      0 Points removed.\r\n"
-            "------- Post-Processing Finished -------------- (# sec)\r\n"
-            "------- Start Final Bundle --------------------\r\n"
-            "------- Final Bundle Finished ----------------- (# sec)\r\n"
-            "Process finished after # sec.\r\n");
+            "%1").arg(kAfterMatching);
         EXPECT_EQ(Masked(d.GetStatusText()).toStdString(), expected.toStdString());
         d.Item<QPushButton>(2)->click();
     });
@@ -220,18 +212,7 @@ TEST_F(AutoMeasurement, FromRenderedPicturesToTheBundle)
             "  240 Scaned Image Points in  6 Image(s).\r\n"
             "   40 Object Points found.\r\n"
             "  For 0 Image Points no Correspondence found.\r\n"
-            "------- Find Corresponding Points Finished ---- (# sec)\r\n"
-            "------- Start Fast Bundle ---------------------\r\n"
-            "------- Fast Bundle Finished ------------------ (# sec)\r\n"
-            "------- Start Post-Processing -----------------\r\n"
-            "   Merging Points....\r\n"
-            "      0 Points merged.\r\n"
-            "   Remove Two Ray Points....\r\n"
-            "      0 Points removed.\r\n"
-            "------- Post-Processing Finished -------------- (# sec)\r\n"
-            "------- Start Final Bundle --------------------\r\n"
-            "------- Final Bundle Finished ----------------- (# sec)\r\n"
-            "Process finished after # sec.\r\n");
+            "%1").arg(kAfterMatching);
         EXPECT_EQ(Masked(d.GetStatusText()).toStdString(), expected.toStdString());
         d.Item<QPushButton>(2)->click();
     });

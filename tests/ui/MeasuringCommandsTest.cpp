@@ -3,6 +3,7 @@
 // report through the hub; and "AutoScan All Images" (33026) with the
 // AutoScan dialog. Runs under ThreadSanitizer.
 #include "ShellFixture.h"
+#include "DialogCommand.h"
 #include "MatchingNetwork.h"
 #include "ProjectBuilder.h"
 
@@ -40,21 +41,7 @@ protected:
     // Runs command 33045; steps drive the dialog, shown on the screen.
     void Command(const std::function<void(CFindCorrespondingPointsDlg&)>& steps)
     {
-        bool reached = false;
-        dialogs.push_back([&](CDialog& d) {
-            reached = true;
-            auto* dialog = dynamic_cast<CFindCorrespondingPointsDlg*>(&d);
-            EXPECT_NE(dialog, nullptr);
-            if (dialog) {
-                d.show();
-                EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-                steps(*dialog);
-            }
-            return int(QDialog::Rejected);
-        });
-        doc->OnCmdMsg(33045, nullptr);
-        EXPECT_TRUE(reached);
-        dialogs.clear();
+        RunDialogCommand<CFindCorrespondingPointsDlg>(dialogs, [this] { doc->OnCmdMsg(33045, nullptr); }, steps);
     }
     static void WaitForEnd(CFindCorrespondingPointsDlg& d)
     {

@@ -709,15 +709,37 @@ unsigned CAutoMeasurementDlg::FindPointsWorker()
 
 // --- bundle steps ---------------------------------------------------------------
 
-bool CAutoMeasurementDlg::StartFastBundle()
+void CAutoMeasurementDlg::TakeAdjustmentImages()
 {
+    m_Images.RemoveAll();
+    for (int i = 0; i < m_pDoc->imagePtrs.GetSize(); ++i)
+        m_Images.Add(m_pDoc->imagePtrs.GetAt(i));
+}
+
+bool CAutoMeasurementDlg::CollectBundleStepImages()
+{
+    // The document's checks before a bundle, with their own messages.
     if (!m_pDoc->CollectBundleImages()) {
         m_pDoc->imagePtrs.RemoveAll();
         return false;
     }
-    m_Images.RemoveAll();
-    for (int i = 0; i < m_pDoc->imagePtrs.GetSize(); ++i)
-        m_Images.Add(m_pDoc->imagePtrs.GetAt(i));
+    TakeAdjustmentImages();
+    return true;
+}
+
+void CAutoMeasurementDlg::PrepareBundleSets()
+{
+    // Made here, not on the worker: the tree reads the set list.
+    m_Options.points = m_pDoc->GetBundlePointSet();
+    m_Options.control = m_pDoc->pointSets.GetControlSet();
+    m_pDoc->settings.freeNetwork = !(m_Options.control && m_Options.control->GetSize() > 2);
+    m_pDoc->settings.SetUnitLabel(m_pDoc->GetUnitName(false));
+}
+
+bool CAutoMeasurementDlg::StartFastBundle()
+{
+    if (!CollectBundleStepImages())
+        return false;
     if (IsChecked(1336)) {
         // Every camera must exist before any is changed.
         for (int i = 0; i < m_Images.GetSize(); ++i)
@@ -736,10 +758,7 @@ bool CAutoMeasurementDlg::StartFastBundle()
         m_pDoc->settings.absoluteConvergence = true;
         m_pDoc->settings.absoluteConvergenceLimit = m_pRmsThreshold->GetValue();
     }
-    m_Options.points = m_pDoc->GetBundlePointSet();
-    m_Options.control = m_pDoc->pointSets.GetControlSet();
-    m_pDoc->settings.freeNetwork = !(m_Options.control && m_Options.control->GetSize() > 2);
-    m_pDoc->settings.SetUnitLabel(m_pDoc->GetUnitName(false));
+    PrepareBundleSets();
     if (StartWorker(FAST_BUNDLE, &CAutoMeasurementDlg::BundleWorker))
         return true;
     RestoreCameras();
@@ -749,19 +768,11 @@ bool CAutoMeasurementDlg::StartFastBundle()
 
 bool CAutoMeasurementDlg::StartFinalBundle()
 {
-    if (!m_pDoc->CollectBundleImages()) {
-        m_pDoc->imagePtrs.RemoveAll();
+    if (!CollectBundleStepImages())
         return false;
-    }
-    m_Images.RemoveAll();
-    for (int i = 0; i < m_pDoc->imagePtrs.GetSize(); ++i)
-        m_Images.Add(m_pDoc->imagePtrs.GetAt(i));
     m_SavedCameras.RemoveAll();
     m_pDoc->settings.absoluteConvergence = false;
-    m_Options.points = m_pDoc->GetBundlePointSet();
-    m_Options.control = m_pDoc->pointSets.GetControlSet();
-    m_pDoc->settings.freeNetwork = !(m_Options.control && m_Options.control->GetSize() > 2);
-    m_pDoc->settings.SetUnitLabel(m_pDoc->GetUnitName(false));
+    PrepareBundleSets();
     return StartWorker(FINAL_BUNDLE, &CAutoMeasurementDlg::BundleWorker);
 }
 
@@ -823,9 +834,7 @@ bool CAutoMeasurementDlg::StartPostprocessing()
         AfxMessageBox("Run Bundle First!");
         return false;
     }
-    m_Images.RemoveAll();
-    for (int i = 0; i < n; ++i)
-        m_Images.Add(m_pDoc->imagePtrs.GetAt(i));
+    TakeAdjustmentImages();
     m_Options.points = bundle;
     m_Options.prefix = m_pDoc->newPointPrefix;
     m_Options.mergeDistance = m_pDistance->GetValue();

@@ -94,6 +94,11 @@ private:
     bool StartFastBundle();
     bool StartFinalBundle();
     bool StartPostprocessing();
+    // The step's images: the document's adjustment image list.
+    void TakeAdjustmentImages();
+    bool CollectBundleStepImages();
+    // The "Bundle" set, the control set and the network flag of a bundle step.
+    void PrepareBundleSets();
     bool StartWorker(int state, unsigned (CAutoMeasurementDlg::*body)());
     void JoinStepThread();
     void CloseScanWindow();
