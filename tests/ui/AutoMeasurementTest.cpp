@@ -290,6 +290,9 @@ TEST_F(AutoMeasurement, EdgeCases)
          "  For 360 Image Points no Correspondence found.\r\n"
          "------- Find Corresponding Points Stopped------ (# sec)\r\n"
          "Process finished after # sec.\r\n"},
+        {"no EO device, and No to going on", nullptr, {1324, 1325}, false,
+         {"No EO device existing. So no exterior orientation \ncan be determined automatically. Continue anyway?"},
+         "Process finished after # sec.\r\n"},
         {"no image to scan",
          [](CKestrelonDoc& d) {
              for (int i = 0; i < d.images.GetSize(); ++i)
