@@ -293,6 +293,25 @@ TEST_F(AutoMeasurement, EdgeCases)
         {"no EO device, and No to going on", nullptr, {1324, 1325}, false,
          {"No EO device existing. So no exterior orientation \ncan be determined automatically. Continue anyway?"},
          "Process finished after # sec.\r\n"},
+        {"an image whose camera is missing, fixing cameras",
+         [](CKestrelonDoc& d) { d.images.GetAt(5)->SetCameraName("MISSING"); }, {1326}, false, {},
+         "Process finished after # sec.\r\n"},
+        {"no unassigned target to match",
+         [](CKestrelonDoc& d) {
+             for (int i = 0; i < d.images.GetSize(); ++i) {
+                 CObservationList& list = d.images.GetAt(i)->targets;
+                 for (int k = 0; k < list.GetSize(); ++k)
+                     list.GetAt(k)->label = CNameBuffer(("P" + std::to_string(-list.GetAt(k)->label.GetNumber())).c_str());
+                 list.SortByLabel();
+             }
+         },
+         {1325}, false, {},
+         "------- Start Find Corresponding Points -------\r\n"
+         "    0 Scaned Image Points in  6 Image(s).\r\n"
+         "    0 Object Points found.\r\n"
+         "  For 0 Image Points no Correspondence found.\r\n"
+         "------- Find Corresponding Points Finished ---- (# sec)\r\n"
+         "Process finished after # sec.\r\n"},
         {"no image to scan",
          [](CKestrelonDoc& d) {
              for (int i = 0; i < d.images.GetSize(); ++i)
@@ -331,6 +350,12 @@ TEST_F(AutoMeasurement, EdgeCases)
             WaitForEnd(d);
             EXPECT_EQ(Masked(d.GetStatusText()).toStdString(), c.protocol);
             EXPECT_EQ(TakeMessages(), c.messages);
+            // Whatever ended the run, the camera has its own mode and sigmas.
+            const CCamera* camera = doc->cameras.FindByName(CMatchingNetwork::kCamera);
+            EXPECT_EQ(camera->calibrationMode, 0);
+            EXPECT_EQ(camera->sigmas[CAM_K3], 2.5e-12);
+            EXPECT_EQ(camera->sigmas[CAM_C], CAMERA_SIGMA_FIXED);
+            EXPECT_FALSE(doc->IsJobRunning());
             d.Item<QPushButton>(2)->click();
         });
     }
