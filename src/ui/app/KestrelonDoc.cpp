@@ -165,6 +165,8 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(359, [this] { OnSimulationBundle(); });
     OnCommand(33085, [this] { OnSimulateImages(); });
     OnCommand(363, [this] { OnSimulateImagesExtended(); });
+    OnCommand(33064, [this] { OnAutomaticMeasurement(); });
+    OnCommand(33045, [this] { OnFindCorrespondingPoints(); });
     OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
 }
 

@@ -74,6 +74,8 @@ public:
     void OnRunBundle();
     void OnSimulationBundle();
     void OnTriangulate();
+    void OnAutomaticMeasurement();
+    void OnFindCorrespondingPoints();
 
     // Orientation.
     // Resects the image against the driver set, then measures the driver

@@ -157,6 +157,7 @@ public:
     void OnResectImage();
     void OnExportStationData();
     void OnImportStationData();
+    void OnAutoScanAllImages();
 
     // The click rule of the right pane.
     void OnClickItem(QTreeWidgetItem* item);

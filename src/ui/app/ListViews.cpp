@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPaintEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -188,6 +189,15 @@ void CListViewEx::SelectRows(const std::vector<int>& rows)
         if (r >= 0 && r < m_model.rowCount())
             selection.select(m_model.index(r, 0), m_model.index(r, std::max(0, m_model.columnCount() - 1)));
     selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void CListViewEx::paintEvent(QPaintEvent* event)
+{
+    if (CKestrelonDoc* doc = GetDocument(); doc && doc->IsJobRunning()) {
+        QPainter(viewport()).fillRect(event->rect(), palette().base());
+        return;
+    }
+    QTableView::paintEvent(event);
 }
 
 void CListViewEx::keyPressEvent(QKeyEvent* event)

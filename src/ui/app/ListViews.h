@@ -86,6 +86,8 @@ protected:
     void SetColumns(std::vector<CListModel::Column> columns, int rows, std::vector<QIcon> icons = {});
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Nothing is read while a job writes the document's records.
+    void paintEvent(QPaintEvent* event) override;
     static std::vector<QIcon> MakeIcons(const std::vector<QColor>& colours, QSize size);
 
     CListModel& m_model; // a child of the view, so the views go before it

@@ -308,6 +308,9 @@ bool CMainFrame::RouteCommand(int id, CCmdUI* ui)
 
 void CMainFrame::UpdateCmdUI()
 {
+    // A job writes the project's records: the commands keep their states until it ends.
+    if (CKestrelonDoc* doc = GetActiveKestrelonDoc(); doc && doc->IsJobRunning())
+        return;
     for (auto& [id, action] : actions) {
         CCmdUI ui(id, action);
         RouteCommand(id, &ui);

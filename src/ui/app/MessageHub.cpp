@@ -6,6 +6,9 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -30,6 +33,30 @@ std::intptr_t Deliver(HubTarget target, unsigned message, std::uintptr_t wParam,
         return 0;
     return receiver->OnHubMessage(message, wParam, lParam);
 }
+
+// The result of a worker's send, handed over under a lock.
+struct SendAnswer {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;
+    std::intptr_t value = 0;
+};
+
+// Held by the queued call; when the last copy goes, the waiting worker is told.
+struct SendNotifier {
+    explicit SendNotifier(std::shared_ptr<SendAnswer> to) : answer(std::move(to)) {}
+    ~SendNotifier()
+    {
+        {
+            std::lock_guard<std::mutex> lock(answer->mutex);
+            answer->value = value;
+            answer->ready = true;
+        }
+        answer->changed.notify_all();
+    }
+    std::shared_ptr<SendAnswer> answer;
+    std::intptr_t value = 0;
+};
 
 bool OnUiThread()
 {
@@ -66,10 +93,21 @@ void InstallMessageHub(CMessageTarget* mainTarget)
                 return 0;
             if (OnUiThread())
                 return Deliver(target, message, wParam, lParam);
-            std::intptr_t result = 0;
-            QMetaObject::invokeMethod(
-                app, [&] { result = Deliver(target, message, wParam, lParam); }, Qt::BlockingQueuedConnection);
-            return result;
+            // The call is queued with copies of its arguments; the worker
+            // waits on a lock of its own (one the sanitizers see), which the
+            // call releases when it has run, or when it is discarded unrun.
+            auto answer = std::make_shared<SendAnswer>();
+            auto notifier = std::make_shared<SendNotifier>(answer);
+            if (!QMetaObject::invokeMethod(
+                    app, [notifier, target, message, wParam, lParam] {
+                        notifier->value = Deliver(target, message, wParam, lParam);
+                    },
+                    Qt::QueuedConnection))
+                return 0;
+            notifier.reset();
+            std::unique_lock<std::mutex> lock(answer->mutex);
+            answer->changed.wait(lock, [&] { return answer->ready; });
+            return answer->value;
         },
         [](HubTarget target, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
             QCoreApplication* app = QCoreApplication::instance();

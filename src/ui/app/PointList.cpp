@@ -22,6 +22,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QIcon>
 #include <QAbstractTableModel>
@@ -332,6 +333,15 @@ void C3DPointListCtrl::OnEndEdit(int row, int column, const QString* text)
 CKestrelonDoc* C3DPointListCtrl::HostDocument() const
 {
     return m_pHostView ? dynamic_cast<CKestrelonDoc*>(m_pHostView->GetDocument()) : nullptr;
+}
+
+void C3DPointListCtrl::paintEvent(QPaintEvent* event)
+{
+    if (CKestrelonDoc* doc = HostDocument(); doc && doc->IsJobRunning()) {
+        QPainter(viewport()).fillRect(event->rect(), palette().base());
+        return;
+    }
+    CEditableListCtrl::paintEvent(event);
 }
 
 bool C3DPointListCtrl::StoreChange()

@@ -72,6 +72,8 @@ public:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Nothing is read while a job writes the document's records.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     CKestrelonDoc* HostDocument() const;

@@ -40,6 +40,7 @@ void CKestrelonView::InstallFileCommands()
     OnCommand(339, [this] { OnMakeCopy(); });
     OnCommand(32935, [this] { OnAddScaleBarToDatabase(); });
     InstallStationCommands();
+    OnCommand(33026, [this] { OnAutoScanAllImages(); });
 }
 
 void CKestrelonView::OnSetImageFileDirectory()

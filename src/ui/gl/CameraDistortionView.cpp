@@ -2,6 +2,7 @@
 
 #include "Camera.h"
 #include "Frames.h"
+#include "KestrelonDoc.h"
 #include "KestrelonView.h"
 
 #include <QMouseEvent>
@@ -178,8 +179,10 @@ void CCameraDistortionView::paintGL()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     m_nWidth = width();
     m_nHeight = height();
-    // Nothing to plot without a camera or a sensor.
-    if (m_pCamera && m_dRmax > 0.0 && std::isfinite(m_dRmax)) {
+    // Nothing to plot without a camera or a sensor, nor while a job adjusts the camera.
+    auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
+    const bool busy = doc && doc->IsJobRunning();
+    if (!busy && m_pCamera && m_dRmax > 0.0 && std::isfinite(m_dRmax)) {
         const CDistortionLayout layout = ComputeDistortionLayout(m_nWidth, m_nHeight);
         if (layout.upper.width > 0 && layout.upper.height > 0) {
             DrawRadialPlot(layout);

@@ -1,0 +1,100 @@
+#include "AutoScanDlg.h"
+
+#include "Controls.h"
+#include "KestrelonDoc.h"
+#include "KestrelonView.h"
+#include "TargetDetector.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+
+// Row pictures: enabled, disabled, being scanned.
+std::vector<QIcon> ScanIcons()
+{
+    std::vector<QIcon> icons;
+    for (QColor colour : {QColor(0, 160, 0), QColor(200, 0, 0), QColor(0, 0, 220)}) {
+        QPixmap picture(16, 16);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setBrush(colour);
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(3, 3, 10, 10);
+        icons.emplace_back(picture);
+    }
+    return icons;
+}
+
+} // namespace
+
+CAutoScanDlg::CAutoScanDlg(QWidget* parent) : CDialog(246, parent), m_pList(new CImageSelectListCtrl)
+{
+    setWindowTitle(QStringLiteral("AutoScan"));
+    m_pList->setObjectName(IdName(1274));
+    auto* start = new QPushButton(QStringLiteral("&Start Scan"));
+    start->setObjectName(IdName(1263));
+    start->setAutoDefault(false);
+    auto* close = new QPushButton(QStringLiteral("Close"));
+    close->setObjectName(IdName(1));
+    close->setDefault(true);
+    auto* display = new QCheckBox(QStringLiteral("Display Images During Scan"));
+    display->setObjectName(IdName(1260));
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(m_pList, 0, 0, 3, 1);
+    grid->addWidget(start, 0, 1);
+    grid->addWidget(close, 1, 1);
+    grid->addWidget(display, 3, 0);
+    grid->setRowStretch(2, 1);
+    resize(368, 318);
+    QObject::connect(start, &QPushButton::clicked, this, [this] { OnStartScan(); });
+    QObject::connect(close, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void CAutoScanDlg::SetImages(const CProjectImageList& images)
+{
+    m_Images.RemoveAll();
+    for (int i = 0; i < images.GetSize(); ++i)
+        m_Images.Add(images.GetAt(i));
+}
+
+void CAutoScanDlg::DoDataExchange(CDataExchange* dx)
+{
+    DDX_Check(dx, 1260, m_bDisplayImages);
+}
+
+bool CAutoScanDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_pList->SetImages(&m_Images);
+    m_pList->SetIcons(ScanIcons());
+    m_pList->Fill();
+    UpdateData(false);
+    return true;
+}
+
+void CAutoScanDlg::OnStartScan()
+{
+    CKestrelonDoc* doc = GetActiveKestrelonDoc();
+    if (!doc || !UpdateData(true))
+        return;
+    CAutoScanCallbacks callbacks;
+    callbacks.selectImage = [this, doc](int index) {
+        // The list holds the project's images in their order.
+        const CProjectImage* image = index >= 0 ? doc->images.GetAt(index) : nullptr;
+        m_pList->SetSelection(image ? m_Images.FindPtr(image) : -1);
+        m_pList->Fill();
+        m_pList->repaint();
+    };
+    callbacks.refresh = [doc] {
+        if (CKestrelonView* tree = GetProjectTreeView())
+            tree->RefreshImageBranches();
+        doc->UpdateAllViews();
+    };
+    AutoScanImages(*doc, callbacks);
+    m_pList->Fill();
+    GetDlgItem(1263)->setEnabled(false);
+}
