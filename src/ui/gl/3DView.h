@@ -145,6 +145,8 @@ public:
     void SetMoving(bool moving);
     bool IsMoving() const { return m_bMoving; }
     double GetLastFullFrameMs() const { return m_dLastFullFrameMs; }
+    // The next frame takes this as the time of the last full frame.
+    void SetLastFullFrameMs(double ms) { m_dLastFullFrameMs = ms; }
     int GetThinning() const { return m_pointDrawer.GetThinning(); }
 
     // --- selection and picking ---
