@@ -58,8 +58,8 @@ CPointDeleteExDlg::CPointDeleteExDlg(const CObjectPointArray* points, CPointSet*
                 OnCancel();
         });
     }
-    Item<QPushButton>(IDOK)->setDefault(true);
     layout->addLayout(buttons);
+    Item<QPushButton>(IDOK)->setDefault(true);
 }
 
 QString CPointDeleteExDlg::MessageText(const CObjectPointArray& list)

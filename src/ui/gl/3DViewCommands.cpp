@@ -86,8 +86,8 @@ bool IsBundleSet(const CPointSet* set)
 {
     if (!set)
         return false;
-    CDynString title;
-    set->GetFileName(title);
+    // The set's file title.
+    const CDynString title = set->name.GetTitle();
     return QString::fromLatin1(title.GetText()).compare(QLatin1String("Bundle"), Qt::CaseInsensitive) == 0;
 }
 
