@@ -300,6 +300,22 @@ bool CPointSymbolDrawer::DiscTransform(const CObjectPoint& p, float pointSize, d
     return true;
 }
 
+void CPointSymbolDrawer::BuildPositions() const
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    m_positions.resize(size_t(3) * size_t(n));
+    m_discs.clear();
+    for (int i = 0; i < n; ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        m_positions[size_t(3) * size_t(i)] = p->x;
+        m_positions[size_t(3) * size_t(i) + 1] = p->y;
+        m_positions[size_t(3) * size_t(i) + 2] = p->z;
+        if (!IsZero(p->normal) && p->radius != 0.0)
+            m_discs.push_back(i);
+    }
+    m_bPositionsValid = true;
+}
+
 void CPointSymbolDrawer::PickPoints(const double m[16], const double eye[3], float pointSize, bool drawDiscs,
                                     int nameBase, std::vector<unsigned>& names) const
 {
@@ -320,13 +336,19 @@ void CPointSymbolDrawer::PickPoints(const double m[16], const double eye[3], flo
     }
     const bool discs = drawDiscs && m_nDiscList != 0;
     const int n = m_pPoints->GetSize();
+    if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+        BuildPositions();
+    size_t nextDisc = 0;
     for (int i = 0; i < n; ++i) {
-        const CObjectPoint* p = m_pPoints->GetAt(i);
-        const double at[3] = {p->x, p->y, p->z};
+        const double* at = &m_positions[size_t(3) * size_t(i)];
         double clip[4];
         ToClip(m, at, clip);
         bool hit = pointSize > 0.0f && ClipPointInside(clip);
-        if (!hit && discs && !IsZero(p->normal) && p->radius != 0.0) {
+        while (nextDisc < m_discs.size() && m_discs[nextDisc] < i)
+            ++nextDisc;
+        const bool hasDisc = nextDisc < m_discs.size() && m_discs[nextDisc] == i;
+        if (!hit && discs && hasDisc) {
+            const CObjectPoint* p = m_pPoints->GetAt(i);
             const double extent = std::fabs(p->radius * pointSize);
             bool outside = false;
             for (int k = 0; k < 6 && !outside; ++k) {

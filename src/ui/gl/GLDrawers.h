@@ -43,7 +43,7 @@ public:
     bool Draw(float pointSize, bool drawDiscs, int nameBase);
     // The points, their selection or the list changed: the buffers are made
     // again at the next picture.
-    void InvalidateBuffers() { m_bBuffersValid = false; }
+    void InvalidateBuffers() { m_bBuffersValid = m_bPositionsValid = false; }
     // Releases the buffers (the context must be current).
     void DeleteBuffers();
     bool HasValidBuffers() const { return m_bBuffersValid; }
@@ -74,6 +74,8 @@ public:
 private:
     void DrawVectors(int nameBase, double scale, bool normals);
     void BuildBuffers();
+    // The coordinates in list order in one block, and the points with a disc.
+    void BuildPositions() const;
     void DrawDisc(const CObjectPoint& point, float pointSize) const;
     // The disc's modelview increment; false for a point without a disc.
     static bool DiscTransform(const CObjectPoint& point, float pointSize, double m[16]);
@@ -89,6 +91,11 @@ private:
     int m_nUnselected = 0;
     int m_nSelected = 0;
     double m_origin[3] = {0, 0, 0};
+    // For the CPU pick: reading the point records one by one is bound by
+    // memory, a block of coordinates is not.
+    mutable bool m_bPositionsValid = false;
+    mutable std::vector<double> m_positions;
+    mutable std::vector<int> m_discs;
 };
 
 // Segments from a buffer object: float pairs relative to an origin.
