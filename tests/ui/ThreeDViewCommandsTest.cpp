@@ -8,7 +8,9 @@
 #include "3DView.h"
 #include "Frames.h"
 #include "KestrelonView.h"
+#include "BestFitDialogs.h"
 #include "PointDeleteExDlg.h"
+#include "PointDialogs.h"
 #include "ScaleBar.h"
 #include "TreeMenus.h"
 
@@ -345,6 +347,153 @@ TEST_F(ThreeDViewCommands, ThreeTwoOneOnTheDriverSetMovesThePosesAndWritesTheSet
     EXPECT_TRUE(doc->IsModified());
     const QString text = FileText(path);
     EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\d\\.\\d{12}\\b")))) << text.toStdString();
+}
+
+} // namespace three_d_view_commands_test
+
+namespace three_d_view_commands_test {
+
+TEST_F(ThreeDViewCommands, GeometryDialogsLinesAndAnUnwritableSet)
+{
+    NewProject();
+    Populate();
+    // "Graphic View" of the tree's point-set menu opens the view.
+    auto* frame = dynamic_cast<CProjectFrame*>(Frame()->MDIGetActive());
+    ASSERT_NE(frame, nullptr);
+    frame->GetTreeView()->SetSelectedPointSet(set);
+    frame->GetTreeView()->OnCmdMsg(ID_TREE_GRAPHIC_VIEW, nullptr);
+    auto* view = dynamic_cast<C3DView*>(frame->GetRightPane());
+    ASSERT_NE(view, nullptr);
+    QTest::qWaitForWindowExposed(view);
+    view->grabFramebuffer();
+    if (!view->context() || !view->context()->isValid())
+        GTEST_SKIP() << "the view has no OpenGL context";
+    CObjectPoint* p[4];
+    for (int i = 0; i < 4; ++i)
+        p[i] = set->FindPointByText(("P" + std::to_string(i + 1)).c_str());
+
+    // Ctrl+D with two points: the distance of the first two in set order.
+    view->SelectPoint(p[1]);
+    view->SelectPoint(p[0]);
+    const CObjectPoint* ends[2] = {nullptr, nullptr};
+    dialogs.push_back([&](CDialog& d) {
+        if (auto* distance = dynamic_cast<CDistanceDlg*>(&d))
+            ends[0] = distance->first, ends[1] = distance->second;
+        return int(QDialog::Rejected);
+    });
+    QTest::keyClick(view, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(ends[0], p[0]);
+    EXPECT_EQ(ends[1], p[1]);
+
+    // A best fit on the selection opens its results.
+    view->SelectPoint(p[2]);
+    bool results = false;
+    dialogs.push_back([&](CDialog& d) {
+        results = dynamic_cast<CBestFitResultsDlg*>(&d) != nullptr;
+        return int(QDialog::Rejected);
+    });
+    view->OnCmdMsg(ID_3D_BEST_FIT_PLANE, nullptr);
+    EXPECT_TRUE(results);
+    TakeMessages();
+
+    // Ctrl+F selects the named point alone.
+    dialogs.push_back([](CDialog& d) {
+        static_cast<CHighlightPointDlg&>(d).label = QStringLiteral("p4");
+        return int(QDialog::Accepted);
+    });
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(view->GetSelection().GetSize(), 1);
+    EXPECT_EQ(view->GetSelection().GetAt(0), p[3]);
+
+    // Relabel of several points through "Re-label Points along Line".
+    view->ClearSelection();
+    for (int i = 0; i < 3; ++i)
+        view->SelectPoint(p[i]);
+    dialogs.push_back([](CDialog& d) {
+        Type(d, CPointRelabelExDlg::kStartLabel, QStringLiteral("R1"));
+        d.OnOK();
+        return d.result();
+    });
+    view->OnCmdMsg(ID_3D_RELABEL, nullptr);
+    for (const char* label : {"R1", "R2", "R3"})
+        EXPECT_NE(set->FindPointByText(label), nullptr) << label;
+    EXPECT_STREQ(view->GetLabelText().GetText(), "R4");
+    EXPECT_NE(image->FindObservationByText("R1"), nullptr);
+
+    // Draw-lines mode: Shift+click on one point after another draws a chain.
+    view->ClearSelection();
+    view->grabFramebuffer();
+    view->SetDrawLinesMode(true);
+    doc->SetModifiedFlag(false);
+    CObjectPoint* a = set->FindPointByText("R1");
+    CObjectPoint* b = set->FindPointByText("P4");
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, ProjectToWindow(*view, a->x, a->y, a->z));
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, ProjectToWindow(*view, b->x, b->y, b->z));
+    ASSERT_EQ(set->lines.GetSize(), 1);
+    EXPECT_STREQ(set->lines.GetAt(0)->from.GetText(), "R1");
+    EXPECT_STREQ(set->lines.GetAt(0)->to.GetText(), "P4");
+    EXPECT_EQ(view->GetSelection().GetSize(), 1);
+    EXPECT_TRUE(doc->IsModified());
+    view->SetDrawLinesMode(false);
+    // A click on the line selects it; Delete asks and removes it.
+    view->grabFramebuffer();
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier,
+                      ProjectToWindow(*view, 0.5 * (a->x + b->x), 0.5 * (a->y + b->y), 0.5 * (a->z + b->z)));
+    EXPECT_TRUE(set->lines.GetAt(0)->IsSelected());
+    EXPECT_TRUE(view->GetInfoOverlay().GetCurrentText().contains(QStringLiteral(" to ")));
+    doc->SetModifiedFlag(false);
+    answers.push_back(IDYES);
+    QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Delete selected lines?"});
+    EXPECT_EQ(set->lines.GetSize(), 0);
+    EXPECT_TRUE(doc->IsModified());
+
+    // A set file that cannot be written is named; the delete stays in memory.
+    set->SetName(scratch.filePath(QStringLiteral("missing/Drive.xyz")).toLatin1().constData());
+    view->ClearSelection();
+    view->SelectPoint(b);
+    dialogs.push_back([](CDialog& d) {
+        d.OnOK();
+        return d.result();
+    });
+    view->OnCmdMsg(ID_3D_DELETE, nullptr);
+    EXPECT_EQ(set->FindPointByText("P4"), nullptr);
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("missing/Drive.xyz"), std::string::npos) << messages[0];
+}
+
+TEST_F(ThreeDViewCommands, TheScaleMarkerOpensTheScaleDialog)
+{
+    NewProject();
+    Populate();
+    set->isDiscrepancySet = true;
+    set->GetAt(0)->discrepancy[0] = 2.0;
+    C3DView* view = OpenView();
+    ASSERT_NE(view, nullptr);
+    if (!view->context() || !view->context()->isValid())
+        GTEST_SKIP() << "the view has no OpenGL context";
+    view->OnCmdMsg(ID_3D_VIEW_DISCREPANCIES, nullptr);
+    view->grabFramebuffer();
+    const QRect marker = view->GetScaleMarker();
+    ASSERT_FALSE(marker.isEmpty());
+    QMouseEvent hover(QEvent::MouseMove, marker.center(), view->mapToGlobal(marker.center()), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &hover);
+    EXPECT_TRUE(view->IsOverScaleMarker());
+    EXPECT_EQ(view->GetInfoOverlay().GetCurrentText(), QStringLiteral("Click to Change Scale"));
+    QString title;
+    dialogs.push_back([&](CDialog& d) {
+        title = d.windowTitle();
+        d.show();
+        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/3DViewScaleDialog.png"));
+        Type(d, C3DViewScaleDlg::kScale, QStringLiteral("7.8"));
+        d.OnOK();
+        return d.result();
+    });
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, marker.center());
+    EXPECT_EQ(title, QStringLiteral("Set Discrepancy Vector Scale"));
+    EXPECT_EQ(view->GetDiscrepancyScale(), 7);
 }
 
 } // namespace three_d_view_commands_test

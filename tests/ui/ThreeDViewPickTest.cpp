@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <random>
+#include <unordered_set>
 
 namespace three_d_view_pick_test {
 
@@ -237,6 +238,45 @@ TEST_F(ThreeDViewPick, RightDragTurnsWheelZoomsPanDoesNotFold)
     EXPECT_EQ(view.GetFieldOfView(), 44.0);
     QTest::qWait(400);
     EXPECT_FALSE(view.IsMoving());
+}
+
+} // namespace three_d_view_pick_test
+
+namespace three_d_view_pick_test {
+
+// 3,000 points under one band are all selected (no buffer limit); a
+// document update forgets the points that left the set.
+TEST_F(ThreeDViewPick, ABandOverManyPointsAndAnUpdateAfterADelete)
+{
+    set.name = "/tmp/Many.xyz";
+    for (int i = 0; i < 3000; ++i)
+        set.AddNew()->label = ("M" + std::to_string(i + 1)).c_str(), set.GetAt(i)->x = i % 60, set.GetAt(i)->y = i / 60;
+    set.SortByLabel();
+    C3DView view;
+    view.SetScene(&set, nullptr, nullptr, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Show(view));
+    if (IsSkipped())
+        return;
+    view.SetRubberBand(QRect(0, 0, kSize, kSize));
+    view.Pick(kSize / 2, kSize / 2, false);
+    EXPECT_EQ(view.GetSelection().GetSize(), 3000);
+    EXPECT_EQ(set.GetSelectedCount(), 3000);
+
+    set.RemovePointByText("M7");
+    set.RemovePointByText("M2000");
+    view.OnUpdate(nullptr, 0);
+    ASSERT_EQ(view.GetSelection().GetSize(), 2998);
+    std::unordered_set<const CObjectPoint*> present;
+    for (int i = 0; i < set.GetSize(); ++i)
+        present.insert(set.GetAt(i));
+    for (int i = 0; i < view.GetSelection().GetSize(); ++i)
+        EXPECT_TRUE(present.count(view.GetSelection().GetAt(i)));
+    // Ctrl with a band removes.
+    view.grabFramebuffer();
+    view.SetRubberBand(QRect(0, 0, kSize, kSize));
+    view.Pick(kSize / 2, kSize / 2, true);
+    EXPECT_EQ(view.GetSelection().GetSize(), 0);
+    EXPECT_EQ(set.GetSelectedCount(), 0);
 }
 
 } // namespace three_d_view_pick_test
