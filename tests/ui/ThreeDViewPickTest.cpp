@@ -162,6 +162,7 @@ TEST_F(ThreeDViewPick, CpuTestGivesTheHitsOfSelectionMode)
     view.GetLayers().discrepancies = true;
     view.SetDiscrepancyScale(100);
     view.GetLayers().normals = true;
+    view.GetLayers().labels = true;
     view.SetRotation(-35.0, 20.0, 0.0);
     view.grabFramebuffer();
 

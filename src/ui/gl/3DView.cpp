@@ -288,7 +288,9 @@ void C3DView::OnInitialUpdate()
         if (CMainToolBar* bar = main->GetToolBar()) {
             if (bar->m_PointLabel)
                 connect(bar->m_PointLabel, &QLineEdit::textChanged, this, [this](const QString& text) {
-                    if (!m_bToolbarSync)
+                    // The fields belong to the active 3D view.
+                    const C3DView* active = GetActive3DView();
+                    if (!m_bToolbarSync || (active && active != this))
                         return;
                     CNameBuffer label;
                     if (label.Set(text.left(20).toLatin1().constData()))
@@ -296,7 +298,8 @@ void C3DView::OnInitialUpdate()
                 });
             if (bar->m_PointIncrement)
                 connect(bar->m_PointIncrement, &QLineEdit::textChanged, this, [this](const QString& text) {
-                    if (m_bToolbarSync)
+                    const C3DView* active = GetActive3DView();
+                    if (m_bToolbarSync && (!active || active == this))
                         m_relabel.increment = std::atoi(text.toLatin1().constData());
                 });
         }
@@ -311,7 +314,6 @@ void C3DView::OnUpdate(CView* sender, long hint)
     (void)sender;
     (void)hint;
     ResetViewState();
-    m_cameraDrawer.ClearSelection();
     if (DocumentBusy()) {
         // Read by the first paint after the job has ended.
         m_bPendingRead = true;
