@@ -117,10 +117,7 @@ TEST_F(ThreeDViewMenu, AutomaticScalesFromTheScreensMillimetres)
     }
     C3DView view;
     view.SetScene(&set, nullptr, nullptr, nullptr);
-    view.resize(400, 300);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    if (!view.context() || !view.context()->isValid())
+    if (!ShowGLWidget(view, 400, 300))
         GTEST_SKIP() << "the view has no OpenGL context";
     view.OnUpdate(nullptr, 0);
     view.grabFramebuffer();

@@ -29,10 +29,7 @@ protected:
     void TearDown() override { SetActiveProjectDocProvider(previous); }
     void Show(C3DView& view)
     {
-        view.resize(kSize, kSize);
-        view.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-        if (!view.context() || !view.context()->isValid())
+        if (!ShowGLWidget(view, kSize, kSize))
             GTEST_SKIP() << "the view has no OpenGL context";
         view.OnUpdate(nullptr, 0);
         view.grabFramebuffer();

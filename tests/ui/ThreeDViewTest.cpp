@@ -204,10 +204,7 @@ protected:
     }
     void Show(C3DView& view)
     {
-        view.resize(kSize, kSize);
-        view.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-        if (!view.context() || !view.context()->isValid())
+        if (!ShowGLWidget(view, kSize, kSize))
             GTEST_SKIP() << "the view has no OpenGL context";
     }
     static QPoint Project(const C3DView& view, double x, double y, double z)

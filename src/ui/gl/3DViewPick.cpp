@@ -5,6 +5,7 @@
 #include "EODevice.h"
 #include "GLPick.h"
 #include "KestrelonDoc.h"
+#include "ListViews.h"
 #include "PointSet.h"
 #include "ProjectImageList.h"
 #include "ScaleBar.h"
@@ -20,24 +21,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <unordered_set>
 
 namespace {
 
 const double kPi = 4.0 * std::atan(1.0);
-
-QString Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-QString Format(const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return QString::fromLatin1(text);
-}
 
 } // namespace
 
@@ -275,13 +264,13 @@ void C3DView::DecodeHit(unsigned name, bool remove)
             if (const CProjectDocument* doc = GetActiveProjectDoc())
                 unit = doc->GetUnitName(false);
             const double dx = b->x - a->x, dy = b->y - a->y;
-            ShowText(Format("%s to %s is %.4lf %s", line->from.GetText(), line->to.GetText(),
+            ShowText(FormatCell("%s to %s is %.4lf %s", line->from.GetText(), line->to.GetText(),
                             std::sqrt(dx * dx + dy * dy), unit.GetText()),
                      at);
         }
     } else if (name == 2001000) {
         if (m_pDevice)
-            ShowText(Format("%s EO Device", m_pDevice->name.GetTitle().GetText()), at);
+            ShowText(FormatCell("%s EO Device", m_pDevice->name.GetTitle().GetText()), at);
     } else if (name >= 2000100) {
         const int i = int(name - 2000100);
         if (i >= n)
@@ -291,19 +280,19 @@ void C3DView::DecodeHit(unsigned name, bool remove)
         if (p->covariance.GetRows() >= 3)
             for (int k = 0; k < 3; ++k)
                 sum += std::fabs(p->covariance.GetAt(k, k));
-        ShowText(Format("%s: %6.2e", p->label.GetText(), std::sqrt(sum)), at);
+        ShowText(FormatCell("%s: %6.2e", p->label.GetText(), std::sqrt(sum)), at);
     } else if (name >= 2000000) {
         const int i = int(name - 2000000);
         if (!m_pScaleBars || i >= m_pScaleBars->GetSize())
             return;
         const CScaleBar* bar = m_pScaleBars->GetAt(i);
-        ShowText(Format("%s: %s to %s", bar->name.GetText(), bar->endLabel1.GetText(), bar->endLabel2.GetText()), at);
+        ShowText(FormatCell("%s: %s to %s", bar->name.GetText(), bar->endLabel1.GetText(), bar->endLabel2.GetText()), at);
     } else if (name >= 1000000) {
         const int i = int(name - 1000000);
         if (!m_pImages || i >= m_pImages->GetSize())
             return;
         const CProjectImage* image = m_pImages->GetAt(i);
-        ShowText(Format("Station %d: %6.2f, %6.2f, %6.2f", i + 1, image->X, image->Y, image->Z), at);
+        ShowText(FormatCell("Station %d: %6.2f, %6.2f, %6.2f", i + 1, image->X, image->Y, image->Z), at);
         if (m_bLeftClick) {
             if (remove)
                 m_cameraDrawer.Deselect(i);
@@ -319,7 +308,7 @@ void C3DView::DecodeHit(unsigned name, bool remove)
                 SelectPoint(p);
         }
         if (!m_pOverlay->IsShown())
-            ShowText(Format("%s: %6.2f, %6.2f, %6.2f", p->label.GetText(), p->x, p->y, p->z), at);
+            ShowText(FormatCell("%s: %6.2f, %6.2f, %6.2f", p->label.GetText(), p->x, p->y, p->z), at);
     }
 }
 

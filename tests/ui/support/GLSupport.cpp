@@ -1,6 +1,8 @@
 #include "GLSupport.h"
 
 #include <QOffscreenSurface>
+#include <QOpenGLWidget>
+#include <QTest>
 #include <QOpenGLContext>
 
 #include "3DView.h"
@@ -29,6 +31,15 @@ bool CanMakeGLContext()
         return false;
     context.doneCurrent();
     return true;
+}
+
+bool ShowGLWidget(QOpenGLWidget& widget, int width, int height)
+{
+    widget.resize(width, height);
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget))
+        return false;
+    return widget.context() && widget.context()->isValid();
 }
 
 QPoint ProjectToWindow(const C3DView& view, double x, double y, double z)
