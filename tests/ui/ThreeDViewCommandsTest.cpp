@@ -305,8 +305,11 @@ TEST_F(ThreeDViewCommands, RelabelOnePointWithTheToolbarFields)
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Pointlabel P3 already in use!"});
     EXPECT_NE(set->FindPointByText("P4"), nullptr);
 
-    // 0x454 (Return in the toolbar's box) relabels with the typed label.
-    bar->m_PointLabel->setText(QStringLiteral("Q7"));
+    // Letters and digits typed in the view go to the toolbar's box; 0x454
+    // (Return in the box) relabels with the label typed.
+    bar->m_PointLabel->clear();
+    QTest::keyClicks(view, QStringLiteral("q7"));
+    EXPECT_EQ(bar->m_PointLabel->text(), QStringLiteral("Q7"));
     SendHubMessage(UM_RELABEL_PICKED, 1854, 0);
     EXPECT_EQ(set->FindPointByText("P4"), nullptr);
     ASSERT_NE(set->FindPointByText("Q7"), nullptr);
@@ -491,6 +494,81 @@ TEST_F(ThreeDViewCommands, TheScaleMarkerOpensTheScaleDialog)
     QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, marker.center());
     EXPECT_EQ(title, QStringLiteral("Set Discrepancy Vector Scale"));
     EXPECT_EQ(view->GetDiscrepancyScale(), 7);
+}
+
+} // namespace three_d_view_commands_test
+
+namespace three_d_view_commands_test {
+
+// The Ctrl keys with their aliases (keypad, function keys) and the
+// characters that step sizes.
+TEST_F(ThreeDViewMenu, CtrlKeysAndCharacters)
+{
+    CPointSet set;
+    set.name = "/tmp/Keys.xyz";
+    set.isDiscrepancySet = true;
+    set.AddPointSorted(CObjectPoint("A", 0, 0, 0));
+    set.AddPointSorted(CObjectPoint("B", 10, 0, 0));
+    C3DView view;
+    view.SetScene(&set, nullptr, nullptr, nullptr);
+    view.OnUpdate(nullptr, 0);
+    const auto layers = [&view] {
+        const C3DView::Layers& l = view.GetLayers();
+        return std::vector<bool>{l.rays, l.labels, l.discrepancies, l.cameraEllipsoids, view.IsDrawLinesMode()};
+    };
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int layer; // index into layers() toggled, -1: a size
+        double cameraFactor, ellipsoidFactor;
+    } keys[] = {
+        {Qt::Key_R, Qt::ControlModifier, 0, 1, 1},
+        {Qt::Key_F3, Qt::ControlModifier, 0, 1, 1},
+        {Qt::Key_T, Qt::ControlModifier, 1, 1, 1},
+        {Qt::Key_F5, Qt::ControlModifier, 1, 1, 1},
+        {Qt::Key_V, Qt::ControlModifier, 2, 1, 1},
+        {Qt::Key_F7, Qt::ControlModifier, 2, 1, 1},
+        {Qt::Key_L, Qt::ControlModifier, 4, 1, 1},
+        {Qt::Key_Comma, Qt::ControlModifier | Qt::KeypadModifier, 4, 1, 1},
+        {Qt::Key_1, Qt::ControlModifier, -1, 1 / 1.1, 1},
+        {Qt::Key_PageUp, Qt::ControlModifier, -1, 1 / 1.1, 1},
+        {Qt::Key_2, Qt::ControlModifier, -1, 1.1, 1},
+        {Qt::Key_PageDown, Qt::ControlModifier, -1, 1.1, 1},
+        {Qt::Key_4, Qt::ControlModifier, -1, 1, 1.1},
+        {Qt::Key_Home, Qt::ControlModifier, -1, 1, 1.1},
+        {Qt::Key_3, Qt::ControlModifier, -1, 1, 0.9},
+        {Qt::Key_End, Qt::ControlModifier, -1, 1, 0.9},
+        {Qt::Key_A, Qt::ControlModifier, 3, 1, 1},
+        {Qt::Key_1, Qt::ControlModifier | Qt::KeypadModifier, 3, 1, 1},
+    };
+    for (const auto& k : keys) {
+        const std::vector<bool> before = layers();
+        const double camera = view.GetCameraSymbolSize(), ellipsoid = view.GetEllipsoidScale();
+        QTest::keyClick(&view, k.key, k.modifiers);
+        std::vector<bool> expected = before;
+        if (k.layer >= 0)
+            expected[size_t(k.layer)] = !expected[size_t(k.layer)];
+        EXPECT_EQ(layers(), expected) << k.key;
+        EXPECT_NEAR(view.GetCameraSymbolSize(), camera * k.cameraFactor, 1e-12 * camera) << k.key;
+        EXPECT_NEAR(view.GetEllipsoidScale(), ellipsoid * k.ellipsoidFactor, 1e-9) << k.key;
+    }
+    // Characters: point size and axis size.
+    const double axis = view.GetAxisSize();
+    QTest::keyClicks(&view, QStringLiteral(".>"));
+    EXPECT_EQ(view.GetPointSize(), 3.0f);
+    QTest::keyClicks(&view, QStringLiteral(",<,"));
+    EXPECT_EQ(view.GetPointSize(), 1.0f);
+    QTest::keyClick(&view, Qt::Key_BracketRight);
+    EXPECT_NEAR(view.GetAxisSize(), axis * 4.0 / 3.0, 1e-12);
+    for (int i = 0; i < 30; ++i)
+        QTest::keyClick(&view, Qt::Key_BracketLeft);
+    EXPECT_EQ(view.GetAxisSize(), 1.0);
+    // Up and Down change the field of view by a degree.
+    QTest::keyClick(&view, Qt::Key_Up);
+    EXPECT_EQ(view.GetFieldOfView(), 46.0);
+    QTest::keyClick(&view, Qt::Key_Down);
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.GetFieldOfView(), 44.0);
 }
 
 } // namespace three_d_view_commands_test

@@ -84,10 +84,15 @@ TEST_F(ThreeDViewPick, ClickCtrlClickRubberBandStationsAndLabels)
     QTest::mouseClick(&view, Qt::LeftButton, Qt::ControlModifier, At(view, *p7));
     EXPECT_EQ(Labels(view), std::vector<std::string>{"P1"});
     EXPECT_FALSE(p7->selected);
-    // A click on empty space clears the selection.
+    // A click on empty space clears the selection and hides the text.
     QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(3, kSize - 3));
     EXPECT_TRUE(Labels(view).empty());
     EXPECT_EQ(set.GetSelectedCount(), 0);
+    EXPECT_FALSE(view.GetInfoOverlay().IsShown());
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, At(view, *p1));
+    EXPECT_EQ(view.GetInfoOverlay().GetCurrentText(), QStringLiteral("P1:   1.00,   2.00,   3.00"));
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::ControlModifier, At(view, *p1));
+    EXPECT_TRUE(Labels(view).empty());
 
     // A rubber band selects exactly the points whose projections lie inside.
     const QRect band(QPoint(At(view, *p1).x() - 5, At(view, *set.FindPointByText("P12")).y() - 5),

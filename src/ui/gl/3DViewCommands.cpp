@@ -534,7 +534,7 @@ void C3DView::keyPressEvent(QKeyEvent* event)
             now.chop(1);
             box->setText(now);
         } else if (text.size() == 1 && text[0].unicode() < 128 && text[0].isLetterOrNumber()) {
-            box->setText(box->text() + text);
+            box->setText(box->text() + text.toUpper()); // the box holds labels, upper-cased
         } else {
             break;
         }
