@@ -182,6 +182,12 @@ TEST_F(ThreeDViewMenu, AutomaticScalesFromTheScreensMillimetres)
 
 class ThreeDViewCommands : public ShellFixture {
 protected:
+    void SetUp() override
+    {
+        ShellFixture::SetUp();
+        if (!CanMakeGLContext())
+            GTEST_SKIP() << "no OpenGL context can be made here";
+    }
     // The driver set "Drive" with P1 .. P4 and one oriented image observing them.
     void Populate()
     {
