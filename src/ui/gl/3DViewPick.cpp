@@ -317,18 +317,27 @@ void C3DView::SelectArea(const std::vector<unsigned>& names, bool remove)
     const int n = m_pPointSet ? m_pPointSet->GetSize() : 0;
     const int images = m_pImages ? m_pImages->GetSize() : 0;
     // Points in the order of their last hit, as one select after another leaves them.
+    std::vector<uint8_t> marked(size_t(n), 0);
     std::vector<CObjectPoint*> hit;
-    std::unordered_set<const CObjectPoint*> seen;
     for (auto it = names.rbegin(); it != names.rend(); ++it) {
         const unsigned name = *it;
-        if (name >= 1 && int(name) <= n) {
-            CObjectPoint* p = m_pPointSet->GetAt(int(name) - 1);
-            if (seen.insert(p).second)
-                hit.push_back(p);
+        if (name >= 1 && int(name) <= n && !marked[name - 1]) {
+            marked[name - 1] = 1;
+            hit.push_back(m_pPointSet->GetAt(int(name) - 1));
         }
     }
     std::reverse(hit.begin(), hit.end());
-    m_selection.RemoveUnless([&](CObjectPoint* p) { return !seen.count(p); });
+    // Selected points that were hit again leave their place.
+    if (!m_selected.empty()) {
+        std::unordered_set<const CObjectPoint*> again;
+        for (const CObjectPoint* p : hit)
+            if (m_selected.count(p))
+                again.insert(p);
+        if (!again.empty())
+            m_selection.RemoveUnless([&](CObjectPoint* p) { return !again.count(p); });
+    }
+    if (!remove)
+        m_selected.reserve(m_selected.size() + hit.size());
     for (CObjectPoint* p : hit) {
         if (remove) {
             m_selected.erase(p);
