@@ -131,6 +131,14 @@ TEST_F(ThreeDViewPick, ClickCtrlClickRubberBandStationsAndLabels)
     QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier, At(view, *p7));
     const QImage picture = view.grabFramebuffer();
     EXPECT_TRUE(picture.save(TestOutputFolder() + "/3DViewSelection.png"));
+
+    // A station that left the project leaves the selection at the update;
+    // the points stay selected.
+    view.GetCameraDrawer().Select(0);
+    images.RemoveAt(0, 1);
+    view.OnUpdate(nullptr, 0);
+    EXPECT_EQ(view.GetCameraDrawer().GetSelection().GetSize(), 0);
+    EXPECT_EQ(Labels(view), (std::vector<std::string>{"P13", "P7"}));
 }
 
 // The CPU point test against the Part of the scene drawn in selection mode:
