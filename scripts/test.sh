@@ -3,7 +3,8 @@
 # sanitizer builds (ASan+UBSan for all tests, TSan for the threaded ones).
 # All of it runs under one virtual X server, so the user interface's tests
 # run on xcb with Mesa's software renderer.
-# KESTRELON_QUICK=1 runs the normal build only.
+# KESTRELON_QUICK=1 runs the normal build only; KESTRELON_BENCH=ON builds the
+# benchmarks too. Each phase prints its time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,21 +16,47 @@ fi
 export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1
 
 JOBS=$(nproc)
-run_build() { # dir, extra cmake args...
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DKESTRELON_UI=ON "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+START=$SECONDS
+TIMES=()
+phase() { # name, command...
+  local name=$1 t0=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  TIMES+=("$(printf '%-28s %5d s' "$name" $((SECONDS - t0)))")
+  echo "== $name: $((SECONDS - t0)) s"
+}
+summary() {
+  echo "== Phase times (${JOBS} jobs):"
+  printf '   %s\n' "${TIMES[@]}"
+  echo "   total                        $((SECONDS - START)) s"
+}
+trap summary EXIT
+
+# Line tables (-g1) are all a failing test's stack needs; full debug
+# information would double the compile time.
+configure() { # dir, optimisation, extra cmake args...
+  local dir=$1 opt=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja -DKESTRELON_UI=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$opt -g1 -DNDEBUG" "$@" >/dev/null
 }
 
-run_build build
-ctest --test-dir build -j "$JOBS" --output-on-failure
+phase "normal: configure" configure build -O2 -DKESTRELON_BENCH="${KESTRELON_BENCH:-OFF}"
+phase "normal: build" cmake --build build -j "$JOBS"
+phase "normal: tests" ctest --test-dir build -j "$JOBS" --output-on-failure
 
 if [ "${KESTRELON_QUICK:-0}" != "1" ]; then
-  run_build build-asan -DKESTRELON_SANITIZE=address -DKESTRELON_BENCH=OFF
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  # The sanitizer builds make only what their tests use.
+  phase "asan+ubsan: configure" configure build-asan -O1 -DKESTRELON_SANITIZE=address \
+    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON
+  phase "asan+ubsan: build" cmake --build build-asan -j "$JOBS"
+  phase "asan+ubsan: tests" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
     ctest --test-dir build-asan -j "$JOBS" --output-on-failure
-  run_build build-tsan -DKESTRELON_SANITIZE=thread -DKESTRELON_BENCH=OFF
-  TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
+  phase "tsan: configure" configure build-tsan -O1 -DKESTRELON_SANITIZE=thread \
+    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON
+  phase "tsan: build" cmake --build build-tsan -j "$JOBS"
+  phase "tsan: tests" env TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
     ctest --test-dir build-tsan -j "$JOBS" -L threads --output-on-failure --no-tests=ignore
 fi
