@@ -129,7 +129,7 @@ TEST_F(ThreeDViewPick, ClickCtrlClickRubberBandStationsAndLabels)
     EXPECT_EQ(Labels(view), std::vector<std::string>{"P13"});
 
     QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier, At(view, *p7));
-    const QImage picture = view.grabFramebuffer();
+    const QImage picture = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
     EXPECT_TRUE(picture.save(TestOutputFolder() + "/3DViewSelection.png"));
 
     // A station that left the project leaves the selection at the update;
