@@ -291,3 +291,48 @@ TEST_F(ThreeDViewPick, ABandOverManyPointsAndAnUpdateAfterADelete)
 }
 
 } // namespace three_d_view_pick_test
+
+namespace three_d_view_pick_test {
+
+// Several names: the last non-zero one is decoded; a point's text is set
+// only while the label is hidden, so the first point's text stays.
+TEST_F(ThreeDViewPick, TheLastNonZeroNameWinsAndThePointTextStays)
+{
+    Grid();
+    C3DView view;
+    view.resize(kSize, kSize);
+    view.SetScene(&set, nullptr, nullptr, nullptr);
+    view.OnUpdate(nullptr, 0);
+    view.DecodeHits({0, 0}, false);
+    EXPECT_FALSE(view.GetInfoOverlay().IsShown());
+    view.DecodeHits({2, 3, 0}, false); // P2, then P3 (set order P1, P2, P3 ...)
+    EXPECT_EQ(view.GetInfoOverlay().GetCurrentText(), QStringLiteral("P3: 401.00,   2.00,   3.00"));
+    view.DecodeHits({5, 0}, false);
+    EXPECT_EQ(view.GetInfoOverlay().GetCurrentText(), QStringLiteral("P3: 401.00,   2.00,   3.00"));
+    EXPECT_TRUE(view.GetSelection().GetSize() == 0); // hover selects nothing
+}
+
+// In draw-lines mode a band without Shift and Ctrl keeps the selection.
+TEST_F(ThreeDViewPick, ABandInDrawLinesModeKeepsTheSelection)
+{
+    Grid();
+    C3DView view;
+    view.SetScene(&set, nullptr, nullptr, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Show(view));
+    if (IsSkipped())
+        return;
+    view.SelectPoint(set.FindPointByText("P20"));
+    view.SetDrawLinesMode(true);
+    const QPoint p1 = At(view, *set.FindPointByText("P1"));
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, p1 - QPoint(8, 8));
+    QMouseEvent move(QEvent::MouseMove, p1 + QPoint(8, 8), view.mapToGlobal(p1 + QPoint(8, 8)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, p1 + QPoint(8, 8));
+    // P20 was kept: the chain's line P20 - P1; P1 stays selected.
+    ASSERT_EQ(set.lines.GetSize(), 1);
+    EXPECT_STREQ(set.lines.GetAt(0)->from.GetText(), "P20");
+    EXPECT_EQ(Labels(view), std::vector<std::string>{"P1"});
+}
+
+} // namespace three_d_view_pick_test
