@@ -214,10 +214,9 @@ protected:
         tree->setCurrentItem(found.first());
         tree->OpenItem(found.first(), 0); // the double-click
         auto* view = dynamic_cast<C3DView*>(frame->GetRightPane());
-        if (view) {
-            QTest::qWaitForWindowExposed(view);
-            view->grabFramebuffer();
-        }
+        if (!view || !QTest::qWaitForWindowExposed(view))
+            return nullptr;
+        view->grabFramebuffer();
         return view;
     }
     static QString FileText(const QString& name)
@@ -370,7 +369,7 @@ TEST_F(ThreeDViewCommands, GeometryDialogsLinesAndAnUnwritableSet)
     frame->GetTreeView()->OnCmdMsg(ID_TREE_GRAPHIC_VIEW, nullptr);
     auto* view = dynamic_cast<C3DView*>(frame->GetRightPane());
     ASSERT_NE(view, nullptr);
-    QTest::qWaitForWindowExposed(view);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
     view->grabFramebuffer();
     if (!view->context() || !view->context()->isValid())
         GTEST_SKIP() << "the view has no OpenGL context";
