@@ -156,20 +156,9 @@ std::vector<unsigned> C3DView::CollectHits(double x, double y, double width, dou
                    m_lastModelview[j * 4 + 2] * m_lastModelview[14]) +
                  m_centre[j];
     m_pointDrawer.PickPoints(m, eye, m_fPointSize, true, 1, names);
-    if (n > 0 && m_layers.labels && m_fontLists.GetBase() != 0) {
-        // The labels' raster positions, all under name 0.
-        const double d = 0.02 * m_dAxisSize;
-        for (int i = 0; i < n; ++i) {
-            const CObjectPoint* p = m_pPointSet->GetAt(i);
-            const double at[3] = {p->x + d, p->y + d, p->z + d};
-            double clip[4];
-            ToClip(m, at, clip);
-            if (ClipPointInside(clip)) {
-                names.push_back(0);
-                break;
-            }
-        }
-    }
+    // The labels' raster positions, all under name 0.
+    if (n > 0 && m_layers.labels && m_fontLists.GetBase() != 0 && m_pointDrawer.AnyInside(m, 0.02 * m_dAxisSize))
+        names.push_back(0);
     const std::vector<unsigned> first = SelectNames(projection, DRAW_BEFORE_VECTORS, others);
     names.insert(names.end(), first.begin(), first.end());
     if (m_layers.discrepancies)

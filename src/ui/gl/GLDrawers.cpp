@@ -258,11 +258,31 @@ bool CPointSymbolDrawer::Draw(float pointSize, bool drawDiscs, int nameBase)
         DrawPointBuffer(m_selected, m_nSelected, pointSize + 2.0f);
         glPopMatrix();
     }
-    if (drawDiscs && m_nDiscList != 0)
-        for (int i = 0; i < n; ++i)
+    if (drawDiscs && m_nDiscList != 0) {
+        // Only the points that have a disc.
+        if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+            BuildPositions();
+        for (int i : m_discs)
             DrawDisc(*m_pPoints->GetAt(i), pointSize);
+    }
     glColor3d(1, 1, 1);
     return true;
+}
+
+bool CPointSymbolDrawer::AnyInside(const double m[16], double offset) const
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+        BuildPositions();
+    for (int i = 0; i < n; ++i) {
+        const double* p = &m_positions[size_t(3) * size_t(i)];
+        const double at[3] = {p[0] + offset, p[1] + offset, p[2] + offset};
+        double clip[4];
+        ToClip(m, at, clip);
+        if (ClipPointInside(clip))
+            return true;
+    }
+    return false;
 }
 
 void CPointSymbolDrawer::DrawDisc(const CObjectPoint& p, float pointSize) const

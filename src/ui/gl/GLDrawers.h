@@ -60,6 +60,8 @@ public:
     void PickPoints(const double m[16], const double eye[3], float pointSize, bool drawDiscs, int nameBase,
                     std::vector<unsigned>& names) const;
     void PickVectors(const double m[16], int nameBase, double scale, bool normals, std::vector<unsigned>& names) const;
+    // Some point moved by offset on every axis lies inside the clip volume of m.
+    bool AnyInside(const double m[16], double offset) const;
 
     // Red filled ellipsoids of radius x the semi-axes; not pickable (name 0).
     bool DrawErrorEllipsoids(double radius);
