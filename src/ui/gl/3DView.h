@@ -344,8 +344,8 @@ private:
     QMetaObject::Connection m_contextGone;
 
     DrawPart m_drawPart = DRAW_ALL;
+    // The picked points in picking order; each point's flag mirrors membership.
     CObjectPointArray m_selection;
-    std::unordered_set<const CObjectPoint*> m_selected;
     struct ResolvedLine {
         int index;
         const CObjectPoint* a;

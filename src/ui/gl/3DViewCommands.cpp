@@ -662,7 +662,6 @@ void C3DView::OnDelete()
         return;
     // The points are gone with their records.
     m_selection.RemoveAll();
-    m_selected.clear();
     InvalidateBuffers();
     update();
 }

@@ -36,10 +36,9 @@ void C3DView::SelectPoint(CObjectPoint* point)
 {
     if (!point)
         return;
-    if (m_selected.count(point))
+    // The flag mirrors membership: only a marked point can be there already.
+    if (point->selected)
         m_selection.RemovePointer(point);
-    else
-        m_selected.insert(point);
     m_selection.Add(point);
     point->selected = true;
     m_pointDrawer.InvalidateBuffers();
@@ -49,8 +48,7 @@ void C3DView::DeselectPoint(CObjectPoint* point)
 {
     if (!point)
         return;
-    if (m_selected.erase(point))
-        m_selection.RemovePointer(point);
+    m_selection.RemovePointer(point);
     point->selected = false;
     m_pointDrawer.InvalidateBuffers();
 }
@@ -58,7 +56,6 @@ void C3DView::DeselectPoint(CObjectPoint* point)
 void C3DView::ClearSelection()
 {
     m_selection.RemoveAll();
-    m_selected.clear();
     if (m_pPointSet && !DocumentBusy()) {
         m_pPointSet->SelectAll(false);
         m_pPointSet->lines.SelectAll(false);
@@ -87,7 +84,6 @@ void C3DView::PruneSelection()
             return true;
         if (project.count(p))
             p->selected = false;
-        m_selected.erase(p);
         return false;
     });
 }
@@ -316,26 +312,20 @@ void C3DView::SelectArea(const std::vector<unsigned>& names, bool remove)
         }
     }
     std::reverse(hit.begin(), hit.end());
-    // Selected points that were hit again leave their place.
-    if (!m_selected.empty()) {
+    // Selected points that were hit again leave their place (only marked
+    // points can be in the selection).
+    if (m_selection.GetSize() > 0) {
         std::unordered_set<const CObjectPoint*> again;
         for (const CObjectPoint* p : hit)
-            if (m_selected.count(p))
+            if (p->selected)
                 again.insert(p);
         if (!again.empty())
             m_selection.RemoveUnless([&](CObjectPoint* p) { return !again.count(p); });
     }
-    if (!remove)
-        m_selected.reserve(m_selected.size() + hit.size());
     for (CObjectPoint* p : hit) {
-        if (remove) {
-            m_selected.erase(p);
-            p->selected = false;
-        } else {
-            m_selected.insert(p);
+        if (!remove)
             m_selection.Add(p);
-            p->selected = true;
-        }
+        p->selected = !remove;
     }
     for (unsigned name : names)
         if (name >= 1000000 && int(name) < 1000000 + images) {
@@ -357,10 +347,8 @@ void C3DView::AddLinesFromSelection()
         line->to = m_selection.GetAt(i + 1)->label.GetText();
     }
     CObjectPoint* last = m_selection.GetAt(m_selection.GetSize() - 1);
-    for (int i = 0; i + 1 < m_selection.GetSize(); ++i) {
+    for (int i = 0; i + 1 < m_selection.GetSize(); ++i)
         m_selection.GetAt(i)->selected = false;
-        m_selected.erase(m_selection.GetAt(i));
-    }
     m_selection.RemoveAll();
     m_selection.Add(last);
     InvalidateBuffers();
