@@ -1,6 +1,8 @@
 // Frame time of the 3D view: 100,000 points with discs and labels, and
 // 1,000,000 points without them, full and thinned (the pass shown while the
-// user moves the view). Run under xvfb-run with Mesa's software renderer.
+// user moves the view); frames while turning; the hover pick and a rubber
+// band at 100,000 and 1,000,000 points. Run under xvfb-run with Mesa's
+// software renderer.
 #include "3DView.h"
 #include "Hooks.h"
 #include "PointSet.h"
@@ -12,7 +14,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -79,6 +83,96 @@ void Frame(benchmark::State& state, int n, bool discs, bool thinned)
     state.counters["fullFrameMs"] = view.GetLastFullFrameMs();
     state.SetItemsProcessed(state.iterations() * n);
 }
+
+// A view of n points shown and painted once; null when no window can be had.
+std::unique_ptr<BenchView> ShowView(benchmark::State& state, CPointSet& set)
+{
+    auto view = std::make_unique<BenchView>();
+    view->SetScene(&set, nullptr, nullptr, nullptr);
+    view->resize(800, 600);
+    view->show();
+    QElapsedTimer wait;
+    wait.start();
+    while (!view->context() && wait.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!view->context()) {
+        state.SkipWithError("no OpenGL window");
+        return nullptr;
+    }
+    view->OnUpdate(nullptr, 0);
+    view->Paint();
+    return view;
+}
+
+void Counters(benchmark::State& state, int n)
+{
+    double load[3] = {0, 0, 0};
+    getloadavg(load, 3);
+    state.counters["load1"] = load[0];
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// The hover pick at the window centre (CPU point test and the rest in
+// selection mode), and a rubber band over the middle quarter of the window
+// with the selection of the points under it.
+void Pick(benchmark::State& state, int n, bool band, bool cpu = true)
+{
+    CPointSet set;
+    FillSet(set, n, false);
+    auto view = ShowView(state, set);
+    if (!view)
+        return;
+    size_t hits = 0;
+    for (auto _ : state) {
+        if (band) {
+            // The whole selection: hits, then the points selected.
+            view->SetRubberBand(QRect(200, 150, 400, 300));
+            view->Pick(400, 300, false);
+            state.PauseTiming();
+            hits = size_t(view->GetSelection().GetSize());
+            view->ClearSelection();
+            state.ResumeTiming();
+        } else {
+            hits = view->CollectHits(400, 300, 4, 4, cpu).size();
+        }
+        benchmark::DoNotOptimize(hits);
+    }
+    state.counters["hits"] = double(hits);
+    Counters(state, n);
+}
+
+// Frames while turning: every frame turns by a degree (the fold included).
+void Turning(benchmark::State& state, int n)
+{
+    CPointSet set;
+    FillSet(set, n, false);
+    auto view = ShowView(state, set);
+    if (!view)
+        return;
+    view->SetMoving(true);
+    for (auto _ : state) {
+        view->SetRotation(1.0, 0.5, 0.0);
+        view->Paint();
+    }
+    state.counters["stride"] = view->GetThinning();
+    Counters(state, n);
+}
+
+void Hover100k(benchmark::State& state) { Pick(state, 100000, false); }
+void Hover1M(benchmark::State& state) { Pick(state, 1000000, false); }
+// The same hover with the whole scene in selection mode, for comparison.
+void Hover1MSelectionMode(benchmark::State& state) { Pick(state, 1000000, false, false); }
+void Band100k(benchmark::State& state) { Pick(state, 100000, true); }
+void Band1M(benchmark::State& state) { Pick(state, 1000000, true); }
+void Turning100k(benchmark::State& state) { Turning(state, 100000); }
+void Turning1M(benchmark::State& state) { Turning(state, 1000000); }
+BENCHMARK(Hover100k)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Hover1M)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Hover1MSelectionMode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Band100k)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Band1M)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Turning100k)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Turning1M)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void Points100kWithDiscsAndLabels(benchmark::State& state) { Frame(state, 100000, true, false); }
 void Points1MFull(benchmark::State& state) { Frame(state, 1000000, false, false); }

@@ -29,3 +29,20 @@ double CObjectPointArray::Extent(int axis) const
     }
     return hi - lo;
 }
+
+void CObjectPointArray::RemovePointer(const CObjectPoint* point)
+{
+    for (size_t i = 0; i < points.size(); ++i)
+        if (points[i] == point) {
+            points.erase(points.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+}
+
+CObjectPoint* CObjectPointArray::FindByLabel(const CNameBuffer& label) const
+{
+    for (CObjectPoint* p : points)
+        if (p && p->label == label)
+            return p;
+    return nullptr;
+}

@@ -14,6 +14,21 @@ public:
     void Add(CObjectPoint* point) { points.push_back(point); }
     int GetSize() const { return static_cast<int>(points.size()); }
     CObjectPoint* GetAt(int i) const { return points[static_cast<size_t>(i)]; }
+    // Takes the first entry equal to the pointer out (the point is not deleted).
+    void RemovePointer(const CObjectPoint* point);
+    // The first point of that label in array order (no sorting); null when none.
+    CObjectPoint* FindByLabel(const CNameBuffer& label) const;
+    // Keeps the entries for which keep is true, in their order.
+    template <class Keep>
+    void RemoveUnless(Keep keep)
+    {
+        std::vector<CObjectPoint*> kept;
+        kept.reserve(points.size());
+        for (CObjectPoint* p : points)
+            if (keep(p))
+                kept.push_back(p);
+        points.swap(kept);
+    }
 
     // The point with the smallest coordinate (the first of equals); null when empty.
     CObjectPoint* GetMinXPoint() const { return MinPoint(0); }

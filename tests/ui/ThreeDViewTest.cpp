@@ -16,7 +16,7 @@
 
 #include <cmath>
 
-namespace {
+namespace three_d_view_test {
 
 const double kPi = 4.0 * std::atan(1.0);
 
@@ -204,29 +204,12 @@ protected:
     }
     void Show(C3DView& view)
     {
-        view.resize(kSize, kSize);
-        view.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-        if (!view.context() || !view.context()->isValid())
+        if (!ShowGLWidget(view, kSize, kSize))
             GTEST_SKIP() << "the view has no OpenGL context";
     }
-    // Window pixel (x right, y down) of a scene point, from the last paint's
-    // matrices and the scene centre, projected here.
     static QPoint Project(const C3DView& view, double x, double y, double z)
     {
-        const double* c = view.GetSceneCentre();
-        const double p[4] = {x - c[0], y - c[1], z - c[2], 1.0};
-        double eye[4] = {0, 0, 0, 0}, clip[4] = {0, 0, 0, 0};
-        const double* m = view.GetLastModelview();
-        const double* P = view.GetLastProjection();
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                eye[i] += m[j * 4 + i] * p[j];
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                clip[i] += P[j * 4 + i] * eye[j];
-        const double nx = clip[0] / clip[3], ny = clip[1] / clip[3];
-        return {int(std::floor((nx + 1.0) / 2.0 * kSize)), kSize - 1 - int(std::floor((ny + 1.0) / 2.0 * kSize))};
+        return ProjectToWindow(view, x, y, z);
     }
     static int Count(const QImage& image, QPoint at, int half, Tone tone)
     {
@@ -415,4 +398,51 @@ TEST_F(ThreeDView, SampleControlSetWithCamerasAndAnUpdateResetsTheView)
         EXPECT_EQ(view.GetStoredMatrix()[i], i % 5 == 0 ? 1.0 : 0.0);
 }
 
-} // namespace
+} // namespace three_d_view_test
+
+namespace three_d_view_test {
+
+// While the view moves after a slow full frame, an even subset is drawn:
+// with 500,000 points every second one. Even points lie at A, odd ones at B.
+TEST_F(ThreeDView, TheThinnedPassDrawsEverySecondPointWhileMoving)
+{
+    CPointSet set;
+    set.name = "/tmp/Thin.xyz";
+    const int n = 500000;
+    for (int i = 0; i < n; ++i) {
+        CObjectPoint* p = set.AddNew();
+        p->label = ("P" + std::to_string(i + 1)).c_str();
+        p->x = i % 2 == 0 ? 0.0 : 1000.0;
+        p->y = 0.0;
+        p->z = 0.0;
+    }
+    C3DView view;
+    view.SetScene(&set, nullptr, nullptr, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Show(view));
+    if (IsSkipped())
+        return;
+    view.OnUpdate(nullptr, 0);
+    view.grabFramebuffer();
+    const QPoint a = Project(view, 0, 0, 0), b = Project(view, 1000, 0, 0);
+
+    view.SetMoving(true);
+    view.SetLastFullFrameMs(2 * C3DView::kSlowFrameMs);
+    const QImage moving = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(view.GetThinning(), 2);
+    EXPECT_GE(Count(moving, a, 1, Tone::White), 1);
+    EXPECT_EQ(Count(moving, b, 1, Tone::White), 0);
+
+    view.SetMoving(false);
+    const QImage still = view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(view.GetThinning(), 1);
+    EXPECT_GE(Count(still, a, 1, Tone::White), 1);
+    EXPECT_GE(Count(still, b, 1, Tone::White), 1);
+
+    // A fast last frame draws every point while moving.
+    view.SetMoving(true);
+    view.SetLastFullFrameMs(1.0);
+    view.grabFramebuffer();
+    EXPECT_EQ(view.GetThinning(), 1);
+}
+
+} // namespace three_d_view_test

@@ -196,6 +196,8 @@ public:
     void RemoveProjectScaleBar(QTreeWidgetItem* item);
     // Activation: flag 0 opens for viewing, 1 opens the properties.
     void OpenItem(QTreeWidgetItem* item, int flag);
+    // The right pane shows the 3D view of the selected point set.
+    void OpenGraphicView();
     // The key handling of the tree; false when the key goes to the default handling.
     bool OnTreeKey(int key, Qt::KeyboardModifiers modifiers);
     // Deletes the children of the branch and lists the scale bars under it.

@@ -1,6 +1,7 @@
 // The project tree's context menus, item commands, activation and keys.
 #include "KestrelonView.h"
 
+#include "3DView.h"
 #include "CameraDialogs.h"
 #include "CameraDistortionView.h"
 #include "CreateEmptyImagesDlg.h"
@@ -200,6 +201,10 @@ void CKestrelonView::RegisterTreeCommands()
         doc->ToggleControlSet(ToCp1252(item->text(0)).c_str());
         doc->SetModifiedFlag(true);
         RefreshPointSetIcons();
+    });
+    OnCommand(ID_TREE_GRAPHIC_VIEW, [this] {
+        if (m_pSelectedPointSet && m_pSelectedPointSet->GetSize() > 0)
+            OpenGraphicView();
     });
     OnCommand(ID_TREE_DISTORTION_PROFILES, [this] {
         auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame());
@@ -686,7 +691,10 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
         CPointSet* set = doc->FindPointSet(text.c_str());
         if (set && flag == 1 && set->isEODevice)
             OnCmdMsg(ID_TREE_SET_PROPERTIES, nullptr);
-        // flag 0 opens the 3D view, which is not part of the program yet
+        if (set && flag == 0 && set->GetSize() > 0) {
+            m_pSelectedPointSet = set;
+            OpenGraphicView();
+        }
     }
 }
 
@@ -979,4 +987,12 @@ void CKestrelonView::mouseReleaseEvent(QMouseEvent* event)
         break;
     }
     QTreeWidget::mouseReleaseEvent(event);
+}
+
+void CKestrelonView::OpenGraphicView()
+{
+    auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame());
+    if (frame && !frame->SwitchRightView<C3DView>())
+        if (CDocument* doc = CView::GetDocument())
+            doc->UpdateAllViews(this, 0);
 }

@@ -13,6 +13,8 @@
 #include <newmat/newmat.h>
 
 #include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QLineEdit>
 #include <QOpenGLContext>
 
 #include "Hub.h"
@@ -23,15 +25,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
 const double kPi = 4.0 * std::atan(1.0);
-
-const CObjectPoint* FindIn(CPointSet* set, const char* label)
-{
-    return set ? set->FindPointByText(label) : nullptr;
-}
 
 } // namespace
 
@@ -99,7 +97,14 @@ void ComputeClipPlanes(const CClipInput& in, double& nearPlane, double& farPlane
 C3DView::C3DView(QWidget* parent) : QOpenGLWidget(parent), m_pOverlay(new CInfoOverlayEdit(this))
 {
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    m_relabel.startLabel = "1";
+    m_relabel.increment = 1;
+    m_wheelTimer.setSingleShot(true);
+    m_wheelTimer.setInterval(250);
+    QObject::connect(&m_wheelTimer, &QTimer::timeout, this, [this] { EndMotion(); });
     ResetViewState();
+    InstallCommands();
 }
 
 C3DView::~C3DView()
@@ -124,6 +129,10 @@ void C3DView::ReleaseLists()
     m_textLists.Delete();
     m_fontLists.Release();
     m_pointDrawer.DeleteDiscList();
+    m_pointDrawer.DeleteBuffers();
+    m_lineBuffer.Delete();
+    m_selectedLineBuffer.Delete();
+    m_bLinesValid = false;
     m_cameraDrawer.DeleteLists();
     doneCurrent();
 }
@@ -151,6 +160,12 @@ void C3DView::ResetViewState()
     m_layers = Layers();
     m_dEllipsoidScale = 500.0;
     m_dPointEllipsoidMax = m_dStationEllipsoidMax = m_dDiscrepancyMax = 0.0;
+    m_bErrorDataPrepared = false;
+    m_nNormalScale = 1;
+    m_rubberBand = QRect();
+    m_scaleMarker = QRect();
+    m_bOverScaleMarker = false;
+    m_bDrawLines = false;
 }
 
 void C3DView::SetScene(CPointSet* set, const CProjectImageList* images, const CScaleBarList* bars,
@@ -195,6 +210,50 @@ void C3DView::ReadDocument()
     }
     m_pointDrawer.SetPointList(m_pPointSet);
     m_cameraDrawer.SetImageList(m_pImages);
+    PruneSelection();
+    InvalidateBuffers();
+}
+
+void C3DView::InvalidateBuffers()
+{
+    m_pointDrawer.InvalidateBuffers();
+    m_bLinesValid = false;
+}
+
+const CObjectPoint* C3DView::FindLabel(const char* text) const
+{
+    if (!m_pPointSet)
+        return nullptr;
+    CNameBuffer key;
+    key.Set(text);
+    int index = -1;
+    // The set is sorted when the lines are resolved; no sort per lookup.
+    return m_pPointSet->BinarySearch(key, index) ? m_pPointSet->GetAt(index) : nullptr;
+}
+
+void C3DView::ResolveLines()
+{
+    m_lines.clear();
+    if (m_pPointSet) {
+        m_pPointSet->SortByLabel();
+        for (int i = 0; i < m_pPointSet->lines.GetSize(); ++i) {
+            const CPointLine* line = m_pPointSet->lines.GetAt(i);
+            const CObjectPoint* a = FindLabel(line->from.GetText());
+            const CObjectPoint* b = FindLabel(line->to.GetText());
+            if (a && b)
+                m_lines.push_back({i, a, b});
+        }
+    }
+    if (context() && QOpenGLContext::currentContext() == context()) {
+        std::vector<double> plain, selected;
+        for (const ResolvedLine& l : m_lines) {
+            std::vector<double>& into = m_pPointSet->lines.GetAt(l.index)->IsSelected() ? selected : plain;
+            into.insert(into.end(), {l.a->x, l.a->y, l.a->z, l.b->x, l.b->y, l.b->z});
+        }
+        m_lineBuffer.Fill(plain, m_centre);
+        m_selectedLineBuffer.Fill(selected, m_centre);
+        m_bLinesValid = true;
+    }
 }
 
 void C3DView::RefreshScene()
@@ -217,6 +276,36 @@ void C3DView::OnInitialUpdate()
         if (C3DView* view = GetActive3DView())
             view->ApplyUnits(unit);
     });
+    // The 3-2-1 dialog previews its frame in the document's 3D view.
+    Set321PreviewFinder([](CKestrelonDoc* doc) -> C321Preview* {
+        for (CView* view : doc ? doc->GetViews() : std::vector<CView*>())
+            if (auto* found = dynamic_cast<C3DView*>(view))
+                return found;
+        return nullptr;
+    });
+    // The toolbar's label fields set the relabel's label and increment.
+    if (CMainFrame* main = AfxGetMainFrame())
+        if (CMainToolBar* bar = main->GetToolBar()) {
+            if (bar->m_PointLabel)
+                connect(bar->m_PointLabel, &QLineEdit::textChanged, this, [this](const QString& text) {
+                    // The fields belong to the active 3D view.
+                    const C3DView* active = GetActive3DView();
+                    if (!m_bToolbarSync || (active && active != this))
+                        return;
+                    CNameBuffer label;
+                    if (label.Set(text.left(20).toLatin1().constData()))
+                        m_relabel.startLabel = label;
+                });
+            if (bar->m_PointIncrement)
+                connect(bar->m_PointIncrement, &QLineEdit::textChanged, this, [this](const QString& text) {
+                    const C3DView* active = GetActive3DView();
+                    if (m_bToolbarSync && (!active || active == this))
+                        m_relabel.increment = std::atoi(text.toLatin1().constData());
+                });
+        }
+    m_relabel.startLabel = "1";
+    m_relabel.increment = 1;
+    RefreshToolbarFields();
     OnUpdate(nullptr, 0);
 }
 
@@ -225,7 +314,6 @@ void C3DView::OnUpdate(CView* sender, long hint)
     (void)sender;
     (void)hint;
     ResetViewState();
-    m_cameraDrawer.ClearSelection();
     if (DocumentBusy()) {
         // Read by the first paint after the job has ended.
         m_bPendingRead = true;
@@ -412,6 +500,10 @@ std::intptr_t C3DView::OnHubMessage(unsigned message, std::uintptr_t wParam, std
         OnResetGLContext();
         return 0;
     }
+    if (message == UM_RELABEL_PICKED) {
+        OnRelabel();
+        return 0;
+    }
     return CView::OnHubMessage(message, wParam, lParam);
 }
 
@@ -433,10 +525,19 @@ void C3DView::DrawOverlay()
         std::snprintf(text, sizeof text, "Discrepancy Vector Scale: %d", m_nDiscrepancyScale);
         scaleText = text;
     }
+    m_scaleMarker = QRect();
     if (scaleText) {
-        glColor3d(0.7, 0.7, 0.7);
+        if (m_bOverScaleMarker)
+            glColor3d(1, 1, 1);
+        else
+            glColor3d(0.7, 0.7, 0.7);
         glRasterPos2d(5, 5);
         m_textLists.GetLists().Draw(scaleText);
+        const QFontMetrics metrics(font());
+        const int w = metrics.horizontalAdvance(QString::fromLatin1(scaleText));
+        const int h = metrics.height();
+        // Right and bottom exclusive: left 5, top height - h - 5, right w + 5, bottom height - 5.
+        m_scaleMarker = QRect(5, m_nHeight - h - 5, w, h);
     }
 }
 
@@ -458,26 +559,38 @@ void C3DView::DrawScene()
     glColor3d(1, 1, 1);
     glPushMatrix();
     glTranslated(-m_centre[0], -m_centre[1], -m_centre[2]);
-    DrawPointsAndLabels();
-    DrawLines();
-    if (m_layers.rays)
-        DrawImagingRays();
-    if (m_pDevice)
-        DrawEODevice();
-    if (m_layers.scaleBars)
-        DrawScaleBars();
-    if (m_layers.cameras)
-        m_cameraDrawer.Draw(1000000, m_dCameraSymbolSize);
-    if (m_bAlignmentShown) {
-        NEWMAT::Matrix t(4, 4);
-        t << m_alignment;
-        m_textLists.DrawFrameAxes(t, m_dAxisSize);
+    if (!m_bLinesValid)
+        ResolveLines();
+    if (m_drawPart == DRAW_ALL)
+        DrawPointsAndLabels();
+    if (m_drawPart != DRAW_AFTER_VECTORS) {
+        DrawLines();
+        if (m_layers.rays)
+            DrawImagingRays();
+        if (m_pDevice)
+            DrawEODevice();
+        if (m_layers.scaleBars)
+            DrawScaleBars();
+        if (m_layers.cameras)
+            m_cameraDrawer.Draw(1000000, m_dCameraSymbolSize);
+        if (m_bAlignmentShown) {
+            NEWMAT::Matrix t(4, 4);
+            t << m_alignment;
+            glLoadName(0);
+            m_textLists.DrawFrameAxes(t, m_dAxisSize);
+        }
+        m_textLists.DrawWorldAxes(m_dAxisSize);
     }
-    m_textLists.DrawWorldAxes(m_dAxisSize);
-    if (m_layers.discrepancies)
-        m_pointDrawer.DrawDiscrepancies(2000100, m_nDiscrepancyScale);
-    if (m_layers.normals)
-        m_pointDrawer.DrawNormals(2000100, m_nNormalScale);
+    if (m_drawPart == DRAW_ALL) {
+        if (m_layers.discrepancies)
+            m_pointDrawer.DrawDiscrepancies(2000100, m_nDiscrepancyScale);
+        if (m_layers.normals)
+            m_pointDrawer.DrawNormals(2000100, m_nNormalScale);
+    }
+    if (m_drawPart == DRAW_BEFORE_VECTORS) {
+        glPopMatrix();
+        return;
+    }
     if (m_layers.pointEllipsoids)
         m_pointDrawer.DrawErrorEllipsoids(m_dEllipsoidScale);
     if (m_layers.cameraEllipsoids)
@@ -509,16 +622,21 @@ void C3DView::DrawLines()
     if (!m_pPointSet)
         return;
     glDisable(GL_LIGHTING);
-    for (int i = 0; i < m_pPointSet->lines.GetSize(); ++i) {
-        const CPointLine* line = m_pPointSet->lines.GetAt(i);
-        const CObjectPoint* a = FindIn(m_pPointSet, line->from.GetText());
-        const CObjectPoint* b = FindIn(m_pPointSet, line->to.GetText());
-        if (!a || !b)
-            continue;
-        glLoadName(GLuint(3000000 + i));
-        glPassThrough(GLfloat(3000000 + i));
-        glLineWidth(line->IsSelected() ? 3.0f : 1.0f);
-        DrawSegment(*a, *b);
+    GLint mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    if (mode == GL_RENDER) {
+        // From the buffers: plain lines, then the selected ones 3 wide.
+        glLoadName(0);
+        glColor3d(1, 1, 1);
+        m_lineBuffer.Draw(1.0f);
+        m_selectedLineBuffer.Draw(3.0f);
+        return;
+    }
+    for (const ResolvedLine& l : m_lines) {
+        glLoadName(GLuint(3000000 + l.index));
+        glPassThrough(GLfloat(3000000 + l.index));
+        glLineWidth(m_pPointSet->lines.GetAt(l.index)->IsSelected() ? 3.0f : 1.0f);
+        DrawSegment(*l.a, *l.b);
     }
     glLineWidth(1.0f);
 }
@@ -545,7 +663,7 @@ void C3DView::DrawImagingRays()
             const CImageObservation* o = image->targets.GetAt(k);
             if (o->disabled)
                 continue;
-            const CObjectPoint* p = m_pPointSet->FindPoint(o->label);
+            const CObjectPoint* p = FindLabel(o->label.GetText());
             if (!p || (anyPoint && !p->selected))
                 continue;
             if (o->rejected)
@@ -564,7 +682,7 @@ void C3DView::DrawEODevice()
     glLoadName(2001000);
     glBegin(GL_LINE_LOOP);
     for (int i = 0; i < m_pDevice->GetSize(); ++i)
-        if (const CObjectPoint* p = FindIn(m_pPointSet, m_pDevice->GetAt(i)->label.GetText()))
+        if (const CObjectPoint* p = FindLabel(m_pDevice->GetAt(i)->label.GetText()))
             glVertex3d(p->x, p->y, p->z);
     glEnd();
 }
@@ -577,8 +695,8 @@ void C3DView::DrawScaleBars()
     glColor3d(0, 1, 1);
     for (int i = 0; i < m_pScaleBars->GetSize(); ++i) {
         const CScaleBar* bar = m_pScaleBars->GetAt(i);
-        const CObjectPoint* a = FindIn(m_pPointSet, bar->endLabel1.GetText());
-        const CObjectPoint* b = FindIn(m_pPointSet, bar->endLabel2.GetText());
+        const CObjectPoint* a = FindLabel(bar->endLabel1.GetText());
+        const CObjectPoint* b = FindLabel(bar->endLabel2.GetText());
         if (!a || !b)
             continue;
         glLoadName(GLuint(2000000 + i));

@@ -3,11 +3,23 @@
 // lines and axes, drawn by the shared drawers over a 2D overlay.
 #pragma once
 
+#include "321Dialog.h"
 #include "DocFramework.h"
 #include "GLDrawers.h"
 #include "InfoOverlayEdit.h"
+#include "NameBuffer.h"
+#include "ObjectPointArray.h"
+#include "PointRelabelDialog.h"
 
 #include <QOpenGLWidget>
+#include <QRect>
+#include <QTimer>
+
+#include <unordered_set>
+#include <vector>
+
+class QMenu;
+class QRubberBand;
 
 class CPointSet;
 class CProjectImageList;
@@ -41,7 +53,49 @@ struct CClipInput {
 // 0.8 and far x 1.2.
 void ComputeClipPlanes(const CClipInput& in, double& nearPlane, double& farPlane);
 
-class C3DView : public QOpenGLWidget, public CView {
+// Commands of the view (context menu "OpenGlView", keys).
+enum C3DViewCommand : int {
+    ID_3D_INCREASE_CAMERAS = 321,
+    ID_3D_INCREASE_DISCREPANCY = 322,
+    ID_3D_INCREASE_NORMALS = 323,
+    ID_3D_INCREASE_POINT_SIZE = 324,
+    ID_3D_DECREASE_POINT_SIZE = 325,
+    ID_3D_DECREASE_CAMERAS = 326,
+    ID_3D_DECREASE_DISCREPANCY = 327,
+    ID_3D_DECREASE_NORMALS = 328,
+    ID_3D_INCREASE_AXIS = 329,
+    ID_3D_DECREASE_AXIS = 330,
+    ID_3D_321 = 343,
+    ID_3D_VIEW_POINT_ELLIPSOIDS = 347,
+    ID_3D_INCREASE_ELLIPSOIDS = 348,
+    ID_3D_DECREASE_ELLIPSOIDS = 349,
+    ID_3D_CREATE_IMAGE = 353,
+    ID_3D_CREATE_IMAGE_AIM = 354,
+    ID_3D_VIEW_NORMALS = 318,
+    ID_3D_VIEW_RAYS = 366,
+    ID_3D_RELABEL = 378,
+    ID_3D_VIEW_LABELS = 382,
+    ID_3D_DRAW_LINES = 386,
+    ID_3D_PRECISION_ELLIPSOIDS = 390,
+    ID_3D_PRECISION_AXES = 391,
+    ID_3D_DELETE = 32818,
+    ID_3D_VIEW_CAMERAS = 32980,
+    ID_3D_VIEW_SCALEBARS = 32981,
+    ID_3D_DISTANCE = 32983,
+    ID_3D_BEST_FIT_PLANE = 32984,
+    ID_3D_BEST_FIT_LINE = 32985,
+    ID_3D_BEST_FIT_CIRCLE = 32986,
+    ID_3D_BEST_FIT_SPHERE = 32987,
+    ID_3D_INCREASE_POINT_SIZE_2 = 32988,
+    ID_3D_DECREASE_POINT_SIZE_2 = 32989,
+    ID_3D_HIGHLIGHT = 32995,
+    ID_3D_VIEW_DISCREPANCIES = 33010,
+    ID_3D_INCREASE_AXIS_2 = 33021,
+    ID_3D_DECREASE_AXIS_2 = 33022,
+    ID_3D_RELABEL_2 = 33100,
+};
+
+class C3DView : public QOpenGLWidget, public CView, public C321Preview {
 public:
     // The optional layers; a document update hides them all.
     struct Layers {
@@ -80,7 +134,7 @@ public:
     void ShowAlignmentFrame(const double transformation[16]);
     void ClearAlignmentFrame() { m_bAlignmentShown = false; }
 
-    // Message 0x453 schedules a repaint; the rest is not the view's.
+    // Message 0x453 schedules a repaint, 0x454 relabels; the rest is not the view's.
     std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     // While the user turns, pans, spins or zooms: when the last full frame
@@ -91,7 +145,73 @@ public:
     void SetMoving(bool moving);
     bool IsMoving() const { return m_bMoving; }
     double GetLastFullFrameMs() const { return m_dLastFullFrameMs; }
+    // The next frame takes this as the time of the last full frame.
+    void SetLastFullFrameMs(double ms) { m_dLastFullFrameMs = ms; }
     int GetThinning() const { return m_pointDrawer.GetThinning(); }
+
+    // --- selection and picking ---
+    // Appends the point (taken out first when it was there), marks it.
+    void SelectPoint(CObjectPoint* point);
+    void DeselectPoint(CObjectPoint* point);
+    // Empties the selection; no point and no line of the set stays selected.
+    void ClearSelection();
+    const CObjectPointArray& GetSelection() const { return m_selection; }
+    // Picks at window position (x, y) (y down), or over the rubber band
+    // when one is set; remove: Ctrl was held.
+    void Pick(int x, int y, bool remove);
+    void SetRubberBand(const QRect& band) { m_rubberBand = band; }
+    // The names of the objects in the pick region of the last paint: the
+    // rectangle centred on (x, y) (window, y down), in the order selection
+    // mode records them. cpu: points and vector symbols tested on the CPU,
+    // the rest in selection mode; else the whole scene in selection mode.
+    std::vector<unsigned> CollectHits(double x, double y, double width, double height, bool cpu);
+    void DecodeHit(unsigned name, bool remove);
+    // The last non-zero name (the first when all are 0) as one hit.
+    void DecodeHits(const std::vector<unsigned>& names, bool remove);
+    void SelectArea(const std::vector<unsigned>& names, bool remove);
+    bool IsDrawLinesMode() const { return m_bDrawLines; }
+    void SetDrawLinesMode(bool on) { m_bDrawLines = on; }
+    const QRect& GetScaleMarker() const { return m_scaleMarker; }
+    bool IsOverScaleMarker() const { return m_bOverScaleMarker; }
+
+    // --- commands ---
+    // The context menu "OpenGlView", checked and greyed for the present
+    // state; its actions run the view's commands. The caller owns it.
+    QMenu* BuildContextMenu(QWidget* parent);
+    // Scene length per millimetre of the screen from the set's first and
+    // last point; false (s unchanged) when it cannot be measured.
+    bool GetScreenScale(double& s);
+    // The millimetres per pixel of the screen the view is on.
+    static double GetMillimetresPerPixel(const QWidget* widget);
+    void ComputeDiscrepancyScale();
+    void ComputeErrorEllipsoidScale();
+    // The label is held by a point of the set, or for a driver or control
+    // set by an active observation.
+    bool IsPointLabelInUse(const CNameBuffer& label) const;
+    void OnRelabel();
+    void OnDelete();
+    void On321();
+    // The toolbar's label box (1854) and increment (1855) show the view's values.
+    void RefreshToolbarFields();
+    // The label number plus the increment (a negative number becomes 0).
+    void AdvanceLabel();
+    CNameBuffer GetLabelText() const { return m_relabel.startLabel; }
+    void SetLabelText(const CNameBuffer& label) { m_relabel.startLabel = label; }
+    int GetLabelIncrement() const { return m_relabel.increment; }
+    void SetLabelIncrement(int increment) { m_relabel.increment = increment; }
+    float GetPointSize() const { return m_fPointSize; }
+    int GetDiscrepancyScale() const { return m_nDiscrepancyScale; }
+    int GetNormalScale() const { return m_nNormalScale; }
+    double GetEllipsoidScale() const { return m_dEllipsoidScale; }
+    void SetEllipsoidScale(double scale) { m_dEllipsoidScale = scale; }
+    void SetDiscrepancyScale(int scale) { m_nDiscrepancyScale = scale; }
+    bool IsErrorDataPrepared() const { return m_bErrorDataPrepared; }
+
+    // The 3-2-1 dialog's preview.
+    void SetPreviewFlag(std::uint8_t flag) override { m_bAlignmentShown = flag != 0; }
+    void SetPreviewMatrix(const NEWMAT::Matrix& transformation) override;
+    void InvalidatePreview() override { update(); }
+    bool IsAlignmentShown() const { return m_bAlignmentShown; }
 
     Layers& GetLayers() { return m_layers; }
     CPointSymbolDrawer& GetPointDrawer() { return m_pointDrawer; }
@@ -121,8 +241,38 @@ protected:
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // What a pass of DrawScene draws.
+    enum DrawPart { DRAW_ALL, DRAW_BEFORE_VECTORS, DRAW_AFTER_VECTORS };
+    void InstallCommands();
+    void OnLeftButtonUp(const QPoint& at, Qt::KeyboardModifiers modifiers);
+    void OnScaleMarkerClick();
+    void AddLinesFromSelection();
+    void ShowText(const QString& text, const QPoint& at);
+    void HideText();
+    // Selection mode over one part of the scene: the names of its records.
+    std::vector<unsigned> SelectNames(const double pick[16], DrawPart part, int buffered);
+    // The point and stations no longer in the set or the project leave the selection.
+    void PruneSelection();
+    // The set's lines with both ends found, and the buffers made from them.
+    void ResolveLines();
+    const CObjectPoint* FindLabel(const char* text) const;
+    void InvalidateBuffers();
+    void SceneRefresh();
+    void Redraw() { update(); }
+    void ToggleCameraPrecision(bool axes);
+    void StartMotion();
+    void EndMotion();
+    // The set's file written again after a change; a failure is named.
+    void RewriteSetFile();
     void ReadDocument();
     void ReleaseLists();
     void ComputeClip();
@@ -192,4 +342,47 @@ private:
     bool m_bPendingRead = false;
     double m_dLastFullFrameMs = 0.0;
     QMetaObject::Connection m_contextGone;
+
+    DrawPart m_drawPart = DRAW_ALL;
+    // The picked points in picking order; each point's flag mirrors membership.
+    CObjectPointArray m_selection;
+    struct ResolvedLine {
+        int index;
+        const CObjectPoint* a;
+        const CObjectPoint* b;
+    };
+    std::vector<ResolvedLine> m_lines;
+    bool m_bLinesValid = false;
+    CSegmentBuffer m_lineBuffer;
+    CSegmentBuffer m_selectedLineBuffer;
+    QRect m_rubberBand;
+    QRubberBand* m_pBand = nullptr;
+    QPoint m_bandOrigin;
+    bool m_bLeftDown = false;
+    bool m_bLeftClick = false; // a click or rubber band is being handled
+    bool m_bRightDown = false;
+    bool m_bRightMoved = false;
+    QPoint m_lastMouse;
+    QPoint m_mouse;
+    QRect m_scaleMarker;
+    bool m_bOverScaleMarker = false;
+    bool m_bErrorDataPrepared = false;
+    bool m_bDrawLines = false;
+    CRelabelMemory m_relabel;
+    bool m_bToolbarSync = false;
+    QTimer m_wheelTimer;
+};
+
+// Dialog 364: a new error-ellipsoid (kind 0) or discrepancy-vector (kind 1) scale.
+class C3DViewScaleDlg : public CDialog {
+public:
+    // A value of exactly -1 leaves the field at 0.
+    C3DViewScaleDlg(double value, int kind, QWidget* parent = nullptr);
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* dx) override;
+    static constexpr int kScale = 1218;
+    double m_dScale = 0.0;
+
+private:
+    int m_nKind;
 };

@@ -1,5 +1,7 @@
 #include "GLDrawers.h"
 
+#include "GLPick.h"
+
 #include "ObjectPoint.h"
 #include "ProjectDocument.h"
 #include "ProjectImage.h"
@@ -13,14 +15,37 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+#include <unordered_set>
 
 namespace {
 
 const double kPi = 4.0 * std::atan(1.0);
 const double kDegrees = 180.0 / kPi;
 
+// Materials of the camera symbol: barrel, lens sphere, body, small cylinder.
+const float kNormalColours[4][4] = {{0, 0, 1, 1}, {0.9f, 0.9f, 1, 1}, {0.8f, 0.8f, 0.9f, 1}, {0, 1, 1, 1}};
+const float kSelectedColours[4][4] = {{0, 1, 0, 1}, {0.85f, 0.85f, 0.85f, 1}, {1, 0, 0, 1}, {0, 1, 1, 1}};
+
 // Default camera symbol sizes, mm.
 const double kDefaultSizes[CCameraSymbolSizes::SIZE_COUNT] = {400, 100, 150, 100, 50, 40, 50, 120, 100, 200, 50};
+
+// The matrix of glRotated (angle in degrees about the axis), column-major.
+void RotationMatrix(double angle, double x, double y, double z, double m[16])
+{
+    std::fill(m, m + 16, 0.0);
+    m[15] = 1.0;
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (length == 0.0) {
+        m[0] = m[5] = m[10] = 1.0;
+        return;
+    }
+    x /= length, y /= length, z /= length;
+    const double a = angle * kPi / 180.0, c = std::cos(a), s = std::sin(a), t = 1.0 - c;
+    m[0] = x * x * t + c, m[4] = x * y * t - z * s, m[8] = x * z * t + y * s;
+    m[1] = y * x * t + z * s, m[5] = y * y * t + c, m[9] = y * z * t - x * s;
+    m[2] = x * z * t - y * s, m[6] = y * z * t + x * s, m[10] = z * z * t + c;
+}
 
 bool IsZero(const double v[3]) { return v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0; }
 
@@ -141,26 +166,59 @@ void CPointSymbolDrawer::DeleteDiscList()
     m_nDiscList = 0;
 }
 
-void CPointSymbolDrawer::DrawPointArray(bool selected, float size)
+void CPointSymbolDrawer::DeleteBuffers()
 {
-    m_vertices.clear();
-    const int n = m_pPoints->GetSize();
-    m_vertices.reserve(size_t(3 * (n / m_nStride + 1)));
-    for (int i = 0; i < n; i += m_nStride) {
+    m_unselected.destroy();
+    m_selected.destroy();
+    m_nUnselected = m_nSelected = 0;
+    m_bBuffersValid = false;
+}
+
+void CPointSymbolDrawer::BuildBuffers()
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    if (GetBoundingBox(lo[0], hi[0], lo[1], hi[1], lo[2], hi[2]))
+        for (int k = 0; k < 3; ++k)
+            m_origin[k] = lo[k] + 0.5 * (hi[k] - lo[k]);
+    std::vector<float> unselected, selected;
+    unselected.reserve(size_t(3) * size_t(n));
+    for (int i = 0; i < n; ++i) {
         const CObjectPoint* p = m_pPoints->GetAt(i);
-        if (p->selected == selected) {
-            m_vertices.push_back(p->x);
-            m_vertices.push_back(p->y);
-            m_vertices.push_back(p->z);
-        }
+        std::vector<float>& into = p->selected ? selected : unselected;
+        into.push_back(float(p->x - m_origin[0]));
+        into.push_back(float(p->y - m_origin[1]));
+        into.push_back(float(p->z - m_origin[2]));
     }
-    if (m_vertices.empty())
+    const std::tuple<QOpenGLBuffer*, std::vector<float>*, int*> buffers[] = {
+        {&m_unselected, &unselected, &m_nUnselected}, {&m_selected, &selected, &m_nSelected}};
+    for (const auto& [buffer, data, count] : buffers) {
+        *count = int(data->size() / 3);
+        if (*count == 0)
+            continue;
+        if (!buffer->isCreated() && !buffer->create()) {
+            *count = 0;
+            continue;
+        }
+        buffer->bind();
+        buffer->allocate(data->data(), int(data->size() * sizeof(float)));
+        buffer->release();
+    }
+    m_bBuffersValid = true;
+}
+
+void CPointSymbolDrawer::DrawPointBuffer(QOpenGLBuffer& buffer, int count, float size)
+{
+    // Thinned: every stride-th vertex of the buffer.
+    const int drawn = (count + m_nStride - 1) / m_nStride;
+    if (drawn <= 0 || !buffer.bind())
         return;
     glPointSize(size);
     glEnableClientState(GL_VERTEX_ARRAY);
-    glVertexPointer(3, GL_DOUBLE, 0, m_vertices.data());
-    glDrawArrays(GL_POINTS, 0, GLsizei(m_vertices.size() / 3));
+    glVertexPointer(3, GL_FLOAT, GLsizei(3 * sizeof(float) * size_t(m_nStride)), nullptr);
+    glDrawArrays(GL_POINTS, 0, drawn);
     glDisableClientState(GL_VERTEX_ARRAY);
+    buffer.release();
 }
 
 bool CPointSymbolDrawer::Draw(float pointSize, bool drawDiscs, int nameBase)
@@ -171,52 +229,233 @@ bool CPointSymbolDrawer::Draw(float pointSize, bool drawDiscs, int nameBase)
     GLint mode = GL_RENDER;
     glGetIntegerv(GL_RENDER_MODE, &mode);
     const int n = m_pPoints->GetSize();
-    if (pointSize > 0.0f) {
-        glColor3d(1, 1, 1);
-        if (mode == GL_RENDER) {
-            // Picking needs a name per point; a picture does not: two draw calls.
-            glLoadName(0);
-            DrawPointArray(false, pointSize);
-            DrawPointArray(true, pointSize + 2.0f);
-        } else {
-            for (int i = 0; i < n; ++i) {
-                const CObjectPoint* p = m_pPoints->GetAt(i);
-                glLoadName(GLuint(nameBase + i));
+    if (mode != GL_RENDER) {
+        // Each point and its disc under the point's name.
+        for (int i = 0; i < n; ++i) {
+            const CObjectPoint* p = m_pPoints->GetAt(i);
+            glLoadName(GLuint(nameBase + i));
+            if (pointSize > 0.0f) {
                 glPointSize(p->selected ? pointSize + 2.0f : pointSize);
+                glColor3d(1, 1, 1);
                 glBegin(GL_POINTS);
                 glVertex3d(p->x, p->y, p->z);
                 glEnd();
             }
+            if (drawDiscs && m_nDiscList != 0)
+                DrawDisc(*p, pointSize);
         }
+        glColor3d(1, 1, 1);
+        return true;
+    }
+    if (pointSize > 0.0f) {
+        if (!m_bBuffersValid)
+            BuildBuffers();
+        glColor3d(1, 1, 1);
+        glLoadName(0);
+        glPushMatrix();
+        glTranslated(m_origin[0], m_origin[1], m_origin[2]);
+        DrawPointBuffer(m_unselected, m_nUnselected, pointSize);
+        DrawPointBuffer(m_selected, m_nSelected, pointSize + 2.0f);
+        glPopMatrix();
     }
     if (drawDiscs && m_nDiscList != 0) {
-        for (int i = 0; i < n; ++i) {
-            const CObjectPoint* p = m_pPoints->GetAt(i);
-            if (IsZero(p->normal) || p->radius == 0.0)
-                continue;
-            glLoadName(GLuint(nameBase + i));
-            const double s = p->radius * pointSize;
-            const double* nv = p->normal;
-            glPushMatrix();
-            glTranslated(p->x, p->y, p->z);
-            glScaled(s, s, s);
-            if (nv[0] == 0.0 && nv[1] == 0.0) {
-                if (nv[2] < 0.0)
-                    glRotated(180.0, 1, 0, 0);
-            } else {
-                const double c = std::max(-1.0, std::min(1.0, nv[2]));
-                glRotated(std::acos(c) * kDegrees, -nv[1], nv[0], 0.0);
-            }
-            if (p->selected)
-                glColor3d(1, 1, 1);
-            else
-                glColor3d(0.5, 0.5, 0.5);
-            glCallList(m_nDiscList);
-            glPopMatrix();
-        }
+        // Only the points that have a disc.
+        if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+            BuildPositions();
+        for (int i : m_discs)
+            DrawDisc(*m_pPoints->GetAt(i), pointSize);
     }
     glColor3d(1, 1, 1);
     return true;
+}
+
+bool CPointSymbolDrawer::AnyInside(const double m[16], double offset) const
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+        BuildPositions();
+    for (int i = 0; i < n; ++i) {
+        const double* p = &m_positions[size_t(3) * size_t(i)];
+        const double at[3] = {p[0] + offset, p[1] + offset, p[2] + offset};
+        double clip[4];
+        ToClip(m, at, clip);
+        if (ClipPointInside(clip))
+            return true;
+    }
+    return false;
+}
+
+void CPointSymbolDrawer::DrawDisc(const CObjectPoint& p, float pointSize) const
+{
+    double m[16];
+    if (!DiscTransform(p, pointSize, m))
+        return;
+    glPushMatrix();
+    glMultMatrixd(m);
+    if (p.selected)
+        glColor3d(1, 1, 1);
+    else
+        glColor3d(0.5, 0.5, 0.5);
+    glCallList(m_nDiscList);
+    glPopMatrix();
+}
+
+bool CPointSymbolDrawer::DiscTransform(const CObjectPoint& p, float pointSize, double m[16])
+{
+    if (IsZero(p.normal) || p.radius == 0.0)
+        return false;
+    // translate (X, Y, Z), scale s, then turn (0, 0, 1) onto the normal.
+    const double s = p.radius * pointSize;
+    const double* nv = p.normal;
+    double r[16];
+    if (nv[0] == 0.0 && nv[1] == 0.0)
+        RotationMatrix(nv[2] < 0.0 ? 180.0 : 0.0, 1, 0, 0, r);
+    else
+        RotationMatrix(std::acos(std::max(-1.0, std::min(1.0, nv[2]))) * kDegrees, -nv[1], nv[0], 0.0, r);
+    for (int i = 0; i < 16; ++i)
+        m[i] = (i % 4 == 3 || i >= 12) ? r[i] : r[i] * s;
+    m[12] = p.x;
+    m[13] = p.y;
+    m[14] = p.z;
+    return true;
+}
+
+void CPointSymbolDrawer::BuildPositions() const
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    m_positions.resize(size_t(3) * size_t(n));
+    m_discs.clear();
+    for (int i = 0; i < n; ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        m_positions[size_t(3) * size_t(i)] = p->x;
+        m_positions[size_t(3) * size_t(i) + 1] = p->y;
+        m_positions[size_t(3) * size_t(i) + 2] = p->z;
+        if (!IsZero(p->normal) && p->radius != 0.0)
+            m_discs.push_back(i);
+    }
+    m_bPositionsValid = true;
+}
+
+void CPointSymbolDrawer::PickPoints(const double m[16], const double eye[3], float pointSize, bool drawDiscs,
+                                    int nameBase, std::vector<unsigned>& names) const
+{
+    if (!m_pPoints)
+        return;
+    // How far a plane distance (w + x, w - x, ...) can change over a unit of
+    // length: discs whose point lies further out than that miss.
+    double reach[6];
+    for (int k = 0; k < 6; ++k) {
+        const int axis = k / 2;
+        const double sign = k % 2 == 0 ? 1.0 : -1.0;
+        double sq = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
+            sq += v * v;
+        }
+        reach[k] = std::sqrt(sq);
+    }
+    const bool discs = drawDiscs && m_nDiscList != 0;
+    const int n = m_pPoints->GetSize();
+    if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+        BuildPositions();
+    size_t nextDisc = 0;
+    for (int i = 0; i < n; ++i) {
+        const double* at = &m_positions[size_t(3) * size_t(i)];
+        double clip[4];
+        ToClip(m, at, clip);
+        bool hit = pointSize > 0.0f && ClipPointInside(clip);
+        while (nextDisc < m_discs.size() && m_discs[nextDisc] < i)
+            ++nextDisc;
+        const bool hasDisc = nextDisc < m_discs.size() && m_discs[nextDisc] == i;
+        if (!hit && discs && hasDisc) {
+            const CObjectPoint* p = m_pPoints->GetAt(i);
+            const double extent = std::fabs(p->radius * pointSize);
+            bool outside = false;
+            for (int k = 0; k < 6 && !outside; ++k) {
+                const int axis = k / 2;
+                const double d = k % 2 == 0 ? clip[3] + clip[axis] : clip[3] - clip[axis];
+                outside = d < -extent * reach[k];
+            }
+            // Seen from behind: culled.
+            const double toEye = p->normal[0] * (eye[0] - p->x) + p->normal[1] * (eye[1] - p->y) +
+                                 p->normal[2] * (eye[2] - p->z);
+            double local[16], full[16];
+            if (!outside && toEye > 0.0 && DiscTransform(*p, pointSize, local)) {
+                MultiplyMatrices(m, local, full);
+                double v[20][4];
+                for (int k = 0; k < 20; ++k) {
+                    const double a = 2 * k * (kPi / 4.0) * 0.2;
+                    const double unit[3] = {std::cos(a), std::sin(a), 0.0};
+                    ToClip(full, unit, v[k]);
+                }
+                hit = ClipPolygonHits(v, 20);
+            }
+        }
+        if (hit)
+            names.push_back(unsigned(nameBase + i));
+    }
+}
+
+void CPointSymbolDrawer::PickVectors(const double m[16], int nameBase, double scale, bool normals,
+                                     std::vector<unsigned>& names) const
+{
+    if (!m_pPoints)
+        return;
+    for (int i = 0; i < m_pPoints->GetSize(); ++i) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        const double* v = normals ? p->normal : p->discrepancy;
+        if (normals && IsZero(v))
+            continue;
+        const double a[3] = {p->x, p->y, p->z};
+        const double b[3] = {p->x + scale * v[0], p->y + scale * v[1], p->z + scale * v[2]};
+        double ca[4], cb[4];
+        ToClip(m, a, ca);
+        ToClip(m, b, cb);
+        if (ClipSegmentHits(ca, cb))
+            names.push_back(unsigned(nameBase + i));
+    }
+}
+
+// --- CSegmentBuffer ----------------------------------------------------------
+
+void CSegmentBuffer::Fill(const std::vector<double>& segments, const double origin[3])
+{
+    std::copy(origin, origin + 3, m_origin);
+    std::vector<float> data(segments.size());
+    for (size_t i = 0; i < segments.size(); ++i)
+        data[i] = float(segments[i] - origin[i % 3]);
+    m_nVertices = int(data.size() / 3);
+    if (m_nVertices == 0)
+        return;
+    if (!m_buffer.isCreated() && !m_buffer.create()) {
+        m_nVertices = 0;
+        return;
+    }
+    m_buffer.bind();
+    m_buffer.allocate(data.data(), int(data.size() * sizeof(float)));
+    m_buffer.release();
+}
+
+void CSegmentBuffer::Draw(float lineWidth)
+{
+    if (m_nVertices == 0 || !m_buffer.bind())
+        return;
+    glLineWidth(lineWidth);
+    glPushMatrix();
+    glTranslated(m_origin[0], m_origin[1], m_origin[2]);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    glDrawArrays(GL_LINES, 0, m_nVertices);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glPopMatrix();
+    m_buffer.release();
+    glLineWidth(1.0f);
+}
+
+void CSegmentBuffer::Delete()
+{
+    m_buffer.destroy();
+    m_nVertices = 0;
 }
 
 void CPointSymbolDrawer::DrawVectors(int nameBase, double scale, bool normals)
@@ -460,9 +699,7 @@ void CCameraSymbolDrawer::DrawBody(const float c1[4], const float c2[4], const f
 
 void CCameraSymbolDrawer::BuildLists()
 {
-    static const float normal[4][4] = {{0, 0, 1, 1}, {0.9f, 0.9f, 1, 1}, {0.8f, 0.8f, 0.9f, 1}, {0, 1, 1, 1}};
-    static const float selected[4][4] = {{0, 1, 0, 1}, {0.85f, 0.85f, 0.85f, 1}, {1, 0, 0, 1}, {0, 1, 1, 1}};
-    for (auto [id, c] : {std::pair{&m_nNormalList, normal}, std::pair{&m_nSelectedList, selected}}) {
+    for (auto [id, c] : {std::pair{&m_nNormalList, kNormalColours}, std::pair{&m_nSelectedList, kSelectedColours}}) {
         *id = glGenLists(1);
         if (*id == 0)
             continue;
@@ -493,6 +730,9 @@ bool CCameraSymbolDrawer::Draw(int nameBase, double scale)
     if (!m_pImages)
         return false;
     glEnable(GL_LIGHTING);
+    GLint mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    const bool picking = mode == GL_SELECT;
     for (int i = 0; i < m_pImages->GetSize(); ++i) {
         const CProjectImage* image = m_pImages->GetAt(i);
         if (!image->enabled || !image->oriented)
@@ -505,9 +745,14 @@ bool CCameraSymbolDrawer::Draw(int nameBase, double scale)
         glRotated(image->GetAzimuth() * kDegrees, 0, 0, 1);
         glRotated(image->GetElevation() * kDegrees, 1, 0, 0);
         glRotated(image->GetRoll() * kDegrees, 0, -1, 0);
-        const unsigned list = m_pSelection->FindPtr(image) >= 0 ? m_nSelectedList : m_nNormalList;
-        if (list != 0)
+        const bool selected = m_pSelection->FindPtr(image) >= 0;
+        if (picking) {
+            // Mesa cannot replay lists of quadrics in selection mode.
+            const float(*c)[4] = selected ? kSelectedColours : kNormalColours;
+            DrawBody(c[0], c[1], c[2], c[3]);
+        } else if (const unsigned list = selected ? m_nSelectedList : m_nNormalList) {
             glCallList(list);
+        }
         glPopMatrix();
     }
     return true;
@@ -601,4 +846,16 @@ int CCameraSymbolDrawer::Deselect(int i)
 void CCameraSymbolDrawer::ClearSelection()
 {
     m_pSelection->RemoveAll();
+}
+
+void CCameraSymbolDrawer::ForgetMissingImages()
+{
+    if (m_pSelection->GetSize() == 0)
+        return;
+    std::unordered_set<const CProjectImage*> present;
+    for (int i = 0; m_pImages && i < m_pImages->GetSize(); ++i)
+        present.insert(m_pImages->GetAt(i));
+    for (int i = m_pSelection->GetSize() - 1; i >= 0; --i)
+        if (!present.count(m_pSelection->GetAt(i)))
+            m_pSelection->RemoveAt(i, 1);
 }

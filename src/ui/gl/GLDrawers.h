@@ -5,6 +5,8 @@
 
 #include "BitmapFontLists.h"
 
+#include <QOpenGLBuffer>
+
 #include <vector>
 
 namespace NEWMAT {
@@ -34,13 +36,32 @@ public:
     unsigned GetDiscList() const { return m_nDiscList; }
 
     // Points (white, selected ones 2 pixels larger) and their discs (grey,
-    // white when selected). False when there is no point or no list.
+    // white when selected). False when there is no point or no list. A
+    // picture draws the points from two buffer objects (unselected, then
+    // selected), made again after InvalidateBuffers; in selection mode each
+    // point and its disc are drawn under the point's name.
     bool Draw(float pointSize, bool drawDiscs, int nameBase);
+    // The points, their selection or the list changed: the buffers are made
+    // again at the next picture.
+    void InvalidateBuffers() { m_bBuffersValid = m_bPositionsValid = false; }
+    // Releases the buffers (the context must be current).
+    void DeleteBuffers();
+    bool HasValidBuffers() const { return m_bBuffersValid; }
     // Draws only every stride-th point in the picture (1: all of them).
     void SetThinning(int stride) { m_nStride = stride < 1 ? 1 : stride; }
     int GetThinning() const { return m_nStride; }
     bool DrawNormals(int nameBase, double scale);
     bool DrawDiscrepancies(int nameBase, double scale);
+
+    // The names selection mode records for Draw or for the vector symbols
+    // under m (projection x modelview with the pick region, column-major),
+    // in drawing order, appended to names. eye: the eye in the points'
+    // coordinates (discs seen from behind are culled).
+    void PickPoints(const double m[16], const double eye[3], float pointSize, bool drawDiscs, int nameBase,
+                    std::vector<unsigned>& names) const;
+    void PickVectors(const double m[16], int nameBase, double scale, bool normals, std::vector<unsigned>& names) const;
+    // Some point moved by offset on every axis lies inside the clip volume of m.
+    bool AnyInside(const double m[16], double offset) const;
 
     // Red filled ellipsoids of radius x the semi-axes; not pickable (name 0).
     bool DrawErrorEllipsoids(double radius);
@@ -54,13 +75,43 @@ public:
 
 private:
     void DrawVectors(int nameBase, double scale, bool normals);
-    // Points of one selection state as vertex arrays, in one draw call.
-    void DrawPointArray(bool selected, float size);
+    void BuildBuffers();
+    // The coordinates in list order in one block, and the points with a disc.
+    void BuildPositions() const;
+    void DrawDisc(const CObjectPoint& point, float pointSize) const;
+    // The disc's modelview increment; false for a point without a disc.
+    static bool DiscTransform(const CObjectPoint& point, float pointSize, double m[16]);
+    // Points of one selection state from their buffer, in one draw call.
+    void DrawPointBuffer(QOpenGLBuffer& buffer, int count, float size);
 
     const CObjectPointList* m_pPoints = nullptr;
     unsigned m_nDiscList = 0;
     int m_nStride = 1;
-    std::vector<double> m_vertices;
+    bool m_bBuffersValid = false;
+    QOpenGLBuffer m_unselected{QOpenGLBuffer::VertexBuffer};
+    QOpenGLBuffer m_selected{QOpenGLBuffer::VertexBuffer};
+    int m_nUnselected = 0;
+    int m_nSelected = 0;
+    double m_origin[3] = {0, 0, 0};
+    // For the CPU pick: reading the point records one by one is bound by
+    // memory, a block of coordinates is not.
+    mutable bool m_bPositionsValid = false;
+    mutable std::vector<double> m_positions;
+    mutable std::vector<int> m_discs;
+};
+
+// Segments from a buffer object: float pairs relative to an origin.
+class CSegmentBuffer {
+public:
+    // xyz pairs, absolute; origin subtracted here.
+    void Fill(const std::vector<double>& segments, const double origin[3]);
+    void Draw(float lineWidth);
+    void Delete();
+
+private:
+    QOpenGLBuffer m_buffer{QOpenGLBuffer::VertexBuffer};
+    int m_nVertices = 0;
+    double m_origin[3] = {0, 0, 0};
 };
 
 // Bitmap-font lists of the characters 0 to 254 and the axis tripods.
@@ -120,6 +171,7 @@ public:
     void SetUnits(int unit);
 
     // One symbol per enabled, oriented image; image i answers to base + i.
+    // In selection mode the symbols are drawn directly, not from their lists.
     bool Draw(int nameBase, double scale);
 
     bool GetMeanEllipsoidAxes(double& e1, double& e2, double& e3) const;
@@ -131,6 +183,8 @@ public:
     int Select(int i);
     int Deselect(int i);
     void ClearSelection();
+    // Drops the selected stations that are no longer in the image list.
+    void ForgetMissingImages();
     const CImagePtrArray& GetSelection() const { return *m_pSelection; }
 
     void DrawBody(const float c1[4], const float c2[4], const float c3[4], const float c4[4]) const;

@@ -6,3 +6,14 @@
 void KeepGLDriverLoaded();
 // Whether an OpenGL context can be made and made current here.
 bool CanMakeGLContext();
+
+#include <QPoint>
+
+class C3DView;
+class QOpenGLWidget;
+// Shows the widget at that size and waits for its exposure; false when it
+// has no valid OpenGL context.
+bool ShowGLWidget(QOpenGLWidget& widget, int width, int height);
+// Window pixel (x right, y down) of a scene point, projected here from the
+// last paint's matrices and the scene centre.
+QPoint ProjectToWindow(const C3DView& view, double x, double y, double z);
