@@ -9,6 +9,7 @@
 #include "FilePath.h"
 #include "Message.h"
 #include "NameBuffer.h"
+#include "PreferencesFile.h"
 #include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 
@@ -250,6 +251,15 @@ CProjectFileResult OpenProjectDocument(CProjectDocument& doc, const char* path)
         }
     }
     doc.settings.SetProjectPath(path);
+    // The settings the project file has no place for; a missing file leaves
+    // the defaults the load gave them.
+    std::string error;
+    if (!ReadPreferencesFile(AbsolutePath(path).GetText(), doc, error)) {
+        CDynString warning;
+        warning.Format("The settings file %s could not be read: %s", PreferencesFilePath(path).c_str(),
+                       error.c_str());
+        AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+    }
     return result;
 }
 
@@ -261,6 +271,13 @@ CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
     if (!result.ok) {
         AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
         return result;
+    }
+    std::string error;
+    if (!WritePreferencesFile(AbsolutePath(path).GetText(), doc, error)) {
+        CDynString warning;
+        warning.Format("The settings file %s could not be written: %s", PreferencesFilePath(path).c_str(),
+                       error.c_str());
+        AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
     }
     doc.SetModifiedFlag(false);
     return result;

@@ -163,8 +163,6 @@ public:
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.
     uint8_t loadedUnchanged = 1;
-    // "Accept 2 ray points" of the matching settings (not in the project file).
-    uint8_t acceptTwoRayPoints = 0;
 
 private:
     void InstallCommands();
