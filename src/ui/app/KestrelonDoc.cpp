@@ -11,6 +11,7 @@
 #include "BundleReport.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
+#include "FileIO.h"
 #include "FileSystem.h"
 #include "GeometryReports.h"
 #include "Message.h"
@@ -23,8 +24,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -793,12 +792,11 @@ bool CKestrelonDoc::CreateEmpty3DDataFile()
     while (FindPointSet(path.GetTitle().GetText()))
         path.IncrementNumber();
     // A file of that name that already exists is the user's: never opened here.
-    const int fd = ::open(path.GetText(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    std::string error;
+    if (!CreateNewFile(path.GetText(), error)) {
         AfxMessageBox("File Creation Error");
         return false;
     }
-    ::close(fd);
     CPointSet* set = pointSets.AddNew();
     set->SetName(path);
     set->isDriver = false;
