@@ -4,6 +4,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "3DView.h"
 #include "BestFitReports.h"
 #include "BundleDialogs.h"
 #include "MeasurementDialogs.h"
@@ -99,6 +100,14 @@ bool CKestrelonDoc::OnSaveDocument(const QString& path)
         tree->UpdateProjectItemText(&saved);
     }
     return true;
+}
+
+C3DView* CKestrelonDoc::Find3DView() const
+{
+    for (CView* view : GetViews())
+        if (auto* found = dynamic_cast<C3DView*>(view))
+            return found;
+    return nullptr;
 }
 
 bool CKestrelonDoc::SaveProject()

@@ -10,6 +10,7 @@
 #include <string>
 
 class C3DTransformation;
+class C3DView;
 class CBestFitCircle;
 class CBestFitLine;
 class CBestFitPlane;
@@ -51,6 +52,8 @@ public:
 
     // The title without the trailing "*".
     QString GetTitleWithoutMark() const;
+    // The first view of the document that is a 3D view, or null.
+    C3DView* Find3DView() const;
 
     // A job runs on the document's data (a worker started by a dialog);
     // auto save waits for its end.
