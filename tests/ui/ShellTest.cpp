@@ -425,7 +425,10 @@ TEST_F(Shell, ANewImageGetsItsRowInTheImagesListOfTheRightPane)
     ASSERT_NE(doc, nullptr);
     CKestrelonView* tree = Frame()->GetProjectTreeView();
     const CCamera* camera = doc->cameras.GetAt(0);
-    QTreeWidgetItem* cameraItem = tree->FindNamedItem(QString::fromLatin1(camera->identifier.GetText()));
+    QTreeWidgetItem* cameraItem = nullptr;
+    for (int i = 0; i < tree->ProjectRoot()->childCount(); ++i)
+        if (tree->ProjectRoot()->child(i)->text(0) == QString::fromLatin1(camera->identifier.GetText()))
+            cameraItem = tree->ProjectRoot()->child(i);
     ASSERT_NE(cameraItem, nullptr);
     tree->OnClickItem(cameraItem);
     Settle();
