@@ -4,6 +4,7 @@
 #include "ShellFixture.h"
 
 #include "BundleDialogs.h"
+#include "BundleJob.h"
 #include "CameraDistortionView.h"
 #include "KestrelonDoc.h"
 #include "SampleProject.h"
@@ -279,6 +280,8 @@ TEST_F(DistortionPlotDuringARun, PaintsWhatItLastReadAndRereadsAtTheEnd)
         }
         EXPECT_FALSE(run->IsRunning());
         EXPECT_FALSE(doc->IsJobRunning());
+        const CBundleJob* job = run->GetJob();
+        EXPECT_TRUE(job && job->GetExitCode() != STILL_ACTIVE);
         // The run left the camera's K1 changed, and the plot reads it now.
         const double after = ComputeRadialRange(*camera, camera->GetHalfSensorDiagonal(), 0.25);
         EXPECT_NE(after, before);
