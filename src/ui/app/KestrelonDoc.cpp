@@ -156,11 +156,13 @@ void CKestrelonDoc::InstallCommands()
     OnUpdate(33042, [this, measured](CCmdUI* ui) { ui->Enable(CountImages(measured) >= 2); });
     OnUpdate(32874, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
     OnUpdate(359, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
+    // Enabled by their rules once something runs them.
     OnUpdate(33045, [this, ready](CCmdUI* ui) {
         const CPointSet* set = pointSets.GetTriangulateSet();
-        ui->Enable((set && set->HasLabelWithPrefix(newPointPrefix)) || CountImages(ready) >= 2);
+        ui->Enable(HasCommandHandler(33045) &&
+                   ((set && set->HasLabelWithPrefix(newPointPrefix)) || CountImages(ready) >= 2));
     });
-    OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 1); });
+    OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(HasCommandHandler(33064) && CountImages(enabled) >= 1); });
     OnCommand(33077, [this] { OnRelativeOrientation(); });
     OnCommand(32789, [this] { OnCentroidInfo(); });
     OnCommand(32873, [this] { OnAdjustmentControls(); });
@@ -173,7 +175,9 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(359, [this] { OnSimulationBundle(); });
     OnCommand(33085, [this] { OnSimulateImages(); });
     OnCommand(363, [this] { OnSimulateImagesExtended(); });
-    OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
+    OnUpdate(33077, [this, enabled](CCmdUI* ui) {
+        ui->Enable(CKestrelonView::HasRelativeOrientationDialog() && CountImages(enabled) >= 2);
+    });
 }
 
 void CKestrelonDoc::OnOutputObservations()

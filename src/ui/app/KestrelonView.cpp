@@ -217,6 +217,11 @@ CKestrelonView::PaneFactory CKestrelonView::SetPaneFactory(RightPane pane, PaneF
     return factory;
 }
 
+bool CKestrelonView::HasRelativeOrientationDialog()
+{
+    return static_cast<bool>(RelOrient());
+}
+
 CKestrelonView::RelOrientFactory CKestrelonView::SetRelativeOrientationFactory(RelOrientFactory factory)
 {
     std::swap(RelOrient(), factory);
