@@ -165,6 +165,15 @@ void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
     static_cast<CProjectPreferences&>(doc) = fresh;
 }
 
+// The project itself was read or saved; only its settings file failed.
+void WarnAboutPreferencesFile(const char* what, const char* projectPath, const std::string& error)
+{
+    CDynString warning;
+    warning.Format("The settings file %s could not be %s: %s", PreferencesFilePath(projectPath).c_str(), what,
+                   error.c_str());
+    AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+}
+
 CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
 {
     CProjectFileResult result;
@@ -254,12 +263,8 @@ CProjectFileResult OpenProjectDocument(CProjectDocument& doc, const char* path)
     // The settings the project file has no place for; a missing file leaves
     // the defaults the load gave them.
     std::string error;
-    if (!ReadPreferencesFile(AbsolutePath(path).GetText(), doc, error)) {
-        CDynString warning;
-        warning.Format("The settings file %s could not be read: %s", PreferencesFilePath(path).c_str(),
-                       error.c_str());
-        AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
-    }
+    if (!ReadPreferencesFile(AbsolutePath(path).GetText(), doc, error))
+        WarnAboutPreferencesFile("read", path, error);
     return result;
 }
 
@@ -273,12 +278,8 @@ CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
         return result;
     }
     std::string error;
-    if (!WritePreferencesFile(AbsolutePath(path).GetText(), doc, error)) {
-        CDynString warning;
-        warning.Format("The settings file %s could not be written: %s", PreferencesFilePath(path).c_str(),
-                       error.c_str());
-        AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
-    }
+    if (!WritePreferencesFile(AbsolutePath(path).GetText(), doc, error))
+        WarnAboutPreferencesFile("written", path, error);
     doc.SetModifiedFlag(false);
     return result;
 }

@@ -12,7 +12,6 @@
 #include "Message.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
-#include "PreferencesFile.h"
 #include "ProfileStore.h"
 #include "ProjectDocument.h"
 #include "ProjectFile.h"
@@ -178,12 +177,6 @@ std::vector<WriterCase> Writers()
              for (int i = 0; i < 100; ++i)
                  store.WriteInt("Cameras", ("Key" + std::to_string(i)).c_str(), i * 1000);
              return store.Flush();
-         }},
-        {"project settings", "survey.kst.ini",
-         [](const std::string& p) {
-             std::string error;
-             CProjectPreferences prefs;
-             return WritePreferencesFile(p.substr(0, p.size() - 4), prefs, error);
          }},
         {"text file", "Dump.txt",
          [](const std::string& p) {

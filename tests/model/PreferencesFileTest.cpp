@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace preferences_file_test {
 
@@ -135,3 +137,34 @@ TEST(PreferencesFile, ProjectSaveAndOpenCarryTheSettings)
 }
 
 } // namespace preferences_file_test
+
+namespace preferences_file_failure_test {
+
+// A settings file that cannot be written or read: the project is saved and
+// opened all the same, and a warning names the settings file.
+TEST(PreferencesFile, AFailingSettingsFileIsNamedAndTheProjectStillSavesAndOpens)
+{
+    kestrelon::test::TempFolder temp;
+    TakeCapturedMessages();
+    const std::string project = temp.File("Survey.kst");
+    const std::string settings = temp.File("Survey.kst.ini");
+    ASSERT_TRUE(std::filesystem::create_directory(settings));
+    CProjectDocument saved;
+    saved.autoSave = false;
+    ASSERT_TRUE(saved.OnSaveDocument(project.c_str()).ok);
+    ASSERT_TRUE(std::filesystem::is_regular_file(project));
+    std::vector<CapturedMessage> messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.rfind("The settings file " + settings + " could not be written: ", 0), 0u)
+        << messages[0].text;
+
+    CProjectDocument opened;
+    ASSERT_TRUE(opened.OnOpenDocument(project.c_str()).ok);
+    EXPECT_TRUE(opened.autoSave);
+    messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.rfind("The settings file " + settings + " could not be read: ", 0), 0u)
+        << messages[0].text;
+}
+
+} // namespace preferences_file_failure_test
