@@ -7,13 +7,13 @@
 const char* BestFitOutcomeText(int id)
 {
     switch (id) {
-    case IDS_INSUFFICIENT_POINTS:
+    case BestFitOutcome::IDS_INSUFFICIENT_POINTS:
         return "Insufficient points";
-    case IDS_ADJUSTMENT_FAILED:
+    case BestFitOutcome::IDS_ADJUSTMENT_FAILED:
         return "Adjustment failed";
-    case IDS_ADJUSTMENT_DIVERGING:
+    case BestFitOutcome::IDS_ADJUSTMENT_DIVERGING:
         return "Adjustment diverging";
-    case IDS_BESTFIT_PLANE_FAILED:
+    case BestFitOutcome::IDS_BESTFIT_PLANE_FAILED:
         return "Best fit plane computation failed.";
     default:
         return "";
@@ -46,14 +46,14 @@ CBestFitPlane::CBestFitPlane(const CObjectPointArray& source)
 bool CBestFitPlane::Fit()
 {
     if (GetPointCount() < 3)
-        return Fail(IDS_INSUFFICIENT_POINTS);
+        return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
     // Points that do not span a plane (all on one line) are refused.
     double centroid[3], S[3][3], values[3], vectors[3][3];
     fit::CentredScatter(points, true, centroid, S);
     if (!fit::SymmetricEigen3(S, values, vectors) || !(values[1] > 1e-12 * values[2]))
-        return Fail(IDS_BESTFIT_PLANE_FAILED);
+        return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
     if (!ComputeApproximation())
-        return Fail(IDS_BESTFIT_PLANE_FAILED);
+        return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
     return Adjust();
 }
 
@@ -117,24 +117,24 @@ bool CBestFitPlane::Adjust()
             ++used;
         }
         if (used < 3)
-            return Fail(IDS_INSUFFICIENT_POINTS);
+            return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
         // The unit normal as a heavily weighted condition.
         const double unitRow[4] = {2e6 * A, 2e6 * B, 2e6 * C, 0.0};
         normals.Add(unitRow, (1.0 - A * A - B * B - C * C) * 1e6);
 
         double x[4];
         if (!normals.Solve(x))
-            return Fail(IDS_BESTFIT_PLANE_FAILED);
+            return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
         A += x[0];
         B += x[1];
         C += x[2];
         D += x[3];
         const double params[4] = {A, B, C, D};
         if (!fit::AllFinite(params, 4) || !ComputeResiduals())
-            return Fail(IDS_BESTFIT_PLANE_FAILED);
+            return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
         RejectPoints();
         if (iteration >= maxIterations)
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         if (std::fabs(previousRms - rms) < 0.0005)
             return true;
     }

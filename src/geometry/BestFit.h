@@ -9,12 +9,14 @@
 #include "ObjectPointArray.h"
 
 // String-table ids of the outcome messages.
+namespace BestFitOutcome {
 enum : int {
     IDS_INSUFFICIENT_POINTS = 32677,
     IDS_ADJUSTMENT_FAILED = 32678,
     IDS_ADJUSTMENT_DIVERGING = 32679,
     IDS_BESTFIT_PLANE_FAILED = 32680
 };
+} // namespace BestFitOutcome
 
 // The text of an outcome id ("" for an unknown id).
 const char* BestFitOutcomeText(int id);

@@ -18,16 +18,16 @@ CBestFitLine::CBestFitLine(const CObjectPointArray& source)
 bool CBestFitLine::Fit()
 {
     if (GetPointCount() < 2)
-        return Fail(IDS_INSUFFICIENT_POINTS);
+        return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
     // Coincident points give no direction.
     double centroid[3], S[3][3], values[3], vectors[3][3];
     fit::CentredScatter(points, true, centroid, S);
     const double spread = std::sqrt(std::max(0.0, S[0][0] + S[1][1] + S[2][2]) / GetPointCount());
     const double size = std::sqrt(centroid[0] * centroid[0] + centroid[1] * centroid[1] + centroid[2] * centroid[2]);
     if (!fit::SymmetricEigen3(S, values, vectors) || !(spread > 1e-12 * size))
-        return Fail(IDS_ADJUSTMENT_FAILED);
+        return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
     if (!ComputeApproximation())
-        return Fail(IDS_ADJUSTMENT_FAILED);
+        return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
     return Adjust();
 }
 
@@ -195,19 +195,19 @@ bool CBestFitLine::Adjust()
         normals.Clear();
         int used = 0;
         if (!FormResiduals(&normals, used))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         if (used < 2)
-            return Fail(IDS_INSUFFICIENT_POINTS);
+            return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
         if (iteration >= 4 && sigma0 > previousSigma0)
             ++divergence;
         if (divergence > 5)
-            return Fail(IDS_ADJUSTMENT_DIVERGING);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_DIVERGING);
         if (iteration == maxIterations)
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
 
         double x[5];
         if (!normals.Solve(x))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         double* free1 = held == 0 ? &Yo : &Xo;
         double* free2 = held == 2 ? &Yo : &Zo;
         *free1 -= x[0];
@@ -217,14 +217,14 @@ bool CBestFitLine::Adjust()
         w -= x[4];
         const double params[6] = {Xo, Yo, Zo, u, v, w};
         if (!fit::AllFinite(params, 6))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         if (std::fabs(sigma0 - previousSigma0) >= 0.0005)
             continue;
         // The residuals, sigma0 and RMS of the parameters reported.
         if (!FormResiduals(nullptr, used))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         if (used < 2)
-            return Fail(IDS_INSUFFICIENT_POINTS);
+            return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
         return RejectPoints();
     }
 }

@@ -42,7 +42,7 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
 {
     const double len = std::sqrt(plane[0] * plane[0] + plane[1] * plane[1] + plane[2] * plane[2]);
     if (planar && !(len > 0.0 && std::isfinite(len)))
-        return Fail(IDS_BESTFIT_PLANE_FAILED);
+        return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
     iteration = 0;
     fit::CNormals normals(4);
     for (;;) {
@@ -62,7 +62,7 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
             scale = std::max(scale, dist);
             // A point at the centre gives no direction.
             if (!(dist > 1e-12 * scale) || !std::isfinite(dist))
-                return Fail(IDS_ADJUSTMENT_FAILED);
+                return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
             double d = dist - R;
             if (planar) {
                 const double h = (plane[0] * p.x + plane[1] * p.y + plane[2] * p.z + plane[3]) / len;
@@ -77,7 +77,7 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
             }
         }
         if (used < 4)
-            return Fail(IDS_INSUFFICIENT_POINTS);
+            return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
         if (planar) {
             const double row[4] = {1e6 * plane[0], 1e6 * plane[1], 1e6 * plane[2], 0.0};
             const double w = -(plane[0] * Xo + plane[1] * Yo + plane[2] * Zo + plane[3]) * 1e6;
@@ -86,7 +86,7 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
         }
         double x[4], q = 0.0;
         if (!normals.Solve(x, &q))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         Xo += x[0];
         Yo += x[1];
         Zo += x[2];
@@ -94,9 +94,9 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
         rms = std::sqrt(q / used);
         const double params[5] = {Xo, Yo, Zo, R, rms};
         if (!fit::AllFinite(params, 5))
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         if (iteration >= maxIterations)
-            return Fail(IDS_ADJUSTMENT_FAILED);
+            return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         // Without redundancy the RMS is always 0 and tells nothing: there the
         // corrections must have become small.
         const bool settled = planar || used > 4 ||
@@ -109,14 +109,14 @@ bool CBestFitRound::Iterate(bool planar, double convergence, int minIterations)
 bool CBestFitSphere::Fit()
 {
     if (GetPointCount() < 4)
-        return Fail(IDS_INSUFFICIENT_POINTS);
+        return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
     // Points on one plane do not fix a sphere.
     double centroid[3], S[3][3], values[3], vectors[3][3];
     fit::CentredScatter(points, true, centroid, S);
     if (!fit::SymmetricEigen3(S, values, vectors) || !(values[0] > 1e-12 * values[2]))
-        return Fail(IDS_ADJUSTMENT_FAILED);
+        return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
     if (!ComputeApproximation())
-        return Fail(IDS_ADJUSTMENT_FAILED);
+        return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
     return Adjust();
 }
 
@@ -128,11 +128,11 @@ bool CBestFitSphere::Adjust()
 bool CBestFitCircle::Fit()
 {
     if (GetPointCount() < 4)
-        return Fail(IDS_INSUFFICIENT_POINTS);
+        return Fail(BestFitOutcome::IDS_INSUFFICIENT_POINTS);
     if (!ComputeApproximation())
-        return Fail(IDS_ADJUSTMENT_FAILED);
+        return Fail(BestFitOutcome::IDS_ADJUSTMENT_FAILED);
     if (!FitPlane())
-        return Fail(IDS_BESTFIT_PLANE_FAILED);
+        return Fail(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED);
     return Adjust();
 }
 

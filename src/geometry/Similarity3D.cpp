@@ -141,15 +141,15 @@ void RotationDerivative(double omega, double phi, double kappa, int which, doubl
 const char* GeometryStatusText(int id)
 {
     switch (id) {
-    case IDS_NOT_ENOUGH_COMMON_POINTS: return "Not enough common points";
-    case IDS_APPROXIMATION_FAILED: return "Computation of approximate values failed";
-    case IDS_MAX_ITERATIONS_EXCEEDED: return "Maximum iterations exceeded";
-    case IDS_TOO_MANY_REJECTED: return "Too many rejected points";
-    case IDS_ADJUSTMENT_SUCCESSFUL: return "Adjustment successful";
-    case IDS_INSUFFICIENT_POINTS: return "Insufficient points";
-    case IDS_ADJUSTMENT_FAILED: return "Adjustment failed";
-    case IDS_ADJUSTMENT_DIVERGING: return "Adjustment diverging";
-    case IDS_BEST_FIT_PLANE_FAILED: return "Best fit plane computation failed.";
+    case SimilarityOutcome::IDS_NOT_ENOUGH_COMMON_POINTS: return "Not enough common points";
+    case SimilarityOutcome::IDS_APPROXIMATION_FAILED: return "Computation of approximate values failed";
+    case SimilarityOutcome::IDS_MAX_ITERATIONS_EXCEEDED: return "Maximum iterations exceeded";
+    case SimilarityOutcome::IDS_TOO_MANY_REJECTED: return "Too many rejected points";
+    case SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL: return "Adjustment successful";
+    case SimilarityOutcome::IDS_INSUFFICIENT_POINTS: return "Insufficient points";
+    case SimilarityOutcome::IDS_ADJUSTMENT_FAILED: return "Adjustment failed";
+    case SimilarityOutcome::IDS_ADJUSTMENT_DIVERGING: return "Adjustment diverging";
+    case SimilarityOutcome::IDS_BEST_FIT_PLANE_FAILED: return "Best fit plane computation failed.";
     default: return "";
     }
 }
@@ -293,11 +293,11 @@ double C3DTransformation::GetKappa() const
 bool C3DTransformation::Compute()
 {
     if (pairs.GetSize() < 4) {
-        statusId = IDS_NOT_ENOUGH_COMMON_POINTS;
+        statusId = SimilarityOutcome::IDS_NOT_ENOUGH_COMMON_POINTS;
         return false;
     }
     if (!ComputeApproximateScale() || !ComputeApproximateRotationTranslation()) {
-        statusId = IDS_APPROXIMATION_FAILED;
+        statusId = SimilarityOutcome::IDS_APPROXIMATION_FAILED;
         return false;
     }
     if (fixedScale)
@@ -306,7 +306,7 @@ bool C3DTransformation::Compute()
         return false;
     ComputeTransformedSet();
     ComputeDiscrepancies();
-    statusId = IDS_ADJUSTMENT_SUCCESSFUL;
+    statusId = SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL;
     return true;
 }
 
@@ -511,7 +511,7 @@ bool C3DTransformation::Adjust()
         }
         if (accepted < 3) {
             rms = previous;
-            statusId = IDS_TOO_MANY_REJECTED;
+            statusId = SimilarityOutcome::IDS_TOO_MANY_REJECTED;
             return false;
         }
         if (fixedScale) {
@@ -519,7 +519,7 @@ bool C3DTransformation::Adjust()
             u[3] -= kScaleWeight * totalCorrection[3];
         }
         if (!FactorLdl(n, kUnknowns)) {
-            statusId = IDS_ADJUSTMENT_FAILED;
+            statusId = SimilarityOutcome::IDS_ADJUSTMENT_FAILED;
             return false;
         }
         double d[kUnknowns];
@@ -543,7 +543,7 @@ bool C3DTransformation::Adjust()
             totalCorrection[j] += d[j];
 
         if (iterations >= maxIterations) {
-            statusId = IDS_MAX_ITERATIONS_EXCEEDED;
+            statusId = SimilarityOutcome::IDS_MAX_ITERATIONS_EXCEEDED;
             return false;
         }
         if (iterations <= 3 || std::fabs(previous - rms) >= 1.0e-8)

@@ -12,6 +12,7 @@ class CObjectPoint;
 class CPointSet;
 
 // Outcome ids of the transformation and of the adjustments of the geometry tools.
+namespace SimilarityOutcome {
 enum : int {
     IDS_NOT_ENOUGH_COMMON_POINTS = 32672,
     IDS_APPROXIMATION_FAILED = 32673,
@@ -23,6 +24,7 @@ enum : int {
     IDS_ADJUSTMENT_DIVERGING = 32679,
     IDS_BEST_FIT_PLANE_FAILED = 32680
 };
+} // namespace SimilarityOutcome
 
 // The text of an outcome id; "" for an unknown id.
 const char* GeometryStatusText(int id);

@@ -166,7 +166,9 @@ bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
     while (reader.Next(line)) {
         CXyzFields f;
         const int n = ScanXyzLine(line, f);
-        count = n;
+        // A blank line (also after the last line break) holds no fields.
+        if (n > 0)
+            count = n;
         if (n < 4)
             continue;
         CObjectPoint point(f.labelTooLong ? "" : f.label, f.d[0], f.d[1], f.d[2]);

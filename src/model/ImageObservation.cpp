@@ -1,5 +1,8 @@
 #include "ImageObservation.h"
 
+#include <functional>
+#include <cstdint>
+#include <unordered_map>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -354,22 +357,102 @@ bool CObservationList::SortByLabel()
     return true;
 }
 
+namespace {
+
+// The test of the removal, as one expression for every pair.
+bool WithinDistance(const CImageObservation& a, const CImageObservation& b, double distance)
+{
+    const double dx = a.x - b.x;
+    const double dy = a.y - b.y;
+    return std::sqrt(dx * dx + dy * dy) <= distance;
+}
+
+struct CellKey {
+    std::int64_t x, y;
+    bool operator==(const CellKey& o) const { return x == o.x && y == o.y; }
+};
+
+struct CellHash {
+    std::size_t operator()(const CellKey& k) const
+    {
+        return std::hash<std::int64_t>()(k.x * 0x9E3779B97F4A7C15LL ^ k.y);
+    }
+};
+
+} // namespace
+
 bool CObservationList::RemoveCloseDuplicates(double distance)
 {
-    int a = GetUpperBound();
-    while (a > 0) {
-        const double xa = GetAt(a)->x;
-        const double ya = GetAt(a)->y;
-        for (int b = a - 1; b >= 0; --b) {
-            const double dx = xa - GetAt(b)->x;
-            const double dy = ya - GetAt(b)->y;
-            if (std::sqrt(dx * dx + dy * dy) <= distance) {
-                RemoveAt(b, 1);
-                --a;
-            }
+    // From the last observation to the first, one stays when no later one
+    // that stayed lies within the distance. Those that stay lie in a grid of
+    // cells a little wider than the distance, so only the 3 x 3 cells around
+    // an observation can hold one close enough; the test itself is the
+    // exact expression. Points the grid cannot place (not finite, or too far
+    // out for a cell number) are compared with every observation that stays.
+    const int n = GetSize();
+    if (n < 2 || !(distance >= 0.0))
+        return true;
+    const double cell = std::max(distance * (1.0 + 1e-6), 1e-150);
+    constexpr double kMaxCell = 4.0e15;
+    std::unordered_map<CellKey, std::vector<int>, CellHash> grid;
+    std::vector<int> loose;   // staying ones outside the grid
+    std::vector<int> placed;  // staying ones in the grid
+    std::vector<char> keep(static_cast<std::size_t>(n), 0);
+    for (int a = n - 1; a >= 0; --a) {
+        const CImageObservation* o = GetAt(a);
+        if (o == nullptr) {
+            keep[static_cast<std::size_t>(a)] = 1;
+            continue;
         }
-        --a;
+        const double gx = std::floor(o->x / cell);
+        const double gy = std::floor(o->y / cell);
+        const bool inGrid = std::fabs(gx) < kMaxCell && std::fabs(gy) < kMaxCell;
+        bool close = false;
+        for (int k : loose)
+            if (WithinDistance(*GetAt(k), *o, distance)) {
+                close = true;
+                break;
+            }
+        if (!close && inGrid) {
+            const CellKey centre{static_cast<std::int64_t>(gx), static_cast<std::int64_t>(gy)};
+            for (std::int64_t i = -1; i <= 1 && !close; ++i)
+                for (std::int64_t j = -1; j <= 1 && !close; ++j) {
+                    const auto found = grid.find(CellKey{centre.x + i, centre.y + j});
+                    if (found == grid.end())
+                        continue;
+                    for (int k : found->second)
+                        if (WithinDistance(*GetAt(k), *o, distance)) {
+                            close = true;
+                            break;
+                        }
+                }
+        } else if (!close) {
+            for (int k : placed)
+                if (WithinDistance(*GetAt(k), *o, distance)) {
+                    close = true;
+                    break;
+                }
+        }
+        if (close)
+            continue;
+        keep[static_cast<std::size_t>(a)] = 1;
+        if (inGrid) {
+            grid[CellKey{static_cast<std::int64_t>(gx), static_cast<std::int64_t>(gy)}].push_back(a);
+            placed.push_back(a);
+        } else {
+            loose.push_back(a);
+        }
     }
+    // One pass removes the others, the order of those that stay kept.
+    CImageObservation** data = array.GetData();
+    int to = 0;
+    for (int i = 0; i < n; ++i) {
+        if (keep[static_cast<std::size_t>(i)])
+            data[to++] = data[i];
+        else
+            delete data[i];
+    }
+    array.SetSize(to, -1);
     return true;
 }
 

@@ -101,7 +101,8 @@ public:
     // 3D coordinate files.
     // Replaces the points by the file's; true when the set then has points.
     // A file that cannot be opened or read (also one that is not a regular
-    // file or is longer than 64 MB) leaves the set unchanged.
+    // file or is longer than 64 MB) leaves the set unchanged. fieldCount gets
+    // the number of fields of the last line that holds any.
     bool ReadXyzFile(const char* path, int* fieldCount);
     // The same from an open stream.
     bool ReadXyzStream(std::istream& in, int* fieldCount);

@@ -67,6 +67,9 @@ struct CProjectPreferences {
     double maxDistanceToEODevice = 20.0;
     bool distanceInProjectUnits = false;
     CNameBuffer newPointPrefix{"A"};
+    // "Accept 2 ray points"; kept beside the project file, as are the
+    // auto-save, thumbnail and digitizing settings (see PreferencesFile.h).
+    bool acceptTwoRayPoints = false;
     int32_t unitIndex = 0;
     double maxViewingAngle = M_PI / 3.0;
     double targetRadius = 10.0;

@@ -9,6 +9,7 @@
 #include "FilePath.h"
 #include "Message.h"
 #include "NameBuffer.h"
+#include "PreferencesFile.h"
 #include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 
@@ -164,6 +165,15 @@ void TakeLoadedData(CProjectDocument& doc, CProjectDocument& fresh)
     static_cast<CProjectPreferences&>(doc) = fresh;
 }
 
+// The project itself was read or saved; only its settings file failed.
+void WarnAboutPreferencesFile(const char* what, const char* projectPath, const std::string& error)
+{
+    CDynString warning;
+    warning.Format("The settings file %s could not be %s: %s", PreferencesFilePath(projectPath).c_str(), what,
+                   error.c_str());
+    AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+}
+
 CProjectFileResult SaveFile(CProjectDocument& doc, const char* path)
 {
     CProjectFileResult result;
@@ -250,6 +260,11 @@ CProjectFileResult OpenProjectDocument(CProjectDocument& doc, const char* path)
         }
     }
     doc.settings.SetProjectPath(path);
+    // The settings the project file has no place for; a missing file leaves
+    // the defaults the load gave them.
+    std::string error;
+    if (!ReadPreferencesFile(AbsolutePath(path).GetText(), doc, error))
+        WarnAboutPreferencesFile("read", path, error);
     return result;
 }
 
@@ -262,6 +277,9 @@ CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
         AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
         return result;
     }
+    std::string error;
+    if (!WritePreferencesFile(AbsolutePath(path).GetText(), doc, error))
+        WarnAboutPreferencesFile("written", path, error);
     doc.SetModifiedFlag(false);
     return result;
 }

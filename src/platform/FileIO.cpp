@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -244,6 +245,60 @@ void CAtomicFile::Discard()
         ::unlink(temp.c_str());
         temp.clear();
     }
+}
+
+bool CreateNewFile(const std::string& path, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool RenameRegularFile(const std::string& from, const std::string& to, bool replace, std::string& error)
+{
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISLNK(st.st_mode) ? "it is a link, not a file" : KindText(st.st_mode);
+        return false;
+    }
+    int number = 0;
+    std::string target;
+    if (!ResolveLinks(to, target, number)) {
+        error = SystemErrorText(number);
+        return false;
+    }
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            error = KindText(st.st_mode);
+            return false;
+        }
+        if (!replace) {
+            error = SystemErrorText(EEXIST);
+            return false;
+        }
+        if (::rename(from.c_str(), target.c_str()) != 0) {
+            error = SystemErrorText(errno);
+            return false;
+        }
+        return true;
+    }
+    // Nothing there: a name taken meanwhile is not replaced.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, std::string& error)

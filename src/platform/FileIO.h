@@ -75,6 +75,17 @@ private:
 // Writes the whole file through CAtomicFile; error gets the reason of a failure.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, std::string& error);
 
+// Creates a new, empty regular file. Anything already there under that name
+// (a file, a folder, even a dangling link) is left alone and refused. False
+// with the reason in error.
+bool CreateNewFile(const std::string& path, std::string& error);
+
+// Gives a regular file a new name in one step. With replace, a regular file
+// at the new name is replaced at once (a link there is resolved and stays);
+// without it, or when the entry there is no regular file, an existing entry
+// is refused. On failure both names stay as they were and error says why.
+bool RenameRegularFile(const std::string& from, const std::string& to, bool replace, std::string& error);
+
 // An output buffer over a CAtomicFile: collects about 64 KiB, then writes.
 // Close commits; a buffer destroyed without Close commits too, unless a
 // write failed or Discard was called.

@@ -108,7 +108,7 @@ TEST(BestFitPlane, RejectionSequence)
             ExpectEigenPlane(plane, list, 1e-9);
         } else {
             EXPECT_FALSE(ok);
-            EXPECT_EQ(plane.GetOutcomeId(), IDS_ADJUSTMENT_FAILED);
+            EXPECT_EQ(plane.GetOutcomeId(), BestFitOutcome::IDS_ADJUSTMENT_FAILED);
         }
     }
 
@@ -310,16 +310,16 @@ TEST(BestFit, DegenerateSetsFailWithTheirOutcome)
     auto circle = [](CObjectPointList& l) { return std::make_unique<CBestFitCircle>(l); };
     auto line = [](CObjectPointList& l) { return std::make_unique<CBestFitLine>(l); };
     const Case cases[] = {
-        {"plane, 2 points", plane, {{1, 2, 3}, {4, 5, 6}}, IDS_INSUFFICIENT_POINTS},
-        {"plane, 4 collinear", plane, {{1, 2, 3}, {2, 4, 6}, {3, 6, 9}, {5, 10, 15}}, IDS_BESTFIT_PLANE_FAILED},
-        {"sphere, 4 coplanar", sphere, {{0, 0, 5}, {10, 0, 5}, {0, 10, 5}, {10, 10, 5}}, IDS_ADJUSTMENT_FAILED},
+        {"plane, 2 points", plane, {{1, 2, 3}, {4, 5, 6}}, BestFitOutcome::IDS_INSUFFICIENT_POINTS},
+        {"plane, 4 collinear", plane, {{1, 2, 3}, {2, 4, 6}, {3, 6, 9}, {5, 10, 15}}, BestFitOutcome::IDS_BESTFIT_PLANE_FAILED},
+        {"sphere, 4 coplanar", sphere, {{0, 0, 5}, {10, 0, 5}, {0, 10, 5}, {10, 10, 5}}, BestFitOutcome::IDS_ADJUSTMENT_FAILED},
         {"sphere, point at centre",
          sphere,
          {{10, 0, 0}, {-10, 0, 0}, {0, 10, 0}, {0, -10, 0}, {0, 0, 10}, {0, 0, -10}, {0, 0, 0}},
-         IDS_ADJUSTMENT_FAILED},
-        {"circle, 4 collinear", circle, {{1, 2, 3}, {2, 4, 6}, {3, 6, 9}, {5, 10, 15}}, IDS_BESTFIT_PLANE_FAILED},
-        {"line, coincident", line, {{7, 8, 9}, {7, 8, 9}, {7, 8, 9}}, IDS_ADJUSTMENT_FAILED},
-        {"line, 1 point", line, {{7, 8, 9}}, IDS_INSUFFICIENT_POINTS},
+         BestFitOutcome::IDS_ADJUSTMENT_FAILED},
+        {"circle, 4 collinear", circle, {{1, 2, 3}, {2, 4, 6}, {3, 6, 9}, {5, 10, 15}}, BestFitOutcome::IDS_BESTFIT_PLANE_FAILED},
+        {"line, coincident", line, {{7, 8, 9}, {7, 8, 9}, {7, 8, 9}}, BestFitOutcome::IDS_ADJUSTMENT_FAILED},
+        {"line, 1 point", line, {{7, 8, 9}}, BestFitOutcome::IDS_INSUFFICIENT_POINTS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

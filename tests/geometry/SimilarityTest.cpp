@@ -142,7 +142,7 @@ TEST(Similarity, AgreesWithTheClosedFormMinimumOnRandomControlSets)
             C3DTransformation tr(&secondary, &control, &result);
             tr.cutoff = 5.0 * truth.s;
             ASSERT_TRUE(tr.Compute()) << GeometryStatusText(tr.statusId);
-            EXPECT_EQ(IDS_ADJUSTMENT_SUCCESSFUL, tr.statusId);
+            EXPECT_EQ(SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL, tr.statusId);
             EXPECT_EQ(rc.outliers, tr.GetRejectedCount());
             const ClosedForm f = Solve(tr);
             EXPECT_NEAR(f.s, tr.scale, 1e-9 * f.s);
@@ -184,11 +184,11 @@ TEST(Similarity, EdgeCases)
         int rejected;
     };
     const Case cases[] = {
-        {"three points", 3, -1, 0, 0, IDS_NOT_ENOUGH_COMMON_POINTS, 0, 0},
-        {"identical sets", 6, -1, 0, 0, IDS_ADJUSTMENT_SUCCESSFUL, 4, 0},
-        {"displaced point", 8, 2, 0, 0, IDS_ADJUSTMENT_SUCCESSFUL, 0, 1},
-        {"held scale", 8, -1, 1, 0, IDS_ADJUSTMENT_SUCCESSFUL, 0, 0},
-        {"converged at the maximum", 6, -1, 0, 4, IDS_MAX_ITERATIONS_EXCEEDED, 4, 0},
+        {"three points", 3, -1, 0, 0, SimilarityOutcome::IDS_NOT_ENOUGH_COMMON_POINTS, 0, 0},
+        {"identical sets", 6, -1, 0, 0, SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL, 4, 0},
+        {"displaced point", 8, 2, 0, 0, SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL, 0, 1},
+        {"held scale", 8, -1, 1, 0, SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL, 0, 0},
+        {"converged at the maximum", 6, -1, 0, 4, SimilarityOutcome::IDS_MAX_ITERATIONS_EXCEEDED, 4, 0},
     };
     // Corners of a box and two inner points: not in one plane.
     const double base[8][3] = {{0, 0, 0}, {100, 0, 0}, {0, 100, 0}, {0, 0, 100},
@@ -210,13 +210,13 @@ TEST(Similarity, EdgeCases)
         tr.fixedScale = c.fixedScale;
         if (c.maxIterations > 0)
             tr.maxIterations = c.maxIterations;
-        EXPECT_EQ(c.status == IDS_ADJUSTMENT_SUCCESSFUL, tr.Compute());
+        EXPECT_EQ(c.status == SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL, tr.Compute());
         EXPECT_EQ(c.status, tr.statusId) << GeometryStatusText(tr.statusId);
         if (c.iterations > 0) {
             EXPECT_EQ(c.iterations, tr.iterations);
         }
         EXPECT_EQ(c.rejected, tr.GetRejectedCount());
-        if (c.status != IDS_ADJUSTMENT_SUCCESSFUL)
+        if (c.status != SimilarityOutcome::IDS_ADJUSTMENT_SUCCESSFUL)
             continue;
         if (c.moved >= 0) {
             EXPECT_TRUE(tr.GetPair(c.moved)->rejected);
@@ -255,3 +255,20 @@ TEST(Similarity, AnglesReadBackFromTheRotation)
                 EXPECT_NEAR(r[i][j], back[i][j], 1e-12);
     }
 }
+
+#include "BestFit.h"
+
+namespace similarity_outcome_ids_test {
+
+// Both outcome tables in one file: the shared ids agree, each in its scope.
+TEST(OutcomeIds, BothTablesCanBeUsedTogether)
+{
+    EXPECT_EQ(int(BestFitOutcome::IDS_INSUFFICIENT_POINTS), int(SimilarityOutcome::IDS_INSUFFICIENT_POINTS));
+    EXPECT_EQ(int(BestFitOutcome::IDS_ADJUSTMENT_FAILED), int(SimilarityOutcome::IDS_ADJUSTMENT_FAILED));
+    EXPECT_EQ(int(BestFitOutcome::IDS_ADJUSTMENT_DIVERGING), int(SimilarityOutcome::IDS_ADJUSTMENT_DIVERGING));
+    EXPECT_EQ(int(BestFitOutcome::IDS_BESTFIT_PLANE_FAILED), int(SimilarityOutcome::IDS_BEST_FIT_PLANE_FAILED));
+    EXPECT_STREQ(BestFitOutcomeText(BestFitOutcome::IDS_INSUFFICIENT_POINTS),
+                 GeometryStatusText(SimilarityOutcome::IDS_INSUFFICIENT_POINTS));
+}
+
+} // namespace similarity_outcome_ids_test

@@ -2,6 +2,8 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -485,3 +487,81 @@ TEST(FiducialFile, NumbersAreReadInTheCLocale)
     EXPECT_EQ(list.GetAt(0)->x, 1.5);
     EXPECT_EQ(list.GetAt(0)->y, -2.125);
 }
+
+namespace observation_close_duplicates_test {
+
+// What stays, by the rule's own words: from the last observation to the
+// first, one stays when no later one that stayed is within the distance
+// (the distance test as the list makes it, rounding and overflow alike).
+std::vector<double> Survivors(const std::vector<std::pair<double, double>>& xy, double distance)
+{
+    std::vector<std::size_t> kept;
+    for (std::size_t i = xy.size(); i-- > 0;) {
+        bool close = false;
+        for (std::size_t k : kept) {
+            const double dx = xy[k].first - xy[i].first;
+            const double dy = xy[k].second - xy[i].second;
+            close = close || std::sqrt(dx * dx + dy * dy) <= distance;
+        }
+        if (!close)
+            kept.push_back(i);
+    }
+    std::vector<double> ids;
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+        ids.push_back(double(*it));
+    return ids;
+}
+
+std::vector<double> RemoveAndList(const std::vector<std::pair<double, double>>& xy, double distance)
+{
+    CObservationList list;
+    for (std::size_t i = 0; i < xy.size(); ++i) {
+        CImageObservation o(CNameBuffer(("T" + std::to_string(i)).c_str()), xy[i].first, xy[i].second);
+        o.sigmaX = double(i); // which one it was
+        list.AddCopy(o);
+    }
+    EXPECT_TRUE(list.RemoveCloseDuplicates(distance));
+    std::vector<double> ids;
+    for (int i = 0; i < list.GetSize(); ++i)
+        ids.push_back(list.GetAt(i)->sigmaX);
+    return ids;
+}
+
+TEST(ObservationCloseDuplicates, TheLaterOfCloseObservationsStays)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    using XY = std::vector<std::pair<double, double>>;
+    std::srand(7);
+    XY cloud;   // clusters of targets seen twice or three times
+    for (int i = 0; i < 600; ++i)
+        cloud.emplace_back(std::rand() % 400 * 0.05 + (std::rand() % 3) * 0.001, std::rand() % 400 * 0.05);
+    XY grid;    // exactly the distance apart along the axes, and on cell edges
+    for (int i = 0; i < 30; ++i)
+        grid.emplace_back(0.5 * (i % 6), 0.5 * (i / 6));
+    const struct {
+        const char* name;
+        XY xy;
+        double distance;
+    } cases[] = {
+        {"clusters", cloud, 0.0025},
+        {"clusters, wide", cloud, 0.3},
+        {"distance apart", grid, 0.5},
+        {"just under", grid, std::nextafter(0.5, 0.0)},
+        {"chain", {{0, 0}, {0.4, 0}, {0.8, 0}, {1.2, 0}, {1.6, 0}}, 0.5},
+        {"same point, zero distance", {{1, 1}, {1, 1}, {1, 1 + 1e-12}, {1e-170, 0}, {0, 0}}, 0.0},
+        {"negative distance", {{1, 1}, {1, 1}}, -1.0},
+        {"not a number", {{nan, 0}, {0, 0}, {nan, 0}, {0, nan}, {0, 0}}, 1.0},
+        {"infinite", {{inf, 0}, {inf, 0}, {0, 0}, {-inf, 5}, {1, 1}}, 2.0},
+        {"infinite distance", {{inf, 0}, {1e300, 0}, {-1e300, 3}, {0, 0}, {nan, 1}}, inf},
+        {"huge and tiny", {{1e300, 1e300}, {-1e300, -1e300}, {1e300, 1e300}, {1e-300, 0}, {0, 0}}, 1e-3},
+        {"one", {{3, 4}}, 1.0},
+        {"none", {}, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(RemoveAndList(c.xy, c.distance), Survivors(c.xy, c.distance));
+    }
+}
+
+} // namespace observation_close_duplicates_test

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -469,3 +470,51 @@ TEST(PointSetArchive, PointCutShortIsDropped)
     EXPECT_TRUE(in.Get().fail());
     EXPECT_EQ(Labels(set), (std::vector<std::string>{"K1"}));
 }
+
+namespace point_set_sorted_insert_test {
+
+// Labels from a small pool, so that ties are many, in natural order
+// ("P2" before "P10"); each point's x tells which one it is.
+std::vector<std::string> LabelPool()
+{
+    return {"P1", "P2", "P10", "P9", "A", "A1", "B7", "P02", "Z", "P100", "P01", "10"};
+}
+
+TEST(PointSetSortedInsert, PlacesEachPointAfterEveryLabelNotGreater)
+{
+    const std::vector<std::string> pool = LabelPool();
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        std::srand(seed);
+        CPointSet set;
+        // The definition, written out: the index is the count of points whose
+        // label is not greater.
+        std::vector<std::pair<std::string, double>> truth;
+        for (int i = 0; i < 400; ++i) {
+            const std::string label = pool[std::size_t(std::rand()) % pool.size()];
+            const CNameBuffer name(label.c_str());
+            int expected = 0;
+            for (const auto& t : truth)
+                expected += !(name < CNameBuffer(t.first.c_str()));
+            truth.insert(truth.begin() + expected, {label, double(i)});
+            ASSERT_EQ(set.AddPointSorted(CObjectPoint(label.c_str(), double(i), 0.0, 0.0)), expected) << i;
+        }
+        ASSERT_EQ(set.GetSize(), int(truth.size()));
+        for (int i = 0; i < set.GetSize(); ++i) {
+            EXPECT_EQ(set.GetAt(i)->label.GetText(), truth[std::size_t(i)].first);
+            EXPECT_EQ(set.GetAt(i)->x, truth[std::size_t(i)].second) << i;
+        }
+    }
+}
+
+TEST(PointSetSortedInsert, ASetOutOfOrderIsCountedThrough)
+{
+    CPointSet set;
+    for (const char* label : {"P5", "P1", "P9", "P3"})
+        set.AddCopy(CObjectPoint(label, 0.0, 0.0, 0.0));
+    // Two labels are not greater than "P4" (P1, P3).
+    EXPECT_EQ(set.AddPointSorted(CObjectPoint("P4", 1.0, 0.0, 0.0)), 2);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"P5", "P1", "P4", "P9", "P3"}));
+}
+
+} // namespace point_set_sorted_insert_test

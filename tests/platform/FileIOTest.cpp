@@ -10,6 +10,7 @@
 #include <fstream>
 #include <istream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -73,3 +74,92 @@ TEST(FileInput, ASizeCapRefusesLargerFiles)
 }
 
 } // namespace
+
+namespace file_io_rename_test {
+
+using kestrelon::test::ReadFileBytes;
+using kestrelon::test::TempFolder;
+
+// What stands at the new name before a rename.
+enum class Target { None, File, Folder, LinkToFile, DanglingLink };
+
+TEST(FileRename, RenamesInOneStepAndRefusesWhatItMustNotReplace)
+{
+    const struct {
+        const char* name;
+        Target target;
+        bool replace;
+        bool sourceIsLink;
+        bool ok;
+    } cases[] = {
+        {"free name", Target::None, false, false, true},
+        {"file, no replace", Target::File, false, false, false},
+        {"file, replace", Target::File, true, false, true},
+        {"folder, replace", Target::Folder, true, false, false},
+        {"link to a file, replace: the link stays", Target::LinkToFile, true, false, true},
+        {"dangling link", Target::DanglingLink, true, false, false},
+        {"source is a link", Target::None, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder temp;
+        const std::string from = temp.Write("a.xyz", "new\r\n");
+        const std::string to = temp.File("b.xyz");
+        const std::string linked = temp.File("linked.xyz");
+        std::string source = from;
+        if (c.sourceIsLink) {
+            source = temp.File("link-a.xyz");
+            ASSERT_EQ(::symlink(from.c_str(), source.c_str()), 0);
+        }
+        switch (c.target) {
+        case Target::None: break;
+        case Target::File: temp.Write("b.xyz", "old\r\n"); break;
+        case Target::Folder: ASSERT_EQ(::mkdir(to.c_str(), 0755), 0); break;
+        case Target::LinkToFile:
+            temp.Write("linked.xyz", "old\r\n");
+            ASSERT_EQ(::symlink(linked.c_str(), to.c_str()), 0);
+            break;
+        case Target::DanglingLink: ASSERT_EQ(::symlink(linked.c_str(), to.c_str()), 0); break;
+        }
+        std::string error;
+        EXPECT_EQ(RenameRegularFile(source, to, c.replace, error), c.ok);
+        EXPECT_EQ(error.empty(), c.ok) << error;
+        if (c.ok) {
+            EXPECT_NE(::access(from.c_str(), F_OK), 0);
+            EXPECT_EQ(ReadFileBytes(to), "new\r\n");
+            if (c.target == Target::LinkToFile) {
+                char buffer[4096];
+                EXPECT_GT(::readlink(to.c_str(), buffer, sizeof buffer), 0);
+                EXPECT_EQ(ReadFileBytes(linked), "new\r\n");
+            }
+        } else {
+            EXPECT_EQ(ReadFileBytes(from), "new\r\n");
+            if (c.target == Target::File) {
+                EXPECT_EQ(ReadFileBytes(to), "old\r\n");
+            }
+            if (c.target == Target::DanglingLink) {
+                EXPECT_NE(::access(linked.c_str(), F_OK), 0);
+            }
+        }
+    }
+}
+
+TEST(FileRename, NewFilesNeverTouchWhatIsThere)
+{
+    TempFolder temp;
+    std::string error;
+    const std::string fresh = temp.File("new.xyz");
+    EXPECT_TRUE(CreateNewFile(fresh, error)) << error;
+    EXPECT_EQ(ReadFileBytes(fresh), "");
+    const std::string kept = temp.Write("kept.xyz", "user data\r\n");
+    EXPECT_FALSE(CreateNewFile(kept, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadFileBytes(kept), "user data\r\n");
+    // A dangling link is refused, and nothing is made where it points.
+    const std::string link = temp.File("link.xyz");
+    ASSERT_EQ(::symlink(temp.File("elsewhere.xyz").c_str(), link.c_str()), 0);
+    EXPECT_FALSE(CreateNewFile(link, error));
+    EXPECT_NE(::access(temp.File("elsewhere.xyz").c_str(), F_OK), 0);
+}
+
+} // namespace file_io_rename_test

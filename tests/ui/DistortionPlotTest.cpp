@@ -3,10 +3,16 @@
 #include "GLSupport.h"
 #include "ShellFixture.h"
 
+#include "BundleDialogs.h"
+#include "BundleJob.h"
 #include "CameraDistortionView.h"
+#include "KestrelonDoc.h"
 #include "SampleProject.h"
 
+#include <QElapsedTimer>
 #include <QOpenGLContext>
+#include <QPushButton>
+#include <QThread>
 #include <QTest>
 
 #include <cmath>
@@ -209,3 +215,88 @@ TEST_F(DistortionPlot, HoverBeyondTheLimitTurnsTheMarkerRed)
 }
 
 } // namespace
+
+namespace distortion_plot_test {
+
+// The plot of the sample's camera painted and hovered while a bundle run
+// adjusts that camera: it paints what it read before the run, and reads
+// again once the run has ended. Run under ThreadSanitizer, a read of the
+// camera from the plot during the run is reported.
+class DistortionPlotDuringARun : public ShellFixture {};
+
+TEST_F(DistortionPlotDuringARun, PaintsWhatItLastReadAndRereadsAtTheEnd)
+{
+    if (!CanMakeGLContext())
+        GTEST_SKIP() << "no OpenGL context can be made here";
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), WriteSample()}));
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    TakeMessages();
+    CCamera* camera = doc->cameras.GetAt(0);
+    ASSERT_NE(camera, nullptr);
+    for (int i = 0; i < doc->images.GetSize(); ++i)
+        doc->images.GetAt(i)->cameraName = camera->identifier;
+    for (int k : {CAM_K1, CAM_K2, CAM_K3})
+        camera->parameters[k] = 0.0;
+    // The run goes on until it is cancelled.
+    doc->settings.convergenceLimit = 0.0;
+    doc->settings.maxIterations = 100000;
+
+    CCameraDistortionView view;
+    view.SetCamera(camera);
+    view.resize(300, 300);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.OnUpdate(nullptr, 0);
+    const double before = view.GetRadialHalfRange();
+    EXPECT_EQ(before, 1.0); // no radial distortion yet
+
+    int painted = 0;
+    dialogs.push_back([&](CDialog& d) {
+        auto* run = dynamic_cast<CBundleRunDlg*>(&d);
+        EXPECT_NE(run, nullptr);
+        if (!run)
+            return int(QDialog::Rejected);
+        QPushButton* go = d.Item<QPushButton>(1191);
+        QTest::mouseClick(go, Qt::LeftButton);
+        EXPECT_TRUE(doc->IsJobRunning());
+        QElapsedTimer clock;
+        clock.start();
+        while (run->IsRunning() && (painted < 20 || clock.elapsed() < 500) && clock.elapsed() < 60000) {
+            view.OnUpdate(nullptr, 0);
+            view.OnMouseMove(150, 60);
+            view.grabFramebuffer();
+            EXPECT_EQ(view.GetRadialHalfRange(), before);
+            ++painted;
+            run->OnTimer();
+            QThread::msleep(2);
+        }
+        QTest::mouseClick(go, Qt::LeftButton); // Cancel
+        QElapsedTimer end;
+        end.start();
+        while (run->IsRunning() && end.elapsed() < 300000) {
+            run->OnTimer();
+            QThread::msleep(2);
+        }
+        EXPECT_FALSE(run->IsRunning());
+        EXPECT_FALSE(doc->IsJobRunning());
+        const CBundleJob* job = run->GetJob();
+        EXPECT_TRUE(job && job->GetExitCode() != STILL_ACTIVE);
+        // The run left the camera's K1 changed, and the plot reads it now.
+        const double after = ComputeRadialRange(*camera, camera->GetHalfSensorDiagonal(), 0.25);
+        EXPECT_NE(after, before);
+        QElapsedTimer wait;
+        wait.start();
+        while (view.GetRadialHalfRange() != after && wait.elapsed() < 5000)
+            QTest::qWait(20);
+        EXPECT_EQ(view.GetRadialHalfRange(), after);
+        EXPECT_TRUE(view.grabFramebuffer().save(TestOutputFolder() + "/DistortionPlotAfterRun.png"));
+        QTest::mouseClick(d.Item<QPushButton>(2), Qt::LeftButton);
+        return d.result();
+    });
+    doc->OnCmdMsg(32874, nullptr);
+    EXPECT_TRUE(dialogs.empty());
+    EXPECT_GE(painted, 20);
+}
+
+} // namespace distortion_plot_test

@@ -34,6 +34,16 @@ TEST_F(DocCommands, EnablingFollowsTheImageCounts)
 {
     NewProject();
     AddCamera(*doc, "Cam");
+    // Nothing runs Find corresponding points or Automatic Measurement yet, and
+    // Relative Orientation needs its dialog: disabled whatever the images.
+    for (int i = 0; i < 4; ++i)
+        AddImage(*doc, {"Cam", true, true, 3});
+    for (int id : {33045, 33064, 33077})
+        EXPECT_FALSE(Enabled(id)) << id;
+    // With them, the rules below.
+    doc->OnCommand(33045, [] {});
+    doc->OnCommand(33064, [] {});
+    const auto factory = CKestrelonView::SetRelativeOrientationFactory([](CKestrelonView*) { return nullptr; });
     const int ids[] = {32874, 359, 33042, 33045, 33064, 33077, 32798};
     struct Case {
         const char* images;
@@ -74,6 +84,7 @@ TEST_F(DocCommands, EnablingFollowsTheImageCounts)
         for (int k = 0; k < 7; ++k)
             EXPECT_EQ(Enabled(ids[k]), c.enabled[k]) << c.images << c.correspondingSet << " id " << ids[k];
     }
+    CKestrelonView::SetRelativeOrientationFactory(factory);
     // The Measurement menu leaves out the three hidden commands.
     QMenu* measurement = nullptr;
     for (QAction* a : Frame()->menuBar()->actions())

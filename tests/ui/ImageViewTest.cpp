@@ -389,8 +389,13 @@ TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
     EXPECT_EQ(view->residualScale, 250);
 
     // Delete by area: a drag of zero width or height selects nothing.
+    // The command stays disabled until deleting the area is built; the mode
+    // itself selects.
     Observe(images[0]->targets, "9", 20.0, 20.0);
-    Frame()->OnCommandId(32818);
+    CCmdUI byAreaWithObservations(32818);
+    Frame()->RouteCommand(32818, &byAreaWithObservations);
+    EXPECT_FALSE(byAreaWithObservations.enabled);
+    view->SetMode(CImageView::MODE_DELETE_BY_AREA);
     ASSERT_EQ(view->GetMode(), CImageView::MODE_DELETE_BY_AREA);
     const struct {
         QPoint from, to;

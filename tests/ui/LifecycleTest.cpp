@@ -28,9 +28,8 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
-// The reader reports the fields of the last line read; a line break at the
-// end reads as one more, empty, line.
-const QByteArray kFourFields = "P1 1.0 2.0 3.0\nP2 4.0 5.0 6.0\nP3 7.0 8.0 9.5";
+// Ordinary files: every line ends with a line break.
+const QByteArray kFourFields = "P1 1.0 2.0 3.0\nP2 4.0 5.0 6.0\nP3 7.0 8.0 9.5\n";
 const QByteArray kSevenFields = "C1 0 0 0 0.1 0.1 0.1\nC2 1 0 0 0.1 0.1 0.1\n";
 
 class Lifecycle : public ShellFixture {

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
@@ -298,6 +299,38 @@ TEST_F(PointList, DeleteWithObservationsDisablesAndRenamesTheObservations)
     EXPECT_EQ(list->RowCount(), 1);
 }
 
+TEST_F(PointList, DeletedLongLabelsStayUniqueInTheImage)
+{
+    OpenSet(false);
+    // Two 16-character labels that share their first 15 characters, and an
+    // observation already holding the first label the cut would give.
+    const char* labels[] = {"ABCDEFGHIJKLMNO1", "ABCDEFGHIJKLMNO2"};
+    CProjectImage* image = AddImage(*doc, {"Cam", true, true, 0});
+    for (const char* label : labels) {
+        set->AddPointSorted(CObjectPoint(label, 1.0, 2.0, 3.0));
+        image->targets.AddSorted(CImageObservation(CNameBuffer(label), 0.5, 0.25));
+    }
+    CImageObservation old(CNameBuffer("-ABCDEFGHIJKLMN1"), 0.1, 0.1);
+    old.disabled = true;
+    image->targets.AddSorted(old);
+    list->Fill();
+    std::vector<int> rows;
+    for (int r = 0; r < list->RowCount(); ++r)
+        if (list->CellText(r, 0).startsWith(QStringLiteral("ABC")))
+            rows.push_back(r);
+    ASSERT_EQ(rows.size(), 2u);
+    list->SelectRows(rows);
+    answers.push_back(IDYES);
+    list->OnDeleteWithObservations();
+    QStringList got;
+    for (int k = 0; k < image->targets.GetSize(); ++k) {
+        const CImageObservation* o = image->targets.GetAt(k);
+        EXPECT_TRUE(o->disabled) << o->label.GetText();
+        got << o->label.GetText();
+    }
+    EXPECT_EQ(got, (QStringList{"-ABCDEFGHIJKLMN1", "-ABCDEFGHIJKLMN2", "-ABCDEFGHIJKLMN3"}));
+}
+
 TEST_F(PointList, RenameWithObservationsRenamesSetsAndActiveObservations)
 {
     OpenSet(false);
@@ -334,6 +367,40 @@ TEST_F(PointList, RenameWithObservationsRenamesSetsAndActiveObservations)
         EXPECT_EQ(image, c.image) << c.typed;
         EXPECT_EQ(TakeMessages(), c.messages) << c.typed;
     }
+    EXPECT_EQ(FileRows(), SetRows());
+}
+
+TEST_F(PointList, RenameOverAllSetsNamesEveryFileItCannotWrite)
+{
+    OpenSet(false);
+    // Two other sets whose files cannot be replaced (a folder stands in the
+    // way of the new file's rename), and one that can.
+    std::vector<QString> blocked;
+    for (const char* name : {"T", "U"}) {
+        const QString file = scratch.filePath(QString::fromLatin1(name) + ".xyz");
+        QDir().mkpath(file);
+        blocked.push_back(file);
+        FillSet(*AddPointSet(*doc, file.toLocal8Bit().constData()));
+    }
+    CPointSet* fine = AddPointSet(*doc, scratch.filePath(QStringLiteral("V.xyz")).toLocal8Bit().constData());
+    FillSet(*fine);
+    list->SelectRows({0});
+    dialogs.push_back([](CDialog& d) {
+        SetWindowText(d.GetDlgItem(1322), QStringLiteral("R1"));
+        dynamic_cast<QAbstractButton*>(d.GetDlgItem(1323))->setChecked(true);
+        d.OnOK();
+        return d.result();
+    });
+    list->OnRenameWithObservations();
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), blocked.size());
+    for (size_t i = 0; i < blocked.size(); ++i) {
+        EXPECT_EQ(messages[i].rfind("Cannot write the file " + blocked[i].toStdString(), 0), 0u) << messages[i];
+        EXPECT_TRUE(QFileInfo(blocked[i]).isDir());
+    }
+    CPointSet back;
+    back.ReadXyzFile(fine->name.GetText(), nullptr);
+    EXPECT_EQ(Labels(back), (QStringList{"P2", "P3", "R1"}));
     EXPECT_EQ(FileRows(), SetRows());
 }
 

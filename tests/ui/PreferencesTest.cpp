@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -30,31 +31,31 @@ struct Edit {
     const char* text;
     Getter get;
     double expected;
-    bool inFile = true;   // the project file has a place for it
 };
 
 const double kPi = 4.0 * std::atan(1.0);
 
 // Every setting the sheet edits except the prefix and the two-ray flag. The
-// project file keeps no auto-save switch, thumbnail or digitizing setting.
+// auto-save switch, thumbnail and digitizing settings are kept beside the
+// project file, the rest in it.
 const Edit kEdits[] = {
     {0, 1063, "45", [](const CProjectDocument& d) { return double(d.autoSavePeriod); }, 45},
-    {0, 1062, nullptr, [](const CProjectDocument& d) { return double(d.autoSave); }, 0, false},
-    {0, 1213, nullptr, [](const CProjectDocument& d) { return double(d.storeThumbnails); }, 0, false},
-    {0, 1216, nullptr, [](const CProjectDocument& d) { return double(d.thumbnailType); }, 0, false},
-    {0, 1214, "64", [](const CProjectDocument& d) { return double(d.thumbnailWidth); }, 64, false},
-    {0, 1315, "48", [](const CProjectDocument& d) { return double(d.thumbnailHeight); }, 48, false},
-    {0, 1218, "25", [](const CProjectDocument& d) { return double(d.thumbnailScale); }, 25, false},
+    {0, 1062, nullptr, [](const CProjectDocument& d) { return double(d.autoSave); }, 0},
+    {0, 1213, nullptr, [](const CProjectDocument& d) { return double(d.storeThumbnails); }, 0},
+    {0, 1216, nullptr, [](const CProjectDocument& d) { return double(d.thumbnailType); }, 0},
+    {0, 1214, "64", [](const CProjectDocument& d) { return double(d.thumbnailWidth); }, 64},
+    {0, 1315, "48", [](const CProjectDocument& d) { return double(d.thumbnailHeight); }, 48},
+    {0, 1218, "25", [](const CProjectDocument& d) { return double(d.thumbnailScale); }, 25},
     {1, 1204, nullptr, [](const CProjectDocument& d) { return double(d.numberPoints); }, 0},
     {1, 1306, nullptr, [](const CProjectDocument& d) { return double(d.targetOverlay); }, 0},
     {1, 1208, nullptr, [](const CProjectDocument& d) { return double(d.centroidColour); }, MakeColour(1, 2, 3)},
     {1, 1211, nullptr, [](const CProjectDocument& d) { return double(d.manualColour); }, MakeColour(1, 2, 3)},
     {1, 1213, nullptr, [](const CProjectDocument& d) { return double(d.fiducialColour); }, MakeColour(1, 2, 3)},
     {1, 1241, nullptr, [](const CProjectDocument& d) { return double(d.residualVectorColour); }, MakeColour(1, 2, 3)},
-    {2, 1211, nullptr, [](const CProjectDocument& d) { return double(d.addDuplicateCoordinates); }, 0, false},
-    {2, 1210, nullptr, [](const CProjectDocument& d) { return double(d.overwriteDuplicateNumbers); }, 0, false},
-    {2, 1212, "0.25", [](const CProjectDocument& d) { return d.duplicateTolerance; }, 0.25, false},
-    {2, 1061, "7", [](const CProjectDocument& d) { return double(d.maxPlumbObsPerLine); }, 7, false},
+    {2, 1211, nullptr, [](const CProjectDocument& d) { return double(d.addDuplicateCoordinates); }, 0},
+    {2, 1210, nullptr, [](const CProjectDocument& d) { return double(d.overwriteDuplicateNumbers); }, 0},
+    {2, 1212, "0.25", [](const CProjectDocument& d) { return d.duplicateTolerance; }, 0.25},
+    {2, 1061, "7", [](const CProjectDocument& d) { return double(d.maxPlumbObsPerLine); }, 7},
     {3, 1683, nullptr, [](const CProjectDocument& d) { return double(d.settings.writeResiduals); }, 0},
     {3, 1587, nullptr, [](const CProjectDocument& d) { return double(d.settings.writeCameraParameters); }, 0},
     {3, 1090, nullptr, [](const CProjectDocument& d) { return double(d.settings.writeCorrelations); }, 1},
@@ -233,10 +234,11 @@ TEST_F(Preferences, EverySettingSurvivesOkSaveAndReload)
     ASSERT_TRUE(doc->OnSaveDocument(path));
     CProjectDocument loaded;
     ASSERT_TRUE(loaded.OnOpenDocument(path.toLocal8Bit().constData()).ok);
-    const CProjectDocument fresh;
     for (const Edit& e : kEdits)
-        EXPECT_EQ(e.get(loaded), e.inFile ? e.expected : e.get(fresh)) << e.page << " " << e.id;
+        EXPECT_EQ(e.get(loaded), e.expected) << e.page << " " << e.id;
     EXPECT_STREQ(loaded.newPointPrefix.GetText(), "B");
+    EXPECT_TRUE(loaded.acceptTwoRayPoints);
+    EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral(".ini")));
 }
 
 TEST_F(Preferences, UnitChangeConvertsOnceAndEveryOkMarksTheProject)

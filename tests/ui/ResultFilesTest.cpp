@@ -1,10 +1,14 @@
 // The document's result-file paths and its report members.
 #include "ShellFixture.h"
 
+#include "Hooks.h"
 #include "KestrelonDoc.h"
+#include "MainFrame.h"
+#include "Resources.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <string>
@@ -52,3 +56,48 @@ TEST_F(ResultFiles, PathsFollowTheProjectAndTheTriangulationReportPrintsItsStati
     EXPECT_TRUE(TakeMessages().empty());
     Stop();
 }
+
+namespace result_files_test {
+
+// Each result entry whose file exists opens it with the desktop; when the
+// desktop cannot, a message names the file and its folder.
+TEST_F(ResultFiles, AFailedOpenerIsReportedWithTheFileAndItsFolder)
+{
+    ASSERT_NO_FATAL_FAILURE(NewProject());
+    const QString folder = scratch.path();
+    doc->SetDocumentPath(folder + QStringLiteral("/Tiny.kst"));
+    doc->settings.SetProjectPath((folder + QStringLiteral("/Tiny.kst")).toLocal8Bit().constData());
+    const std::pair<int, const char*> entries[] = {
+        {ID_RESULTS_BUNDLE, "Bundle.txt"}, {ID_RESULTS_CAMERA, "Camera.txt"},
+        {ID_RESULTS_RESIDUALS, "Residuals.txt"}, {ID_RESULTS_CORRELATIONS, "Correlations.txt"},
+        {ID_RESULTS_RESECTION, "Resection.txt"}, {ID_RESULTS_TRANS, "Trans.txt"},
+        {ID_RESULTS_TRIANGULATE, "Triangulate.txt"},
+    };
+    for (bool opens : {true, false}) {
+        SetOpenWithDesktopHook([opens, this](const QString& path) {
+            opened << path;
+            return opens;
+        });
+        for (const auto& [id, name] : entries) {
+            SCOPED_TRACE(name);
+            QFile file(folder + '/' + QString::fromLatin1(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.close();
+            opened.clear();
+            Frame()->OnCmdMsg(id, nullptr);
+            EXPECT_EQ(opened, QStringList{file.fileName()});
+            const std::vector<std::string> messages = TakeMessages();
+            if (opens) {
+                EXPECT_TRUE(messages.empty());
+                continue;
+            }
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_NE(messages[0].find(name), std::string::npos) << messages[0];
+            EXPECT_NE(messages[0].find(QDir::toNativeSeparators(folder).toStdString()), std::string::npos)
+                << messages[0];
+        }
+    }
+    Stop();
+}
+
+} // namespace result_files_test

@@ -2,7 +2,9 @@
 // the splash, recent files, the save question and command enabling.
 #include "ShellFixture.h"
 
+#include "3DView.h"
 #include "DocFramework.h"
+#include "MessageHub.h"
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
@@ -14,6 +16,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -394,3 +398,74 @@ TEST_F(Shell, TheManualNeedsTheGuideAndTheOpener)
 }
 
 } // namespace
+
+namespace shell_wiring_test {
+
+using Shell = ShellFixture;
+
+TEST_F(Shell, TheDocumentFindsItsFirst3DView)
+{
+    ASSERT_NO_FATAL_FAILURE(NewProject());
+    EXPECT_EQ(doc->Find3DView(), nullptr); // the tree and the lists are no 3D views
+    C3DView first;
+    C3DView second;
+    doc->AddView(&first);
+    doc->AddView(&second);
+    EXPECT_EQ(doc->Find3DView(), &first);
+    doc->RemoveView(&first);
+    EXPECT_EQ(doc->Find3DView(), &second);
+    doc->RemoveView(&second);
+    EXPECT_EQ(doc->Find3DView(), nullptr);
+}
+
+TEST_F(Shell, ANewImageGetsItsRowInTheImagesListOfTheRightPane)
+{
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), WriteSample()}));
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    const CCamera* camera = doc->cameras.GetAt(0);
+    QTreeWidgetItem* cameraItem = nullptr;
+    for (int i = 0; i < tree->ProjectRoot()->childCount(); ++i)
+        if (tree->ProjectRoot()->child(i)->text(0) == QString::fromLatin1(camera->identifier.GetText()))
+            cameraItem = tree->ProjectRoot()->child(i);
+    ASSERT_NE(cameraItem, nullptr);
+    tree->OnClickItem(cameraItem);
+    Settle();
+    auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+    ASSERT_NE(frame, nullptr);
+    auto* list = dynamic_cast<CProjectImagesListView*>(frame->GetRightPane());
+    ASSERT_NE(list, nullptr);
+    const int rows = list->RowCount();
+    const int children = cameraItem->childCount();
+
+    CProjectImage* image = doc->AddNewImage("Added");
+    image->cameraName = camera->identifier;
+    tree->OnHubMessage(UM_IMAGE_CREATED, 0, reinterpret_cast<std::intptr_t>(image));
+    EXPECT_EQ(cameraItem->childCount(), children + 1);
+    ASSERT_EQ(list->RowCount(), rows + 1);
+    EXPECT_EQ(list->CellText(rows, 0), QStringLiteral("Added"));
+}
+
+TEST_F(Shell, TheLockPanesFollowTheKeys)
+{
+    ASSERT_TRUE(Start());
+    auto* caps = Frame()->findChild<QLabel*>(QStringLiteral("id59137"));
+    auto* num = Frame()->findChild<QLabel*>(QStringLiteral("id59138"));
+    ASSERT_NE(caps, nullptr);
+    ASSERT_NE(num, nullptr);
+    // The X keyboard state each key event carries: lock bit 0x02, num lock 0x10.
+    const struct {
+        quint32 state;
+        const char* caps;
+        const char* num;
+    } cases[] = {{0x00, "", ""}, {0x02, "CAP", ""}, {0x12, "CAP", "NUM"}, {0x10, "", "NUM"}, {0x00, "", ""}};
+    for (const auto& c : cases) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 'a', c.state, QStringLiteral("a"));
+        QApplication::sendEvent(Frame(), &press);
+        EXPECT_EQ(caps->text(), QString::fromLatin1(c.caps)) << c.state;
+        EXPECT_EQ(num->text(), QString::fromLatin1(c.num)) << c.state;
+    }
+}
+
+} // namespace shell_wiring_test

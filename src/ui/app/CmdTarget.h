@@ -39,6 +39,9 @@ public:
 
     void OnCommand(int id, Handler handler) { commands[id] = std::move(handler); }
     void OnUpdate(int id, UpdateHandler handler) { updates[id] = std::move(handler); }
+    // True when this target runs the command; an update rule of a command
+    // that nothing runs yet uses it to stay disabled.
+    bool HasCommandHandler(int id) const { return commands.count(id) != 0; }
 
     // With ui null runs the command; with ui runs its update handler (a
     // command without one is enabled). True when this target knows the id.

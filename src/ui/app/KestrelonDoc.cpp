@@ -4,6 +4,7 @@
 #include "KestrelonApp.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "3DView.h"
 #include "BestFitReports.h"
 #include "BundleDialogs.h"
 #include "MeasurementDialogs.h"
@@ -11,6 +12,7 @@
 #include "BundleReport.h"
 #include "CentroidSettings.h"
 #include "DisplayImage.h"
+#include "FileIO.h"
 #include "FileSystem.h"
 #include "GeometryReports.h"
 #include "Message.h"
@@ -23,8 +25,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -102,6 +102,14 @@ bool CKestrelonDoc::OnSaveDocument(const QString& path)
     return true;
 }
 
+C3DView* CKestrelonDoc::Find3DView() const
+{
+    for (CView* view : GetViews())
+        if (auto* found = dynamic_cast<C3DView*>(view))
+            return found;
+    return nullptr;
+}
+
 bool CKestrelonDoc::SaveProject()
 {
     const QString path = GetDocumentPath();
@@ -148,11 +156,13 @@ void CKestrelonDoc::InstallCommands()
     OnUpdate(33042, [this, measured](CCmdUI* ui) { ui->Enable(CountImages(measured) >= 2); });
     OnUpdate(32874, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
     OnUpdate(359, [this](CCmdUI* ui) { ui->Enable(images.CountUsableImages() >= 2); });
+    // Enabled by their rules once something runs them.
     OnUpdate(33045, [this, ready](CCmdUI* ui) {
         const CPointSet* set = pointSets.GetTriangulateSet();
-        ui->Enable((set && set->HasLabelWithPrefix(newPointPrefix)) || CountImages(ready) >= 2);
+        ui->Enable(HasCommandHandler(33045) &&
+                   ((set && set->HasLabelWithPrefix(newPointPrefix)) || CountImages(ready) >= 2));
     });
-    OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 1); });
+    OnUpdate(33064, [this, enabled](CCmdUI* ui) { ui->Enable(HasCommandHandler(33064) && CountImages(enabled) >= 1); });
     OnCommand(33077, [this] { OnRelativeOrientation(); });
     OnCommand(32789, [this] { OnCentroidInfo(); });
     OnCommand(32873, [this] { OnAdjustmentControls(); });
@@ -167,7 +177,9 @@ void CKestrelonDoc::InstallCommands()
     OnCommand(363, [this] { OnSimulateImagesExtended(); });
     OnCommand(33064, [this] { OnAutomaticMeasurement(); });
     OnCommand(33045, [this] { OnFindCorrespondingPoints(); });
-    OnUpdate(33077, [this, enabled](CCmdUI* ui) { ui->Enable(CountImages(enabled) >= 2); });
+    OnUpdate(33077, [this, enabled](CCmdUI* ui) {
+        ui->Enable(CKestrelonView::HasRelativeOrientationDialog() && CountImages(enabled) >= 2);
+    });
 }
 
 void CKestrelonDoc::OnOutputObservations()
@@ -795,12 +807,11 @@ bool CKestrelonDoc::CreateEmpty3DDataFile()
     while (FindPointSet(path.GetTitle().GetText()))
         path.IncrementNumber();
     // A file of that name that already exists is the user's: never opened here.
-    const int fd = ::open(path.GetText(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    std::string error;
+    if (!CreateNewFile(path.GetText(), error)) {
         AfxMessageBox("File Creation Error");
         return false;
     }
-    ::close(fd);
     CPointSet* set = pointSets.AddNew();
     set->SetName(path);
     set->isDriver = false;

@@ -10,6 +10,7 @@
 #include <string>
 
 class C3DTransformation;
+class C3DView;
 class CBestFitCircle;
 class CBestFitLine;
 class CBestFitPlane;
@@ -51,6 +52,8 @@ public:
 
     // The title without the trailing "*".
     QString GetTitleWithoutMark() const;
+    // The first view of the document that is a 3D view, or null.
+    C3DView* Find3DView() const;
 
     // A job runs on the document's data (a worker started by a dialog);
     // auto save waits for its end.
@@ -165,8 +168,6 @@ public:
     uint8_t savedInThisRun = 0;
     // Cleared when the project file reader changed data while loading.
     uint8_t loadedUnchanged = 1;
-    // "Accept 2 ray points" of the matching settings (not in the project file).
-    uint8_t acceptTwoRayPoints = 0;
 
 private:
     void InstallCommands();

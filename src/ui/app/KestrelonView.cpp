@@ -217,6 +217,11 @@ CKestrelonView::PaneFactory CKestrelonView::SetPaneFactory(RightPane pane, PaneF
     return factory;
 }
 
+bool CKestrelonView::HasRelativeOrientationDialog()
+{
+    return static_cast<bool>(RelOrient());
+}
+
 CKestrelonView::RelOrientFactory CKestrelonView::SetRelativeOrientationFactory(RelOrientFactory factory)
 {
     std::swap(RelOrient(), factory);
@@ -415,6 +420,9 @@ void CKestrelonView::AddImageItem(CProjectImage* image)
     int icon;
     GetImageIconIndex(image->qualitySet, image->highQuality, image->oriented, image->enabled, icon);
     Insert(parent, Text(image->name), icon, false);
+    if (auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame()))
+        if (auto* list = dynamic_cast<CProjectImagesListView*>(frame->GetRightPane()))
+            list->AddImage(image);
 }
 
 void CKestrelonView::Build3DDataBranch()

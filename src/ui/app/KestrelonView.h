@@ -79,6 +79,8 @@ public:
 
     using RelOrientFactory = std::function<CRelativeOrientationDlgBase*(CKestrelonView* owner)>;
     static RelOrientFactory SetRelativeOrientationFactory(RelOrientFactory factory);
+    // True when a relative orientation dialog can be made.
+    static bool HasRelativeOrientationDialog();
 
     explicit CKestrelonView(QWidget* parent = nullptr);
     ~CKestrelonView() override;

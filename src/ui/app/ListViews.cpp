@@ -471,6 +471,13 @@ void CProjectImagesListView::Fill()
         int(m_images.size()), MakeIcons({QColor(230, 190, 70)}, QSize(20, 17)));
 }
 
+void CProjectImagesListView::AddImage(CProjectImage* image)
+{
+    if (!image || std::find(m_images.begin(), m_images.end(), image) != m_images.end())
+        return;
+    Fill();
+}
+
 void CProjectImagesListView::OnColumnClick(int column)
 {
     if (column != 1)

@@ -149,6 +149,8 @@ public:
     bool ShowsFileName() const { return m_bShowFileName != 0; }
     // Shows this camera's images instead of the tree's selected camera (no frame).
     void SetCamera(const CCamera* camera) { m_pCamera = camera; }
+    // A new image of the project: a row when it belongs to the listed camera.
+    void AddImage(CProjectImage* image);
 
     void OnDeleteImages();
     // 0 low, 1 high quality; 2 enable, 3 disable.

@@ -11,6 +11,10 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -231,13 +235,15 @@ bool CMainFrame::LoadFrame()
         }
         panes[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         if (i == 1 || i == 2) {
-            panes[i]->setText(i == 1 ? QStringLiteral("CAP") : QStringLiteral("NUM"));
-            panes[i]->setEnabled(false);
+            panes[i]->setMinimumWidth(panes[i]->fontMetrics().horizontalAdvance(QStringLiteral("NUM")) + 8);
         } else {
             panes[i]->setFixedWidth(i == 3 ? 125 : 85);
         }
         bar->addPermanentWidget(panes[i]);
     }
+
+    SetLockIndicators(false, false);
+    qApp->installEventFilter(this);
 
     CSplashWindow::ShowSplashScreen(this);
     UpdateMenuBar();
@@ -413,12 +419,40 @@ QString CMainFrame::ResultFilePath(int id) const
     return folder + '/' + QString::fromLatin1(name);
 }
 
+void CMainFrame::SetLockIndicators(bool capsLock, bool numLock)
+{
+    if (panes[1])
+        panes[1]->setText(capsLock ? QStringLiteral("CAP") : QString());
+    if (panes[2])
+        panes[2]->setText(numLock ? QStringLiteral("NUM") : QString());
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // The X keyboard state of a key event: the lock bit is caps lock, the
+    // second modifier num lock. On the lock key itself the press carries the
+    // state before the toggle and the release the state after it.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const quint32 state = static_cast<QKeyEvent*>(event)->nativeModifiers();
+        constexpr quint32 kLockMask = 0x02;
+        constexpr quint32 kMod2Mask = 0x10;
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            SetLockIndicators((state & kLockMask) != 0, (state & kMod2Mask) != 0);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void CMainFrame::OpenResultFile(int id)
 {
     const QString path = ResultFilePath(id);
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
-    AfxOpenWithDesktop(path);
+    if (AfxOpenWithDesktop(path))
+        return;
+    const QFileInfo file(path);
+    const QString text = QStringLiteral("Cannot open %1 in the folder %2:\nno application of the desktop opens it.")
+                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
+    AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CMainFrame::RefreshRightPane()

@@ -64,10 +64,14 @@ public:
     CMainToolBar* GetToolBar() const { return toolBar; }
     void SetPaneText(int pane, const QString& text);
     QString GetPaneText(int pane) const;
+    // The caps lock and num lock panes show their text while the lock is on.
+    void SetLockIndicators(bool capsLock, bool numLock);
 
     std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 protected:
+    // Follows the lock keys through the keyboard state of every key event.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;

@@ -28,6 +28,7 @@
 #include <QAbstractTableModel>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <cmath>
 #include <cstdio>
@@ -344,6 +345,41 @@ void C3DPointListCtrl::paintEvent(QPaintEvent* event)
     CEditableListCtrl::paintEvent(event);
 }
 
+// Writes the set's coordinate file; a failure names the file and leaves it
+// as it was.
+static bool WriteSetFile(const CPointSet& set)
+{
+    std::string error;
+    const char* path = set.name.GetText();
+    if (set.WriteXyzFile(path, 12, 13, 7, &error))
+        return true;
+    const std::string text = std::string("Cannot write the file ") + path + (error.empty() ? "" : "\n" + error);
+    AfxMessageBox(text.c_str(), MB_ICONEXCLAMATION);
+    return false;
+}
+
+// "-" + label for a disabled observation; when that is too long or already
+// in the image, the stem is shortened and a counter added until it is unique.
+static CNameBuffer DisabledLabel(const CObservationList& targets, const CNameBuffer& label)
+{
+    auto used = [&targets](const std::string& text) {
+        for (int k = 0; k < targets.GetSize(); ++k)
+            if (std::strcmp(targets.GetAt(k)->label.GetText(), text.c_str()) == 0)
+                return true;
+        return false;
+    };
+    const std::string stem = std::string("-") + label.GetText();
+    CNameBuffer result;
+    if (stem.size() <= size_t(CNameBuffer::kMaxLength) && !used(stem) && result.Set(stem.c_str()))
+        return result;
+    for (int n = 1;; ++n) {
+        const std::string counter = std::to_string(n);
+        const std::string text = stem.substr(0, CNameBuffer::kMaxLength - counter.size()) + counter;
+        if (!used(text) && result.Set(text.c_str()))
+            return result;
+    }
+}
+
 bool C3DPointListCtrl::StoreChange()
 {
     if (!m_pHostView || !m_pPointSet)
@@ -351,14 +387,7 @@ bool C3DPointListCtrl::StoreChange()
     if (m_bProjectSet) {
         if (CKestrelonDoc* doc = HostDocument())
             doc->SetModifiedFlag();
-        std::string error;
-        const char* path = m_pPointSet->name.GetText();
-        if (!m_pPointSet->WriteXyzFile(path, 12, 13, 7, &error)) {
-            const std::string text = std::string("Cannot write the file ") + path + (error.empty() ? "" : "\n" + error);
-            AfxMessageBox(text.c_str(), MB_ICONEXCLAMATION);
-            return false;
-        }
-        return true;
+        return WriteSetFile(*m_pPointSet);
     }
     if (CKestrelonApp* app = AfxGetApp())
         app->FlushDatabases();
@@ -506,7 +535,7 @@ void C3DPointListCtrl::OnRenameWithObservations()
                     continue;
                 set->GetAt(at)->label = newLabel;
                 set->SortByLabel();
-                set->WriteXyzFile(set->name.GetText(), 12, 13, 7);
+                WriteSetFile(*set);
             }
         for (int i = 0; i < doc->images.GetSize(); ++i) {
             CProjectImage* image = doc->images.GetAt(i);
@@ -566,9 +595,7 @@ void C3DPointListCtrl::OnDeleteWithObservations()
                 CImageObservation* o = image->targets.GetAt(k);
                 if (!o->disabled && o->label == label) {
                     o->disabled = true;
-                    const std::string renamed = std::string("-") + label.GetText();
-                    if (!o->label.Set(renamed.c_str()))
-                        o->label.Set(renamed.substr(0, CNameBuffer::kMaxLength).c_str());
+                    o->label = DisabledLabel(image->targets, label);
                     break;
                 }
             }

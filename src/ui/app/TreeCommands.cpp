@@ -7,6 +7,8 @@
 #include "CreateEmptyImagesDlg.h"
 #include "DeviceDialogs.h"
 #include "DxfWriter.h"
+#include "FileIO.h"
+#include "FileSystem.h"
 #include "Frames.h"
 #include "GeometryReports.h"
 #include "Hooks.h"
@@ -28,7 +30,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
 #include <string>
 
@@ -826,15 +827,15 @@ void CKestrelonView::OnEndLabelEdit(QTreeWidgetItem* item, const QString& text)
         while (doc->FindPointSet(target.GetTitle().GetText()))
             if (!target.IncrementNumber())
                 return;
-        std::error_code ec;
-        const std::filesystem::path to(target.GetText());
-        if (std::filesystem::exists(to, ec)) {
+        bool replace = false;
+        if (FileExists(target.GetText())) {
             if (AfxMessageBox("File Exists\nReplace?", MB_YESNO) == IDNO)
                 return;
-            std::filesystem::remove(to, ec);
+            replace = true;
         }
-        std::filesystem::rename(std::filesystem::path(set->GetName().GetText()), to, ec);
-        if (ec) {
+        // The old file is replaced in the rename's one step, never removed first.
+        std::string error;
+        if (!RenameRegularFile(set->GetName().GetText(), target.GetText(), replace, error)) {
             AfxMessageBox("File Rename Error");
             return;
         }

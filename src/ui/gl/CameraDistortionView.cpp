@@ -7,6 +7,7 @@
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QTimer>
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -125,6 +126,7 @@ void CCameraDistortionView::ReleaseLists()
 void CCameraDistortionView::ResetState()
 {
     m_pCamera = nullptr;
+    m_pShown.reset();
     m_dRmax = m_dRadialRange = m_dDecenteringRange = 0.0;
     m_dRadialStep = m_dDecenteringStep = 0.25;
     m_dUpperRadius = m_dUpperValue = m_dLowerRadius = m_dLowerValue = -1.0;
@@ -134,6 +136,12 @@ void CCameraDistortionView::OnUpdate(CView* sender, long hint)
 {
     (void)sender;
     (void)hint;
+    // A job may be writing the camera: paint what was last read.
+    if (JobRunning()) {
+        WatchJobEnd();
+        update();
+        return;
+    }
     ResetState();
     m_pCamera = m_pFixedCamera;
     if (!m_pCamera)
@@ -141,11 +149,36 @@ void CCameraDistortionView::OnUpdate(CView* sender, long hint)
             if (CKestrelonView* tree = frame->GetTreeView())
                 m_pCamera = tree->GetSelectedCamera();
     if (m_pCamera) {
-        m_dRmax = m_pCamera->GetHalfSensorDiagonal();
-        m_dRadialRange = ComputeRadialRange(*m_pCamera, m_dRmax, m_dRadialStep);
-        m_dDecenteringRange = ComputeDecenteringRange(*m_pCamera, m_dRmax, m_dDecenteringStep);
+        m_pShown = std::make_unique<CCamera>(*m_pCamera);
+        m_dRmax = m_pShown->GetHalfSensorDiagonal();
+        m_dRadialRange = ComputeRadialRange(*m_pShown, m_dRmax, m_dRadialStep);
+        m_dDecenteringRange = ComputeDecenteringRange(*m_pShown, m_dRmax, m_dDecenteringStep);
     }
     update();
+}
+
+bool CCameraDistortionView::JobRunning() const
+{
+    auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
+    if (!doc)
+        doc = GetActiveKestrelonDoc();
+    return doc && doc->IsJobRunning();
+}
+
+void CCameraDistortionView::WatchJobEnd()
+{
+    if (!m_pJobTimer) {
+        m_pJobTimer = new QTimer(this);
+        m_pJobTimer->setInterval(200);
+        connect(m_pJobTimer, &QTimer::timeout, this, [this] {
+            if (JobRunning())
+                return;
+            m_pJobTimer->stop();
+            OnUpdate(nullptr, 0);
+        });
+    }
+    if (!m_pJobTimer->isActive())
+        m_pJobTimer->start();
 }
 
 void CCameraDistortionView::initializeGL()
@@ -171,7 +204,7 @@ void CCameraDistortionView::resizeGL(int width, int height)
 
 double CCameraDistortionView::Limit() const
 {
-    return m_pCamera && m_pCamera->maxRadialDistance != 0.0 ? m_pCamera->maxRadialDistance : m_dRmax;
+    return m_pShown && m_pShown->maxRadialDistance != 0.0 ? m_pShown->maxRadialDistance : m_dRmax;
 }
 
 void CCameraDistortionView::paintGL()
@@ -179,10 +212,8 @@ void CCameraDistortionView::paintGL()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     m_nWidth = width();
     m_nHeight = height();
-    // Nothing to plot without a camera or a sensor, nor while a job adjusts the camera.
-    auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
-    const bool busy = doc && doc->IsJobRunning();
-    if (!busy && m_pCamera && m_dRmax > 0.0 && std::isfinite(m_dRmax)) {
+    // Nothing to plot without a camera or a sensor.
+    if (m_pShown && m_dRmax > 0.0 && std::isfinite(m_dRmax)) {
         const CDistortionLayout layout = ComputeDistortionLayout(m_nWidth, m_nHeight);
         if (layout.upper.width > 0 && layout.upper.height > 0) {
             DrawRadialPlot(layout);
@@ -201,7 +232,7 @@ void CCameraDistortionView::DrawText(double x, double y, const char* text) const
 void CCameraDistortionView::DrawCurve(double (*value)(const CCamera&, double), double step, bool clampTiny)
 {
     auto at = [&](double r) {
-        double v = value(*m_pCamera, r);
+        double v = value(*m_pShown, r);
         if (clampTiny && v < kTiny)
             v = 0.0;
         glVertex2d(r, v);
@@ -237,7 +268,7 @@ void CCameraDistortionView::SetUpPlot(const CPlotRect& rc, double bottom, double
 void CCameraDistortionView::DrawLimitAndFrame(double bottom, double top)
 {
     const double limit = Limit();
-    if (m_pCamera->maxRadialDistance != 0.0) {
+    if (m_pShown->maxRadialDistance != 0.0) {
         glColor3d(1, 0, 0);
         glLineWidth(2.0f);
         glBegin(GL_LINES);
@@ -265,11 +296,11 @@ void CCameraDistortionView::DrawReadout(const char* title, const char* valueForm
 {
     char text[128];
     glColor3d(1, 1, 1);
-    std::snprintf(text, sizeof text, "%s: %s", title, m_pCamera->identifier.GetText());
+    std::snprintf(text, sizeof text, "%s: %s", title, m_pShown->identifier.GetText());
     DrawText(x, rows[0], text);
 
     if (r > 0.0) {
-        if (m_pCamera->maxRadialDistance > 0.0 && r > m_pCamera->maxRadialDistance)
+        if (m_pShown->maxRadialDistance > 0.0 && r > m_pShown->maxRadialDistance)
             glColor3d(1, 0, 0);
         glPointSize(5.0f);
         glBegin(GL_POINTS);
@@ -340,14 +371,14 @@ void CCameraDistortionView::OnMouseMove(int x, int y)
 {
     const CDistortionLayout layout = ComputeDistortionLayout(width(), height());
     const int yUp = height() - y;
-    if (m_pCamera && layout.upper.Contains(x, yUp)) {
+    if (m_pShown && layout.upper.Contains(x, yUp)) {
         const double r = double(x - layout.upper.x) / layout.upper.width * m_dRmax;
         m_dUpperRadius = r;
-        m_dUpperValue = RadialDistortion(*m_pCamera, r);
-    } else if (m_pCamera && layout.lower.Contains(x, yUp)) {
+        m_dUpperValue = RadialDistortion(*m_pShown, r);
+    } else if (m_pShown && layout.lower.Contains(x, yUp)) {
         const double r = double(x - layout.lower.x) / layout.lower.width * m_dRmax;
         m_dLowerRadius = r;
-        m_dLowerValue = DecenteringClamped(*m_pCamera, r);
+        m_dLowerValue = DecenteringClamped(*m_pShown, r);
     } else {
         m_dUpperRadius = m_dUpperValue = m_dLowerRadius = m_dLowerValue = -1.0;
     }

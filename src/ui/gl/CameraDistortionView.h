@@ -10,7 +10,10 @@
 
 #include <QOpenGLWidget>
 
+#include <memory>
+
 class CCamera;
+class QTimer;
 
 // A plot rectangle in OpenGL window coordinates (origin bottom left).
 struct CPlotRect {
@@ -46,7 +49,9 @@ public:
 
     QWidget* GetWidget() override { return this; }
     // Re-reads the camera (the tree's current camera unless one was set) and
-    // the ranges.
+    // the ranges into a copy that paints and the cursor read. While a job
+    // runs on the project the copy stays as it was; the view re-reads and
+    // repaints once the job has ended.
     void OnUpdate(CView* sender, long hint) override;
     // Plots this camera instead of the tree's current one (no frame).
     void SetCamera(const CCamera* camera) { m_pFixedCamera = camera; }
@@ -86,9 +91,14 @@ private:
     void DrawCurve(double (*value)(const CCamera&, double), double step, bool clampTiny);
     void DrawText(double x, double y, const char* text) const;
     double Limit() const;
+    bool JobRunning() const;
+    void WatchJobEnd();
 
     const CCamera* m_pFixedCamera = nullptr;
     const CCamera* m_pCamera = nullptr;
+    // The copy of the camera last read.
+    std::unique_ptr<CCamera> m_pShown;
+    QTimer* m_pJobTimer = nullptr;
     double m_dRmax = 0.0;
     double m_dRadialRange = 0.0;
     double m_dDecenteringRange = 0.0;

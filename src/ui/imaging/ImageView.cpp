@@ -870,6 +870,8 @@ void CImageView::RegisterCommands()
             handle->FullView();
         Redraw();
     });
+    // Without a picture there is nothing to show in full.
+    CCmdTarget::OnUpdate(32896, [this](CCmdUI* ui) { ui->Enable(handle && handle->GetPicture()); });
     CCmdTarget::OnCommand(32959, [this] { SwitchImage(true); });
     CCmdTarget::OnUpdate(32959, [this](CCmdUI* ui) { ui->Enable(GetDoc() && image && GetDoc()->GetNextImage(image)); });
     CCmdTarget::OnCommand(32960, [this] { SwitchImage(false); });
@@ -889,7 +891,8 @@ void CImageView::RegisterCommands()
         const bool any = HasObservations();
         if (!any && mode == MODE_DELETE_BY_AREA)
             SetMode(MODE_DIGITIZE);
-        ui->Enable(any);
+        // Disabled until deleting the selected area is built.
+        ui->Enable(false);
         ui->SetCheck(any && mode == MODE_DELETE_BY_AREA);
     });
     CCmdTarget::OnCommand(32962, [this] { Undo(); });
@@ -915,7 +918,7 @@ void CImageView::RegisterCommands()
     }
     // The dialog bar's controls.
     for (int id : {1854, 1855, 1856, 1857, 33089})
-        CCmdTarget::OnUpdate(id, [](CCmdUI* ui) { ui->Enable(); });
+        CCmdTarget::OnUpdate(id, [this, id](CCmdUI* ui) { ui->Enable(id != 33089 || HasCommandHandler(id)); });
 
     CMainFrame* main = AfxGetMainFrame();
     if (CMainToolBar* bar = main ? main->GetToolBar() : nullptr) {
