@@ -123,7 +123,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         }
     }
 
-    double* const* T = normals->GetRowTable();
+    const SystemRows S = ReducedRows();
     std::vector<int32_t> rayPoints;
     for (int s = 0; s < nSta; ++s) {
         CProjectImage* image = images->GetAt(s);
@@ -176,11 +176,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
             const double* a1 = ray.a[1];
             const double* q0 = ray.p[0];
             const double* q1 = ray.p[1];
-            AddCameraRows<3>(T, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
+            AddCameraRows<3>(S, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
             double* own = &reverseFold.pointNormals[static_cast<size_t>(6 * i)];
             int k = 0;
             for (int r = 0; r < 3; ++r) {
-                double* row = T[p0 + r];
+                double* row = S.At(p0 + r, p0 + r);
                 for (int c = r; c < 3; ++c, ++k) {
                     const double v = q0[r] * q0[c] + q1[r] * q1[c];
                     row[c - r] += v;
@@ -188,7 +188,7 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
                 }
                 rightHandSide[p0 + r] += q0[r] * ray.l[0] + q1[r] * ray.l[1];
             }
-            T[n][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+            S.SquareSum() += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
         }
         if (!FoldStation(s, rayBuffer, rayPoints))
             return false;
@@ -221,10 +221,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         const CCamera* camera = cameras->GetAt(k);
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
             if (!IsCameraUsed(k)) {
-                T[10 * k + p][0] = 1.0;
+                *S.At(10 * k + p, 10 * k + p) = 1.0;
                 continue;
             }
-            AddParameterWeight(T[10 * k + p][0], rightHandSide[10 * k + p], camera->sigmas[p], camera->corrections[p]);
+            AddParameterWeight(*S.At(10 * k + p, 10 * k + p), rightHandSide[10 * k + p], camera->sigmas[p],
+                               camera->corrections[p]);
         }
     }
     std::vector<int32_t> heldAxes;
@@ -245,13 +246,13 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
                     continue;
                 }
                 const double w = 1.0 / s2;
-                T[index][0] += w;
+                *S.At(index, index) += w;
                 rightHandSide[index] -= w * point->correctionSum[a];
             }
         }
     }
     for (int r = 0; r < n; ++r)
-        T[r][n - r] += rightHandSide[r];
+        S.Rhs(r) += rightHandSide[r];
     for (int i : held)
         for (int a = 0; a < 3; ++a)
             HoldReducedParameter(pointBase + 3 * i + a);
@@ -261,6 +262,8 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     // Inner constraints of a free network, over the points that are not held.
     ChooseFreeDatumRows();
     if (settings->freeNetwork) {
+        // A free network's system is dense (ChooseSparseSystem).
+        double* const* T = normals->GetRowTable();
         const int rows = freeDatumRows;
         delete reverseDatum;
         reverseDatum = new CMatrix(rows, 3 * nPt);
@@ -402,7 +405,7 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
     for (size_t r = 0; r < rayPoints.size(); ++r)
         for (int c = 0; c < 3; ++c)
             index[10 + 3 * r + static_cast<size_t>(c)] = pointBase + 3 * rayPoints[r] + c;
-    double* const* T = normals->GetRowTable();
+    const SystemRows S = ReducedRows();
     const double* N[6];
     for (int p = 0; p < 6; ++p)
         N[p] = &nsrT[static_cast<size_t>(p * columns)];
@@ -411,12 +414,26 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
         double n6[6];
         for (int p = 0; p < 6; ++p)
             n6[p] = N[p][a];
-        double* row = T[ra] - ra;
-        for (int b = a; b < columns; ++b) {
-            double s = 0.0;
-            for (int p = 0; p < 6; ++p)
-                s += n6[p] * Mr[p][b];
-            row[index[static_cast<size_t>(b)]] -= s;
+        if (S.T != nullptr) {
+            double* row = S.T[ra] - ra;
+            for (int b = a; b < columns; ++b) {
+                double s = 0.0;
+                for (int p = 0; p < 6; ++p)
+                    s += n6[p] * Mr[p][b];
+                row[index[static_cast<size_t>(b)]] -= s;
+            }
+        } else {
+            // Columns of one block follow each other: one look-up per block.
+            double* cell = nullptr;
+            for (int b = a; b < columns; ++b) {
+                const int cb = index[static_cast<size_t>(b)];
+                const bool blockStart = b == a || b == 10 || (b > 10 && (b - 10) % 3 == 0);
+                cell = blockStart ? S.sparse->Entry(ra, cb) : cell + 1;
+                double s = 0.0;
+                for (int p = 0; p < 6; ++p)
+                    s += n6[p] * Mr[p][b];
+                *cell -= s;
+            }
         }
         double s = 0.0;
         for (int p = 0; p < 6; ++p)
