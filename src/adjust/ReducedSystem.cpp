@@ -148,7 +148,8 @@ bool CAdjustmentEngine::ChooseSparseSystem()
         for (int j = 0; j < nSta; ++j)
             work += (perStation[static_cast<size_t>(j)] + 1.0) * (perStation[static_cast<size_t>(j)] + 1.0) / 2.0;
     }
-    if (!force && work > 2.0 * nodes * nodes)
+    // Far more links than blocks: the system is full, and listing them costly.
+    if (!force && work > 4e7 && work > 8.0 * nodes * nodes)
         return false;
 
     CLinkList links;
