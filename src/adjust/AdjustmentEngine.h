@@ -294,8 +294,10 @@ private:
     bool CheckParameterSigmas();
     void BuildControlPairs();
     void FillStationCache();
+    // square: where the ray's unweighted square misclosure goes; null adds
+    // it to the point's rms.
     bool FormRay(const StationCache& station, const CProjectImage& image, CImageObservation& obs,
-                 CObjectPoint& point, RayEquations& out) const;
+                 CObjectPoint& point, RayEquations& out, double* square = nullptr) const;
     bool FormNormalsStandard(bool freeNetwork, int& equations);
     // One point's share of the standard forming: its rays, and its folded
     // blocks when it folds (StandardFolding.cpp).
@@ -335,7 +337,6 @@ private:
     std::vector<int32_t> rayStart;                // per point, its first entry in rayImages
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
-    std::vector<RayEquations> rayBuffer;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat
     std::vector<int32_t> foldedColumnStart;       // per store entry, its first column in foldedColumns
     // The standard folding's working state: points folded out, cameras and
@@ -413,7 +414,14 @@ private:
     bool RunPostAdjustment();
     bool InvertControl();
     void ChooseFreeDatumRows();
-    bool FoldStation(int station, const std::vector<RayEquations>& rays, const std::vector<int32_t>& rayPoints);
+    // One station's share of the reverse forming (ReverseFolding.cpp).
+    struct StationFold;
+    // Forms the rays of station s and its folded blocks into work; false
+    // when the abort flag stopped it.
+    bool FormStation(int s, StationFold& work);
+    bool PrepareStationFold(StationFold& work);
+    // Adds a formed station's rays and its elimination to rows lo .. hi - 1.
+    void ApplyStation(const StationFold& work, int lo, int hi);
     void HoldReducedParameter(int index);
     int CountUsableScaleBars() const;
     bool ScaleBarUsable(const CScaleBar& bar, int& a, int& b) const;

@@ -1,6 +1,6 @@
 // Any number of worker threads gives the adjustment of one: every estimate,
 // covariance and summary figure of a run on 8 threads equals that on 1 to
-// 1e-9 relative, for both foldings, a free network and control points.
+// 1e-9 relative, for both foldings, free networks and control points.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -49,6 +49,12 @@ TEST(BundleWorkers, EightThreadsGiveTheResultsOfOne)
          },
          true},
         {"free network, stations folded", [&](Network& n) { BuildRing(n, 14, 24, o); }, false},
+        {"control points, stations folded, two cameras",
+         [&](Network& n) {
+             BuildRing(n, 40, 60, o, 2);
+             AddControl(n, 4, 0.005);
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
