@@ -1,8 +1,11 @@
 #include "SparseNormals.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include <suitesparse/cholmod.h>
@@ -17,6 +20,20 @@ namespace {
 // The pivot test of the root-free factorisation.
 constexpr double kTinyPivot = 1e-100;
 
+// The library's own OpenMP loops (copies between its work areas) would run
+// on threads of its runtime that spin between regions beside the engine's
+// workers: every parallel region of the process runs on one thread. The
+// runtime comes with the library, so it is found at run time.
+void KeepLibraryOnOneThread()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        using SetLevels = void (*)(int);
+        if (void* f = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
+            reinterpret_cast<SetLevels>(f)(0);
+    });
+}
+
 } // namespace
 
 struct CSparseNormals::Library {
@@ -26,6 +43,7 @@ struct CSparseNormals::Library {
 
     Library()
     {
+        KeepLibraryOnOneThread();
         started = cholmod_l_start(&common) != 0;
         common.print = 0;
         common.error_handler = nullptr;
@@ -211,9 +229,40 @@ bool CSparseNormals::Analyse()
         return false;
     if (lib->factor != nullptr)
         cholmod_l_free_factor(&lib->factor, &lib->common);
+    cholmod_common& c = lib->common;
+    // The fill-reducing order of the blocks, each block's unknowns kept
+    // together in their order: a block of the inverse is then found by one
+    // search.
+    const int nodes = static_cast<int>(nodeSize.size());
+    std::vector<int64_t> nodeColumn(static_cast<size_t>(nodes) + 1, 0), nodeRow;
+    try {
+        for (int a = 0; a < nodes; ++a) {
+            nodeRow.push_back(a);
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t)
+                nodeRow.push_back(adjacency[static_cast<size_t>(t)]);
+            nodeColumn[static_cast<size_t>(a) + 1] = static_cast<int64_t>(nodeRow.size());
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::vector<double> ones(nodeRow.size(), 1.0);
+    cholmod_sparse B = View(nodes, nodeColumn, nodeRow, ones);
+    std::vector<int64_t> nodeOrder(static_cast<size_t>(nodes));
+    std::vector<int64_t> unknownOrder;
+    if (nodes > 0 && cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c)) {
+        for (int64_t a : nodeOrder)
+            for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
+                unknownOrder.push_back(r);
+    }
     cholmod_sparse A = View(order, rowStart, columnIndex, values);
-    lib->factor = cholmod_l_analyze(&A, &lib->common);
-    if (lib->factor == nullptr || lib->common.status < 0)
+    if (static_cast<int>(unknownOrder.size()) == order) {
+        c.method[0].ordering = CHOLMOD_GIVEN;
+        lib->factor = cholmod_l_analyze_p(&A, unknownOrder.data(), nullptr, 0, &c);
+        c.method[0].ordering = CHOLMOD_AMD;
+    } else {
+        lib->factor = cholmod_l_analyze(&A, &c);
+    }
+    if (lib->factor == nullptr || c.status < 0)
         return false;
     factorEntries = lib->common.lnz;
     factorFlops = lib->common.fl;
@@ -221,6 +270,10 @@ bool CSparseNormals::Analyse()
     position.assign(static_cast<size_t>(order), 0);
     for (int k = 0; k < order; ++k)
         position[static_cast<size_t>(perm[k])] = k;
+    contiguous = true;
+    for (int r = 0; r + 1 < order && contiguous; ++r)
+        if (rowNode[static_cast<size_t>(r)] == rowNode[static_cast<size_t>(r) + 1])
+            contiguous = position[static_cast<size_t>(r) + 1] == position[static_cast<size_t>(r)] + 1;
     return true;
 }
 
@@ -477,6 +530,52 @@ bool CSparseNormals::InvertWhole(CMatrix& out) const
                 out.SetAt(column[i] * scale[static_cast<size_t>(i)], i, j);
         }
         cholmod_l_free_dense(&x, &c);
+    }
+    return true;
+}
+
+bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
+{
+    const int si = nodeSize[static_cast<size_t>(nodeI)], sj = nodeSize[static_cast<size_t>(nodeJ)];
+    const int i0 = nodeStart[static_cast<size_t>(nodeI)], j0 = nodeStart[static_cast<size_t>(nodeJ)];
+    if (!contiguous) {
+        for (int u = 0; u < si; ++u)
+            for (int t = 0; t < sj; ++t)
+                if (!InverseAt(i0 + u, j0 + t, out[u * sj + t]))
+                    return false;
+        return true;
+    }
+    if (inverseValue.empty())
+        return false;
+    const int64_t pi = position[static_cast<size_t>(i0)], pj = position[static_cast<size_t>(j0)];
+    if (nodeI == nodeJ) {
+        // Column pi + t holds rows pi + t, pi + t + 1, ... first.
+        for (int t = 0; t < sj; ++t)
+            for (int u = t; u < si; ++u) {
+                const double z = inverseValue[static_cast<size_t>(inverseStart[static_cast<size_t>(pi + t)] + (u - t))] *
+                                 scale[static_cast<size_t>(i0 + u)] * scale[static_cast<size_t>(j0 + t)];
+                out[u * sj + t] = z;
+                out[t * sj + u] = z;
+            }
+        return true;
+    }
+    // Z(late + u, early + t): in column early + t, whose rows are those of
+    // column early without its first t.
+    const bool iLate = pi > pj;
+    const int64_t late = iLate ? pi : pj, early = iLate ? pj : pi;
+    const int lateSize = iLate ? si : sj, earlySize = iLate ? sj : si;
+    const auto first = inverseRow.begin() + inverseStart[static_cast<size_t>(early)];
+    const auto last = inverseRow.begin() + inverseStart[static_cast<size_t>(early) + 1];
+    const auto found = std::lower_bound(first, last, late);
+    if (found == last || *found != late || (last - found) < lateSize)
+        return false;
+    const int64_t offset = found - first;
+    for (int t = 0; t < earlySize; ++t) {
+        const double* z = &inverseValue[static_cast<size_t>(inverseStart[static_cast<size_t>(early + t)] + offset - t)];
+        for (int u = 0; u < lateSize; ++u) {
+            const int iu = iLate ? u : t, jt = iLate ? t : u;
+            out[iu * sj + jt] = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
+        }
     }
     return true;
 }

@@ -65,6 +65,13 @@ public:
     bool InvertOnPattern();
     // Element (i, j) of the inverse; false (out 0) outside what was formed.
     bool InverseAt(int i, int j, double& out) const;
+    // The block of the inverse between the unknowns of nodes i and j (each
+    // block of the system is formed), row by row into out (size i x size
+    // j); false when it was not formed.
+    bool InverseBlock(int nodeI, int nodeJ, double* out) const;
+    int NodeOf(int unknown) const { return rowNode[static_cast<size_t>(unknown)]; }
+    int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
+    int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }
     // The whole inverse as a packed symmetric matrix (after Factorize).
     bool InvertWhole(CMatrix& out) const;
 
@@ -100,4 +107,5 @@ private:
     std::vector<int64_t> inverseRow;
     std::vector<double> inverseValue;
     std::vector<int64_t> position;       // elimination position of each unknown
+    bool contiguous = false;             // each node's unknowns follow each other in that order
 };

@@ -161,6 +161,25 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
 
             }
         EXPECT_GE(formed, n);
+        // Block by block, for every block of the system.
+        std::vector<std::pair<int32_t, int32_t>> blocks = t.links;
+        for (int a = 0; a < static_cast<int>(t.sizes.size()); ++a)
+            blocks.emplace_back(a, a);
+        for (const auto& link : blocks) {
+            for (int pass = 0; pass < 2; ++pass) {
+                const int a = pass == 0 ? link.first : link.second;
+                const int b = pass == 0 ? link.second : link.first;
+                double block[100];
+                ASSERT_TRUE(t.sparse.InverseBlock(a, b, block));
+                const int sa = t.sparse.NodeSize(a), sb = t.sparse.NodeSize(b);
+                for (int u = 0; u < sa; ++u)
+                    for (int v = 0; v < sb; ++v) {
+                        const int r = t.sparse.NodeStart(a) + u, c = t.sparse.NodeStart(b) + v;
+                        const double scale = std::sqrt(normal.GetAt(r, r) * normal.GetAt(c, c));
+                        EXPECT_NEAR(block[u * sb + v], normal.GetAt(r, c), 1e-10 * scale);
+                    }
+            }
+        }
     }
 }
 
