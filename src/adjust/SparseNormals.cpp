@@ -387,96 +387,158 @@ bool CSparseNormals::Solve(CVector& x) const
     return finite;
 }
 
-// Z = A^-1 on the pattern of L (A = L L', scaled and permuted), from the last
-// column back: Z(i, j) = -(1 / l_jj) sum_k Z(i, k) l_kj over the rows k of
-// column j, Z(j, j) = 1 / l_jj^2 - (1 / l_jj) sum_k l_kj Z(k, j). The rows of
-// column j below its diagonal are a clique of the factor's pattern, so every
-// Z(i, k) needed is formed already.
+// Z = A^-1 on the pattern of L (A = L L', scaled and permuted), supernode
+// by supernode from the last: with S the supernode's columns and R the rows
+// below them, Y = L_RS L_SS^-1, Z_RS = -Z_RR Y and
+// Z_SS = (L_SS L_SS')^-1 - Y' Z_RS. The rows R are a clique of the factor's
+// pattern, so Z_RR is formed already (in the supernodes of those rows).
+// Z is kept in the factor's own layout.
 bool CSparseNormals::InvertOnPattern()
 {
     inverseValue.clear();
-    if (!factored)
+    if (!factored || lib->factor == nullptr || !lib->factor->is_super)
         return false;
-    cholmod_common& c = lib->common;
-    cholmod_factor* F = cholmod_l_copy_factor(lib->factor, &c);
-    if (F == nullptr)
-        return false;
-    if (!cholmod_l_change_factor(CHOLMOD_REAL, 1, 0, 1, 1, F, &c)) {
-        cholmod_l_free_factor(&F, &c);
-        return false;
-    }
-    bool ok = true;
+    const cholmod_factor& L = *lib->factor;
+    const size_t nsuper = L.nsuper;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    const double* lx = static_cast<const double*>(L.x);
     try {
-        const SuiteSparse_long* Lp = static_cast<const SuiteSparse_long*>(F->p);
-        const SuiteSparse_long* Li = static_cast<const SuiteSparse_long*>(F->i);
-        const double* Lx = static_cast<const double*>(F->x);
-        const size_t n = static_cast<size_t>(order);
-        inverseStart.assign(Lp, Lp + n + 1);
-        inverseRow.assign(Li, Li + Lp[n]);
-        std::vector<double> l(Lx, Lx + Lp[n]);
-        // Rows below the diagonal ascending in every column.
-        for (size_t j = 0; j < n; ++j) {
-            const int64_t p0 = inverseStart[j] + 1, p1 = inverseStart[j + 1];
-            bool sorted = true;
-            for (int64_t e = p0 + 1; e < p1 && sorted; ++e)
-                sorted = inverseRow[static_cast<size_t>(e - 1)] < inverseRow[static_cast<size_t>(e)];
-            if (sorted)
-                continue;
-            std::vector<std::pair<int64_t, double>> column;
-            for (int64_t e = p0; e < p1; ++e)
-                column.emplace_back(inverseRow[static_cast<size_t>(e)], l[static_cast<size_t>(e)]);
-            std::sort(column.begin(), column.end());
-            for (int64_t e = p0; e < p1; ++e) {
-                inverseRow[static_cast<size_t>(e)] = column[static_cast<size_t>(e - p0)].first;
-                l[static_cast<size_t>(e)] = column[static_cast<size_t>(e - p0)].second;
+        columnSuper.assign(static_cast<size_t>(order), 0);
+        for (size_t t = 0; t < nsuper; ++t)
+            for (SuiteSparse_long j = super[t]; j < super[t + 1]; ++j)
+                columnSuper[static_cast<size_t>(j)] = static_cast<int64_t>(t);
+        inverseValue.assign(L.xsize, 0.0);
+        std::vector<double> Y, Zrr, Zrs, Linv;
+        std::vector<int64_t> pos;
+        for (size_t si = nsuper; si-- > 0;) {
+            const int64_t k1 = super[si], nscol = super[si + 1] - k1;
+            const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
+            const SuiteSparse_long* rows = ls + pi[si];
+            const SuiteSparse_long* R = rows + nscol;
+            const double* Lx = lx + px[si];
+            double* Zx = &inverseValue[static_cast<size_t>(px[si])];
+            const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
+
+            // Y = L_RS L_SS^-1, column-major nR x nscol.
+            Y.assign(nr * nc, 0.0);
+            for (int64_t k = 0; k < nscol; ++k)
+                for (int64_t i = 0; i < nR; ++i)
+                    Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
+            for (int64_t k = nscol; k-- > 0;) {
+                double* yk = &Y[static_cast<size_t>(k * nR)];
+                for (int64_t m = k + 1; m < nscol; ++m) {
+                    const double f = Lx[m + k * nsrow];
+                    const double* ym = &Y[static_cast<size_t>(m * nR)];
+                    for (int64_t i = 0; i < nR; ++i)
+                        yk[i] -= ym[i] * f;
+                }
+                const double d = 1.0 / Lx[k + k * nsrow];
+                for (int64_t i = 0; i < nR; ++i)
+                    yk[i] *= d;
             }
-        }
-        inverseValue.assign(l.size(), 0.0);
-        std::vector<double> y;
-        for (size_t jj = n; jj-- > 0;) {
-            const int64_t p0 = inverseStart[jj];
-            const int64_t m = inverseStart[jj + 1] - p0 - 1;
-            const double ljj = l[static_cast<size_t>(p0)];
-            const int64_t* rows = &inverseRow[static_cast<size_t>(p0) + 1];
-            const double* lj = &l[static_cast<size_t>(p0) + 1];
-            y.assign(static_cast<size_t>(m), 0.0);
-            for (int64_t q = 0; q < m; ++q) {
-                const int64_t col = rows[q];
-                int64_t t = q;
-                for (int64_t e = inverseStart[static_cast<size_t>(col)]; e < inverseStart[static_cast<size_t>(col) + 1] && t < m;
-                     ++e) {
-                    const int64_t r = inverseRow[static_cast<size_t>(e)];
-                    while (t < m && rows[t] < r)
-                        ++t;
-                    if (t == m || rows[t] != r)
+
+            // Z_RR gathered from the supernodes of the rows R.
+            Zrr.assign(nr * nr, 0.0);
+            for (int64_t j = 0; j < nR;) {
+                const int64_t t = columnSuper[static_cast<size_t>(R[j])];
+                int64_t j1 = j + 1;
+                while (j1 < nR && R[j1] < super[t + 1])
+                    ++j1;
+                const SuiteSparse_long* tr = ls + pi[t];
+                const int64_t tn = pi[t + 1] - pi[t];
+                const double* zt = &inverseValue[static_cast<size_t>(px[t])];
+                pos.assign(static_cast<size_t>(nR - j), 0);
+                int64_t idx = 0;
+                for (int64_t i = j; i < nR; ++i) {
+                    while (idx < tn && tr[idx] < R[i])
+                        ++idx;
+                    if (idx == tn || tr[idx] != R[i]) {
+                        inverseValue.clear();
+                        return false;
+                    }
+                    pos[static_cast<size_t>(i - j)] = idx;
+                }
+                for (int64_t jj = j; jj < j1; ++jj) {
+                    const double* column = zt + (R[jj] - super[t]) * tn;
+                    for (int64_t i = jj; i < nR; ++i) {
+                        const double z = column[pos[static_cast<size_t>(i - j)]];
+                        Zrr[static_cast<size_t>(i + jj * nR)] = z;
+                        Zrr[static_cast<size_t>(jj + i * nR)] = z;
+                    }
+                }
+                j = j1;
+            }
+
+            // Z_RS = -Z_RR Y.
+            Zrs.assign(nr * nc, 0.0);
+            for (int64_t k = 0; k < nscol; ++k) {
+                double* zk = &Zrs[static_cast<size_t>(k * nR)];
+                const double* yk = &Y[static_cast<size_t>(k * nR)];
+                for (int64_t m = 0; m < nR; ++m) {
+                    const double y = yk[m];
+                    if (y == 0.0)
                         continue;
-                    const double z = inverseValue[static_cast<size_t>(e)];
-                    y[static_cast<size_t>(t)] += lj[q] * z;
-                    if (t != q)
-                        y[static_cast<size_t>(q)] += lj[t] * z;
-                    ++t;
+                    const double* zm = &Zrr[static_cast<size_t>(m * nR)];
+                    for (int64_t i = 0; i < nR; ++i)
+                        zk[i] -= zm[i] * y;
                 }
             }
-            double s = 0.0;
-            for (int64_t p = 0; p < m; ++p) {
-                const double z = -y[static_cast<size_t>(p)] / ljj;
-                inverseValue[static_cast<size_t>(p0 + 1 + p)] = z;
-                s += lj[p] * z;
+
+            // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
+            Linv.assign(nc * nc, 0.0);
+            for (int64_t k = 0; k < nscol; ++k) {
+                Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
+                for (int64_t m = k + 1; m < nscol; ++m) {
+                    double sum = 0.0;
+                    for (int64_t p = k; p < m; ++p)
+                        sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
+                    Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
+                }
             }
-            const double zjj = 1.0 / (ljj * ljj) - s / ljj;
-            inverseValue[static_cast<size_t>(p0)] = zjj;
-            if (!std::isfinite(zjj)) {
-                ok = false;
-                break;
+            for (int64_t k = 0; k < nscol; ++k) {
+                for (int64_t m = k; m < nscol; ++m) {
+                    double sum = 0.0;
+                    for (int64_t p = m; p < nscol; ++p)
+                        sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
+                    const double* ym = &Y[static_cast<size_t>(m * nR)];
+                    const double* zk = &Zrs[static_cast<size_t>(k * nR)];
+                    for (int64_t i = 0; i < nR; ++i)
+                        sum -= ym[i] * zk[i];
+                    Zx[m + k * nsrow] = sum;
+                }
+                if (!std::isfinite(Zx[k + k * nsrow])) {
+                    inverseValue.clear();
+                    return false;
+                }
+                for (int64_t i = 0; i < nR; ++i)
+                    Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
             }
         }
     } catch (const std::bad_alloc&) {
-        ok = false;
-    }
-    cholmod_l_free_factor(&F, &c);
-    if (!ok)
         inverseValue.clear();
-    return ok;
+        return false;
+    }
+    return true;
+}
+
+// Where Z(a, b) (elimination positions, a >= b) is kept; -1 outside the pattern.
+int64_t CSparseNormals::InverseIndex(int64_t a, int64_t b) const
+{
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    const int64_t t = columnSuper[static_cast<size_t>(b)];
+    const SuiteSparse_long* first = ls + pi[t];
+    const SuiteSparse_long* last = ls + pi[t + 1];
+    const SuiteSparse_long* found = std::lower_bound(first, last, static_cast<SuiteSparse_long>(a));
+    if (found == last || *found != a)
+        return -1;
+    return px[t] + (b - super[t]) * (last - first) + (found - first);
 }
 
 bool CSparseNormals::InverseAt(int i, int j, double& out) const
@@ -487,16 +549,9 @@ bool CSparseNormals::InverseAt(int i, int j, double& out) const
     int64_t a = position[static_cast<size_t>(i)], b = position[static_cast<size_t>(j)];
     if (a < b)
         std::swap(a, b);
-    const int64_t p0 = inverseStart[static_cast<size_t>(b)];
-    int64_t e = p0;
-    if (a != b) {
-        const auto first = inverseRow.begin() + p0 + 1;
-        const auto last = inverseRow.begin() + inverseStart[static_cast<size_t>(b) + 1];
-        const auto found = std::lower_bound(first, last, a);
-        if (found == last || *found != a)
-            return false;
-        e = found - inverseRow.begin();
-    }
+    const int64_t e = InverseIndex(a, b);
+    if (e < 0)
+        return false;
     out = inverseValue[static_cast<size_t>(e)] * scale[static_cast<size_t>(i)] * scale[static_cast<size_t>(j)];
     return true;
 }
@@ -538,43 +593,31 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
 {
     const int si = nodeSize[static_cast<size_t>(nodeI)], sj = nodeSize[static_cast<size_t>(nodeJ)];
     const int i0 = nodeStart[static_cast<size_t>(nodeI)], j0 = nodeStart[static_cast<size_t>(nodeJ)];
-    if (!contiguous) {
+    if (!contiguous || inverseValue.empty()) {
         for (int u = 0; u < si; ++u)
             for (int t = 0; t < sj; ++t)
                 if (!InverseAt(i0 + u, j0 + t, out[u * sj + t]))
                     return false;
         return true;
     }
-    if (inverseValue.empty())
-        return false;
     const int64_t pi = position[static_cast<size_t>(i0)], pj = position[static_cast<size_t>(j0)];
-    if (nodeI == nodeJ) {
-        // Column pi + t holds rows pi + t, pi + t + 1, ... first.
-        for (int t = 0; t < sj; ++t)
-            for (int u = t; u < si; ++u) {
-                const double z = inverseValue[static_cast<size_t>(inverseStart[static_cast<size_t>(pi + t)] + (u - t))] *
-                                 scale[static_cast<size_t>(i0 + u)] * scale[static_cast<size_t>(j0 + t)];
-                out[u * sj + t] = z;
-                out[t * sj + u] = z;
-            }
-        return true;
-    }
-    // Z(late + u, early + t): in column early + t, whose rows are those of
-    // column early without its first t.
-    const bool iLate = pi > pj;
+    // Each column of the earlier block holds the later block's rows one
+    // after the other (those of its own block from its diagonal on).
+    const bool iLate = pi >= pj;
     const int64_t late = iLate ? pi : pj, early = iLate ? pj : pi;
     const int lateSize = iLate ? si : sj, earlySize = iLate ? sj : si;
-    const auto first = inverseRow.begin() + inverseStart[static_cast<size_t>(early)];
-    const auto last = inverseRow.begin() + inverseStart[static_cast<size_t>(early) + 1];
-    const auto found = std::lower_bound(first, last, late);
-    if (found == last || *found != late || (last - found) < lateSize)
-        return false;
-    const int64_t offset = found - first;
     for (int t = 0; t < earlySize; ++t) {
-        const double* z = &inverseValue[static_cast<size_t>(inverseStart[static_cast<size_t>(early + t)] + offset - t)];
-        for (int u = 0; u < lateSize; ++u) {
+        const int u0 = nodeI == nodeJ ? t : 0;
+        const int64_t e = InverseIndex(late + u0, early + t);
+        if (e < 0)
+            return false;
+        const double* z = &inverseValue[static_cast<size_t>(e)] - u0;
+        for (int u = u0; u < lateSize; ++u) {
             const int iu = iLate ? u : t, jt = iLate ? t : u;
-            out[iu * sj + jt] = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
+            const double v = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
+            out[iu * sj + jt] = v;
+            if (nodeI == nodeJ)
+                out[jt * sj + iu] = v;
         }
     }
     return true;

@@ -101,11 +101,13 @@ private:
     double factorFlops = 0.0;
     bool factored = false;
 
-    // The inverse on the pattern of the factor, column by column in
-    // elimination order (diagonal first, then rows ascending).
-    std::vector<int64_t> inverseStart;
-    std::vector<int64_t> inverseRow;
+    // Where Z(a, b) (elimination positions, a >= b) is kept; -1 when it is
+    // outside the pattern.
+    int64_t InverseIndex(int64_t a, int64_t b) const;
+    // The inverse on the pattern of the factor, in the factor's supernodal
+    // layout; the supernode of each column.
     std::vector<double> inverseValue;
+    std::vector<int64_t> columnSuper;
     std::vector<int64_t> position;       // elimination position of each unknown
     bool contiguous = false;             // each node's unknowns follow each other in that order
 };
