@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "AdjustmentEngine.h"
@@ -291,6 +292,34 @@ TEST(BundleSparseSystem, SparsePathGivesTheDenseResults)
         ASSERT_EQ(dense.net->summary.status, BUNDLE_CONVERGED);
         ExpectSameResults(*sparse.net, *dense.net, 1e-9, true);
     }
+}
+
+// An image that loses every ray leaves its station singular: both storages
+// fail the run alike and name the image.
+TEST(BundleSparseSystem, SingularStationFailsAlikeOnBothStorages)
+{
+    std::string reasons[2];
+    const CAdjustmentEngine::ReducedSolver solvers[2] = {CAdjustmentEngine::SOLVER_DENSE,
+                                                         CAdjustmentEngine::SOLVER_SPARSE};
+    for (int k = 0; k < 2; ++k) {
+        Network net;
+        NetworkOptions o;
+        o.perturbCamera = false;
+        BuildRing(net, 8, 40, o);
+        AddControl(net, 4, 0.005);
+        net.settings.rejectionLimit = 0.1;
+        net.images.GetAt(3)->X += 0.8;
+        CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
+                                 &net.settings, &net.summary);
+        engine.SetSolver(solvers[k]);
+        ASSERT_TRUE(engine.RunBundle());
+        EXPECT_EQ(engine.IsSparseSystem(), k == 1);
+        EXPECT_EQ(net.summary.status, BUNDLE_FAILED);
+        reasons[k] = engine.GetFailureReason();
+    }
+    EXPECT_NE(reasons[0].find("singular"), std::string::npos) << reasons[0];
+    EXPECT_NE(reasons[0].find("Image004"), std::string::npos) << reasons[0];
+    EXPECT_EQ(reasons[1], reasons[0]);
 }
 
 TEST(BundleSparseSystem, FillChoosesTheStorage)
