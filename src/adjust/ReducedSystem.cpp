@@ -49,7 +49,7 @@ const CAdjustmentEngine::FoldingScheme& CAdjustmentEngine::Scheme() const
 bool CAdjustmentEngine::InvertControl()
 {
     if (sparse)
-        return sparse->InvertOnPattern();
+        return sparse->InvertOnPattern(GetWorkerCount());
     return normals->InvertSymmetric(true, GetWorkerCount());
 }
 

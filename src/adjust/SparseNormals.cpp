@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "Matrix.h"
 #include "Vector.h"
+#include "Workers.h"
 
 static_assert(sizeof(SuiteSparse_long) == sizeof(int64_t), "CHOLMOD's long is 64 bits");
 
@@ -393,7 +395,7 @@ bool CSparseNormals::Solve(CVector& x) const
 // Z_SS = (L_SS L_SS')^-1 - Y' Z_RS. The rows R are a clique of the factor's
 // pattern, so Z_RR is formed already (in the supernodes of those rows).
 // Z is kept in the factor's own layout.
-bool CSparseNormals::InvertOnPattern()
+bool CSparseNormals::InvertOnPattern(int workers)
 {
     inverseValue.clear();
     if (!factored || lib->factor == nullptr || !lib->factor->is_super)
@@ -411,113 +413,166 @@ bool CSparseNormals::InvertOnPattern()
             for (SuiteSparse_long j = super[t]; j < super[t + 1]; ++j)
                 columnSuper[static_cast<size_t>(j)] = static_cast<int64_t>(t);
         inverseValue.assign(L.xsize, 0.0);
+    } catch (const std::bad_alloc&) {
+        inverseValue.clear();
+        return false;
+    }
+    struct Work {
         std::vector<double> Y, Zrr, Zrs, Linv;
         std::vector<int64_t> pos;
-        for (size_t si = nsuper; si-- > 0;) {
-            const int64_t k1 = super[si], nscol = super[si + 1] - k1;
-            const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
-            const SuiteSparse_long* rows = ls + pi[si];
-            const SuiteSparse_long* R = rows + nscol;
-            const double* Lx = lx + px[si];
-            double* Zx = &inverseValue[static_cast<size_t>(px[si])];
-            const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
+    };
+    // One supernode, once those of its rows are done.
+    auto invert = [&](size_t si, Work& w) -> bool {
+        std::vector<double>& Y = w.Y;
+        std::vector<double>& Zrr = w.Zrr;
+        std::vector<double>& Zrs = w.Zrs;
+        std::vector<double>& Linv = w.Linv;
+        std::vector<int64_t>& pos = w.pos;
+        const int64_t k1 = super[si], nscol = super[si + 1] - k1;
+        const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
+        const SuiteSparse_long* rows = ls + pi[si];
+        const SuiteSparse_long* R = rows + nscol;
+        const double* Lx = lx + px[si];
+        double* Zx = &inverseValue[static_cast<size_t>(px[si])];
+        const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
 
-            // Y = L_RS L_SS^-1, column-major nR x nscol.
-            Y.assign(nr * nc, 0.0);
-            for (int64_t k = 0; k < nscol; ++k)
+        // Y = L_RS L_SS^-1, column-major nR x nscol.
+        Y.assign(nr * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k)
+            for (int64_t i = 0; i < nR; ++i)
+                Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
+        for (int64_t k = nscol; k-- > 0;) {
+            double* yk = &Y[static_cast<size_t>(k * nR)];
+            for (int64_t m = k + 1; m < nscol; ++m) {
+                const double f = Lx[m + k * nsrow];
+                const double* ym = &Y[static_cast<size_t>(m * nR)];
                 for (int64_t i = 0; i < nR; ++i)
-                    Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
-            for (int64_t k = nscol; k-- > 0;) {
-                double* yk = &Y[static_cast<size_t>(k * nR)];
-                for (int64_t m = k + 1; m < nscol; ++m) {
-                    const double f = Lx[m + k * nsrow];
-                    const double* ym = &Y[static_cast<size_t>(m * nR)];
-                    for (int64_t i = 0; i < nR; ++i)
-                        yk[i] -= ym[i] * f;
-                }
-                const double d = 1.0 / Lx[k + k * nsrow];
-                for (int64_t i = 0; i < nR; ++i)
-                    yk[i] *= d;
+                    yk[i] -= ym[i] * f;
             }
+            const double d = 1.0 / Lx[k + k * nsrow];
+            for (int64_t i = 0; i < nR; ++i)
+                yk[i] *= d;
+        }
 
-            // Z_RR gathered from the supernodes of the rows R.
-            Zrr.assign(nr * nr, 0.0);
-            for (int64_t j = 0; j < nR;) {
-                const int64_t t = columnSuper[static_cast<size_t>(R[j])];
-                int64_t j1 = j + 1;
-                while (j1 < nR && R[j1] < super[t + 1])
-                    ++j1;
-                const SuiteSparse_long* tr = ls + pi[t];
-                const int64_t tn = pi[t + 1] - pi[t];
-                const double* zt = &inverseValue[static_cast<size_t>(px[t])];
-                pos.assign(static_cast<size_t>(nR - j), 0);
-                int64_t idx = 0;
-                for (int64_t i = j; i < nR; ++i) {
-                    while (idx < tn && tr[idx] < R[i])
-                        ++idx;
-                    if (idx == tn || tr[idx] != R[i]) {
-                        inverseValue.clear();
-                        return false;
-                    }
-                    pos[static_cast<size_t>(i - j)] = idx;
-                }
-                for (int64_t jj = j; jj < j1; ++jj) {
-                    const double* column = zt + (R[jj] - super[t]) * tn;
-                    for (int64_t i = jj; i < nR; ++i) {
-                        const double z = column[pos[static_cast<size_t>(i - j)]];
-                        Zrr[static_cast<size_t>(i + jj * nR)] = z;
-                        Zrr[static_cast<size_t>(jj + i * nR)] = z;
-                    }
-                }
-                j = j1;
-            }
-
-            // Z_RS = -Z_RR Y.
-            Zrs.assign(nr * nc, 0.0);
-            for (int64_t k = 0; k < nscol; ++k) {
-                double* zk = &Zrs[static_cast<size_t>(k * nR)];
-                const double* yk = &Y[static_cast<size_t>(k * nR)];
-                for (int64_t m = 0; m < nR; ++m) {
-                    const double y = yk[m];
-                    if (y == 0.0)
-                        continue;
-                    const double* zm = &Zrr[static_cast<size_t>(m * nR)];
-                    for (int64_t i = 0; i < nR; ++i)
-                        zk[i] -= zm[i] * y;
-                }
-            }
-
-            // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
-            Linv.assign(nc * nc, 0.0);
-            for (int64_t k = 0; k < nscol; ++k) {
-                Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
-                for (int64_t m = k + 1; m < nscol; ++m) {
-                    double sum = 0.0;
-                    for (int64_t p = k; p < m; ++p)
-                        sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
-                    Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
-                }
-            }
-            for (int64_t k = 0; k < nscol; ++k) {
-                for (int64_t m = k; m < nscol; ++m) {
-                    double sum = 0.0;
-                    for (int64_t p = m; p < nscol; ++p)
-                        sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
-                    const double* ym = &Y[static_cast<size_t>(m * nR)];
-                    const double* zk = &Zrs[static_cast<size_t>(k * nR)];
-                    for (int64_t i = 0; i < nR; ++i)
-                        sum -= ym[i] * zk[i];
-                    Zx[m + k * nsrow] = sum;
-                }
-                if (!std::isfinite(Zx[k + k * nsrow])) {
-                    inverseValue.clear();
+        // Z_RR gathered from the supernodes of the rows R.
+        Zrr.assign(nr * nr, 0.0);
+        for (int64_t j = 0; j < nR;) {
+            const int64_t t = columnSuper[static_cast<size_t>(R[j])];
+            int64_t j1 = j + 1;
+            while (j1 < nR && R[j1] < super[t + 1])
+                ++j1;
+            const SuiteSparse_long* tr = ls + pi[t];
+            const int64_t tn = pi[t + 1] - pi[t];
+            const double* zt = &inverseValue[static_cast<size_t>(px[t])];
+            pos.assign(static_cast<size_t>(nR - j), 0);
+            int64_t idx = 0;
+            for (int64_t i = j; i < nR; ++i) {
+                while (idx < tn && tr[idx] < R[i])
+                    ++idx;
+                if (idx == tn || tr[idx] != R[i])
                     return false;
+                pos[static_cast<size_t>(i - j)] = idx;
+            }
+            for (int64_t jj = j; jj < j1; ++jj) {
+                const double* column = zt + (R[jj] - super[t]) * tn;
+                for (int64_t i = jj; i < nR; ++i) {
+                    const double z = column[pos[static_cast<size_t>(i - j)]];
+                    Zrr[static_cast<size_t>(i + jj * nR)] = z;
+                    Zrr[static_cast<size_t>(jj + i * nR)] = z;
                 }
+            }
+            j = j1;
+        }
+
+        // Z_RS = -Z_RR Y.
+        Zrs.assign(nr * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k) {
+            double* zk = &Zrs[static_cast<size_t>(k * nR)];
+            const double* yk = &Y[static_cast<size_t>(k * nR)];
+            for (int64_t m = 0; m < nR; ++m) {
+                const double y = yk[m];
+                if (y == 0.0)
+                    continue;
+                const double* zm = &Zrr[static_cast<size_t>(m * nR)];
                 for (int64_t i = 0; i < nR; ++i)
-                    Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
+                    zk[i] -= zm[i] * y;
             }
         }
-    } catch (const std::bad_alloc&) {
+
+        // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
+        Linv.assign(nc * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k) {
+            Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
+            for (int64_t m = k + 1; m < nscol; ++m) {
+                double sum = 0.0;
+                for (int64_t p = k; p < m; ++p)
+                    sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
+                Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
+            }
+        }
+        for (int64_t k = 0; k < nscol; ++k) {
+            for (int64_t m = k; m < nscol; ++m) {
+                double sum = 0.0;
+                for (int64_t p = m; p < nscol; ++p)
+                    sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
+                const double* ym = &Y[static_cast<size_t>(m * nR)];
+                const double* zk = &Zrs[static_cast<size_t>(k * nR)];
+                for (int64_t i = 0; i < nR; ++i)
+                    sum -= ym[i] * zk[i];
+                Zx[m + k * nsrow] = sum;
+            }
+            if (!std::isfinite(Zx[k + k * nsrow]))
+                return false;
+            for (int64_t i = 0; i < nR; ++i)
+                Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
+        }
+        return true;
+    };
+
+    // Supernodes by their depth in the tree of supernodes: those of one
+    // depth need only their ancestors, and are formed in parallel.
+    std::vector<int32_t> depth(nsuper, 0);
+    int32_t deepest = 0;
+    for (size_t si = nsuper; si-- > 0;) {
+        const int64_t nscol = super[si + 1] - super[si];
+        const int64_t nsrow = pi[si + 1] - pi[si];
+        if (nsrow > nscol) {
+            const int64_t parent = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
+            depth[si] = depth[static_cast<size_t>(parent)] + 1;
+            deepest = std::max(deepest, depth[si]);
+        }
+    }
+    std::vector<int64_t> levelStart(static_cast<size_t>(deepest) + 2, 0), levelNode(nsuper);
+    for (size_t si = 0; si < nsuper; ++si)
+        ++levelStart[static_cast<size_t>(depth[si]) + 1];
+    for (size_t d = 0; d + 1 < levelStart.size(); ++d)
+        levelStart[d + 1] += levelStart[d];
+    {
+        std::vector<int64_t> fill(levelStart.begin(), levelStart.end() - 1);
+        for (size_t si = 0; si < nsuper; ++si)
+            levelNode[static_cast<size_t>(fill[static_cast<size_t>(depth[si])]++)] = static_cast<int64_t>(si);
+    }
+    std::atomic<bool> ok{true};
+    std::atomic<int64_t> next{0};
+    RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
+        Work w;
+        for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
+            const int64_t begin = levelStart[d], end = levelStart[d + 1];
+            for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
+                try {
+                    if (!invert(static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]), w))
+                        ok = false;
+                } catch (const std::bad_alloc&) {
+                    ok = false;
+                }
+            }
+            barrier.Wait();
+            if (worker == 0)
+                next = 0;
+            barrier.Wait();
+        }
+    });
+    if (!ok) {
         inverseValue.clear();
         return false;
     }

@@ -60,9 +60,10 @@ public:
     // The solution of the factorised system into x[0 .. order - 1].
     bool Solve(CVector& x) const;
 
-    // The inverse on the pattern of the factor (after Factorize); false when
-    // it cannot be formed or a value is not finite.
-    bool InvertOnPattern();
+    // The inverse on the pattern of the factor (after Factorize), on up to
+    // `workers` threads (the same result for any number); false when it
+    // cannot be formed or a value is not finite.
+    bool InvertOnPattern(int workers = 1);
     // Element (i, j) of the inverse; false (out 0) outside what was formed.
     bool InverseAt(int i, int j, double& out) const;
     // The block of the inverse between the unknowns of nodes i and j (each

@@ -162,6 +162,25 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
 
             }
         EXPECT_GE(formed, n);
+        // Formed on several threads, the inverse is the same to the bit.
+        std::vector<double> one;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z))
+                    one.push_back(z);
+            }
+        ASSERT_TRUE(t.sparse.InvertOnPattern(4));
+        size_t k = 0;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z)) {
+                    ASSERT_LT(k, one.size());
+                    EXPECT_EQ(z, one[k++]);
+                }
+            }
+        EXPECT_EQ(k, one.size());
         // Block by block, for every block of the system.
         std::vector<std::pair<int32_t, int32_t>> blocks = t.links;
         for (int a = 0; a < static_cast<int>(t.sizes.size()); ++a)
