@@ -8,7 +8,8 @@
 //
 // Arguments: images, points, network (0: a ring whose points every image
 // sees; 1: a block where each point is seen by about ten images), worker
-// threads. The large networks are registered only with
+// threads, storage of the reduced system (0: chosen by its fill, 1: dense,
+// 2: sparse; the counter "sparse" tells which was used). The large networks are registered only with
 // KESTRELON_BENCH_LARGE=1 in the environment; peak_rss_MB is the process's
 // peak, so run one network per process (--benchmark_filter) to read it.
 #include <benchmark/benchmark.h>
@@ -105,6 +106,8 @@ void BM_Bundle(benchmark::State& state)
     const int points = static_cast<int>(state.range(1));
     const int kind = static_cast<int>(state.range(2));
     const int threads = static_cast<int>(state.range(3));
+    const int solver = static_cast<int>(state.range(4));
+    bool sparse = false;
     double forming = 0.0, factor = 0.0, rest = 0.0, post = 0.0, total = 0.0, sigma0 = 0.0;
     double formingCpu = 0.0, factorCpu = 0.0, restCpu = 0.0, postCpu = 0.0;
     int iterations = 0, rays = 0, status = 0;
@@ -124,10 +127,12 @@ void BM_Bundle(benchmark::State& state)
         CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
                                  &net.settings, &net.summary);
         engine.SetWorkerLimit(threads);
+        engine.SetSolver(static_cast<CAdjustmentEngine::ReducedSolver>(solver));
         if (!engine.Prepare() || !net.settings.standardFolding || !engine.AllocateReducedSystem()) {
             state.SkipWithError("preparation failed");
             return;
         }
+        sparse = engine.IsSparseSystem();
         CAdjustmentEngine::IterationState pass;
         forming = factor = rest = 0.0;
         formingCpu = factorCpu = restCpu = 0.0;
@@ -163,6 +168,7 @@ void BM_Bundle(benchmark::State& state)
     state.counters["images"] = images;
     state.counters["points"] = points;
     state.counters["threads"] = threads;
+    state.counters["sparse"] = sparse ? 1 : 0;
     state.counters["rays"] = rays;
     state.counters["iterations"] = iterations;
     state.counters["status"] = status;
@@ -179,11 +185,11 @@ void BM_Bundle(benchmark::State& state)
     state.counters["sigma0"] = sigma0;
 }
 
-void Register(const char* name, int images, int points, int kind)
+void Register(const char* name, int images, int points, int kind, int solver = 0)
 {
     for (int threads : {1, 8})
         benchmark::RegisterBenchmark(name, BM_Bundle)
-            ->Args({images, points, kind, threads})
+            ->Args({images, points, kind, threads, solver})
             ->Iterations(1)
             ->UseRealTime()
             ->Unit(benchmark::kSecond);
@@ -195,11 +201,14 @@ int main(int argc, char** argv)
 {
     Register("BM_BundleBlock", 20, 500, 1);
     Register("BM_BundleBlock", 100, 5000, 1);
+    Register("BM_BundleBlock", 400, 8000, 1);
+    Register("BM_BundleBlockDense", 400, 8000, 1, 1);
     Register("BM_BundleRing", 200, 3000, 0);
     const char* large = std::getenv("KESTRELON_BENCH_LARGE");
     if (large != nullptr && large[0] == '1') {
         Register("BM_BundleRingLarge", 500, 5000, 0);
         Register("BM_BundleBlockLarge", 1000, 20000, 1);
+        Register("BM_BundleBlockLargeDense", 1000, 20000, 1, 1);
         Register("BM_BundleBlockLarge", 1000, 100000, 1);
     }
     benchmark::Initialize(&argc, argv);

@@ -18,6 +18,7 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
+#include "SparseNormals.h"
 
 namespace {
 
@@ -29,8 +30,19 @@ constexpr double kTinySquare = 1e-100;
 namespace {
 
 std::atomic<int> defaultWorkerLimit{0};
+std::atomic<int> defaultSolver{CAdjustmentEngine::SOLVER_AUTO};
 
 } // namespace
+
+void CAdjustmentEngine::SetDefaultSolver(ReducedSolver choice)
+{
+    defaultSolver = choice == SOLVER_DEFAULT ? SOLVER_AUTO : choice;
+}
+
+CAdjustmentEngine::ReducedSolver CAdjustmentEngine::GetDefaultSolver()
+{
+    return static_cast<ReducedSolver>(defaultSolver.load());
+}
 
 void CAdjustmentEngine::SetDefaultWorkerLimit(int limit)
 {
@@ -119,6 +131,8 @@ void CAdjustmentEngine::DeleteMatrices()
     delete datum;
     delete reverseDatum;
     normals = bordered = datum = reverseDatum = nullptr;
+    sparse.reset();
+    wholeInverse.reset();
 }
 
 bool CAdjustmentEngine::Fail(const char* reason)
@@ -363,7 +377,7 @@ bool CAdjustmentEngine::ComputeSigma0(int iteration)
         summary->sigma0 = 1.0;
         return true;
     }
-    double sum = normals->GetAt(reducedCount, reducedCount);
+    double sum = ReducedRows().SquareSum();
     if (!settings->freeNetwork && iteration > 1) {
         double part = 0.0;
         if (!GetControlResidualSum(part) || part < 0.0)
@@ -460,7 +474,10 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     foldedColumns.clear();
     foldedColumnStart.clear();
     if (state.iteration > 0) {
-        normals->Zero();
+        if (sparse)
+            sparse->Zero();
+        else
+            normals->Zero();
         solution.Zero();
         if (scheme.borderedDatum) {
             bordered->Zero();
@@ -508,7 +525,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (!normals->LdltDecompose(GetWorkerCount())) {
+    if (sparse ? !sparse->Factorize() : !normals->LdltDecompose(GetWorkerCount())) {
         // An image that rejection left without rays makes its station
         // singular: name it, so that its orientation or the limit is mended.
         const std::string lost = ImagesWithoutRays();
@@ -522,7 +539,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
         return false;
     mark(PHASE_SOLVING);
     progress.phase = PHASE_SOLVING;
-    if (!normals->SolveAugmentedUnit(solution))
+    if (sparse ? !sparse->Solve(solution) : !normals->SolveAugmentedUnit(solution))
         return Fail("Adjustment failed: the normal equations cannot be solved");
     if (scheme.borderedDatum && !SolveDatumMultipliers(solution))
         return Fail("Adjustment failed: the datum of the free network cannot be solved");
@@ -568,7 +585,9 @@ bool CAdjustmentEngine::WriteReports()
 {
     CBundleReports reports(*this);
     int order = 0;
-    const CMatrix* cofactors = GetCofactors(order);
+    // Only the correlations report reads the cofactors: a sparse system
+    // forms its whole inverse for it alone.
+    const CMatrix* cofactors = settings != nullptr && settings->writeCorrelations ? GetCofactors(order) : nullptr;
     reports.SetCofactors(cofactors, order);
     return reports.WriteReports();
 }
@@ -650,4 +669,18 @@ bool CAdjustmentEngine::IsFoldedPoint(const CObjectPoint& point) const
 {
     return point.inUse && !point.unsolved && point.usedRayCount >= settings->minimumRays &&
            point.usedRayCount > 0;
+}
+
+bool CAdjustmentEngine::GetPivots(std::vector<double>& out) const
+{
+    out.clear();
+    if (sparse) {
+        out = sparse->Pivots();
+        return !out.empty();
+    }
+    if (normals == nullptr)
+        return false;
+    for (int i = 0; i < normals->GetRows(); ++i)
+        out.push_back(normals->GetAt(i, i));
+    return !out.empty();
 }

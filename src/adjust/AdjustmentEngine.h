@@ -29,6 +29,8 @@ class CProjectImageList;
 class CProjectSettings;
 class CScaleBar;
 class CScaleBarList;
+class CSparseNormals;
+struct SystemRows;
 
 // Phase codes of a run, as the run dialogs show them.
 enum AdjustmentPhase : int32_t {
@@ -162,6 +164,21 @@ public:
     // The limit of engines that were given none (0: the machine's cores).
     static void SetDefaultWorkerLimit(int limit);
 
+    // How the reduced system is stored and factorised: chosen by its fill
+    // (sparse where images share few points), or one way for all runs. A
+    // free network's reduced system is dense (its datum couples every
+    // unknown) and is always stored dense.
+    enum ReducedSolver { SOLVER_DEFAULT = -1, SOLVER_AUTO = 0, SOLVER_DENSE = 1, SOLVER_SPARSE = 2 };
+    void SetSolver(ReducedSolver choice) { solverChoice = choice; }
+    // The choice of engines that were given none (SOLVER_AUTO at start).
+    static void SetDefaultSolver(ReducedSolver choice);
+    static ReducedSolver GetDefaultSolver();
+    // The run's reduced system is sparse (normals is null then).
+    bool IsSparseSystem() const { return sparse != nullptr; }
+    // The pivots of the last factorisation of the reduced system (root-free
+    // form, unscaled, the right-hand side's row last); false before one.
+    bool GetPivots(std::vector<double>& out) const;
+
     // Why the last run failed (status 2) or ended early; empty otherwise.
     const std::string& GetFailureReason() const { return failureReason; }
     void SetFailureReason(const char* text) { failureReason = text; }
@@ -247,6 +264,8 @@ public:
     CVectorArray vectorStore;
     CMatrix* reverseDatum;
     CAdjustmentProgress progress;
+    // The reduced system when it is stored sparse (normals is null then).
+    std::unique_ptr<CSparseNormals> sparse;
 
     // One used ray's weighted equations: camera, station and point partials
     // and the misclosures, with the camera and station they belong to.
@@ -275,8 +294,10 @@ private:
     bool CheckParameterSigmas();
     void BuildControlPairs();
     void FillStationCache();
+    // square: where the ray's unweighted square misclosure goes; null adds
+    // it to the point's rms.
     bool FormRay(const StationCache& station, const CProjectImage& image, CImageObservation& obs,
-                 CObjectPoint& point, RayEquations& out) const;
+                 CObjectPoint& point, RayEquations& out, double* square = nullptr) const;
     bool FormNormalsStandard(bool freeNetwork, int& equations);
     // One point's share of the standard forming: its rays, and its folded
     // blocks when it folds (StandardFolding.cpp).
@@ -286,8 +307,15 @@ private:
     bool FormPoint(int index, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     // Adds a formed point's rays and its elimination to rows lo .. hi - 1.
-    void ApplyPoint(const PointFold& work, double* const* T, int lo, int hi);
-    bool AddParameterConstraints(CMatrix& target);
+    void ApplyPoint(const PointFold& work, const SystemRows& S, int lo, int hi);
+    bool AddParameterConstraints(const SystemRows& target);
+    // The reduced system being formed (normals, or the sparse system).
+    SystemRows ReducedRows() const;
+    // Builds the sparse reduced system when the solver choice and its fill
+    // call for it; false leaves the dense one to be allocated.
+    bool ChooseSparseSystem();
+    // Element (i, j) of the cofactor matrix of the last inversion.
+    double Cofactor(int i, int j) const;
     void ReleasePending();
     void StorePending();
     bool FaultCheck(const char* phaseText);
@@ -300,6 +328,8 @@ private:
 
     std::string failureReason;
     int workerLimit = -1;                         // -1: the default limit
+    ReducedSolver solverChoice = SOLVER_DEFAULT;
+    mutable std::unique_ptr<CMatrix> wholeInverse; // the sparse system's whole inverse, when asked for
     CPointSet* activeControl = nullptr;           // control, or its copy
     std::unique_ptr<CPointSet> controlCopy;       // when control is the working set
     std::vector<char> cameraUsed;
@@ -307,7 +337,6 @@ private:
     std::vector<int32_t> rayStart;                // per point, its first entry in rayImages
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
-    std::vector<RayEquations> rayBuffer;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat
     std::vector<int32_t> foldedColumnStart;       // per store entry, its first column in foldedColumns
     // The standard folding's working state: points folded out, cameras and
@@ -385,7 +414,14 @@ private:
     bool RunPostAdjustment();
     bool InvertControl();
     void ChooseFreeDatumRows();
-    bool FoldStation(int station, const std::vector<RayEquations>& rays, const std::vector<int32_t>& rayPoints);
+    // One station's share of the reverse forming (ReverseFolding.cpp).
+    struct StationFold;
+    // Forms the rays of station s and its folded blocks into work; false
+    // when the abort flag stopped it.
+    bool FormStation(int s, StationFold& work);
+    bool PrepareStationFold(StationFold& work);
+    // Adds a formed station's rays and its elimination to rows lo .. hi - 1.
+    void ApplyStation(const StationFold& work, int lo, int hi);
     void HoldReducedParameter(int index);
     int CountUsableScaleBars() const;
     bool ScaleBarUsable(const CScaleBar& bar, int& a, int& b) const;
@@ -395,7 +431,7 @@ private:
     void UpdateCameras(const CVector& x);
     static void UpdateStation(CProjectImage& image, const double d[6]);
     static void UpdatePoint(CObjectPoint& point, const double d[3]);
-    void SetCameraSigmas(const CMatrix& Q);
+    void SetCameraSigmas();
 
     bool cofactorsReady = false;                  // the last inversion succeeded
     int freeDatumRows = 7;

@@ -32,7 +32,7 @@ void CAdjustmentEngine::FillStationCache()
 }
 
 bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& image, CImageObservation& obs,
-                                CObjectPoint& point, RayEquations& e) const
+                                CObjectPoint& point, RayEquations& e, double* square) const
 {
     std::memset(&e, 0, sizeof(e));
     e.camera = s.cameraIndex;
@@ -163,7 +163,10 @@ bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& imag
         e.p[0][i] = -bx[i];
         e.p[1][i] = -by[i];
     }
-    point.rms += lx * lx + ly * ly;
+    if (square != nullptr)
+        *square = lx * lx + ly * ly;
+    else
+        point.rms += lx * lx + ly * ly;
     e.l[0] = lx * wx;
     e.l[1] = ly * wy;
     return true;

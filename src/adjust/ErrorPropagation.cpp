@@ -18,6 +18,7 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
+#include "SparseNormals.h"
 #include "Workers.h"
 
 namespace {
@@ -86,6 +87,73 @@ void Congruence(const CMatrix& M, const int32_t* cols, int count, const CMatrix&
         }
 }
 
+// The same from a sparse system's inverse: the elements among the columns
+// (all within the inverse's pattern, since the columns of one folded block
+// link each other) gathered, then M Q M'.
+void CongruenceSparse(const CMatrix& M, const int32_t* cols, int count, const CSparseNormals& S, int rows,
+                      double* out)
+{
+    double* const* Mr = M.GetRowTable();
+    std::vector<double> q(static_cast<size_t>(count) * static_cast<size_t>(count));
+    // The columns in whole blocks (a camera's ten, a station's six, a
+    // point's three): the inverse is read block by block.
+    std::vector<int> blockAt; // first column of each block
+    bool whole = true;
+    for (int c = 0; c < count && whole;) {
+        const int node = S.NodeOf(cols[c]);
+        const int size = S.NodeSize(node);
+        for (int k = 0; k < size && whole; ++k)
+            whole = c + k < count && cols[c + k] == S.NodeStart(node) + k;
+        blockAt.push_back(c);
+        c += size;
+    }
+    double block[100];
+    if (whole) {
+        for (size_t a = 0; a < blockAt.size(); ++a)
+            for (size_t b = a; b < blockAt.size(); ++b) {
+                const int ca = blockAt[a], cb = blockAt[b];
+                const int na = S.NodeOf(cols[ca]), nb = S.NodeOf(cols[cb]);
+                const int sa = S.NodeSize(na), sb = S.NodeSize(nb);
+                if (!S.InverseBlock(na, nb, block))
+                    std::fill(block, block + sa * sb, 0.0);
+                for (int u = 0; u < sa; ++u)
+                    for (int t = 0; t < sb; ++t) {
+                        const double v = block[u * sb + t];
+                        q[static_cast<size_t>(ca + u) * static_cast<size_t>(count) + static_cast<size_t>(cb + t)] = v;
+                        q[static_cast<size_t>(cb + t) * static_cast<size_t>(count) + static_cast<size_t>(ca + u)] = v;
+                    }
+            }
+    } else {
+        for (int c = 0; c < count; ++c)
+            for (int d = c; d < count; ++d) {
+                double v = 0.0;
+                S.InverseAt(cols[c], cols[d], v);
+                q[static_cast<size_t>(c) * static_cast<size_t>(count) + static_cast<size_t>(d)] = v;
+                q[static_cast<size_t>(d) * static_cast<size_t>(count) + static_cast<size_t>(c)] = v;
+            }
+    }
+    std::vector<double> W(static_cast<size_t>(rows) * static_cast<size_t>(count), 0.0); // M Q
+    for (int r = 0; r < rows; ++r) {
+        double* w = &W[static_cast<size_t>(r) * static_cast<size_t>(count)];
+        for (int c = 0; c < count; ++c) {
+            const double m = Mr[r][c];
+            if (m == 0.0)
+                continue;
+            const double* qc = &q[static_cast<size_t>(c) * static_cast<size_t>(count)];
+            for (int d = 0; d < count; ++d)
+                w[d] += m * qc[d];
+        }
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int s = 0; s < rows; ++s) {
+            const double* w = &W[static_cast<size_t>(r) * static_cast<size_t>(count)];
+            double sum = 0.0;
+            for (int d = 0; d < count; ++d)
+                sum += w[d] * Mr[s][d];
+            out[r * rows + s] = sum;
+        }
+}
+
 bool NonNegativeDiagonal(const CMatrix& m)
 {
     for (int i = 0; i < m.GetRows(); ++i)
@@ -107,7 +175,7 @@ bool CAdjustmentEngine::RunPostAdjustment()
     cofactorsReady = false;
     if (summary->status != BUNDLE_CONVERGED && summary->status != BUNDLE_ITERATION_LIMIT)
         return true;
-    if (normals == nullptr)
+    if (normals == nullptr && !sparse)
         return true;
     progress.phase = PHASE_INVERTING;
     const bool freeNetwork = settings->freeNetwork;
@@ -143,6 +211,18 @@ const CMatrix* CAdjustmentEngine::GetCofactors(int& order) const
     order = cofactorsReady ? reducedCount : 0;
     if (!cofactorsReady)
         return nullptr;
+    if (sparse) {
+        // The whole inverse of a sparse system is formed only when asked for.
+        if (!wholeInverse) {
+            wholeInverse.reset(new CMatrix);
+            if (!sparse->InvertWhole(*wholeInverse)) {
+                wholeInverse.reset();
+                order = 0;
+                return nullptr;
+            }
+        }
+        return wholeInverse.get();
+    }
     return settings->freeNetwork && settings->standardFolding ? bordered : normals;
 }
 
@@ -237,14 +317,14 @@ bool CAdjustmentEngine::InvertFreeReverse()
 
 // Each used camera's sigmas from the diagonal of the inverse Q (its rows come
 // first), and its calibration redundancy; an unused camera's sigmas are zero.
-void CAdjustmentEngine::SetCameraSigmas(const CMatrix& Q)
+void CAdjustmentEngine::SetCameraSigmas()
 {
     const double sigma0 = summary->sigma0;
     const int dof = summary->GetDegreesOfFreedom();
     for (int k = 0; k < cameras->GetSize(); ++k) {
         CCamera* camera = cameras->GetAt(k);
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
-            const double q = IsCameraUsed(k) ? Q.GetAt(10 * k + p, 10 * k + p) : 0.0;
+            const double q = IsCameraUsed(k) ? Cofactor(10 * k + p, 10 * k + p) : 0.0;
             camera->postSigmas[p] = q > 0.0 ? std::sqrt(q) * sigma0 : 0.0;
         }
         if (IsCameraUsed(k))
@@ -257,17 +337,16 @@ void CAdjustmentEngine::SetCameraSigmas(const CMatrix& Q)
 bool CAdjustmentEngine::ComputeCovariancesStandard()
 {
     progress.phase = PHASE_COVARIANCE;
-    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
     const double s2 = summary->sigma0 * summary->sigma0;
     const int nCam = cameras->GetSize();
-    SetCameraSigmas(Q);
+    SetCameraSigmas();
     for (int j = 0; j < images->GetSize(); ++j) {
         CMatrix& cov = images->GetAt(j)->GetCovariance();
         cov.Resize(6, -1);
         const int s0 = 10 * nCam + 6 * j;
         for (int p = 0; p < 6; ++p)
             for (int q = p; q < 6; ++q)
-                cov.SetAt(Q.GetAt(s0 + p, s0 + q) * s2, p, q);
+                cov.SetAt(Cofactor(s0 + p, s0 + q) * s2, p, q);
     }
     return true;
 }
@@ -277,10 +356,9 @@ bool CAdjustmentEngine::ComputeCovariancesStandard()
 bool CAdjustmentEngine::ComputeCovariancesReverse()
 {
     progress.phase = PHASE_COVARIANCE;
-    const CMatrix& Q = *normals;
     const double s2 = summary->sigma0 * summary->sigma0;
     const int nCam = cameras->GetSize();
-    SetCameraSigmas(Q);
+    SetCameraSigmas();
     for (int i = 0; i < points->GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
         ZeroSymmetric(point->covariance, 3);
@@ -289,7 +367,7 @@ bool CAdjustmentEngine::ComputeCovariancesReverse()
         const int p0 = 10 * nCam + 3 * i;
         for (int a = 0; a < 3; ++a)
             for (int b = a; b < 3; ++b)
-                point->covariance.SetAt(Q.GetAt(p0 + a, p0 + b) * s2, a, b);
+                point->covariance.SetAt(Cofactor(p0 + a, p0 + b) * s2, a, b);
     }
     return true;
 }
@@ -297,7 +375,7 @@ bool CAdjustmentEngine::ComputeCovariancesReverse()
 bool CAdjustmentEngine::PropagateErrorsStandard()
 {
     progress.phase = PHASE_ERROR_PROPAGATION;
-    const CMatrix& Q = settings->freeNetwork ? *bordered : *normals;
+    const CMatrix* Q = sparse ? nullptr : settings->freeNetwork ? bordered : normals;
     const double s2 = summary->sigma0 * summary->sigma0;
     // The folded points with their store entries; each is then propagated
     // on its own, in parallel.
@@ -325,7 +403,10 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
             if (total) {
                 int count = 0;
                 const int32_t* cols = GetFoldedColumns(k, count);
-                Congruence(*matrixStore.GetAt(k), cols, count, Q, 3, mqm);
+                if (Q != nullptr)
+                    Congruence(*matrixStore.GetAt(k), cols, count, *Q, 3, mqm);
+                else
+                    CongruenceSparse(*matrixStore.GetAt(k), cols, count, *sparse, 3, mqm);
                 ZeroSymmetric(point->covariance, 3);
                 for (int a = 0; a < 3; ++a)
                     for (int b = a; b < 3; ++b)
@@ -349,7 +430,7 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
 bool CAdjustmentEngine::PropagateErrorsReverse()
 {
     progress.phase = PHASE_ERROR_PROPAGATION;
-    const CMatrix& Q = *normals;
+    const CMatrix* Q = sparse ? nullptr : normals;
     const double s2 = summary->sigma0 * summary->sigma0;
     std::atomic<bool> shared{true};
     std::atomic<int> next{0};
@@ -360,7 +441,10 @@ bool CAdjustmentEngine::PropagateErrorsReverse()
             CMatrix& cov = images->GetAt(j)->GetCovariance();
             int count = 0;
             const int32_t* cols = GetFoldedColumns(j, count);
-            Congruence(*matrixStore.GetAt(j), cols, count, Q, 6, mqm);
+            if (Q != nullptr)
+                Congruence(*matrixStore.GetAt(j), cols, count, *Q, 6, mqm);
+            else
+                CongruenceSparse(*matrixStore.GetAt(j), cols, count, *sparse, 6, mqm);
             for (int p = 0; p < 6; ++p)
                 for (int q = p; q < 6; ++q)
                     cov.SetAt((cov.GetAt(p, q) + mqm[p * 6 + q]) * s2, p, q);

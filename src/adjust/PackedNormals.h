@@ -6,7 +6,9 @@
 
 #include <cfenv>
 #include <cmath>
+#include <utility>
 
+#include "SparseNormals.h"
 #include "Vector.h"
 
 // A sigma of this or more leaves its parameter free (no a-priori weight).
@@ -34,19 +36,42 @@ inline void AddParameterWeight(double& diagonal, double& rightHandSide, double s
     rightHandSide -= w * correction;
 }
 
+// Element access to the reduced system being formed: packed rows of a dense
+// matrix (row r of the row table starts at its diagonal element, the
+// right-hand side in column `order`, the square sum in the last row), or
+// the blocks of a sparse system.
+struct SystemRows {
+    double* const* T = nullptr;
+    CSparseNormals* sparse = nullptr;
+    int order = 0; // unknowns
+
+    // Element (r, c) of the symmetric system; along a row the following
+    // columns of the same block (and of linked blocks next to it) follow.
+    double* At(int r, int c) const
+    {
+        if (T == nullptr)
+            return sparse->Entry(r, c);
+        if (r > c)
+            std::swap(r, c);
+        return T[r] + (c - r);
+    }
+    double& Rhs(int r) const { return T != nullptr ? T[r][order - r] : sparse->Rhs(r); }
+    double& SquareSum() const { return T != nullptr ? T[order][0] : sparse->SquareSum(); }
+};
+
 // Adds one ray's camera rows: the camera's own 10 x 10 block at c0, its
 // cross block with the Width unknowns at o0 (a station or a point, after the
 // camera) and the camera's right-hand sides. a0, a1 are the ray's camera
 // partials, q0, q1 those of the other unknowns, l its misclosures.
 template <int Width>
-inline void AddCameraRows(double* const* T, CVector& rightHandSide, int c0, int o0, const double* a0,
+inline void AddCameraRows(const SystemRows& S, CVector& rightHandSide, int c0, int o0, const double* a0,
                           const double* a1, const double* q0, const double* q1, const double l[2])
 {
     for (int i = 0; i < 10; ++i) {
-        double* row = T[c0 + i];
+        double* row = S.At(c0 + i, c0 + i);
         for (int j = i; j < 10; ++j)
             row[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
-        double* cross = row + (o0 - c0 - i);
+        double* cross = S.At(c0 + i, o0);
         for (int j = 0; j < Width; ++j)
             cross[j] += a0[i] * q0[j] + a1[i] * q1[j];
         rightHandSide[c0 + i] += a0[i] * l[0] + a1[i] * l[1];

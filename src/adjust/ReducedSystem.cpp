@@ -1,10 +1,17 @@
 // The reduced normal system that both foldings solve, its datum rows and
 // held parameters, and the choice between the foldings.
+#include <algorithm>
 #include <cstdio>
 
 #include "AdjustmentEngine.h"
 #include "FileIO.h"
+#include "PackedNormals.h"
+#include "PointSet.h"
+#include "ProjectImage.h"
+#include "ProjectImageList.h"
 #include "ProjectSettings.h"
+#include "ScaleBar.h"
+#include "SparseNormals.h"
 
 // Which folding a run uses, and how a free network's datum enters it, is
 // decided here and nowhere else.
@@ -41,12 +48,191 @@ const CAdjustmentEngine::FoldingScheme& CAdjustmentEngine::Scheme() const
 
 bool CAdjustmentEngine::InvertControl()
 {
+    if (sparse)
+        return sparse->InvertOnPattern(GetWorkerCount());
     return normals->InvertSymmetric(true, GetWorkerCount());
+}
+
+SystemRows CAdjustmentEngine::ReducedRows() const
+{
+    SystemRows rows;
+    rows.order = reducedCount;
+    if (sparse)
+        rows.sparse = sparse.get();
+    else if (normals != nullptr)
+        rows.T = normals->GetRowTable();
+    return rows;
+}
+
+double CAdjustmentEngine::Cofactor(int i, int j) const
+{
+    if (sparse) {
+        double q = 0.0;
+        sparse->InverseAt(i, j, q);
+        return q;
+    }
+    const CMatrix& Q = settings->freeNetwork && settings->standardFolding ? *bordered : *normals;
+    return Q.GetAt(i, j);
+}
+
+namespace {
+
+// Pairs of linked nodes, kept free of repeats as they grow.
+class CLinkList {
+public:
+    void AddClique(std::vector<int32_t>& nodes)
+    {
+        std::sort(nodes.begin(), nodes.end());
+        nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+        for (size_t a = 0; a < nodes.size(); ++a)
+            for (size_t b = a + 1; b < nodes.size(); ++b)
+                links.emplace_back(nodes[a], nodes[b]);
+        if (links.size() > compactAt) {
+            std::sort(links.begin(), links.end());
+            links.erase(std::unique(links.begin(), links.end()), links.end());
+            compactAt = std::max<size_t>(compactAt, 2 * links.size());
+        }
+    }
+    std::vector<std::pair<int32_t, int32_t>> links;
+
+private:
+    size_t compactAt = 1u << 22;
+};
+
+} // namespace
+
+// The blocks of the reduced system that are not zero: under standard
+// folding each point links the cameras and stations that see it, under
+// reverse folding each station its camera and the points it sees (and a
+// scale bar its two ends). The sparse system is taken when forced, or when
+// its factor needs far fewer operations than the dense one, since the dense
+// factorisation runs on every core and the sparse one on one.
+bool CAdjustmentEngine::ChooseSparseSystem()
+{
+    sparse.reset();
+    const ReducedSolver effective = solverChoice != SOLVER_DEFAULT ? solverChoice : GetDefaultSolver();
+    if (effective == SOLVER_DENSE || settings->freeNetwork || reducedCount < 2)
+        return false;
+    const bool force = effective == SOLVER_SPARSE;
+    const int nCam = cameras->GetSize();
+    const int nSta = images->GetSize();
+    const int nPt = points->GetSize();
+    const bool standard = settings->standardFolding;
+    std::vector<int> sizes;
+    sizes.assign(static_cast<size_t>(nCam), 10);
+    sizes.resize(static_cast<size_t>(nCam) + static_cast<size_t>(standard ? nSta : nPt), standard ? 6 : 3);
+    const double nodes = static_cast<double>(sizes.size());
+    std::vector<int32_t> stationCamera(static_cast<size_t>(nSta));
+    for (int j = 0; j < nSta; ++j)
+        stationCamera[static_cast<size_t>(j)] = GetCameraIndex(*images->GetAt(j));
+    const int listed = std::min(nPt, static_cast<int>(rayStart.size()));
+    auto raysOf = [&](int i, int& first, int& end) {
+        first = rayStart[static_cast<size_t>(i)];
+        end = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
+                                                        : static_cast<int>(rayImages.size());
+    };
+
+    // The work of listing the links, against the blocks of a dense system.
+    double work = 0.0;
+    std::vector<int32_t> perStation(static_cast<size_t>(nSta), 0);
+    for (int i = 0; i < listed; ++i) {
+        int first = 0, end = 0;
+        raysOf(i, first, end);
+        const double m = 2.0 * (end - first);
+        work += m * m / 2.0;
+        for (int r = first; r < end; ++r)
+            ++perStation[static_cast<size_t>(rayImages[static_cast<size_t>(r)])];
+    }
+    if (!standard) {
+        work = 0.0;
+        for (int j = 0; j < nSta; ++j)
+            work += (perStation[static_cast<size_t>(j)] + 1.0) * (perStation[static_cast<size_t>(j)] + 1.0) / 2.0;
+    }
+    // Far more links than blocks: the system is full, and listing them costly.
+    if (!force && work > 4e7 && work > 8.0 * nodes * nodes)
+        return false;
+
+    CLinkList links;
+    std::vector<int32_t> clique;
+    if (standard) {
+        for (int i = 0; i < listed; ++i) {
+            int first = 0, end = 0;
+            raysOf(i, first, end);
+            clique.clear();
+            for (int r = first; r < end; ++r) {
+                const int j = rayImages[static_cast<size_t>(r)];
+                clique.push_back(nCam + j);
+                if (stationCamera[static_cast<size_t>(j)] >= 0)
+                    clique.push_back(stationCamera[static_cast<size_t>(j)]);
+            }
+            links.AddClique(clique);
+        }
+    } else {
+        std::vector<std::vector<int32_t>> seen(static_cast<size_t>(nSta));
+        for (int i = 0; i < listed; ++i) {
+            int first = 0, end = 0;
+            raysOf(i, first, end);
+            for (int r = first; r < end; ++r)
+                seen[static_cast<size_t>(rayImages[static_cast<size_t>(r)])].push_back(nCam + i);
+        }
+        for (int j = 0; j < nSta; ++j) {
+            clique.swap(seen[static_cast<size_t>(j)]);
+            if (stationCamera[static_cast<size_t>(j)] >= 0)
+                clique.push_back(stationCamera[static_cast<size_t>(j)]);
+            links.AddClique(clique);
+            std::vector<int32_t>().swap(clique);
+        }
+        if (settings->rigorousScale && scaleBars != nullptr) {
+            for (int k = 0; k < scaleBars->GetSize(); ++k) {
+                const CScaleBar* bar = scaleBars->GetAt(k);
+                if (bar == nullptr)
+                    continue;
+                const int a = points->IndexOfLabel(bar->endLabel1);
+                const int b = points->IndexOfLabel(bar->endLabel2);
+                if (a >= 0 && b >= 0 && a != b)
+                    links.links.emplace_back(nCam + a, nCam + b);
+            }
+        }
+    }
+    std::unique_ptr<CSparseNormals> system(new CSparseNormals);
+    if (!system->Build(sizes, links.links) || system->Order() != reducedCount || !system->Analyse())
+        return false;
+    const double n = static_cast<double>(reducedCount);
+    const double denseEntries = n * (n + 1.0) / 2.0;
+    const double denseFlops = n * n * n / 3.0;
+    if (!force && !(system->FactorFlops() * 8.0 < denseFlops && system->FactorEntries() < 0.5 * denseEntries))
+        return false;
+    sparse = std::move(system);
+    return true;
 }
 
 bool CAdjustmentEngine::AllocateReducedSystem()
 {
     const bool freeStandard = Scheme().borderedDatum;
+    if (ChooseSparseSystem()) {
+        // The system, its factor, and the inverse on the factor's pattern
+        // (values and row indices).
+        const double bytes = (static_cast<double>(sparse->Entries()) * 2.0 +
+                              sparse->FactorEntries() * 4.0) * sizeof(double) +
+                             64.0 * static_cast<double>(reducedCount);
+        const double physical = GetPhysicalMemoryBytes();
+        if (physical > 0.0 && bytes > physical) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "Adjustment failed: the reduced normal system of %d unknowns needs %.1f GB of memory, "
+                          "more than this computer has",
+                          reducedCount, bytes / 1e9);
+            sparse.reset();
+            return Fail(text);
+        }
+        solution.Resize(0);
+        if (!solution.Resize(reducedCount)) {
+            sparse.reset();
+            return Fail("Adjustment failed: not enough memory for the reduced normal system");
+        }
+        solution.Zero();
+        return true;
+    }
     const double order = static_cast<double>(reducedCount) + 1.0;
     // The packed system and the working copy its inversion takes; the
     // bordered system and the datum block of a free network folded the
@@ -101,6 +287,10 @@ void CAdjustmentEngine::ChooseFreeDatumRows()
 // and the others are solved as if it were fixed.
 void CAdjustmentEngine::HoldReducedParameter(int index)
 {
+    if (sparse) {
+        sparse->Hold(index);
+        return;
+    }
     double* const* T = normals->GetRowTable();
     for (int k = 0; k < index; ++k)
         T[k][index - k] = 0.0;

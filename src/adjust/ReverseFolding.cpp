@@ -6,6 +6,8 @@
 // block with the reduced parameters is kept with those columns only, and its
 // elimination updates only their rows and columns.
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
@@ -21,6 +23,7 @@
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
+#include "Workers.h"
 
 namespace {
 
@@ -69,6 +72,21 @@ bool InvertStationBlock(double a[6][6])
 }
 
 } // namespace
+
+// One station's rays, its folded blocks and where they go in the system.
+struct CAdjustmentEngine::StationFold {
+    int station = -1;
+    bool folded = false;
+    std::vector<RayEquations> rays;
+    std::vector<int32_t> rayPoints; // the point of each used ray
+    std::vector<double> squares;    // each used ray's square misclosure, mm^2
+    std::vector<double> nsrT;       // Nsr' (6 x columns)
+    std::vector<int32_t> index;     // reduced unknown of each column: the camera's ten, three per point
+    int columns = 0;
+    CMatrix* M = nullptr;
+    CVector* v = nullptr;
+    bool owned = false; // M and v not yet handed to the stores
+};
 
 bool CAdjustmentEngine::FormNormalsReverse(int& equations)
 {
@@ -123,76 +141,95 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         }
     }
 
-    double* const* T = normals->GetRowTable();
-    std::vector<int32_t> rayPoints;
-    for (int s = 0; s < nSta; ++s) {
-        CProjectImage* image = images->GetAt(s);
-        rayBuffer.clear();
-        rayPoints.clear();
-        for (int e = reverseFold.stationRayStart[static_cast<size_t>(s)]; e < reverseFold.stationRayStart[static_cast<size_t>(s) + 1]; ++e) {
-            if (AbortRequested())
-                return false;
-            const int i = reverseFold.stationRayPoints[static_cast<size_t>(e)];
-            CObjectPoint* point = points->GetAt(i);
-            if (!point->inUse || point->observationIndex.GetSize() != nSta)
-                continue;
-            if (!std::isfinite(point->x) || !std::isfinite(point->y) || !std::isfinite(point->z))
-                continue;
-            const int index = point->observationIndex[s];
-            CImageObservation* obs =
-                index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index) : nullptr;
-            if (obs == nullptr)
-                continue;
-            obs->rejected = false;
-            progress.pointNumber = i + 1;
-            progress.SetPointLabel(point->label);
-            const int faultsBefore = std::fetestexcept(kFaults);
-            RayEquations ray;
-            const double rmsBefore = point->rms;
-            bool used = FormRay(stationCache[static_cast<size_t>(s)], *image, *obs, *point, ray);
-            if (used && !(AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2))) {
-                // A ray whose numbers are not finite is rejected; the fault is handled.
-                used = false;
-                point->rms = rmsBefore;
-                const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
-                if (raised)
-                    std::feclearexcept(raised);
-            }
-            if (!used) {
-                obs->rejected = true;
-                progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
-            ray.station = s;
-            rayBuffer.push_back(ray);
-            rayPoints.push_back(i);
-            equations += 2;
-            ++point->usedRayCount;
+    // Stations are formed in blocks: the stations of a block in parallel
+    // (rays, Nss^-1, M and v, touching only their own observations), then
+    // the square sums, ray counts and stores in station order, then the
+    // system by bands of rows, each band by one worker taking the block's
+    // stations in order: every element receives its terms in the order of
+    // a single thread, whatever the number of workers.
+    const SystemRows S = ReducedRows();
+    const int workers = GetWorkerCount();
+    const double raysPerStation =
+        nSta > 0 ? static_cast<double>(reverseFold.stationRayPoints.size()) / static_cast<double>(nSta) : 0.0;
+    const double bytesPerStation = raysPerStation * (sizeof(RayEquations) + 150.0) + 1024.0;
+    const int block = std::max(2 * workers, std::min(16 * workers, static_cast<int>(48.0 * 1024 * 1024 / bytesPerStation)));
+    std::vector<StationFold> work(static_cast<size_t>(std::max(1, std::min(block, nSta))));
+    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(n, 4 * workers));
+    const std::vector<int> band = BandRows(n, bandCount, 10.0 + 3.0 * raysPerStation);
+    std::atomic<int> nextStation{0};
+    std::atomic<int> nextBand{0};
+    std::atomic<bool> aborted{false};
+    bool failed = false;
 
-            // Camera and point blocks of the reduced system.
-            const int c0 = 10 * ray.camera;
-            const int p0 = pointBase + 3 * i;
-            const double* a0 = ray.a[0];
-            const double* a1 = ray.a[1];
-            const double* q0 = ray.p[0];
-            const double* q1 = ray.p[1];
-            AddCameraRows<3>(T, rightHandSide, c0, p0, a0, a1, q0, q1, ray.l);
-            double* own = &reverseFold.pointNormals[static_cast<size_t>(6 * i)];
-            int k = 0;
-            for (int r = 0; r < 3; ++r) {
-                double* row = T[p0 + r];
-                for (int c = r; c < 3; ++c, ++k) {
-                    const double v = q0[r] * q0[c] + q1[r] * q1[c];
-                    row[c - r] += v;
-                    own[k] += v;
-                }
-                rightHandSide[p0 + r] += q0[r] * ray.l[0] + q1[r] * ray.l[1];
+    // The serial part of a block, in station order.
+    auto merge = [&](int begin, int count) {
+        for (int t = 0; t < count && !failed; ++t) {
+            StationFold& w = work[static_cast<size_t>(t)];
+            for (size_t r = 0; r < w.rays.size(); ++r) {
+                CObjectPoint* point = points->GetAt(w.rayPoints[r]);
+                point->rms += w.squares[r];
+                ++point->usedRayCount;
+                equations += 2;
+                S.SquareSum() += w.rays[r].l[0] * w.rays[r].l[0] + w.rays[r].l[1] * w.rays[r].l[1];
             }
-            T[n][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+            if (!w.folded) {
+                CProjectImage* image = images->GetAt(begin + t);
+                std::string reason = "Adjustment failed: the orientation of image \"";
+                reason += image->name.GetText();
+                reason += "\" cannot be determined from its rays";
+                Fail(reason.c_str());
+                failed = true;
+                break;
+            }
+            matrixStore.GetArray().Add(w.M);
+            vectorStore.GetArray().Add(w.v);
+            w.owned = false;
+            foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
+            foldedColumns.insert(foldedColumns.end(), w.index.begin(), w.index.end());
+            if (!w.rayPoints.empty()) {
+                const int i = w.rayPoints.back();
+                progress.pointNumber = i + 1;
+                progress.SetPointLabel(points->GetAt(i)->label);
+            }
         }
-        if (!FoldStation(s, rayBuffer, rayPoints))
-            return false;
+    };
+
+    RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
+        for (int begin = 0; begin < nSta; begin += block) {
+            const int count = std::min(nSta - begin, block);
+            for (int t = nextStation.fetch_add(1); t < count; t = nextStation.fetch_add(1))
+                if (!FormStation(begin + t, work[static_cast<size_t>(t)]))
+                    aborted = true;
+            barrier.Wait();
+            if (aborted)
+                return;
+            if (worker == 0) {
+                nextStation = 0;
+                merge(begin, count);
+            }
+            barrier.Wait();
+            if (failed)
+                return;
+            for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
+                const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
+                for (int t = 0; t < count; ++t)
+                    ApplyStation(work[static_cast<size_t>(t)], lo, hi);
+            }
+            barrier.Wait();
+            if (worker == 0)
+                nextBand = 0;
+        }
+    });
+    for (StationFold& w : work) {
+        if (w.owned) {
+            delete w.M;
+            delete w.v;
+        }
+        w.M = nullptr;
+        w.v = nullptr;
     }
+    if (aborted || failed)
+        return false;
 
     // Points with too few rays are held where they are.
     int usedPoints = 0;
@@ -221,10 +258,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         const CCamera* camera = cameras->GetAt(k);
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
             if (!IsCameraUsed(k)) {
-                T[10 * k + p][0] = 1.0;
+                *S.At(10 * k + p, 10 * k + p) = 1.0;
                 continue;
             }
-            AddParameterWeight(T[10 * k + p][0], rightHandSide[10 * k + p], camera->sigmas[p], camera->corrections[p]);
+            AddParameterWeight(*S.At(10 * k + p, 10 * k + p), rightHandSide[10 * k + p], camera->sigmas[p],
+                               camera->corrections[p]);
         }
     }
     std::vector<int32_t> heldAxes;
@@ -245,13 +283,13 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
                     continue;
                 }
                 const double w = 1.0 / s2;
-                T[index][0] += w;
+                *S.At(index, index) += w;
                 rightHandSide[index] -= w * point->correctionSum[a];
             }
         }
     }
     for (int r = 0; r < n; ++r)
-        T[r][n - r] += rightHandSide[r];
+        S.Rhs(r) += rightHandSide[r];
     for (int i : held)
         for (int a = 0; a < 3; ++a)
             HoldReducedParameter(pointBase + 3 * i + a);
@@ -261,6 +299,8 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     // Inner constraints of a free network, over the points that are not held.
     ChooseFreeDatumRows();
     if (settings->freeNetwork) {
+        // A free network's system is dense (ChooseSparseSystem).
+        double* const* T = normals->GetRowTable();
         const int rows = freeDatumRows;
         delete reverseDatum;
         reverseDatum = new CMatrix(rows, 3 * nPt);
@@ -326,20 +366,82 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
     return true;
 }
 
-bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>& rays,
-                                    const std::vector<int32_t>& rayPoints)
+bool CAdjustmentEngine::FormStation(int s, StationFold& work)
 {
+    work.station = s;
+    work.folded = false;
+    work.rays.clear();
+    work.rayPoints.clear();
+    work.squares.clear();
+    if (work.owned) {
+        delete work.M;
+        delete work.v;
+    }
+    work.owned = false;
+    work.M = nullptr;
+    work.v = nullptr;
+    const int nSta = images->GetSize();
+    CProjectImage* image = images->GetAt(s);
+    for (int e = reverseFold.stationRayStart[static_cast<size_t>(s)];
+         e < reverseFold.stationRayStart[static_cast<size_t>(s) + 1]; ++e) {
+        if (AbortRequested())
+            return false;
+        const int i = reverseFold.stationRayPoints[static_cast<size_t>(e)];
+        CObjectPoint* point = points->GetAt(i);
+        if (!point->inUse || point->observationIndex.GetSize() != nSta)
+            continue;
+        if (!std::isfinite(point->x) || !std::isfinite(point->y) || !std::isfinite(point->z))
+            continue;
+        const int index = point->observationIndex[s];
+        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index) : nullptr;
+        if (obs == nullptr)
+            continue;
+        obs->rejected = false;
+        const int faultsBefore = std::fetestexcept(kFaults);
+        RayEquations ray;
+        double square = 0.0;
+        bool used = FormRay(stationCache[static_cast<size_t>(s)], *image, *obs, *point, ray, &square);
+        if (used && !(AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2))) {
+            // A ray whose numbers are not finite is rejected; the fault is handled.
+            used = false;
+            const int raised = std::fetestexcept(kFaults) & ~faultsBefore;
+            if (raised)
+                std::feclearexcept(raised);
+        }
+        if (!used) {
+            obs->rejected = true;
+            progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        ray.station = s;
+        work.rays.push_back(ray);
+        work.rayPoints.push_back(i);
+        work.squares.push_back(square);
+    }
+    work.folded = PrepareStationFold(work);
+    return true;
+}
+
+// Nss (with the station's a-priori weights), ns and Nsr' from the station's
+// rays, then Nss^-1 (the station's covariance until the propagation),
+// M = Nss^-1 Nsr' and v = Nss^-1 ns. False when Nss cannot be inverted.
+bool CAdjustmentEngine::PrepareStationFold(StationFold& work)
+{
+    const int station = work.station;
     CProjectImage* image = images->GetAt(station);
     const int nCam = cameras->GetSize();
     const int pointBase = 10 * nCam;
     const int camera = stationCache[static_cast<size_t>(station)].cameraIndex;
+    const std::vector<RayEquations>& rays = work.rays;
     const int columns = 10 + 3 * static_cast<int>(rays.size());
+    work.columns = columns;
 
     // Nss, ns and the transposed cross block Nsr' (6 x columns): the
     // camera's ten columns, then three per point in point order.
     double nss[6][6] = {};
     double ns[6] = {};
-    std::vector<double> nsrT(static_cast<size_t>(6 * columns), 0.0);
+    std::vector<double>& nsrT = work.nsrT;
+    nsrT.assign(static_cast<size_t>(6 * columns), 0.0);
     for (size_t r = 0; r < rays.size(); ++r) {
         const RayEquations& ray = rays[r];
         const int pc = 10 + 3 * static_cast<int>(r);
@@ -360,21 +462,14 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
     for (int p = 0; p < 6; ++p)
         for (int q = 0; q < p; ++q)
             nss[p][q] = nss[q][p];
-    if (!InvertStationBlock(nss)) {
-        std::string reason = "Adjustment failed: the orientation of image \"";
-        reason += image->name.GetText();
-        reason += "\" cannot be determined from its rays";
-        summary->status = BUNDLE_FAILED;
-        SetFailureReason(reason.c_str());
+    if (!InvertStationBlock(nss))
         return false;
-    }
     CMatrix& cov = image->GetCovariance();
     cov.Resize(6, -1);
     for (int p = 0; p < 6; ++p)
         for (int q = p; q < 6; ++q)
             cov.SetAt(nss[p][q], p, q);
 
-    // M = Nss^-1 Nsr' and v = Nss^-1 ns.
     CMatrix* M = new CMatrix(6, columns);
     double* const* Mr = M->GetRowTable();
     for (int p = 0; p < 6; ++p) {
@@ -393,42 +488,106 @@ bool CAdjustmentEngine::FoldStation(int station, const std::vector<RayEquations>
             s += nss[p][q] * ns[q];
         (*v)[p] = s;
     }
+    work.index.resize(static_cast<size_t>(columns));
+    for (int c = 0; c < 10; ++c)
+        work.index[static_cast<size_t>(c)] = 10 * camera + c;
+    for (size_t r = 0; r < work.rayPoints.size(); ++r)
+        for (int c = 0; c < 3; ++c)
+            work.index[10 + 3 * r + static_cast<size_t>(c)] = pointBase + 3 * work.rayPoints[r] + c;
+    work.M = M;
+    work.v = v;
+    work.owned = true;
+    return true;
+}
+
+void CAdjustmentEngine::ApplyStation(const StationFold& work, int lo, int hi)
+{
+    const SystemRows S = ReducedRows();
+    const int pointBase = 10 * cameras->GetSize();
+    // The rays: camera and point blocks of the reduced system.
+    for (size_t r = 0; r < work.rays.size(); ++r) {
+        const RayEquations& ray = work.rays[r];
+        const int i = work.rayPoints[r];
+        const int c0 = 10 * ray.camera;
+        const int p0 = pointBase + 3 * i;
+        const double* a0 = ray.a[0];
+        const double* a1 = ray.a[1];
+        const double* q0 = ray.p[0];
+        const double* q1 = ray.p[1];
+        if (c0 < hi && c0 + 10 > lo) {
+            for (int k = std::max(0, lo - c0); k < std::min(10, hi - c0); ++k) {
+                double* row = S.At(c0 + k, c0 + k);
+                for (int j = k; j < 10; ++j)
+                    row[j - k] += a0[k] * a0[j] + a1[k] * a1[j];
+                double* cross = S.At(c0 + k, p0);
+                for (int j = 0; j < 3; ++j)
+                    cross[j] += a0[k] * q0[j] + a1[k] * q1[j];
+                rightHandSide[c0 + k] += a0[k] * ray.l[0] + a1[k] * ray.l[1];
+            }
+        }
+        if (p0 < hi && p0 + 3 > lo) {
+            double* own = &reverseFold.pointNormals[static_cast<size_t>(6 * i)];
+            int k = 0;
+            for (int rr = 0; rr < 3; ++rr) {
+                const bool mine = p0 + rr >= lo && p0 + rr < hi;
+                double* row = mine ? S.At(p0 + rr, p0 + rr) : nullptr;
+                for (int c = rr; c < 3; ++c, ++k) {
+                    if (!mine)
+                        continue;
+                    const double v = q0[rr] * q0[c] + q1[rr] * q1[c];
+                    row[c - rr] += v;
+                    own[k] += v;
+                }
+                if (mine)
+                    rightHandSide[p0 + rr] += q0[rr] * ray.l[0] + q1[rr] * ray.l[1];
+            }
+        }
+    }
+    if (!work.folded || work.M == nullptr)
+        return;
 
     // The system minus Nsr M over the touched rows and columns, the
-    // right-hand side minus Nsr v. Reduced index of compact column c:
-    std::vector<int32_t> index(static_cast<size_t>(columns));
-    for (int c = 0; c < 10; ++c)
-        index[static_cast<size_t>(c)] = 10 * camera + c;
-    for (size_t r = 0; r < rayPoints.size(); ++r)
-        for (int c = 0; c < 3; ++c)
-            index[10 + 3 * r + static_cast<size_t>(c)] = pointBase + 3 * rayPoints[r] + c;
-    double* const* T = normals->GetRowTable();
+    // right-hand side minus Nsr v.
+    const int columns = work.columns;
+    const std::vector<int32_t>& index = work.index;
+    double* const* Mr = work.M->GetRowTable();
+    const CVector& v = *work.v;
     const double* N[6];
     for (int p = 0; p < 6; ++p)
-        N[p] = &nsrT[static_cast<size_t>(p * columns)];
+        N[p] = &work.nsrT[static_cast<size_t>(p * columns)];
     for (int a = 0; a < columns; ++a) {
         const int ra = index[static_cast<size_t>(a)];
+        if (ra < lo || ra >= hi)
+            continue;
         double n6[6];
         for (int p = 0; p < 6; ++p)
             n6[p] = N[p][a];
-        double* row = T[ra] - ra;
-        for (int b = a; b < columns; ++b) {
-            double s = 0.0;
-            for (int p = 0; p < 6; ++p)
-                s += n6[p] * Mr[p][b];
-            row[index[static_cast<size_t>(b)]] -= s;
+        if (S.T != nullptr) {
+            double* row = S.T[ra] - ra;
+            for (int b = a; b < columns; ++b) {
+                double s = 0.0;
+                for (int p = 0; p < 6; ++p)
+                    s += n6[p] * Mr[p][b];
+                row[index[static_cast<size_t>(b)]] -= s;
+            }
+        } else {
+            // Columns of one block follow each other: one look-up per block.
+            double* cell = nullptr;
+            for (int b = a; b < columns; ++b) {
+                const int cb = index[static_cast<size_t>(b)];
+                const bool blockStart = b == a || b == 10 || (b > 10 && (b - 10) % 3 == 0);
+                cell = blockStart ? S.sparse->Entry(ra, cb) : cell + 1;
+                double s = 0.0;
+                for (int p = 0; p < 6; ++p)
+                    s += n6[p] * Mr[p][b];
+                *cell -= s;
+            }
         }
         double s = 0.0;
         for (int p = 0; p < 6; ++p)
-            s += n6[p] * (*v)[p];
+            s += n6[p] * v[p];
         rightHandSide[ra] -= s;
     }
-
-    matrixStore.GetArray().Add(M);
-    vectorStore.GetArray().Add(v);
-    foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
-    foldedColumns.insert(foldedColumns.end(), index.begin(), index.end());
-    return true;
 }
 
 bool CAdjustmentEngine::UpdateCamerasAndPoints(const CVector& x)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AdjustmentEngine.h"
+#include "PackedNormals.h"
 #include "AdjustmentSummary.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
@@ -53,9 +54,8 @@ bool CAdjustmentEngine::AddScaleBarEquations(int& equations)
         scaleBars->scalingResult = -1;
         return false;
     }
-    const int n = reducedCount;
     const int base = 10 * cameras->GetSize();
-    double* const* T = normals->GetRowTable();
+    const SystemRows S = ReducedRows();
     for (int k = 0; k < scaleBars->GetSize(); ++k) {
         CScaleBar* bar = scaleBars->GetAt(k);
         if (bar == nullptr)
@@ -93,15 +93,15 @@ bool CAdjustmentEngine::AddScaleBarEquations(int& equations)
         const int pb = base + 3 * ib;
         for (int r = 0; r < 3; ++r) {
             for (int c = r; c < 3; ++c) {
-                *normals->GetElementPtr(pa + r, pa + c) += gA[r] * gA[c];
-                *normals->GetElementPtr(pb + r, pb + c) += gB[r] * gB[c];
+                *S.At(pa + r, pa + c) += gA[r] * gA[c];
+                *S.At(pb + r, pb + c) += gB[r] * gB[c];
             }
             for (int c = 0; c < 3; ++c)
-                *normals->GetElementPtr(pa + r, pb + c) += gA[r] * gB[c];
-            *normals->GetElementPtr(pa + r, n) += gA[r] * l;
-            *normals->GetElementPtr(pb + r, n) += gB[r] * l;
+                *S.At(pa + r, pb + c) += gA[r] * gB[c];
+            S.Rhs(pa + r) += gA[r] * l;
+            S.Rhs(pb + r) += gB[r] * l;
         }
-        T[n][0] += l * l;
+        S.SquareSum() += l * l;
         summary->vv += l * l;
         ++equations;
     }

@@ -55,15 +55,15 @@ constexpr double kBlockBytes = 48.0 * 1024 * 1024;
 // its cross block with the Width unknowns at o0 (partials q0, q1) and its
 // right-hand side.
 template <int Rows, int Width>
-inline void AddRayRow(double* const* T, double* rhs, int r0, int i, int o0, const double* p0, const double* p1,
+inline void AddRayRow(const SystemRows& S, double* rhs, int r0, int i, int o0, const double* p0, const double* p1,
                       const double* q0, const double* q1, const double l[2])
 {
-    double* __restrict row = T[r0 + i];
+    double* __restrict row = S.At(r0 + i, r0 + i);
     const double a = p0[i], b = p1[i];
     for (int j = i; j < Rows; ++j)
         row[j - i] += a * p0[j] + b * p1[j];
     if (Width > 0) {
-        double* __restrict cross = row + (o0 - r0 - i);
+        double* __restrict cross = S.At(r0 + i, o0);
         for (int j = 0; j < Width; ++j)
             cross[j] += a * q0[j] + b * q1[j];
     }
@@ -96,7 +96,12 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     const int nCam = cameras->GetSize();
     const int nSta = images->GetSize();
     const int n = reducedCount;
-    CMatrix& target = freeNetwork ? *bordered : *normals;
+    SystemRows target = ReducedRows();
+    if (freeNetwork) {
+        target.T = bordered->GetRowTable();
+        target.sparse = nullptr;
+        target.order = n + 7;
+    }
     rightHandSide.Resize(0);
     rightHandSide.Resize(freeNetwork ? n + 7 : n);
     FillStationCache();
@@ -123,8 +128,6 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     const int rows = freeNetwork ? n + 7 : n;
     const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 4 * workers));
     const std::vector<int> band = BandRows(rows, bandCount, columnsPerPoint);
-    double* const* T = target.GetRowTable();
-    const int last = target.GetRows() - 1;
 
     std::atomic<int> nextPoint{0};
     std::atomic<int> nextBand{0};
@@ -140,7 +143,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                 continue;
             if (w.accumulate)
                 for (const RayEquations& ray : w.rays)
-                    T[last][0] += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
+                    target.SquareSum() += ray.l[0] * ray.l[0] + ray.l[1] * ray.l[1];
             if (!w.folded)
                 continue;
             const CObjectPoint* point = points->GetAt(w.index);
@@ -187,7 +190,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
                 const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
                 for (int t = 0; t < count; ++t)
-                    ApplyPoint(work[static_cast<size_t>(t)], T, lo, hi);
+                    ApplyPoint(work[static_cast<size_t>(t)], target, lo, hi);
             }
             barrier.Wait();
             if (worker == 0)
@@ -291,7 +294,7 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     return true;
 }
 
-void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int lo, int hi)
+void CAdjustmentEngine::ApplyPoint(const PointFold& work, const SystemRows& S, int lo, int hi)
 {
     if (!work.accumulate)
         return;
@@ -303,12 +306,12 @@ void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int 
         if (c0 < hi && c0 + 10 > lo) {
             const int i1 = std::min(10, hi - c0);
             for (int i = std::max(0, lo - c0); i < i1; ++i)
-                AddRayRow<10, 6>(T, rhs, c0, i, s0, ray.a[0], ray.a[1], ray.b[0], ray.b[1], ray.l);
+                AddRayRow<10, 6>(S, rhs, c0, i, s0, ray.a[0], ray.a[1], ray.b[0], ray.b[1], ray.l);
         }
         if (s0 < hi && s0 + 6 > lo) {
             const int i1 = std::min(6, hi - s0);
             for (int i = std::max(0, lo - s0); i < i1; ++i)
-                AddRayRow<6, 0>(T, rhs, s0, i, s0, ray.b[0], ray.b[1], nullptr, nullptr, ray.l);
+                AddRayRow<6, 0>(S, rhs, s0, i, s0, ray.b[0], ray.b[1], nullptr, nullptr, ray.l);
         }
     }
     if (!work.folded)
@@ -337,8 +340,8 @@ void CAdjustmentEngine::ApplyPoint(const PointFold& work, double* const* T, int 
             for (size_t bb = ba; bb < blockCount; ++bb) {
                 const PointFold::ColumnBlock& B = work.runs[bb];
                 const int j0 = bb == ba ? i : 0;
-                // Element (ri, B.first + j) of the packed row that starts at (ri, ri).
-                double* __restrict dst = T[ri] + (B.first - ri);
+                // dst[j] is element (ri, B.first + j) for j >= j0.
+                double* __restrict dst = S.At(ri, B.first + j0) - j0;
                 const int cb = B.column;
                 for (int j = j0; j < B.length; ++j)
                     dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
@@ -528,7 +531,7 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
 
 // A-priori weights of the camera and station parameters, then the
 // right-hand side into the last column of the system.
-bool CAdjustmentEngine::AddParameterConstraints(CMatrix& target)
+bool CAdjustmentEngine::AddParameterConstraints(const SystemRows& target)
 {
     const int nCam = cameras->GetSize();
     for (int k = 0; k < nCam; ++k) {
@@ -537,11 +540,11 @@ bool CAdjustmentEngine::AddParameterConstraints(CMatrix& target)
         if (!IsCameraUsed(k)) {
             // Held fixed: a unit pivot and no right-hand side give a zero correction.
             for (int p = 0; p < CAM_PARAMETER_COUNT; ++p)
-                *target.GetElementPtr(c0 + p, c0 + p) = 1.0;
+                *target.At(c0 + p, c0 + p) = 1.0;
             continue;
         }
         for (int p = 0; p < CAM_PARAMETER_COUNT; ++p) {
-            AddParameterWeight(*target.GetElementPtr(c0 + p, c0 + p), rightHandSide[c0 + p], camera->sigmas[p],
+            AddParameterWeight(*target.At(c0 + p, c0 + p), rightHandSide[c0 + p], camera->sigmas[p],
                                camera->corrections[p]);
         }
     }
@@ -549,13 +552,12 @@ bool CAdjustmentEngine::AddParameterConstraints(CMatrix& target)
         const CProjectImage* image = images->GetAt(j);
         const int s0 = 10 * nCam + 6 * j;
         for (int p = 0; p < STA_PARAMETER_COUNT; ++p) {
-            AddParameterWeight(*target.GetElementPtr(s0 + p, s0 + p), rightHandSide[s0 + p], image->aprioriSigma[p],
+            AddParameterWeight(*target.At(s0 + p, s0 + p), rightHandSide[s0 + p], image->aprioriSigma[p],
                                image->corrections[p]);
         }
     }
-    const int last = target.GetRows() - 1;
     for (int i = 0; i < rightHandSide.GetSize(); ++i)
-        *target.GetElementPtr(i, last) += rightHandSide[i];
+        target.Rhs(i) += rightHandSide[i];
     return true;
 }
 

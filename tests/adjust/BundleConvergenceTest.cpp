@@ -255,11 +255,13 @@ void RecordPivots(void* context, int32_t phase)
     auto* run = static_cast<std::pair<CAdjustmentEngine*, UnitsRun*>*>(context);
     if (phase != PHASE_SOLVING || run->second->log10Determinant != 0.0)
         return;
-    const CMatrix& factor = *run->first->normals;
+    std::vector<double> pivots;
+    if (!run->first->GetPivots(pivots))
+        return;
     UnitsRun& r = *run->second;
     r.lowestPivot = HUGE_VAL;
-    for (int i = 0; i + 1 < factor.GetRows(); ++i) {
-        const double d = factor.GetAt(i, i);
+    for (size_t i = 0; i + 1 < pivots.size(); ++i) {
+        const double d = pivots[i];
         r.lowestPivot = std::min(r.lowestPivot, d);
         r.highestPivot = std::max(r.highestPivot, d);
         r.log10Determinant += std::log10(d);

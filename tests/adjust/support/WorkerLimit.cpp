@@ -1,7 +1,9 @@
 // The bundle tests run with the number of worker threads given by
 // KESTRELON_BUNDLE_WORKERS (unset: the engine's own choice); CTest runs them
-// with 1, 2 and 8.
+// with 1, 2 and 8. KESTRELON_BUNDLE_SOLVER ("dense" or "sparse") forces the
+// storage of the reduced system (unset: chosen by its fill).
 #include <cstdlib>
+#include <cstring>
 
 #include "AdjustmentEngine.h"
 
@@ -12,6 +14,12 @@ struct WorkerLimitFromEnvironment {
     {
         if (const char* value = std::getenv("KESTRELON_BUNDLE_WORKERS"))
             CAdjustmentEngine::SetDefaultWorkerLimit(std::atoi(value));
+        if (const char* value = std::getenv("KESTRELON_BUNDLE_SOLVER")) {
+            if (std::strcmp(value, "dense") == 0)
+                CAdjustmentEngine::SetDefaultSolver(CAdjustmentEngine::SOLVER_DENSE);
+            else if (std::strcmp(value, "sparse") == 0)
+                CAdjustmentEngine::SetDefaultSolver(CAdjustmentEngine::SOLVER_SPARSE);
+        }
     }
 };
 

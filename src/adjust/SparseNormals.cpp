@@ -1,0 +1,679 @@
+#include "SparseNormals.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include <suitesparse/cholmod.h>
+
+#include "Matrix.h"
+#include "Vector.h"
+#include "Workers.h"
+
+static_assert(sizeof(SuiteSparse_long) == sizeof(int64_t), "CHOLMOD's long is 64 bits");
+
+namespace {
+
+// The pivot test of the root-free factorisation.
+constexpr double kTinyPivot = 1e-100;
+
+// The library's own OpenMP loops (copies between its work areas) would run
+// on threads of its runtime that spin between regions beside the engine's
+// workers: every parallel region of the process runs on one thread. The
+// runtime comes with the library, so it is found at run time.
+void KeepLibraryOnOneThread()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        using SetLevels = void (*)(int);
+        if (void* f = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
+            reinterpret_cast<SetLevels>(f)(0);
+    });
+}
+
+} // namespace
+
+struct CSparseNormals::Library {
+    cholmod_common common;
+    cholmod_factor* factor = nullptr;
+    bool started = false;
+
+    Library()
+    {
+        KeepLibraryOnOneThread();
+        started = cholmod_l_start(&common) != 0;
+        common.print = 0;
+        common.error_handler = nullptr;
+        common.supernodal = CHOLMOD_SUPERNODAL;
+        // One ordering, always the same: the same factor on every run.
+        common.nmethods = 1;
+        common.method[0].ordering = CHOLMOD_AMD;
+        common.postorder = 1;
+        common.final_ll = 1;
+    }
+    ~Library()
+    {
+        if (factor != nullptr)
+            cholmod_l_free_factor(&factor, &common);
+        if (started)
+            cholmod_l_finish(&common);
+    }
+};
+
+CSparseNormals::CSparseNormals() : lib(new Library) {}
+
+CSparseNormals::~CSparseNormals() = default;
+
+bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<int32_t, int32_t>>& links)
+{
+    try {
+        const int nodes = static_cast<int>(sizes.size());
+        nodeSize = sizes;
+        nodeStart.assign(static_cast<size_t>(nodes) + 1, 0);
+        for (int a = 0; a < nodes; ++a)
+            nodeStart[static_cast<size_t>(a) + 1] = nodeStart[static_cast<size_t>(a)] + sizes[static_cast<size_t>(a)];
+        order = nodeStart.back();
+        rowNode.resize(static_cast<size_t>(order));
+        for (int a = 0; a < nodes; ++a)
+            for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
+                rowNode[static_cast<size_t>(r)] = a;
+
+        for (auto& link : links)
+            if (link.first > link.second)
+                std::swap(link.first, link.second);
+        std::sort(links.begin(), links.end());
+        links.erase(std::unique(links.begin(), links.end()), links.end());
+
+        adjacencyStart.assign(static_cast<size_t>(nodes) + 1, 0);
+        lowerStart.assign(static_cast<size_t>(nodes) + 1, 0);
+        for (const auto& link : links) {
+            if (link.first == link.second || link.first < 0 || link.second >= nodes)
+                continue;
+            ++adjacencyStart[static_cast<size_t>(link.first) + 1];
+            ++lowerStart[static_cast<size_t>(link.second) + 1];
+        }
+        for (int a = 0; a < nodes; ++a) {
+            adjacencyStart[static_cast<size_t>(a) + 1] += adjacencyStart[static_cast<size_t>(a)];
+            lowerStart[static_cast<size_t>(a) + 1] += lowerStart[static_cast<size_t>(a)];
+        }
+        adjacency.assign(static_cast<size_t>(adjacencyStart.back()), 0);
+        adjacencyOffset.assign(adjacency.size(), 0);
+        lower.assign(static_cast<size_t>(lowerStart.back()), 0);
+        {
+            std::vector<int64_t> fill(adjacencyStart.begin(), adjacencyStart.end() - 1);
+            std::vector<int64_t> fillLower(lowerStart.begin(), lowerStart.end() - 1);
+            // Links are sorted, so each node's neighbours come out ascending.
+            for (const auto& link : links) {
+                if (link.first == link.second || link.first < 0 || link.second >= nodes)
+                    continue;
+                adjacency[static_cast<size_t>(fill[static_cast<size_t>(link.first)]++)] = link.second;
+                lower[static_cast<size_t>(fillLower[static_cast<size_t>(link.second)]++)] = link.first;
+            }
+        }
+        std::vector<int> others(static_cast<size_t>(nodes), 0); // columns of a row beyond its own node
+        for (int a = 0; a < nodes; ++a) {
+            int offset = 0;
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                adjacencyOffset[static_cast<size_t>(t)] = offset;
+                offset += sizes[static_cast<size_t>(adjacency[static_cast<size_t>(t)])];
+            }
+            others[static_cast<size_t>(a)] = offset;
+        }
+
+        rowStart.assign(static_cast<size_t>(order) + 1, 0);
+        for (int r = 0; r < order; ++r) {
+            const int a = rowNode[static_cast<size_t>(r)];
+            const int own = nodeStart[static_cast<size_t>(a) + 1] - r;
+            rowStart[static_cast<size_t>(r) + 1] = rowStart[static_cast<size_t>(r)] + own + others[static_cast<size_t>(a)];
+        }
+        columnIndex.resize(static_cast<size_t>(rowStart.back()));
+        for (int r = 0; r < order; ++r) {
+            const int a = rowNode[static_cast<size_t>(r)];
+            int64_t e = rowStart[static_cast<size_t>(r)];
+            for (int c = r; c < nodeStart[static_cast<size_t>(a) + 1]; ++c)
+                columnIndex[static_cast<size_t>(e++)] = c;
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int b = adjacency[static_cast<size_t>(t)];
+                for (int c = nodeStart[static_cast<size_t>(b)]; c < nodeStart[static_cast<size_t>(b) + 1]; ++c)
+                    columnIndex[static_cast<size_t>(e++)] = c;
+            }
+        }
+        values.assign(columnIndex.size(), 0.0);
+        rhs.assign(static_cast<size_t>(order), 0.0);
+        squareSum = 0.0;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    factored = false;
+    return true;
+}
+
+double* CSparseNormals::Entry(int r, int c)
+{
+    if (r > c)
+        std::swap(r, c);
+    if (r < 0 || c >= order)
+        return nullptr;
+    const int a = rowNode[static_cast<size_t>(r)];
+    const int b = rowNode[static_cast<size_t>(c)];
+    const int64_t base = rowStart[static_cast<size_t>(r)];
+    if (a == b)
+        return &values[static_cast<size_t>(base + (c - r))];
+    const auto first = adjacency.begin() + adjacencyStart[static_cast<size_t>(a)];
+    const auto last = adjacency.begin() + adjacencyStart[static_cast<size_t>(a) + 1];
+    const auto found = std::lower_bound(first, last, b);
+    if (found == last || *found != b)
+        return nullptr;
+    const int own = nodeStart[static_cast<size_t>(a) + 1] - r;
+    const int64_t offset = adjacencyOffset[static_cast<size_t>(found - adjacency.begin())];
+    return &values[static_cast<size_t>(base + own + offset + (c - nodeStart[static_cast<size_t>(b)]))];
+}
+
+void CSparseNormals::Zero()
+{
+    std::fill(values.begin(), values.end(), 0.0);
+    std::fill(rhs.begin(), rhs.end(), 0.0);
+    squareSum = 0.0;
+    factored = false;
+}
+
+void CSparseNormals::Hold(int index)
+{
+    if (index < 0 || index >= order)
+        return;
+    const int a = rowNode[static_cast<size_t>(index)];
+    for (int64_t e = rowStart[static_cast<size_t>(index)]; e < rowStart[static_cast<size_t>(index) + 1]; ++e)
+        values[static_cast<size_t>(e)] = 0.0;
+    values[static_cast<size_t>(rowStart[static_cast<size_t>(index)])] = 1.0;
+    rhs[static_cast<size_t>(index)] = 0.0;
+    for (int k = nodeStart[static_cast<size_t>(a)]; k < index; ++k)
+        *Entry(k, index) = 0.0;
+    for (int64_t t = lowerStart[static_cast<size_t>(a)]; t < lowerStart[static_cast<size_t>(a) + 1]; ++t) {
+        const int b = lower[static_cast<size_t>(t)];
+        for (int k = nodeStart[static_cast<size_t>(b)]; k < nodeStart[static_cast<size_t>(b) + 1]; ++k)
+            *Entry(k, index) = 0.0;
+    }
+}
+
+namespace {
+
+// The stored upper triangle, row by row, is the lower triangle column by
+// column: the form the library takes, without a copy.
+cholmod_sparse View(int order, std::vector<int64_t>& start, std::vector<int64_t>& index, std::vector<double>& values)
+{
+    cholmod_sparse A;
+    std::memset(&A, 0, sizeof A);
+    A.nrow = static_cast<size_t>(order);
+    A.ncol = static_cast<size_t>(order);
+    A.nzmax = values.size();
+    A.p = start.data();
+    A.i = index.data();
+    A.x = values.data();
+    A.stype = -1;
+    A.itype = CHOLMOD_LONG;
+    A.xtype = CHOLMOD_REAL;
+    A.dtype = CHOLMOD_DOUBLE;
+    A.sorted = 1;
+    A.packed = 1;
+    return A;
+}
+
+} // namespace
+
+bool CSparseNormals::Analyse()
+{
+    if (!lib->started || order < 1)
+        return false;
+    if (lib->factor != nullptr)
+        cholmod_l_free_factor(&lib->factor, &lib->common);
+    cholmod_common& c = lib->common;
+    // The fill-reducing order of the blocks, each block's unknowns kept
+    // together in their order: a block of the inverse is then found by one
+    // search.
+    const int nodes = static_cast<int>(nodeSize.size());
+    std::vector<int64_t> nodeColumn(static_cast<size_t>(nodes) + 1, 0), nodeRow;
+    try {
+        for (int a = 0; a < nodes; ++a) {
+            nodeRow.push_back(a);
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t)
+                nodeRow.push_back(adjacency[static_cast<size_t>(t)]);
+            nodeColumn[static_cast<size_t>(a) + 1] = static_cast<int64_t>(nodeRow.size());
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::vector<double> ones(nodeRow.size(), 1.0);
+    cholmod_sparse B = View(nodes, nodeColumn, nodeRow, ones);
+    std::vector<int64_t> nodeOrder(static_cast<size_t>(nodes));
+    std::vector<int64_t> unknownOrder;
+    if (nodes > 0 && cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c)) {
+        for (int64_t a : nodeOrder)
+            for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
+                unknownOrder.push_back(r);
+    }
+    cholmod_sparse A = View(order, rowStart, columnIndex, values);
+    if (static_cast<int>(unknownOrder.size()) == order) {
+        c.method[0].ordering = CHOLMOD_GIVEN;
+        lib->factor = cholmod_l_analyze_p(&A, unknownOrder.data(), nullptr, 0, &c);
+        c.method[0].ordering = CHOLMOD_AMD;
+    } else {
+        lib->factor = cholmod_l_analyze(&A, &c);
+    }
+    if (lib->factor == nullptr || c.status < 0)
+        return false;
+    factorEntries = lib->common.lnz;
+    factorFlops = lib->common.fl;
+    const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(lib->factor->Perm);
+    position.assign(static_cast<size_t>(order), 0);
+    for (int k = 0; k < order; ++k)
+        position[static_cast<size_t>(perm[k])] = k;
+    contiguous = true;
+    for (int r = 0; r + 1 < order && contiguous; ++r)
+        if (rowNode[static_cast<size_t>(r)] == rowNode[static_cast<size_t>(r) + 1])
+            contiguous = position[static_cast<size_t>(r) + 1] == position[static_cast<size_t>(r)] + 1;
+    return true;
+}
+
+bool CSparseNormals::Factorize()
+{
+    factored = false;
+    inverseValue.clear();
+    if (lib->factor == nullptr && !Analyse())
+        return false;
+    try {
+        scale.resize(static_cast<size_t>(order));
+        for (int r = 0; r < order; ++r) {
+            const double d = Diagonal(r);
+            if (!(d > 0.0) || !std::isfinite(d))
+                return false;
+            scale[static_cast<size_t>(r)] = 1.0 / std::sqrt(d);
+        }
+        for (int r = 0; r < order; ++r) {
+            const double sr = scale[static_cast<size_t>(r)];
+            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
+                values[static_cast<size_t>(e)] *= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
+        }
+        cholmod_common& c = lib->common;
+        cholmod_sparse A = View(order, rowStart, columnIndex, values);
+        if (!cholmod_l_factorize(&A, lib->factor, &c) || c.status != CHOLMOD_OK)
+            return false;
+
+        // Pivots of the unscaled system: the root-free form's d = l^2 / s^2.
+        const cholmod_factor& L = *lib->factor;
+        const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+        const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
+        const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
+        const double* x = static_cast<const double*>(L.x);
+        pivots.assign(static_cast<size_t>(order) + 1, 0.0);
+        for (size_t s = 0; s < L.nsuper; ++s) {
+            const SuiteSparse_long rows = pi[s + 1] - pi[s];
+            for (SuiteSparse_long j = super[s]; j < super[s + 1]; ++j) {
+                const SuiteSparse_long local = j - super[s];
+                const double l = x[px[s] + local * rows + local];
+                const double sj = scale[static_cast<size_t>(perm[j])];
+                const double d = l * l / (sj * sj);
+                pivots[static_cast<size_t>(j)] = d;
+                if (!(std::fabs(d) >= kTinyPivot))
+                    return false;
+            }
+        }
+
+        // The reduced right-hand side z = L^-1 P S b, and the last pivot
+        // c - z'z.
+        cholmod_dense* b = cholmod_l_allocate_dense(static_cast<size_t>(order), 1, static_cast<size_t>(order),
+                                                    CHOLMOD_REAL, &c);
+        if (b == nullptr)
+            return false;
+        double* bx = static_cast<double*>(b->x);
+        for (int r = 0; r < order; ++r)
+            bx[r] = rhs[static_cast<size_t>(r)] * scale[static_cast<size_t>(r)];
+        cholmod_dense* pb = cholmod_l_solve(CHOLMOD_P, lib->factor, b, &c);
+        cholmod_l_free_dense(&b, &c);
+        if (pb == nullptr)
+            return false;
+        cholmod_dense* z = cholmod_l_solve(CHOLMOD_L, lib->factor, pb, &c);
+        cholmod_l_free_dense(&pb, &c);
+        if (z == nullptr)
+            return false;
+        const double* zx = static_cast<const double*>(z->x);
+        reduced.assign(zx, zx + order);
+        cholmod_l_free_dense(&z, &c);
+        double last = squareSum;
+        for (double v : reduced)
+            last -= v * v;
+        pivots[static_cast<size_t>(order)] = last;
+        if (!(std::fabs(last) >= kTinyPivot))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    factored = true;
+    return true;
+}
+
+bool CSparseNormals::Solve(CVector& x) const
+{
+    if (!factored)
+        return false;
+    cholmod_common& c = lib->common;
+    cholmod_dense* z = cholmod_l_allocate_dense(static_cast<size_t>(order), 1, static_cast<size_t>(order),
+                                                CHOLMOD_REAL, &c);
+    if (z == nullptr)
+        return false;
+    std::copy(reduced.begin(), reduced.end(), static_cast<double*>(z->x));
+    cholmod_dense* y = cholmod_l_solve(CHOLMOD_Lt, lib->factor, z, &c);
+    cholmod_l_free_dense(&z, &c);
+    if (y == nullptr)
+        return false;
+    cholmod_dense* u = cholmod_l_solve(CHOLMOD_Pt, lib->factor, y, &c);
+    cholmod_l_free_dense(&y, &c);
+    if (u == nullptr)
+        return false;
+    if (x.GetSize() < order && !x.Resize(order)) {
+        cholmod_l_free_dense(&u, &c);
+        return false;
+    }
+    const double* ux = static_cast<const double*>(u->x);
+    bool finite = true;
+    for (int r = 0; r < order; ++r) {
+        x[r] = ux[r] * scale[static_cast<size_t>(r)];
+        finite = finite && std::isfinite(x[r]);
+    }
+    cholmod_l_free_dense(&u, &c);
+    return finite;
+}
+
+// Z = A^-1 on the pattern of L (A = L L', scaled and permuted), supernode
+// by supernode from the last: with S the supernode's columns and R the rows
+// below them, Y = L_RS L_SS^-1, Z_RS = -Z_RR Y and
+// Z_SS = (L_SS L_SS')^-1 - Y' Z_RS. The rows R are a clique of the factor's
+// pattern, so Z_RR is formed already (in the supernodes of those rows).
+// Z is kept in the factor's own layout.
+bool CSparseNormals::InvertOnPattern(int workers)
+{
+    inverseValue.clear();
+    if (!factored || lib->factor == nullptr || !lib->factor->is_super)
+        return false;
+    const cholmod_factor& L = *lib->factor;
+    const size_t nsuper = L.nsuper;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    const double* lx = static_cast<const double*>(L.x);
+    try {
+        columnSuper.assign(static_cast<size_t>(order), 0);
+        for (size_t t = 0; t < nsuper; ++t)
+            for (SuiteSparse_long j = super[t]; j < super[t + 1]; ++j)
+                columnSuper[static_cast<size_t>(j)] = static_cast<int64_t>(t);
+        inverseValue.assign(L.xsize, 0.0);
+    } catch (const std::bad_alloc&) {
+        inverseValue.clear();
+        return false;
+    }
+    struct Work {
+        std::vector<double> Y, Zrr, Zrs, Linv;
+        std::vector<int64_t> pos;
+    };
+    // One supernode, once those of its rows are done.
+    auto invert = [&](size_t si, Work& w) -> bool {
+        std::vector<double>& Y = w.Y;
+        std::vector<double>& Zrr = w.Zrr;
+        std::vector<double>& Zrs = w.Zrs;
+        std::vector<double>& Linv = w.Linv;
+        std::vector<int64_t>& pos = w.pos;
+        const int64_t k1 = super[si], nscol = super[si + 1] - k1;
+        const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
+        const SuiteSparse_long* rows = ls + pi[si];
+        const SuiteSparse_long* R = rows + nscol;
+        const double* Lx = lx + px[si];
+        double* Zx = &inverseValue[static_cast<size_t>(px[si])];
+        const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
+
+        // Y = L_RS L_SS^-1, column-major nR x nscol.
+        Y.assign(nr * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k)
+            for (int64_t i = 0; i < nR; ++i)
+                Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
+        for (int64_t k = nscol; k-- > 0;) {
+            double* yk = &Y[static_cast<size_t>(k * nR)];
+            for (int64_t m = k + 1; m < nscol; ++m) {
+                const double f = Lx[m + k * nsrow];
+                const double* ym = &Y[static_cast<size_t>(m * nR)];
+                for (int64_t i = 0; i < nR; ++i)
+                    yk[i] -= ym[i] * f;
+            }
+            const double d = 1.0 / Lx[k + k * nsrow];
+            for (int64_t i = 0; i < nR; ++i)
+                yk[i] *= d;
+        }
+
+        // Z_RR gathered from the supernodes of the rows R.
+        Zrr.assign(nr * nr, 0.0);
+        for (int64_t j = 0; j < nR;) {
+            const int64_t t = columnSuper[static_cast<size_t>(R[j])];
+            int64_t j1 = j + 1;
+            while (j1 < nR && R[j1] < super[t + 1])
+                ++j1;
+            const SuiteSparse_long* tr = ls + pi[t];
+            const int64_t tn = pi[t + 1] - pi[t];
+            const double* zt = &inverseValue[static_cast<size_t>(px[t])];
+            pos.assign(static_cast<size_t>(nR - j), 0);
+            int64_t idx = 0;
+            for (int64_t i = j; i < nR; ++i) {
+                while (idx < tn && tr[idx] < R[i])
+                    ++idx;
+                if (idx == tn || tr[idx] != R[i])
+                    return false;
+                pos[static_cast<size_t>(i - j)] = idx;
+            }
+            for (int64_t jj = j; jj < j1; ++jj) {
+                const double* column = zt + (R[jj] - super[t]) * tn;
+                for (int64_t i = jj; i < nR; ++i) {
+                    const double z = column[pos[static_cast<size_t>(i - j)]];
+                    Zrr[static_cast<size_t>(i + jj * nR)] = z;
+                    Zrr[static_cast<size_t>(jj + i * nR)] = z;
+                }
+            }
+            j = j1;
+        }
+
+        // Z_RS = -Z_RR Y.
+        Zrs.assign(nr * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k) {
+            double* zk = &Zrs[static_cast<size_t>(k * nR)];
+            const double* yk = &Y[static_cast<size_t>(k * nR)];
+            for (int64_t m = 0; m < nR; ++m) {
+                const double y = yk[m];
+                if (y == 0.0)
+                    continue;
+                const double* zm = &Zrr[static_cast<size_t>(m * nR)];
+                for (int64_t i = 0; i < nR; ++i)
+                    zk[i] -= zm[i] * y;
+            }
+        }
+
+        // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
+        Linv.assign(nc * nc, 0.0);
+        for (int64_t k = 0; k < nscol; ++k) {
+            Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
+            for (int64_t m = k + 1; m < nscol; ++m) {
+                double sum = 0.0;
+                for (int64_t p = k; p < m; ++p)
+                    sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
+                Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
+            }
+        }
+        for (int64_t k = 0; k < nscol; ++k) {
+            for (int64_t m = k; m < nscol; ++m) {
+                double sum = 0.0;
+                for (int64_t p = m; p < nscol; ++p)
+                    sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
+                const double* ym = &Y[static_cast<size_t>(m * nR)];
+                const double* zk = &Zrs[static_cast<size_t>(k * nR)];
+                for (int64_t i = 0; i < nR; ++i)
+                    sum -= ym[i] * zk[i];
+                Zx[m + k * nsrow] = sum;
+            }
+            if (!std::isfinite(Zx[k + k * nsrow]))
+                return false;
+            for (int64_t i = 0; i < nR; ++i)
+                Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
+        }
+        return true;
+    };
+
+    // Supernodes by their depth in the tree of supernodes: those of one
+    // depth need only their ancestors, and are formed in parallel.
+    std::vector<int32_t> depth(nsuper, 0);
+    int32_t deepest = 0;
+    for (size_t si = nsuper; si-- > 0;) {
+        const int64_t nscol = super[si + 1] - super[si];
+        const int64_t nsrow = pi[si + 1] - pi[si];
+        if (nsrow > nscol) {
+            const int64_t parent = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
+            depth[si] = depth[static_cast<size_t>(parent)] + 1;
+            deepest = std::max(deepest, depth[si]);
+        }
+    }
+    std::vector<int64_t> levelStart(static_cast<size_t>(deepest) + 2, 0), levelNode(nsuper);
+    for (size_t si = 0; si < nsuper; ++si)
+        ++levelStart[static_cast<size_t>(depth[si]) + 1];
+    for (size_t d = 0; d + 1 < levelStart.size(); ++d)
+        levelStart[d + 1] += levelStart[d];
+    {
+        std::vector<int64_t> fill(levelStart.begin(), levelStart.end() - 1);
+        for (size_t si = 0; si < nsuper; ++si)
+            levelNode[static_cast<size_t>(fill[static_cast<size_t>(depth[si])]++)] = static_cast<int64_t>(si);
+    }
+    std::atomic<bool> ok{true};
+    std::atomic<int64_t> next{0};
+    RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
+        Work w;
+        for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
+            const int64_t begin = levelStart[d], end = levelStart[d + 1];
+            for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
+                try {
+                    if (!invert(static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]), w))
+                        ok = false;
+                } catch (const std::bad_alloc&) {
+                    ok = false;
+                }
+            }
+            barrier.Wait();
+            if (worker == 0)
+                next = 0;
+            barrier.Wait();
+        }
+    });
+    if (!ok) {
+        inverseValue.clear();
+        return false;
+    }
+    return true;
+}
+
+// Where Z(a, b) (elimination positions, a >= b) is kept; -1 outside the pattern.
+int64_t CSparseNormals::InverseIndex(int64_t a, int64_t b) const
+{
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    const int64_t t = columnSuper[static_cast<size_t>(b)];
+    const SuiteSparse_long* first = ls + pi[t];
+    const SuiteSparse_long* last = ls + pi[t + 1];
+    const SuiteSparse_long* found = std::lower_bound(first, last, static_cast<SuiteSparse_long>(a));
+    if (found == last || *found != a)
+        return -1;
+    return px[t] + (b - super[t]) * (last - first) + (found - first);
+}
+
+bool CSparseNormals::InverseAt(int i, int j, double& out) const
+{
+    out = 0.0;
+    if (inverseValue.empty() || i < 0 || j < 0 || i >= order || j >= order)
+        return false;
+    int64_t a = position[static_cast<size_t>(i)], b = position[static_cast<size_t>(j)];
+    if (a < b)
+        std::swap(a, b);
+    const int64_t e = InverseIndex(a, b);
+    if (e < 0)
+        return false;
+    out = inverseValue[static_cast<size_t>(e)] * scale[static_cast<size_t>(i)] * scale[static_cast<size_t>(j)];
+    return true;
+}
+
+bool CSparseNormals::InvertWhole(CMatrix& out) const
+{
+    if (!factored)
+        return false;
+    if (!out.Resize(order, -1) || out.GetRows() != order)
+        return false;
+    cholmod_common& c = lib->common;
+    const int width = 64;
+    for (int j0 = 0; j0 < order; j0 += width) {
+        const int w = std::min(width, order - j0);
+        cholmod_dense* b = cholmod_l_zeros(static_cast<size_t>(order), static_cast<size_t>(w), CHOLMOD_REAL, &c);
+        if (b == nullptr)
+            return false;
+        double* bx = static_cast<double*>(b->x);
+        for (int k = 0; k < w; ++k)
+            bx[static_cast<size_t>(k) * static_cast<size_t>(order) + static_cast<size_t>(j0 + k)] =
+                scale[static_cast<size_t>(j0 + k)];
+        cholmod_dense* x = cholmod_l_solve(CHOLMOD_A, lib->factor, b, &c);
+        cholmod_l_free_dense(&b, &c);
+        if (x == nullptr)
+            return false;
+        const double* xx = static_cast<const double*>(x->x);
+        for (int k = 0; k < w; ++k) {
+            const int j = j0 + k;
+            const double* column = xx + static_cast<size_t>(k) * static_cast<size_t>(order);
+            for (int i = 0; i <= j; ++i)
+                out.SetAt(column[i] * scale[static_cast<size_t>(i)], i, j);
+        }
+        cholmod_l_free_dense(&x, &c);
+    }
+    return true;
+}
+
+bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
+{
+    const int si = nodeSize[static_cast<size_t>(nodeI)], sj = nodeSize[static_cast<size_t>(nodeJ)];
+    const int i0 = nodeStart[static_cast<size_t>(nodeI)], j0 = nodeStart[static_cast<size_t>(nodeJ)];
+    if (!contiguous || inverseValue.empty()) {
+        for (int u = 0; u < si; ++u)
+            for (int t = 0; t < sj; ++t)
+                if (!InverseAt(i0 + u, j0 + t, out[u * sj + t]))
+                    return false;
+        return true;
+    }
+    const int64_t pi = position[static_cast<size_t>(i0)], pj = position[static_cast<size_t>(j0)];
+    // Each column of the earlier block holds the later block's rows one
+    // after the other (those of its own block from its diagonal on).
+    const bool iLate = pi >= pj;
+    const int64_t late = iLate ? pi : pj, early = iLate ? pj : pi;
+    const int lateSize = iLate ? si : sj, earlySize = iLate ? sj : si;
+    for (int t = 0; t < earlySize; ++t) {
+        const int u0 = nodeI == nodeJ ? t : 0;
+        const int64_t e = InverseIndex(late + u0, early + t);
+        if (e < 0)
+            return false;
+        const double* z = &inverseValue[static_cast<size_t>(e)] - u0;
+        for (int u = u0; u < lateSize; ++u) {
+            const int iu = iLate ? u : t, jt = iLate ? t : u;
+            const double v = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
+            out[iu * sj + jt] = v;
+            if (nodeI == nodeJ)
+                out[jt * sj + iu] = v;
+        }
+    }
+    return true;
+}

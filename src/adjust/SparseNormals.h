@@ -1,0 +1,114 @@
+// A reduced normal system stored by its structure: blocks of unknowns
+// (cameras, stations, points) and only the blocks that are not zero, with
+// its right-hand side and weighted square sum kept apart. It is factorised
+// by a supernodal sparse Cholesky on the system scaled to a unit diagonal,
+// solved, and inverted on the pattern of its factor (every element of the
+// inverse where the factor has an element: each block of the system among
+// them).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class CMatrix;
+class CVector;
+
+class CSparseNormals {
+public:
+    CSparseNormals();
+    ~CSparseNormals();
+    CSparseNormals(const CSparseNormals&) = delete;
+    CSparseNormals& operator=(const CSparseNormals&) = delete;
+
+    // The pattern: nodeSize[a] unknowns per node, in order of the unknowns;
+    // links are pairs of nodes whose block is not zero (any order, repeats
+    // allowed; each node's own block is always there). False when memory
+    // fails.
+    bool Build(const std::vector<int>& nodeSize, std::vector<std::pair<int32_t, int32_t>>& links);
+    int Order() const { return order; }
+    // Stored elements of the upper triangle.
+    size_t Entries() const { return values.size(); }
+
+    // Element (r, c) of the symmetric system (either triangle); null outside
+    // the pattern. Along a row of the upper triangle the columns of one node,
+    // and of neighbouring nodes that are both linked, follow each other.
+    double* Entry(int r, int c);
+    double& Rhs(int r) { return rhs[static_cast<size_t>(r)]; }
+    double& SquareSum() { return squareSum; }
+    double Diagonal(int r) const { return values[static_cast<size_t>(rowStart[static_cast<size_t>(r)])]; }
+    void Zero();
+    // Row and column of unknown `index` zero, with a unit pivot.
+    void Hold(int index);
+
+    // Fill-reducing ordering and the factor's structure, once per pattern:
+    // its stored elements and the operations of its factorisation.
+    bool Analyse();
+    double FactorEntries() const { return factorEntries; }
+    double FactorFlops() const { return factorFlops; }
+
+    // Factorises the system (which it overwrites with the scaled system)
+    // and reduces the right-hand side. False when a diagonal element is not
+    // positive, when the factorisation meets a pivot that is not positive,
+    // or when a pivot of the unscaled system (that of the root-free form on
+    // the permuted system, the right-hand side's last row included) is below
+    // 1e-100 in magnitude.
+    bool Factorize();
+    // The pivots of the last factorisation, unscaled, in elimination order.
+    const std::vector<double>& Pivots() const { return pivots; }
+    // The solution of the factorised system into x[0 .. order - 1].
+    bool Solve(CVector& x) const;
+
+    // The inverse on the pattern of the factor (after Factorize), on up to
+    // `workers` threads (the same result for any number); false when it
+    // cannot be formed or a value is not finite.
+    bool InvertOnPattern(int workers = 1);
+    // Element (i, j) of the inverse; false (out 0) outside what was formed.
+    bool InverseAt(int i, int j, double& out) const;
+    // The block of the inverse between the unknowns of nodes i and j (each
+    // block of the system is formed), row by row into out (size i x size
+    // j); false when it was not formed.
+    bool InverseBlock(int nodeI, int nodeJ, double* out) const;
+    int NodeOf(int unknown) const { return rowNode[static_cast<size_t>(unknown)]; }
+    int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
+    int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }
+    // The whole inverse as a packed symmetric matrix (after Factorize).
+    bool InvertWhole(CMatrix& out) const;
+
+private:
+    struct Library;
+    std::unique_ptr<Library> lib;
+
+    int order = 0;
+    std::vector<int> nodeSize;
+    std::vector<int> nodeStart;
+    std::vector<int32_t> rowNode;
+    std::vector<int64_t> rowStart;       // per row, its first stored element; order + 1 entries
+    std::vector<int64_t> columnIndex;    // per stored element, its column
+    std::vector<double> values;
+    std::vector<int64_t> adjacencyStart; // per node, its linked nodes after it
+    std::vector<int32_t> adjacency;
+    std::vector<int32_t> adjacencyOffset; // columns before the linked node in a row's other nodes
+    std::vector<int64_t> lowerStart;     // per node, its linked nodes before it
+    std::vector<int32_t> lower;
+    std::vector<double> rhs;
+    double squareSum = 0.0;
+
+    std::vector<double> scale;           // 1 / sqrt of the diagonal
+    std::vector<double> reduced;         // the reduced right-hand side, in elimination order
+    std::vector<double> pivots;
+    double factorEntries = 0.0;
+    double factorFlops = 0.0;
+    bool factored = false;
+
+    // Where Z(a, b) (elimination positions, a >= b) is kept; -1 when it is
+    // outside the pattern.
+    int64_t InverseIndex(int64_t a, int64_t b) const;
+    // The inverse on the pattern of the factor, in the factor's supernodal
+    // layout; the supernode of each column.
+    std::vector<double> inverseValue;
+    std::vector<int64_t> columnSuper;
+    std::vector<int64_t> position;       // elimination position of each unknown
+    bool contiguous = false;             // each node's unknowns follow each other in that order
+};

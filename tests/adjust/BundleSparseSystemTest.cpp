@@ -1,0 +1,372 @@
+// The reduced system stored by its blocks and factorised sparse: the sparse
+// system alone against the dense factorisation, solution and inverse of the
+// same matrix, and whole adjustments on the sparse path against the dense
+// path (every estimate and covariance to 1e-9 relative).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "AdjustmentEngine.h"
+#include "BundleNetwork.h"
+#include "Matrix.h"
+#include "SameResults.h"
+#include "SparseNormals.h"
+#include "Vector.h"
+
+using namespace bundletest;
+
+namespace bundle_sparse_system_test {
+
+// A symmetric positive definite system on a block pattern: nodes of 3 to 10
+// unknowns, each linked to the next and to a few at random, values random
+// in the linked blocks, the diagonal dominant and of widely different
+// sizes; the same system packed dense, augmented by its right-hand side and
+// square sum.
+struct TestSystem {
+    std::vector<int> sizes;
+    std::vector<std::pair<int32_t, int32_t>> links;
+    CSparseNormals sparse;
+    CMatrix dense;
+    int order = 0;
+};
+
+void BuildTestSystem(TestSystem& t, unsigned seed, int nodes)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::uniform_int_distribution<int> size(3, 10), pick(0, nodes - 1);
+    for (int a = 0; a < nodes; ++a)
+        t.sizes.push_back(size(rng));
+    for (int a = 0; a + 1 < nodes; ++a)
+        t.links.emplace_back(a + 1, a);
+    for (int k = 0; k < nodes; ++k)
+        t.links.emplace_back(pick(rng), pick(rng));
+    std::vector<std::pair<int32_t, int32_t>> links = t.links;
+    ASSERT_TRUE(t.sparse.Build(t.sizes, links));
+    t.order = t.sparse.Order();
+    const int n = t.order;
+    t.dense.Resize(n + 1, -1);
+    t.dense.Zero();
+    std::vector<int> start(1, 0), node;
+    for (int a = 0; a < nodes; ++a) {
+        start.push_back(start.back() + t.sizes[static_cast<size_t>(a)]);
+        node.insert(node.end(), static_cast<size_t>(t.sizes[static_cast<size_t>(a)]), a);
+    }
+    std::vector<double> rowSum(static_cast<size_t>(n), 0.0);
+    for (int r = 0; r < n; ++r)
+        for (int c = r + 1; c < n; ++c) {
+            double* cell = t.sparse.Entry(r, c);
+            if (cell == nullptr)
+                continue;
+            const double v = u(rng);
+            *cell = v;
+            t.dense.SetAt(v, r, c);
+            rowSum[static_cast<size_t>(r)] += std::fabs(v);
+            rowSum[static_cast<size_t>(c)] += std::fabs(v);
+        }
+    // Scaled by a factor per unknown, as units and weights scale a system.
+    std::vector<double> f(static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r)
+        f[static_cast<size_t>(r)] = std::pow(10.0, 3.0 * u(rng));
+    for (int r = 0; r < n; ++r) {
+        const double diagonal = rowSum[static_cast<size_t>(r)] + 1.0 + std::fabs(u(rng));
+        *t.sparse.Entry(r, r) = diagonal;
+        t.dense.SetAt(diagonal, r, r);
+    }
+    for (int r = 0; r < n; ++r)
+        for (int c = r; c < n; ++c) {
+            double* cell = t.sparse.Entry(r, c);
+            if (cell == nullptr)
+                continue;
+            *cell *= f[static_cast<size_t>(r)] * f[static_cast<size_t>(c)];
+            t.dense.SetAt(*cell, r, c);
+        }
+    double square = 0.0;
+    for (int r = 0; r < n; ++r) {
+        const double b = u(rng) * f[static_cast<size_t>(r)];
+        t.sparse.Rhs(r) = b;
+        t.dense.SetAt(b, r, n);
+        square += 10.0 * b * b / t.dense.GetAt(r, r);
+    }
+    t.sparse.SquareSum() = square + 1.0;
+    t.dense.SetAt(square + 1.0, n, n);
+}
+
+void ExpectRelative(double a, double b, double tolerance, const char* what)
+{
+    EXPECT_LE(std::fabs(a - b), tolerance * std::max(std::fabs(a), std::fabs(b))) << what << ": " << a << " vs " << b;
+}
+
+TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
+{
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        TestSystem t;
+        BuildTestSystem(t, seed, 30);
+        const int n = t.order;
+        // Outside the pattern there is no element.
+        int outside = 0;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c)
+                outside += t.sparse.Entry(r, c) == nullptr ? 1 : 0;
+        EXPECT_GT(outside, 0);
+
+        CMatrix normal(n, -1); // N alone, for the dense inverse
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c)
+                normal.SetAt(t.dense.GetAt(r, c), r, c);
+        ASSERT_TRUE(t.sparse.Analyse());
+        ASSERT_TRUE(t.sparse.Factorize());
+        ASSERT_TRUE(t.dense.LdltDecompose());
+        CVector xs, xd(n);
+        ASSERT_TRUE(t.sparse.Solve(xs));
+        t.dense.SolveAugmentedUnit(xd);
+        for (int r = 0; r < n; ++r)
+            ExpectRelative(xs[r], xd[r], 1e-10, "solution");
+
+        // The product of the pivots is the determinant whatever the order
+        // of elimination; the last (the reduced square sum) is the same.
+        const std::vector<double>& pivots = t.sparse.Pivots();
+        ASSERT_EQ(static_cast<int>(pivots.size()), n + 1);
+        double logSparse = 0.0, logDense = 0.0;
+        for (int r = 0; r < n; ++r) {
+            logSparse += std::log(pivots[static_cast<size_t>(r)]);
+            logDense += std::log(t.dense.GetAt(r, r));
+        }
+        EXPECT_NEAR(logSparse, logDense, 1e-9 * std::fabs(logDense) + 1e-9);
+        ExpectRelative(pivots[static_cast<size_t>(n)], t.dense.GetAt(n, n), 1e-9, "last pivot");
+
+        ASSERT_TRUE(normal.InvertSymmetric(false));
+        ASSERT_TRUE(t.sparse.InvertOnPattern());
+        CMatrix whole;
+        ASSERT_TRUE(t.sparse.InvertWhole(whole));
+        int formed = 0;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                const double q = normal.GetAt(r, c);
+                const double scale = std::sqrt(normal.GetAt(r, r) * normal.GetAt(c, c));
+                EXPECT_NEAR(whole.GetAt(r, c), q, 1e-10 * scale);
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z)) {
+                    ++formed;
+                    EXPECT_NEAR(z, q, 1e-10 * scale);
+                } else {
+                    // Every element of the system's pattern is formed.
+                    EXPECT_EQ(t.sparse.Entry(r, c), nullptr);
+                }
+
+            }
+        EXPECT_GE(formed, n);
+        // Formed on several threads, the inverse is the same to the bit.
+        std::vector<double> one;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z))
+                    one.push_back(z);
+            }
+        ASSERT_TRUE(t.sparse.InvertOnPattern(4));
+        size_t k = 0;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z)) {
+                    ASSERT_LT(k, one.size());
+                    EXPECT_EQ(z, one[k++]);
+                }
+            }
+        EXPECT_EQ(k, one.size());
+        // Block by block, for every block of the system.
+        std::vector<std::pair<int32_t, int32_t>> blocks = t.links;
+        for (int a = 0; a < static_cast<int>(t.sizes.size()); ++a)
+            blocks.emplace_back(a, a);
+        for (const auto& link : blocks) {
+            for (int pass = 0; pass < 2; ++pass) {
+                const int a = pass == 0 ? link.first : link.second;
+                const int b = pass == 0 ? link.second : link.first;
+                double block[100];
+                ASSERT_TRUE(t.sparse.InverseBlock(a, b, block));
+                const int sa = t.sparse.NodeSize(a), sb = t.sparse.NodeSize(b);
+                for (int u = 0; u < sa; ++u)
+                    for (int v = 0; v < sb; ++v) {
+                        const int r = t.sparse.NodeStart(a) + u, c = t.sparse.NodeStart(b) + v;
+                        const double scale = std::sqrt(normal.GetAt(r, r) * normal.GetAt(c, c));
+                        EXPECT_NEAR(block[u * sb + v], normal.GetAt(r, c), 1e-10 * scale);
+                    }
+            }
+        }
+    }
+}
+
+TEST(BundleSparseSystem, SingularSystemsFailTheFactorisation)
+{
+    {
+        // An unknown without any term: a zero diagonal.
+        TestSystem t;
+        BuildTestSystem(t, 4, 12);
+        for (int c = 0; c < t.order; ++c)
+            if (double* cell = t.sparse.Entry(5, c))
+                *cell = 0.0;
+        EXPECT_FALSE(t.sparse.Factorize());
+    }
+    {
+        // Two unknowns of one node with the same row: not positive definite.
+        TestSystem t;
+        BuildTestSystem(t, 5, 12);
+        for (int c = 0; c < t.order; ++c) {
+            double* a = t.sparse.Entry(0, c);
+            double* b = t.sparse.Entry(1, c);
+            if (a != nullptr && b != nullptr && c > 1)
+                *b = *a;
+        }
+        *t.sparse.Entry(1, 1) = *t.sparse.Entry(0, 0);
+        *t.sparse.Entry(0, 1) = *t.sparse.Entry(0, 0);
+        EXPECT_FALSE(t.sparse.Factorize());
+    }
+    {
+        // A system whose right-hand side it fits exactly: the square sum
+        // reduces to zero, which the root-free form refuses too.
+        TestSystem t;
+        BuildTestSystem(t, 6, 12);
+        for (int r = 0; r < t.order; ++r)
+            t.sparse.Rhs(r) = 0.0;
+        t.sparse.SquareSum() = 0.0;
+        EXPECT_FALSE(t.sparse.Factorize());
+    }
+}
+
+TEST(BundleSparseSystem, HeldUnknownGetsNoCorrection)
+{
+    TestSystem t;
+    BuildTestSystem(t, 7, 10);
+    t.sparse.Hold(4);
+    ASSERT_TRUE(t.sparse.Factorize());
+    CVector x;
+    ASSERT_TRUE(t.sparse.Solve(x));
+    EXPECT_EQ(x[4], 0.0);
+    for (int c = 0; c < t.order; ++c) {
+        if (const double* cell = t.sparse.Entry(4, c)) {
+            EXPECT_EQ(*cell, c == 4 ? 1.0 : 0.0);
+        }
+    }
+}
+
+struct RunResult {
+    std::unique_ptr<Network> net;
+    bool sparse = false;
+};
+
+RunResult Adjust(const std::function<void(Network&)>& build, CAdjustmentEngine::ReducedSolver solver)
+{
+    RunResult result;
+    result.net.reset(new Network);
+    Network& net = *result.net;
+    build(net);
+    net.settings.totalErrorPropagation = true;
+    net.settings.convergenceLimit = 1e-7;
+    CAdjustmentEngine engine(&net.images, &net.points, net.settings.freeNetwork ? nullptr : &net.control,
+                             &net.cameras, &net.scaleBars, &net.settings, &net.summary);
+    engine.SetSolver(solver);
+    EXPECT_TRUE(engine.RunBundle());
+    result.sparse = engine.IsSparseSystem();
+    return result;
+}
+
+TEST(BundleSparseSystem, SparsePathGivesTheDenseResults)
+{
+    NetworkOptions o;
+    o.seed = 11;
+    o.noise = 0.001;
+    struct Case {
+        const char* name;
+        std::function<void(Network&)> build;
+        bool standard;
+    };
+    const Case cases[] = {
+        {"control points, points folded",
+         [&](Network& n) {
+             BuildBlock(n, 24, 500, o);
+             AddControl(n, 10, 0.005);
+         },
+         true},
+        {"control points, stations folded, two cameras",
+         [&](Network& n) {
+             BuildRing(n, 16, 28, o, 2);
+             AddControl(n, 3, 0.005);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult dense = Adjust(c.build, CAdjustmentEngine::SOLVER_DENSE);
+        RunResult sparse = Adjust(c.build, CAdjustmentEngine::SOLVER_SPARSE);
+        EXPECT_FALSE(dense.sparse);
+        EXPECT_TRUE(sparse.sparse);
+        ASSERT_EQ(dense.net->settings.standardFolding, c.standard);
+        ASSERT_EQ(dense.net->summary.status, BUNDLE_CONVERGED);
+        ExpectSameResults(*sparse.net, *dense.net, 1e-9, true);
+    }
+}
+
+// An image that loses every ray leaves its station singular: both storages
+// fail the run alike and name the image.
+TEST(BundleSparseSystem, SingularStationFailsAlikeOnBothStorages)
+{
+    std::string reasons[2];
+    const CAdjustmentEngine::ReducedSolver solvers[2] = {CAdjustmentEngine::SOLVER_DENSE,
+                                                         CAdjustmentEngine::SOLVER_SPARSE};
+    for (int k = 0; k < 2; ++k) {
+        Network net;
+        NetworkOptions o;
+        o.perturbCamera = false;
+        BuildRing(net, 8, 40, o);
+        AddControl(net, 4, 0.005);
+        net.settings.rejectionLimit = 0.1;
+        net.images.GetAt(3)->X += 0.8;
+        CAdjustmentEngine engine(&net.images, &net.points, &net.control, &net.cameras, &net.scaleBars,
+                                 &net.settings, &net.summary);
+        engine.SetSolver(solvers[k]);
+        ASSERT_TRUE(engine.RunBundle());
+        EXPECT_EQ(engine.IsSparseSystem(), k == 1);
+        EXPECT_EQ(net.summary.status, BUNDLE_FAILED);
+        reasons[k] = engine.GetFailureReason();
+    }
+    EXPECT_NE(reasons[0].find("singular"), std::string::npos) << reasons[0];
+    EXPECT_NE(reasons[0].find("Image004"), std::string::npos) << reasons[0];
+    EXPECT_EQ(reasons[1], reasons[0]);
+}
+
+TEST(BundleSparseSystem, FillChoosesTheStorage)
+{
+    NetworkOptions o;
+    o.seed = 3;
+    o.noise = 0.001;
+    // Every image sees every point: the reduced system is full.
+    RunResult ring = Adjust(
+        [&](Network& n) {
+            BuildRing(n, 10, 60, o);
+            AddControl(n, 5, 0.005);
+        },
+        CAdjustmentEngine::SOLVER_AUTO);
+    EXPECT_FALSE(ring.sparse);
+    EXPECT_EQ(ring.net->summary.status, BUNDLE_CONVERGED);
+    // A free network's datum couples every unknown: dense even when forced.
+    RunResult free = Adjust([&](Network& n) { BuildBlock(n, 20, 300, o); }, CAdjustmentEngine::SOLVER_SPARSE);
+    EXPECT_FALSE(free.sparse);
+    // A wide block of images, each point in a few neighbouring ones.
+    RunResult strip = Adjust(
+        [&](Network& n) {
+            BuildBlock(n, 400, 3000, o);
+            AddControl(n, 20, 0.005);
+        },
+        CAdjustmentEngine::SOLVER_AUTO);
+    EXPECT_TRUE(strip.sparse);
+    EXPECT_EQ(strip.net->summary.status, BUNDLE_CONVERGED);
+}
+
+} // namespace bundle_sparse_system_test
