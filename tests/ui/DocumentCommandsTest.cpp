@@ -34,16 +34,16 @@ TEST_F(DocCommands, EnablingFollowsTheImageCounts)
 {
     NewProject();
     AddCamera(*doc, "Cam");
-    // Nothing runs Find corresponding points or Automatic Measurement yet, and
-    // Relative Orientation needs its dialog: disabled whatever the images.
+    // Relative Orientation needs its dialog: without one it is off whatever
+    // the images.
     for (int i = 0; i < 4; ++i)
         AddImage(*doc, {"Cam", true, true, 3});
-    for (int id : {33045, 33064, 33077})
-        EXPECT_FALSE(Enabled(id)) << id;
-    // With them, the rules below.
-    doc->OnCommand(33045, [] {});
-    doc->OnCommand(33064, [] {});
-    const auto factory = CKestrelonView::SetRelativeOrientationFactory([](CKestrelonView*) { return nullptr; });
+    const auto factory = CKestrelonView::SetRelativeOrientationFactory(nullptr);
+    EXPECT_FALSE(Enabled(33077));
+    EXPECT_TRUE(Enabled(33045));
+    EXPECT_TRUE(Enabled(33064));
+    // With the program's dialog, the rules below.
+    CKestrelonView::SetRelativeOrientationFactory(factory);
     const int ids[] = {32874, 359, 33042, 33045, 33064, 33077, 32798};
     struct Case {
         const char* images;

@@ -388,14 +388,13 @@ TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
     Frame()->OnCommandId(33012);
     EXPECT_EQ(view->residualScale, 250);
 
-    // Delete by area: a drag of zero width or height selects nothing.
-    // The command stays disabled until deleting the area is built; the mode
-    // itself selects.
+    // Delete by area: with observations it is on; a drag of zero width or
+    // height selects nothing.
     Observe(images[0]->targets, "9", 20.0, 20.0);
     CCmdUI byAreaWithObservations(32818);
     Frame()->RouteCommand(32818, &byAreaWithObservations);
-    EXPECT_FALSE(byAreaWithObservations.enabled);
-    view->SetMode(CImageView::MODE_DELETE_BY_AREA);
+    EXPECT_TRUE(byAreaWithObservations.enabled);
+    Frame()->OnCommandId(32818);
     ASSERT_EQ(view->GetMode(), CImageView::MODE_DELETE_BY_AREA);
     const struct {
         QPoint from, to;

@@ -12,6 +12,7 @@
 #include "ProjectDocument.h"
 #include "SampleProject.h"
 #include "StationDialogs.h"
+#include "GLPick.h"
 #include "StationMath.h"
 #include "StationOpenGL.h"
 
@@ -505,8 +506,15 @@ TEST_F(StationWindow, CpuPickMatchesSelectionMode)
             region.x = at.x();
             region.y = window.height() - at.y();
         }
-        std::vector<int> cpu;
-        PickPointSymbols(*scene.driver, 1.0f, true, 1, modelview, projection, viewport, region, cpu);
+        // The window's CPU test: the drawer's, under pick x projection x modelview.
+        double pick[16], pickProjection[16], m[16];
+        PickMatrix(region, viewport, pick);
+        MultiplyMatrices(pick, projection, pickProjection);
+        MultiplyMatrices(pickProjection, modelview, m);
+        const double eye[3] = {scene.image->X, scene.image->Y, scene.image->Z};
+        std::vector<unsigned> names;
+        drawer.PickPoints(m, eye, 1.0f, true, 1, names);
+        const std::vector<int> cpu(names.begin(), names.end());
         const std::vector<int> gl = selectionMode(region);
         EXPECT_EQ(cpu, gl) << n << " at " << region.x << "," << region.y;
         withHits += gl.empty() ? 0 : 1;

@@ -47,11 +47,3 @@ struct CPickRegion {
 // The 4 x 4 (column-major) pick matrix of the region in the viewport.
 void PickMatrix(const CPickRegion& region, const int viewport[4], double m[16]);
 
-// The names that selection mode records when the point drawer draws the
-// list (points named nameBase + i, then the discs of the points that have a
-// normal and a radius, scaled by the point size) with these matrices and
-// the pick region, in the order of the records. Polygons facing away are
-// culled, as the window draws them.
-void PickPointSymbols(const CObjectPointList& points, float pointSize, bool discs, int nameBase,
-                      const double modelview[16], const double projection[16], const int viewport[4],
-                      const CPickRegion& region, std::vector<int>& names);

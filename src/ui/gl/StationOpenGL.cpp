@@ -1,5 +1,7 @@
 #include "StationOpenGL.h"
 
+#include "GLPick.h"
+
 #include "Camera.h"
 #include "CmdTarget.h"
 #include "Hooks.h"
@@ -232,15 +234,21 @@ std::vector<int> CStationOpenGL::Pick(const QPoint& cursor, bool select)
     double modelview[16], projection[16];
     StationModelview(*m_pStation, modelview);
     GetProjection(projection);
-    std::vector<int> names;
-    if (m_pPointSet)
-        PickPointSymbols(*m_pPointSet, 1.0f, m_pointDrawer.GetDiscList() != 0, 1, modelview, projection, viewport,
-                         region, names);
+    // The points and their discs on the CPU, as selection mode records them.
+    std::vector<unsigned> names;
+    if (m_pPointSet) {
+        double pick[16], pickProjection[16], m[16];
+        PickMatrix(region, viewport, pick);
+        MultiplyMatrices(pick, projection, pickProjection);
+        MultiplyMatrices(pickProjection, modelview, m);
+        const double eye[3] = {m_pStation->X, m_pStation->Y, m_pStation->Z};
+        m_pointDrawer.PickPoints(m, eye, 1.0f, true, 1, names);
+    }
     const int axisHits = PickAxes(region, modelview, projection, viewport);
     const int count = m_pPointSet ? m_pPointSet->GetSize() : 0;
-    for (int name : names)
-        if (name >= 1 && name - 1 < count)
-            indices.push_back(name - 1);
+    for (unsigned name : names)
+        if (name >= 1 && int(name) - 1 < count)
+            indices.push_back(int(name) - 1);
     if (!names.empty() || axisHits > 0) {
         if (select) {
             for (int i : indices)

@@ -891,8 +891,7 @@ void CImageView::RegisterCommands()
         const bool any = HasObservations();
         if (!any && mode == MODE_DELETE_BY_AREA)
             SetMode(MODE_DIGITIZE);
-        // Disabled until deleting the selected area is built.
-        ui->Enable(false);
+        ui->Enable(any);
         ui->SetCheck(any && mode == MODE_DELETE_BY_AREA);
     });
     CCmdTarget::OnCommand(32962, [this] { Undo(); });
