@@ -136,11 +136,11 @@ function(kestrelon_tests folder)
       foreach(_w 1 2 8)
         set(_env KESTRELON_BUNDLE_WORKERS=${_w})
         if(_w EQUAL 2)
-          list(APPEND _env KESTRELON_BUNDLE_SOLVER=sparse)
+          set(_env ${_env}:sparse)
         endif()
         gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                              TEST_PREFIX "${folder}.w${_w}."
-                             PROPERTIES LABELS ${_label} TIMEOUT 600 ENVIRONMENT "${_env}")
+                             PROPERTIES LABELS ${_label} TIMEOUT 600 ENVIRONMENT ${_env})
       endforeach()
     else()
       gtest_discover_tests(${_exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
