@@ -442,10 +442,10 @@ bool CSparseNormals::InvertOnPattern(int workers)
             for (int64_t i = 0; i < nR; ++i)
                 Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
         for (int64_t k = nscol; k-- > 0;) {
-            double* yk = &Y[static_cast<size_t>(k * nR)];
+            double* yk = Y.data() + static_cast<size_t>(k * nR);
             for (int64_t m = k + 1; m < nscol; ++m) {
                 const double f = Lx[m + k * nsrow];
-                const double* ym = &Y[static_cast<size_t>(m * nR)];
+                const double* ym = Y.data() + static_cast<size_t>(m * nR);
                 for (int64_t i = 0; i < nR; ++i)
                     yk[i] -= ym[i] * f;
             }
@@ -487,13 +487,13 @@ bool CSparseNormals::InvertOnPattern(int workers)
         // Z_RS = -Z_RR Y.
         Zrs.assign(nr * nc, 0.0);
         for (int64_t k = 0; k < nscol; ++k) {
-            double* zk = &Zrs[static_cast<size_t>(k * nR)];
-            const double* yk = &Y[static_cast<size_t>(k * nR)];
+            double* zk = Zrs.data() + static_cast<size_t>(k * nR);
+            const double* yk = Y.data() + static_cast<size_t>(k * nR);
             for (int64_t m = 0; m < nR; ++m) {
                 const double y = yk[m];
                 if (y == 0.0)
                     continue;
-                const double* zm = &Zrr[static_cast<size_t>(m * nR)];
+                const double* zm = Zrr.data() + static_cast<size_t>(m * nR);
                 for (int64_t i = 0; i < nR; ++i)
                     zk[i] -= zm[i] * y;
             }
@@ -515,8 +515,8 @@ bool CSparseNormals::InvertOnPattern(int workers)
                 double sum = 0.0;
                 for (int64_t p = m; p < nscol; ++p)
                     sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
-                const double* ym = &Y[static_cast<size_t>(m * nR)];
-                const double* zk = &Zrs[static_cast<size_t>(k * nR)];
+                const double* ym = Y.data() + static_cast<size_t>(m * nR);
+                const double* zk = Zrs.data() + static_cast<size_t>(k * nR);
                 for (int64_t i = 0; i < nR; ++i)
                     sum -= ym[i] * zk[i];
                 Zx[m + k * nsrow] = sum;

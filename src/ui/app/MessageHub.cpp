@@ -6,7 +6,10 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <QAction>
+
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -40,23 +43,107 @@ struct SendAnswer {
     std::condition_variable changed;
     bool ready = false;
     std::intptr_t value = 0;
-};
 
-// Held by the queued call; when the last copy goes, the waiting worker is told.
-struct SendNotifier {
-    explicit SendNotifier(std::shared_ptr<SendAnswer> to) : answer(std::move(to)) {}
-    ~SendNotifier()
+    void Give(std::intptr_t result)
     {
         {
-            std::lock_guard<std::mutex> lock(answer->mutex);
-            answer->value = value;
-            answer->ready = true;
+            std::lock_guard<std::mutex> lock(mutex);
+            value = result;
+            ready = true;
         }
-        answer->changed.notify_all();
+        changed.notify_all();
     }
-    std::shared_ptr<SendAnswer> answer;
-    std::intptr_t value = 0;
 };
+
+// A worker's message waiting for the user-interface thread.
+struct PendingCall {
+    HubTarget target;
+    unsigned message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    std::shared_ptr<SendAnswer> answer; // null for a post
+};
+
+// Lives on the user-interface thread. Workers queue their calls under a lock
+// of our own (one the sanitizers see) and trigger its action through a queued
+// call that Qt makes by name; the action runs every waiting call, oldest
+// first. Nothing of a call crosses through Qt's event queue, whose locks the
+// sanitizers do not see, and no event or functor of ours is made on a worker.
+class CHubReceiver : public QObject {
+public:
+    explicit CHubReceiver(QObject* parent) : QObject(parent), trigger(new QAction(this))
+    {
+        QObject::connect(trigger, &QAction::triggered, this, [] { RunWaitingCalls(); });
+    }
+    ~CHubReceiver() override;
+
+    static bool Queue(PendingCall call);
+
+private:
+    static void RunWaitingCalls();
+    QAction* trigger;
+};
+
+std::mutex& QueueMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Both under QueueMutex.
+CHubReceiver*& Receiver()
+{
+    static CHubReceiver* receiver = nullptr;
+    return receiver;
+}
+
+std::deque<PendingCall>& Calls()
+{
+    static std::deque<PendingCall> calls;
+    return calls;
+}
+
+bool CHubReceiver::Queue(PendingCall call)
+{
+    std::lock_guard<std::mutex> lock(QueueMutex());
+    CHubReceiver* receiver = Receiver();
+    if (!receiver)
+        return false;
+    Calls().push_back(std::move(call));
+    return QMetaObject::invokeMethod(receiver->trigger, "trigger", Qt::QueuedConnection);
+}
+
+void CHubReceiver::RunWaitingCalls()
+{
+    for (;;) {
+        PendingCall call;
+        {
+            std::lock_guard<std::mutex> lock(QueueMutex());
+            if (Calls().empty())
+                return;
+            call = std::move(Calls().front());
+            Calls().pop_front();
+        }
+        const std::intptr_t result = Deliver(call.target, call.message, call.wParam, call.lParam);
+        if (call.answer)
+            call.answer->Give(result);
+    }
+}
+
+// Calls left when the application goes are dropped; their senders get 0.
+CHubReceiver::~CHubReceiver()
+{
+    std::deque<PendingCall> left;
+    {
+        std::lock_guard<std::mutex> lock(QueueMutex());
+        if (Receiver() == this)
+            Receiver() = nullptr;
+        left.swap(Calls());
+    }
+    for (PendingCall& call : left)
+        if (call.answer)
+            call.answer->Give(0);
+}
 
 bool OnUiThread()
 {
@@ -86,6 +173,11 @@ void SetHubMainTarget(CMessageTarget* mainTarget)
 void InstallMessageHub(CMessageTarget* mainTarget)
 {
     MainTarget() = mainTarget;
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        std::lock_guard<std::mutex> lock(QueueMutex());
+        if (!Receiver())
+            Receiver() = new CHubReceiver(app);
+    }
     SetHubDispatcher(
         [](HubTarget target, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) -> std::intptr_t {
             QCoreApplication* app = QCoreApplication::instance();
@@ -93,28 +185,17 @@ void InstallMessageHub(CMessageTarget* mainTarget)
                 return 0;
             if (OnUiThread())
                 return Deliver(target, message, wParam, lParam);
-            // The call is queued with copies of its arguments; the worker
-            // waits on a lock of its own (one the sanitizers see), which the
-            // call releases when it has run, or when it is discarded unrun.
             auto answer = std::make_shared<SendAnswer>();
-            auto notifier = std::make_shared<SendNotifier>(answer);
-            if (!QMetaObject::invokeMethod(
-                    app, [notifier, target, message, wParam, lParam] {
-                        notifier->value = Deliver(target, message, wParam, lParam);
-                    },
-                    Qt::QueuedConnection))
+            if (!CHubReceiver::Queue({target, message, wParam, lParam, answer}))
                 return 0;
-            notifier.reset();
             std::unique_lock<std::mutex> lock(answer->mutex);
             answer->changed.wait(lock, [&] { return answer->ready; });
             return answer->value;
         },
         [](HubTarget target, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-            QCoreApplication* app = QCoreApplication::instance();
-            if (!app)
+            if (!QCoreApplication::instance())
                 return false;
-            return QMetaObject::invokeMethod(
-                app, [=] { Deliver(target, message, wParam, lParam); }, Qt::QueuedConnection);
+            return CHubReceiver::Queue({target, message, wParam, lParam, nullptr});
         });
 }
 
