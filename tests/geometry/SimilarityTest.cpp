@@ -197,7 +197,7 @@ TEST(Similarity, EdgeCases)
         SCOPED_TRACE(c.name);
         CPointSet control, secondary, result;
         for (int i = 0; i < c.points; ++i) {
-            char label[8];
+            char label[16];
             std::snprintf(label, sizeof label, "%d", i + 1);
             control.AddCopy(CObjectPoint(label, base[i][0], base[i][1], base[i][2]));
             // Held scale: the secondary set is twice as large.
