@@ -273,6 +273,7 @@ CProjectFileResult SaveProjectDocument(CProjectDocument& doc, const char* path)
     SetStatusText("Saving Project");
     doc.settings.SetProjectPath(path);
     CProjectFileResult result = ReadWriteProjectFile(doc, path, PROJECT_FILE_SAVE);
+    SetStatusText(""); // the save is over, whatever its outcome
     if (!result.ok) {
         AfxMessageBox(result.message.GetText(), MB_OK | MB_ICONSTOP);
         return result;

@@ -88,7 +88,7 @@ TEST_F(DocCommands, EnablingFollowsTheImageCounts)
     // The Measurement menu leaves out the three hidden commands.
     QMenu* measurement = nullptr;
     for (QAction* a : Frame()->menuBar()->actions())
-        if (a->text() == QStringLiteral("&Measurement"))
+        if (QString(a->text()).remove(QLatin1Char('&')) == QStringLiteral("Measurement"))
             measurement = a->menu();
     ASSERT_NE(measurement, nullptr);
     QList<int> present;

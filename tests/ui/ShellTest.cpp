@@ -59,7 +59,7 @@ TEST_F(Shell, WithoutArgumentsTheMaximisedFrameShowsNoProjectAndMenu119)
     EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
     EXPECT_TRUE(frame->GetMdiArea()->subWindowList().isEmpty());
     EXPECT_EQ(frame->GetCurrentMenu(), kMainMenu);
-    EXPECT_EQ(MenuTitles(frame), (QStringList{"&Project", "&View", "&Help"}));
+    EXPECT_EQ(MenuTitles(frame), (QStringList{"&Project", "Vie&w", "He&lp"}));
     // 33 slots; the four embedded fields are placed and disabled.
     EXPECT_EQ(frame->GetToolBar()->actions().size(), kToolbarSlotCount);
     for (int id : {IDC_POINT_LABEL, IDC_POINT_INCREMENT, IDC_CENTROID_WINDOW, IDC_IMAGE_QUALITY}) {
@@ -79,7 +79,7 @@ TEST_F(Shell, TheSampleOpensOnMenu125AndIsPictured)
     ASSERT_EQ(ProjectFrames(frame).size(), 1u);
     CProjectFrame* project = ProjectFrames(frame).front();
     EXPECT_EQ(frame->GetCurrentMenu(), kProjectMenu);
-    EXPECT_EQ(MenuTitles(frame).mid(0, 4), (QStringList{"&Project", "&Edit", "&View", "&Measurement"}));
+    EXPECT_EQ(MenuTitles(frame).mid(0, 4), (QStringList{"&Project", "Ed&it", "Vie&w", "Mea&surement"}));
     EXPECT_TRUE(project->windowTitle().startsWith(QStringLiteral("Sample.kst")));
     EXPECT_TRUE(project->windowState() & Qt::WindowMaximized);
     EXPECT_EQ(frame->GetProjectFrame(), project);

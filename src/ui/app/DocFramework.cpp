@@ -321,6 +321,25 @@ void CMDIChildWnd::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
+void CMDIChildWnd::changeEvent(QEvent* event)
+{
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const Qt::WindowStates before = static_cast<QWindowStateChangeEvent*>(event)->oldState();
+    const Qt::WindowStates now = windowState();
+    if (now & (Qt::WindowMaximized | Qt::WindowMinimized))
+        return;
+    // A frame maximised from its start would come back at whatever size it
+    // had before its parent was laid out.
+    if ((before & Qt::WindowMaximized) && !hadNormalGeometry) {
+        const QRect normal = DefaultNormalRect();
+        if (normal.isValid())
+            setGeometry(normal);
+    }
+    hadNormalGeometry = true;
+}
+
 // ---------------------------------------------------------------------------
 // CDocTemplate
 
@@ -383,11 +402,14 @@ void CDocTemplate::InitialUpdateFrame(CMDIChildWnd* frame, CDocument*)
         if (v->GetParentFrame() == frame)
             v->OnInitialUpdate();
     if (!frame->isVisible()) {
-        frame->show();
+        // The geometry first: showing activates the frame, which maximises
+        // it at once when the active frame is maximised.
         if (frame->createRect.isValid())
             frame->setGeometry(frame->createRect);
+        frame->show();
         if (frame->maximizeOnShow)
             frame->showMaximized();
+        frame->hadNormalGeometry = !(frame->windowState() & Qt::WindowMaximized);
     }
     if (QMdiArea* area = AfxGetMdiArea())
         area->setActiveSubWindow(frame);

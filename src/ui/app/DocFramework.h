@@ -114,10 +114,17 @@ public:
     // Asks before closing; false keeps the frame open.
     virtual bool OnClose();
 
+    // The normal geometry a frame that was never shown normal takes when it
+    // is restored from maximised: by default its creation rectangle.
+    virtual QRect DefaultNormalRect() const { return createRect; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     QRect createRect;
     bool maximizeOnShow = false;
+    // Set once the frame has been shown normal: Qt then restores its last normal geometry.
+    bool hadNormalGeometry = false;
 
 private:
     CView* activeView = nullptr;

@@ -10,6 +10,8 @@
 #include <QSplitter>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 CChildFrame::InteriorOrientationFactory& Factory()
@@ -47,26 +49,38 @@ CProjectFrame::CProjectFrame()
     });
 }
 
-void CProjectFrame::PreCreateWindow(QMdiArea* area, int openDocuments)
+void CProjectFrame::PreCreateWindow(QMdiArea*, int openDocuments)
 {
-    const int offset = 20 * openDocuments - 20;
+    cascade = openDocuments;
+    createRect = DefaultNormalRect();
+    maximizeOnShow = true;
+}
+
+QRect CProjectFrame::DefaultNormalRect() const
+{
+    const int offset = 20 * cascade - 20;
     // The main window's client area: all of it but the menu bar.
-    QSize client = area->viewport()->size();
+    QSize client;
     if (CMainFrame* main = AfxGetMainFrame())
         client = QSize(main->width(), main->height() - (main->menuWidget() ? main->menuWidget()->height() : 0));
-    createRect = QRect(offset, offset, client.width() - offset - 4, client.height() - offset - 54);
-    maximizeOnShow = true;
+    else if (QMdiArea* area = AfxGetMdiArea())
+        client = area->viewport()->size();
+    return QRect(offset, offset, client.width() - offset - 4, client.height() - offset - 54);
 }
 
 bool CProjectFrame::OnCreateClient(CCreateContext& context)
 {
     splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
     auto* tree = new CKestrelonView(splitter);
     auto* right = new CDBaseCamerasListView(splitter);
     tree->resize(300, 250);
     right->resize(300, 250);
     splitter->addWidget(tree);
     splitter->addWidget(right);
+    // The tree keeps its width when the frame is resized; the right pane takes the rest.
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
     splitter->setSizes({300, 600});
     if (context.document) {
         context.document->AddView(tree);
@@ -110,6 +124,8 @@ bool CProjectFrame::SwitchRightView(int row, int column, const std::type_info& t
     if (old && typeid(*old) == type)
         return false;
     CDocument* doc = old ? old->GetDocument() : GetActiveDocument();
+    // The divider stays where the user left it.
+    const QList<int> sizes = splitter->sizes();
     const bool autoDelete = doc ? doc->m_bAutoDelete : false;
     if (doc)
         doc->m_bAutoDelete = false; // removing the old view must not close the document
@@ -125,6 +141,9 @@ bool CProjectFrame::SwitchRightView(int row, int column, const std::type_info& t
         return false;
     view->GetWidget()->resize(10, 10);
     splitter->insertWidget(column, view->GetWidget());
+    splitter->setStretchFactor(column, column == 0 ? 0 : 1);
+    if (sizes.size() == splitter->count())
+        splitter->setSizes(sizes);
     if (doc)
         doc->AddView(view);
     SetActiveView(view);
@@ -172,6 +191,22 @@ CChildFrame::CChildFrame()
 CChildFrame::~CChildFrame()
 {
     delete interiorOrientationDlg;
+}
+
+void CChildFrame::PreCreateWindow(QMdiArea* area, int)
+{
+    // Cascaded by the windows already open.
+    const int offset = 20 * (area->subWindowList().size() % 8);
+    cascade = QPoint(offset, offset);
+    createRect = DefaultNormalRect();
+}
+
+QRect CChildFrame::DefaultNormalRect() const
+{
+    // Three quarters of the main window's client area.
+    QMdiArea* area = AfxGetMdiArea();
+    const QSize client = area ? area->viewport()->size() : QSize(640, 480);
+    return QRect(cascade, QSize(std::max(client.width() * 3 / 4, 200), std::max(client.height() * 3 / 4, 150)));
 }
 
 bool CChildFrame::OnClose()

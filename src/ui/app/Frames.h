@@ -44,6 +44,8 @@ public:
     bool OnCreateClient(CCreateContext& context) override;
     // Closing the project frame closes the project with all its windows.
     bool OnClose() override;
+    // The cascaded rectangle on the main window's client area as it is now.
+    QRect DefaultNormalRect() const override;
 
     CKestrelonView* GetTreeView() const;
     CView* GetRightPane() const;
@@ -64,6 +66,7 @@ public:
 
 private:
     QSplitter* splitter = nullptr;
+    int cascade = 1; // open documents when the frame was made
 };
 
 class CChildFrame : public CMDIChildWnd {
@@ -75,6 +78,9 @@ public:
     CChildFrame();
     ~CChildFrame() override;
 
+    void PreCreateWindow(QMdiArea* area, int openDocuments) override;
+    QRect DefaultNormalRect() const override;
+
     bool OnClose() override;
     std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     // The dialog with its window, created on demand; null when creation fails.
@@ -82,4 +88,5 @@ public:
 
 private:
     CInteriorOrientationDlgBase* interiorOrientationDlg = nullptr;
+    QPoint cascade;
 };

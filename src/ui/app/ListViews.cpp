@@ -141,9 +141,11 @@ void CListViewEx::AutoSizeColumns(int first)
     if (columns == 0)
         return;
     QHeaderView* header = horizontalHeader();
+    // Never narrower than its title needs in the header's style and font.
+    const auto titleWidth = [header](int c) { return std::max(kLastColumnWidth, header->sectionSizeHint(c)); };
     if (first >= 0) {
         if (first < columns)
-            header->resizeSection(first, kLastColumnWidth);
+            header->resizeSection(first, titleWidth(first));
         return;
     }
     const QFontMetrics text(font());
@@ -151,7 +153,8 @@ void CListViewEx::AutoSizeColumns(int first)
     const int margin = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 12;
     const int rows = m_model.rowCount();
     for (int c = 0; c + 1 < columns; ++c) {
-        int widest = title.horizontalAdvance(m_model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) + 16;
+        int widest = std::max(title.horizontalAdvance(m_model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) + 16,
+                              header->sectionSizeHint(c));
         bool icons = false;
         for (int r = 0; r < rows; ++r) {
             widest = std::max(widest, text.horizontalAdvance(m_model.Text(r, c)) + margin);
@@ -159,7 +162,7 @@ void CListViewEx::AutoSizeColumns(int first)
         }
         header->resizeSection(c, widest + (icons ? iconSize().width() + 4 : 0));
     }
-    header->resizeSection(columns - 1, kLastColumnWidth);
+    header->resizeSection(columns - 1, titleWidth(columns - 1));
 }
 
 QStringList CListViewEx::ColumnTitles() const

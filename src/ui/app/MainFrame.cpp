@@ -8,6 +8,7 @@
 #include "KestrelonView.h"
 #include "Message.h"
 #include "Resources.h"
+#include "ToolbarPictures.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,7 +22,6 @@
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -29,43 +29,6 @@
 namespace {
 
 CMainFrame* theMainFrame = nullptr;
-
-// A picture for a toolbar button: a coloured tile with a short sign.
-QIcon ButtonPicture(int id)
-{
-    struct Sign {
-        int id;
-        const char* text;
-        QColor colour;
-    };
-    static const Sign signs[] = {
-        {57600, "N", QColor(70, 110, 180)}, {57601, "O", QColor(70, 110, 180)}, {57603, "S", QColor(70, 110, 180)},
-        {32872, "D", QColor(40, 140, 90)},  {32874, "B", QColor(40, 140, 90)},  {33064, "A", QColor(40, 140, 90)},
-        {32790, "M", QColor(180, 110, 40)}, {33071, "m", QColor(180, 110, 40)}, {32962, "U", QColor(180, 110, 40)},
-        {33100, "L", QColor(180, 110, 40)}, {32818, "X", QColor(170, 60, 60)},  {32960, "<", QColor(110, 90, 160)},
-        {32959, ">", QColor(110, 90, 160)}, {32795, "+", QColor(110, 90, 160)}, {32796, "-", QColor(110, 90, 160)},
-        {33089, "R", QColor(110, 90, 160)}, {32896, "F", QColor(110, 90, 160)}, {32793, "K", QColor(180, 110, 40)},
-        {57607, "P", QColor(90, 90, 90)},   {57664, "?", QColor(90, 90, 90)},   {57669, "H", QColor(90, 90, 90)},
-    };
-    const Sign* sign = nullptr;
-    for (const Sign& s : signs)
-        if (s.id == id)
-            sign = &s;
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(sign ? sign->colour : QColor(120, 120, 120));
-    p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3, 3);
-    QFont font = p.font();
-    font.setPixelSize(12);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QString::fromLatin1(sign ? sign->text : "."));
-    return QIcon(pixmap);
-}
 
 // Keeps an edit's text in one letter case as it is typed.
 void ForceCase(QLineEdit* edit, bool upper)
@@ -103,7 +66,7 @@ bool CMainToolBar::Init(CMainFrame* frame)
         const ToolbarSlot& s = kToolbarSlots[slot];
         if (s.id) {
             QAction* action = frame->GetAction(s.id);
-            action->setIcon(ButtonPicture(s.id));
+            action->setIcon(ToolbarPicture(s.id));
             action->setToolTip(QString::fromLatin1(s.tooltip));
             addAction(action);
             continue;
@@ -383,8 +346,13 @@ void CMainFrame::BuildMenu(const MenuEntry* table, int count)
 void CMainFrame::SetPaneText(int pane, const QString& text)
 {
     if (pane >= 0 && pane < 5 && panes[pane]) {
-        panes[pane]->setText(text);
-        panes[pane]->repaint();
+        QLabel* label = panes[pane];
+        label->setText(text);
+        // The fixed panes widen for a longer text ("Image 10 of 10") and
+        // keep that width, so their neighbours do not move at every change.
+        if ((pane == 3 || pane == 4) && label->sizeHint().width() > label->width())
+            label->setFixedWidth(label->sizeHint().width());
+        label->repaint();
     }
 }
 

@@ -7,6 +7,8 @@ const char kProjectDocString[] =
 #define ITEM(text, id) {1, text, id}
 #define SEP {1, nullptr, 0}
 
+// The menu titles' letters stay clear of the commands' Alt keys (Alt+E, Alt+V,
+// Alt+M, Alt+A, Alt+R, Alt+H belong to image-window commands).
 const MenuEntry kMainMenu[] = {
     POPUP("&Project"),
     ITEM("&New\tCtrl+N", 57600),
@@ -20,10 +22,10 @@ const MenuEntry kMainMenu[] = {
     ITEM("", 57619),
     SEP,
     ITEM("E&xit", 57665),
-    POPUP("&View"),
+    POPUP("Vie&w"),
     ITEM("&Toolbar", 59392),
     ITEM("&Status Bar", 59393),
-    POPUP("&Help"),
+    POPUP("He&lp"),
     ITEM("&Manual", 33043),
     ITEM("&About Kestrelon...", 57664),
 };
@@ -48,12 +50,12 @@ const MenuEntry kProjectMenu[] = {
     ITEM("", 57619),
     SEP,
     ITEM("E&xit", 57665),
-    POPUP("&Edit"),
+    POPUP("Ed&it"),
     ITEM("Undo Last Measurement", 32962),
-    POPUP("&View"),
+    POPUP("Vie&w"),
     ITEM("&Toolbar", 59392),
     ITEM("&Status Bar", 59393),
-    POPUP("&Measurement"),
+    POPUP("Mea&surement"),
     ITEM("Digitize Mode\tAlt+Q", 32790),
     ITEM("Auto\tAlt+Y", 32791),
     ITEM("Driveback\tAlt+D", 32872),
@@ -75,7 +77,7 @@ const MenuEntry kProjectMenu[] = {
     ITEM("Centroid Info", 32789),
     ITEM("Output Observations", 32798),
     ITEM("Point Status", 33084),
-    POPUP("&Adjust"),
+    POPUP("Ad&just"),
     ITEM("Resect All Project Images", 32870),
     ITEM("Triangulate", 33042),
     ITEM("Relative Orientation", 33077),
@@ -83,7 +85,7 @@ const MenuEntry kProjectMenu[] = {
     ITEM("Simulation Bundle", 359),
     SEP,
     ITEM("Adjustment Controls", 32873),
-    POPUP("&View Control"),
+    POPUP("View &Control"),
     ITEM("Zoom In\tAlt+Z", 32795),
     ITEM("Zoom Out\tAlt+U", 32796),
     ITEM("Shrink to Fit", 32808),
@@ -92,7 +94,7 @@ const MenuEntry kProjectMenu[] = {
     SEP,
     ITEM("Next Image", 32959),
     ITEM("Previous Image", 32960),
-    POPUP("&Results"),
+    POPUP("Resul&ts"),
     ITEM("View Resection.txt", 32942),
     ITEM("View Bundle.txt", 32889),
     ITEM("View Camera.txt", 32890),
@@ -100,7 +102,7 @@ const MenuEntry kProjectMenu[] = {
     ITEM("View Correlation.txt", 32940),
     ITEM("View Trans.txt", 32971),
     ITEM("View Triangulate.txt", 33041),
-    POPUP("&Help"),
+    POPUP("He&lp"),
     ITEM("&Manual", 33043),
     ITEM("&About Kestrelon...", 57664),
 };

@@ -85,15 +85,18 @@ C3DTransformationDlg::C3DTransformationDlg(C3DTransformation* transformation, QW
     Row(numbers, 3, 2, QStringLiteral("Sigma0"), kSigma0);
     layout->addLayout(numbers);
 
-    auto* rmsBox = new QGroupBox(QStringLiteral("RMS of Differences Between Control and\nTransformed Coordinates"));
+    // A group box title holds one line: the two-line title is a label in the box.
+    auto* rmsBox = new QGroupBox;
     auto* rmsGrid = new QGridLayout(rmsBox);
+    rmsGrid->addWidget(new QLabel(QStringLiteral("RMS of Differences Between Control and\nTransformed Coordinates")), 0, 0,
+                       1, 4);
     const struct {
         const char* text;
         int id;
     } columns[] = {{"X", kRmsX}, {"Y", kRmsY}, {"Z", kRmsZ}, {"XYZ", kRmsXYZ}};
     for (int i = 0; i < 4; ++i) {
-        rmsGrid->addWidget(new QLabel(QString::fromLatin1(columns[i].text)), 0, i);
-        rmsGrid->addWidget(Edit(columns[i].id), 1, i);
+        rmsGrid->addWidget(new QLabel(QString::fromLatin1(columns[i].text)), 1, i);
+        rmsGrid->addWidget(Edit(columns[i].id), 2, i);
     }
     layout->addWidget(rmsBox);
     layout->addWidget(Edit(kStatus, true));

@@ -3,6 +3,7 @@
 #include "EODevice.h"
 #include "ImageObservation.h"
 #include "Frames.h"
+#include "GLSceneState.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
@@ -357,11 +358,7 @@ void C3DView::ApplyUnits(int unit)
 
 void C3DView::initializeGL()
 {
-    glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glCullFace(GL_BACK);
-    glEnable(GL_CULL_FACE);
+    InitSceneState(0);
     // A new context (the widget moved to another window) gets lists of its own.
     QObject::disconnect(m_contextGone);
     m_textLists.Forget();

@@ -440,6 +440,34 @@ void C3DView::InstallCommands()
 
 // --- keys ------------------------------------------------------------------------
 
+namespace {
+
+// The keys the view takes with Ctrl held; while it has the focus they are
+// its own, whatever the main window binds to them (Ctrl+N, Ctrl+S).
+bool IsViewCtrlKey(int key)
+{
+    static const int keys[] = {Qt::Key_1,  Qt::Key_2,  Qt::Key_3,  Qt::Key_4,  Qt::Key_PageUp, Qt::Key_PageDown,
+                               Qt::Key_End, Qt::Key_Home, Qt::Key_A,  Qt::Key_D,  Qt::Key_L,      Qt::Key_Comma,
+                               Qt::Key_R,  Qt::Key_F3, Qt::Key_T,  Qt::Key_F5, Qt::Key_V,      Qt::Key_F7,
+                               Qt::Key_C,  Qt::Key_N,  Qt::Key_E,  Qt::Key_F,  Qt::Key_S};
+    return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
+}
+
+} // namespace
+
+bool C3DView::event(QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers held = key->modifiers() & ~Qt::KeypadModifier;
+        if ((held == Qt::ControlModifier) && IsViewCtrlKey(key->key())) {
+            event->accept();
+            return true;
+        }
+    }
+    return QOpenGLWidget::event(event);
+}
+
 void C3DView::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
@@ -469,6 +497,7 @@ void C3DView::keyPressEvent(QKeyEvent* event)
         // The menu's keys.
         case Qt::Key_C: id = ID_3D_VIEW_CAMERAS; break;
         case Qt::Key_N: id = ID_3D_VIEW_NORMALS; break;
+        case Qt::Key_S: id = ID_3D_VIEW_SCALEBARS; break;
         case Qt::Key_E: id = ID_3D_VIEW_POINT_ELLIPSOIDS; break;
         case Qt::Key_F: id = ID_3D_HIGHLIGHT; break;
         default: break;

@@ -1,6 +1,7 @@
 #include "StationOpenGL.h"
 
 #include "GLPick.h"
+#include "GLSceneState.h"
 
 #include "Camera.h"
 #include "CmdTarget.h"
@@ -85,11 +86,7 @@ void CStationOpenGL::SetScene(CProjectImage* station, const CCamera* camera, CPo
 void CStationOpenGL::initializeGL()
 {
     // Opaque black: the widget's picture is composed with its alpha here.
-    glClearColor(0, 0, 0, 1);
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glCullFace(GL_BACK);
-    glEnable(GL_CULL_FACE);
+    InitSceneState(1);
     QObject::disconnect(m_contextGone);
     m_textLists.Forget();
     m_pointDrawer.BuildDiscList();
