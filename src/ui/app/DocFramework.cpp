@@ -324,7 +324,8 @@ void CMDIChildWnd::closeEvent(QCloseEvent* event)
 void CMDIChildWnd::changeEvent(QEvent* event)
 {
     QMdiSubWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
+    // The sub-window's own state changes inside a change come as overrides.
+    if (event->type() != QEvent::WindowStateChange || static_cast<QWindowStateChangeEvent*>(event)->isOverride())
         return;
     const Qt::WindowStates before = static_cast<QWindowStateChangeEvent*>(event)->oldState();
     const Qt::WindowStates now = windowState();
