@@ -1,9 +1,8 @@
 // The details that make the windows feel finished: the divider of the project
 // frame, one frame per project, the size a frame is restored to, and status
 // panes, list headers and titles wide enough for their texts.
-#include "ProjectBuilder.h"
+#include "PictureImages.h"
 #include "ShellFixture.h"
-#include "TargetRenderer.h"
 
 #include "Frames.h"
 #include "ImageView.h"
@@ -220,15 +219,7 @@ TEST_F(Windows, StatusPanesFitTheirTexts)
 {
     // Ten images of one small picture: the image window writes "Image 10 of 10".
     ASSERT_NO_FATAL_FAILURE(NewProject());
-    const TargetScene scene = DarkDiscScene(120, 90, {{60.0, 45.0}}, 5.0, 0.7, 1.0);
-    const std::string path = scratch.filePath(QStringLiteral("view.bmp")).toStdString();
-    ASSERT_TRUE(WritePicture(path, RenderScene(scene)));
-    CCamera* camera = AddCamera(*doc, "Cam");
-    camera->XPixels = scene.width;
-    camera->YPixels = scene.height;
-    camera->XPixelSize = camera->YPixelSize = 0.01;
-    for (int i = 0; i < 10; ++i)
-        AddImage(*doc, {"Cam", true, false, 0})->SetFilePath(path.c_str());
+    ASSERT_NE(AddPictureImages(*doc, scratch.path().toStdString(), 10), nullptr);
     ASSERT_NE(OpenImageWindow(doc, doc->images.GetAt(9)), nullptr);
     Settle();
     ASSERT_EQ(Frame()->GetPaneText(4), QStringLiteral("Image 10 of 10"));
