@@ -32,6 +32,7 @@
 #include <functional>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 namespace window_details_test {
 
@@ -46,6 +47,22 @@ protected:
         tree = project->GetTreeView();
         doc = GetActiveKestrelonDoc();
         ASSERT_TRUE(tree && doc);
+    }
+    // Tree items of every kind of right pane, the starting one last.
+    struct PaneItem {
+        const char* pane;
+        std::function<QTreeWidgetItem*()> item;
+    };
+    std::vector<PaneItem> PaneItems()
+    {
+        return {
+            {"database scale bars", [this] { return tree->ScaleBarDatabase(); }},
+            {"project cameras", [this] { return tree->ProjectRoot(); }},
+            {"images", [this] { return Camera(); }},
+            {"observations", [this] { return Camera()->child(0); }},
+            {"3D data", [this] { return Data()->child(0); }},
+            {"database cameras", [this] { return tree->CameraDatabase(); }},
+        };
     }
     QTreeWidgetItem* Camera() const { return tree->ProjectRoot()->child(0); }
     QTreeWidgetItem* Data() const
@@ -98,19 +115,8 @@ TEST_F(Windows, TheDividerStaysWhereTheUserLeftIt)
     ASSERT_EQ(chosen, before + 110);
 
     // Every kind of right pane in turn, and the first again.
-    const struct {
-        const char* pane;
-        std::function<QTreeWidgetItem*()> item;
-    } clicks[] = {
-        {"database scale bars", [&] { return tree->ScaleBarDatabase(); }},
-        {"project cameras", [&] { return tree->ProjectRoot(); }},
-        {"images", [&] { return Camera(); }},
-        {"observations", [&] { return Camera()->child(0); }},
-        {"3D data", [&] { return Data()->child(0); }},
-        {"database cameras", [&] { return tree->CameraDatabase(); }},
-    };
     std::string shown = typeid(*project->GetRightPane()).name();
-    for (const auto& c : clicks) {
+    for (const PaneItem& c : PaneItems()) {
         Click(c.item());
         ASSERT_NE(project->GetRightPane(), nullptr) << c.pane;
         EXPECT_NE(typeid(*project->GetRightPane()).name(), shown) << c.pane;
@@ -253,31 +259,20 @@ TEST_F(Windows, StatusPanesFitTheirTexts)
 TEST_F(Windows, ListHeadersFitTheirTitles)
 {
     ASSERT_NO_FATAL_FAILURE(StartOnSample());
-    const struct {
-        const char* list;
-        std::function<QTreeWidgetItem*()> item;
-    } lists[] = {
-        {"database cameras", [&] { return tree->CameraDatabase(); }},
-        {"database scale bars", [&] { return tree->ScaleBarDatabase(); }},
-        {"project cameras", [&] { return tree->ProjectRoot(); }},
-        {"images", [&] { return Camera(); }},
-        {"observations", [&] { return Camera()->child(0); }},
-        {"3D data", [&] { return Data()->child(0); }},
-    };
-    for (const auto& l : lists) {
+    for (const PaneItem& l : PaneItems()) {
         Click(l.item());
         QTableView* table = RightTable();
-        ASSERT_NE(table, nullptr) << l.list;
+        ASSERT_NE(table, nullptr) << l.pane;
         QHeaderView* header = table->horizontalHeader();
         const QFontMetrics metrics(header->font());
         const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-        ASSERT_GT(header->count(), 0) << l.list;
+        ASSERT_GT(header->count(), 0) << l.pane;
         for (int c = 0; c < header->count(); ++c) {
             const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
             EXPECT_GE(header->sectionSize(c), metrics.horizontalAdvance(title) + 2 * margin)
-                << l.list << ": " << title.toStdString();
+                << l.pane << ": " << title.toStdString();
         }
-        if (std::string(l.list) == "observations") {
+        if (std::string(l.pane) == "observations") {
             EXPECT_TRUE(table->grab().save(TestOutputFolder() + QStringLiteral("/ObservationsHeader.png")));
         }
     }
