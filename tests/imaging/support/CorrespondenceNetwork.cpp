@@ -1,6 +1,6 @@
 #include "CorrespondenceNetwork.h"
 
-#include "Vectors.h"
+#include "TestVectors.h"
 
 #include <algorithm>
 #include <cmath>

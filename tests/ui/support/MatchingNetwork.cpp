@@ -1,6 +1,6 @@
 #include "MatchingNetwork.h"
 
-#include "Vectors.h"
+#include "TestVectors.h"
 
 #include "ProjectDocument.h"
 
