@@ -7,6 +7,7 @@
 #include "Hooks.h"
 #include "ImageObservation.h"
 #include "ImageStore.h"
+#include "ImageView.h"
 #include "JpegConversion.h"
 #include "KestrelonDoc.h"
 #include "Message.h"
@@ -54,12 +55,6 @@ bool Checked(CDialog* dialog, int id)
 {
     auto* box = dialog->Item<QCheckBox>(id);
     return box && box->isChecked();
-}
-
-ImageWindowOpener& Opener()
-{
-    static ImageWindowOpener opener;
-    return opener;
 }
 
 // The selected set of a point-set combo, found by its title.
@@ -183,12 +178,6 @@ bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder)
 
 // --- Saving a rendered picture ----------------------------------------------------
 
-ImageWindowOpener SetImageWindowOpener(ImageWindowOpener opener)
-{
-    std::swap(Opener(), opener);
-    return opener;
-}
-
 bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore& picture, const CDynString& folder)
 {
     std::vector<CMDIChildWnd*> frames;
@@ -214,8 +203,8 @@ bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore&
                                     (error.empty() ? std::string(".") : ": " + error + ".");
         AfxMessageBox(message.c_str(), MB_ICONERROR);
     }
-    if (wasOpen && Opener())
-        Opener()(&image);
+    if (wasOpen)
+        OpenImageWindow(&doc, &image);
     return written;
 }
 
