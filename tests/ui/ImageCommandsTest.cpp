@@ -9,6 +9,7 @@
 #include "ImageCommands.h"
 #include "ImageObservation.h"
 #include "ImageStore.h"
+#include "ImageView.h"
 #include "Intersection.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QDateTime>
 #include <QFileInfo>
@@ -38,7 +40,7 @@
 #include <fstream>
 #include <map>
 
-namespace {
+namespace image_commands_test {
 
 using kestrelon::test::ReadFileBytes;
 using kestrelon::test::WriteFileBytes;
@@ -67,6 +69,30 @@ protected:
         EXPECT_NE(app->OpenDocumentFile(path), nullptr);
         Settle();
         return GetActiveKestrelonDoc();
+    }
+    // The sample's targets with their wall normals and a radius, as the
+    // driver set "Targets" in the folder.
+    static CPointSet* AddTargets(CKestrelonDoc* doc, const QString& folder)
+    {
+        CSampleTruth truth;
+        BuildSampleTruth(truth);
+        CPointSet* targets = AddPointSet(*doc, (folder + "/Targets.xyz").toStdString().c_str());
+        for (int i = 0; i < truth.targets.GetSize(); ++i) {
+            CObjectPoint point(*truth.targets.GetAt(i));
+            point.radius = 6.0;
+            targets->AddPointSorted(point);
+        }
+        doc->ToggleDriverSet("Targets");
+        return targets;
+    }
+    // The image views of the document on that image.
+    static std::vector<CImageView*> ViewsOn(CKestrelonDoc* doc, const CProjectImage* image)
+    {
+        std::vector<CImageView*> views;
+        for (CView* v : doc->GetViews())
+            if (auto* view = dynamic_cast<CImageView*>(v); view && view->GetImageRecord() == image)
+                views.push_back(view);
+        return views;
     }
 };
 
@@ -205,20 +231,13 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
     ASSERT_TRUE(doc);
     const QString out = scratch.filePath(QStringLiteral("simulated"));
     QDir().mkpath(out);
-    // The sample's targets with their wall normals and a radius drive it.
-    CSampleTruth truth;
-    BuildSampleTruth(truth);
-    CPointSet* targets = AddPointSet(*doc, (out + "/Targets.xyz").toStdString().c_str());
-    for (int i = 0; i < truth.targets.GetSize(); ++i) {
-        CObjectPoint point(*truth.targets.GetAt(i));
-        point.radius = 6.0;
-        targets->AddPointSorted(point);
-    }
-    doc->ToggleDriverSet("Targets");
+    CPointSet* targets = AddTargets(doc, out);
     ASSERT_EQ(doc->pointSets.GetDriverSet(), targets);
     EXPECT_EQ(FormatEllipseLine("T1", 1.0, -2.0, 0.3, 0.2, -0.5),
               "              T1       1.000000      -2.000000       0.300000       0.200000     151.352110");
 
+    const QString projectFolder = QString::fromLatin1(doc->GetProjectDirectory().GetText());
+    const QStringList projectFiles = QDir(projectFolder).entryList(QDir::Files);
     for (const bool createImages : {false, true}) {
         SCOPED_TRACE(createImages);
         dialogs.push_back([&](CDialog& dialog) {
@@ -273,6 +292,10 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
             EXPECT_EQ(ReadFileBytes((out + "/" + image->name.GetText() + "_ellipses.txt").toStdString()), expected);
         }
         EXPECT_GT(compared, 100);
+        if (!createImages) { // observations only: no file anywhere
+            EXPECT_EQ(QDir(projectFolder).entryList(QDir::Files), projectFiles);
+            EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+        }
         EXPECT_TRUE(doc->IsModified());
     }
     // A picture that cannot be written leaves the image's file as it was and is named.
@@ -299,6 +322,104 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         for (int x = 0; x < shot.width(); ++x)
             shot.scanLine(y)[x] = uint8_t(store.GetPixel(0, y, x));
     shot.save(TestOutputFolder() + "/simulated-sample-image.png");
+    Stop();
+}
+
+// Simple Simulate Images with an image window open: the window is closed
+// before the picture is written and opened again on it after; a picture
+// that cannot be written leaves the window on the old file. An image whose
+// camera is not in the project is left alone.
+TEST_F(ImageCommands, SimulateImagesReopensImageWindowsAndSkipsImagesWithoutCamera)
+{
+    CKestrelonDoc* doc = OpenSample();
+    ASSERT_TRUE(doc);
+    const QString out = scratch.filePath(QStringLiteral("reopened"));
+    QDir().mkpath(out);
+    AddTargets(doc, out);
+    CProjectImage* first = doc->images.GetAt(0);
+    const CCamera* camera = doc->cameras.FindByName(first->cameraName.GetText());
+    ASSERT_TRUE(camera);
+    // A copy of the first image's pose whose camera is gone.
+    CProjectImage* orphan = doc->AddNewImage("Orphan");
+    orphan->SetPose(first->X, first->Y, first->Z, first->GetAzimuth(), first->GetElevation(), first->GetRoll());
+    orphan->oriented = true;
+    orphan->SetCameraName("Nowhere");
+    orphan->SetFilePath("kept.tif");
+
+    const QString picture = out + "/" + QString::fromLatin1(first->name.GetText()) + ".tif";
+    struct Run {
+        const char* what;
+        QString folder;
+        QString fileAfter; // the image's file after the run
+    };
+    const Run runs[] = {{"written", out, picture}, {"not written", out + "/missing", picture}};
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.what);
+        ASSERT_TRUE(OpenImageWindow(doc, first));
+        Settle();
+        const std::vector<CImageView*> before = ViewsOn(doc, first);
+        ASSERT_EQ(before.size(), 1u);
+        QPointer<QObject> old(before[0]->GetParentFrame());
+        bool closedBeforeWriting = false;
+        const QDateTime written = QFileInfo(picture).lastModified();
+        QObject::connect(old.data(), &QObject::destroyed,
+                         [&] { closedBeforeWriting = QFileInfo(picture).lastModified() == written; });
+        dialogs.push_back([&](CDialog& dialog) {
+            dialog.Item<QCheckBox>(1411)->click();
+            SetWindowText(dialog.GetDlgItem(1396), run.folder);
+            dialog.OnOK();
+            return dialog.result();
+        });
+        QTest::qWait(20); // a new file gets a later time
+        doc->OnCmdMsg(33085, nullptr);
+        Settle();
+        EXPECT_TRUE(old.isNull());
+        EXPECT_TRUE(closedBeforeWriting);
+        const std::vector<CImageView*> after = ViewsOn(doc, first);
+        ASSERT_EQ(after.size(), 1u);
+        EXPECT_EQ(QString::fromLatin1(first->GetFilePath().GetText()), run.fileAfter);
+        // The reopened window shows the picture of the image's file.
+        const CImageHandle* handle = after[0]->GetHandle();
+        ASSERT_TRUE(handle && handle->GetPicture());
+        int width = 0, height = 0;
+        handle->GetSize(width, height);
+        EXPECT_EQ(width, camera->XPixels);
+        EXPECT_EQ(height, camera->YPixels);
+        if (run.folder == out) {
+            CMDIChildWnd* frame = after[0]->GetParentFrame();
+            frame->showNormal();
+            frame->resize(640, 520);
+            Settle();
+            // Zoomed in on a target: its rendered disc shows under its mark.
+            CImageView* view = after[0];
+            const CImageObservation* target = first->targets.GetAt(first->targets.GetSize() / 2);
+            view->SetMode(CImageView::MODE_ZOOM_IN);
+            for (int k = 0; k < 4; ++k) {
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                  view->ImageToDevice(target->x, target->y, view->viewport()->rect()));
+                Settle();
+            }
+            const QImage shot = frame->grab().toImage();
+            EXPECT_TRUE(shot.save(TestOutputFolder() + "/image-window-simulated-sample.png"));
+            const QImage client = view->viewport()->grab().toImage();
+            const QPoint mark = view->ImageToDevice(target->x, target->y, view->viewport()->rect());
+            int bright = 0; // grey, not the yellow of the marks
+            for (int y = mark.y() - 30; y <= mark.y() + 30; ++y)
+                for (int x = mark.x() - 30; x <= mark.x() + 30; ++x)
+                    if (client.rect().contains(x, y) && client.pixelColor(x, y).blue() > 150)
+                        ++bright;
+            EXPECT_GT(bright, 20);
+        }
+        // The orphan got no observations and no picture.
+        EXPECT_EQ(orphan->targets.GetSize(), 0);
+        EXPECT_STREQ(orphan->GetFilePath().GetText(), "kept.tif");
+        EXPECT_FALSE(QFile::exists(run.folder + "/Orphan.tif"));
+        EXPECT_GT(first->targets.GetSize(), 0);
+        for (CImageView* view : after)
+            delete view->GetParentFrame();
+        Settle();
+    }
+    TakeMessages();
     Stop();
 }
 
@@ -387,4 +508,4 @@ TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
     Stop();
 }
 
-} // namespace
+} // namespace image_commands_test
