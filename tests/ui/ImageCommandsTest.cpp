@@ -181,7 +181,7 @@ TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
     QDir().mkpath(folder);
     // name -> size; -1 for a file whose size cannot be read.
     const std::map<std::string, int> files = {
-        {"a.tif", 40}, {"B.TIF", 40}, {"c.bmp", 41}, {"d.dib", -1}, {"old.tif", 40}};
+        {"a.tif", 40}, {"B.TIF", 40}, {"c.bmp", 41}, {"d.dib", -1}, {"old.tif", 40}, {"Old2.BMP", 40}};
     for (const auto& f : files)
         ASSERT_TRUE(WriteFileBytes((folder + "/").toStdString() + f.first, "x"));
     const auto oldReader = SetImageSizeReader([&](const char* path, int& w, int& h) {
@@ -192,30 +192,44 @@ TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
         h = 30;
         return true;
     });
-    const std::string old = (folder + "/old.tif").toStdString();
-    CProjectImage* existing = doc->AddNewImage("");
-    existing->SetCameraName("Cam");
-    existing->SetFilePath(old.c_str());
+    for (const char* name : {"old.tif", "Old2.BMP"}) {
+        CProjectImage* existing = doc->AddNewImage("");
+        existing->SetCameraName("Cam");
+        existing->SetFilePath((folder + "/" + name).toStdString().c_str());
+    }
     doc->UpdateAllViews(nullptr, 0);
     CKestrelonView* tree = GetProjectTreeView();
     ASSERT_TRUE(tree);
-    for (QTreeWidgetItem* item : tree->findItems(QStringLiteral("Cam"), Qt::MatchExactly | Qt::MatchRecursive))
-        if (tree->IsDescendant(item, tree->ProjectRoot()))
-            tree->setCurrentItem(item);
-    ASSERT_EQ(tree->GetSelectedItemText(), QStringLiteral("Cam"));
+    const auto selectCamera = [tree] {
+        for (QTreeWidgetItem* item : tree->findItems(QStringLiteral("Cam"), Qt::MatchExactly | Qt::MatchRecursive))
+            if (tree->IsDescendant(item, tree->ProjectRoot()))
+                tree->setCurrentItem(item);
+        return tree->GetSelectedItemText() == QStringLiteral("Cam");
+    };
+    ASSERT_TRUE(selectCamera());
     const auto oldFolderHook = SetFolderDialogHook([&](QWidget*, const QString&, const QString&) { return folder; });
     TakeMessages();
 
-    answers = {IDNO};
+    answers = {IDOK, IDNO}; // the mismatch, the question
     tree->OnCmdMsg(32949, nullptr);
     const std::vector<std::string> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "The resolution of the image(s) 'c.bmp'\n does not fit to the camera 'Cam'.");
-    EXPECT_EQ(messages[1], "1 Image(s) have already been imported.\nImport them again?");
+    EXPECT_EQ(messages[1], "2 Image(s) have already been imported.\nImport them again?");
     std::vector<std::string> paths;
-    for (int i = 1; i < doc->images.GetSize(); ++i)
+    for (int i = 2; i < doc->images.GetSize(); ++i)
         paths.push_back(CFilePath(doc->images.GetAt(i)->GetFilePath().GetText()).GetFileName().GetText());
     EXPECT_EQ(paths, (std::vector<std::string>{"a.tif", "B.TIF"}));
+
+    // Yes imports every fitting file again, the old ones too.
+    answers = {IDOK, IDYES};
+    const int before = doc->images.GetSize();
+    ASSERT_TRUE(selectCamera());
+    tree->OnCmdMsg(32949, nullptr);
+    const std::vector<std::string> again = TakeMessages();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[1], "4 Image(s) have already been imported.\nImport them again?");
+    EXPECT_EQ(doc->images.GetSize(), before + 4);
 
     SetFolderDialogHook(oldFolderHook);
     SetImageSizeReader(oldReader);
