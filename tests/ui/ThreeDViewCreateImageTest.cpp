@@ -118,21 +118,23 @@ TEST_F(ThreeDViewCreateImage, StationOnTheViewAxisWithTheViewsRotationOrTurnedOn
     const CCamera& camera = *doc->cameras.GetAt(0);
     struct Case {
         const char* what;
-        QPoint turn, pan;
+        QPoint spin, turn, pan; // Ctrl, plain and Shift right drags
         double fieldOfView;
         const char* aim; // label of the one selected point, or null
         bool key;        // Ctrl+I / Ctrl+Shift+I instead of the command
     };
     const Case cases[] = {
-        {"straight down, as opened", {}, {}, 45.0, nullptr, false},
-        {"turned", {60, 0}, {}, 45.0, nullptr, false},
-        {"panned after the turn", {}, {4, 3}, 30.0, nullptr, true},
-        {"turned after the pan", {-20, 30}, {}, 60.0, nullptr, false},
-        {"aimed", {}, {-5, 2}, 45.0, "P7", false},
-        {"aimed by key", {30, -10}, {}, 40.0, "P20", true},
+        {"straight down, as opened", {}, {}, {}, 45.0, nullptr, false},
+        {"straight down, spun about the axis", {0, 50}, {}, {}, 45.0, nullptr, false},
+        {"turned", {}, {60, 0}, {}, 45.0, nullptr, false},
+        {"panned after the turn", {}, {}, {4, 3}, 30.0, nullptr, true},
+        {"turned after the pan", {}, {-20, 30}, {}, 60.0, nullptr, false},
+        {"aimed", {}, {}, {-5, 2}, 45.0, "P7", false},
+        {"aimed by key", {}, {30, -10}, {}, 40.0, "P20", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        Drag(c.spin, Qt::ControlModifier);
         Drag(c.turn, Qt::NoModifier);
         Drag(c.pan, Qt::ShiftModifier);
         view->SetFieldOfView(c.fieldOfView);
@@ -142,6 +144,10 @@ TEST_F(ThreeDViewCreateImage, StationOnTheViewAxisWithTheViewsRotationOrTurnedOn
         view->grabFramebuffer();
         double station[3], R[3][3], d = 0.0;
         ExpectedStation(camera, station, R, d);
+        if (!c.spin.isNull()) { // turned about the axis, still looking straight along z
+            EXPECT_EQ(R[2][2], 1.0);
+            EXPECT_GT(std::abs(R[0][1]), 0.1);
+        }
         if (c.turn.isNull() && c.pan.isNull()) {
             // Nothing folded into the view's matrix: the station is c + R^T (-pan x, -pan y, d).
             EXPECT_EQ(view->GetStoredMatrix()[12], 0.0);
@@ -189,6 +195,14 @@ TEST_F(ThreeDViewCreateImage, StationOnTheViewAxisWithTheViewsRotationOrTurnedOn
                 EXPECT_NEAR(Ri[r][0] * Ri[k][0] + Ri[r][1] * Ri[k][1] + Ri[r][2] * Ri[k][2], r == k ? 1.0 : 0.0,
                             1e-14) << r << k;
         EXPECT_NEAR(Ri[0][1] * Ri[1][2] - Ri[0][2] * Ri[1][1], Ri[2][0], 1e-14);
+        // Its azimuth, elevation and roll give it back, also straight down.
+        CProjectImage angles;
+        angles.SetRotation(image->GetAzimuth(), image->GetElevation(), image->GetRoll());
+        double Ra[3][3];
+        angles.GetRotation(Ra);
+        for (int r = 0; r < 3; ++r)
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(Ra[r][k], Ri[r][k], 1e-12) << r << k;
         if (!c.aim) {
             // The view's rotation (kept by OpenGL to single precision).
             for (int r = 0; r < 3; ++r)
