@@ -486,6 +486,33 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
     Stop();
 }
 
+// "..." of both dialogs puts the folder of the chosen file into the
+// directory field; Cancel leaves the field.
+TEST_F(ImageCommands, SimulateDialogsBrowseForTheImageFolder)
+{
+    ASSERT_NO_FATAL_FAILURE(NewProject());
+    CSimulateImagesSimpleDlg simple;
+    CSimulateImagesDlg extended;
+    for (CDialog* dialog : {static_cast<CDialog*>(&simple), static_cast<CDialog*>(&extended)}) {
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->Item<QCheckBox>(1411)->click();
+        SetWindowText(dialog->GetDlgItem(1396), QStringLiteral("/start"));
+        const struct {
+            QString chosen; // "" = Cancel
+            QString field;
+        } steps[] = {{QStringLiteral("/pictures/new/Image Files"), QStringLiteral("/pictures/new")},
+                     {QString(), QStringLiteral("/pictures/new")}};
+        for (const auto& step : steps) {
+            files = {step.chosen};
+            const int before = fileDialogs;
+            dialog->Item<QAbstractButton>(1397)->click();
+            EXPECT_EQ(fileDialogs, before + 1);
+            EXPECT_EQ(GetWindowText(dialog->GetDlgItem(1396)), step.field);
+        }
+    }
+    Stop();
+}
+
 // The extended dialog's enabling rules, one click after another.
 TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
 {

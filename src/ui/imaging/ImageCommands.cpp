@@ -265,17 +265,22 @@ void CSimulateImagesSimpleDlg::OnCreateImages()
 
 void CSimulateImagesSimpleDlg::OnBrowse()
 {
+    BrowseImageDirectory(this);
+}
+
+void BrowseImageDirectory(CDialog* dialog)
+{
     CFileDialogRequest request;
     request.open = false;
     request.title = QStringLiteral("Select Image File Directory");
-    request.folder = GetWindowText(GetDlgItem(1396));
+    request.folder = GetWindowText(dialog->GetDlgItem(1396));
     request.fileName = QStringLiteral("Image Files");
     request.filter = QStringLiteral("Image Files (*.tif *.bmp *.dib *.jpg);;TIFF Images (*.tif);;"
                                     "Bitmap Images (*.bmp *.dib);;JPEG Images (*.jpg);;All Files (*)");
-    const QString chosen = AfxGetFileName(this, request);
+    const QString chosen = AfxGetFileName(dialog, request);
     if (chosen.isEmpty())
         return;
-    SetWindowText(GetDlgItem(1396), FromCp1252(CFilePath(ToCp1252(chosen).c_str()).GetFolder().GetText()));
+    SetWindowText(dialog->GetDlgItem(1396), FromCp1252(CFilePath(ToCp1252(chosen).c_str()).GetFolder().GetText()));
 }
 
 void CSimulateImagesSimpleDlg::OnOK()
@@ -382,6 +387,7 @@ CSimulateImagesDlg::CSimulateImagesDlg(QWidget* parent) : CDialog(314, parent)
     connect(store, &QCheckBox::clicked, this, [this] { OnStoreEllipses(); });
     connect(observations, &QCheckBox::clicked, this, [this] { OnCreateObservations(); });
     connect(images, &QCheckBox::clicked, this, [this] { OnCreateImages(); });
+    connect(Item<QPushButton>(1397), &QPushButton::clicked, this, [this] { BrowseImageDirectory(this); });
 }
 
 void CSimulateImagesDlg::DoDataExchange(CDataExchange* dx)

@@ -43,6 +43,10 @@ std::string FormatEllipseLine(const char* label, double x, double y, double majo
 // an ellipse; no file when none does. False when the file cannot be written.
 bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder);
 
+// "..." of both Simulate Images dialogs: the folder of the file chosen in
+// "Select Image File Directory" goes into the directory field (1396).
+void BrowseImageDirectory(CDialog* dialog);
+
 // "Simulate Images" (the simple one).
 class CSimulateImagesSimpleDlg : public CDialog {
 public:
