@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
+#include "BinArchive.h"
 #include "Intersection.h"
+#include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 #include "ProjectFile.h"
 #include "ProjectImage.h"
@@ -106,6 +109,31 @@ std::string InFolder(const std::string& folder, const char* name)
     return folder + "/" + name;
 }
 
+// A bar as its stored bytes.
+std::string StoredBytes(const CScaleBar& bar)
+{
+    CScaleBar copy(bar);
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::out);
+    copy.Serialize(ar);
+    return buffer.str();
+}
+
+// The process-wide centroid settings replaced for the life of the object.
+class CCentroidSettingsScope {
+public:
+    explicit CCentroidSettingsScope(const CCentroidSettings& settings) : saved(GetCentroidSettings())
+    {
+        GetCentroidSettings() = settings;
+    }
+    ~CCentroidSettingsScope() { GetCentroidSettings() = saved; }
+    CCentroidSettingsScope(const CCentroidSettingsScope&) = delete;
+    CCentroidSettingsScope& operator=(const CCentroidSettingsScope&) = delete;
+
+private:
+    const CCentroidSettings saved;
+};
+
 } // namespace
 
 uint64_t CSampleRandom::Next()
@@ -200,6 +228,26 @@ void BuildSampleTruth(CSampleTruth& truth)
     }
 }
 
+CScaleBar SampleScaleBar(const CSampleTruth& truth)
+{
+    CScaleBar bar;
+    bar.version = 1;
+    bar.name = SampleFiles::kScaleBar;
+    bar.units = "mm";
+    bar.endLabel1 = truth.barEnd1.c_str();
+    bar.endLabel2 = truth.barEnd2.c_str();
+    bar.calibratedLength = std::round(truth.barLength * 1000.0) / 1000.0;
+    bar.standardDeviation = CSampleTruth::kControlSigma;
+    return bar;
+}
+
+CCentroidSettings SampleCentroidSettings()
+{
+    CCentroidSettings settings;
+    settings.invert = 0;
+    return settings;
+}
+
 bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message, double imageNoise)
 {
     CSampleTruth truth;
@@ -211,6 +259,8 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
     doc.unitIndex = 0;
     doc.settings.freeNetwork = false;
     doc.settings.SetUnitLabel(doc.GetUnitName(false));
+    // As a new project has it, so that a load finds nothing to change.
+    doc.eoDevice.SetUnit(doc.GetUnitName(false).GetText());
     CCamera* camera = doc.cameras.AddCopy(truth.camera);
 
     // The control set, which also drives the project.
@@ -229,14 +279,7 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
         return false;
     }
 
-    CScaleBar* bar = doc.scaleBars.AddNew();
-    bar->version = 1;
-    bar->name = "SampleBar";
-    bar->units = "mm";
-    bar->endLabel1 = truth.barEnd1.c_str();
-    bar->endLabel2 = truth.barEnd2.c_str();
-    bar->calibratedLength = truth.barLength;
-    bar->standardDeviation = CSampleTruth::kControlSigma;
+    doc.scaleBars.AddCopy(SampleScaleBar(truth));
 
     for (int j = 0; j < CSampleTruth::kImageCount; ++j) {
         const CSamplePose& pose = truth.poses[static_cast<size_t>(j)];
@@ -310,6 +353,7 @@ bool WriteSampleProject(const std::string& folder, std::string& message, double 
         return false;
     const std::string path = InFolder(base, SampleFiles::kProject);
     doc.settings.SetProjectPath(path.c_str());
+    const CCentroidSettingsScope centroid(SampleCentroidSettings());
     const CProjectFileResult result = ReadWriteProjectFile(doc, path.c_str(), PROJECT_FILE_SAVE);
     if (!result.ok) {
         message = result.message.IsEmpty() ? "Cannot write " + path : std::string(result.message.GetText());
@@ -317,5 +361,38 @@ bool WriteSampleProject(const std::string& folder, std::string& message, double 
     }
     doc.SetPathName(path.c_str());
     doc.SetModifiedFlag(false);
+    return true;
+}
+
+bool AddSampleScaleBarToProfile(std::string& message)
+{
+    CSampleTruth truth;
+    BuildSampleTruth(truth);
+    const CScaleBar bar = SampleScaleBar(truth);
+    CProfileDatabases databases;
+    databases.LoadDatabases();
+    const std::string& profile = databases.GetProfilePath();
+    if (profile.empty()) {
+        message = "No folder for the profile file (neither XDG_CONFIG_HOME nor HOME is usable)";
+        return false;
+    }
+    CScaleBar* record = databases.FindDatabaseScaleBar(bar.name.GetText());
+    if (record != nullptr && StoredBytes(*record) == StoredBytes(bar))
+        return true;
+    if (record == nullptr) {
+        if (!databases.CheckScaleBarName(bar.name.GetText(), nullptr)) {
+            message = "The scale-bar database of " + profile + " holds " + bar.name.GetText() +
+                      " in another letter case";
+            return false;
+        }
+        record = databases.scaleBarDatabase.AddCopy(bar);
+    } else {
+        record->Copy(bar);
+    }
+    record->modified = true;
+    if (!databases.SaveDatabases(0)) {
+        message = "Cannot write the profile file " + profile;
+        return false;
+    }
     return true;
 }
