@@ -40,6 +40,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -123,13 +124,14 @@ protected:
         y = o.y;
         return true;
     }
-    // A target the picture shows well inside its frame that the image has no
-    // observation of; else one it has, whose observation goes first.
-    std::string UnmeasuredTarget(CProjectImage& image)
+    // The targets image k shows well inside its frame and inside the visible
+    // part of the view.
+    std::vector<std::string> ShownTargets(CImageView* view, int k)
     {
         const double limit = std::cos(70.0 * std::atan(1.0) / 45.0) + 0.05;
-        const CSamplePose& pose = truth.poses[0];
-        std::string fallback;
+        const CSamplePose& pose = truth.poses[static_cast<size_t>(k)];
+        const QRect visible = view->viewport()->rect().adjusted(12, 12, -12, -12);
+        std::vector<std::string> shown;
         for (int i = 0; i < truth.targets.GetSize(); ++i) {
             const CObjectPoint& p = *truth.targets.GetAt(i);
             const double d[3] = {pose.X - p.x, pose.Y - p.y, pose.Z - p.z};
@@ -138,20 +140,27 @@ protected:
             CProjectImage at;
             at.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
             CImageObservation o;
-            if (cosine < limit || !ProjectPointToImage(p, at, truth.camera, o, 0.98))
-                continue;
-            if (!image.targets.Find(p.label))
-                return p.label.GetText();
-            if (fallback.empty())
-                fallback = p.label.GetText();
+            if (cosine > limit && ProjectPointToImage(p, at, truth.camera, o, 0.98) &&
+                visible.contains(view->ImageToDevice(o.x, o.y, view->viewport()->rect())))
+                shown.push_back(p.label.GetText());
         }
-        if (!fallback.empty()) {
-            const CNameBuffer label(fallback.c_str());
-            for (int i = 0; i < image.targets.GetSize(); ++i)
-                if (image.targets.GetAt(i)->label == label)
-                    image.targets.RemoveAt(i, 1);
-        }
-        return fallback;
+        return shown;
+    }
+    // Types the label into the Point ID box and clicks in Auto mode a pixel
+    // off the target's true centre.
+    void AutoClick(CImageView* view, int k, const std::string& label, const std::string& target)
+    {
+        Frame()->UpdateCmdUI(); // as the idle timer does
+        QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;
+        ASSERT_TRUE(box->isEnabled());
+        box->selectAll();
+        QTest::keyClicks(box, QString::fromStdString(label));
+        EXPECT_EQ(view->GetLabel().GetText(), label);
+        double x = 0.0, y = 0.0;
+        ASSERT_TRUE(TrueCentre(k, target.c_str(), x, y));
+        const QPoint click = view->ImageToDevice(x, y, view->viewport()->rect()) + QPoint(1, -1);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, click);
+        Settle();
     }
     std::vector<Observation> Observations() const
     {
@@ -244,19 +253,14 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
     Log("open an image window", clock.elapsed());
     Settle();
 
-    const std::string target = UnmeasuredTarget(*first);
-    ASSERT_FALSE(target.empty());
+    std::string target;
+    for (const std::string& label : ShownTargets(view, 0))
+        if (!first->targets.Find(CNameBuffer(label.c_str())))
+            target = label;
+    ASSERT_FALSE(target.empty()) << "no unmeasured target in sight";
     double tx = 0.0, ty = 0.0;
     ASSERT_TRUE(TrueCentre(0, target.c_str(), tx, ty));
-    Frame()->UpdateCmdUI(); // as the idle timer does
-    QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;
-    ASSERT_TRUE(box->isEnabled());
-    box->selectAll();
-    QTest::keyClicks(box, QStringLiteral("T200"));
-    EXPECT_STREQ(view->GetLabel().GetText(), "T200");
-    const QPoint click = view->ImageToDevice(tx, ty, view->viewport()->rect()) + QPoint(1, -1);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, click);
-    Settle();
+    AutoClick(view, 0, "T200", target);
     const CImageObservation* measured = first->targets.Find(CNameBuffer("T200"));
     ASSERT_NE(measured, nullptr) << Frame()->GetPaneText(0).toStdString();
     EXPECT_TRUE(measured->measured);
@@ -411,10 +415,11 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
     EXPECT_NE(turned, picture);
     Shot("5-3DViewTurned");
 
-    // 6. AutoScan of Image001 and, after Next Image, of Image002: the scans
-    // find the pictures' targets. A scan clears the image's resected flag, so
-    // the linking, which takes resected images with unlabelled targets, has
-    // none to take and says so.
+    // 6. AutoScan of Image001 and, after Next Image, of Image002: the scan
+    // finds the picture's targets; six of them measured by Auto clicks with
+    // the labels of their points, Driveback resects the image and labels
+    // every other target it found. Every target then has its point, so Find
+    // corresponding Points has no image left to link and says so.
     auto nearestTarget = [&](int image, const CImageObservation& o, double& distance) {
         std::string best;
         distance = 1e9;
@@ -434,42 +439,81 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
     Activate(view->GetParentFrame());
     CProjectImage* scannedImages[2] = {first, doc->images.FindByName("Image002")};
     ASSERT_NE(scannedImages[1], nullptr);
-    int scanned[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE(k);
+        CProjectImage& image = *scannedImages[k];
         if (k == 1) {
             Frame()->OnCommandId(32959); // Next Image
             Settle();
-            ASSERT_EQ(view->GetImageRecord(), scannedImages[1]);
+            ASSERT_EQ(view->GetImageRecord(), &image);
         }
         answers.push_back(IDOK);
         Frame()->OnCommandId(33025); // AutoScan
         Settle();
         EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Previous measurements will be deleted"});
-        CProjectImage& image = *scannedImages[k];
         EXPECT_TRUE(image.scanned);
-        scanned[k] = image.targets.GetSize();
+        EXPECT_FALSE(image.oriented);
+        const int scanned = image.targets.GetSize();
         int onTargets = 0;
-        for (int i = 0; i < scanned[k]; ++i) {
+        for (int i = 0; i < scanned; ++i) {
             double distance = 0.0;
             nearestTarget(k, *image.targets.GetAt(i), distance);
             onTargets += distance < 0.1;
             EXPECT_TRUE(IsUnidentifiedLabel(image.targets.GetAt(i)->label));
         }
-        EXPECT_GE(scanned[k], 20);
-        EXPECT_EQ(onTargets, scanned[k]);
-    }
-    Shot("6-AutoScan");
+        EXPECT_GE(scanned, 20);
+        EXPECT_EQ(onTargets, scanned);
+        Shot(k == 0 ? "6-AutoScan" : "6-AutoScan2");
 
-    for (CProjectImage* image : scannedImages)
-        EXPECT_FALSE(image->oriented);
+        // Six targets spread over the picture, the outermost in six directions.
+        const std::vector<std::string> shown = ShownTargets(view, k);
+        std::vector<std::string> clicked;
+        for (int direction = 0; direction < 6; ++direction) {
+            const double a = direction * std::atan(1.0) * 4.0 / 3.0;
+            std::string best;
+            double reach = -1e9;
+            for (const std::string& label : shown) {
+                double x = 0.0, y = 0.0;
+                TrueCentre(k, label.c_str(), x, y);
+                const double r = x * std::cos(a) + y * std::sin(a);
+                if (r > reach && std::find(clicked.begin(), clicked.end(), label) == clicked.end()) {
+                    reach = r;
+                    best = label;
+                }
+            }
+            ASSERT_FALSE(best.empty());
+            clicked.push_back(best);
+            AutoClick(view, k, best, best);
+        }
+        EXPECT_EQ(TakeMessages(), std::vector<std::string>{});
+
+        answers.push_back(IDYES);
+        Frame()->OnCommandId(32872); // Driveback
+        Settle();
+        const std::vector<std::string> asked = TakeMessages();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].rfind("Resection RMS: ", 0), 0u) << asked[0];
+        EXPECT_TRUE(image.oriented);
+        int labelled = 0;
+        for (int i = 0; i < image.targets.GetSize(); ++i) {
+            const CImageObservation& o = *image.targets.GetAt(i);
+            if (IsUnidentifiedLabel(o.label))
+                continue;
+            double distance = 0.0;
+            EXPECT_EQ(nearestTarget(k, o, distance), o.label.GetText());
+            EXPECT_LT(distance, 0.1) << o.label.GetText();
+            ++labelled;
+        }
+        EXPECT_EQ(labelled, image.targets.GetSize());
+        EXPECT_GE(labelled, scanned);
+    }
     RunDialogCommand<CFindCorrespondingPointsDlg>(dialogs, [&] { doc->OnCmdMsg(33045, nullptr); },
                                                   [&](CFindCorrespondingPointsDlg& d) {
                                                       EXPECT_EQ(d.GetImagesForCalculation().GetSize(), 0);
-                                                      QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
-                                                      EXPECT_FALSE(d.IsRunning());
                                                       EXPECT_TRUE(d.grab().save(TestOutputFolder() +
                                                                                 "/SampleWalk6-Linking.png"));
+                                                      QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
+                                                      EXPECT_FALSE(d.IsRunning());
                                                   });
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Not enough images for calculation"});
     Shot("6-Linked");
