@@ -36,8 +36,6 @@ constexpr double kAimJitter = 100.0;
 constexpr double kStationOffset = 15.0;            // mm
 constexpr double kAngleOffset = 0.3 * kDegree;
 
-// A target is observed only when it faces the camera within this angle.
-constexpr double kMaxViewingAngle = 70.0 * kDegree;
 
 // Point in the wall's plane coordinates (u, v) to object coordinates; the
 // walls are X = 0, Y = 0 and the floor Z = 0, meeting at the origin.
@@ -94,14 +92,6 @@ std::string Nearest(const CSampleTruth& truth, const std::vector<int>& wallOf, i
         }
     }
     return best;
-}
-
-bool FacesCamera(const CObjectPoint& p, const CSamplePose& pose)
-{
-    const double d[3] = {pose.X - p.x, pose.Y - p.y, pose.Z - p.z};
-    const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    const double cosine = (d[0] * p.normal[0] + d[1] * p.normal[1] + d[2] * p.normal[2]) / n;
-    return cosine > std::cos(kMaxViewingAngle);
 }
 
 std::string InFolder(const std::string& folder, const char* name)
@@ -228,6 +218,20 @@ void BuildSampleTruth(CSampleTruth& truth)
     }
 }
 
+bool SampleTargetInImage(const CSampleTruth& truth, int image, const CObjectPoint& target, double frameFraction,
+                         CImageObservation& at, double margin)
+{
+    const CSamplePose& pose = truth.poses[static_cast<size_t>(image)];
+    const double d[3] = {pose.X - target.x, pose.Y - target.y, pose.Z - target.z};
+    const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    const double cosine = (d[0] * target.normal[0] + d[1] * target.normal[1] + d[2] * target.normal[2]) / n;
+    if (!(cosine > std::cos(kSampleMaxViewingAngle) + margin))
+        return false;
+    CProjectImage seen;
+    seen.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
+    return ProjectPointToImage(target, seen, truth.camera, at, frameFraction);
+}
+
 CScaleBar SampleScaleBar(const CSampleTruth& truth)
 {
     CScaleBar bar;
@@ -295,8 +299,7 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
         for (int i = 0; i < truth.targets.GetSize(); ++i) {
             const CObjectPoint& point = *truth.targets.GetAt(i);
             CImageObservation o;
-            if (!FacesCamera(point, pose) ||
-                !ProjectPointToImage(point, *image, *camera, o, CSampleTruth::kFrameFraction))
+            if (!SampleTargetInImage(truth, j, point, CSampleTruth::kFrameFraction, o))
                 continue;
             o.label = point.label;
             // Drawn even without noise, so the start values stay the same.

@@ -9,6 +9,7 @@
 
 #include "Camera.h"
 #include "CentroidSettings.h"
+#include "ImageObservation.h"
 #include "PointSet.h"
 #include "ScaleBar.h"
 
@@ -63,6 +64,17 @@ struct CSampleTruth {
 
 // The truth of the sample; the same on every call.
 void BuildSampleTruth(CSampleTruth& truth);
+
+// Largest angle (radians) between a target's normal and the ray to a camera
+// that still sees it.
+constexpr double kSampleMaxViewingAngle = 70.0 * 3.14159265358979323846 / 180.0;
+
+// Where the true pose of image j sees the target: its true centre (image
+// millimetres) in at, when the target faces the camera by a cosine at least
+// margin above that of the largest viewing angle and lies inside that
+// fraction of the frame. False otherwise.
+bool SampleTargetInImage(const CSampleTruth& truth, int image, const CObjectPoint& target, double frameFraction,
+                         CImageObservation& at, double margin = 0.0);
 
 // The sample's scale bar between its two targets, calibrated to the
 // micrometre, so that the profile's scale-bar record holds it unchanged.

@@ -23,7 +23,7 @@ std::string WritePicture(const CSampleTruth& truth, const CPointSet& targets, co
     CProjectImage image;
     image.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
     CSyntheticImageGenerator generator(targets, image, truth.camera, 0.0);
-    generator.SetMaxViewAngle(70.0 * std::atan(1.0) / 45.0);
+    generator.SetMaxViewAngle(kSampleMaxViewingAngle);
     char name[32];
     std::snprintf(name, sizeof name, "/Image%03d.tif", j + 1);
     const std::string path = folder + name;

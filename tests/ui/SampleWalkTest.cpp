@@ -10,13 +10,13 @@
 #include "ShellFixture.h"
 
 #include "3DView.h"
+#include "AdjustmentEngine.h"
 #include "BundleDialogs.h"
 #include "CameraDialogs.h"
 #include "Controls.h"
 #include "CorrespondenceDialogs.h"
 #include "Frames.h"
 #include "ImageView.h"
-#include "Intersection.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
@@ -110,15 +110,12 @@ protected:
         return n;
     }
     static QColor Colour(int32_t c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); }
-    // The true centre of the target in the image, in image millimetres.
-    bool TrueCentre(int image, const char* label, double& x, double& y)
+    // The true centre of the target in image k, in image millimetres.
+    bool TrueCentre(int k, const char* label, double& x, double& y)
     {
-        const CSamplePose& pose = truth.poses[static_cast<size_t>(image)];
-        CProjectImage at;
-        at.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
-        CImageObservation o;
         const CObjectPoint* target = truth.targets.FindPointByText(label);
-        if (!target || !ProjectPointToImage(*target, at, truth.camera, o, 1.0))
+        CImageObservation o;
+        if (!target || !SampleTargetInImage(truth, k, *target, 1.0, o))
             return false;
         x = o.x;
         y = o.y;
@@ -128,19 +125,12 @@ protected:
     // part of the view.
     std::vector<std::string> ShownTargets(CImageView* view, int k)
     {
-        const double limit = std::cos(70.0 * std::atan(1.0) / 45.0) + 0.05;
-        const CSamplePose& pose = truth.poses[static_cast<size_t>(k)];
         const QRect visible = view->viewport()->rect().adjusted(12, 12, -12, -12);
         std::vector<std::string> shown;
         for (int i = 0; i < truth.targets.GetSize(); ++i) {
             const CObjectPoint& p = *truth.targets.GetAt(i);
-            const double d[3] = {pose.X - p.x, pose.Y - p.y, pose.Z - p.z};
-            const double cosine = (d[0] * p.normal[0] + d[1] * p.normal[1] + d[2] * p.normal[2]) /
-                                  std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-            CProjectImage at;
-            at.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
             CImageObservation o;
-            if (cosine > limit && ProjectPointToImage(p, at, truth.camera, o, 0.98) &&
+            if (SampleTargetInImage(truth, k, p, 0.98, o, 0.05) &&
                 visible.contains(view->ImageToDevice(o.x, o.y, view->viewport()->rect())))
                 shown.push_back(p.label.GetText());
         }
