@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 CMainFrame* theMainFrame = nullptr;
@@ -283,6 +285,19 @@ void CMainFrame::UpdateCmdUI()
     for (auto& [id, action] : actions) {
         CCmdUI ui(id, action);
         RouteCommand(id, &ui);
+    }
+    // The toolbar's embedded controls follow the rules of the active view;
+    // a control nothing rules keeps its state.
+    if (!toolBar)
+        return;
+    const std::pair<int, QWidget*> controls[] = {{IDC_POINT_LABEL, toolBar->m_PointLabel},
+                                                 {IDC_POINT_INCREMENT, toolBar->m_PointIncrement},
+                                                 {IDC_CENTROID_WINDOW, toolBar->m_CentroidWindow},
+                                                 {IDC_IMAGE_QUALITY, toolBar->m_ImageQuality}};
+    for (const auto& [id, control] : controls) {
+        CCmdUI ui(id);
+        if (control && RouteCommand(id, &ui))
+            control->setEnabled(ui.enabled);
     }
 }
 

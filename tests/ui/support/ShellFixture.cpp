@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "CentroidSettings.h"
 #include "SampleProject.h"
 
 #include <QAbstractButton>
@@ -18,6 +19,9 @@ void ShellFixture::SetUp()
     const QString config = scratch.filePath(QStringLiteral("config"));
     QDir().mkpath(config);
     setenv("XDG_CONFIG_HOME", config.toLocal8Bit().constData(), 1);
+    // The centroid settings are the process's, and a project's load replaces
+    // them: each test starts from the defaults, as a started program does.
+    GetCentroidSettings() = CCentroidSettings();
     TakeCapturedMessages();
     SetMessageBoxHandler([this](const char*, const char*, unsigned type) {
         if (answers.empty())
