@@ -175,11 +175,8 @@ bool CObjectPoint::IsEqual(const CObjectPoint& o) const
         return false;
     if (inUse != o.inUse || unsolved != o.unsolved || updated != o.updated || selected != o.selected)
         return false;
-    if (observationIndex.GetSize() != o.observationIndex.GetSize())
+    if (observationIndex != o.observationIndex)
         return false;
-    for (int i = 0; i < observationIndex.GetSize(); ++i)
-        if (observationIndex[i] != o.observationIndex[i])
-            return false;
     if (x != o.x || y != o.y || z != o.z)
         return false;
     if (!(limitingCovariance == o.limitingCovariance) || !(covariance == o.covariance))

@@ -14,6 +14,7 @@
 #include "Matrix.h"
 #include "NameBuffer.h"
 #include "OwningArray.h"
+#include "RayIndex.h"
 #include "Vector.h"
 
 namespace NEWMAT {
@@ -42,7 +43,8 @@ public:
     double discrepancy[3] = {0.0, 0.0, 0.0};
     CMatrix limitingCovariance;
     CMatrix covariance;
-    CIntVector observationIndex;
+    // Per image, the index of the point's observation there, or -1.
+    CRayIndex observationIndex;
     CDynString sightings;
 
     // A sigma at or below this makes a coordinate a control coordinate.
