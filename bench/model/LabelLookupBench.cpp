@@ -102,15 +102,22 @@ void BM_ObservationListFind(benchmark::State& state)
     state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
 }
 
-// n points added one by one in label order, labels in random order.
-void BM_PointSetAddPointSorted(benchmark::State& state)
+// Points P1..Pn in a random order.
+std::vector<CObjectPoint> ShuffledPoints(int n)
 {
-    const int n = static_cast<int>(state.range(0));
     std::vector<CObjectPoint> points;
     std::mt19937 gen(7);
     for (int i = 1; i <= n; ++i)
         points.emplace_back(LabelOf(i), i, 0.0, 0.0);
     std::shuffle(points.begin(), points.end(), gen);
+    return points;
+}
+
+// n points added one by one in label order, labels in random order.
+void BM_PointSetAddPointSorted(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<CObjectPoint> points = ShuffledPoints(n);
     for (auto _ : state) {
         CPointSet set;
         for (const CObjectPoint& p : points)
@@ -146,11 +153,7 @@ void BM_PointSetFindEach(benchmark::State& state)
 void BM_PointSetAddCopy(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
-    std::vector<CObjectPoint> points;
-    std::mt19937 gen(7);
-    for (int i = 1; i <= n; ++i)
-        points.emplace_back(LabelOf(i), i, 0.0, 0.0);
-    std::shuffle(points.begin(), points.end(), gen);
+    const std::vector<CObjectPoint> points = ShuffledPoints(n);
     for (auto _ : state) {
         CPointSet set;
         for (const CObjectPoint& p : points)

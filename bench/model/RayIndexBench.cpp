@@ -42,17 +42,23 @@ const std::vector<std::vector<std::pair<int, int>>>& Rays()
     return rays;
 }
 
-void BM_RayIndexBuild(benchmark::State& state)
+std::vector<CRayIndex> BuildIndex()
 {
     const auto& rays = Rays();
+    std::vector<CRayIndex> index(kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+        index[size_t(i)].Reset(kImages);
+        for (const auto& [image, observation] : rays[size_t(i)])
+            index[size_t(i)][image] = observation;
+    }
+    return index;
+}
+
+void BM_RayIndexBuild(benchmark::State& state)
+{
     std::size_t bytes = 0;
     for (auto _ : state) {
-        std::vector<CRayIndex> index(kPoints);
-        for (int i = 0; i < kPoints; ++i) {
-            index[size_t(i)].Reset(kImages);
-            for (const auto& [image, observation] : rays[size_t(i)])
-                index[size_t(i)][image] = observation;
-        }
+        std::vector<CRayIndex> index = BuildIndex();
         bytes = 0;
         for (const CRayIndex& r : index)
             bytes += r.GetBytes();
@@ -87,13 +93,7 @@ void BM_FullTableBuild(benchmark::State& state)
 // Writing the indices in the project file's layout and reading them back.
 void BM_RayIndexStoreAndLoad(benchmark::State& state)
 {
-    const auto& rays = Rays();
-    std::vector<CRayIndex> index(kPoints);
-    for (int i = 0; i < kPoints; ++i) {
-        index[size_t(i)].Reset(kImages);
-        for (const auto& [image, observation] : rays[size_t(i)])
-            index[size_t(i)][image] = observation;
-    }
+    std::vector<CRayIndex> index = BuildIndex();
     for (auto _ : state) {
         std::stringbuf out(std::ios::out);
         {
