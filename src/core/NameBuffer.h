@@ -64,7 +64,11 @@ public:
     // A watched label counts each change of its text in one process-wide
     // counter, so a list that holds watched labels can tell in O(1) that
     // none of them changed. Copies are not watched.
-    void Watch() { watched = true; }
+    void Watch()
+    {
+        if (!watched)
+            watched = true;
+    }
     static uint64_t WatchedChanges();
 
 private:
