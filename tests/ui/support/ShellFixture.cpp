@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QTest>
 
@@ -123,6 +124,18 @@ QString ShellFixture::WriteSample(const QString& name)
     std::string message;
     EXPECT_TRUE(WriteSampleProject(folder.toStdString(), message)) << message;
     return folder + QStringLiteral("/Sample.kst");
+}
+
+QString ShellFixture::MakeDesktopOpener()
+{
+    const QString bin = scratch.filePath(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    QFile opener(bin + QStringLiteral("/xdg-open"));
+    EXPECT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\n");
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return bin;
 }
 
 std::vector<std::string> ShellFixture::TakeMessages()

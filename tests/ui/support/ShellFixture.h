@@ -35,6 +35,10 @@ protected:
     QString WriteSample(const QString& name = QStringLiteral("sample"));
     // The texts of the message boxes shown since the last call.
     std::vector<std::string> TakeMessages();
+    // Writes a desktop opener (an empty xdg-open) into a folder of the
+    // scratch space and returns the folder: start with it as PATH to have
+    // the opener found.
+    QString MakeDesktopOpener();
     // Lets queued events and deferred deletions run.
     static void Settle();
     // Starts the application with a new, empty project, kept in doc.
