@@ -3,9 +3,13 @@
 #include "ShellFixture.h"
 
 #include "Frames.h"
+#include "ImageView.h"
 #include "KestrelonDoc.h"
 #include "CreateEmptyImagesDlg.h"
+#include "DeviceDialogs.h"
 #include "KestrelonView.h"
+#include "ListViews.h"
+#include "Resources.h"
 #include "TreeMenus.h"
 #include "PointSet.h"
 #include "PointSetList.h"
@@ -13,8 +17,11 @@
 
 #include <QFile>
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMenu>
 #include <QTest>
 
@@ -22,7 +29,7 @@
 #include <functional>
 #include <memory>
 
-namespace {
+namespace tree_commands_test {
 
 // A menu as text: "-" for a separator, "~" after a greyed item, "*" after a
 // checked one, a submenu as "title>item,item".
@@ -79,6 +86,25 @@ protected:
         const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.first();
     }
+    // The project frame active with the focus in the tree, as after a click on it.
+    void ActivateTree()
+    {
+        auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+        ASSERT_NE(frame, nullptr);
+        Frame()->GetMdiArea()->setActiveSubWindow(frame);
+        tree->setFocus();
+        Settle();
+        ASSERT_EQ(Frame()->MDIGetActive(), frame);
+    }
+    // The image views of the project, in the order they were opened.
+    std::vector<CImageView*> ImageViews() const
+    {
+        std::vector<CImageView*> views;
+        for (CView* v : doc->GetViews())
+            if (auto* view = dynamic_cast<CImageView*>(v))
+                views.push_back(view);
+        return views;
+    }
     CKestrelonView* tree = nullptr;
 };
 
@@ -133,15 +159,22 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
 {
     NewProject();
     Populate();
-    // Up and Down walk the images and stop at the ends.
-    tree->setCurrentItem(Item(QStringLiteral("Image2")));
+    // Up and Down walk the images, the observations list follows (Image1
+    // has 3 observations, Image2 4), and they stop at the ends.
+    tree->OnClickItem(Item(QStringLiteral("Image2")));
+    auto* observations =
+        dynamic_cast<CObservationsListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(observations, nullptr);
+    EXPECT_EQ(observations->RowCount(), 4);
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
     EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
+    EXPECT_EQ(observations->RowCount(), 3);
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
     QTest::keyClick(tree, Qt::Key_Down);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image2"));
+    EXPECT_EQ(observations->RowCount(), 4);
     // Over the point sets the selection follows the caret.
     tree->setCurrentItem(Item(QStringLiteral("Drive")));
     QTest::keyClick(tree, Qt::Key_Down);
@@ -464,6 +497,294 @@ TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
     EXPECT_EQ(tree->AutoSaveInterval(), 45000);
 }
 
+// Display Image from the menu, the Return key and a double click: each
+// opens a new image window on the image, even when one already shows it.
+TEST_F(TreeCommands, DisplayImageOpensANewImageWindowEachTime)
+{
+    NewProject();
+    Populate();
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree->window()));
+    const struct {
+        const char* how;
+        const char* image;
+        std::function<void(QTreeWidgetItem*)> open;
+    } cases[] = {
+        {"command", "Image2", [this](QTreeWidgetItem*) { tree->OnCmdMsg(ID_TREE_DISPLAY_IMAGE, nullptr); }},
+        {"Return", "Image1", [this](QTreeWidgetItem*) { QTest::keyClick(tree, Qt::Key_Return); }},
+        {"double click", "Image1",
+         [this](QTreeWidgetItem* item) {
+             tree->scrollToItem(item);
+             QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+         }},
+    };
+    std::size_t windows = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        ActivateTree();
+        QTreeWidgetItem* item = Item(QString::fromLatin1(c.image));
+        tree->setCurrentItem(item);
+        c.open(item);
+        Settle();
+        const std::vector<CImageView*> views = ImageViews();
+        ASSERT_EQ(views.size(), ++windows);
+        EXPECT_EQ(views.back()->GetImageRecord(), doc->images.FindByName(c.image));
+        EXPECT_EQ(views.back()->GetParentFrame()->windowTitle(), QString::fromLatin1(c.image));
+    }
+    // A point set or a camera opens no image window.
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+    tree->OnCmdMsg(ID_TREE_DISPLAY_IMAGE, nullptr);
+    EXPECT_EQ(ImageViews().size(), windows);
+}
+
+// An image shown in a window is neither deleted nor taken with its camera;
+// once the window is closed both go, and no selection or adjustment list
+// keeps a pointer to them.
+TEST_F(TreeCommands, AnOpenImageKeepsItselfAndItsCamera)
+{
+    NewProject();
+    Populate();
+    CProjectImage* one = doc->images.FindByName("Image1");
+    CProjectImage* two = doc->images.FindByName("Image2");
+    CImageView* view = OpenImageWindow(doc, one);
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(tree->IsImageOpen(one, false));
+    EXPECT_FALSE(tree->IsImageOpen(two, true));
+    EXPECT_TRUE(TakeMessages().empty());
+
+    const std::string refusal =
+        "Image Image1 is used for relative orientation and cannot be delete.\nClose relative orientation dialog first.";
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Cam1")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{refusal});
+    EXPECT_NE(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 2);
+    EXPECT_NE(Item(QStringLiteral("Cam1")), nullptr);
+
+    tree->setCurrentItem(Item(QStringLiteral("Image1")));
+    answers.push_back(IDYES);
+    tree->OnCmdMsg(ID_TREE_DELETE_IMAGE, nullptr);
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Image(s)?", refusal}));
+    EXPECT_EQ(doc->images.FindByName("Image1"), one);
+    EXPECT_NE(Item(QStringLiteral("Image1")), nullptr);
+
+    // Closed, the camera goes with both images.
+    delete view->GetParentFrame();
+    Settle();
+    EXPECT_FALSE(tree->IsImageOpen(one, false));
+    doc->imagePtrs.Add(one);
+    doc->imagePtrs.Add(two);
+    delete tree->BuildItemContextMenu(Item(QStringLiteral("Cam1")));
+    ASSERT_NE(tree->GetSelectedCamera(), nullptr);
+    tree->OnCmdMsg(ID_TREE_PRJ_REMOVE_CAMERA, nullptr);
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 0);
+    EXPECT_EQ(doc->imagePtrs.GetSize(), 0);
+    EXPECT_EQ(tree->GetSelectedCamera(), nullptr);
+    EXPECT_TRUE(doc->IsModified());
+}
+
+// "Add EODevice to DataBase" names the new device after a free name with the
+// project's unit and opens its properties; "Import EO Device" reads a file
+// chosen in the project folder. Either shows the device in the open branch.
+TEST_F(TreeCommands, EODeviceDatabaseAdditions)
+{
+    NewProject();
+    doc->SetDocumentPath(scratch.filePath(QStringLiteral("Devices.kst")));
+    const QString eod = scratch.filePath(QStringLiteral("FRAME.eod"));
+    {
+        QFile file(eod);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("P1 0 0 0\r\nP2 100.5 0 0\r\nP3 0 200.25 0\r\n");
+    }
+    CFileDialogRequest asked;
+    const FileDialogHook oldHook = SetFileDialogHook([&](QWidget*, const CFileDialogRequest& request) {
+        asked = request;
+        if (files.empty())
+            return QString();
+        const QString path = files.front();
+        files.pop_front();
+        return path;
+    });
+    const struct {
+        int id;
+        QString file;      // the file dialog's answer
+        const char* added; // null: nothing added
+        int points;
+    } cases[] = {
+        {ID_TREE_DB_ADD_EO_DEVICE, {}, "New EO Device", 0},
+        {ID_TREE_DB_ADD_EO_DEVICE, {}, "New EO Device1", 0},
+        {ID_TREE_DB_IMPORT_EO_DEVICE, QString(), nullptr, 0},
+        {ID_TREE_DB_IMPORT_EO_DEVICE, eod, "FRAME", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.added ? c.added : "cancelled");
+        const int before = app->eoDeviceDatabase.GetSize();
+        QString shown;
+        if (c.id == ID_TREE_DB_ADD_EO_DEVICE)
+            dialogs.push_back([&](CDialog& d) {
+                shown = dynamic_cast<CEODevicePropertiesDlg&>(d).m_NameCombo->currentText();
+                return int(QDialog::Rejected);
+            });
+        else
+            files.push_back(c.file);
+        tree->EODeviceDatabase()->setExpanded(false);
+        tree->setCurrentItem(tree->EODeviceDatabase());
+        tree->OnCmdMsg(c.id, nullptr);
+        EXPECT_TRUE(dialogs.empty());
+        EXPECT_TRUE(files.empty());
+        EXPECT_TRUE(TakeMessages().empty());
+        if (!c.added) {
+            EXPECT_EQ(app->eoDeviceDatabase.GetSize(), before);
+            continue;
+        }
+        ASSERT_EQ(app->eoDeviceDatabase.GetSize(), before + 1);
+        const CEODevice* device = app->eoDeviceDatabase.GetAt(before);
+        EXPECT_STREQ(device->GetName().GetText(), c.added);
+        EXPECT_EQ(device->GetSize(), c.points);
+        QTreeWidgetItem* branch = tree->EODeviceDatabase();
+        ASSERT_EQ(branch->childCount(), before + 1);
+        EXPECT_EQ(branch->child(before)->text(0), QString::fromLatin1(c.added));
+        EXPECT_TRUE(branch->isExpanded());
+        if (c.id == ID_TREE_DB_ADD_EO_DEVICE) {
+            EXPECT_EQ(shown, QString::fromLatin1(c.added));
+            EXPECT_STREQ(device->GetUnit().GetText(), doc->GetUnitName(false).GetText());
+        } else {
+            EXPECT_EQ(asked.title, QStringLiteral("Browse EO Device Files"));
+            EXPECT_EQ(asked.filter, QStringLiteral("EO Device Files (*.eod)"));
+            EXPECT_EQ(QDir(asked.folder), QDir(scratch.path()));
+            EXPECT_TRUE(asked.open);
+        }
+    }
+    SetFileDialogHook(oldHook);
+    // The added devices reached the profile file.
+    QFile profile(QString::fromStdString(app->GetProfilePath()));
+    ASSERT_TRUE(profile.open(QIODevice::ReadOnly));
+    const QByteArray text = profile.readAll();
+    EXPECT_TRUE(text.contains("New EO Device1"));
+}
+
+// While the tree is the active view it refreshes the other views on "Full
+// Image View", shows the About box, and keeps the image windows' commands
+// and toolbar fields off, though an image window had turned the fields on.
+TEST_F(TreeCommands, TheTreeAsActiveViewTakesAndTurnsOffCommands)
+{
+    NewProject();
+    Populate();
+    CMainToolBar* bar = Frame()->GetToolBar();
+    QWidget* const fields[] = {bar->m_PointLabel, bar->m_PointIncrement, bar->m_CentroidWindow, bar->m_ImageQuality};
+    ASSERT_NE(OpenImageWindow(doc, doc->images.FindByName("Image2")), nullptr);
+    Settle();
+    Frame()->UpdateCmdUI();
+    for (QWidget* field : fields)
+        EXPECT_TRUE(field->isEnabled()) << field->objectName().toStdString();
+
+    ActivateTree();
+    Frame()->UpdateCmdUI();
+    for (QWidget* field : fields)
+        EXPECT_FALSE(field->isEnabled()) << field->objectName().toStdString();
+    for (const int id : {int(ID_TREE_MAGNIFIED_VIEW), int(ID_TREE_DRIVEBACK)})
+        EXPECT_FALSE(Frame()->GetAction(id)->isEnabled()) << id;
+    EXPECT_TRUE(Frame()->GetAction(ID_TREE_FULL_VIEW)->isEnabled());
+
+    // Full Image View: the list of cameras takes a camera added behind the
+    // views' backs; the tree, the sender, is not rebuilt.
+    tree->OnClickItem(tree->ProjectRoot());
+    auto* cameras =
+        dynamic_cast<CProjectCamerasListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(cameras, nullptr);
+    EXPECT_EQ(cameras->RowCount(), 2);
+    AddCamera(*doc, "Cam3");
+    ActivateTree();
+    Frame()->GetAction(ID_TREE_FULL_VIEW)->trigger();
+    EXPECT_EQ(cameras->RowCount(), 3);
+    EXPECT_EQ(Item(QStringLiteral("Cam3")), nullptr);
+
+    int about = 0;
+    dialogs.push_back([&](CDialog& d) {
+        about = d.GetResourceId();
+        return int(QDialog::Accepted);
+    });
+    EXPECT_TRUE(tree->OnCmdMsg(ID_APP_ABOUT, nullptr));
+    EXPECT_EQ(about, int(IDD_ABOUTBOX));
+}
+
+// "..." asks for an image coordinate file in the dialog's folder and keeps
+// the chosen file's folder; Cancel keeps the folder typed.
+TEST_F(TreeCommands, CreateEmptyImagesBrowseTakesTheChosenFolder)
+{
+    NewProject();
+    CCamera* camera = AddCamera(*doc, "Cam");
+    const QString other = scratch.filePath(QStringLiteral("coordinates"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    CFileDialogRequest asked;
+    const FileDialogHook oldHook = SetFileDialogHook([&](QWidget*, const CFileDialogRequest& request) {
+        asked = request;
+        const QString path = files.empty() ? QString() : files.front();
+        if (!files.empty())
+            files.pop_front();
+        return path;
+    });
+    const struct {
+        QString typed;
+        QString chosen;
+        QString folder;
+    } cases[] = {
+        {scratch.path(), other + QStringLiteral("/Image007.icf"), other},
+        {other, QString(), other},
+    };
+    for (const auto& c : cases) {
+        CCreateEmptyImagesDlg d(tree, camera, doc);
+        d.OnInitDialog();
+        d.Item<QLineEdit>(1291)->setText(c.typed);
+        files.push_back(c.chosen);
+        d.Item<QAbstractButton>(1406)->click();
+        EXPECT_EQ(asked.title, QStringLiteral("Select Image File Directory"));
+        EXPECT_EQ(asked.folder, c.typed);
+        EXPECT_EQ(asked.filter, QStringLiteral("Image coordinate files (*.icf);;All Files (*.*)"));
+        EXPECT_EQ(d.Item<QLineEdit>(1291)->text(), c.folder);
+        d.Item<QLineEdit>(1061)->setText(QStringLiteral("1"));
+        d.OnOK();
+        EXPECT_EQ(QString::fromLatin1(doc->images.GetAt(doc->images.GetSize() - 1)->GetFilePath().GetText()),
+                  c.folder + QStringLiteral("/Image001.icf"));
+    }
+    SetFileDialogHook(oldHook);
+}
+
+// Delete on a point set: a control set leaves the network free; the
+// selection moves to the next set, else the previous one, else none (the
+// tree is then rebuilt).
+TEST_F(TreeCommands, DeletingPointSetsMovesTheCaretAndFreesTheNetwork)
+{
+    NewProject();
+    for (const char* name : {"A.xyz", "B.xyz", "C.xyz"})
+        AddPointSet(*doc, scratch.filePath(QString::fromLatin1(name)).toLatin1().constData());
+    doc->FindPointSet("B")->isControl = true;
+    doc->UpdateAllViews();
+    const struct {
+        const char* deleted;
+        const char* selected; // the selected set after it, null: none
+        bool freeNetwork;
+    } cases[] = {
+        {"A", "B", false}, // the control set B stays
+        {"B", "C", true},
+        {"C", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.deleted);
+        doc->settings.freeNetwork = false;
+        tree->setCurrentItem(Item(QString::fromLatin1(c.deleted)));
+        QTest::keyClick(tree, Qt::Key_Delete);
+        EXPECT_EQ(doc->FindPointSet(c.deleted), nullptr);
+        EXPECT_EQ(Item(QString::fromLatin1(c.deleted)), nullptr);
+        EXPECT_EQ(tree->GetSelectedPointSet(), c.selected ? doc->FindPointSet(c.selected) : nullptr);
+        EXPECT_EQ(doc->settings.freeNetwork, c.freeNetwork);
+    }
+}
+
 TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
 {
     const QString sample = WriteSample();
@@ -481,4 +802,4 @@ TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
     menu->close();
 }
 
-} // namespace
+} // namespace tree_commands_test

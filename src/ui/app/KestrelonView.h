@@ -154,6 +154,8 @@ public:
     void OnSetAsDriver();
     void OnMakeCopy();
     void OnAddScaleBarToDatabase();
+    void OnAddEODeviceToDatabase();
+    void OnImportEODeviceToDatabase();
     // The image's exterior orientation dialog, and the station files.
     void OnEditExteriorOrientation();
     void OnResectImage();

@@ -12,10 +12,12 @@
 #include "Frames.h"
 #include "GeometryReports.h"
 #include "Hooks.h"
+#include "ImageView.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
 #include "MainFrame.h"
 #include "Message.h"
+#include "Resources.h"
 #include "TreeMenus.h"
 
 #include <QApplication>
@@ -363,6 +365,19 @@ void CKestrelonView::RegisterTreeCommands()
             app->cameraDatabase.RemoveAt(app->cameraDatabase.GetUpperBound(), 1);
         }
     });
+    // "Full Image View" from the tree refreshes the other views.
+    OnCommand(ID_TREE_FULL_VIEW, [this] {
+        if (CDocument* doc = CView::GetDocument())
+            doc->UpdateAllViews(this, 0);
+    });
+    OnCommand(ID_APP_ABOUT, [] {
+        if (CKestrelonApp* app = AfxGetApp())
+            app->OnAppAbout();
+    });
+    // Commands of the image windows stay off while the tree is the active view.
+    for (const int id : {int(ID_TREE_MAGNIFIED_VIEW), int(ID_TREE_DRIVEBACK), int(IDC_POINT_LABEL),
+                         int(IDC_POINT_INCREMENT), int(IDC_CENTROID_WINDOW), int(IDC_IMAGE_QUALITY)})
+        CCmdTarget::OnUpdate(id, [](CCmdUI* ui) { ui->Enable(false); });
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
     // Alt+Return opens the caret item's properties.
     auto* open = new QAction(this);
@@ -496,10 +511,22 @@ void CKestrelonView::OnAddStationsAsPoints()
         AfxMessageBox(("Cannot write " + std::string(set->GetName().GetText())).c_str(), MB_ICONERROR);
 }
 
-bool CKestrelonView::IsImageOpen(const CProjectImage*, bool)
+bool CKestrelonView::IsImageOpen(const CProjectImage* image, bool message)
 {
-    // No image window exists yet: no image is ever open.
-    return false;
+    CKestrelonDoc* doc = GetDocument();
+    if (!doc || !image)
+        return false;
+    bool shown = false;
+    for (CView* v : doc->GetViews())
+        if (auto* imageView = dynamic_cast<CImageViewBase*>(v))
+            shown |= imageView->GetImageRecord() == image;
+    if (shown && message) {
+        const std::string text = "Image " + std::string(image->name.GetText()) +
+                                 " is used for relative orientation and cannot be delete.\n"
+                                 "Close relative orientation dialog first.";
+        AfxMessageBox(text.c_str(), MB_ICONERROR, "Kestrelon");
+    }
+    return shown;
 }
 
 void CKestrelonView::OnRemoveCameraFromProject()
@@ -563,7 +590,9 @@ void CKestrelonView::OnDeleteImage()
 
 void CKestrelonView::OnDisplayImage()
 {
-    // The image window is not part of the program yet.
+    // A new window on every call; one already showing the image stays as it is.
+    if (CProjectImage* image = CaretImage())
+        OpenImageWindow(GetDocument(), image);
 }
 
 void CKestrelonView::RestartAutoSaveTimer()
@@ -595,10 +624,12 @@ void CKestrelonView::DeletePointSetItem(QTreeWidgetItem* item)
         return;
     const std::string name = ToCp1252(item->text(0));
     CPointSet* set = doc->FindPointSet(name.c_str());
-    const bool wasControl = set && set->isControl;
+    const bool control = set && set->isControl;
     if (!doc->DeletePointSet(name.c_str()))
         return;
-    (void)wasControl; // ToggleControlSet keeps the document's control flag itself
+    // Without its control set the network is adjusted free.
+    if (control)
+        doc->settings.freeNetwork = true;
     ForgetRecord(set);
     QTreeWidgetItem* parent = item->parent();
     const int at = parent->indexOfChild(item);
