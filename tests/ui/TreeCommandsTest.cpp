@@ -13,6 +13,8 @@
 #include "TreeMenus.h"
 #include "PointSet.h"
 #include "PointSetList.h"
+#include "RelativeOrientationDlg.h"
+#include "Controls.h"
 #include "TransformationDialog.h"
 
 #include <QFile>
@@ -112,6 +114,8 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
 {
     NewProject();
     Populate();
+    doc->scaleBars.AddNew()->name = "Bar1";
+    doc->UpdateAllViews();
     const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
                                 "Output View as Intensity Text file"};
     const struct {
@@ -140,6 +144,7 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
         {"ScaleBar Database", {"Add ScaleBar to DataBase"}},
         {"EO Device Database", {"Add EODevice to DataBase", "Import EO Device"}},
         {"Scalebars", {}},
+        {"Bar1", {}},
         {"Database", {}},
     };
     for (const auto& c : cases) {
@@ -585,6 +590,42 @@ TEST_F(TreeCommands, AnOpenImageKeepsItselfAndItsCamera)
     EXPECT_EQ(doc->imagePtrs.GetSize(), 0);
     EXPECT_EQ(tree->GetSelectedCamera(), nullptr);
     EXPECT_TRUE(doc->IsModified());
+}
+
+// The relative orientation dialog lists only the images left after a
+// camera or an image not shown in its windows is removed.
+TEST_F(TreeCommands, RemovedImagesLeaveTheRelativeOrientationLists)
+{
+    NewProject();
+    Populate();
+    for (int i = 0; i < 2; ++i)
+        AddImage(*doc, {"Cam2", true, false, 0});
+    doc->UpdateAllViews();
+    tree->ShowRelativeOrientationDialog();
+    TakeMessages(); // Image2's file is empty: not a picture
+    auto* dlg = dynamic_cast<CRelativeOrientationDlg*>(tree->GetRelativeOrientationDlg());
+    ASSERT_NE(dlg, nullptr);
+    const auto listed = [dlg] {
+        std::vector<const CProjectImage*> images(dlg->m_LeftCombo->GetImages().begin(),
+                                                 dlg->m_LeftCombo->GetImages().end());
+        EXPECT_EQ(dlg->m_RightCombo->GetImages().size(), images.size());
+        return images;
+    };
+    ASSERT_EQ(listed().size(), 4u);
+    CProjectImage* one = doc->images.FindByName("Image1");
+    CProjectImage* two = doc->images.FindByName("Image2");
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Image3")));
+    answers.push_back(IDYES);
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Delete Selected Image(s)?"});
+    EXPECT_EQ(listed(), (std::vector<const CProjectImage*>{one, two, doc->images.FindByName("Image4")}));
+    tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam2"), nullptr);
+    EXPECT_EQ(listed(), (std::vector<const CProjectImage*>{one, two}));
+    EXPECT_EQ(dlg->m_LeftCombo->GetSelectedImage(), one);
+    EXPECT_EQ(dlg->m_RightCombo->GetSelectedImage(), two);
 }
 
 // "Add EODevice to DataBase" names the new device after a free name with the

@@ -633,6 +633,9 @@ void CKestrelonView::DeleteImages(CImagePtrArray& list)
         doc->ForgetImage(image);
         doc->images.RemoveAt(i, 1);
     }
+    // The relative orientation dialog lists the images left.
+    if (m_pRelOrientDlg)
+        m_pRelOrientDlg->Refresh(0, 0, 1);
     doc->SetModifiedFlag(true);
 }
 

@@ -552,6 +552,8 @@ void CKestrelonView::OnRemoveCameraFromProject()
             doc->images.RemoveAt(i, 1);
         }
     }
+    if (m_pRelOrientDlg)
+        m_pRelOrientDlg->Refresh(0, 0, 1);
     ForgetRecord(camera);
     doc->cameras.RemoveByName(name.c_str());
     doc->SetModifiedFlag(true);
