@@ -628,6 +628,45 @@ TEST_F(TreeCommands, RemovedImagesLeaveTheRelativeOrientationLists)
     EXPECT_EQ(dlg->m_RightCombo->GetSelectedImage(), two);
 }
 
+// Alt+Return on a project camera opens "Camera DataBase" on the project's
+// list: any change marks the project modified, a new identifier renames the
+// item and the camera of its images; no change leaves the project as it was.
+TEST_F(TreeCommands, ProjectCameraPropertiesMarkChanges)
+{
+    NewProject();
+    Populate();
+    const struct {
+        const char* name;
+        std::function<void(CCamera&)> edit;
+        const char* item; // the camera's item afterwards
+        bool modified;
+    } cases[] = {
+        {"nothing", [](CCamera&) {}, "Cam1", false},
+        {"pixel size", [](CCamera& c) { c.XPixelSize += 0.001; }, "Cam1", true},
+        {"identifier", [](CCamera& c) { c.identifier = "CamZ"; }, "CamZ", true},
+    };
+    const char* current = "Cam1";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        doc->SetModifiedFlag(false);
+        int opened = 0;
+        dialogs.push_back([&](CDialog& d) {
+            opened = d.GetResourceId();
+            c.edit(*doc->cameras.FindByName(current));
+            return int(QDialog::Accepted);
+        });
+        tree->setCurrentItem(Item(QString::fromLatin1(current)));
+        QTest::keyClick(tree, Qt::Key_Return, Qt::AltModifier);
+        EXPECT_NE(opened, 0);
+        EXPECT_EQ(doc->IsModified(), c.modified);
+        EXPECT_NE(Item(QString::fromLatin1(c.item)), nullptr);
+        current = c.item;
+    }
+    EXPECT_EQ(Item(QStringLiteral("Cam1")), nullptr);
+    EXPECT_STREQ(doc->images.FindByName("Image1")->GetCameraName().GetText(), "CamZ");
+    EXPECT_STREQ(doc->images.FindByName("Image2")->GetCameraName().GetText(), "CamZ");
+}
+
 // "Add EODevice to DataBase" names the new device after a free name with the
 // project's unit and opens its properties; "Import EO Device" reads a file
 // chosen in the project folder. Either shows the device in the open branch.

@@ -704,20 +704,27 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
     }
     if (parent == m_hProjectRoot && doc->cameras.FindByName(text.c_str())) {
         const int index = doc->cameras.FindIndexByName(text.c_str());
-        std::vector<std::string> before;
-        for (int i = 0; i < doc->cameras.GetSize(); ++i)
-            before.emplace_back(doc->cameras.GetAt(i)->identifier.GetText());
+        const CCameraList before(doc->cameras);
         CCameraDataDlg dlg(&doc->cameras, index, 1, this);
         dlg.DoModal();
-        for (int i = 0; i < doc->cameras.GetSize() && i < int(before.size()); ++i) {
-            const std::string now = doc->cameras.GetAt(i)->identifier.GetText();
-            if (now == before[std::size_t(i)])
-                continue;
-            doc->images.RenameCamera(before[std::size_t(i)].c_str(), now.c_str());
+        if (doc->cameras != before) {
+            // Any change of a camera is a change of the project; renamed
+            // cameras rename their items and their images' camera names.
             doc->SetModifiedFlag(true);
-            for (int k = 0; k < m_hProjectRoot->childCount(); ++k)
-                if (ToCp1252(m_hProjectRoot->child(k)->text(0)) == before[std::size_t(i)])
-                    m_hProjectRoot->child(k)->setText(0, FromCp1252(now.c_str()));
+            for (int k = 0; k < m_hProjectRoot->childCount(); ++k) {
+                QTreeWidgetItem* child = m_hProjectRoot->child(k);
+                const int i = before.FindIndexByName(ToCp1252(child->text(0)).c_str());
+                if (i < 0)
+                    break;
+                if (i >= doc->cameras.GetSize())
+                    continue;
+                const CDynString& old = before.GetAt(i)->identifier;
+                const CDynString& now = doc->cameras.GetAt(i)->identifier;
+                if (old == now)
+                    continue;
+                child->setText(0, Text(now));
+                doc->images.RenameCamera(old.GetText(), now.GetText());
+            }
         }
         return;
     }
