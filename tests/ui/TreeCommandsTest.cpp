@@ -500,6 +500,43 @@ TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
     EXPECT_NE(tree->AutoSaveInterval(), 45000);
     doc->UpdateAllViews();
     EXPECT_EQ(tree->AutoSaveInterval(), 45000);
+    EXPECT_NE(tree->AutoSaveTimerId(), 0);
+}
+
+// A tick saves only a modified project with auto save on; a project never
+// saved asks for its file name then.
+TEST_F(TreeCommands, AnAutoSaveTickSavesOnlyWhatItShould)
+{
+    const struct {
+        const char* name;
+        bool autoSave, modified, named;
+        bool answer; // the file dialog, when asked, answers the path
+        bool asks, saved;
+    } cases[] = {
+        {"off", false, true, true, false, false, false},
+        {"unmodified", true, false, true, false, false, false},
+        {"named", true, true, true, false, false, true},
+        {"unnamed", true, true, false, true, true, true},
+        {"unnamed, cancelled", true, true, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewProject();
+        const QString path = scratch.filePath(QString::fromLatin1(c.name) + QStringLiteral(".kst"));
+        if (c.named)
+            doc->SetDocumentPath(path);
+        doc->autoSave = c.autoSave;
+        doc->SetModifiedFlag(c.modified);
+        const int asked = fileDialogs;
+        files.push_back(c.answer ? path : QString());
+        tree->OnAutoSaveTimer();
+        files.clear();
+        EXPECT_EQ(fileDialogs - asked, c.asks ? 1 : 0);
+        EXPECT_EQ(QFile::exists(path), c.saved);
+        EXPECT_EQ(doc->IsModified(), c.modified && !c.saved);
+        doc->SetModifiedFlag(false);
+        Stop();
+    }
 }
 
 // Display Image from the menu, the Return key and a double click: each
