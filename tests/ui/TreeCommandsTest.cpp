@@ -9,6 +9,7 @@
 #include "DeviceDialogs.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
+#include "PointList.h"
 #include "Resources.h"
 #include "TreeMenus.h"
 #include "PointSet.h"
@@ -381,6 +382,7 @@ TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
     app->cameraDatabase.AddNew()->identifier = "GoneCam";
     app->scaleBarDatabase.AddNew()->name = "GoneBar";
     app->eoDeviceDatabase.AddNew()->SetName("GoneDev");
+    app->eoDeviceDatabase.AddNew()->SetName("NextDev");
     doc->UpdateAllViews();
     const struct {
         const char* item;
@@ -393,13 +395,19 @@ TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
     for (const auto& c : cases) {
         const QString text = QString::fromLatin1(c.item);
         ASSERT_NE(Item(text), nullptr) << c.item;
-        tree->setCurrentItem(Item(text));
+        tree->OnClickItem(Item(text));
         answers.push_back(IDYES);
         QTest::keyClick(tree, Qt::Key_Delete);
         EXPECT_EQ(TakeMessages().size(), 1u) << c.item;
         EXPECT_FALSE(c.present()) << c.item;
         EXPECT_EQ(Item(text), nullptr) << c.item;
     }
+    // The device after the one removed is selected and listed.
+    CEODevice* next = app->eoDeviceDatabase.FindByName("NextDev");
+    EXPECT_EQ(tree->GetSelectedPointSet(), next);
+    auto* list = dynamic_cast<C3DDataListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->GetListCtrl().GetPointSet(), next);
 }
 
 // Stations become points labelled by image; the radius is a thirtieth of the
@@ -893,11 +901,16 @@ TEST_F(TreeCommands, DeletingPointSetsMovesTheCaretAndFreesTheNetwork)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.deleted);
         doc->settings.freeNetwork = false;
-        tree->setCurrentItem(Item(QString::fromLatin1(c.deleted)));
+        tree->OnClickItem(Item(QString::fromLatin1(c.deleted)));
+        auto* list =
+            dynamic_cast<C3DDataListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+        ASSERT_NE(list, nullptr);
         QTest::keyClick(tree, Qt::Key_Delete);
         EXPECT_EQ(doc->FindPointSet(c.deleted), nullptr);
         EXPECT_EQ(Item(QString::fromLatin1(c.deleted)), nullptr);
-        EXPECT_EQ(tree->GetSelectedPointSet(), c.selected ? doc->FindPointSet(c.selected) : nullptr);
+        CPointSet* selected = c.selected ? doc->FindPointSet(c.selected) : nullptr;
+        EXPECT_EQ(tree->GetSelectedPointSet(), selected);
+        EXPECT_EQ(list->GetListCtrl().GetPointSet(), selected);
         EXPECT_EQ(doc->settings.freeNetwork, c.freeNetwork);
     }
 }

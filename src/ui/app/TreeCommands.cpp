@@ -17,6 +17,7 @@
 #include "KestrelonDoc.h"
 #include "MainFrame.h"
 #include "Message.h"
+#include "PointList.h"
 #include "Resources.h"
 #include "TreeMenus.h"
 
@@ -457,15 +458,9 @@ void CKestrelonView::OnRemoveEODeviceFromDatabase()
     ForgetRecord(app->eoDeviceDatabase.GetAt(index));
     app->eoDeviceDatabase.RemoveAt(index, 1);
     app->FlushDatabases();
-    QTreeWidgetItem* parent = item->parent();
-    const int at = parent->indexOfChild(item);
-    QTreeWidgetItem* next = parent->child(at + 1) ? parent->child(at + 1) : (at > 0 ? parent->child(at - 1) : nullptr);
-    m_pSelectedPointSet = next ? app->eoDeviceDatabase.FindByName(ToCp1252(next->text(0)).c_str()) : nullptr;
-    if (!next)
-        next = parent;
-    delete item;
-    setCurrentItem(next);
-    RefreshRightPane();
+    DeleteItemSelectingNeighbour(item, [app](const std::string& name) -> CPointSet* {
+        return app->eoDeviceDatabase.FindByName(name.c_str());
+    });
     if (auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame()))
         frame->UpdateOtherProjectFrames();
 }
@@ -633,17 +628,23 @@ void CKestrelonView::DeletePointSetItem(QTreeWidgetItem* item)
     if (control)
         doc->settings.freeNetwork = true;
     ForgetRecord(set);
+    DeleteItemSelectingNeighbour(item, [doc](const std::string& name) { return doc->FindPointSet(name.c_str()); });
+    viewport()->update();
+    doc->UpdateAllViews(nullptr, 0);
+}
+
+void CKestrelonView::DeleteItemSelectingNeighbour(QTreeWidgetItem* item,
+                                                  const std::function<CPointSet*(const std::string&)>& find)
+{
     QTreeWidgetItem* parent = item->parent();
     const int at = parent->indexOfChild(item);
     QTreeWidgetItem* next = parent->child(at + 1) ? parent->child(at + 1) : (at > 0 ? parent->child(at - 1) : nullptr);
-    m_pSelectedPointSet = next ? doc->FindPointSet(ToCp1252(next->text(0)).c_str()) : nullptr;
-    if (!next)
-        next = parent;
+    m_pSelectedPointSet = next ? find(ToCp1252(next->text(0))) : nullptr;
     delete item;
-    setCurrentItem(next);
+    setCurrentItem(next ? next : parent);
+    if (auto* list = dynamic_cast<C3DDataListView*>(RightView()))
+        list->SetPointSet(m_pSelectedPointSet);
     RefreshRightPane();
-    viewport()->update();
-    doc->UpdateAllViews(nullptr, 0);
 }
 
 void CKestrelonView::RemoveProjectScaleBar(QTreeWidgetItem* item)
