@@ -719,21 +719,13 @@ TEST_F(TreeCommands, EODeviceDatabaseAdditions)
 {
     NewProject();
     doc->SetDocumentPath(scratch.filePath(QStringLiteral("Devices.kst")));
+    ASSERT_FALSE(doc->GetUnitName(false).IsEmpty());
     const QString eod = scratch.filePath(QStringLiteral("FRAME.eod"));
     {
         QFile file(eod);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("P1 0 0 0\r\nP2 100.5 0 0\r\nP3 0 200.25 0\r\n");
     }
-    CFileDialogRequest asked;
-    const FileDialogHook oldHook = SetFileDialogHook([&](QWidget*, const CFileDialogRequest& request) {
-        asked = request;
-        if (files.empty())
-            return QString();
-        const QString path = files.front();
-        files.pop_front();
-        return path;
-    });
     const struct {
         int id;
         QString file;      // the file dialog's answer
@@ -756,7 +748,6 @@ TEST_F(TreeCommands, EODeviceDatabaseAdditions)
             });
         else
             files.push_back(c.file);
-        tree->EODeviceDatabase()->setExpanded(false);
         tree->setCurrentItem(tree->EODeviceDatabase());
         tree->OnCmdMsg(c.id, nullptr);
         EXPECT_TRUE(dialogs.empty());
@@ -773,18 +764,16 @@ TEST_F(TreeCommands, EODeviceDatabaseAdditions)
         QTreeWidgetItem* branch = tree->EODeviceDatabase();
         ASSERT_EQ(branch->childCount(), before + 1);
         EXPECT_EQ(branch->child(before)->text(0), QString::fromLatin1(c.added));
-        EXPECT_TRUE(branch->isExpanded());
         if (c.id == ID_TREE_DB_ADD_EO_DEVICE) {
             EXPECT_EQ(shown, QString::fromLatin1(c.added));
             EXPECT_STREQ(device->GetUnit().GetText(), doc->GetUnitName(false).GetText());
         } else {
-            EXPECT_EQ(asked.title, QStringLiteral("Browse EO Device Files"));
-            EXPECT_EQ(asked.filter, QStringLiteral("EO Device Files (*.eod)"));
-            EXPECT_EQ(QDir(asked.folder), QDir(scratch.path()));
-            EXPECT_TRUE(asked.open);
+            EXPECT_EQ(lastFileDialog.title, QStringLiteral("Browse EO Device Files"));
+            EXPECT_EQ(lastFileDialog.filter, QStringLiteral("EO Device Files (*.eod)"));
+            EXPECT_EQ(QDir(lastFileDialog.folder), QDir(scratch.path()));
+            EXPECT_TRUE(lastFileDialog.open);
         }
     }
-    SetFileDialogHook(oldHook);
     // The added devices reached the profile file.
     QFile profile(QString::fromStdString(app->GetProfilePath()));
     ASSERT_TRUE(profile.open(QIODevice::ReadOnly));
@@ -845,14 +834,6 @@ TEST_F(TreeCommands, CreateEmptyImagesBrowseTakesTheChosenFolder)
     CCamera* camera = AddCamera(*doc, "Cam");
     const QString other = scratch.filePath(QStringLiteral("coordinates"));
     ASSERT_TRUE(QDir().mkpath(other));
-    CFileDialogRequest asked;
-    const FileDialogHook oldHook = SetFileDialogHook([&](QWidget*, const CFileDialogRequest& request) {
-        asked = request;
-        const QString path = files.empty() ? QString() : files.front();
-        if (!files.empty())
-            files.pop_front();
-        return path;
-    });
     const struct {
         QString typed;
         QString chosen;
@@ -867,16 +848,15 @@ TEST_F(TreeCommands, CreateEmptyImagesBrowseTakesTheChosenFolder)
         d.Item<QLineEdit>(1291)->setText(c.typed);
         files.push_back(c.chosen);
         d.Item<QAbstractButton>(1406)->click();
-        EXPECT_EQ(asked.title, QStringLiteral("Select Image File Directory"));
-        EXPECT_EQ(asked.folder, c.typed);
-        EXPECT_EQ(asked.filter, QStringLiteral("Image coordinate files (*.icf);;All Files (*.*)"));
+        EXPECT_EQ(lastFileDialog.title, QStringLiteral("Select Image File Directory"));
+        EXPECT_EQ(lastFileDialog.folder, c.typed);
+        EXPECT_EQ(lastFileDialog.filter, QStringLiteral("Image coordinate files (*.icf);;All Files (*.*)"));
         EXPECT_EQ(d.Item<QLineEdit>(1291)->text(), c.folder);
         d.Item<QLineEdit>(1061)->setText(QStringLiteral("1"));
         d.OnOK();
         EXPECT_EQ(QString::fromLatin1(doc->images.GetAt(doc->images.GetSize() - 1)->GetFilePath().GetText()),
                   c.folder + QStringLiteral("/Image001.icf"));
     }
-    SetFileDialogHook(oldHook);
 }
 
 // Delete on a point set: a control set leaves the network free; the

@@ -31,8 +31,9 @@ void ShellFixture::SetUp()
         answers.pop_front();
         return answer;
     });
-    SetFileDialogHook([this](QWidget*, const CFileDialogRequest&) {
+    SetFileDialogHook([this](QWidget*, const CFileDialogRequest& request) {
         ++fileDialogs;
+        lastFileDialog = request;
         if (files.empty())
             return QString();
         const QString path = files.front();

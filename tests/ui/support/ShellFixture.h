@@ -55,6 +55,7 @@ protected:
     std::deque<int> answers;      // message box answers, oldest first
     std::deque<QString> files;    // file dialog answers ("" = Cancel)
     int fileDialogs = 0;
+    CFileDialogRequest lastFileDialog; // what the last file dialog asked
     QStringList opened;           // paths given to the desktop opener
     // Modal dialogs answered in turn, oldest first; each returns the dialog's
     // result. Without one, "Define Project Units" takes its OK and other
