@@ -209,6 +209,16 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
     EXPECT_NE(image->data(0, kIconIndexRole).toInt(), before);
     EXPECT_TRUE(doc->IsModified());
 
+    // Delete on a project camera removes it even when an image bears its name.
+    doc->images.FindByName("Image1")->name = "Cam2";
+    doc->UpdateAllViews();
+    for (int k = 0; k < tree->ProjectRoot()->childCount(); ++k)
+        if (tree->ProjectRoot()->child(k)->text(0) == QStringLiteral("Cam2"))
+            tree->setCurrentItem(tree->ProjectRoot()->child(k));
+    ASSERT_EQ(tree->currentItem()->parent(), tree->ProjectRoot());
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam2"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 2);
     // Delete on a project camera removes it with its images.
     tree->setCurrentItem(Item(QStringLiteral("Cam1")));
     QTest::keyClick(tree, Qt::Key_Delete);
@@ -430,6 +440,15 @@ TEST_F(TreeCommands, AddStationsAsPoints)
         EXPECT_NEAR(std::hypot(two->normal[0], two->normal[1], two->normal[2]), 1.0, 1e-12);
     }
     EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Other.xyz"))));
+    // A file that cannot be written is named; the points stay in the project.
+    const std::string unwritable = scratch.filePath(QStringLiteral("missing/Other.xyz")).toStdString();
+    doc->FindPointSet("Other")->SetName(CDynString(unwritable.c_str()));
+    TakeMessages();
+    tree->OnCmdMsg(ID_TREE_ADD_STATIONS_AS_POINTS, nullptr);
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(unwritable), std::string::npos) << messages[0];
+    EXPECT_EQ(set->GetSize(), 2);
 }
 
 // Transform and Compare run on the set named by the caret: the chosen file
