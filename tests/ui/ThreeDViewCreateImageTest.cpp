@@ -162,7 +162,7 @@ TEST_F(ThreeDViewCreateImage, StationOnTheViewAxisWithTheViewsRotationOrTurnedOn
         ASSERT_EQ(doc->images.GetSize(), before + 1);
         const CProjectImage* image = doc->images.GetAt(before);
 
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "Image%03d", before + 1);
         EXPECT_STREQ(image->name.GetText(), name);
         EXPECT_STREQ(image->cameraName.GetText(), "Cam1");
@@ -281,8 +281,9 @@ TEST_F(ThreeDViewCreateImage, CameraAskedOnlyAmongSeveralAndMissingCameraSaid)
         EXPECT_EQ(asked, c.choice != -2);
         dialogs.clear();
         ASSERT_EQ(doc->images.GetSize(), before + (c.camera ? 1 : 0));
-        if (c.camera)
+        if (c.camera) {
             EXPECT_STREQ(doc->images.GetAt(before)->cameraName.GetText(), c.camera);
+        }
         const std::vector<CapturedMessage> shown = TakeCapturedMessages();
         ASSERT_EQ(shown.size(), c.message ? 1u : 0u);
         if (c.message) {

@@ -129,6 +129,22 @@ bool CMainToolBar::Init(CMainFrame* frame)
 // ---------------------------------------------------------------------------
 // CMainFrame
 
+namespace {
+
+// Opens the file with the desktop's default application; when none opens
+// it, a message names the file and its folder.
+void OpenWithDesktopOrSay(const QString& path)
+{
+    if (AfxOpenWithDesktop(path))
+        return;
+    const QFileInfo file(path);
+    const QString text = QStringLiteral("Cannot open %1 in the folder %2:\nno application of the desktop opens it.")
+                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
+    AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+} // namespace
+
 CMainFrame::CMainFrame()
 {
     theMainFrame = this;
@@ -147,7 +163,7 @@ CMainFrame::CMainFrame()
     OnCommand(ID_HELP_MANUAL, [] {
         CKestrelonApp* app = AfxGetApp();
         if (app)
-            AfxOpenWithDesktop(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
+            OpenWithDesktopOrSay(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
     });
     OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) {
         CKestrelonApp* app = AfxGetApp();
@@ -430,12 +446,7 @@ void CMainFrame::OpenResultFile(int id)
     const QString path = ResultFilePath(id);
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
-    if (AfxOpenWithDesktop(path))
-        return;
-    const QFileInfo file(path);
-    const QString text = QStringLiteral("Cannot open %1 in the folder %2:\nno application of the desktop opens it.")
-                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
-    AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    OpenWithDesktopOrSay(path);
 }
 
 void CMainFrame::RefreshRightPane()
