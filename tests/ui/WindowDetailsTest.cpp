@@ -1,6 +1,9 @@
 // The details that make the windows feel finished: the divider of the project
 // frame, one frame per project, the size a frame is restored to, and status
 // panes, list headers and titles wide enough for their texts.
+#include <algorithm>
+#include <QStyleOptionComboBox>
+#include <QComboBox>
 #include "PictureImages.h"
 #include "ShellFixture.h"
 
@@ -254,6 +257,26 @@ TEST_F(Windows, StatusPanesFitTheirTexts)
         EXPECT_GE(label->width(), c.pane == 3 ? 125 : 85) << text.toStdString();
     }
     EXPECT_TRUE(Frame()->statusBar()->grab().save(TestOutputFolder() + QStringLiteral("/StatusBar.png")));
+}
+
+TEST_F(Windows, TheQualityBoxShowsItsEntriesWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(NewProject());
+    auto* box = Frame()->findChild<QComboBox*>(IdName(IDC_IMAGE_QUALITY));
+    ASSERT_NE(box, nullptr);
+    ASSERT_GE(box->count(), 3);
+    // The field the style draws the current entry in holds its picture and
+    // the whole of the widest text.
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.rect = box->rect();
+    const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+    const QFontMetrics metrics(box->font());
+    for (int i = 0; i < box->count(); ++i)
+        EXPECT_GE(field.width(), box->iconSize().width() + 4 + metrics.horizontalAdvance(box->itemText(i)))
+            << box->itemText(i).toStdString();
+    EXPECT_GE(box->width(), 160);
+    EXPECT_TRUE(box->grab().save(TestOutputFolder() + QStringLiteral("/QualityBox.png")));
 }
 
 TEST_F(Windows, ListHeadersFitTheirTitles)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "MainFrame.h"
 
 #include "Controls.h"
@@ -120,7 +121,9 @@ bool CMainToolBar::Init(CMainFrame* frame)
             control = new QWidget(this);
             break;
         }
-        control->setFixedWidth(s.width);
+        // The quality box is never narrower than its longest entry needs.
+        control->ensurePolished();
+        control->setFixedWidth(slot == 28 ? std::max(s.width, control->sizeHint().width()) : s.width);
         addWidget(control);
     }
     return m_PointLabel && m_PointIncrement && m_CentroidWindow && m_ImageQuality;
