@@ -473,8 +473,39 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
 {
     if (!work.accumulate || !work.folded)
         return;
-    const PointFold* one = &work;
-    ApplyFoldBatch(&one, 1, nullptr, S, lo, hi);
+    // The system minus Npr M over the touched rows and columns, the
+    // right-hand side minus Npr v: short runs, element by element.
+    double* rhs = &rightHandSide[0];
+    const double* N0 = work.nprT.data();
+    const double* N1 = N0 + work.columns;
+    const double* N2 = N1 + work.columns;
+    double* const* Mr = work.M->GetRowTable();
+    const double* __restrict M0 = Mr[0];
+    const double* __restrict M1 = Mr[1];
+    const double* __restrict M2 = Mr[2];
+    const CVector& v = *work.v;
+    const size_t blockCount = work.runs.size();
+    for (size_t ba = 0; ba < blockCount; ++ba) {
+        const PointFold::ColumnBlock& A = work.runs[ba];
+        if (A.first >= hi || A.first + A.length <= lo)
+            continue;
+        const int i1 = std::min(A.length, hi - A.first);
+        for (int i = std::max(0, lo - A.first); i < i1; ++i) {
+            const int ci = A.column + i;
+            const int ri = A.first + i;
+            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
+            for (size_t bb = ba; bb < blockCount; ++bb) {
+                const PointFold::ColumnBlock& B = work.runs[bb];
+                const int j0 = bb == ba ? i : 0;
+                // dst[j] is element (ri, B.first + j) for j >= j0.
+                double* __restrict dst = S.At(ri, B.first + j0) - j0;
+                const int cb = B.column;
+                for (int j = j0; j < B.length; ++j)
+                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
+            }
+            rhs[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
+        }
+    }
 }
 
 // The system minus Npr M over the touched rows and columns, the right-hand
