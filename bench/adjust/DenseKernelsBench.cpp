@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "DenseFactor.h"
 #include "DenseKernels.h"
 #include "Matrix.h"
 
@@ -85,8 +86,9 @@ void BM_HalfSymmetric(benchmark::State& state)
     state.counters["fma_per_s"] = benchmark::Counter(fma, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The factorisation and the inversion of the packed system (arguments:
-// order, threads).
+// The factorisation (the matrix class's, or the engine's blocked one) and
+// the inversion of the packed system (arguments: order, threads, and for
+// the factorisation 0 for the matrix class's, 1 for the blocked).
 void FillSystem(CMatrix& A, int n)
 {
     std::mt19937 rng(5);
@@ -113,7 +115,8 @@ void BM_FactorSystem(benchmark::State& state)
         state.PauseTiming();
         CMatrix A(source);
         state.ResumeTiming();
-        if (!A.LdltDecompose(threads))
+        const bool blocked = state.range(2) == 1;
+        if (!(blocked ? FactorPackedLdlt(A, threads) : A.LdltDecompose(threads)))
             state.SkipWithError("not positive definite");
     }
     const double fma = static_cast<double>(n) * n * n / 6.0;
@@ -142,7 +145,7 @@ void BM_InvertSystem(benchmark::State& state)
 
 BENCHMARK(BM_FoldBatch)->ArgsProduct({{1210, 3010}, {48, 96}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HalfSymmetric)->ArgsProduct({{1210, 3010}, {48}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FactorSystem)->ArgsProduct({{3010}, {1, 4, 8}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FactorSystem)->ArgsProduct({{3010}, {1, 4, 8}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_InvertSystem)->ArgsProduct({{3010}, {1, 4, 8}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

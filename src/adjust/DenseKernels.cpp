@@ -183,6 +183,11 @@ void SubtractPackedProducts(double* const* dst, int rows, int cols, bool triangu
     KESTRELON_DISPATCH(SubtractPackedProducts(dst, rows, cols, triangular, a, packed, first, k))
 }
 
+void SubtractCombination(double* dst, int n, const double* coef, const double* const* rows, int k)
+{
+    KESTRELON_DISPATCH(SubtractCombination(dst, n, coef, rows, k))
+}
+
 void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int cols, const double* b, int k)
 {
     KESTRELON_DISPATCH(HalfSymmetricProduct(y, i0, i1, q, cols, b, k))
@@ -216,6 +221,16 @@ void SubtractPackedProducts(double* const* dst, int rows, int cols, bool triangu
                 acc -= a[t][r] * p[t];
             dst[r][c - s * r] = acc;
         }
+}
+
+void SubtractCombination(double* dst, int n, const double* coef, const double* const* rows, int k)
+{
+    for (int j = 0; j < n; ++j) {
+        double acc = dst[j];
+        for (int t = 0; t < k; ++t)
+            acc -= coef[t] * rows[t][j];
+        dst[j] = acc;
+    }
 }
 
 void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int cols, const double* b, int k)

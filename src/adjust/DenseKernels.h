@@ -43,6 +43,10 @@ void SubtractPackedProducts(double* const* dst, int rows, int cols, bool triangu
                             const double* packed, int first, int k);
 int FoldWidth();
 
+// dst[j] -= sum over t = 0 .. k - 1 of coef[t] rows[t][j], j = 0 .. n - 1,
+// the terms in the order of t.
+void SubtractCombination(double* dst, int n, const double* coef, const double* const* rows, int k);
+
 // For rows i = i0 .. i1 - 1 of a symmetric matrix Q whose upper triangle is
 // given by its rows (q[i] points at the diagonal element (i, i); element
 // (i, c) for c >= i is q[i][c - i]), columns 0 .. cols - 1:
