@@ -62,7 +62,9 @@ constexpr double kBlockBytes = 48.0 * 1024 * 1024;
 // Points that follow each other in the fold order are taken in windows of
 // this many; those of a window with the same column blocks are eliminated
 // together (a point seen in every image shares its blocks with all others).
-constexpr int kBatchPoints = 16;
+constexpr int kBatchPoints = 32;
+// A batch's packing is shared out in this many parts.
+constexpr int kPackParts = 8;
 
 // Where row i of a packed 10 x 10 block starts.
 constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
@@ -145,7 +147,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     block = (block + kBatchPoints - 1) / kBatchPoints * kBatchPoints;
     std::vector<PointFold> work(static_cast<size_t>(std::max(1, std::min(block, nPoints))));
     const int rows = freeNetwork ? n + 7 : n;
-    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 4 * workers));
+    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 8 * workers));
     const std::vector<int> band = BandRows(rows, bandCount, columnsPerPoint);
 
     standardFold.stationCross.assign(60 * static_cast<size_t>(nSta), 0.0);
@@ -176,9 +178,13 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             standardFold.pendingMatrix[slot] = w.M;
             standardFold.pendingColumnStart[slot] = static_cast<int32_t>(standardFold.pendingColumns.size());
             standardFold.pendingColumnCount[slot] = w.columns;
-            for (const PointFold::ColumnBlock& b : w.blocks)
+            std::vector<int32_t>& columns = standardFold.pendingColumns;
+            for (const PointFold::ColumnBlock& b : w.blocks) {
+                const size_t at = columns.size();
+                columns.resize(at + static_cast<size_t>(b.length));
                 for (int c = 0; c < b.length; ++c)
-                    standardFold.pendingColumns.push_back(b.first + c);
+                    columns[at + static_cast<size_t>(c)] = b.first + c;
+            }
         }
         for (int t = count - 1; t >= 0; --t) {
             const PointFold& w = work[static_cast<size_t>(t)];
@@ -233,8 +239,10 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             }
         }
     };
-    // The batch's M packed once for all bands.
-    auto pack = [&](Window& w) {
+    // The batch's M packed once for all bands: room made in the plan, the
+    // packing shared out by parts of each run's chunks.
+    auto room = [&](Window& w) {
+        w.packedRun.clear();
         if (w.batch.size() < 2)
             return;
         const int k = 3 * static_cast<int>(w.batch.size());
@@ -242,12 +250,26 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         std::vector<size_t> at(runs.size() + 1, 0);
         for (size_t r = 0; r < runs.size(); ++r)
             at[r + 1] = at[r] + densekernel::FoldPackedSize(runs[r].length, k);
-        w.packed.resize(at.back());
-        w.packedRun.resize(runs.size());
+        if (w.packed.size() < at.back())
+            w.packed.resize(at.back());
+        for (size_t r = 0; r < runs.size(); ++r)
+            w.packedRun.push_back(w.packed.data() + at[r]);
+    };
+    auto pack = [&](Window& w, int part) {
+        if (w.batch.size() < 2)
+            return;
+        const int count = static_cast<int>(w.batch.size());
+        const int width = densekernel::FoldWidth();
+        const std::vector<PointFold::ColumnBlock>& runs = w.batch.front()->runs;
         for (size_t r = 0; r < runs.size(); ++r) {
-            PackRun(w.batch.data(), static_cast<int>(w.batch.size()), runs[r].column, runs[r].length,
-                    w.packed.data() + at[r]);
-            w.packedRun[r] = w.packed.data() + at[r];
+            const int chunks = (runs[r].length + width - 1) / width;
+            const int m0 = chunks * part / kPackParts, m1 = chunks * (part + 1) / kPackParts;
+            if (m1 <= m0)
+                continue;
+            const int c0 = m0 * width, c1 = std::min(runs[r].length, m1 * width);
+            double* out = w.packed.data() + (w.packedRun[r] - w.packed.data()) +
+                          static_cast<size_t>(m0) * 3 * static_cast<size_t>(count) * static_cast<size_t>(width);
+            PackRun(w.batch.data(), count, runs[r].column + c0, c1 - c0, out);
         }
     };
 
@@ -269,11 +291,14 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                 nextPoint = 0;
                 merge(count);
                 plan(count);
+                for (Window& w : windows)
+                    room(w);
                 nextWindow = 0;
             }
             barrier.Wait();
-            for (size_t w = nextWindow.fetch_add(1); w < windows.size(); w = nextWindow.fetch_add(1))
-                pack(windows[w]);
+            const size_t packTasks = windows.size() * kPackParts;
+            for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
+                pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
             barrier.Wait();
             for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
                 const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
