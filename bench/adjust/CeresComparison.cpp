@@ -19,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-#include "../../tests/adjust/support/BundleNetwork.h"
+#include "BenchNetwork.h"
 #include "AdjustmentEngine.h"
 #include "ImageObservation.h"
 #include "PointSet.h"
@@ -73,21 +73,6 @@ struct ControlResidual {
         return true;
     }
 };
-
-void BuildBenchNetwork(Network& net, int images, int points, int kind)
-{
-    NetworkOptions o;
-    o.seed = 4242;
-    o.noise = 0.001;
-    o.imageSigma = 0.001;
-    if (kind == 0)
-        BuildRing(net, images, points, o);
-    else
-        BuildBlock(net, images, points, o);
-    AddControl(net, 50, 0.005);
-    net.settings.convergenceLimit = 5e-6;
-    net.settings.maxIterations = 30;
-}
 
 struct Unknowns {
     std::vector<double> cameras;  // 10 per camera
