@@ -1,6 +1,7 @@
 // Label lookups in a point set and an observation list of 50,000 elements,
 // with 500,000 keys (one in ten not in the list) taken in a scattered order;
-// building a set point by point in label order, and removing close
+// building a set point by point in label order, every label of a set looked
+// up once, and removing close
 // duplicates from an observation list, at 10^3, 10^4 and 10^5 items.
 #include "ImageObservation.h"
 #include "NameBuffer.h"
@@ -101,19 +102,62 @@ void BM_ObservationListFind(benchmark::State& state)
     state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
 }
 
-// n points added one by one in label order, labels in random order.
-void BM_PointSetAddPointSorted(benchmark::State& state)
+// Points P1..Pn in a random order.
+std::vector<CObjectPoint> ShuffledPoints(int n)
 {
-    const int n = static_cast<int>(state.range(0));
     std::vector<CObjectPoint> points;
     std::mt19937 gen(7);
     for (int i = 1; i <= n; ++i)
         points.emplace_back(LabelOf(i), i, 0.0, 0.0);
     std::shuffle(points.begin(), points.end(), gen);
+    return points;
+}
+
+// n points added one by one in label order, labels in random order.
+void BM_PointSetAddPointSorted(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<CObjectPoint> points = ShuffledPoints(n);
     for (auto _ : state) {
         CPointSet set;
         for (const CObjectPoint& p : points)
             set.AddPointSorted(p);
+        benchmark::DoNotOptimize(set.GetAt(0));
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Every label of an n-point set looked up once, in a scattered order, with a
+// temporary point made per lookup as callers do when they build results.
+void BM_PointSetFindEach(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    CPointSet set;
+    for (int i = 1; i <= n; ++i) set.AddCopy(CObjectPoint(LabelOf(i), i, 0.0, 0.0));
+    set.SortByLabel();
+    std::vector<CNameBuffer> keys;
+    for (int i = 1; i <= n; ++i) keys.push_back(LabelOf(i));
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(5));
+    int found = 0;
+    for (auto _ : state) {
+        for (const CNameBuffer& key : keys) {
+            CObjectPoint copy(key, 0.0, 0.0, 0.0);
+            found += set.FindPoint(copy.label) != nullptr;
+        }
+    }
+    benchmark::DoNotOptimize(found);
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// The same points appended unsorted: the copies and the set's end alone.
+void BM_PointSetAddCopy(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<CObjectPoint> points = ShuffledPoints(n);
+    for (auto _ : state) {
+        CPointSet set;
+        for (const CObjectPoint& p : points)
+            set.AddCopy(p);
         benchmark::DoNotOptimize(set.GetAt(0));
     }
     state.SetItemsProcessed(state.iterations() * n);
@@ -152,6 +196,8 @@ BENCHMARK(BM_PointSetFindPoint)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PointSetAddThenFind)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ObservationListFind)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PointSetAddPointSorted)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PointSetAddCopy)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PointSetFindEach)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObservationRemoveCloseDuplicates)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

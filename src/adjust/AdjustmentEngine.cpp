@@ -152,8 +152,11 @@ std::string CAdjustmentEngine::ImagesWithoutRays() const
         if (point == nullptr || !point->inUse)
             continue;
         const int m = std::min(n, point->observationIndex.GetSize());
-        for (int j = 0; j < m; ++j) {
-            const int index = point->observationIndex[j];
+        for (const CRayIndex::Entry& e : point->observationIndex) {
+            if (e.image >= m)
+                break;
+            const int j = e.image;
+            const int index = e.observation;
             const CProjectImage* image = images->GetAt(j);
             if (index < 0 || image == nullptr || index >= image->targets.GetSize())
                 continue;

@@ -64,9 +64,7 @@ bool CAdjustmentEngine::MergeData()
             MergedPoint& m = merged[obs->label];
             if (!m.point) {
                 m.point.reset(new CObjectPoint(obs->label));
-                m.point->observationIndex.SetSize(nImages);
-                for (int i = 0; i < nImages; ++i)
-                    m.point->observationIndex[i] = -1;
+                m.point->observationIndex.Reset(nImages);
             }
             m.point->observationIndex[j] = o;
             m.point->rayCount += 1;
@@ -159,9 +157,11 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
                 point->usedRayCount = 0;
                 // Its rays serve no point: rejected, without residuals.
                 const int m = std::min(nImages, point->observationIndex.GetSize());
-                for (int j = 0; j < m; ++j) {
-                    CProjectImage* image = images->GetAt(j);
-                    const int index = point->observationIndex[j];
+                for (const CRayIndex::Entry& e : point->observationIndex) {
+                    if (e.image >= m)
+                        break;
+                    CProjectImage* image = images->GetAt(e.image);
+                    const int index = e.observation;
                     CImageObservation* observation =
                         image != nullptr && index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
                                                                                            : nullptr;

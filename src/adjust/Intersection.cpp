@@ -32,15 +32,22 @@ int RayCount(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
     return n < point.observationIndex.GetSize() ? n : point.observationIndex.GetSize();
 }
 
-// The images a point's rays are looked for in, in ascending order: every
-// entry of its index table, or only the images of a given list (those whose
-// entries are not -1), which visits the same rays in the same order.
+// The images a point's rays are looked for in, in ascending order: the
+// images its index table has an entry for, or the images of a given list
+// (those with an entry), which visits the same rays in the same order.
 class CRayImages {
 public:
     CRayImages(const CObjectPoint& point, const CDynArray<CProjectImage>& images)
-        : list(nullptr), count(RayCount(point, images))
     {
+        const int n = RayCount(point, images);
+        for (const CRayIndex::Entry& e : point.observationIndex)
+            if (e.image < n)
+                owned.push_back(e.image);
+        list = owned.data();
+        count = static_cast<int>(owned.size());
     }
+    CRayImages(const CRayImages&) = delete;
+    CRayImages& operator=(const CRayImages&) = delete;
     CRayImages(const int32_t* observing, int observingCount)
         : list(observing), count(observing != nullptr && observingCount > 0 ? observingCount : 0)
     {
@@ -49,8 +56,9 @@ public:
     int operator[](int k) const { return list ? list[k] : k; }
 
 private:
-    const int32_t* list;
-    int count;
+    std::vector<int32_t> owned;
+    const int32_t* list = nullptr;
+    int count = 0;
 };
 
 // A ray of the point: its image, its observation and the image's camera.

@@ -244,9 +244,11 @@ bool CAdjustmentEngine::FormNormalsReverse(int& equations)
         point->usedRayCount = 0;
         if (point->inUse)
             point->unsolved = true;
-        for (int j = 0; j < nSta && j < point->observationIndex.GetSize(); ++j) {
-            CProjectImage* image = images->GetAt(j);
-            const int index = point->observationIndex[j];
+        for (const CRayIndex::Entry& e : point->observationIndex) {
+            if (e.image >= nSta || e.image >= point->observationIndex.GetSize())
+                break;
+            CProjectImage* image = images->GetAt(e.image);
+            const int index = e.observation;
             if (index >= 0 && index < image->targets.GetSize())
                 image->targets.GetAt(index)->rejected = true;
         }

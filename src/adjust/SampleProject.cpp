@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
+#include "BinArchive.h"
 #include "Intersection.h"
+#include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 #include "ProjectFile.h"
 #include "ProjectImage.h"
@@ -33,8 +36,6 @@ constexpr double kAimJitter = 100.0;
 constexpr double kStationOffset = 15.0;            // mm
 constexpr double kAngleOffset = 0.3 * kDegree;
 
-// A target is observed only when it faces the camera within this angle.
-constexpr double kMaxViewingAngle = 70.0 * kDegree;
 
 // Point in the wall's plane coordinates (u, v) to object coordinates; the
 // walls are X = 0, Y = 0 and the floor Z = 0, meeting at the origin.
@@ -93,18 +94,35 @@ std::string Nearest(const CSampleTruth& truth, const std::vector<int>& wallOf, i
     return best;
 }
 
-bool FacesCamera(const CObjectPoint& p, const CSamplePose& pose)
-{
-    const double d[3] = {pose.X - p.x, pose.Y - p.y, pose.Z - p.z};
-    const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    const double cosine = (d[0] * p.normal[0] + d[1] * p.normal[1] + d[2] * p.normal[2]) / n;
-    return cosine > std::cos(kMaxViewingAngle);
-}
-
 std::string InFolder(const std::string& folder, const char* name)
 {
     return folder + "/" + name;
 }
+
+// A bar as its stored bytes.
+std::string StoredBytes(const CScaleBar& bar)
+{
+    CScaleBar copy(bar);
+    std::stringbuf buffer(std::ios::out | std::ios::binary);
+    CBinArchive ar(&buffer, std::ios::out);
+    copy.Serialize(ar);
+    return buffer.str();
+}
+
+// The process-wide centroid settings replaced for the life of the object.
+class CCentroidSettingsScope {
+public:
+    explicit CCentroidSettingsScope(const CCentroidSettings& settings) : saved(GetCentroidSettings())
+    {
+        GetCentroidSettings() = settings;
+    }
+    ~CCentroidSettingsScope() { GetCentroidSettings() = saved; }
+    CCentroidSettingsScope(const CCentroidSettingsScope&) = delete;
+    CCentroidSettingsScope& operator=(const CCentroidSettingsScope&) = delete;
+
+private:
+    const CCentroidSettings saved;
+};
 
 } // namespace
 
@@ -200,6 +218,40 @@ void BuildSampleTruth(CSampleTruth& truth)
     }
 }
 
+bool SampleTargetInImage(const CSampleTruth& truth, int image, const CObjectPoint& target, double frameFraction,
+                         CImageObservation& at, double margin)
+{
+    const CSamplePose& pose = truth.poses[static_cast<size_t>(image)];
+    const double d[3] = {pose.X - target.x, pose.Y - target.y, pose.Z - target.z};
+    const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    const double cosine = (d[0] * target.normal[0] + d[1] * target.normal[1] + d[2] * target.normal[2]) / n;
+    if (!(cosine > std::cos(kSampleMaxViewingAngle) + margin))
+        return false;
+    CProjectImage seen;
+    seen.SetPose(pose.X, pose.Y, pose.Z, pose.azimuth, pose.elevation, pose.roll);
+    return ProjectPointToImage(target, seen, truth.camera, at, frameFraction);
+}
+
+CScaleBar SampleScaleBar(const CSampleTruth& truth)
+{
+    CScaleBar bar;
+    bar.version = 1;
+    bar.name = SampleFiles::kScaleBar;
+    bar.units = "mm";
+    bar.endLabel1 = truth.barEnd1.c_str();
+    bar.endLabel2 = truth.barEnd2.c_str();
+    bar.calibratedLength = std::round(truth.barLength * 1000.0) / 1000.0;
+    bar.standardDeviation = CSampleTruth::kControlSigma;
+    return bar;
+}
+
+CCentroidSettings SampleCentroidSettings()
+{
+    CCentroidSettings settings;
+    settings.invert = 0;
+    return settings;
+}
+
 bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::string& message, double imageNoise)
 {
     CSampleTruth truth;
@@ -211,6 +263,8 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
     doc.unitIndex = 0;
     doc.settings.freeNetwork = false;
     doc.settings.SetUnitLabel(doc.GetUnitName(false));
+    // As a new project has it, so that a load finds nothing to change.
+    doc.eoDevice.SetUnit(doc.GetUnitName(false).GetText());
     CCamera* camera = doc.cameras.AddCopy(truth.camera);
 
     // The control set, which also drives the project.
@@ -229,14 +283,7 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
         return false;
     }
 
-    CScaleBar* bar = doc.scaleBars.AddNew();
-    bar->version = 1;
-    bar->name = "SampleBar";
-    bar->units = "mm";
-    bar->endLabel1 = truth.barEnd1.c_str();
-    bar->endLabel2 = truth.barEnd2.c_str();
-    bar->calibratedLength = truth.barLength;
-    bar->standardDeviation = CSampleTruth::kControlSigma;
+    doc.scaleBars.AddCopy(SampleScaleBar(truth));
 
     for (int j = 0; j < CSampleTruth::kImageCount; ++j) {
         const CSamplePose& pose = truth.poses[static_cast<size_t>(j)];
@@ -252,8 +299,7 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
         for (int i = 0; i < truth.targets.GetSize(); ++i) {
             const CObjectPoint& point = *truth.targets.GetAt(i);
             CImageObservation o;
-            if (!FacesCamera(point, pose) ||
-                !ProjectPointToImage(point, *image, *camera, o, CSampleTruth::kFrameFraction))
+            if (!SampleTargetInImage(truth, j, point, CSampleTruth::kFrameFraction, o))
                 continue;
             o.label = point.label;
             // Drawn even without noise, so the start values stay the same.
@@ -310,6 +356,7 @@ bool WriteSampleProject(const std::string& folder, std::string& message, double 
         return false;
     const std::string path = InFolder(base, SampleFiles::kProject);
     doc.settings.SetProjectPath(path.c_str());
+    const CCentroidSettingsScope centroid(SampleCentroidSettings());
     const CProjectFileResult result = ReadWriteProjectFile(doc, path.c_str(), PROJECT_FILE_SAVE);
     if (!result.ok) {
         message = result.message.IsEmpty() ? "Cannot write " + path : std::string(result.message.GetText());
@@ -317,5 +364,38 @@ bool WriteSampleProject(const std::string& folder, std::string& message, double 
     }
     doc.SetPathName(path.c_str());
     doc.SetModifiedFlag(false);
+    return true;
+}
+
+bool AddSampleScaleBarToProfile(std::string& message)
+{
+    CSampleTruth truth;
+    BuildSampleTruth(truth);
+    const CScaleBar bar = SampleScaleBar(truth);
+    CProfileDatabases databases;
+    databases.LoadDatabases();
+    const std::string& profile = databases.GetProfilePath();
+    if (profile.empty()) {
+        message = "No folder for the profile file (neither XDG_CONFIG_HOME nor HOME is usable)";
+        return false;
+    }
+    CScaleBar* record = databases.FindDatabaseScaleBar(bar.name.GetText());
+    if (record != nullptr && StoredBytes(*record) == StoredBytes(bar))
+        return true;
+    if (record == nullptr) {
+        if (!databases.CheckScaleBarName(bar.name.GetText(), nullptr)) {
+            message = "The scale-bar database of " + profile + " holds " + bar.name.GetText() +
+                      " in another letter case";
+            return false;
+        }
+        record = databases.scaleBarDatabase.AddCopy(bar);
+    } else {
+        record->Copy(bar);
+    }
+    record->modified = true;
+    if (!databases.SaveDatabases(0)) {
+        message = "Cannot write the profile file " + profile;
+        return false;
+    }
     return true;
 }

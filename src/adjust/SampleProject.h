@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "Camera.h"
+#include "CentroidSettings.h"
+#include "ImageObservation.h"
 #include "PointSet.h"
+#include "ScaleBar.h"
 
 class CProjectDocument;
 
@@ -16,6 +19,7 @@ class CProjectDocument;
 namespace SampleFiles {
 constexpr const char* kProject = "Sample.kst";
 constexpr const char* kControl = "Control.xyz";
+constexpr const char* kScaleBar = "SampleBar";
 } // namespace SampleFiles
 
 // A small generator whose sequence is the same on every platform
@@ -61,6 +65,24 @@ struct CSampleTruth {
 // The truth of the sample; the same on every call.
 void BuildSampleTruth(CSampleTruth& truth);
 
+// Largest angle (radians) between a target's normal and the ray to a camera
+// that still sees it.
+constexpr double kSampleMaxViewingAngle = 70.0 * 3.14159265358979323846 / 180.0;
+
+// Where the true pose of image j sees the target: its true centre (image
+// millimetres) in at, when the target faces the camera by a cosine at least
+// margin above that of the largest viewing angle and lies inside that
+// fraction of the frame. False otherwise.
+bool SampleTargetInImage(const CSampleTruth& truth, int image, const CObjectPoint& target, double frameFraction,
+                         CImageObservation& at, double margin = 0.0);
+
+// The sample's scale bar between its two targets, calibrated to the
+// micrometre, so that the profile's scale-bar record holds it unchanged.
+CScaleBar SampleScaleBar(const CSampleTruth& truth);
+
+// Centroid settings that fit the sample's pictures: white targets on black.
+CCentroidSettings SampleCentroidSettings();
+
 // Fills a fresh document with the sample for a project in folder (an
 // existing folder; its .icf and coordinate files are written there). False
 // with a message when a side file cannot be written or read back. The
@@ -69,6 +91,13 @@ bool BuildSampleProject(CProjectDocument& doc, const std::string& folder, std::s
                         double imageNoise = CSampleTruth::kImageNoise);
 
 // Writes <folder>/Sample.kst and its side files, creating the folder when
-// it is missing. False with a message on failure.
+// it is missing; the project carries the sample's centroid settings. False
+// with a message on failure.
 bool WriteSampleProject(const std::string& folder, std::string& message,
                         double imageNoise = CSampleTruth::kImageNoise);
+
+// Puts the sample's scale bar into the scale-bar database of the profile
+// file, so that opening the sample neither asks to add it nor changes it. A
+// record of that name is made equal to the sample's. False with a message
+// when the profile cannot be written or holds the name in another case.
+bool AddSampleScaleBarToProfile(std::string& message);

@@ -1,5 +1,6 @@
 #include "NameBuffer.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -65,7 +66,20 @@ int CompareNumbers(const NumberText& a, const NumberText& b)
     return a.negative ? -magnitude : magnitude;
 }
 
+std::atomic<uint64_t> watchedChanges{0};
+
 } // namespace
+
+uint64_t CNameBuffer::WatchedChanges()
+{
+    return watchedChanges.load(std::memory_order_acquire);
+}
+
+void CNameBuffer::Changed()
+{
+    if (watched)
+        watchedChanges.fetch_add(1, std::memory_order_acq_rel);
+}
 
 CNameBuffer::CNameBuffer()
 {
@@ -100,6 +114,7 @@ bool CNameBuffer::Set(const char* s)
     std::memset(text, 0, sizeof text);
     for (int i = 0; s[i]; ++i)
         text[i] = ToUpper(s[i]);
+    Changed();
     return true;
 }
 
@@ -120,6 +135,7 @@ bool CNameBuffer::Copy(const CNameBuffer& other)
     if (this != &other) {
         std::memcpy(text, other.text, kMaxLength + 1);
         text[kMaxLength] = '\0';
+        Changed();
     }
     return true;
 }
@@ -169,6 +185,24 @@ bool CNameBuffer::operator<(const CNameBuffer& other) const
     return order < 0;
 }
 
+void CNameBuffer::GetSortKey(unsigned char (&key)[kSortKeyBytes]) const
+{
+    // Prefix (16, zero-padded: a shorter prefix sorts first), the number's
+    // sign (negative first), digit count and digits (both reversed for a
+    // negative number), then the text itself (16 + 1) for the tie.
+    std::memset(key, 0, sizeof key);
+    const int start = FindNumberStart();
+    std::memcpy(key, text, static_cast<size_t>(start));
+    const NumberText number = ReadNumber(text, start);
+    key[16] = number.negative ? 0 : 1;
+    key[17] = static_cast<unsigned char>(number.negative ? 255 - number.count : number.count);
+    for (size_t i = 0; i < number.count && i < 16; ++i) {
+        const unsigned char d = static_cast<unsigned char>(number.digits[i]);
+        key[18 + i] = number.negative ? static_cast<unsigned char>(255 - d) : d;
+    }
+    std::memcpy(key + 34, text, kMaxLength + 1);
+}
+
 long long CNameBuffer::GetNumber64() const
 {
     const char* p = text + FindNumberStart();
@@ -205,6 +239,7 @@ bool CNameBuffer::SetNumber64(long long n)
         return false;
     std::memcpy(text + prefix, number, static_cast<size_t>(digits) + 1);
     std::memset(text + prefix + digits, 0, sizeof text - static_cast<size_t>(prefix + digits));
+    Changed();
     return true;
 }
 

@@ -6,6 +6,8 @@
 // ("A01" and "A1"), their bytes, so the order is total.
 #pragma once
 
+#include <cstdint>
+
 class CNameBuffer {
 public:
     static constexpr int kMaxLength = 16;
@@ -54,10 +56,28 @@ public:
     // whatever the size of the number; a result too long leaves the label as it was.
     CNameBuffer AddToNumber(int n);
 
+    // Bytes whose memcmp order is the natural order (0 for equal labels),
+    // for sorting many labels without parsing them at each comparison.
+    static constexpr int kSortKeyBytes = 51;
+    void GetSortKey(unsigned char (&key)[kSortKeyBytes]) const;
+
+    // A watched label counts each change of its text in one process-wide
+    // counter, so a list that holds watched labels can tell in O(1) that
+    // none of them changed. Copies are not watched.
+    void Watch()
+    {
+        if (!watched)
+            watched = true;
+    }
+    static uint64_t WatchedChanges();
+
 private:
+    void Changed();
+
     // The trailing number exactly (at most 16 digits fit a 64-bit integer).
     long long GetNumber64() const;
     bool SetNumber64(long long n);
 
     char text[20];
+    bool watched = false;
 };

@@ -557,8 +557,16 @@ void CCorrespondenceJob::MergeIdenticalPoints(bool sortLists)
                 // bundle's per-image indices and by the labels the images hold.
                 bool shared = false;
                 const int common = std::min(keep->observationIndex.GetSize(), gone->observationIndex.GetSize());
-                for (int k = 0; k < common && !shared; ++k)
-                    shared = keep->observationIndex[k] != -1 && gone->observationIndex[k] != -1;
+                const CRayIndex::Entry* a = keep->observationIndex.begin();
+                const CRayIndex::Entry* b = gone->observationIndex.begin();
+                while (!shared && a != keep->observationIndex.end() && b != gone->observationIndex.end() &&
+                       a->image < common && b->image < common) {
+                    shared = a->image == b->image;
+                    if (a->image <= b->image)
+                        ++a;
+                    else
+                        ++b;
+                }
                 auto& keptAt = work->prefixObservations[keep->label.GetText()];
                 auto& goneAt = work->prefixObservations[gone->label.GetText()];
                 for (const auto& g : goneAt)

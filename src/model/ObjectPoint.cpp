@@ -175,11 +175,8 @@ bool CObjectPoint::IsEqual(const CObjectPoint& o) const
         return false;
     if (inUse != o.inUse || unsolved != o.unsolved || updated != o.updated || selected != o.selected)
         return false;
-    if (observationIndex.GetSize() != o.observationIndex.GetSize())
+    if (observationIndex != o.observationIndex)
         return false;
-    for (int i = 0; i < observationIndex.GetSize(); ++i)
-        if (observationIndex[i] != o.observationIndex[i])
-            return false;
     if (x != o.x || y != o.y || z != o.z)
         return false;
     if (!(limitingCovariance == o.limitingCovariance) || !(covariance == o.covariance))
@@ -433,112 +430,6 @@ void CObjectPoint::Load(CBinArchive& ar, int v, bool discrepancySet)
         } else {
             SetDiagonal3(covariance, spare2[0] * spare2[0], spare2[1] * spare2[1],
                          spare2[2] * spare2[2]);
-        }
-    }
-}
-
-bool CObjectPointList::BinarySearch(const CNameBuffer& key, int& index) const
-{
-    int low = 0;
-    int high = GetSize() - 1;
-    while (low <= high) {
-        const int mid = low + (high - low) / 2;
-        index = mid;
-        const CObjectPoint* p = GetAt(mid);
-        if (p == nullptr)
-            return false;
-        if (p->label == key)
-            return true;
-        if (key < p->label)
-            high = mid - 1;
-        else
-            low = mid + 1;
-    }
-    return false;
-}
-
-bool CObjectPointList::SortByLabel()
-{
-    const int n = GetSize();
-    if (n < 2)
-        return true;
-    std::lock_guard<std::mutex> lock(orderLock);
-    // Lookups sort first, so the common case is a list already in order.
-    if (InOrderAsLastSeen())
-        return true;
-    CObjectPoint** data = GetData();
-    for (int i = 0; i < n; ++i)
-        if (data[i] == nullptr)
-            return false;
-    const auto byLabel = [](const CObjectPoint* a, const CObjectPoint* b) { return a->label < b->label; };
-    if (!RememberOrder(byLabel)) {
-        std::stable_sort(data, data + n, byLabel);
-        RememberOrder(byLabel);
-    }
-    return true;
-}
-
-namespace {
-
-constexpr std::size_t kLabelText = CNameBuffer::kMaxLength + 1;
-
-} // namespace
-
-bool CObjectPointList::InOrderAsLastSeen() const
-{
-    const int n = GetSize();
-    if (orderedTexts.size() != static_cast<std::size_t>(n) * kLabelText)
-        return false;
-    CObjectPoint* const* data = GetData();
-    const char* seen = orderedTexts.data();
-    for (int i = 0; i < n; ++i, seen += kLabelText) {
-        if (data[i] == nullptr)
-            return false;
-        // The order depends on nothing but the texts.
-        if (std::strncmp(data[i]->label.GetText(), seen, kLabelText) != 0)
-            return false;
-    }
-    return true;
-}
-
-template <class Less>
-bool CObjectPointList::RememberOrder(Less less)
-{
-    const int n = GetSize();
-    orderedTexts.assign(static_cast<std::size_t>(n) * kLabelText, '\0');
-    CObjectPoint* const* data = GetData();
-    char* seen = orderedTexts.data();
-    for (int i = 0; i < n; ++i, seen += kLabelText) {
-        if (i > 0 && less(data[i], data[i - 1])) {
-            orderedTexts.clear();
-            return false;
-        }
-        const char* text = data[i]->label.GetText();
-        std::memcpy(seen, text, std::min(std::strlen(text), kLabelText - 1));
-    }
-    return true;
-}
-
-CObjectPoint* CObjectPointList::FindByLabel(const CNameBuffer& key)
-{
-    SortByLabel();
-    int index = -1;
-    return BinarySearch(key, index) ? GetAt(index) : nullptr;
-}
-
-CObjectPoint* CObjectPointList::FindByText(const char* text)
-{
-    CNameBuffer key;
-    key.Set(text);
-    return FindByLabel(key);
-}
-
-void CObjectPointList::RemovePointer(const CObjectPoint* point)
-{
-    for (int i = 0; i < GetSize(); ++i) {
-        if (GetAt(i) == point) {
-            array.RemoveAt(i, 1);
-            return;
         }
     }
 }

@@ -3,7 +3,9 @@
 // bookkeeping.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "Matrix.h"
 #include "NameBuffer.h"
 #include "OwningArray.h"
+#include "RayIndex.h"
 #include "Vector.h"
 
 namespace NEWMAT {
@@ -40,7 +43,8 @@ public:
     double discrepancy[3] = {0.0, 0.0, 0.0};
     CMatrix limitingCovariance;
     CMatrix covariance;
-    CIntVector observationIndex;
+    // Per image, the index of the point's observation there, or -1.
+    CRayIndex observationIndex;
     CDynString sightings;
 
     // A sigma at or below this makes a coordinate a control coordinate.
@@ -104,16 +108,27 @@ private:
 
 // The owning, label-ordered list of points that point sets are built on.
 // Lookups by label sort the list first; the order is the natural label order.
+//
+// Points added in label order by InsertSorted to a list known to be in order
+// wait in a side tree and join the array in one merge at the next access of
+// any kind, so n inserts cost O(n log n). Every accessor merges first; a const
+// one does so under a lock, so readers on several threads stay safe.
+//
+// The list knows it is in order while no slot changed (every mutating call
+// and every non-const access to the slots counts as a change) and no label
+// of its points changed (they are watched labels); lookups then skip the
+// check of the whole order.
 class CObjectPointList : public COwningArray<CObjectPoint>
 {
 public:
-    explicit CObjectPointList(int growBy = 0) : COwningArray<CObjectPoint>(growBy) {}
-    CObjectPointList(const CObjectPointList& other) : COwningArray<CObjectPoint>(other) {}
+    explicit CObjectPointList(int growBy = 0);
+    CObjectPointList(const CObjectPointList& other);
     CObjectPointList& operator=(const CObjectPointList& other)
     {
         Copy(other);
         return *this;
     }
+    ~CObjectPointList() override;
 
     // Binary search in the current order; index receives the last probe.
     bool BinarySearch(const CNameBuffer& label, int& index) const;
@@ -125,6 +140,10 @@ public:
     CObjectPoint* FindByText(const char* text);
     // Takes the point out of the list without deleting it.
     void RemovePointer(const CObjectPoint* point);
+    // Inserts a copy after every point whose label is not greater (in a list
+    // out of order: at the place a binary search finds when its neighbours
+    // agree, else after as many points as are not greater); returns its index.
+    int InsertSorted(const CObjectPoint& point);
 
     // Largest or smallest coordinate; of equal values the later point; null
     // when the list is empty.
@@ -145,19 +164,59 @@ public:
     int CountSelected() const;
     int CountInUseSolved() const { return CountInUse() - CountUnsolved(); }
 
+    // The collection's interface, each merging waiting points first.
+    int GetSize() const override;
+    int GetUpperBound() const override;
+    CObjectPoint* GetAt(int i) const override;
+    CObjectPoint* operator[](int i) override { return GetAt(i); }
+    CObjectPoint* operator[](int i) const override { return GetAt(i); }
+    CObjectPoint* const* GetData() const override;
+    CObjectPoint** GetData() override;
+    CDynArray<CObjectPoint>& GetArray() override;
+    const CDynArray<CObjectPoint>& GetArray() const override;
+    void SetSizeTruncate(int n, int growBy) override;
+    void FreeExtra() override;
+    void RemoveAll() override;
+    void SetAt(int i, const CObjectPoint& value) override;
+    void SetSize(int n, int growBy) override;
+    CObjectPoint* SetAtGrow(int i, const CObjectPoint& value) override;
+    CObjectPoint* AddCopy(const CObjectPoint& value) override;
+    CObjectPoint* AddNew() override;
+    void Copy(const CDynArray<CObjectPoint>& other) override;
+    void Copy(const COwningArray<CObjectPoint>& other) override;
+    void InsertAt(int i, const CObjectPoint& value, int n) override;
+    void RemoveAt(int i, int n) override;
+    void Remove(CObjectPoint* p) override;
+    void Swap(int i, int j) override;
+    void Move(int to, int from) override;
+    void SwapElements(CObjectPointList& other) noexcept;
+
 private:
     CObjectPoint* Extreme(int axis, bool largest) const;
     bool Extent(int axis, double& extent) const;
 
-    // The label texts, slot by slot, when the list was last found in order.
-    // Labels are public and slots reachable through GetData, so a flag kept
-    // by this class could go stale; the texts cannot: while every slot still
-    // holds a point with the same text, the list is still in order.
-    bool InOrderAsLastSeen() const;
-    // Records the texts while checking the order; false, nothing recorded,
-    // when two neighbours are out of order.
-    template <class Less>
-    bool RememberOrder(Less less);
-    std::vector<char> orderedTexts;
+    // Merges the waiting points into the array (a const caller too: under
+    // the lock, and only when points wait).
+    void Merge() const;
+    void MergeLocked();
+    // Merges, then counts a change of the slots.
+    void Changing();
+    // True while nothing changed since the order was last found good.
+    bool OrderKnown() const;
+    // Checks the order (of the array, nothing waiting) and remembers it when
+    // good; sorts it when asked. False when a slot is empty.
+    bool CheckOrder(bool sort);
+    int InsertNow(const CObjectPoint& point);
+
+    struct Waiting;
+    std::unique_ptr<Waiting> waiting;
+    std::atomic<int> waitingCount{0};
+    std::mutex waitingLock;
     std::mutex orderLock;
+    std::atomic<uint64_t> changes{0};
+    // The change count and the watched-label count when the order was
+    // found good; no order known while orderChanges is kNoOrder.
+    static constexpr uint64_t kNoOrder = ~uint64_t{0};
+    std::atomic<uint64_t> orderChanges{kNoOrder};
+    std::atomic<uint64_t> orderLabels{0};
 };

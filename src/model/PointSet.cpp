@@ -149,48 +149,7 @@ bool CPointSet::IsEqual(const CPointSet& other) const
 
 int CPointSet::AddPointSorted(const CObjectPoint& point)
 {
-    const int n = GetSize();
-    if (n == 0) {
-        AddCopy(point);
-        return 0;
-    }
-    // The set is in label order: the place after the last label that is not
-    // greater. A set out of order (or with empty slots) is counted through.
-    int low = 0;
-    int high = n;
-    bool ordered = true;
-    while (low < high) {
-        const int mid = low + (high - low) / 2;
-        const CObjectPoint* p = GetAt(mid);
-        if (p == nullptr) {
-            ordered = false;
-            break;
-        }
-        if (point.label >= p->label)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (ordered) {
-        const CObjectPoint* before = low > 0 ? GetAt(low - 1) : nullptr;
-        const CObjectPoint* after = low < n ? GetAt(low) : nullptr;
-        ordered = (low == 0 || (before != nullptr && point.label >= before->label)) &&
-                  (low == n || (after != nullptr && point.label < after->label));
-    }
-    int k = low;
-    if (!ordered) {
-        k = 0;
-        for (int i = 0; i < n; ++i) {
-            const CObjectPoint* p = GetAt(i);
-            if (p != nullptr && point.label >= p->label)
-                ++k;
-        }
-    }
-    if (k == n)
-        AddCopy(point);
-    else
-        InsertAt(k, point, 1);
-    return k;
+    return InsertSorted(point);
 }
 
 int CPointSet::AddNewPointSorted(const CNameBuffer& label)

@@ -162,7 +162,9 @@ TEST_F(SampleProjectTest, LoadsWithTheListedContent)
     const CScaleBar& bar = *doc->scaleBars.GetAt(0);
     const CObjectPoint& a = Truth(bar.endLabel1);
     const CObjectPoint& b = Truth(bar.endLabel2);
-    EXPECT_NEAR(bar.calibratedLength, std::hypot(a.x - b.x, a.y - b.y, a.z - b.z), 1e-9);
+    // Calibrated to the micrometre, as the profile's record keeps it.
+    EXPECT_NEAR(bar.calibratedLength, std::hypot(a.x - b.x, a.y - b.y, a.z - b.z), 0.5e-3);
+    EXPECT_EQ(bar.calibratedLength, std::round(bar.calibratedLength * 1000.0) / 1000.0);
     EXPECT_GT(bar.calibratedLength, 1000.0);
 
     // Ten images, slightly off the truth and marked resected, each with its

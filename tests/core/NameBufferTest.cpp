@@ -243,3 +243,77 @@ TEST(NameBufferOrder, ShuffledListsSortTheSameAndSearchBinarily)
     }
     EXPECT_FALSE(std::binary_search(reference.begin(), reference.end(), CNameBuffer("P3")));
 }
+
+namespace name_buffer_sort_key_test {
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+// Every pair of a pool rich in ties, signs, leading zeros, digit-only and
+// 16-character labels: memcmp of the keys gives the natural order exactly.
+TEST(NameBufferSortKey, KeysCompareAsTheNaturalOrder)
+{
+    std::vector<CNameBuffer> labels;
+    for (const char* prefix : {"", "P", "PT", "P-", "Q_", "A", "AB-", "ZZZZZZZZ", "-"}) {
+        for (const char* number : {"", "0", "00", "-0", "1", "01", "2", "9", "10", "-1", "-01", "-2", "-10",
+                                   "99999999", "-99999999", "1234567", "0000009"}) {
+            CNameBuffer label;
+            if (label.Set((std::string(prefix) + number).c_str()) && label.GetText()[0] != '\0')
+                labels.push_back(label);
+        }
+    }
+    labels.emplace_back("1234567890123456");
+    labels.emplace_back("A-00000000000001");
+    labels.emplace_back("ABCDEFGHIJKLMNOP");
+    std::mt19937 rng(3);
+    const char alphabet[] = "AB01-_9";
+    for (int i = 0; i < 300; ++i) {
+        std::string text;
+        for (int n = 1 + int(rng() % 16); n > 0; --n) text += alphabet[rng() % 7];
+        labels.emplace_back(text.c_str());
+    }
+    for (const CNameBuffer& a : labels) {
+        unsigned char ka[CNameBuffer::kSortKeyBytes];
+        a.GetSortKey(ka);
+        for (const CNameBuffer& b : labels) {
+            unsigned char kb[CNameBuffer::kSortKeyBytes];
+            b.GetSortKey(kb);
+            const int expected = a < b ? -1 : (b < a ? 1 : 0);
+            ASSERT_EQ(Sign(std::memcmp(ka, kb, sizeof ka)), expected) << a.GetText() << " vs " << b.GetText();
+        }
+    }
+}
+
+// Only watched labels count their changes, by every way a text changes;
+// copies of a watched label are not watched.
+TEST(NameBufferSortKey, WatchedLabelsCountEveryChange)
+{
+    CNameBuffer watched("P1");
+    watched.Watch();
+    CNameBuffer plain("P1");
+    const std::vector<std::pair<const char*, void (*)(CNameBuffer&)>> changes = {
+        {"Set", [](CNameBuffer& l) { l.Set("Q2"); }},
+        {"assign text", [](CNameBuffer& l) { l = "Q3"; }},
+        {"assign label", [](CNameBuffer& l) { l = CNameBuffer("Q4"); }},
+        {"Copy", [](CNameBuffer& l) { l.Copy(CNameBuffer("Q5")); }},
+        {"SetNumber", [](CNameBuffer& l) { l.SetNumber(7); }},
+        {"increment", [](CNameBuffer& l) { l++; }},
+        {"AddToNumber", [](CNameBuffer& l) { l.AddToNumber(-3); }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.first);
+        uint64_t before = CNameBuffer::WatchedChanges();
+        change.second(plain);
+        EXPECT_EQ(CNameBuffer::WatchedChanges(), before);
+        change.second(watched);
+        EXPECT_GT(CNameBuffer::WatchedChanges(), before);
+        before = CNameBuffer::WatchedChanges();
+        CNameBuffer copy(watched);
+        copy.Set("R1");
+        CNameBuffer assigned;
+        assigned = watched;
+        assigned.Set("R2");
+        EXPECT_EQ(CNameBuffer::WatchedChanges(), before);
+    }
+}
+
+} // namespace name_buffer_sort_key_test

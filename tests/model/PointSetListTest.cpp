@@ -53,6 +53,25 @@ TEST(PointSetList, LookupsAreByExactTitleAndSeeTheEODevice)
     EXPECT_EQ(doc.FindPointSet("FRAME"), &doc.eoDevice);
 }
 
+// The neighbours of a set by its title: none before the first, after the
+// last, or for a title no set has.
+TEST(PointSetList, NeighboursByTitle)
+{
+    CProjectDocument doc;
+    CPointSetList& sets = doc.pointSets;
+    for (const char* path : {"/p/A.xyz", "/p/B.xyz", "/p/C.xyz"})
+        sets.AddCopy(NamedSet(path));
+    const struct {
+        const char* title;
+        int previous; // index, -1: none
+        int next;
+    } cases[] = {{"A", -1, 1}, {"B", 0, 2}, {"C", 1, -1}, {"D", -1, -1}, {"", -1, -1}, {"b", -1, -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(sets.GetPreviousSet(c.title), c.previous < 0 ? nullptr : sets.GetAt(c.previous)) << c.title;
+        EXPECT_EQ(sets.GetNextSet(c.title), c.next < 0 ? nullptr : sets.GetAt(c.next)) << c.title;
+    }
+}
+
 TEST(PointSetList, RolesAreExclusiveAndToggle)
 {
     CProjectDocument doc;

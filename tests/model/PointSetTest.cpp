@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -518,3 +519,115 @@ TEST(PointSetSortedInsert, ASetOutOfOrderIsCountedThrough)
 }
 
 } // namespace point_set_sorted_insert_test
+
+namespace point_set_waiting_insert_test {
+
+using Truth = std::vector<std::pair<std::string, double>>;
+
+int CountNotGreater(const Truth& truth, const std::string& label)
+{
+    int n = 0;
+    const CNameBuffer name(label.c_str());
+    for (const auto& t : truth)
+        n += !(name < CNameBuffer(t.first.c_str()));
+    return n;
+}
+
+void ExpectSame(const CPointSet& set, const Truth& truth)
+{
+    ASSERT_EQ(set.GetSize(), int(truth.size()));
+    for (int i = 0; i < set.GetSize(); ++i) {
+        ASSERT_EQ(set.GetAt(i)->label.GetText(), truth[std::size_t(i)].first) << i;
+        ASSERT_EQ(set.GetAt(i)->x, truth[std::size_t(i)].second) << i;
+    }
+}
+
+// Bursts of inserts from a pool full of ties, into a set that already holds
+// points, with one kind of access between bursts: each index returned and the
+// final order equal the definition (after every point not greater).
+TEST(PointSetWaitingInsert, EveryAccessBetweenInsertsSeesTheDefinition)
+{
+    const std::vector<std::string> pool = {"P1", "P2", "P10", "P9", "A", "A1", "B7", "P02", "Z", "P100", "P01", "10"};
+    using Access = void (*)(CPointSet&, Truth&);
+    const std::vector<std::pair<const char*, Access>> accesses = {
+        {"none", [](CPointSet&, Truth&) {}},
+        {"GetAt", [](CPointSet& s, Truth& t) { ASSERT_EQ(s.GetAt(0)->x, t[0].second); }},
+        {"GetSize", [](CPointSet& s, Truth& t) { ASSERT_EQ(s.GetSize(), int(t.size())); }},
+        {"FindPoint", [](CPointSet& s, Truth&) { ASSERT_NE(s.FindPointByText("B7"), nullptr); }},
+        {"IndexOfLabel",
+         [](CPointSet& s, Truth& t) {
+             const int i = s.IndexOfLabel(CNameBuffer("Z"));
+             ASSERT_TRUE(i >= 0 && t[std::size_t(i)].first == "Z");
+         }},
+        {"const data",
+         [](CPointSet& s, Truth& t) {
+             const CPointSet& c = s;
+             ASSERT_EQ(c.GetData()[t.size() - 1]->x, t.back().second);
+         }},
+        {"copy", [](CPointSet& s, Truth& t) { ExpectSame(CPointSet(s), t); }},
+        {"RemoveAt",
+         [](CPointSet& s, Truth& t) {
+             s.RemoveAt(1, 1);
+             t.erase(t.begin() + 1);
+         }},
+        {"AddCopy at the end",
+         [](CPointSet& s, Truth& t) {
+             s.AddCopy(CObjectPoint("ZZ9", -1.0, 0.0, 0.0));
+             t.push_back({"ZZ9", -1.0});
+         }},
+        {"SwapElements twice",
+         [](CPointSet& s, Truth&) {
+             CPointSet other;
+             s.SwapElements(other);
+             ASSERT_EQ(s.GetSize(), 0);
+             s.SwapElements(other);
+         }},
+        {"rename keeping the order",
+         [](CPointSet& s, Truth& t) {
+             s.GetAt(0)->label.Set("0");
+             t[0].first = "0";
+         }},
+    };
+    for (const auto& access : accesses) {
+        SCOPED_TRACE(access.first);
+        std::mt19937 rng(17);
+        CPointSet set;
+        Truth truth;
+        for (const char* l : {"A1", "P2", "P9", "Z"}) {
+            set.AddCopy(CObjectPoint(l, -double(truth.size()) - 10.0, 0.0, 0.0));
+            truth.push_back({l, -double(truth.size()) - 10.0});
+        }
+        ASSERT_TRUE(set.SortByLabel());
+        for (int i = 0; i < 300; ++i) {
+            const std::string label = pool[rng() % pool.size()];
+            const int expected = CountNotGreater(truth, label);
+            truth.insert(truth.begin() + expected, {label, double(i)});
+            ASSERT_EQ(set.AddPointSorted(CObjectPoint(label.c_str(), double(i), 0.0, 0.0)), expected) << i;
+            if (i % 37 == 36)
+                access.second(set, truth);
+        }
+        ExpectSame(set, truth);
+    }
+}
+
+// A point renamed through a pointer held from before while inserts wait:
+// the waiting points keep the places they were given, and the next insert
+// sees the list as it now is (out of order, found by the binary search).
+TEST(PointSetWaitingInsert, ARenameThroughAHeldPointerKeepsEarlierPlaces)
+{
+    CPointSet set;
+    for (const char* l : {"A1", "A2", "A3", "A4", "A5"})
+        set.AddCopy(CObjectPoint(l, 0.0, 0.0, 0.0));
+    ASSERT_TRUE(set.SortByLabel());
+    CObjectPoint* held = set.GetAt(4);
+    EXPECT_EQ(set.AddPointSorted(CObjectPoint("A3", 1.0, 0.0, 0.0)), 3);
+    held->label.Set("A0");
+    // A1 A2 A3 A3' A4 A0: the search for A6 ends after A0.
+    EXPECT_EQ(set.AddPointSorted(CObjectPoint("A6", 2.0, 0.0, 0.0)), 6);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A1", "A2", "A3", "A3", "A4", "A0", "A6"}));
+    EXPECT_EQ(set.GetAt(3)->x, 1.0);
+    ASSERT_NE(set.FindPointByText("A0"), nullptr);
+    EXPECT_EQ(Labels(set), (std::vector<std::string>{"A0", "A1", "A2", "A3", "A3", "A4", "A6"}));
+}
+
+} // namespace point_set_waiting_insert_test

@@ -169,7 +169,7 @@ TEST_F(BundleRun, TheSampleIsAdjustedAcceptedAndSaved)
         doc->SetModifiedFlag(true);
         GetProjectTreeView()->OnAutoSaveTimer();
         EXPECT_EQ(doc->savedInThisRun, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(Light(d) == 'G', kRunTimeout);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Light(d) == 'G'; }, kRunTimeout));
         EXPECT_FALSE(d.IsRunning());
         EXPECT_NE(d.GetJob()->GetExitCode(), STILL_ACTIVE);
         EXPECT_FALSE(doc->IsJobRunning());
@@ -403,7 +403,7 @@ TEST_F(BundleRun, RunPathsEndAsTheStatusSaysAndRejectRestores)
                 // Still open: the dialog waits for the run's end.
                 EXPECT_TRUE(d.isVisible());
                 EXPECT_TRUE(d.IsRunning());
-                QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), kRunTimeout);
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, kRunTimeout));
                 EXPECT_NE(exitAtEnd, STILL_ACTIVE);
                 EXPECT_EQ(d.result(), QDialog::Rejected);
                 EXPECT_FALSE(doc->IsJobRunning());

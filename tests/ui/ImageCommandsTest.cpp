@@ -9,6 +9,7 @@
 #include "ImageCommands.h"
 #include "ImageObservation.h"
 #include "ImageStore.h"
+#include "ImageView.h"
 #include "Intersection.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QDateTime>
 #include <QFileInfo>
@@ -38,7 +40,7 @@
 #include <fstream>
 #include <map>
 
-namespace {
+namespace image_commands_test {
 
 using kestrelon::test::ReadFileBytes;
 using kestrelon::test::WriteFileBytes;
@@ -67,6 +69,30 @@ protected:
         EXPECT_NE(app->OpenDocumentFile(path), nullptr);
         Settle();
         return GetActiveKestrelonDoc();
+    }
+    // The sample's targets with their wall normals and a radius, as the
+    // driver set "Targets" in the folder.
+    static CPointSet* AddTargets(CKestrelonDoc* doc, const QString& folder)
+    {
+        CSampleTruth truth;
+        BuildSampleTruth(truth);
+        CPointSet* targets = AddPointSet(*doc, (folder + "/Targets.xyz").toStdString().c_str());
+        for (int i = 0; i < truth.targets.GetSize(); ++i) {
+            CObjectPoint point(*truth.targets.GetAt(i));
+            point.radius = 6.0;
+            targets->AddPointSorted(point);
+        }
+        doc->ToggleDriverSet("Targets");
+        return targets;
+    }
+    // The image views of the document on that image.
+    static std::vector<CImageView*> ViewsOn(CKestrelonDoc* doc, const CProjectImage* image)
+    {
+        std::vector<CImageView*> views;
+        for (CView* v : doc->GetViews())
+            if (auto* view = dynamic_cast<CImageView*>(v); view && view->GetImageRecord() == image)
+                views.push_back(view);
+        return views;
     }
 };
 
@@ -155,7 +181,7 @@ TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
     QDir().mkpath(folder);
     // name -> size; -1 for a file whose size cannot be read.
     const std::map<std::string, int> files = {
-        {"a.tif", 40}, {"B.TIF", 40}, {"c.bmp", 41}, {"d.dib", -1}, {"old.tif", 40}};
+        {"a.tif", 40}, {"B.TIF", 40}, {"c.bmp", 41}, {"d.dib", -1}, {"old.tif", 40}, {"Old2.BMP", 40}};
     for (const auto& f : files)
         ASSERT_TRUE(WriteFileBytes((folder + "/").toStdString() + f.first, "x"));
     const auto oldReader = SetImageSizeReader([&](const char* path, int& w, int& h) {
@@ -166,30 +192,44 @@ TEST_F(ImageCommands, ImageFolderImportSortsFilesByFitAndAsksOnceForOldOnes)
         h = 30;
         return true;
     });
-    const std::string old = (folder + "/old.tif").toStdString();
-    CProjectImage* existing = doc->AddNewImage("");
-    existing->SetCameraName("Cam");
-    existing->SetFilePath(old.c_str());
+    for (const char* name : {"old.tif", "Old2.BMP"}) {
+        CProjectImage* existing = doc->AddNewImage("");
+        existing->SetCameraName("Cam");
+        existing->SetFilePath((folder + "/" + name).toStdString().c_str());
+    }
     doc->UpdateAllViews(nullptr, 0);
     CKestrelonView* tree = GetProjectTreeView();
     ASSERT_TRUE(tree);
-    for (QTreeWidgetItem* item : tree->findItems(QStringLiteral("Cam"), Qt::MatchExactly | Qt::MatchRecursive))
-        if (tree->IsDescendant(item, tree->ProjectRoot()))
-            tree->setCurrentItem(item);
-    ASSERT_EQ(tree->GetSelectedItemText(), QStringLiteral("Cam"));
+    const auto selectCamera = [tree] {
+        for (QTreeWidgetItem* item : tree->findItems(QStringLiteral("Cam"), Qt::MatchExactly | Qt::MatchRecursive))
+            if (tree->IsDescendant(item, tree->ProjectRoot()))
+                tree->setCurrentItem(item);
+        return tree->GetSelectedItemText() == QStringLiteral("Cam");
+    };
+    ASSERT_TRUE(selectCamera());
     const auto oldFolderHook = SetFolderDialogHook([&](QWidget*, const QString&, const QString&) { return folder; });
     TakeMessages();
 
-    answers = {IDNO};
+    answers = {IDOK, IDNO}; // the mismatch, the question
     tree->OnCmdMsg(32949, nullptr);
     const std::vector<std::string> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "The resolution of the image(s) 'c.bmp'\n does not fit to the camera 'Cam'.");
-    EXPECT_EQ(messages[1], "1 Image(s) have already been imported.\nImport them again?");
+    EXPECT_EQ(messages[1], "2 Image(s) have already been imported.\nImport them again?");
     std::vector<std::string> paths;
-    for (int i = 1; i < doc->images.GetSize(); ++i)
+    for (int i = 2; i < doc->images.GetSize(); ++i)
         paths.push_back(CFilePath(doc->images.GetAt(i)->GetFilePath().GetText()).GetFileName().GetText());
     EXPECT_EQ(paths, (std::vector<std::string>{"a.tif", "B.TIF"}));
+
+    // Yes imports every fitting file again, the old ones too.
+    answers = {IDOK, IDYES};
+    const int before = doc->images.GetSize();
+    ASSERT_TRUE(selectCamera());
+    tree->OnCmdMsg(32949, nullptr);
+    const std::vector<std::string> again = TakeMessages();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[1], "4 Image(s) have already been imported.\nImport them again?");
+    EXPECT_EQ(doc->images.GetSize(), before + 4);
 
     SetFolderDialogHook(oldFolderHook);
     SetImageSizeReader(oldReader);
@@ -205,20 +245,13 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
     ASSERT_TRUE(doc);
     const QString out = scratch.filePath(QStringLiteral("simulated"));
     QDir().mkpath(out);
-    // The sample's targets with their wall normals and a radius drive it.
-    CSampleTruth truth;
-    BuildSampleTruth(truth);
-    CPointSet* targets = AddPointSet(*doc, (out + "/Targets.xyz").toStdString().c_str());
-    for (int i = 0; i < truth.targets.GetSize(); ++i) {
-        CObjectPoint point(*truth.targets.GetAt(i));
-        point.radius = 6.0;
-        targets->AddPointSorted(point);
-    }
-    doc->ToggleDriverSet("Targets");
+    CPointSet* targets = AddTargets(doc, out);
     ASSERT_EQ(doc->pointSets.GetDriverSet(), targets);
     EXPECT_EQ(FormatEllipseLine("T1", 1.0, -2.0, 0.3, 0.2, -0.5),
               "              T1       1.000000      -2.000000       0.300000       0.200000     151.352110");
 
+    const QString projectFolder = QString::fromLatin1(doc->GetProjectDirectory().GetText());
+    const QStringList projectFiles = QDir(projectFolder).entryList(QDir::Files);
     for (const bool createImages : {false, true}) {
         SCOPED_TRACE(createImages);
         dialogs.push_back([&](CDialog& dialog) {
@@ -273,6 +306,10 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
             EXPECT_EQ(ReadFileBytes((out + "/" + image->name.GetText() + "_ellipses.txt").toStdString()), expected);
         }
         EXPECT_GT(compared, 100);
+        if (!createImages) { // observations only: no file anywhere
+            EXPECT_EQ(QDir(projectFolder).entryList(QDir::Files), projectFiles);
+            EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+        }
         EXPECT_TRUE(doc->IsModified());
     }
     // A picture that cannot be written leaves the image's file as it was and is named.
@@ -299,6 +336,104 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         for (int x = 0; x < shot.width(); ++x)
             shot.scanLine(y)[x] = uint8_t(store.GetPixel(0, y, x));
     shot.save(TestOutputFolder() + "/simulated-sample-image.png");
+    Stop();
+}
+
+// Simple Simulate Images with an image window open: the window is closed
+// before the picture is written and opened again on it after; a picture
+// that cannot be written leaves the window on the old file. An image whose
+// camera is not in the project is left alone.
+TEST_F(ImageCommands, SimulateImagesReopensImageWindowsAndSkipsImagesWithoutCamera)
+{
+    CKestrelonDoc* doc = OpenSample();
+    ASSERT_TRUE(doc);
+    const QString out = scratch.filePath(QStringLiteral("reopened"));
+    QDir().mkpath(out);
+    AddTargets(doc, out);
+    CProjectImage* first = doc->images.GetAt(0);
+    const CCamera* camera = doc->cameras.FindByName(first->cameraName.GetText());
+    ASSERT_TRUE(camera);
+    // A copy of the first image's pose whose camera is gone.
+    CProjectImage* orphan = doc->AddNewImage("Orphan");
+    orphan->SetPose(first->X, first->Y, first->Z, first->GetAzimuth(), first->GetElevation(), first->GetRoll());
+    orphan->oriented = true;
+    orphan->SetCameraName("Nowhere");
+    orphan->SetFilePath("kept.tif");
+
+    const QString picture = out + "/" + QString::fromLatin1(first->name.GetText()) + ".tif";
+    struct Run {
+        const char* what;
+        QString folder;
+        QString fileAfter; // the image's file after the run
+    };
+    const Run runs[] = {{"written", out, picture}, {"not written", out + "/missing", picture}};
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.what);
+        ASSERT_TRUE(OpenImageWindow(doc, first));
+        Settle();
+        const std::vector<CImageView*> before = ViewsOn(doc, first);
+        ASSERT_EQ(before.size(), 1u);
+        QPointer<QObject> old(before[0]->GetParentFrame());
+        bool closedBeforeWriting = false;
+        const QDateTime written = QFileInfo(picture).lastModified();
+        QObject::connect(old.data(), &QObject::destroyed,
+                         [&] { closedBeforeWriting = QFileInfo(picture).lastModified() == written; });
+        dialogs.push_back([&](CDialog& dialog) {
+            dialog.Item<QCheckBox>(1411)->click();
+            SetWindowText(dialog.GetDlgItem(1396), run.folder);
+            dialog.OnOK();
+            return dialog.result();
+        });
+        QTest::qWait(20); // a new file gets a later time
+        doc->OnCmdMsg(33085, nullptr);
+        Settle();
+        EXPECT_TRUE(old.isNull());
+        EXPECT_TRUE(closedBeforeWriting);
+        const std::vector<CImageView*> after = ViewsOn(doc, first);
+        ASSERT_EQ(after.size(), 1u);
+        EXPECT_EQ(QString::fromLatin1(first->GetFilePath().GetText()), run.fileAfter);
+        // The reopened window shows the picture of the image's file.
+        const CImageHandle* handle = after[0]->GetHandle();
+        ASSERT_TRUE(handle && handle->GetPicture());
+        int width = 0, height = 0;
+        handle->GetSize(width, height);
+        EXPECT_EQ(width, camera->XPixels);
+        EXPECT_EQ(height, camera->YPixels);
+        if (run.folder == out) {
+            CMDIChildWnd* frame = after[0]->GetParentFrame();
+            frame->showNormal();
+            frame->resize(640, 520);
+            Settle();
+            // Zoomed in on a target: its rendered disc shows under its mark.
+            CImageView* view = after[0];
+            const CImageObservation* target = first->targets.GetAt(first->targets.GetSize() / 2);
+            view->SetMode(CImageView::MODE_ZOOM_IN);
+            for (int k = 0; k < 4; ++k) {
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                  view->ImageToDevice(target->x, target->y, view->viewport()->rect()));
+                Settle();
+            }
+            const QImage shot = frame->grab().toImage();
+            EXPECT_TRUE(shot.save(TestOutputFolder() + "/image-window-simulated-sample.png"));
+            const QImage client = view->viewport()->grab().toImage();
+            const QPoint mark = view->ImageToDevice(target->x, target->y, view->viewport()->rect());
+            int bright = 0; // grey, not the yellow of the marks
+            for (int y = mark.y() - 30; y <= mark.y() + 30; ++y)
+                for (int x = mark.x() - 30; x <= mark.x() + 30; ++x)
+                    if (client.rect().contains(x, y) && client.pixelColor(x, y).blue() > 150)
+                        ++bright;
+            EXPECT_GT(bright, 20);
+        }
+        // The orphan got no observations and no picture.
+        EXPECT_EQ(orphan->targets.GetSize(), 0);
+        EXPECT_STREQ(orphan->GetFilePath().GetText(), "kept.tif");
+        EXPECT_FALSE(QFile::exists(run.folder + "/Orphan.tif"));
+        EXPECT_GT(first->targets.GetSize(), 0);
+        for (CImageView* view : after)
+            delete view->GetParentFrame();
+        Settle();
+    }
+    TakeMessages();
     Stop();
 }
 
@@ -351,6 +486,33 @@ TEST_F(ImageCommands, PointSetCommandsCopyAndToggleTheDriver)
     Stop();
 }
 
+// "..." of both dialogs puts the folder of the chosen file into the
+// directory field; Cancel leaves the field.
+TEST_F(ImageCommands, SimulateDialogsBrowseForTheImageFolder)
+{
+    ASSERT_NO_FATAL_FAILURE(NewProject());
+    CSimulateImagesSimpleDlg simple;
+    CSimulateImagesDlg extended;
+    for (CDialog* dialog : {static_cast<CDialog*>(&simple), static_cast<CDialog*>(&extended)}) {
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->Item<QCheckBox>(1411)->click();
+        SetWindowText(dialog->GetDlgItem(1396), QStringLiteral("/start"));
+        const struct {
+            QString chosen; // "" = Cancel
+            QString field;
+        } steps[] = {{QStringLiteral("/pictures/new/Image Files"), QStringLiteral("/pictures/new")},
+                     {QString(), QStringLiteral("/pictures/new")}};
+        for (const auto& step : steps) {
+            files = {step.chosen};
+            const int before = fileDialogs;
+            dialog->Item<QAbstractButton>(1397)->click();
+            EXPECT_EQ(fileDialogs, before + 1);
+            EXPECT_EQ(GetWindowText(dialog->GetDlgItem(1396)), step.field);
+        }
+    }
+    Stop();
+}
+
 // The extended dialog's enabling rules, one click after another.
 TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
 {
@@ -387,4 +549,4 @@ TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
     Stop();
 }
 
-} // namespace
+} // namespace image_commands_test

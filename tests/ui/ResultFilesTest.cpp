@@ -8,6 +8,7 @@
 #include "ObjectPoint.h"
 #include "PointSet.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -96,6 +97,51 @@ TEST_F(ResultFiles, AFailedOpenerIsReportedWithTheFileAndItsFolder)
             EXPECT_NE(messages[0].find(QDir::toNativeSeparators(folder).toStdString()), std::string::npos)
                 << messages[0];
         }
+    }
+    Stop();
+}
+
+// Help > Manual, enabled (the guide beside the program, the opener on the
+// path): when the desktop cannot open the guide, the same message names it.
+TEST_F(ResultFiles, TheManualSaysWhenTheDesktopCannotOpenIt)
+{
+    const QString guide = QCoreApplication::applicationDirPath() + QStringLiteral("/KestrelonGuide.pdf");
+    const bool guideWasThere = QFile::exists(guide);
+    struct Cleanup {
+        QString file;
+        ~Cleanup()
+        {
+            if (!file.isEmpty())
+                QFile::remove(file);
+        }
+    } cleanup{guideWasThere ? QString() : guide};
+    if (!guideWasThere) {
+        QFile file(guide);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString bin = MakeDesktopOpener();
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.toLocal8Bit());
+    const bool started = Start() != nullptr;
+    qputenv("PATH", path);
+    ASSERT_TRUE(started);
+    for (bool opens : {true, false}) {
+        SCOPED_TRACE(opens);
+        SetOpenWithDesktopHook([opens, this](const QString& file) {
+            opened << file;
+            return opens;
+        });
+        opened.clear();
+        Frame()->OnCommandId(ID_HELP_MANUAL);
+        EXPECT_EQ(opened, QStringList{guide});
+        const std::vector<std::string> messages = TakeMessages();
+        if (opens) {
+            EXPECT_TRUE(messages.empty());
+            continue;
+        }
+        const std::string folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
+        EXPECT_EQ(messages, std::vector<std::string>{"Cannot open KestrelonGuide.pdf in the folder " + folder +
+                                                     ":\nno application of the desktop opens it."});
     }
     Stop();
 }

@@ -362,13 +362,7 @@ namespace {
 // desktop's opener on the path; it opens the guide by its absolute path.
 TEST_F(Shell, TheManualNeedsTheGuideAndTheOpener)
 {
-    const QString bin = scratch.filePath(QStringLiteral("bin"));
-    QDir().mkpath(bin);
-    QFile opener(bin + QStringLiteral("/xdg-open"));
-    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
-    opener.write("#!/bin/sh\n");
-    opener.close();
-    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString bin = MakeDesktopOpener();
     const QByteArray path = qgetenv("PATH");
     const QString guide = QCoreApplication::applicationDirPath() + QStringLiteral("/KestrelonGuide.pdf");
     const bool guideWasThere = QFile::exists(guide);

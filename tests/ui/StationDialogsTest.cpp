@@ -629,7 +629,7 @@ TEST_F(StationDialogs, ShowViewSizesKeysAndCancelAfterMovingTheStation)
     auto* button = dlg.Item<QPushButton>(CEditCameraStationDlg::ID_SHOW_VIEW);
     button->click();
     EXPECT_EQ(button->text(), QStringLiteral("<< Hide View"));
-    QTRY_COMPARE(dlg.size(), dlg.GetExpandedSize());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == dlg.GetExpandedSize(); }, 5000)) << "dlg.GetExpandedSize()";
     const QPoint expandedAt = dlg.pos();
     QTest::keyClick(field, Qt::Key_Down);
     EXPECT_NEAR(dlg.GetWorkingStation().Y, -1000.0 + 0.02 * view->GetSceneSize(), 1e-9);
@@ -659,9 +659,9 @@ TEST_F(StationDialogs, ShowViewSizesKeysAndCancelAfterMovingTheStation)
 
     button->click();
     EXPECT_EQ(button->text(), QStringLiteral("Show View >>"));
-    QTRY_COMPARE(dlg.size(), first);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == first; }, 5000)) << "first";
     button->click();
-    QTRY_COMPARE(dlg.size(), dlg.GetExpandedSize());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == dlg.GetExpandedSize(); }, 5000)) << "dlg.GetExpandedSize()";
     EXPECT_EQ(dlg.pos(), expandedAt); // the second expansion does not move it
 
     hub.messages.clear();
@@ -745,7 +745,7 @@ TEST_F(StationDialogs, PictureOfTheExpandedDialogOnTheSample)
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     dlg.OnShowView();
-    QTRY_COMPARE(dlg.size(), dlg.GetExpandedSize());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == dlg.GetExpandedSize(); }, 5000)) << "dlg.GetExpandedSize()";
     CStationOpenGL* view = dlg.GetStationWindow();
     ASSERT_NE(view, nullptr);
     // The sample's points are in front of its first station.

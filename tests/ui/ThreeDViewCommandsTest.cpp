@@ -202,23 +202,7 @@ protected:
             set->AddPointSorted(CObjectPoint(("P" + std::to_string(i + 1)).c_str(), xyz[i][0], xyz[i][1], xyz[i][2]));
         doc->UpdateAllViews();
     }
-    C3DView* OpenView()
-    {
-        auto* frame = dynamic_cast<CProjectFrame*>(Frame()->MDIGetActive());
-        CKestrelonView* tree = frame ? frame->GetTreeView() : nullptr;
-        if (!tree)
-            return nullptr;
-        const auto found = tree->findItems(QStringLiteral("Drive"), Qt::MatchExactly | Qt::MatchRecursive);
-        if (found.isEmpty())
-            return nullptr;
-        tree->setCurrentItem(found.first());
-        tree->OpenItem(found.first(), 0); // the double-click
-        auto* view = dynamic_cast<C3DView*>(frame->GetRightPane());
-        if (!view || !QTest::qWaitForWindowExposed(view))
-            return nullptr;
-        view->grabFramebuffer();
-        return view;
-    }
+    C3DView* OpenView() { return OpenPointSetView(Frame(), QStringLiteral("Drive")); }
     static QString FileText(const QString& name)
     {
         QFile file(name);

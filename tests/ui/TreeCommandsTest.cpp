@@ -3,18 +3,28 @@
 #include "ShellFixture.h"
 
 #include "Frames.h"
+#include "ImageView.h"
 #include "KestrelonDoc.h"
 #include "CreateEmptyImagesDlg.h"
+#include "DeviceDialogs.h"
 #include "KestrelonView.h"
+#include "ListViews.h"
+#include "PointList.h"
+#include "Resources.h"
 #include "TreeMenus.h"
 #include "PointSet.h"
 #include "PointSetList.h"
+#include "RelativeOrientationDlg.h"
+#include "Controls.h"
 #include "TransformationDialog.h"
 
 #include <QFile>
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMenu>
 #include <QTest>
 
@@ -22,7 +32,7 @@
 #include <functional>
 #include <memory>
 
-namespace {
+namespace tree_commands_test {
 
 // A menu as text: "-" for a separator, "~" after a greyed item, "*" after a
 // checked one, a submenu as "title>item,item".
@@ -79,6 +89,25 @@ protected:
         const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.first();
     }
+    // The project frame active with the focus in the tree, as after a click on it.
+    void ActivateTree()
+    {
+        auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+        ASSERT_NE(frame, nullptr);
+        Frame()->GetMdiArea()->setActiveSubWindow(frame);
+        tree->setFocus();
+        Settle();
+        ASSERT_EQ(Frame()->MDIGetActive(), frame);
+    }
+    // The image views of the project, in the order they were opened.
+    std::vector<CImageView*> ImageViews() const
+    {
+        std::vector<CImageView*> views;
+        for (CView* v : doc->GetViews())
+            if (auto* view = dynamic_cast<CImageView*>(v))
+                views.push_back(view);
+        return views;
+    }
     CKestrelonView* tree = nullptr;
 };
 
@@ -86,6 +115,8 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
 {
     NewProject();
     Populate();
+    doc->scaleBars.AddNew()->name = "Bar1";
+    doc->UpdateAllViews();
     const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
                                 "Output View as Intensity Text file"};
     const struct {
@@ -114,6 +145,7 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
         {"ScaleBar Database", {"Add ScaleBar to DataBase"}},
         {"EO Device Database", {"Add EODevice to DataBase", "Import EO Device"}},
         {"Scalebars", {}},
+        {"Bar1", {}},
         {"Database", {}},
     };
     for (const auto& c : cases) {
@@ -133,15 +165,22 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
 {
     NewProject();
     Populate();
-    // Up and Down walk the images and stop at the ends.
-    tree->setCurrentItem(Item(QStringLiteral("Image2")));
+    // Up and Down walk the images, the observations list follows (Image1
+    // has 3 observations, Image2 4), and they stop at the ends.
+    tree->OnClickItem(Item(QStringLiteral("Image2")));
+    auto* observations =
+        dynamic_cast<CObservationsListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(observations, nullptr);
+    EXPECT_EQ(observations->RowCount(), 4);
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
     EXPECT_EQ(tree->GetObsImageName(), QStringLiteral("Image1"));
+    EXPECT_EQ(observations->RowCount(), 3);
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image1"));
     QTest::keyClick(tree, Qt::Key_Down);
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("Image2"));
+    EXPECT_EQ(observations->RowCount(), 4);
     // Over the point sets the selection follows the caret.
     tree->setCurrentItem(Item(QStringLiteral("Drive")));
     QTest::keyClick(tree, Qt::Key_Down);
@@ -170,6 +209,16 @@ TEST_F(TreeCommands, KeysMoveRemoveAndMarkResected)
     EXPECT_NE(image->data(0, kIconIndexRole).toInt(), before);
     EXPECT_TRUE(doc->IsModified());
 
+    // Delete on a project camera removes it even when an image bears its name.
+    doc->images.FindByName("Image1")->name = "Cam2";
+    doc->UpdateAllViews();
+    for (int k = 0; k < tree->ProjectRoot()->childCount(); ++k)
+        if (tree->ProjectRoot()->child(k)->text(0) == QStringLiteral("Cam2"))
+            tree->setCurrentItem(tree->ProjectRoot()->child(k));
+    ASSERT_EQ(tree->currentItem()->parent(), tree->ProjectRoot());
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam2"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 2);
     // Delete on a project camera removes it with its images.
     tree->setCurrentItem(Item(QStringLiteral("Cam1")));
     QTest::keyClick(tree, Qt::Key_Delete);
@@ -343,6 +392,7 @@ TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
     app->cameraDatabase.AddNew()->identifier = "GoneCam";
     app->scaleBarDatabase.AddNew()->name = "GoneBar";
     app->eoDeviceDatabase.AddNew()->SetName("GoneDev");
+    app->eoDeviceDatabase.AddNew()->SetName("NextDev");
     doc->UpdateAllViews();
     const struct {
         const char* item;
@@ -355,13 +405,19 @@ TEST_F(TreeCommands, DeleteRemovesDatabaseRecordsAfterAsking)
     for (const auto& c : cases) {
         const QString text = QString::fromLatin1(c.item);
         ASSERT_NE(Item(text), nullptr) << c.item;
-        tree->setCurrentItem(Item(text));
+        tree->OnClickItem(Item(text));
         answers.push_back(IDYES);
         QTest::keyClick(tree, Qt::Key_Delete);
         EXPECT_EQ(TakeMessages().size(), 1u) << c.item;
         EXPECT_FALSE(c.present()) << c.item;
         EXPECT_EQ(Item(text), nullptr) << c.item;
     }
+    // The device after the one removed is selected and listed.
+    CEODevice* next = app->eoDeviceDatabase.FindByName("NextDev");
+    EXPECT_EQ(tree->GetSelectedPointSet(), next);
+    auto* list = dynamic_cast<C3DDataListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->GetListCtrl().GetPointSet(), next);
 }
 
 // Stations become points labelled by image; the radius is a thirtieth of the
@@ -384,6 +440,15 @@ TEST_F(TreeCommands, AddStationsAsPoints)
         EXPECT_NEAR(std::hypot(two->normal[0], two->normal[1], two->normal[2]), 1.0, 1e-12);
     }
     EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("Other.xyz"))));
+    // A file that cannot be written is named; the points stay in the project.
+    const std::string unwritable = scratch.filePath(QStringLiteral("missing/Other.xyz")).toStdString();
+    doc->FindPointSet("Other")->SetName(CDynString(unwritable.c_str()));
+    TakeMessages();
+    tree->OnCmdMsg(ID_TREE_ADD_STATIONS_AS_POINTS, nullptr);
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(unwritable), std::string::npos) << messages[0];
+    EXPECT_EQ(set->GetSize(), 2);
 }
 
 // Transform and Compare run on the set named by the caret: the chosen file
@@ -462,6 +527,391 @@ TEST_F(TreeCommands, ANewAutoSavePeriodTakesEffectAtTheNextUpdate)
     EXPECT_NE(tree->AutoSaveInterval(), 45000);
     doc->UpdateAllViews();
     EXPECT_EQ(tree->AutoSaveInterval(), 45000);
+    EXPECT_NE(tree->AutoSaveTimerId(), 0);
+}
+
+// A tick saves only a modified project with auto save on; a project never
+// saved asks for its file name then.
+TEST_F(TreeCommands, AnAutoSaveTickSavesOnlyWhatItShould)
+{
+    const struct {
+        const char* name;
+        bool autoSave, modified, named;
+        bool answer; // the file dialog, when asked, answers the path
+        bool asks, saved;
+    } cases[] = {
+        {"off", false, true, true, false, false, false},
+        {"unmodified", true, false, true, false, false, false},
+        {"named", true, true, true, false, false, true},
+        {"unnamed", true, true, false, true, true, true},
+        {"unnamed, cancelled", true, true, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewProject();
+        const QString path = scratch.filePath(QString::fromLatin1(c.name) + QStringLiteral(".kst"));
+        if (c.named)
+            doc->SetDocumentPath(path);
+        doc->autoSave = c.autoSave;
+        doc->SetModifiedFlag(c.modified);
+        const int asked = fileDialogs;
+        files.push_back(c.answer ? path : QString());
+        tree->OnAutoSaveTimer();
+        files.clear();
+        EXPECT_EQ(fileDialogs - asked, c.asks ? 1 : 0);
+        EXPECT_EQ(QFile::exists(path), c.saved);
+        EXPECT_EQ(doc->IsModified(), c.modified && !c.saved);
+        doc->SetModifiedFlag(false);
+        Stop();
+    }
+}
+
+// Display Image from the menu, the Return key and a double click: each
+// opens a new image window on the image, even when one already shows it.
+TEST_F(TreeCommands, DisplayImageOpensANewImageWindowEachTime)
+{
+    NewProject();
+    Populate();
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree->window()));
+    const struct {
+        const char* how;
+        const char* image;
+        std::function<void(QTreeWidgetItem*)> open;
+    } cases[] = {
+        {"command", "Image2", [this](QTreeWidgetItem*) { tree->OnCmdMsg(ID_TREE_DISPLAY_IMAGE, nullptr); }},
+        {"Return", "Image1", [this](QTreeWidgetItem*) { QTest::keyClick(tree, Qt::Key_Return); }},
+        {"double click", "Image1",
+         [this](QTreeWidgetItem* item) {
+             tree->scrollToItem(item);
+             QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+         }},
+    };
+    std::size_t windows = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        ActivateTree();
+        QTreeWidgetItem* item = Item(QString::fromLatin1(c.image));
+        tree->setCurrentItem(item);
+        c.open(item);
+        Settle();
+        const std::vector<CImageView*> views = ImageViews();
+        ASSERT_EQ(views.size(), ++windows);
+        EXPECT_EQ(views.back()->GetImageRecord(), doc->images.FindByName(c.image));
+        EXPECT_EQ(views.back()->GetParentFrame()->windowTitle(), QString::fromLatin1(c.image));
+    }
+    // A point set or a camera opens no image window.
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+    tree->OnCmdMsg(ID_TREE_DISPLAY_IMAGE, nullptr);
+    EXPECT_EQ(ImageViews().size(), windows);
+}
+
+// An image shown in a window is neither deleted nor taken with its camera;
+// once the window is closed both go, and no selection or adjustment list
+// keeps a pointer to them.
+TEST_F(TreeCommands, AnOpenImageKeepsItselfAndItsCamera)
+{
+    NewProject();
+    Populate();
+    CProjectImage* one = doc->images.FindByName("Image1");
+    CProjectImage* two = doc->images.FindByName("Image2");
+    CImageView* view = OpenImageWindow(doc, one);
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(tree->IsImageOpen(one, false));
+    EXPECT_FALSE(tree->IsImageOpen(two, true));
+    EXPECT_TRUE(TakeMessages().empty());
+
+    const std::string refusal =
+        "Image Image1 is used for relative orientation and cannot be delete.\nClose relative orientation dialog first.";
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Cam1")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{refusal});
+    EXPECT_NE(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 2);
+    EXPECT_NE(Item(QStringLiteral("Cam1")), nullptr);
+
+    tree->setCurrentItem(Item(QStringLiteral("Image1")));
+    answers.push_back(IDYES);
+    tree->OnCmdMsg(ID_TREE_DELETE_IMAGE, nullptr);
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Image(s)?", refusal}));
+    EXPECT_EQ(doc->images.FindByName("Image1"), one);
+    EXPECT_NE(Item(QStringLiteral("Image1")), nullptr);
+
+    // Closed, the camera goes with both images.
+    delete view->GetParentFrame();
+    Settle();
+    EXPECT_FALSE(tree->IsImageOpen(one, false));
+    doc->imagePtrs.Add(one);
+    doc->imagePtrs.Add(two);
+    delete tree->BuildItemContextMenu(Item(QStringLiteral("Cam1")));
+    ASSERT_NE(tree->GetSelectedCamera(), nullptr);
+    tree->OnCmdMsg(ID_TREE_PRJ_REMOVE_CAMERA, nullptr);
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(doc->cameras.FindByName("Cam1"), nullptr);
+    EXPECT_EQ(doc->images.GetSize(), 0);
+    EXPECT_EQ(doc->imagePtrs.GetSize(), 0);
+    EXPECT_EQ(tree->GetSelectedCamera(), nullptr);
+    EXPECT_TRUE(doc->IsModified());
+}
+
+// The relative orientation dialog lists only the images left after a
+// camera or an image not shown in its windows is removed.
+TEST_F(TreeCommands, RemovedImagesLeaveTheRelativeOrientationLists)
+{
+    NewProject();
+    Populate();
+    for (int i = 0; i < 2; ++i)
+        AddImage(*doc, {"Cam2", true, false, 0});
+    doc->UpdateAllViews();
+    tree->ShowRelativeOrientationDialog();
+    TakeMessages(); // Image2's file is empty: not a picture
+    auto* dlg = dynamic_cast<CRelativeOrientationDlg*>(tree->GetRelativeOrientationDlg());
+    ASSERT_NE(dlg, nullptr);
+    const auto listed = [dlg] {
+        std::vector<const CProjectImage*> images(dlg->m_LeftCombo->GetImages().begin(),
+                                                 dlg->m_LeftCombo->GetImages().end());
+        EXPECT_EQ(dlg->m_RightCombo->GetImages().size(), images.size());
+        return images;
+    };
+    ASSERT_EQ(listed().size(), 4u);
+    CProjectImage* one = doc->images.FindByName("Image1");
+    CProjectImage* two = doc->images.FindByName("Image2");
+    ActivateTree();
+    tree->setCurrentItem(Item(QStringLiteral("Image3")));
+    answers.push_back(IDYES);
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Delete Selected Image(s)?"});
+    EXPECT_EQ(listed(), (std::vector<const CProjectImage*>{one, two, doc->images.FindByName("Image4")}));
+    tree->setCurrentItem(Item(QStringLiteral("Cam2")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(doc->cameras.FindByName("Cam2"), nullptr);
+    EXPECT_EQ(listed(), (std::vector<const CProjectImage*>{one, two}));
+    EXPECT_EQ(dlg->m_LeftCombo->GetSelectedImage(), one);
+    EXPECT_EQ(dlg->m_RightCombo->GetSelectedImage(), two);
+}
+
+// Alt+Return on a project camera opens "Camera DataBase" on the project's
+// list: any change marks the project modified, a new identifier renames the
+// item and the camera of its images; no change leaves the project as it was.
+TEST_F(TreeCommands, ProjectCameraPropertiesMarkChanges)
+{
+    NewProject();
+    Populate();
+    const struct {
+        const char* name;
+        std::function<void(CCamera&)> edit;
+        const char* item; // the camera's item afterwards
+        bool modified;
+    } cases[] = {
+        {"nothing", [](CCamera&) {}, "Cam1", false},
+        {"pixel size", [](CCamera& c) { c.XPixelSize += 0.001; }, "Cam1", true},
+        {"identifier", [](CCamera& c) { c.identifier = "CamZ"; }, "CamZ", true},
+    };
+    const char* current = "Cam1";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        doc->SetModifiedFlag(false);
+        int opened = 0;
+        dialogs.push_back([&](CDialog& d) {
+            opened = d.GetResourceId();
+            c.edit(*doc->cameras.FindByName(current));
+            return int(QDialog::Accepted);
+        });
+        tree->setCurrentItem(Item(QString::fromLatin1(current)));
+        QTest::keyClick(tree, Qt::Key_Return, Qt::AltModifier);
+        EXPECT_NE(opened, 0);
+        EXPECT_EQ(doc->IsModified(), c.modified);
+        EXPECT_NE(Item(QString::fromLatin1(c.item)), nullptr);
+        current = c.item;
+    }
+    EXPECT_EQ(Item(QStringLiteral("Cam1")), nullptr);
+    EXPECT_STREQ(doc->images.FindByName("Image1")->GetCameraName().GetText(), "CamZ");
+    EXPECT_STREQ(doc->images.FindByName("Image2")->GetCameraName().GetText(), "CamZ");
+}
+
+// "Add EODevice to DataBase" names the new device after a free name with the
+// project's unit and opens its properties; "Import EO Device" reads a file
+// chosen in the project folder. Either shows the device in the open branch.
+TEST_F(TreeCommands, EODeviceDatabaseAdditions)
+{
+    NewProject();
+    doc->SetDocumentPath(scratch.filePath(QStringLiteral("Devices.kst")));
+    ASSERT_FALSE(doc->GetUnitName(false).IsEmpty());
+    const QString eod = scratch.filePath(QStringLiteral("FRAME.eod"));
+    {
+        QFile file(eod);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("P1 0 0 0\r\nP2 100.5 0 0\r\nP3 0 200.25 0\r\n");
+    }
+    const struct {
+        int id;
+        QString file;      // the file dialog's answer
+        const char* added; // null: nothing added
+        int points;
+    } cases[] = {
+        {ID_TREE_DB_ADD_EO_DEVICE, {}, "New EO Device", 0},
+        {ID_TREE_DB_ADD_EO_DEVICE, {}, "New EO Device1", 0},
+        {ID_TREE_DB_IMPORT_EO_DEVICE, QString(), nullptr, 0},
+        {ID_TREE_DB_IMPORT_EO_DEVICE, eod, "FRAME", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.added ? c.added : "cancelled");
+        const int before = app->eoDeviceDatabase.GetSize();
+        QString shown;
+        if (c.id == ID_TREE_DB_ADD_EO_DEVICE)
+            dialogs.push_back([&](CDialog& d) {
+                shown = dynamic_cast<CEODevicePropertiesDlg&>(d).m_NameCombo->currentText();
+                return int(QDialog::Rejected);
+            });
+        else
+            files.push_back(c.file);
+        tree->setCurrentItem(tree->EODeviceDatabase());
+        tree->OnCmdMsg(c.id, nullptr);
+        EXPECT_TRUE(dialogs.empty());
+        EXPECT_TRUE(files.empty());
+        EXPECT_TRUE(TakeMessages().empty());
+        if (!c.added) {
+            EXPECT_EQ(app->eoDeviceDatabase.GetSize(), before);
+            continue;
+        }
+        ASSERT_EQ(app->eoDeviceDatabase.GetSize(), before + 1);
+        const CEODevice* device = app->eoDeviceDatabase.GetAt(before);
+        EXPECT_STREQ(device->GetName().GetText(), c.added);
+        EXPECT_EQ(device->GetSize(), c.points);
+        QTreeWidgetItem* branch = tree->EODeviceDatabase();
+        ASSERT_EQ(branch->childCount(), before + 1);
+        EXPECT_EQ(branch->child(before)->text(0), QString::fromLatin1(c.added));
+        if (c.id == ID_TREE_DB_ADD_EO_DEVICE) {
+            EXPECT_EQ(shown, QString::fromLatin1(c.added));
+            EXPECT_STREQ(device->GetUnit().GetText(), doc->GetUnitName(false).GetText());
+        } else {
+            EXPECT_EQ(lastFileDialog.title, QStringLiteral("Browse EO Device Files"));
+            EXPECT_EQ(lastFileDialog.filter, QStringLiteral("EO Device Files (*.eod)"));
+            EXPECT_EQ(QDir(lastFileDialog.folder), QDir(scratch.path()));
+            EXPECT_TRUE(lastFileDialog.open);
+        }
+    }
+    // The added devices reached the profile file.
+    QFile profile(QString::fromStdString(app->GetProfilePath()));
+    ASSERT_TRUE(profile.open(QIODevice::ReadOnly));
+    const QByteArray text = profile.readAll();
+    EXPECT_TRUE(text.contains("New EO Device1"));
+}
+
+// While the tree is the active view it refreshes the other views on "Full
+// Image View", shows the About box, and keeps the image windows' commands
+// and toolbar fields off, though an image window had turned the fields on.
+TEST_F(TreeCommands, TheTreeAsActiveViewTakesAndTurnsOffCommands)
+{
+    NewProject();
+    Populate();
+    CMainToolBar* bar = Frame()->GetToolBar();
+    QWidget* const fields[] = {bar->m_PointLabel, bar->m_PointIncrement, bar->m_CentroidWindow, bar->m_ImageQuality};
+    ASSERT_NE(OpenImageWindow(doc, doc->images.FindByName("Image2")), nullptr);
+    Settle();
+    Frame()->UpdateCmdUI();
+    for (QWidget* field : fields)
+        EXPECT_TRUE(field->isEnabled()) << field->objectName().toStdString();
+
+    ActivateTree();
+    Frame()->UpdateCmdUI();
+    for (QWidget* field : fields)
+        EXPECT_FALSE(field->isEnabled()) << field->objectName().toStdString();
+    for (const int id : {int(ID_TREE_MAGNIFIED_VIEW), int(ID_TREE_DRIVEBACK)})
+        EXPECT_FALSE(Frame()->GetAction(id)->isEnabled()) << id;
+    EXPECT_TRUE(Frame()->GetAction(ID_TREE_FULL_VIEW)->isEnabled());
+
+    // Full Image View: the list of cameras takes a camera added behind the
+    // views' backs; the tree, the sender, is not rebuilt.
+    tree->OnClickItem(tree->ProjectRoot());
+    auto* cameras =
+        dynamic_cast<CProjectCamerasListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+    ASSERT_NE(cameras, nullptr);
+    EXPECT_EQ(cameras->RowCount(), 2);
+    AddCamera(*doc, "Cam3");
+    ActivateTree();
+    Frame()->GetAction(ID_TREE_FULL_VIEW)->trigger();
+    EXPECT_EQ(cameras->RowCount(), 3);
+    EXPECT_EQ(Item(QStringLiteral("Cam3")), nullptr);
+
+    int about = 0;
+    dialogs.push_back([&](CDialog& d) {
+        about = d.GetResourceId();
+        return int(QDialog::Accepted);
+    });
+    EXPECT_TRUE(tree->OnCmdMsg(ID_APP_ABOUT, nullptr));
+    EXPECT_EQ(about, int(IDD_ABOUTBOX));
+}
+
+// "..." asks for an image coordinate file in the dialog's folder and keeps
+// the chosen file's folder; Cancel keeps the folder typed.
+TEST_F(TreeCommands, CreateEmptyImagesBrowseTakesTheChosenFolder)
+{
+    NewProject();
+    CCamera* camera = AddCamera(*doc, "Cam");
+    const QString other = scratch.filePath(QStringLiteral("coordinates"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    const struct {
+        QString typed;
+        QString chosen;
+        QString folder;
+    } cases[] = {
+        {scratch.path(), other + QStringLiteral("/Image007.icf"), other},
+        {other, QString(), other},
+    };
+    for (const auto& c : cases) {
+        CCreateEmptyImagesDlg d(tree, camera, doc);
+        d.OnInitDialog();
+        d.Item<QLineEdit>(1291)->setText(c.typed);
+        files.push_back(c.chosen);
+        d.Item<QAbstractButton>(1406)->click();
+        EXPECT_EQ(lastFileDialog.title, QStringLiteral("Select Image File Directory"));
+        EXPECT_EQ(lastFileDialog.folder, c.typed);
+        EXPECT_EQ(lastFileDialog.filter, QStringLiteral("Image coordinate files (*.icf);;All Files (*.*)"));
+        EXPECT_EQ(d.Item<QLineEdit>(1291)->text(), c.folder);
+        d.Item<QLineEdit>(1061)->setText(QStringLiteral("1"));
+        d.OnOK();
+        EXPECT_EQ(QString::fromLatin1(doc->images.GetAt(doc->images.GetSize() - 1)->GetFilePath().GetText()),
+                  c.folder + QStringLiteral("/Image001.icf"));
+    }
+}
+
+// Delete on a point set: a control set leaves the network free; the
+// selection moves to the next set, else the previous one, else none (the
+// tree is then rebuilt).
+TEST_F(TreeCommands, DeletingPointSetsMovesTheCaretAndFreesTheNetwork)
+{
+    NewProject();
+    for (const char* name : {"A.xyz", "B.xyz", "C.xyz"})
+        AddPointSet(*doc, scratch.filePath(QString::fromLatin1(name)).toLatin1().constData());
+    doc->FindPointSet("B")->isControl = true;
+    doc->UpdateAllViews();
+    const struct {
+        const char* deleted;
+        const char* selected; // the selected set after it, null: none
+        bool freeNetwork;
+    } cases[] = {
+        {"A", "B", false}, // the control set B stays
+        {"B", "C", true},
+        {"C", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.deleted);
+        doc->settings.freeNetwork = false;
+        tree->OnClickItem(Item(QString::fromLatin1(c.deleted)));
+        auto* list =
+            dynamic_cast<C3DDataListView*>(dynamic_cast<CProjectFrame*>(tree->GetParentFrame())->GetRightPane());
+        ASSERT_NE(list, nullptr);
+        QTest::keyClick(tree, Qt::Key_Delete);
+        EXPECT_EQ(doc->FindPointSet(c.deleted), nullptr);
+        EXPECT_EQ(Item(QString::fromLatin1(c.deleted)), nullptr);
+        CPointSet* selected = c.selected ? doc->FindPointSet(c.selected) : nullptr;
+        EXPECT_EQ(tree->GetSelectedPointSet(), selected);
+        EXPECT_EQ(list->GetListCtrl().GetPointSet(), selected);
+        EXPECT_EQ(doc->settings.freeNetwork, c.freeNetwork);
+    }
 }
 
 TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
@@ -481,4 +931,4 @@ TEST_F(TreeCommands, PictureOfAnImageMenuOnTheSample)
     menu->close();
 }
 
-} // namespace
+} // namespace tree_commands_test

@@ -602,22 +602,10 @@ void CKestrelonView::DeleteImages(CImagePtrArray& list)
     CKestrelonDoc* doc = GetDocument();
     if (!doc)
         return;
-    for (int i = list.GetSize() - 1; i >= 0; --i) {
-        CProjectImage* image = list.GetAt(i);
-        bool shown = false;
-        for (CView* v : doc->GetViews())
-            if (auto* imageView = dynamic_cast<CImageViewBase*>(v))
-                shown |= image && imageView->GetImageRecord() == image;
-        if (shown || !image) {
-            if (image) {
-                const std::string text = "Image " + std::string(image->name.GetText()) +
-                                         " is used for relative orientation and cannot be delete.\n"
-                                         "Close relative orientation dialog first.";
-                AfxMessageBox(text.c_str(), MB_ICONERROR, "Kestrelon");
-            }
+    // An image shown in a window stays; the refusal names it.
+    for (int i = list.GetSize() - 1; i >= 0; --i)
+        if (!list.GetAt(i) || IsImageOpen(list.GetAt(i), true))
             list.RemoveAt(i, 1);
-        }
-    }
     if (list.GetSize() == 0)
         return;
     // Only records of this project are deleted.
@@ -645,6 +633,9 @@ void CKestrelonView::DeleteImages(CImagePtrArray& list)
         doc->ForgetImage(image);
         doc->images.RemoveAt(i, 1);
     }
+    // The relative orientation dialog lists the images left.
+    if (m_pRelOrientDlg)
+        m_pRelOrientDlg->Refresh(0, 0, 1);
     doc->SetModifiedFlag(true);
 }
 

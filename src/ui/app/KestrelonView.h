@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include <functional>
+#include <string>
 #include <typeinfo>
 
 class CCamera;
@@ -154,6 +155,8 @@ public:
     void OnSetAsDriver();
     void OnMakeCopy();
     void OnAddScaleBarToDatabase();
+    void OnAddEODeviceToDatabase();
+    void OnImportEODeviceToDatabase();
     // The image's exterior orientation dialog, and the station files.
     void OnEditExteriorOrientation();
     void OnResectImage();
@@ -273,6 +276,10 @@ private:
     void EndDrag();
     int NodeOf(const QTreeWidgetItem* item) const;
     void RegisterTreeCommands();
+    // Deletes the item; its next sibling, else its previous one, else its
+    // parent becomes the caret, the selected set the one that item names
+    // (through find), and the right pane's point list shows it.
+    void DeleteItemSelectingNeighbour(QTreeWidgetItem* item, const std::function<CPointSet*(const std::string&)>& find);
     void RestartAutoSaveTimer();
     QTreeWidgetItem* CaretItem() const;
     CProjectImage* CaretImage() const;

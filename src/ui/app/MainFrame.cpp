@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 CMainFrame* theMainFrame = nullptr;
@@ -164,6 +166,22 @@ bool CMainToolBar::Init(CMainFrame* frame)
 // ---------------------------------------------------------------------------
 // CMainFrame
 
+namespace {
+
+// Opens the file with the desktop's default application; when none opens
+// it, a message names the file and its folder.
+void OpenWithDesktopOrSay(const QString& path)
+{
+    if (AfxOpenWithDesktop(path))
+        return;
+    const QFileInfo file(path);
+    const QString text = QStringLiteral("Cannot open %1 in the folder %2:\nno application of the desktop opens it.")
+                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
+    AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+} // namespace
+
 CMainFrame::CMainFrame()
 {
     theMainFrame = this;
@@ -182,7 +200,7 @@ CMainFrame::CMainFrame()
     OnCommand(ID_HELP_MANUAL, [] {
         CKestrelonApp* app = AfxGetApp();
         if (app)
-            AfxOpenWithDesktop(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
+            OpenWithDesktopOrSay(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
     });
     OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) {
         CKestrelonApp* app = AfxGetApp();
@@ -321,6 +339,19 @@ void CMainFrame::UpdateCmdUI()
         CCmdUI ui(id, action);
         RouteCommand(id, &ui);
     }
+    // The toolbar's embedded controls follow the rules of the active view;
+    // a control nothing rules keeps its state.
+    if (!toolBar)
+        return;
+    const std::pair<int, QWidget*> controls[] = {{IDC_POINT_LABEL, toolBar->m_PointLabel},
+                                                 {IDC_POINT_INCREMENT, toolBar->m_PointIncrement},
+                                                 {IDC_CENTROID_WINDOW, toolBar->m_CentroidWindow},
+                                                 {IDC_IMAGE_QUALITY, toolBar->m_ImageQuality}};
+    for (const auto& [id, control] : controls) {
+        CCmdUI ui(id);
+        if (control && RouteCommand(id, &ui))
+            control->setEnabled(ui.enabled);
+    }
 }
 
 void CMainFrame::UpdateMenuBar()
@@ -447,12 +478,7 @@ void CMainFrame::OpenResultFile(int id)
     const QString path = ResultFilePath(id);
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
-    if (AfxOpenWithDesktop(path))
-        return;
-    const QFileInfo file(path);
-    const QString text = QStringLiteral("Cannot open %1 in the folder %2:\nno application of the desktop opens it.")
-                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
-    AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    OpenWithDesktopOrSay(path);
 }
 
 void CMainFrame::RefreshRightPane()

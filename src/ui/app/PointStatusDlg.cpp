@@ -52,9 +52,7 @@ void CPointStatusDlg::BuildPointTable()
     const int imageCount = m_pImages->GetSize();
     auto newEntry = [&](int at, int image, int observation) {
         CObjectPoint* p = m_pTable->GetAt(at);
-        p->observationIndex.SetSize(imageCount);
-        for (int k = 0; k < imageCount; ++k)
-            p->observationIndex[k] = -1;
+        p->observationIndex.Reset(imageCount);
         p->observationIndex[image] = observation;
         p->rayCount = p->usedRayCount = 1;
     };
@@ -110,10 +108,9 @@ void CPointStatusDlg::OnSelChangeLabel()
         return;
     m_ImageList->clear();
     const CObjectPoint* p = m_pTable->GetAt(selected);
-    for (int i = 0; i < p->observationIndex.GetSize(); ++i)
-        if (p->observationIndex[i] != -1)
-            if (const CProjectImage* image = m_pImages ? m_pImages->GetAt(i) : nullptr)
-                m_ImageList->addItem(FromCp1252(image->name.GetText()));
+    for (const CRayIndex::Entry& e : p->observationIndex)
+        if (const CProjectImage* image = m_pImages ? m_pImages->GetAt(e.image) : nullptr)
+            m_ImageList->addItem(FromCp1252(image->name.GetText()));
 }
 
 void CKestrelonDoc::OnPointStatus()

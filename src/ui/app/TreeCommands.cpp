@@ -12,10 +12,13 @@
 #include "Frames.h"
 #include "GeometryReports.h"
 #include "Hooks.h"
+#include "ImageView.h"
 #include "KestrelonApp.h"
 #include "KestrelonDoc.h"
 #include "MainFrame.h"
 #include "Message.h"
+#include "PointList.h"
+#include "Resources.h"
 #include "TreeMenus.h"
 
 #include <QApplication>
@@ -363,6 +366,19 @@ void CKestrelonView::RegisterTreeCommands()
             app->cameraDatabase.RemoveAt(app->cameraDatabase.GetUpperBound(), 1);
         }
     });
+    // "Full Image View" from the tree refreshes the other views.
+    OnCommand(ID_TREE_FULL_VIEW, [this] {
+        if (CDocument* doc = CView::GetDocument())
+            doc->UpdateAllViews(this, 0);
+    });
+    OnCommand(ID_APP_ABOUT, [] {
+        if (CKestrelonApp* app = AfxGetApp())
+            app->OnAppAbout();
+    });
+    // Commands of the image windows stay off while the tree is the active view.
+    for (const int id : {int(ID_TREE_MAGNIFIED_VIEW), int(ID_TREE_DRIVEBACK), int(IDC_POINT_LABEL),
+                         int(IDC_POINT_INCREMENT), int(IDC_CENTROID_WINDOW), int(IDC_IMAGE_QUALITY)})
+        CCmdTarget::OnUpdate(id, [](CCmdUI* ui) { ui->Enable(false); });
     OnCommand(ID_TREE_OPEN_SELECTED, [this] { OpenItem(CaretItem(), 1); });
     // Alt+Return opens the caret item's properties.
     auto* open = new QAction(this);
@@ -442,15 +458,9 @@ void CKestrelonView::OnRemoveEODeviceFromDatabase()
     ForgetRecord(app->eoDeviceDatabase.GetAt(index));
     app->eoDeviceDatabase.RemoveAt(index, 1);
     app->FlushDatabases();
-    QTreeWidgetItem* parent = item->parent();
-    const int at = parent->indexOfChild(item);
-    QTreeWidgetItem* next = parent->child(at + 1) ? parent->child(at + 1) : (at > 0 ? parent->child(at - 1) : nullptr);
-    m_pSelectedPointSet = next ? app->eoDeviceDatabase.FindByName(ToCp1252(next->text(0)).c_str()) : nullptr;
-    if (!next)
-        next = parent;
-    delete item;
-    setCurrentItem(next);
-    RefreshRightPane();
+    DeleteItemSelectingNeighbour(item, [app](const std::string& name) -> CPointSet* {
+        return app->eoDeviceDatabase.FindByName(name.c_str());
+    });
     if (auto* frame = dynamic_cast<CProjectFrame*>(GetParentFrame()))
         frame->UpdateOtherProjectFrames();
 }
@@ -496,10 +506,22 @@ void CKestrelonView::OnAddStationsAsPoints()
         AfxMessageBox(("Cannot write " + std::string(set->GetName().GetText())).c_str(), MB_ICONERROR);
 }
 
-bool CKestrelonView::IsImageOpen(const CProjectImage*, bool)
+bool CKestrelonView::IsImageOpen(const CProjectImage* image, bool message)
 {
-    // No image window exists yet: no image is ever open.
-    return false;
+    CKestrelonDoc* doc = GetDocument();
+    if (!doc || !image)
+        return false;
+    bool shown = false;
+    for (CView* v : doc->GetViews())
+        if (auto* imageView = dynamic_cast<CImageViewBase*>(v))
+            shown |= imageView->GetImageRecord() == image;
+    if (shown && message) {
+        const std::string text = "Image " + std::string(image->name.GetText()) +
+                                 " is used for relative orientation and cannot be delete.\n"
+                                 "Close relative orientation dialog first.";
+        AfxMessageBox(text.c_str(), MB_ICONERROR, "Kestrelon");
+    }
+    return shown;
 }
 
 void CKestrelonView::OnRemoveCameraFromProject()
@@ -525,6 +547,8 @@ void CKestrelonView::OnRemoveCameraFromProject()
             doc->images.RemoveAt(i, 1);
         }
     }
+    if (m_pRelOrientDlg)
+        m_pRelOrientDlg->Refresh(0, 0, 1);
     ForgetRecord(camera);
     doc->cameras.RemoveByName(name.c_str());
     doc->SetModifiedFlag(true);
@@ -563,7 +587,9 @@ void CKestrelonView::OnDeleteImage()
 
 void CKestrelonView::OnDisplayImage()
 {
-    // The image window is not part of the program yet.
+    // A new window on every call; one already showing the image stays as it is.
+    if (CProjectImage* image = CaretImage())
+        OpenImageWindow(GetDocument(), image);
 }
 
 void CKestrelonView::RestartAutoSaveTimer()
@@ -595,22 +621,30 @@ void CKestrelonView::DeletePointSetItem(QTreeWidgetItem* item)
         return;
     const std::string name = ToCp1252(item->text(0));
     CPointSet* set = doc->FindPointSet(name.c_str());
-    const bool wasControl = set && set->isControl;
+    const bool control = set && set->isControl;
     if (!doc->DeletePointSet(name.c_str()))
         return;
-    (void)wasControl; // ToggleControlSet keeps the document's control flag itself
+    // Without its control set the network is adjusted free.
+    if (control)
+        doc->settings.freeNetwork = true;
     ForgetRecord(set);
+    DeleteItemSelectingNeighbour(item, [doc](const std::string& name) { return doc->FindPointSet(name.c_str()); });
+    viewport()->update();
+    doc->UpdateAllViews(nullptr, 0);
+}
+
+void CKestrelonView::DeleteItemSelectingNeighbour(QTreeWidgetItem* item,
+                                                  const std::function<CPointSet*(const std::string&)>& find)
+{
     QTreeWidgetItem* parent = item->parent();
     const int at = parent->indexOfChild(item);
     QTreeWidgetItem* next = parent->child(at + 1) ? parent->child(at + 1) : (at > 0 ? parent->child(at - 1) : nullptr);
-    m_pSelectedPointSet = next ? doc->FindPointSet(ToCp1252(next->text(0)).c_str()) : nullptr;
-    if (!next)
-        next = parent;
+    m_pSelectedPointSet = next ? find(ToCp1252(next->text(0))) : nullptr;
     delete item;
-    setCurrentItem(next);
+    setCurrentItem(next ? next : parent);
+    if (auto* list = dynamic_cast<C3DDataListView*>(RightView()))
+        list->SetPointSet(m_pSelectedPointSet);
     RefreshRightPane();
-    viewport()->update();
-    doc->UpdateAllViews(nullptr, 0);
 }
 
 void CKestrelonView::RemoveProjectScaleBar(QTreeWidgetItem* item)
@@ -671,20 +705,27 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
     }
     if (parent == m_hProjectRoot && doc->cameras.FindByName(text.c_str())) {
         const int index = doc->cameras.FindIndexByName(text.c_str());
-        std::vector<std::string> before;
-        for (int i = 0; i < doc->cameras.GetSize(); ++i)
-            before.emplace_back(doc->cameras.GetAt(i)->identifier.GetText());
+        const CCameraList before(doc->cameras);
         CCameraDataDlg dlg(&doc->cameras, index, 1, this);
         dlg.DoModal();
-        for (int i = 0; i < doc->cameras.GetSize() && i < int(before.size()); ++i) {
-            const std::string now = doc->cameras.GetAt(i)->identifier.GetText();
-            if (now == before[std::size_t(i)])
-                continue;
-            doc->images.RenameCamera(before[std::size_t(i)].c_str(), now.c_str());
+        if (doc->cameras != before) {
+            // Any change of a camera is a change of the project; renamed
+            // cameras rename their items and their images' camera names.
             doc->SetModifiedFlag(true);
-            for (int k = 0; k < m_hProjectRoot->childCount(); ++k)
-                if (ToCp1252(m_hProjectRoot->child(k)->text(0)) == before[std::size_t(i)])
-                    m_hProjectRoot->child(k)->setText(0, FromCp1252(now.c_str()));
+            for (int k = 0; k < m_hProjectRoot->childCount(); ++k) {
+                QTreeWidgetItem* child = m_hProjectRoot->child(k);
+                const int i = before.FindIndexByName(ToCp1252(child->text(0)).c_str());
+                if (i < 0)
+                    break;
+                if (i >= doc->cameras.GetSize())
+                    continue;
+                const CDynString& old = before.GetAt(i)->identifier;
+                const CDynString& now = doc->cameras.GetAt(i)->identifier;
+                if (old == now)
+                    continue;
+                child->setText(0, Text(now));
+                doc->images.RenameCamera(old.GetText(), now.GetText());
+            }
         }
         return;
     }

@@ -39,6 +39,8 @@ void CKestrelonView::InstallFileCommands()
     OnCommand(32974, [this] { OnSetAsDriver(); });
     OnCommand(339, [this] { OnMakeCopy(); });
     OnCommand(32935, [this] { OnAddScaleBarToDatabase(); });
+    OnCommand(33074, [this] { OnAddEODeviceToDatabase(); });
+    OnCommand(33075, [this] { OnImportEODeviceToDatabase(); });
     InstallStationCommands();
     OnCommand(33026, [this] { OnAutoScanAllImages(); });
 }
@@ -234,4 +236,58 @@ void CKestrelonView::OnAddScaleBarToDatabase()
         BuildScaleBarDatabaseBranch();
     }
     RefreshScaleBarDatabaseList();
+}
+
+void CKestrelonView::OnAddEODeviceToDatabase()
+{
+    CKestrelonApp* app = AfxGetApp();
+    CKestrelonDoc* doc = GetDocument();
+    if (!app || !m_hEODeviceDatabase)
+        return;
+    // A name in use (in any letter case, as the profile's sections compare)
+    // gets its number raised, so that the new record has a name of its own.
+    auto taken = [app](const CDynString& name) {
+        for (int i = 0; i < app->eoDeviceDatabase.GetSize(); ++i)
+            if (const CEODevice* d = app->eoDeviceDatabase.GetAt(i);
+                d && QString::compare(FromCp1252(d->GetName().GetText()), FromCp1252(name.GetText()),
+                                      Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    };
+    CFilePath name("New EO Device");
+    while (taken(name.GetTitle()) && name.IncrementNumber()) {
+    }
+    CEODevice* device = app->eoDeviceDatabase.AddNew();
+    device->SetName(name.GetTitle().GetText());
+    device->SetUnit(doc ? doc->GetUnitName(false).GetText() : "");
+    device->modified = true;
+    DeleteChildItems(m_hEODeviceDatabase);
+    BuildEODeviceDatabaseBranch();
+    m_hEODeviceDatabase->setExpanded(true);
+    if (const int n = m_hEODeviceDatabase->childCount())
+        setCurrentItem(m_hEODeviceDatabase->child(n - 1));
+    OnDatabaseEODeviceProperties();
+    UpdateProjectFrames();
+    app->FlushDatabases();
+}
+
+void CKestrelonView::OnImportEODeviceToDatabase()
+{
+    CKestrelonApp* app = AfxGetApp();
+    if (!app)
+        return;
+    CFileDialogRequest request;
+    request.title = QStringLiteral("Browse EO Device Files");
+    request.folder = ProjectFolderOf(GetDocument());
+    request.filter = QStringLiteral("EO Device Files (*.eod)");
+    request.defaultSuffix = QStringLiteral("eod");
+    const QString path = AfxGetFileName(this, request);
+    if (path.isEmpty() || !app->ImportEODevice(ToCp1252(path).c_str()))
+        return;
+    if (m_hEODeviceDatabase) {
+        DeleteChildItems(m_hEODeviceDatabase);
+        BuildEODeviceDatabaseBranch();
+        m_hEODeviceDatabase->setExpanded(true);
+    }
+    UpdateProjectFrames();
 }

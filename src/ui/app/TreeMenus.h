@@ -62,6 +62,13 @@ enum TreeCommand : int {
     ID_TREE_OPEN_SELECTED = 33096,
 };
 
+// Commands of the main menu that the tree takes or turns off.
+enum TreeMainMenuCommand : int {
+    ID_TREE_MAGNIFIED_VIEW = 32809,
+    ID_TREE_DRIVEBACK = 32872,
+    ID_TREE_FULL_VIEW = 32896,
+};
+
 // Popup positions in menu 154.
 enum TreePopupPosition : int {
     POPUP_DB_CAMERA = 0,

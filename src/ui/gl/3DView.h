@@ -21,7 +21,9 @@
 class QMenu;
 class QRubberBand;
 
+class CCamera;
 class CPointSet;
+class CProjectImage;
 class CProjectImageList;
 class CScaleBarList;
 class CEODevice;
@@ -207,6 +209,19 @@ public:
     void SetDiscrepancyScale(int scale) { m_nDiscrepancyScale = scale; }
     bool IsErrorDataPrepared() const { return m_bErrorDataPrepared; }
 
+    // New images from the view. The camera: none in the project is said,
+    // one is taken, several are chosen from; null when there is none.
+    CCamera* GetCameraForNewImage();
+    // The station on the axis of the view's eye, at the distance from the
+    // scene centre where the camera's picture covers the view's height, with
+    // the view's rotation; false, image unchanged, when the camera gives no
+    // such distance.
+    bool SetImageFromView(CProjectImage& image, const CCamera& camera) const;
+    void OnCreateImage();
+    // Only with exactly one selected point: the station of OnCreateImage
+    // turned so that its optical axis meets the point.
+    void OnCreateImageByAimPoint();
+
     // The 3-2-1 dialog's preview.
     void SetPreviewFlag(std::uint8_t flag) override { m_bAlignmentShown = flag != 0; }
     void SetPreviewMatrix(const NEWMAT::Matrix& transformation) override;
@@ -253,6 +268,7 @@ private:
     // What a pass of DrawScene draws.
     enum DrawPart { DRAW_ALL, DRAW_BEFORE_VECTORS, DRAW_AFTER_VECTORS };
     void InstallCommands();
+    void CreateImage(bool aim);
     void OnLeftButtonUp(const QPoint& at, Qt::KeyboardModifiers modifiers);
     void OnScaleMarkerClick();
     void AddLinesFromSelection();

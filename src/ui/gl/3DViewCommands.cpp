@@ -411,6 +411,8 @@ void C3DView::InstallCommands()
         doc.RunBestFitSphere(f);
     });
     OnCommand(ID_3D_321, [this] { On321(); });
+    OnCommand(ID_3D_CREATE_IMAGE, [this] { OnCreateImage(); });
+    OnCommand(ID_3D_CREATE_IMAGE_AIM, [this] { OnCreateImageByAimPoint(); });
     OnCommand(ID_3D_DELETE, [this] { OnDelete(); });
     CCmdTarget::OnUpdate(ID_3D_DELETE, [this](CCmdUI* ui) {
         ui->Enable(m_pPointSet && !DocumentBusy() && m_pPointSet->GetSelectedCount() > 0);
@@ -471,6 +473,7 @@ void C3DView::keyPressEvent(QKeyEvent* event)
         case Qt::Key_N: id = ID_3D_VIEW_NORMALS; break;
         case Qt::Key_E: id = ID_3D_VIEW_POINT_ELLIPSOIDS; break;
         case Qt::Key_F: id = ID_3D_HIGHLIGHT; break;
+        case Qt::Key_I: id = modifiers & Qt::ShiftModifier ? ID_3D_CREATE_IMAGE_AIM : ID_3D_CREATE_IMAGE; break;
         default: break;
         }
         if (id)

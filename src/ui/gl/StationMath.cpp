@@ -10,15 +10,6 @@
 
 namespace {
 
-void SetRotationOf(CProjectImage& station, const double R[3][3])
-{
-    if (station.rotation.GetRows() != 3 || station.rotation.GetCols() != 3)
-        station.rotation.Resize(3, 3);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            station.rotation.SetAt(R[i][j], i, j);
-}
-
 void Multiply(const double A[3][3], const double B[3][3], double out[3][3])
 {
     double t[3][3];
@@ -30,6 +21,31 @@ void Multiply(const double A[3][3], const double B[3][3], double out[3][3])
 
 // out = a x b, both column-major 4 x 4.
 } // namespace
+
+void SetStationRotation(CProjectImage& station, const double R[3][3])
+{
+    if (station.rotation.GetRows() != 3 || station.rotation.GetCols() != 3)
+        station.rotation.Resize(3, 3);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            station.rotation.SetAt(R[i][j], i, j);
+}
+
+void OrthonormalizeRotation(double R[3][3])
+{
+    // Newton-Schulz steps X := X (3 I - X^T X) / 2, quadratic near a rotation.
+    for (int step = 0; step < 4; ++step) {
+        double XtX[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                XtX[i][j] = R[0][i] * R[0][j] + R[1][i] * R[1][j] + R[2][i] * R[2][j];
+        double F[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                F[i][j] = 0.5 * ((i == j ? 3.0 : 0.0) - XtX[i][j]);
+        Multiply(R, F, R);
+    }
+}
 
 void ComputeStationClipRange(const CStationBox& box, double axisSize, const double station[3], float& nearPlane,
                              float& farPlane)
@@ -91,7 +107,7 @@ void RollStation(CProjectImage& station, const double start[3][3], double theta)
     const double Z[3][3] = {{c, s, 0.0}, {-s, c, 0.0}, {0.0, 0.0, 1.0}};
     double R[3][3];
     Multiply(Z, start, R);
-    SetRotationOf(station, R);
+    SetStationRotation(station, R);
 }
 
 void TurnStation(CProjectImage& station, const double start[3][3], double a, double b)
@@ -102,7 +118,7 @@ void TurnStation(CProjectImage& station, const double start[3][3], double a, dou
     double R[3][3];
     Multiply(Ry, Rx, R);
     Multiply(R, start, R);
-    SetRotationOf(station, R);
+    SetStationRotation(station, R);
 }
 
 bool AimStationAt(CProjectImage& station, const double point[3])
@@ -127,7 +143,7 @@ bool AimStationAt(CProjectImage& station, const double point[3])
                 R[0][k] = -R[0][k];
                 R[2][k] = -R[2][k];
             }
-            SetRotationOf(station, R);
+            SetStationRotation(station, R);
             return true;
         }
     }
@@ -138,7 +154,7 @@ bool AimStationAt(CProjectImage& station, const double point[3])
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
             out[i][j] = R[i][0] * Q.GetAt(j, 0) + R[i][1] * Q.GetAt(j, 1) + R[i][2] * Q.GetAt(j, 2);
-    SetRotationOf(station, out);
+    SetStationRotation(station, out);
     return true;
 }
 

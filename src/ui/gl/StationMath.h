@@ -25,6 +25,11 @@ void ComputeStationClipRange(const CStationBox& box, double axisSize, const doub
 // points go to R (P - S), the camera looking down its -z axis.
 void StationModelview(const CProjectImage& station, double m[16]);
 
+// Sets the station's 3 x 3 rotation matrix to R.
+void SetStationRotation(CProjectImage& station, const double R[3][3]);
+// The rotation nearest to R, a matrix whose rows are orthonormal to a few
+// float roundings (as OpenGL keeps its matrices): its polar factor.
+void OrthonormalizeRotation(double R[3][3]);
 // Moves of the station: by R^T v (v in the camera frame).
 void MoveStationInCameraFrame(CProjectImage& station, const double v[3]);
 // R := Z(theta) x start, Z rows (cos, sin, 0), (-sin, cos, 0), (0, 0, 1).

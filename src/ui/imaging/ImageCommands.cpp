@@ -7,6 +7,7 @@
 #include "Hooks.h"
 #include "ImageObservation.h"
 #include "ImageStore.h"
+#include "ImageView.h"
 #include "JpegConversion.h"
 #include "KestrelonDoc.h"
 #include "Message.h"
@@ -54,12 +55,6 @@ bool Checked(CDialog* dialog, int id)
 {
     auto* box = dialog->Item<QCheckBox>(id);
     return box && box->isChecked();
-}
-
-ImageWindowOpener& Opener()
-{
-    static ImageWindowOpener opener;
-    return opener;
 }
 
 // The selected set of a point-set combo, found by its title.
@@ -183,12 +178,6 @@ bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder)
 
 // --- Saving a rendered picture ----------------------------------------------------
 
-ImageWindowOpener SetImageWindowOpener(ImageWindowOpener opener)
-{
-    std::swap(Opener(), opener);
-    return opener;
-}
-
 bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore& picture, const CDynString& folder)
 {
     std::vector<CMDIChildWnd*> frames;
@@ -214,8 +203,8 @@ bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore&
                                     (error.empty() ? std::string(".") : ": " + error + ".");
         AfxMessageBox(message.c_str(), MB_ICONERROR);
     }
-    if (wasOpen && Opener())
-        Opener()(&image);
+    if (wasOpen)
+        OpenImageWindow(&doc, &image);
     return written;
 }
 
@@ -276,17 +265,22 @@ void CSimulateImagesSimpleDlg::OnCreateImages()
 
 void CSimulateImagesSimpleDlg::OnBrowse()
 {
+    BrowseImageDirectory(this);
+}
+
+void BrowseImageDirectory(CDialog* dialog)
+{
     CFileDialogRequest request;
     request.open = false;
     request.title = QStringLiteral("Select Image File Directory");
-    request.folder = GetWindowText(GetDlgItem(1396));
+    request.folder = GetWindowText(dialog->GetDlgItem(1396));
     request.fileName = QStringLiteral("Image Files");
     request.filter = QStringLiteral("Image Files (*.tif *.bmp *.dib *.jpg);;TIFF Images (*.tif);;"
                                     "Bitmap Images (*.bmp *.dib);;JPEG Images (*.jpg);;All Files (*)");
-    const QString chosen = AfxGetFileName(this, request);
+    const QString chosen = AfxGetFileName(dialog, request);
     if (chosen.isEmpty())
         return;
-    SetWindowText(GetDlgItem(1396), FromCp1252(CFilePath(ToCp1252(chosen).c_str()).GetFolder().GetText()));
+    SetWindowText(dialog->GetDlgItem(1396), FromCp1252(CFilePath(ToCp1252(chosen).c_str()).GetFolder().GetText()));
 }
 
 void CSimulateImagesSimpleDlg::OnOK()
@@ -393,6 +387,7 @@ CSimulateImagesDlg::CSimulateImagesDlg(QWidget* parent) : CDialog(314, parent)
     connect(store, &QCheckBox::clicked, this, [this] { OnStoreEllipses(); });
     connect(observations, &QCheckBox::clicked, this, [this] { OnCreateObservations(); });
     connect(images, &QCheckBox::clicked, this, [this] { OnCreateImages(); });
+    connect(Item<QPushButton>(1397), &QPushButton::clicked, this, [this] { BrowseImageDirectory(this); });
 }
 
 void CSimulateImagesDlg::DoDataExchange(CDataExchange* dx)

@@ -6,7 +6,6 @@
 #include "Dialog.h"
 #include "DirSearch.h"
 
-#include <functional>
 #include <string>
 
 class CComboBoxPointSet;
@@ -44,10 +43,9 @@ std::string FormatEllipseLine(const char* label, double x, double y, double majo
 // an ellipse; no file when none does. False when the file cannot be written.
 bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder);
 
-// Opens an image window on the image again after its picture was rewritten
-// (the image view installs it; without one nothing opens).
-using ImageWindowOpener = std::function<void(CProjectImage* image)>;
-ImageWindowOpener SetImageWindowOpener(ImageWindowOpener opener);
+// "..." of both Simulate Images dialogs: the folder of the file chosen in
+// "Select Image File Directory" goes into the directory field (1396).
+void BrowseImageDirectory(CDialog* dialog);
 
 // "Simulate Images" (the simple one).
 class CSimulateImagesSimpleDlg : public CDialog {
@@ -100,7 +98,8 @@ private:
 };
 
 // Saves a rendered picture as <folder>/<image name>.tif: the image's windows
-// are closed first and opened again once the file is written. On failure
-// the image keeps its file and the failure is said, naming the file.
+// are closed first and one is opened again after the writing, on the new
+// file, or on the image's old file when the writing failed (the failure is
+// said, naming the file).
 bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, class CImageStore& picture,
                           const CDynString& folder);

@@ -6,6 +6,9 @@
 #include <QOpenGLContext>
 
 #include "3DView.h"
+#include "Frames.h"
+#include "KestrelonView.h"
+#include "MainFrame.h"
 
 #include <dlfcn.h>
 
@@ -58,4 +61,22 @@ QPoint ProjectToWindow(const C3DView& view, double x, double y, double z)
     const double nx = clip[0] / clip[3], ny = clip[1] / clip[3];
     const int w = view.width(), h = view.height();
     return {int(std::floor((nx + 1.0) / 2.0 * w)), h - 1 - int(std::floor((ny + 1.0) / 2.0 * h))};
+}
+
+C3DView* OpenPointSetView(CMainFrame* main, const QString& title)
+{
+    auto* frame = main ? dynamic_cast<CProjectFrame*>(main->MDIGetActive()) : nullptr;
+    CKestrelonView* tree = frame ? frame->GetTreeView() : nullptr;
+    if (!tree)
+        return nullptr;
+    const auto found = tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive);
+    if (found.isEmpty())
+        return nullptr;
+    tree->setCurrentItem(found.first());
+    tree->OpenItem(found.first(), 0); // the double-click
+    auto* view = dynamic_cast<C3DView*>(frame->GetRightPane());
+    if (!view || !QTest::qWaitForWindowExposed(view))
+        return nullptr;
+    view->grabFramebuffer();
+    return view;
 }

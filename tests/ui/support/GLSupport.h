@@ -17,3 +17,10 @@ bool ShowGLWidget(QOpenGLWidget& widget, int width, int height);
 // Window pixel (x right, y down) of a scene point, projected here from the
 // last paint's matrices and the scene centre.
 QPoint ProjectToWindow(const C3DView& view, double x, double y, double z);
+
+class CMainFrame;
+class QString;
+// Opens the 3D view of the active project frame on the point set of that
+// title as a double-click on its tree item does, and paints it once; null
+// when the view cannot be opened or shown.
+C3DView* OpenPointSetView(CMainFrame* main, const QString& title);

@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "CentroidSettings.h"
 #include "SampleProject.h"
 
 #include <QAbstractButton>
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QTest>
 
@@ -18,6 +20,9 @@ void ShellFixture::SetUp()
     const QString config = scratch.filePath(QStringLiteral("config"));
     QDir().mkpath(config);
     setenv("XDG_CONFIG_HOME", config.toLocal8Bit().constData(), 1);
+    // The centroid settings are the process's, and a project's load replaces
+    // them: each test starts from the defaults, as a started program does.
+    GetCentroidSettings() = CCentroidSettings();
     TakeCapturedMessages();
     SetMessageBoxHandler([this](const char*, const char*, unsigned type) {
         if (answers.empty())
@@ -26,8 +31,9 @@ void ShellFixture::SetUp()
         answers.pop_front();
         return answer;
     });
-    SetFileDialogHook([this](QWidget*, const CFileDialogRequest&) {
+    SetFileDialogHook([this](QWidget*, const CFileDialogRequest& request) {
         ++fileDialogs;
+        lastFileDialog = request;
         if (files.empty())
             return QString();
         const QString path = files.front();
@@ -119,6 +125,18 @@ QString ShellFixture::WriteSample(const QString& name)
     std::string message;
     EXPECT_TRUE(WriteSampleProject(folder.toStdString(), message)) << message;
     return folder + QStringLiteral("/Sample.kst");
+}
+
+QString ShellFixture::MakeDesktopOpener()
+{
+    const QString bin = scratch.filePath(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    QFile opener(bin + QStringLiteral("/xdg-open"));
+    EXPECT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\n");
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return bin;
 }
 
 std::vector<std::string> ShellFixture::TakeMessages()

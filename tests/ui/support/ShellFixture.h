@@ -35,6 +35,10 @@ protected:
     QString WriteSample(const QString& name = QStringLiteral("sample"));
     // The texts of the message boxes shown since the last call.
     std::vector<std::string> TakeMessages();
+    // Writes a desktop opener (an empty xdg-open) into a folder of the
+    // scratch space and returns the folder: start with it as PATH to have
+    // the opener found.
+    QString MakeDesktopOpener();
     // Lets queued events and deferred deletions run.
     static void Settle();
     // Starts the application with a new, empty project, kept in doc.
@@ -51,6 +55,7 @@ protected:
     std::deque<int> answers;      // message box answers, oldest first
     std::deque<QString> files;    // file dialog answers ("" = Cancel)
     int fileDialogs = 0;
+    CFileDialogRequest lastFileDialog; // what the last file dialog asked
     QStringList opened;           // paths given to the desktop opener
     // Modal dialogs answered in turn, oldest first; each returns the dialog's
     // result. Without one, "Define Project Units" takes its OK and other

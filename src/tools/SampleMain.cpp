@@ -1,9 +1,9 @@
-// kestrelon-sample <folder>: writes the sample project and its pictures into the folder.
+// kestrelon-sample <folder>: writes the sample project and its pictures into
+// the folder, and the sample's scale bar into the profile's database.
 #include <cstdio>
 #include <string>
 
 #include "SamplePictures.h"
-#include "SampleProject.h"
 
 int main(int argc, char** argv)
 {
@@ -12,7 +12,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string message;
-    if (!WriteSampleProject(argv[1], message) || !WriteSamplePictures(argv[1], message)) {
+    if (!WriteSample(argv[1], message)) {
         std::fprintf(stderr, "kestrelon-sample: %s\n", message.c_str());
         return 1;
     }
