@@ -3,7 +3,7 @@
 // rows of a packed symmetric matrix with a block of columns that the error
 // propagation needs. They are built for the baseline processor, for AVX2
 // with FMA and for AVX-512, and the best one the processor runs is taken
-// when first used.
+// when first used (the baseline in ThreadSanitizer builds).
 //
 // Every element receives its terms in a fixed order (t = 0, 1, ... or
 // column by column from the diagonal), each step rounded once where the
