@@ -22,7 +22,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "../../tests/adjust/support/BundleNetwork.h"
+#include "BenchNetwork.h"
 #include "AdjustmentEngine.h"
 
 using namespace bundletest;
@@ -59,22 +59,6 @@ double CurrentMegabytes()
         std::fclose(f);
     }
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-void BuildBenchNetwork(Network& net, int images, int points, int kind)
-{
-    NetworkOptions o;
-    o.seed = 4242;
-    o.noise = 0.001;
-    o.imageSigma = 0.001;
-    if (kind == 0)
-        BuildRing(net, images, points, o);
-    else
-        BuildBlock(net, images, points, o);
-    AddControl(net, 50, 0.005);
-    net.settings.convergenceLimit = 5e-6; // the default
-    net.settings.maxIterations = 30;
-    net.settings.totalErrorPropagation = true;
 }
 
 // Wall-clock and process times at the step boundaries of one pass of the

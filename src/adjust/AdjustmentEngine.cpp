@@ -1,4 +1,5 @@
 #include "AdjustmentEngine.h"
+#include "DenseFactor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -528,7 +529,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (sparse ? !sparse->Factorize() : !normals->LdltDecompose(GetWorkerCount())) {
+    if (sparse ? !sparse->Factorize() : !FactorPackedLdlt(*normals, GetWorkerCount())) {
         // An image that rejection left without rays makes its station
         // singular: name it, so that its orientation or the limit is mended.
         const std::string lost = ImagesWithoutRays();

@@ -306,8 +306,15 @@ private:
     // false when the abort flag stopped it.
     bool FormPoint(int index, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
-    // Adds a formed point's rays and its elimination to rows lo .. hi - 1.
-    void ApplyPoint(const PointFold& work, const SystemRows& S, int lo, int hi);
+    // Add a formed point's rays and its elimination to rows lo .. hi - 1.
+    void ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi);
+    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi);
+    // The eliminations of points with the same column blocks, together.
+    void ApplyFoldBatch(const PointFold* const* batch, int count, const double* const* packed, const SystemRows& S,
+                        int lo, int hi);
+    // Rows of M of a batch, columns column .. column + length - 1, packed
+    // for the folding kernel.
+    static void PackRun(const PointFold* const* batch, int count, int column, int length, double* out);
     bool AddParameterConstraints(const SystemRows& target);
     // The reduced system being formed (normals, or the sparse system).
     SystemRows ReducedRows() const;
@@ -351,6 +358,7 @@ private:
         std::vector<int32_t> pendingColumnStart;
         std::vector<int32_t> pendingColumnCount;
         std::vector<int32_t> pendingColumns;
+        std::vector<double> stationCross;         // per station, its 10 x 6 block with its camera from the rays
         CMatrix datumInverse;                     // D^-1 of the free-network reduction
     };
     StandardFoldingState standardFold;

@@ -11,6 +11,7 @@
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
+#include "DenseKernels.h"
 #include "Camera.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
@@ -372,6 +373,24 @@ bool CAdjustmentEngine::ComputeCovariancesReverse()
     return true;
 }
 
+// Points folded with the same columns, one contiguous range of the reduced
+// system (every point of a network whose images all see every point), are
+// propagated together: for their stacked M' = B (count x 3 points),
+// Y = (Q's upper triangle with half its diagonal) B is formed in one pass
+// over the rows of Q, and each point's M Q M' = Z + Z' with Z = B_p' Y_p.
+namespace {
+
+constexpr int kPropagationBatch = 16;
+
+struct PropagationTask {
+    int first; // entry of the folded list
+    int count; // entries; more than one: a batch over the range
+    int column;
+    int columns;
+};
+
+} // namespace
+
 bool CAdjustmentEngine::PropagateErrorsStandard()
 {
     progress.phase = PHASE_ERROR_PROPAGATION;
@@ -387,31 +406,104 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
             continue;
         folded.emplace_back(point, store++);
     }
+    const bool total = settings->totalErrorPropagation;
+    const int workers = std::min<int>(GetWorkerCount(), static_cast<int>(folded.size() / 64) + 1);
+
+    // M Q M' of every folded point with a covariance to propagate.
+    std::vector<double> mqm;
+    if (total) {
+        std::vector<PropagationTask> tasks;
+        auto range = [&](size_t e, int& first, int& count) {
+            const int32_t* cols = GetFoldedColumns(folded[e].second, count);
+            first = count > 0 ? cols[0] : 0;
+            for (int c = 1; c < count; ++c)
+                if (cols[c] != first + c)
+                    return false;
+            return count > 0 && folded[e].first->limitingCovariance.GetRows() == 3;
+        };
+        for (size_t e = 0; e < folded.size();) {
+            int first = 0, count = 0;
+            size_t end = e + 1;
+            if (Q != nullptr && range(e, first, count)) {
+                int f = 0, c = 0;
+                while (end < folded.size() && end - e < static_cast<size_t>(kPropagationBatch) &&
+                       range(end, f, c) && f == first && c == count)
+                    ++end;
+            }
+            tasks.push_back(PropagationTask{static_cast<int>(e), static_cast<int>(end - e), first, count});
+            e = end;
+        }
+        mqm.assign(9 * folded.size(), 0.0);
+        std::atomic<size_t> nextTask{0};
+        RunOnWorkers(workers, [&](int, int, CWorkerBarrier&) {
+            std::vector<double> B, Y;
+            std::vector<const double*> rows;
+            for (size_t e = nextTask.fetch_add(1); e < tasks.size(); e = nextTask.fetch_add(1)) {
+                const PropagationTask& task = tasks[e];
+                if (task.count == 1) {
+                    const std::pair<CObjectPoint*, int>& f = folded[static_cast<size_t>(task.first)];
+                    if (f.first->limitingCovariance.GetRows() != 3)
+                        continue;
+                    int count = 0;
+                    const int32_t* cols = GetFoldedColumns(f.second, count);
+                    double* out = &mqm[9 * static_cast<size_t>(task.first)];
+                    if (Q != nullptr)
+                        Congruence(*matrixStore.GetAt(f.second), cols, count, *Q, 3, out);
+                    else
+                        CongruenceSparse(*matrixStore.GetAt(f.second), cols, count, *sparse, 3, out);
+                    continue;
+                }
+                const int n = task.columns;
+                const int width = densekernel::SymmetricWidth();
+                const int k = (3 * task.count + width - 1) / width * width;
+                B.assign(static_cast<size_t>(n) * static_cast<size_t>(k), 0.0);
+                Y.resize(B.size());
+                for (int p = 0; p < task.count; ++p) {
+                    const CMatrix& M = *matrixStore.GetAt(folded[static_cast<size_t>(task.first + p)].second);
+                    double* const* Mr = M.GetRowTable();
+                    for (int r = 0; r < 3; ++r)
+                        for (int c = 0; c < n; ++c)
+                            B[static_cast<size_t>(c) * static_cast<size_t>(k) + static_cast<size_t>(3 * p + r)] =
+                                Mr[r][c];
+                }
+                rows.resize(static_cast<size_t>(n));
+                double* const* R = Q->GetRowTable();
+                for (int c = 0; c < n; ++c)
+                    rows[static_cast<size_t>(c)] = R[task.column + c];
+                densekernel::HalfSymmetricProduct(Y.data(), 0, n, rows.data(), n, B.data(), k);
+                for (int p = 0; p < task.count; ++p) {
+                    double z[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+                    for (int c = 0; c < n; ++c) {
+                        const double* b = &B[static_cast<size_t>(c) * static_cast<size_t>(k) + 3 * p];
+                        const double* y = &Y[static_cast<size_t>(c) * static_cast<size_t>(k) + 3 * p];
+                        for (int a = 0; a < 3; ++a)
+                            for (int d = 0; d < 3; ++d)
+                                z[3 * a + d] += b[a] * y[d];
+                    }
+                    double* out = &mqm[9 * static_cast<size_t>(task.first + p)];
+                    for (int a = 0; a < 3; ++a)
+                        for (int d = 0; d < 3; ++d)
+                            out[3 * a + d] = z[3 * a + d] + z[3 * d + a];
+                }
+            }
+        });
+    }
+
     std::atomic<bool> ok{true};
     std::atomic<size_t> next{0};
-    const bool total = settings->totalErrorPropagation;
-    RunOnWorkers(std::min<int>(GetWorkerCount(), static_cast<int>(folded.size() / 64) + 1),
-                 [&](int, int, CWorkerBarrier&) {
-        double mqm[9];
+    RunOnWorkers(workers, [&](int, int, CWorkerBarrier&) {
         for (size_t e = next.fetch_add(1); e < folded.size(); e = next.fetch_add(1)) {
             CObjectPoint* point = folded[e].first;
-            const int k = folded[e].second;
             const int rays = point->usedRayCount;
             point->rms = std::sqrt(point->rms / (2.0 * rays)) * 1000.0;
             if (point->limitingCovariance.GetRows() != 3)
                 continue;
             if (total) {
-                int count = 0;
-                const int32_t* cols = GetFoldedColumns(k, count);
-                if (Q != nullptr)
-                    Congruence(*matrixStore.GetAt(k), cols, count, *Q, 3, mqm);
-                else
-                    CongruenceSparse(*matrixStore.GetAt(k), cols, count, *sparse, 3, mqm);
+                const double* m = &mqm[9 * e];
                 ZeroSymmetric(point->covariance, 3);
                 for (int a = 0; a < 3; ++a)
                     for (int b = a; b < 3; ++b)
-                        point->covariance.SetAt((mqm[a * 3 + b] + point->limitingCovariance.GetAt(a, b)) * s2, a,
-                                                b);
+                        point->covariance.SetAt((m[a * 3 + b] + point->limitingCovariance.GetAt(a, b)) * s2, a, b);
                 if (!NonNegativeDiagonal(point->covariance)) {
                     point->covariance.Zero();
                     ok = false;

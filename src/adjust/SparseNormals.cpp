@@ -25,7 +25,8 @@ constexpr double kTinyPivot = 1e-100;
 // The library's own OpenMP loops (copies between its work areas) would run
 // on threads of its runtime that spin between regions beside the engine's
 // workers: every parallel region of the process runs on one thread. The
-// runtime comes with the library, so it is found at run time.
+// runtime comes with the library, so it is found at run time; so is the
+// thread count of an optimised BLAS.
 void KeepLibraryOnOneThread()
 {
     static std::once_flag once;
@@ -33,6 +34,11 @@ void KeepLibraryOnOneThread()
         using SetLevels = void (*)(int);
         if (void* f = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
             reinterpret_cast<SetLevels>(f)(0);
+        // An optimised BLAS, where it serves the library, runs on the
+        // calling thread too.
+        using SetThreads = void (*)(int);
+        if (void* f = dlsym(RTLD_DEFAULT, "openblas_set_num_threads"))
+            reinterpret_cast<SetThreads>(f)(1);
     });
 }
 

@@ -13,6 +13,7 @@
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
+#include "DenseKernels.h"
 #include "Camera.h"
 #include "ImageObservation.h"
 #include "ObjectPoint.h"
@@ -38,6 +39,14 @@ struct CAdjustmentEngine::PointFold {
     bool accumulate = false; // its rays are finite and enter the system
     bool folded = false;
     std::vector<RayEquations> rays;
+    // The sums over the rays of one camera: its packed 10 x 10 block and
+    // right-hand side.
+    struct CameraShare {
+        int camera;
+        double normal[55];
+        double rhs[10];
+    };
+    std::vector<CameraShare> cameraShares;
     std::vector<ColumnBlock> blocks;
     std::vector<ColumnBlock> runs; // the blocks, neighbours in both numberings joined
     int columns = 0;
@@ -50,6 +59,15 @@ namespace {
 
 // Memory of the points formed at a time, before they are added.
 constexpr double kBlockBytes = 48.0 * 1024 * 1024;
+// Points that follow each other in the fold order are taken in windows of
+// this many; those of a window with the same column blocks are eliminated
+// together (a point seen in every image shares its blocks with all others).
+constexpr int kBatchPoints = 32;
+// A batch's packing is shared out in this many parts.
+constexpr int kPackParts = 8;
+
+// Where row i of a packed 10 x 10 block starts.
+constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
 
 // Adds row i (0 .. Rows - 1) of one ray's own block at r0 (partials p0, p1),
 // its cross block with the Width unknowns at o0 (partials q0, q1) and its
@@ -123,14 +141,19 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         nPoints > 0 ? static_cast<double>(rayImages.size()) / static_cast<double>(nPoints) : 0.0;
     const double columnsPerPoint = 6.0 * raysPerPoint + 10.0 * std::min(nCam, 4) + 7.0;
     const double bytesPerPoint = raysPerPoint * sizeof(RayEquations) + 56.0 * columnsPerPoint + 256.0;
-    const int block = std::max(4 * workers, std::min(64 * workers, static_cast<int>(kBlockBytes / bytesPerPoint)));
+    // Blocks of whole batch windows, so that the batches (and with them the
+    // order of every element's terms) do not depend on the workers.
+    int block = std::max(4 * workers, std::min(64 * workers, static_cast<int>(kBlockBytes / bytesPerPoint)));
+    block = (block + kBatchPoints - 1) / kBatchPoints * kBatchPoints;
     std::vector<PointFold> work(static_cast<size_t>(std::max(1, std::min(block, nPoints))));
     const int rows = freeNetwork ? n + 7 : n;
-    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 4 * workers));
+    const int bandCount = workers == 1 ? 1 : std::max(1, std::min(rows, 8 * workers));
     const std::vector<int> band = BandRows(rows, bandCount, columnsPerPoint);
 
+    standardFold.stationCross.assign(60 * static_cast<size_t>(nSta), 0.0);
     std::atomic<int> nextPoint{0};
     std::atomic<int> nextBand{0};
+    std::atomic<size_t> nextWindow{0};
     std::atomic<bool> aborted{false};
     int formed = 0; // points of the block last formed
 
@@ -155,9 +178,13 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             standardFold.pendingMatrix[slot] = w.M;
             standardFold.pendingColumnStart[slot] = static_cast<int32_t>(standardFold.pendingColumns.size());
             standardFold.pendingColumnCount[slot] = w.columns;
-            for (const PointFold::ColumnBlock& b : w.blocks)
+            std::vector<int32_t>& columns = standardFold.pendingColumns;
+            for (const PointFold::ColumnBlock& b : w.blocks) {
+                const size_t at = columns.size();
+                columns.resize(at + static_cast<size_t>(b.length));
                 for (int c = 0; c < b.length; ++c)
-                    standardFold.pendingColumns.push_back(b.first + c);
+                    columns[at + static_cast<size_t>(c)] = b.first + c;
+            }
         }
         for (int t = count - 1; t >= 0; --t) {
             const PointFold& w = work[static_cast<size_t>(t)];
@@ -166,6 +193,83 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             progress.pointNumber = w.index + 1;
             progress.SetPointLabel(points->GetAt(w.index)->label);
             break;
+        }
+    };
+
+    // The batches of each window of the block just formed: the folded points
+    // with the blocks of the window's first, the others one by one.
+    struct Window {
+        int first = 0, end = 0;
+        std::vector<const PointFold*> batch;
+        std::vector<int> singles;
+        std::vector<double> packed;           // the batch's M, run by run
+        std::vector<const double*> packedRun; // where each run starts in packed
+    };
+    std::vector<Window> windows;
+    auto SameColumns = [](const PointFold& x, const PointFold& y) {
+        if (x.columns != y.columns || x.runs.size() != y.runs.size())
+            return false;
+        for (size_t r = 0; r < x.runs.size(); ++r) {
+            const PointFold::ColumnBlock &u = x.runs[r], &v = y.runs[r];
+            if (u.first != v.first || u.column != v.column || u.length != v.length)
+                return false;
+        }
+        return true;
+    };
+    auto plan = [&](int count) {
+        windows.resize(static_cast<size_t>((count + kBatchPoints - 1) / kBatchPoints));
+        for (size_t wi = 0; wi < windows.size(); ++wi) {
+            Window& w = windows[wi];
+            w.first = static_cast<int>(wi) * kBatchPoints;
+            w.end = std::min(count, w.first + kBatchPoints);
+            w.batch.clear();
+            w.singles.clear();
+            for (int t = w.first; t < w.end; ++t) {
+                const PointFold& p = work[static_cast<size_t>(t)];
+                if (p.index < 0 || !p.accumulate || !p.folded)
+                    continue;
+                if (w.batch.empty() || SameColumns(*w.batch.front(), p))
+                    w.batch.push_back(&p);
+                else
+                    w.singles.push_back(t);
+            }
+            if (w.batch.size() == 1) {
+                w.singles.insert(w.singles.begin(), static_cast<int>(w.batch.front() - work.data()));
+                w.batch.clear();
+            }
+        }
+    };
+    // The batch's M packed once for all bands: room made in the plan, the
+    // packing shared out by parts of each run's chunks.
+    auto room = [&](Window& w) {
+        w.packedRun.clear();
+        if (w.batch.size() < 2)
+            return;
+        const int k = 3 * static_cast<int>(w.batch.size());
+        const std::vector<PointFold::ColumnBlock>& runs = w.batch.front()->runs;
+        std::vector<size_t> at(runs.size() + 1, 0);
+        for (size_t r = 0; r < runs.size(); ++r)
+            at[r + 1] = at[r] + densekernel::FoldPackedSize(runs[r].length, k);
+        if (w.packed.size() < at.back())
+            w.packed.resize(at.back());
+        for (size_t r = 0; r < runs.size(); ++r)
+            w.packedRun.push_back(w.packed.data() + at[r]);
+    };
+    auto pack = [&](Window& w, int part) {
+        if (w.batch.size() < 2)
+            return;
+        const int count = static_cast<int>(w.batch.size());
+        const int width = densekernel::FoldWidth();
+        const std::vector<PointFold::ColumnBlock>& runs = w.batch.front()->runs;
+        for (size_t r = 0; r < runs.size(); ++r) {
+            const int chunks = (runs[r].length + width - 1) / width;
+            const int m0 = chunks * part / kPackParts, m1 = chunks * (part + 1) / kPackParts;
+            if (m1 <= m0)
+                continue;
+            const int c0 = m0 * width, c1 = std::min(runs[r].length, m1 * width);
+            double* out = w.packed.data() + (w.packedRun[r] - w.packed.data()) +
+                          static_cast<size_t>(m0) * 3 * static_cast<size_t>(count) * static_cast<size_t>(width);
+            PackRun(w.batch.data(), count, runs[r].column + c0, c1 - c0, out);
         }
     };
 
@@ -186,11 +290,27 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             if (worker == 0) {
                 nextPoint = 0;
                 merge(count);
+                plan(count);
+                for (Window& w : windows)
+                    room(w);
+                nextWindow = 0;
             }
+            barrier.Wait();
+            const size_t packTasks = windows.size() * kPackParts;
+            for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
+                pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
+            barrier.Wait();
             for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
                 const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
-                for (int t = 0; t < count; ++t)
-                    ApplyPoint(work[static_cast<size_t>(t)], target, lo, hi);
+                for (const Window& w : windows) {
+                    for (int t = w.first; t < w.end; ++t)
+                        ApplyRays(work[static_cast<size_t>(t)], target, lo, hi);
+                    if (w.batch.size() > 1)
+                        ApplyFoldBatch(w.batch.data(), static_cast<int>(w.batch.size()), w.packedRun.data(),
+                                       target, lo, hi);
+                    for (int t : w.singles)
+                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi);
+                }
             }
             barrier.Wait();
             if (worker == 0)
@@ -207,6 +327,18 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         return false;
     }
 
+    // The camera-station blocks of the rays.
+    for (int j = 0; j < nSta; ++j) {
+        const int camera = stationCache[static_cast<size_t>(j)].cameraIndex;
+        if (camera < 0)
+            continue;
+        const double* cross = &standardFold.stationCross[60 * static_cast<size_t>(j)];
+        for (int i = 0; i < 10; ++i) {
+            double* row = target.At(10 * camera + i, 10 * nCam + 6 * j);
+            for (int c = 0; c < 6; ++c)
+                row[c] += cross[6 * i + c];
+        }
+    }
     StorePending();
     summary->parameters = 3 * usedPoints + 6 * nSta + 10 * UsedCameraCount();
     if (!AddParameterConstraints(target))
@@ -267,6 +399,29 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
         finite = AllFinite(&ray.a[0][0], 20) && AllFinite(&ray.b[0][0], 12) && AllFinite(ray.l, 2);
     }
     work.accumulate = finite;
+    work.cameraShares.clear();
+    for (size_t r = 0; finite && r < work.rays.size(); ++r) {
+        const RayEquations& ray = work.rays[r];
+        PointFold::CameraShare* share = nullptr;
+        for (PointFold::CameraShare& c : work.cameraShares)
+            if (c.camera == ray.camera)
+                share = &c;
+        if (share == nullptr) {
+            work.cameraShares.emplace_back();
+            share = &work.cameraShares.back();
+            share->camera = ray.camera;
+            std::fill(share->normal, share->normal + 55, 0.0);
+            std::fill(share->rhs, share->rhs + 10, 0.0);
+        }
+        const double* a0 = ray.a[0];
+        const double* a1 = ray.a[1];
+        for (int i = 0; i < 10; ++i) {
+            double* sum = share->normal + kCameraRowStart[i];
+            for (int j = i; j < 10; ++j)
+                sum[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
+            share->rhs[i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
+        }
+    }
 
     const int rays = finite ? static_cast<int>(work.rays.size()) : 0;
     if (finite && rays >= settings->minimumRays && rays > 0)
@@ -294,31 +449,58 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     return true;
 }
 
-void CAdjustmentEngine::ApplyPoint(const PointFold& work, const SystemRows& S, int lo, int hi)
+// The rays' own terms in rows lo .. hi - 1: the point's sums over its rays
+// in the camera rows, each ray's station block and right-hand side, and its
+// camera-station block into the station's cross store (the band of the
+// station's rows owns it).
+void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi)
 {
     if (!work.accumulate)
         return;
     double* rhs = &rightHandSide[0];
     const int nCam = cameras->GetSize();
-    for (const RayEquations& ray : work.rays) {
-        const int c0 = 10 * ray.camera;
-        const int s0 = 10 * nCam + 6 * ray.station;
-        if (c0 < hi && c0 + 10 > lo) {
-            const int i1 = std::min(10, hi - c0);
-            for (int i = std::max(0, lo - c0); i < i1; ++i)
-                AddRayRow<10, 6>(S, rhs, c0, i, s0, ray.a[0], ray.a[1], ray.b[0], ray.b[1], ray.l);
-        }
-        if (s0 < hi && s0 + 6 > lo) {
-            const int i1 = std::min(6, hi - s0);
-            for (int i = std::max(0, lo - s0); i < i1; ++i)
-                AddRayRow<6, 0>(S, rhs, s0, i, s0, ray.b[0], ray.b[1], nullptr, nullptr, ray.l);
+    for (const PointFold::CameraShare& share : work.cameraShares) {
+        const int c0 = 10 * share.camera;
+        if (c0 >= hi || c0 + 10 <= lo)
+            continue;
+        const int i1 = std::min(10, hi - c0);
+        for (int i = std::max(0, lo - c0); i < i1; ++i) {
+            double* row = S.At(c0 + i, c0 + i);
+            const double* sum = share.normal + kCameraRowStart[i];
+            for (int j = i; j < 10; ++j)
+                row[j - i] += sum[j - i];
+            rhs[c0 + i] += share.rhs[i];
         }
     }
-    if (!work.folded)
-        return;
+    // The rays are in station order: those whose rows meet the band.
+    const int before = lo - 5 - 10 * nCam; // station s meets the band when 6 s >= before
+    const int firstStation = before <= 0 ? 0 : (before + 5) / 6;
+    auto ray = std::lower_bound(work.rays.begin(), work.rays.end(), firstStation,
+                                [](const RayEquations& r, int station) { return r.station < station; });
+    for (; ray != work.rays.end(); ++ray) {
+        const int s0 = 10 * nCam + 6 * ray->station;
+        if (s0 >= hi)
+            break;
+        const int i1 = std::min(6, hi - s0);
+        for (int i = std::max(0, lo - s0); i < i1; ++i)
+            AddRayRow<6, 0>(S, rhs, s0, i, s0, ray->b[0], ray->b[1], nullptr, nullptr, ray->l);
+        if (s0 >= lo) {
+            // The band of the station's first row owns its cross store.
+            double* cross = &standardFold.stationCross[60 * static_cast<size_t>(ray->station)];
+            for (int i = 0; i < 10; ++i)
+                for (int j = 0; j < 6; ++j)
+                    cross[6 * i + j] += ray->a[0][i] * ray->b[0][j] + ray->a[1][i] * ray->b[1][j];
+        }
+    }
+}
 
+void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi)
+{
+    if (!work.accumulate || !work.folded)
+        return;
     // The system minus Npr M over the touched rows and columns, the
-    // right-hand side minus Npr v.
+    // right-hand side minus Npr v: short runs, element by element.
+    double* rhs = &rightHandSide[0];
     const double* N0 = work.nprT.data();
     const double* N1 = N0 + work.columns;
     const double* N2 = N1 + work.columns;
@@ -349,6 +531,72 @@ void CAdjustmentEngine::ApplyPoint(const PointFold& work, const SystemRows& S, i
             rhs[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
         }
     }
+}
+
+// The system minus Npr M over the touched rows and columns, the right-hand
+// side minus Npr v, for points whose column blocks are the same: the terms
+// of all of them in one pass over each row. packed holds, per run of
+// columns, the batch's rows of M packed for the kernel (null: packed here).
+void CAdjustmentEngine::ApplyFoldBatch(const PointFold* const* batch, int count, const double* const* packed,
+                                       const SystemRows& S, int lo, int hi)
+{
+    if (count <= 0)
+        return;
+    double* rhs = &rightHandSide[0];
+    const PointFold& lead = *batch[0];
+    const int k = 3 * count;
+    std::vector<const double*> a(static_cast<size_t>(k));
+    std::vector<double*> dst;
+    std::vector<double> own;
+    const size_t blockCount = lead.runs.size();
+    for (size_t ba = 0; ba < blockCount; ++ba) {
+        const PointFold::ColumnBlock& A = lead.runs[ba];
+        if (A.first >= hi || A.first + A.length <= lo)
+            continue;
+        const int i0 = std::max(0, lo - A.first);
+        const int i1 = std::min(A.length, hi - A.first);
+        const int rows = i1 - i0;
+        dst.resize(static_cast<size_t>(rows));
+        for (int p = 0; p < count; ++p)
+            for (int r = 0; r < 3; ++r)
+                a[static_cast<size_t>(3 * p + r)] =
+                    batch[p]->nprT.data() + static_cast<size_t>(r) * batch[p]->columns + A.column + i0;
+        for (size_t bb = ba; bb < blockCount; ++bb) {
+            const PointFold::ColumnBlock& B = lead.runs[bb];
+            const bool same = bb == ba;
+            const int c0 = same ? i0 : 0;
+            for (int r = 0; r < rows; ++r)
+                dst[static_cast<size_t>(r)] = S.At(A.first + i0 + r, B.first + c0 + (same ? r : 0));
+            const double* columns = packed != nullptr ? packed[bb] : nullptr;
+            if (columns == nullptr) {
+                own.resize(densekernel::FoldPackedSize(B.length, k));
+                PackRun(batch, count, B.column, B.length, own.data());
+                columns = own.data();
+            }
+            densekernel::SubtractPackedProducts(dst.data(), rows, B.length - c0, same, a.data(), columns, c0, k);
+        }
+        for (int p = 0; p < count; ++p) {
+            const PointFold& w = *batch[p];
+            const double* N0 = w.nprT.data() + A.column;
+            const double* N1 = N0 + w.columns;
+            const double* N2 = N1 + w.columns;
+            const CVector& v = *w.v;
+            for (int i = i0; i < i1; ++i)
+                rhs[A.first + i] -= N0[i] * v[0] + N1[i] * v[1] + N2[i] * v[2];
+        }
+    }
+}
+
+// The rows of M of a batch over one run of columns, packed for the kernel.
+void CAdjustmentEngine::PackRun(const PointFold* const* batch, int count, int column, int length, double* out)
+{
+    std::vector<const double*> rows(static_cast<size_t>(3 * count));
+    for (int p = 0; p < count; ++p) {
+        double* const* Mr = batch[p]->M->GetRowTable();
+        for (int r = 0; r < 3; ++r)
+            rows[static_cast<size_t>(3 * p + r)] = Mr[r] + column;
+    }
+    densekernel::PackFoldColumns(rows.data(), length, 3 * count, out);
 }
 
 void CAdjustmentEngine::ReleasePending()

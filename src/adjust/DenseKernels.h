@@ -1,0 +1,59 @@
+// Register-blocked kernels of the bundle engine's dense work: the folding
+// of a batch of points into rows of the reduced system, and the products of
+// rows of a packed symmetric matrix with a block of columns that the error
+// propagation needs. They are built for the baseline processor, for AVX2
+// with FMA and for AVX-512, and the best one the processor runs is taken
+// when first used (the baseline in ThreadSanitizer builds).
+//
+// Every element receives its terms in a fixed order (t = 0, 1, ... or
+// column by column from the diagonal), each step rounded once where the
+// processor fuses multiply and add, so a result does not depend on how the
+// rows are split between threads, nor on which rows are computed together.
+#pragma once
+
+#include <cstddef>
+
+namespace densekernel {
+
+enum Level { LEVEL_BASELINE = 0, LEVEL_AVX2 = 1, LEVEL_AVX512 = 2 };
+
+// The level the kernels run at, and the best the processor offers.
+Level CurrentLevel();
+Level MachineLevel();
+// Caps the level (tests of each path); a level the processor lacks is
+// lowered to the machine's. Returns the level now in use.
+Level SetLevel(Level level);
+
+// For r = 0 .. rows - 1 and each column c of row r,
+//     dst[r][c - s r] -= sum over t = 0 .. k - 1 of a[t][r] b[t][c]
+// where s = 1 and c runs from r to cols - 1 when triangular (dst[r] points
+// at the element of column r, the diagonal of a triangle's row), and s = 0
+// and c runs from 0 to cols - 1 otherwise. The terms are subtracted in the
+// order of t.
+void SubtractProducts(double* const* dst, int rows, int cols, bool triangular, const double* const* a,
+                      const double* const* b, int k);
+
+// The same with b packed beforehand (when several calls share it): the
+// columns b[t][0 .. columns - 1] go into FoldPackedSize(columns, k) doubles,
+// and column c of the rows is then column first + c of the packed ones. The
+// packing holds for the level in use when it was made.
+size_t FoldPackedSize(int columns, int k);
+void PackFoldColumns(const double* const* b, int columns, int k, double* packed);
+void SubtractPackedProducts(double* const* dst, int rows, int cols, bool triangular, const double* const* a,
+                            const double* packed, int first, int k);
+int FoldWidth();
+
+// dst[j] -= sum over t = 0 .. k - 1 of coef[t] rows[t][j], j = 0 .. n - 1,
+// the terms in the order of t.
+void SubtractCombination(double* dst, int n, const double* coef, const double* const* rows, int k);
+
+// For rows i = i0 .. i1 - 1 of a symmetric matrix Q whose upper triangle is
+// given by its rows (q[i] points at the diagonal element (i, i); element
+// (i, c) for c >= i is q[i][c - i]), columns 0 .. cols - 1:
+//     y[i k + t] = Q(i, i) / 2 b[i k + t] + sum over c = i + 1 .. cols - 1 of Q(i, c) b[c k + t]
+// for t = 0 .. k - 1, the terms taken in the order of c. k must be a
+// multiple of SymmetricWidth(). Then B' Q B = B' Y + (B' Y)'.
+void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int cols, const double* b, int k);
+int SymmetricWidth();
+
+} // namespace densekernel
