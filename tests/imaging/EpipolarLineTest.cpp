@@ -1,6 +1,9 @@
 // Epipolar lines against a fundamental matrix formed in the test from the
 // two poses: convergent pairs, the side-by-side pair of parallel cameras
 // and the cases that give no line.
+#include <ostream>
+#include <string>
+#include <cctype>
 #include "EpipolarLine.h"
 
 #include "Camera.h"
@@ -122,6 +125,8 @@ struct Pair {
     V3 point;
 };
 
+void PrintTo(const Pair& pair, std::ostream* out) { *out << pair.name; }
+
 const Pair kPairs[] = {
     {"convergent", {-800, -200, 1500}, {0, 0, 0}, {900, 100, 1400}, {0, 0, 0}, 0.0, {30, -40, 20}},
     {"convergent with distortion", {-600, 700, 1200}, {10, 10, 0}, {500, -600, 1300}, {-10, 0, 0}, 2e-5, {-50, 80, -10}},
@@ -180,7 +185,15 @@ TEST_P(EpipolarLinePairs, TheLinePassesThroughTheImageOfThePointAndFollowsTheFun
     EXPECT_LT(distance, 0.01) << pair.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, EpipolarLinePairs, ::testing::ValuesIn(kPairs));
+// Tests named after their pair, with the name's other characters as underscores.
+INSTANTIATE_TEST_SUITE_P(Pairs, EpipolarLinePairs, ::testing::ValuesIn(kPairs),
+                         [](const ::testing::TestParamInfo<Pair>& info) {
+                             std::string name(info.param.name);
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
 // Two cameras 600 apart along x, both looking down -z; the left one
 // measures "P" at (0, 150, 0).
