@@ -22,6 +22,50 @@ namespace {
 // The pivot test of the root-free factorisation.
 constexpr double kTinyPivot = 1e-100;
 
+} // namespace
+
+// The dense blocks of the inverse by the BLAS the factorisation uses (one
+// thread per call): column-major, Fortran calling convention.
+extern "C" {
+void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k, const double* alpha,
+            const double* a, const int* lda, const double* b, const int* ldb, const double* beta, double* c,
+            const int* ldc, size_t, size_t);
+void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
+            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
+            size_t);
+void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
+            const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
+}
+
+namespace {
+namespace blas {
+
+inline void Gemm(char ta, char tb, int64_t m, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
+                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n), K = static_cast<int>(k);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
+    dgemm_(&ta, &tb, &M, &N, &K, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
+}
+
+inline void Trsm(char side, char uplo, char ta, char diag, int64_t m, int64_t n, double alpha, const double* a,
+                 int64_t lda, double* b, int64_t ldb)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
+    dtrsm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
+}
+
+inline void Syrk(char uplo, char trans, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
+                 double beta, double* c, int64_t ldc)
+{
+    const int N = static_cast<int>(n), K = static_cast<int>(k);
+    const int LA = static_cast<int>(lda), LC = static_cast<int>(ldc);
+    dsyrk_(&uplo, &trans, &N, &K, &alpha, a, &LA, &beta, c, &LC, 1, 1);
+}
+
+} // namespace blas
+
 // The library's own OpenMP loops (copies between its work areas) would run
 // on threads of its runtime that spin between regions beside the engine's
 // workers: every parallel region of the process runs on one thread. The
@@ -443,21 +487,11 @@ bool CSparseNormals::InvertOnPattern(int workers)
         const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
 
         // Y = L_RS L_SS^-1, column-major nR x nscol.
-        Y.assign(nr * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k)
-            for (int64_t i = 0; i < nR; ++i)
-                Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
-        for (int64_t k = nscol; k-- > 0;) {
-            double* yk = Y.data() + static_cast<size_t>(k * nR);
-            for (int64_t m = k + 1; m < nscol; ++m) {
-                const double f = Lx[m + k * nsrow];
-                const double* ym = Y.data() + static_cast<size_t>(m * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    yk[i] -= ym[i] * f;
-            }
-            const double d = 1.0 / Lx[k + k * nsrow];
-            for (int64_t i = 0; i < nR; ++i)
-                yk[i] *= d;
+        Y.resize(nr * nc);
+        if (nR > 0) {
+            for (int64_t k = 0; k < nscol; ++k)
+                std::copy(Lx + nscol + k * nsrow, Lx + nsrow + k * nsrow, Y.data() + static_cast<size_t>(k * nR));
+            blas::Trsm('R', 'L', 'N', 'N', nR, nscol, 1.0, Lx, nsrow, Y.data(), nR);
         }
 
         // Z_RR gathered from the supernodes of the rows R.
@@ -490,48 +524,26 @@ bool CSparseNormals::InvertOnPattern(int workers)
             j = j1;
         }
 
-        // Z_RS = -Z_RR Y.
-        Zrs.assign(nr * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k) {
-            double* zk = Zrs.data() + static_cast<size_t>(k * nR);
-            const double* yk = Y.data() + static_cast<size_t>(k * nR);
-            for (int64_t m = 0; m < nR; ++m) {
-                const double y = yk[m];
-                if (y == 0.0)
-                    continue;
-                const double* zm = Zrr.data() + static_cast<size_t>(m * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    zk[i] -= zm[i] * y;
-            }
-        }
+        // Z_RS = -Z_RR Y into the rows below the supernode's own.
+        if (nR > 0)
+            blas::Gemm('N', 'N', nR, nscol, nR, -1.0, Zrr.data(), nR, Y.data(), nR, 0.0, Zx + nscol, nsrow);
 
-        // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
+        // L_SS^-1, then Z_SS = L^-T L^-1 - Y' Z_RS (lower triangle).
         Linv.assign(nc * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k) {
-            Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
-            for (int64_t m = k + 1; m < nscol; ++m) {
-                double sum = 0.0;
-                for (int64_t p = k; p < m; ++p)
-                    sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
-                Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
-            }
+        for (int64_t k = 0; k < nscol; ++k)
+            Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
+        blas::Trsm('L', 'L', 'N', 'N', nscol, nscol, 1.0, Lx, nsrow, Linv.data(), nscol);
+        blas::Syrk('L', 'T', nscol, nscol, 1.0, Linv.data(), nscol, 0.0, Zx, nsrow);
+        if (nR > 0) {
+            Zrs.resize(nc * nc);
+            blas::Gemm('T', 'N', nscol, nscol, nR, 1.0, Y.data(), nR, Zx + nscol, nsrow, 0.0, Zrs.data(), nscol);
+            for (int64_t k = 0; k < nscol; ++k)
+                for (int64_t m = k; m < nscol; ++m)
+                    Zx[m + k * nsrow] -= Zrs[static_cast<size_t>(m + k * nscol)];
         }
-        for (int64_t k = 0; k < nscol; ++k) {
-            for (int64_t m = k; m < nscol; ++m) {
-                double sum = 0.0;
-                for (int64_t p = m; p < nscol; ++p)
-                    sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
-                const double* ym = Y.data() + static_cast<size_t>(m * nR);
-                const double* zk = Zrs.data() + static_cast<size_t>(k * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    sum -= ym[i] * zk[i];
-                Zx[m + k * nsrow] = sum;
-            }
+        for (int64_t k = 0; k < nscol; ++k)
             if (!std::isfinite(Zx[k + k * nsrow]))
                 return false;
-            for (int64_t i = 0; i < nR; ++i)
-                Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
-        }
         return true;
     };
 
@@ -667,12 +679,30 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     const bool iLate = pi >= pj;
     const int64_t late = iLate ? pi : pj, early = iLate ? pj : pi;
     const int lateSize = iLate ? si : sj, earlySize = iLate ? sj : si;
+    // The later block's rows sit at the same place in every column of one
+    // supernode: one search per supernode the earlier block's columns meet.
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    int64_t lastSuper = -1, lateAt = 0, rowsOf = 0;
     for (int t = 0; t < earlySize; ++t) {
         const int u0 = nodeI == nodeJ ? t : 0;
-        const int64_t e = InverseIndex(late + u0, early + t);
-        if (e < 0)
-            return false;
-        const double* z = &inverseValue[static_cast<size_t>(e)] - u0;
+        const int64_t column = early + t;
+        const int64_t st = columnSuper[static_cast<size_t>(column)];
+        if (st != lastSuper) {
+            const SuiteSparse_long* first = ls + spi[st];
+            const SuiteSparse_long* last = ls + spi[st + 1];
+            const SuiteSparse_long* found = std::lower_bound(first, last, static_cast<SuiteSparse_long>(late + u0));
+            if (found == last || *found != late + u0)
+                return false;
+            lastSuper = st;
+            rowsOf = last - first;
+            lateAt = (found - first) - u0; // where row `late` would be
+        }
+        const int64_t e = px[st] + (column - super[st]) * rowsOf + lateAt;
+        const double* z = &inverseValue[static_cast<size_t>(e)];
         for (int u = u0; u < lateSize; ++u) {
             const int iu = iLate ? u : t, jt = iLate ? t : u;
             const double v = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
