@@ -35,6 +35,10 @@ public:
     // the pattern. Along a row of the upper triangle the columns of one node,
     // and of neighbouring nodes that are both linked, follow each other.
     double* Entry(int r, int c);
+    // Row r's first stored element, its diagonal: element (r, c) of another
+    // row r' of the same node is Entry(r, c) + (RowBegin(r') - RowBegin(r))
+    // - (r' - r) for c beyond the node.
+    double* RowBegin(int r) { return &values[static_cast<size_t>(rowStart[static_cast<size_t>(r)])]; }
     double& Rhs(int r) { return rhs[static_cast<size_t>(r)]; }
     double& SquareSum() { return squareSum; }
     double Diagonal(int r) const { return values[static_cast<size_t>(rowStart[static_cast<size_t>(r)])]; }
