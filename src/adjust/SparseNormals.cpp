@@ -713,3 +713,107 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     }
     return true;
 }
+
+namespace {
+
+// W = Z Ms' for one column ce of Z's lower part (rows u0 .. size - 1 of a
+// later block, z[u]; `diagonal` the row that is ce itself, or -1): row u
+// adds z[u] Ms(ce) to W's row u, and z[u] Ms(u) to W's row ce.
+template <int R>
+inline void AccumulateColumn(const double* z, int u0, int size, int diagonal, const double* me, double* we,
+                             const double* ml, double* wl)
+{
+    double e[R];
+    for (int s = 0; s < R; ++s)
+        e[s] = 0.0;
+    for (int u = u0; u < size; ++u) {
+        const double v = z[u];
+        for (int s = 0; s < R; ++s)
+            wl[u * R + s] += v * me[s];
+        if (u != diagonal)
+            for (int s = 0; s < R; ++s)
+                e[s] += v * ml[u * R + s];
+    }
+    for (int s = 0; s < R; ++s)
+        we[s] += e[s];
+}
+
+} // namespace
+
+bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
+                                       double* out) const
+{
+    if (!contiguous || inverseValue.empty() || rows < 1 || rows > 6 || count < 1)
+        return false;
+    struct Block {
+        int64_t position; // elimination position of its first unknown
+        int column;       // its first column in M
+        int size;
+    };
+    std::vector<Block> blocks;
+    for (int c = 0; c < count;) {
+        if (cols[c] < 0 || cols[c] >= order)
+            return false;
+        const int node = rowNode[static_cast<size_t>(cols[c])];
+        const int size = nodeSize[static_cast<size_t>(node)];
+        const int first = nodeStart[static_cast<size_t>(node)];
+        for (int k = 0; k < size; ++k)
+            if (c + k >= count || cols[c + k] != first + k)
+                return false;
+        blocks.push_back(Block{position[static_cast<size_t>(first)], c, size});
+        c += size;
+    }
+    // M scaled to the factorised system, column by column; W = Z Ms'.
+    std::vector<double> Ms(static_cast<size_t>(count) * static_cast<size_t>(rows));
+    std::vector<double> W(Ms.size(), 0.0);
+    for (int c = 0; c < count; ++c)
+        for (int r = 0; r < rows; ++r)
+            Ms[static_cast<size_t>(c * rows + r)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    for (size_t a = 0; a < blocks.size(); ++a)
+        for (size_t b = a; b < blocks.size(); ++b) {
+            const bool own = a == b;
+            const bool aLate = blocks[a].position >= blocks[b].position;
+            const Block& late = aLate ? blocks[a] : blocks[b];
+            const Block& early = aLate ? blocks[b] : blocks[a];
+            int64_t lastSuper = -1, lateAt = 0, rowsOf = 0;
+            for (int t = 0; t < early.size; ++t) {
+                const int u0 = own ? t : 0;
+                const int64_t column = early.position + t;
+                const int64_t st = columnSuper[static_cast<size_t>(column)];
+                if (st != lastSuper) {
+                    const SuiteSparse_long* first = ls + spi[st];
+                    const SuiteSparse_long* last = ls + spi[st + 1];
+                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(late.position + u0);
+                    const SuiteSparse_long* found = std::lower_bound(first, last, row);
+                    if (found == last || *found != row)
+                        return false;
+                    lastSuper = st;
+                    rowsOf = last - first;
+                    lateAt = (found - first) - u0;
+                }
+                const double* z = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf + lateAt)];
+                const int ce = early.column + t;
+                double* we = &W[static_cast<size_t>(ce * rows)];
+                const double* me = &Ms[static_cast<size_t>(ce * rows)];
+                double* wl = &W[static_cast<size_t>(late.column * rows)];
+                const double* ml = &Ms[static_cast<size_t>(late.column * rows)];
+                if (rows == 3)
+                    AccumulateColumn<3>(z, u0, late.size, own ? t : -1, me, we, ml, wl);
+                else
+                    AccumulateColumn<6>(z, u0, late.size, own ? t : -1, me, we, ml, wl);
+            }
+        }
+    for (int r = 0; r < rows; ++r)
+        for (int s = 0; s < rows; ++s) {
+            double sum = 0.0;
+            for (int c = 0; c < count; ++c)
+                sum += Ms[static_cast<size_t>(c * rows + r)] * W[static_cast<size_t>(c * rows + s)];
+            out[r * rows + s] = sum;
+        }
+    return true;
+}
