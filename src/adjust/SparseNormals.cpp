@@ -467,35 +467,52 @@ bool CSparseNormals::InvertOnPattern(int workers)
         inverseValue.clear();
         return false;
     }
+    // A supernode's work in parts whose calls depend only on its sizes (so
+    // the result does not depend on how many workers share it): the rows of
+    // Y and of Z_RS in chunks, the gathering of Z_RR, Z_SS's own term, then
+    // Z_SS's correction.
     struct Work {
         std::vector<double> Y, Zrr, Zrs, Linv;
         std::vector<int64_t> pos;
     };
-    // One supernode, once those of its rows are done.
-    auto invert = [&](size_t si, Work& w) -> bool {
-        std::vector<double>& Y = w.Y;
+    constexpr int64_t kChunk = 128;
+    struct Shape {
+        int64_t nscol, nsrow, nR;
+        const SuiteSparse_long* R;
+        const double* Lx;
+        double* Zx;
+    };
+    auto shape = [&](size_t si) {
+        Shape h;
+        h.nscol = super[si + 1] - super[si];
+        h.nsrow = pi[si + 1] - pi[si];
+        h.nR = h.nsrow - h.nscol;
+        h.R = ls + pi[si] + h.nscol;
+        h.Lx = lx + px[si];
+        h.Zx = &inverseValue[static_cast<size_t>(px[si])];
+        return h;
+    };
+    auto chunks = [&](const Shape& h) { return (h.nR + kChunk - 1) / kChunk; };
+    auto prepare = [&](const Shape& h, Work& w) {
+        const size_t nr = static_cast<size_t>(h.nR), nc = static_cast<size_t>(h.nscol);
+        w.Y.resize(nr * nc);
+        w.Zrr.resize(nr * nr);
+        w.Linv.resize(nc * nc);
+        w.Zrs.resize(nc * nc);
+    };
+    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol).
+    auto rowsOfY = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
+        for (int64_t k = 0; k < h.nscol; ++k)
+            std::copy(h.Lx + h.nscol + r0 + k * h.nsrow, h.Lx + h.nscol + r1 + k * h.nsrow,
+                      w.Y.data() + static_cast<size_t>(r0 + k * h.nR));
+        blas::Trsm('R', 'L', 'N', 'N', r1 - r0, h.nscol, 1.0, h.Lx, h.nsrow, w.Y.data() + r0, h.nR);
+    };
+    // Z_RR gathered from the supernodes of the rows R.
+    auto gather = [&](const Shape& h, Work& w) -> bool {
+        const int64_t nR = h.nR;
+        const SuiteSparse_long* R = h.R;
         std::vector<double>& Zrr = w.Zrr;
-        std::vector<double>& Zrs = w.Zrs;
-        std::vector<double>& Linv = w.Linv;
         std::vector<int64_t>& pos = w.pos;
-        const int64_t k1 = super[si], nscol = super[si + 1] - k1;
-        const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
-        const SuiteSparse_long* rows = ls + pi[si];
-        const SuiteSparse_long* R = rows + nscol;
-        const double* Lx = lx + px[si];
-        double* Zx = &inverseValue[static_cast<size_t>(px[si])];
-        const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
-
-        // Y = L_RS L_SS^-1, column-major nR x nscol.
-        Y.resize(nr * nc);
-        if (nR > 0) {
-            for (int64_t k = 0; k < nscol; ++k)
-                std::copy(Lx + nscol + k * nsrow, Lx + nsrow + k * nsrow, Y.data() + static_cast<size_t>(k * nR));
-            blas::Trsm('R', 'L', 'N', 'N', nR, nscol, 1.0, Lx, nsrow, Y.data(), nR);
-        }
-
-        // Z_RR gathered from the supernodes of the rows R.
-        Zrr.assign(nr * nr, 0.0);
         for (int64_t j = 0; j < nR;) {
             const int64_t t = columnSuper[static_cast<size_t>(R[j])];
             int64_t j1 = j + 1;
@@ -523,28 +540,77 @@ bool CSparseNormals::InvertOnPattern(int workers)
             }
             j = j1;
         }
-
-        // Z_RS = -Z_RR Y into the rows below the supernode's own.
-        if (nR > 0)
-            blas::Gemm('N', 'N', nR, nscol, nR, -1.0, Zrr.data(), nR, Y.data(), nR, 0.0, Zx + nscol, nsrow);
-
-        // L_SS^-1, then Z_SS = L^-T L^-1 - Y' Z_RS (lower triangle).
-        Linv.assign(nc * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k)
-            Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
-        blas::Trsm('L', 'L', 'N', 'N', nscol, nscol, 1.0, Lx, nsrow, Linv.data(), nscol);
-        blas::Syrk('L', 'T', nscol, nscol, 1.0, Linv.data(), nscol, 0.0, Zx, nsrow);
-        if (nR > 0) {
-            Zrs.resize(nc * nc);
-            blas::Gemm('T', 'N', nscol, nscol, nR, 1.0, Y.data(), nR, Zx + nscol, nsrow, 0.0, Zrs.data(), nscol);
-            for (int64_t k = 0; k < nscol; ++k)
-                for (int64_t m = k; m < nscol; ++m)
-                    Zx[m + k * nsrow] -= Zrs[static_cast<size_t>(m + k * nscol)];
-        }
-        for (int64_t k = 0; k < nscol; ++k)
-            if (!std::isfinite(Zx[k + k * nsrow]))
-                return false;
         return true;
+    };
+    // Rows r0 .. r1 - 1 of Z_RS = -Z_RR Y, into the rows below the
+    // supernode's own.
+    auto rowsOfZ = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
+        blas::Gemm('N', 'N', r1 - r0, h.nscol, h.nR, -1.0, w.Zrr.data() + r0, h.nR, w.Y.data(), h.nR, 0.0,
+                   h.Zx + h.nscol + r0, h.nsrow);
+    };
+    auto columnChunks = [&](const Shape& h) { return (h.nscol + kChunk - 1) / kChunk; };
+    // Columns c0 .. c1 - 1 of L_SS^-1 (lower; rows above c0 stay zero).
+    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
+        const int64_t nscol = h.nscol;
+        for (int64_t k = c0; k < c1; ++k) {
+            std::fill(w.Linv.begin() + k * nscol, w.Linv.begin() + (k + 1) * nscol, 0.0);
+            w.Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
+        }
+        blas::Trsm('L', 'L', 'N', 'N', nscol - c0, c1 - c0, 1.0, h.Lx + c0 + c0 * h.nsrow, h.nsrow,
+                   w.Linv.data() + c0 + c0 * nscol, nscol);
+    };
+    // Columns c0 .. c1 - 1 of Z_SS = L^-T L^-1 (from row c0 down; the
+    // elements above the diagonal are cleared after).
+    auto columnsOfOwn = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
+        const int64_t nscol = h.nscol;
+        const double* l = w.Linv.data() + c0 + c0 * nscol;
+        blas::Gemm('T', 'N', nscol - c0, c1 - c0, nscol - c0, 1.0, l, nscol, l, nscol, 0.0, h.Zx + c0 + c0 * h.nsrow,
+                   h.nsrow);
+    };
+    // Columns c0 .. c1 - 1 of Z_SS minus Y' Z_RS; the elements above the
+    // diagonal back to zero.
+    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) -> bool {
+        const int64_t nscol = h.nscol;
+        if (h.nR > 0)
+            blas::Gemm('T', 'N', nscol - c0, c1 - c0, h.nR, 1.0, w.Y.data() + c0 * h.nR, h.nR,
+                       h.Zx + nscol + c0 * h.nsrow, h.nsrow, 0.0, w.Zrs.data() + c0 + c0 * nscol, nscol);
+        bool finite = true;
+        for (int64_t k = c0; k < c1; ++k) {
+            double* z = h.Zx + k * h.nsrow;
+            for (int64_t m = c0; m < k; ++m)
+                z[m] = 0.0;
+            if (h.nR > 0)
+                for (int64_t m = k; m < nscol; ++m)
+                    z[m] -= w.Zrs[static_cast<size_t>(m + k * nscol)];
+            finite = finite && std::isfinite(z[k]);
+        }
+        return finite;
+    };
+    // One supernode on one worker, once those of its rows are done.
+    auto invert = [&](size_t si, Work& w) -> bool {
+        const Shape h = shape(si);
+        prepare(h, w);
+        const int64_t parts = chunks(h), columnParts = columnChunks(h);
+        for (int64_t c = 0; c < parts; ++c)
+            rowsOfY(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+        if (!gather(h, w))
+            return false;
+        for (int64_t c = 0; c < columnParts; ++c)
+            columnsOfInverse(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
+        for (int64_t c = 0; c < parts; ++c)
+            rowsOfZ(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+        for (int64_t c = 0; c < columnParts; ++c)
+            columnsOfOwn(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
+        bool finite = true;
+        for (int64_t c = 0; c < columnParts; ++c)
+            finite = columnsOfCorrection(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk)) && finite;
+        return finite;
+    };
+    // Supernodes of several chunks (rows below or own columns) are shared
+    // by all workers where their level has fewer supernodes than workers.
+    auto shared = [&](size_t si, int64_t levelCount) {
+        const Shape h = shape(si);
+        return workers > 1 && levelCount < workers && chunks(h) + columnChunks(h) >= 3;
     };
 
     // Supernodes by their depth in the tree of supernodes: those of one
@@ -572,22 +638,81 @@ bool CSparseNormals::InvertOnPattern(int workers)
     }
     std::atomic<bool> ok{true};
     std::atomic<int64_t> next{0};
+    Work common;
     RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
         Work w;
+        auto sync = [&] {
+            barrier.Wait();
+            if (worker == 0)
+                next = 0;
+            barrier.Wait();
+        };
         for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
             const int64_t begin = levelStart[d], end = levelStart[d + 1];
             for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
+                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]);
+                if (shared(si, end - begin))
+                    continue;
                 try {
-                    if (!invert(static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]), w))
+                    if (!invert(si, w))
                         ok = false;
                 } catch (const std::bad_alloc&) {
                     ok = false;
                 }
             }
-            barrier.Wait();
-            if (worker == 0)
-                next = 0;
-            barrier.Wait();
+            sync();
+            for (int64_t e = begin; e < end && ok; ++e) {
+                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(e)]);
+                if (!shared(si, end - begin))
+                    continue;
+                const Shape h = shape(si);
+                const int64_t parts = chunks(h);
+                if (worker == 0) {
+                    try {
+                        prepare(h, common);
+                    } catch (const std::bad_alloc&) {
+                        ok = false;
+                    }
+                }
+                sync();
+                if (!ok)
+                    break;
+                // Y by chunks of rows, the gathering of Z_RR and L_SS^-1 by
+                // chunks of columns; then Z_RS by chunks of rows and Z_SS's
+                // own term by chunks of columns; then Z_SS's correction.
+                const int64_t columnParts = columnChunks(h);
+                for (int64_t c = next.fetch_add(1); c < parts + 1 + columnParts; c = next.fetch_add(1)) {
+                    if (c < parts) {
+                        rowsOfY(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+                    } else if (c == parts) {
+                        try {
+                            if (!gather(h, common))
+                                ok = false;
+                        } catch (const std::bad_alloc&) {
+                            ok = false;
+                        }
+                    } else {
+                        const int64_t k = c - parts - 1;
+                        columnsOfInverse(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
+                    }
+                }
+                sync();
+                if (!ok)
+                    break;
+                for (int64_t c = next.fetch_add(1); c < parts + columnParts; c = next.fetch_add(1)) {
+                    if (c < parts) {
+                        rowsOfZ(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+                    } else {
+                        const int64_t k = c - parts;
+                        columnsOfOwn(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
+                    }
+                }
+                sync();
+                for (int64_t k = next.fetch_add(1); k < columnParts; k = next.fetch_add(1))
+                    if (!columnsOfCorrection(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk)))
+                        ok = false;
+                sync();
+            }
         }
     });
     if (!ok) {
