@@ -39,6 +39,7 @@ struct CAdjustmentEngine::PointFold {
     bool accumulate = false; // its rays are finite and enter the system
     bool folded = false;
     std::vector<RayEquations> rays;
+    std::vector<CImageObservation*> observations; // of the listed rays, null where none
     // The sums over the rays of one camera: its packed 10 x 10 block and
     // right-hand side.
     struct CameraShare {
@@ -370,14 +371,27 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
     const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
                                                                    : static_cast<int>(rayImages.size());
+    // The observations are looked up first and fetched ahead: each lies
+    // elsewhere in memory, and their fetches then overlap.
+    work.observations.clear();
+    for (int r = firstRay; finitePoint && r < endRay; ++r) {
+        const int j = rayImages[static_cast<size_t>(r)];
+        const CProjectImage* image = images->GetAt(j);
+        const int index = point->observationIndex[j];
+        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                 : nullptr;
+        work.observations.push_back(obs);
+        if (obs != nullptr) {
+            __builtin_prefetch(obs, 1);
+            __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
+        }
+    }
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
         if (AbortRequested())
             return false;
         const int j = rayImages[static_cast<size_t>(r)];
         CProjectImage* image = images->GetAt(j);
-        const int index = point->observationIndex[j];
-        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
-                                                                                 : nullptr;
+        CImageObservation* obs = work.observations[static_cast<size_t>(r - firstRay)];
         if (obs == nullptr)
             continue;
         obs->rejected = false;
