@@ -899,40 +899,50 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
     const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
     const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
     const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
-    for (size_t a = 0; a < blocks.size(); ++a)
-        for (size_t b = a; b < blocks.size(); ++b) {
-            const bool own = a == b;
-            const bool aLate = blocks[a].position >= blocks[b].position;
-            const Block& late = aLate ? blocks[a] : blocks[b];
-            const Block& early = aLate ? blocks[b] : blocks[a];
-            int64_t lastSuper = -1, lateAt = 0, rowsOf = 0;
-            for (int t = 0; t < early.size; ++t) {
-                const int u0 = own ? t : 0;
-                const int64_t column = early.position + t;
-                const int64_t st = columnSuper[static_cast<size_t>(column)];
-                if (st != lastSuper) {
-                    const SuiteSparse_long* first = ls + spi[st];
-                    const SuiteSparse_long* last = ls + spi[st + 1];
-                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(late.position + u0);
-                    const SuiteSparse_long* found = std::lower_bound(first, last, row);
+    // Blocks in elimination order: each block's columns hold the later
+    // blocks' rows, found by one pass along the supernode's rows (its own
+    // from the diagonal on).
+    std::sort(blocks.begin(), blocks.end(), [](const Block& x, const Block& y) { return x.position < y.position; });
+    std::vector<int64_t> lateAt(blocks.size());
+    for (size_t a = 0; a < blocks.size(); ++a) {
+        const Block& early = blocks[a];
+        int64_t lastSuper = -1, rowsOf = 0;
+        for (int t = 0; t < early.size; ++t) {
+            const int64_t column = early.position + t;
+            const int64_t st = columnSuper[static_cast<size_t>(column)];
+            if (st != lastSuper) {
+                const SuiteSparse_long* first = ls + spi[st];
+                const SuiteSparse_long* last = ls + spi[st + 1];
+                const SuiteSparse_long* from = first;
+                for (size_t b = a; b < blocks.size(); ++b) {
+                    const int u0 = b == a ? t : 0;
+                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
+                    const SuiteSparse_long* found = std::lower_bound(from, last, row);
                     if (found == last || *found != row)
                         return false;
-                    lastSuper = st;
-                    rowsOf = last - first;
-                    lateAt = (found - first) - u0;
+                    lateAt[b] = (found - first) - u0; // where the block's first row would be
+                    from = found;
                 }
-                const double* z = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf + lateAt)];
-                const int ce = early.column + t;
-                double* we = &W[static_cast<size_t>(ce * rows)];
-                const double* me = &Ms[static_cast<size_t>(ce * rows)];
+                lastSuper = st;
+                rowsOf = last - first;
+            }
+            const double* zc = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf)];
+            const int ce = early.column + t;
+            double* we = &W[static_cast<size_t>(ce * rows)];
+            const double* me = &Ms[static_cast<size_t>(ce * rows)];
+            for (size_t b = a; b < blocks.size(); ++b) {
+                const Block& late = blocks[b];
+                const bool own = b == a;
                 double* wl = &W[static_cast<size_t>(late.column * rows)];
                 const double* ml = &Ms[static_cast<size_t>(late.column * rows)];
+                const double* z = zc + lateAt[b];
                 if (rows == 3)
-                    AccumulateColumn<3>(z, u0, late.size, own ? t : -1, me, we, ml, wl);
+                    AccumulateColumn<3>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
                 else
-                    AccumulateColumn<6>(z, u0, late.size, own ? t : -1, me, we, ml, wl);
+                    AccumulateColumn<6>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
             }
         }
+    }
     for (int r = 0; r < rows; ++r)
         for (int s = 0; s < rows; ++s) {
             double sum = 0.0;
