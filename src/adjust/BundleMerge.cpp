@@ -1,10 +1,12 @@
 // Merge of the image observations into the working point set, and the
 // triangulation of all points at the start of every iteration.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
-#include <map>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "AdjustmentEngine.h"
@@ -16,19 +18,6 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "Workers.h"
-
-namespace {
-
-struct LabelLess {
-    bool operator()(const CNameBuffer& a, const CNameBuffer& b) const { return a < b; }
-};
-
-struct MergedPoint {
-    std::unique_ptr<CObjectPoint> point;
-    std::vector<int32_t> rayImages;
-};
-
-} // namespace
 
 // One point per label that at least minimumRays enabled observations share,
 // in label order, each with its table of observation indices (one entry per
@@ -53,45 +42,88 @@ bool CAdjustmentEngine::MergeData()
                          return a->label < b->label;
                      });
 
-    std::map<CNameBuffer, MergedPoint, LabelLess> merged;
-    for (int j = 0; j < nImages; ++j) {
-        const CProjectImage* image = images->GetAt(j);
-        const CObservationList& targets = image->targets;
-        for (int o = 0; o < targets.GetSize(); ++o) {
-            const CImageObservation* obs = targets.GetAt(o);
-            if (obs == nullptr || obs->disabled)
-                continue;
-            MergedPoint& m = merged[obs->label];
-            if (!m.point) {
-                m.point.reset(new CObjectPoint(obs->label));
-                m.point->observationIndex.Reset(nImages);
+    // Every enabled observation numbered by its label (equal labels have
+    // equal bytes), the labels then put in natural order once.
+    struct Sighting {
+        int32_t label, image, observation;
+    };
+    std::vector<Sighting> sightings;
+    std::vector<const CNameBuffer*> labels;
+    {
+        std::unordered_map<std::string_view, int32_t> number;
+        for (int j = 0; j < nImages; ++j) {
+            const CObservationList& targets = images->GetAt(j)->targets;
+            for (int o = 0; o < targets.GetSize(); ++o) {
+                const CImageObservation* obs = targets.GetAt(o);
+                if (obs == nullptr || obs->disabled)
+                    continue;
+                const auto found =
+                    number.emplace(std::string_view(obs->label.GetText()), static_cast<int32_t>(labels.size()));
+                if (found.second)
+                    labels.push_back(&obs->label);
+                sightings.push_back(Sighting{found.first->second, j, o});
             }
-            m.point->observationIndex[j] = o;
-            m.point->rayCount += 1;
-            m.point->usedRayCount += 1;
-            if (m.rayImages.empty() || m.rayImages.back() != j)
-                m.rayImages.push_back(j);
         }
     }
+    using SortKey = std::array<unsigned char, CNameBuffer::kSortKeyBytes>;
+    std::vector<SortKey> keys(labels.size());
+    for (size_t k = 0; k < labels.size(); ++k) {
+        unsigned char key[CNameBuffer::kSortKeyBytes];
+        labels[k]->GetSortKey(key);
+        std::copy(key, key + CNameBuffer::kSortKeyBytes, keys[k].begin());
+    }
+    std::vector<int32_t> byLabel(labels.size());
+    for (size_t k = 0; k < labels.size(); ++k)
+        byLabel[k] = static_cast<int32_t>(k);
+    std::sort(byLabel.begin(), byLabel.end(), [&keys](int32_t x, int32_t y) {
+        return keys[static_cast<size_t>(x)] < keys[static_cast<size_t>(y)];
+    });
+    std::vector<int32_t> rank(labels.size());
+    for (size_t k = 0; k < byLabel.size(); ++k)
+        rank[static_cast<size_t>(byLabel[k])] = static_cast<int32_t>(k);
+    // The sightings by label, each label's in image and list order.
+    std::vector<int32_t> labelStart(labels.size() + 1, 0);
+    for (const Sighting& s : sightings)
+        ++labelStart[static_cast<size_t>(rank[static_cast<size_t>(s.label)]) + 1];
+    for (size_t k = 0; k < labels.size(); ++k)
+        labelStart[k + 1] += labelStart[k];
+    std::vector<Sighting> sorted(sightings.size());
+    {
+        std::vector<int32_t> fill(labelStart.begin(), labelStart.end() - 1);
+        for (const Sighting& s : sightings)
+            sorted[static_cast<size_t>(fill[static_cast<size_t>(rank[static_cast<size_t>(s.label)])]++)] = s;
+    }
+    sightings.clear();
+    sightings.shrink_to_fit();
 
     rayImages.clear();
     rayStart.clear();
-    for (auto& entry : merged) {
-        MergedPoint& m = entry.second;
-        if (m.point->rayCount < minimumRays)
+    for (size_t k = 0; k < labels.size(); ++k) {
+        const int32_t first = labelStart[k], end = labelStart[k + 1];
+        if (end - first < minimumRays)
             continue;
-        auto found = std::lower_bound(old.begin(), old.end(), entry.first,
-                                      [](const std::unique_ptr<CObjectPoint>& p, const CNameBuffer& label) {
-                                          return p->label < label;
-                                      });
-        if (found != old.end() && (*found)->label == entry.first && (*found)->HasNormal()) {
-            const CObjectPoint& o = **found;
-            m.point->SetNormal(o.normal[0], o.normal[1], o.normal[2]);
-            m.point->radius = o.radius;
-        }
+        const CNameBuffer& label = *labels[static_cast<size_t>(byLabel[k])];
+        std::unique_ptr<CObjectPoint> point(new CObjectPoint(label));
+        point->observationIndex.Reset(nImages);
         rayStart.push_back(static_cast<int32_t>(rayImages.size()));
-        rayImages.insert(rayImages.end(), m.rayImages.begin(), m.rayImages.end());
-        points->GetArray().Add(m.point.release());
+        for (int32_t r = first; r < end; ++r) {
+            const Sighting& s = sorted[static_cast<size_t>(r)];
+            point->observationIndex[s.image] = s.observation;
+            point->rayCount += 1;
+            point->usedRayCount += 1;
+            if (r == first || sorted[static_cast<size_t>(r) - 1].image != s.image)
+                rayImages.push_back(s.image);
+        }
+        auto found = std::lower_bound(old.begin(), old.end(), label,
+                                      [](const std::unique_ptr<CObjectPoint>& p, const CNameBuffer& l) {
+                                          return p->label < l;
+                                      });
+        if (found != old.end() && (*found)->label == label && (*found)->HasNormal()) {
+            const CObjectPoint& o = **found;
+            point->SetNormal(o.normal[0], o.normal[1], o.normal[2]);
+            point->radius = o.radius;
+        }
+        points->GetArray().Add(point.release());
     }
 
     const int n = static_cast<int>(rayStart.size());

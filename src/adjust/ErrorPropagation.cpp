@@ -95,6 +95,8 @@ void CongruenceSparse(const CMatrix& M, const int32_t* cols, int count, const CS
                       double* out)
 {
     double* const* Mr = M.GetRowTable();
+    if (S.InverseCongruence(Mr, cols, count, rows, out))
+        return;
     std::vector<double> q(static_cast<size_t>(count) * static_cast<size_t>(count));
     // The columns in whole blocks (a camera's ten, a station's six, a
     // point's three): the inverse is read block by block.
@@ -399,12 +401,14 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
     // The folded points with their store entries; each is then propagated
     // on its own, in parallel.
     std::vector<std::pair<CObjectPoint*, int>> folded;
+    std::vector<int32_t> foldedPoint; // the point of each entry
     int store = 0;
     for (int i = 0; i < points->GetSize() && store < matrixStore.GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
         if (!IsFoldedPoint(*point))
             continue;
         folded.emplace_back(point, store++);
+        foldedPoint.push_back(i);
     }
     const bool total = settings->totalErrorPropagation;
     const int workers = std::min<int>(GetWorkerCount(), static_cast<int>(folded.size() / 64) + 1);
@@ -433,13 +437,26 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
             tasks.push_back(PropagationTask{static_cast<int>(e), static_cast<int>(end - e), first, count});
             e = end;
         }
+        // Taken in fold order (by the points' first images): points that
+        // follow each other then read nearby parts of the inverse.
+        std::vector<int32_t> rank(static_cast<size_t>(points->GetSize()), 0);
+        if (standardFold.foldOrder.size() == rank.size())
+            for (size_t k = 0; k < rank.size(); ++k)
+                rank[static_cast<size_t>(standardFold.foldOrder[k])] = static_cast<int32_t>(k);
+        std::vector<int32_t> taskOrder(tasks.size());
+        for (size_t t = 0; t < tasks.size(); ++t)
+            taskOrder[t] = static_cast<int32_t>(t);
+        std::stable_sort(taskOrder.begin(), taskOrder.end(), [&](int32_t x, int32_t y) {
+            return rank[static_cast<size_t>(foldedPoint[static_cast<size_t>(tasks[static_cast<size_t>(x)].first)])] <
+                   rank[static_cast<size_t>(foldedPoint[static_cast<size_t>(tasks[static_cast<size_t>(y)].first)])];
+        });
         mqm.assign(9 * folded.size(), 0.0);
         std::atomic<size_t> nextTask{0};
         RunOnWorkers(workers, [&](int, int, CWorkerBarrier&) {
             std::vector<double> B, Y;
             std::vector<const double*> rows;
             for (size_t e = nextTask.fetch_add(1); e < tasks.size(); e = nextTask.fetch_add(1)) {
-                const PropagationTask& task = tasks[e];
+                const PropagationTask& task = tasks[static_cast<size_t>(taskOrder[e])];
                 if (task.count == 1) {
                     const std::pair<CObjectPoint*, int>& f = folded[static_cast<size_t>(task.first)];
                     if (f.first->limitingCovariance.GetRows() != 3)

@@ -155,17 +155,60 @@ bool CAdjustmentEngine::ChooseSparseSystem()
     CLinkList links;
     std::vector<int32_t> clique;
     if (standard) {
-        for (int i = 0; i < listed; ++i) {
+        // Each node's later neighbours through the points it takes part in,
+        // marked once each: the links come out in order, without repeats.
+        const int nodeCount = nCam + nSta;
+        auto nodesOf = [&](int i, std::vector<int32_t>& out) {
             int first = 0, end = 0;
             raysOf(i, first, end);
-            clique.clear();
+            out.clear();
             for (int r = first; r < end; ++r) {
                 const int j = rayImages[static_cast<size_t>(r)];
-                clique.push_back(nCam + j);
+                out.push_back(nCam + j);
                 if (stationCamera[static_cast<size_t>(j)] >= 0)
-                    clique.push_back(stationCamera[static_cast<size_t>(j)]);
+                    out.push_back(stationCamera[static_cast<size_t>(j)]);
             }
-            links.AddClique(clique);
+        };
+        std::vector<int64_t> incidenceStart(static_cast<size_t>(nodeCount) + 1, 0);
+        std::vector<int32_t> mark(static_cast<size_t>(nodeCount), -1);
+        for (int i = 0; i < listed; ++i) {
+            nodesOf(i, clique);
+            for (int32_t a : clique)
+                if (mark[static_cast<size_t>(a)] != i) {
+                    mark[static_cast<size_t>(a)] = i;
+                    ++incidenceStart[static_cast<size_t>(a) + 1];
+                }
+        }
+        for (int a = 0; a < nodeCount; ++a)
+            incidenceStart[static_cast<size_t>(a) + 1] += incidenceStart[static_cast<size_t>(a)];
+        std::vector<int32_t> incidence(static_cast<size_t>(incidenceStart.back()));
+        {
+            std::vector<int64_t> fill(incidenceStart.begin(), incidenceStart.end() - 1);
+            std::fill(mark.begin(), mark.end(), -1);
+            for (int i = 0; i < listed; ++i) {
+                nodesOf(i, clique);
+                for (int32_t a : clique)
+                    if (mark[static_cast<size_t>(a)] != i) {
+                        mark[static_cast<size_t>(a)] = i;
+                        incidence[static_cast<size_t>(fill[static_cast<size_t>(a)]++)] = i;
+                    }
+            }
+        }
+        std::fill(mark.begin(), mark.end(), -1);
+        std::vector<int32_t> later;
+        for (int a = 0; a < nodeCount; ++a) {
+            later.clear();
+            for (int64_t e = incidenceStart[static_cast<size_t>(a)]; e < incidenceStart[static_cast<size_t>(a) + 1]; ++e) {
+                nodesOf(incidence[static_cast<size_t>(e)], clique);
+                for (int32_t b : clique)
+                    if (b > a && mark[static_cast<size_t>(b)] != a) {
+                        mark[static_cast<size_t>(b)] = a;
+                        later.push_back(b);
+                    }
+            }
+            std::sort(later.begin(), later.end());
+            for (int32_t b : later)
+                links.links.emplace_back(a, b);
         }
     } else {
         std::vector<std::vector<int32_t>> seen(static_cast<size_t>(nSta));

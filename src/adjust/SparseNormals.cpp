@@ -22,6 +22,50 @@ namespace {
 // The pivot test of the root-free factorisation.
 constexpr double kTinyPivot = 1e-100;
 
+} // namespace
+
+// The dense blocks of the inverse by the BLAS the factorisation uses (one
+// thread per call): column-major, Fortran calling convention.
+extern "C" {
+void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k, const double* alpha,
+            const double* a, const int* lda, const double* b, const int* ldb, const double* beta, double* c,
+            const int* ldc, size_t, size_t);
+void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
+            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
+            size_t);
+void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
+            const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
+}
+
+namespace {
+namespace blas {
+
+inline void Gemm(char ta, char tb, int64_t m, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
+                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n), K = static_cast<int>(k);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
+    dgemm_(&ta, &tb, &M, &N, &K, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
+}
+
+inline void Trsm(char side, char uplo, char ta, char diag, int64_t m, int64_t n, double alpha, const double* a,
+                 int64_t lda, double* b, int64_t ldb)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
+    dtrsm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
+}
+
+inline void Syrk(char uplo, char trans, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
+                 double beta, double* c, int64_t ldc)
+{
+    const int N = static_cast<int>(n), K = static_cast<int>(k);
+    const int LA = static_cast<int>(lda), LC = static_cast<int>(ldc);
+    dsyrk_(&uplo, &trans, &N, &K, &alpha, a, &LA, &beta, c, &LC, 1, 1);
+}
+
+} // namespace blas
+
 // The library's own OpenMP loops (copies between its work areas) would run
 // on threads of its runtime that spin between regions beside the engine's
 // workers: every parallel region of the process runs on one thread. The
@@ -423,45 +467,52 @@ bool CSparseNormals::InvertOnPattern(int workers)
         inverseValue.clear();
         return false;
     }
+    // A supernode's work in parts whose calls depend only on its sizes (so
+    // the result does not depend on how many workers share it): the rows of
+    // Y and of Z_RS in chunks, the gathering of Z_RR, Z_SS's own term, then
+    // Z_SS's correction.
     struct Work {
         std::vector<double> Y, Zrr, Zrs, Linv;
         std::vector<int64_t> pos;
     };
-    // One supernode, once those of its rows are done.
-    auto invert = [&](size_t si, Work& w) -> bool {
-        std::vector<double>& Y = w.Y;
+    constexpr int64_t kChunk = 128;
+    struct Shape {
+        int64_t nscol, nsrow, nR;
+        const SuiteSparse_long* R;
+        const double* Lx;
+        double* Zx;
+    };
+    auto shape = [&](size_t si) {
+        Shape h;
+        h.nscol = super[si + 1] - super[si];
+        h.nsrow = pi[si + 1] - pi[si];
+        h.nR = h.nsrow - h.nscol;
+        h.R = ls + pi[si] + h.nscol;
+        h.Lx = lx + px[si];
+        h.Zx = &inverseValue[static_cast<size_t>(px[si])];
+        return h;
+    };
+    auto chunks = [&](const Shape& h) { return (h.nR + kChunk - 1) / kChunk; };
+    auto prepare = [&](const Shape& h, Work& w) {
+        const size_t nr = static_cast<size_t>(h.nR), nc = static_cast<size_t>(h.nscol);
+        w.Y.resize(nr * nc);
+        w.Zrr.resize(nr * nr);
+        w.Linv.resize(nc * nc);
+        w.Zrs.resize(nc * nc);
+    };
+    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol).
+    auto rowsOfY = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
+        for (int64_t k = 0; k < h.nscol; ++k)
+            std::copy(h.Lx + h.nscol + r0 + k * h.nsrow, h.Lx + h.nscol + r1 + k * h.nsrow,
+                      w.Y.data() + static_cast<size_t>(r0 + k * h.nR));
+        blas::Trsm('R', 'L', 'N', 'N', r1 - r0, h.nscol, 1.0, h.Lx, h.nsrow, w.Y.data() + r0, h.nR);
+    };
+    // Z_RR gathered from the supernodes of the rows R.
+    auto gather = [&](const Shape& h, Work& w) -> bool {
+        const int64_t nR = h.nR;
+        const SuiteSparse_long* R = h.R;
         std::vector<double>& Zrr = w.Zrr;
-        std::vector<double>& Zrs = w.Zrs;
-        std::vector<double>& Linv = w.Linv;
         std::vector<int64_t>& pos = w.pos;
-        const int64_t k1 = super[si], nscol = super[si + 1] - k1;
-        const int64_t nsrow = pi[si + 1] - pi[si], nR = nsrow - nscol;
-        const SuiteSparse_long* rows = ls + pi[si];
-        const SuiteSparse_long* R = rows + nscol;
-        const double* Lx = lx + px[si];
-        double* Zx = &inverseValue[static_cast<size_t>(px[si])];
-        const size_t nr = static_cast<size_t>(nR), nc = static_cast<size_t>(nscol);
-
-        // Y = L_RS L_SS^-1, column-major nR x nscol.
-        Y.assign(nr * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k)
-            for (int64_t i = 0; i < nR; ++i)
-                Y[static_cast<size_t>(i + k * nR)] = Lx[nscol + i + k * nsrow];
-        for (int64_t k = nscol; k-- > 0;) {
-            double* yk = Y.data() + static_cast<size_t>(k * nR);
-            for (int64_t m = k + 1; m < nscol; ++m) {
-                const double f = Lx[m + k * nsrow];
-                const double* ym = Y.data() + static_cast<size_t>(m * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    yk[i] -= ym[i] * f;
-            }
-            const double d = 1.0 / Lx[k + k * nsrow];
-            for (int64_t i = 0; i < nR; ++i)
-                yk[i] *= d;
-        }
-
-        // Z_RR gathered from the supernodes of the rows R.
-        Zrr.assign(nr * nr, 0.0);
         for (int64_t j = 0; j < nR;) {
             const int64_t t = columnSuper[static_cast<size_t>(R[j])];
             int64_t j1 = j + 1;
@@ -489,50 +540,77 @@ bool CSparseNormals::InvertOnPattern(int workers)
             }
             j = j1;
         }
-
-        // Z_RS = -Z_RR Y.
-        Zrs.assign(nr * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k) {
-            double* zk = Zrs.data() + static_cast<size_t>(k * nR);
-            const double* yk = Y.data() + static_cast<size_t>(k * nR);
-            for (int64_t m = 0; m < nR; ++m) {
-                const double y = yk[m];
-                if (y == 0.0)
-                    continue;
-                const double* zm = Zrr.data() + static_cast<size_t>(m * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    zk[i] -= zm[i] * y;
-            }
-        }
-
-        // L_SS^-1 (lower, column-major), then Z_SS = L^-T L^-1 - Y' Z_RS.
-        Linv.assign(nc * nc, 0.0);
-        for (int64_t k = 0; k < nscol; ++k) {
-            Linv[static_cast<size_t>(k + k * nscol)] = 1.0 / Lx[k + k * nsrow];
-            for (int64_t m = k + 1; m < nscol; ++m) {
-                double sum = 0.0;
-                for (int64_t p = k; p < m; ++p)
-                    sum += Lx[m + p * nsrow] * Linv[static_cast<size_t>(p + k * nscol)];
-                Linv[static_cast<size_t>(m + k * nscol)] = -sum / Lx[m + m * nsrow];
-            }
-        }
-        for (int64_t k = 0; k < nscol; ++k) {
-            for (int64_t m = k; m < nscol; ++m) {
-                double sum = 0.0;
-                for (int64_t p = m; p < nscol; ++p)
-                    sum += Linv[static_cast<size_t>(p + m * nscol)] * Linv[static_cast<size_t>(p + k * nscol)];
-                const double* ym = Y.data() + static_cast<size_t>(m * nR);
-                const double* zk = Zrs.data() + static_cast<size_t>(k * nR);
-                for (int64_t i = 0; i < nR; ++i)
-                    sum -= ym[i] * zk[i];
-                Zx[m + k * nsrow] = sum;
-            }
-            if (!std::isfinite(Zx[k + k * nsrow]))
-                return false;
-            for (int64_t i = 0; i < nR; ++i)
-                Zx[nscol + i + k * nsrow] = Zrs[static_cast<size_t>(i + k * nR)];
-        }
         return true;
+    };
+    // Rows r0 .. r1 - 1 of Z_RS = -Z_RR Y, into the rows below the
+    // supernode's own.
+    auto rowsOfZ = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
+        blas::Gemm('N', 'N', r1 - r0, h.nscol, h.nR, -1.0, w.Zrr.data() + r0, h.nR, w.Y.data(), h.nR, 0.0,
+                   h.Zx + h.nscol + r0, h.nsrow);
+    };
+    auto columnChunks = [&](const Shape& h) { return (h.nscol + kChunk - 1) / kChunk; };
+    // Columns c0 .. c1 - 1 of L_SS^-1 (lower; rows above c0 stay zero).
+    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
+        const int64_t nscol = h.nscol;
+        for (int64_t k = c0; k < c1; ++k) {
+            std::fill(w.Linv.begin() + k * nscol, w.Linv.begin() + (k + 1) * nscol, 0.0);
+            w.Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
+        }
+        blas::Trsm('L', 'L', 'N', 'N', nscol - c0, c1 - c0, 1.0, h.Lx + c0 + c0 * h.nsrow, h.nsrow,
+                   w.Linv.data() + c0 + c0 * nscol, nscol);
+    };
+    // Columns c0 .. c1 - 1 of Z_SS = L^-T L^-1 (from row c0 down; the
+    // elements above the diagonal are cleared after).
+    auto columnsOfOwn = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
+        const int64_t nscol = h.nscol;
+        const double* l = w.Linv.data() + c0 + c0 * nscol;
+        blas::Gemm('T', 'N', nscol - c0, c1 - c0, nscol - c0, 1.0, l, nscol, l, nscol, 0.0, h.Zx + c0 + c0 * h.nsrow,
+                   h.nsrow);
+    };
+    // Columns c0 .. c1 - 1 of Z_SS minus Y' Z_RS; the elements above the
+    // diagonal back to zero.
+    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) -> bool {
+        const int64_t nscol = h.nscol;
+        if (h.nR > 0)
+            blas::Gemm('T', 'N', nscol - c0, c1 - c0, h.nR, 1.0, w.Y.data() + c0 * h.nR, h.nR,
+                       h.Zx + nscol + c0 * h.nsrow, h.nsrow, 0.0, w.Zrs.data() + c0 + c0 * nscol, nscol);
+        bool finite = true;
+        for (int64_t k = c0; k < c1; ++k) {
+            double* z = h.Zx + k * h.nsrow;
+            for (int64_t m = c0; m < k; ++m)
+                z[m] = 0.0;
+            if (h.nR > 0)
+                for (int64_t m = k; m < nscol; ++m)
+                    z[m] -= w.Zrs[static_cast<size_t>(m + k * nscol)];
+            finite = finite && std::isfinite(z[k]);
+        }
+        return finite;
+    };
+    // One supernode on one worker, once those of its rows are done.
+    auto invert = [&](size_t si, Work& w) -> bool {
+        const Shape h = shape(si);
+        prepare(h, w);
+        const int64_t parts = chunks(h), columnParts = columnChunks(h);
+        for (int64_t c = 0; c < parts; ++c)
+            rowsOfY(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+        if (!gather(h, w))
+            return false;
+        for (int64_t c = 0; c < columnParts; ++c)
+            columnsOfInverse(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
+        for (int64_t c = 0; c < parts; ++c)
+            rowsOfZ(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+        for (int64_t c = 0; c < columnParts; ++c)
+            columnsOfOwn(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
+        bool finite = true;
+        for (int64_t c = 0; c < columnParts; ++c)
+            finite = columnsOfCorrection(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk)) && finite;
+        return finite;
+    };
+    // Supernodes of several chunks (rows below or own columns) are shared
+    // by all workers where their level has fewer supernodes than workers.
+    auto shared = [&](size_t si, int64_t levelCount) {
+        const Shape h = shape(si);
+        return workers > 1 && levelCount < workers && chunks(h) + columnChunks(h) >= 3;
     };
 
     // Supernodes by their depth in the tree of supernodes: those of one
@@ -560,22 +638,81 @@ bool CSparseNormals::InvertOnPattern(int workers)
     }
     std::atomic<bool> ok{true};
     std::atomic<int64_t> next{0};
+    Work common;
     RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
         Work w;
+        auto sync = [&] {
+            barrier.Wait();
+            if (worker == 0)
+                next = 0;
+            barrier.Wait();
+        };
         for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
             const int64_t begin = levelStart[d], end = levelStart[d + 1];
             for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
+                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]);
+                if (shared(si, end - begin))
+                    continue;
                 try {
-                    if (!invert(static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]), w))
+                    if (!invert(si, w))
                         ok = false;
                 } catch (const std::bad_alloc&) {
                     ok = false;
                 }
             }
-            barrier.Wait();
-            if (worker == 0)
-                next = 0;
-            barrier.Wait();
+            sync();
+            for (int64_t e = begin; e < end && ok; ++e) {
+                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(e)]);
+                if (!shared(si, end - begin))
+                    continue;
+                const Shape h = shape(si);
+                const int64_t parts = chunks(h);
+                if (worker == 0) {
+                    try {
+                        prepare(h, common);
+                    } catch (const std::bad_alloc&) {
+                        ok = false;
+                    }
+                }
+                sync();
+                if (!ok)
+                    break;
+                // Y by chunks of rows, the gathering of Z_RR and L_SS^-1 by
+                // chunks of columns; then Z_RS by chunks of rows and Z_SS's
+                // own term by chunks of columns; then Z_SS's correction.
+                const int64_t columnParts = columnChunks(h);
+                for (int64_t c = next.fetch_add(1); c < parts + 1 + columnParts; c = next.fetch_add(1)) {
+                    if (c < parts) {
+                        rowsOfY(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+                    } else if (c == parts) {
+                        try {
+                            if (!gather(h, common))
+                                ok = false;
+                        } catch (const std::bad_alloc&) {
+                            ok = false;
+                        }
+                    } else {
+                        const int64_t k = c - parts - 1;
+                        columnsOfInverse(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
+                    }
+                }
+                sync();
+                if (!ok)
+                    break;
+                for (int64_t c = next.fetch_add(1); c < parts + columnParts; c = next.fetch_add(1)) {
+                    if (c < parts) {
+                        rowsOfZ(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
+                    } else {
+                        const int64_t k = c - parts;
+                        columnsOfOwn(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
+                    }
+                }
+                sync();
+                for (int64_t k = next.fetch_add(1); k < columnParts; k = next.fetch_add(1))
+                    if (!columnsOfCorrection(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk)))
+                        ok = false;
+                sync();
+            }
         }
     });
     if (!ok) {
@@ -667,12 +804,30 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     const bool iLate = pi >= pj;
     const int64_t late = iLate ? pi : pj, early = iLate ? pj : pi;
     const int lateSize = iLate ? si : sj, earlySize = iLate ? sj : si;
+    // The later block's rows sit at the same place in every column of one
+    // supernode: one search per supernode the earlier block's columns meet.
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    int64_t lastSuper = -1, lateAt = 0, rowsOf = 0;
     for (int t = 0; t < earlySize; ++t) {
         const int u0 = nodeI == nodeJ ? t : 0;
-        const int64_t e = InverseIndex(late + u0, early + t);
-        if (e < 0)
-            return false;
-        const double* z = &inverseValue[static_cast<size_t>(e)] - u0;
+        const int64_t column = early + t;
+        const int64_t st = columnSuper[static_cast<size_t>(column)];
+        if (st != lastSuper) {
+            const SuiteSparse_long* first = ls + spi[st];
+            const SuiteSparse_long* last = ls + spi[st + 1];
+            const SuiteSparse_long* found = std::lower_bound(first, last, static_cast<SuiteSparse_long>(late + u0));
+            if (found == last || *found != late + u0)
+                return false;
+            lastSuper = st;
+            rowsOf = last - first;
+            lateAt = (found - first) - u0; // where row `late` would be
+        }
+        const int64_t e = px[st] + (column - super[st]) * rowsOf + lateAt;
+        const double* z = &inverseValue[static_cast<size_t>(e)];
         for (int u = u0; u < lateSize; ++u) {
             const int iu = iLate ? u : t, jt = iLate ? t : u;
             const double v = z[u] * scale[static_cast<size_t>(i0 + iu)] * scale[static_cast<size_t>(j0 + jt)];
@@ -681,5 +836,119 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
                 out[jt * sj + iu] = v;
         }
     }
+    return true;
+}
+
+namespace {
+
+// W = Z Ms' for one column ce of Z's lower part (rows u0 .. size - 1 of a
+// later block, z[u]; `diagonal` the row that is ce itself, or -1): row u
+// adds z[u] Ms(ce) to W's row u, and z[u] Ms(u) to W's row ce.
+template <int R>
+inline void AccumulateColumn(const double* z, int u0, int size, int diagonal, const double* me, double* we,
+                             const double* ml, double* wl)
+{
+    double e[R];
+    for (int s = 0; s < R; ++s)
+        e[s] = 0.0;
+    for (int u = u0; u < size; ++u) {
+        const double v = z[u];
+        for (int s = 0; s < R; ++s)
+            wl[u * R + s] += v * me[s];
+        if (u != diagonal)
+            for (int s = 0; s < R; ++s)
+                e[s] += v * ml[u * R + s];
+    }
+    for (int s = 0; s < R; ++s)
+        we[s] += e[s];
+}
+
+} // namespace
+
+bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
+                                       double* out) const
+{
+    if (!contiguous || inverseValue.empty() || rows < 1 || rows > 6 || count < 1)
+        return false;
+    struct Block {
+        int64_t position; // elimination position of its first unknown
+        int column;       // its first column in M
+        int size;
+    };
+    std::vector<Block> blocks;
+    for (int c = 0; c < count;) {
+        if (cols[c] < 0 || cols[c] >= order)
+            return false;
+        const int node = rowNode[static_cast<size_t>(cols[c])];
+        const int size = nodeSize[static_cast<size_t>(node)];
+        const int first = nodeStart[static_cast<size_t>(node)];
+        for (int k = 0; k < size; ++k)
+            if (c + k >= count || cols[c + k] != first + k)
+                return false;
+        blocks.push_back(Block{position[static_cast<size_t>(first)], c, size});
+        c += size;
+    }
+    // M scaled to the factorised system, column by column; W = Z Ms'.
+    std::vector<double> Ms(static_cast<size_t>(count) * static_cast<size_t>(rows));
+    std::vector<double> W(Ms.size(), 0.0);
+    for (int c = 0; c < count; ++c)
+        for (int r = 0; r < rows; ++r)
+            Ms[static_cast<size_t>(c * rows + r)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
+    const cholmod_factor& L = *lib->factor;
+    const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
+    const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
+    const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
+    const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
+    // Blocks in elimination order: each block's columns hold the later
+    // blocks' rows, found by one pass along the supernode's rows (its own
+    // from the diagonal on).
+    std::sort(blocks.begin(), blocks.end(), [](const Block& x, const Block& y) { return x.position < y.position; });
+    std::vector<int64_t> lateAt(blocks.size());
+    for (size_t a = 0; a < blocks.size(); ++a) {
+        const Block& early = blocks[a];
+        int64_t lastSuper = -1, rowsOf = 0;
+        for (int t = 0; t < early.size; ++t) {
+            const int64_t column = early.position + t;
+            const int64_t st = columnSuper[static_cast<size_t>(column)];
+            if (st != lastSuper) {
+                const SuiteSparse_long* first = ls + spi[st];
+                const SuiteSparse_long* last = ls + spi[st + 1];
+                const SuiteSparse_long* from = first;
+                for (size_t b = a; b < blocks.size(); ++b) {
+                    const int u0 = b == a ? t : 0;
+                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
+                    const SuiteSparse_long* found = std::lower_bound(from, last, row);
+                    if (found == last || *found != row)
+                        return false;
+                    lateAt[b] = (found - first) - u0; // where the block's first row would be
+                    from = found;
+                }
+                lastSuper = st;
+                rowsOf = last - first;
+            }
+            const double* zc = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf)];
+            const int ce = early.column + t;
+            double* we = &W[static_cast<size_t>(ce * rows)];
+            const double* me = &Ms[static_cast<size_t>(ce * rows)];
+            for (size_t b = a; b < blocks.size(); ++b) {
+                const Block& late = blocks[b];
+                const bool own = b == a;
+                double* wl = &W[static_cast<size_t>(late.column * rows)];
+                const double* ml = &Ms[static_cast<size_t>(late.column * rows)];
+                const double* z = zc + lateAt[b];
+                if (rows == 3)
+                    AccumulateColumn<3>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
+                else
+                    AccumulateColumn<6>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
+            }
+        }
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int s = 0; s < rows; ++s) {
+            double sum = 0.0;
+            for (int c = 0; c < count; ++c)
+                sum += Ms[static_cast<size_t>(c * rows + r)] * W[static_cast<size_t>(c * rows + s)];
+            out[r * rows + s] = sum;
+        }
     return true;
 }

@@ -35,6 +35,10 @@ public:
     // the pattern. Along a row of the upper triangle the columns of one node,
     // and of neighbouring nodes that are both linked, follow each other.
     double* Entry(int r, int c);
+    // Row r's first stored element, its diagonal: element (r, c) of another
+    // row r' of the same node is Entry(r, c) + (RowBegin(r') - RowBegin(r))
+    // - (r' - r) for c beyond the node.
+    double* RowBegin(int r) { return &values[static_cast<size_t>(rowStart[static_cast<size_t>(r)])]; }
     double& Rhs(int r) { return rhs[static_cast<size_t>(r)]; }
     double& SquareSum() { return squareSum; }
     double Diagonal(int r) const { return values[static_cast<size_t>(rowStart[static_cast<size_t>(r)])]; }
@@ -70,6 +74,11 @@ public:
     // block of the system is formed), row by row into out (size i x size
     // j); false when it was not formed.
     bool InverseBlock(int nodeI, int nodeJ, double* out) const;
+    // out (rows x rows, full) = M Q M' for the inverse Q on the columns cols
+    // of M (rows x count, at most 6 rows), straight from the formed
+    // inverse; false, nothing written, unless cols are whole blocks of
+    // unknowns, each in its order, and the inverse is formed on them.
+    bool InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows, double* out) const;
     int NodeOf(int unknown) const { return rowNode[static_cast<size_t>(unknown)]; }
     int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
     int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }

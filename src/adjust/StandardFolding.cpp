@@ -39,6 +39,7 @@ struct CAdjustmentEngine::PointFold {
     bool accumulate = false; // its rays are finite and enter the system
     bool folded = false;
     std::vector<RayEquations> rays;
+    std::vector<CImageObservation*> observations; // of the listed rays, null where none
     // The sums over the rays of one camera: its packed 10 x 10 block and
     // right-hand side.
     struct CameraShare {
@@ -370,14 +371,27 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
     const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
                                                                    : static_cast<int>(rayImages.size());
+    // The observations are looked up first and fetched ahead: each lies
+    // elsewhere in memory, and their fetches then overlap.
+    work.observations.clear();
+    for (int r = firstRay; finitePoint && r < endRay; ++r) {
+        const int j = rayImages[static_cast<size_t>(r)];
+        const CProjectImage* image = images->GetAt(j);
+        const int index = point->observationIndex[j];
+        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
+                                                                                 : nullptr;
+        work.observations.push_back(obs);
+        if (obs != nullptr) {
+            __builtin_prefetch(obs, 1);
+            __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
+        }
+    }
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
         if (AbortRequested())
             return false;
         const int j = rayImages[static_cast<size_t>(r)];
         CProjectImage* image = images->GetAt(j);
-        const int index = point->observationIndex[j];
-        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
-                                                                                 : nullptr;
+        CImageObservation* obs = work.observations[static_cast<size_t>(r - firstRay)];
         if (obs == nullptr)
             continue;
         obs->rejected = false;
@@ -510,6 +524,12 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
     const double* __restrict M2 = Mr[2];
     const CVector& v = *work.v;
     const size_t blockCount = work.runs.size();
+    // A sparse system's rows of one block find a later run's columns at the
+    // same offset, less one per row: looked up once per block of rows.
+    CSparseNormals* sparse = S.T == nullptr ? S.sparse : nullptr;
+    constexpr size_t kOffsets = 64;
+    int64_t offset[kOffsets];
+    int rowNode = -1, nodeFirst = 0;
     for (size_t ba = 0; ba < blockCount; ++ba) {
         const PointFold::ColumnBlock& A = work.runs[ba];
         if (A.first >= hi || A.first + A.length <= lo)
@@ -519,11 +539,33 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
             const int ci = A.column + i;
             const int ri = A.first + i;
             const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
+            double* rowBegin = nullptr;
+            if (sparse != nullptr) {
+                rowBegin = sparse->RowBegin(ri);
+                const int node = sparse->NodeOf(ri);
+                if (node != rowNode) {
+                    rowNode = node;
+                    nodeFirst = sparse->NodeStart(node);
+                    const double* first = sparse->RowBegin(nodeFirst);
+                    for (size_t bb = ba + 1; bb < blockCount && bb < kOffsets; ++bb) {
+                        const double* at = sparse->Entry(nodeFirst, work.runs[bb].first);
+                        offset[bb] = at != nullptr ? at - first : -1;
+                    }
+                }
+            }
             for (size_t bb = ba; bb < blockCount; ++bb) {
                 const PointFold::ColumnBlock& B = work.runs[bb];
                 const int j0 = bb == ba ? i : 0;
                 // dst[j] is element (ri, B.first + j) for j >= j0.
-                double* __restrict dst = S.At(ri, B.first + j0) - j0;
+                double* __restrict dst;
+                if (rowBegin == nullptr)
+                    dst = S.At(ri, B.first + j0) - j0;
+                else if (bb == ba)
+                    dst = rowBegin - j0;
+                else if (bb < kOffsets && offset[bb] >= 0)
+                    dst = rowBegin + offset[bb] - (ri - nodeFirst);
+                else
+                    dst = S.At(ri, B.first);
                 const int cb = B.column;
                 for (int j = j0; j < B.length; ++j)
                     dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];

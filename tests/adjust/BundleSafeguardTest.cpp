@@ -85,6 +85,61 @@ TEST(BundleMerge, OnePointPerSharedLabelWithItsObservationTable)
     EXPECT_EQ(points.GetSize(), 5); // C counts its second image only
 }
 
+// Labels whose natural order differs from their bytes' order (numbers of
+// different lengths, signs, leading zeros, prefixes of each other), spread
+// over images in scrambled order: one point per label, in natural order
+// (against sorting the labels with the label order itself), each with its
+// rays in image order and its observation indices.
+TEST(BundleMerge, PointsInNaturalLabelOrderWhateverTheImagesOrder)
+{
+    const std::vector<std::vector<const char*>> perImage = {
+        {"P10", "P2", "A1", "X-1", "P"},
+        {"A01", "P2", "X-12", "P10", "Q9"},
+        {"P", "Q9", "A1", "X-1", "X-12", "A01"},
+        {"P2", "P10", "Q10"},
+    };
+    CProjectImageList list;
+    std::vector<std::string> labels;
+    for (const auto& names : perImage) {
+        CProjectImage* image = list.AddNew();
+        for (const char* l : names) {
+            image->targets.AddCopy(MakeObservation(l, 0, 0));
+            labels.push_back(l);
+        }
+    }
+    CImagePtrArray images;
+    list.GetPointerArray(images);
+    CPointSet points;
+    CCameraList cameras;
+    CProjectSettings settings;
+    settings.minimumRays = 1;
+    CAdjustmentSummary summary;
+    CAdjustmentEngine engine(&images, &points, nullptr, &cameras, nullptr, &settings, &summary);
+    ASSERT_TRUE(engine.MergeData());
+
+    std::sort(labels.begin(), labels.end());
+    labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+    std::sort(labels.begin(), labels.end(),
+              [](const std::string& a, const std::string& b) { return CNameBuffer(a.c_str()) < CNameBuffer(b.c_str()); });
+    ASSERT_EQ(points.GetSize(), static_cast<int>(labels.size()));
+    for (int i = 0; i < points.GetSize(); ++i) {
+        const CObjectPoint* p = points.GetAt(i);
+        SCOPED_TRACE(labels[static_cast<size_t>(i)]);
+        EXPECT_STREQ(p->label.GetText(), labels[static_cast<size_t>(i)].c_str());
+        int rays = 0;
+        for (size_t j = 0; j < perImage.size(); ++j) {
+            int index = -1;
+            for (size_t o = 0; o < perImage[j].size(); ++o)
+                if (labels[static_cast<size_t>(i)] == perImage[j][o])
+                    index = static_cast<int>(o);
+            EXPECT_EQ(p->observationIndex[static_cast<int>(j)], index) << "image " << j;
+            rays += index >= 0 ? 1 : 0;
+        }
+        EXPECT_EQ(p->rayCount, rays);
+        EXPECT_EQ(p->usedRayCount, rays);
+    }
+}
+
 // The partial derivatives of the principal distance, the station and the
 // point against central differences of the misclosure, and the rejection
 // limit, which is inclusive.

@@ -104,10 +104,17 @@ void ExpectRelative(double a, double b, double tolerance, const char* what)
 
 TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
 {
-    for (unsigned seed : {1u, 2u, 3u}) {
+    // Small systems, and one whose factor has wide supernodes with many
+    // rows below them (the inverse's dense products then work on blocks).
+    const struct {
+        unsigned seed;
+        int nodes;
+    } cases[] = {{1u, 30}, {2u, 30}, {3u, 30}, {4u, 160}};
+    for (const auto& one : cases) {
+        const unsigned seed = one.seed;
         SCOPED_TRACE(seed);
         TestSystem t;
-        BuildTestSystem(t, seed, 30);
+        BuildTestSystem(t, seed, one.nodes);
         const int n = t.order;
         // Outside the pattern there is no element.
         int outside = 0;
@@ -198,6 +205,42 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
                         const double scale = std::sqrt(normal.GetAt(r, r) * normal.GetAt(c, c));
                         EXPECT_NEAR(block[u * sb + v], normal.GetAt(r, c), 1e-10 * scale);
                     }
+            }
+        }
+        // M Q M' over the columns of two linked blocks (in either order),
+        // 3 and 6 rows, against the product with the dense inverse; columns
+        // that are not whole blocks are refused.
+        std::mt19937 rng(seed + 100);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        for (size_t k = 0; k < t.links.size(); k += 7) {
+            const auto& link = t.links[k];
+            if (link.first == link.second)
+                continue;
+            for (int rows : {3, 6}) {
+                std::vector<int32_t> cols;
+                for (int node : {link.second, link.first})
+                    for (int m = 0; m < t.sparse.NodeSize(node); ++m)
+                        cols.push_back(t.sparse.NodeStart(node) + m);
+                const int count = static_cast<int>(cols.size());
+                CMatrix M(rows, count);
+                for (int r = 0; r < rows; ++r)
+                    for (int c = 0; c < count; ++c)
+                        M.SetAt(u(rng) / std::sqrt(normal.GetAt(cols[static_cast<size_t>(c)], cols[static_cast<size_t>(c)])), r, c);
+                double out[36];
+                ASSERT_TRUE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
+                for (int r = 0; r < rows; ++r)
+                    for (int q = 0; q < rows; ++q) {
+                        long double sum = 0.0L;
+                        for (int c = 0; c < count; ++c)
+                            for (int d = 0; d < count; ++d)
+                                sum += static_cast<long double>(M.GetAt(r, c)) *
+                                       normal.GetAt(cols[static_cast<size_t>(c)], cols[static_cast<size_t>(d)]) *
+                                       M.GetAt(q, d);
+                        const double size = std::sqrt(std::fabs(out[r * rows + r] * out[q * rows + q])) + 1e-300;
+                        EXPECT_NEAR(out[r * rows + q], static_cast<double>(sum), 1e-9 * size) << rows << " rows";
+                    }
+                std::swap(cols[0], cols[1]);
+                EXPECT_FALSE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
             }
         }
     }
