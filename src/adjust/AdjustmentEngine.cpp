@@ -529,7 +529,13 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    if (sparse ? !sparse->Factorize() : !FactorPackedLdlt(*normals, GetWorkerCount())) {
+    bool factored = sparse ? sparse->Factorize() : FactorPackedLdlt(*normals, GetWorkerCount());
+    // A pivot at or below zero after rounding (a nearly singular system, as
+    // poor first approximations give) stops the sparse factorisation but not
+    // the pivot tests: the run goes on in the dense storage.
+    if (!factored && sparse && sparse->NotPositiveDefinite() && SwitchToDenseSystem())
+        factored = FactorPackedLdlt(*normals, GetWorkerCount());
+    if (!factored) {
         // An image that rejection left without rays makes its station
         // singular: name it, so that its orientation or the limit is mended.
         const std::string lost = ImagesWithoutRays();

@@ -377,6 +377,9 @@ public:
     // Checks that the reduced system of this run fits in memory and
     // allocates it; false with status 2 and a reason when it cannot.
     bool AllocateReducedSystem();
+    // Moves the formed sparse system into the dense storage, whose root-free
+    // factorisation takes pivots at or below zero that the tests allow.
+    bool SwitchToDenseSystem();
     // Datum rows of a free network: 6 when rigorous scaling has a bar in
     // the system, else 7 (set by the reverse forming).
     int GetFreeDatumRows() const;

@@ -249,6 +249,25 @@ bool CAdjustmentEngine::ChooseSparseSystem()
     return true;
 }
 
+bool CAdjustmentEngine::SwitchToDenseSystem()
+{
+    if (!sparse)
+        return false;
+    const double order = static_cast<double>(reducedCount) + 1.0;
+    const double physical = GetPhysicalMemoryBytes();
+    if (order > 2.0e9 || (physical > 0.0 && order * (order + 1.0) * sizeof(double) > physical))
+        return false;
+    CMatrix* dense = new CMatrix(reducedCount + 1, -1);
+    if (dense->GetRows() != reducedCount + 1) {
+        delete dense;
+        return false;
+    }
+    sparse->CopyToPacked(dense->GetRowTable());
+    normals = dense;
+    sparse.reset();
+    return true;
+}
+
 bool CAdjustmentEngine::AllocateReducedSystem()
 {
     const bool freeStandard = Scheme().borderedDatum;

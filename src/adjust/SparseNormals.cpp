@@ -329,9 +329,22 @@ bool CSparseNormals::Analyse()
     return true;
 }
 
+void CSparseNormals::CopyToPacked(double* const* T) const
+{
+    for (int r = 0; r < order; ++r) {
+        double* row = T[r];
+        std::fill(row, row + (order - r), 0.0);
+        for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
+            row[columnIndex[static_cast<size_t>(e)] - r] = values[static_cast<size_t>(e)];
+        row[order - r] = rhs[static_cast<size_t>(r)];
+    }
+    T[order][0] = squareSum;
+}
+
 bool CSparseNormals::Factorize()
 {
     factored = false;
+    notPositive = false;
     inverseValue.clear();
     if (lib->factor == nullptr && !Analyse())
         return false;
@@ -350,8 +363,19 @@ bool CSparseNormals::Factorize()
         }
         cholmod_common& c = lib->common;
         cholmod_sparse A = View(order, rowStart, columnIndex, values);
-        if (!cholmod_l_factorize(&A, lib->factor, &c) || c.status != CHOLMOD_OK)
+        if (!cholmod_l_factorize(&A, lib->factor, &c) || c.status != CHOLMOD_OK) {
+            if (c.status == CHOLMOD_NOT_POSDEF) {
+                // Back to the unscaled system, for a factorisation that
+                // takes such pivots.
+                notPositive = true;
+                for (int r = 0; r < order; ++r) {
+                    const double sr = scale[static_cast<size_t>(r)];
+                    for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
+                        values[static_cast<size_t>(e)] /= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
+                }
+            }
             return false;
+        }
 
         // Pivots of the unscaled system: the root-free form's d = l^2 / s^2.
         const cholmod_factor& L = *lib->factor;

@@ -59,6 +59,13 @@ public:
     // the permuted system, the right-hand side's last row included) is below
     // 1e-100 in magnitude.
     bool Factorize();
+    // True when the last factorisation met a pivot that is not positive;
+    // the system then holds its unscaled values again.
+    bool NotPositiveDefinite() const { return notPositive; }
+    // Writes the unscaled system into packed rows of order + 1 (each row from
+    // its diagonal, the right-hand side in column `order`, the square sum in
+    // the last row).
+    void CopyToPacked(double* const* T) const;
     // The pivots of the last factorisation, unscaled, in elimination order.
     const std::vector<double>& Pivots() const { return pivots; }
     // The solution of the factorised system into x[0 .. order - 1].
@@ -110,6 +117,7 @@ private:
     double factorEntries = 0.0;
     double factorFlops = 0.0;
     bool factored = false;
+    bool notPositive = false;
 
     // Where Z(a, b) (elimination positions, a >= b) is kept; -1 when it is
     // outside the pattern.
