@@ -3,6 +3,8 @@
 // images (kind 1), with image noise and every 50th point a control point.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include "../../tests/adjust/support/BundleNetwork.h"
 
 inline void BuildBenchNetwork(bundletest::Network& net, int images, int points, int kind)
@@ -19,4 +21,17 @@ inline void BuildBenchNetwork(bundletest::Network& net, int images, int points, 
     net.settings.convergenceLimit = 5e-6; // the default
     net.settings.maxIterations = 30;
     net.settings.totalErrorPropagation = true;
+}
+
+// One run of `run` on a network, on one and on eight threads: its arguments
+// are images, points, kind, threads and `last`.
+inline void RegisterOnOneAndEight(const char* name, void (*run)(benchmark::State&), int images, int points, int kind,
+                                  int last)
+{
+    for (int threads : {1, 8})
+        benchmark::RegisterBenchmark(name, run)
+            ->Args({images, points, kind, threads, last})
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kSecond);
 }

@@ -171,12 +171,7 @@ void BM_Bundle(benchmark::State& state)
 
 void Register(const char* name, int images, int points, int kind, int solver = 0)
 {
-    for (int threads : {1, 8})
-        benchmark::RegisterBenchmark(name, BM_Bundle)
-            ->Args({images, points, kind, threads, solver})
-            ->Iterations(1)
-            ->UseRealTime()
-            ->Unit(benchmark::kSecond);
+    RegisterOnOneAndEight(name, BM_Bundle, images, points, kind, solver);
 }
 
 } // namespace

@@ -226,12 +226,7 @@ void BM_Ceres(benchmark::State& state)
 
 void Register(const char* name, int images, int points, int kind, int iterations)
 {
-    for (int threads : {1, 8})
-        benchmark::RegisterBenchmark(name, BM_Ceres)
-            ->Args({images, points, kind, threads, iterations})
-            ->Iterations(1)
-            ->UseRealTime()
-            ->Unit(benchmark::kSecond);
+    RegisterOnOneAndEight(name, BM_Ceres, images, points, kind, iterations);
 }
 
 } // namespace

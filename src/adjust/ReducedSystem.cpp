@@ -249,13 +249,19 @@ bool CAdjustmentEngine::ChooseSparseSystem()
     return true;
 }
 
+// False when the computer's memory, where known, is smaller than `bytes`.
+static bool MemoryHolds(double bytes)
+{
+    const double physical = GetPhysicalMemoryBytes();
+    return !(physical > 0.0 && bytes > physical);
+}
+
 bool CAdjustmentEngine::SwitchToDenseSystem()
 {
     if (!sparse)
         return false;
     const double order = static_cast<double>(reducedCount) + 1.0;
-    const double physical = GetPhysicalMemoryBytes();
-    if (order > 2.0e9 || (physical > 0.0 && order * (order + 1.0) * sizeof(double) > physical))
+    if (order > 2.0e9 || !MemoryHolds(order * (order + 1.0) * sizeof(double)))
         return false;
     CMatrix* dense = new CMatrix(reducedCount + 1, -1);
     if (dense->GetRows() != reducedCount + 1) {
@@ -277,8 +283,7 @@ bool CAdjustmentEngine::AllocateReducedSystem()
         const double bytes = (static_cast<double>(sparse->Entries()) * 2.0 +
                               sparse->FactorEntries() * 4.0) * sizeof(double) +
                              64.0 * static_cast<double>(reducedCount);
-        const double physical = GetPhysicalMemoryBytes();
-        if (physical > 0.0 && bytes > physical) {
+        if (!MemoryHolds(bytes)) {
             char text[200];
             std::snprintf(text, sizeof text,
                           "Adjustment failed: the reduced normal system of %d unknowns needs %.1f GB of memory, "
@@ -305,8 +310,7 @@ bool CAdjustmentEngine::AllocateReducedSystem()
         doubles += b * (b + 1.0) / 2.0 + 7.0 * reducedCount;
     }
     const double bytes = doubles * sizeof(double);
-    const double physical = GetPhysicalMemoryBytes();
-    if (reducedCount < 0 || order > 2.0e9 || (physical > 0.0 && bytes > physical)) {
+    if (reducedCount < 0 || order > 2.0e9 || !MemoryHolds(bytes)) {
         char text[200];
         std::snprintf(text, sizeof text,
                       "Adjustment failed: the reduced normal system of %d unknowns needs %.1f GB of memory, "
