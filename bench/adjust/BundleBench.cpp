@@ -94,6 +94,8 @@ void BM_Bundle(benchmark::State& state)
     bool sparse = false;
     double forming = 0.0, factor = 0.0, rest = 0.0, post = 0.0, total = 0.0, sigma0 = 0.0;
     double formingCpu = 0.0, factorCpu = 0.0, restCpu = 0.0, postCpu = 0.0;
+    double prepare = 0.0, allocate = 0.0, triangulate = 0.0;
+    double prepareCpu = 0.0, allocateCpu = 0.0, triangulateCpu = 0.0;
     int iterations = 0, rays = 0, status = 0;
 
     double networkMegabytes = 0.0;
@@ -112,10 +114,22 @@ void BM_Bundle(benchmark::State& state)
                                  &net.settings, &net.summary);
         engine.SetWorkerLimit(threads);
         engine.SetSolver(static_cast<CAdjustmentEngine::ReducedSolver>(solver));
-        if (!engine.Prepare() || !net.settings.standardFolding || !engine.AllocateReducedSystem()) {
+        const Stamp prepareStart = Stamp::Take();
+        if (!engine.Prepare() || !net.settings.standardFolding) {
             state.SkipWithError("preparation failed");
             return;
         }
+        const Stamp prepared = Stamp::Take();
+        if (!engine.AllocateReducedSystem()) {
+            state.SkipWithError("preparation failed");
+            return;
+        }
+        const Stamp allocated = Stamp::Take();
+        prepare = prepared.wall - prepareStart.wall;
+        allocate = allocated.wall - prepared.wall;
+        prepareCpu = prepared.cpu - prepareStart.cpu;
+        allocateCpu = allocated.cpu - prepared.cpu;
+        triangulate = triangulateCpu = 0.0;
         sparse = engine.IsSparseSystem();
         CAdjustmentEngine::IterationState pass;
         forming = factor = rest = 0.0;
@@ -136,6 +150,8 @@ void BM_Bundle(benchmark::State& state)
             formingCpu += t.decomposition.cpu - t.forming.cpu;
             factorCpu += t.solution.cpu - t.decomposition.cpu;
             restCpu += (t.forming.cpu - t.start.cpu) + (finish.cpu - t.solution.cpu);
+            triangulate += t.forming.wall - t.start.wall;
+            triangulateCpu += t.forming.cpu - t.start.cpu;
         }
         const Stamp loopEnd = Stamp::Take();
         engine.PostAdjustment();
@@ -165,6 +181,14 @@ void BM_Bundle(benchmark::State& state)
     state.counters["factor_cpu_s_per_it"] = factorCpu / iterations;
     state.counters["rest_cpu_s_per_it"] = restCpu / iterations;
     state.counters["post_adjustment_cpu_s"] = postCpu;
+    // Of the above: the merge and checks, the reduced system's allocation,
+    // and the part of the rest before forming (mostly the triangulation).
+    state.counters["prepare_s"] = prepare;
+    state.counters["allocate_s"] = allocate;
+    state.counters["triangulate_s_per_it"] = triangulate / iterations;
+    state.counters["prepare_cpu_s"] = prepareCpu;
+    state.counters["allocate_cpu_s"] = allocateCpu;
+    state.counters["triangulate_cpu_s_per_it"] = triangulateCpu / iterations;
     state.counters["total_s"] = total;
     state.counters["sigma0"] = sigma0;
 }

@@ -278,7 +278,8 @@ public:
         int station;
     };
 
-    // What the forming needs of one image, read once per forming.
+    // What the forming and the intersection need of one image, read once
+    // per forming and once per triangulation.
     struct StationCache {
         double R[3][3];
         double X0[3];
@@ -286,6 +287,7 @@ public:
         double cosRoll;
         int cameraIndex;
         const CCamera* camera;
+        const CProjectImage* image;
     };
 
 private:
@@ -342,6 +344,9 @@ private:
     std::vector<char> cameraUsed;
     std::vector<int32_t> rayImages;               // images that observe each point, in image order
     std::vector<int32_t> rayStart;                // per point, its first entry in rayImages
+    // Per entry of rayImages, the observation that the point's index names
+    // in that image: the rays' data are reached without looking them up.
+    std::vector<CImageObservation*> rayObservations;
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat

@@ -46,6 +46,7 @@ bool CAdjustmentEngine::MergeData()
     // equal bytes), the labels then put in natural order once.
     struct Sighting {
         int32_t label, image, observation;
+        CImageObservation* pointer;
     };
     std::vector<Sighting> sightings;
     std::vector<const CNameBuffer*> labels;
@@ -54,14 +55,14 @@ bool CAdjustmentEngine::MergeData()
         for (int j = 0; j < nImages; ++j) {
             const CObservationList& targets = images->GetAt(j)->targets;
             for (int o = 0; o < targets.GetSize(); ++o) {
-                const CImageObservation* obs = targets.GetAt(o);
+                CImageObservation* obs = targets.GetAt(o);
                 if (obs == nullptr || obs->disabled)
                     continue;
                 const auto found =
                     number.emplace(std::string_view(obs->label.GetText()), static_cast<int32_t>(labels.size()));
                 if (found.second)
                     labels.push_back(&obs->label);
-                sightings.push_back(Sighting{found.first->second, j, o});
+                sightings.push_back(Sighting{found.first->second, j, o, obs});
             }
         }
     }
@@ -98,6 +99,7 @@ bool CAdjustmentEngine::MergeData()
 
     rayImages.clear();
     rayStart.clear();
+    rayObservations.clear();
     for (size_t k = 0; k < labels.size(); ++k) {
         const int32_t first = labelStart[k], end = labelStart[k + 1];
         if (end - first < minimumRays)
@@ -111,8 +113,13 @@ bool CAdjustmentEngine::MergeData()
             point->observationIndex[s.image] = s.observation;
             point->rayCount += 1;
             point->usedRayCount += 1;
-            if (r == first || sorted[static_cast<size_t>(r) - 1].image != s.image)
+            // A second observation in the same image replaces the first.
+            if (r == first || sorted[static_cast<size_t>(r) - 1].image != s.image) {
                 rayImages.push_back(s.image);
+                rayObservations.push_back(s.pointer);
+            } else {
+                rayObservations.back() = s.pointer;
+            }
         }
         auto found = std::lower_bound(old.begin(), old.end(), label,
                                       [](const std::unique_ptr<CObjectPoint>& p, const CNameBuffer& l) {
@@ -146,7 +153,10 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
     // visits only those, unless the set or the images changed since.
     const int nImages = images->GetSize();
     const int nRays = static_cast<int>(rayImages.size());
-    const bool listed = static_cast<int>(rayStart.size()) == points->GetSize();
+    const bool listed = static_cast<int>(rayStart.size()) == points->GetSize() &&
+                        rayObservations.size() == rayImages.size();
+    if (listed)
+        FillStationCache();
     // Each point is intersected on its own, in parallel; the overall RMS is
     // then summed in the order of the set.
     const int nPoints = points->GetSize();
@@ -168,8 +178,9 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
             if (listed && point->observationIndex.GetSize() == nImages) {
                 const int first = rayStart[static_cast<size_t>(i)];
                 const int end = i + 1 < nPoints ? rayStart[static_cast<size_t>(i) + 1] : nRays;
-                intersected = IntersectPointOnImages(pointRms, *point, *images, *cameras, *settings, iteration,
-                                                     rayImages.data() + first, end - first);
+                intersected = IntersectListedRays(pointRms, *point, *settings, iteration, stationCache.data(),
+                                                  rayImages.data() + first, rayObservations.data() + first,
+                                                  end - first);
             } else {
                 intersected = IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration);
             }

@@ -19,6 +19,12 @@ void CAdjustmentEngine::FillStationCache()
     for (int j = 0; j < n; ++j) {
         const CProjectImage* image = images->GetAt(j);
         StationCache& s = stationCache[static_cast<size_t>(j)];
+        s.image = image;
+        if (image == nullptr) {
+            s = StationCache{};
+            s.cameraIndex = -1;
+            continue;
+        }
         image->GetRotation(s.R);
         s.X0[0] = image->X;
         s.X0[1] = image->Y;

@@ -61,12 +61,35 @@ private:
     int count = 0;
 };
 
-// A ray of the point: its image, its observation and the image's camera.
+// A ray of the point: its image, its observation, the image's camera and
+// orientation, and the observation's corrected coordinates once they are
+// needed. They do not change during one intersection, so they are found once
+// per ray, not once per pass.
 struct Ray {
     const CProjectImage* image;
     CImageObservation* observation;
     const CCamera* camera;
+    double R[3][3];
+    double X0[3];
+    double x, y;
+    int corrected; // 0: not yet asked, 1: x and y hold them, -1: they cannot be had
 };
+
+void AddRay(std::vector<Ray>& rays, const CProjectImage* image, CImageObservation* observation,
+            const CCamera* camera)
+{
+    // Each observation lies elsewhere in memory: fetched ahead, the rays'
+    // misses overlap.
+    __builtin_prefetch(observation, 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(observation) + 64, 1);
+    rays.emplace_back();
+    Ray& ray = rays.back();
+    ray.image = image;
+    ray.observation = observation;
+    ray.camera = camera;
+    ray.x = ray.y = 0.0;
+    ray.corrected = 0;
+}
 
 // The rays of the point over the given images, in their order: entries that
 // name an observation of an image whose camera is in the list. Rejected
@@ -87,13 +110,44 @@ void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& imag
         CImageObservation* observation = image->targets.GetAt(index);
         const CCamera* camera = observation ? FindImageCamera(*image, cameras) : nullptr;
         if (camera) {
-            // Each observation lies elsewhere in memory: fetched ahead, the
-            // rays' misses overlap.
-            __builtin_prefetch(observation, 1);
-            __builtin_prefetch(reinterpret_cast<const char*>(observation) + 64, 1);
-            rays.push_back(Ray{image, observation, camera});
+            AddRay(rays, image, observation, camera);
+            Ray& ray = rays.back();
+            image->GetRotation(ray.R);
+            ray.X0[0] = image->X;
+            ray.X0[1] = image->Y;
+            ray.X0[2] = image->Z;
         }
     }
+}
+
+// The same from the engine's lists: each ray's observation and its image's
+// cached station.
+void CollectListedRays(const CAdjustmentEngine::StationCache* stations, const int32_t* images,
+                       CImageObservation* const* observations, int count, std::vector<Ray>& rays)
+{
+    rays.clear();
+    for (int k = 0; k < count; ++k) {
+        const CAdjustmentEngine::StationCache& s = stations[images[k]];
+        if (observations[k] == nullptr || s.image == nullptr || s.camera == nullptr)
+            continue;
+        AddRay(rays, s.image, observations[k], s.camera);
+        Ray& ray = rays.back();
+        std::copy(&s.R[0][0], &s.R[0][0] + 9, &ray.R[0][0]);
+        std::copy(s.X0, s.X0 + 3, ray.X0);
+    }
+}
+
+// The observation untransformed and corrected for distortion, as
+// CorrectedImageCoordinates gives it; computed at the first call.
+bool Corrected(Ray& ray)
+{
+    if (ray.corrected == 0) {
+        double x = 0.0, y = 0.0;
+        ray.corrected = CorrectedImageCoordinates(*ray.image, *ray.camera, *ray.observation, x, y) ? 1 : -1;
+        ray.x = x;
+        ray.y = y;
+    }
+    return ray.corrected > 0;
 }
 
 // Index in rays of the usable ray with the largest residual among those over
@@ -115,6 +169,37 @@ int WorstRay(const std::vector<Ray>& rays, double limit)
         }
     }
     return worst;
+}
+
+// The two rows of the ray's block: derivatives of the residual with respect
+// to X, Y, Z, then the residual, measured minus computed. ProjectRay and
+// FormRayBlock's arithmetic on the ray's cached data; false when the
+// observation cannot be corrected, the point lies in the image plane, or a
+// value is not finite.
+bool RayRows(const CObjectPoint& point, Ray& ray, double row0[kRayColumns], double row1[kRayColumns])
+{
+    if (!Corrected(ray))
+        return false;
+    const double c = ray.camera->parameters[CAM_C];
+    const double(&R)[3][3] = ray.R;
+    const double d[3] = {point.x - ray.X0[0], point.y - ray.X0[1], point.z - ray.X0[2]};
+    const double depth = ray::Dot(R[2], d);
+    if (!(depth != 0.0) || !std::isfinite(depth))
+        return false;
+    const double w = 1.0 / depth;
+    const double U = w * ray::Dot(R[0], d);
+    const double V = w * ray::Dot(R[1], d);
+    const double k = c * w;
+    for (int j = 0; j < 3; ++j) {
+        row0[j] = (R[0][j] - U * R[2][j]) * k;
+        row1[j] = (R[1][j] - V * R[2][j]) * k;
+    }
+    row0[3] = ray.x + c * U;
+    row1[3] = ray.y + c * V;
+    for (int j = 0; j < kRayColumns; ++j)
+        if (!std::isfinite(row0[j]) || !std::isfinite(row1[j]))
+            return false;
+    return true;
 }
 
 // The ray block of CAdjustmentEngine::FormRayEquations with the camera found.
@@ -147,32 +232,31 @@ namespace {
 
 // The start value from those of the rays that are not rejected and belong to
 // an enabled image.
-bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
+bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
 {
     CMatrix normal(4, -1);
     double stationSum = 0.0;
     int rays = 0;
-    for (const Ray& ray : candidates) {
+    for (Ray& ray : candidates) {
         const CImageObservation* observation = ray.observation;
         const CProjectImage* image = ray.image;
         if (observation->rejected || !image->enabled)
             continue;
         const CCamera* camera = ray.camera;
-        double x = 0.0, y = 0.0;
-        if (!CorrectedImageCoordinates(*image, *camera, *observation, x, y))
+        if (!Corrected(ray))
             continue;
+        const double x = ray.x, y = ray.y;
         const double c = camera->parameters[CAM_C];
         if (!(c != 0.0))
             continue;
-        double R[3][3];
-        image->GetRotation(R);
+        const double(&R)[3][3] = ray.R;
         // Every point P of the ray has a . (P - X0) = 0 and b . (P - X0) = 0.
         double a[3], b[3];
         for (int j = 0; j < 3; ++j) {
             a[j] = R[0][j] + (x / c) * R[2][j];
             b[j] = R[1][j] + (y / c) * R[2][j];
         }
-        const double X0[3] = {image->X, image->Y, image->Z};
+        const double* X0 = ray.X0;
         const double aX = ray::Dot(a, X0), bX = ray::Dot(b, X0);
         for (int r = 0; r < 3; ++r) {
             for (int s = r; s < 3; ++s)
@@ -202,13 +286,11 @@ bool Approximate(CObjectPoint& point, const std::vector<Ray>& candidates)
     return true;
 }
 
-// The intersection of the point from its rays over the images of order.
-bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
-               const CCameraList& cameras, const CProjectSettings& settings, int pass, const CRayImages& order)
+// The intersection of the point from its rays (collected; the vector is
+// worked on).
+bool Intersect(double& rms, CObjectPoint& point, const CProjectSettings& settings, int pass, std::vector<Ray>& rays)
 {
     const CFloatingPointFlags flags;
-    std::vector<Ray> rays;
-    CollectRays(point, images, cameras, order, rays);
     // The passes use the rays that the start value uses: those of enabled images.
     rays.erase(std::remove_if(rays.begin(), rays.end(), [](const Ray& ray) { return !ray.image->enabled; }),
                rays.end());
@@ -236,28 +318,31 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
     int totalPasses = 0;
     enum { kRunning, kSuccess, kFailure } state = kRunning;
 
-    CMatrix normal(4, -1);
-    CMatrix lastNormal;
-    CMatrix block(2, 4);
+    double normal[kPointSystemSize];
+    double lastNormal[kPointSystemSize] = {};
     double s0 = 0.0;
 
     while (state == kRunning) {
-        normal.Zero();
+        std::fill(normal, normal + kPointSystemSize, 0.0);
         const double previous = rms;
         ++passes;
         point.usedRayCount = 0;
         int equations = 0;
         bool finite = true;
         for (size_t k = 0; k < rays.size() && finite; ++k) {
-            const Ray& ray = rays[k];
+            Ray& ray = rays[k];
             if (ray.observation->rejected)
                 continue;
             equations += 2;
             point.usedRayCount += 1;
-            if (!FormRayBlock(point, *ray.image, *ray.camera, *ray.observation, block))
+            double row0[kRayColumns], row1[kRayColumns];
+            if (!RayRows(point, ray, row0, row1)) {
                 finite = false;
-            else
-                normal.AddAtA(block, 1);
+            } else {
+                ray.observation->vx = row0[3];
+                ray.observation->vy = row1[3];
+                AddPointRay(normal, row0, row1);
+            }
         }
         if (finite && equations < settings.minimumRays) {
             restoreEntry();
@@ -265,17 +350,19 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
             return false;
         }
 
-        const double sum = normal.GetAt(3, 3);
+        const double sum = normal[kPointSystemSize - 1];
         if (finite && equations > 0) {
             rms = std::sqrt(sum / equations);
             s0 = equations > 3 ? std::sqrt(sum / (equations - 3)) : 0.0;
         }
-        lastNormal = normal;
-        if (pass > 0)
-            for (int j = 0; j < 3; ++j)
-                normal.SetAt(normal.GetAt(j, j) + kHoldWeight, j, j);
-        CVector correction(3);
-        if (!finite || !std::isfinite(rms) || !SolveNormalEquations(normal, 3, correction)) {
+        std::copy(normal, normal + kPointSystemSize, lastNormal);
+        if (pass > 0) {
+            normal[0] += kHoldWeight;
+            normal[4] += kHoldWeight;
+            normal[7] += kHoldWeight;
+        }
+        double correction[3];
+        if (!finite || !std::isfinite(rms) || !SolvePointNormals(normal, correction)) {
             state = kFailure;
             break;
         }
@@ -309,8 +396,12 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
     }
 
     if (state == kSuccess && pass == 0) {
+        CMatrix last(4, -1);
+        for (int i = 0, at = 0; i < 4; ++i)
+            for (int j = i; j < 4; ++j)
+                last.SetAt(lastNormal[at++], i, j);
         CMatrix inverse;
-        if (InvertNormalMatrix(lastNormal, 3, inverse)) {
+        if (InvertNormalMatrix(last, 3, inverse)) {
             const double sx = s0 * std::sqrt(inverse.GetAt(0, 0));
             const double sy = s0 * std::sqrt(inverse.GetAt(1, 1));
             const double sz = s0 * std::sqrt(inverse.GetAt(2, 2));
@@ -337,6 +428,13 @@ bool Intersect(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>&
     return true;
 }
 
+// The rays of one intersection, kept per thread from point to point.
+std::vector<Ray>& RayScratch()
+{
+    thread_local std::vector<Ray> rays;
+    return rays;
+}
+
 } // namespace
 
 bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList& images, const CCameraList& cameras)
@@ -347,7 +445,7 @@ bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, CProjectImageList&
 bool CAdjustmentEngine::ApproximatePoint(CObjectPoint& point, const CDynArray<CProjectImage>& images,
                                          const CCameraList& cameras)
 {
-    std::vector<Ray> rays;
+    std::vector<Ray>& rays = RayScratch();
     CollectRays(point, images, cameras, CRayImages(point, images), rays);
     return Approximate(point, rays);
 }
@@ -361,13 +459,15 @@ bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, CProjec
 bool CAdjustmentEngine::IntersectPoint(double& rms, CObjectPoint& point, const CDynArray<CProjectImage>& images,
                                        const CCameraList& cameras, const CProjectSettings& settings, int pass)
 {
-    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(point, images));
+    std::vector<Ray>& rays = RayScratch();
+    CollectRays(point, images, cameras, CRayImages(point, images), rays);
+    return Intersect(rms, point, settings, pass, rays);
 }
 
 bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
                               const CCameraList& cameras, const int32_t* observing, int observingCount)
 {
-    std::vector<Ray> rays;
+    std::vector<Ray>& rays = RayScratch();
     CollectRays(point, images, cameras, CRayImages(observing, observingCount), rays);
     return Approximate(point, rays);
 }
@@ -376,7 +476,18 @@ bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CP
                             const CCameraList& cameras, const CProjectSettings& settings, int pass,
                             const int32_t* observing, int observingCount)
 {
-    return Intersect(rms, point, images, cameras, settings, pass, CRayImages(observing, observingCount));
+    std::vector<Ray>& rays = RayScratch();
+    CollectRays(point, images, cameras, CRayImages(observing, observingCount), rays);
+    return Intersect(rms, point, settings, pass, rays);
+}
+
+bool IntersectListedRays(double& rms, CObjectPoint& point, const CProjectSettings& settings, int pass,
+                         const CAdjustmentEngine::StationCache* stations, const int32_t* images,
+                         CImageObservation* const* observations, int count)
+{
+    std::vector<Ray>& rays = RayScratch();
+    CollectListedRays(stations, images, observations, count, rays);
+    return Intersect(rms, point, settings, pass, rays);
 }
 
 bool IntersectTwoRays(CObjectPoint& point, int observation1, int observation2, const CProjectImage& image1,

@@ -19,6 +19,14 @@ bool IntersectPointOnImages(double& rms, CObjectPoint& point, const CDynArray<CP
 bool ApproximatePointOnImages(CObjectPoint& point, const CDynArray<CProjectImage>& images,
                               const CCameraList& cameras, const int32_t* observing, int observingCount);
 
+// The intersection from the engine's lists of a point's rays: for each, its
+// image (an index into stations, the cache of the run's images) and its
+// observation (null: no ray). The same numbers as IntersectPointOnImages
+// over those images when the point's index names those observations.
+bool IntersectListedRays(double& rms, CObjectPoint& point, const CProjectSettings& settings, int pass,
+                         const CAdjustmentEngine::StationCache* stations, const int32_t* images,
+                         CImageObservation* const* observations, int count);
+
 // Intersects the ray of target observation observation1 of image1 with that
 // of observation2 of image2 at the midpoint of their shortest connection.
 // False (point unchanged) when the intersection angle is below minimumAngle

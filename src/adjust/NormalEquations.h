@@ -27,3 +27,13 @@ bool SolveNormalEquations(CMatrix& augmented, int unknowns, CVector& x);
 // inverse becomes a packed symmetric matrix. False when a diagonal element
 // is not positive, the inversion fails, or a value is not finite.
 bool InvertNormalMatrix(const CMatrix& augmented, int unknowns, CMatrix& inverse);
+
+// The point systems of the intersection: three unknowns and the right-hand
+// side, a 4 x 4 augmented system packed by rows as the upper triangle,
+// (0,0) (0,1) (0,2) (0,3) (1,1) (1,2) (1,3) (2,2) (2,3) (3,3). Each gives
+// the same numbers, bit for bit, as the general routine on a CMatrix.
+constexpr int kPointSystemSize = 10;
+// Adds B'B of a ray's 2 x 4 block (rows row0, row1), as CMatrix::AddAtA.
+void AddPointRay(double augmented[kPointSystemSize], const double row0[4], const double row1[4]);
+// SolveNormalEquations(augmented, 3, x).
+bool SolvePointNormals(double augmented[kPointSystemSize], double x[3]);

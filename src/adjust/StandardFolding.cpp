@@ -39,7 +39,6 @@ struct CAdjustmentEngine::PointFold {
     bool accumulate = false; // its rays are finite and enter the system
     bool folded = false;
     std::vector<RayEquations> rays;
-    std::vector<CImageObservation*> observations; // of the listed rays, null where none
     // The sums over the rays of one camera: its packed 10 x 10 block and
     // right-hand side.
     struct CameraShare {
@@ -371,17 +370,11 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     const int firstRay = i < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i)] : 0;
     const int endRay = i + 1 < static_cast<int>(rayStart.size()) ? rayStart[static_cast<size_t>(i) + 1]
                                                                    : static_cast<int>(rayImages.size());
-    // The observations are looked up first and fetched ahead: each lies
-    // elsewhere in memory, and their fetches then overlap.
-    work.observations.clear();
+    // The merge listed the rays' observations. Each lies elsewhere in
+    // memory: fetched ahead, their misses overlap.
+    CImageObservation* const* observations = rayObservations.data();
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
-        const int j = rayImages[static_cast<size_t>(r)];
-        const CProjectImage* image = images->GetAt(j);
-        const int index = point->observationIndex[j];
-        CImageObservation* obs = index >= 0 && index < image->targets.GetSize() ? image->targets.GetAt(index)
-                                                                                 : nullptr;
-        work.observations.push_back(obs);
-        if (obs != nullptr) {
+        if (const CImageObservation* obs = observations[r]) {
             __builtin_prefetch(obs, 1);
             __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
         }
@@ -390,14 +383,14 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
         if (AbortRequested())
             return false;
         const int j = rayImages[static_cast<size_t>(r)];
-        CProjectImage* image = images->GetAt(j);
-        CImageObservation* obs = work.observations[static_cast<size_t>(r - firstRay)];
+        CImageObservation* obs = observations[r];
         if (obs == nullptr)
             continue;
+        const StationCache& station = stationCache[static_cast<size_t>(j)];
         obs->rejected = false;
         work.rays.emplace_back();
         RayEquations& ray = work.rays.back();
-        if (!FormRay(stationCache[static_cast<size_t>(j)], *image, *obs, *point, ray)) {
+        if (!FormRay(station, *station.image, *obs, *point, ray)) {
             work.rays.pop_back();
             obs->rejected = true;
             progress.rejectedCount.fetch_add(1, std::memory_order_relaxed);
