@@ -347,6 +347,8 @@ private:
     // Per entry of rayImages, the observation that the point's index names
     // in that image: the rays' data are reached without looking them up.
     std::vector<CImageObservation*> rayObservations;
+    std::vector<CImageObservation*> otherObservations; // those of the merged images in no ray
+    int mergedImages = -1;                        // images at the merge
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat

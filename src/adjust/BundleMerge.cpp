@@ -50,14 +50,22 @@ bool CAdjustmentEngine::MergeData()
     };
     std::vector<Sighting> sightings;
     std::vector<const CNameBuffer*> labels;
+    // The observations that will be no point's ray: disabled ones now, the
+    // rest as the points are made.
+    otherObservations.clear();
+    mergedImages = nImages;
     {
         std::unordered_map<std::string_view, int32_t> number;
         for (int j = 0; j < nImages; ++j) {
             const CObservationList& targets = images->GetAt(j)->targets;
             for (int o = 0; o < targets.GetSize(); ++o) {
                 CImageObservation* obs = targets.GetAt(o);
-                if (obs == nullptr || obs->disabled)
+                if (obs == nullptr)
                     continue;
+                if (obs->disabled) {
+                    otherObservations.push_back(obs);
+                    continue;
+                }
                 const auto found =
                     number.emplace(std::string_view(obs->label.GetText()), static_cast<int32_t>(labels.size()));
                 if (found.second)
@@ -102,8 +110,11 @@ bool CAdjustmentEngine::MergeData()
     rayObservations.clear();
     for (size_t k = 0; k < labels.size(); ++k) {
         const int32_t first = labelStart[k], end = labelStart[k + 1];
-        if (end - first < minimumRays)
+        if (end - first < minimumRays) {
+            for (int32_t r = first; r < end; ++r)
+                otherObservations.push_back(sorted[static_cast<size_t>(r)].pointer);
             continue;
+        }
         const CNameBuffer& label = *labels[static_cast<size_t>(byLabel[k])];
         std::unique_ptr<CObjectPoint> point(new CObjectPoint(label));
         point->observationIndex.Reset(nImages);
@@ -118,6 +129,7 @@ bool CAdjustmentEngine::MergeData()
                 rayImages.push_back(s.image);
                 rayObservations.push_back(s.pointer);
             } else {
+                otherObservations.push_back(rayObservations.back());
                 rayObservations.back() = s.pointer;
             }
         }
@@ -148,18 +160,51 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
 {
     progress.phase = PHASE_TRIANGULATING;
     count = 0;
-    images->ClearResidualsAndRejections();
-    // The merge listed the images that observe each point: the intersection
-    // visits only those, unless the set or the images changed since.
+    // The merge listed the images that observe each point and the rays'
+    // observations: the intersection visits only those, unless the set or
+    // the images changed since.
     const int nImages = images->GetSize();
     const int nRays = static_cast<int>(rayImages.size());
-    const bool listed = static_cast<int>(rayStart.size()) == points->GetSize() &&
+    const int nPoints = points->GetSize();
+    const bool listed = static_cast<int>(rayStart.size()) == nPoints && mergedImages == nImages &&
                         rayObservations.size() == rayImages.size();
-    if (listed)
+    // Every observation starts without residuals and rejection: those of
+    // the rays as their point comes (its intersection reads them next), the
+    // others here.
+    if (listed) {
+        for (CImageObservation* obs : otherObservations) {
+            obs->vx = obs->vy = 0.0;
+            obs->rejected = false;
+        }
         FillStationCache();
+    } else {
+        images->ClearResidualsAndRejections();
+    }
+    CImageObservation* const* observations = rayObservations.data();
+    auto rayRange = [&](int i, int& first, int& end) {
+        first = rayStart[static_cast<size_t>(i)];
+        end = i + 1 < nPoints ? rayStart[static_cast<size_t>(i) + 1] : nRays;
+    };
+    CObjectPoint* const* pointData = points->GetData();
+    // The next point's object and observations are fetched while the point
+    // before it is intersected.
+    auto prefetch = [&](int i) {
+        if (i >= nPoints)
+            return;
+        if (const CObjectPoint* point = pointData[i])
+            __builtin_prefetch(point, 1);
+        if (!listed)
+            return;
+        int first, end;
+        rayRange(i, first, end);
+        for (int r = first; r < end; ++r)
+            if (const CImageObservation* obs = observations[r]) {
+                __builtin_prefetch(obs, 1);
+                __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
+            }
+    };
     // Each point is intersected on its own, in parallel; the overall RMS is
     // then summed in the order of the set.
-    const int nPoints = points->GetSize();
     std::vector<double> squares(static_cast<size_t>(nPoints), -1.0); // RMS^2 of the intersected points
     std::atomic<int> next{0};
     std::atomic<bool> aborted{false};
@@ -169,18 +214,27 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
                 aborted = true;
                 return;
             }
-            CObjectPoint* point = points->GetAt(i);
+            prefetch(i + 1);
+            if (listed) {
+                int first, end;
+                rayRange(i, first, end);
+                for (int r = first; r < end; ++r)
+                    if (CImageObservation* obs = observations[r]) {
+                        obs->vx = obs->vy = 0.0;
+                        obs->rejected = false;
+                    }
+            }
+            CObjectPoint* point = pointData[i];
             if (point == nullptr)
                 continue;
             double pointRms = 0.0;
             const double entry[3] = {point->x, point->y, point->z};
             bool intersected;
             if (listed && point->observationIndex.GetSize() == nImages) {
-                const int first = rayStart[static_cast<size_t>(i)];
-                const int end = i + 1 < nPoints ? rayStart[static_cast<size_t>(i) + 1] : nRays;
+                int first, end;
+                rayRange(i, first, end);
                 intersected = IntersectListedRays(pointRms, *point, *settings, iteration, stationCache.data(),
-                                                  rayImages.data() + first, rayObservations.data() + first,
-                                                  end - first);
+                                                  rayImages.data() + first, observations + first, end - first);
             } else {
                 intersected = IntersectPoint(pointRms, *point, *images, *cameras, *settings, iteration);
             }
