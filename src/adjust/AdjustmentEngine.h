@@ -307,6 +307,8 @@ private:
     // Forms the rays of point `index` and prepares its folding into work;
     // false when the abort flag stopped it.
     bool FormPoint(int index, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
+    // Fetches ahead what the forming reads of point i and its rays.
+    void FetchPointAhead(int i) const;
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     // Add a formed point's rays and its elimination to rows lo .. hi - 1.
     void ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi);
@@ -349,6 +351,7 @@ private:
     std::vector<CImageObservation*> rayObservations;
     std::vector<CImageObservation*> otherObservations; // those of the merged images in no ray
     int mergedImages = -1;                        // images at the merge
+    std::vector<int32_t> foldNext;                // per point, the point after it in the fold order, or -1
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat

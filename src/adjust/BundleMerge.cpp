@@ -11,6 +11,7 @@
 
 #include "AdjustmentEngine.h"
 #include "ImageObservation.h"
+#include "ImageRays.h"
 #include "Intersection.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
@@ -153,6 +154,10 @@ bool CAdjustmentEngine::MergeData()
         return rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(a)])] <
                rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(b)])];
     });
+    foldNext.assign(static_cast<size_t>(n), -1);
+    for (int k = 0; k + 1 < n; ++k)
+        foldNext[static_cast<size_t>(standardFold.foldOrder[static_cast<size_t>(k)])] =
+            standardFold.foldOrder[static_cast<size_t>(k) + 1];
     return true;
 }
 
@@ -192,15 +197,14 @@ bool CAdjustmentEngine::TriangulateAll(int& count, double& rms, int iteration, b
         if (i >= nPoints)
             return;
         if (const CObjectPoint* point = pointData[i])
-            __builtin_prefetch(point, 1);
+            PrefetchPoint(point);
         if (!listed)
             return;
         int first, end;
         rayRange(i, first, end);
         for (int r = first; r < end; ++r)
             if (const CImageObservation* obs = observations[r]) {
-                __builtin_prefetch(obs, 1);
-                __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
+                PrefetchObservation(obs);
             }
     };
     // Each point is intersected on its own, in parallel; the overall RMS is

@@ -40,7 +40,7 @@ void CAdjustmentEngine::FillStationCache()
 bool CAdjustmentEngine::FormRay(const StationCache& s, const CProjectImage& image, CImageObservation& obs,
                                 CObjectPoint& point, RayEquations& e, double* square) const
 {
-    std::memset(&e, 0, sizeof(e));
+    // Every field but the station is written when the ray is used.
     e.camera = s.cameraIndex;
     if (s.camera == nullptr)
         return false;

@@ -5,6 +5,7 @@
 #include "Camera.h"
 #include "Distortion.h"
 #include "ImageObservation.h"
+#include "ImageTransform.h"
 #include "Matrix.h"
 #include "ObjectPoint.h"
 #include "ProjectImage.h"
@@ -50,15 +51,18 @@ bool StoreRayRows(const double* row0, const double* row1, int columns, CImageObs
 bool CorrectedImageCoordinates(const CProjectImage& image, const CCamera& camera,
                                const CImageObservation& observation, double& x, double& y)
 {
-    CImageObservation work(observation.label, observation.x, observation.y);
+    double u = observation.x, v = observation.y;
     const int parameters = image.transformation.GetSize();
-    if ((parameters == 4 || parameters == 6) && !image.UntransformObservation(work))
+    const double* a = image.transformation.GetData();
+    if (parameters == 6 && !Affine2DInverse(a, u, v))
         return false;
-    CorrectDistortion(work, camera);
-    if (!std::isfinite(work.x) || !std::isfinite(work.y))
+    if (parameters == 4 && !Similarity2DInverse(a, u, v))
         return false;
-    x = work.x;
-    y = work.y;
+    CorrectDistortion(camera.parameters, u, v);
+    if (!std::isfinite(u) || !std::isfinite(v))
+        return false;
+    x = u;
+    y = v;
     return true;
 }
 

@@ -5,11 +5,12 @@
 
 #include <cfenv>
 
+#include "ImageObservation.h"
+#include "ObjectPoint.h"
+
 class CCamera;
 class CCameraList;
-class CImageObservation;
 class CMatrix;
-class CObjectPoint;
 class CProjectImage;
 
 // A working copy of the observation, untransformed when the image has an
@@ -55,3 +56,21 @@ public:
 private:
     std::fexcept_t saved;
 };
+
+// Asks for the memory of what the rays read and write of an observation
+// (its coordinates, sigmas, residuals and rejection, which lie together),
+// so that the misses of several observations overlap.
+inline void PrefetchObservation(const CImageObservation* observation)
+{
+    __builtin_prefetch(&observation->x, 1);
+    __builtin_prefetch(&observation->rejected, 1);
+}
+
+// The same for what the forming and the intersection use of a point: its
+// coordinates, counts and flags, and its observation index.
+inline void PrefetchPoint(const CObjectPoint* point)
+{
+    __builtin_prefetch(&point->x, 1);
+    __builtin_prefetch(&point->updated, 1);
+    __builtin_prefetch(&point->observationIndex, 1);
+}

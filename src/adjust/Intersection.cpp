@@ -80,8 +80,7 @@ void AddRay(std::vector<Ray>& rays, const CProjectImage* image, CImageObservatio
 {
     // Each observation lies elsewhere in memory: fetched ahead, the rays'
     // misses overlap.
-    __builtin_prefetch(observation, 1);
-    __builtin_prefetch(reinterpret_cast<const char*>(observation) + 64, 1);
+    PrefetchObservation(observation);
     rays.emplace_back();
     Ray& ray = rays.back();
     ray.image = image;

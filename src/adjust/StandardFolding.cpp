@@ -16,6 +16,7 @@
 #include "DenseKernels.h"
 #include "Camera.h"
 #include "ImageObservation.h"
+#include "ImageRays.h"
 #include "ObjectPoint.h"
 #include "PackedNormals.h"
 #include "PointSet.h"
@@ -356,6 +357,9 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     work.rays.clear();
     work.M = nullptr;
     work.v = nullptr;
+    // The point that comes next (on one worker) arrives while this one is formed.
+    if (i >= 0 && i < static_cast<int>(foldNext.size()))
+        FetchPointAhead(foldNext[static_cast<size_t>(i)]);
     CObjectPoint* point = points->GetAt(i);
     if (point == nullptr || !point->inUse)
         return true;
@@ -375,8 +379,7 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     CImageObservation* const* observations = rayObservations.data();
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
         if (const CImageObservation* obs = observations[r]) {
-            __builtin_prefetch(obs, 1);
-            __builtin_prefetch(reinterpret_cast<const char*>(obs) + 64, 1);
+            PrefetchObservation(obs);
         }
     }
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
@@ -454,6 +457,18 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     }
     point->usedRayCount = rays;
     return true;
+}
+
+void CAdjustmentEngine::FetchPointAhead(int i) const
+{
+    if (i < 0 || i + 1 >= static_cast<int>(rayStart.size()) || i >= points->GetSize())
+        return;
+    PrefetchPoint(points->GetAt(i));
+    const int end = rayStart[static_cast<size_t>(i) + 1];
+    for (int r = rayStart[static_cast<size_t>(i)]; r < end; ++r)
+        if (const CImageObservation* obs = rayObservations[static_cast<size_t>(r)]) {
+            PrefetchObservation(obs);
+        }
 }
 
 // The rays' own terms in rows lo .. hi - 1: the point's sums over its rays
