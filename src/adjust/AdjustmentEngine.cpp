@@ -287,7 +287,6 @@ bool CAdjustmentEngine::Prepare()
         return false;
 
     summary->Reset();
-    images->ClearResiduals();
     images->ClearResidualsAndRejections();
     images->ResetStationValues();
     points->ClearPointOffsets();

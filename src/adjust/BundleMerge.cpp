@@ -4,9 +4,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "AdjustmentEngine.h"
@@ -19,6 +19,75 @@
 #include "ProjectImageList.h"
 #include "ProjectSettings.h"
 #include "Workers.h"
+
+namespace {
+
+// Numbers labels by their bytes: equal labels have equal bytes. Open
+// addressing over the labels' bytes, zero-padded to 16, kept in the table.
+class CLabelNumbers {
+public:
+    CLabelNumbers() { Grow(1024); }
+
+    // The number of the label; `fresh` (which the caller then gives it)
+    // when it is new.
+    int32_t Find(const CNameBuffer& label, int32_t fresh)
+    {
+        Key key;
+        const char* text = label.GetText();
+        char bytes[16] = {};
+        for (int k = 0; k < CNameBuffer::kMaxLength && text[k] != '\0'; ++k)
+            bytes[k] = text[k];
+        std::memcpy(key.k, bytes, sizeof bytes);
+        size_t at = Hash(key) & mask;
+        while (slots[at].number >= 0) {
+            if (slots[at].key.k[0] == key.k[0] && slots[at].key.k[1] == key.k[1])
+                return slots[at].number;
+            at = (at + 1) & mask;
+        }
+        slots[at].key = key;
+        slots[at].number = fresh;
+        if (++used * 2 > slots.size())
+            Grow(2 * slots.size());
+        return fresh;
+    }
+
+private:
+    struct Key {
+        uint64_t k[2];
+    };
+    struct Slot {
+        Key key;
+        int32_t number = -1;
+    };
+    static size_t Hash(const Key& key)
+    {
+        uint64_t h = key.k[0] * 0x9e3779b97f4a7c15ull ^ (key.k[1] + 0x632be59bd9b4e019ull) * 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 31;
+        h *= 0x94d049bb133111ebull;
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+    void Grow(size_t size)
+    {
+        std::vector<Slot> old;
+        old.swap(slots);
+        slots.assign(size, Slot());
+        mask = size - 1;
+        for (const Slot& s : old) {
+            if (s.number < 0)
+                continue;
+            size_t at = Hash(s.key) & mask;
+            while (slots[at].number >= 0)
+                at = (at + 1) & mask;
+            slots[at] = s;
+        }
+    }
+
+    std::vector<Slot> slots;
+    size_t mask = 0;
+    size_t used = 0;
+};
+
+} // namespace
 
 // One point per label that at least minimumRays enabled observations share,
 // in label order, each with its table of observation indices (one entry per
@@ -56,22 +125,27 @@ bool CAdjustmentEngine::MergeData()
     otherObservations.clear();
     mergedImages = nImages;
     {
-        std::unordered_map<std::string_view, int32_t> number;
+        size_t total = 0;
+        for (int j = 0; j < nImages; ++j)
+            total += static_cast<size_t>(images->GetAt(j)->targets.GetSize());
+        sightings.reserve(total);
+        CLabelNumbers number;
         for (int j = 0; j < nImages; ++j) {
             const CObservationList& targets = images->GetAt(j)->targets;
-            for (int o = 0; o < targets.GetSize(); ++o) {
-                CImageObservation* obs = targets.GetAt(o);
+            CImageObservation* const* list = targets.GetData();
+            const int count = targets.GetSize();
+            for (int o = 0; o < count; ++o) {
+                CImageObservation* obs = list[o];
                 if (obs == nullptr)
                     continue;
                 if (obs->disabled) {
                     otherObservations.push_back(obs);
                     continue;
                 }
-                const auto found =
-                    number.emplace(std::string_view(obs->label.GetText()), static_cast<int32_t>(labels.size()));
-                if (found.second)
+                const int32_t label = number.Find(obs->label, static_cast<int32_t>(labels.size()));
+                if (label == static_cast<int32_t>(labels.size()))
                     labels.push_back(&obs->label);
-                sightings.push_back(Sighting{found.first->second, j, o, obs});
+                sightings.push_back(Sighting{label, j, o, obs});
             }
         }
     }
@@ -119,6 +193,7 @@ bool CAdjustmentEngine::MergeData()
         const CNameBuffer& label = *labels[static_cast<size_t>(byLabel[k])];
         std::unique_ptr<CObjectPoint> point(new CObjectPoint(label));
         point->observationIndex.Reset(nImages);
+        point->observationIndex.Reserve(end - first);
         rayStart.push_back(static_cast<int32_t>(rayImages.size()));
         for (int32_t r = first; r < end; ++r) {
             const Sighting& s = sorted[static_cast<size_t>(r)];

@@ -71,8 +71,13 @@ void CImagePtrArray::ClearResidualsAndRejections()
     for (int i = 0; i < GetSize(); ++i) {
         CProjectImage* image = GetAt(i);
         if (image == nullptr) continue;
-        image->ClearResiduals();
-        image->ClearRejectedFlags();
+        // One pass over the observations: ClearResiduals and ClearRejectedFlags together.
+        for (int k = 0; k < image->targets.GetSize(); ++k) {
+            CImageObservation* o = image->targets.GetAt(k);
+            o->vx = 0.0;
+            o->vy = 0.0;
+            o->rejected = false;
+        }
     }
 }
 

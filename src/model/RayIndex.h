@@ -46,6 +46,12 @@ public:
     bool SetSize(int n);
     // n images, none with an observation.
     void Reset(int n);
+    // Room for this many entries, so that setting them allocates once.
+    void Reserve(int count)
+    {
+        if (count > 0)
+            entries.reserve(static_cast<size_t>(count));
+    }
 
     // -1 for an image without observation or out of range.
     int32_t Get(int image) const;
