@@ -232,6 +232,47 @@ TEST(TriangulateAllRays, SameNumbersAsTheWalkOverEveryImage)
     }
 }
 
+// Residuals and rejections left in the observations before a triangulation
+// (by an earlier run or by hand) are all cleared, as the full walk clears
+// them: those of the rays, and those that are no point's ray (disabled
+// observations, the earlier of a label seen twice in one image, labels with
+// too few rays), which the merge lists apart.
+TEST(TriangulateAllRays, EveryObservationStartsClean)
+{
+    Network listed, full;
+    BuildFaultyNetwork(listed);
+    BuildFaultyNetwork(full);
+    CAdjustmentEngine engine(&listed.images, &listed.points, nullptr, &listed.cameras, nullptr, &listed.settings,
+                             &listed.summary);
+    CAdjustmentEngine reference(&full.images, &full.points, nullptr, &full.cameras, nullptr, &full.settings,
+                                &full.summary);
+    ASSERT_TRUE(engine.MergeData());
+    ASSERT_TRUE(reference.MergeData());
+    int disabled = 0;
+    for (int iteration = 0; iteration < 2; ++iteration) {
+        SCOPED_TRACE(iteration);
+        for (int j = 0; j < listed.images.GetSize(); ++j) {
+            CObservationList& targets = listed.images.GetAt(j)->targets;
+            for (int k = 0; k < targets.GetSize(); ++k) {
+                CImageObservation* o = targets.GetAt(k);
+                o->vx = 3.0;
+                o->vy = -2.0;
+                o->rejected = true;
+                disabled += o->disabled ? 1 : 0;
+            }
+        }
+        int count = 0;
+        double rms = 0.0;
+        ASSERT_TRUE(engine.TriangulateAll(count, rms, iteration));
+        const Outcome expected = TriangulateEveryImage(full, iteration);
+        EXPECT_EQ(count, expected.count);
+        EXPECT_EQ(Bits(rms), Bits(expected.rms));
+        const Tally t = ExpectIdentical(listed, full);
+        EXPECT_GT(t.rejected, 50);
+    }
+    EXPECT_GT(disabled, 20);
+}
+
 // The intersection and the start value over a list of observing images,
 // called directly with lists built from the index tables, against the walk
 // over every image; also for lists with images that do not observe the
