@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -119,7 +120,10 @@ bool CAdjustmentEngine::MergeData()
         CImageObservation* pointer;
     };
     std::vector<Sighting> sightings;
-    std::vector<const CNameBuffer*> labels;
+    // Each label as its first observation holds it, copied verbatim while
+    // that is at hand, so that the later steps do not go back to the
+    // observations (a deque: growing it copies nothing).
+    std::deque<CNameBuffer> labels;
     // The observations that will be no point's ray: disabled ones now, the
     // rest as the points are made.
     otherObservations.clear();
@@ -143,8 +147,10 @@ bool CAdjustmentEngine::MergeData()
                     continue;
                 }
                 const int32_t label = number.Find(obs->label, static_cast<int32_t>(labels.size()));
-                if (label == static_cast<int32_t>(labels.size()))
-                    labels.push_back(&obs->label);
+                if (label == static_cast<int32_t>(labels.size())) {
+                    labels.emplace_back();
+                    labels.back() = obs->label;
+                }
                 sightings.push_back(Sighting{label, j, o, obs});
             }
         }
@@ -153,7 +159,7 @@ bool CAdjustmentEngine::MergeData()
     std::vector<SortKey> keys(labels.size());
     for (size_t k = 0; k < labels.size(); ++k) {
         unsigned char key[CNameBuffer::kSortKeyBytes];
-        labels[k]->GetSortKey(key);
+        labels[k].GetSortKey(key);
         std::copy(key, key + CNameBuffer::kSortKeyBytes, keys[k].begin());
     }
     std::vector<int32_t> byLabel(labels.size());
@@ -190,7 +196,7 @@ bool CAdjustmentEngine::MergeData()
                 otherObservations.push_back(sorted[static_cast<size_t>(r)].pointer);
             continue;
         }
-        const CNameBuffer& label = *labels[static_cast<size_t>(byLabel[k])];
+        const CNameBuffer& label = labels[static_cast<size_t>(byLabel[k])];
         std::unique_ptr<CObjectPoint> point(new CObjectPoint(label));
         point->observationIndex.Reset(nImages);
         point->observationIndex.Reserve(end - first);
