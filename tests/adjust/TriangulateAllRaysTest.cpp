@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -189,6 +190,36 @@ void MoveStations(Network& net, double step)
     }
 }
 
+// Two copies of the faulty network, merged: one triangulated by the engine
+// over the merge's lists, the other through the public walk over every
+// image, which clears every observation first.
+struct ListedAndFull {
+    Network listed, full;
+    std::unique_ptr<CAdjustmentEngine> engine, reference;
+    ListedAndFull()
+    {
+        BuildFaultyNetwork(listed);
+        BuildFaultyNetwork(full);
+        engine.reset(new CAdjustmentEngine(&listed.images, &listed.points, nullptr, &listed.cameras, nullptr,
+                                           &listed.settings, &listed.summary));
+        reference.reset(new CAdjustmentEngine(&full.images, &full.points, nullptr, &full.cameras, nullptr,
+                                              &full.settings, &full.summary));
+        EXPECT_TRUE(engine->MergeData());
+        EXPECT_TRUE(reference->MergeData());
+    }
+    // Both triangulated: the same count and RMS, and every number the same.
+    Tally Triangulate(int iteration)
+    {
+        int count = 0;
+        double rms = 0.0;
+        EXPECT_TRUE(engine->TriangulateAll(count, rms, iteration));
+        const Outcome expected = TriangulateEveryImage(full, iteration);
+        EXPECT_EQ(count, expected.count);
+        EXPECT_EQ(Bits(rms), Bits(expected.rms));
+        return ExpectIdentical(listed, full);
+    }
+};
+
 } // namespace
 
 // The triangulation of all points over the lists of observing images against
@@ -197,33 +228,18 @@ void MoveStations(Network& net, double step)
 // points placed afresh, a point with its updated flag set).
 TEST(TriangulateAllRays, SameNumbersAsTheWalkOverEveryImage)
 {
-    Network listed, full;
-    BuildFaultyNetwork(listed);
-    BuildFaultyNetwork(full);
-    CAdjustmentEngine engine(&listed.images, &listed.points, nullptr, &listed.cameras, nullptr, &listed.settings,
-                             &listed.summary);
-    CAdjustmentEngine reference(&full.images, &full.points, nullptr, &full.cameras, nullptr, &full.settings,
-                                &full.summary);
-    ASSERT_TRUE(engine.MergeData());
-    ASSERT_TRUE(reference.MergeData());
-    ASSERT_GT(listed.points.GetSize(), 300);
-    listed.points.GetAt(10)->updated = true;
-    full.points.GetAt(10)->updated = true;
+    ListedAndFull both;
+    ASSERT_GT(both.listed.points.GetSize(), 300);
+    both.listed.points.GetAt(10)->updated = true;
+    both.full.points.GetAt(10)->updated = true;
 
     for (int iteration = 0; iteration < 3; ++iteration) {
         SCOPED_TRACE(iteration);
         if (iteration > 0) {
-            MoveStations(listed, 2e-4 * iteration);
-            MoveStations(full, 2e-4 * iteration);
+            MoveStations(both.listed, 2e-4 * iteration);
+            MoveStations(both.full, 2e-4 * iteration);
         }
-        int count = 0;
-        double rms = 0.0;
-        ASSERT_TRUE(engine.TriangulateAll(count, rms, iteration));
-        const Outcome expected = TriangulateEveryImage(full, iteration);
-        EXPECT_EQ(count, expected.count);
-        EXPECT_EQ(Bits(rms), Bits(expected.rms));
-
-        const Tally t = ExpectIdentical(listed, full);
+        const Tally t = both.Triangulate(iteration);
         // The network reaches the branches that matter.
         EXPECT_GT(t.solved, 200);
         EXPECT_GT(t.unsolved, 30);
@@ -239,20 +255,12 @@ TEST(TriangulateAllRays, SameNumbersAsTheWalkOverEveryImage)
 // too few rays), which the merge lists apart.
 TEST(TriangulateAllRays, EveryObservationStartsClean)
 {
-    Network listed, full;
-    BuildFaultyNetwork(listed);
-    BuildFaultyNetwork(full);
-    CAdjustmentEngine engine(&listed.images, &listed.points, nullptr, &listed.cameras, nullptr, &listed.settings,
-                             &listed.summary);
-    CAdjustmentEngine reference(&full.images, &full.points, nullptr, &full.cameras, nullptr, &full.settings,
-                                &full.summary);
-    ASSERT_TRUE(engine.MergeData());
-    ASSERT_TRUE(reference.MergeData());
+    ListedAndFull both;
     int disabled = 0;
     for (int iteration = 0; iteration < 2; ++iteration) {
         SCOPED_TRACE(iteration);
-        for (int j = 0; j < listed.images.GetSize(); ++j) {
-            CObservationList& targets = listed.images.GetAt(j)->targets;
+        for (int j = 0; j < both.listed.images.GetSize(); ++j) {
+            CObservationList& targets = both.listed.images.GetAt(j)->targets;
             for (int k = 0; k < targets.GetSize(); ++k) {
                 CImageObservation* o = targets.GetAt(k);
                 o->vx = 3.0;
@@ -261,14 +269,7 @@ TEST(TriangulateAllRays, EveryObservationStartsClean)
                 disabled += o->disabled ? 1 : 0;
             }
         }
-        int count = 0;
-        double rms = 0.0;
-        ASSERT_TRUE(engine.TriangulateAll(count, rms, iteration));
-        const Outcome expected = TriangulateEveryImage(full, iteration);
-        EXPECT_EQ(count, expected.count);
-        EXPECT_EQ(Bits(rms), Bits(expected.rms));
-        const Tally t = ExpectIdentical(listed, full);
-        EXPECT_GT(t.rejected, 50);
+        EXPECT_GT(both.Triangulate(iteration).rejected, 50);
     }
     EXPECT_GT(disabled, 20);
 }
