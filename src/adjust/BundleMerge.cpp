@@ -189,6 +189,8 @@ bool CAdjustmentEngine::MergeData()
     rayImages.clear();
     rayStart.clear();
     rayObservations.clear();
+    rayImages.reserve(sorted.size());
+    rayObservations.reserve(sorted.size());
     for (size_t k = 0; k < labels.size(); ++k) {
         const int32_t first = labelStart[k], end = labelStart[k + 1];
         if (end - first < minimumRays) {

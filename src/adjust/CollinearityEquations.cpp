@@ -1,6 +1,5 @@
 // The weighted collinearity equations of one ray and their rejection test.
 #include <cmath>
-#include <cstring>
 
 #include "AdjustmentEngine.h"
 #include "Camera.h"

@@ -90,6 +90,15 @@ void AddRay(std::vector<Ray>& rays, const CProjectImage* image, CImageObservatio
     ray.corrected = 0;
 }
 
+// The ray's station as the image holds it.
+void SetStation(Ray& ray, const CProjectImage& image)
+{
+    image.GetRotation(ray.R);
+    ray.X0[0] = image.X;
+    ray.X0[1] = image.Y;
+    ray.X0[2] = image.Z;
+}
+
 // The rays of the point over the given images, in their order: entries that
 // name an observation of an image whose camera is in the list. Rejected
 // observations are kept; their flag is read where the rays are used, since
@@ -110,11 +119,7 @@ void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& imag
         const CCamera* camera = observation ? FindImageCamera(*image, cameras) : nullptr;
         if (camera) {
             AddRay(rays, image, observation, camera);
-            Ray& ray = rays.back();
-            image->GetRotation(ray.R);
-            ray.X0[0] = image->X;
-            ray.X0[1] = image->Y;
-            ray.X0[2] = image->Z;
+            SetStation(rays.back(), *image);
         }
     }
 }
@@ -205,17 +210,12 @@ bool RayRows(const CObjectPoint& point, Ray& ray, double row0[kRayColumns], doub
 bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const CCamera& camera,
                   CImageObservation& observation, CMatrix& block)
 {
-    RayProjection p;
-    if (!ProjectRay(image, camera, observation, point, p))
-        return false;
+    std::vector<Ray> one;
+    AddRay(one, &image, &observation, &camera);
+    Ray& ray = one.back();
+    SetStation(ray, image);
     double row0[kRayColumns], row1[kRayColumns];
-    for (int j = 0; j < 3; ++j) {
-        row0[j] = (p.R[0][j] - p.U * p.R[2][j]) * p.k;
-        row1[j] = (p.R[1][j] - p.V * p.R[2][j]) * p.k;
-    }
-    row0[3] = p.x + p.c * p.U;
-    row1[3] = p.y + p.c * p.V;
-    return StoreRayRows(row0, row1, kRayColumns, observation, block);
+    return RayRows(point, ray, row0, row1) && StoreRayRows(row0, row1, kRayColumns, observation, block);
 }
 
 } // namespace

@@ -377,11 +377,9 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     // The merge listed the rays' observations. Each lies elsewhere in
     // memory: fetched ahead, their misses overlap.
     CImageObservation* const* observations = rayObservations.data();
-    for (int r = firstRay; finitePoint && r < endRay; ++r) {
-        if (const CImageObservation* obs = observations[r]) {
+    for (int r = firstRay; finitePoint && r < endRay; ++r)
+        if (const CImageObservation* obs = observations[r])
             PrefetchObservation(obs);
-        }
-    }
     for (int r = firstRay; finitePoint && r < endRay; ++r) {
         if (AbortRequested())
             return false;
@@ -466,9 +464,8 @@ void CAdjustmentEngine::FetchPointAhead(int i) const
     PrefetchPoint(points->GetAt(i));
     const int end = rayStart[static_cast<size_t>(i) + 1];
     for (int r = rayStart[static_cast<size_t>(i)]; r < end; ++r)
-        if (const CImageObservation* obs = rayObservations[static_cast<size_t>(r)]) {
+        if (const CImageObservation* obs = rayObservations[static_cast<size_t>(r)])
             PrefetchObservation(obs);
-        }
 }
 
 // The rays' own terms in rows lo .. hi - 1: the point's sums over its rays
