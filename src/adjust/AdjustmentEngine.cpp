@@ -287,7 +287,6 @@ bool CAdjustmentEngine::Prepare()
         return false;
 
     summary->Reset();
-    images->ClearResidualsAndRejections();
     images->ResetStationValues();
     points->ClearPointOffsets();
     cameras->ClearCorrections();
@@ -306,7 +305,9 @@ bool CAdjustmentEngine::Prepare()
         activeControl = controlCopy.get();
     }
 
-    if (!MergeData())
+    // The merge reads every observation: it clears their residuals and
+    // rejections on the way.
+    if (!MergeData(true))
         return false;
 
     const int nPt = points->GetSize();

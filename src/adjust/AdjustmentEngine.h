@@ -296,6 +296,9 @@ private:
     bool CheckParameterSigmas();
     void BuildControlPairs();
     void FillStationCache();
+    // The merge; with clearObservations, every observation of the images
+    // also loses its residuals and rejection on the way.
+    bool MergeData(bool clearObservations);
     // square: where the ray's unweighted square misclosure goes; null adds
     // it to the point's rms.
     bool FormRay(const StationCache& station, const CProjectImage& image, CImageObservation& obs,

@@ -96,6 +96,11 @@ private:
 // one image counts two rays and keeps the later observation's index.
 bool CAdjustmentEngine::MergeData()
 {
+    return MergeData(false);
+}
+
+bool CAdjustmentEngine::MergeData(bool clearObservations)
+{
     progress.phase = PHASE_MERGING;
     const int minimumRays = settings->minimumRays;
     const int nImages = images->GetSize();
@@ -142,6 +147,10 @@ bool CAdjustmentEngine::MergeData()
                 CImageObservation* obs = list[o];
                 if (obs == nullptr)
                     continue;
+                if (clearObservations) {
+                    obs->vx = obs->vy = 0.0;
+                    obs->rejected = false;
+                }
                 if (obs->disabled) {
                     otherObservations.push_back(obs);
                     continue;

@@ -274,6 +274,33 @@ TEST(TriangulateAllRays, EveryObservationStartsClean)
     EXPECT_GT(disabled, 20);
 }
 
+// The preparation of a run leaves no residual or rejection of an earlier
+// one in any observation, disabled ones included.
+TEST(TriangulateAllRays, PreparationClearsEveryObservation)
+{
+    Network net;
+    BuildBlock(net, 12, 150, NetworkOptions());
+    int seen = 0;
+    for (int j = 0; j < net.images.GetSize(); ++j)
+        for (int k = 0; k < net.images.GetAt(j)->targets.GetSize(); ++k) {
+            CImageObservation* o = net.images.GetAt(j)->targets.GetAt(k);
+            o->vx = 0.5;
+            o->vy = -0.25;
+            o->rejected = true;
+            o->disabled = k % 7 == 3;
+        }
+    CAdjustmentEngine engine(&net.images, &net.points, nullptr, &net.cameras, nullptr, &net.settings, &net.summary);
+    ASSERT_TRUE(engine.Prepare());
+    for (int j = 0; j < net.images.GetSize(); ++j)
+        for (int k = 0; k < net.images.GetAt(j)->targets.GetSize(); ++k, ++seen) {
+            const CImageObservation* o = net.images.GetAt(j)->targets.GetAt(k);
+            EXPECT_EQ(o->vx, 0.0);
+            EXPECT_EQ(o->vy, 0.0);
+            EXPECT_FALSE(o->rejected);
+        }
+    EXPECT_GT(seen, 300);
+}
+
 // The intersection and the start value over a list of observing images,
 // called directly with lists built from the index tables, against the walk
 // over every image; also for lists with images that do not observe the
