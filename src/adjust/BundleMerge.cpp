@@ -24,14 +24,15 @@
 namespace {
 
 // Numbers labels by their bytes: equal labels have equal bytes. Open
-// addressing over the labels' bytes, zero-padded to 16, kept in the table.
+// addressing over the labels' bytes, zero-padded to 16; the table holds only
+// the numbers (small enough to stay in the cache), the bytes are kept by
+// number.
 class CLabelNumbers {
 public:
-    CLabelNumbers() { Grow(1024); }
+    CLabelNumbers() { Grow(4096); }
 
-    // The number of the label; `fresh` (which the caller then gives it)
-    // when it is new.
-    int32_t Find(const CNameBuffer& label, int32_t fresh)
+    // The number of the label; the next free number when it is new.
+    int32_t Find(const CNameBuffer& label)
     {
         Key key;
         const char* text = label.GetText();
@@ -40,14 +41,15 @@ public:
             bytes[k] = text[k];
         std::memcpy(key.k, bytes, sizeof bytes);
         size_t at = Hash(key) & mask;
-        while (slots[at].number >= 0) {
-            if (slots[at].key.k[0] == key.k[0] && slots[at].key.k[1] == key.k[1])
-                return slots[at].number;
-            at = (at + 1) & mask;
+        for (int32_t n; (n = slots[at]) >= 0; at = (at + 1) & mask) {
+            const Key& other = keys[static_cast<size_t>(n)];
+            if (other.k[0] == key.k[0] && other.k[1] == key.k[1])
+                return n;
         }
-        slots[at].key = key;
-        slots[at].number = fresh;
-        if (++used * 2 > slots.size())
+        const int32_t fresh = static_cast<int32_t>(keys.size());
+        slots[at] = fresh;
+        keys.push_back(key);
+        if (keys.size() * 2 > slots.size())
             Grow(2 * slots.size());
         return fresh;
     }
@@ -55,10 +57,6 @@ public:
 private:
     struct Key {
         uint64_t k[2];
-    };
-    struct Slot {
-        Key key;
-        int32_t number = -1;
     };
     static size_t Hash(const Key& key)
     {
@@ -69,23 +67,19 @@ private:
     }
     void Grow(size_t size)
     {
-        std::vector<Slot> old;
-        old.swap(slots);
-        slots.assign(size, Slot());
+        slots.assign(size, -1);
         mask = size - 1;
-        for (const Slot& s : old) {
-            if (s.number < 0)
-                continue;
-            size_t at = Hash(s.key) & mask;
-            while (slots[at].number >= 0)
+        for (size_t n = 0; n < keys.size(); ++n) {
+            size_t at = Hash(keys[n]) & mask;
+            while (slots[at] >= 0)
                 at = (at + 1) & mask;
-            slots[at] = s;
+            slots[at] = static_cast<int32_t>(n);
         }
     }
 
-    std::vector<Slot> slots;
+    std::vector<int32_t> slots; // label numbers, -1 where free
+    std::vector<Key> keys;      // by number
     size_t mask = 0;
-    size_t used = 0;
 };
 
 } // namespace
@@ -155,7 +149,7 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
                     otherObservations.push_back(obs);
                     continue;
                 }
-                const int32_t label = number.Find(obs->label, static_cast<int32_t>(labels.size()));
+                const int32_t label = number.Find(obs->label);
                 if (label == static_cast<int32_t>(labels.size())) {
                     labels.emplace_back();
                     labels.back() = obs->label;
