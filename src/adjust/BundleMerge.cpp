@@ -107,10 +107,12 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
             old.emplace_back(p);
     }
     points->GetArray().RemoveAll();
-    std::stable_sort(old.begin(), old.end(),
-                     [](const std::unique_ptr<CObjectPoint>& a, const std::unique_ptr<CObjectPoint>& b) {
-                         return a->label < b->label;
-                     });
+    // (The set of an earlier run is in label order already.)
+    auto before = [](const std::unique_ptr<CObjectPoint>& a, const std::unique_ptr<CObjectPoint>& b) {
+        return a->label < b->label;
+    };
+    if (!std::is_sorted(old.begin(), old.end(), before))
+        std::stable_sort(old.begin(), old.end(), before);
 
     // Every enabled observation numbered by its label (equal labels have
     // equal bytes), the labels then put in natural order once.
@@ -194,6 +196,7 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
     rayObservations.clear();
     rayImages.reserve(sorted.size());
     rayObservations.reserve(sorted.size());
+    auto found = old.begin();
     for (size_t k = 0; k < labels.size(); ++k) {
         const int32_t first = labelStart[k], end = labelStart[k + 1];
         if (end - first < minimumRays) {
@@ -220,10 +223,10 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
                 rayObservations.back() = s.pointer;
             }
         }
-        auto found = std::lower_bound(old.begin(), old.end(), label,
-                                      [](const std::unique_ptr<CObjectPoint>& p, const CNameBuffer& l) {
-                                          return p->label < l;
-                                      });
+        // The labels come in order: the first old point not before this
+        // label is found by walking on from the last one.
+        while (found != old.end() && (*found)->label < label)
+            ++found;
         if (found != old.end() && (*found)->label == label && (*found)->HasNormal()) {
             const CObjectPoint& o = **found;
             point->SetNormal(o.normal[0], o.normal[1], o.normal[2]);
