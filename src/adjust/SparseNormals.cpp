@@ -11,6 +11,7 @@
 
 #include <suitesparse/cholmod.h>
 
+#include "DenseKernels.h"
 #include "Matrix.h"
 #include "Vector.h"
 #include "Workers.h"
@@ -33,6 +34,9 @@ void dgemm_(const char* transa, const char* transb, const int* m, const int* n, 
 void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
             const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
             size_t);
+void dsymm_(const char* side, const char* uplo, const int* m, const int* n, const double* alpha, const double* a,
+            const int* lda, const double* b, const int* ldb, const double* beta, double* c, const int* ldc, size_t,
+            size_t);
 void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
             const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
 }
@@ -54,6 +58,14 @@ inline void Trsm(char side, char uplo, char ta, char diag, int64_t m, int64_t n,
     const int M = static_cast<int>(m), N = static_cast<int>(n);
     const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
     dtrsm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
+}
+
+inline void Symm(char side, char uplo, int64_t m, int64_t n, double alpha, const double* a, int64_t lda,
+                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
+    dsymm_(&side, &uplo, &M, &N, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
 }
 
 inline void Syrk(char uplo, char trans, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
@@ -531,21 +543,22 @@ bool CSparseNormals::InvertOnPattern(int workers)
                       w.Y.data() + static_cast<size_t>(r0 + k * h.nR));
         blas::Trsm('R', 'L', 'N', 'N', r1 - r0, h.nscol, 1.0, h.Lx, h.nsrow, w.Y.data() + r0, h.nR);
     };
-    // Z_RR gathered from the supernodes of the rows R.
-    auto gather = [&](const Shape& h, Work& w) -> bool {
+    // Columns j0 .. j1 - 1 of Z_RR's lower triangle (column j from its
+    // diagonal down), gathered from the supernodes of the rows R; `pos` is
+    // the caller's own.
+    auto gather = [&](const Shape& h, Work& w, std::vector<int64_t>& pos, int64_t j0, int64_t j1) -> bool {
         const int64_t nR = h.nR;
         const SuiteSparse_long* R = h.R;
-        std::vector<double>& Zrr = w.Zrr;
-        std::vector<int64_t>& pos = w.pos;
-        for (int64_t j = 0; j < nR;) {
+        double* Zrr = w.Zrr.data();
+        for (int64_t j = j0; j < j1;) {
             const int64_t t = columnSuper[static_cast<size_t>(R[j])];
-            int64_t j1 = j + 1;
-            while (j1 < nR && R[j1] < super[t + 1])
-                ++j1;
+            int64_t jEnd = j + 1;
+            while (jEnd < j1 && R[jEnd] < super[t + 1])
+                ++jEnd;
             const SuiteSparse_long* tr = ls + pi[t];
             const int64_t tn = pi[t + 1] - pi[t];
             const double* zt = &inverseValue[static_cast<size_t>(px[t])];
-            pos.assign(static_cast<size_t>(nR - j), 0);
+            pos.resize(static_cast<size_t>(nR - j));
             int64_t idx = 0;
             for (int64_t i = j; i < nR; ++i) {
                 while (idx < tn && tr[idx] < R[i])
@@ -554,23 +567,32 @@ bool CSparseNormals::InvertOnPattern(int workers)
                     return false;
                 pos[static_cast<size_t>(i - j)] = idx;
             }
-            for (int64_t jj = j; jj < j1; ++jj) {
+            for (int64_t jj = j; jj < jEnd; ++jj) {
                 const double* column = zt + (R[jj] - super[t]) * tn;
-                for (int64_t i = jj; i < nR; ++i) {
-                    const double z = column[pos[static_cast<size_t>(i - j)]];
-                    Zrr[static_cast<size_t>(i + jj * nR)] = z;
-                    Zrr[static_cast<size_t>(jj + i * nR)] = z;
-                }
+                double* into = Zrr + jj * nR;
+                const int64_t* at = pos.data() - j;
+                for (int64_t i = jj; i < nR; ++i)
+                    into[i] = column[at[i]];
             }
-            j = j1;
+            j = jEnd;
         }
         return true;
     };
     // Rows r0 .. r1 - 1 of Z_RS = -Z_RR Y, into the rows below the
-    // supernode's own.
+    // supernode's own; Z_RR by its lower triangle: the rows' part left of
+    // the chunk, the chunk's own symmetric block, and the part below the
+    // chunk taken transposed.
     auto rowsOfZ = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
-        blas::Gemm('N', 'N', r1 - r0, h.nscol, h.nR, -1.0, w.Zrr.data() + r0, h.nR, w.Y.data(), h.nR, 0.0,
-                   h.Zx + h.nscol + r0, h.nsrow);
+        const int64_t nR = h.nR;
+        const double* Zrr = w.Zrr.data();
+        double* C = h.Zx + h.nscol + r0;
+        if (r0 > 0)
+            blas::Gemm('N', 'N', r1 - r0, h.nscol, r0, -1.0, Zrr + r0, nR, w.Y.data(), nR, 0.0, C, h.nsrow);
+        blas::Symm('L', 'L', r1 - r0, h.nscol, -1.0, Zrr + r0 + r0 * nR, nR, w.Y.data() + r0, nR, r0 > 0 ? 1.0 : 0.0,
+                   C, h.nsrow);
+        if (r1 < nR)
+            blas::Gemm('T', 'N', r1 - r0, h.nscol, nR - r1, -1.0, Zrr + r1 + r0 * nR, nR, w.Y.data() + r1, nR, 1.0, C,
+                       h.nsrow);
     };
     auto columnChunks = [&](const Shape& h) { return (h.nscol + kChunk - 1) / kChunk; };
     // Columns c0 .. c1 - 1 of L_SS^-1 (lower; rows above c0 stay zero).
@@ -617,7 +639,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
         const int64_t parts = chunks(h), columnParts = columnChunks(h);
         for (int64_t c = 0; c < parts; ++c)
             rowsOfY(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-        if (!gather(h, w))
+        if (!gather(h, w, w.pos, 0, h.nR))
             return false;
         for (int64_t c = 0; c < columnParts; ++c)
             columnsOfInverse(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
@@ -630,11 +652,19 @@ bool CSparseNormals::InvertOnPattern(int workers)
             finite = columnsOfCorrection(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk)) && finite;
         return finite;
     };
-    // Supernodes of several chunks (rows below or own columns) are shared
-    // by all workers where their level has fewer supernodes than workers.
-    auto shared = [&](size_t si, int64_t levelCount) {
+    // Its multiply-adds, roughly.
+    auto work = [&](size_t si) {
         const Shape h = shape(si);
-        return workers > 1 && levelCount < workers && chunks(h) + columnChunks(h) >= 3;
+        const double r = static_cast<double>(h.nR), c = static_cast<double>(h.nscol);
+        return r * r * c + r * c * c + c * c * c / 2.0;
+    };
+    // Supernodes of several chunks (rows below or own columns) are shared
+    // by all workers where they are more than a worker's share of their
+    // level, and large enough to pay for the waits between their steps.
+    auto shared = [&](size_t si, double levelWork) {
+        const Shape h = shape(si);
+        const double w = work(si);
+        return workers > 1 && chunks(h) + columnChunks(h) >= 3 && w >= 5e6 && w * workers > levelWork;
     };
 
     // Supernodes by their depth in the tree of supernodes: those of one
@@ -673,9 +703,12 @@ bool CSparseNormals::InvertOnPattern(int workers)
         };
         for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
             const int64_t begin = levelStart[d], end = levelStart[d + 1];
+            double levelWork = 0.0;
+            for (int64_t e = begin; e < end; ++e)
+                levelWork += work(static_cast<size_t>(levelNode[static_cast<size_t>(e)]));
             for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
                 const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]);
-                if (shared(si, end - begin))
+                if (shared(si, levelWork))
                     continue;
                 try {
                     if (!invert(si, w))
@@ -687,7 +720,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
             sync();
             for (int64_t e = begin; e < end && ok; ++e) {
                 const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(e)]);
-                if (!shared(si, end - begin))
+                if (!shared(si, levelWork))
                     continue;
                 const Shape h = shape(si);
                 const int64_t parts = chunks(h);
@@ -701,22 +734,24 @@ bool CSparseNormals::InvertOnPattern(int workers)
                 sync();
                 if (!ok)
                     break;
-                // Y by chunks of rows, the gathering of Z_RR and L_SS^-1 by
-                // chunks of columns; then Z_RS by chunks of rows and Z_SS's
-                // own term by chunks of columns; then Z_SS's correction.
+                // Y by chunks of rows, the gathering of Z_RR by chunks of its
+                // columns, L_SS^-1 by chunks of columns; then Z_RS by chunks
+                // of rows and Z_SS's own term by chunks of columns; then
+                // Z_SS's correction.
                 const int64_t columnParts = columnChunks(h);
-                for (int64_t c = next.fetch_add(1); c < parts + 1 + columnParts; c = next.fetch_add(1)) {
+                for (int64_t c = next.fetch_add(1); c < 2 * parts + columnParts; c = next.fetch_add(1)) {
                     if (c < parts) {
                         rowsOfY(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-                    } else if (c == parts) {
+                    } else if (c < 2 * parts) {
+                        const int64_t k = c - parts;
                         try {
-                            if (!gather(h, common))
+                            if (!gather(h, common, w.pos, k * kChunk, std::min(h.nR, (k + 1) * kChunk)))
                                 ok = false;
                         } catch (const std::bad_alloc&) {
                             ok = false;
                         }
                     } else {
-                        const int64_t k = c - parts - 1;
+                        const int64_t k = c - 2 * parts;
                         columnsOfInverse(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
                     }
                 }
@@ -863,32 +898,6 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     return true;
 }
 
-namespace {
-
-// W = Z Ms' for one column ce of Z's lower part (rows u0 .. size - 1 of a
-// later block, z[u]; `diagonal` the row that is ce itself, or -1): row u
-// adds z[u] Ms(ce) to W's row u, and z[u] Ms(u) to W's row ce.
-template <int R>
-inline void AccumulateColumn(const double* z, int u0, int size, int diagonal, const double* me, double* we,
-                             const double* ml, double* wl)
-{
-    double e[R];
-    for (int s = 0; s < R; ++s)
-        e[s] = 0.0;
-    for (int u = u0; u < size; ++u) {
-        const double v = z[u];
-        for (int s = 0; s < R; ++s)
-            wl[u * R + s] += v * me[s];
-        if (u != diagonal)
-            for (int s = 0; s < R; ++s)
-                e[s] += v * ml[u * R + s];
-    }
-    for (int s = 0; s < R; ++s)
-        we[s] += e[s];
-}
-
-} // namespace
-
 bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
                                        double* out) const
 {
@@ -899,7 +908,16 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
         int column;       // its first column in M
         int size;
     };
-    std::vector<Block> blocks;
+    // Per thread, kept from call to call: the calls come by the thousand.
+    thread_local struct Scratch {
+        std::vector<Block> blocks;
+        std::vector<double> Ms, A, dots;
+        std::vector<int64_t> at;
+        std::vector<int32_t> column, size;
+    } scratch;
+    std::vector<Block>& blocks = scratch.blocks;
+    blocks.clear();
+    int largest = 0;
     for (int c = 0; c < count;) {
         if (cols[c] < 0 || cols[c] >= order)
             return false;
@@ -910,69 +928,92 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
             if (c + k >= count || cols[c + k] != first + k)
                 return false;
         blocks.push_back(Block{position[static_cast<size_t>(first)], c, size});
+        largest = std::max(largest, size);
         c += size;
     }
-    // M scaled to the factorised system, column by column; W = Z Ms'.
-    std::vector<double> Ms(static_cast<size_t>(count) * static_cast<size_t>(rows));
-    std::vector<double> W(Ms.size(), 0.0);
-    for (int c = 0; c < count; ++c)
-        for (int r = 0; r < rows; ++r)
-            Ms[static_cast<size_t>(c * rows + r)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
+    // M scaled to the factorised system, row by row (row s at Ms + s count).
+    const size_t n = static_cast<size_t>(count);
+    std::vector<double>& Ms = scratch.Ms;
+    std::vector<double>& A = scratch.A;
+    Ms.resize(n * static_cast<size_t>(rows));
+    A.resize(Ms.size());
+    scratch.dots.resize(static_cast<size_t>(largest) * static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < count; ++c)
+            Ms[static_cast<size_t>(r) * n + static_cast<size_t>(c)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
     const cholmod_factor& L = *lib->factor;
     const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
     const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
     const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
     const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
-    // Blocks in elimination order: each block's columns hold the later
-    // blocks' rows, found by one pass along the supernode's rows (its own
-    // from the diagonal on).
+    // Blocks in elimination order: each column c of a block holds the
+    // rows of the later blocks, and of its own from the diagonal on, each
+    // block's rows one after the other; they are found by one pass along
+    // the supernode's rows. With a[c] = the sum over those rows r below c
+    // of Z(r, c) Ms(r), and A(c) = a[c] + Z(c, c) Ms(c) / 2,
+    // M Q M' = Ms A' + A Ms'.
     std::sort(blocks.begin(), blocks.end(), [](const Block& x, const Block& y) { return x.position < y.position; });
-    std::vector<int64_t> lateAt(blocks.size());
-    for (size_t a = 0; a < blocks.size(); ++a) {
+    const size_t nb = blocks.size();
+    std::vector<int64_t>& at = scratch.at;
+    at.resize(nb);
+    scratch.column.resize(nb);
+    scratch.size.resize(nb);
+    for (size_t b = 0; b < nb; ++b) {
+        scratch.column[b] = blocks[b].column;
+        scratch.size[b] = blocks[b].size;
+    }
+    double* dots = scratch.dots.data();
+    for (size_t a = 0; a < nb; ++a) {
         const Block& early = blocks[a];
-        int64_t lastSuper = -1, rowsOf = 0;
-        for (int t = 0; t < early.size; ++t) {
+        for (int t = 0; t < early.size;) {
             const int64_t column = early.position + t;
             const int64_t st = columnSuper[static_cast<size_t>(column)];
-            if (st != lastSuper) {
-                const SuiteSparse_long* first = ls + spi[st];
-                const SuiteSparse_long* last = ls + spi[st + 1];
-                const SuiteSparse_long* from = first;
-                for (size_t b = a; b < blocks.size(); ++b) {
-                    const int u0 = b == a ? t : 0;
-                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
-                    const SuiteSparse_long* found = std::lower_bound(from, last, row);
-                    if (found == last || *found != row)
-                        return false;
-                    lateAt[b] = (found - first) - u0; // where the block's first row would be
-                    from = found;
-                }
-                lastSuper = st;
-                rowsOf = last - first;
+            int t1 = t + 1;
+            while (t1 < early.size && columnSuper[static_cast<size_t>(early.position + t1)] == st)
+                ++t1;
+            const SuiteSparse_long* first = ls + spi[st];
+            const SuiteSparse_long* last = ls + spi[st + 1];
+            const SuiteSparse_long* from = first;
+            for (size_t b = a; b < nb; ++b) {
+                const int u0 = b == a ? t : 0;
+                const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
+                const SuiteSparse_long* found = std::lower_bound(from, last, row);
+                if (found == last || *found != row)
+                    return false;
+                at[b] = (found - first) - u0; // where the block's first row would be
+                from = found;
             }
+            const int64_t rowsOf = last - first;
             const double* zc = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf)];
-            const int ce = early.column + t;
-            double* we = &W[static_cast<size_t>(ce * rows)];
-            const double* me = &Ms[static_cast<size_t>(ce * rows)];
-            for (size_t b = a; b < blocks.size(); ++b) {
-                const Block& late = blocks[b];
-                const bool own = b == a;
-                double* wl = &W[static_cast<size_t>(late.column * rows)];
-                const double* ml = &Ms[static_cast<size_t>(late.column * rows)];
-                const double* z = zc + lateAt[b];
-                if (rows == 3)
-                    AccumulateColumn<3>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
-                else
-                    AccumulateColumn<6>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
+            densekernel::RunDots(zc, rowsOf, t1 - t, at.data() + a + 1, scratch.column.data() + a + 1,
+                                 scratch.size.data() + a + 1, static_cast<int>(nb - a - 1), Ms.data(), count, rows,
+                                 dots);
+            // The block's own rows, and its diagonal.
+            for (int k = t; k < t1; ++k) {
+                const double* z = zc + (k - t) * rowsOf + at[a];
+                const size_t ce = static_cast<size_t>(early.column + k);
+                for (int r = 0; r < rows; ++r) {
+                    const double* m = &Ms[static_cast<size_t>(r) * n + static_cast<size_t>(early.column)];
+                    double sum = dots[(k - t) * rows + r];
+                    for (int u = k + 1; u < early.size; ++u)
+                        sum += z[u] * m[u];
+                    A[static_cast<size_t>(r) * n + ce] = sum + 0.5 * z[k] * m[k];
+                }
             }
+            t = t1;
         }
     }
     for (int r = 0; r < rows; ++r)
-        for (int s = 0; s < rows; ++s) {
+        for (int s = r; s < rows; ++s) {
+            const double* mr = &Ms[static_cast<size_t>(r) * n];
+            const double* ms = &Ms[static_cast<size_t>(s) * n];
+            const double* ar = &A[static_cast<size_t>(r) * n];
+            const double* as = &A[static_cast<size_t>(s) * n];
             double sum = 0.0;
-            for (int c = 0; c < count; ++c)
-                sum += Ms[static_cast<size_t>(c * rows + r)] * W[static_cast<size_t>(c * rows + s)];
+            for (size_t c = 0; c < n; ++c)
+                sum += mr[c] * as[c] + ar[c] * ms[c];
             out[r * rows + s] = sum;
+            out[s * rows + r] = sum;
         }
     return true;
 }
