@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -507,8 +508,23 @@ bool CSparseNormals::InvertOnPattern(int workers)
     // the result does not depend on how many workers share it): the rows of
     // Y and of Z_RS in chunks, the gathering of Z_RR, Z_SS's own term, then
     // Z_SS's correction.
+    // Work areas are taken uninitialised: every element read is written
+    // first, and the pages are first touched by the pieces that use them.
+    struct Buffer {
+        std::unique_ptr<double[]> values;
+        size_t size = 0;
+        void Reserve(size_t n)
+        {
+            if (n > size) {
+                values.reset(new double[n]);
+                size = n;
+            }
+        }
+        double* data() { return values.get(); }
+        double& operator[](size_t i) { return values[i]; }
+    };
     struct Work {
-        std::vector<double> Y, Zrr, Zrs, Linv;
+        Buffer Y, Zrr, Zrs, Linv;
         std::vector<int64_t> pos;
     };
     constexpr int64_t kChunk = 128;
@@ -531,10 +547,10 @@ bool CSparseNormals::InvertOnPattern(int workers)
     auto chunks = [&](const Shape& h) { return (h.nR + kChunk - 1) / kChunk; };
     auto prepare = [&](const Shape& h, Work& w) {
         const size_t nr = static_cast<size_t>(h.nR), nc = static_cast<size_t>(h.nscol);
-        w.Y.resize(nr * nc);
-        w.Zrr.resize(nr * nr);
-        w.Linv.resize(nc * nc);
-        w.Zrs.resize(nc * nc);
+        w.Y.Reserve(nr * nc);
+        w.Zrr.Reserve(nr * nr);
+        w.Linv.Reserve(nc * nc);
+        w.Zrs.Reserve(nc * nc);
     };
     // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol).
     auto rowsOfY = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
@@ -594,63 +610,97 @@ bool CSparseNormals::InvertOnPattern(int workers)
             blas::Gemm('T', 'N', r1 - r0, h.nscol, nR - r1, -1.0, Zrr + r1 + r0 * nR, nR, w.Y.data() + r1, nR, 1.0, C,
                        h.nsrow);
     };
-    auto columnChunks = [&](const Shape& h) { return (h.nscol + kChunk - 1) / kChunk; };
-    // Columns c0 .. c1 - 1 of L_SS^-1 (lower; rows above c0 stay zero).
-    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
-        const int64_t nscol = h.nscol;
-        for (int64_t k = c0; k < c1; ++k) {
-            std::fill(w.Linv.begin() + k * nscol, w.Linv.begin() + (k + 1) * nscol, 0.0);
-            w.Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
+    // Column chunks (L_SS^-1, Z_SS) are narrower: the first ones carry the
+    // most work.
+    constexpr int64_t kColumnChunk = 64;
+    auto columnChunks = [&](const Shape& h) { return (h.nscol + kColumnChunk - 1) / kColumnChunk; };
+    auto columnEnd = [&](const Shape& h, int64_t k) { return std::min(h.nscol, (k + 1) * kColumnChunk); };
+    // Column chunk k of L_SS^-1 (lower; rows above the chunk stay zero).
+    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t k) {
+        const int64_t nscol = h.nscol, c0 = k * kColumnChunk, c1 = columnEnd(h, k);
+        for (int64_t c = c0; c < c1; ++c) {
+            std::fill(w.Linv.data() + c * nscol, w.Linv.data() + (c + 1) * nscol, 0.0);
+            w.Linv[static_cast<size_t>(c + c * nscol)] = 1.0;
         }
         blas::Trsm('L', 'L', 'N', 'N', nscol - c0, c1 - c0, 1.0, h.Lx + c0 + c0 * h.nsrow, h.nsrow,
                    w.Linv.data() + c0 + c0 * nscol, nscol);
     };
-    // Columns c0 .. c1 - 1 of Z_SS = L^-T L^-1 (from row c0 down; the
-    // elements above the diagonal are cleared after).
-    auto columnsOfOwn = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
-        const int64_t nscol = h.nscol;
-        const double* l = w.Linv.data() + c0 + c0 * nscol;
-        blas::Gemm('T', 'N', nscol - c0, c1 - c0, nscol - c0, 1.0, l, nscol, l, nscol, 0.0, h.Zx + c0 + c0 * h.nsrow,
-                   h.nsrow);
+    // Tile (row chunk i, column chunk j <= i) of Z_SS = L^-T L^-1 (on the
+    // diagonal, the elements above it are cleared after).
+    auto tileOfOwn = [&](const Shape& h, Work& w, int64_t i, int64_t j) {
+        const int64_t nscol = h.nscol, i0 = i * kColumnChunk, j0 = j * kColumnChunk;
+        const double* l = w.Linv.data();
+        blas::Gemm('T', 'N', columnEnd(h, i) - i0, columnEnd(h, j) - j0, nscol - i0, 1.0, l + i0 + i0 * nscol, nscol,
+                   l + i0 + j0 * nscol, nscol, 0.0, h.Zx + i0 + j0 * h.nsrow, h.nsrow);
     };
-    // Columns c0 .. c1 - 1 of Z_SS minus Y' Z_RS; the elements above the
-    // diagonal back to zero.
-    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) -> bool {
-        const int64_t nscol = h.nscol;
+    // Column chunk k of Z_SS minus Y' Z_RS; the elements above the diagonal
+    // back to zero.
+    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t k) -> bool {
+        const int64_t nscol = h.nscol, c0 = k * kColumnChunk, c1 = columnEnd(h, k);
         if (h.nR > 0)
             blas::Gemm('T', 'N', nscol - c0, c1 - c0, h.nR, 1.0, w.Y.data() + c0 * h.nR, h.nR,
                        h.Zx + nscol + c0 * h.nsrow, h.nsrow, 0.0, w.Zrs.data() + c0 + c0 * nscol, nscol);
         bool finite = true;
-        for (int64_t k = c0; k < c1; ++k) {
-            double* z = h.Zx + k * h.nsrow;
-            for (int64_t m = c0; m < k; ++m)
+        for (int64_t c = c0; c < c1; ++c) {
+            double* z = h.Zx + c * h.nsrow;
+            for (int64_t m = c0; m < c; ++m)
                 z[m] = 0.0;
             if (h.nR > 0)
-                for (int64_t m = k; m < nscol; ++m)
-                    z[m] -= w.Zrs[static_cast<size_t>(m + k * nscol)];
-            finite = finite && std::isfinite(z[k]);
+                for (int64_t m = c; m < nscol; ++m)
+                    z[m] -= w.Zrs[static_cast<size_t>(m + c * nscol)];
+            finite = finite && std::isfinite(z[c]);
         }
         return finite;
+    };
+
+    // A supernode's work in three steps of independent pieces, each piece
+    // the same whoever does it: (0) Y's row chunks, the gathering of Z_RR
+    // by chunks of its columns, L_SS^-1's column chunks; (1) Z_RS's row
+    // chunks and Z_SS's own tiles; (2) Z_SS's correction by column chunks.
+    auto pieces = [&](const Shape& h, int step) -> int64_t {
+        const int64_t parts = chunks(h), columnParts = columnChunks(h);
+        if (step == 0)
+            return 2 * parts + columnParts;
+        if (step == 1)
+            return parts + columnParts * (columnParts + 1) / 2;
+        return columnParts;
+    };
+    auto piece = [&](const Shape& h, Work& w, std::vector<int64_t>& pos, int step, int64_t p) -> bool {
+        const int64_t parts = chunks(h);
+        if (step == 0) {
+            if (p < parts) {
+                rowsOfY(h, w, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
+                return true;
+            }
+            if (p < 2 * parts)
+                return gather(h, w, pos, (p - parts) * kChunk, std::min(h.nR, (p - parts + 1) * kChunk));
+            columnsOfInverse(h, w, p - 2 * parts);
+            return true;
+        }
+        if (step == 1) {
+            if (p < parts) {
+                rowsOfZ(h, w, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
+                return true;
+            }
+            int64_t t = p - parts, i = 0; // tiles (i, j <= i) row by row
+            while (t > i) {
+                t -= i + 1;
+                ++i;
+            }
+            tileOfOwn(h, w, i, t);
+            return true;
+        }
+        return columnsOfCorrection(h, w, p);
     };
     // One supernode on one worker, once those of its rows are done.
     auto invert = [&](size_t si, Work& w) -> bool {
         const Shape h = shape(si);
         prepare(h, w);
-        const int64_t parts = chunks(h), columnParts = columnChunks(h);
-        for (int64_t c = 0; c < parts; ++c)
-            rowsOfY(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-        if (!gather(h, w, w.pos, 0, h.nR))
-            return false;
-        for (int64_t c = 0; c < columnParts; ++c)
-            columnsOfInverse(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
-        for (int64_t c = 0; c < parts; ++c)
-            rowsOfZ(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-        for (int64_t c = 0; c < columnParts; ++c)
-            columnsOfOwn(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
-        bool finite = true;
-        for (int64_t c = 0; c < columnParts; ++c)
-            finite = columnsOfCorrection(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk)) && finite;
-        return finite;
+        bool good = true;
+        for (int step = 0; step < 3 && good; ++step)
+            for (int64_t p = 0, n = pieces(h, step); p < n && good; ++p)
+                good = piece(h, w, w.pos, step, p);
+        return good;
     };
     // Its multiply-adds, roughly.
     auto work = [&](size_t si) {
@@ -658,122 +708,174 @@ bool CSparseNormals::InvertOnPattern(int workers)
         const double r = static_cast<double>(h.nR), c = static_cast<double>(h.nscol);
         return r * r * c + r * c * c + c * c * c / 2.0;
     };
-    // Supernodes of several chunks (rows below or own columns) are shared
-    // by all workers where they are more than a worker's share of their
-    // level, and large enough to pay for the waits between their steps.
-    auto shared = [&](size_t si, double levelWork) {
-        const Shape h = shape(si);
-        const double w = work(si);
-        return workers > 1 && chunks(h) + columnChunks(h) >= 3 && w >= 5e6 && w * workers > levelWork;
-    };
 
-    // Supernodes by their depth in the tree of supernodes: those of one
-    // depth need only their ancestors, and are formed in parallel.
-    std::vector<int32_t> depth(nsuper, 0);
-    int32_t deepest = 0;
-    for (size_t si = nsuper; si-- > 0;) {
+    // Each supernode needs the supernodes of its rows, its ancestors in the
+    // tree of supernodes: it is ready once its parent is done. Large
+    // supernodes are cut into their pieces, shared by all workers; the
+    // others are done whole by one worker. Ready work is taken heaviest
+    // path first.
+    std::vector<int64_t> parent(nsuper, -1), childStart(nsuper + 1, 0), child(nsuper);
+    for (size_t si = 0; si < nsuper; ++si) {
         const int64_t nscol = super[si + 1] - super[si];
         const int64_t nsrow = pi[si + 1] - pi[si];
         if (nsrow > nscol) {
-            const int64_t parent = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
-            depth[si] = depth[static_cast<size_t>(parent)] + 1;
-            deepest = std::max(deepest, depth[si]);
+            parent[si] = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
+            ++childStart[static_cast<size_t>(parent[si]) + 1];
         }
     }
-    std::vector<int64_t> levelStart(static_cast<size_t>(deepest) + 2, 0), levelNode(nsuper);
     for (size_t si = 0; si < nsuper; ++si)
-        ++levelStart[static_cast<size_t>(depth[si]) + 1];
-    for (size_t d = 0; d + 1 < levelStart.size(); ++d)
-        levelStart[d + 1] += levelStart[d];
+        childStart[si + 1] += childStart[si];
     {
-        std::vector<int64_t> fill(levelStart.begin(), levelStart.end() - 1);
+        std::vector<int64_t> fill(childStart.begin(), childStart.end() - 1);
         for (size_t si = 0; si < nsuper; ++si)
-            levelNode[static_cast<size_t>(fill[static_cast<size_t>(depth[si])]++)] = static_cast<int64_t>(si);
+            if (parent[si] >= 0)
+                child[static_cast<size_t>(fill[static_cast<size_t>(parent[si])]++)] = static_cast<int64_t>(si);
     }
     std::atomic<bool> ok{true};
-    std::atomic<int64_t> next{0};
-    Work common;
-    RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
+    const int team = std::max(1, workers);
+    if (team == 1) {
+        // Children come before their parents in the factor's order.
         Work w;
-        auto sync = [&] {
-            barrier.Wait();
-            if (worker == 0)
-                next = 0;
-            barrier.Wait();
+        try {
+            for (size_t si = nsuper; si-- > 0 && ok;)
+                if (!invert(si, w))
+                    ok = false;
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    } else {
+        // The heaviest path from each supernode down to a leaf.
+        std::vector<double> path(nsuper, 0.0);
+        for (size_t si = 0; si < nsuper; ++si) {
+            path[si] += work(si);
+            if (parent[si] >= 0)
+                path[static_cast<size_t>(parent[si])] =
+                    std::max(path[static_cast<size_t>(parent[si])], path[si]);
+        }
+        struct Task {
+            double priority;
+            int64_t super;
+            int step; // -1: the whole supernode
+            int64_t piece;
+            bool operator<(const Task& o) const
+            {
+                if (priority != o.priority)
+                    return priority < o.priority;
+                if (super != o.super)
+                    return super < o.super;
+                return piece > o.piece;
+            }
         };
-        for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
-            const int64_t begin = levelStart[d], end = levelStart[d + 1];
-            double levelWork = 0.0;
-            for (int64_t e = begin; e < end; ++e)
-                levelWork += work(static_cast<size_t>(levelNode[static_cast<size_t>(e)]));
-            for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
-                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]);
-                if (shared(si, levelWork))
-                    continue;
+        std::vector<Task> queue; // a heap
+        std::vector<int64_t> left(nsuper, 0); // pieces of the current step not yet done
+        std::vector<std::unique_ptr<Work>> own(nsuper), spare; // spare: areas of supernodes done, for reuse
+        int64_t remaining = static_cast<int64_t>(nsuper);
+        std::mutex lock;
+        std::condition_variable wake;
+        auto split = [&](size_t si) {
+            const Shape h = shape(si);
+            return chunks(h) + columnChunks(h) >= 3 && work(si) >= 2e6;
+        };
+        auto push = [&](const Task& t) {
+            queue.push_back(t);
+            std::push_heap(queue.begin(), queue.end());
+        };
+        // Under the lock: the pieces of a step (false when it has none).
+        auto steps = [&](size_t si, int step) {
+            left[si] = pieces(shape(si), step);
+            for (int64_t p = 0; p < left[si]; ++p)
+                push(Task{path[si], static_cast<int64_t>(si), step, p});
+            return left[si] > 0;
+        };
+        // A supernode that has become ready.
+        auto start = [&](size_t si) {
+            if (split(si)) {
+                if (spare.empty()) {
+                    own[si].reset(new Work);
+                } else {
+                    own[si] = std::move(spare.back());
+                    spare.pop_back();
+                }
+                prepare(shape(si), *own[si]);
+                for (int step = 0; step < 3; ++step)
+                    if (steps(si, step))
+                        return false;
+                return true;
+            }
+            push(Task{path[si], static_cast<int64_t>(si), -1, 0});
+            return false;
+        };
+        // Under the lock: the supernode's next step, or, once it is done,
+        // its children.
+        auto release = [&](size_t si, int step) {
+            for (; step < 3; ++step)
+                if (steps(si, step))
+                    return;
+            std::vector<size_t> done{si};
+            while (!done.empty()) {
+                const size_t d = done.back();
+                done.pop_back();
+                if (own[d])
+                    spare.push_back(std::move(own[d]));
+                --remaining;
+                for (int64_t c = childStart[d]; c < childStart[d + 1]; ++c) {
+                    const size_t ci = static_cast<size_t>(child[static_cast<size_t>(c)]);
+                    if (start(ci))
+                        done.push_back(ci);
+                }
+            }
+        };
+        try {
+            std::lock_guard<std::mutex> guard(lock);
+            for (size_t si = 0; si < nsuper; ++si)
+                if (parent[si] < 0 && start(si))
+                    release(si, 3);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        RunOnWorkers(team, [&](int, int, CWorkerBarrier&) {
+            Work w;
+            std::vector<int64_t> pos;
+            std::unique_lock<std::mutex> guard(lock);
+            for (;;) {
+                wake.wait(guard, [&] { return !queue.empty() || remaining == 0 || !ok; });
+                if (remaining == 0 || !ok)
+                    break;
+                std::pop_heap(queue.begin(), queue.end());
+                const Task t = queue.back();
+                queue.pop_back();
+                guard.unlock();
+                const size_t si = static_cast<size_t>(t.super);
+                bool good = false;
                 try {
-                    if (!invert(si, w))
-                        ok = false;
+                    good = t.step < 0 ? invert(si, w) : piece(shape(si), *own[si], pos, t.step, t.piece);
+                } catch (const std::bad_alloc&) {
+                    good = false;
+                }
+                guard.lock();
+                if (!good) {
+                    ok = false;
+                    wake.notify_all();
+                    break;
+                }
+                try {
+                    const size_t before = queue.size();
+                    if (t.step < 0)
+                        release(si, 3);
+                    else if (--left[si] == 0)
+                        release(si, t.step + 1);
+                    if (remaining == 0 || queue.size() > before + 1)
+                        wake.notify_all();
+                    else if (queue.size() > before)
+                        wake.notify_one();
                 } catch (const std::bad_alloc&) {
                     ok = false;
+                    wake.notify_all();
+                    break;
                 }
             }
-            sync();
-            for (int64_t e = begin; e < end && ok; ++e) {
-                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(e)]);
-                if (!shared(si, levelWork))
-                    continue;
-                const Shape h = shape(si);
-                const int64_t parts = chunks(h);
-                if (worker == 0) {
-                    try {
-                        prepare(h, common);
-                    } catch (const std::bad_alloc&) {
-                        ok = false;
-                    }
-                }
-                sync();
-                if (!ok)
-                    break;
-                // Y by chunks of rows, the gathering of Z_RR by chunks of its
-                // columns, L_SS^-1 by chunks of columns; then Z_RS by chunks
-                // of rows and Z_SS's own term by chunks of columns; then
-                // Z_SS's correction.
-                const int64_t columnParts = columnChunks(h);
-                for (int64_t c = next.fetch_add(1); c < 2 * parts + columnParts; c = next.fetch_add(1)) {
-                    if (c < parts) {
-                        rowsOfY(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-                    } else if (c < 2 * parts) {
-                        const int64_t k = c - parts;
-                        try {
-                            if (!gather(h, common, w.pos, k * kChunk, std::min(h.nR, (k + 1) * kChunk)))
-                                ok = false;
-                        } catch (const std::bad_alloc&) {
-                            ok = false;
-                        }
-                    } else {
-                        const int64_t k = c - 2 * parts;
-                        columnsOfInverse(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
-                    }
-                }
-                sync();
-                if (!ok)
-                    break;
-                for (int64_t c = next.fetch_add(1); c < parts + columnParts; c = next.fetch_add(1)) {
-                    if (c < parts) {
-                        rowsOfZ(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-                    } else {
-                        const int64_t k = c - parts;
-                        columnsOfOwn(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
-                    }
-                }
-                sync();
-                for (int64_t k = next.fetch_add(1); k < columnParts; k = next.fetch_add(1))
-                    if (!columnsOfCorrection(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk)))
-                        ok = false;
-                sync();
-            }
-        }
-    });
+        });
+    }
     if (!ok) {
         inverseValue.clear();
         return false;
