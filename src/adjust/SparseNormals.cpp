@@ -574,21 +574,31 @@ bool CSparseNormals::InvertOnPattern(int workers)
             const SuiteSparse_long* tr = ls + pi[t];
             const int64_t tn = pi[t + 1] - pi[t];
             const double* zt = &inverseValue[static_cast<size_t>(px[t])];
-            pos.resize(static_cast<size_t>(nR - j));
+            // Rows j .. nR - 1 in the supernode's column, as runs of
+            // rows that follow each other in both: (row, place, length).
+            pos.clear();
             int64_t idx = 0;
             for (int64_t i = j; i < nR; ++i) {
                 while (idx < tn && tr[idx] < R[i])
                     ++idx;
                 if (idx == tn || tr[idx] != R[i])
                     return false;
-                pos[static_cast<size_t>(i - j)] = idx;
+                const size_t runs = pos.size();
+                if (runs > 0 && pos[runs - 3] + pos[runs - 1] == i && pos[runs - 2] + pos[runs - 1] == idx)
+                    ++pos[runs - 1];
+                else
+                    pos.insert(pos.end(), {i, idx, 1});
             }
             for (int64_t jj = j; jj < jEnd; ++jj) {
                 const double* column = zt + (R[jj] - super[t]) * tn;
                 double* into = Zrr + jj * nR;
-                const int64_t* at = pos.data() - j;
-                for (int64_t i = jj; i < nR; ++i)
-                    into[i] = column[at[i]];
+                for (size_t k = 0; k < pos.size(); k += 3) {
+                    const int64_t i0 = pos[k], end = i0 + pos[k + 2];
+                    if (end <= jj)
+                        continue;
+                    const int64_t from = std::max(i0, jj);
+                    std::copy(column + pos[k + 1] + (from - i0), column + pos[k + 1] + (end - i0), into + from);
+                }
             }
             j = jEnd;
         }
@@ -1065,6 +1075,7 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
         scratch.size[b] = blocks[b].size;
     }
     double* dots = scratch.dots.data();
+    int64_t walked = -1; // the supernode whose rows at[] holds
     for (size_t a = 0; a < nb; ++a) {
         const Block& early = blocks[a];
         for (int t = 0; t < early.size;) {
@@ -1075,15 +1086,19 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
                 ++t1;
             const SuiteSparse_long* first = ls + spi[st];
             const SuiteSparse_long* last = ls + spi[st + 1];
-            const SuiteSparse_long* from = first;
-            for (size_t b = a; b < nb; ++b) {
-                const int u0 = b == a ? t : 0;
-                const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
-                const SuiteSparse_long* found = std::lower_bound(from, last, row);
-                if (found == last || *found != row)
-                    return false;
-                at[b] = (found - first) - u0; // where the block's first row would be
-                from = found;
+            // Blocks that follow each other in one supernode share the walk.
+            if (st != walked) {
+                const SuiteSparse_long* from = first;
+                for (size_t b = a; b < nb; ++b) {
+                    const int u0 = b == a ? t : 0;
+                    const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
+                    const SuiteSparse_long* found = std::lower_bound(from, last, row);
+                    if (found == last || *found != row)
+                        return false;
+                    at[b] = (found - first) - u0; // where the block's first row would be
+                    from = found;
+                }
+                walked = st;
             }
             const int64_t rowsOf = last - first;
             const double* zc = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf)];
