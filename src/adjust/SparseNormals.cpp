@@ -1120,15 +1120,14 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
             t = t1;
         }
     }
+    // P = Ms A' (the rows of Ms as columns over one run), then P + P'.
+    double P[36];
+    const int64_t whole = 0;
+    const int32_t from = 0;
+    densekernel::RunDots(Ms.data(), count, rows, &whole, &from, &count, 1, A.data(), count, rows, P);
     for (int r = 0; r < rows; ++r)
         for (int s = r; s < rows; ++s) {
-            const double* mr = &Ms[static_cast<size_t>(r) * n];
-            const double* ms = &Ms[static_cast<size_t>(s) * n];
-            const double* ar = &A[static_cast<size_t>(r) * n];
-            const double* as = &A[static_cast<size_t>(s) * n];
-            double sum = 0.0;
-            for (size_t c = 0; c < n; ++c)
-                sum += mr[c] * as[c] + ar[c] * ms[c];
+            const double sum = P[r * rows + s] + P[s * rows + r];
             out[r * rows + s] = sum;
             out[s * rows + r] = sum;
         }
