@@ -515,10 +515,6 @@ bool CSparseNormals::InvertOnPattern(int workers)
         inverseValue.clear();
         return false;
     }
-    // A supernode's work in parts whose calls depend only on its sizes (so
-    // the result does not depend on how many workers share it): the rows of
-    // Y and of Z_RS in chunks, the gathering of Z_RR, Z_SS's own term, then
-    // Z_SS's correction.
     // Work areas are taken uninitialised: every element read is written
     // first, and the pages are first touched by the pieces that use them.
     struct Buffer {
@@ -563,9 +559,9 @@ bool CSparseNormals::InvertOnPattern(int workers)
         w.Linv.Reserve(nc * nc);
         w.Zrs.Reserve(nc * nc);
     };
-    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol).
-    // (by the product with L_SS^-1, formed first: the triangular product
-    // runs at about twice the speed of the solve).
+    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol), by
+    // the product with L_SS^-1, formed before: the triangular product runs
+    // at about twice the speed of the solve.
     auto rowsOfY = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
         for (int64_t k = 0; k < h.nscol; ++k)
             std::copy(h.Lx + h.nscol + r0 + k * h.nsrow, h.Lx + h.nscol + r1 + k * h.nsrow,
@@ -676,8 +672,9 @@ bool CSparseNormals::InvertOnPattern(int workers)
         return finite;
     };
 
-    // A supernode's work in steps of independent pieces, each piece the
-    // same whoever does it: (0) L_SS^-1's column chunks and the gathering of
+    // A supernode's work in steps of independent pieces whose calls depend
+    // only on its sizes, so that the result does not depend on which
+    // worker does which piece, nor on how many there are: (0) L_SS^-1's column chunks and the gathering of
     // Z_RR by chunks of its columns; (1) Y's row chunks and Z_SS's own
     // tiles; (2) Z_RS's row chunks; (3) Z_SS's correction by column chunks.
     constexpr int kSteps = 4;
