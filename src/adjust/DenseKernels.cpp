@@ -195,6 +195,12 @@ void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int
     KESTRELON_DISPATCH(HalfSymmetricProduct(y, i0, i1, q, cols, b, k))
 }
 
+void RunDots(const double* z, int64_t stride, int columns, const int64_t* at, const int32_t* col, const int32_t* len,
+             int runs, const double* m, int ld, int rows, double* a)
+{
+    KESTRELON_DISPATCH(RunDots(z, stride, columns, at, col, len, runs, m, ld, rows, a))
+}
+
 #else
 
 // Other processors: the same sums, element by element, the columns packed
@@ -243,6 +249,19 @@ void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int
             for (int c = i + 1; c < cols; ++c)
                 acc += q[i][c - i] * b[static_cast<size_t>(c) * k + t];
             y[static_cast<size_t>(i) * k + t] = acc;
+        }
+}
+
+void RunDots(const double* z, int64_t stride, int columns, const int64_t* at, const int32_t* col, const int32_t* len,
+             int runs, const double* m, int ld, int rows, double* a)
+{
+    for (int c = 0; c < columns; ++c)
+        for (int s = 0; s < rows; ++s) {
+            double acc = 0.0;
+            for (int j = 0; j < runs; ++j)
+                for (int u = 0; u < len[j]; ++u)
+                    acc += z[c * stride + at[j] + u] * m[static_cast<ptrdiff_t>(s) * ld + col[j] + u];
+            a[c * rows + s] = acc;
         }
 }
 

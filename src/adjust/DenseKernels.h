@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace densekernel {
 
@@ -55,5 +56,13 @@ void SubtractCombination(double* dst, int n, const double* coef, const double* c
 // multiple of SymmetricWidth(). Then B' Q B = B' Y + (B' Y)'.
 void HalfSymmetricProduct(double* y, int i0, int i1, const double* const* q, int cols, const double* b, int k);
 int SymmetricWidth();
+
+// For columns c = 0 .. columns - 1 of z (column c at z + c stride) and rows
+// s = 0 .. rows - 1 (1 to 6) of m (row s at m + s ld):
+//     a[c rows + s] = sum over runs j, u = 0 .. len[j] - 1 of
+//                     z[c stride + at[j] + u] m[s ld + col[j] + u]
+// Nothing outside the runs is read.
+void RunDots(const double* z, int64_t stride, int columns, const int64_t* at, const int32_t* col, const int32_t* len,
+             int runs, const double* m, int ld, int rows, double* a);
 
 } // namespace densekernel

@@ -451,11 +451,52 @@ bool CAdjustmentEngine::PropagateErrorsStandard()
                    rank[static_cast<size_t>(foldedPoint[static_cast<size_t>(tasks[static_cast<size_t>(y)].first)])];
         });
         mqm.assign(9 * folded.size(), 0.0);
+        // A point's data lie apart in memory, each behind pointers (the
+        // point, its matrix, the matrix's rows, its columns): each worker
+        // takes runs of tasks, and fetches them ahead, one level per task.
+        constexpr size_t kRun = 16;
+        auto prefetch = [&](size_t e, int level) {
+            const PropagationTask& task = tasks[static_cast<size_t>(taskOrder[e])];
+            if (task.count != 1)
+                return;
+            const std::pair<CObjectPoint*, int>& f = folded[static_cast<size_t>(task.first)];
+            const CMatrix* M = matrixStore.GetAt(f.second);
+            if (level == 0) {
+                __builtin_prefetch(&f.first->limitingCovariance);
+                __builtin_prefetch(M);
+                int count = 0;
+                const int32_t* cols = GetFoldedColumns(f.second, count);
+                for (int c = 0; c < count; c += 16)
+                    __builtin_prefetch(cols + c);
+            } else if (level == 1) {
+                __builtin_prefetch(M->GetRowTable());
+            } else {
+                double* const* Mr = M->GetRowTable();
+                for (int r = 0; r < M->GetRows(); ++r)
+                    for (int c = 0; c < M->GetCols(); c += 8)
+                        __builtin_prefetch(Mr[r] + c);
+            }
+        };
         std::atomic<size_t> nextTask{0};
         RunOnWorkers(workers, [&](int, int, CWorkerBarrier&) {
             std::vector<double> B, Y;
             std::vector<const double*> rows;
-            for (size_t e = nextTask.fetch_add(1); e < tasks.size(); e = nextTask.fetch_add(1)) {
+            size_t end = 0; // of the run being taken
+            auto following = [&](size_t e) {
+                if (e + 1 < end)
+                    return e + 1;
+                const size_t run = nextTask.fetch_add(kRun);
+                end = std::min(tasks.size(), run + kRun);
+                for (size_t k = run; k < std::min(end, run + 6); ++k)
+                    prefetch(k, 0);
+                return run;
+            };
+            for (size_t e = following(0); e < tasks.size(); e = following(e)) {
+                for (int level = 0; level < 3; ++level) {
+                    const size_t ahead = e + 6 - 2 * static_cast<size_t>(level);
+                    if (ahead < end)
+                        prefetch(ahead, level);
+                }
                 const PropagationTask& task = tasks[static_cast<size_t>(taskOrder[e])];
                 if (task.count == 1) {
                     const std::pair<CObjectPoint*, int>& f = folded[static_cast<size_t>(task.first)];

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
 
 #include <suitesparse/cholmod.h>
 
+#include "DenseKernels.h"
 #include "Matrix.h"
 #include "Vector.h"
 #include "Workers.h"
@@ -33,6 +35,12 @@ void dgemm_(const char* transa, const char* transb, const int* m, const int* n, 
 void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
             const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
             size_t);
+void dtrmm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
+            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
+            size_t);
+void dsymm_(const char* side, const char* uplo, const int* m, const int* n, const double* alpha, const double* a,
+            const int* lda, const double* b, const int* ldb, const double* beta, double* c, const int* ldc, size_t,
+            size_t);
 void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
             const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
 }
@@ -54,6 +62,22 @@ inline void Trsm(char side, char uplo, char ta, char diag, int64_t m, int64_t n,
     const int M = static_cast<int>(m), N = static_cast<int>(n);
     const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
     dtrsm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
+}
+
+inline void Trmm(char side, char uplo, char ta, char diag, int64_t m, int64_t n, double alpha, const double* a,
+                 int64_t lda, double* b, int64_t ldb)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
+    dtrmm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
+}
+
+inline void Symm(char side, char uplo, int64_t m, int64_t n, double alpha, const double* a, int64_t lda,
+                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
+{
+    const int M = static_cast<int>(m), N = static_cast<int>(n);
+    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
+    dsymm_(&side, &uplo, &M, &N, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
 }
 
 inline void Syrk(char uplo, char trans, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
@@ -491,12 +515,23 @@ bool CSparseNormals::InvertOnPattern(int workers)
         inverseValue.clear();
         return false;
     }
-    // A supernode's work in parts whose calls depend only on its sizes (so
-    // the result does not depend on how many workers share it): the rows of
-    // Y and of Z_RS in chunks, the gathering of Z_RR, Z_SS's own term, then
-    // Z_SS's correction.
+    // Work areas are taken uninitialised: every element read is written
+    // first, and the pages are first touched by the pieces that use them.
+    struct Buffer {
+        std::unique_ptr<double[]> values;
+        size_t size = 0;
+        void Reserve(size_t n)
+        {
+            if (n > size) {
+                values.reset(new double[n]);
+                size = n;
+            }
+        }
+        double* data() { return values.get(); }
+        double& operator[](size_t i) { return values[i]; }
+    };
     struct Work {
-        std::vector<double> Y, Zrr, Zrs, Linv;
+        Buffer Y, Zrr, Zrs, Linv;
         std::vector<int64_t> pos;
     };
     constexpr int64_t kChunk = 128;
@@ -519,226 +554,352 @@ bool CSparseNormals::InvertOnPattern(int workers)
     auto chunks = [&](const Shape& h) { return (h.nR + kChunk - 1) / kChunk; };
     auto prepare = [&](const Shape& h, Work& w) {
         const size_t nr = static_cast<size_t>(h.nR), nc = static_cast<size_t>(h.nscol);
-        w.Y.resize(nr * nc);
-        w.Zrr.resize(nr * nr);
-        w.Linv.resize(nc * nc);
-        w.Zrs.resize(nc * nc);
+        w.Y.Reserve(nr * nc);
+        w.Zrr.Reserve(nr * nr);
+        w.Linv.Reserve(nc * nc);
+        w.Zrs.Reserve(nc * nc);
     };
-    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol).
+    // Rows r0 .. r1 - 1 of Y = L_RS L_SS^-1 (column-major nR x nscol), by
+    // the product with L_SS^-1, formed before: the triangular product runs
+    // at about twice the speed of the solve.
     auto rowsOfY = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
         for (int64_t k = 0; k < h.nscol; ++k)
             std::copy(h.Lx + h.nscol + r0 + k * h.nsrow, h.Lx + h.nscol + r1 + k * h.nsrow,
                       w.Y.data() + static_cast<size_t>(r0 + k * h.nR));
-        blas::Trsm('R', 'L', 'N', 'N', r1 - r0, h.nscol, 1.0, h.Lx, h.nsrow, w.Y.data() + r0, h.nR);
+        blas::Trmm('R', 'L', 'N', 'N', r1 - r0, h.nscol, 1.0, w.Linv.data(), h.nscol, w.Y.data() + r0, h.nR);
     };
-    // Z_RR gathered from the supernodes of the rows R.
-    auto gather = [&](const Shape& h, Work& w) -> bool {
+    // Columns j0 .. j1 - 1 of Z_RR's lower triangle (column j from its
+    // diagonal down), gathered from the supernodes of the rows R; `pos` is
+    // the caller's own.
+    auto gather = [&](const Shape& h, Work& w, std::vector<int64_t>& pos, int64_t j0, int64_t j1) -> bool {
         const int64_t nR = h.nR;
         const SuiteSparse_long* R = h.R;
-        std::vector<double>& Zrr = w.Zrr;
-        std::vector<int64_t>& pos = w.pos;
-        for (int64_t j = 0; j < nR;) {
+        double* Zrr = w.Zrr.data();
+        for (int64_t j = j0; j < j1;) {
             const int64_t t = columnSuper[static_cast<size_t>(R[j])];
-            int64_t j1 = j + 1;
-            while (j1 < nR && R[j1] < super[t + 1])
-                ++j1;
+            int64_t jEnd = j + 1;
+            while (jEnd < j1 && R[jEnd] < super[t + 1])
+                ++jEnd;
             const SuiteSparse_long* tr = ls + pi[t];
             const int64_t tn = pi[t + 1] - pi[t];
             const double* zt = &inverseValue[static_cast<size_t>(px[t])];
-            pos.assign(static_cast<size_t>(nR - j), 0);
+            // Rows j .. nR - 1 in the supernode's column, as runs of
+            // rows that follow each other in both: (row, place, length).
+            pos.clear();
             int64_t idx = 0;
             for (int64_t i = j; i < nR; ++i) {
                 while (idx < tn && tr[idx] < R[i])
                     ++idx;
                 if (idx == tn || tr[idx] != R[i])
                     return false;
-                pos[static_cast<size_t>(i - j)] = idx;
+                const size_t runs = pos.size();
+                if (runs > 0 && pos[runs - 3] + pos[runs - 1] == i && pos[runs - 2] + pos[runs - 1] == idx)
+                    ++pos[runs - 1];
+                else
+                    pos.insert(pos.end(), {i, idx, 1});
             }
-            for (int64_t jj = j; jj < j1; ++jj) {
+            for (int64_t jj = j; jj < jEnd; ++jj) {
                 const double* column = zt + (R[jj] - super[t]) * tn;
-                for (int64_t i = jj; i < nR; ++i) {
-                    const double z = column[pos[static_cast<size_t>(i - j)]];
-                    Zrr[static_cast<size_t>(i + jj * nR)] = z;
-                    Zrr[static_cast<size_t>(jj + i * nR)] = z;
+                double* into = Zrr + jj * nR;
+                for (size_t k = 0; k < pos.size(); k += 3) {
+                    const int64_t i0 = pos[k], end = i0 + pos[k + 2];
+                    if (end <= jj)
+                        continue;
+                    const int64_t from = std::max(i0, jj);
+                    std::copy(column + pos[k + 1] + (from - i0), column + pos[k + 1] + (end - i0), into + from);
                 }
             }
-            j = j1;
+            j = jEnd;
         }
         return true;
     };
     // Rows r0 .. r1 - 1 of Z_RS = -Z_RR Y, into the rows below the
-    // supernode's own.
+    // supernode's own; Z_RR by its lower triangle: the rows' part left of
+    // the chunk, the chunk's own symmetric block, and the part below the
+    // chunk taken transposed.
     auto rowsOfZ = [&](const Shape& h, Work& w, int64_t r0, int64_t r1) {
-        blas::Gemm('N', 'N', r1 - r0, h.nscol, h.nR, -1.0, w.Zrr.data() + r0, h.nR, w.Y.data(), h.nR, 0.0,
-                   h.Zx + h.nscol + r0, h.nsrow);
+        const int64_t nR = h.nR;
+        const double* Zrr = w.Zrr.data();
+        double* C = h.Zx + h.nscol + r0;
+        if (r0 > 0)
+            blas::Gemm('N', 'N', r1 - r0, h.nscol, r0, -1.0, Zrr + r0, nR, w.Y.data(), nR, 0.0, C, h.nsrow);
+        blas::Symm('L', 'L', r1 - r0, h.nscol, -1.0, Zrr + r0 + r0 * nR, nR, w.Y.data() + r0, nR, r0 > 0 ? 1.0 : 0.0,
+                   C, h.nsrow);
+        if (r1 < nR)
+            blas::Gemm('T', 'N', r1 - r0, h.nscol, nR - r1, -1.0, Zrr + r1 + r0 * nR, nR, w.Y.data() + r1, nR, 1.0, C,
+                       h.nsrow);
     };
-    auto columnChunks = [&](const Shape& h) { return (h.nscol + kChunk - 1) / kChunk; };
-    // Columns c0 .. c1 - 1 of L_SS^-1 (lower; rows above c0 stay zero).
-    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
-        const int64_t nscol = h.nscol;
-        for (int64_t k = c0; k < c1; ++k) {
-            std::fill(w.Linv.begin() + k * nscol, w.Linv.begin() + (k + 1) * nscol, 0.0);
-            w.Linv[static_cast<size_t>(k + k * nscol)] = 1.0;
+    // Column chunks (L_SS^-1, Z_SS) are narrower: the first ones carry the
+    // most work.
+    constexpr int64_t kColumnChunk = 64;
+    auto columnChunks = [&](const Shape& h) { return (h.nscol + kColumnChunk - 1) / kColumnChunk; };
+    auto columnEnd = [&](const Shape& h, int64_t k) { return std::min(h.nscol, (k + 1) * kColumnChunk); };
+    // Column chunk k of L_SS^-1 (lower; rows above the chunk stay zero).
+    auto columnsOfInverse = [&](const Shape& h, Work& w, int64_t k) {
+        const int64_t nscol = h.nscol, c0 = k * kColumnChunk, c1 = columnEnd(h, k);
+        for (int64_t c = c0; c < c1; ++c) {
+            std::fill(w.Linv.data() + c * nscol, w.Linv.data() + (c + 1) * nscol, 0.0);
+            w.Linv[static_cast<size_t>(c + c * nscol)] = 1.0;
         }
         blas::Trsm('L', 'L', 'N', 'N', nscol - c0, c1 - c0, 1.0, h.Lx + c0 + c0 * h.nsrow, h.nsrow,
                    w.Linv.data() + c0 + c0 * nscol, nscol);
     };
-    // Columns c0 .. c1 - 1 of Z_SS = L^-T L^-1 (from row c0 down; the
-    // elements above the diagonal are cleared after).
-    auto columnsOfOwn = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) {
-        const int64_t nscol = h.nscol;
-        const double* l = w.Linv.data() + c0 + c0 * nscol;
-        blas::Gemm('T', 'N', nscol - c0, c1 - c0, nscol - c0, 1.0, l, nscol, l, nscol, 0.0, h.Zx + c0 + c0 * h.nsrow,
-                   h.nsrow);
+    // Tile (row chunk i, column chunk j <= i) of Z_SS = L^-T L^-1 (on the
+    // diagonal, the elements above it are cleared after).
+    auto tileOfOwn = [&](const Shape& h, Work& w, int64_t i, int64_t j) {
+        const int64_t nscol = h.nscol, i0 = i * kColumnChunk, j0 = j * kColumnChunk;
+        const double* l = w.Linv.data();
+        blas::Gemm('T', 'N', columnEnd(h, i) - i0, columnEnd(h, j) - j0, nscol - i0, 1.0, l + i0 + i0 * nscol, nscol,
+                   l + i0 + j0 * nscol, nscol, 0.0, h.Zx + i0 + j0 * h.nsrow, h.nsrow);
     };
-    // Columns c0 .. c1 - 1 of Z_SS minus Y' Z_RS; the elements above the
-    // diagonal back to zero.
-    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t c0, int64_t c1) -> bool {
-        const int64_t nscol = h.nscol;
+    // Column chunk k of Z_SS minus Y' Z_RS; the elements above the diagonal
+    // back to zero.
+    auto columnsOfCorrection = [&](const Shape& h, Work& w, int64_t k) -> bool {
+        const int64_t nscol = h.nscol, c0 = k * kColumnChunk, c1 = columnEnd(h, k);
         if (h.nR > 0)
             blas::Gemm('T', 'N', nscol - c0, c1 - c0, h.nR, 1.0, w.Y.data() + c0 * h.nR, h.nR,
                        h.Zx + nscol + c0 * h.nsrow, h.nsrow, 0.0, w.Zrs.data() + c0 + c0 * nscol, nscol);
         bool finite = true;
-        for (int64_t k = c0; k < c1; ++k) {
-            double* z = h.Zx + k * h.nsrow;
-            for (int64_t m = c0; m < k; ++m)
+        for (int64_t c = c0; c < c1; ++c) {
+            double* z = h.Zx + c * h.nsrow;
+            for (int64_t m = c0; m < c; ++m)
                 z[m] = 0.0;
             if (h.nR > 0)
-                for (int64_t m = k; m < nscol; ++m)
-                    z[m] -= w.Zrs[static_cast<size_t>(m + k * nscol)];
-            finite = finite && std::isfinite(z[k]);
+                for (int64_t m = c; m < nscol; ++m)
+                    z[m] -= w.Zrs[static_cast<size_t>(m + c * nscol)];
+            finite = finite && std::isfinite(z[c]);
         }
         return finite;
+    };
+
+    // A supernode's work in steps of independent pieces whose calls depend
+    // only on its sizes, so that the result does not depend on which
+    // worker does which piece, nor on how many there are: (0) L_SS^-1's column chunks and the gathering of
+    // Z_RR by chunks of its columns; (1) Y's row chunks and Z_SS's own
+    // tiles; (2) Z_RS's row chunks; (3) Z_SS's correction by column chunks.
+    constexpr int kSteps = 4;
+    auto pieces = [&](const Shape& h, int step) -> int64_t {
+        const int64_t parts = chunks(h), columnParts = columnChunks(h);
+        switch (step) {
+        case 0: return columnParts + parts;
+        case 1: return parts + columnParts * (columnParts + 1) / 2;
+        case 2: return parts;
+        default: return columnParts;
+        }
+    };
+    auto piece = [&](const Shape& h, Work& w, std::vector<int64_t>& pos, int step, int64_t p) -> bool {
+        const int64_t parts = chunks(h), columnParts = columnChunks(h);
+        if (step == 0) {
+            if (p < columnParts) {
+                columnsOfInverse(h, w, p);
+                return true;
+            }
+            p -= columnParts;
+            return gather(h, w, pos, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
+        }
+        if (step == 1) {
+            if (p < parts) {
+                rowsOfY(h, w, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
+                return true;
+            }
+            int64_t t = p - parts, i = 0; // tiles (i, j <= i) row by row
+            while (t > i) {
+                t -= i + 1;
+                ++i;
+            }
+            tileOfOwn(h, w, i, t);
+            return true;
+        }
+        if (step == 2) {
+            rowsOfZ(h, w, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
+            return true;
+        }
+        return columnsOfCorrection(h, w, p);
     };
     // One supernode on one worker, once those of its rows are done.
     auto invert = [&](size_t si, Work& w) -> bool {
         const Shape h = shape(si);
         prepare(h, w);
-        const int64_t parts = chunks(h), columnParts = columnChunks(h);
-        for (int64_t c = 0; c < parts; ++c)
-            rowsOfY(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-        if (!gather(h, w))
-            return false;
-        for (int64_t c = 0; c < columnParts; ++c)
-            columnsOfInverse(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
-        for (int64_t c = 0; c < parts; ++c)
-            rowsOfZ(h, w, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-        for (int64_t c = 0; c < columnParts; ++c)
-            columnsOfOwn(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk));
-        bool finite = true;
-        for (int64_t c = 0; c < columnParts; ++c)
-            finite = columnsOfCorrection(h, w, c * kChunk, std::min(h.nscol, (c + 1) * kChunk)) && finite;
-        return finite;
+        bool good = true;
+        for (int step = 0; step < kSteps && good; ++step)
+            for (int64_t p = 0, n = pieces(h, step); p < n && good; ++p)
+                good = piece(h, w, w.pos, step, p);
+        return good;
     };
-    // Supernodes of several chunks (rows below or own columns) are shared
-    // by all workers where their level has fewer supernodes than workers.
-    auto shared = [&](size_t si, int64_t levelCount) {
+    // Its multiply-adds, roughly.
+    auto work = [&](size_t si) {
         const Shape h = shape(si);
-        return workers > 1 && levelCount < workers && chunks(h) + columnChunks(h) >= 3;
+        const double r = static_cast<double>(h.nR), c = static_cast<double>(h.nscol);
+        return r * r * c + r * c * c + c * c * c / 2.0;
     };
 
-    // Supernodes by their depth in the tree of supernodes: those of one
-    // depth need only their ancestors, and are formed in parallel.
-    std::vector<int32_t> depth(nsuper, 0);
-    int32_t deepest = 0;
-    for (size_t si = nsuper; si-- > 0;) {
+    // Each supernode needs the supernodes of its rows, its ancestors in the
+    // tree of supernodes: it is ready once its parent is done. Large
+    // supernodes are cut into their pieces, shared by all workers; the
+    // others are done whole by one worker. Ready work is taken heaviest
+    // path first.
+    std::vector<int64_t> parent(nsuper, -1), childStart(nsuper + 1, 0), child(nsuper);
+    for (size_t si = 0; si < nsuper; ++si) {
         const int64_t nscol = super[si + 1] - super[si];
         const int64_t nsrow = pi[si + 1] - pi[si];
         if (nsrow > nscol) {
-            const int64_t parent = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
-            depth[si] = depth[static_cast<size_t>(parent)] + 1;
-            deepest = std::max(deepest, depth[si]);
+            parent[si] = columnSuper[static_cast<size_t>(ls[pi[si] + nscol])];
+            ++childStart[static_cast<size_t>(parent[si]) + 1];
         }
     }
-    std::vector<int64_t> levelStart(static_cast<size_t>(deepest) + 2, 0), levelNode(nsuper);
     for (size_t si = 0; si < nsuper; ++si)
-        ++levelStart[static_cast<size_t>(depth[si]) + 1];
-    for (size_t d = 0; d + 1 < levelStart.size(); ++d)
-        levelStart[d + 1] += levelStart[d];
+        childStart[si + 1] += childStart[si];
     {
-        std::vector<int64_t> fill(levelStart.begin(), levelStart.end() - 1);
+        std::vector<int64_t> fill(childStart.begin(), childStart.end() - 1);
         for (size_t si = 0; si < nsuper; ++si)
-            levelNode[static_cast<size_t>(fill[static_cast<size_t>(depth[si])]++)] = static_cast<int64_t>(si);
+            if (parent[si] >= 0)
+                child[static_cast<size_t>(fill[static_cast<size_t>(parent[si])]++)] = static_cast<int64_t>(si);
     }
     std::atomic<bool> ok{true};
-    std::atomic<int64_t> next{0};
-    Work common;
-    RunOnWorkers(std::max(1, workers), [&](int worker, int, CWorkerBarrier& barrier) {
+    const int team = std::max(1, workers);
+    if (team == 1) {
+        // Children come before their parents in the factor's order.
         Work w;
-        auto sync = [&] {
-            barrier.Wait();
-            if (worker == 0)
-                next = 0;
-            barrier.Wait();
+        try {
+            for (size_t si = nsuper; si-- > 0 && ok;)
+                if (!invert(si, w))
+                    ok = false;
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    } else {
+        // The heaviest path from each supernode down to a leaf.
+        std::vector<double> path(nsuper, 0.0);
+        for (size_t si = 0; si < nsuper; ++si) {
+            path[si] += work(si);
+            if (parent[si] >= 0)
+                path[static_cast<size_t>(parent[si])] =
+                    std::max(path[static_cast<size_t>(parent[si])], path[si]);
+        }
+        struct Task {
+            double priority;
+            int64_t super;
+            int step; // -1: the whole supernode
+            int64_t piece;
+            bool operator<(const Task& o) const
+            {
+                if (priority != o.priority)
+                    return priority < o.priority;
+                if (super != o.super)
+                    return super < o.super;
+                return piece > o.piece;
+            }
         };
-        for (size_t d = 0; d + 1 < levelStart.size(); ++d) {
-            const int64_t begin = levelStart[d], end = levelStart[d + 1];
-            for (int64_t e = next.fetch_add(1); ok && begin + e < end; e = next.fetch_add(1)) {
-                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(begin + e)]);
-                if (shared(si, end - begin))
-                    continue;
+        std::vector<Task> queue; // a heap
+        std::vector<int64_t> left(nsuper, 0); // pieces of the current step not yet done
+        std::vector<std::unique_ptr<Work>> own(nsuper), spare; // spare: areas of supernodes done, for reuse
+        int64_t remaining = static_cast<int64_t>(nsuper);
+        std::mutex lock;
+        std::condition_variable wake;
+        auto split = [&](size_t si) {
+            const Shape h = shape(si);
+            return chunks(h) + columnChunks(h) >= 3 && work(si) >= 2e6;
+        };
+        auto push = [&](const Task& t) {
+            queue.push_back(t);
+            std::push_heap(queue.begin(), queue.end());
+        };
+        // Under the lock: the pieces of a step (false when it has none).
+        auto steps = [&](size_t si, int step) {
+            left[si] = pieces(shape(si), step);
+            for (int64_t p = 0; p < left[si]; ++p)
+                push(Task{path[si], static_cast<int64_t>(si), step, p});
+            return left[si] > 0;
+        };
+        // A supernode that has become ready.
+        auto start = [&](size_t si) {
+            if (split(si)) {
+                if (spare.empty()) {
+                    own[si].reset(new Work);
+                } else {
+                    own[si] = std::move(spare.back());
+                    spare.pop_back();
+                }
+                prepare(shape(si), *own[si]);
+                for (int step = 0; step < kSteps; ++step)
+                    if (steps(si, step))
+                        return false;
+                return true;
+            }
+            push(Task{path[si], static_cast<int64_t>(si), -1, 0});
+            return false;
+        };
+        // Under the lock: the supernode's next step, or, once it is done,
+        // its children.
+        auto release = [&](size_t si, int step) {
+            for (; step < kSteps; ++step)
+                if (steps(si, step))
+                    return;
+            std::vector<size_t> done{si};
+            while (!done.empty()) {
+                const size_t d = done.back();
+                done.pop_back();
+                if (own[d])
+                    spare.push_back(std::move(own[d]));
+                --remaining;
+                for (int64_t c = childStart[d]; c < childStart[d + 1]; ++c) {
+                    const size_t ci = static_cast<size_t>(child[static_cast<size_t>(c)]);
+                    if (start(ci))
+                        done.push_back(ci);
+                }
+            }
+        };
+        try {
+            std::lock_guard<std::mutex> guard(lock);
+            for (size_t si = 0; si < nsuper; ++si)
+                if (parent[si] < 0 && start(si))
+                    release(si, kSteps);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        RunOnWorkers(team, [&](int, int, CWorkerBarrier&) {
+            Work w;
+            std::vector<int64_t> pos;
+            std::unique_lock<std::mutex> guard(lock);
+            for (;;) {
+                wake.wait(guard, [&] { return !queue.empty() || remaining == 0 || !ok; });
+                if (remaining == 0 || !ok)
+                    break;
+                std::pop_heap(queue.begin(), queue.end());
+                const Task t = queue.back();
+                queue.pop_back();
+                guard.unlock();
+                const size_t si = static_cast<size_t>(t.super);
+                bool good = false;
                 try {
-                    if (!invert(si, w))
-                        ok = false;
+                    good = t.step < 0 ? invert(si, w) : piece(shape(si), *own[si], pos, t.step, t.piece);
+                } catch (const std::bad_alloc&) {
+                    good = false;
+                }
+                guard.lock();
+                if (!good) {
+                    ok = false;
+                    wake.notify_all();
+                    break;
+                }
+                try {
+                    const size_t before = queue.size();
+                    if (t.step < 0)
+                        release(si, kSteps);
+                    else if (--left[si] == 0)
+                        release(si, t.step + 1);
+                    if (remaining == 0 || queue.size() > before + 1)
+                        wake.notify_all();
+                    else if (queue.size() > before)
+                        wake.notify_one();
                 } catch (const std::bad_alloc&) {
                     ok = false;
+                    wake.notify_all();
+                    break;
                 }
             }
-            sync();
-            for (int64_t e = begin; e < end && ok; ++e) {
-                const size_t si = static_cast<size_t>(levelNode[static_cast<size_t>(e)]);
-                if (!shared(si, end - begin))
-                    continue;
-                const Shape h = shape(si);
-                const int64_t parts = chunks(h);
-                if (worker == 0) {
-                    try {
-                        prepare(h, common);
-                    } catch (const std::bad_alloc&) {
-                        ok = false;
-                    }
-                }
-                sync();
-                if (!ok)
-                    break;
-                // Y by chunks of rows, the gathering of Z_RR and L_SS^-1 by
-                // chunks of columns; then Z_RS by chunks of rows and Z_SS's
-                // own term by chunks of columns; then Z_SS's correction.
-                const int64_t columnParts = columnChunks(h);
-                for (int64_t c = next.fetch_add(1); c < parts + 1 + columnParts; c = next.fetch_add(1)) {
-                    if (c < parts) {
-                        rowsOfY(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-                    } else if (c == parts) {
-                        try {
-                            if (!gather(h, common))
-                                ok = false;
-                        } catch (const std::bad_alloc&) {
-                            ok = false;
-                        }
-                    } else {
-                        const int64_t k = c - parts - 1;
-                        columnsOfInverse(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
-                    }
-                }
-                sync();
-                if (!ok)
-                    break;
-                for (int64_t c = next.fetch_add(1); c < parts + columnParts; c = next.fetch_add(1)) {
-                    if (c < parts) {
-                        rowsOfZ(h, common, c * kChunk, std::min(h.nR, (c + 1) * kChunk));
-                    } else {
-                        const int64_t k = c - parts;
-                        columnsOfOwn(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk));
-                    }
-                }
-                sync();
-                for (int64_t k = next.fetch_add(1); k < columnParts; k = next.fetch_add(1))
-                    if (!columnsOfCorrection(h, common, k * kChunk, std::min(h.nscol, (k + 1) * kChunk)))
-                        ok = false;
-                sync();
-            }
-        }
-    });
+        });
+    }
     if (!ok) {
         inverseValue.clear();
         return false;
@@ -863,32 +1024,6 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     return true;
 }
 
-namespace {
-
-// W = Z Ms' for one column ce of Z's lower part (rows u0 .. size - 1 of a
-// later block, z[u]; `diagonal` the row that is ce itself, or -1): row u
-// adds z[u] Ms(ce) to W's row u, and z[u] Ms(u) to W's row ce.
-template <int R>
-inline void AccumulateColumn(const double* z, int u0, int size, int diagonal, const double* me, double* we,
-                             const double* ml, double* wl)
-{
-    double e[R];
-    for (int s = 0; s < R; ++s)
-        e[s] = 0.0;
-    for (int u = u0; u < size; ++u) {
-        const double v = z[u];
-        for (int s = 0; s < R; ++s)
-            wl[u * R + s] += v * me[s];
-        if (u != diagonal)
-            for (int s = 0; s < R; ++s)
-                e[s] += v * ml[u * R + s];
-    }
-    for (int s = 0; s < R; ++s)
-        we[s] += e[s];
-}
-
-} // namespace
-
 bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
                                        double* out) const
 {
@@ -899,7 +1034,16 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
         int column;       // its first column in M
         int size;
     };
-    std::vector<Block> blocks;
+    // Per thread, kept from call to call: the calls come by the thousand.
+    thread_local struct Scratch {
+        std::vector<Block> blocks;
+        std::vector<double> Ms, A, dots;
+        std::vector<int64_t> at;
+        std::vector<int32_t> column, size;
+    } scratch;
+    std::vector<Block>& blocks = scratch.blocks;
+    blocks.clear();
+    int largest = 0;
     for (int c = 0; c < count;) {
         if (cols[c] < 0 || cols[c] >= order)
             return false;
@@ -910,69 +1054,96 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
             if (c + k >= count || cols[c + k] != first + k)
                 return false;
         blocks.push_back(Block{position[static_cast<size_t>(first)], c, size});
+        largest = std::max(largest, size);
         c += size;
     }
-    // M scaled to the factorised system, column by column; W = Z Ms'.
-    std::vector<double> Ms(static_cast<size_t>(count) * static_cast<size_t>(rows));
-    std::vector<double> W(Ms.size(), 0.0);
-    for (int c = 0; c < count; ++c)
-        for (int r = 0; r < rows; ++r)
-            Ms[static_cast<size_t>(c * rows + r)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
+    // M scaled to the factorised system, row by row (row s at Ms + s count).
+    const size_t n = static_cast<size_t>(count);
+    std::vector<double>& Ms = scratch.Ms;
+    std::vector<double>& A = scratch.A;
+    Ms.resize(n * static_cast<size_t>(rows));
+    A.resize(Ms.size());
+    scratch.dots.resize(static_cast<size_t>(largest) * static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < count; ++c)
+            Ms[static_cast<size_t>(r) * n + static_cast<size_t>(c)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
     const cholmod_factor& L = *lib->factor;
     const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
     const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
     const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
     const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
-    // Blocks in elimination order: each block's columns hold the later
-    // blocks' rows, found by one pass along the supernode's rows (its own
-    // from the diagonal on).
+    // Blocks in elimination order: each column c of a block holds the
+    // rows of the later blocks, and of its own from the diagonal on, each
+    // block's rows one after the other; they are found by one pass along
+    // the supernode's rows. With a[c] = the sum over those rows r below c
+    // of Z(r, c) Ms(r), and A(c) = a[c] + Z(c, c) Ms(c) / 2,
+    // M Q M' = Ms A' + A Ms'.
     std::sort(blocks.begin(), blocks.end(), [](const Block& x, const Block& y) { return x.position < y.position; });
-    std::vector<int64_t> lateAt(blocks.size());
-    for (size_t a = 0; a < blocks.size(); ++a) {
+    const size_t nb = blocks.size();
+    std::vector<int64_t>& at = scratch.at;
+    at.resize(nb);
+    scratch.column.resize(nb);
+    scratch.size.resize(nb);
+    for (size_t b = 0; b < nb; ++b) {
+        scratch.column[b] = blocks[b].column;
+        scratch.size[b] = blocks[b].size;
+    }
+    double* dots = scratch.dots.data();
+    int64_t walked = -1; // the supernode whose rows at[] holds
+    for (size_t a = 0; a < nb; ++a) {
         const Block& early = blocks[a];
-        int64_t lastSuper = -1, rowsOf = 0;
-        for (int t = 0; t < early.size; ++t) {
+        for (int t = 0; t < early.size;) {
             const int64_t column = early.position + t;
             const int64_t st = columnSuper[static_cast<size_t>(column)];
-            if (st != lastSuper) {
-                const SuiteSparse_long* first = ls + spi[st];
-                const SuiteSparse_long* last = ls + spi[st + 1];
+            int t1 = t + 1;
+            while (t1 < early.size && columnSuper[static_cast<size_t>(early.position + t1)] == st)
+                ++t1;
+            const SuiteSparse_long* first = ls + spi[st];
+            const SuiteSparse_long* last = ls + spi[st + 1];
+            // Blocks that follow each other in one supernode share the walk.
+            if (st != walked) {
                 const SuiteSparse_long* from = first;
-                for (size_t b = a; b < blocks.size(); ++b) {
+                for (size_t b = a; b < nb; ++b) {
                     const int u0 = b == a ? t : 0;
                     const SuiteSparse_long row = static_cast<SuiteSparse_long>(blocks[b].position + u0);
                     const SuiteSparse_long* found = std::lower_bound(from, last, row);
                     if (found == last || *found != row)
                         return false;
-                    lateAt[b] = (found - first) - u0; // where the block's first row would be
+                    at[b] = (found - first) - u0; // where the block's first row would be
                     from = found;
                 }
-                lastSuper = st;
-                rowsOf = last - first;
+                walked = st;
             }
+            const int64_t rowsOf = last - first;
             const double* zc = &inverseValue[static_cast<size_t>(px[st] + (column - super[st]) * rowsOf)];
-            const int ce = early.column + t;
-            double* we = &W[static_cast<size_t>(ce * rows)];
-            const double* me = &Ms[static_cast<size_t>(ce * rows)];
-            for (size_t b = a; b < blocks.size(); ++b) {
-                const Block& late = blocks[b];
-                const bool own = b == a;
-                double* wl = &W[static_cast<size_t>(late.column * rows)];
-                const double* ml = &Ms[static_cast<size_t>(late.column * rows)];
-                const double* z = zc + lateAt[b];
-                if (rows == 3)
-                    AccumulateColumn<3>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
-                else
-                    AccumulateColumn<6>(z, own ? t : 0, late.size, own ? t : -1, me, we, ml, wl);
+            densekernel::RunDots(zc, rowsOf, t1 - t, at.data() + a + 1, scratch.column.data() + a + 1,
+                                 scratch.size.data() + a + 1, static_cast<int>(nb - a - 1), Ms.data(), count, rows,
+                                 dots);
+            // The block's own rows, and its diagonal.
+            for (int k = t; k < t1; ++k) {
+                const double* z = zc + (k - t) * rowsOf + at[a];
+                const size_t ce = static_cast<size_t>(early.column + k);
+                for (int r = 0; r < rows; ++r) {
+                    const double* m = &Ms[static_cast<size_t>(r) * n + static_cast<size_t>(early.column)];
+                    double sum = dots[(k - t) * rows + r];
+                    for (int u = k + 1; u < early.size; ++u)
+                        sum += z[u] * m[u];
+                    A[static_cast<size_t>(r) * n + ce] = sum + 0.5 * z[k] * m[k];
+                }
             }
+            t = t1;
         }
     }
+    // P = Ms A' (the rows of Ms as columns over one run), then P + P'.
+    double P[36];
+    const int64_t whole = 0;
+    const int32_t from = 0;
+    densekernel::RunDots(Ms.data(), count, rows, &whole, &from, &count, 1, A.data(), count, rows, P);
     for (int r = 0; r < rows; ++r)
-        for (int s = 0; s < rows; ++s) {
-            double sum = 0.0;
-            for (int c = 0; c < count; ++c)
-                sum += Ms[static_cast<size_t>(c * rows + r)] * W[static_cast<size_t>(c * rows + s)];
+        for (int s = r; s < rows; ++s) {
+            const double sum = P[r * rows + s] + P[s * rows + r];
             out[r * rows + s] = sum;
+            out[s * rows + r] = sum;
         }
     return true;
 }

@@ -4,6 +4,7 @@
 // path (every estimate and covariance to 1e-9 relative).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "AdjustmentEngine.h"
 #include "BundleNetwork.h"
+#include "DenseKernels.h"
 #include "Matrix.h"
 #include "SameResults.h"
 #include "SparseNormals.h"
@@ -35,17 +37,27 @@ struct TestSystem {
     int order = 0;
 };
 
-void BuildTestSystem(TestSystem& t, unsigned seed, int nodes)
+// With `width` > 0 the nodes lie on a grid of that width and each is linked
+// to every node within two steps along each axis (as images that see common
+// points), which makes a factor with wide supernodes over many rows.
+void BuildTestSystem(TestSystem& t, unsigned seed, int nodes, int width = 0)
 {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     std::uniform_int_distribution<int> size(3, 10), pick(0, nodes - 1);
     for (int a = 0; a < nodes; ++a)
         t.sizes.push_back(size(rng));
-    for (int a = 0; a + 1 < nodes; ++a)
-        t.links.emplace_back(a + 1, a);
-    for (int k = 0; k < nodes; ++k)
-        t.links.emplace_back(pick(rng), pick(rng));
+    if (width > 0) {
+        for (int a = 0; a < nodes; ++a)
+            for (int b = 0; b < a; ++b)
+                if (std::abs(a % width - b % width) <= 2 && std::abs(a / width - b / width) <= 2)
+                    t.links.emplace_back(a, b);
+    } else {
+        for (int a = 0; a + 1 < nodes; ++a)
+            t.links.emplace_back(a + 1, a);
+        for (int k = 0; k < nodes; ++k)
+            t.links.emplace_back(pick(rng), pick(rng));
+    }
     std::vector<std::pair<int32_t, int32_t>> links = t.links;
     ASSERT_TRUE(t.sparse.Build(t.sizes, links));
     t.order = t.sparse.Order();
@@ -109,12 +121,13 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
     const struct {
         unsigned seed;
         int nodes;
-    } cases[] = {{1u, 30}, {2u, 30}, {3u, 30}, {4u, 160}};
+        int width;
+    } cases[] = {{1u, 30, 0}, {2u, 30, 0}, {3u, 30, 0}, {4u, 160, 0}, {5u, 180, 12}};
     for (const auto& one : cases) {
         const unsigned seed = one.seed;
         SCOPED_TRACE(seed);
         TestSystem t;
-        BuildTestSystem(t, seed, one.nodes);
+        BuildTestSystem(t, seed, one.nodes, one.width);
         const int n = t.order;
         // Outside the pattern there is no element.
         int outside = 0;
@@ -170,24 +183,27 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
             }
         EXPECT_GE(formed, n);
         // Formed on several threads, the inverse is the same to the bit.
-        std::vector<double> one;
+        std::vector<double> alone; // on one worker
         for (int r = 0; r < n; ++r)
             for (int c = r; c < n; ++c) {
                 double z = 0.0;
                 if (t.sparse.InverseAt(r, c, z))
-                    one.push_back(z);
+                    alone.push_back(z);
             }
-        ASSERT_TRUE(t.sparse.InvertOnPattern(4));
-        size_t k = 0;
-        for (int r = 0; r < n; ++r)
-            for (int c = r; c < n; ++c) {
-                double z = 0.0;
-                if (t.sparse.InverseAt(r, c, z)) {
-                    ASSERT_LT(k, one.size());
-                    EXPECT_EQ(z, one[k++]);
+        for (int workers : {2, 3, 8}) {
+            SCOPED_TRACE(workers);
+            ASSERT_TRUE(t.sparse.InvertOnPattern(workers));
+            size_t k = 0;
+            for (int r = 0; r < n; ++r)
+                for (int c = r; c < n; ++c) {
+                    double z = 0.0;
+                    if (t.sparse.InverseAt(r, c, z)) {
+                        ASSERT_LT(k, alone.size());
+                        EXPECT_EQ(z, alone[k++]);
+                    }
                 }
-            }
-        EXPECT_EQ(k, one.size());
+            EXPECT_EQ(k, alone.size());
+        }
         // Block by block, for every block of the system.
         std::vector<std::pair<int32_t, int32_t>> blocks = t.links;
         for (int a = 0; a < static_cast<int>(t.sizes.size()); ++a)
@@ -208,41 +224,62 @@ TEST(BundleSparseSystem, FactorSolutionAndInverseEqualTheDenseOnes)
             }
         }
         // M Q M' over the columns of two linked blocks (in either order),
-        // 3 and 6 rows, against the product with the dense inverse; columns
-        // that are not whole blocks are refused.
+        // or on the grid of up to nine blocks that all link each other (a
+        // window of three by three, in scrambled order), 3 and 6 rows, at
+        // every instruction set of the dense kernels, against the product
+        // with the dense inverse; columns that are not whole blocks are
+        // refused.
+        std::vector<std::vector<int>> groups;
+        for (size_t k = 0; k < t.links.size(); k += 7)
+            if (t.links[k].first != t.links[k].second)
+                groups.push_back({t.links[k].second, t.links[k].first});
+        if (one.width > 0)
+            for (int a = 0; a < one.nodes; a += 5) {
+                std::vector<int> window;
+                for (int dy = 0; dy < 3; ++dy)
+                    for (int dx = 0; dx < 3; ++dx)
+                        if (a % one.width + dx < one.width && a + dy * one.width + dx < one.nodes)
+                            window.push_back(a + dy * one.width + dx);
+                std::shuffle(window.begin(), window.end(), std::mt19937(seed + static_cast<unsigned>(a)));
+                groups.push_back(window);
+            }
         std::mt19937 rng(seed + 100);
         std::uniform_real_distribution<double> u(-1.0, 1.0);
-        for (size_t k = 0; k < t.links.size(); k += 7) {
-            const auto& link = t.links[k];
-            if (link.first == link.second)
-                continue;
-            for (int rows : {3, 6}) {
-                std::vector<int32_t> cols;
-                for (int node : {link.second, link.first})
-                    for (int m = 0; m < t.sparse.NodeSize(node); ++m)
-                        cols.push_back(t.sparse.NodeStart(node) + m);
-                const int count = static_cast<int>(cols.size());
-                CMatrix M(rows, count);
-                for (int r = 0; r < rows; ++r)
-                    for (int c = 0; c < count; ++c)
-                        M.SetAt(u(rng) / std::sqrt(normal.GetAt(cols[static_cast<size_t>(c)], cols[static_cast<size_t>(c)])), r, c);
-                double out[36];
-                ASSERT_TRUE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
-                for (int r = 0; r < rows; ++r)
-                    for (int q = 0; q < rows; ++q) {
-                        long double sum = 0.0L;
+        for (int level = densekernel::LEVEL_BASELINE; level <= densekernel::MachineLevel(); ++level) {
+            for (const std::vector<int>& group : groups) {
+                densekernel::SetLevel(static_cast<densekernel::Level>(level));
+                SCOPED_TRACE(testing::Message() << "level " << level << ", " << group.size() << " blocks");
+                for (int rows : {3, 6}) {
+                    std::vector<int32_t> cols;
+                    for (int node : group)
+                        for (int m = 0; m < t.sparse.NodeSize(node); ++m)
+                            cols.push_back(t.sparse.NodeStart(node) + m);
+                    const int count = static_cast<int>(cols.size());
+                    CMatrix M(rows, count);
+                    for (int r = 0; r < rows; ++r)
                         for (int c = 0; c < count; ++c)
-                            for (int d = 0; d < count; ++d)
-                                sum += static_cast<long double>(M.GetAt(r, c)) *
-                                       normal.GetAt(cols[static_cast<size_t>(c)], cols[static_cast<size_t>(d)]) *
-                                       M.GetAt(q, d);
-                        const double size = std::sqrt(std::fabs(out[r * rows + r] * out[q * rows + q])) + 1e-300;
-                        EXPECT_NEAR(out[r * rows + q], static_cast<double>(sum), 1e-9 * size) << rows << " rows";
-                    }
-                std::swap(cols[0], cols[1]);
-                EXPECT_FALSE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
+                            M.SetAt(u(rng) / std::sqrt(normal.GetAt(cols[static_cast<size_t>(c)],
+                                                                    cols[static_cast<size_t>(c)])),
+                                    r, c);
+                    double out[36];
+                    ASSERT_TRUE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
+                    for (int r = 0; r < rows; ++r)
+                        for (int q = 0; q < rows; ++q) {
+                            long double sum = 0.0L;
+                            for (int c = 0; c < count; ++c)
+                                for (int d = 0; d < count; ++d)
+                                    sum += static_cast<long double>(M.GetAt(r, c)) *
+                                           normal.GetAt(cols[static_cast<size_t>(c)], cols[static_cast<size_t>(d)]) *
+                                           M.GetAt(q, d);
+                            const double size = std::sqrt(std::fabs(out[r * rows + r] * out[q * rows + q])) + 1e-300;
+                            EXPECT_NEAR(out[r * rows + q], static_cast<double>(sum), 1e-9 * size) << rows << " rows";
+                        }
+                    std::swap(cols[0], cols[1]);
+                    EXPECT_FALSE(t.sparse.InverseCongruence(M.GetRowTable(), cols.data(), count, rows, out));
+                }
             }
         }
+        densekernel::SetLevel(densekernel::MachineLevel());
     }
 }
 

@@ -216,6 +216,68 @@ TEST_F(DenseKernelLevels, HalfSymmetricProductGivesTheCongruence)
     }
 }
 
+// Dot products of columns with rows over runs: runs of every length a
+// vector splits (none, shorter than a vector, whole vectors and a tail),
+// one to three columns (pairs and a single one), one to six rows. The runs
+// lie between NaN guards in both operands, so that a read outside a run
+// shows in the result.
+TEST_F(DenseKernelLevels, RunDotsEqualSumsAndReadOnlyTheRuns)
+{
+    const std::vector<std::vector<int>> runLengths = {{0}, {1}, {3}, {6}, {10}, {6, 6, 10, 3, 6}, {17, 2, 9, 8}};
+    const double nan = std::nan("");
+    for (Level level : Levels()) {
+        ASSERT_EQ(densekernel::SetLevel(level), level);
+        for (const auto& lengths : runLengths)
+            for (int columns = 1; columns <= 3; ++columns)
+                for (int rows = 1; rows <= 6; ++rows) {
+                    SCOPED_TRACE(testing::Message() << "level " << level << ", " << lengths.size() << " runs from "
+                                                    << lengths[0] << ", " << columns << " columns, " << rows
+                                                    << " rows");
+                    // Each run sits in z and m with a gap of guards before it.
+                    const int runs = static_cast<int>(lengths.size());
+                    std::vector<int64_t> at;
+                    std::vector<int32_t> col, len(lengths.begin(), lengths.end());
+                    int64_t zEnd = 3;
+                    int32_t mEnd = 5;
+                    for (int length : lengths) {
+                        at.push_back(zEnd);
+                        col.push_back(mEnd);
+                        zEnd += length + 3;
+                        mEnd += length + 5;
+                    }
+                    const int64_t stride = zEnd + 1;
+                    const int ld = mEnd + 2;
+                    std::vector<double> z(static_cast<size_t>(stride * columns), nan);
+                    std::vector<double> m(static_cast<size_t>(ld * rows), nan);
+                    std::mt19937 rng(static_cast<unsigned>(41 + runs + 7 * columns + 13 * rows));
+                    std::uniform_real_distribution<double> u(-1.0, 1.0);
+                    for (int j = 0; j < runs; ++j)
+                        for (int k = 0; k < len[static_cast<size_t>(j)]; ++k) {
+                            for (int c = 0; c < columns; ++c)
+                                z[static_cast<size_t>(c * stride + at[static_cast<size_t>(j)] + k)] = u(rng);
+                            for (int r = 0; r < rows; ++r)
+                                m[static_cast<size_t>(r * ld + col[static_cast<size_t>(j)] + k)] = u(rng);
+                        }
+                    std::vector<double> a(static_cast<size_t>(columns * rows), nan);
+                    densekernel::RunDots(z.data(), stride, columns, at.data(), col.data(), len.data(), runs, m.data(),
+                                         ld, rows, a.data());
+                    for (int c = 0; c < columns; ++c)
+                        for (int r = 0; r < rows; ++r) {
+                            long double sum = 0.0L;
+                            int terms = 0;
+                            for (int j = 0; j < runs; ++j)
+                                for (int k = 0; k < len[static_cast<size_t>(j)]; ++k, ++terms)
+                                    sum += static_cast<long double>(
+                                               z[static_cast<size_t>(c * stride + at[static_cast<size_t>(j)] + k)]) *
+                                           m[static_cast<size_t>(r * ld + col[static_cast<size_t>(j)] + k)];
+                            EXPECT_NEAR(a[static_cast<size_t>(c * rows + r)], static_cast<double>(sum),
+                                        1e-15 * (terms + 1))
+                                << "column " << c << ", row " << r;
+                        }
+                }
+    }
+}
+
 TEST(DenseKernelLevel, LevelIsCappedByTheMachine)
 {
     const Level machine = densekernel::MachineLevel();
