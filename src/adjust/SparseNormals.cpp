@@ -326,6 +326,62 @@ bool CSparseNormals::Analyse()
     for (int r = 0; r + 1 < order && contiguous; ++r)
         if (rowNode[static_cast<size_t>(r)] == rowNode[static_cast<size_t>(r) + 1])
             contiguous = position[static_cast<size_t>(r) + 1] == position[static_cast<size_t>(r)] + 1;
+    return BuildPermuted();
+}
+
+// The lower triangle of the system in elimination order, column by column,
+// rows ascending: the numeric factorisation reads it as it stands, where it
+// would otherwise transpose the system twice on every call.
+bool CSparseNormals::BuildPermuted()
+{
+    try {
+        const size_t n = static_cast<size_t>(order);
+        permStart.assign(n + 1, 0);
+        for (int r = 0; r < order; ++r) {
+            const int64_t pr = position[static_cast<size_t>(r)];
+            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
+                ++permStart[static_cast<size_t>(std::min(pr, position[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])])) + 1];
+        }
+        for (size_t j = 0; j < n; ++j)
+            permStart[j + 1] += permStart[j];
+        permRow.resize(values.size());
+        permSource.resize(values.size());
+        std::vector<int64_t> fill(permStart.begin(), permStart.end() - 1);
+        for (int r = 0; r < order; ++r) {
+            const int64_t pr = position[static_cast<size_t>(r)];
+            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e) {
+                const int64_t pc = position[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
+                const int64_t k = fill[static_cast<size_t>(std::min(pr, pc))]++;
+                permRow[static_cast<size_t>(k)] = std::max(pr, pc);
+                permSource[static_cast<size_t>(k)] = e;
+            }
+        }
+        std::vector<std::pair<int64_t, int64_t>> column;
+        for (size_t j = 0; j < n; ++j) {
+            const int64_t first = permStart[j], end = permStart[j + 1];
+            bool sorted = true;
+            for (int64_t k = first + 1; k < end && sorted; ++k)
+                sorted = permRow[static_cast<size_t>(k - 1)] < permRow[static_cast<size_t>(k)];
+            if (sorted)
+                continue;
+            column.clear();
+            for (int64_t k = first; k < end; ++k)
+                column.emplace_back(permRow[static_cast<size_t>(k)], permSource[static_cast<size_t>(k)]);
+            std::sort(column.begin(), column.end());
+            for (int64_t k = first; k < end; ++k) {
+                permRow[static_cast<size_t>(k)] = column[static_cast<size_t>(k - first)].first;
+                permSource[static_cast<size_t>(k)] = column[static_cast<size_t>(k - first)].second;
+            }
+        }
+        permValue.assign(values.size(), 0.0);
+        permScale.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        permStart.clear();
+        permRow.clear();
+        permSource.clear();
+        permValue.clear();
+        return false;
+    }
     return true;
 }
 
@@ -348,6 +404,8 @@ bool CSparseNormals::Factorize()
     inverseValue.clear();
     if (lib->factor == nullptr && !Analyse())
         return false;
+    if (permStart.size() != static_cast<size_t>(order) + 1)
+        return false;
     try {
         scale.resize(static_cast<size_t>(order));
         for (int r = 0; r < order; ++r) {
@@ -356,33 +414,33 @@ bool CSparseNormals::Factorize()
                 return false;
             scale[static_cast<size_t>(r)] = 1.0 / std::sqrt(d);
         }
-        for (int r = 0; r < order; ++r) {
-            const double sr = scale[static_cast<size_t>(r)];
-            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-                values[static_cast<size_t>(e)] *= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
+        // The scaled system in elimination order, straight into the form
+        // the numeric factorisation reads.
+        const cholmod_factor& L = *lib->factor;
+        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
+        for (int k = 0; k < order; ++k)
+            permScale[static_cast<size_t>(k)] = scale[static_cast<size_t>(perm[k])];
+        for (int j = 0; j < order; ++j) {
+            const double sj = permScale[static_cast<size_t>(j)];
+            for (int64_t k = permStart[static_cast<size_t>(j)]; k < permStart[static_cast<size_t>(j) + 1]; ++k)
+                permValue[static_cast<size_t>(k)] = values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
+                                                    (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
         }
         cholmod_common& c = lib->common;
-        cholmod_sparse A = View(order, rowStart, columnIndex, values);
-        if (!cholmod_l_factorize(&A, lib->factor, &c) || c.status != CHOLMOD_OK) {
-            if (c.status == CHOLMOD_NOT_POSDEF) {
-                // Back to the unscaled system, for a factorisation that
-                // takes such pivots.
-                notPositive = true;
-                for (int r = 0; r < order; ++r) {
-                    const double sr = scale[static_cast<size_t>(r)];
-                    for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-                        values[static_cast<size_t>(e)] /= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
-                }
-            }
+        cholmod_sparse S = View(order, permStart, permRow, permValue);
+        if (L.xtype == CHOLMOD_PATTERN && !cholmod_l_change_factor(CHOLMOD_REAL, 1, 1, 1, 1, lib->factor, &c))
+            return false;
+        double beta[2] = {0.0, 0.0};
+        c.status = CHOLMOD_OK;
+        if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {
+            notPositive = c.status == CHOLMOD_NOT_POSDEF;
             return false;
         }
 
         // Pivots of the unscaled system: the root-free form's d = l^2 / s^2.
-        const cholmod_factor& L = *lib->factor;
         const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
         const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
         const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
-        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
         const double* x = static_cast<const double*>(L.x);
         pivots.assign(static_cast<size_t>(order) + 1, 0.0);
         for (size_t s = 0; s < L.nsuper; ++s) {

@@ -52,15 +52,14 @@ public:
     double FactorEntries() const { return factorEntries; }
     double FactorFlops() const { return factorFlops; }
 
-    // Factorises the system (which it overwrites with the scaled system)
-    // and reduces the right-hand side. False when a diagonal element is not
+    // Factorises the system scaled to a unit diagonal (the system itself is
+    // left as it is) and reduces the right-hand side. False when a diagonal element is not
     // positive, when the factorisation meets a pivot that is not positive,
     // or when a pivot of the unscaled system (that of the root-free form on
     // the permuted system, the right-hand side's last row included) is below
     // 1e-100 in magnitude.
     bool Factorize();
-    // True when the last factorisation met a pivot that is not positive;
-    // the system then holds its unscaled values again.
+    // True when the last factorisation met a pivot that is not positive.
     bool NotPositiveDefinite() const { return notPositive; }
     // Writes the unscaled system into packed rows of order + 1 (each row from
     // its diagonal, the right-hand side in column `order`, the square sum in
@@ -112,6 +111,12 @@ private:
     double squareSum = 0.0;
 
     std::vector<double> scale;           // 1 / sqrt of the diagonal
+    // The scaled system as the factorisation takes it: the lower triangle of
+    // the system in elimination order, column by column, each element taken
+    // from values[permSource[k]].
+    std::vector<int64_t> permStart, permRow, permSource;
+    std::vector<double> permValue, permScale;
+    bool BuildPermuted();
     std::vector<double> reduced;         // the reduced right-hand side, in elimination order
     std::vector<double> pivots;
     double factorEntries = 0.0;
