@@ -281,6 +281,7 @@ bool CSparseNormals::Analyse()
         return false;
     if (lib->factor != nullptr)
         cholmod_l_free_factor(&lib->factor, &lib->common);
+    numericReady = 0;
     cholmod_common& c = lib->common;
     // The fill-reducing order of the blocks, each block's unknowns kept
     // together in their order: a block of the inverse is then found by one
@@ -397,7 +398,7 @@ void CSparseNormals::CopyToPacked(double* const* T) const
     T[order][0] = squareSum;
 }
 
-bool CSparseNormals::Factorize()
+bool CSparseNormals::Factorize(int workers)
 {
     factored = false;
     notPositive = false;
@@ -430,11 +431,31 @@ bool CSparseNormals::Factorize()
         cholmod_sparse S = View(order, permStart, permRow, permValue);
         if (L.xtype == CHOLMOD_PATTERN && !cholmod_l_change_factor(CHOLMOD_REAL, 1, 1, 1, 1, lib->factor, &c))
             return false;
-        double beta[2] = {0.0, 0.0};
-        c.status = CHOLMOD_OK;
-        if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {
-            notPositive = c.status == CHOLMOD_NOT_POSDEF;
-            return false;
+        if (numericReady == 0) {
+            // The factor's structure, for the numeric phase on the workers;
+            // where it cannot be had, the library's own.
+            static_assert(sizeof(SuiteSparse_long) == sizeof(int64_t), "");
+            numericReady =
+                L.is_super && L.xtype == CHOLMOD_REAL &&
+                        numeric.Build(order, static_cast<int64_t>(L.nsuper), static_cast<const int64_t*>(L.super),
+                                      static_cast<const int64_t*>(L.pi), static_cast<const int64_t*>(L.s),
+                                      static_cast<const int64_t*>(L.px))
+                    ? 1
+                    : -1;
+        }
+        if (numericReady > 0) {
+            const int64_t failed = numeric.Factorize(permStart.data(), permRow.data(), permValue.data(),
+                                                     static_cast<double*>(L.x), workers);
+            notPositive = failed >= 0;
+            if (failed != -1)
+                return false;
+        } else {
+            double beta[2] = {0.0, 0.0};
+            c.status = CHOLMOD_OK;
+            if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {
+                notPositive = c.status == CHOLMOD_NOT_POSDEF;
+                return false;
+            }
         }
 
         // Pivots of the unscaled system: the root-free form's d = l^2 / s^2.

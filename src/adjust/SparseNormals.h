@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "SupernodalFactor.h"
+
 class CMatrix;
 class CVector;
 
@@ -58,7 +60,7 @@ public:
     // or when a pivot of the unscaled system (that of the root-free form on
     // the permuted system, the right-hand side's last row included) is below
     // 1e-100 in magnitude.
-    bool Factorize();
+    bool Factorize(int workers = 1);
     // True when the last factorisation met a pivot that is not positive.
     bool NotPositiveDefinite() const { return notPositive; }
     // Writes the unscaled system into packed rows of order + 1 (each row from
@@ -117,6 +119,8 @@ private:
     std::vector<int64_t> permStart, permRow, permSource;
     std::vector<double> permValue, permScale;
     bool BuildPermuted();
+    CSupernodalFactor numeric;
+    int numericReady = 0;                // 1 built, -1 not to be had: the library's own numeric phase
     std::vector<double> reduced;         // the reduced right-hand side, in elimination order
     std::vector<double> pivots;
     double factorEntries = 0.0;
