@@ -421,12 +421,22 @@ bool CSparseNormals::Factorize(int workers)
         const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
         for (int k = 0; k < order; ++k)
             permScale[static_cast<size_t>(k)] = scale[static_cast<size_t>(perm[k])];
-        for (int j = 0; j < order; ++j) {
-            const double sj = permScale[static_cast<size_t>(j)];
-            for (int64_t k = permStart[static_cast<size_t>(j)]; k < permStart[static_cast<size_t>(j) + 1]; ++k)
-                permValue[static_cast<size_t>(k)] = values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
-                                                    (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
-        }
+        // Runs of columns of about equal entries, one per worker.
+        const int64_t entries = permStart[static_cast<size_t>(order)];
+        const int parts = entries > (int64_t(1) << 16) ? std::max(1, workers) : 1;
+        RunOnWorkers(parts, [&](int w, int count, CWorkerBarrier&) {
+            const int64_t from = entries * w / count, to = entries * (w + 1) / count;
+            int j = static_cast<int>(std::upper_bound(permStart.begin(), permStart.end(), from) - permStart.begin()) - 1;
+            for (; j < order && permStart[static_cast<size_t>(j)] < to; ++j) {
+                const double sj = permScale[static_cast<size_t>(j)];
+                const int64_t first = std::max(permStart[static_cast<size_t>(j)], from);
+                const int64_t last = std::min(permStart[static_cast<size_t>(j) + 1], to);
+                for (int64_t k = first; k < last; ++k)
+                    permValue[static_cast<size_t>(k)] =
+                        values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
+                        (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
+            }
+        });
         cholmod_common& c = lib->common;
         cholmod_sparse S = View(order, permStart, permRow, permValue);
         if (L.xtype == CHOLMOD_PATTERN && !cholmod_l_change_factor(CHOLMOD_REAL, 1, 1, 1, 1, lib->factor, &c))

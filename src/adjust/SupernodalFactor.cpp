@@ -25,7 +25,9 @@ void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, con
 
 namespace {
 
-// Rows and columns of a supernode's tiles.
+// Rows and columns of a supernode's tiles, and the work (multiply-adds)
+// above which a supernode is cut into them.
+constexpr double kTiledWork = 3e7;
 constexpr int64_t kTile = 128;
 
 using Potrf = void (*)(const char*, const int*, double*, const int*, int*, size_t);
@@ -95,6 +97,7 @@ struct CSupernodalFactor::Context {
     std::vector<int64_t> map; // row -> its place among the current target's rows
     int64_t mapped = -1;      // the target whose rows map holds
     std::vector<double> buffer;
+    std::vector<int64_t> place;
 };
 
 bool CSupernodalFactor::Build(int64_t n, int64_t count, const int64_t* sup, const int64_t* rs, const int64_t* rw,
@@ -118,7 +121,9 @@ bool CSupernodalFactor::Build(int64_t n, int64_t count, const int64_t* sup, cons
         subtreeSize.assign(static_cast<size_t>(count), 1);
         subtreeCost.assign(static_cast<size_t>(count), 0.0);
         updateStart.assign(static_cast<size_t>(count) + 1, 0);
+        tiled.assign(static_cast<size_t>(count), 0);
         largestBuffer = kTile * kTile;
+        largestRows = kTile;
         for (int64_t t = 0; t < count; ++t) {
             const int64_t cols = super[t + 1] - super[t];
             const int64_t height = rowStart[t + 1] - rowStart[t];
@@ -130,6 +135,11 @@ bool CSupernodalFactor::Build(int64_t n, int64_t count, const int64_t* sup, cons
                 if (target != last)
                     ++updateStart[static_cast<size_t>(target) + 1];
                 last = target;
+            }
+            tiled[static_cast<size_t>(t)] = c * c * c / 3.0 + c * c * below + c * below * below > kTiledWork;
+            if (!tiled[static_cast<size_t>(t)]) {
+                largestBuffer = std::max(largestBuffer, std::max(cols, height - cols) * cols);
+                largestRows = std::max(largestRows, std::max(cols, height - cols));
             }
             if (height > cols)
                 parent[static_cast<size_t>(t)] = columnSuper[static_cast<size_t>(rows[static_cast<size_t>(rowStart[t] + cols)])];
@@ -176,9 +186,24 @@ bool CSupernodalFactor::Build(int64_t n, int64_t count, const int64_t* sup, cons
     return true;
 }
 
+// A supernode whose work is large enough to be shared is cut into tiles of
+// kTile rows and columns; any other is one block of columns over one tile of
+// the rows below them (the library's own calls).
+int64_t CSupernodalFactor::BlockWidth(int64_t t) const
+{
+    return tiled[static_cast<size_t>(t)] ? kTile : std::max<int64_t>(1, super[t + 1] - super[t]);
+}
+
+int64_t CSupernodalFactor::TileHeight(int64_t t) const
+{
+    const int64_t below = rowStart[t + 1] - rowStart[t] - (super[t + 1] - super[t]);
+    return tiled[static_cast<size_t>(t)] ? kTile : std::max<int64_t>(1, below);
+}
+
 int64_t CSupernodalFactor::ColumnBlocks(int64_t t) const
 {
-    return (super[t + 1] - super[t] + kTile - 1) / kTile;
+    const int64_t w = BlockWidth(t);
+    return (super[t + 1] - super[t] + w - 1) / w;
 }
 
 // Tiles of rows: one beside each block of columns, then those below the
@@ -186,7 +211,8 @@ int64_t CSupernodalFactor::ColumnBlocks(int64_t t) const
 int64_t CSupernodalFactor::RowTiles(int64_t t) const
 {
     const int64_t cols = super[t + 1] - super[t];
-    return ColumnBlocks(t) + (rowStart[t + 1] - rowStart[t] - cols + kTile - 1) / kTile;
+    const int64_t h = TileHeight(t);
+    return ColumnBlocks(t) + (rowStart[t + 1] - rowStart[t] - cols + h - 1) / h;
 }
 
 void CSupernodalFactor::TileRows(int64_t t, int64_t tile, int64_t& r0, int64_t& r1) const
@@ -194,11 +220,11 @@ void CSupernodalFactor::TileRows(int64_t t, int64_t tile, int64_t& r0, int64_t& 
     const int64_t cols = super[t + 1] - super[t];
     const int64_t blocks = ColumnBlocks(t);
     if (tile < blocks) {
-        r0 = tile * kTile;
-        r1 = std::min(cols, r0 + kTile);
+        r0 = tile * BlockWidth(t);
+        r1 = std::min(cols, r0 + BlockWidth(t));
     } else {
-        r0 = cols + (tile - blocks) * kTile;
-        r1 = std::min(rowStart[t + 1] - rowStart[t], r0 + kTile);
+        r0 = cols + (tile - blocks) * TileHeight(t);
+        r1 = std::min(rowStart[t + 1] - rowStart[t], r0 + TileHeight(t));
     }
 }
 
@@ -209,7 +235,7 @@ void CSupernodalFactor::Assemble(Context& x, int64_t t, int64_t block, int64_t t
     const int64_t first = super[t];
     const int64_t cols = super[t + 1] - first;
     const int64_t height = rowStart[t + 1] - rowStart[t];
-    const int64_t c0 = block * kTile, c1 = std::min(cols, c0 + kTile);
+    const int64_t c0 = block * BlockWidth(t), c1 = std::min(cols, c0 + BlockWidth(t));
     int64_t r0 = 0, r1 = 0;
     TileRows(t, tile, r0, r1);
     double* L = x.Lx + valueStart[t];
@@ -257,11 +283,15 @@ void CSupernodalFactor::Assemble(Context& x, int64_t t, int64_t block, int64_t t
             SyrkLN(n, dCols, 1.0, D + q0, dHeight, 0.0, C, m);
         else
             GemmNT(m, n, dCols, 1.0, D + p0, dHeight, D + q0, dHeight, 0.0, C, m);
+        // Each row's place in the supernode, looked up once.
+        int64_t* place = x.place.data();
+        for (int64_t i = 0; i < m; ++i)
+            place[i] = map[dRows[p0 + i]];
         for (int64_t j = 0; j < n; ++j) {
             double* target = L + (dRows[q0 + j] - first) * height;
             const double* source = C + j * m;
             for (int64_t i = tile == block ? j : 0; i < m; ++i)
-                target[map[dRows[p0 + i]]] -= source[i];
+                target[place[i]] -= source[i];
         }
     }
 }
@@ -270,7 +300,7 @@ bool CSupernodalFactor::FactorBlock(Context& x, int64_t t, int64_t block) const
 {
     const int64_t cols = super[t + 1] - super[t];
     const int64_t height = rowStart[t + 1] - rowStart[t];
-    const int64_t c0 = block * kTile, c1 = std::min(cols, c0 + kTile);
+    const int64_t c0 = block * BlockWidth(t), c1 = std::min(cols, c0 + BlockWidth(t));
     double* L = x.Lx + valueStart[t];
     const Potrf potrf = FindPotrf();
     const char uplo = 'L';
@@ -287,7 +317,7 @@ void CSupernodalFactor::SolveTile(Context& x, int64_t t, int64_t block, int64_t 
 {
     const int64_t cols = super[t + 1] - super[t];
     const int64_t height = rowStart[t + 1] - rowStart[t];
-    const int64_t c0 = block * kTile, c1 = std::min(cols, c0 + kTile);
+    const int64_t c0 = block * BlockWidth(t), c1 = std::min(cols, c0 + BlockWidth(t));
     int64_t r0 = 0, r1 = 0;
     TileRows(t, tile, r0, r1);
     double* L = x.Lx + valueStart[t];
@@ -302,8 +332,8 @@ void CSupernodalFactor::UpdateTile(Context& x, int64_t t, int64_t block, int64_t
 {
     const int64_t cols = super[t + 1] - super[t];
     const int64_t height = rowStart[t + 1] - rowStart[t];
-    const int64_t c0 = block * kTile, c1 = std::min(cols, c0 + kTile);
-    const int64_t e0 = later * kTile, e1 = std::min(cols, e0 + kTile);
+    const int64_t c0 = block * BlockWidth(t), c1 = std::min(cols, c0 + BlockWidth(t));
+    const int64_t e0 = later * BlockWidth(t), e1 = std::min(cols, e0 + BlockWidth(t));
     int64_t r0 = 0, r1 = 0;
     TileRows(t, tile, r0, r1);
     double* L = x.Lx + valueStart[t];
@@ -403,10 +433,11 @@ int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const
             run(k);
     };
     RunOnWorkers(workers, [&](int w, int count, CWorkerBarrier& start) {
-        Context x{Ap, Ai, Ax, Lx, {}, -1, {}};
+        Context x{Ap, Ai, Ax, Lx, {}, -1, {}, {}};
         try {
             x.map.assign(static_cast<size_t>(order), 0);
             x.buffer.assign(static_cast<size_t>(largestBuffer), 0.0);
+            x.place.assign(static_cast<size_t>(largestRows), 0);
         } catch (const std::bad_alloc&) {
             memory = true;
         }
@@ -443,7 +474,7 @@ int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const
             barrier.Wait();
             for (int64_t b = 0; b < blocks; ++b) {
                 if (w == 0 && !FactorBlock(x, t, b))
-                    fail(super[t] + b * kTile);
+                    fail(super[t] + b * BlockWidth(t));
                 barrier.Wait();
                 if (failed >= 0)
                     return;

@@ -43,12 +43,16 @@ private:
     std::vector<int64_t> parent;      // -1 at a root
     std::vector<int64_t> subtreeSize; // supernodes in the subtree of each (itself included)
     std::vector<double> subtreeCost;
+    std::vector<char> tiled;          // cut into tiles
     std::vector<int64_t> updateStart; // per target, its updates in ascending source order
     std::vector<Update> updates;
     int64_t largestBuffer = 0;
+    int64_t largestRows = 0;
 
     // A supernode's parts, each on a tile of its rows and columns, run in
     // this order by one worker or shared.
+    int64_t BlockWidth(int64_t t) const;
+    int64_t TileHeight(int64_t t) const;
     int64_t ColumnBlocks(int64_t t) const;
     int64_t RowTiles(int64_t t) const;
     void TileRows(int64_t t, int64_t tile, int64_t& r0, int64_t& r1) const;
