@@ -330,11 +330,106 @@ bool CSparseNormals::Analyse()
     return BuildPermuted();
 }
 
+// The same where each node's unknowns follow each other in elimination
+// order: a column's rows are its node's later unknowns, then the unknowns of
+// each linked node eliminated later, in their order, so they come out
+// sorted, node by node.
+bool CSparseNormals::BuildPermutedByNodes()
+{
+    struct Later {
+        int64_t rank; // elimination position of the node's first unknown
+        int32_t node;
+        bool upper;   // stored in this node's rows (else in the other's)
+        int32_t offset;
+    };
+    try {
+        const int nodes = static_cast<int>(nodeSize.size());
+        const size_t n = static_cast<size_t>(order);
+        std::vector<int64_t> rank(static_cast<size_t>(nodes));
+        for (int a = 0; a < nodes; ++a)
+            rank[static_cast<size_t>(a)] =
+                nodeSize[static_cast<size_t>(a)] > 0 ? position[static_cast<size_t>(nodeStart[static_cast<size_t>(a)])] : -1;
+        std::vector<int64_t> laterStart(static_cast<size_t>(nodes) + 1, 0);
+        std::vector<Later> later;
+        for (int a = 0; a < nodes; ++a) {
+            const int64_t ra = rank[static_cast<size_t>(a)];
+            const size_t first = later.size();
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int32_t b = adjacency[static_cast<size_t>(t)];
+                if (rank[static_cast<size_t>(b)] > ra)
+                    later.push_back(Later{rank[static_cast<size_t>(b)], b, true, adjacencyOffset[static_cast<size_t>(t)]});
+            }
+            for (int64_t t = lowerStart[static_cast<size_t>(a)]; t < lowerStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int32_t b = lower[static_cast<size_t>(t)];
+                if (rank[static_cast<size_t>(b)] <= ra)
+                    continue;
+                const auto begin = adjacency.begin() + adjacencyStart[static_cast<size_t>(b)];
+                const auto end = adjacency.begin() + adjacencyStart[static_cast<size_t>(b) + 1];
+                const auto found = std::lower_bound(begin, end, a);
+                if (found == end || *found != a)
+                    return false;
+                later.push_back(Later{rank[static_cast<size_t>(b)], b, false,
+                                      adjacencyOffset[static_cast<size_t>(found - adjacency.begin())]});
+            }
+            std::sort(later.begin() + static_cast<std::ptrdiff_t>(first), later.end(),
+                      [](const Later& x, const Later& y) { return x.rank < y.rank; });
+            laterStart[static_cast<size_t>(a) + 1] = static_cast<int64_t>(later.size());
+        }
+        permStart.assign(n + 1, 0);
+        for (int a = 0; a < nodes; ++a) {
+            int64_t columns = 0;
+            for (int64_t e = laterStart[static_cast<size_t>(a)]; e < laterStart[static_cast<size_t>(a) + 1]; ++e)
+                columns += nodeSize[static_cast<size_t>(later[static_cast<size_t>(e)].node)];
+            const int size = nodeSize[static_cast<size_t>(a)];
+            for (int i = 0; i < size; ++i)
+                permStart[static_cast<size_t>(rank[static_cast<size_t>(a)] + i) + 1] = size - i + columns;
+        }
+        for (size_t j = 0; j < n; ++j)
+            permStart[j + 1] += permStart[j];
+        if (permStart[n] != static_cast<int64_t>(values.size()))
+            return false;
+        permRow.resize(values.size());
+        permSource.resize(values.size());
+        for (int a = 0; a < nodes; ++a) {
+            const int size = nodeSize[static_cast<size_t>(a)];
+            const int64_t ra = rank[static_cast<size_t>(a)];
+            for (int i = 0; i < size; ++i) {
+                const int u = nodeStart[static_cast<size_t>(a)] + i;
+                const int64_t rowU = rowStart[static_cast<size_t>(u)];
+                int64_t k = permStart[static_cast<size_t>(ra + i)];
+                for (int j = i; j < size; ++j, ++k) {
+                    permRow[static_cast<size_t>(k)] = ra + j;
+                    permSource[static_cast<size_t>(k)] = rowU + (j - i);
+                }
+                const int64_t beyondU = rowU + (size - i);
+                for (int64_t e = laterStart[static_cast<size_t>(a)]; e < laterStart[static_cast<size_t>(a) + 1]; ++e) {
+                    const Later& l = later[static_cast<size_t>(e)];
+                    const int first = nodeStart[static_cast<size_t>(l.node)];
+                    const int sizeB = nodeSize[static_cast<size_t>(l.node)];
+                    for (int j = 0; j < sizeB; ++j, ++k) {
+                        permRow[static_cast<size_t>(k)] = l.rank + j;
+                        permSource[static_cast<size_t>(k)] =
+                            l.upper ? beyondU + l.offset + j
+                                    : rowStart[static_cast<size_t>(first + j)] + (sizeB - j) + l.offset + i;
+                    }
+                }
+            }
+        }
+        permValue.assign(values.size(), 0.0);
+        permScale.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 // The lower triangle of the system in elimination order, column by column,
 // rows ascending: the numeric factorisation reads it as it stands, where it
 // would otherwise transpose the system twice on every call.
 bool CSparseNormals::BuildPermuted()
 {
+    if (contiguous && BuildPermutedByNodes())
+        return true;
     try {
         const size_t n = static_cast<size_t>(order);
         permStart.assign(n + 1, 0);

@@ -119,6 +119,7 @@ private:
     std::vector<int64_t> permStart, permRow, permSource;
     std::vector<double> permValue, permScale;
     bool BuildPermuted();
+    bool BuildPermutedByNodes();
     CSupernodalFactor numeric;
     int numericReady = 0;                // 1 built, -1 not to be had: the library's own numeric phase
     std::vector<double> reduced;         // the reduced right-hand side, in elimination order
