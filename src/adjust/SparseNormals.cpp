@@ -100,7 +100,8 @@ struct CSparseNormals::Library {
         common.print = 0;
         common.error_handler = nullptr;
         common.supernodal = CHOLMOD_SUPERNODAL;
-        // One ordering, always the same: the same factor on every run.
+        // One ordering, always the same: the same factor on every run (the
+        // blocks' order is chosen before, see OrderNodes).
         common.nmethods = 1;
         common.method[0].ordering = CHOLMOD_AMD;
         common.postorder = 1;
@@ -273,6 +274,30 @@ cholmod_sparse View(int order, std::vector<int64_t>& start, std::vector<int64_t>
     return A;
 }
 
+// The fill-reducing order of the graph of the blocks: minimum degree or
+// nested dissection, whichever makes the fewer operations on that graph (a
+// choice that depends on the graph alone, so the same on every run).
+bool OrderNodes(cholmod_sparse& B, std::vector<int64_t>& nodeOrder, cholmod_common& c)
+{
+    c.nmethods = 2;
+    c.method[0].ordering = CHOLMOD_AMD;
+    c.method[1].ordering = CHOLMOD_NESDIS;
+    c.supernodal = CHOLMOD_SIMPLICIAL;
+    cholmod_factor* F = cholmod_l_analyze(&B, &c);
+    c.nmethods = 1;
+    c.method[0].ordering = CHOLMOD_AMD;
+    c.supernodal = CHOLMOD_SUPERNODAL;
+    if (F != nullptr && c.status == CHOLMOD_OK) {
+        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(F->Perm);
+        std::copy(perm, perm + nodeOrder.size(), nodeOrder.begin());
+        cholmod_l_free_factor(&F, &c);
+        return true;
+    }
+    if (F != nullptr)
+        cholmod_l_free_factor(&F, &c);
+    return cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c) != 0;
+}
+
 } // namespace
 
 bool CSparseNormals::Analyse()
@@ -302,7 +327,7 @@ bool CSparseNormals::Analyse()
     cholmod_sparse B = View(nodes, nodeColumn, nodeRow, ones);
     std::vector<int64_t> nodeOrder(static_cast<size_t>(nodes));
     std::vector<int64_t> unknownOrder;
-    if (nodes > 0 && cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c)) {
+    if (nodes > 0 && OrderNodes(B, nodeOrder, c)) {
         for (int64_t a : nodeOrder)
             for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
                 unknownOrder.push_back(r);
