@@ -573,13 +573,16 @@ bool CSparseNormals::Factorize(int workers)
                     ? 1
                     : -1;
         }
-        if (numericReady > 0) {
-            const int64_t failed = numeric.Factorize(permStart.data(), permRow.data(), permValue.data(),
-                                                     static_cast<double*>(L.x), workers);
-            notPositive = failed >= 0;
-            if (failed != -1)
-                return false;
-        } else {
+        // Where the workers' factorisation cannot run (memory, no LAPACK),
+        // the library's own numeric phase takes it.
+        const int64_t failed = numericReady > 0 ? numeric.Factorize(permStart.data(), permRow.data(), permValue.data(),
+                                                                    static_cast<double*>(L.x), workers)
+                                                : -2;
+        if (failed >= 0) {
+            notPositive = true;
+            return false;
+        }
+        if (failed == -2) {
             double beta[2] = {0.0, 0.0};
             c.status = CHOLMOD_OK;
             if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {
