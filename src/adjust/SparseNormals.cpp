@@ -11,6 +11,7 @@
 
 #include <suitesparse/cholmod.h>
 
+#include "BlasRoutines.h"
 #include "Matrix.h"
 #include "Vector.h"
 #include "Workers.h"
@@ -23,19 +24,6 @@ namespace {
 constexpr double kTinyPivot = 1e-100;
 
 } // namespace
-
-// The dense blocks of the inverse by the BLAS the factorisation uses (one
-// thread per call): column-major, Fortran calling convention.
-extern "C" {
-void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k, const double* alpha,
-            const double* a, const int* lda, const double* b, const int* ldb, const double* beta, double* c,
-            const int* ldc, size_t, size_t);
-void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
-            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
-            size_t);
-void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
-            const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
-}
 
 namespace {
 namespace blas {
