@@ -428,7 +428,6 @@ bool CSparseNormals::BuildPermutedByNodes()
                 }
             }
         }
-        permValue.assign(values.size(), 0.0);
         permScale.assign(n, 0.0);
     } catch (const std::bad_alloc&) {
         return false;
@@ -482,13 +481,11 @@ bool CSparseNormals::BuildPermuted()
                 permSource[static_cast<size_t>(k)] = column[static_cast<size_t>(k - first)].second;
             }
         }
-        permValue.assign(values.size(), 0.0);
         permScale.assign(n, 0.0);
     } catch (const std::bad_alloc&) {
         permStart.clear();
         permRow.clear();
         permSource.clear();
-        permValue.clear();
         return false;
     }
     return true;
@@ -523,30 +520,13 @@ bool CSparseNormals::Factorize(int workers)
                 return false;
             scale[static_cast<size_t>(r)] = 1.0 / std::sqrt(d);
         }
-        // The scaled system in elimination order, straight into the form
-        // the numeric factorisation reads.
+        // The scaling in elimination order: the factorisation scales each
+        // element as it places it.
         const cholmod_factor& L = *lib->factor;
         const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
         for (int k = 0; k < order; ++k)
             permScale[static_cast<size_t>(k)] = scale[static_cast<size_t>(perm[k])];
-        // Runs of columns of about equal entries, one per worker.
-        const int64_t entries = permStart[static_cast<size_t>(order)];
-        const int parts = entries > (int64_t(1) << 16) ? std::max(1, workers) : 1;
-        RunOnWorkers(parts, [&](int w, int count, CWorkerBarrier&) {
-            const int64_t from = entries * w / count, to = entries * (w + 1) / count;
-            int j = static_cast<int>(std::upper_bound(permStart.begin(), permStart.end(), from) - permStart.begin()) - 1;
-            for (; j < order && permStart[static_cast<size_t>(j)] < to; ++j) {
-                const double sj = permScale[static_cast<size_t>(j)];
-                const int64_t first = std::max(permStart[static_cast<size_t>(j)], from);
-                const int64_t last = std::min(permStart[static_cast<size_t>(j) + 1], to);
-                for (int64_t k = first; k < last; ++k)
-                    permValue[static_cast<size_t>(k)] =
-                        values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
-                        (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
-            }
-        });
         cholmod_common& c = lib->common;
-        cholmod_sparse S = View(order, permStart, permRow, permValue);
         if (L.xtype == CHOLMOD_PATTERN && !cholmod_l_change_factor(CHOLMOD_REAL, 1, 1, 1, 1, lib->factor, &c))
             return false;
         if (numericReady == 0) {
@@ -561,16 +541,27 @@ bool CSparseNormals::Factorize(int workers)
                     ? 1
                     : -1;
         }
-        // Where the workers' factorisation cannot run (memory, no LAPACK),
-        // the library's own numeric phase takes it.
-        const int64_t failed = numericReady > 0 ? numeric.Factorize(permStart.data(), permRow.data(), permValue.data(),
-                                                                    static_cast<double*>(L.x), workers)
-                                                : -2;
+        const int64_t failed =
+            numericReady > 0 ? numeric.Factorize(permStart.data(), permRow.data(), permSource.data(), values.data(),
+                                                 permScale.data(), static_cast<double*>(L.x), workers)
+                             : -2;
         if (failed >= 0) {
             notPositive = true;
             return false;
         }
         if (failed == -2) {
+            // Where the workers' factorisation cannot run (memory, no
+            // LAPACK), the library's own numeric phase takes the scaled
+            // system as it reads it: the lower triangle in elimination
+            // order, column by column.
+            std::vector<double> scaled(values.size());
+            for (int j = 0; j < order; ++j) {
+                const double sj = permScale[static_cast<size_t>(j)];
+                for (int64_t k = permStart[static_cast<size_t>(j)]; k < permStart[static_cast<size_t>(j) + 1]; ++k)
+                    scaled[static_cast<size_t>(k)] = values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
+                                                     (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
+            }
+            cholmod_sparse S = View(order, permStart, permRow, scaled);
             double beta[2] = {0.0, 0.0};
             c.status = CHOLMOD_OK;
             if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {

@@ -113,11 +113,12 @@ private:
     double squareSum = 0.0;
 
     std::vector<double> scale;           // 1 / sqrt of the diagonal
-    // The scaled system as the factorisation takes it: the lower triangle of
-    // the system in elimination order, column by column, each element taken
-    // from values[permSource[k]].
+    // The system as the factorisation takes it: the lower triangle in
+    // elimination order, column by column, each element values[permSource[k]]
+    // (scaled by permScale of its row and column, the scaling in elimination
+    // order).
     std::vector<int64_t> permStart, permRow, permSource;
-    std::vector<double> permValue, permScale;
+    std::vector<double> permScale;
     bool BuildPermuted();
     bool BuildPermutedByNodes();
     CSupernodalFactor numeric;

@@ -81,6 +81,9 @@ struct CSupernodalFactor::Context {
     const int64_t* Ap;
     const int64_t* Ai;
     const double* Ax;
+    const int64_t* Asource;
+    const double* source;
+    const double* scale;
     double* Lx;
     std::vector<int64_t> map; // row -> its place among the current target's rows
     int64_t mapped = -1;      // the target whose rows map holds
@@ -245,8 +248,14 @@ void CSupernodalFactor::Assemble(Context& x, int64_t t, int64_t block, int64_t t
         const int64_t* begin = x.Ai + x.Ap[first + j];
         const int64_t* end = x.Ai + x.Ap[first + j + 1];
         const int64_t* from = std::lower_bound(begin, end, rowFirst);
-        for (const int64_t* p = from; p != end && *p <= rowLast; ++p)
-            column[map[*p]] = x.Ax[p - x.Ai];
+        if (x.Asource == nullptr) {
+            for (const int64_t* p = from; p != end && *p <= rowLast; ++p)
+                column[map[*p]] = x.Ax[p - x.Ai];
+        } else {
+            const double sj = x.scale[first + j];
+            for (const int64_t* p = from; p != end && *p <= rowLast; ++p)
+                column[map[*p]] = x.source[x.Asource[p - x.Ai]] * (x.scale[*p] * sj);
+        }
     }
     for (int64_t u = updateStart[static_cast<size_t>(t)]; u < updateStart[static_cast<size_t>(t) + 1]; ++u) {
         const Update& up = updates[static_cast<size_t>(u)];
@@ -354,6 +363,18 @@ bool CSupernodalFactor::FactorWhole(Context& x, int64_t t) const
 int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const double* Ax, double* Lx,
                                      int workers) const
 {
+    return Run(Ap, Ai, Ax, nullptr, nullptr, nullptr, Lx, workers);
+}
+
+int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const int64_t* Asource,
+                                     const double* source, const double* scale, double* Lx, int workers) const
+{
+    return Run(Ap, Ai, nullptr, Asource, source, scale, Lx, workers);
+}
+
+int64_t CSupernodalFactor::Run(const int64_t* Ap, const int64_t* Ai, const double* Ax, const int64_t* Asource,
+                               const double* source, const double* scale, double* Lx, int workers) const
+{
     if (FindPotrf() == nullptr)
         return -2;
     workers = std::max(1, workers);
@@ -421,7 +442,7 @@ int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const
             run(k);
     };
     RunOnWorkers(workers, [&](int w, int count, CWorkerBarrier& start) {
-        Context x{Ap, Ai, Ax, Lx, {}, -1, {}, {}};
+        Context x{Ap, Ai, Ax, Asource, source, scale, Lx, {}, -1, {}, {}};
         try {
             x.map.assign(static_cast<size_t>(order), 0);
             x.buffer.assign(static_cast<size_t>(largestBuffer), 0.0);

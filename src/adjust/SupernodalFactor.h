@@ -23,11 +23,16 @@ public:
     int64_t Supernodes() const { return nsuper; }
 
     // Factorises A, given as its lower triangle column by column (each
-    // column's rows at or below its diagonal, within the structure), into
-    // the factor's values Lx, on up to `workers` threads. Returns -1, or a
-    // column at which a pivot was not positive (Lx is then incomplete), or
-    // -2 when memory fails.
+    // column's rows at or below its diagonal, ascending, within the
+    // structure), into the factor's values Lx, on up to `workers` threads.
+    // Returns -1, or a column at which a pivot was not positive (Lx is then
+    // incomplete), or -2 when memory fails or LAPACK is not to be had.
     int64_t Factorize(const int64_t* Ap, const int64_t* Ai, const double* Ax, double* Lx, int workers) const;
+    // The same where element p of A is source[Asource[p]] scaled by
+    // scale[row] * scale[column]: the scaling done as the elements are
+    // placed.
+    int64_t Factorize(const int64_t* Ap, const int64_t* Ai, const int64_t* Asource, const double* source,
+                      const double* scale, double* Lx, int workers) const;
 
 private:
     struct Update {
@@ -36,6 +41,8 @@ private:
         int64_t end;    // one past its last such row
     };
     struct Context;
+    int64_t Run(const int64_t* Ap, const int64_t* Ai, const double* Ax, const int64_t* Asource, const double* source,
+                const double* scale, double* Lx, int workers) const;
 
     int64_t order = 0;
     int64_t nsuper = 0;

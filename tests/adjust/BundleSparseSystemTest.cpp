@@ -311,9 +311,11 @@ TEST(BundleSparseSystem, FactorisationLeavesTheSystemAndGivesOneResultForAnyWork
     *cell = kept;
     size_t k = 0;
     for (int r = 0; r < t.order; ++r)
-        for (int c = r; c < t.order; ++c)
-            if (const double* cell = t.sparse.Entry(r, c))
+        for (int c = r; c < t.order; ++c) {
+            if (const double* cell = t.sparse.Entry(r, c)) {
                 EXPECT_EQ(*cell, before[k++]);
+            }
+        }
     for (int workers : {1, 2, 3, 8}) {
         SCOPED_TRACE(workers);
         ASSERT_TRUE(t.sparse.Factorize(workers));
