@@ -481,15 +481,16 @@ int64_t CSupernodalFactor::Run(const int64_t* Ap, const int64_t* Ai, const doubl
                 Assemble(x, t, b, b + k);
             });
             barrier.Wait();
+            if (w == 0 && !FactorBlock(x, t, 0))
+                fail(super[t]);
+            barrier.Wait();
+            if (failed >= 0)
+                return;
             for (int64_t b = 0; b < blocks; ++b) {
-                if (w == 0 && !FactorBlock(x, t, b))
-                    fail(super[t] + b * BlockWidth(t));
-                barrier.Wait();
-                if (failed >= 0)
-                    return;
                 deal(w, tiles - b - 1, [&](int64_t k) { SolveTile(x, t, b, b + 1 + k); });
                 barrier.Wait();
-                // Tiles (i, e) for b < e <= i.
+                // Tiles (i, e) for b < e <= i; the first is the next block's
+                // diagonal tile, whose factorisation follows it at once.
                 const int64_t later = blocks - b - 1;
                 deal(w, (2 * (tiles - b - 1) - later + 1) * later / 2, [&](int64_t k) {
                     int64_t e = b + 1;
@@ -498,8 +499,12 @@ int64_t CSupernodalFactor::Run(const int64_t* Ap, const int64_t* Ai, const doubl
                         ++e;
                     }
                     UpdateTile(x, t, b, e, e + k);
+                    if (k == 0 && e == b + 1 && !FactorBlock(x, t, e))
+                        fail(super[t] + e * BlockWidth(t));
                 });
                 barrier.Wait();
+                if (failed >= 0)
+                    return;
             }
         }
     });
