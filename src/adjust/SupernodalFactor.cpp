@@ -136,20 +136,23 @@ bool CSupernodalFactor::Build(int64_t n, int64_t count, const int64_t* sup, cons
                 parent[static_cast<size_t>(t)] = columnSuper[static_cast<size_t>(rows[static_cast<size_t>(rowStart[t] + cols)])];
             const int64_t p = parent[static_cast<size_t>(t)];
             if (p >= 0) {
-                if (p <= t)
+                if (p <= t) {
+                    nsuper = 0;
                     return false;
+                }
                 subtreeSize[static_cast<size_t>(p)] += subtreeSize[static_cast<size_t>(t)];
                 subtreeCost[static_cast<size_t>(p)] += subtreeCost[static_cast<size_t>(t)];
             }
-            
         }
         // Each subtree is a run of supernodes ending at its root.
         std::vector<int64_t> firstOf(static_cast<size_t>(count));
         for (int64_t t = 0; t < count; ++t)
             firstOf[static_cast<size_t>(t)] = t;
         for (int64_t t = 0; t < count; ++t) {
-            if (firstOf[static_cast<size_t>(t)] != t - subtreeSize[static_cast<size_t>(t)] + 1)
+            if (firstOf[static_cast<size_t>(t)] != t - subtreeSize[static_cast<size_t>(t)] + 1) {
+                nsuper = 0;
                 return false;
+            }
             const int64_t p = parent[static_cast<size_t>(t)];
             if (p >= 0)
                 firstOf[static_cast<size_t>(p)] = std::min(firstOf[static_cast<size_t>(p)], firstOf[static_cast<size_t>(t)]);
