@@ -529,7 +529,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     mark(PHASE_DECOMPOSITION);
     progress.phase = PHASE_DECOMPOSITION;
-    bool factored = sparse ? sparse->Factorize() : FactorPackedLdlt(*normals, GetWorkerCount());
+    bool factored = sparse ? sparse->Factorize(GetWorkerCount()) : FactorPackedLdlt(*normals, GetWorkerCount());
     // A pivot at or below zero after rounding (a nearly singular system, as
     // poor first approximations give) stops the sparse factorisation but not
     // the pivot tests: the run goes on in the dense storage.

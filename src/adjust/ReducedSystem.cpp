@@ -278,9 +278,10 @@ bool CAdjustmentEngine::AllocateReducedSystem()
 {
     const bool freeStandard = Scheme().borderedDatum;
     if (ChooseSparseSystem()) {
-        // The system, its factor, and the inverse on the factor's pattern
-        // (values and row indices).
-        const double bytes = (static_cast<double>(sparse->Entries()) * 2.0 +
+        // The system (values and columns, and its rows and sources in
+        // elimination order), its factor, and the inverse on the factor's
+        // pattern (values and row indices).
+        const double bytes = (static_cast<double>(sparse->Entries()) * 4.0 +
                               sparse->FactorEntries() * 4.0) * sizeof(double) +
                              64.0 * static_cast<double>(reducedCount);
         if (!MemoryHolds(bytes)) {

@@ -12,6 +12,7 @@
 
 #include <suitesparse/cholmod.h>
 
+#include "BlasRoutines.h"
 #include "DenseKernels.h"
 #include "Matrix.h"
 #include "Vector.h"
@@ -25,25 +26,6 @@ namespace {
 constexpr double kTinyPivot = 1e-100;
 
 } // namespace
-
-// The dense blocks of the inverse by the BLAS the factorisation uses (one
-// thread per call): column-major, Fortran calling convention.
-extern "C" {
-void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k, const double* alpha,
-            const double* a, const int* lda, const double* b, const int* ldb, const double* beta, double* c,
-            const int* ldc, size_t, size_t);
-void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
-            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
-            size_t);
-void dtrmm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, const int* n,
-            const double* alpha, const double* a, const int* lda, double* b, const int* ldb, size_t, size_t, size_t,
-            size_t);
-void dsymm_(const char* side, const char* uplo, const int* m, const int* n, const double* alpha, const double* a,
-            const int* lda, const double* b, const int* ldb, const double* beta, double* c, const int* ldc, size_t,
-            size_t);
-void dsyrk_(const char* uplo, const char* trans, const int* n, const int* k, const double* alpha, const double* a,
-            const int* lda, const double* beta, double* c, const int* ldc, size_t, size_t);
-}
 
 namespace {
 namespace blas {
@@ -124,7 +106,8 @@ struct CSparseNormals::Library {
         common.print = 0;
         common.error_handler = nullptr;
         common.supernodal = CHOLMOD_SUPERNODAL;
-        // One ordering, always the same: the same factor on every run.
+        // One ordering, always the same: the same factor on every run (the
+        // blocks' order is chosen before, see OrderNodes).
         common.nmethods = 1;
         common.method[0].ordering = CHOLMOD_AMD;
         common.postorder = 1;
@@ -297,6 +280,30 @@ cholmod_sparse View(int order, std::vector<int64_t>& start, std::vector<int64_t>
     return A;
 }
 
+// The fill-reducing order of the graph of the blocks: minimum degree or
+// nested dissection, whichever makes the fewer operations on that graph (a
+// choice that depends on the graph alone, so the same on every run).
+bool OrderNodes(cholmod_sparse& B, std::vector<int64_t>& nodeOrder, cholmod_common& c)
+{
+    c.nmethods = 2;
+    c.method[0].ordering = CHOLMOD_AMD;
+    c.method[1].ordering = CHOLMOD_NESDIS;
+    c.supernodal = CHOLMOD_SIMPLICIAL;
+    cholmod_factor* F = cholmod_l_analyze(&B, &c);
+    c.nmethods = 1;
+    c.method[0].ordering = CHOLMOD_AMD;
+    c.supernodal = CHOLMOD_SUPERNODAL;
+    if (F != nullptr && c.status == CHOLMOD_OK) {
+        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(F->Perm);
+        std::copy(perm, perm + nodeOrder.size(), nodeOrder.begin());
+        cholmod_l_free_factor(&F, &c);
+        return true;
+    }
+    if (F != nullptr)
+        cholmod_l_free_factor(&F, &c);
+    return cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c) != 0;
+}
+
 } // namespace
 
 bool CSparseNormals::Analyse()
@@ -305,6 +312,7 @@ bool CSparseNormals::Analyse()
         return false;
     if (lib->factor != nullptr)
         cholmod_l_free_factor(&lib->factor, &lib->common);
+    numericReady = 0;
     cholmod_common& c = lib->common;
     // The fill-reducing order of the blocks, each block's unknowns kept
     // together in their order: a block of the inverse is then found by one
@@ -325,7 +333,7 @@ bool CSparseNormals::Analyse()
     cholmod_sparse B = View(nodes, nodeColumn, nodeRow, ones);
     std::vector<int64_t> nodeOrder(static_cast<size_t>(nodes));
     std::vector<int64_t> unknownOrder;
-    if (nodes > 0 && cholmod_l_amd(&B, nullptr, 0, nodeOrder.data(), &c)) {
+    if (nodes > 0 && OrderNodes(B, nodeOrder, c)) {
         for (int64_t a : nodeOrder)
             for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
                 unknownOrder.push_back(r);
@@ -350,6 +358,154 @@ bool CSparseNormals::Analyse()
     for (int r = 0; r + 1 < order && contiguous; ++r)
         if (rowNode[static_cast<size_t>(r)] == rowNode[static_cast<size_t>(r) + 1])
             contiguous = position[static_cast<size_t>(r) + 1] == position[static_cast<size_t>(r)] + 1;
+    return BuildPermuted();
+}
+
+// The same where each node's unknowns follow each other in elimination
+// order: a column's rows are its node's later unknowns, then the unknowns of
+// each linked node eliminated later, in their order, so they come out
+// sorted, node by node.
+bool CSparseNormals::BuildPermutedByNodes()
+{
+    struct Later {
+        int64_t rank; // elimination position of the node's first unknown
+        int32_t node;
+        bool upper;   // stored in this node's rows (else in the other's)
+        int32_t offset;
+    };
+    try {
+        const int nodes = static_cast<int>(nodeSize.size());
+        const size_t n = static_cast<size_t>(order);
+        std::vector<int64_t> rank(static_cast<size_t>(nodes));
+        for (int a = 0; a < nodes; ++a)
+            rank[static_cast<size_t>(a)] =
+                nodeSize[static_cast<size_t>(a)] > 0 ? position[static_cast<size_t>(nodeStart[static_cast<size_t>(a)])] : -1;
+        std::vector<int64_t> laterStart(static_cast<size_t>(nodes) + 1, 0);
+        std::vector<Later> later;
+        for (int a = 0; a < nodes; ++a) {
+            const int64_t ra = rank[static_cast<size_t>(a)];
+            const size_t first = later.size();
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int32_t b = adjacency[static_cast<size_t>(t)];
+                if (rank[static_cast<size_t>(b)] > ra)
+                    later.push_back(Later{rank[static_cast<size_t>(b)], b, true, adjacencyOffset[static_cast<size_t>(t)]});
+            }
+            for (int64_t t = lowerStart[static_cast<size_t>(a)]; t < lowerStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int32_t b = lower[static_cast<size_t>(t)];
+                if (rank[static_cast<size_t>(b)] <= ra)
+                    continue;
+                const auto begin = adjacency.begin() + adjacencyStart[static_cast<size_t>(b)];
+                const auto end = adjacency.begin() + adjacencyStart[static_cast<size_t>(b) + 1];
+                const auto found = std::lower_bound(begin, end, a);
+                if (found == end || *found != a)
+                    return false;
+                later.push_back(Later{rank[static_cast<size_t>(b)], b, false,
+                                      adjacencyOffset[static_cast<size_t>(found - adjacency.begin())]});
+            }
+            std::sort(later.begin() + static_cast<std::ptrdiff_t>(first), later.end(),
+                      [](const Later& x, const Later& y) { return x.rank < y.rank; });
+            laterStart[static_cast<size_t>(a) + 1] = static_cast<int64_t>(later.size());
+        }
+        permStart.assign(n + 1, 0);
+        for (int a = 0; a < nodes; ++a) {
+            int64_t columns = 0;
+            for (int64_t e = laterStart[static_cast<size_t>(a)]; e < laterStart[static_cast<size_t>(a) + 1]; ++e)
+                columns += nodeSize[static_cast<size_t>(later[static_cast<size_t>(e)].node)];
+            const int size = nodeSize[static_cast<size_t>(a)];
+            for (int i = 0; i < size; ++i)
+                permStart[static_cast<size_t>(rank[static_cast<size_t>(a)] + i) + 1] = size - i + columns;
+        }
+        for (size_t j = 0; j < n; ++j)
+            permStart[j + 1] += permStart[j];
+        if (permStart[n] != static_cast<int64_t>(values.size()))
+            return false;
+        permRow.resize(values.size());
+        permSource.resize(values.size());
+        for (int a = 0; a < nodes; ++a) {
+            const int size = nodeSize[static_cast<size_t>(a)];
+            const int64_t ra = rank[static_cast<size_t>(a)];
+            for (int i = 0; i < size; ++i) {
+                const int u = nodeStart[static_cast<size_t>(a)] + i;
+                const int64_t rowU = rowStart[static_cast<size_t>(u)];
+                int64_t k = permStart[static_cast<size_t>(ra + i)];
+                for (int j = i; j < size; ++j, ++k) {
+                    permRow[static_cast<size_t>(k)] = ra + j;
+                    permSource[static_cast<size_t>(k)] = rowU + (j - i);
+                }
+                const int64_t beyondU = rowU + (size - i);
+                for (int64_t e = laterStart[static_cast<size_t>(a)]; e < laterStart[static_cast<size_t>(a) + 1]; ++e) {
+                    const Later& l = later[static_cast<size_t>(e)];
+                    const int first = nodeStart[static_cast<size_t>(l.node)];
+                    const int sizeB = nodeSize[static_cast<size_t>(l.node)];
+                    for (int j = 0; j < sizeB; ++j, ++k) {
+                        permRow[static_cast<size_t>(k)] = l.rank + j;
+                        permSource[static_cast<size_t>(k)] =
+                            l.upper ? beyondU + l.offset + j
+                                    : rowStart[static_cast<size_t>(first + j)] + (sizeB - j) + l.offset + i;
+                    }
+                }
+            }
+        }
+        permScale.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// The lower triangle of the system in elimination order, column by column,
+// rows ascending: the numeric factorisation reads it as it stands, where it
+// would otherwise transpose the system twice on every call.
+bool CSparseNormals::BuildPermuted()
+{
+    if (contiguous && BuildPermutedByNodes())
+        return true;
+    try {
+        const size_t n = static_cast<size_t>(order);
+        permStart.assign(n + 1, 0);
+        for (int r = 0; r < order; ++r) {
+            const int64_t pr = position[static_cast<size_t>(r)];
+            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
+                ++permStart[static_cast<size_t>(std::min(pr, position[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])])) + 1];
+        }
+        for (size_t j = 0; j < n; ++j)
+            permStart[j + 1] += permStart[j];
+        permRow.resize(values.size());
+        permSource.resize(values.size());
+        std::vector<int64_t> fill(permStart.begin(), permStart.end() - 1);
+        for (int r = 0; r < order; ++r) {
+            const int64_t pr = position[static_cast<size_t>(r)];
+            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e) {
+                const int64_t pc = position[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
+                const int64_t k = fill[static_cast<size_t>(std::min(pr, pc))]++;
+                permRow[static_cast<size_t>(k)] = std::max(pr, pc);
+                permSource[static_cast<size_t>(k)] = e;
+            }
+        }
+        std::vector<std::pair<int64_t, int64_t>> column;
+        for (size_t j = 0; j < n; ++j) {
+            const int64_t first = permStart[j], end = permStart[j + 1];
+            bool sorted = true;
+            for (int64_t k = first + 1; k < end && sorted; ++k)
+                sorted = permRow[static_cast<size_t>(k - 1)] < permRow[static_cast<size_t>(k)];
+            if (sorted)
+                continue;
+            column.clear();
+            for (int64_t k = first; k < end; ++k)
+                column.emplace_back(permRow[static_cast<size_t>(k)], permSource[static_cast<size_t>(k)]);
+            std::sort(column.begin(), column.end());
+            for (int64_t k = first; k < end; ++k) {
+                permRow[static_cast<size_t>(k)] = column[static_cast<size_t>(k - first)].first;
+                permSource[static_cast<size_t>(k)] = column[static_cast<size_t>(k - first)].second;
+            }
+        }
+        permScale.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        permStart.clear();
+        permRow.clear();
+        permSource.clear();
+        return false;
+    }
     return true;
 }
 
@@ -365,12 +521,14 @@ void CSparseNormals::CopyToPacked(double* const* T) const
     T[order][0] = squareSum;
 }
 
-bool CSparseNormals::Factorize()
+bool CSparseNormals::Factorize(int workers)
 {
     factored = false;
     notPositive = false;
     inverseValue.clear();
     if (lib->factor == nullptr && !Analyse())
+        return false;
+    if (permStart.size() != static_cast<size_t>(order) + 1)
         return false;
     try {
         scale.resize(static_cast<size_t>(order));
@@ -380,33 +538,60 @@ bool CSparseNormals::Factorize()
                 return false;
             scale[static_cast<size_t>(r)] = 1.0 / std::sqrt(d);
         }
-        for (int r = 0; r < order; ++r) {
-            const double sr = scale[static_cast<size_t>(r)];
-            for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-                values[static_cast<size_t>(e)] *= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
-        }
+        // The scaling in elimination order: the factorisation scales each
+        // element as it places it.
+        const cholmod_factor& L = *lib->factor;
+        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
+        for (int k = 0; k < order; ++k)
+            permScale[static_cast<size_t>(k)] = scale[static_cast<size_t>(perm[k])];
         cholmod_common& c = lib->common;
-        cholmod_sparse A = View(order, rowStart, columnIndex, values);
-        if (!cholmod_l_factorize(&A, lib->factor, &c) || c.status != CHOLMOD_OK) {
-            if (c.status == CHOLMOD_NOT_POSDEF) {
-                // Back to the unscaled system, for a factorisation that
-                // takes such pivots.
-                notPositive = true;
-                for (int r = 0; r < order; ++r) {
-                    const double sr = scale[static_cast<size_t>(r)];
-                    for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-                        values[static_cast<size_t>(e)] /= sr * scale[static_cast<size_t>(columnIndex[static_cast<size_t>(e)])];
-                }
-            }
+        if (L.xtype == CHOLMOD_PATTERN && !cholmod_l_change_factor(CHOLMOD_REAL, 1, 1, 1, 1, lib->factor, &c))
             return false;
+        if (numericReady == 0) {
+            // The factor's structure, for the numeric phase on the workers;
+            // where it cannot be had, the library's own.
+            static_assert(sizeof(SuiteSparse_long) == sizeof(int64_t), "");
+            numericReady =
+                L.is_super && L.xtype == CHOLMOD_REAL &&
+                        numeric.Build(order, static_cast<int64_t>(L.nsuper), static_cast<const int64_t*>(L.super),
+                                      static_cast<const int64_t*>(L.pi), static_cast<const int64_t*>(L.s),
+                                      static_cast<const int64_t*>(L.px))
+                    ? 1
+                    : -1;
+        }
+        const int64_t failed =
+            numericReady > 0 ? numeric.Factorize(permStart.data(), permRow.data(), permSource.data(), values.data(),
+                                                 permScale.data(), static_cast<double*>(L.x), workers)
+                             : -2;
+        if (failed >= 0) {
+            notPositive = true;
+            return false;
+        }
+        if (failed == -2) {
+            // Where the workers' factorisation cannot run (memory, no
+            // LAPACK), the library's own numeric phase takes the scaled
+            // system as it reads it: the lower triangle in elimination
+            // order, column by column.
+            std::vector<double> scaled(values.size());
+            for (int j = 0; j < order; ++j) {
+                const double sj = permScale[static_cast<size_t>(j)];
+                for (int64_t k = permStart[static_cast<size_t>(j)]; k < permStart[static_cast<size_t>(j) + 1]; ++k)
+                    scaled[static_cast<size_t>(k)] = values[static_cast<size_t>(permSource[static_cast<size_t>(k)])] *
+                                                     (permScale[static_cast<size_t>(permRow[static_cast<size_t>(k)])] * sj);
+            }
+            cholmod_sparse S = View(order, permStart, permRow, scaled);
+            double beta[2] = {0.0, 0.0};
+            c.status = CHOLMOD_OK;
+            if (!cholmod_l_super_numeric(&S, nullptr, beta, lib->factor, &c) || c.status != CHOLMOD_OK) {
+                notPositive = c.status == CHOLMOD_NOT_POSDEF;
+                return false;
+            }
         }
 
         // Pivots of the unscaled system: the root-free form's d = l^2 / s^2.
-        const cholmod_factor& L = *lib->factor;
         const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
         const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
         const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
-        const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
         const double* x = static_cast<const double*>(L.x);
         pivots.assign(static_cast<size_t>(order) + 1, 0.0);
         for (size_t s = 0; s < L.nsuper; ++s) {

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "SupernodalFactor.h"
+
 class CMatrix;
 class CVector;
 
@@ -52,15 +54,14 @@ public:
     double FactorEntries() const { return factorEntries; }
     double FactorFlops() const { return factorFlops; }
 
-    // Factorises the system (which it overwrites with the scaled system)
-    // and reduces the right-hand side. False when a diagonal element is not
+    // Factorises the system scaled to a unit diagonal (the system itself is
+    // left as it is) and reduces the right-hand side. False when a diagonal element is not
     // positive, when the factorisation meets a pivot that is not positive,
     // or when a pivot of the unscaled system (that of the root-free form on
     // the permuted system, the right-hand side's last row included) is below
     // 1e-100 in magnitude.
-    bool Factorize();
-    // True when the last factorisation met a pivot that is not positive;
-    // the system then holds its unscaled values again.
+    bool Factorize(int workers = 1);
+    // True when the last factorisation met a pivot that is not positive.
     bool NotPositiveDefinite() const { return notPositive; }
     // Writes the unscaled system into packed rows of order + 1 (each row from
     // its diagonal, the right-hand side in column `order`, the square sum in
@@ -112,6 +113,16 @@ private:
     double squareSum = 0.0;
 
     std::vector<double> scale;           // 1 / sqrt of the diagonal
+    // The system as the factorisation takes it: the lower triangle in
+    // elimination order, column by column, each element values[permSource[k]]
+    // (scaled by permScale of its row and column, the scaling in elimination
+    // order).
+    std::vector<int64_t> permStart, permRow, permSource;
+    std::vector<double> permScale;
+    bool BuildPermuted();
+    bool BuildPermutedByNodes();
+    CSupernodalFactor numeric;
+    int numericReady = 0;                // 1 built, -1 not to be had: the library's own numeric phase
     std::vector<double> reduced;         // the reduced right-hand side, in elimination order
     std::vector<double> pivots;
     double factorEntries = 0.0;

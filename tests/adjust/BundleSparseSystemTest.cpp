@@ -320,6 +320,51 @@ TEST(BundleSparseSystem, SingularSystemsFailTheFactorisation)
     }
 }
 
+TEST(BundleSparseSystem, FactorisationLeavesTheSystemAndGivesOneResultForAnyWorkerCount)
+{
+    TestSystem t;
+    BuildTestSystem(t, 4, 160);
+    ASSERT_TRUE(t.sparse.Analyse());
+    std::vector<double> before;
+    for (int r = 0; r < t.order; ++r)
+        for (int c = r; c < t.order; ++c)
+            if (const double* cell = t.sparse.Entry(r, c))
+                before.push_back(*cell);
+    ASSERT_TRUE(t.sparse.Factorize(1));
+    CVector one;
+    ASSERT_TRUE(t.sparse.Solve(one));
+    const std::vector<double> pivots = t.sparse.Pivots();
+    // A not positive definite system (an element beyond the square root of
+    // its two diagonal elements' product) says so, and leaves the system as
+    // it is.
+    double* cell = t.sparse.Entry(7, 8);
+    ASSERT_NE(cell, nullptr);
+    const double kept = *cell;
+    const double beyond = 2.0 * std::sqrt(t.sparse.Diagonal(7) * t.sparse.Diagonal(8));
+    *cell = beyond;
+    EXPECT_FALSE(t.sparse.Factorize(4));
+    EXPECT_TRUE(t.sparse.NotPositiveDefinite());
+    EXPECT_EQ(*cell, beyond);
+    *cell = kept;
+    size_t k = 0;
+    for (int r = 0; r < t.order; ++r)
+        for (int c = r; c < t.order; ++c) {
+            if (const double* cell = t.sparse.Entry(r, c)) {
+                EXPECT_EQ(*cell, before[k++]);
+            }
+        }
+    for (int workers : {1, 2, 3, 8}) {
+        SCOPED_TRACE(workers);
+        ASSERT_TRUE(t.sparse.Factorize(workers));
+        EXPECT_FALSE(t.sparse.NotPositiveDefinite());
+        CVector x;
+        ASSERT_TRUE(t.sparse.Solve(x));
+        for (int r = 0; r < t.order; ++r)
+            EXPECT_EQ(x[r], one[r]);
+        EXPECT_EQ(t.sparse.Pivots(), pivots);
+    }
+}
+
 TEST(BundleSparseSystem, HeldUnknownGetsNoCorrection)
 {
     TestSystem t;
