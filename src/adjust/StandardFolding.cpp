@@ -10,6 +10,7 @@
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
@@ -54,6 +55,10 @@ struct CAdjustmentEngine::PointFold {
     std::vector<double> nprT;
     CMatrix* M = nullptr;
     CVector* v = nullptr;
+    // offset[b R + r] places run r (of R) in the rows of block b, for the
+    // runs after b's own: element (first of b + i, first of r + j) lies at
+    // the row's first element + offset - i + j (kNoOffset: looked up then).
+    std::vector<int32_t> offset;
 };
 
 namespace {
@@ -66,6 +71,8 @@ constexpr double kBlockBytes = 48.0 * 1024 * 1024;
 constexpr int kBatchPoints = 32;
 // A batch's packing is shared out in this many parts.
 constexpr int kPackParts = 8;
+
+constexpr int32_t kNoOffset = INT32_MIN;
 
 // Where row i of a packed 10 x 10 block starts.
 constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
@@ -276,12 +283,14 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
 
     RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
         std::vector<int32_t> cameraSlot(static_cast<size_t>(nCam), -1);
+        std::vector<LocatedPair> located(4096, LocatedPair{-1, -1, kNoOffset});
         for (int begin = 0; begin < nPoints; begin += block) {
             const int count = std::min(nPoints - begin, block);
             for (int t = nextPoint.fetch_add(1); t < count; t = nextPoint.fetch_add(1)) {
                 const int i = standardFold.foldOrder[static_cast<size_t>(begin + t)];
                 if (!FormPoint(i, freeNetwork, work[static_cast<size_t>(t)], cameraSlot))
                     aborted = true;
+                LocateFold(work[static_cast<size_t>(t)], target, located);
             }
             barrier.Wait();
             if (worker == 0)
@@ -508,71 +517,103 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
     }
 }
 
+// Where the runs of a folded point lie in the rows of each of its blocks.
+// Points folded one after the other share most of their pairs of blocks: a
+// sparse system's lookups go through a small table of the worker's, kept
+// for one forming.
+void CAdjustmentEngine::LocateFold(PointFold& work, const SystemRows& S, std::vector<LocatedPair>& located)
+{
+    work.offset.clear();
+    if (!work.accumulate || !work.folded)
+        return;
+    const size_t kLocated = located.size();
+    const size_t runCount = work.runs.size();
+    const size_t blockCount = work.blocks.size();
+    work.offset.assign(blockCount * runCount, kNoOffset);
+    for (size_t b = 0; b < blockCount; ++b) {
+        const PointFold::ColumnBlock& a = work.blocks[b];
+        for (size_t r = 0; r < runCount; ++r) {
+            const int first = work.runs[r].first;
+            if (first <= a.first)
+                continue;
+            if (S.T != nullptr) {
+                work.offset[b * runCount + r] = first - a.first;
+                continue;
+            }
+            const size_t slot = (static_cast<size_t>(a.first) * 40503u + static_cast<size_t>(first)) % kLocated;
+            LocatedPair& entry = located[slot];
+            if (entry.row != a.first || entry.column != first) {
+                entry = LocatedPair{a.first, first, kNoOffset};
+                if (const double* at = S.sparse->Entry(a.first, first)) {
+                    const ptrdiff_t d = at - S.sparse->RowBegin(a.first);
+                    if (d < INT32_MAX)
+                        entry.offset = static_cast<int32_t>(d);
+                }
+            }
+            work.offset[b * runCount + r] = entry.offset;
+        }
+    }
+}
+
+// The system minus Npr M over the touched rows and columns, the right-hand
+// side minus Npr v: the rows of each block of the point that meets the band
+// by tiles, one per run from the block's own on (that one a triangle), all
+// in one call of the kernel.
 void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi)
 {
     if (!work.accumulate || !work.folded)
         return;
-    // The system minus Npr M over the touched rows and columns, the
-    // right-hand side minus Npr v: short runs, element by element.
+    thread_local std::vector<densekernel::ProductTile> tiles;
+    thread_local std::vector<double*> rows;
+    tiles.clear();
+    rows.clear();
     double* rhs = &rightHandSide[0];
+    const int n = work.columns;
     const double* N0 = work.nprT.data();
-    const double* N1 = N0 + work.columns;
-    const double* N2 = N1 + work.columns;
-    double* const* Mr = work.M->GetRowTable();
-    const double* __restrict M0 = Mr[0];
-    const double* __restrict M1 = Mr[1];
-    const double* __restrict M2 = Mr[2];
+    const double* N1 = N0 + n;
+    const double* N2 = N1 + n;
     const CVector& v = *work.v;
-    const size_t blockCount = work.runs.size();
-    // A sparse system's rows of one block find a later run's columns at the
-    // same offset, less one per row: looked up once per block of rows.
-    CSparseNormals* sparse = S.T == nullptr ? S.sparse : nullptr;
-    constexpr size_t kOffsets = 64;
-    int64_t offset[kOffsets];
-    int rowNode = -1, nodeFirst = 0;
-    for (size_t ba = 0; ba < blockCount; ++ba) {
-        const PointFold::ColumnBlock& A = work.runs[ba];
-        if (A.first >= hi || A.first + A.length <= lo)
+    const size_t runCount = work.runs.size();
+    size_t own = 0; // the run of block b
+    for (size_t b = 0; b < work.blocks.size(); ++b) {
+        const PointFold::ColumnBlock& a = work.blocks[b];
+        if (a.first >= hi)
+            break;
+        while (work.runs[own].column + work.runs[own].length <= a.column)
+            ++own;
+        if (a.first + a.length <= lo)
             continue;
-        const int i1 = std::min(A.length, hi - A.first);
-        for (int i = std::max(0, lo - A.first); i < i1; ++i) {
-            const int ci = A.column + i;
-            const int ri = A.first + i;
-            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
-            double* rowBegin = nullptr;
-            if (sparse != nullptr) {
-                rowBegin = sparse->RowBegin(ri);
-                const int node = sparse->NodeOf(ri);
-                if (node != rowNode) {
-                    rowNode = node;
-                    nodeFirst = sparse->NodeStart(node);
-                    const double* first = sparse->RowBegin(nodeFirst);
-                    for (size_t bb = ba + 1; bb < blockCount && bb < kOffsets; ++bb) {
-                        const double* at = sparse->Entry(nodeFirst, work.runs[bb].first);
-                        offset[bb] = at != nullptr ? at - first : -1;
-                    }
-                }
+        const int ownEnd = work.runs[own].column + work.runs[own].length;
+        const size_t rowAt = rows.size();
+        tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
+        const int i0 = std::max(0, lo - a.first);
+        const int i1 = std::min(a.length, hi - a.first);
+        for (int i = 0; i < a.length; ++i) {
+            const int ri = a.first + i;
+            rows.push_back(i < i0 || i >= i1 ? nullptr : S.T != nullptr ? S.T[ri] : S.sparse->RowBegin(ri));
+        }
+        for (int i = i0; i < i1; ++i) {
+            const int ci = a.column + i;
+            rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
+        }
+        const int32_t* offset = work.offset.data() + b * runCount;
+        for (size_t r = own + 1; r < runCount; ++r) {
+            const PointFold::ColumnBlock& B = work.runs[r];
+            tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
+            for (int i = 0; i < a.length; ++i) {
+                double* row = rows[rowAt + static_cast<size_t>(i)];
+                rows.push_back(row == nullptr            ? nullptr
+                               : offset[r] != kNoOffset ? row + offset[r] - i
+                                                        : S.At(a.first + i, B.first));
             }
-            for (size_t bb = ba; bb < blockCount; ++bb) {
-                const PointFold::ColumnBlock& B = work.runs[bb];
-                const int j0 = bb == ba ? i : 0;
-                // dst[j] is element (ri, B.first + j) for j >= j0.
-                double* __restrict dst;
-                if (rowBegin == nullptr)
-                    dst = S.At(ri, B.first + j0) - j0;
-                else if (bb == ba)
-                    dst = rowBegin - j0;
-                else if (bb < kOffsets && offset[bb] >= 0)
-                    dst = rowBegin + offset[bb] - (ri - nodeFirst);
-                else
-                    dst = S.At(ri, B.first);
-                const int cb = B.column;
-                for (int j = j0; j < B.length; ++j)
-                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
-            }
-            rhs[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
         }
     }
+    if (tiles.empty())
+        return;
+    double* const* Mr = work.M->GetRowTable();
+    const double* a[3] = {N0, N1, N2};
+    const double* m[3] = {Mr[0], Mr[1], Mr[2]};
+    densekernel::SubtractTileProducts(tiles.data(), static_cast<int>(tiles.size()), rows.data(), a, m, 3, lo, hi);
 }
 
 // The system minus Npr M over the touched rows and columns, the right-hand
