@@ -164,6 +164,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     std::atomic<size_t> nextWindow{0};
     std::atomic<bool> aborted{false};
     int formed = 0; // points of the block last formed
+    bool packing = false; // a window of the block has a batch to pack
 
     // The serial part of a block, in fold order: the square sum, the counts
     // and the folded blocks into the pending stores.
@@ -299,17 +300,25 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                 return;
             if (worker == 0) {
                 nextPoint = 0;
-                merge(count);
                 plan(count);
-                for (Window& w : windows)
+                packing = false;
+                for (Window& w : windows) {
                     room(w);
+                    packing = packing || w.batch.size() > 1;
+                }
                 nextWindow = 0;
             }
             barrier.Wait();
-            const size_t packTasks = windows.size() * kPackParts;
-            for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
-                pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
-            barrier.Wait();
+            if (packing) {
+                const size_t packTasks = windows.size() * kPackParts;
+                for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
+                    pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
+                barrier.Wait();
+            }
+            // The first worker takes the block into the stores before it
+            // joins the others on the bands.
+            if (worker == 0)
+                merge(count);
             for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
                 const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
                 for (const Window& w : windows) {
