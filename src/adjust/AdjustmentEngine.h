@@ -331,6 +331,12 @@ private:
     double Cofactor(int i, int j) const;
     void ReleasePending();
     void StorePending();
+    // Empties the stores of the last pass, keeping a folding's blocks for
+    // the next.
+    void RecycleStores();
+    template <class T>
+    static T* TakeSpare(std::vector<T*>& spares, int index);
+    void ReleaseSpares();
     bool FaultCheck(const char* phaseText);
     bool Fail(const char* reason);
     // The names of the images whose every ray of the working points is
@@ -364,6 +370,9 @@ private:
         std::vector<int32_t> pendingColumnStart;
         std::vector<int32_t> pendingColumnCount;
         std::vector<int32_t> pendingColumns;
+        std::vector<int32_t> storedPoint;         // per store entry, its point
+        std::vector<CMatrix*> spareMatrix;        // per point index, its M of the last pass while forming
+        std::vector<CVector*> spareVector;
         std::vector<double> stationCross;         // per station, its 10 x 6 block with its camera from the rays
         CMatrix datumInverse;                     // D^-1 of the free-network reduction
     };

@@ -343,6 +343,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             delete work[static_cast<size_t>(t)].v;
         }
         ReleasePending();
+        ReleaseSpares();
         return false;
     }
 
@@ -359,6 +360,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         }
     }
     StorePending();
+    ReleaseSpares();
     summary->parameters = 3 * usedPoints + 6 * nSta + 10 * UsedCameraCount();
     if (!AddParameterConstraints(target))
         return false;
@@ -703,6 +705,57 @@ void CAdjustmentEngine::ReleasePending()
     }
 }
 
+// The stores of the last pass are emptied; under the standard folding
+// their blocks are kept by point for the next forming, which takes them
+// again for points whose columns have not changed.
+void CAdjustmentEngine::RecycleStores()
+{
+    const size_t stored = standardFold.storedPoint.size();
+    if (stored > 0 && stored == static_cast<size_t>(matrixStore.GetSize()) &&
+        stored == static_cast<size_t>(vectorStore.GetSize())) {
+        const size_t nPoints = static_cast<size_t>(points->GetSize());
+        standardFold.spareMatrix.resize(nPoints, nullptr);
+        standardFold.spareVector.resize(nPoints, nullptr);
+        CDynArray<CMatrix>& matrices = matrixStore.GetArray();
+        CDynArray<CVector>& vectors = vectorStore.GetArray();
+        for (size_t k = 0; k < stored; ++k) {
+            const size_t i = static_cast<size_t>(standardFold.storedPoint[k]);
+            if (i >= nPoints || standardFold.spareMatrix[i] != nullptr || standardFold.spareVector[i] != nullptr)
+                continue;
+            standardFold.spareMatrix[i] = matrices.GetAt(static_cast<int>(k));
+            standardFold.spareVector[i] = vectors.GetAt(static_cast<int>(k));
+            matrices.SetAt(static_cast<int>(k), nullptr);
+            vectors.SetAt(static_cast<int>(k), nullptr);
+        }
+    }
+    standardFold.storedPoint.clear();
+    matrixStore.RemoveAll();
+    vectorStore.RemoveAll();
+}
+
+// The blocks kept for a point index, taken out (null when none).
+template <class T>
+T* CAdjustmentEngine::TakeSpare(std::vector<T*>& spares, int index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= spares.size())
+        return nullptr;
+    T* spare = spares[static_cast<size_t>(index)];
+    spares[static_cast<size_t>(index)] = nullptr;
+    return spare;
+}
+
+void CAdjustmentEngine::ReleaseSpares()
+{
+    for (CMatrix*& m : standardFold.spareMatrix) {
+        delete m;
+        m = nullptr;
+    }
+    for (CVector*& v : standardFold.spareVector) {
+        delete v;
+        v = nullptr;
+    }
+}
+
 // The folded points' blocks go into the stores in the order of the set.
 void CAdjustmentEngine::StorePending()
 {
@@ -711,6 +764,7 @@ void CAdjustmentEngine::StorePending()
             continue;
         matrixStore.GetArray().Add(standardFold.pendingMatrix[i]);
         vectorStore.GetArray().Add(standardFold.pendingVector[i]);
+        standardFold.storedPoint.push_back(static_cast<int32_t>(i));
         standardFold.pendingMatrix[i] = nullptr;
         standardFold.pendingVector[i] = nullptr;
         foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
@@ -825,8 +879,13 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
     if (!AllFinite(&inv[0][0], 9))
         return false;
 
-    // M = Npp^-1 Npr' and v = Npp^-1 np.
-    CMatrix* M = new CMatrix(3, columns);
+    // M = Npp^-1 Npr' and v = Npp^-1 np, in the point's blocks of the last
+    // pass when they are kept.
+    CMatrix* M = TakeSpare(standardFold.spareMatrix, work.index);
+    if (M == nullptr || !M->Resize(3, columns) || M->GetCols() != columns) {
+        delete M;
+        M = new CMatrix(3, columns);
+    }
     double* const* Mr = M->GetRowTable();
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < columns; ++c)
@@ -861,7 +920,11 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         work.runs.push_back(b);
     }
 
-    CVector* stored = new CVector(3);
+    CVector* stored = TakeSpare(standardFold.spareVector, work.index);
+    if (stored == nullptr || stored->GetSize() != 3) {
+        delete stored;
+        stored = new CVector(3);
+    }
     for (int r = 0; r < 3; ++r)
         (*stored)[r] = v[r];
     work.M = M;
