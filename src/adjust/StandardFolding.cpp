@@ -1099,8 +1099,12 @@ bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
     return true;
 }
 
+// Each folded point's correction d = v - M x over its columns. The points
+// are paired with their store entries in the order of the set, then
+// corrected on the workers (each point on its own).
 bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
 {
+    std::vector<std::pair<int, int>> folded; // point, store entry
     int store = 0;
     for (int i = 0; i < points->GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
@@ -1108,20 +1112,31 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
             continue;
         if (store >= vectorStore.GetSize())
             break;
-        CVector& v = *vectorStore.GetAt(store);
-        const CMatrix& M = *matrixStore.GetAt(store);
-        int count = 0;
-        const int32_t* cols = GetFoldedColumns(store, count);
-        double* const* Mr = M.GetRowTable();
-        for (int r = 0; r < 3; ++r) {
-            double s = 0.0;
-            for (int c = 0; c < count; ++c)
-                s += Mr[r][c] * x[cols[c]];
-            v[r] -= s;
-        }
-        const double d[3] = {v[0], v[1], v[2]};
-        UpdatePoint(*point, d);
-        ++store;
+        folded.emplace_back(i, store++);
     }
+    const int count = static_cast<int>(folded.size());
+    constexpr int kChunk = 512;
+    const int chunks = (count + kChunk - 1) / kChunk;
+    std::atomic<int> next{0};
+    RunOnWorkers(std::max(1, std::min(GetWorkerCount(), chunks)), [&](int, int, CWorkerBarrier&) {
+        for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
+            for (int k = c * kChunk; k < std::min(count, (c + 1) * kChunk); ++k) {
+                const int entry = folded[static_cast<size_t>(k)].second;
+                CVector& v = *vectorStore.GetAt(entry);
+                const CMatrix& M = *matrixStore.GetAt(entry);
+                int columns = 0;
+                const int32_t* cols = GetFoldedColumns(entry, columns);
+                double* const* Mr = M.GetRowTable();
+                for (int r = 0; r < 3; ++r) {
+                    double s = 0.0;
+                    for (int c2 = 0; c2 < columns; ++c2)
+                        s += Mr[r][c2] * x[cols[c2]];
+                    v[r] -= s;
+                }
+                const double d[3] = {v[0], v[1], v[2]};
+                UpdatePoint(*points->GetAt(folded[static_cast<size_t>(k)].first), d);
+            }
+        }
+    });
     return true;
 }
