@@ -882,7 +882,9 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
     // M = Npp^-1 Npr' and v = Npp^-1 np, in the point's blocks of the last
     // pass when they are kept.
     CMatrix* M = TakeSpare(standardFold.spareMatrix, work.index);
-    if (M == nullptr || !M->Resize(3, columns) || M->GetCols() != columns) {
+    // (Every element is written below: one of the same shape is not cleared.)
+    const bool sameShape = M != nullptr && M->GetRows() == 3 && M->GetCols() == columns && !M->IsView();
+    if (!sameShape && (M == nullptr || !M->Resize(3, columns) || M->GetCols() != columns)) {
         delete M;
         M = new CMatrix(3, columns);
     }
