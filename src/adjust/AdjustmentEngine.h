@@ -308,13 +308,13 @@ private:
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     // Add a formed point's rays and its elimination to rows lo .. hi - 1.
     void ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi);
-    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi);
     // Element (row, column) of a sparse system at RowBegin(row) + offset.
     struct LocatedPair {
         int row, column;
         int32_t offset;
     };
-    static void LocateFold(PointFold& work, const SystemRows& S, std::vector<LocatedPair>& located);
+    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi, std::vector<LocatedPair>& located);
+    static int32_t Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located);
     // The eliminations of points with the same column blocks, together.
     void ApplyFoldBatch(const PointFold* const* batch, int count, const double* const* packed, const SystemRows& S,
                         int lo, int hi);

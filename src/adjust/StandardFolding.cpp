@@ -55,10 +55,6 @@ struct CAdjustmentEngine::PointFold {
     std::vector<double> nprT;
     CMatrix* M = nullptr;
     CVector* v = nullptr;
-    // offset[b R + r] places run r (of R) in the rows of block b, for the
-    // runs after b's own: element (first of b + i, first of r + j) lies at
-    // the row's first element + offset - i + j (kNoOffset: looked up then).
-    std::vector<int32_t> offset;
 };
 
 namespace {
@@ -291,7 +287,6 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                 const int i = standardFold.foldOrder[static_cast<size_t>(begin + t)];
                 if (!FormPoint(i, freeNetwork, work[static_cast<size_t>(t)], cameraSlot))
                     aborted = true;
-                LocateFold(work[static_cast<size_t>(t)], target, located);
             }
             barrier.Wait();
             if (worker == 0)
@@ -328,7 +323,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                         ApplyFoldBatch(w.batch.data(), static_cast<int>(w.batch.size()), w.packedRun.data(),
                                        target, lo, hi);
                     for (int t : w.singles)
-                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi);
+                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi, located);
                 }
             }
             barrier.Wait();
@@ -528,49 +523,31 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
     }
 }
 
-// Where the runs of a folded point lie in the rows of each of its blocks.
-// Points folded one after the other share most of their pairs of blocks: a
-// sparse system's lookups go through a small table of the worker's, kept
-// for one forming.
-void CAdjustmentEngine::LocateFold(PointFold& work, const SystemRows& S, std::vector<LocatedPair>& located)
+// Where element (row, column) of a sparse system lies from the first of
+// its row, row the first of its block (kNoOffset: outside the pattern).
+// The points of a band meet the same pairs of blocks again and again: the
+// lookups go through a small table of the worker's, kept for one forming.
+int32_t CAdjustmentEngine::Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located)
 {
-    work.offset.clear();
-    if (!work.accumulate || !work.folded)
-        return;
-    const size_t kLocated = located.size();
-    const size_t runCount = work.runs.size();
-    const size_t blockCount = work.blocks.size();
-    work.offset.assign(blockCount * runCount, kNoOffset);
-    for (size_t b = 0; b < blockCount; ++b) {
-        const PointFold::ColumnBlock& a = work.blocks[b];
-        for (size_t r = 0; r < runCount; ++r) {
-            const int first = work.runs[r].first;
-            if (first <= a.first)
-                continue;
-            if (S.T != nullptr) {
-                work.offset[b * runCount + r] = first - a.first;
-                continue;
-            }
-            const size_t slot = (static_cast<size_t>(a.first) * 40503u + static_cast<size_t>(first)) % kLocated;
-            LocatedPair& entry = located[slot];
-            if (entry.row != a.first || entry.column != first) {
-                entry = LocatedPair{a.first, first, kNoOffset};
-                if (const double* at = S.sparse->Entry(a.first, first)) {
-                    const ptrdiff_t d = at - S.sparse->RowBegin(a.first);
-                    if (d < INT32_MAX)
-                        entry.offset = static_cast<int32_t>(d);
-                }
-            }
-            work.offset[b * runCount + r] = entry.offset;
+    const size_t slot = (static_cast<size_t>(row) * 40503u + static_cast<size_t>(column)) % located.size();
+    LocatedPair& entry = located[slot];
+    if (entry.row != row || entry.column != column) {
+        entry = LocatedPair{row, column, kNoOffset};
+        if (const double* at = system.Entry(row, column)) {
+            const ptrdiff_t d = at - system.RowBegin(row);
+            if (d < INT32_MAX)
+                entry.offset = static_cast<int32_t>(d);
         }
     }
+    return entry.offset;
 }
 
 // The system minus Npr M over the touched rows and columns, the right-hand
 // side minus Npr v: the rows of each block of the point that meets the band
 // by tiles, one per run from the block's own on (that one a triangle), all
 // in one call of the kernel.
-void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi)
+void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi,
+                                  std::vector<LocatedPair>& located)
 {
     if (!work.accumulate || !work.folded)
         return;
@@ -607,15 +584,15 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
             const int ci = a.column + i;
             rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
         }
-        const int32_t* offset = work.offset.data() + b * runCount;
         for (size_t r = own + 1; r < runCount; ++r) {
             const PointFold::ColumnBlock& B = work.runs[r];
             tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
+            const int32_t offset = S.T != nullptr ? B.first - a.first : Locate(*S.sparse, a.first, B.first, located);
             for (int i = 0; i < a.length; ++i) {
                 double* row = rows[rowAt + static_cast<size_t>(i)];
                 rows.push_back(row == nullptr            ? nullptr
-                               : offset[r] != kNoOffset ? row + offset[r] - i
-                                                        : S.At(a.first + i, B.first));
+                               : offset != kNoOffset ? row + offset - i
+                                                     : S.At(a.first + i, B.first));
             }
         }
     }
