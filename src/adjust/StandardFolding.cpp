@@ -670,16 +670,26 @@ void CAdjustmentEngine::PackRun(const PointFold* const* batch, int count, int co
     densekernel::PackFoldColumns(rows.data(), length, 3 * count, out);
 }
 
-void CAdjustmentEngine::ReleasePending()
+namespace {
+
+// Deletes the blocks held and leaves null in their places.
+void DeleteHeld(std::vector<CMatrix*>& matrices, std::vector<CVector*>& vectors)
 {
-    for (CMatrix*& m : standardFold.pendingMatrix) {
+    for (CMatrix*& m : matrices) {
         delete m;
         m = nullptr;
     }
-    for (CVector*& v : standardFold.pendingVector) {
+    for (CVector*& v : vectors) {
         delete v;
         v = nullptr;
     }
+}
+
+} // namespace
+
+void CAdjustmentEngine::ReleasePending()
+{
+    DeleteHeld(standardFold.pendingMatrix, standardFold.pendingVector);
 }
 
 // The stores of the last pass are emptied; under the standard folding
@@ -723,14 +733,7 @@ T* CAdjustmentEngine::TakeSpare(std::vector<T*>& spares, int index)
 
 void CAdjustmentEngine::ReleaseSpares()
 {
-    for (CMatrix*& m : standardFold.spareMatrix) {
-        delete m;
-        m = nullptr;
-    }
-    for (CVector*& v : standardFold.spareVector) {
-        delete v;
-        v = nullptr;
-    }
+    DeleteHeld(standardFold.spareMatrix, standardFold.spareVector);
 }
 
 // The folded points' blocks go into the stores in the order of the set.
