@@ -562,15 +562,21 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
     const double* N2 = N1 + n;
     const CVector& v = *work.v;
     const size_t runCount = work.runs.size();
-    size_t own = 0; // the run of block b
-    for (size_t b = 0; b < work.blocks.size(); ++b) {
+    // The first block that meets the band, and its run.
+    const auto meets = std::partition_point(work.blocks.begin(), work.blocks.end(),
+                                            [lo](const PointFold::ColumnBlock& a) { return a.first + a.length <= lo; });
+    if (meets == work.blocks.end() || meets->first >= hi)
+        return;
+    size_t own = static_cast<size_t>(
+        std::partition_point(work.runs.begin(), work.runs.end(),
+                             [&](const PointFold::ColumnBlock& r) { return r.column + r.length <= meets->column; }) -
+        work.runs.begin());
+    for (size_t b = static_cast<size_t>(meets - work.blocks.begin()); b < work.blocks.size(); ++b) {
         const PointFold::ColumnBlock& a = work.blocks[b];
         if (a.first >= hi)
             break;
         while (work.runs[own].column + work.runs[own].length <= a.column)
             ++own;
-        if (a.first + a.length <= lo)
-            continue;
         const int ownEnd = work.runs[own].column + work.runs[own].length;
         const size_t rowAt = rows.size();
         tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
