@@ -852,7 +852,8 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         }
     }
 
-    CMatrix inverse(3, -1);
+    // (The worker's own 3 x 3, every element set before it is inverted.)
+    thread_local CMatrix inverse(3, -1);
     for (int r = 0; r < 3; ++r)
         for (int s = r; s < 3; ++s)
             inverse.SetAt(npp[r][s], r, s);
