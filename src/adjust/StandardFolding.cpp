@@ -529,7 +529,8 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
 // lookups go through a small table of the worker's, kept for one forming.
 int32_t CAdjustmentEngine::Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located)
 {
-    const size_t slot = (static_cast<size_t>(row) * 40503u + static_cast<size_t>(column)) % located.size();
+    // (The table's size is a power of two.)
+    const size_t slot = (static_cast<size_t>(row) * 40503u + static_cast<size_t>(column)) & (located.size() - 1);
     LocatedPair& entry = located[slot];
     if (entry.row != row || entry.column != column) {
         entry = LocatedPair{row, column, kNoOffset};
@@ -582,10 +583,9 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
         tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
         const int i0 = std::max(0, lo - a.first);
         const int i1 = std::min(a.length, hi - a.first);
-        for (int i = 0; i < a.length; ++i) {
-            const int ri = a.first + i;
-            rows.push_back(i < i0 || i >= i1 ? nullptr : S.T != nullptr ? S.T[ri] : S.sparse->RowBegin(ri));
-        }
+        rows.resize(rowAt + static_cast<size_t>(a.length), nullptr);
+        for (int i = i0; i < i1; ++i)
+            rows[rowAt + static_cast<size_t>(i)] = S.T != nullptr ? S.T[a.first + i] : S.sparse->RowBegin(a.first + i);
         for (int i = i0; i < i1; ++i) {
             const int ci = a.column + i;
             rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
@@ -594,11 +594,11 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
             const PointFold::ColumnBlock& B = work.runs[r];
             tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
             const int32_t offset = S.T != nullptr ? B.first - a.first : Locate(*S.sparse, a.first, B.first, located);
-            for (int i = 0; i < a.length; ++i) {
+            const size_t at = rows.size();
+            rows.resize(at + static_cast<size_t>(a.length), nullptr);
+            for (int i = i0; i < i1; ++i) {
                 double* row = rows[rowAt + static_cast<size_t>(i)];
-                rows.push_back(row == nullptr            ? nullptr
-                               : offset != kNoOffset ? row + offset - i
-                                                     : S.At(a.first + i, B.first));
+                rows[at + static_cast<size_t>(i)] = offset != kNoOffset ? row + offset - i : S.At(a.first + i, B.first);
             }
         }
     }
