@@ -123,6 +123,7 @@ CAdjustmentEngine::~CAdjustmentEngine()
 {
     DeleteMatrices();
     ReleasePending();
+    ReleaseSpares();
 }
 
 void CAdjustmentEngine::DeleteMatrices()
@@ -473,8 +474,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
     };
 
     progress.rejectedCount = 0;
-    matrixStore.RemoveAll();
-    vectorStore.RemoveAll();
+    RecycleStores();
     foldedColumns.clear();
     foldedColumnStart.clear();
     if (state.iteration > 0) {

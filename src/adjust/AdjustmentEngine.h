@@ -315,7 +315,13 @@ private:
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     // Add a formed point's rays and its elimination to rows lo .. hi - 1.
     void ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi);
-    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi);
+    // Element (row, column) of a sparse system at RowBegin(row) + offset.
+    struct LocatedPair {
+        int row, column;
+        int32_t offset;
+    };
+    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi, std::vector<LocatedPair>& located);
+    static int32_t Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located);
     // The eliminations of points with the same column blocks, together.
     void ApplyFoldBatch(const PointFold* const* batch, int count, const double* const* packed, const SystemRows& S,
                         int lo, int hi);
@@ -332,6 +338,12 @@ private:
     double Cofactor(int i, int j) const;
     void ReleasePending();
     void StorePending();
+    // Empties the stores of the last pass, keeping a folding's blocks for
+    // the next.
+    void RecycleStores();
+    template <class T>
+    static T* TakeSpare(std::vector<T*>& spares, int index);
+    void ReleaseSpares();
     bool FaultCheck(const char* phaseText);
     bool Fail(const char* reason);
     // The names of the images whose every ray of the working points is
@@ -371,6 +383,9 @@ private:
         std::vector<int32_t> pendingColumnStart;
         std::vector<int32_t> pendingColumnCount;
         std::vector<int32_t> pendingColumns;
+        std::vector<int32_t> storedPoint;         // per store entry, its point
+        std::vector<CMatrix*> spareMatrix;        // per point index, its M of the last pass while forming
+        std::vector<CVector*> spareVector;
         std::vector<double> stationCross;         // per station, its 10 x 6 block with its camera from the rays
         CMatrix datumInverse;                     // D^-1 of the free-network reduction
     };

@@ -44,6 +44,9 @@ struct Isa {
         if (lo <= 1 && 1 < hi)
             _mm_storeh_pd(p + 1, v);
     }
+    static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static V Add(V a, V b) { return _mm_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
     static V Madd(V a, V b, V c) { return _mm_add_pd(c, _mm_mul_pd(a, b)); }
     static V Nmadd(V a, V b, V c) { return _mm_sub_pd(c, _mm_mul_pd(a, b)); }
     static double Madd(double a, double b, double c) { return c + a * b; }
@@ -74,6 +77,9 @@ struct Isa {
     }
     static V LoadPart(const double* p, int lo, int hi) { return _mm256_maskload_pd(p, Lanes(lo, hi)); }
     static void StorePart(double* p, V v, int lo, int hi) { _mm256_maskstore_pd(p, Lanes(lo, hi), v); }
+    static V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V Add(V a, V b) { return _mm256_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V Madd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
     static V Nmadd(V a, V b, V c) { return _mm256_fnmadd_pd(a, b, c); }
     static double Madd(double a, double b, double c) { return __builtin_fma(a, b, c); }
@@ -100,6 +106,9 @@ struct Isa {
     static __mmask8 Lanes(int lo, int hi) { return static_cast<__mmask8>(((1u << hi) - 1u) & ~((1u << lo) - 1u)); }
     static V LoadPart(const double* p, int lo, int hi) { return _mm512_maskz_loadu_pd(Lanes(lo, hi), p); }
     static void StorePart(double* p, V v, int lo, int hi) { _mm512_mask_storeu_pd(p, Lanes(lo, hi), v); }
+    static V Mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    static V Add(V a, V b) { return _mm512_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V Madd(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
     static V Nmadd(V a, V b, V c) { return _mm512_fnmadd_pd(a, b, c); }
     static double Madd(double a, double b, double c) { return __builtin_fma(a, b, c); }
@@ -201,6 +210,12 @@ void RunDots(const double* z, int64_t stride, int columns, const int64_t* at, co
     KESTRELON_DISPATCH(RunDots(z, stride, columns, at, col, len, runs, m, ld, rows, a))
 }
 
+void SubtractTileProducts(const ProductTile* tiles, int count, double* const* dst, const double* const* a,
+                          const double* const* b, int k, int lo, int hi)
+{
+    KESTRELON_DISPATCH(SubtractTileProducts(tiles, count, dst, a, b, k, lo, hi))
+}
+
 #else
 
 // Other processors: the same sums, element by element, the columns packed
@@ -238,6 +253,26 @@ void SubtractCombination(double* dst, int n, const double* coef, const double* c
         for (int t = 0; t < k; ++t)
             acc -= coef[t] * rows[t][j];
         dst[j] = acc;
+    }
+}
+
+void SubtractTileProducts(const ProductTile* tiles, int count, double* const* dst, const double* const* a,
+                          const double* const* b, int k, int lo, int hi)
+{
+    for (int u = 0; u < count; ++u) {
+        const ProductTile& tile = tiles[u];
+        const int s = tile.triangular ? 1 : 0;
+        for (int q = 0; q < tile.rows; ++q) {
+            if (tile.first + q < lo || tile.first + q >= hi)
+                continue;
+            double* d = dst[tile.dst + q];
+            for (int c = s * q; c < tile.length; ++c) {
+                double sum = a[0][tile.row + q] * b[0][tile.column + c];
+                for (int t = 1; t < k; ++t)
+                    sum += a[t][tile.row + q] * b[t][tile.column + c];
+                d[c - s * q] -= sum;
+            }
+        }
     }
 }
 

@@ -48,6 +48,27 @@ int FoldWidth();
 // the terms in the order of t.
 void SubtractCombination(double* dst, int n, const double* coef, const double* const* rows, int k);
 
+// Pieces of rows minus products of k (at most 4) rows of a and of b. Tile
+// rows q = 0 .. rows - 1, numbered first + q outside (those outside lo ..
+// hi - 1 are skipped), take row `row` + q of a and columns `column` + c of
+// b, and lie at dst[dst + q]:
+//     dst[dst + q][c - s q] -= sum over t = 0 .. k - 1 of a[t][row + q] b[t][column + c]
+// for c = s q .. length - 1, where s = 1 for a triangle (each row's pointer
+// at its diagonal) and 0 otherwise. The sum is taken in the order of t and
+// then subtracted, each product and each step rounded on its own (never
+// fused), as plain double arithmetic gives it.
+struct ProductTile {
+    int first;
+    int rows;
+    int row;
+    int column;
+    int length;
+    int triangular;
+    size_t dst;
+};
+void SubtractTileProducts(const ProductTile* tiles, int count, double* const* dst, const double* const* a,
+                          const double* const* b, int k, int lo, int hi);
+
 // For rows i = i0 .. i1 - 1 of a symmetric matrix Q whose upper triangle is
 // given by its rows (q[i] points at the diagonal element (i, i); element
 // (i, c) for c >= i is q[i][c - i]), columns 0 .. cols - 1:

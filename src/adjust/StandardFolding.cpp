@@ -10,6 +10,7 @@
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
@@ -66,6 +67,8 @@ constexpr double kBlockBytes = 48.0 * 1024 * 1024;
 constexpr int kBatchPoints = 32;
 // A batch's packing is shared out in this many parts.
 constexpr int kPackParts = 8;
+
+constexpr int32_t kNoOffset = INT32_MIN;
 
 // Where row i of a packed 10 x 10 block starts.
 constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
@@ -157,6 +160,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     std::atomic<size_t> nextWindow{0};
     std::atomic<bool> aborted{false};
     int formed = 0; // points of the block last formed
+    bool packing = false; // a window of the block has a batch to pack
 
     // The serial part of a block, in fold order: the square sum, the counts
     // and the folded blocks into the pending stores.
@@ -276,6 +280,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
 
     RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
         std::vector<int32_t> cameraSlot(static_cast<size_t>(nCam), -1);
+        std::vector<LocatedPair> located(4096, LocatedPair{-1, -1, kNoOffset});
         for (int begin = 0; begin < nPoints; begin += block) {
             const int count = std::min(nPoints - begin, block);
             for (int t = nextPoint.fetch_add(1); t < count; t = nextPoint.fetch_add(1)) {
@@ -290,17 +295,25 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                 return;
             if (worker == 0) {
                 nextPoint = 0;
-                merge(count);
                 plan(count);
-                for (Window& w : windows)
+                packing = false;
+                for (Window& w : windows) {
                     room(w);
+                    packing = packing || w.batch.size() > 1;
+                }
                 nextWindow = 0;
             }
             barrier.Wait();
-            const size_t packTasks = windows.size() * kPackParts;
-            for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
-                pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
-            barrier.Wait();
+            if (packing) {
+                const size_t packTasks = windows.size() * kPackParts;
+                for (size_t task = nextWindow.fetch_add(1); task < packTasks; task = nextWindow.fetch_add(1))
+                    pack(windows[task / kPackParts], static_cast<int>(task % kPackParts));
+                barrier.Wait();
+            }
+            // The first worker takes the block into the stores before it
+            // joins the others on the bands.
+            if (worker == 0)
+                merge(count);
             for (int b = nextBand.fetch_add(1); b < bandCount; b = nextBand.fetch_add(1)) {
                 const int lo = band[static_cast<size_t>(b)], hi = band[static_cast<size_t>(b) + 1];
                 for (const Window& w : windows) {
@@ -310,7 +323,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                         ApplyFoldBatch(w.batch.data(), static_cast<int>(w.batch.size()), w.packedRun.data(),
                                        target, lo, hi);
                     for (int t : w.singles)
-                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi);
+                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi, located);
                 }
             }
             barrier.Wait();
@@ -325,6 +338,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
             delete work[static_cast<size_t>(t)].v;
         }
         ReleasePending();
+        ReleaseSpares();
         return false;
     }
 
@@ -341,6 +355,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         }
     }
     StorePending();
+    ReleaseSpares();
     summary->parameters = 3 * usedPoints + 6 * nSta + 10 * UsedCameraCount();
     if (!AddParameterConstraints(target))
         return false;
@@ -513,71 +528,91 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
     }
 }
 
-void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi)
+// Where element (row, column) of a sparse system lies from the first of
+// its row, row the first of its block (kNoOffset: outside the pattern).
+// The points of a band meet the same pairs of blocks again and again: the
+// lookups go through a small table of the worker's, kept for one forming.
+int32_t CAdjustmentEngine::Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located)
+{
+    // (The table's size is a power of two.)
+    const size_t slot = (static_cast<size_t>(row) * 40503u + static_cast<size_t>(column)) & (located.size() - 1);
+    LocatedPair& entry = located[slot];
+    if (entry.row != row || entry.column != column) {
+        entry = LocatedPair{row, column, kNoOffset};
+        if (const double* at = system.Entry(row, column)) {
+            const ptrdiff_t d = at - system.RowBegin(row);
+            if (d < INT32_MAX)
+                entry.offset = static_cast<int32_t>(d);
+        }
+    }
+    return entry.offset;
+}
+
+// The system minus Npr M over the touched rows and columns, the right-hand
+// side minus Npr v: the rows of each block of the point that meets the band
+// by tiles, one per run from the block's own on (that one a triangle), all
+// in one call of the kernel.
+void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi,
+                                  std::vector<LocatedPair>& located)
 {
     if (!work.accumulate || !work.folded)
         return;
-    // The system minus Npr M over the touched rows and columns, the
-    // right-hand side minus Npr v: short runs, element by element.
+    thread_local std::vector<densekernel::ProductTile> tiles;
+    thread_local std::vector<double*> rows;
+    tiles.clear();
+    rows.clear();
     double* rhs = &rightHandSide[0];
+    const int n = work.columns;
     const double* N0 = work.nprT.data();
-    const double* N1 = N0 + work.columns;
-    const double* N2 = N1 + work.columns;
-    double* const* Mr = work.M->GetRowTable();
-    const double* __restrict M0 = Mr[0];
-    const double* __restrict M1 = Mr[1];
-    const double* __restrict M2 = Mr[2];
+    const double* N1 = N0 + n;
+    const double* N2 = N1 + n;
     const CVector& v = *work.v;
-    const size_t blockCount = work.runs.size();
-    // A sparse system's rows of one block find a later run's columns at the
-    // same offset, less one per row: looked up once per block of rows.
-    CSparseNormals* sparse = S.T == nullptr ? S.sparse : nullptr;
-    constexpr size_t kOffsets = 64;
-    int64_t offset[kOffsets];
-    int rowNode = -1, nodeFirst = 0;
-    for (size_t ba = 0; ba < blockCount; ++ba) {
-        const PointFold::ColumnBlock& A = work.runs[ba];
-        if (A.first >= hi || A.first + A.length <= lo)
-            continue;
-        const int i1 = std::min(A.length, hi - A.first);
-        for (int i = std::max(0, lo - A.first); i < i1; ++i) {
-            const int ci = A.column + i;
-            const int ri = A.first + i;
-            const double n0 = N0[ci], n1 = N1[ci], n2 = N2[ci];
-            double* rowBegin = nullptr;
-            if (sparse != nullptr) {
-                rowBegin = sparse->RowBegin(ri);
-                const int node = sparse->NodeOf(ri);
-                if (node != rowNode) {
-                    rowNode = node;
-                    nodeFirst = sparse->NodeStart(node);
-                    const double* first = sparse->RowBegin(nodeFirst);
-                    for (size_t bb = ba + 1; bb < blockCount && bb < kOffsets; ++bb) {
-                        const double* at = sparse->Entry(nodeFirst, work.runs[bb].first);
-                        offset[bb] = at != nullptr ? at - first : -1;
-                    }
-                }
+    const size_t runCount = work.runs.size();
+    // The first block that meets the band, and its run.
+    const auto meets = std::partition_point(work.blocks.begin(), work.blocks.end(),
+                                            [lo](const PointFold::ColumnBlock& a) { return a.first + a.length <= lo; });
+    if (meets == work.blocks.end() || meets->first >= hi)
+        return;
+    size_t own = static_cast<size_t>(
+        std::partition_point(work.runs.begin(), work.runs.end(),
+                             [&](const PointFold::ColumnBlock& r) { return r.column + r.length <= meets->column; }) -
+        work.runs.begin());
+    for (size_t b = static_cast<size_t>(meets - work.blocks.begin()); b < work.blocks.size(); ++b) {
+        const PointFold::ColumnBlock& a = work.blocks[b];
+        if (a.first >= hi)
+            break;
+        while (work.runs[own].column + work.runs[own].length <= a.column)
+            ++own;
+        const int ownEnd = work.runs[own].column + work.runs[own].length;
+        const size_t rowAt = rows.size();
+        tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
+        const int i0 = std::max(0, lo - a.first);
+        const int i1 = std::min(a.length, hi - a.first);
+        rows.resize(rowAt + static_cast<size_t>(a.length), nullptr);
+        for (int i = i0; i < i1; ++i)
+            rows[rowAt + static_cast<size_t>(i)] = S.T != nullptr ? S.T[a.first + i] : S.sparse->RowBegin(a.first + i);
+        for (int i = i0; i < i1; ++i) {
+            const int ci = a.column + i;
+            rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
+        }
+        for (size_t r = own + 1; r < runCount; ++r) {
+            const PointFold::ColumnBlock& B = work.runs[r];
+            tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
+            const int32_t offset = S.T != nullptr ? B.first - a.first : Locate(*S.sparse, a.first, B.first, located);
+            const size_t at = rows.size();
+            rows.resize(at + static_cast<size_t>(a.length), nullptr);
+            for (int i = i0; i < i1; ++i) {
+                double* row = rows[rowAt + static_cast<size_t>(i)];
+                rows[at + static_cast<size_t>(i)] = offset != kNoOffset ? row + offset - i : S.At(a.first + i, B.first);
             }
-            for (size_t bb = ba; bb < blockCount; ++bb) {
-                const PointFold::ColumnBlock& B = work.runs[bb];
-                const int j0 = bb == ba ? i : 0;
-                // dst[j] is element (ri, B.first + j) for j >= j0.
-                double* __restrict dst;
-                if (rowBegin == nullptr)
-                    dst = S.At(ri, B.first + j0) - j0;
-                else if (bb == ba)
-                    dst = rowBegin - j0;
-                else if (bb < kOffsets && offset[bb] >= 0)
-                    dst = rowBegin + offset[bb] - (ri - nodeFirst);
-                else
-                    dst = S.At(ri, B.first);
-                const int cb = B.column;
-                for (int j = j0; j < B.length; ++j)
-                    dst[j] -= n0 * M0[cb + j] + n1 * M1[cb + j] + n2 * M2[cb + j];
-            }
-            rhs[ri] -= n0 * v[0] + n1 * v[1] + n2 * v[2];
         }
     }
+    if (tiles.empty())
+        return;
+    double* const* Mr = work.M->GetRowTable();
+    const double* a[3] = {N0, N1, N2};
+    const double* m[3] = {Mr[0], Mr[1], Mr[2]};
+    densekernel::SubtractTileProducts(tiles.data(), static_cast<int>(tiles.size()), rows.data(), a, m, 3, lo, hi);
 }
 
 // The system minus Npr M over the touched rows and columns, the right-hand
@@ -646,16 +681,70 @@ void CAdjustmentEngine::PackRun(const PointFold* const* batch, int count, int co
     densekernel::PackFoldColumns(rows.data(), length, 3 * count, out);
 }
 
-void CAdjustmentEngine::ReleasePending()
+namespace {
+
+// Deletes the blocks held and leaves null in their places.
+void DeleteHeld(std::vector<CMatrix*>& matrices, std::vector<CVector*>& vectors)
 {
-    for (CMatrix*& m : standardFold.pendingMatrix) {
+    for (CMatrix*& m : matrices) {
         delete m;
         m = nullptr;
     }
-    for (CVector*& v : standardFold.pendingVector) {
+    for (CVector*& v : vectors) {
         delete v;
         v = nullptr;
     }
+}
+
+} // namespace
+
+void CAdjustmentEngine::ReleasePending()
+{
+    DeleteHeld(standardFold.pendingMatrix, standardFold.pendingVector);
+}
+
+// The stores of the last pass are emptied; under the standard folding
+// their blocks are kept by point for the next forming, which takes them
+// again for points whose columns have not changed.
+void CAdjustmentEngine::RecycleStores()
+{
+    const size_t stored = standardFold.storedPoint.size();
+    if (stored > 0 && stored == static_cast<size_t>(matrixStore.GetSize()) &&
+        stored == static_cast<size_t>(vectorStore.GetSize())) {
+        const size_t nPoints = static_cast<size_t>(points->GetSize());
+        standardFold.spareMatrix.resize(nPoints, nullptr);
+        standardFold.spareVector.resize(nPoints, nullptr);
+        CDynArray<CMatrix>& matrices = matrixStore.GetArray();
+        CDynArray<CVector>& vectors = vectorStore.GetArray();
+        for (size_t k = 0; k < stored; ++k) {
+            const size_t i = static_cast<size_t>(standardFold.storedPoint[k]);
+            if (i >= nPoints || standardFold.spareMatrix[i] != nullptr || standardFold.spareVector[i] != nullptr)
+                continue;
+            standardFold.spareMatrix[i] = matrices.GetAt(static_cast<int>(k));
+            standardFold.spareVector[i] = vectors.GetAt(static_cast<int>(k));
+            matrices.SetAt(static_cast<int>(k), nullptr);
+            vectors.SetAt(static_cast<int>(k), nullptr);
+        }
+    }
+    standardFold.storedPoint.clear();
+    matrixStore.RemoveAll();
+    vectorStore.RemoveAll();
+}
+
+// The blocks kept for a point index, taken out (null when none).
+template <class T>
+T* CAdjustmentEngine::TakeSpare(std::vector<T*>& spares, int index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= spares.size())
+        return nullptr;
+    T* spare = spares[static_cast<size_t>(index)];
+    spares[static_cast<size_t>(index)] = nullptr;
+    return spare;
+}
+
+void CAdjustmentEngine::ReleaseSpares()
+{
+    DeleteHeld(standardFold.spareMatrix, standardFold.spareVector);
 }
 
 // The folded points' blocks go into the stores in the order of the set.
@@ -666,6 +755,7 @@ void CAdjustmentEngine::StorePending()
             continue;
         matrixStore.GetArray().Add(standardFold.pendingMatrix[i]);
         vectorStore.GetArray().Add(standardFold.pendingVector[i]);
+        standardFold.storedPoint.push_back(static_cast<int32_t>(i));
         standardFold.pendingMatrix[i] = nullptr;
         standardFold.pendingVector[i] = nullptr;
         foldedColumnStart.push_back(static_cast<int32_t>(foldedColumns.size()));
@@ -767,7 +857,8 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         }
     }
 
-    CMatrix inverse(3, -1);
+    // (The worker's own 3 x 3, every element set before it is inverted.)
+    thread_local CMatrix inverse(3, -1);
     for (int r = 0; r < 3; ++r)
         for (int s = r; s < 3; ++s)
             inverse.SetAt(npp[r][s], r, s);
@@ -780,8 +871,15 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
     if (!AllFinite(&inv[0][0], 9))
         return false;
 
-    // M = Npp^-1 Npr' and v = Npp^-1 np.
-    CMatrix* M = new CMatrix(3, columns);
+    // M = Npp^-1 Npr' and v = Npp^-1 np, in the point's blocks of the last
+    // pass when they are kept.
+    CMatrix* M = TakeSpare(standardFold.spareMatrix, work.index);
+    // (Every element is written below: one of the same shape is not cleared.)
+    const bool sameShape = M != nullptr && M->GetRows() == 3 && M->GetCols() == columns && !M->IsView();
+    if (!sameShape && (M == nullptr || !M->Resize(3, columns) || M->GetCols() != columns)) {
+        delete M;
+        M = new CMatrix(3, columns);
+    }
     double* const* Mr = M->GetRowTable();
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < columns; ++c)
@@ -816,7 +914,11 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         work.runs.push_back(b);
     }
 
-    CVector* stored = new CVector(3);
+    CVector* stored = TakeSpare(standardFold.spareVector, work.index);
+    if (stored == nullptr || stored->GetSize() != 3) {
+        delete stored;
+        stored = new CVector(3);
+    }
     for (int r = 0; r < 3; ++r)
         (*stored)[r] = v[r];
     work.M = M;
@@ -991,8 +1093,12 @@ bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
     return true;
 }
 
+// Each folded point's correction d = v - M x over its columns. The points
+// are paired with their store entries in the order of the set, then
+// corrected on the workers (each point on its own).
 bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
 {
+    std::vector<std::pair<int, int>> folded; // point, store entry
     int store = 0;
     for (int i = 0; i < points->GetSize(); ++i) {
         CObjectPoint* point = points->GetAt(i);
@@ -1000,20 +1106,31 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
             continue;
         if (store >= vectorStore.GetSize())
             break;
-        CVector& v = *vectorStore.GetAt(store);
-        const CMatrix& M = *matrixStore.GetAt(store);
-        int count = 0;
-        const int32_t* cols = GetFoldedColumns(store, count);
-        double* const* Mr = M.GetRowTable();
-        for (int r = 0; r < 3; ++r) {
-            double s = 0.0;
-            for (int c = 0; c < count; ++c)
-                s += Mr[r][c] * x[cols[c]];
-            v[r] -= s;
-        }
-        const double d[3] = {v[0], v[1], v[2]};
-        UpdatePoint(*point, d);
-        ++store;
+        folded.emplace_back(i, store++);
     }
+    const int count = static_cast<int>(folded.size());
+    constexpr int kChunk = 512;
+    const int chunks = (count + kChunk - 1) / kChunk;
+    std::atomic<int> next{0};
+    RunOnWorkers(std::max(1, std::min(GetWorkerCount(), chunks)), [&](int, int, CWorkerBarrier&) {
+        for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
+            for (int k = c * kChunk; k < std::min(count, (c + 1) * kChunk); ++k) {
+                const int entry = folded[static_cast<size_t>(k)].second;
+                CVector& v = *vectorStore.GetAt(entry);
+                const CMatrix& M = *matrixStore.GetAt(entry);
+                int columns = 0;
+                const int32_t* cols = GetFoldedColumns(entry, columns);
+                double* const* Mr = M.GetRowTable();
+                for (int r = 0; r < 3; ++r) {
+                    double s = 0.0;
+                    for (int c2 = 0; c2 < columns; ++c2)
+                        s += Mr[r][c2] * x[cols[c2]];
+                    v[r] -= s;
+                }
+                const double d[3] = {v[0], v[1], v[2]};
+                UpdatePoint(*points->GetAt(folded[static_cast<size_t>(k)].first), d);
+            }
+        }
+    });
     return true;
 }

@@ -278,6 +278,74 @@ TEST_F(DenseKernelLevels, RunDotsEqualSumsAndReadOnlyTheRuns)
     }
 }
 
+// Tiles of rows against runs of columns, the way a folded point's rows go
+// into a sparse system: a triangle from the rows' diagonal and rectangles
+// elsewhere, in one call, with the rows outside lo .. hi - 1 left alone.
+// Each element gets the sum of its products, each rounded on its own, as
+// plain double arithmetic gives it (so the system is what element-by-element
+// code forms, to the bit), and is near the long double sum.
+TEST_F(DenseKernelLevels, TilesTakeThePlainSumsOfTheirElementsOnly)
+{
+    struct Case {
+        int rows, length, width, k, lo, hi; // width: of the second tile
+    };
+    const Case cases[] = {{1, 1, 1, 1, 0, 100},   {6, 6, 6, 3, 0, 100},   {6, 12, 7, 3, 2, 5},
+                          {10, 16, 18, 3, 0, 100}, {10, 25, 9, 4, 7, 100}, {6, 9, 33, 2, 0, 3}};
+    constexpr int kCols = 80, kRows = 40, kFirst = 5; // tiles start at row kFirst
+    for (Level level : Levels()) {
+        ASSERT_EQ(densekernel::SetLevel(level), level);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "level " << level << ", " << c.rows << " rows, " << c.length << " + "
+                                            << c.width << " columns, k " << c.k << ", rows " << c.lo << " .. " << c.hi);
+            const auto a = RandomRows(c.k, kRows, 41);
+            const auto b = RandomRows(c.k, kCols, 42);
+            const auto start = RandomRows(kRows, kCols, 43);
+            auto target = start;
+            // The triangle on columns 2 .. 2 + length - 1 (row q from column 2 + q),
+            // a rectangle of the same rows further right, and one below.
+            const int c0 = 2, c1 = c0 + c.length + 3, r2 = kFirst + c.rows;
+            std::vector<densekernel::ProductTile> tiles = {
+                {kFirst, c.rows, kFirst, c0, c.length, 1, 0},
+                {kFirst, c.rows, kFirst, c1, c.width, 0, static_cast<size_t>(c.rows)},
+                {r2, 3, r2, c0, c.length, 0, static_cast<size_t>(2 * c.rows)}};
+            std::vector<double*> dst;
+            for (int q = 0; q < c.rows; ++q)
+                dst.push_back(target[static_cast<size_t>(kFirst + q)].data() + c0 + q);
+            for (int q = 0; q < c.rows; ++q)
+                dst.push_back(target[static_cast<size_t>(kFirst + q)].data() + c1);
+            for (int q = 0; q < 3; ++q)
+                dst.push_back(target[static_cast<size_t>(r2 + q)].data() + c0);
+            const std::vector<const double*> ap = Pointers(a), bp = Pointers(b);
+            densekernel::SubtractTileProducts(tiles.data(), 3, dst.data(), ap.data(), bp.data(), c.k, c.lo, c.hi);
+            for (int i = 0; i < kRows; ++i)
+                for (int j = 0; j < kCols; ++j) {
+                    const bool rows = i >= c.lo && i < c.hi;
+                    const bool triangle = i >= kFirst && i < r2 && j >= c0 + (i - kFirst) && j < c0 + c.length;
+                    const bool right = i >= kFirst && i < r2 && j >= c1 && j < c1 + c.width;
+                    const bool below = i >= r2 && i < r2 + 3 && j >= c0 && j < c0 + c.length;
+                    const double was = start[static_cast<size_t>(i)][static_cast<size_t>(j)];
+                    const double got = target[static_cast<size_t>(i)][static_cast<size_t>(j)];
+                    if (!rows || !(triangle || right || below)) {
+                        ASSERT_EQ(got, was) << "(" << i << ", " << j << ") outside the tiles";
+                        continue;
+                    }
+                    const double a0 = a[0][static_cast<size_t>(i)], b0 = b[0][static_cast<size_t>(j)];
+                    volatile double sum = a0 * b0;
+                    long double exact = static_cast<long double>(a0) * b0;
+                    for (int t = 1; t < c.k; ++t) {
+                        volatile double product = a[static_cast<size_t>(t)][static_cast<size_t>(i)] *
+                                                  b[static_cast<size_t>(t)][static_cast<size_t>(j)];
+                        sum = sum + product;
+                        exact += static_cast<long double>(a[static_cast<size_t>(t)][static_cast<size_t>(i)]) *
+                                 b[static_cast<size_t>(t)][static_cast<size_t>(j)];
+                    }
+                    ASSERT_EQ(got, was - sum) << "(" << i << ", " << j << ")";
+                    ASSERT_NEAR(got, static_cast<double>(was - exact), 1e-13 * (4.0 * c.k + 1.0));
+                }
+        }
+    }
+}
+
 TEST(DenseKernelLevel, LevelIsCappedByTheMachine)
 {
     const Level machine = densekernel::MachineLevel();
