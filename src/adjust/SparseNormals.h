@@ -120,6 +120,8 @@ private:
     std::vector<int64_t> permStart, permRow, permSource;
     std::vector<double> permScale;
     bool BuildPermuted();
+    bool FactorPattern(const std::vector<int64_t>& nodeOrder, std::vector<int64_t>& start,
+                       std::vector<int64_t>& row) const;
     bool BuildPermutedByNodes();
     CSupernodalFactor numeric;
     int numericReady = 0;                // 1 built, -1 not to be had: the library's own numeric phase
