@@ -188,25 +188,45 @@ bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<
             const int own = nodeStart[static_cast<size_t>(a) + 1] - r;
             rowStart[static_cast<size_t>(r) + 1] = rowStart[static_cast<size_t>(r)] + own + others[static_cast<size_t>(a)];
         }
-        columnIndex.resize(static_cast<size_t>(rowStart.back()));
-        for (int r = 0; r < order; ++r) {
-            const int a = rowNode[static_cast<size_t>(r)];
-            int64_t e = rowStart[static_cast<size_t>(r)];
-            for (int c = r; c < nodeStart[static_cast<size_t>(a) + 1]; ++c)
-                columnIndex[static_cast<size_t>(e++)] = c;
-            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
-                const int b = adjacency[static_cast<size_t>(t)];
-                for (int c = nodeStart[static_cast<size_t>(b)]; c < nodeStart[static_cast<size_t>(b) + 1]; ++c)
-                    columnIndex[static_cast<size_t>(e++)] = c;
-            }
-        }
-        values.assign(columnIndex.size(), 0.0);
+        columnIndex.clear();
+        values.assign(static_cast<size_t>(rowStart.back()), 0.0);
         rhs.assign(static_cast<size_t>(order), 0.0);
         squareSum = 0.0;
     } catch (const std::bad_alloc&) {
         return false;
     }
     factored = false;
+    return true;
+}
+
+// Each stored element's column, listed only where it is read element by
+// element: a row's own node's later columns, then each linked node's.
+template <typename Visit>
+void CSparseNormals::ForEachColumn(int r, Visit visit) const
+{
+    const int a = rowNode[static_cast<size_t>(r)];
+    int64_t e = rowStart[static_cast<size_t>(r)];
+    for (int c = r; c < nodeStart[static_cast<size_t>(a) + 1]; ++c)
+        visit(e++, c);
+    for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+        const int b = adjacency[static_cast<size_t>(t)];
+        for (int c = nodeStart[static_cast<size_t>(b)]; c < nodeStart[static_cast<size_t>(b) + 1]; ++c)
+            visit(e++, c);
+    }
+}
+
+bool CSparseNormals::ListColumns()
+{
+    if (columnIndex.size() == values.size())
+        return true;
+    try {
+        columnIndex.resize(values.size());
+    } catch (const std::bad_alloc&) {
+        columnIndex.clear();
+        return false;
+    }
+    for (int r = 0; r < order; ++r)
+        ForEachColumn(r, [&](int64_t e, int c) { columnIndex[static_cast<size_t>(e)] = c; });
     return true;
 }
 
@@ -348,6 +368,8 @@ bool CSparseNormals::Analyse()
         lib->factor = cholmod_l_analyze_p(&P, unknownOrder.data(), nullptr, 0, &c);
         c.method[0].ordering = CHOLMOD_AMD;
     } else {
+        if (!ListColumns())
+            return false;
         cholmod_sparse A = View(order, rowStart, columnIndex, values);
         lib->factor = cholmod_l_analyze(&A, &c);
     }
@@ -524,6 +546,8 @@ bool CSparseNormals::BuildPermuted()
 {
     if (contiguous && BuildPermutedByNodes())
         return true;
+    if (!ListColumns())
+        return false;
     try {
         const size_t n = static_cast<size_t>(order);
         permStart.assign(n + 1, 0);
@@ -578,8 +602,7 @@ void CSparseNormals::CopyToPacked(double* const* T) const
     for (int r = 0; r < order; ++r) {
         double* row = T[r];
         std::fill(row, row + (order - r), 0.0);
-        for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-            row[columnIndex[static_cast<size_t>(e)] - r] = values[static_cast<size_t>(e)];
+        ForEachColumn(r, [&](int64_t e, int c) { row[c - r] = values[static_cast<size_t>(e)]; });
         row[order - r] = rhs[static_cast<size_t>(r)];
     }
     T[order][0] = squareSum;

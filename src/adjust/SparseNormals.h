@@ -102,7 +102,10 @@ private:
     std::vector<int> nodeStart;
     std::vector<int32_t> rowNode;
     std::vector<int64_t> rowStart;       // per row, its first stored element; order + 1 entries
-    std::vector<int64_t> columnIndex;    // per stored element, its column
+    std::vector<int64_t> columnIndex;    // per stored element, its column; listed when needed
+    template <typename Visit>
+    void ForEachColumn(int r, Visit visit) const;
+    bool ListColumns();
     std::vector<double> values;
     std::vector<int64_t> adjacencyStart; // per node, its linked nodes after it
     std::vector<int32_t> adjacency;
