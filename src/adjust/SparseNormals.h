@@ -87,6 +87,8 @@ public:
     // inverse; false, nothing written, unless cols are whole blocks of
     // unknowns, each in its order, and the inverse is formed on them.
     bool InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows, double* out) const;
+    // Where the analysis eliminates `unknown` (0 first).
+    int64_t EliminationPosition(int unknown) const { return position[static_cast<size_t>(unknown)]; }
     int NodeOf(int unknown) const { return rowNode[static_cast<size_t>(unknown)]; }
     int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
     int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }
