@@ -143,7 +143,8 @@ bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<
         for (auto& link : links)
             if (link.first > link.second)
                 std::swap(link.first, link.second);
-        std::sort(links.begin(), links.end());
+        if (!std::is_sorted(links.begin(), links.end()))
+            std::sort(links.begin(), links.end());
         links.erase(std::unique(links.begin(), links.end()), links.end());
 
         adjacencyStart.assign(static_cast<size_t>(nodes) + 1, 0);
