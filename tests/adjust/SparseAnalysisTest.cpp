@@ -79,13 +79,19 @@ struct Case {
 };
 const Case kCases[] = {{1u, 30, kChain}, {2u, 90, kChain}, {3u, 64, kGrid}, {4u, 120, kGrid}, {5u, 40, kStar}};
 
+// The system of one case on its pattern, its elements zero.
+void BuildCase(const Case& c, CSparseNormals& system)
+{
+    Pattern p = MakePattern(c.seed, c.nodes, c.shape);
+    ASSERT_TRUE(system.Build(p.sizes, p.links));
+}
+
 TEST(BundleSparseAnalysis, PlannedFactorHoldsTheElementsOfTheDenseElimination)
 {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.seed);
-        Pattern p = MakePattern(c.seed, c.nodes, c.shape);
         CSparseNormals system;
-        ASSERT_TRUE(system.Build(p.sizes, p.links));
+        ASSERT_NO_FATAL_FAILURE(BuildCase(c, system));
         ASSERT_TRUE(system.Analyse());
         // Each node's unknowns follow each other, in their order.
         for (int u = 0; u + 1 < system.Order(); ++u) {
@@ -101,9 +107,8 @@ TEST(BundleSparseAnalysis, DenseCopyHoldsEachStoredElementWhereTheLookupFindsIt)
 {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.seed);
-        Pattern p = MakePattern(c.seed, c.nodes, c.shape);
         CSparseNormals system;
-        ASSERT_TRUE(system.Build(p.sizes, p.links));
+        ASSERT_NO_FATAL_FAILURE(BuildCase(c, system));
         const int n = system.Order();
         for (int r = 0; r < n; ++r) {
             for (int col = r; col < n; ++col)
