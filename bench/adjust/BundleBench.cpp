@@ -63,9 +63,17 @@ double CurrentMegabytes()
 
 // Wall-clock and process times at the step boundaries of one pass of the
 // engine's loop.
+// Minor page faults of the process so far: pages touched for the first time.
+double MinorFaults()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_minflt);
+}
+
 struct Stamp {
-    double wall = 0.0, cpu = 0.0;
-    static Stamp Take() { return Stamp{Now(), ProcessCpu()}; }
+    double wall = 0.0, cpu = 0.0, faults = 0.0;
+    static Stamp Take() { return Stamp{Now(), ProcessCpu(), MinorFaults()}; }
 };
 
 struct StepTimes {
@@ -96,6 +104,7 @@ void BM_Bundle(benchmark::State& state)
     double formingCpu = 0.0, factorCpu = 0.0, restCpu = 0.0, postCpu = 0.0;
     double prepare = 0.0, allocate = 0.0, triangulate = 0.0;
     double prepareCpu = 0.0, allocateCpu = 0.0, triangulateCpu = 0.0;
+    double prepareFaults = 0.0, allocateFaults = 0.0, firstPassFaults = 0.0, laterPassFaults = 0.0, postFaults = 0.0;
     int iterations = 0, rays = 0, status = 0;
 
     double networkMegabytes = 0.0;
@@ -129,6 +138,9 @@ void BM_Bundle(benchmark::State& state)
         allocate = allocated.wall - prepared.wall;
         prepareCpu = prepared.cpu - prepareStart.cpu;
         allocateCpu = allocated.cpu - prepared.cpu;
+        prepareFaults = prepared.faults - prepareStart.faults;
+        allocateFaults = allocated.faults - prepared.faults;
+        firstPassFaults = laterPassFaults = 0.0;
         triangulate = triangulateCpu = 0.0;
         sparse = engine.IsSparseSystem();
         CAdjustmentEngine::IterationState pass;
@@ -152,12 +164,14 @@ void BM_Bundle(benchmark::State& state)
             restCpu += (t.forming.cpu - t.start.cpu) + (finish.cpu - t.solution.cpu);
             triangulate += t.forming.wall - t.start.wall;
             triangulateCpu += t.forming.cpu - t.start.cpu;
+            (pass.iteration <= 1 ? firstPassFaults : laterPassFaults) += finish.faults - t.start.faults;
         }
         const Stamp loopEnd = Stamp::Take();
         engine.PostAdjustment();
         const Stamp postEnd = Stamp::Take();
         post = postEnd.wall - loopEnd.wall;
         postCpu = postEnd.cpu - loopEnd.cpu;
+        postFaults = postEnd.faults - loopEnd.faults;
         iterations = pass.iteration;
         status = net.summary.status;
         total = Now() - start;
@@ -189,6 +203,12 @@ void BM_Bundle(benchmark::State& state)
     state.counters["prepare_cpu_s"] = prepareCpu;
     state.counters["allocate_cpu_s"] = allocateCpu;
     state.counters["triangulate_cpu_s_per_it"] = triangulateCpu / iterations;
+    // Pages faulted in (thousands): the phases' fresh memory.
+    state.counters["prepare_faults_k"] = prepareFaults / 1e3;
+    state.counters["allocate_faults_k"] = allocateFaults / 1e3;
+    state.counters["first_pass_faults_k"] = firstPassFaults / 1e3;
+    state.counters["later_pass_faults_k_per_it"] = iterations > 1 ? laterPassFaults / 1e3 / (iterations - 1) : 0.0;
+    state.counters["post_faults_k"] = postFaults / 1e3;
     state.counters["total_s"] = total;
     state.counters["sigma0"] = sigma0;
 }

@@ -155,56 +155,61 @@ bool CAdjustmentEngine::ChooseSparseSystem()
     CLinkList links;
     std::vector<int32_t> clique;
     if (standard) {
-        // Each node's later neighbours through the points it takes part in,
-        // marked once each: the links come out in order, without repeats.
+        // Each point's nodes, once each and ascending; then each node's
+        // later neighbours through the points it takes part in, marked once
+        // each: the links come out in order, without repeats.
         const int nodeCount = nCam + nSta;
-        auto nodesOf = [&](int i, std::vector<int32_t>& out) {
+        std::vector<int64_t> pointStart(static_cast<size_t>(listed) + 1, 0);
+        std::vector<int32_t> pointNodes;
+        pointNodes.reserve(rayImages.size() + static_cast<size_t>(listed));
+        std::vector<int32_t> mark(static_cast<size_t>(nodeCount), -1);
+        std::vector<int64_t> incidenceStart(static_cast<size_t>(nodeCount) + 1, 0);
+        for (int i = 0; i < listed; ++i) {
             int first = 0, end = 0;
             raysOf(i, first, end);
-            out.clear();
-            for (int r = first; r < end; ++r) {
-                const int j = rayImages[static_cast<size_t>(r)];
-                out.push_back(nCam + j);
-                if (stationCamera[static_cast<size_t>(j)] >= 0)
-                    out.push_back(stationCamera[static_cast<size_t>(j)]);
-            }
-        };
-        std::vector<int64_t> incidenceStart(static_cast<size_t>(nodeCount) + 1, 0);
-        std::vector<int32_t> mark(static_cast<size_t>(nodeCount), -1);
-        for (int i = 0; i < listed; ++i) {
-            nodesOf(i, clique);
-            for (int32_t a : clique)
+            const size_t from = pointNodes.size();
+            auto add = [&](int32_t a) {
                 if (mark[static_cast<size_t>(a)] != i) {
                     mark[static_cast<size_t>(a)] = i;
+                    pointNodes.push_back(a);
                     ++incidenceStart[static_cast<size_t>(a) + 1];
                 }
+            };
+            for (int r = first; r < end; ++r) {
+                const int j = rayImages[static_cast<size_t>(r)];
+                add(nCam + j);
+                if (stationCamera[static_cast<size_t>(j)] >= 0)
+                    add(stationCamera[static_cast<size_t>(j)]);
+            }
+            std::sort(pointNodes.begin() + static_cast<std::ptrdiff_t>(from), pointNodes.end());
+            pointStart[static_cast<size_t>(i) + 1] = static_cast<int64_t>(pointNodes.size());
         }
         for (int a = 0; a < nodeCount; ++a)
             incidenceStart[static_cast<size_t>(a) + 1] += incidenceStart[static_cast<size_t>(a)];
-        std::vector<int32_t> incidence(static_cast<size_t>(incidenceStart.back()));
+        // Each node's points, with where the node stands in the point's list.
+        std::vector<std::pair<int64_t, int64_t>> incidence(static_cast<size_t>(incidenceStart.back()));
         {
             std::vector<int64_t> fill(incidenceStart.begin(), incidenceStart.end() - 1);
-            std::fill(mark.begin(), mark.end(), -1);
             for (int i = 0; i < listed; ++i) {
-                nodesOf(i, clique);
-                for (int32_t a : clique)
-                    if (mark[static_cast<size_t>(a)] != i) {
-                        mark[static_cast<size_t>(a)] = i;
-                        incidence[static_cast<size_t>(fill[static_cast<size_t>(a)]++)] = i;
-                    }
+                const int64_t end = pointStart[static_cast<size_t>(i) + 1];
+                for (int64_t e = pointStart[static_cast<size_t>(i)]; e < end; ++e)
+                    incidence[static_cast<size_t>(fill[static_cast<size_t>(pointNodes[static_cast<size_t>(e)])]++)] = {e, end};
             }
         }
         std::fill(mark.begin(), mark.end(), -1);
         std::vector<int32_t> later;
         for (int a = 0; a < nodeCount; ++a) {
             later.clear();
-            for (int64_t e = incidenceStart[static_cast<size_t>(a)]; e < incidenceStart[static_cast<size_t>(a) + 1]; ++e) {
-                nodesOf(incidence[static_cast<size_t>(e)], clique);
-                for (int32_t b : clique)
-                    if (b > a && mark[static_cast<size_t>(b)] != a) {
+            for (int64_t t = incidenceStart[static_cast<size_t>(a)]; t < incidenceStart[static_cast<size_t>(a) + 1]; ++t) {
+                // The point's nodes after this one.
+                const auto [at, end] = incidence[static_cast<size_t>(t)];
+                for (int64_t e = at + 1; e < end; ++e) {
+                    const int32_t b = pointNodes[static_cast<size_t>(e)];
+                    if (mark[static_cast<size_t>(b)] != a) {
                         mark[static_cast<size_t>(b)] = a;
                         later.push_back(b);
                     }
+                }
             }
             std::sort(later.begin(), later.end());
             for (int32_t b : later)

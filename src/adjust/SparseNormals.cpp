@@ -143,7 +143,8 @@ bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<
         for (auto& link : links)
             if (link.first > link.second)
                 std::swap(link.first, link.second);
-        std::sort(links.begin(), links.end());
+        if (!std::is_sorted(links.begin(), links.end()))
+            std::sort(links.begin(), links.end());
         links.erase(std::unique(links.begin(), links.end()), links.end());
 
         adjacencyStart.assign(static_cast<size_t>(nodes) + 1, 0);
@@ -188,25 +189,45 @@ bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<
             const int own = nodeStart[static_cast<size_t>(a) + 1] - r;
             rowStart[static_cast<size_t>(r) + 1] = rowStart[static_cast<size_t>(r)] + own + others[static_cast<size_t>(a)];
         }
-        columnIndex.resize(static_cast<size_t>(rowStart.back()));
-        for (int r = 0; r < order; ++r) {
-            const int a = rowNode[static_cast<size_t>(r)];
-            int64_t e = rowStart[static_cast<size_t>(r)];
-            for (int c = r; c < nodeStart[static_cast<size_t>(a) + 1]; ++c)
-                columnIndex[static_cast<size_t>(e++)] = c;
-            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
-                const int b = adjacency[static_cast<size_t>(t)];
-                for (int c = nodeStart[static_cast<size_t>(b)]; c < nodeStart[static_cast<size_t>(b) + 1]; ++c)
-                    columnIndex[static_cast<size_t>(e++)] = c;
-            }
-        }
-        values.assign(columnIndex.size(), 0.0);
+        columnIndex.clear();
+        values.assign(static_cast<size_t>(rowStart.back()), 0.0);
         rhs.assign(static_cast<size_t>(order), 0.0);
         squareSum = 0.0;
     } catch (const std::bad_alloc&) {
         return false;
     }
     factored = false;
+    return true;
+}
+
+// Each stored element's column, listed only where it is read element by
+// element: a row's own node's later columns, then each linked node's.
+template <typename Visit>
+void CSparseNormals::ForEachColumn(int r, Visit visit) const
+{
+    const int a = rowNode[static_cast<size_t>(r)];
+    int64_t e = rowStart[static_cast<size_t>(r)];
+    for (int c = r; c < nodeStart[static_cast<size_t>(a) + 1]; ++c)
+        visit(e++, c);
+    for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+        const int b = adjacency[static_cast<size_t>(t)];
+        for (int c = nodeStart[static_cast<size_t>(b)]; c < nodeStart[static_cast<size_t>(b) + 1]; ++c)
+            visit(e++, c);
+    }
+}
+
+bool CSparseNormals::ListColumns()
+{
+    if (columnIndex.size() == values.size())
+        return true;
+    try {
+        columnIndex.resize(values.size());
+    } catch (const std::bad_alloc&) {
+        columnIndex.clear();
+        return false;
+    }
+    for (int r = 0; r < order; ++r)
+        ForEachColumn(r, [&](int64_t e, int c) { columnIndex[static_cast<size_t>(e)] = c; });
     return true;
 }
 
@@ -338,12 +359,19 @@ bool CSparseNormals::Analyse()
             for (int r = nodeStart[static_cast<size_t>(a)]; r < nodeStart[static_cast<size_t>(a) + 1]; ++r)
                 unknownOrder.push_back(r);
     }
-    cholmod_sparse A = View(order, rowStart, columnIndex, values);
     if (static_cast<int>(unknownOrder.size()) == order) {
+        std::vector<int64_t> patternStart, patternRow;
+        if (!FactorPattern(nodeOrder, patternStart, patternRow))
+            return false;
+        std::vector<double> unit(patternRow.size(), 1.0);
+        cholmod_sparse P = View(order, patternStart, patternRow, unit);
         c.method[0].ordering = CHOLMOD_GIVEN;
-        lib->factor = cholmod_l_analyze_p(&A, unknownOrder.data(), nullptr, 0, &c);
+        lib->factor = cholmod_l_analyze_p(&P, unknownOrder.data(), nullptr, 0, &c);
         c.method[0].ordering = CHOLMOD_AMD;
     } else {
+        if (!ListColumns())
+            return false;
+        cholmod_sparse A = View(order, rowStart, columnIndex, values);
         lib->factor = cholmod_l_analyze(&A, &c);
     }
     if (lib->factor == nullptr || c.status < 0)
@@ -359,6 +387,65 @@ bool CSparseNormals::Analyse()
         if (rowNode[static_cast<size_t>(r)] == rowNode[static_cast<size_t>(r) + 1])
             contiguous = position[static_cast<size_t>(r) + 1] == position[static_cast<size_t>(r)] + 1;
     return BuildPermuted();
+}
+
+// A pattern whose factor, with the nodes eliminated in `nodeOrder` and each
+// node's unknowns together in their order, is the system's own: the factor's
+// pattern is made of whole nodes, so a node's first unknown carries its
+// links (all the unknowns of each node eliminated later, one of each node
+// eliminated earlier) and its later unknowns only their diagonal. Far fewer
+// elements than the system, for the analysis to read.
+bool CSparseNormals::FactorPattern(const std::vector<int64_t>& nodeOrder, std::vector<int64_t>& start,
+                                   std::vector<int64_t>& row) const
+{
+    try {
+        const int nodes = static_cast<int>(nodeSize.size());
+        std::vector<int64_t> rank(static_cast<size_t>(nodes));
+        for (size_t k = 0; k < nodeOrder.size(); ++k)
+            rank[static_cast<size_t>(nodeOrder[k])] = static_cast<int64_t>(k);
+        start.assign(static_cast<size_t>(order) + 1, 0);
+        size_t count = static_cast<size_t>(order);
+        for (int a = 0; a < nodes; ++a) {
+            if (nodeSize[static_cast<size_t>(a)] < 1)
+                continue;
+            count += static_cast<size_t>(nodeSize[static_cast<size_t>(a)] - 1);
+            for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                const int b = adjacency[static_cast<size_t>(t)];
+                count += rank[static_cast<size_t>(b)] > rank[static_cast<size_t>(a)]
+                             ? static_cast<size_t>(nodeSize[static_cast<size_t>(b)])
+                             : static_cast<size_t>(nodeSize[static_cast<size_t>(a)]);
+            }
+        }
+        row.clear();
+        row.reserve(count);
+        for (int a = 0; a < nodes; ++a) {
+            const int first = nodeStart[static_cast<size_t>(a)];
+            const int end = nodeStart[static_cast<size_t>(a) + 1];
+            const int64_t ra = rank[static_cast<size_t>(a)];
+            for (int u = first; u < end; ++u) {
+                if (u == first) {
+                    for (int v = first; v < end; ++v)
+                        row.push_back(v);
+                } else {
+                    row.push_back(u);
+                }
+                for (int64_t t = adjacencyStart[static_cast<size_t>(a)]; t < adjacencyStart[static_cast<size_t>(a) + 1]; ++t) {
+                    const int b = adjacency[static_cast<size_t>(t)];
+                    if (rank[static_cast<size_t>(b)] > ra) {
+                        if (u == first)
+                            for (int v = nodeStart[static_cast<size_t>(b)]; v < nodeStart[static_cast<size_t>(b) + 1]; ++v)
+                                row.push_back(v);
+                    } else if (nodeSize[static_cast<size_t>(b)] > 0) {
+                        row.push_back(nodeStart[static_cast<size_t>(b)]);
+                    }
+                }
+                start[static_cast<size_t>(u) + 1] = static_cast<int64_t>(row.size());
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 // The same where each node's unknowns follow each other in elimination
@@ -460,6 +547,8 @@ bool CSparseNormals::BuildPermuted()
 {
     if (contiguous && BuildPermutedByNodes())
         return true;
+    if (!ListColumns())
+        return false;
     try {
         const size_t n = static_cast<size_t>(order);
         permStart.assign(n + 1, 0);
@@ -514,8 +603,7 @@ void CSparseNormals::CopyToPacked(double* const* T) const
     for (int r = 0; r < order; ++r) {
         double* row = T[r];
         std::fill(row, row + (order - r), 0.0);
-        for (int64_t e = rowStart[static_cast<size_t>(r)]; e < rowStart[static_cast<size_t>(r) + 1]; ++e)
-            row[columnIndex[static_cast<size_t>(e)] - r] = values[static_cast<size_t>(e)];
+        ForEachColumn(r, [&](int64_t e, int c) { row[c - r] = values[static_cast<size_t>(e)]; });
         row[order - r] = rhs[static_cast<size_t>(r)];
     }
     T[order][0] = squareSum;

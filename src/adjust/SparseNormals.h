@@ -87,6 +87,8 @@ public:
     // inverse; false, nothing written, unless cols are whole blocks of
     // unknowns, each in its order, and the inverse is formed on them.
     bool InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows, double* out) const;
+    // Where the analysis eliminates `unknown` (0 first).
+    int64_t EliminationPosition(int unknown) const { return position[static_cast<size_t>(unknown)]; }
     int NodeOf(int unknown) const { return rowNode[static_cast<size_t>(unknown)]; }
     int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
     int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }
@@ -102,7 +104,10 @@ private:
     std::vector<int> nodeStart;
     std::vector<int32_t> rowNode;
     std::vector<int64_t> rowStart;       // per row, its first stored element; order + 1 entries
-    std::vector<int64_t> columnIndex;    // per stored element, its column
+    std::vector<int64_t> columnIndex;    // per stored element, its column; listed when needed
+    template <typename Visit>
+    void ForEachColumn(int r, Visit visit) const;
+    bool ListColumns();
     std::vector<double> values;
     std::vector<int64_t> adjacencyStart; // per node, its linked nodes after it
     std::vector<int32_t> adjacency;
@@ -120,6 +125,8 @@ private:
     std::vector<int64_t> permStart, permRow, permSource;
     std::vector<double> permScale;
     bool BuildPermuted();
+    bool FactorPattern(const std::vector<int64_t>& nodeOrder, std::vector<int64_t>& start,
+                       std::vector<int64_t>& row) const;
     bool BuildPermutedByNodes();
     CSupernodalFactor numeric;
     int numericReady = 0;                // 1 built, -1 not to be had: the library's own numeric phase
