@@ -1107,8 +1107,9 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
     const int entries = std::min(vectorStore.GetSize(), matrixStore.GetSize());
     folded.reserve(static_cast<size_t>(entries));
     CObjectPoint* const* pointData = points->GetData();
+    const int nPoints = points->GetSize();
     int store = 0;
-    for (int i = 0; i < points->GetSize(); ++i) {
+    for (int i = 0; i < nPoints; ++i) {
         CObjectPoint* point = pointData[i];
         if (point == nullptr || !IsFoldedPoint(*point))
             continue;
