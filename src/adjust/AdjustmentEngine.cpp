@@ -558,7 +558,7 @@ bool CAdjustmentEngine::RunIteration(IterationState& state, StepHook hook, void*
 
     progress.rejectionLimitMicrons = settings->rejectionLimit * 1000.0;
     progress.imageCount = images->GetSize();
-    progress.pointCount = points->GetUsedUnsolvedCount();
+    progress.pointCount = UsedSolvedCount();
     progress.degreesOfFreedom = dof;
     progress.residualRmsMicrons = rms * 1000.0;
     progress.sigma0 = summary->sigma0;
@@ -673,6 +673,18 @@ const int32_t* CAdjustmentEngine::GetFoldedColumns(int k, int& count) const
                            : foldedColumns.size();
     count = static_cast<int>(end - begin);
     return foldedColumns.data() + begin;
+}
+
+int CAdjustmentEngine::UsedSolvedCount() const
+{
+    // Points in use less unsolved points, as the set counts them.
+    const int n = points->GetSize();
+    CObjectPoint* const* data = points->GetData();
+    int count = 0;
+    for (int i = 0; i < n; ++i)
+        if (const CObjectPoint* p = data[i])
+            count += (p->inUse ? 1 : 0) - (p->unsolved ? 1 : 0);
+    return count;
 }
 
 bool CAdjustmentEngine::IsFoldedPoint(const CObjectPoint& point) const

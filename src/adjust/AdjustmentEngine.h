@@ -212,6 +212,8 @@ public:
     // --- What the post-adjustment needs of the last iteration ---------------
     // A point was folded in the last forming (it has a store entry).
     bool IsFoldedPoint(const CObjectPoint& point) const;
+    // The set's GetUsedUnsolvedCount in one walk.
+    int UsedSolvedCount() const;
     // Store entry k holds v = Npp^-1 np (vectorStore) and M = Npp^-1 Npr'
     // (matrixStore) with only its non-zero columns; column c of M belongs to
     // parameter GetFoldedColumns(k)[c] of the reduced system (the datum

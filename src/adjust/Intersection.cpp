@@ -61,16 +61,24 @@ private:
     int count = 0;
 };
 
+// An image's orientation: its rotation and its projection centre.
+struct Station {
+    double R[3][3];
+    double X0[3];
+};
+
 // A ray of the point: its image, its observation, the image's camera and
 // orientation, and the observation's corrected coordinates once they are
 // needed. They do not change during one intersection, so they are found once
-// per ray, not once per pass.
+// per ray, not once per pass. The orientation is read where it is kept (the
+// engine's station cache, or the collection's own copies).
 struct Ray {
+    Ray() {} // (every member is set by AddRay and the station's link)
     const CProjectImage* image;
     CImageObservation* observation;
     const CCamera* camera;
-    double R[3][3];
-    double X0[3];
+    const double (*R)[3];
+    const double* X0;
     double x, y;
     int corrected; // 0: not yet asked, 1: x and y hold them, -1: they cannot be had
 };
@@ -90,13 +98,26 @@ void AddRay(std::vector<Ray>& rays, const CProjectImage* image, CImageObservatio
     ray.corrected = 0;
 }
 
-// The ray's station as the image holds it.
-void SetStation(Ray& ray, const CProjectImage& image)
+// The station as the image holds it.
+void SetStation(Station& station, const CProjectImage& image)
 {
-    image.GetRotation(ray.R);
-    ray.X0[0] = image.X;
-    ray.X0[1] = image.Y;
-    ray.X0[2] = image.Z;
+    image.GetRotation(station.R);
+    station.X0[0] = image.X;
+    station.X0[1] = image.Y;
+    station.X0[2] = image.Z;
+}
+
+void LinkStation(Ray& ray, const Station& station)
+{
+    ray.R = station.R;
+    ray.X0 = station.X0;
+}
+
+// The stations of the collected rays, kept per thread like the rays.
+std::vector<Station>& StationScratch()
+{
+    thread_local std::vector<Station> stations;
+    return stations;
 }
 
 // The rays of the point over the given images, in their order: entries that
@@ -107,6 +128,8 @@ void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& imag
                  const CRayImages& order, std::vector<Ray>& rays)
 {
     rays.clear();
+    std::vector<Station>& stations = StationScratch();
+    stations.clear();
     for (int k = 0; k < order.Size(); ++k) {
         const int i = order[k];
         if (i < 0 || i >= images.GetSize() || i >= point.observationIndex.GetSize())
@@ -119,9 +142,13 @@ void CollectRays(const CObjectPoint& point, const CDynArray<CProjectImage>& imag
         const CCamera* camera = observation ? FindImageCamera(*image, cameras) : nullptr;
         if (camera) {
             AddRay(rays, image, observation, camera);
-            SetStation(rays.back(), *image);
+            stations.emplace_back();
+            SetStation(stations.back(), *image);
         }
     }
+    // (Linked once both are complete: neither moves any more.)
+    for (size_t k = 0; k < rays.size(); ++k)
+        LinkStation(rays[k], stations[k]);
 }
 
 // The same from the engine's lists: each ray's observation and its image's
@@ -136,8 +163,8 @@ void CollectListedRays(const CAdjustmentEngine::StationCache* stations, const in
             continue;
         AddRay(rays, s.image, observations[k], s.camera);
         Ray& ray = rays.back();
-        std::copy(&s.R[0][0], &s.R[0][0] + 9, &ray.R[0][0]);
-        std::copy(s.X0, s.X0 + 3, ray.X0);
+        ray.R = s.R;
+        ray.X0 = s.X0;
     }
 }
 
@@ -185,7 +212,7 @@ bool RayRows(const CObjectPoint& point, Ray& ray, double row0[kRayColumns], doub
     if (!Corrected(ray))
         return false;
     const double c = ray.camera->parameters[CAM_C];
-    const double(&R)[3][3] = ray.R;
+    const double(*R)[3] = ray.R;
     const double d[3] = {point.x - ray.X0[0], point.y - ray.X0[1], point.z - ray.X0[2]};
     const double depth = ray::Dot(R[2], d);
     if (!(depth != 0.0) || !std::isfinite(depth))
@@ -213,7 +240,9 @@ bool FormRayBlock(const CObjectPoint& point, const CProjectImage& image, const C
     std::vector<Ray> one;
     AddRay(one, &image, &observation, &camera);
     Ray& ray = one.back();
-    SetStation(ray, image);
+    Station station;
+    SetStation(station, image);
+    LinkStation(ray, station);
     double row0[kRayColumns], row1[kRayColumns];
     return RayRows(point, ray, row0, row1) && StoreRayRows(row0, row1, kRayColumns, observation, block);
 }
@@ -248,7 +277,7 @@ bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
         const double c = camera->parameters[CAM_C];
         if (!(c != 0.0))
             continue;
-        const double(&R)[3][3] = ray.R;
+        const double(*R)[3] = ray.R;
         // Every point P of the ray has a . (P - X0) = 0 and b . (P - X0) = 0.
         double a[3], b[3];
         for (int j = 0; j < 3; ++j) {
@@ -285,6 +314,23 @@ bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
     return true;
 }
 
+// The point's sigmas set to zero: its covariance, in the packed 3 x 3 form
+// it is kept in, cleared directly.
+void ClearSigmas(CObjectPoint& point)
+{
+    CMatrix& c = point.covariance;
+    if (c.GetRows() != 3 || !c.IsSymmetric()) {
+        point.SetSigmaX(0.0);
+        point.SetSigmaY(0.0);
+        point.SetSigmaZ(0.0);
+        return;
+    }
+    double* const* row = c.GetRowTable();
+    row[0][0] = row[0][1] = row[0][2] = 0.0;
+    row[1][0] = row[1][1] = 0.0;
+    row[2][0] = 0.0;
+}
+
 // The intersection of the point from its rays (collected; the vector is
 // worked on).
 bool Intersect(double& rms, CObjectPoint& point, const CProjectSettings& settings, int pass, std::vector<Ray>& rays)
@@ -308,9 +354,7 @@ bool Intersect(double& rms, CObjectPoint& point, const CProjectSettings& setting
         }
     }
 
-    point.SetSigmaX(0.0);
-    point.SetSigmaY(0.0);
-    point.SetSigmaZ(0.0);
+    ClearSigmas(point);
     rms = 0.0;
     int passes = 0;
     int increases = 0;

@@ -1095,13 +1095,22 @@ bool CAdjustmentEngine::UpdateCamerasAndStations(const CVector& x)
 
 // Each folded point's correction d = v - M x over its columns. The points
 // are paired with their store entries in the order of the set, then
+// corrected on the workers (each point on its own, so the order in which
+// they are visited leaves every figure as it is). They are visited in the
+// fold order, in which their blocks were made and lie in memory.
+// Each folded point's correction d = v - M x over its columns. The points
+// are paired with their store entries in the order of the set, then
 // corrected on the workers (each point on its own).
 bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
 {
     std::vector<std::pair<int, int>> folded; // point, store entry
+    const int entries = std::min(vectorStore.GetSize(), matrixStore.GetSize());
+    folded.reserve(static_cast<size_t>(entries));
+    CObjectPoint* const* pointData = points->GetData();
+    const int nPoints = points->GetSize();
     int store = 0;
-    for (int i = 0; i < points->GetSize(); ++i) {
-        CObjectPoint* point = points->GetAt(i);
+    for (int i = 0; i < nPoints; ++i) {
+        CObjectPoint* point = pointData[i];
         if (point == nullptr || !IsFoldedPoint(*point))
             continue;
         if (store >= vectorStore.GetSize())
@@ -1109,26 +1118,69 @@ bool CAdjustmentEngine::UpdatePointsStandard(const CVector& x)
         folded.emplace_back(i, store++);
     }
     const int count = static_cast<int>(folded.size());
+    CVector* const* vectors = vectorStore.GetData();
+    CMatrix* const* matrices = matrixStore.GetData();
+    // A point's blocks are reached through their objects and row tables:
+    // they are fetched in stages, each some points ahead of the next (the
+    // objects, then the row tables and the point, then the values).
+    auto fetch = [&](int k, int stage) {
+        const std::pair<int, int>& f = folded[static_cast<size_t>(k)];
+        const CMatrix* M = matrices[f.second];
+        if (stage == 0) {
+            __builtin_prefetch(M);
+            __builtin_prefetch(vectors[f.second]);
+        } else if (stage == 1) {
+            __builtin_prefetch(M->GetRowTable());
+            __builtin_prefetch(vectors[f.second]->GetData(), 1);
+            __builtin_prefetch(&pointData[f.first]->x, 1);
+            __builtin_prefetch(pointData[f.first]->correctionSum, 1);
+        } else if (M->GetRows() == 3 && M->GetCols() > 0) {
+            // (The values are one block of 3 rows.)
+            const char* at = reinterpret_cast<const char*>(M->GetRowTable()[0]);
+            const char* last = at + (3 * static_cast<size_t>(M->GetCols()) - 1) * sizeof(double);
+            for (; at < last; at += 64)
+                __builtin_prefetch(at);
+            __builtin_prefetch(last);
+        }
+    };
+    constexpr int kAhead[3] = {8, 4, 2};
     constexpr int kChunk = 512;
     const int chunks = (count + kChunk - 1) / kChunk;
     std::atomic<int> next{0};
     RunOnWorkers(std::max(1, std::min(GetWorkerCount(), chunks)), [&](int, int, CWorkerBarrier&) {
         for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
-            for (int k = c * kChunk; k < std::min(count, (c + 1) * kChunk); ++k) {
+            const int begin = c * kChunk, end = std::min(count, (c + 1) * kChunk);
+            for (int stage = 0; stage < 3; ++stage)
+                for (int k = begin; k < std::min(end, begin + kAhead[stage]); ++k)
+                    fetch(k, stage);
+            for (int k = begin; k < end; ++k) {
+                for (int stage = 0; stage < 3; ++stage)
+                    if (k + kAhead[stage] < end)
+                        fetch(k + kAhead[stage], stage);
                 const int entry = folded[static_cast<size_t>(k)].second;
-                CVector& v = *vectorStore.GetAt(entry);
-                const CMatrix& M = *matrixStore.GetAt(entry);
+                CVector& v = *vectors[entry];
+                const CMatrix& M = *matrices[entry];
                 int columns = 0;
                 const int32_t* cols = GetFoldedColumns(entry, columns);
+                // The three rows' sums run side by side, each in its own
+                // order of terms.
                 double* const* Mr = M.GetRowTable();
-                for (int r = 0; r < 3; ++r) {
-                    double s = 0.0;
-                    for (int c2 = 0; c2 < columns; ++c2)
-                        s += Mr[r][c2] * x[cols[c2]];
-                    v[r] -= s;
+                const double* M0 = Mr[0];
+                const double* M1 = Mr[1];
+                const double* M2 = Mr[2];
+                const double* xd = x.GetData();
+                double s0 = 0.0, s1 = 0.0, s2 = 0.0;
+                for (int c2 = 0; c2 < columns; ++c2) {
+                    const double xc = xd[cols[c2]];
+                    s0 += M0[c2] * xc;
+                    s1 += M1[c2] * xc;
+                    s2 += M2[c2] * xc;
                 }
+                v[0] -= s0;
+                v[1] -= s1;
+                v[2] -= s2;
                 const double d[3] = {v[0], v[1], v[2]};
-                UpdatePoint(*points->GetAt(folded[static_cast<size_t>(k)].first), d);
+                UpdatePoint(*pointData[folded[static_cast<size_t>(k)].first], d);
             }
         }
     });
