@@ -12,8 +12,17 @@
 
 namespace {
 
+// A matrix with fewer than three rows or columns becomes the packed 3 x 3
+// zero matrix, so that its sigmas have room.
+void EnsureThreeByThree(CMatrix& m)
+{
+    if (m.GetRows() < 3 || (!m.IsSymmetric() && m.GetCols() < 3))
+        m.Resize(3, -1);
+}
+
 void SetDiagonal3(CMatrix& m, double a, double b, double c)
 {
+    EnsureThreeByThree(m);
     m.Zero();
     m.SetAt(a, 0, 0);
     m.SetAt(b, 1, 1);
@@ -285,6 +294,7 @@ void CObjectPoint::SetSigmas(double sx, double sy, double sz)
 
 void CObjectPoint::SetSigma(int i, double s)
 {
+    EnsureThreeByThree(covariance);
     for (int k = 0; k < 3; ++k)
         covariance.SetAt(0.0, i, k);
     covariance.SetAt(s * s, i, i);

@@ -177,6 +177,24 @@ TEST(ObjectPoint, SigmaSettersTouchOnlyTheirRowAndColumn)
     ExpectDiagonal(p.limitingCovariance, 0.25, 0.0625, 4.0);
 }
 
+// A covariance emptied or cut below 3 x 3 gets room for its sigmas again.
+TEST(ObjectPoint, SigmaSettersMakeRoomInASmallCovariance)
+{
+    const struct {
+        int rows, cols;
+    } shapes[] = {{0, -1}, {0, 0}, {2, -1}, {2, 2}, {3, 2}};
+    for (const auto& shape : shapes) {
+        CObjectPoint p;
+        ASSERT_TRUE(p.covariance.Resize(shape.rows, shape.cols));
+        p.SetSigmaZ(0.5);
+        ASSERT_GE(p.covariance.GetRows(), 3) << shape.rows << " x " << shape.cols;
+        ExpectDiagonal(p.covariance, 0.0, 0.0, 0.25);
+        ASSERT_TRUE(p.covariance.Resize(shape.rows, shape.cols));
+        p.SetSigmas(1.0, 2.0, 3.0);
+        ExpectDiagonal(p.covariance, 1.0, 4.0, 9.0);
+    }
+}
+
 TEST(ObjectPoint, NormalIsStoredAsUnitVectorAndZeroMeansNone)
 {
     CObjectPoint p;
