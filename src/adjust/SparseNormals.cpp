@@ -128,6 +128,8 @@ CSparseNormals::~CSparseNormals() = default;
 
 bool CSparseNormals::Build(const std::vector<int>& sizes, std::vector<std::pair<int32_t, int32_t>>& links)
 {
+    DropInverse();
+    factored = restorable = false;
     try {
         const int nodes = static_cast<int>(sizes.size());
         nodeSize = sizes;
@@ -236,7 +238,7 @@ void CSparseNormals::Zero()
     std::fill(values.begin(), values.end(), 0.0);
     std::fill(rhs.begin(), rhs.end(), 0.0);
     squareSum = 0.0;
-    factored = false;
+    factored = restorable = false;
 }
 
 void CSparseNormals::Hold(int index)
@@ -247,6 +249,7 @@ void CSparseNormals::Hold(int index)
     for (int64_t e = rowStart[static_cast<size_t>(index)]; e < rowStart[static_cast<size_t>(index) + 1]; ++e)
         values[static_cast<size_t>(e)] = 0.0;
     values[static_cast<size_t>(rowStart[static_cast<size_t>(index)])] = 1.0;
+    restorable = false;
     rhs[static_cast<size_t>(index)] = 0.0;
     for (int k = nodeStart[static_cast<size_t>(a)]; k < index; ++k)
         *Entry(k, index) = 0.0;
@@ -310,6 +313,8 @@ bool CSparseNormals::Analyse()
 {
     if (!lib->started || order < 1)
         return false;
+    DropInverse();
+    factored = restorable = false;
     if (lib->factor != nullptr)
         cholmod_l_free_factor(&lib->factor, &lib->common);
     numericReady = 0;
@@ -523,9 +528,41 @@ void CSparseNormals::CopyToPacked(double* const* T) const
 
 bool CSparseNormals::Factorize(int workers)
 {
+    DropInverse();
+    return FactorizeSystem(workers);
+}
+
+void CSparseNormals::DropInverse()
+{
+    inverseValue = nullptr;
+    inverseInFactor = false;
+    std::vector<double>().swap(inverseKept);
+}
+
+bool CSparseNormals::RestoreFactor(bool keep, int workers)
+{
+    if (!inverseInFactor)
+        return factored;
+    if (!restorable)
+        return false;
+    const cholmod_factor& L = *lib->factor;
+    if (keep && inverseValue != nullptr) {
+        try {
+            const double* x = static_cast<const double*>(L.x);
+            inverseKept.assign(x, x + L.xsize);
+        } catch (const std::bad_alloc&) {
+            inverseKept.clear();
+        }
+    }
+    inverseInFactor = false;
+    inverseValue = inverseKept.empty() ? nullptr : inverseKept.data();
+    return FactorizeSystem(workers);
+}
+
+bool CSparseNormals::FactorizeSystem(int workers)
+{
     factored = false;
     notPositive = false;
-    inverseValue.clear();
     if (lib->factor == nullptr && !Analyse())
         return false;
     if (permStart.size() != static_cast<size_t>(order) + 1)
@@ -640,9 +677,9 @@ bool CSparseNormals::Factorize(int workers)
     return true;
 }
 
-bool CSparseNormals::Solve(CVector& x) const
+bool CSparseNormals::Solve(CVector& x)
 {
-    if (!factored)
+    if (!RestoreFactor(true))
         return false;
     cholmod_common& c = lib->common;
     cholmod_dense* z = cholmod_l_allocate_dense(static_cast<size_t>(order), 1, static_cast<size_t>(order),
@@ -680,7 +717,8 @@ bool CSparseNormals::Solve(CVector& x) const
 // Z is kept in the factor's own layout.
 bool CSparseNormals::InvertOnPattern(int workers)
 {
-    inverseValue.clear();
+    RestoreFactor(false, workers);
+    DropInverse();
     if (!factored || lib->factor == nullptr || !lib->factor->is_super)
         return false;
     const cholmod_factor& L = *lib->factor;
@@ -689,17 +727,21 @@ bool CSparseNormals::InvertOnPattern(int workers)
     const SuiteSparse_long* pi = static_cast<const SuiteSparse_long*>(L.pi);
     const SuiteSparse_long* px = static_cast<const SuiteSparse_long*>(L.px);
     const SuiteSparse_long* ls = static_cast<const SuiteSparse_long*>(L.s);
-    const double* lx = static_cast<const double*>(L.x);
+    // Z takes the place of L: a supernode reads its own columns of L before
+    // it writes them, and only the Z of the supernodes of its rows.
+    double* const zx = static_cast<double*>(L.x);
+    const double* lx = zx;
     try {
         columnSuper.assign(static_cast<size_t>(order), 0);
         for (size_t t = 0; t < nsuper; ++t)
             for (SuiteSparse_long j = super[t]; j < super[t + 1]; ++j)
                 columnSuper[static_cast<size_t>(j)] = static_cast<int64_t>(t);
-        inverseValue.assign(L.xsize, 0.0);
     } catch (const std::bad_alloc&) {
-        inverseValue.clear();
         return false;
     }
+    inverseInFactor = true;
+    restorable = true;
+    factored = false;
     // Work areas are taken uninitialised: every element read is written
     // first, and the pages are first touched by the pieces that use them.
     struct Buffer {
@@ -733,7 +775,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
         h.nR = h.nsrow - h.nscol;
         h.R = ls + pi[si] + h.nscol;
         h.Lx = lx + px[si];
-        h.Zx = &inverseValue[static_cast<size_t>(px[si])];
+        h.Zx = zx + px[si];
         return h;
     };
     auto chunks = [&](const Shape& h) { return (h.nR + kChunk - 1) / kChunk; };
@@ -767,7 +809,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
                 ++jEnd;
             const SuiteSparse_long* tr = ls + pi[t];
             const int64_t tn = pi[t + 1] - pi[t];
-            const double* zt = &inverseValue[static_cast<size_t>(px[t])];
+            const double* zt = zx + px[t];
             // Rows j .. nR - 1 in the supernode's column, as runs of
             // rows that follow each other in both: (row, place, length).
             pos.clear();
@@ -1085,10 +1127,9 @@ bool CSparseNormals::InvertOnPattern(int workers)
             }
         });
     }
-    if (!ok) {
-        inverseValue.clear();
+    if (!ok)
         return false;
-    }
+    inverseValue = zx;
     return true;
 }
 
@@ -1112,7 +1153,7 @@ int64_t CSparseNormals::InverseIndex(int64_t a, int64_t b) const
 bool CSparseNormals::InverseAt(int i, int j, double& out) const
 {
     out = 0.0;
-    if (inverseValue.empty() || i < 0 || j < 0 || i >= order || j >= order)
+    if (inverseValue == nullptr || i < 0 || j < 0 || i >= order || j >= order)
         return false;
     int64_t a = position[static_cast<size_t>(i)], b = position[static_cast<size_t>(j)];
     if (a < b)
@@ -1124,9 +1165,9 @@ bool CSparseNormals::InverseAt(int i, int j, double& out) const
     return true;
 }
 
-bool CSparseNormals::InvertWhole(CMatrix& out) const
+bool CSparseNormals::InvertWhole(CMatrix& out)
 {
-    if (!factored)
+    if (!RestoreFactor(true))
         return false;
     if (!out.Resize(order, -1) || out.GetRows() != order)
         return false;
@@ -1161,7 +1202,7 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
 {
     const int si = nodeSize[static_cast<size_t>(nodeI)], sj = nodeSize[static_cast<size_t>(nodeJ)];
     const int i0 = nodeStart[static_cast<size_t>(nodeI)], j0 = nodeStart[static_cast<size_t>(nodeJ)];
-    if (!contiguous || inverseValue.empty()) {
+    if (!contiguous || inverseValue == nullptr) {
         for (int u = 0; u < si; ++u)
             for (int t = 0; t < sj; ++t)
                 if (!InverseAt(i0 + u, j0 + t, out[u * sj + t]))
@@ -1212,7 +1253,7 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
 bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
                                        double* out) const
 {
-    if (!contiguous || inverseValue.empty() || rows < 1 || rows > 6 || count < 1)
+    if (!contiguous || inverseValue == nullptr || rows < 1 || rows > 6 || count < 1)
         return false;
     struct Block {
         int64_t position; // elimination position of its first unknown
