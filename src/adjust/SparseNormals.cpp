@@ -871,13 +871,23 @@ bool CSparseNormals::InvertOnPattern(int workers)
         blas::Trsm('L', 'L', 'N', 'N', nscol - c0, c1 - c0, 1.0, h.Lx + c0 + c0 * h.nsrow, h.nsrow,
                    w.Linv.data() + c0 + c0 * nscol, nscol);
     };
-    // Tile (row chunk i, column chunk j <= i) of Z_SS = L^-T L^-1 (on the
-    // diagonal, the elements above it are cleared after).
-    auto tileOfOwn = [&](const Shape& h, Work& w, int64_t i, int64_t j) {
-        const int64_t nscol = h.nscol, i0 = i * kColumnChunk, j0 = j * kColumnChunk;
+    // Column chunk k of Z_SS = L^-T L^-1 (its lower triangle), wider: the
+    // chunk's own block by a rank update, the rows below it by the
+    // triangular product with the rest of L^-1, both at about twice the
+    // speed of general products on small tiles.
+    constexpr int64_t kOwnChunk = 128;
+    auto ownChunks = [&](const Shape& h) { return (h.nscol + kOwnChunk - 1) / kOwnChunk; };
+    auto columnsOfOwn = [&](const Shape& h, Work& w, int64_t k) {
+        const int64_t nscol = h.nscol, j0 = k * kOwnChunk, j1 = std::min(nscol, j0 + kOwnChunk);
         const double* l = w.Linv.data();
-        blas::Gemm('T', 'N', columnEnd(h, i) - i0, columnEnd(h, j) - j0, nscol - i0, 1.0, l + i0 + i0 * nscol, nscol,
-                   l + i0 + j0 * nscol, nscol, 0.0, h.Zx + i0 + j0 * h.nsrow, h.nsrow);
+        blas::Syrk('L', 'T', j1 - j0, nscol - j0, 1.0, l + j0 + j0 * nscol, nscol, 0.0, h.Zx + j0 + j0 * h.nsrow,
+                   h.nsrow);
+        if (j1 == nscol)
+            return;
+        for (int64_t c = j0; c < j1; ++c)
+            std::copy(l + j1 + c * nscol, l + nscol + c * nscol, h.Zx + j1 + c * h.nsrow);
+        blas::Trmm('L', 'L', 'T', 'N', nscol - j1, j1 - j0, 1.0, l + j1 + j1 * nscol, nscol, h.Zx + j1 + j0 * h.nsrow,
+                   h.nsrow);
     };
     // Column chunk k of Z_SS minus Y' Z_RS; the elements above the diagonal
     // back to zero.
@@ -909,7 +919,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
         const int64_t parts = chunks(h), columnParts = columnChunks(h);
         switch (step) {
         case 0: return columnParts + parts;
-        case 1: return parts + columnParts * (columnParts + 1) / 2;
+        case 1: return parts + ownChunks(h);
         case 2: return parts;
         default: return columnParts;
         }
@@ -929,12 +939,7 @@ bool CSparseNormals::InvertOnPattern(int workers)
                 rowsOfY(h, w, p * kChunk, std::min(h.nR, (p + 1) * kChunk));
                 return true;
             }
-            int64_t t = p - parts, i = 0; // tiles (i, j <= i) row by row
-            while (t > i) {
-                t -= i + 1;
-                ++i;
-            }
-            tileOfOwn(h, w, i, t);
+            columnsOfOwn(h, w, p - parts);
             return true;
         }
         if (step == 2) {
