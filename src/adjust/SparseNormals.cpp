@@ -736,7 +736,26 @@ bool CSparseNormals::InvertOnPattern(int workers)
         for (size_t t = 0; t < nsuper; ++t)
             for (SuiteSparse_long j = super[t]; j < super[t + 1]; ++j)
                 columnSuper[static_cast<size_t>(j)] = static_cast<int64_t>(t);
+        // Where each node's rows lie in each supernode, for the
+        // propagation's look-ups, while it stays small.
+        nodePlace.clear();
+        const size_t nodes = nodeSize.size();
+        if (contiguous && nsuper * nodes <= (size_t(1) << 24)) {
+            const SuiteSparse_long* perm = static_cast<const SuiteSparse_long*>(L.Perm);
+            nodePlace.assign(nsuper * nodes, kNoPlace);
+            for (size_t t = 0; t < nsuper; ++t) {
+                int32_t* place = &nodePlace[t * nodes];
+                for (SuiteSparse_long k = pi[t]; k < pi[t + 1]; ++k) {
+                    const SuiteSparse_long row = ls[k];
+                    const int node = rowNode[static_cast<size_t>(perm[row])];
+                    if (place[node] == kNoPlace)
+                        place[node] = static_cast<int32_t>(
+                            (k - pi[t]) - (row - position[static_cast<size_t>(nodeStart[static_cast<size_t>(node)])]));
+                }
+            }
+        }
     } catch (const std::bad_alloc&) {
+        nodePlace.clear();
         return false;
     }
     inverseInFactor = true;
@@ -1264,6 +1283,7 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
         int64_t position; // elimination position of its first unknown
         int column;       // its first column in M
         int size;
+        int node;
     };
     // Per thread, kept from call to call: the calls come by the thousand.
     thread_local struct Scratch {
@@ -1284,7 +1304,7 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
         for (int k = 0; k < size; ++k)
             if (c + k >= count || cols[c + k] != first + k)
                 return false;
-        blocks.push_back(Block{position[static_cast<size_t>(first)], c, size});
+        blocks.push_back(Block{position[static_cast<size_t>(first)], c, size, node});
         largest = std::max(largest, size);
         c += size;
     }
@@ -1332,7 +1352,19 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
             const SuiteSparse_long* first = ls + spi[st];
             const SuiteSparse_long* last = ls + spi[st + 1];
             // Blocks that follow each other in one supernode share the walk.
-            if (st != walked) {
+            if (st != walked && !nodePlace.empty()) {
+                const int32_t* place = &nodePlace[static_cast<size_t>(st) * nodeSize.size()];
+                const int64_t rowsHere = last - first;
+                for (size_t b = a; b < nb; ++b) {
+                    const int u0 = b == a ? t : 0;
+                    const int64_t p = place[blocks[b].node];
+                    if (p == kNoPlace || p + u0 < 0 || p + u0 >= rowsHere ||
+                        first[p + u0] != static_cast<SuiteSparse_long>(blocks[b].position + u0))
+                        return false;
+                    at[b] = p;
+                }
+                walked = st;
+            } else if (st != walked) {
                 const SuiteSparse_long* from = first;
                 for (size_t b = a; b < nb; ++b) {
                     const int u0 = b == a ? t : 0;

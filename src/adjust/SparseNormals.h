@@ -7,6 +7,7 @@
 // them).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -151,5 +152,10 @@ private:
     // The supernode of each column.
     std::vector<int64_t> columnSuper;
     std::vector<int64_t> position;       // elimination position of each unknown
+    // Per supernode and node, where the node's first unknown would be among
+    // the supernode's rows (the node's rows follow each other there);
+    // kNoPlace where the node has no rows. Left empty when too large.
+    static constexpr int32_t kNoPlace = INT32_MIN;
+    std::vector<int32_t> nodePlace;
     bool contiguous = false;             // each node's unknowns follow each other in that order
 };
