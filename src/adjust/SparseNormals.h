@@ -7,6 +7,7 @@
 // them).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -70,11 +71,13 @@ public:
     // The pivots of the last factorisation, unscaled, in elimination order.
     const std::vector<double>& Pivots() const { return pivots; }
     // The solution of the factorised system into x[0 .. order - 1].
-    bool Solve(CVector& x) const;
+    bool Solve(CVector& x);
 
     // The inverse on the pattern of the factor (after Factorize), on up to
     // `workers` threads (the same result for any number); false when it
-    // cannot be formed or a value is not finite.
+    // cannot be formed or a value is not finite. It is formed over the
+    // factor, so a later Solve, InvertWhole or InvertOnPattern forms the
+    // factor again from the system as it then stands.
     bool InvertOnPattern(int workers = 1);
     // Element (i, j) of the inverse; false (out 0) outside what was formed.
     bool InverseAt(int i, int j, double& out) const;
@@ -93,7 +96,7 @@ public:
     int NodeStart(int node) const { return nodeStart[static_cast<size_t>(node)]; }
     int NodeSize(int node) const { return nodeSize[static_cast<size_t>(node)]; }
     // The whole inverse as a packed symmetric matrix (after Factorize).
-    bool InvertWhole(CMatrix& out) const;
+    bool InvertWhole(CMatrix& out);
 
 private:
     struct Library;
@@ -141,9 +144,25 @@ private:
     // outside the pattern.
     int64_t InverseIndex(int64_t a, int64_t b) const;
     // The inverse on the pattern of the factor, in the factor's supernodal
-    // layout; the supernode of each column.
-    std::vector<double> inverseValue;
+    // layout: formed in the factor's own storage (no other store to fault
+    // in and clear), and moved apart when the factor is needed again, which
+    // is then formed anew from the system; null when not formed.
+    const double* inverseValue = nullptr;
+    bool inverseInFactor = false;
+    std::vector<double> inverseKept;
+    bool FactorizeSystem(int workers);
+    // The factor back where it holds the inverse (the inverse kept apart
+    // when `keep`); false when it cannot be formed.
+    bool RestoreFactor(bool keep, int workers = 1);
+    bool restorable = false;             // the system is the one last factorised
+    void DropInverse();
+    // The supernode of each column.
     std::vector<int64_t> columnSuper;
     std::vector<int64_t> position;       // elimination position of each unknown
+    // Per supernode and node, where the node's first unknown would be among
+    // the supernode's rows (the node's rows follow each other there);
+    // kNoPlace where the node has no rows. Left empty when too large.
+    static constexpr int32_t kNoPlace = INT32_MIN;
+    std::vector<int32_t> nodePlace;
     bool contiguous = false;             // each node's unknowns follow each other in that order
 };

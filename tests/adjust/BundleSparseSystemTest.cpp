@@ -365,6 +365,92 @@ TEST(BundleSparseSystem, FactorisationLeavesTheSystemAndGivesOneResultForAnyWork
     }
 }
 
+// The inverse is formed over the factor's storage: what needs the factor
+// afterwards (a solution, the whole inverse, the inverse again) gets it
+// formed anew from the unchanged system, and the inverse read before stays
+// readable; once the system is cleared, there is no factor to be had.
+TEST(BundleSparseSystem, FactorNeededAfterTheInverseIsFormedAgain)
+{
+    const struct {
+        unsigned seed;
+        int nodes;
+        int width;
+        int workers;
+    } cases[] = {{6u, 30, 0, 1}, {7u, 120, 0, 3}, {8u, 100, 10, 1}, {9u, 100, 10, 8}};
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.seed);
+        TestSystem t;
+        BuildTestSystem(t, one.seed, one.nodes, one.width);
+        const int n = t.order;
+        CMatrix inverse(n, -1); // the dense truth
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c)
+                inverse.SetAt(t.dense.GetAt(r, c), r, c);
+        ASSERT_TRUE(inverse.InvertSymmetric(false));
+        ASSERT_TRUE(t.dense.LdltDecompose());
+        CVector truth(n);
+        t.dense.SolveAugmentedUnit(truth);
+
+        ASSERT_TRUE(t.sparse.Analyse());
+        ASSERT_TRUE(t.sparse.Factorize(one.workers));
+        CVector first;
+        ASSERT_TRUE(t.sparse.Solve(first));
+        ASSERT_TRUE(t.sparse.InvertOnPattern(one.workers));
+        std::vector<double> formed; // the inverse on the pattern, row by row
+        auto readInverse = [&](std::vector<double>& into) {
+            into.clear();
+            for (int r = 0; r < n; ++r)
+                for (int c = r; c < n; ++c) {
+                    double z = 0.0;
+                    if (t.sparse.InverseAt(r, c, z))
+                        into.push_back(z);
+                }
+        };
+        readInverse(formed);
+        ASSERT_GE(formed.size(), static_cast<size_t>(n));
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(pass);
+            CVector x;
+            ASSERT_TRUE(t.sparse.Solve(x));
+            for (int r = 0; r < n; ++r) {
+                EXPECT_EQ(x[r], first[r]);
+                ExpectRelative(x[r], truth[r], 1e-10, "solution");
+            }
+            std::vector<double> again;
+            readInverse(again);
+            EXPECT_EQ(again, formed);
+            CMatrix whole;
+            ASSERT_TRUE(t.sparse.InvertWhole(whole));
+            for (int r = 0; r < n; ++r)
+                for (int c = r; c < n; ++c)
+                    EXPECT_NEAR(whole.GetAt(r, c), inverse.GetAt(r, c),
+                                1e-10 * std::sqrt(inverse.GetAt(r, r) * inverse.GetAt(c, c)));
+            // Formed a second time, over the factor formed again.
+            ASSERT_TRUE(t.sparse.InvertOnPattern(one.workers));
+            readInverse(again);
+            EXPECT_EQ(again, formed);
+        }
+        size_t k = 0;
+        for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) {
+                double z = 0.0;
+                if (t.sparse.InverseAt(r, c, z)) {
+                    EXPECT_NEAR(z, inverse.GetAt(r, c), 1e-10 * std::sqrt(inverse.GetAt(r, r) * inverse.GetAt(c, c)));
+                    ++k;
+                }
+            }
+        EXPECT_EQ(k, formed.size());
+        // A cleared system has no factor; the inverse formed stays.
+        t.sparse.Zero();
+        CVector none;
+        EXPECT_FALSE(t.sparse.Solve(none));
+        std::vector<double> kept;
+        readInverse(kept);
+        EXPECT_EQ(kept, formed);
+        EXPECT_FALSE(t.sparse.InvertOnPattern(one.workers));
+    }
+}
+
 TEST(BundleSparseSystem, HeldUnknownGetsNoCorrection)
 {
     TestSystem t;
