@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -115,6 +116,47 @@ constexpr int32_t kNoOffset = INT32_MIN;
 // Where row i of a packed 10 x 10 block starts.
 constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
 
+// Two doubles at a time. Each element takes the operations of the scalar
+// code in the same order (products rounded apart, then added), so the
+// results are those of the element-by-element loops to the bit.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair LoadPair(const double* p)
+{
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void StorePair(double* p, Pair v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// dst[j] += x p[j] + y q[j] for j < n.
+inline void AddProducts(double* __restrict dst, int n, double x, const double* __restrict p, double y,
+                        const double* __restrict q)
+{
+    const Pair xv = {x, x}, yv = {y, y};
+    int j = 0;
+    for (; j + 2 <= n; j += 2)
+        StorePair(dst + j, LoadPair(dst + j) + (xv * LoadPair(p + j) + yv * LoadPair(q + j)));
+    for (; j < n; ++j)
+        dst[j] += x * p[j] + y * q[j];
+}
+
+// dst[j] = 0 + (x p[j] + y q[j]) for j < n: the sum from a cleared dst.
+inline void SetProducts(double* __restrict dst, int n, double x, const double* __restrict p, double y,
+                        const double* __restrict q)
+{
+    const Pair xv = {x, x}, yv = {y, y}, zero = {0.0, 0.0};
+    int j = 0;
+    for (; j + 2 <= n; j += 2)
+        StorePair(dst + j, zero + (xv * LoadPair(p + j) + yv * LoadPair(q + j)));
+    for (; j < n; ++j)
+        dst[j] = 0.0 + (x * p[j] + y * q[j]);
+}
+
 // Where row r of the system starts: at its diagonal element.
 inline double* DiagonalAt(const SystemRows& S, int r)
 {
@@ -136,15 +178,10 @@ template <int Rows, int Width>
 inline void AddRayRow(const SystemRows& S, double* rhs, int r0, int i, int o0, const double* p0, const double* p1,
                       const double* q0, const double* q1, const double l[2])
 {
-    double* __restrict row = DiagonalAt(S, r0 + i);
     const double a = p0[i], b = p1[i];
-    for (int j = i; j < Rows; ++j)
-        row[j - i] += a * p0[j] + b * p1[j];
-    if (Width > 0) {
-        double* __restrict cross = S.At(r0 + i, o0);
-        for (int j = 0; j < Width; ++j)
-            cross[j] += a * q0[j] + b * q1[j];
-    }
+    AddProducts(DiagonalAt(S, r0 + i), Rows - i, a, p0 + i, b, p1 + i);
+    if (Width > 0)
+        AddProducts(S.At(r0 + i, o0), Width, a, q0, b, q1);
     rhs[r0 + i] += a * l[0] + b * l[1];
 }
 
@@ -506,12 +543,9 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
         }
         const double* a0 = ray.a[0];
         const double* a1 = ray.a[1];
-        for (int i = 0; i < 10; ++i) {
-            double* sum = share->normal + kCameraRowStart[i];
-            for (int j = i; j < 10; ++j)
-                sum[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
-            share->rhs[i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
-        }
+        for (int i = 0; i < 10; ++i)
+            AddProducts(share->normal + kCameraRowStart[i], 10 - i, a0[i], a0 + i, a1[i], a1 + i);
+        AddProducts(share->rhs, 10, ray.l[0], a0, ray.l[1], a1);
     }
 
     const int rays = finite ? static_cast<int>(work.rays.size()) : 0;
@@ -652,8 +686,7 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
             // The band of the station's first row owns its cross store.
             double* cross = &standardFold.stationCross[60 * static_cast<size_t>(ray->station)];
             for (int i = 0; i < 10; ++i)
-                for (int j = 0; j < 6; ++j)
-                    cross[6 * i + j] += ray->a[0][i] * ray->b[0][j] + ray->a[1][i] * ray->b[1][j];
+                AddProducts(cross + 6 * i, 6, ray->a[0][i], ray->b[0], ray->a[1][i], ray->b[1]);
         }
     }
 }
@@ -970,17 +1003,8 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         const int camera = cameraSlot[static_cast<size_t>(ray.camera)];
         const int station = block[stationBlock].column;
         for (int r = 0; r < 3; ++r) {
-            const double u = P[0][r], w = P[1][r];
-            const double* __restrict a0 = ray.a[0];
-            const double* __restrict a1 = ray.a[1];
-            double* __restrict camCols = Nr[r] + camera;
-            for (int c = 0; c < 10; ++c)
-                camCols[c] += u * a0[c] + w * a1[c];
-            const double* __restrict b0 = ray.b[0];
-            const double* __restrict b1 = ray.b[1];
-            double* __restrict staCols = Nr[r] + station;
-            for (int c = 0; c < 6; ++c)
-                staCols[c] = 0.0 + (u * b0[c] + w * b1[c]);
+            AddProducts(Nr[r] + camera, 10, P[0][r], ray.a[0], P[1][r], ray.a[1]);
+            SetProducts(Nr[r] + station, 6, P[0][r], ray.b[0], P[1][r], ray.b[1]);
         }
         ++stationBlock;
     }
@@ -1045,7 +1069,11 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         const double* __restrict n1 = N1;
         const double* __restrict n2 = N2;
         double* __restrict out = Mr[r];
-        for (int c = 0; c < columns; ++c)
+        const Pair x0 = {i0, i0}, x1 = {i1, i1}, x2 = {i2, i2};
+        int c = 0;
+        for (; c + 2 <= columns; c += 2)
+            StorePair(out + c, x0 * LoadPair(n0 + c) + x1 * LoadPair(n1 + c) + x2 * LoadPair(n2 + c));
+        for (; c < columns; ++c)
             out[c] = i0 * n0[c] + i1 * n1[c] + i2 * n2[c];
     }
     double v[3];
