@@ -322,8 +322,7 @@ private:
         int row, column;
         int32_t offset;
     };
-    // The tiles of one point's elimination, built a point ahead of their
-    // kernel call so that the rows they touch can be fetched meanwhile.
+    // The tiles of one point's elimination, for one call of the kernel.
     struct FoldTiles;
     // Builds the tiles of work's elimination in rows lo .. hi - 1 and takes
     // Npr v from the right-hand side there; false when no tile meets the band.

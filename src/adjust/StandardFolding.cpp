@@ -33,8 +33,8 @@
 namespace {
 
 // Leaves the elements it makes without arguments uninitialised: a ray's
-// equations are all written by the forming of the ray, so clearing each
-// new one first is wasted.
+// equations are all written by the forming of the ray, and a camera's share
+// is set when it is added, so clearing each new one first is wasted.
 template <class T>
 struct UninitialisedAllocator : std::allocator<T> {
     template <class U>
@@ -82,7 +82,7 @@ struct CAdjustmentEngine::PointFold {
         double normal[55];
         double rhs[10];
     };
-    std::vector<CameraShare> cameraShares;
+    std::vector<CameraShare, UninitialisedAllocator<CameraShare>> cameraShares;
     std::vector<ColumnBlock> blocks;
     std::vector<ColumnBlock> runs; // the blocks, neighbours in both numberings joined
     int columns = 0;
@@ -161,14 +161,6 @@ inline void SetProducts(double* __restrict dst, int n, double x, const double* _
 inline double* DiagonalAt(const SystemRows& S, int r)
 {
     return S.T != nullptr ? S.T[r] : S.sparse->RowBegin(r);
-}
-
-// Asks for the lines of a piece of a row (length elements) ahead of use.
-inline void FetchPiece(const double* piece, int length)
-{
-    __builtin_prefetch(piece, 1, 3);
-    if (length > 1)
-        __builtin_prefetch(piece + length - 1, 1, 3);
 }
 
 // Adds row i (0 .. Rows - 1) of one ray's own block at r0 (partials p0, p1),
@@ -375,7 +367,7 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
     RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
         std::vector<int32_t> cameraSlot(static_cast<size_t>(nCam), -1);
         std::vector<LocatedPair> located(4096, LocatedPair{-1, -1, kNoOffset});
-        FoldTiles foldTiles[2];
+        FoldTiles foldTiles;
         for (int begin = 0; begin < nPoints; begin += block) {
             const int count = std::min(nPoints - begin, block);
             for (int t = nextPoint.fetch_add(1); t < count; t = nextPoint.fetch_add(1)) {
@@ -419,19 +411,9 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                     if (w.batch.size() > 1)
                         ApplyFoldBatch(w.batch.data(), static_cast<int>(w.batch.size()), w.packedRun.data(),
                                        target, lo, hi);
-                    // Each point's tiles are built (and their rows fetched)
-                    // while the kernel works on the point before.
-                    FoldTiles* ready = nullptr;
-                    for (int t : w.singles) {
-                        FoldTiles& next = ready == &foldTiles[0] ? foldTiles[1] : foldTiles[0];
-                        if (!BuildFoldTiles(work[static_cast<size_t>(t)], target, lo, hi, located, next))
-                            continue;
-                        if (ready != nullptr)
-                            ApplyFoldTiles(*ready, lo, hi);
-                        ready = &next;
-                    }
-                    if (ready != nullptr)
-                        ApplyFoldTiles(*ready, lo, hi);
+                    for (int t : w.singles)
+                        if (BuildFoldTiles(work[static_cast<size_t>(t)], target, lo, hi, located, foldTiles))
+                            ApplyFoldTiles(foldTiles, lo, hi);
                 }
             }
             barrier.Wait();
@@ -607,8 +589,11 @@ void CAdjustmentEngine::FetchFoldAhead(size_t position, CObjectPoint* const* poi
         const int first = rayStart[static_cast<size_t>(i)], end = rayStart[static_cast<size_t>(i) + 1];
         for (int r = first; r < end; r += 8)
             __builtin_prefetch(&rayObservations[static_cast<size_t>(r)]);
-        if (end > first)
+        if (end > first) {
             __builtin_prefetch(&rayObservations[static_cast<size_t>(end) - 1]);
+            __builtin_prefetch(&rayImages[static_cast<size_t>(first)]);
+            __builtin_prefetch(&rayImages[static_cast<size_t>(end) - 1]);
+        }
         __builtin_prefetch(pointData[i]);
         if (const CMatrix* M = alone ? spare(spareM, i) : nullptr)
             __builtin_prefetch(M);
@@ -715,7 +700,7 @@ int32_t CAdjustmentEngine::Locate(CSparseNormals& system, int row, int column, s
 // side minus Npr v: the rows of each block of the point that meets the band
 // by tiles, one per run from the block's own on (that one a triangle), all
 // in one call of the kernel. Building them takes Npr v from the right-hand
-// side (the kernel does not touch it) and fetches the rows they touch.
+// side (the kernel does not touch it).
 bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& S, int lo, int hi,
                                        std::vector<LocatedPair>& located, FoldTiles& out)
 {
@@ -753,11 +738,8 @@ bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& 
         const int i0 = std::max(0, lo - a.first);
         const int i1 = std::min(a.length, hi - a.first);
         rows.resize(rowAt + static_cast<size_t>(a.length), nullptr);
-        for (int i = i0; i < i1; ++i) {
-            double* row = DiagonalAt(S, a.first + i);
-            rows[rowAt + static_cast<size_t>(i)] = row;
-            FetchPiece(row, ownEnd - a.column - i);
-        }
+        for (int i = i0; i < i1; ++i)
+            rows[rowAt + static_cast<size_t>(i)] = DiagonalAt(S, a.first + i);
         for (int i = i0; i < i1; ++i) {
             const int ci = a.column + i;
             rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
@@ -770,9 +752,7 @@ bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& 
             rows.resize(at + static_cast<size_t>(a.length), nullptr);
             for (int i = i0; i < i1; ++i) {
                 double* row = rows[rowAt + static_cast<size_t>(i)];
-                double* piece = offset != kNoOffset ? row + offset - i : S.At(a.first + i, B.first);
-                rows[at + static_cast<size_t>(i)] = piece;
-                FetchPiece(piece, B.length);
+                rows[at + static_cast<size_t>(i)] = offset != kNoOffset ? row + offset - i : S.At(a.first + i, B.first);
             }
         }
     }
