@@ -163,6 +163,21 @@ inline double* DiagonalAt(const SystemRows& S, int r)
     return S.T != nullptr ? S.T[r] : S.sparse->RowBegin(r);
 }
 
+// Appends a tile field by field (a tile built whole on the stack and copied
+// in was read back before its parts had been written).
+inline void PushTile(std::vector<densekernel::ProductTile>& tiles, int first, int rows, int row, int column,
+                     int length, int triangular, size_t dst)
+{
+    densekernel::ProductTile& tile = tiles.emplace_back();
+    tile.first = first;
+    tile.rows = rows;
+    tile.row = row;
+    tile.column = column;
+    tile.length = length;
+    tile.triangular = triangular;
+    tile.dst = dst;
+}
+
 // Adds row i (0 .. Rows - 1) of one ray's own block at r0 (partials p0, p1),
 // its cross block with the Width unknowns at o0 (partials q0, q1) and its
 // right-hand side.
@@ -734,7 +749,7 @@ bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& 
             ++own;
         const int ownEnd = work.runs[own].column + work.runs[own].length;
         const size_t rowAt = rows.size();
-        tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
+        PushTile(tiles, a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt);
         const int i0 = std::max(0, lo - a.first);
         const int i1 = std::min(a.length, hi - a.first);
         rows.resize(rowAt + static_cast<size_t>(a.length), nullptr);
@@ -746,7 +761,7 @@ bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& 
         }
         for (size_t r = own + 1; r < runCount; ++r) {
             const PointFold::ColumnBlock& B = work.runs[r];
-            tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
+            PushTile(tiles, a.first, a.length, a.column, B.column, B.length, 0, rows.size());
             const int32_t offset = S.T != nullptr ? B.first - a.first : Locate(*S.sparse, a.first, B.first, located);
             const size_t at = rows.size();
             rows.resize(at + static_cast<size_t>(a.length), nullptr);
