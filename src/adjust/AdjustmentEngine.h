@@ -312,8 +312,10 @@ private:
     // Forms the rays of point `index` and prepares its folding into work;
     // false when the abort flag stopped it.
     bool FormPoint(int index, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
-    // Fetches ahead what the forming reads of point i and its rays.
-    void FetchPointAhead(int i) const;
+    // Fetches ahead what the forming reads of the points that follow
+    // position in the fold order, of their rays and (alone: no other worker
+    // forms meanwhile) of their kept blocks.
+    void FetchFoldAhead(size_t position, CObjectPoint* const* pointData, bool alone) const;
     bool PrepareFold(CObjectPoint& point, bool freeNetwork, PointFold& work, std::vector<int32_t>& cameraSlot);
     // Add a formed point's rays and its elimination to rows lo .. hi - 1.
     void ApplyRays(const PointFold& work, const SystemRows& S, int lo, int hi);
@@ -322,7 +324,13 @@ private:
         int row, column;
         int32_t offset;
     };
-    void ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi, std::vector<LocatedPair>& located);
+    // The tiles of one point's elimination, for one call of the kernel.
+    struct FoldTiles;
+    // Builds the tiles of work's elimination in rows lo .. hi - 1 and takes
+    // Npr v from the right-hand side there; false when no tile meets the band.
+    bool BuildFoldTiles(const PointFold& work, const SystemRows& S, int lo, int hi,
+                        std::vector<LocatedPair>& located, FoldTiles& out);
+    static void ApplyFoldTiles(const FoldTiles& tiles, int lo, int hi);
     static int32_t Locate(CSparseNormals& system, int row, int column, std::vector<LocatedPair>& located);
     // The eliminations of points with the same column blocks, together.
     void ApplyFoldBatch(const PointFold* const* batch, int count, const double* const* packed, const SystemRows& S,

@@ -11,6 +11,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
@@ -26,6 +30,36 @@
 #include "ProjectSettings.h"
 #include "Workers.h"
 
+namespace {
+
+// Leaves the elements it makes without arguments uninitialised: a ray's
+// equations are all written by the forming of the ray, and a camera's share
+// is set when it is added, so clearing each new one first is wasted.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
+    {
+    }
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+} // namespace
+
 // One point's share of the forming: its used rays and, when it folds, the
 // column blocks of its cross block Npr' (3 x columns: the cameras that see
 // it in camera order, its stations in image order, then the datum rows),
@@ -40,7 +74,7 @@ struct CAdjustmentEngine::PointFold {
     int index = -1;          // the point, -1 when not in use
     bool accumulate = false; // its rays are finite and enter the system
     bool folded = false;
-    std::vector<RayEquations> rays;
+    std::vector<RayEquations, UninitialisedAllocator<RayEquations>> rays;
     // The sums over the rays of one camera: its packed 10 x 10 block and
     // right-hand side.
     struct CameraShare {
@@ -48,13 +82,22 @@ struct CAdjustmentEngine::PointFold {
         double normal[55];
         double rhs[10];
     };
-    std::vector<CameraShare> cameraShares;
+    std::vector<CameraShare, UninitialisedAllocator<CameraShare>> cameraShares;
     std::vector<ColumnBlock> blocks;
     std::vector<ColumnBlock> runs; // the blocks, neighbours in both numberings joined
     int columns = 0;
     std::vector<double> nprT;
     CMatrix* M = nullptr;
     CVector* v = nullptr;
+};
+
+// One point's elimination as tiles for the kernel: the rows they touch and
+// the point's Npr' and M.
+struct CAdjustmentEngine::FoldTiles {
+    std::vector<densekernel::ProductTile> tiles;
+    std::vector<double*> rows;
+    const double* a[3] = {nullptr, nullptr, nullptr};
+    const double* m[3] = {nullptr, nullptr, nullptr};
 };
 
 namespace {
@@ -73,6 +116,68 @@ constexpr int32_t kNoOffset = INT32_MIN;
 // Where row i of a packed 10 x 10 block starts.
 constexpr int kCameraRowStart[10] = {0, 10, 19, 27, 34, 40, 45, 49, 52, 54};
 
+// Two doubles at a time. Each element takes the operations of the scalar
+// code in the same order (products rounded apart, then added), so the
+// results are those of the element-by-element loops to the bit.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair LoadPair(const double* p)
+{
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void StorePair(double* p, Pair v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// dst[j] += x p[j] + y q[j] for j < n.
+inline void AddProducts(double* __restrict dst, int n, double x, const double* __restrict p, double y,
+                        const double* __restrict q)
+{
+    const Pair xv = {x, x}, yv = {y, y};
+    int j = 0;
+    for (; j + 2 <= n; j += 2)
+        StorePair(dst + j, LoadPair(dst + j) + (xv * LoadPair(p + j) + yv * LoadPair(q + j)));
+    for (; j < n; ++j)
+        dst[j] += x * p[j] + y * q[j];
+}
+
+// dst[j] = 0 + (x p[j] + y q[j]) for j < n: the sum from a cleared dst.
+inline void SetProducts(double* __restrict dst, int n, double x, const double* __restrict p, double y,
+                        const double* __restrict q)
+{
+    const Pair xv = {x, x}, yv = {y, y}, zero = {0.0, 0.0};
+    int j = 0;
+    for (; j + 2 <= n; j += 2)
+        StorePair(dst + j, zero + (xv * LoadPair(p + j) + yv * LoadPair(q + j)));
+    for (; j < n; ++j)
+        dst[j] = 0.0 + (x * p[j] + y * q[j]);
+}
+
+// Where row r of the system starts: at its diagonal element.
+inline double* DiagonalAt(const SystemRows& S, int r)
+{
+    return S.T != nullptr ? S.T[r] : S.sparse->RowBegin(r);
+}
+
+// Appends a tile field by field (a tile built whole on the stack and copied
+// in was read back before its parts had been written).
+inline void PushTile(std::vector<densekernel::ProductTile>& tiles, int first, int rows, int row, int column,
+                     int length, int triangular, size_t dst)
+{
+    densekernel::ProductTile& tile = tiles.emplace_back();
+    tile.first = first;
+    tile.rows = rows;
+    tile.row = row;
+    tile.column = column;
+    tile.length = length;
+    tile.triangular = triangular;
+    tile.dst = dst;
+}
+
 // Adds row i (0 .. Rows - 1) of one ray's own block at r0 (partials p0, p1),
 // its cross block with the Width unknowns at o0 (partials q0, q1) and its
 // right-hand side.
@@ -80,15 +185,10 @@ template <int Rows, int Width>
 inline void AddRayRow(const SystemRows& S, double* rhs, int r0, int i, int o0, const double* p0, const double* p1,
                       const double* q0, const double* q1, const double l[2])
 {
-    double* __restrict row = S.At(r0 + i, r0 + i);
     const double a = p0[i], b = p1[i];
-    for (int j = i; j < Rows; ++j)
-        row[j - i] += a * p0[j] + b * p1[j];
-    if (Width > 0) {
-        double* __restrict cross = S.At(r0 + i, o0);
-        for (int j = 0; j < Width; ++j)
-            cross[j] += a * q0[j] + b * q1[j];
-    }
+    AddProducts(DiagonalAt(S, r0 + i), Rows - i, a, p0 + i, b, p1 + i);
+    if (Width > 0)
+        AddProducts(S.At(r0 + i, o0), Width, a, q0, b, q1);
     rhs[r0 + i] += a * l[0] + b * l[1];
 }
 
@@ -278,13 +378,17 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
         }
     };
 
+    CObjectPoint* const* pointData = points->GetData();
     RunOnWorkers(workers, [&](int worker, int, CWorkerBarrier& barrier) {
         std::vector<int32_t> cameraSlot(static_cast<size_t>(nCam), -1);
         std::vector<LocatedPair> located(4096, LocatedPair{-1, -1, kNoOffset});
+        FoldTiles foldTiles;
         for (int begin = 0; begin < nPoints; begin += block) {
             const int count = std::min(nPoints - begin, block);
             for (int t = nextPoint.fetch_add(1); t < count; t = nextPoint.fetch_add(1)) {
                 const int i = standardFold.foldOrder[static_cast<size_t>(begin + t)];
+                // (The points that follow on one worker arrive meanwhile.)
+                FetchFoldAhead(static_cast<size_t>(begin + t), pointData, workers == 1);
                 if (!FormPoint(i, freeNetwork, work[static_cast<size_t>(t)], cameraSlot))
                     aborted = true;
             }
@@ -323,7 +427,8 @@ bool CAdjustmentEngine::FormNormalsStandard(bool freeNetwork, int& equations)
                         ApplyFoldBatch(w.batch.data(), static_cast<int>(w.batch.size()), w.packedRun.data(),
                                        target, lo, hi);
                     for (int t : w.singles)
-                        ApplyFold(work[static_cast<size_t>(t)], target, lo, hi, located);
+                        if (BuildFoldTiles(work[static_cast<size_t>(t)], target, lo, hi, located, foldTiles))
+                            ApplyFoldTiles(foldTiles, lo, hi);
                 }
             }
             barrier.Wait();
@@ -372,9 +477,6 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     work.rays.clear();
     work.M = nullptr;
     work.v = nullptr;
-    // The point that comes next (on one worker) arrives while this one is formed.
-    if (i >= 0 && i < static_cast<int>(foldNext.size()))
-        FetchPointAhead(foldNext[static_cast<size_t>(i)]);
     CObjectPoint* point = points->GetAt(i);
     if (point == nullptr || !point->inUse)
         return true;
@@ -438,12 +540,9 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
         }
         const double* a0 = ray.a[0];
         const double* a1 = ray.a[1];
-        for (int i = 0; i < 10; ++i) {
-            double* sum = share->normal + kCameraRowStart[i];
-            for (int j = i; j < 10; ++j)
-                sum[j - i] += a0[i] * a0[j] + a1[i] * a1[j];
-            share->rhs[i] += a0[i] * ray.l[0] + a1[i] * ray.l[1];
-        }
+        for (int i = 0; i < 10; ++i)
+            AddProducts(share->normal + kCameraRowStart[i], 10 - i, a0[i], a0 + i, a1[i], a1 + i);
+        AddProducts(share->rhs, 10, ray.l[0], a0, ray.l[1], a1);
     }
 
     const int rays = finite ? static_cast<int>(work.rays.size()) : 0;
@@ -472,15 +571,80 @@ bool CAdjustmentEngine::FormPoint(int i, bool freeNetwork, PointFold& work, std:
     return true;
 }
 
-void CAdjustmentEngine::FetchPointAhead(int i) const
+// What the forming of the points that follow position in the fold order
+// will read, asked for in stages: each stage reads only what the stage
+// before (one point earlier) has fetched, so no miss waits here. The
+// points' data lie in the order of the set, not of the fold. Blocks that
+// other workers may be changing are read only when one worker forms all.
+void CAdjustmentEngine::FetchFoldAhead(size_t position, CObjectPoint* const* pointData, bool alone) const
 {
-    if (i < 0 || i + 1 >= static_cast<int>(rayStart.size()) || i >= points->GetSize())
-        return;
-    PrefetchPoint(points->GetAt(i));
-    const int end = rayStart[static_cast<size_t>(i) + 1];
-    for (int r = rayStart[static_cast<size_t>(i)]; r < end; ++r)
-        if (const CImageObservation* obs = rayObservations[static_cast<size_t>(r)])
-            PrefetchObservation(obs);
+    const std::vector<int32_t>& order = standardFold.foldOrder;
+    const size_t nPoints = static_cast<size_t>(points->GetSize());
+    const size_t rayPoints = rayStart.size();
+    auto at = [&](size_t ahead) -> int {
+        if (position + ahead >= order.size())
+            return -1;
+        const int i = order[position + ahead];
+        return i >= 0 && static_cast<size_t>(i) < nPoints && static_cast<size_t>(i) + 1 < rayPoints ? i : -1;
+    };
+    const std::vector<CMatrix*>& spareM = standardFold.spareMatrix;
+    const std::vector<CVector*>& spareV = standardFold.spareVector;
+    auto spare = [](const auto& spares, int i) {
+        return static_cast<size_t>(i) < spares.size() ? spares[static_cast<size_t>(i)] : nullptr;
+    };
+    if (const int i = at(4); i >= 0) {
+        __builtin_prefetch(&rayStart[static_cast<size_t>(i)]);
+        __builtin_prefetch(&pointData[i]);
+        if (alone && static_cast<size_t>(i) < spareM.size())
+            __builtin_prefetch(&spareM[static_cast<size_t>(i)]);
+        if (alone && static_cast<size_t>(i) < spareV.size())
+            __builtin_prefetch(&spareV[static_cast<size_t>(i)]);
+    }
+    if (const int i = at(3); i >= 0) {
+        const int first = rayStart[static_cast<size_t>(i)], end = rayStart[static_cast<size_t>(i) + 1];
+        for (int r = first; r < end; r += 8)
+            __builtin_prefetch(&rayObservations[static_cast<size_t>(r)]);
+        if (end > first) {
+            __builtin_prefetch(&rayObservations[static_cast<size_t>(end) - 1]);
+            __builtin_prefetch(&rayImages[static_cast<size_t>(first)]);
+            __builtin_prefetch(&rayImages[static_cast<size_t>(end) - 1]);
+        }
+        __builtin_prefetch(pointData[i]);
+        if (const CMatrix* M = alone ? spare(spareM, i) : nullptr)
+            __builtin_prefetch(M);
+        if (const CVector* v = alone ? spare(spareV, i) : nullptr)
+            __builtin_prefetch(v);
+    }
+    if (const int i = at(2); i >= 0) {
+        const int first = rayStart[static_cast<size_t>(i)], end = rayStart[static_cast<size_t>(i) + 1];
+        for (int r = first; r < end; ++r)
+            if (const CImageObservation* obs = rayObservations[static_cast<size_t>(r)])
+                PrefetchObservation(obs);
+        if (const CObjectPoint* point = pointData[i]) {
+            PrefetchPoint(point);
+            if (alone)
+                __builtin_prefetch(point->limitingCovariance.GetRowTable());
+        }
+        if (!alone)
+            return;
+        if (const CMatrix* M = spare(spareM, i))
+            __builtin_prefetch(M->GetRowTable());
+        if (const CVector* v = spare(spareV, i))
+            __builtin_prefetch(v->GetData(), 1);
+    }
+    if (const int i = alone ? at(1) : -1; i >= 0) {
+        // M is written whole by the forming.
+        if (const CMatrix* M = spare(spareM, i)) {
+            double* const* rows = M->GetRowTable();
+            const int cols = M->GetCols();
+            for (int r = 0; rows != nullptr && r < M->GetRows(); ++r)
+                for (int c = 0; c < cols; c += 8)
+                    __builtin_prefetch(rows[r] + c, 1);
+        }
+        if (const CObjectPoint* point = pointData[i])
+            if (double* const* rows = point->limitingCovariance.GetRowTable())
+                __builtin_prefetch(rows[0], 1);
+    }
 }
 
 // The rays' own terms in rows lo .. hi - 1: the point's sums over its rays
@@ -499,7 +663,7 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
             continue;
         const int i1 = std::min(10, hi - c0);
         for (int i = std::max(0, lo - c0); i < i1; ++i) {
-            double* row = S.At(c0 + i, c0 + i);
+            double* row = DiagonalAt(S, c0 + i);
             const double* sum = share.normal + kCameraRowStart[i];
             for (int j = i; j < 10; ++j)
                 row[j - i] += sum[j - i];
@@ -522,8 +686,7 @@ void CAdjustmentEngine::ApplyRays(const PointFold& work, const SystemRows& S, in
             // The band of the station's first row owns its cross store.
             double* cross = &standardFold.stationCross[60 * static_cast<size_t>(ray->station)];
             for (int i = 0; i < 10; ++i)
-                for (int j = 0; j < 6; ++j)
-                    cross[6 * i + j] += ray->a[0][i] * ray->b[0][j] + ray->a[1][i] * ray->b[1][j];
+                AddProducts(cross + 6 * i, 6, ray->a[0][i], ray->b[0], ray->a[1][i], ray->b[1]);
         }
     }
 }
@@ -551,14 +714,15 @@ int32_t CAdjustmentEngine::Locate(CSparseNormals& system, int row, int column, s
 // The system minus Npr M over the touched rows and columns, the right-hand
 // side minus Npr v: the rows of each block of the point that meets the band
 // by tiles, one per run from the block's own on (that one a triangle), all
-// in one call of the kernel.
-void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, int lo, int hi,
-                                  std::vector<LocatedPair>& located)
+// in one call of the kernel. Building them takes Npr v from the right-hand
+// side (the kernel does not touch it).
+bool CAdjustmentEngine::BuildFoldTiles(const PointFold& work, const SystemRows& S, int lo, int hi,
+                                       std::vector<LocatedPair>& located, FoldTiles& out)
 {
     if (!work.accumulate || !work.folded)
-        return;
-    thread_local std::vector<densekernel::ProductTile> tiles;
-    thread_local std::vector<double*> rows;
+        return false;
+    std::vector<densekernel::ProductTile>& tiles = out.tiles;
+    std::vector<double*>& rows = out.rows;
     tiles.clear();
     rows.clear();
     double* rhs = &rightHandSide[0];
@@ -572,7 +736,7 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
     const auto meets = std::partition_point(work.blocks.begin(), work.blocks.end(),
                                             [lo](const PointFold::ColumnBlock& a) { return a.first + a.length <= lo; });
     if (meets == work.blocks.end() || meets->first >= hi)
-        return;
+        return false;
     size_t own = static_cast<size_t>(
         std::partition_point(work.runs.begin(), work.runs.end(),
                              [&](const PointFold::ColumnBlock& r) { return r.column + r.length <= meets->column; }) -
@@ -585,19 +749,19 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
             ++own;
         const int ownEnd = work.runs[own].column + work.runs[own].length;
         const size_t rowAt = rows.size();
-        tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt});
+        PushTile(tiles, a.first, a.length, a.column, a.column, ownEnd - a.column, 1, rowAt);
         const int i0 = std::max(0, lo - a.first);
         const int i1 = std::min(a.length, hi - a.first);
         rows.resize(rowAt + static_cast<size_t>(a.length), nullptr);
         for (int i = i0; i < i1; ++i)
-            rows[rowAt + static_cast<size_t>(i)] = S.T != nullptr ? S.T[a.first + i] : S.sparse->RowBegin(a.first + i);
+            rows[rowAt + static_cast<size_t>(i)] = DiagonalAt(S, a.first + i);
         for (int i = i0; i < i1; ++i) {
             const int ci = a.column + i;
             rhs[a.first + i] -= N0[ci] * v[0] + N1[ci] * v[1] + N2[ci] * v[2];
         }
         for (size_t r = own + 1; r < runCount; ++r) {
             const PointFold::ColumnBlock& B = work.runs[r];
-            tiles.push_back(densekernel::ProductTile{a.first, a.length, a.column, B.column, B.length, 0, rows.size()});
+            PushTile(tiles, a.first, a.length, a.column, B.column, B.length, 0, rows.size());
             const int32_t offset = S.T != nullptr ? B.first - a.first : Locate(*S.sparse, a.first, B.first, located);
             const size_t at = rows.size();
             rows.resize(at + static_cast<size_t>(a.length), nullptr);
@@ -608,11 +772,20 @@ void CAdjustmentEngine::ApplyFold(const PointFold& work, const SystemRows& S, in
         }
     }
     if (tiles.empty())
-        return;
+        return false;
     double* const* Mr = work.M->GetRowTable();
-    const double* a[3] = {N0, N1, N2};
-    const double* m[3] = {Mr[0], Mr[1], Mr[2]};
-    densekernel::SubtractTileProducts(tiles.data(), static_cast<int>(tiles.size()), rows.data(), a, m, 3, lo, hi);
+    out.a[0] = N0;
+    out.a[1] = N1;
+    out.a[2] = N2;
+    for (int r = 0; r < 3; ++r)
+        out.m[r] = Mr[r];
+    return true;
+}
+
+void CAdjustmentEngine::ApplyFoldTiles(const FoldTiles& t, int lo, int hi)
+{
+    densekernel::SubtractTileProducts(t.tiles.data(), static_cast<int>(t.tiles.size()), t.rows.data(), t.a, t.m, 3,
+                                      lo, hi);
 }
 
 // The system minus Npr M over the touched rows and columns, the right-hand
@@ -802,14 +975,18 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
     }
     work.columns = columns;
 
-    // Npp, np and the transposed cross block Npr' (3 x columns).
+    // Npp, np and the transposed cross block Npr' (3 x columns). A camera's
+    // columns sum the terms of its rays; a station's take one ray's only
+    // (0 + t, as the sum from zero would be), so they are not cleared first.
     double npp[3][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     double np[3] = {0.0, 0.0, 0.0};
-    work.nprT.assign(static_cast<size_t>(3 * columns), 0.0);
+    work.nprT.resize(static_cast<size_t>(3 * columns));
     double* N0 = work.nprT.data();
     double* N1 = N0 + columns;
     double* N2 = N1 + columns;
     double* Nr[3] = {N0, N1, N2};
+    for (int r = 0; r < 3; ++r)
+        std::fill(Nr[r], Nr[r] + 10 * cameraBlocks, 0.0);
     size_t stationBlock = cameraBlocks;
     for (const RayEquations& ray : work.rays) {
         const double(*P)[3] = ray.p;
@@ -817,12 +994,12 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
             for (int s = r; s < 3; ++s)
                 npp[r][s] += P[0][r] * P[0][s] + P[1][r] * P[1][s];
             np[r] += P[0][r] * ray.l[0] + P[1][r] * ray.l[1];
-            double* camCols = Nr[r] + cameraSlot[static_cast<size_t>(ray.camera)];
-            for (int c = 0; c < 10; ++c)
-                camCols[c] += P[0][r] * ray.a[0][c] + P[1][r] * ray.a[1][c];
-            double* staCols = Nr[r] + block[stationBlock].column;
-            for (int c = 0; c < 6; ++c)
-                staCols[c] += P[0][r] * ray.b[0][c] + P[1][r] * ray.b[1][c];
+        }
+        const int camera = cameraSlot[static_cast<size_t>(ray.camera)];
+        const int station = block[stationBlock].column;
+        for (int r = 0; r < 3; ++r) {
+            AddProducts(Nr[r] + camera, 10, P[0][r], ray.a[0], P[1][r], ray.a[1]);
+            SetProducts(Nr[r] + station, 6, P[0][r], ray.b[0], P[1][r], ray.b[1]);
         }
         ++stationBlock;
     }
@@ -881,9 +1058,19 @@ bool CAdjustmentEngine::PrepareFold(CObjectPoint& point, bool freeNetwork, Point
         M = new CMatrix(3, columns);
     }
     double* const* Mr = M->GetRowTable();
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < columns; ++c)
-            Mr[r][c] = inv[r][0] * N0[c] + inv[r][1] * N1[c] + inv[r][2] * N2[c];
+    for (int r = 0; r < 3; ++r) {
+        const double i0 = inv[r][0], i1 = inv[r][1], i2 = inv[r][2];
+        const double* __restrict n0 = N0;
+        const double* __restrict n1 = N1;
+        const double* __restrict n2 = N2;
+        double* __restrict out = Mr[r];
+        const Pair x0 = {i0, i0}, x1 = {i1, i1}, x2 = {i2, i2};
+        int c = 0;
+        for (; c + 2 <= columns; c += 2)
+            StorePair(out + c, x0 * LoadPair(n0 + c) + x1 * LoadPair(n1 + c) + x2 * LoadPair(n2 + c));
+        for (; c < columns; ++c)
+            out[c] = i0 * n0[c] + i1 * n1[c] + i2 * n2[c];
+    }
     double v[3];
     for (int r = 0; r < 3; ++r)
         v[r] = inv[r][0] * np[0] + inv[r][1] * np[1] + inv[r][2] * np[2];

@@ -346,6 +346,58 @@ TEST_F(DenseKernelLevels, TilesTakeThePlainSumsOfTheirElementsOnly)
     }
 }
 
+// Rectangles of every width up to past three vectors of the widest set
+// (narrow ones are taken a row at a time with their columns held), several
+// per call and cut by the band: each element of the band's rows gets the
+// plain sum of its products, the lanes past a row's width and the rows
+// outside the band stay as they were.
+TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
+{
+    constexpr int kCols = 40, kRows = 12, kTiles = 3;
+    for (Level level : Levels()) {
+        ASSERT_EQ(densekernel::SetLevel(level), level);
+        for (int width = 1; width <= 26; ++width)
+            for (int k : {1, 3, 4}) {
+                SCOPED_TRACE(testing::Message() << "level " << level << ", width " << width << ", k " << k);
+                const auto a = RandomRows(k, kRows, 51);
+                const auto b = RandomRows(k, kCols, 52);
+                const auto start = RandomRows(kRows, kCols, 53);
+                auto target = start;
+                // Tile u: rows 4 u .. 4 u + 3 (three of them, or four), columns u .. u + width - 1.
+                std::vector<densekernel::ProductTile> tiles;
+                std::vector<double*> dst;
+                for (int u = 0; u < kTiles; ++u) {
+                    const int rows = u == 1 ? 4 : 3;
+                    tiles.push_back({4 * u, rows, 4 * u, u, width, 0, dst.size()});
+                    for (int q = 0; q < rows; ++q)
+                        dst.push_back(target[static_cast<size_t>(4 * u + q)].data() + u);
+                }
+                const int lo = 2, hi = 10;
+                const std::vector<const double*> ap = Pointers(a), bp = Pointers(b);
+                densekernel::SubtractTileProducts(tiles.data(), kTiles, dst.data(), ap.data(), bp.data(), k, lo, hi);
+                for (int i = 0; i < kRows; ++i) {
+                    const int u = i / 4, q = i % 4;
+                    for (int j = 0; j < kCols; ++j) {
+                        const double was = start[static_cast<size_t>(i)][static_cast<size_t>(j)];
+                        const double got = target[static_cast<size_t>(i)][static_cast<size_t>(j)];
+                        const bool inside = i >= lo && i < hi && (q < 3 || u == 1) && j >= u && j < u + width;
+                        if (!inside) {
+                            ASSERT_EQ(got, was) << "(" << i << ", " << j << ") outside the tiles or the band";
+                            continue;
+                        }
+                        volatile double sum = a[0][static_cast<size_t>(i)] * b[0][static_cast<size_t>(j)];
+                        for (int t = 1; t < k; ++t) {
+                            volatile double product =
+                                a[static_cast<size_t>(t)][static_cast<size_t>(i)] * b[static_cast<size_t>(t)][static_cast<size_t>(j)];
+                            sum = sum + product;
+                        }
+                        ASSERT_EQ(got, was - sum) << "(" << i << ", " << j << ")";
+                    }
+                }
+            }
+    }
+}
+
 TEST(DenseKernelLevel, LevelIsCappedByTheMachine)
 {
     const Level machine = densekernel::MachineLevel();
