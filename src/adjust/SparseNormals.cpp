@@ -1362,6 +1362,39 @@ bool CSparseNormals::InverseBlock(int nodeI, int nodeJ, double* out) const
     return true;
 }
 
+namespace {
+
+// For columns k = t .. t1 - 1 of a block of `size` columns, and each row r
+// of Ms (rows `stride` apart, from the block's first column on):
+// A(r, k) = dots(k - t, r) + the sum over u > k of z(u) Ms(r, u)
+// + Z(k, k) Ms(r, k) / 2, where z is column k of Z from the block's first
+// row (columns `rowsOf` apart, the block at `first`). Each sum is taken in
+// ascending u, row by row: the rows only share the loads. `Rows` fixes
+// the row count at compile time (0: `rows`).
+template <int Rows>
+inline void OwnRows(const double* zc, int64_t rowsOf, int64_t first, int t, int t1, int size, const double* Ms,
+                    size_t stride, const double* dots, double* A, int rows = Rows)
+{
+    const int nr = Rows > 0 ? Rows : rows;
+    for (int k = t; k < t1; ++k) {
+        const double* z = zc + (k - t) * rowsOf + first;
+        double sum[6];
+        for (int r = 0; r < nr; ++r)
+            sum[r] = dots[(k - t) * nr + r];
+        for (int u = k + 1; u < size; ++u) {
+            const double zu = z[u];
+            for (int r = 0; r < nr; ++r)
+                sum[r] += zu * Ms[static_cast<size_t>(r) * stride + static_cast<size_t>(u)];
+        }
+        const double half = 0.5 * z[k];
+        for (int r = 0; r < nr; ++r)
+            A[static_cast<size_t>(r) * stride + static_cast<size_t>(k)] =
+                sum[r] + half * Ms[static_cast<size_t>(r) * stride + static_cast<size_t>(k)];
+    }
+}
+
+} // namespace
+
 bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* cols, int count, int rows,
                                        double* out) const
 {
@@ -1403,9 +1436,12 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
     Ms.resize(n * static_cast<size_t>(rows));
     A.resize(Ms.size());
     scratch.dots.resize(static_cast<size_t>(largest) * static_cast<size_t>(rows));
-    for (int r = 0; r < rows; ++r)
+    for (int r = 0; r < rows; ++r) {
+        const double* from = M[r];
+        double* into = Ms.data() + static_cast<size_t>(r) * n;
         for (int c = 0; c < count; ++c)
-            Ms[static_cast<size_t>(r) * n + static_cast<size_t>(c)] = M[r][c] * scale[static_cast<size_t>(cols[c])];
+            into[c] = from[c] * scale[static_cast<size_t>(cols[c])];
+    }
     const cholmod_factor& L = *lib->factor;
     const SuiteSparse_long* super = static_cast<const SuiteSparse_long*>(L.super);
     const SuiteSparse_long* spi = static_cast<const SuiteSparse_long*>(L.pi);
@@ -1471,17 +1507,12 @@ bool CSparseNormals::InverseCongruence(const double* const* M, const int32_t* co
                                  scratch.size.data() + a + 1, static_cast<int>(nb - a - 1), Ms.data(), count, rows,
                                  dots);
             // The block's own rows, and its diagonal.
-            for (int k = t; k < t1; ++k) {
-                const double* z = zc + (k - t) * rowsOf + at[a];
-                const size_t ce = static_cast<size_t>(early.column + k);
-                for (int r = 0; r < rows; ++r) {
-                    const double* m = &Ms[static_cast<size_t>(r) * n + static_cast<size_t>(early.column)];
-                    double sum = dots[(k - t) * rows + r];
-                    for (int u = k + 1; u < early.size; ++u)
-                        sum += z[u] * m[u];
-                    A[static_cast<size_t>(r) * n + ce] = sum + 0.5 * z[k] * m[k];
-                }
-            }
+            if (rows == 3)
+                OwnRows<3>(zc, rowsOf, at[a], t, t1, early.size, Ms.data() + early.column, n, dots,
+                           A.data() + early.column);
+            else
+                OwnRows<0>(zc, rowsOf, at[a], t, t1, early.size, Ms.data() + early.column, n, dots,
+                           A.data() + early.column, rows);
             t = t1;
         }
     }
