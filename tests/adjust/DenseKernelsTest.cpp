@@ -346,19 +346,20 @@ TEST_F(DenseKernelLevels, TilesTakeThePlainSumsOfTheirElementsOnly)
     }
 }
 
-// Rectangles of every width up to past three vectors of the widest set
-// (narrow ones are taken a row at a time with their columns held), several
-// per call and cut by the band: each element of the band's rows gets the
-// plain sum of its products, the lanes past a row's width and the rows
-// outside the band stay as they were.
-TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
+// Tiles of one shape (rectangles, or triangles whose row q starts q columns
+// right, on its diagonal) of every width up to past three vectors of the
+// widest set (narrow ones are taken a row at a time), several per call and
+// cut by the band: each element of the band's rows gets the plain sum of its
+// products, the lanes past a row's width, left of a triangle's diagonal and
+// the rows outside the band stay as they were.
+void CheckTilesOfEveryWidth(const std::vector<Level>& levels, int triangular)
 {
     constexpr int kCols = 40, kRows = 12, kTiles = 3;
-    for (Level level : Levels()) {
+    for (Level level : levels) {
         ASSERT_EQ(densekernel::SetLevel(level), level);
         for (int width = 1; width <= 26; ++width)
             for (int k : {1, 3, 4}) {
-                SCOPED_TRACE(testing::Message() << "level " << level << ", width " << width << ", k " << k);
+                SCOPED_TRACE(testing::Message() << "level " << level << ", triangular " << triangular << ", width " << width << ", k " << k);
                 const auto a = RandomRows(k, kRows, 51);
                 const auto b = RandomRows(k, kCols, 52);
                 const auto start = RandomRows(kRows, kCols, 53);
@@ -368,9 +369,9 @@ TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
                 std::vector<double*> dst;
                 for (int u = 0; u < kTiles; ++u) {
                     const int rows = u == 1 ? 4 : 3;
-                    tiles.push_back({4 * u, rows, 4 * u, u, width, 0, dst.size()});
+                    tiles.push_back({4 * u, rows, 4 * u, u, width, triangular, dst.size()});
                     for (int q = 0; q < rows; ++q)
-                        dst.push_back(target[static_cast<size_t>(4 * u + q)].data() + u);
+                        dst.push_back(target[static_cast<size_t>(4 * u + q)].data() + u + triangular * q);
                 }
                 const int lo = 2, hi = 10;
                 const std::vector<const double*> ap = Pointers(a), bp = Pointers(b);
@@ -380,7 +381,7 @@ TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
                     for (int j = 0; j < kCols; ++j) {
                         const double was = start[static_cast<size_t>(i)][static_cast<size_t>(j)];
                         const double got = target[static_cast<size_t>(i)][static_cast<size_t>(j)];
-                        const bool inside = i >= lo && i < hi && (q < 3 || u == 1) && j >= u && j < u + width;
+                        const bool inside = i >= lo && i < hi && (q < 3 || u == 1) && j >= u + triangular * q && j < u + width;
                         if (!inside) {
                             ASSERT_EQ(got, was) << "(" << i << ", " << j << ") outside the tiles or the band";
                             continue;
@@ -396,6 +397,16 @@ TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
                 }
             }
     }
+}
+
+TEST_F(DenseKernelLevels, RectanglesOfEveryWidthTakeThePlainSums)
+{
+    CheckTilesOfEveryWidth(Levels(), 0);
+}
+
+TEST_F(DenseKernelLevels, TrianglesOfEveryWidthTakeThePlainSums)
+{
+    CheckTilesOfEveryWidth(Levels(), 1);
 }
 
 TEST(DenseKernelLevel, LevelIsCappedByTheMachine)
