@@ -82,6 +82,9 @@ private:
     size_t mask = 0;
 };
 
+// How many observations on the merge fetches ahead.
+constexpr int kMergeAhead = 8;
+
 } // namespace
 
 // One point per label that at least minimumRays enabled observations share,
@@ -140,6 +143,13 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
             CImageObservation* const* list = targets.GetData();
             const int count = targets.GetSize();
             for (int o = 0; o < count; ++o) {
+                // Each observation is its own allocation: the ones a few
+                // places on are fetched while this one is read.
+                if (o + kMergeAhead < count)
+                    if (const CImageObservation* ahead = list[o + kMergeAhead]) {
+                        __builtin_prefetch(&ahead->label, 1);
+                        __builtin_prefetch(&ahead->disabled, 1);
+                    }
                 CImageObservation* obs = list[o];
                 if (obs == nullptr)
                     continue;
