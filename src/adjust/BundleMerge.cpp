@@ -82,6 +82,9 @@ private:
     size_t mask = 0;
 };
 
+// How many observations on the merge fetches ahead.
+constexpr int kMergeAhead = 8;
+
 } // namespace
 
 // One point per label that at least minimumRays enabled observations share,
@@ -140,6 +143,13 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
             CImageObservation* const* list = targets.GetData();
             const int count = targets.GetSize();
             for (int o = 0; o < count; ++o) {
+                // Each observation is its own allocation: the ones a few
+                // places on are fetched while this one is read.
+                if (o + kMergeAhead < count)
+                    if (const CImageObservation* ahead = list[o + kMergeAhead]) {
+                        __builtin_prefetch(&ahead->label, 1);
+                        __builtin_prefetch(&ahead->disabled, 1);
+                    }
                 CImageObservation* obs = list[o];
                 if (obs == nullptr)
                     continue;
@@ -182,20 +192,27 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
         ++labelStart[static_cast<size_t>(rank[static_cast<size_t>(s.label)]) + 1];
     for (size_t k = 0; k < labels.size(); ++k)
         labelStart[k + 1] += labelStart[k];
-    std::vector<Sighting> sorted(sightings.size());
+    // (Left uninitialised: the scatter writes every place.)
+    struct Placed {
+        int32_t image, observation;
+        CImageObservation* pointer;
+    };
+    std::unique_ptr<Placed[]> sorted(new Placed[sightings.size()]);
     {
         std::vector<int32_t> fill(labelStart.begin(), labelStart.end() - 1);
         for (const Sighting& s : sightings)
-            sorted[static_cast<size_t>(fill[static_cast<size_t>(rank[static_cast<size_t>(s.label)])]++)] = s;
+            sorted[static_cast<size_t>(fill[static_cast<size_t>(rank[static_cast<size_t>(s.label)])]++)] =
+                Placed{s.image, s.observation, s.pointer};
     }
+    const size_t sightingCount = sightings.size();
     sightings.clear();
     sightings.shrink_to_fit();
 
     rayImages.clear();
     rayStart.clear();
     rayObservations.clear();
-    rayImages.reserve(sorted.size());
-    rayObservations.reserve(sorted.size());
+    rayImages.reserve(sightingCount);
+    rayObservations.reserve(sightingCount);
     auto found = old.begin();
     for (size_t k = 0; k < labels.size(); ++k) {
         const int32_t first = labelStart[k], end = labelStart[k + 1];
@@ -210,7 +227,7 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
         point->observationIndex.Reserve(end - first);
         rayStart.push_back(static_cast<int32_t>(rayImages.size()));
         for (int32_t r = first; r < end; ++r) {
-            const Sighting& s = sorted[static_cast<size_t>(r)];
+            const Placed& s = sorted[static_cast<size_t>(r)];
             point->observationIndex[s.image] = s.observation;
             point->rayCount += 1;
             point->usedRayCount += 1;
@@ -237,12 +254,18 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
 
     const int n = static_cast<int>(rayStart.size());
     standardFold.foldOrder.resize(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        standardFold.foldOrder[static_cast<size_t>(i)] = i;
-    std::stable_sort(standardFold.foldOrder.begin(), standardFold.foldOrder.end(), [this](int32_t a, int32_t b) {
-        return rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(a)])] <
-               rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(b)])];
-    });
+    // The points by the first image that observes them, in set order among
+    // equals (a counting sort: the images are few and numbered densely).
+    {
+        std::vector<int32_t> byImage(static_cast<size_t>(nImages) + 1, 0);
+        for (int i = 0; i < n; ++i)
+            ++byImage[static_cast<size_t>(rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(i)])]) + 1];
+        for (int j = 0; j < nImages; ++j)
+            byImage[static_cast<size_t>(j) + 1] += byImage[static_cast<size_t>(j)];
+        for (int i = 0; i < n; ++i)
+            standardFold.foldOrder[static_cast<size_t>(
+                byImage[static_cast<size_t>(rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(i)])])]++)] = i;
+    }
     foldNext.assign(static_cast<size_t>(n), -1);
     for (int k = 0; k + 1 < n; ++k)
         foldNext[static_cast<size_t>(standardFold.foldOrder[static_cast<size_t>(k)])] =

@@ -262,7 +262,8 @@ namespace {
 // an enabled image.
 bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
 {
-    CMatrix normal(4, -1);
+    double normal[kPointSystemSize] = {};
+    auto at = [&normal](int r, int s) -> double& { return normal[r * 4 - r * (r - 1) / 2 + s - r]; };
     double stationSum = 0.0;
     int rays = 0;
     for (Ray& ray : candidates) {
@@ -288,8 +289,8 @@ bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
         const double aX = ray::Dot(a, X0), bX = ray::Dot(b, X0);
         for (int r = 0; r < 3; ++r) {
             for (int s = r; s < 3; ++s)
-                normal.SetAt(normal.GetAt(r, s) + a[r] * a[s] + b[r] * b[s], r, s);
-            normal.SetAt(normal.GetAt(r, 3) + a[r] * aX + b[r] * bX, r, 3);
+                at(r, s) = at(r, s) + a[r] * a[s] + b[r] * b[s];
+            at(r, 3) = at(r, 3) + a[r] * aX + b[r] * bX;
         }
         stationSum += aX * aX + bX * bX;
         ++rays;
@@ -301,11 +302,10 @@ bool Approximate(CObjectPoint& point, std::vector<Ray>& candidates)
     // root-free factorisation fail for a point at the coordinate origin (its
     // reduced value is then exactly zero); above the sum of the squared
     // right-hand values its reduced value stays positive.
-    normal.SetAt(2.0 * stationSum + 1.0, 3, 3);
-    if (!std::isfinite(stationSum) || !normal.LdltDecompose())
+    at(3, 3) = 2.0 * stationSum + 1.0;
+    double solution[3] = {};
+    if (!std::isfinite(stationSum) || !SolvePointNormalsRootFree(normal, solution))
         return false;
-    CVector solution(3);
-    normal.SolveAugmentedUnit(solution);
     if (!std::isfinite(solution[0]) || !std::isfinite(solution[1]) || !std::isfinite(solution[2]))
         return false;
     point.x = solution[0];
@@ -439,15 +439,11 @@ bool Intersect(double& rms, CObjectPoint& point, const CProjectSettings& setting
     }
 
     if (state == kSuccess && pass == 0) {
-        CMatrix last(4, -1);
-        for (int i = 0, at = 0; i < 4; ++i)
-            for (int j = i; j < 4; ++j)
-                last.SetAt(lastNormal[at++], i, j);
-        CMatrix inverse;
-        if (InvertNormalMatrix(last, 3, inverse)) {
-            const double sx = s0 * std::sqrt(inverse.GetAt(0, 0));
-            const double sy = s0 * std::sqrt(inverse.GetAt(1, 1));
-            const double sz = s0 * std::sqrt(inverse.GetAt(2, 2));
+        double inverse[6];
+        if (InvertPointNormals(lastNormal, inverse)) {
+            const double sx = s0 * std::sqrt(inverse[0]);
+            const double sy = s0 * std::sqrt(inverse[3]);
+            const double sz = s0 * std::sqrt(inverse[5]);
             if (std::isfinite(sx) && std::isfinite(sy) && std::isfinite(sz)) {
                 point.SetSigmaX(sx);
                 point.SetSigmaY(sy);

@@ -172,3 +172,107 @@ bool SolvePointNormals(double augmented[kPointSystemSize], double x[3])
     }
     return true;
 }
+
+namespace {
+
+// Element (i, j), j >= i, of an n x n system packed by rows.
+template <int n>
+inline double& PackedAt(double* a, int i, int j)
+{
+    return a[i * n - i * (i - 1) / 2 + j - i];
+}
+
+// CMatrix::LdltDecompose on n rows: A = U'DU, D on the diagonal, in place.
+// Row m's sums over the rows above, at column j, gather in S[m][j], each
+// term (U(t, m) U(t, j)) d(t) in the order of t, from zero.
+template <int n>
+bool RootFreeFactor(double* a)
+{
+    if (PackedAt<n>(a, 0, 0) < 0.0)
+        return false;
+    double S[n][n];
+    for (int m = 0; m < n; ++m)
+        for (int j = 0; j < n; ++j)
+            S[m][j] = 0.0;
+    for (int t = 0; t < n; ++t) {
+        const double d = PackedAt<n>(a, t, t) - S[t][t];
+        PackedAt<n>(a, t, t) = d;
+        if (std::fabs(d) < 1e-100)
+            return false;
+        const double inv = 1.0 / d;
+        for (int j = t + 1; j < n; ++j)
+            PackedAt<n>(a, t, j) = (PackedAt<n>(a, t, j) - S[t][j]) * inv;
+        for (int m = t + 1; m < n; ++m)
+            for (int j = t + 1; j < n; ++j)
+                S[m][j] += (PackedAt<n>(a, t, m) * PackedAt<n>(a, t, j)) * d;
+    }
+    return true;
+}
+
+} // namespace
+
+bool InvertPointNormals(const double augmented[kPointSystemSize], double inverse[6])
+{
+    double scale[3];
+    for (int i = 0; i < 3; ++i) {
+        const double d = PointAt(const_cast<double*>(augmented), i, i);
+        if (!(d > 0.0) || !std::isfinite(d))
+            return false;
+        scale[i] = 1.0 / std::sqrt(d);
+    }
+    double w[6];
+    for (int i = 0; i < 3; ++i)
+        for (int j = i; j < 3; ++j)
+            PackedAt<3>(w, i, j) = PointAt(const_cast<double*>(augmented), i, j) * scale[i] * scale[j];
+    // CMatrix::InvertSymmetric on the factor: column c of the inverse from
+    // U'D z = e(c), then U x = z, all three columns side by side.
+    if (!RootFreeFactor<3>(w))
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (std::fabs(PackedAt<3>(w, i, i)) < 1e-100)
+            return false;
+    double Z[3][3] = {};
+    for (int m = 0; m < 3; ++m) {
+        const double dm = PackedAt<3>(w, m, m);
+        double z[3];
+        for (int c = 0; c < 3; ++c) {
+            const double e = m == c ? 1.0 : 0.0;
+            z[c] = (e - Z[m][c]) / dm;
+            Z[m][c] = z[c];
+        }
+        for (int r = m + 1; r < 3; ++r) {
+            const double t = PackedAt<3>(w, m, r) * dm;
+            for (int c = 0; c < 3; ++c)
+                Z[r][c] += t * z[c];
+        }
+    }
+    for (int i = 2; i >= 0; --i) {
+        double s[3] = {};
+        for (int r = i + 1; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                s[c] += PackedAt<3>(w, i, r) * Z[r][c];
+        for (int c = 0; c < 3; ++c)
+            Z[i][c] -= s[c];
+    }
+    for (int i = 0; i < 3; ++i)
+        for (int j = i; j < 3; ++j) {
+            const double value = Z[i][j] * scale[i] * scale[j];
+            if (!std::isfinite(value))
+                return false;
+            PackedAt<3>(inverse, i, j) = value;
+        }
+    return true;
+}
+
+bool SolvePointNormalsRootFree(double augmented[kPointSystemSize], double x[3])
+{
+    if (!RootFreeFactor<4>(augmented))
+        return false;
+    for (int i = 2; i >= 0; --i) {
+        double s = 0.0;
+        for (int j = i + 1; j < 3; ++j)
+            s += PointAt(augmented, i, j) * x[j];
+        x[i] = PointAt(augmented, i, 3) - s;
+    }
+    return true;
+}

@@ -37,3 +37,9 @@ constexpr int kPointSystemSize = 10;
 void AddPointRay(double augmented[kPointSystemSize], const double row0[4], const double row1[4]);
 // SolveNormalEquations(augmented, 3, x).
 bool SolvePointNormals(double augmented[kPointSystemSize], double x[3]);
+// InvertNormalMatrix(augmented, 3, inverse): the inverse packed by rows,
+// (0,0) (0,1) (0,2) (1,1) (1,2) (2,2).
+bool InvertPointNormals(const double augmented[kPointSystemSize], double inverse[6]);
+// CMatrix::LdltDecompose, then SolveAugmentedUnit, on the augmented system
+// (overwritten by its factor): false when the factorisation fails.
+bool SolvePointNormalsRootFree(double augmented[kPointSystemSize], double x[3]);
