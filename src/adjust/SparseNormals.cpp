@@ -28,49 +28,6 @@ constexpr double kTinyPivot = 1e-100;
 } // namespace
 
 namespace {
-namespace blas {
-
-inline void Gemm(char ta, char tb, int64_t m, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
-                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
-{
-    const int M = static_cast<int>(m), N = static_cast<int>(n), K = static_cast<int>(k);
-    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
-    dgemm_(&ta, &tb, &M, &N, &K, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
-}
-
-inline void Trsm(char side, char uplo, char ta, char diag, int64_t m, int64_t n, double alpha, const double* a,
-                 int64_t lda, double* b, int64_t ldb)
-{
-    const int M = static_cast<int>(m), N = static_cast<int>(n);
-    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
-    dtrsm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
-}
-
-inline void Trmm(char side, char uplo, char ta, char diag, int64_t m, int64_t n, double alpha, const double* a,
-                 int64_t lda, double* b, int64_t ldb)
-{
-    const int M = static_cast<int>(m), N = static_cast<int>(n);
-    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb);
-    dtrmm_(&side, &uplo, &ta, &diag, &M, &N, &alpha, a, &LA, b, &LB, 1, 1, 1, 1);
-}
-
-inline void Symm(char side, char uplo, int64_t m, int64_t n, double alpha, const double* a, int64_t lda,
-                 const double* b, int64_t ldb, double beta, double* c, int64_t ldc)
-{
-    const int M = static_cast<int>(m), N = static_cast<int>(n);
-    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
-    dsymm_(&side, &uplo, &M, &N, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
-}
-
-inline void Syrk(char uplo, char trans, int64_t n, int64_t k, double alpha, const double* a, int64_t lda,
-                 double beta, double* c, int64_t ldc)
-{
-    const int N = static_cast<int>(n), K = static_cast<int>(k);
-    const int LA = static_cast<int>(lda), LC = static_cast<int>(ldc);
-    dsyrk_(&uplo, &trans, &N, &K, &alpha, a, &LA, &beta, c, &LC, 1, 1);
-}
-
-} // namespace blas
 
 // The library's own OpenMP loops (copies between its work areas) would run
 // on threads of its runtime that spin between regions beside the engine's

@@ -34,10 +34,7 @@ void GemmNT(int64_t m, int64_t n, int64_t k, double alpha, const double* a, int6
 {
     if (m <= 0 || n <= 0)
         return;
-    const char ta = 'N', tb = 'T';
-    const int M = static_cast<int>(m), N = static_cast<int>(n), K = static_cast<int>(k);
-    const int LA = static_cast<int>(lda), LB = static_cast<int>(ldb), LC = static_cast<int>(ldc);
-    dgemm_(&ta, &tb, &M, &N, &K, &alpha, a, &LA, b, &LB, &beta, c, &LC, 1, 1);
+    blas::Gemm('N', 'T', m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
 }
 
 // Lower triangle of C (n x n) = alpha A A' + beta C.
@@ -45,10 +42,7 @@ void SyrkLN(int64_t n, int64_t k, double alpha, const double* a, int64_t lda, do
 {
     if (n <= 0)
         return;
-    const char uplo = 'L', trans = 'N';
-    const int N = static_cast<int>(n), K = static_cast<int>(k);
-    const int LA = static_cast<int>(lda), LC = static_cast<int>(ldc);
-    dsyrk_(&uplo, &trans, &N, &K, &alpha, a, &LA, &beta, c, &LC, 1, 1);
+    blas::Syrk('L', 'N', n, k, alpha, a, lda, beta, c, ldc);
 }
 
 // Waits until all workers have arrived, spinning: the steps it separates
@@ -321,10 +315,7 @@ void CSupernodalFactor::SolveTile(Context& x, int64_t t, int64_t block, int64_t 
     int64_t r0 = 0, r1 = 0;
     TileRows(t, tile, r0, r1);
     double* L = x.Lx + valueStart[t];
-    const char side = 'R', uplo = 'L', trans = 'T', diag = 'N';
-    const int M = static_cast<int>(r1 - r0), N = static_cast<int>(c1 - c0), LD = static_cast<int>(height);
-    const double one = 1.0;
-    dtrsm_(&side, &uplo, &trans, &diag, &M, &N, &one, L + c0 + c0 * height, &LD, L + r0 + c0 * height, &LD, 1, 1, 1, 1);
+    blas::Trsm('R', 'L', 'T', 'N', r1 - r0, c1 - c0, 1.0, L + c0 + c0 * height, height, L + r0 + c0 * height, height);
 }
 
 // Tile (tile, later) of a later block of columns, less block `block`'s share.
