@@ -376,7 +376,6 @@ private:
     std::vector<CImageObservation*> rayObservations;
     std::vector<CImageObservation*> otherObservations; // those of the merged images in no ray
     int mergedImages = -1;                        // images at the merge
-    std::vector<int32_t> foldNext;                // per point, the point after it in the fold order, or -1
     std::vector<std::pair<CObjectPoint*, CObjectPoint*>> controlPairs; // control point, working point
     std::vector<StationCache> stationCache;
     std::vector<int32_t> foldedColumns;           // column maps of the store, flat

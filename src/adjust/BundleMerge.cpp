@@ -266,10 +266,6 @@ bool CAdjustmentEngine::MergeData(bool clearObservations)
             standardFold.foldOrder[static_cast<size_t>(
                 byImage[static_cast<size_t>(rayImages[static_cast<size_t>(rayStart[static_cast<size_t>(i)])])]++)] = i;
     }
-    foldNext.assign(static_cast<size_t>(n), -1);
-    for (int k = 0; k + 1 < n; ++k)
-        foldNext[static_cast<size_t>(standardFold.foldOrder[static_cast<size_t>(k)])] =
-            standardFold.foldOrder[static_cast<size_t>(k) + 1];
     return true;
 }
 
