@@ -1,4 +1,5 @@
 #include "AdjustmentEngine.h"
+
 #include "DenseFactor.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "AdjustmentSummary.h"
+#include "BlasRoutines.h"
 #include "BundleReport.h"
 #include "Camera.h"
 #include "Clock.h"
@@ -441,6 +443,8 @@ private:
 bool CAdjustmentEngine::RunBundle()
 {
     const int64_t start = MonotonicMilliseconds();
+    // Whichever system the run forms, the libraries work on its threads.
+    blas::KeepOnCallingThread();
     if (!Prepare()) {
         if (summary != nullptr)
             summary->status = BUNDLE_FAILED;

@@ -1,7 +1,5 @@
 #include "SparseNormals.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -27,30 +25,6 @@ constexpr double kTinyPivot = 1e-100;
 
 } // namespace
 
-namespace {
-
-// The library's own OpenMP loops (copies between its work areas) would run
-// on threads of its runtime that spin between regions beside the engine's
-// workers: every parallel region of the process runs on one thread. The
-// runtime comes with the library, so it is found at run time; so is the
-// thread count of an optimised BLAS.
-void KeepLibraryOnOneThread()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        using SetLevels = void (*)(int);
-        if (void* f = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
-            reinterpret_cast<SetLevels>(f)(0);
-        // An optimised BLAS, where it serves the library, runs on the
-        // calling thread too.
-        using SetThreads = void (*)(int);
-        if (void* f = dlsym(RTLD_DEFAULT, "openblas_set_num_threads"))
-            reinterpret_cast<SetThreads>(f)(1);
-    });
-}
-
-} // namespace
-
 struct CSparseNormals::Library {
     cholmod_common common;
     cholmod_factor* factor = nullptr;
@@ -58,7 +32,7 @@ struct CSparseNormals::Library {
 
     Library()
     {
-        KeepLibraryOnOneThread();
+        blas::KeepOnCallingThread();
         started = cholmod_l_start(&common) != 0;
         common.print = 0;
         common.error_handler = nullptr;

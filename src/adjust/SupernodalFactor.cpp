@@ -1,7 +1,5 @@
 #include "SupernodalFactor.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -17,16 +15,6 @@ namespace {
 // above which a supernode is cut into them.
 constexpr double kTiledWork = 3e7;
 constexpr int64_t kTile = 128;
-
-using Potrf = void (*)(const char*, const int*, double*, const int*, int*, size_t);
-
-// LAPACK comes with the factorisation library (or with the optimised BLAS
-// that serves it), so it is found at run time.
-Potrf FindPotrf()
-{
-    static const Potrf potrf = reinterpret_cast<Potrf>(dlsym(RTLD_DEFAULT, "dpotrf_"));
-    return potrf;
-}
 
 // C (m x n) = alpha A B' + beta C.
 void GemmNT(int64_t m, int64_t n, int64_t k, double alpha, const double* a, int64_t lda, const double* b, int64_t ldb,
@@ -296,14 +284,8 @@ bool CSupernodalFactor::FactorBlock(Context& x, int64_t t, int64_t block) const
     const int64_t height = rowStart[t + 1] - rowStart[t];
     const int64_t c0 = block * BlockWidth(t), c1 = std::min(cols, c0 + BlockWidth(t));
     double* L = x.Lx + valueStart[t];
-    const Potrf potrf = FindPotrf();
-    const char uplo = 'L';
-    const int N = static_cast<int>(c1 - c0), LD = static_cast<int>(height);
     int info = 0;
-    if (potrf == nullptr)
-        return false;
-    potrf(&uplo, &N, L + c0 + c0 * height, &LD, &info, 1);
-    return info == 0;
+    return blas::Potrf(c1 - c0, L + c0 + c0 * height, height, info) && info == 0;
 }
 
 // Tile (tile, block) below the block's diagonal: L_TB = A_TB L_BB^-T.
@@ -369,8 +351,9 @@ int64_t CSupernodalFactor::Factorize(const int64_t* Ap, const int64_t* Ai, const
 int64_t CSupernodalFactor::Run(const int64_t* Ap, const int64_t* Ai, const double* Ax, const int64_t* Asource,
                                const double* source, const double* scale, double* Lx, int workers) const
 {
-    if (FindPotrf() == nullptr)
+    if (!blas::HavePotrf())
         return -2;
+    blas::KeepOnCallingThread();
     workers = std::max(1, workers);
     // Subtrees small enough to go to one worker each; the supernodes above
     // them are shared (ascending, each after its descendants).
