@@ -130,6 +130,11 @@ function(kestrelon_tests folder)
                           GTest::gtest GTest::gtest_main Threads::Threads)
     kestrelon_test_definitions(${_exe} ${folder})
     kestrelon_test_speedups(${_exe} ${folder})
+    # The test files drive the code under test; what they compute themselves
+    # is small, so they may be compiled with less optimisation.
+    if(KESTRELON_TEST_OPTIMIZATION)
+      target_compile_options(${_exe} PRIVATE ${KESTRELON_TEST_OPTIMIZATION})
+    endif()
     if(_kind STREQUAL "workers")
       # Once for each number of worker threads; the run on two workers forces
       # the sparse reduced system, the others let the engine choose.

@@ -42,7 +42,11 @@ configure() { # dir, optimisation, extra cmake args...
     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$opt -g1 -DNDEBUG" "$@" >/dev/null
 }
 
-phase "normal: configure" configure build -O2 -DKESTRELON_BENCH="${KESTRELON_BENCH:-OFF}"
+# The test files themselves compile with less optimisation: they drive the
+# code under test and compute little; in the sanitizer builds the user
+# interface's library too.
+phase "normal: configure" configure build -O2 -DKESTRELON_BENCH="${KESTRELON_BENCH:-OFF}" \
+  -DKESTRELON_TEST_OPTIMIZATION=-O1
 phase "normal: build" cmake --build build -j "$JOBS"
 phase "normal: tests" ctest --test-dir build -j "$JOBS" --output-on-failure
 
@@ -51,13 +55,13 @@ if [ "${KESTRELON_QUICK:-0}" != "1" ]; then
   # tracer now and then crashes while Mesa's threads end, so a failed test of
   # the ASan build is run a second time; every failure stays in the log.
   phase "asan+ubsan: configure" configure build-asan -O1 -DKESTRELON_SANITIZE=address \
-    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON
+    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON -DKESTRELON_TEST_OPTIMIZATION=-O0 -DKESTRELON_UI_OPTIMIZATION=-O0
   phase "asan+ubsan: build" cmake --build build-asan -j "$JOBS"
   phase "asan+ubsan: tests" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
     ctest --test-dir build-asan -j "$JOBS" --output-on-failure --repeat until-pass:2
   phase "tsan: configure" configure build-tsan -O1 -DKESTRELON_SANITIZE=thread \
-    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON
+    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON -DKESTRELON_TEST_OPTIMIZATION=-O0 -DKESTRELON_UI_OPTIMIZATION=-O0
   phase "tsan: build" cmake --build build-tsan -j "$JOBS"
   phase "tsan: tests" env TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
     ctest --test-dir build-tsan -j "$JOBS" -L threads --output-on-failure --no-tests=ignore
