@@ -76,9 +76,9 @@ bool ReadNumber(const QString& text, double& value)
     return true;
 }
 
-QTableWidgetItem* NewCell(const QString& text)
+QStandardItem* NewCell(const QString& text)
 {
-    auto* item = new QTableWidgetItem(text);
+    auto* item = new QStandardItem(text);
     item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
