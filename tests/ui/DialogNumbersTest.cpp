@@ -7,9 +7,13 @@
 #include "ShellFixture.h"
 
 #include "BinArchive.h"
+#include "3DView.h"
 #include "CameraDialogs.h"
+#include "CentroidSettings.h"
+#include "CreateEmptyImagesDlg.h"
 #include "DeviceDialogs.h"
 #include "EODevice.h"
+#include "MeasurementDialogs.h"
 #include "OkCancelButtons.h"
 #include "PointDialogs.h"
 #include "ScaleBar.h"
@@ -235,6 +239,15 @@ TEST_F(DialogNumbers, EveryNumericFieldRefusesTextAndLeavesTheRecord)
         {"Balanced Distortion", [&] { return std::make_unique<CBalancedDistortionDlg>(1.0, 2.0, 0.25); },
          {1361, 1362, 1363}, nullptr},
         {"Add/Edit Fiducial/Reseau", [&] { return std::make_unique<CFiducialEditDlg>(); }, {1055, 1056}, nullptr},
+        {"Centroid Parameters", [&] { return std::make_unique<CCentroidParametersDlg>(); }, {1566, 1568, 1762, 1164},
+         [&] {
+             CCentroidSettings settings = GetCentroidSettings();
+             return Bytes([&](CBinArchive& ar) { SerializeCentroidSettings(ar, settings); });
+         }},
+        {"Create Empty Images", [&] { return std::make_unique<CCreateEmptyImagesDlg>(nullptr, projectCamera, doc); },
+         {1061}, [&] { return std::to_string(doc->images.GetSize()); }},
+        {"3D View Scale", [&] { return std::make_unique<C3DViewScaleDlg>(2.0, 0); }, {C3DViewScaleDlg::kScale},
+         nullptr},
     };
     const char* kTexts[] = {"abc", "0,001", "12abc"};
     for (const Entry& e : entries) {
