@@ -274,7 +274,6 @@ void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
     QTableView::keyPressEvent(event);
 }
 
-
 // --- CImageQualityCombo -----------------------------------------------------
 
 namespace {
