@@ -369,7 +369,7 @@ TEST_F(CameraDialogs, ComparisonFollowsTheTwoSampleTTest)
         auto& compare = dynamic_cast<CCameraCompareDlg&>(d);
         EXPECT_EQ(d.windowTitle(), QStringLiteral("Statistical Camera Comparision "));
         EXPECT_TRUE(d.Item<QLineEdit>(1323)->isReadOnly());
-        QTableWidget* grid = compare.ResultList();
+        CEditableListCtrl* grid = compare.ResultList();
         EXPECT_EQ(grid->rowCount(), 10);
         for (int i = 0; i < 10; ++i) {
             const double se = a->postSigmas[i] * std::sqrt(22.0 / 120.0);

@@ -87,7 +87,7 @@ protected:
         list->setRowCount(3);
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c)
-                list->setItem(r, c, new QTableWidgetItem(QString("r%1c%2").arg(r).arg(c)));
+                list->setItem(r, c, new QStandardItem(QString("r%1c%2").arg(r).arg(c)));
         list->onEndLabelEdit = [this](int row, int column, const QString* text) {
             ends.push_back({row, column, text ? std::optional<QString>(*text) : std::nullopt});
         };

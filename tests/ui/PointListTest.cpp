@@ -19,11 +19,14 @@
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -455,6 +458,144 @@ TEST_F(PointList, PictureOfTheSampleControlSet)
     QDir().mkpath(TestOutputFolder());
     shown->resize(760, 420);
     EXPECT_TRUE(shown->grab().save(TestOutputFolder() + "/PointListControlSet.png"));
+}
+
+// The sample's control set driven by the mouse and the keyboard: clicks
+// select rows (Shift extends, Ctrl toggles), a second click on the focused
+// row or a double click opens the cell editor, whose text is stored; the
+// right button brings the menu for the selection; Return leaves all as it was.
+TEST_F(PointList, SampleControlSetTakesClicksKeysAndTheMenu)
+{
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), WriteSample()}));
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    ASSERT_NE(tree, nullptr);
+    tree->OnClickItem(tree->Find3DDataItem(QStringLiteral("Control")));
+    Settle();
+    auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame());
+    auto* shown = frame ? dynamic_cast<C3DDataListView*>(frame->GetRightPane()) : nullptr;
+    ASSERT_NE(shown, nullptr);
+    list = &shown->GetListCtrl();
+    set = list->GetPointSet();
+    ASSERT_NE(set, nullptr);
+    TakeMessages(); // what opening the sample said
+    ASSERT_GE(list->RowCount(), 4);
+    ASSERT_EQ(list->GetColumnMode(), C3DPointListCtrl::MODE_CONTROL);
+    QApplication::setActiveWindow(Frame());
+    Frame()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Frame(), 30000));
+    QWidget* viewport = list->viewport();
+    auto at = [this](int row, int column) { return list->visualRect(list->model()->index(row, column)).center(); };
+    auto editorGone = [] {
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+
+    // Selection by clicks; the first click on a row never edits.
+    const struct {
+        int row;
+        Qt::KeyboardModifiers keys;
+        std::vector<int> selected;
+    } clicks[] = {{0, Qt::NoModifier, {0}},      {2, Qt::ShiftModifier, {0, 1, 2}}, {1, Qt::ControlModifier, {0, 2}},
+                  {3, Qt::ControlModifier, {0, 2, 3}}, {1, Qt::NoModifier, {1}}};
+    for (const auto& c : clicks) {
+        QTest::mouseClick(viewport, Qt::LeftButton, c.keys, at(c.row, 1));
+        EXPECT_EQ(list->SelectedRows(), c.selected) << c.row;
+        EXPECT_EQ(list->ActiveEditor(), nullptr) << c.row;
+        EXPECT_EQ(list->currentIndex().row(), c.row);
+    }
+
+    // The second click on the focused row edits; Return stores the text.
+    const QString label1 = QString::fromLatin1(set->GetAt(1)->label.GetText());
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at(1, 1));
+    QPointer<CInPlaceEdit> editor = list->ActiveEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->Column(), 1);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("12.5"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    editorGone();
+    EXPECT_EQ(editor, nullptr);
+    EXPECT_EQ(set->GetAt(1)->x, 12.5);
+    EXPECT_EQ(list->CellText(1, 1), F("%6.3f", 12.5));
+
+    // A double click on another row's sigma cell edits it at once.
+    // Through the window: press, release, press and the double click the platform makes of them.
+    QTest::mouseDClick(Frame()->windowHandle(), Qt::LeftButton, Qt::NoModifier, viewport->mapTo(Frame(), at(2, 5)));
+    editor = list->ActiveEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->Row(), 2);
+    EXPECT_EQ(editor->Column(), 5);
+    EXPECT_EQ(list->SelectedRows(), std::vector<int>{2});
+    QDir().mkpath(TestOutputFolder());
+    EXPECT_TRUE(shown->grab().save(TestOutputFolder() + "/PointListCellEditor.png"));
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("0.125"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    editorGone();
+    EXPECT_EQ(set->GetAt(2)->aprioriSigma[1], 0.125);
+    // A double click that comes without its second press (as some platforms send it).
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at(3, 3));
+    editor = list->ActiveEditor();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("-7.5"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    editorGone();
+    EXPECT_EQ(set->GetAt(3)->z, -7.5);
+    EXPECT_EQ(QString::fromLatin1(set->GetAt(1)->label.GetText()), label1);
+
+    // Return on the list changes nothing.
+    const QStringList before = SetRows();
+    QTest::keyClick(list, Qt::Key_Return);
+    editorGone();
+    EXPECT_EQ(SetRows(), before);
+    EXPECT_EQ(list->ActiveEditor(), nullptr);
+
+    // The right button: the menu for the rows selected, closed again.
+    struct Seen {
+        int shown = 0;
+        std::map<QString, bool> enabled;
+    } seen;
+    // Looks for the open menu from the event loop the menu runs, then closes it.
+    std::function<void(int)> watchMenu = [&seen, &watchMenu](int tries) {
+        QTimer::singleShot(10, [&seen, &watchMenu, tries] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) {
+                if (tries > 0)
+                    watchMenu(tries - 1);
+                return;
+            }
+            ++seen.shown;
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator())
+                    seen.enabled[a->text()] = a->isEnabled();
+            menu->close();
+        });
+    };
+    const struct {
+        int row;
+        Qt::KeyboardModifiers keys;
+        std::vector<int> selected;
+        bool distance, rename, statistics;
+    } rights[] = {{0, Qt::NoModifier, {0}, false, true, false}, {3, Qt::ControlModifier, {0, 3}, true, false, true}};
+    for (const auto& r : rights) {
+        if (r.keys != Qt::NoModifier)
+            QTest::mouseClick(viewport, Qt::LeftButton, r.keys, at(r.row, 0));
+        seen = Seen();
+        watchMenu(500);
+        // Through the window, as the platform delivers it: the press, then the menu request.
+        QTest::mouseClick(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                          viewport->mapTo(Frame(), at(r.row, 2)));
+        ASSERT_EQ(seen.shown, 1) << r.row;
+        EXPECT_EQ(list->SelectedRows(), r.selected) << r.row;
+        EXPECT_EQ(seen.enabled[QStringLiteral("Distance\tCtrl+D")], r.distance) << r.row;
+        EXPECT_EQ(seen.enabled[QStringLiteral("Rename")], r.rename) << r.row;
+        EXPECT_EQ(seen.enabled[QStringLiteral("Statistical Summary")], r.statistics) << r.row;
+        EXPECT_TRUE(seen.enabled[QStringLiteral("Add Point")]);
+        EXPECT_TRUE(seen.enabled.count(QStringLiteral("Delete (incl. Observations)")));
+    }
+    EXPECT_EQ(list->ActiveEditor(), nullptr);
+    EXPECT_TRUE(TakeMessages().empty());
 }
 
 // The context menu's Add Point and Properties open "Edit 3D Point", which

@@ -200,6 +200,47 @@ TEST_F(Preferences, RangeChecksKeepTheSheetOnThePageAndStoreNothing)
     }
 }
 
+// Every numeric field of every page refuses a text that is not a number in
+// the C notation: its message, the sheet stays open, nothing is stored.
+TEST_F(Preferences, EveryNumericFieldRefusesTextAndStoresNothing)
+{
+    NewProject();
+    for (const Edit& e : kEdits) {
+        // 1347 is the number field of its own kind (read as far as it is a number).
+        if (!e.text || e.id == 1347)
+            continue;
+        for (const char* text : {"abc", "0,25", "12abc"}) {
+            SCOPED_TRACE(std::to_string(e.page) + " " + std::to_string(e.id) + " " + text);
+            const std::vector<double> before = Values(*doc);
+            TakeMessages();
+            RunSheet(0, [&](CPropertySheet& sheet) {
+                EXPECT_TRUE(sheet.SetActivePage(e.page));
+                QLineEdit* field = Field(sheet, e.page, e.id);
+                EXPECT_NE(field, nullptr);
+                if (!field)
+                    return int(QDialog::Rejected);
+                field->selectAll();
+                QTest::keyClick(field, Qt::Key_Delete);
+                QTest::keyClicks(field, QString::fromLatin1(text));
+                auto* ok = sheet.findChild<QAbstractButton*>(QStringLiteral("id1"));
+                EXPECT_NE(ok, nullptr);
+                if (ok)
+                    ok->click();
+                EXPECT_NE(sheet.result(), int(QDialog::Accepted));
+                EXPECT_EQ(sheet.GetActiveIndex(), e.page);
+                EXPECT_EQ(field->selectedText(), QString::fromLatin1(text));
+                sheet.OnCancel();
+                return sheet.result();
+            });
+            const std::vector<std::string> messages = TakeMessages();
+            ASSERT_FALSE(messages.empty());
+            EXPECT_EQ(messages[0].rfind("Please enter ", 0), 0u) << messages[0];
+            EXPECT_EQ(Values(*doc), before);
+            EXPECT_FALSE(doc->IsModified());
+        }
+    }
+}
+
 TEST_F(Preferences, EverySettingSurvivesOkSaveAndReload)
 {
     NewProject();

@@ -535,22 +535,13 @@ void CCameraInputDlg::DoDataExchange(CDataExchange* dx)
     DDX_Text(dx, 1002, m_strSerial);
     DDX_Text(dx, 1003, m_strLensType);
     DDX_Text(dx, 1582, m_strLensSerial);
-    // Counts are unsigned: a negative one is refused.
-    int horizontal = int(m_nHorizontalPixels);
-    int vertical = int(m_nVerticalPixels);
-    DDX_Text(dx, 1004, horizontal);
-    DDV_MinMaxInt(dx, horizontal, 0, INT_MAX);
-    DDX_Text(dx, 1005, vertical);
-    DDV_MinMaxInt(dx, vertical, 0, INT_MAX);
+    DDX_Text(dx, 1004, m_nHorizontalPixels);
+    DDX_Text(dx, 1005, m_nVerticalPixels);
     DDX_Text(dx, 1006, m_dHorizontalPixelSize);
     DDX_Text(dx, 1007, m_dVerticalPixelSize);
     for (int i = 0; i < 10; ++i)
         DDX_Text(dx, kValueIds[i], m_strValues[i]);
     DDX_Check(dx, 1212, m_bMetric);
-    if (dx->m_bSaveAndValidate && !dx->Failed()) {
-        m_nHorizontalPixels = unsigned(horizontal);
-        m_nVerticalPixels = unsigned(vertical);
-    }
 }
 
 void CCameraInputDlg::ShowFiducials(bool show)
@@ -891,7 +882,7 @@ void CCameraCompareDlg::Compute()
         const QString cells[6] = {QString::fromLatin1(titles[i]), Cell(valueFormat, v1), Cell(sigmaFormat, s1),
                                   Cell(valueFormat, v2),           Cell(sigmaFormat, s2), identical};
         for (int c = 0; c < 6; ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
+            auto* item = new QStandardItem(cells[c]);
             item->setTextAlignment(c == 0 ? (Qt::AlignLeft | Qt::AlignVCenter) : (Qt::AlignRight | Qt::AlignVCenter));
             m_pList->setItem(i, c, item);
         }

@@ -98,8 +98,16 @@ void CInPlaceEdit::focusOutEvent(QFocusEvent* event)
 
 // --- CEditableListCtrl ------------------------------------------------------
 
-CEditableListCtrl::CEditableListCtrl(QWidget* parent) : QTableWidget(parent)
+CEditableListCtrl::CEditableListCtrl(QWidget* parent) : QTableView(parent), m_pItems(new QStandardItemModel(this))
 {
+    setModel(m_pItems);
+    // Scrolling by the user ends an open cell edit: the list takes the focus.
+    // Scrolling from code (a cell brought into view) does not.
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] {
+            if (!hasFocus())
+                setFocus();
+        });
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->hide();
@@ -145,7 +153,59 @@ CInPlaceEdit* CEditableListCtrl::EditSubLabel(int row, int column)
 
 void CEditableListCtrl::UseModel(QAbstractItemModel* cells)
 {
-    QTableView::setModel(cells);
+    QItemSelectionModel* old = selectionModel();
+    setModel(cells);
+    if (old && old != selectionModel())
+        old->deleteLater();
+}
+
+QStandardItemModel* CEditableListCtrl::OwnItems() const
+{
+    return model() == m_pItems ? m_pItems : nullptr;
+}
+
+void CEditableListCtrl::setRowCount(int rows)
+{
+    if (QStandardItemModel* items = OwnItems())
+        items->setRowCount(std::max(rows, 0));
+}
+
+void CEditableListCtrl::setColumnCount(int columns)
+{
+    if (QStandardItemModel* items = OwnItems())
+        items->setColumnCount(std::max(columns, 0));
+}
+
+void CEditableListCtrl::setItem(int row, int column, QStandardItem* item)
+{
+    if (QStandardItemModel* items = OwnItems(); items && row >= 0 && column >= 0)
+        items->setItem(row, column, item);
+    else
+        delete item;
+}
+
+QStandardItem* CEditableListCtrl::item(int row, int column) const
+{
+    QStandardItemModel* items = OwnItems();
+    return items ? items->item(row, column) : nullptr;
+}
+
+void CEditableListCtrl::setHorizontalHeaderLabels(const QStringList& labels)
+{
+    if (QStandardItemModel* items = OwnItems())
+        items->setHorizontalHeaderLabels(labels);
+}
+
+QStandardItem* CEditableListCtrl::horizontalHeaderItem(int column) const
+{
+    QStandardItemModel* items = OwnItems();
+    return items ? items->horizontalHeaderItem(column) : nullptr;
+}
+
+void CEditableListCtrl::clear()
+{
+    if (QStandardItemModel* items = OwnItems())
+        items->clear();
 }
 
 QString CEditableListCtrl::CellText(int row, int column) const
@@ -175,15 +235,20 @@ void CEditableListCtrl::mousePressEvent(QMouseEvent* event)
     int column = 0;
     const int row = HitTestEx(event->position().toPoint(), &column);
     const bool focused = row >= 0 && currentIndex().isValid() && currentIndex().row() == row;
-    QTableWidget::mousePressEvent(event);
-    if (row < 0)
+    QTableView::mousePressEvent(event);
+    if (row < 0 || event->button() != Qt::LeftButton)
         return;
-    if (focused && column > 0 && CanEditCell(row, column)) {
+    // Shift and Ctrl clicks only extend or toggle the selection.
+    const bool plain = !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+    if (plain && focused && column > 0 && CanEditCell(row, column)) {
         EditSubLabel(row, column);
         return;
     }
     setFocus();
-    selectRow(row);
+    const QModelIndex index = model()->index(row, column);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    if (!(event->modifiers() & Qt::ControlModifier))
+        selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void CEditableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
@@ -192,7 +257,11 @@ void CEditableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
     const int row = HitTestEx(event->position().toPoint(), &column);
     if (row >= 0 && column > 0 && CanEditCell(row, column) && !m_pEditor)
         EditSubLabel(row, column);
-    QTableWidget::mouseDoubleClickEvent(event);
+    // The open editor keeps the focus: the default handling would take the
+    // double click for a new press on the list when its press went elsewhere.
+    if (m_pEditor)
+        return event->accept();
+    QTableView::mouseDoubleClickEvent(event);
 }
 
 void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
@@ -202,14 +271,7 @@ void CEditableListCtrl::keyPressEvent(QKeyEvent* event)
             selectAll();
         return;
     }
-    QTableWidget::keyPressEvent(event);
-}
-
-void CEditableListCtrl::scrollContentsBy(int dx, int dy)
-{
-    if (!hasFocus())
-        setFocus(); // ends an open cell edit
-    QTableWidget::scrollContentsBy(dx, dy);
+    QTableView::keyPressEvent(event);
 }
 
 // --- CImageQualityCombo -----------------------------------------------------
@@ -526,7 +588,7 @@ void CImageSelectListCtrl::Fill()
             continue;
         char buffer[512];
         std::snprintf(buffer, sizeof buffer, "%s", image->GetFileName().GetText());
-        auto* name = new QTableWidgetItem(FromCp1252(buffer));
+        auto* name = new QStandardItem(FromCp1252(buffer));
         const int icon = RowIcon(r);
         if (icon >= 0 && icon < int(m_icons.size()))
             name->setIcon(m_icons[std::size_t(icon)]);
@@ -535,8 +597,8 @@ void CImageSelectListCtrl::Fill()
             name->setBackground(QColor(255, 0, 0));
         }
         std::snprintf(buffer, sizeof buffer, "%5d", image->targets.GetSize());
-        auto* points = new QTableWidgetItem(QString::fromLatin1(buffer));
-        for (QTableWidgetItem* it : {name, points})
+        auto* points = new QStandardItem(QString::fromLatin1(buffer));
+        for (QStandardItem* it : {name, points})
             it->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setItem(r, 0, name);
         setItem(r, 1, points);

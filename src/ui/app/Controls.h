@@ -5,7 +5,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
-#include <QTableWidget>
+#include <QStandardItemModel>
+#include <QTableView>
 
 #include <functional>
 #include <vector>
@@ -64,8 +65,9 @@ private:
 };
 
 // A report list whose cells beyond the first are edited in place: the first
-// click on a row selects it, the next one opens the editor.
-class CEditableListCtrl : public QTableWidget {
+// click on a row selects it, the next one opens the editor. Cells are the
+// list's own items unless the owner gives a model of its own (UseModel).
+class CEditableListCtrl : public QTableView {
 public:
     explicit CEditableListCtrl(QWidget* parent = nullptr);
     ~CEditableListCtrl() override;
@@ -93,18 +95,32 @@ public:
     int ColumnCount() const { return model()->columnCount(); }
     QString CellText(int row, int column) const;
 
+    // The list's own items (null, and no effect, while an owner's model is shown).
+    int rowCount() const { return RowCount(); }
+    int columnCount() const { return ColumnCount(); }
+    void setRowCount(int rows);
+    void setColumnCount(int columns);
+    // The list takes the item.
+    void setItem(int row, int column, QStandardItem* item);
+    QStandardItem* item(int row, int column) const;
+    void setHorizontalHeaderLabels(const QStringList& labels);
+    QStandardItem* horizontalHeaderItem(int column) const;
+    // Removes every row, column and header.
+    void clear();
+
 protected:
-    // Cells from a model of the owner instead of items; the item functions
-    // of QTableWidget are not used then.
+    // Cells from a model of the owner instead of the list's items.
     void UseModel(QAbstractItemModel* cells);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    QStandardItemModel* OwnItems() const;
+
+    QStandardItemModel* m_pItems;
     QPointer<CInPlaceEdit> m_pEditor;
 };
 

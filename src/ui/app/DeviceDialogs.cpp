@@ -34,8 +34,11 @@ QComboBox* NewCombo(int id, bool editable)
     auto* combo = new QComboBox;
     combo->setObjectName(IdName(id));
     combo->setEditable(editable);
-    if (editable)
+    if (editable) {
         combo->setInsertPolicy(QComboBox::NoInsert);
+        // No inline completion: the name stored is the text the box shows.
+        combo->setCompleter(nullptr);
+    }
     return combo;
 }
 
@@ -57,7 +60,7 @@ void ExchangeTypedName(CDataExchange* dx, QComboBox* combo, const QString& typed
     }
     const QString old = member;
     QString* where = &member;
-    dx->Keep([where, old] { *where = old; });
+    dx->Keep(where, [where, old] { *where = old; });
     member = typed;
 }
 
@@ -222,6 +225,7 @@ void CScaleBarsDlg::OnOK()
 {
     if (!m_pList || m_nCurrent >= m_pList->GetSize())
         return CDialog::OnCancel();
+    m_strTyped = m_NameCombo->currentText();
     m_strName = m_strTyped;
     const CScaleBar* same = m_pList->FindByName(ToCp1252(m_strName).c_str());
     if (m_strName != m_strStoredName && same && same != m_pList->GetAt(m_nCurrent)) {
@@ -412,6 +416,7 @@ void CEODevicePropertiesDlg::OnOK()
 {
     if (!m_pDevice)
         return CDialog::OnCancel();
+    m_strTyped = m_NameCombo->currentText();
     if (m_pList && m_strTyped != m_strStoredName && NameTakenByOther(m_strTyped)) {
         AfxMessageBox("EO Device name already used. Change name!");
         m_NameCombo->setFocus();

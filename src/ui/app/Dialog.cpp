@@ -12,7 +12,10 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 
+#include <pthread.h>
+
 #include <cmath>
+#include <cstdint>
 
 QWidget* CDataExchange::PrepareCtrl(int id)
 {
@@ -33,11 +36,70 @@ void CDataExchange::Fail(const QString& message)
     }
 }
 
-void CDataExchange::RollBack()
+namespace {
+
+// The lowest address of the calling thread's stack; 0 when unknown.
+std::uintptr_t StackLow()
 {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0)
+        return 0;
+    void* base = nullptr;
+    std::size_t size = 0;
+    const bool ok = pthread_attr_getstack(&attr, &base, &size) == 0;
+    pthread_attr_destroy(&attr);
+    return ok ? std::uintptr_t(base) : 0;
+}
+
+} // namespace
+
+void CDataExchange::Keep(const void* member, std::function<void()> restore)
+{
+    restores.push_back({std::uintptr_t(member), std::move(restore)});
+}
+
+void CDataExchange::RollBack(const void* frame)
+{
+    // A member below the frame of the caller lived in a function of the
+    // exchange that has returned: there is nothing left to put back.
+    const std::uintptr_t low = frame ? StackLow() : 0;
+    const std::uintptr_t top = std::uintptr_t(frame);
     for (auto it = restores.rbegin(); it != restores.rend(); ++it)
-        (*it)();
+        if (!(low != 0 && it->first >= low && it->first < top))
+            it->second();
     restores.clear();
+}
+
+namespace {
+
+// The C locale's notation and nothing else: no digit grouping.
+QLocale StrictC()
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator | QLocale::OmitGroupSeparator);
+    return c;
+}
+
+} // namespace
+
+bool ReadCInt(const QString& text, int& value)
+{
+    bool ok = false;
+    const int parsed = StrictC().toInt(text.trimmed(), &ok);
+    if (!ok)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool ReadCDouble(const QString& text, double& value)
+{
+    bool ok = false;
+    const double parsed = StrictC().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(parsed))
+        return false;
+    value = parsed;
+    return true;
 }
 
 QString GetWindowText(const QWidget* c)
@@ -79,7 +141,7 @@ void Store(CDataExchange* dx, T& member, const T& value)
 {
     T old = member;
     T* where = &member;
-    dx->Keep([where, old] { *where = old; });
+    dx->Keep(where, [where, old] { *where = old; });
     member = value;
 }
 
@@ -102,11 +164,25 @@ void DDX_Text(CDataExchange* dx, int id, int& value)
         SetWindowText(c, QString::number(value));
         return;
     }
-    bool ok = false;
-    const int parsed = QLocale::c().toInt(GetWindowText(c).trimmed(), &ok);
-    if (!ok)
+    int parsed = 0;
+    if (!ReadCInt(GetWindowText(c), parsed))
         return dx->Fail(QStringLiteral("Please enter an integer."));
     Store(dx, value, parsed);
+}
+
+void DDX_Text(CDataExchange* dx, int id, unsigned& value)
+{
+    QWidget* c = Control(dx, id);
+    if (!c)
+        return;
+    if (!dx->m_bSaveAndValidate) {
+        SetWindowText(c, QString::number(value));
+        return;
+    }
+    int parsed = 0;
+    if (!ReadCInt(GetWindowText(c), parsed) || parsed < 0)
+        return dx->Fail(QStringLiteral("Please enter a positive integer."));
+    Store(dx, value, unsigned(parsed));
 }
 
 void DDX_Text(CDataExchange* dx, int id, double& value)
@@ -118,9 +194,8 @@ void DDX_Text(CDataExchange* dx, int id, double& value)
         SetWindowText(c, QString::number(value, 'g', 15));
         return;
     }
-    bool ok = false;
-    const double parsed = QLocale::c().toDouble(GetWindowText(c).trimmed(), &ok);
-    if (!ok || !std::isfinite(parsed))
+    double parsed = 0.0;
+    if (!ReadCDouble(GetWindowText(c), parsed))
         return dx->Fail(QStringLiteral("Please enter a number."));
     Store(dx, value, parsed);
 }
@@ -244,7 +319,7 @@ bool CDialog::UpdateData(bool save)
     CDataExchange dx(this, save);
     DoDataExchange(&dx);
     if (dx.Failed()) {
-        dx.RollBack();
+        dx.RollBack(&dx);
         return false;
     }
     return true;

@@ -10,7 +10,9 @@
 #include <QDialog>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class CDynString;
@@ -24,11 +26,13 @@ public:
     QWidget* PrepareCtrl(int id);
     // Shows the message and ends the exchange as failed.
     void Fail(const QString& message);
-    // Records how to put a member back when the exchange fails.
-    void Keep(std::function<void()> restore) { restores.push_back(std::move(restore)); }
+    // Records how to put the member back when the exchange fails.
+    void Keep(const void* member, std::function<void()> restore);
     bool Failed() const { return failed; }
-    // Puts back every member stored so far (newest first).
-    void RollBack();
+    // Puts back every member stored so far (newest first). With the address
+    // of a local of the function that ran the exchange, members on the stack
+    // below it (locals of returned functions) are left alone.
+    void RollBack(const void* frame = nullptr);
 
     const bool m_bSaveAndValidate;
     CDialog* const m_pDlgWnd;
@@ -36,10 +40,12 @@ public:
 private:
     QWidget* lastControl = nullptr;
     bool failed = false;
-    std::vector<std::function<void()>> restores;
+    std::vector<std::pair<std::uintptr_t, std::function<void()>>> restores;
 };
 
 void DDX_Text(CDataExchange* dx, int id, int& value);
+// 0 to INT_MAX; a negative count is refused.
+void DDX_Text(CDataExchange* dx, int id, unsigned& value);
 void DDX_Text(CDataExchange* dx, int id, double& value);
 void DDX_Text(CDataExchange* dx, int id, QString& value);
 void DDX_Text(CDataExchange* dx, int id, CDynString& value);
@@ -53,6 +59,12 @@ void DDX_CBIndex(CDataExchange* dx, int id, int& value);
 void DDV_MinMaxInt(CDataExchange* dx, int value, int minimum, int maximum);
 void DDV_MinMaxDouble(CDataExchange* dx, double value, double minimum, double maximum);
 void DDV_MaxChars(CDataExchange* dx, const QString& value, int count);
+
+// A number in the C locale's notation, the whole text but for surrounding
+// blanks (no digit grouping, no decimal comma, nothing after it); false and
+// the value untouched otherwise.
+bool ReadCInt(const QString& text, int& value);
+bool ReadCDouble(const QString& text, double& value);
 
 // Text of a control (edit, label, button, combo box, plain text edit).
 QString GetWindowText(const QWidget* control);

@@ -347,9 +347,8 @@ void CTriangulateDlg::OnEnableImages(bool enable)
         if (!m_ImageList->selectionModel()->isRowSelected(row, QModelIndex()) || row >= m_pImages->GetSize())
             continue;
         m_pImages->GetAt(row)->enabled = enable;
-        for (int column = 0; column < m_ImageList->columnCount(); ++column)
-            if (QTableWidgetItem* item = m_ImageList->item(row, column))
-                item->setSelected(false);
+        m_ImageList->selectionModel()->select(m_ImageList->model()->index(row, 0),
+                                              QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     }
     m_ImageList->viewport()->update();
 }

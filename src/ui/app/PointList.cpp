@@ -65,20 +65,10 @@ QAction* AddCommand(QMenu* menu, const QString& text, int id, bool enabled)
     return action;
 }
 
-// The text as a finite number in the C locale; false when it is not one.
-bool ReadNumber(const QString& text, double& value)
-{
-    bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return false;
-    value = v;
-    return true;
-}
 
-QTableWidgetItem* NewCell(const QString& text)
+QStandardItem* NewCell(const QString& text)
 {
-    auto* item = new QTableWidgetItem(text);
+    auto* item = new QStandardItem(text);
     item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
@@ -289,7 +279,7 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
         return true;
     }
     double value = 0.0;
-    if (!ReadNumber(text, value))
+    if (!ReadCDouble(text, value))
         return false;
     if (column <= 3) {
         (column == 1 ? point->x : column == 2 ? point->y : point->z) = value;

@@ -90,13 +90,12 @@ void DDX_Float(CDataExchange* dx, int id, float& value)
         SetWindowText(c, QString::number(double(value), 'g', FLT_DIG));
         return;
     }
-    bool ok = false;
-    const double parsed = QLocale::c().toDouble(GetWindowText(c).trimmed(), &ok);
-    if (!ok || !std::isfinite(parsed) || std::fabs(parsed) > FLT_MAX)
+    double parsed = 0.0;
+    if (!ReadCDouble(GetWindowText(c), parsed) || std::fabs(parsed) > FLT_MAX)
         return dx->Fail(QStringLiteral("Please enter a number."));
     const float old = value;
     float* where = &value;
-    dx->Keep([where, old] { *where = old; });
+    dx->Keep(where, [where, old] { *where = old; });
     value = float(parsed);
 }
 

@@ -56,7 +56,7 @@ QCheckBox* NewCheck(int id, const char* text)
 }
 
 // Rows of a list in ascending order.
-std::vector<int> SelectedRowsOf(const QTableWidget* list)
+std::vector<int> SelectedRowsOf(const QTableView* list)
 {
     std::set<int> rows;
     for (const QModelIndex& index : list->selectionModel()->selectedIndexes())
