@@ -15,6 +15,9 @@
 #include <immintrin.h>
 #define KESTRELON_X86_KERNELS 1
 #endif
+// The wider sets are chosen per stretch of code: GCC by its target pragma,
+// clang (which ignores that pragma) by a target attribute on every function
+// of the stretch.
 
 namespace densekernel {
 
@@ -55,8 +58,12 @@ struct Isa {
 #include "DenseKernels.inc"
 } // namespace baseline
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
+#endif
 namespace avx2 {
 struct Isa {
     using V = __m256d;
@@ -87,10 +94,18 @@ struct Isa {
 };
 #include "DenseKernels.inc"
 } // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,fma")
+#endif
 namespace avx512 {
 struct Isa {
     using V = __m512d;
@@ -116,7 +131,11 @@ struct Isa {
 };
 #include "DenseKernels.inc"
 } // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #endif
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../FileFuzzing.h"
 #include "BmpDisplayImage.h"
 #include "Message.h"
 
@@ -19,15 +20,6 @@ inline std::string FuzzScratchPath(const char* ending)
 {
     const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(folder) + "/kestrelon-fuzz-" + std::to_string(getpid()) + ending;
-}
-
-inline bool WriteScratch(const std::string& path, const uint8_t* data, size_t size)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
 }
 
 inline void FuzzDisplayImage(CDisplayImage& image, const char* ending, const uint8_t* data, size_t size)
@@ -38,7 +30,7 @@ inline void FuzzDisplayImage(CDisplayImage& image, const char* ending, const uin
     }();
     (void)quiet;
     const std::string path = FuzzScratchPath(ending);
-    if (!WriteScratch(path, data, size))
+    if (!WriteFuzzFile(path, data, size))
         return;
     int w = 0, h = 0;
     image.ReadSize(path.c_str(), w, h);

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }();
     (void)quiet;
     const std::string path = FuzzScratchPath(".jpg");
-    if (!WriteScratch(path, data, size))
+    if (!WriteFuzzFile(path, data, size))
         return 0;
     {
         CJpegFileReader file(path.c_str());
