@@ -383,9 +383,21 @@ void CProjectCamerasListView::OnViewCameraData(int row)
     CCamera* camera = doc->cameras.FindByName(m_cameras[std::size_t(row)]->identifier.GetText());
     if (!camera)
         return;
+    // The dialog's Save stores into the camera whichever way it closes.
+    const CCameraList before(doc->cameras);
     CCameraDataDlg dialog(camera, this);
-    if (dialog.DoModal() == QDialog::Accepted)
-        OnUpdate(this, 0);
+    dialog.DoModal();
+    if (doc->cameras == before)
+        return;
+    CKestrelonView* tree = nullptr;
+    for (CView* view : doc->GetViews())
+        if (!tree)
+            tree = dynamic_cast<CKestrelonView*>(view);
+    if (tree)
+        tree->AfterProjectCameraEdit(before);
+    else
+        doc->SetModifiedFlag(true);
+    OnUpdate(this, 0);
 }
 
 void CProjectCamerasListView::Fill()
