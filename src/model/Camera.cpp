@@ -25,25 +25,6 @@ bool SameBits(const double* a, const double* b)
     return std::memcmp(a, b, sizeof(double) * CAM_PARAMETER_COUNT) == 0;
 }
 
-// The marks in order, by label and position.
-bool SameFiducials(const CObservationList& a, const CObservationList& b)
-{
-    if (a.GetSize() != b.GetSize())
-        return false;
-    for (int i = 0; i < a.GetSize(); ++i) {
-        const CImageObservation* p = a.GetAt(i);
-        const CImageObservation* q = b.GetAt(i);
-        if (!p || !q) {
-            if (p != q)
-                return false;
-            continue;
-        }
-        if (!(p->label == q->label) || p->x != q->x || p->y != q->y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -134,7 +115,7 @@ bool CCamera::IsEqual(const CCamera& other) const
            maxRadialDistance == other.maxRadialDistance &&
            calibrationRedundancy == other.calibrationRedundancy && SameBits(parameters, other.parameters) &&
            SameBits(sigmas, other.sigmas) && SameBits(postSigmas, other.postSigmas) &&
-           SameBits(corrections, other.corrections) && SameFiducials(fiducials, other.fiducials);
+           SameBits(corrections, other.corrections) && fiducials.GetSize() == other.fiducials.GetSize();
 }
 
 CDynString CCamera::GetIdentifier(CDynString& text) const

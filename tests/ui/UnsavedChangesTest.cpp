@@ -525,8 +525,8 @@ TEST_F(UnsavedChanges, AFailedOpenLeavesTheOpenProjectsAsTheyWere)
             EXPECT_EQ(shown.back().rfind("The project file ", 0), 0u) << shown.back();
             EXPECT_NE(shown.back().find("cannot be loaded"), std::string::npos) << shown.back();
 
-            EXPECT_TRUE(IsLiveDocument(opened));
-            EXPECT_TRUE(IsLiveDocument(second));
+            ASSERT_TRUE(IsLiveDocument(opened));
+            ASSERT_TRUE(IsLiveDocument(second));
             EXPECT_EQ(GetActiveKestrelonDoc(), opened);
             EXPECT_EQ(Frame()->GetMdiArea()->activeSubWindow(), frame);
             EXPECT_EQ(Frame()->GetMdiArea()->subWindowList().size(), windows);

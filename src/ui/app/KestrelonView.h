@@ -123,7 +123,8 @@ public:
     // After a camera dialog on the project's cameras: a change marks the
     // project modified, renamed cameras rename their items and their images'
     // camera names. before is the camera list as it was before the dialog.
-    void AfterProjectCameraEdit(const CCameraList& before);
+    // True when something changed.
+    bool AfterProjectCameraEdit(const CCameraList& before);
 
     void OnImagesChanged();
     // Deletes the listed images (the list is changed in place).

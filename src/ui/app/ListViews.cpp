@@ -387,17 +387,15 @@ void CProjectCamerasListView::OnViewCameraData(int row)
     const CCameraList before(doc->cameras);
     CCameraDataDlg dialog(camera, this);
     dialog.DoModal();
-    if (doc->cameras == before)
-        return;
     CKestrelonView* tree = nullptr;
     for (CView* view : doc->GetViews())
         if (!tree)
             tree = dynamic_cast<CKestrelonView*>(view);
-    if (tree)
-        tree->AfterProjectCameraEdit(before);
-    else
-        doc->SetModifiedFlag(true);
-    OnUpdate(this, 0);
+    if (tree ? tree->AfterProjectCameraEdit(before) : doc->cameras != before) {
+        if (!tree)
+            doc->SetModifiedFlag(true);
+        OnUpdate(this, 0);
+    }
 }
 
 void CProjectCamerasListView::Fill()

@@ -727,11 +727,26 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
     }
 }
 
-void CKestrelonView::AfterProjectCameraEdit(const CCameraList& before)
+// The lists' equality counts the fiducial marks only; the camera dialog
+// edits them in place too.
+static bool SameFiducialMarks(const CCameraList& a, const CCameraList& b)
+{
+    for (int i = 0; i < a.GetSize() && i < b.GetSize(); ++i) {
+        const CObservationList& p = a.GetAt(i)->fiducials;
+        const CObservationList& q = b.GetAt(i)->fiducials;
+        for (int k = 0; k < p.GetSize() && k < q.GetSize(); ++k)
+            if (!(p.GetAt(k)->label == q.GetAt(k)->label) || p.GetAt(k)->x != q.GetAt(k)->x ||
+                p.GetAt(k)->y != q.GetAt(k)->y)
+                return false;
+    }
+    return true;
+}
+
+bool CKestrelonView::AfterProjectCameraEdit(const CCameraList& before)
 {
     CKestrelonDoc* doc = GetDocument();
-    if (!doc || doc->cameras == before)
-        return;
+    if (!doc || (doc->cameras == before && SameFiducialMarks(doc->cameras, before)))
+        return false;
     // Any change of a camera is a change of the project.
     doc->SetModifiedFlag(true);
     for (int k = 0; m_hProjectRoot && k < m_hProjectRoot->childCount(); ++k) {
@@ -749,6 +764,7 @@ void CKestrelonView::AfterProjectCameraEdit(const CCameraList& before)
         doc->images.RenameCamera(old.GetText(), now.GetText());
     }
     doc->UpdateAllViews(this, 0);
+    return true;
 }
 
 bool CKestrelonView::OnTreeKey(int key, Qt::KeyboardModifiers modifiers)
