@@ -30,6 +30,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QTableWidget>
 #include <QContextMenuEvent>
 #include <QTest>
 #include <QTimer>
@@ -426,6 +427,34 @@ TEST_F(UnsavedChanges, EditsOfProjectRecordsMarkTheProject)
              doubleClickTree(QStringLiteral("Cam"));
          },
          pixelSaved},
+        {"a fiducial mark moved through View Camera Data's Fiducials",
+         [&] {
+             dialogs.push_back([](CDialog& d) {
+                 d.Item<QAbstractButton>(1119)->click();
+                 d.Item<QAbstractButton>(IDCANCEL)->click();
+                 return d.result();
+             });
+             dialogs.push_back([](CDialog& d) {
+                 auto* list = d.findChild<QTableWidget*>();
+                 EXPECT_NE(list, nullptr);
+                 if (!list || list->rowCount() != 1)
+                     return -1;
+                 const QPoint at = list->visualItemRect(list->item(0, 0)).center();
+                 QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+                 QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+                 d.Item<QAbstractButton>(IDOK)->click();
+                 return d.result();
+             });
+             dialogs.push_back([this](CDialog& d) {
+                 Type(d, 1055, QStringLiteral("5.5"));
+                 return ClickOk(d, nullptr);
+             });
+             menuCommand(QStringLiteral("Cam"), QStringLiteral("View Camera Data"));
+         },
+         [](const CProjectDocument& d) {
+             const CCamera* camera = d.cameras.FindByName("Cam");
+             return camera && camera->fiducials.GetSize() == 1 && camera->fiducials.GetAt(0)->x == 5.5;
+         }},
         {"the EO device's Properties",
          [&] {
              dialogs.push_back([this](CDialog& d) {
@@ -447,6 +476,7 @@ TEST_F(UnsavedChanges, EditsOfProjectRecordsMarkTheProject)
             camera->XPixels = 2000;
             camera->YPixels = 1500;
             camera->XPixelSize = camera->YPixelSize = 0.005;
+            camera->fiducials.AddSorted(CImageObservation(CNameBuffer("F1"), 10.0, 10.0));
             const QString folder = scratch.filePath(QStringLiteral("records%1").arg(run));
             QDir().mkpath(folder);
             QFile device(folder + QStringLiteral("/Probe.xyz"));
