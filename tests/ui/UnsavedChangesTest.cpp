@@ -28,7 +28,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenu>
 #include <QTableWidget>
 #include <QContextMenuEvent>
@@ -36,7 +35,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
