@@ -147,6 +147,7 @@ void CMeasurementTool::Keep(const CImageObservation& observation)
     image->targets.AddSorted(observation);
     if (ownList)
         ownList->AddCopy(observation);
+    ++changes;
 }
 
 bool CMeasurementTool::Centroid(int column, int row, double& outColumn, double& outRow,
@@ -272,6 +273,7 @@ bool CMeasurementTool::StoreObservation(const CImageObservation& observation)
         }
     }
     image->targets.AddSorted(observation);
+    ++changes;
     return true;
 }
 
@@ -392,6 +394,7 @@ bool CMeasurementTool::IdentifyScannedTargets(CPointSet& points)
     }
     image->RemoveCloseObservations(camera->GetPixelDiagonal());
     image->RemoveDuplicateLabels();
+    ++changes;
     return true;
 }
 
@@ -443,6 +446,7 @@ bool CMeasurementTool::DriveBack(CPointSet& points, double sigma)
     image->RemoveCloseObservations(camera->GetPixelDiagonal());
     image->RemoveDuplicateLabels();
     image->enabled = true;
+    ++changes;
     return true;
 }
 

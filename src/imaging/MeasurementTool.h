@@ -145,6 +145,11 @@ public:
     // into the own list.
     void Keep(const CImageObservation& observation);
 
+    // Counts the changes this tool made to the image's observations: a caller
+    // compares it before and after a measurement to learn whether anything
+    // was stored, replaced or removed.
+    unsigned GetChangeCount() const { return changes; }
+
 private:
     bool MeasurePoint(const CNameBuffer& label, CIntPoint point, const CIntRect& clientRect);
     bool MeasureRow(int increment, CIntPoint point, const CIntRect& clientRect);
@@ -163,4 +168,5 @@ private:
     const bool* askBeforeRemeasure;
     const bool* askOnNearPoint;
     const CProjectDocument* document = nullptr;
+    unsigned changes = 0;
 };

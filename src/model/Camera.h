@@ -102,6 +102,7 @@ public:
     bool RemoveByName(const char* identifier);
     bool ClearCorrections();
     bool IsEqual(const CCameraList& other) const;
+    bool operator==(const CCameraList& other) const { return IsEqual(other); }
     bool operator!=(const CCameraList& other) const { return !IsEqual(other); }
 
     bool Serialize(CBinArchive& ar, int* version);

@@ -150,7 +150,9 @@ TEST_F(MeasuringCommands, FindCorrespondingPointsRunsAndRemovesItsPoints)
     Command([&](CFindCorrespondingPointsDlg& d) {
         // "Remove Found Points" with the prefix "N" leaves the "A" points.
         Type(d, 1358, QStringLiteral("N"));
+        doc->SetModifiedFlag(false);
         QTest::mouseClick(d.Item<QPushButton>(1303), Qt::LeftButton);
+        EXPECT_TRUE(doc->IsModified());
         EXPECT_EQ(set->GetSize(), 60 - renamed);
         for (int i = 0; i < set->GetSize(); ++i)
             EXPECT_EQ(set->GetAt(i)->label.GetText()[0], 'A');

@@ -225,6 +225,14 @@ TEST_F(RelOrient, StartsOnTheFirstTwoImagesAndOpensThemOnce)
         EXPECT_TRUE(dlg->GetView(side == 0)->relativeOrientationMode);
     }
     EXPECT_EQ(dlg->pos(), Frame()->mapToGlobal(layout.dialog));
+    // The project's title gaining and losing its "*" leaves theirs.
+    for (const bool modified : {true, false}) {
+        doc->SetModifiedFlag(modified);
+        for (int side = 0; side < 2; ++side)
+            EXPECT_EQ(dlg->GetFrame(side == 0)->windowTitle(),
+                      QStringLiteral("Relative Orientation: %1").arg(QString::fromLatin1(Image(side).name.GetText())))
+                << modified;
+    }
     EXPECT_EQ(dlg->m_LeftCombo->GetSelectedImage(), &Image(0));
     EXPECT_EQ(dlg->m_RightCombo->GetSelectedImage(), &Image(1));
     EXPECT_FALSE(dlg->m_Accept->isEnabled());

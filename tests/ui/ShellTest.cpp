@@ -225,7 +225,9 @@ TEST_F(Shell, AModifiedProjectIsNeverDiscardedSilently)
         {"open, Cancel", true, true, other, IDCANCEL, 1, true},
         {"open, No", true, true, other, IDNO, 1, false},
         {"open unmodified", true, false, other, 0, 1, false},
-        {"open a broken file", true, false, broken.fileName(), 0, 0, false},
+        // A file that cannot be read leaves the project open.
+        {"open a broken file", true, false, broken.fileName(), 0, 1, true},
+        {"open a broken file, modified, No", true, true, broken.fileName(), IDNO, 1, true},
         {"open after a save in this run", true, true, other, 0, 2, true, true},
     };
     for (const Case& c : cases) {

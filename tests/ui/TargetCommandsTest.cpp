@@ -53,7 +53,10 @@ TEST_F(TargetCommands, ComputeTargetEllipsesFitsEveryTargetOfThePicture)
         image->targets.AddSorted(CImageObservation(CNameBuffer(std::to_string(k + 1).c_str()), x, y));
     }
 
+    doc->SetModifiedFlag(false);
     Frame()->OnCommandId(316);
+    EXPECT_TRUE(doc->IsModified());
+    EXPECT_TRUE(doc->GetTitle().endsWith('*'));
     for (int k = 0; k < 2; ++k) {
         const CTargetEllipse* e = image->targets.GetAt(k)->GetEllipse();
         ASSERT_NE(e, nullptr);
@@ -87,13 +90,31 @@ TEST_F(TargetCommands, ComputeTargetNormalsGivesTheDriverSetItsNormals)
     set->AddPointSorted(CObjectPoint(CNameBuffer("T1"), kCircleCentre.x, kCircleCentre.y, kCircleCentre.z));
     set->AddPointSorted(CObjectPoint(CNameBuffer("T2"), 0.0, 0.0, 0.0));
 
+    doc->SetModifiedFlag(false);
     Frame()->OnCommandId(317);
+    EXPECT_TRUE(doc->IsModified());
     const CObjectPoint* t1 = set->FindPoint(CNameBuffer("T1"));
     EXPECT_NEAR(t1->normal[0], kCircleNormal.x, 1e-6);
     EXPECT_NEAR(t1->normal[1], kCircleNormal.y, 1e-6);
     EXPECT_NEAR(t1->normal[2], kCircleNormal.z, 1e-6);
     EXPECT_NEAR(t1->radius, 10.0, 1e-5);
     EXPECT_FALSE(set->FindPoint(CNameBuffer("T2"))->HasNormal());
+}
+
+TEST_F(TargetCommands, NothingToComputeLeavesTheProjectUnmodified)
+{
+    NewProject();
+    CCamera* camera = AddCamera(*doc, "Cam");
+    MakeCircleCamera(*camera, "Cam");
+    // Images without observations, and no driver set.
+    for (int k = 0; k < 2; ++k)
+        AddImage(*doc, {"Cam", true, true, 0});
+    for (int id : {316, 317}) {
+        doc->SetModifiedFlag(false);
+        Frame()->OnCommandId(id);
+        EXPECT_FALSE(doc->IsModified()) << id;
+        EXPECT_FALSE(doc->GetTitle().endsWith('*')) << id;
+    }
 }
 
 } // namespace

@@ -93,7 +93,8 @@ void CDocument::SetTitle(const QString& text)
 {
     title = text;
     for (CMDIChildWnd* frame : GetFrames())
-        frame->setWindowTitle(text);
+        if (frame->m_bAddToTitle)
+            frame->setWindowTitle(text);
 }
 
 bool CDocument::DoSave(const QString& path, bool replace)
@@ -389,7 +390,7 @@ CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* document)
         return nullptr;
     }
     area->addSubWindow(frame);
-    if (document)
+    if (document && frame->m_bAddToTitle)
         frame->setWindowTitle(document->GetTitle());
     return frame;
 }

@@ -118,6 +118,10 @@ public:
     // is restored from maximised: by default its creation rectangle.
     virtual QRect DefaultNormalRect() const { return createRect; }
 
+    // The frame's caption follows its document's title; a frame whose view
+    // sets its own caption clears it.
+    bool m_bAddToTitle = true;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -184,6 +184,8 @@ CChildFrame::InteriorOrientationFactory CChildFrame::SetInteriorOrientationFacto
 
 CChildFrame::CChildFrame()
 {
+    // The image view names the window after its image.
+    m_bAddToTitle = false;
     if (Factory())
         interiorOrientationDlg = Factory()(this);
 }

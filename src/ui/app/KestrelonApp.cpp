@@ -21,6 +21,8 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPageSetupDialog>
 #include <QPainter>
 #include <QPrinter>
@@ -272,15 +274,29 @@ void CKestrelonApp::OnFileOpen()
     const QString path = AfxGetFileName(m_pMainWnd, request);
     if (path.isEmpty())
         return;
-    // A project not saved in this run is closed; when modified it gets the
-    // save question first, and Cancel keeps it and opens nothing.
+    // A project not saved in this run gives way to the opened one; when
+    // modified it gets the save question first, and Cancel keeps it and opens
+    // nothing. It is closed only once the other project has opened: a file
+    // that cannot be read leaves it open and active as it was.
     active = GetActiveKestrelonDoc();
-    if (active && !active->savedInThisRun) {
-        if (!active->SaveModified())
-            return;
-        active->OnCloseDocument();
+    if (active && docManager && docManager->FindOpenDocument(path) == active)
+        active = nullptr; // the file is the active project itself
+    if (active && active->savedInThisRun)
+        active = nullptr;
+    if (active && !active->SaveModified())
+        return;
+    QMdiSubWindow* activeFrame = AfxGetMdiArea() ? AfxGetMdiArea()->activeSubWindow() : nullptr;
+    CDocument* opened = OpenDocumentFile(path);
+    if (!opened) {
+        if (activeFrame && AfxGetMdiArea() && AfxGetMdiArea()->subWindowList().contains(activeFrame))
+            AfxGetMdiArea()->setActiveSubWindow(activeFrame);
+        return;
     }
-    OpenDocumentFile(path);
+    if (active && opened != active && IsLiveDocument(active)) {
+        active->OnCloseDocument();
+        if (m_pMainWnd)
+            m_pMainWnd->UpdateMenuBar();
+    }
 }
 
 void CKestrelonApp::OnAppAbout()

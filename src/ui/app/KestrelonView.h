@@ -14,6 +14,7 @@
 #include <typeinfo>
 
 class CCamera;
+class CCameraList;
 class CFilePath;
 class CImagePtrArray;
 class CKestrelonDoc;
@@ -118,6 +119,12 @@ public:
     void RefreshImageBranches();
     void SetImageIcon(QTreeWidgetItem* item, bool qualitySet, bool highQuality, bool resected, bool enabled);
     void SetPointSetIcon(QTreeWidgetItem* item, bool control, bool driver);
+
+    // After a camera dialog on the project's cameras: a change marks the
+    // project modified, renamed cameras rename their items and their images'
+    // camera names. before is the camera list as it was before the dialog.
+    // True when something changed.
+    bool AfterProjectCameraEdit(const CCameraList& before);
 
     void OnImagesChanged();
     // Deletes the listed images (the list is changed in place).

@@ -383,9 +383,19 @@ void CProjectCamerasListView::OnViewCameraData(int row)
     CCamera* camera = doc->cameras.FindByName(m_cameras[std::size_t(row)]->identifier.GetText());
     if (!camera)
         return;
+    // The dialog's Save stores into the camera whichever way it closes.
+    const CCameraList before(doc->cameras);
     CCameraDataDlg dialog(camera, this);
-    if (dialog.DoModal() == QDialog::Accepted)
+    dialog.DoModal();
+    CKestrelonView* tree = nullptr;
+    for (CView* view : doc->GetViews())
+        if (!tree)
+            tree = dynamic_cast<CKestrelonView*>(view);
+    if (tree ? tree->AfterProjectCameraEdit(before) : doc->cameras != before) {
+        if (!tree)
+            doc->SetModifiedFlag(true);
         OnUpdate(this, 0);
+    }
 }
 
 void CProjectCamerasListView::Fill()

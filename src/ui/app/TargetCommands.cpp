@@ -14,6 +14,7 @@
 
 void CKestrelonDoc::OnComputeTargetEllipses()
 {
+    bool fitted = false;
     for (int i = 0; i < images.GetSize(); ++i) {
         CProjectImage* image = images.GetAt(i);
         if (image == nullptr)
@@ -30,9 +31,13 @@ void CKestrelonDoc::OnComputeTargetEllipses()
             CTargetEllipseFitter fitter(*image, *camera, rows);
             fitter.Run();
         }
+        fitted = true;
         picture.reset();
         SendHubMessage(UM_REDRAW_IMAGE, 0, reinterpret_cast<std::intptr_t>(image));
     }
+    // The observations' ellipses were replaced.
+    if (fitted)
+        SetModifiedFlag(true);
 }
 
 void CKestrelonDoc::OnComputeTargetNormals()
@@ -48,4 +53,6 @@ void CKestrelonDoc::OnComputeTargetNormals()
         return;
     CCircleTargetSolver solver(collected, *driver, cameras);
     solver.Run();
+    // Every point of the set got a new normal, or lost its old one.
+    SetModifiedFlag(true);
 }

@@ -226,8 +226,10 @@ void CKestrelonView::RegisterTreeCommands()
             AfxMessageBox("Camera Not Found in Project");
             return;
         }
+        const CCameraList before(doc->cameras);
         CCameraDataDlg dlg(&doc->cameras, index, 1, this);
         dlg.DoModal();
+        AfterProjectCameraEdit(before);
     });
     OnCommand(ID_TREE_DB_VIEW_CAMERA, [this] {
         CKestrelonDoc* doc = GetDocument();
@@ -237,8 +239,10 @@ void CKestrelonView::RegisterTreeCommands()
             return;
         const std::string name = ToCp1252(item->text(0));
         if (const int i = doc->cameras.FindIndexByName(name.c_str()); i >= 0) {
+            const CCameraList before(doc->cameras);
             CCameraDataDlg dlg(&doc->cameras, i, 1, this);
             dlg.DoModal();
+            AfterProjectCameraEdit(before);
         } else if (const int j = app->cameraDatabase.FindIndexByName(name.c_str()); j >= 0) {
             CCameraDataDlg dlg(&app->cameraDatabase, j, 0, this);
             dlg.DoModal();
@@ -295,6 +299,7 @@ void CKestrelonView::RegisterTreeCommands()
         CEODevicePropertiesDlg dlg(&doc->eoDevice, nullptr, this);
         dlg.DoModal();
         if (dlg.WasChanged()) {
+            doc->SetModifiedFlag(true);
             item->setText(0, Text(doc->eoDevice.name.GetTitle()));
             UpdateProjectFrames();
         }
@@ -708,25 +713,7 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
         const CCameraList before(doc->cameras);
         CCameraDataDlg dlg(&doc->cameras, index, 1, this);
         dlg.DoModal();
-        if (doc->cameras != before) {
-            // Any change of a camera is a change of the project; renamed
-            // cameras rename their items and their images' camera names.
-            doc->SetModifiedFlag(true);
-            for (int k = 0; k < m_hProjectRoot->childCount(); ++k) {
-                QTreeWidgetItem* child = m_hProjectRoot->child(k);
-                const int i = before.FindIndexByName(ToCp1252(child->text(0)).c_str());
-                if (i < 0)
-                    break;
-                if (i >= doc->cameras.GetSize())
-                    continue;
-                const CDynString& old = before.GetAt(i)->identifier;
-                const CDynString& now = doc->cameras.GetAt(i)->identifier;
-                if (old == now)
-                    continue;
-                child->setText(0, Text(now));
-                doc->images.RenameCamera(old.GetText(), now.GetText());
-            }
-        }
+        AfterProjectCameraEdit(before);
         return;
     }
     if (parent == m_h3DData) {
@@ -738,6 +725,46 @@ void CKestrelonView::OpenItem(QTreeWidgetItem* item, int flag)
             OpenGraphicView();
         }
     }
+}
+
+// The lists' equality counts the fiducial marks only; the camera dialog
+// edits them in place too.
+static bool SameFiducialMarks(const CCameraList& a, const CCameraList& b)
+{
+    for (int i = 0; i < a.GetSize() && i < b.GetSize(); ++i) {
+        const CObservationList& p = a.GetAt(i)->fiducials;
+        const CObservationList& q = b.GetAt(i)->fiducials;
+        for (int k = 0; k < p.GetSize() && k < q.GetSize(); ++k)
+            if (!(p.GetAt(k)->label == q.GetAt(k)->label) || p.GetAt(k)->x != q.GetAt(k)->x ||
+                p.GetAt(k)->y != q.GetAt(k)->y)
+                return false;
+    }
+    return true;
+}
+
+bool CKestrelonView::AfterProjectCameraEdit(const CCameraList& before)
+{
+    CKestrelonDoc* doc = GetDocument();
+    if (!doc || (doc->cameras == before && SameFiducialMarks(doc->cameras, before)))
+        return false;
+    // Any change of a camera is a change of the project.
+    doc->SetModifiedFlag(true);
+    for (int k = 0; m_hProjectRoot && k < m_hProjectRoot->childCount(); ++k) {
+        QTreeWidgetItem* child = m_hProjectRoot->child(k);
+        const int i = before.FindIndexByName(ToCp1252(child->text(0)).c_str());
+        if (i < 0)
+            break;
+        if (i >= doc->cameras.GetSize())
+            continue;
+        const CDynString& old = before.GetAt(i)->identifier;
+        const CDynString& now = doc->cameras.GetAt(i)->identifier;
+        if (old == now)
+            continue;
+        child->setText(0, Text(now));
+        doc->images.RenameCamera(old.GetText(), now.GetText());
+    }
+    doc->UpdateAllViews(this, 0);
+    return true;
 }
 
 bool CKestrelonView::OnTreeKey(int key, Qt::KeyboardModifiers modifiers)

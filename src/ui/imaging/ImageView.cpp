@@ -290,6 +290,8 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
     const CIntPoint at{point.x(), point.y()};
     const bool shift = modifiers & Qt::ShiftModifier;
     if (mode == MODE_DIGITIZE && handle && tool) {
+        // Whatever the click stored or replaced is a change of the project.
+        const unsigned changesBefore = tool->GetChangeCount();
         if (shift) {
             tool->SetKind(MEASURE_ROW);
             if (tool->Measure(label, increment, at, client)) {
@@ -338,6 +340,9 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
                 UpdateDialogBar();
             }
         }
+        if (tool && tool->GetChangeCount() != changesBefore)
+            if (CKestrelonDoc* doc = GetDoc())
+                doc->SetModifiedFlag(true);
         Redraw();
         return;
     }

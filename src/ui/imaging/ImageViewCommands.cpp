@@ -276,7 +276,10 @@ void CImageView::Driveback()
     CKestrelonDoc* doc = GetDoc();
     if (!doc || !image || !camera || !tool)
         return;
+    const unsigned changesBefore = tool->GetChangeCount();
     doc->ResectImageForDriveback(*image, *camera, *tool);
+    if (tool && tool->GetChangeCount() != changesBefore)
+        doc->SetModifiedFlag(true);
     Redraw();
 }
 
