@@ -31,12 +31,18 @@ set(KESTRELON_WORKER_TESTS "^(Bundle|ErrorPropagation|ReverseFolding|ScaleBarSca
 # tests <folder>.w<N>.<Suite>.<Test>). The ThreadSanitizer build makes only the
 # threaded executables. Files of tests/<folder>/support are built once into an
 # object library that every executable of the folder takes.
+# Arguments: the libraries the tests link; NUMERIC for a folder whose tests
+# compute their own references (they keep the build's optimisation); SUPPORT
+# and further files built into the support library.
 function(kestrelon_tests folder)
   set(_extra_support)
   set(_libs)
   set(_mode libs)
+  set(_numeric FALSE)
   foreach(_a ${ARGN})
-    if(_a STREQUAL "SUPPORT")
+    if(_a STREQUAL "NUMERIC")
+      set(_numeric TRUE)
+    elseif(_a STREQUAL "SUPPORT")
       set(_mode support)
     elseif(_mode STREQUAL "support")
       list(APPEND _extra_support ${_a})
@@ -131,8 +137,9 @@ function(kestrelon_tests folder)
     kestrelon_test_definitions(${_exe} ${folder})
     kestrelon_test_speedups(${_exe} ${folder})
     # The test files drive the code under test; what they compute themselves
-    # is small, so they may be compiled with less optimisation.
-    if(KESTRELON_TEST_OPTIMIZATION)
+    # is small, so they may be compiled with less optimisation. The tests of
+    # a NUMERIC folder compute their own references, and keep the build's.
+    if(KESTRELON_TEST_OPTIMIZATION AND NOT _numeric)
       target_compile_options(${_exe} PRIVATE ${KESTRELON_TEST_OPTIMIZATION})
     endif()
     if(_kind STREQUAL "workers")

@@ -50,7 +50,29 @@ phase "normal: configure" configure build -O2 -DKESTRELON_BENCH="${KESTRELON_BEN
 phase "normal: build" cmake --build build -j "$JOBS"
 phase "normal: tests" ctest --test-dir build -j "$JOBS" --output-on-failure
 
+# The libFuzzer targets, built with clang and run once over their corpora
+# (the corpora also run as tests in every build).
+fuzz_configure() {
+  CC=clang CXX=clang++ configure build-fuzz -O1 -DKESTRELON_FUZZ=ON -DKESTRELON_UI=OFF \
+    -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON
+}
+fuzz_corpora() {
+  local f n
+  for f in build-fuzz/bin/fuzz_*Fuzz; do
+    n=$(basename "$f" Fuzz)
+    n=${n#fuzz_}
+    if ! "$f" -runs=0 "tests/fuzz/corpus/$n" >"build-fuzz/$n.log" 2>&1; then
+      cat "build-fuzz/$n.log"
+      echo "fuzzer $n failed on its corpus"
+      return 1
+    fi
+  done
+}
+
 if [ "${KESTRELON_QUICK:-0}" != "1" ]; then
+  phase "fuzz: configure" fuzz_configure
+  phase "fuzz: build" cmake --build build-fuzz --target fuzzers -j "$JOBS"
+  phase "fuzz: corpora" fuzz_corpora
   # The sanitizer builds make only what their tests use. The leak checker's
   # tracer now and then crashes while Mesa's threads end, so a failed test of
   # the ASan build is run a second time; every failure stays in the log.
