@@ -375,7 +375,7 @@ TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
     for (QAction* a : menu->actions())
         entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
     EXPECT_EQ(entries, (QStringList{"Edit Exterior Orientation\tAlt+Return", "Resect", "Delete All Observations",
-                                    "Brightness", "Align to Camera", "-", "View Residuals",
+                                    "Brightness", "Align to Camera", "View Epipolar Lines...", "-", "View Residuals",
                                     "Increase Residuals\tAlt + =", "Decrease Residuals\tAlt + -"}));
     QStringList brightness;
     for (QAction* a : menu->actions()[3]->menu()->actions())
