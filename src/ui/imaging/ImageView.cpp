@@ -968,10 +968,7 @@ void CImageView::RegisterCommands()
         shortcut->setShortcut(QKeySequence(Qt::ALT | key));
         shortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         shortcut->setData(id);
-        connect(shortcut, &QAction::triggered, this, [id = id] {
-            if (CMainFrame* frame = AfxGetMainFrame())
-                frame->GetAction(id)->trigger();
-        });
+        connect(shortcut, &QAction::triggered, this, [this, id = id] { OnCmdMsg(id, nullptr); });
         addAction(shortcut);
     }
     RegisterImageCommands();
