@@ -109,9 +109,9 @@ void CAutoScanDlg::OnStartScan()
     if (!doc || !UpdateData(true))
         return;
     CAutoScanCallbacks callbacks;
-    // With "Display Images During Scan" one image window shows each image
-    // while it is scanned: a window already open on it, else the window of
-    // the previous image, else a new one.
+    // With "Display Images During Scan" each image is shown while it is
+    // scanned: in a window already open on it, else in one window of the
+    // scan's own.
     QPointer<CImageView> own;
     CProjectImage* scanning = nullptr;
     callbacks.selectImage = [this, doc, &own, &scanning](int index) {

@@ -140,7 +140,10 @@ void CImageView::wheelEvent(QWheelEvent* event)
         return;
     }
     const int lines = std::max(1, QApplication::wheelScrollLines());
-    bar->setValue(bar->value() - notches * lines * bar->singleStep() / 120);
+    int move = notches * lines * bar->singleStep() / 120;
+    if (move == 0)
+        move = notches > 0 ? 1 : -1; // a fine wheel still moves
+    bar->setValue(bar->value() - move);
     event->accept();
 }
 
@@ -347,10 +350,10 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
                 UpdateDialogBar();
                 if (relativeOrientationMode)
                     PostHubMessage(UM_RO_MEASURED);
+                if (increment == 0)
+                    SendHubMessage(UM_STATUS_TEXT, 1,
+                                   std::intptr_t("Point Increment 0: the row was labelled with increment 1"));
             }
-            if (increment == 0)
-                SendHubMessage(UM_STATUS_TEXT, 1,
-                               std::intptr_t("Point Increment 0: the row was labelled with increment 1"));
         } else if (plumbLineMode) {
             tool->SetKind(plumbDirection == 1 ? MEASURE_HORIZONTAL_PLUMB : MEASURE_VERTICAL_PLUMB);
             tool->Measure(label, increment, at, client);
