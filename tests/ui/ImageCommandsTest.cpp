@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QPointer>
 #include <QProgressBar>
 #include <QDateTime>
@@ -575,6 +576,44 @@ TEST_F(ImageCommands, SimulatedPicturesShowTheTargetsOfSetsWithAndWithoutRadii)
     EXPECT_EQ(shown[0], question);
     EXPECT_NE(shown[1].find("The 3D array Control would give pictures without targets"), std::string::npos) << shown[1];
     EXPECT_NE(shown[1].find("No image was simulated."), std::string::npos);
+    EXPECT_TRUE(QDir(refused).entryList(QDir::Files).isEmpty());
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), files[size_t(i)]);
+        EXPECT_EQ(doc->images.GetAt(i)->targets.GetSize(), counts[size_t(i)]);
+    }
+
+    // The extended dialog refuses the same way: its own target information
+    // with a radius of 0 for the set with radii.
+    dialogs.push_back([&](CDialog& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        ChooseSet(d, QStringLiteral("Targets"));
+        auto* custom = d.Item<QAbstractButton>(1040);
+        QTest::mouseClick(custom, Qt::LeftButton, {}, QPoint(8, custom->height() / 2)); // on its circle
+        EXPECT_TRUE(d.Item<QAbstractButton>(1040)->isChecked());
+        EXPECT_TRUE(d.GetDlgItem(1398)->isEnabled());
+        Type(d, 1398, QStringLiteral("0"));
+        QTest::mouseClick(d.Item<QCheckBox>(1411), Qt::LeftButton);
+        Type(d, 1396, refused);
+        QTest::mouseClick(d.Item<QAbstractButton>(IDOK), Qt::LeftButton);
+        EXPECT_TRUE(d.isVisible());
+        QTest::mouseClick(d.Item<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+        return d.result();
+    });
+    answers = {IDOK};
+    TakeMessages();
+    // Without a window manager nobody activates the project's window again.
+    Frame()->GetMdiArea()->setActiveSubWindow(Frame()->GetProjectFrame());
+    QAction* extendedCommand = Frame()->GetAction(363); // the command has no menu entry
+    Frame()->UpdateCmdUI();
+    ASSERT_TRUE(extendedCommand->isEnabled());
+    extendedCommand->trigger();
+    Settle();
+    const std::vector<std::string> extended = TakeMessages();
+    ASSERT_EQ(extended.size(), 1u);
+    EXPECT_NE(extended[0].find("The 3D array Targets would give pictures without targets"), std::string::npos)
+        << extended[0];
+    EXPECT_TRUE(dialogs.empty());
     EXPECT_TRUE(QDir(refused).entryList(QDir::Files).isEmpty());
     for (int i = 0; i < doc->images.GetSize(); ++i) {
         EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), files[size_t(i)]);
