@@ -917,7 +917,7 @@ TEST_F(ImageViewFixture, ScrollBarsWheelAndShiftWheelPanAZoomedPicture)
     EXPECT_GT(panned.left, wheeled.left);
     EXPECT_EQ(panned.top, wheeled.top);
     EXPECT_EQ(panned.left, across->value());
-    view->viewport()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewScrolled.png"));
+    view->GetParentFrame()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewScrolled.png"));
 
     // Measuring there: the second target, now in view, by a click on it...
     ASSERT_TRUE(kTruth[1][0] > panned.left && kTruth[1][0] < panned.right && kTruth[1][1] > panned.top &&
