@@ -449,6 +449,19 @@ void CDisplayImage::GetVisibleRect(CIntRect& rect) const
     rect = visible;
 }
 
+bool CDisplayImage::MoveVisibleTo(int left, int top)
+{
+    const int w = visible.Width(), h = visible.Height();
+    if (w <= 0 || h <= 0)
+        return false;
+    left = std::clamp(left, 0, std::max(0, width - w));
+    top = std::clamp(top, 0, std::max(0, height - h));
+    if (left == visible.left && top == visible.top)
+        return false;
+    visible = CIntRect{left, top, left + w, top + h};
+    return true;
+}
+
 // Size and depth come from the file's header, which stays in place while
 // other threads read the pixels; a contrast change only swaps the table used
 // for drawing.

@@ -95,6 +95,9 @@ public:
     // lower than kMinVisiblePixels.
     virtual void Zoom(CIntPoint point, const CIntRect& clientRect, int direction);
     virtual void GetVisibleRect(CIntRect& rect) const;
+    // Moves the visible rectangle, keeping its size, to that top-left pixel,
+    // kept inside the image; false when it did not move.
+    bool MoveVisibleTo(int left, int top);
     // The byte of pixel x on bitmap line y (lines counted from the bottom);
     // for 24 bits the grey value of the pixel; -1 outside the image.
     virtual int GetPixel(int x, int y) const;

@@ -49,6 +49,12 @@ void CImageHandle::ZoomAt(CIntPoint point, const CIntRect& clientRect, bool zoom
     ++generation;
 }
 
+void CImageHandle::ScrollTo(int left, int top)
+{
+    if (picture && picture->MoveVisibleTo(left, top))
+        ++generation;
+}
+
 void CImageHandle::FullView()
 {
     if (!picture)

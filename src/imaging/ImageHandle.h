@@ -33,6 +33,8 @@ public:
     bool ViewToImage(CIntPoint point, const CIntRect& clientRect, double& column, double& row) const;
     void ZoomAt(CIntPoint point, const CIntRect& clientRect, bool zoomIn);
     void FullView();
+    // Pans the zoomed picture: its visible part starts at that pixel.
+    void ScrollTo(int left, int top);
     // -2.0 histogram stretch, -1.0 equalize, 1.0 restore, else a gain.
     void Enhance(double gain);
 

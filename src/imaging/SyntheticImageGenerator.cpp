@@ -158,6 +158,11 @@ bool CSyntheticImageGenerator::ProjectTarget(const CObjectPoint& point, int obse
         (normalSource == kOwnOrDefaultNormal && point.normal[0] == 0.0 && point.normal[1] == 0.0 &&
          point.normal[2] == 0.0))
         source = defaultNormal;
+    // The radius goes with the normal: the default one for a target that
+    // takes the default normal or has no radius of its own.
+    double radius = point.radius;
+    if (normalSource == kDefaultNormal || (normalSource == kOwnOrDefaultNormal && !(point.radius > 0.0)))
+        radius = fourthParameter;
     double n[3] = {source[0], source[1], source[2]};
     if (!Normalise(n)) return false;
     double ray[3] = {image.X - point.x, image.Y - point.y, image.Z - point.z};
@@ -182,9 +187,9 @@ bool CSyntheticImageGenerator::ProjectTarget(const CObjectPoint& point, int obse
     for (int k = 0; k < 10; ++k) {
         const double ct = std::cos(k * step), st = std::sin(k * step);
         CObjectPoint p;
-        p.x = point.x + point.radius * (ct * first[0] + st * second[0]);
-        p.y = point.y + point.radius * (ct * first[1] + st * second[1]);
-        p.z = point.z + point.radius * (ct * first[2] + st * second[2]);
+        p.x = point.x + radius * (ct * first[0] + st * second[0]);
+        p.y = point.y + radius * (ct * first[1] + st * second[1]);
+        p.z = point.z + radius * (ct * first[2] + st * second[2]);
         CImageObservation o;
         if (!ProjectPointToImage(p, image, camera, o, kProjectionFraction)) continue;
         double c = 0.0, r = 0.0;
@@ -291,11 +296,18 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
         image.targets.DeleteAll();
         image.fiducials.DeleteAll();
     }
-    const bool needEllipse = renderImage || attachEllipses || observationKind != kProjectedCentre;
+    targetsInView = targetsDrawn = 0;
+    auto inImage = [&](double c, double r) { return c >= 0.0 && c < width && r >= 0.0 && r < height; };
+    // Counting runs the coverage as rendering does, without a picture.
+    const bool coverage = renderImage || counting;
+    const bool needEllipse = coverage || attachEllipses || observationKind != kProjectedCentre;
 
     for (int p = 0; p < points.GetSize(); ++p) {
         const CObjectPoint& point = *points.GetAt(p);
         double column = 0.0, row = 0.0, ix = 0.0, iy = 0.0;
+        if (counting && ProjectTarget(point, kProjectedCentre, false, normalSource, column, row, ix, iy) &&
+            inImage(column, row))
+            ++targetsInView;
         if (!ProjectTarget(point, observationKind, needEllipse, normalSource, column, row, ix, iy)) continue;
 
         auto record = [&](double x, double y, double pixelColumn, double pixelRow, bool measured) {
@@ -304,8 +316,6 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
             if (attachEllipses) o.SetEllipse(ellipse);
             image.targets.AddSorted(o);
         };
-        auto inImage = [&](double c, double r) { return c >= 0.0 && c < width && r >= 0.0 && r < height; };
-
         if (recordObservations && observationKind == kProjectedCentre) {
             if (inImage(column, row)) record(ix, iy, column, row, false);
         } else if (recordObservations && observationKind == kEllipseCentre) {
@@ -314,7 +324,7 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
             camera.PixelToImage(c, r, x, y);
             if (inImage(c, r)) record(x, y, c, r, false);
         }
-        if (!renderImage && observationKind != kGreyCentroid) continue;
+        if (!coverage && observationKind != kGreyCentroid) continue;
 
         const Conic q{ellipse.conic[0], ellipse.conic[1], ellipse.conic[2], ellipse.conic[3],
                       ellipse.conic[4], ellipse.conic[5], ellipse.conic[6]};
@@ -346,7 +356,7 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
         if (!anyCorner) continue;
 
         double sum = 0.0, sumX = 0.0, sumY = 0.0;
-        bool outsideWeight = false;
+        bool outsideWeight = false, drawn = false;
         for (int32_t j = 0; j < rows; ++j) {
             const uint8_t* upper = &cornerRaster[size_t(j) * stride];
             const uint8_t* lower = upper + stride;
@@ -361,12 +371,14 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
                 if (grey == 0) continue;
                 const bool inside = c >= 0 && c < width && r >= 0 && r < height;
                 if (renderImage && inside) store.SetPixel(0, r, c, grey);
-                if (!inside) outsideWeight = true;
+                if (inside) drawn = true;
+                else outsideWeight = true;
                 sum += grey;
                 sumX += double(grey) * c;
                 sumY += double(grey) * r;
             }
         }
+        if (drawn) ++targetsDrawn;
         if (!recordObservations || observationKind != kGreyCentroid) continue;
         if (renderImage ? leaves : (outsideWeight || beyondRing)) continue;
         if (!(sum > 0.0)) continue;
@@ -376,4 +388,14 @@ bool CSyntheticImageGenerator::Render(int observationKind, int coverageMethod, i
         record(x, y, c, r, true);
     }
     return true;
+}
+
+void CSyntheticImageGenerator::CountTargets(int coverageMethod, int steps, int normalSource, int& inView,
+                                            int& drawn)
+{
+    counting = true;
+    Render(kProjectedCentre, coverageMethod, steps, 0, 0, normalSource, 0);
+    counting = false;
+    inView = targetsInView;
+    drawn = targetsDrawn;
 }

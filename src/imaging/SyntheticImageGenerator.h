@@ -28,12 +28,21 @@ public:
 
     // The largest angle (radians) between a target's normal and its viewing ray.
     void SetMaxViewAngle(double angle);
+    // The default normal and the default target radius (fourth), which the
+    // normal sources 1 and 2 take as they take the default normal.
     void SetParameters(double nx, double ny, double nz, double fourth);
 
     // Renders and/or records every visible target. False only when the image
     // store cannot be created for the camera's size.
     bool Render(int observationKind, int coverageMethod, int steps, uint8_t recordObservations,
                 uint8_t attachEllipses, int normalSource, int renderImage);
+
+    // Without drawing or recording anything: the targets whose centre the
+    // image sees (in view and inside the picture), and the targets that
+    // would put a grey value into the picture.
+    void CountTargets(int coverageMethod, int steps, int normalSource, int& inView, int& drawn);
+    // The targets of the last Render that put a grey value into the picture.
+    int GetDrawnTargets() const { return targetsDrawn; }
 
     CImageStore& GetStore() { return store; }
     // The ellipse of the target rendered last.
@@ -72,4 +81,7 @@ private:
     int32_t windowColumn = 0;
     int32_t windowRow = 0;
     CImageStore store;
+    bool counting = false;
+    int targetsInView = 0;
+    int targetsDrawn = 0;
 };

@@ -64,4 +64,41 @@ TEST(ImageHandle, ReleaseDropsThePictureWhenNoReferenceIsLeft)
     EXPECT_NE(shared.GetPicture(), nullptr);
 }
 
+// Panning a zoomed picture keeps the visible part's size and keeps it inside
+// the picture; the whole picture does not move.
+TEST(ImageHandle, ScrollToPansTheZoomedPictureInsideItsEdges)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("a.bmp"), MakeTestBmp(MakePicture(40, 30, 1, 3), {})));
+    CProjectImage image;
+    image.SetFilePath(folder.File("a.bmp").c_str());
+    CImageHandle handle(&image, nullptr);
+    ASSERT_NE(handle.GetPicture(), nullptr);
+    CIntRect visible;
+    unsigned before = handle.GetGeneration();
+    handle.ScrollTo(5, 5);
+    handle.GetPicture()->GetVisibleRect(visible);
+    EXPECT_EQ(visible.left, 0);
+    EXPECT_EQ(visible.top, 0);
+    EXPECT_EQ(handle.GetGeneration(), before);
+    handle.ZoomAt({20, 15}, {0, 0, 40, 30}, true); // 20 x 15 pixels shown
+    const struct {
+        int left, top;
+        int expectLeft, expectTop;
+    } moves[] = {{3, 4, 3, 4}, {-7, 2, 0, 2}, {35, 40, 20, 15}, {20, 15, 20, 15}};
+    for (const auto& m : moves) {
+        before = handle.GetGeneration();
+        CIntRect old;
+        handle.GetPicture()->GetVisibleRect(old);
+        handle.ScrollTo(m.left, m.top);
+        handle.GetPicture()->GetVisibleRect(visible);
+        EXPECT_EQ(visible.left, m.expectLeft) << m.left;
+        EXPECT_EQ(visible.top, m.expectTop) << m.top;
+        EXPECT_EQ(visible.Width(), 20);
+        EXPECT_EQ(visible.Height(), 15);
+        // Drawers see a new generation only when the picture moved.
+        EXPECT_EQ(handle.GetGeneration() != before, old.left != visible.left || old.top != visible.top);
+    }
+}
+
 } // namespace

@@ -326,3 +326,51 @@ TEST(SyntheticImageGenerator, AbsurdCameraSizeIsRefused)
     CSyntheticImageGenerator g(scene.points, scene.image, scene.camera, 0.001);
     EXPECT_FALSE(g.Render(0, 0, 1, 0, 0, 0, 1));
 }
+
+// The target radius goes with the normal source: a target that takes the
+// default normal (source 1), or has no radius of its own (source 2), is drawn
+// with the default radius; its picture covers the disc's area.
+TEST(SyntheticImageGenerator, DefaultRadiusForTargetsWithoutOne)
+{
+    const double scale = kPixel * kDistance / kC; // mm per pixel at the target
+    const struct {
+        const char* name;
+        double ownRadius;     // pixels; 0: none
+        bool ownNormal;       // else (0, 0, 0)
+        double defaultRadius; // pixels
+        int source;
+        int drawn;
+        double radius;        // pixels of the drawn disc
+    } rows[] = {
+        {"no radius, no normal: the defaults", 0.0, false, 6.0, 2, 1, 6.0},
+        {"own radius kept", 3.0, true, 6.0, 2, 1, 3.0},
+        {"own radius, no normal: own radius", 4.0, false, 6.0, 2, 1, 4.0},
+        {"default target information for all", 3.0, true, 6.0, 1, 1, 6.0},
+        {"own information only: nothing to draw", 0.0, true, 6.0, 0, 0, 0.0},
+        {"no radius anywhere", 0.0, false, 0.0, 2, 0, 0.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Scene scene(120, 90);
+        scene.Add("A", 60.0, 45.0, r.ownRadius, 0.0, 0.0);
+        CObjectPoint* point = scene.points.GetAt(0);
+        if (!r.ownNormal)
+            point->normal[0] = point->normal[1] = point->normal[2] = 0.0;
+        CSyntheticImageGenerator g(scene.points, scene.image, scene.camera, 0.001);
+        g.SetParameters(0.0, -1.0, 0.0, r.defaultRadius * scale);
+        int inView = -1, drawn = -1;
+        g.CountTargets(CSyntheticImageGenerator::kExact, 1, r.source, inView, drawn);
+        EXPECT_EQ(inView, 1);
+        EXPECT_EQ(drawn, r.drawn);
+        // Counting draws and records nothing.
+        EXPECT_EQ(scene.image.targets.GetSize(), 0);
+        ASSERT_TRUE(g.Render(0, CSyntheticImageGenerator::kExact, 1, 1, 0, r.source, 1));
+        EXPECT_EQ(g.GetDrawnTargets(), r.drawn);
+        EXPECT_EQ(scene.image.targets.GetSize(), r.drawn);
+        double covered = 0.0;
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 120; ++x)
+                covered += g.GetStore().GetPixel(0, y, x) / 255.0;
+        EXPECT_NEAR(covered, kPi * r.radius * r.radius, 0.02 * kPi * r.radius * r.radius + 0.5);
+    }
+}

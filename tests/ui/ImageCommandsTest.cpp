@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QPointer>
 #include <QProgressBar>
 #include <QDateTime>
@@ -35,6 +36,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -434,6 +436,189 @@ TEST_F(ImageCommands, SimulateImagesReopensImageWindowsAndSkipsImagesWithoutCame
         Settle();
     }
     TakeMessages();
+    Stop();
+}
+
+// Picks the set in the dialog's "3D Array" list with the keyboard.
+void ChooseSet(CDialog& d, const QString& title)
+{
+    auto* combo = d.Item<QComboBox>(1383);
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Home);
+    for (int k = 0; k < combo->count() && combo->currentText() != title; ++k)
+        QTest::keyClick(combo, Qt::Key_Down);
+    EXPECT_EQ(combo->currentText(), title);
+}
+
+// The targets of the set that the image sees: facing it within the viewing
+// angle (a point without a normal takes the default one) and projecting
+// into the picture.
+int TargetsSeen(const CPointSet& set, const CProjectImage& image, const CCamera& camera, const double normal[3],
+                double angle)
+{
+    int seen = 0;
+    for (int i = 0; i < set.GetSize(); ++i) {
+        const CObjectPoint& p = *set.GetAt(i);
+        const bool own = p.normal[0] != 0.0 || p.normal[1] != 0.0 || p.normal[2] != 0.0;
+        const double* n = own ? p.normal : normal;
+        const double ray[3] = {image.X - p.x, image.Y - p.y, image.Z - p.z};
+        const double cosine = (ray[0] * n[0] + ray[1] * n[1] + ray[2] * n[2]) /
+                              std::sqrt((ray[0] * ray[0] + ray[1] * ray[1] + ray[2] * ray[2]) *
+                                        (n[0] * n[0] + n[1] * n[1] + n[2] * n[2]));
+        CImageObservation at;
+        double column = 0.0, row = 0.0;
+        if (!(cosine >= std::cos(angle)) || !ProjectPointToImage(p, image, camera, at, 10.0))
+            continue;
+        camera.ImageToPixel(at.x, at.y, column, row);
+        seen += column >= 0.0 && column < camera.XPixels && row >= 0.0 && row < camera.YPixels;
+    }
+    return seen;
+}
+
+// Simulate Images with pictures, from the menu: the sample's Control set
+// (no radius, no normal: those of the preferences are used) and a set with
+// radii and normals show their targets where they project, and each image
+// observes the targets it sees. A set whose targets would not show is
+// refused before anything is written.
+TEST_F(ImageCommands, SimulatedPicturesShowTheTargetsOfSetsWithAndWithoutRadii)
+{
+    CKestrelonDoc* doc = OpenSample();
+    ASSERT_TRUE(doc);
+    const QString out = scratch.filePath(QStringLiteral("pictures"));
+    AddTargets(doc, out);
+    const double angle = std::round(doc->maxViewingAngle * 180.0 / std::acos(-1.0) * 100.0) / 100.0 *
+                         std::acos(-1.0) / 180.0;
+    auto simulate = [&](const QString& title, const QString& folder, bool refused) {
+        QDir().mkpath(folder);
+        dialogs.push_back([&, title, folder, refused](CDialog& d) {
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            ChooseSet(d, title);
+            QTest::mouseClick(d.Item<QCheckBox>(1411), Qt::LeftButton);
+            Type(d, 1396, folder);
+            QTest::mouseClick(d.Item<QAbstractButton>(IDOK), Qt::LeftButton);
+            if (refused) {
+                EXPECT_TRUE(d.isVisible());
+                QTest::mouseClick(d.Item<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+            }
+            return d.result();
+        });
+        answers = {IDOK, IDOK};
+        TakeMessages();
+        Frame()->UpdateCmdUI();
+        Frame()->GetAction(33085)->trigger();
+        Settle();
+        return TakeMessages();
+    };
+    const std::string question = "The selected 3D array does not contain target information. Default\n"
+                                 "target information as set in the project peferences is used.";
+    for (const QString title : {QStringLiteral("Control"), QStringLiteral("Targets")}) {
+        SCOPED_TRACE(title.toStdString());
+        const CPointSet* set = doc->pointSets.FindSetByTitle(title.toLatin1().constData());
+        ASSERT_TRUE(set);
+        const QString folder = out + "/" + title;
+        const std::vector<std::string> shown = simulate(title, folder, false);
+        EXPECT_EQ(shown, title == QStringLiteral("Control") ? std::vector<std::string>{question}
+                                                          : std::vector<std::string>{});
+        int observed = 0;
+        for (int i = 0; i < doc->images.GetSize(); ++i) {
+            const CProjectImage* image = doc->images.GetAt(i);
+            const CCamera* camera = doc->cameras.FindByName(image->cameraName.GetText());
+            ASSERT_TRUE(camera);
+            EXPECT_EQ(image->targets.GetSize(), TargetsSeen(*set, *image, *camera, doc->targetNormal, angle))
+                << image->name.GetText();
+            observed += image->targets.GetSize();
+            const QString picture = folder + "/" + image->name.GetText() + ".tif";
+            EXPECT_EQ(QString::fromLatin1(image->GetFilePath().GetText()), picture);
+            CImageStore store;
+            ASSERT_TRUE(ReadStore(CTiffFileReader(picture.toStdString().c_str()), store));
+            // The background is black; the centre of every observed target is lit.
+            std::vector<int> histogram(256, 0);
+            for (int y = 0; y < store.GetHeight(); y += 7)
+                for (int x = 0; x < store.GetWidth(); x += 7)
+                    ++histogram[store.GetPixel(0, y, x)];
+            const int background = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+            EXPECT_EQ(background, 0);
+            for (int k = 0; k < image->targets.GetSize(); ++k) {
+                const CImageObservation* o = image->GetObservationAt(k);
+                double column = 0.0, row = 0.0;
+                camera->ImageToPixel(o->x, o->y, column, row);
+                EXPECT_GE(store.GetPixel(0, int(row), int(column)) - background, 200) << o->label.GetText();
+            }
+            if (i == 0 && title == QStringLiteral("Control")) {
+                QImage shot(store.GetWidth() / 4, store.GetHeight() / 4, QImage::Format_Grayscale8);
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x) {
+                        int brightest = 0;
+                        for (int dy = 0; dy < 4; ++dy)
+                            for (int dx = 0; dx < 4; ++dx)
+                                brightest = std::max(brightest, store.GetPixel(0, 4 * y + dy, 4 * x + dx));
+                        shot.scanLine(y)[x] = uint8_t(brightest);
+                    }
+                shot.save(TestOutputFolder() + "/simulated-control-set.png");
+            }
+        }
+        EXPECT_GT(observed, title == QStringLiteral("Control") ? 30 : 300);
+    }
+
+    // The preferences without a radius: the Control set's targets cannot
+    // show. Nothing is written and nothing changes.
+    doc->targetRadius = 0.0;
+    std::vector<std::string> files;
+    std::vector<int> counts;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        files.push_back(doc->images.GetAt(i)->GetFilePath().GetText());
+        counts.push_back(doc->images.GetAt(i)->targets.GetSize());
+    }
+    const QString refused = out + "/refused";
+    const std::vector<std::string> shown = simulate(QStringLiteral("Control"), refused, true);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], question);
+    EXPECT_NE(shown[1].find("The 3D array Control would give pictures without targets"), std::string::npos) << shown[1];
+    EXPECT_NE(shown[1].find("No image was simulated."), std::string::npos);
+    EXPECT_TRUE(QDir(refused).entryList(QDir::Files).isEmpty());
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), files[size_t(i)]);
+        EXPECT_EQ(doc->images.GetAt(i)->targets.GetSize(), counts[size_t(i)]);
+    }
+
+    // The extended dialog refuses the same way: its own target information
+    // with a radius of 0 for the set with radii.
+    dialogs.push_back([&](CDialog& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        ChooseSet(d, QStringLiteral("Targets"));
+        auto* custom = d.Item<QAbstractButton>(1040);
+        QTest::mouseClick(custom, Qt::LeftButton, {}, QPoint(8, custom->height() / 2)); // on its circle
+        EXPECT_TRUE(d.Item<QAbstractButton>(1040)->isChecked());
+        EXPECT_TRUE(d.GetDlgItem(1398)->isEnabled());
+        Type(d, 1398, QStringLiteral("0"));
+        QTest::mouseClick(d.Item<QCheckBox>(1411), Qt::LeftButton);
+        Type(d, 1396, refused);
+        QTest::mouseClick(d.Item<QAbstractButton>(IDOK), Qt::LeftButton);
+        EXPECT_TRUE(d.isVisible());
+        QTest::mouseClick(d.Item<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+        return d.result();
+    });
+    answers = {IDOK};
+    TakeMessages();
+    // Without a window manager nobody activates the project's window again.
+    Frame()->GetMdiArea()->setActiveSubWindow(Frame()->GetProjectFrame());
+    QAction* extendedCommand = Frame()->GetAction(363); // the command has no menu entry
+    Frame()->UpdateCmdUI();
+    ASSERT_TRUE(extendedCommand->isEnabled());
+    extendedCommand->trigger();
+    Settle();
+    const std::vector<std::string> extended = TakeMessages();
+    ASSERT_EQ(extended.size(), 1u);
+    EXPECT_NE(extended[0].find("The 3D array Targets would give pictures without targets"), std::string::npos)
+        << extended[0];
+    EXPECT_TRUE(dialogs.empty());
+    EXPECT_TRUE(QDir(refused).entryList(QDir::Files).isEmpty());
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), files[size_t(i)]);
+        EXPECT_EQ(doc->images.GetAt(i)->targets.GetSize(), counts[size_t(i)]);
+    }
     Stop();
 }
 

@@ -17,6 +17,11 @@
 #include "TargetRenderer.h"
 
 #include <QComboBox>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMdiSubWindow>
@@ -375,7 +380,7 @@ TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
     for (QAction* a : menu->actions())
         entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
     EXPECT_EQ(entries, (QStringList{"Edit Exterior Orientation\tAlt+Return", "Resect", "Delete All Observations",
-                                    "Brightness", "Align to Camera", "-", "View Residuals",
+                                    "Brightness", "Align to Camera", "View Epipolar Lines...", "-", "View Residuals",
                                     "Increase Residuals\tAlt + =", "Decrease Residuals\tAlt + -"}));
     QStringList brightness;
     for (QAction* a : menu->actions()[3]->menu()->actions())
@@ -790,6 +795,210 @@ TEST_F(ImageViewCommands, ShiftClickRowAndUndo)
     CCmdUI undo(32962);
     Frame()->RouteCommand(32962, &undo);
     EXPECT_FALSE(undo.enabled);
+}
+
+// A row measured with the Point Increment box at 0 or empty ends, labels its
+// targets once each (as with increment 1) and says so on the status line.
+TEST_F(ImageViewCommands, ShiftClickRowWithAZeroOrEmptyIncrement)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    QLineEdit* box = Frame()->GetToolBar()->m_PointIncrement;
+    for (const QString typed : {QStringLiteral("0"), QString()}) {
+        SCOPED_TRACE(typed.toStdString());
+        image->targets.DeleteAll();
+        view->GetOwnList().RemoveAll();
+        view->SetLabel(CNameBuffer("1"));
+        Frame()->UpdateCmdUI();
+        ASSERT_TRUE(box->isEnabled());
+        box->selectAll();
+        if (typed.isEmpty())
+            QTest::keyClick(box, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(box, typed);
+        ASSERT_EQ(view->GetIncrement(), 0);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, kTruth[0][0], kTruth[0][1]));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          ClientPoint(view, kTruth[1][0], kTruth[1][1]));
+        Settle();
+        EXPECT_EQ(Labels(image->targets), (QStringList{"1", "2"}));
+        EXPECT_EQ(Labels(view->GetOwnList()), (QStringList{"1", "2"}));
+        const CImageObservation* second = image->targets.Find(CNameBuffer("2"));
+        ASSERT_NE(second, nullptr);
+        double column = 0.0, row = 0.0;
+        camera->ImageToPixel(second->x, second->y, column, row);
+        EXPECT_NEAR(column, kTruth[1][0], 0.05);
+        EXPECT_NEAR(row, kTruth[1][1], 0.05);
+        EXPECT_STREQ(view->GetLabel().GetText(), "3");
+        EXPECT_EQ(Frame()->GetPaneText(0), QStringLiteral("Point Increment 0: the row was labelled with increment 1"));
+    }
+}
+
+// The picture position shown at a client point, from the visible part.
+QPointF ShownPixel(const CImageView* view, const QPoint& at)
+{
+    CIntRect visible;
+    view->GetHandle()->GetPicture()->GetVisibleRect(visible);
+    const QSize size = view->viewport()->size();
+    return QPointF(visible.left + double(at.x()) / size.width() * visible.Width(),
+                   visible.top + double(at.y()) / size.height() * visible.Height());
+}
+
+// A zoomed picture pans with its scroll bars: dragging one, the wheel and
+// Shift+wheel; a measurement after that stores the point under the cursor.
+TEST_F(ImageViewFixture, ScrollBarsWheelAndShiftWheelPanAZoomedPicture)
+{
+    OpenProject();
+    CImageView* view = Open(0);
+    ASSERT_NE(view, nullptr);
+    QScrollBar* across = view->horizontalScrollBar();
+    QScrollBar* down = view->verticalScrollBar();
+    // The whole picture: nothing to scroll.
+    EXPECT_EQ(across->maximum(), 0);
+    EXPECT_EQ(down->maximum(), 0);
+    auto visibleRect = [&] {
+        CIntRect r;
+        view->GetHandle()->GetPicture()->GetVisibleRect(r);
+        return r;
+    };
+
+    Frame()->UpdateCmdUI();
+    Frame()->GetAction(32795)->trigger();
+    for (int k = 0; k < 2; ++k)
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->rect().center());
+    Settle();
+    ASSERT_EQ(view->GetHandle()->GetPicture()->GetZoom(), 3);
+    CIntRect shown = visibleRect();
+    // The bars span the picture's pixels, their pages the part shown.
+    EXPECT_EQ(across->maximum(), 200 - shown.Width());
+    EXPECT_EQ(down->maximum(), 150 - shown.Height());
+    EXPECT_EQ(across->pageStep(), shown.Width());
+    EXPECT_EQ(across->value(), shown.left);
+    EXPECT_EQ(down->value(), shown.top);
+    EXPECT_TRUE(across->isVisible() && down->isVisible());
+
+    // Dragging the vertical bar's slider down.
+    QStyleOptionSlider option;
+    option.initFrom(down);
+    option.orientation = Qt::Vertical;
+    option.minimum = down->minimum();
+    option.maximum = down->maximum();
+    option.sliderPosition = option.sliderValue = down->value();
+    option.pageStep = down->pageStep();
+    option.singleStep = down->singleStep();
+    option.subControls = QStyle::SC_All;
+    const QPoint grip =
+        down->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, down).center();
+    QTest::mousePress(down, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(down, grip + QPoint(0, 12));
+    QTest::mouseRelease(down, Qt::LeftButton, {}, grip + QPoint(0, 12));
+    Settle();
+    const CIntRect dragged = visibleRect();
+    EXPECT_GT(dragged.top, shown.top);
+    EXPECT_EQ(dragged.top, down->value());
+    EXPECT_EQ(dragged.left, shown.left);
+    EXPECT_EQ(dragged.Height(), shown.Height());
+
+    // The wheel moves down, Shift+wheel to the right.
+    auto wheel = [&](Qt::KeyboardModifiers modifiers) {
+        const QPointF at(view->viewport()->rect().center());
+        QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
+        Settle();
+    };
+    wheel(Qt::NoModifier);
+    const CIntRect wheeled = visibleRect();
+    EXPECT_GT(wheeled.top, dragged.top);
+    EXPECT_EQ(wheeled.left, dragged.left);
+    for (int k = 0; k < 2; ++k)
+        wheel(Qt::ShiftModifier);
+    const CIntRect panned = visibleRect();
+    EXPECT_GT(panned.left, wheeled.left);
+    EXPECT_EQ(panned.top, wheeled.top);
+    EXPECT_EQ(panned.left, across->value());
+    view->GetParentFrame()->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewScrolled.png"));
+
+    // Measuring there: the second target, now in view, by a click on it...
+    ASSERT_TRUE(kTruth[1][0] > panned.left && kTruth[1][0] < panned.right && kTruth[1][1] > panned.top &&
+                kTruth[1][1] < panned.bottom)
+        << panned.left << " " << panned.top << " " << panned.right << " " << panned.bottom;
+    Frame()->UpdateCmdUI();
+    Frame()->GetAction(32790)->trigger();
+    const QSize size = view->viewport()->size();
+    const QPoint onTarget(int((kTruth[1][0] - panned.left) / panned.Width() * size.width()),
+                          int((kTruth[1][1] - panned.top) / panned.Height() * size.height()));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onTarget);
+    Settle();
+    const CImageObservation* found = images[0]->targets.Find(CNameBuffer("1"));
+    ASSERT_NE(found, nullptr);
+    double column = 0.0, row = 0.0;
+    camera->ImageToPixel(found->x, found->y, column, row);
+    EXPECT_NEAR(column, kTruth[1][0], 0.05);
+    EXPECT_NEAR(row, kTruth[1][1], 0.05);
+    // ... and by hand: the pixel under the cursor.
+    Frame()->UpdateCmdUI();
+    Frame()->GetAction(33071)->trigger();
+    ASSERT_FALSE(view->autoMode);
+    const QPoint click(size.width() / 3, size.height() / 4);
+    const QPointF pixel = ShownPixel(view, click);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, click);
+    Settle();
+    const CImageObservation* manual = images[0]->targets.Find(CNameBuffer("2"));
+    ASSERT_NE(manual, nullptr);
+    camera->ImageToPixel(manual->x, manual->y, column, row);
+    EXPECT_NEAR(column, pixel.x(), 1e-6);
+    EXPECT_NEAR(row, pixel.y(), 1e-6);
+    EXPECT_GT(row, panned.top);
+
+    // Full Image View: nothing to scroll again.
+    Frame()->UpdateCmdUI();
+    Frame()->GetAction(32896)->trigger();
+    EXPECT_EQ(across->maximum(), 0);
+    EXPECT_EQ(down->maximum(), 0);
+}
+
+// View Epipolar Lines is in the View Control menu while an image window is
+// active and in the image's popup; both ask for the point.
+TEST_F(ImageViewCommands, EpipolarLinesAreReachedFromTheMenus)
+{
+    SetUpView();
+    QAction* entry = nullptr;
+    for (QAction* top : Frame()->menuBar()->actions())
+        if (top->menu() && top->text() == QStringLiteral("View &Control"))
+            for (QAction* a : top->menu()->actions())
+                if (a->text() == QStringLiteral("View Epipolar Lines..."))
+                    entry = a;
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->data().toInt(), 32931);
+    Frame()->UpdateCmdUI();
+    EXPECT_TRUE(entry->isEnabled());
+    int asked = 0;
+    auto cancel = [&](CDialog& d) {
+        ++asked;
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Enter Point for Epipolar Lines"));
+        d.OnCancel();
+        return d.result();
+    };
+    dialogs.push_back(cancel);
+    entry->trigger();
+    EXPECT_EQ(asked, 1);
+    std::unique_ptr<QMenu> menu(view->BuildContextMenu(view));
+    QAction* popupEntry = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("View Epipolar Lines..."))
+            popupEntry = a;
+    ASSERT_NE(popupEntry, nullptr);
+    EXPECT_TRUE(popupEntry->isEnabled());
+    dialogs.push_back(cancel);
+    popupEntry->trigger();
+    EXPECT_EQ(asked, 2);
+    menu.reset();
+    // Without an image window the command has nobody to serve it.
+    delete view->GetParentFrame();
+    Settle();
+    Frame()->UpdateCmdUI();
+    EXPECT_FALSE(Frame()->GetAction(32931)->isEnabled());
 }
 
 // A camera with a principal distance, at a pose looking at the origin.

@@ -10,6 +10,7 @@
 #include "AutoScanDlg.h"
 #include "Controls.h"
 #include "CorrespondenceDialogs.h"
+#include "ImageView.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "SamplePictures.h"
@@ -161,9 +162,11 @@ TEST_F(MeasuringCommands, FindCorrespondingPointsRunsAndRemovesItsPoints)
             const CObservationList& list = doc->images.GetAt(k)->targets;
             std::vector<int> numbers;
             for (int i = 0; i < list.GetSize(); ++i) {
-                if (list.GetAt(i)->label.GetNumber() < 0)
+                if (list.GetAt(i)->label.GetNumber() < 0) {
                     numbers.push_back(-list.GetAt(i)->label.GetNumber());
-                else
+                    // The whole label is the number: no letter of the old one is left.
+                    EXPECT_EQ(std::string(list.GetAt(i)->label.GetText()), std::to_string(-numbers.back()));
+                } else
                     EXPECT_EQ(list.GetAt(i)->label.GetText()[0], 'A');
                 if (i > 0) {
                     EXPECT_FALSE(list.GetAt(i)->label < list.GetAt(i - 1)->label);
@@ -190,6 +193,26 @@ TEST_F(MeasuringCommands, FindCorrespondingPointsRunsAndRemovesItsPoints)
         withN += set->GetAt(i)->label.GetText()[0] == 'N';
     EXPECT_EQ(withN, renamed);
     EXPECT_NE(set->FindByText("A30"), nullptr);
+
+    // After a run, "Remove Found Points" takes back that run's points,
+    // whatever the prefix box says by then.
+    for (int k = 0; k < 6; ++k) {
+        CObservationList& list = doc->images.GetAt(k)->targets;
+        list.FindByText("A30")->label = CNameBuffer("-1");
+        list.SortByLabel();
+    }
+    Command([&](CFindCorrespondingPointsDlg& d) {
+        Type(d, 1358, QStringLiteral("R"));
+        QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
+        WaitForEnd(d);
+        EXPECT_EQ(TakeMessages(), std::vector<std::string>{"6 point(s) backprojected.\n0 new point(s) found."});
+        Type(d, 1358, QStringLiteral("N"));
+        // Nothing carries the run's prefix "R": nothing is taken back.
+        QTest::mouseClick(d.Item<QPushButton>(1303), Qt::LeftButton);
+        EXPECT_EQ(set->GetSize(), 60);
+    });
+    EXPECT_EQ(set->GetSize(), 60);
+    ASSERT_TRUE(network.ConsistentLabels(*doc, sourceOf));
 }
 
 // The dialog's refusals and a stop during back-projection.
@@ -327,6 +350,9 @@ TEST_F(MeasuringCommands, AutoScanAllImages)
     });
     tree->OnCmdMsg(33026, nullptr);
     EXPECT_EQ(opened, 1);
+    // "Display Images During Scan" off: no image window was opened.
+    for (CView* v : doc->GetViews())
+        EXPECT_EQ(dynamic_cast<CImageView*>(v), nullptr);
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Previous measurements will be deleted"});
     EXPECT_TRUE(doc->IsModified());
     int targets = 0;
@@ -336,6 +362,69 @@ TEST_F(MeasuringCommands, AutoScanAllImages)
         targets += image->targets.GetSize();
     }
     EXPECT_GT(targets, 0);
+}
+
+// Records the image each image window paints.
+class PaintedImages : public QObject {
+public:
+    std::vector<const CProjectImage*> images;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            if (auto* view = dynamic_cast<CImageView*>(watched->parent()); view && watched == view->viewport())
+                if (images.empty() || images.back() != view->GetImageRecord())
+                    images.push_back(view->GetImageRecord());
+        return false;
+    }
+};
+
+// With "Display Images During Scan" each image is shown while it is scanned:
+// one image window paints each image in turn, and shows the last with its
+// targets found.
+TEST_F(MeasuringCommands, AutoScanAllImagesDisplaysEachImageWhenAsked)
+{
+    const QString sample = WriteSample();
+    std::string message;
+    ASSERT_TRUE(WriteSamplePictures(QFileInfo(sample).absolutePath().toStdString(), message)) << message;
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), sample}));
+    doc = GetActiveKestrelonDoc();
+    ASSERT_NE(doc, nullptr);
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    ASSERT_NE(tree, nullptr);
+    doc->images.GetAt(3)->enabled = false; // not scanned, not shown
+    PaintedImages painted;
+    answers.push_back(IDOK);
+    dialogs.push_back([&](CDialog& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        QTest::mouseClick(d.Item<QCheckBox>(1260), Qt::LeftButton);
+        EXPECT_TRUE(d.Item<QCheckBox>(1260)->isChecked());
+        qApp->installEventFilter(&painted);
+        QTest::mouseClick(d.Item<QPushButton>(1263), Qt::LeftButton);
+        qApp->removeEventFilter(&painted);
+        d.Item<QPushButton>(1)->click();
+        return d.result();
+    });
+    tree->OnCmdMsg(33026, nullptr);
+    TakeMessages();
+    std::vector<const CProjectImage*> expected;
+    for (int i = 0; i < doc->images.GetSize(); ++i)
+        if (i != 3)
+            expected.push_back(doc->images.GetAt(i));
+    EXPECT_EQ(painted.images, expected);
+    std::vector<CImageView*> views;
+    for (CView* v : doc->GetViews())
+        if (auto* view = dynamic_cast<CImageView*>(v))
+            views.push_back(view);
+    ASSERT_EQ(views.size(), 1u);
+    const CProjectImage* last = doc->images.GetAt(doc->images.GetSize() - 1);
+    EXPECT_EQ(views[0]->GetImageRecord(), last);
+    EXPECT_TRUE(last->scanned);
+    EXPECT_GT(last->targets.GetSize(), 0);
+    EXPECT_FALSE(doc->images.GetAt(3)->scanned);
+    EXPECT_TRUE(views[0]->GetParentFrame()->grab().save(TestOutputFolder() + "/AutoScanDisplayed.png"));
 }
 
 } // namespace measuring_commands_test

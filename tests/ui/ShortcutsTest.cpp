@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -245,6 +246,35 @@ TEST_F(Shortcuts, TheImageWindowsAltKeysRunTheirCommands)
         QTest::keyClick(image, k.key, Qt::AltModifier);
         Settle();
         EXPECT_EQ(ran.count(), 1) << k.name;
+    }
+}
+
+// Alt+= and Alt+- of the image popup double and halve the residual vectors'
+// scale; neither types into the Point ID box.
+TEST_F(Shortcuts, AltEqualsAndAltMinusScaleTheResidualVectors)
+{
+    ASSERT_NO_FATAL_FAILURE(PicturedProject());
+    CImageView* image = OpenImage();
+    ASSERT_NE(image, nullptr);
+    QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;
+    const QString label = box->text();
+    const struct {
+        Qt::Key key;
+        int command;
+        int scale; // after the key
+    } keys[] = {{Qt::Key_Equal, 33011, 1000}, {Qt::Key_Equal, 33011, 2000}, {Qt::Key_Minus, 33012, 1000},
+                {Qt::Key_Minus, 33012, 500}};
+    image->residualView = true; // the status line shows the scale
+    ASSERT_EQ(image->residualScale, 500);
+    for (const auto& k : keys) {
+        ASSERT_NO_FATAL_FAILURE(Focus(image));
+        Frame()->UpdateCmdUI();
+        QTest::keyClick(image, k.key, Qt::AltModifier);
+        Settle();
+        EXPECT_EQ(image->residualScale, k.scale) << k.command;
+        EXPECT_EQ(Frame()->GetPaneText(3), QStringLiteral("Vector Scale: %1").arg(k.scale));
+        EXPECT_EQ(box->text(), label);
+        EXPECT_EQ(QString::fromLatin1(image->GetLabel().GetText()), label);
     }
 }
 

@@ -91,6 +91,7 @@ const MenuEntry kProjectMenu[] = {
     ITEM("Shrink to Fit", 32808),
     ITEM("Full  Image View\tAlt+R", 32896),
     ITEM("Magnified View\tAlt+M", 32809),
+    ITEM("View Epipolar Lines...", 32931),
     SEP,
     ITEM("Next Image", 32959),
     ITEM("Previous Image", 32960),

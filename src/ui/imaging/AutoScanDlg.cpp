@@ -1,14 +1,19 @@
 #include "AutoScanDlg.h"
 
 #include "Controls.h"
+#include "Frames.h"
+#include "Hub.h"
+#include "ImageView.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "TargetDetector.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QMdiArea>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 
 namespace {
@@ -27,6 +32,28 @@ std::vector<QIcon> ScanIcons()
         icons.emplace_back(picture);
     }
     return icons;
+}
+
+// Shows the image in a window already open on it, else in the scan's own
+// window (opened for the first image that needs one).
+void ShowScannedImage(CKestrelonDoc* doc, CProjectImage* image, QPointer<CImageView>& own)
+{
+    CImageView* view = nullptr;
+    for (CView* v : doc->GetViews())
+        if (auto* open = dynamic_cast<CImageView*>(v); open && open->GetImageRecord() == image)
+            view = open;
+    if (!view && own) {
+        view = own;
+        view->SetImage(image);
+    }
+    if (!view)
+        own = view = OpenImageWindow(doc, image);
+    if (!view)
+        return;
+    if (CMDIChildWnd* frame = view->GetParentFrame())
+        if (QMdiArea* area = frame->mdiArea())
+            area->setActiveSubWindow(frame);
+    view->viewport()->repaint();
 }
 
 } // namespace
@@ -82,12 +109,29 @@ void CAutoScanDlg::OnStartScan()
     if (!doc || !UpdateData(true))
         return;
     CAutoScanCallbacks callbacks;
-    callbacks.selectImage = [this, doc](int index) {
+    // With "Display Images During Scan" each image is shown while it is
+    // scanned: in a window already open on it, else in one window of the
+    // scan's own.
+    QPointer<CImageView> own;
+    CProjectImage* scanning = nullptr;
+    callbacks.selectImage = [this, doc, &own, &scanning](int index) {
         // The list holds the project's images in their order.
-        const CProjectImage* image = index >= 0 ? doc->images.GetAt(index) : nullptr;
+        CProjectImage* image = index >= 0 ? doc->images.GetAt(index) : nullptr;
         m_pList->SetSelection(image ? m_Images.FindPtr(image) : -1);
         m_pList->Fill();
         m_pList->repaint();
+        scanning = image;
+        if (m_bDisplayImages && image)
+            ShowScannedImage(doc, image, own);
+    };
+    callbacks.imageScanned = [doc, this, &scanning](CProjectImage& image) {
+        PostHubMessage(UM_REFRESH_IMAGES_AND_LIST);
+        if (!m_bDisplayImages || &image != scanning)
+            return;
+        // Its window shows the targets found.
+        for (CView* v : doc->GetViews())
+            if (auto* view = dynamic_cast<CImageView*>(v); view && view->GetImageRecord() == &image)
+                view->viewport()->repaint();
     };
     callbacks.refresh = [doc] {
         if (CKestrelonView* tree = GetProjectTreeView())

@@ -411,6 +411,7 @@ void CFindCorrespondingPointsDlg::OnStartMatching()
         AfxMessageBox(text.c_str());
         return;
     }
+    m_RunPrefix = prefix;
     EnableForRun(true);
     double reference[3] = {0.0, 0.0, 0.0};
     double distance = 0.0;
@@ -467,18 +468,21 @@ void CFindCorrespondingPointsDlg::OnRemoveFoundPoints()
 {
     if (m_bRunning || !UpdateData(true))
         return;
-    CNameBuffer prefix;
-    if (!prefix.Set(ToCp1252(m_strPrefix).c_str()))
+    // The points of this dialog's last run; before any run, those of the
+    // prefix in the box.
+    CNameBuffer prefix = m_RunPrefix;
+    if (prefix.GetText()[0] == '\0' && !prefix.Set(ToCp1252(m_strPrefix).c_str()))
         return;
     for (int i = 0; i < m_ImagesForCalculation.GetSize(); ++i) {
         CProjectImage* image = m_ImagesForCalculation.GetAt(i);
         if (!image)
             continue;
+        // Unassigned again: "-1", "-2", ... whatever the old label's letters.
         int number = -1;
         for (int k = 0; k < image->targets.GetSize(); ++k) {
             CImageObservation* o = image->targets.GetAt(k);
             if (o && (IsNewPointLabel(o->label, prefix) || CCorrespondenceJob::IsUnassigned(*o)))
-                o->label.SetNumber(number--);
+                o->label = CNameBuffer(std::to_string(number--).c_str());
         }
         image->targets.SortByLabel();
     }

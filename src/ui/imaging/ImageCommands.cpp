@@ -78,6 +78,52 @@ QString ProjectFolder(const CKestrelonDoc* doc)
     return doc ? FromCp1252(doc->GetProjectDirectory().GetText()) : QString();
 }
 
+// What the pictures of a simulation are drawn with.
+struct SimulationTargets {
+    double normal[3];
+    double radius;
+    double angle; // radians
+    int method;
+    int steps;
+    int source;
+};
+
+// Before a picture is written: false, after a message naming the set, when
+// a picture would show none of the targets that lie in its view (targets
+// without a usable radius), or when no picture would show any target.
+bool SimulatedPicturesShowTargets(CKestrelonDoc* doc, const CPointSet& set, const QString& title,
+                                  const SimulationTargets& t)
+{
+    QStringList blank;
+    int drawn = 0;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        CProjectImage* image = doc->images.GetAt(i);
+        const CCamera* camera = image ? doc->cameras.FindByName(image->cameraName.GetText()) : nullptr;
+        if (!camera)
+            continue;
+        CSyntheticImageGenerator generator(set, *image, *camera, doc->settings.defaultImageSigma);
+        generator.SetParameters(t.normal[0], t.normal[1], t.normal[2], t.radius);
+        generator.SetMaxViewAngle(t.angle);
+        int inView = 0, shown = 0;
+        generator.CountTargets(t.method, t.steps, t.source, inView, shown);
+        drawn += shown;
+        if (inView > 0 && shown == 0)
+            blank << FromCp1252(image->name.GetText());
+    }
+    if (blank.isEmpty() && drawn > 0)
+        return true;
+    if (blank.size() > 5)
+        blank = blank.mid(0, 5) << QStringLiteral("...");
+    const QString where = blank.isEmpty() ? QStringLiteral("no image sees one of its targets")
+                                          : QStringLiteral("its targets do not show in ") + blank.join(QStringLiteral(", "));
+    const QString text = QStringLiteral("The 3D array %1 would give pictures without targets: %2.\n"
+                                        "Check the target radius and normal of its points and the default target "
+                                        "information of the project preferences.\nNo image was simulated.")
+                             .arg(title, where);
+    AfxMessageBox(ToCp1252(text).c_str(), MB_ICONERROR);
+    return false;
+}
+
 } // namespace
 
 // --- JPEG conversion -----------------------------------------------------------
@@ -302,6 +348,16 @@ void CSimulateImagesSimpleDlg::OnOK()
     const bool storeEllipses = Checked(this, 1414);
     const CDynString folder(ToCp1252(m_strDirectory).c_str());
     const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
+    // Nothing is written, and no observation changes, when the pictures
+    // would not show the targets.
+    const SimulationTargets targets{{doc->targetNormal[0], doc->targetNormal[1], doc->targetNormal[2]},
+                                    doc->targetRadius,
+                                    angle,
+                                    CSyntheticImageGenerator::kExact,
+                                    0,
+                                    CSyntheticImageGenerator::kOwnOrDefaultNormal};
+    if (m_bCreateImages && !SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets))
+        return;
     for (int i = 0; i < doc->images.GetSize(); ++i) {
         CProjectImage* image = doc->images.GetAt(i);
         const CCamera* camera = image ? doc->cameras.FindByName(image->cameraName.GetText()) : nullptr;
@@ -509,6 +565,10 @@ void CSimulateImagesDlg::OnOK()
     std::sscanf(ToCp1252(GetWindowText(GetDlgItem(1402))).c_str(), "%d", &steps);
     const CDynString folder(ToCp1252(m_strDirectory).c_str());
     const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
+    const SimulationTargets targets{{m_dNormal[0], m_dNormal[1], m_dNormal[2]}, m_dRadius, angle, method, steps,
+                                    m_nTargetInformation};
+    if (m_bCreateImages && !SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets))
+        return;
     for (int i = 0; i < doc->images.GetSize(); ++i) {
         CProjectImage* image = doc->images.GetAt(i);
         const CCamera* camera = image ? doc->cameras.FindByName(image->cameraName.GetText()) : nullptr;

@@ -15,6 +15,7 @@
 #include "RelativeOrientationDlg.h"
 #include "StationDialogs.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -31,6 +32,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <map>
@@ -75,7 +77,7 @@ CKestrelonDoc* CImageView::GetDoc() const
 
 void CImageView::OnInitialUpdate()
 {
-    SetScrollSizes(100, 100);
+    UpdateScrollBars();
     label = CNameBuffer("1");
     increment = 1;
     ReadOverlayPreferences();
@@ -90,11 +92,59 @@ void CImageView::ReadOverlayPreferences()
     }
 }
 
-void CImageView::SetScrollSizes(int width, int height)
+void CImageView::UpdateScrollBars()
 {
-    const QSize page = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, width - page.width()));
-    verticalScrollBar()->setRange(0, std::max(0, height - page.height()));
+    CDisplayImage* picture = handle ? handle->GetPicture() : nullptr;
+    CIntRect visible;
+    int width = 0, height = 0;
+    if (picture) {
+        picture->GetVisibleRect(visible);
+        width = picture->GetWidth();
+        height = picture->GetHeight();
+    }
+    settingScrollBars = true;
+    const struct {
+        QScrollBar* bar;
+        int extent, start, page;
+    } bars[] = {{horizontalScrollBar(), width, visible.left, visible.Width()},
+                {verticalScrollBar(), height, visible.top, visible.Height()}};
+    for (const auto& b : bars) {
+        const int page = std::max(1, b.page);
+        b.bar->setRange(0, std::max(0, b.extent - page));
+        b.bar->setPageStep(page);
+        b.bar->setSingleStep(std::max(1, page / 10));
+        b.bar->setValue(b.start);
+    }
+    settingScrollBars = false;
+}
+
+void CImageView::scrollContentsBy(int, int)
+{
+    if (settingScrollBars || !handle)
+        return;
+    handle->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    Redraw();
+    if (centroidWindow)
+        centroidWindow->update();
+}
+
+void CImageView::wheelEvent(QWheelEvent* event)
+{
+    // The wheel scrolls up and down, with Shift (or a sideways wheel) left and right.
+    const QPoint delta = event->angleDelta();
+    const bool sideways = (event->modifiers() & Qt::ShiftModifier) || (delta.y() == 0 && delta.x() != 0);
+    QScrollBar* bar = sideways ? horizontalScrollBar() : verticalScrollBar();
+    const int notches = sideways && delta.x() != 0 ? delta.x() : delta.y();
+    if (notches == 0 || bar->maximum() == bar->minimum()) {
+        event->ignore();
+        return;
+    }
+    const int lines = std::max(1, QApplication::wheelScrollLines());
+    int move = notches * lines * bar->singleStep() / 120;
+    if (move == 0)
+        move = notches > 0 ? 1 : -1; // a fine wheel still moves
+    bar->setValue(bar->value() - move);
+    event->accept();
 }
 
 CIntRect CImageView::ClientRect() const
@@ -120,6 +170,7 @@ bool CImageView::SetImage(CProjectImage* record)
             handle.reset();
     }
     BuildTool();
+    UpdateScrollBars();
     UpdateTitle();
     UpdateStatusPanes();
     Redraw();
@@ -219,13 +270,8 @@ void CImageView::SetMode(Mode value)
         plumbLineMode = false;
         plumbDirection = -1;
     }
-    if (value == MODE_ZOOM_IN || value == MODE_ZOOM_OUT) {
-        int w = 0, h = 0;
-        if (handle)
-            handle->GetSize(w, h);
-        if (image)
-            shrinkToFit ? SetScrollSizes(10, 10) : SetScrollSizes(w, h);
-    }
+    if ((value == MODE_ZOOM_IN || value == MODE_ZOOM_OUT) && image)
+        UpdateScrollBars();
 }
 
 void CImageView::ResetToDefaults()
@@ -293,13 +339,22 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
         // Whatever the click stored or replaced is a change of the project.
         const unsigned changesBefore = tool->GetChangeCount();
         if (shift) {
+            // A step of 0 (or an empty box) would give every target of the
+            // row the same label and never get past a label in use.
+            const int step = increment != 0 ? increment : 1;
             tool->SetKind(MEASURE_ROW);
-            if (tool->Measure(label, increment, at, client)) {
-                while (image->targets.Find(label))
-                    label.AddToNumber(increment);
+            if (tool->Measure(label, step, at, client)) {
+                while (image->targets.Find(label)) {
+                    const CNameBuffer before = label;
+                    if (label.AddToNumber(step) == before)
+                        break; // the label cannot grow any further
+                }
                 UpdateDialogBar();
                 if (relativeOrientationMode)
                     PostHubMessage(UM_RO_MEASURED);
+                if (increment == 0)
+                    SendHubMessage(UM_STATUS_TEXT, 1,
+                                   std::intptr_t("Point Increment 0: the row was labelled with increment 1"));
             }
         } else if (plumbLineMode) {
             tool->SetKind(plumbDirection == 1 ? MEASURE_HORIZONTAL_PLUMB : MEASURE_VERTICAL_PLUMB);
@@ -331,6 +386,7 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
                     image->MoveToFiducials(label);
                     UpdateInteriorOrientationResults();
                     handle->FullView();
+                    UpdateScrollBars();
                     SetMode(MODE_ZOOM_IN);
                     label.AddToNumber(increment);
                 } else if (label.GetText()[0]) {
@@ -363,11 +419,7 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
     }
     if (handle && (mode == MODE_ZOOM_IN || mode == MODE_ZOOM_OUT)) {
         handle->ZoomAt(at, client, (mode == MODE_ZOOM_IN) != shift);
-        if (!shrinkToFit) {
-            int w = 0, h = 0;
-            handle->GetSize(w, h);
-            SetScrollSizes(w, h);
-        }
+        UpdateScrollBars();
         Redraw();
     }
 }
@@ -453,6 +505,11 @@ void CImageView::keyPressEvent(QKeyEvent* event)
             handle->Enhance(brightnessGain);
             Redraw();
         }
+        return;
+    }
+    // Alt and Ctrl combinations are commands, never typed labels.
+    if (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) {
+        QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     const QString typed = event->text();
@@ -873,6 +930,7 @@ void CImageView::RegisterCommands()
     CCmdTarget::OnCommand(32896, [this] {
         if (handle)
             handle->FullView();
+        UpdateScrollBars();
         Redraw();
     });
     // Without a picture there is nothing to show in full.
@@ -912,6 +970,15 @@ void CImageView::RegisterCommands()
         UpdateStatusPanes();
         Redraw();
     });
+    // Alt+= and Alt+- of the popup's entries, while the focus is in this window.
+    for (const auto& [id, key] : {std::pair<int, Qt::Key>{33011, Qt::Key_Equal}, {33012, Qt::Key_Minus}}) {
+        auto* shortcut = new QAction(this);
+        shortcut->setShortcut(QKeySequence(Qt::ALT | key));
+        shortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        shortcut->setData(id);
+        connect(shortcut, &QAction::triggered, this, [this, id = id] { OnCmdMsg(id, nullptr); });
+        addAction(shortcut);
+    }
     RegisterImageCommands();
     for (int id : {33019, 33020})
         CCmdTarget::OnUpdate(id, [this](CCmdUI* ui) { ui->Enable(residualView); });
@@ -942,7 +1009,7 @@ void CImageView::RegisterCommands()
 const std::vector<int>& CImageView::ContextMenuIds()
 {
     static const std::vector<int> ids = {32851, 32948, 32876, -1, 32899, 32900, 32901, 32902, 32903, 32904, 32905,
-                                         -2, 33082, 0, 33017, 33011, 33012};
+                                         -2, 33082, 32931, 0, 33017, 33011, 33012};
     return ids;
 }
 
@@ -954,7 +1021,7 @@ QMenu* CImageView::BuildContextMenu(QWidget* parent)
     static const std::map<int, const char*> texts = {
         {32851, "Edit Exterior Orientation\tAlt+Return"}, {32948, "Resect"}, {32876, "Delete All Observations"},
         {32899, "Histogram Stretch"}, {32900, "Restore"}, {32901, "Equalize"}, {32902, "x 0.5"}, {32903, "x 2"},
-        {32904, "x 4"}, {32905, "x 8"}, {33082, "Align to Camera"}, {33017, "View Residuals"},
+        {32904, "x 4"}, {32905, "x 8"}, {33082, "Align to Camera"}, {32931, "View Epipolar Lines..."}, {33017, "View Residuals"},
         {33011, "Increase Residuals\tAlt + ="}, {33012, "Decrease Residuals\tAlt + -"}};
     auto* menu = new QMenu(parent);
     QMenu* target = menu;

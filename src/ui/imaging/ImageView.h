@@ -162,6 +162,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void RegisterCommands();
@@ -177,7 +179,9 @@ private:
     // Polls the document's job state and repaints when it clears.
     void WatchJobEnd();
     void ReadOverlayPreferences();
-    void SetScrollSizes(int width, int height);
+    // The scroll bars span the picture in its pixels, their pages the part
+    // shown: a zoomed picture pans with them.
+    void UpdateScrollBars();
     CIntRect ClientRect() const;
     // The picture's visible part scaled to the client, nearest neighbour,
     // kept while neither changes.
@@ -207,6 +211,7 @@ private:
     QRect selection;
     bool areaSelected = false;
     bool labelBoxSync = true;
+    bool settingScrollBars = false;
     bool wasJobRunning = false;
     QTimer* jobTimer = nullptr;
     double pageExtent[4] = {0, 0, 0, 0};

@@ -520,4 +520,5 @@ void CImageView::RegisterImageCommands()
         });
     }
     CCmdTarget::OnCommand(32931, [this] { ShowEpipolarLines(); });
+    CCmdTarget::OnUpdate(32931, [this](CCmdUI* ui) { ui->Enable(image && camera && GetDoc()); });
 }
