@@ -4,6 +4,7 @@
 // which runs the event loop as the program does.
 #include "ShellFixture.h"
 
+#include "ImageView.h"
 #include "KestrelonView.h"
 #include "TreeMenus.h"
 
@@ -29,12 +30,16 @@ namespace {
 constexpr int kNoDialog = 3;
 constexpr int kWrongDialog = 4;
 
+// Where the user finds the command.
+enum Place { MAIN_MENU, TREE_MENU, IMAGE_WINDOW_MENU, IMAGE_CONTEXT_MENU };
+
 struct QuitRow {
     const char* what;
-    const char* title;    // of the modal window shown
-    int command;          // the command's id
-    const char* treeItem; // a tree item whose context menu holds the command; null: the main menu
-    const char* parent = nullptr; // the item's parent, when the name is not unique
+    const char* title;            // of the modal window shown
+    int command;                  // the command's id
+    Place place;
+    const char* treeItem = nullptr; // the tree item whose context menu holds the command
+    const char* parent = nullptr;   // the item's parent, when the name is not unique
 };
 
 void PrintTo(const QuitRow& row, std::ostream* out)
@@ -43,26 +48,31 @@ void PrintTo(const QuitRow& row, std::ostream* out)
 }
 
 const QuitRow kRows[] = {
-    {"Preferences", "Kestrelon Preferences", 32887, nullptr},
-    {"About", "About Kestrelon", 57664, nullptr},
-    {"Automatic Measurement", "Automatic Measurement", 33064, nullptr},
-    {"Find corresponding points", "Find corresponding Points", 33045, nullptr},
-    {"Simulate Images", "Simulate Images", 33085, nullptr},
-    {"Centroid Info", "Centroid Calculation Parameters", 32789, nullptr},
-    {"Point Status", "Point Status", 33084, nullptr},
-    {"Resect All Project Images", "Resection Summary", 32870, nullptr},
-    {"Triangulate", "Triangulate", 33042, nullptr},
-    {"Run Bundle", "Bundle Adjustment", 32874, nullptr},
-    {"Simulation Bundle", "Simulation Bundle", 359, nullptr},
-    {"Adjustment Controls", "Adjustment Control Variables", 32873, nullptr},
-    {"database camera: View Camera Data", "Camera DataBase", ID_TREE_DB_VIEW_CAMERA, "SampleCam", "Camera Database"},
-    {"project camera: View Camera Data", "Camera DataBase", ID_TREE_PRJ_VIEW_CAMERA, "SampleCam", "Sample.kst"},
-    {"Generate Balanced Distortion Profile", "Balanced Distortion", ID_TREE_BALANCED_DISTORTION, "SampleCam", "Sample.kst"},
-    {"Create Empty Images", "Create Empty Images", ID_TREE_CREATE_EMPTY_IMAGES, "SampleCam", "Sample.kst"},
-    {"image: Edit Exterior Orientation", "EDIT CAMERA STATION", ID_TREE_EDIT_EO, "Image001"},
-    {"image: Resect", "Resect Camera Station", ID_TREE_RESECT, "Image001"},
-    {"point set: Transform", "3D Transformation", ID_TREE_TRANSFORM, "Control"},
-    {"Add ScaleBar to DataBase", "ScaleBars Dialog", ID_TREE_DB_ADD_SCALEBAR, "ScaleBar Database"},
+    {"Preferences", "Kestrelon Preferences", 32887, MAIN_MENU},
+    {"About", "About Kestrelon", 57664, MAIN_MENU},
+    {"Automatic Measurement", "Automatic Measurement", 33064, MAIN_MENU},
+    {"Find corresponding points", "Find corresponding Points", 33045, MAIN_MENU},
+    {"Simulate Images", "Simulate Images", 33085, MAIN_MENU},
+    {"Centroid Info", "Centroid Calculation Parameters", 32789, MAIN_MENU},
+    {"Point Status", "Point Status", 33084, MAIN_MENU},
+    {"Resect All Project Images", "Resection Summary", 32870, MAIN_MENU},
+    {"Triangulate", "Triangulate", 33042, MAIN_MENU},
+    {"Run Bundle", "Bundle Adjustment", 32874, MAIN_MENU},
+    {"Simulation Bundle", "Simulation Bundle", 359, MAIN_MENU},
+    {"Adjustment Controls", "Adjustment Control Variables", 32873, MAIN_MENU},
+    {"database camera: View Camera Data", "Camera DataBase", ID_TREE_DB_VIEW_CAMERA, TREE_MENU, "SampleCam", "Camera Database"},
+    {"project camera: View Camera Data", "Camera DataBase", ID_TREE_PRJ_VIEW_CAMERA, TREE_MENU, "SampleCam", "Sample.kst"},
+    {"Generate Balanced Distortion Profile", "Balanced Distortion", ID_TREE_BALANCED_DISTORTION, TREE_MENU, "SampleCam", "Sample.kst"},
+    {"Create Empty Images", "Create Empty Images", ID_TREE_CREATE_EMPTY_IMAGES, TREE_MENU, "SampleCam", "Sample.kst"},
+    {"image: Edit Exterior Orientation", "EDIT CAMERA STATION", ID_TREE_EDIT_EO, TREE_MENU, "Image001"},
+    {"image: Resect", "Resect Camera Station", ID_TREE_RESECT, TREE_MENU, "Image001"},
+    {"point set: Transform", "3D Transformation", ID_TREE_TRANSFORM, TREE_MENU, "Control"},
+    {"Add ScaleBar to DataBase", "ScaleBars Dialog", ID_TREE_DB_ADD_SCALEBAR, TREE_MENU, "ScaleBar Database"},
+    {"Print Setup", "Page Setup", 57606, MAIN_MENU},
+    {"image window: Print", "Print", 57607, IMAGE_WINDOW_MENU},
+    {"image window: Print Preview", "Print Preview", 57609, IMAGE_WINDOW_MENU},
+    {"image window: Delete Measurements By Label", "Delete Point", 32819, IMAGE_WINDOW_MENU},
+    {"image window: Edit Exterior Orientation", "EDIT CAMERA STATION", 32851, IMAGE_CONTEXT_MENU},
 };
 
 class QuitDuringDialog : public ShellFixture, public ::testing::WithParamInterface<QuitRow> {
@@ -104,10 +114,23 @@ protected:
             QCoreApplication::quit();
         });
         poll.start();
+        CImageView* view = nullptr;
+        if (row.place == IMAGE_WINDOW_MENU || row.place == IMAGE_CONTEXT_MENU) {
+            CKestrelonDoc* doc = GetActiveKestrelonDoc();
+            view = OpenImageWindow(doc, doc->images.GetAt(0));
+            if (!view)
+                std::_Exit(kNoDialog);
+        }
         QTimer::singleShot(0, Frame(), [&] {
-            if (!row.treeItem) {
+            if (row.place == MAIN_MENU || row.place == IMAGE_WINDOW_MENU) {
                 Frame()->UpdateCmdUI();
                 Frame()->GetAction(row.command)->trigger();
+                return;
+            }
+            if (row.place == IMAGE_CONTEXT_MENU) {
+                const QPoint at = view->viewport()->rect().center();
+                QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+                QApplication::sendEvent(view->viewport(), &event);
                 return;
             }
             CKestrelonView* tree = GetProjectTreeView();
