@@ -4,10 +4,12 @@
 // which runs the event loop as the program does.
 #include "ShellFixture.h"
 
+#include "Frames.h"
 #include "ImageView.h"
 #include "KestrelonView.h"
 #include "TreeMenus.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -31,7 +33,7 @@ constexpr int kNoDialog = 3;
 constexpr int kWrongDialog = 4;
 
 // Where the user finds the command.
-enum Place { MAIN_MENU, TREE_MENU, IMAGE_WINDOW_MENU, IMAGE_CONTEXT_MENU };
+enum Place { MAIN_MENU, TREE_MENU, IMAGE_WINDOW_MENU, IMAGE_CONTEXT_MENU, PANE_MENU };
 
 struct QuitRow {
     const char* what;
@@ -40,6 +42,7 @@ struct QuitRow {
     Place place;
     const char* treeItem = nullptr; // the tree item whose context menu holds the command
     const char* parent = nullptr;   // the item's parent, when the name is not unique
+    int selectedRows = 0;           // PANE_MENU: the tree item's list, with its first rows selected
 };
 
 void PrintTo(const QuitRow& row, std::ostream* out)
@@ -73,6 +76,13 @@ const QuitRow kRows[] = {
     {"image window: Print Preview", "Print Preview", 57609, IMAGE_WINDOW_MENU},
     {"image window: Delete Measurements By Label", "Delete Point", 32819, IMAGE_WINDOW_MENU},
     {"image window: Edit Exterior Orientation", "EDIT CAMERA STATION", 32851, IMAGE_CONTEXT_MENU},
+    {"image window: Resect", "Resect Camera Station", 32948, IMAGE_CONTEXT_MENU},
+    {"Add Camera to Database", "Camera Input", ID_TREE_DB_ADD_CAMERA, TREE_MENU, "Camera Database"},
+    {"database cameras list: View Camera Data", "Camera DataBase", 367, PANE_MENU, "Camera Database", nullptr, 1},
+    {"point list: Distance", "Kestrelon", 32977, PANE_MENU, "Control", nullptr, 2},
+    {"point list: Add Point", "Edit 3D Point", 32997, PANE_MENU, "Control", nullptr, 0},
+    {"point list: Statistical Summary", "Statistical Summary of 3D Points", 336, PANE_MENU, "Control", nullptr, 2},
+    {"point list: Properties", "Edit 3D Point", 33063, PANE_MENU, "Control", nullptr, 1},
 };
 
 class QuitDuringDialog : public ShellFixture, public ::testing::WithParamInterface<QuitRow> {
@@ -87,6 +97,7 @@ protected:
         // A database camera for its context menu.
         app->cameraDatabase.AddCopy(*GetActiveKestrelonDoc()->cameras.GetAt(0));
         GetProjectTreeView()->RebuildCameraDatabaseBranch();
+        GetProjectTreeView()->RefreshRightPane(); // the database cameras list it starts with
         // "Transform" asks for the file to transform onto.
         files.push_back(QFileInfo(sample).absolutePath() + QStringLiteral("/Control.xyz"));
         bool quitAsked = false;
@@ -114,6 +125,12 @@ protected:
             QCoreApplication::quit();
         });
         poll.start();
+        // A row whose dialog never shows ends the child.
+        QTimer::singleShot(15000, [] {
+            QWidget* modal = QApplication::activeModalWidget();
+            std::fprintf(stderr, "no quit; modal window: %s\n", modal ? qPrintable(modal->windowTitle()) : "none");
+            std::_Exit(kNoDialog);
+        });
         CImageView* view = nullptr;
         if (row.place == IMAGE_WINDOW_MENU || row.place == IMAGE_CONTEXT_MENU) {
             CKestrelonDoc* doc = GetActiveKestrelonDoc();
@@ -149,8 +166,33 @@ protected:
                 up->setExpanded(true);
             tree->scrollToItem(found.first());
             const QPoint at = tree->visualItemRect(found.first()).center();
-            QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
-            QApplication::sendEvent(tree->viewport(), &event);
+            if (row.place == TREE_MENU) {
+                QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+                QApplication::sendEvent(tree->viewport(), &event);
+                return;
+            }
+            // The item's list in the right pane, its first rows chosen by keys.
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+            CView* right = Frame()->GetProjectFrame()->GetRightPane();
+            QWidget* pane = right ? right->GetWidget() : nullptr;
+            auto* list = qobject_cast<QAbstractItemView*>(pane);
+            if (!list && pane)
+                list = pane->findChild<QAbstractItemView*>();
+            if (!list)
+                return;
+            list->setFocus();
+            if (row.selectedRows > 0 && list->model()->rowCount() == 1) {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  list->visualRect(list->model()->index(0, 0)).center());
+            } else if (row.selectedRows > 0) {
+                QTest::keyClick(list, Qt::Key_Down);
+                QTest::keyClick(list, Qt::Key_Up);
+                for (int r = 1; r < row.selectedRows; ++r)
+                    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
+            }
+            const QPoint inside = list->viewport()->rect().center();
+            QContextMenuEvent event(QContextMenuEvent::Mouse, inside, list->viewport()->mapToGlobal(inside));
+            QApplication::sendEvent(list->viewport(), &event);
         });
         const int status = QApplication::exec();
         poll.stop();
