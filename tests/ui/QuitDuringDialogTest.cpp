@@ -10,6 +10,7 @@
 #include "TreeMenus.h"
 
 #include <QAbstractItemView>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -43,6 +44,7 @@ struct QuitRow {
     const char* treeItem = nullptr; // the tree item whose context menu holds the command
     const char* parent = nullptr;   // the item's parent, when the name is not unique
     int selectedRows = 0;           // PANE_MENU: the tree item's list, with its first rows selected
+    int pressFirst = 0;             // a button of the dialog clicked before the quit
 };
 
 void PrintTo(const QuitRow& row, std::ostream* out)
@@ -62,6 +64,7 @@ const QuitRow kRows[] = {
     {"Triangulate", "Triangulate", 33042, MAIN_MENU},
     {"Run Bundle", "Bundle Adjustment", 32874, MAIN_MENU},
     {"Simulation Bundle", "Simulation Bundle", 359, MAIN_MENU},
+    {"Run Bundle, while it runs", "Bundle Adjustment", 32874, MAIN_MENU, nullptr, nullptr, 0, 1191},
     {"Adjustment Controls", "Adjustment Control Variables", 32873, MAIN_MENU},
     {"database camera: View Camera Data", "Camera DataBase", ID_TREE_DB_VIEW_CAMERA, TREE_MENU, "SampleCam", "Camera Database"},
     {"project camera: View Camera Data", "Camera DataBase", ID_TREE_PRJ_VIEW_CAMERA, TREE_MENU, "SampleCam", "Sample.kst"},
@@ -98,9 +101,15 @@ protected:
         app->cameraDatabase.AddCopy(*GetActiveKestrelonDoc()->cameras.GetAt(0));
         GetProjectTreeView()->RebuildCameraDatabaseBranch();
         GetProjectTreeView()->RefreshRightPane(); // the database cameras list it starts with
+        // A run that goes on until it is stopped: the quit comes while it runs.
+        if (row.pressFirst) {
+            GetActiveKestrelonDoc()->settings.convergenceLimit = 0.0;
+            GetActiveKestrelonDoc()->settings.maxIterations = 100000;
+        }
         // "Transform" asks for the file to transform onto.
         files.push_back(QFileInfo(sample).absolutePath() + QStringLiteral("/Control.xyz"));
         bool quitAsked = false;
+        bool pressed = false;
         bool wrong = false;
         QTimer poll;
         poll.setInterval(10);
@@ -118,6 +127,12 @@ protected:
             QWidget* modal = QApplication::activeModalWidget();
             if (quitAsked || !modal || !modal->isVisible())
                 return;
+            if (row.pressFirst && !pressed) {
+                pressed = true;
+                if (auto* button = modal->findChild<QAbstractButton*>(IdName(row.pressFirst)))
+                    QTest::mouseClick(button, Qt::LeftButton);
+                return;
+            }
             quitAsked = true;
             wrong = modal->windowTitle() != QString::fromLatin1(row.title);
             if (wrong)
