@@ -585,7 +585,8 @@ TEST_F(StationDialogs, AllZerosAsksAndTheAnswerDecides)
         EXPECT_EQ(asked, std::vector<std::string>{"All values 0!!! Set As Resected???"});
         EXPECT_EQ(scene.image->oriented, answer == IDYES);
         EXPECT_TRUE(scene.doc.IsModified());
-        EXPECT_EQ(hub.messages, std::vector<unsigned>{UM_RECREATE_GL_CONTEXT});
+        // The tree's icon and the right pane's list are refreshed.
+        EXPECT_EQ(hub.messages, (std::vector<unsigned>{UM_REFRESH_IMAGES_AND_LIST, UM_RECREATE_GL_CONTEXT}));
     }
     // Not all zero: no question, the check box decides.
     scene.image->SetPose(0, 0, 0, 0, 0.5, 0);

@@ -283,6 +283,8 @@ void CBundleRunDlg::UpdatePhaseText()
 void CBundleRunDlg::UpdateStatistics()
 {
     const CAdjustmentProgress& progress = m_pJob->GetProgress();
+    // Both dialogs: the points of the run, also once it has ended.
+    m_strPoints = Int(progress.pointCount);
     m_strDegreesOfFreedom = Int(progress.degreesOfFreedom);
     m_strRmsX = QString::asprintf("%6.3f", double(progress.rmsStdErrorX));
     m_strRmsY = QString::asprintf("%6.3f", double(progress.rmsStdErrorY));
@@ -320,12 +322,8 @@ void CBundleRunDlg::OnOK()
     }
     if (doc)
         doc->UpdateAllViews();
-    if (tree) {
-        if (QTreeWidgetItem* item = tree->FindNamedItem(QString::fromLatin1(ResultSets::kBundle)))
-            tree->setCurrentItem(item);
-        if (tree->Data3D())
-            tree->Data3D()->setExpanded(true);
-    }
+    if (tree)
+        tree->SelectPointSetItem(QString::fromLatin1(ResultSets::kBundle));
     QDialog::done(QDialog::Accepted);
 }
 
@@ -452,9 +450,10 @@ void CBundleAdjustmentDlg::ShowStatistics()
 void CBundleAdjustmentDlg::FormatStatistics(const CAdjustmentProgress& progress)
 {
     m_strIteration = Int(progress.iteration);
-    m_strPoints = Int(progress.pointCount);
-    m_strPoint = Int(progress.pointNumber);
-    m_strLabel = QString::fromLatin1(progress.GetPointLabel().GetText());
+    // A point is being processed only while the run goes on (-1: none yet).
+    const bool processing = !progress.IsDone() && progress.pointNumber >= 0;
+    m_strPoint = processing ? Int(progress.pointNumber) : QString();
+    m_strLabel = processing ? QString::fromLatin1(progress.GetPointLabel().GetText()) : QString();
     m_strSigma0 = QString::asprintf("%6.2f", double(progress.sigma0));
     m_strRejections = Int(progress.rejectedCount);
     m_strRejectionLimit = QString::asprintf("%4.2f", double(progress.rejectionLimitMicrons));

@@ -307,9 +307,43 @@ void CKestrelonApp::OnAppAbout()
 
 bool CKestrelonApp::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() && DeferQuit())
+        return true;
     if (CSplashWindow::PreTranslateAppMessage(event))
         return true;
     return QObject::eventFilter(watched, event);
+}
+
+bool CKestrelonApp::DeferQuit()
+{
+    // The quit closes every window and document. Inside a nested event loop
+    // (a modal dialog, a message box, a popup menu) the code that opened the
+    // loop would go on with them gone: the popups and modal windows are
+    // closed as if cancelled, and the quit is asked again once the loops have
+    // returned to the main one.
+    if (QThread::currentThread()->loopLevel() <= 1) {
+        quitRetries = 0;
+        return false;
+    }
+    while (QWidget* popup = QApplication::activePopupWidget())
+        if (!popup->close())
+            break;
+    bool refused = false;
+    while (QWidget* modal = QApplication::activeModalWidget())
+        if (!modal->close()) {
+            refused = true; // e.g. a run that ends itself once it has stopped
+            break;
+        }
+    // A loop that does not end within the retries keeps the program running,
+    // as a window that refuses to close does.
+    constexpr int kRetryMs = 20;
+    constexpr int kMaxRetries = 500;
+    if (++quitRetries > kMaxRetries) {
+        quitRetries = 0;
+        return true;
+    }
+    QTimer::singleShot(refused ? 5 * kRetryMs : kRetryMs, this, [] { QCoreApplication::quit(); });
+    return true;
 }
 
 // ---------------------------------------------------------------------------

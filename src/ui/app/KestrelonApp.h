@@ -51,6 +51,8 @@ private:
     void LoadRecentFiles();
     void WriteRecentFiles(CProfileStore& profile) const;
     void OpenRecentFile(int index);
+    // True when the quit has to wait for nested event loops to end.
+    bool DeferQuit();
 
     CDocTemplate* imageTemplate = nullptr;
     CDocManager* docManager = nullptr;
@@ -59,6 +61,7 @@ private:
     QString pdfReaderPath;
     QStringList recentFiles;
     QPrinter* printer = nullptr;
+    int quitRetries = 0;
 };
 
 CKestrelonApp* AfxGetApp();

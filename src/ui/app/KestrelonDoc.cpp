@@ -411,12 +411,8 @@ bool CKestrelonDoc::AcceptROArray()
     if (tree)
         tree->SetSelectedPointSet(set);
     UpdateAllViews(nullptr, 0);
-    if (tree) {
-        if (QTreeWidgetItem* item = tree->FindNamedItem(QStringLiteral("ROArray")))
-            tree->setCurrentItem(item);
-        if (tree->Data3D())
-            tree->Data3D()->setExpanded(true);
-    }
+    if (tree)
+        tree->SelectPointSetItem(QStringLiteral("ROArray"));
     return true;
 }
 

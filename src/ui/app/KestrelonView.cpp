@@ -781,6 +781,14 @@ void CKestrelonView::OnClickItem(QTreeWidgetItem* item)
     }
 }
 
+void CKestrelonView::SelectPointSetItem(const QString& name)
+{
+    if (QTreeWidgetItem* item = Find3DDataItem(name))
+        OnClickItem(item);
+    if (m_h3DData)
+        m_h3DData->setExpanded(true);
+}
+
 // --- label editing ----------------------------------------------------------
 
 bool CKestrelonView::OnBeginLabelEdit(QTreeWidgetItem* item)

@@ -173,6 +173,9 @@ public:
 
     // The click rule of the right pane.
     void OnClickItem(QTreeWidgetItem* item);
+    // Selects the point set's item under "3D Data" as a click does (the
+    // right pane lists the set) and expands the branch.
+    void SelectPointSetItem(const QString& name);
     // The label-edit gate: true when the item's text may be edited.
     bool OnBeginLabelEdit(QTreeWidgetItem* item);
     // One tick of the auto-save timer.

@@ -39,15 +39,11 @@ bool AskRmsQuestion(double rms)
     return AfxMessageBox(text, MB_YESNO | MB_ICONINFORMATION) == IDYES;
 }
 
-// Selects the set's item under "3D Data" and expands that branch.
+// Selects the set's item under "3D Data", which the right pane then lists.
 void SelectResultSetItem(CKestrelonView* tree, const char* title)
 {
-    if (!tree)
-        return;
-    if (QTreeWidgetItem* item = tree->Find3DDataItem(QString::fromLatin1(title)))
-        tree->setCurrentItem(item);
-    if (tree->Data3D())
-        tree->Data3D()->setExpanded(true);
+    if (tree)
+        tree->SelectPointSetItem(QString::fromLatin1(title));
 }
 
 } // namespace

@@ -42,6 +42,7 @@ const MenuEntry kProjectMenu[] = {
     ITEM("Preferences", 32887),
     SEP,
     ITEM("&Print...\tCtrl+P", 57607),
+    ITEM("Print Pre&view", 57609),
     ITEM("P&rint Setup...", 57606),
     SEP,
     ITEM("Recent File", 57616),

@@ -275,6 +275,8 @@ void CEditCameraStationDlg::OnOK()
     }
     if (m_pDoc)
         m_pDoc->SetModifiedFlag(true);
+    // The image's icon and the right pane's list show the new station.
+    SendHubMessage(UM_REFRESH_IMAGES_AND_LIST);
     SendHubMessage(UM_RECREATE_GL_CONTEXT);
     EndDialog(IDOK);
 }

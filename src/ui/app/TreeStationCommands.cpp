@@ -45,8 +45,15 @@ void CKestrelonView::OnEditExteriorOrientation()
         return;
     }
     CEditCameraStationDlg dlg(image, nullptr, GetDocument());
-    if (dlg.DoModal() == IDOK)
-        RefreshImageIcons();
+    if (dlg.DoModal() != IDOK)
+        return;
+    RefreshImageIcons();
+    // The right pane lists the images of the image's camera with the new station.
+    CKestrelonDoc* doc = GetDocument();
+    if (CCamera* camera = doc ? doc->cameras.FindByName(image->GetCameraName().GetText()) : nullptr) {
+        m_pSelectedCamera = camera;
+        SwitchPane(PANE_PROJECT_IMAGES, true);
+    }
 }
 
 void CKestrelonView::OnResectImage()
