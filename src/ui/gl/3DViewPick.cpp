@@ -60,7 +60,9 @@ void C3DView::ClearSelection()
         m_pPointSet->SelectAll(false);
         m_pPointSet->lines.SelectAll(false);
     }
-    InvalidateBuffers();
+    // Colours of points, discs and lines; the labels stay.
+    m_pointDrawer.InvalidateBuffers();
+    m_bLinesValid = false;
 }
 
 void C3DView::SyncSelection()
@@ -93,7 +95,7 @@ void C3DView::SyncSelection()
         if (p->selected && !listed.count(p))
             m_selection.Add(p);
     }
-    InvalidateBuffers();
+    m_pointDrawer.InvalidateBuffers();
 }
 
 void C3DView::PruneSelection()
@@ -394,7 +396,8 @@ void C3DView::AddLinesFromSelection()
         m_selection.GetAt(i)->selected = false;
     m_selection.RemoveAll();
     m_selection.Add(last);
-    InvalidateBuffers();
+    m_pointDrawer.InvalidateBuffers();
+    m_bLinesValid = false;
     // Lines are saved with the set.
     if (CDocument* doc = GetDocument())
         doc->SetModifiedFlag(true);

@@ -39,7 +39,8 @@ in uvec4 text;
 uniform mat4 mvp;
 uniform vec4 viewport;
 uniform float descent;
-uniform float labelHeight;
+uniform vec2 inkRows; // the lowest and one above the highest inked row
+
 flat out uvec4 vText;
 flat out vec2 vOrigin;
 void main()
@@ -55,7 +56,7 @@ void main()
     vec2 window = viewport.xy + (ndc.xy * 0.5 + 0.5) * viewport.zw;
     vec2 origin = floor(window + 0.0001) - vec2(0.0, descent);
     int corner = gl_VertexID & 3;
-    vec2 at = origin + vec2(corner == 1 || corner == 2 ? anchor.w : 0.0, corner >= 2 ? labelHeight : 0.0);
+    vec2 at = origin + vec2(corner == 1 || corner == 2 ? anchor.w : 0.0, corner >= 2 ? inkRows.y : inkRows.x);
     gl_Position = vec4((at - viewport.xy) / viewport.zw * 2.0 - 1.0, ndc.z, 1.0);
     vOrigin = origin;
 }
@@ -69,10 +70,22 @@ uniform sampler2D glyphs;
 uniform int advances[256];
 uniform int cellWidth;
 uniform int height;
+uniform int mono; // the one advance of a fixed-pitch font, else 0
 uniform vec4 colour;
 void main()
 {
     ivec2 p = ivec2(floor(gl_FragCoord.xy - vOrigin));
+    if (mono > 0) {
+        int k = p.x / mono;
+        uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
+        if (k >= 16 || code == 0u)
+            discard;
+        ivec2 texel = ivec2(int(code & 15u) * cellWidth + p.x - k * mono, int(code >> 4u) * height + height - 1 - p.y);
+        if (texelFetch(glyphs, texel, 0).r < 0.5)
+            discard;
+        gl_FragColor = colour;
+        return;
+    }
     int pen = 0;
     for (int k = 0; k < 16; ++k) {
         uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
@@ -114,6 +127,26 @@ bool CPointLabelDrawer::Build(const QFont& font)
     m_nAscent = glyphs.front().ascent;
     if (m_nHeight <= 0)
         return false;
+    // Rows from the bottom that any glyph inks, and a pitch shared by all.
+    m_nInkLow = m_nHeight;
+    m_nInkHigh = 0;
+    m_nMono = -1;
+    for (int c = 0; c < kGlyphs; ++c) {
+        const CGlyphBitmap& g = glyphs[size_t(c)];
+        if (g.advance <= 0)
+            continue;
+        if (c >= 0x20 && c < 0x7f)
+            m_nMono = m_nMono == -1 || m_nMono == g.advance ? g.advance : 0;
+        for (int y = 0; y < g.height && y < m_nHeight; ++y)
+            for (int x = 0; x < g.advance; ++x)
+                if (g.ink[size_t(y) * size_t(g.advance) + size_t(x)]) {
+                    m_nInkLow = std::min(m_nInkLow, m_nHeight - 1 - y);
+                    m_nInkHigh = std::max(m_nInkHigh, m_nHeight - y);
+                }
+    }
+    m_nMono = std::max(m_nMono, 0);
+    if (m_nInkHigh <= m_nInkLow)
+        m_nInkLow = m_nInkHigh = 0;
 
     auto program = std::make_unique<QOpenGLShaderProgram>();
     if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
@@ -193,6 +226,7 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
         m_origin[k] = lo[k] + 0.5 * (hi[k] - lo[k]);
     std::vector<LabelVertex> vertices;
     vertices.reserve(size_t(4) * size_t(n));
+    m_nBufferMono = m_nMono;
     for (int i = 0; i < n; ++i) {
         const CObjectPoint* p = points->GetAt(i);
         LabelVertex v = {};
@@ -205,6 +239,8 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
                 continue;
             bytes[length++] = static_cast<unsigned char>(code);
             width += m_advances[size_t(code)];
+            if (m_advances[size_t(code)] != m_nMono)
+                m_nBufferMono = 0;
         }
         if (width == 0)
             continue;
@@ -272,7 +308,8 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     m_program->setUniformValue("viewport", QVector4D(float(viewport[0]), float(viewport[1]), float(viewport[2]),
                                                      float(viewport[3])));
     m_program->setUniformValue("descent", float(m_nHeight - m_nAscent));
-    m_program->setUniformValue("labelHeight", float(m_nHeight));
+    m_program->setUniformValue("inkRows", QVector2D(float(m_nInkLow), float(m_nInkHigh)));
+    m_program->setUniformValue("mono", m_nBufferMono);
     m_program->setUniformValueArray("advances", m_advances.data(), int(m_advances.size()));
     m_program->setUniformValue("cellWidth", m_nCellWidth);
     m_program->setUniformValue("height", m_nHeight);
