@@ -163,7 +163,7 @@ public:
     // kThinnedPoints points; the full set again once the motion ends.
     // Labels and discs take part: at most kThinnedLabels labels and
     // kThinnedDiscs discs in such a frame.
-    static constexpr double kSlowFrameMs = 50.0;
+    static constexpr double kSlowFrameMs = 30.0;
     static constexpr int kThinnedPoints = 250000;
     static constexpr int kThinnedLabels = 20000;
     static constexpr int kThinnedDiscs = 25000;

@@ -331,11 +331,19 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
     }
     std::vector<DiscVertex> vertices;
     vertices.reserve(m_discs.size() * size_t(kDiscStride));
+    m_discShapes.clear();
+    m_discShapes.reserve(m_discs.size() * 7);
     for (int i : m_discs) {
         const CObjectPoint* p = m_pPoints->GetAt(i);
         double m[16];
         if (!DiscTransform(*p, pointSize, m))
             continue;
+        const double length =
+            std::sqrt(p->normal[0] * p->normal[0] + p->normal[1] * p->normal[1] + p->normal[2] * p->normal[2]);
+        m_discShapes.insert(m_discShapes.end(),
+                            {p->x - m_discOrigin[0], p->y - m_discOrigin[1], p->z - m_discOrigin[2],
+                             p->normal[0] / length, p->normal[1] / length, p->normal[2] / length,
+                             std::fabs(p->radius * pointSize)});
         // Grey, white when selected.
         const unsigned char c = p->selected ? 255 : 128;
         const size_t first = vertices.size();
@@ -358,7 +366,6 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
     m_nDiscsInBuffer = vertices.empty() ? 0 : int((vertices.size() + 2) / kDiscStride);
     m_fDiscSize = pointSize;
     m_bDiscsValid = true;
-    m_nDiscRangesStride = 0;
     if (m_nDiscsInBuffer == 0)
         return;
     if (!m_discBuffer.isCreated() && !m_discBuffer.create()) {
@@ -382,18 +389,61 @@ void CPointSymbolDrawer::DrawDiscBuffer(float pointSize)
     glEnableClientState(GL_COLOR_ARRAY);
     glVertexPointer(3, GL_FLOAT, sizeof(DiscVertex), nullptr);
     glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(DiscVertex), reinterpret_cast<const void*>(offsetof(DiscVertex, colour)));
-    if (m_nDiscStride <= 1) {
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, kDiscStride * (m_nDiscsInBuffer - 1) + 20);
-    } else {
-        if (m_nDiscRangesStride != m_nDiscStride) {
-            m_discFirsts.clear();
-            for (int i = 0; i < m_nDiscsInBuffer; i += m_nDiscStride)
-                m_discFirsts.push_back(kDiscStride * i);
-            m_discCounts.assign(m_discFirsts.size(), 20);
-            m_nDiscRangesStride = m_nDiscStride;
+    // Discs seen from behind (culled anyway) and discs wholly outside the
+    // clip volume are left out; runs of neighbours in the buffer are one
+    // range of the strip.
+    double modelview[16], projection[16], m[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    MultiplyMatrices(projection, modelview, m);
+    double eye[3];
+    for (int j = 0; j < 3; ++j)
+        eye[j] = -(modelview[j * 4 + 0] * modelview[12] + modelview[j * 4 + 1] * modelview[13] +
+                   modelview[j * 4 + 2] * modelview[14]);
+    double reach[6];
+    for (int k = 0; k < 6; ++k) {
+        const int axis = k / 2;
+        const double sign = k % 2 == 0 ? 1.0 : -1.0;
+        double sq = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
+            sq += v * v;
         }
-        MultiDrawArrays(GL_TRIANGLE_STRIP, m_discFirsts, m_discCounts);
+        reach[k] = std::sqrt(sq);
     }
+    m_discFirsts.clear();
+    m_discCounts.clear();
+    int runStart = -1, runEnd = -1;
+    const auto flush = [&] {
+        if (runStart >= 0) {
+            m_discFirsts.push_back(kDiscStride * runStart);
+            m_discCounts.push_back(kDiscStride * (runEnd - runStart) + 20);
+        }
+        runStart = -1;
+    };
+    for (int i = 0; i < m_nDiscsInBuffer; i += m_nDiscStride) {
+        const double* s = &m_discShapes[size_t(7) * size_t(i)];
+        const double* at = s; // the matrices hold the translation to the origin
+        bool shown = s[3] * (eye[0] - at[0]) + s[4] * (eye[1] - at[1]) + s[5] * (eye[2] - at[2]) > 0.0;
+        if (shown) {
+            double clip[4];
+            ToClip(m, at, clip);
+            for (int k = 0; k < 6 && shown; ++k) {
+                const int axis = k / 2;
+                const double d = k % 2 == 0 ? clip[3] + clip[axis] : clip[3] - clip[axis];
+                shown = d >= -s[6] * reach[k];
+            }
+        }
+        if (!shown)
+            continue;
+        if (m_nDiscStride > 1 || runStart < 0 || i != runEnd + 1)
+            flush();
+        if (runStart < 0)
+            runStart = i;
+        runEnd = i;
+    }
+    flush();
+    MultiDrawArrays(GL_TRIANGLE_STRIP, m_discFirsts, m_discCounts);
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
     glPopMatrix();

@@ -119,9 +119,11 @@ private:
     bool m_bDirectDiscs = false;
     int m_nDiscBuilds = 0;
     double m_discOrigin[3] = {0, 0, 0};
-    int m_nDiscRangesStride = 0;
     std::vector<int> m_discFirsts;
     std::vector<int> m_discCounts;
+    // Per disc of the buffer: centre relative to the origin, unit normal,
+    // and the radius of the sphere that holds it.
+    std::vector<double> m_discShapes;
     double m_origin[3] = {0, 0, 0};
     // For the CPU pick: reading the point records one by one is bound by
     // memory, a block of coordinates is not.

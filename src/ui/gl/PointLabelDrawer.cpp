@@ -71,12 +71,13 @@ uniform int advances[256];
 uniform int cellWidth;
 uniform int height;
 uniform int mono; // the one advance of a fixed-pitch font, else 0
+uniform float invMono;
 uniform vec4 colour;
 void main()
 {
     ivec2 p = ivec2(floor(gl_FragCoord.xy - vOrigin));
     if (mono > 0) {
-        int k = p.x / mono;
+        int k = int((float(p.x) + 0.5) * invMono);
         uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
         if (k >= 16 || code == 0u)
             discard;
@@ -310,6 +311,7 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     m_program->setUniformValue("descent", float(m_nHeight - m_nAscent));
     m_program->setUniformValue("inkRows", QVector2D(float(m_nInkLow), float(m_nInkHigh)));
     m_program->setUniformValue("mono", m_nBufferMono);
+    m_program->setUniformValue("invMono", m_nBufferMono > 0 ? 1.0f / float(m_nBufferMono) : 0.0f);
     m_program->setUniformValueArray("advances", m_advances.data(), int(m_advances.size()));
     m_program->setUniformValue("cellWidth", m_nCellWidth);
     m_program->setUniformValue("height", m_nHeight);
