@@ -23,10 +23,14 @@ constexpr int kGlyphs = 255;
 constexpr int kTextBytes = 16;
 constexpr int kAnchor = 0; // the attribute that provokes the vertex
 constexpr int kText = 1;
+constexpr int kBox = 2;
 
 struct LabelVertex {
-    float anchor[4]; // point relative to the origin; the label's width in pixels
+    float anchor[3]; // point relative to the origin
     std::uint32_t text[4];
+    // The pixels the label inks, from its lower left corner: first and one
+    // past the last column, lowest and one above the highest row.
+    std::int16_t box[4];
 };
 
 // A label's quad: the window pixel of its lower left corner as glBitmap
@@ -34,12 +38,12 @@ struct LabelVertex {
 // label's width and the font's height from there. A point outside the clip
 // volume has no raster position: its quad lies beyond the far plane.
 const char* const kVertexShader = R"(#version 130
-in vec4 anchor;
+in vec3 anchor;
 in uvec4 text;
+in vec4 box;
 uniform mat4 mvp;
 uniform vec4 viewport;
 uniform float descent;
-uniform vec2 inkRows; // the lowest and one above the highest inked row
 
 flat out uvec4 vText;
 flat out vec2 vOrigin;
@@ -56,7 +60,7 @@ void main()
     vec2 window = viewport.xy + (ndc.xy * 0.5 + 0.5) * viewport.zw;
     vec2 origin = floor(window + 0.0001) - vec2(0.0, descent);
     int corner = gl_VertexID & 3;
-    vec2 at = origin + vec2(corner == 1 || corner == 2 ? anchor.w : 0.0, corner >= 2 ? inkRows.y : inkRows.x);
+    vec2 at = origin + vec2(corner == 1 || corner == 2 ? box.y : box.x, corner >= 2 ? box.w : box.z);
     gl_Position = vec4((at - viewport.xy) / viewport.zw * 2.0 - 1.0, ndc.z, 1.0);
     vOrigin = origin;
 }
@@ -128,9 +132,9 @@ bool CPointLabelDrawer::Build(const QFont& font)
     m_nAscent = glyphs.front().ascent;
     if (m_nHeight <= 0)
         return false;
-    // Rows from the bottom that any glyph inks, and a pitch shared by all.
-    m_nInkLow = m_nHeight;
-    m_nInkHigh = 0;
+    // Each glyph's inked box (columns from the left, rows from the bottom),
+    // and a pitch shared by all.
+    m_inkBoxes.assign(size_t(4) * 256, 0);
     m_nMono = -1;
     for (int c = 0; c < kGlyphs; ++c) {
         const CGlyphBitmap& g = glyphs[size_t(c)];
@@ -138,16 +142,19 @@ bool CPointLabelDrawer::Build(const QFont& font)
             continue;
         if (c >= 0x20 && c < 0x7f)
             m_nMono = m_nMono == -1 || m_nMono == g.advance ? g.advance : 0;
+        int box[4] = {g.advance, 0, m_nHeight, 0};
         for (int y = 0; y < g.height && y < m_nHeight; ++y)
             for (int x = 0; x < g.advance; ++x)
                 if (g.ink[size_t(y) * size_t(g.advance) + size_t(x)]) {
-                    m_nInkLow = std::min(m_nInkLow, m_nHeight - 1 - y);
-                    m_nInkHigh = std::max(m_nInkHigh, m_nHeight - y);
+                    box[0] = std::min(box[0], x);
+                    box[1] = std::max(box[1], x + 1);
+                    box[2] = std::min(box[2], m_nHeight - 1 - y);
+                    box[3] = std::max(box[3], m_nHeight - y);
                 }
+        if (box[1] > box[0])
+            std::copy(box, box + 4, &m_inkBoxes[size_t(4) * size_t(c)]);
     }
     m_nMono = std::max(m_nMono, 0);
-    if (m_nInkHigh <= m_nInkLow)
-        m_nInkLow = m_nInkHigh = 0;
 
     auto program = std::make_unique<QOpenGLShaderProgram>();
     if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
@@ -155,6 +162,7 @@ bool CPointLabelDrawer::Build(const QFont& font)
         return false;
     program->bindAttributeLocation("anchor", kAnchor);
     program->bindAttributeLocation("text", kText);
+    program->bindAttributeLocation("box", kBox);
     if (!program->link())
         return false;
 
@@ -231,20 +239,30 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
     for (int i = 0; i < n; ++i) {
         const CObjectPoint* p = points->GetAt(i);
         LabelVertex v = {};
-        auto* bytes = reinterpret_cast<unsigned char*>(v.text);
-        int length = 0, width = 0;
+        unsigned char bytes[kTextBytes] = {};
+        int length = 0, pen = 0;
+        int box[4] = {1 << 14, 0, 1 << 14, 0};
         // As the display lists draw it: characters beyond them are skipped.
         for (const char* c = p->label.GetText(); *c && length < kTextBytes; ++c) {
             const int code = static_cast<unsigned char>(*c);
             if (code >= kGlyphs)
                 continue;
             bytes[length++] = static_cast<unsigned char>(code);
-            width += m_advances[size_t(code)];
+            const int* ink = &m_inkBoxes[size_t(4) * size_t(code)];
+            if (ink[1] > ink[0]) {
+                box[0] = std::min(box[0], pen + ink[0]);
+                box[1] = std::max(box[1], pen + ink[1]);
+                box[2] = std::min(box[2], ink[2]);
+                box[3] = std::max(box[3], ink[3]);
+            }
+            pen += m_advances[size_t(code)];
             if (m_advances[size_t(code)] != m_nMono)
                 m_nBufferMono = 0;
         }
-        if (width == 0)
-            continue;
+        if (box[1] <= box[0] || pen >= (1 << 14))
+            continue; // nothing inked
+        for (int k = 0; k < 4; ++k)
+            v.box[k] = std::int16_t(box[k]);
         // Little-endian words: byte k of the text is bits 8 (k % 4) of word k / 4.
         std::uint32_t words[4] = {0, 0, 0, 0};
         for (int k = 0; k < kTextBytes; ++k)
@@ -253,7 +271,6 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
         v.anchor[0] = float(p->x - m_origin[0]);
         v.anchor[1] = float(p->y - m_origin[1]);
         v.anchor[2] = float(p->z - m_origin[2]);
-        v.anchor[3] = float(width);
         for (int corner = 0; corner < 4; ++corner)
             vertices.push_back(v);
     }
@@ -309,7 +326,6 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     m_program->setUniformValue("viewport", QVector4D(float(viewport[0]), float(viewport[1]), float(viewport[2]),
                                                      float(viewport[3])));
     m_program->setUniformValue("descent", float(m_nHeight - m_nAscent));
-    m_program->setUniformValue("inkRows", QVector2D(float(m_nInkLow), float(m_nInkHigh)));
     m_program->setUniformValue("mono", m_nBufferMono);
     m_program->setUniformValue("invMono", m_nBufferMono > 0 ? 1.0f / float(m_nBufferMono) : 0.0f);
     m_program->setUniformValueArray("advances", m_advances.data(), int(m_advances.size()));
@@ -320,7 +336,10 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     m_buffer.bind();
     f->glEnableVertexAttribArray(kAnchor);
     f->glEnableVertexAttribArray(kText);
-    f->glVertexAttribPointer(kAnchor, 4, GL_FLOAT, GL_FALSE, sizeof(LabelVertex), nullptr);
+    f->glEnableVertexAttribArray(kBox);
+    f->glVertexAttribPointer(kAnchor, 3, GL_FLOAT, GL_FALSE, sizeof(LabelVertex), nullptr);
+    f->glVertexAttribPointer(kBox, 4, GL_SHORT, GL_FALSE, sizeof(LabelVertex),
+                             reinterpret_cast<const void*>(offsetof(LabelVertex, box)));
     f->glVertexAttribIPointer(kText, 4, GL_UNSIGNED_INT, sizeof(LabelVertex),
                            reinterpret_cast<const void*>(offsetof(LabelVertex, text)));
     if (stride <= 1) {
@@ -337,6 +356,7 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     }
     f->glDisableVertexAttribArray(kAnchor);
     f->glDisableVertexAttribArray(kText);
+    f->glDisableVertexAttribArray(kBox);
     m_buffer.release();
     m_program->release();
     glBindTexture(GL_TEXTURE_2D, GLuint(bound));

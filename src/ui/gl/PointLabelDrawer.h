@@ -58,8 +58,7 @@ private:
     int m_nCellWidth = 0;
     int m_nHeight = 0;
     int m_nAscent = 0;
-    int m_nInkLow = 0;
-    int m_nInkHigh = 0;
+    std::vector<int> m_inkBoxes; // per glyph: columns from, to; rows from, to
     int m_nMono = 0;       // the advance of every printable ASCII glyph, or 0
     int m_nBufferMono = 0; // that advance when the buffer's labels have no other
     std::vector<int> m_advances;
