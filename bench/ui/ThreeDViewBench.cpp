@@ -70,7 +70,7 @@ double ProcessCpuMs()
 // Frames of n points at rest or while turning (a degree a frame); labels
 // and discs as asked. The first frame makes the buffers and decides the
 // thinning; its time is the counter firstFrameMs.
-void Frame(benchmark::State& state, int n, bool labels, bool discs, bool moving, bool turning)
+void Frame(benchmark::State& state, int n, bool labels, bool discs, bool moving, bool turning, bool direct = false)
 {
     CPointSet set;
     FillSet(set, n, discs);
@@ -88,6 +88,7 @@ void Frame(benchmark::State& state, int n, bool labels, bool discs, bool moving,
     }
     view.OnUpdate(nullptr, 0);
     view.GetLayers().labels = labels;
+    view.SetDirectDrawing(direct);
     QElapsedTimer first;
     first.start();
     view.Paint(); // a full frame first: its time decides the thinning
@@ -241,6 +242,10 @@ void Plain1M_Thinned(benchmark::State& state) { Frame(state, 1000000, false, fal
 // The two parts of the first case on their own.
 void Labels100k_Rest(benchmark::State& state) { Frame(state, 100000, true, false, false, false); }
 void Discs100k_Rest(benchmark::State& state) { Frame(state, 100000, false, true, false, false); }
+// The first case drawn as selection mode draws it (bitmap lists at raster
+// positions, discs one by one): the drawing the buffers replace.
+void LabelsDiscs100k_Rest_Direct(benchmark::State& state) { Frame(state, 100000, true, true, false, false, true); }
+BENCHMARK(LabelsDiscs100k_Rest_Direct)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(Labels100k_Rest)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(Discs100k_Rest)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(LabelsDiscs100k_Rest)->Unit(benchmark::kMillisecond)->MinTime(2.0);

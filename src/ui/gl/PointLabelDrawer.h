@@ -37,9 +37,9 @@ public:
     int GetBuildCount() const { return m_nBuilds; }
 
     // Draws the labels of the points at (x, y, z) + offset on every axis in
-    // the current colour's place white, under the current matrices and
-    // viewport. stride > 1 draws every stride-th label only. False when
-    // nothing could be drawn this way.
+    // the current colour, under the current matrices and viewport, with the
+    // depth of that raster position. stride > 1 draws every stride-th label
+    // only. False when nothing could be drawn this way (no shaders).
     bool Draw(const CObjectPointList* points, double offset, int stride);
 
 private:
