@@ -60,6 +60,7 @@ void CStationOpenGL::ReleaseLists()
     makeCurrent();
     m_textLists.Delete();
     m_pointDrawer.DeleteDiscList();
+    m_pointDrawer.DeleteBuffers();
     doneCurrent();
 }
 
