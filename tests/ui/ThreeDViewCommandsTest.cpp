@@ -11,7 +11,9 @@
 #include "BestFitDialogs.h"
 #include "PointDeleteExDlg.h"
 #include "PointDialogs.h"
+#include "PointRelabelDialog.h"
 #include "ScaleBar.h"
+#include "StationOpenGL.h"
 #include "TreeMenus.h"
 
 #include <QCheckBox>
@@ -558,6 +560,83 @@ TEST_F(ThreeDViewMenu, CtrlKeysAndCharacters)
     QTest::keyClick(&view, Qt::Key_Down);
     QTest::keyClick(&view, Qt::Key_Down);
     EXPECT_EQ(view.GetFieldOfView(), 44.0);
+}
+
+// Points selected in the station window are the 3D view's selection: its
+// menu offers Delete and Relabel, and Delete and Return act on them.
+TEST_F(ThreeDViewCommands, PointsSelectedInTheStationWindowAreDeletedAndRelabelled)
+{
+    NewProject();
+    Populate();
+    C3DView* view = OpenView();
+    ASSERT_NE(view, nullptr);
+    if (!view->context() || !view->context()->isValid())
+        GTEST_SKIP() << "the view has no OpenGL context";
+    // The station 3000 in front of the set, looking along +Y at all of it.
+    CCamera* camera = doc->cameras.GetAt(0);
+    camera->XPixels = 3000;
+    camera->YPixels = 2000;
+    camera->XPixelSize = camera->YPixelSize = 0.006;
+    camera->parameters[CAM_C] = 20.0;
+    image->SetPose(500, -3000, 50, 0, 0, 0);
+    CStationOpenGL window;
+    window.resize(360, 240);
+    window.SetScene(image, camera, set);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.grabFramebuffer();
+    // A band over the whole station window selects the four points there.
+    const auto send = [&window](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), QPointF(window.mapToGlobal(at)), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(&window, &event);
+    };
+    send(QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, QPoint(180, 120), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, QPoint(357, 237), Qt::LeftButton, Qt::NoButton);
+    ASSERT_EQ(set->GetSelectedCount(), 4);
+    EXPECT_EQ(view->GetSelection().GetSize(), 0); // the view has picked nothing itself
+
+    std::unique_ptr<QMenu> menu(view->BuildContextMenu(view));
+    ASSERT_TRUE(Enabled(menu.get(), ID_3D_DELETE));
+    ASSERT_TRUE(Enabled(menu.get(), ID_3D_RELABEL));
+    // The menu's Delete asks about the four points; No keeps them.
+    QString asked;
+    dialogs.push_back([&asked](CDialog& d) {
+        asked = d.Item<QLabel>(CPointDeleteExDlg::kMessage)->text();
+        d.Item<QAbstractButton>(CPointDeleteExDlg::kNo)->click();
+        return d.result();
+    });
+    FindMenuCommand(menu.get(), ID_3D_DELETE)->trigger();
+    EXPECT_EQ(asked, QStringLiteral("Do you really want to delete points P1, P2, P3, ... ?"));
+    EXPECT_EQ(set->GetSize(), 4);
+
+    // Return relabels the four along a line: its dialog opens over them.
+    int relabelled = -1;
+    dialogs.push_back([&relabelled](CDialog& d) {
+        auto* dialog = dynamic_cast<CPointRelabelExDlg*>(&d);
+        relabelled = dialog ? 1 : 0;
+        return int(QDialog::Rejected);
+    });
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_EQ(relabelled, 1);
+
+    // Only P2 still marked in the set: the view's list follows, and Delete
+    // removes P2 alone.
+    set->FindPointByText("P1")->selected = false;
+    set->FindPointByText("P3")->selected = false;
+    set->FindPointByText("P4")->selected = false;
+    dialogs.push_back([](CDialog& d) {
+        EXPECT_EQ(d.Item<QLabel>(CPointDeleteExDlg::kMessage)->text(),
+                  QStringLiteral("Do you really want to delete the point P2 ?"));
+        d.Item<QAbstractButton>(IDOK)->click();
+        return d.result();
+    });
+    QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_EQ(set->FindPointByText("P2"), nullptr);
+    EXPECT_EQ(set->GetSize(), 3);
+    EXPECT_EQ(view->GetSelection().GetSize(), 0);
+    window.SetScene(nullptr, nullptr, nullptr);
 }
 
 } // namespace three_d_view_commands_test

@@ -3,6 +3,7 @@
 #include "EODevice.h"
 #include "ImageObservation.h"
 #include "Frames.h"
+#include "GLPick.h"
 #include "GLSceneState.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
@@ -14,6 +15,7 @@
 #include <newmat/newmat.h>
 
 #include <QElapsedTimer>
+#include <QPaintEvent>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QOpenGLContext>
@@ -95,6 +97,57 @@ void ComputeClipPlanes(const CClipInput& in, double& nearPlane, double& farPlane
     farPlane *= 1.2;
 }
 
+CPickNames CPickNames::For(unsigned points, unsigned images, unsigned bars, unsigned lines)
+{
+    CPickNames n;
+    n.points = points, n.images = images, n.bars = bars, n.lines = lines;
+    // 64-bit sums: huge counts cannot wrap round.
+    const auto after = [](unsigned usual, unsigned long long end) {
+        return unsigned(std::max<unsigned long long>(usual, end));
+    };
+    n.stationBase = after(1000000, 1ull + points);
+    n.barBase = after(2000000, 1ull * n.stationBase + images);
+    n.vectorBase = after(2000100, 1ull * n.barBase + bars);
+    n.device = after(2001000, 1ull * n.vectorBase + points);
+    n.lineBase = after(3000000, 1ull * n.device + 1);
+    return n;
+}
+
+CPickNames::Kind CPickNames::Decode(unsigned name, int& index) const
+{
+    const auto in = [&](unsigned base, unsigned count) {
+        if (name < base || name - base >= count)
+            return false;
+        index = int(name - base);
+        return true;
+    };
+    index = -1;
+    if (in(lineBase, lines))
+        return LINE;
+    if (name == device) {
+        index = 0;
+        return DEVICE;
+    }
+    if (in(vectorBase, points))
+        return VECTOR;
+    if (in(barBase, bars))
+        return SCALE_BAR;
+    if (in(stationBase, images))
+        return STATION;
+    if (in(1, points))
+        return POINT;
+    return NONE;
+}
+
+CPickNames C3DView::GetPickNames() const
+{
+    const bool busy = DocumentBusy();
+    const CPointSet* set = busy ? nullptr : m_pPointSet;
+    return CPickNames::For(set ? unsigned(set->GetSize()) : 0u, m_pImages && !busy ? unsigned(m_pImages->GetSize()) : 0u,
+                           m_pScaleBars && !busy ? unsigned(m_pScaleBars->GetSize()) : 0u,
+                           set ? unsigned(set->lines.GetSize()) : 0u);
+}
+
 C3DView::C3DView(QWidget* parent) : QOpenGLWidget(parent), m_pOverlay(new CInfoOverlayEdit(this))
 {
     setMouseTracking(true);
@@ -129,6 +182,7 @@ void C3DView::ReleaseLists()
     makeCurrent();
     m_textLists.Delete();
     m_fontLists.Release();
+    m_labelDrawer.Release();
     m_pointDrawer.DeleteDiscList();
     m_pointDrawer.DeleteBuffers();
     m_lineBuffer.Delete();
@@ -215,9 +269,17 @@ void C3DView::ReadDocument()
     InvalidateBuffers();
 }
 
+void C3DView::SetDirectDrawing(bool direct)
+{
+    m_bDirectDrawing = direct;
+    m_pointDrawer.SetDirectDiscs(direct);
+    Redraw();
+}
+
 void C3DView::InvalidateBuffers()
 {
     m_pointDrawer.InvalidateBuffers();
+    m_labelDrawer.Invalidate();
     m_bLinesValid = false;
 }
 
@@ -318,7 +380,7 @@ void C3DView::OnUpdate(CView* sender, long hint)
     if (DocumentBusy()) {
         // Read by the first paint after the job has ended.
         m_bPendingRead = true;
-        update();
+        Redraw();
         return;
     }
     m_bPendingRead = false;
@@ -331,7 +393,7 @@ void C3DView::OnUpdate(CView* sender, long hint)
         doneCurrent();
     }
     RefreshScene();
-    update();
+    Redraw();
 }
 
 C3DView* C3DView::GetActive3DView()
@@ -353,11 +415,12 @@ void C3DView::ApplyUnits(int unit)
     m_pointDrawer.DeleteDiscList();
     m_pointDrawer.BuildDiscList();
     doneCurrent();
-    update();
+    Redraw();
 }
 
 void C3DView::initializeGL()
 {
+    m_bSceneDirty = true;
     InitSceneState(0);
     // A new context (the widget moved to another window) gets lists of its own.
     QObject::disconnect(m_contextGone);
@@ -368,13 +431,26 @@ void C3DView::initializeGL()
     courier.setStyleHint(QFont::TypeWriter);
     courier.setPixelSize(10);
     m_fontLists.Build(courier);
+    m_labelDrawer.Forget();
+    m_labelDrawer.Build(courier);
     m_cameraDrawer.SetUnits(m_nUnit);
     m_pointDrawer.BuildDiscList();
     m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { ReleaseLists(); });
 }
 
+void C3DView::paintEvent(QPaintEvent* event)
+{
+    const double dpr = devicePixelRatioF();
+    const QSize size(int(width() * dpr), int(height() * dpr));
+    const bool kept = m_nScenePaints > 0 && m_nFrameBuffer == defaultFramebufferObject() && m_frameSize == size;
+    if (!m_bSceneDirty && kept && event->rect() != rect())
+        return;
+    QOpenGLWidget::paintEvent(event);
+}
+
 void C3DView::resizeGL(int width, int height)
 {
+    m_bSceneDirty = true;
     if (width < 1)
         return;
     m_nWidth = width;
@@ -409,21 +485,62 @@ void C3DView::ComputeClip()
 
 void C3DView::ApplyEyeTransform()
 {
-    glTranslated(m_fPanX, m_fPanY, -m_dEyeDistance);
-    glMultMatrixd(m_storedMatrix);
+    // In double precision: the stored matrix is never read back from
+    // OpenGL's single-precision stack.
+    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, m_fPanX, m_fPanY, -m_dEyeDistance, 1};
+    double t[16];
+    MultiplyMatrices(m, m_storedMatrix, t);
+    std::copy(t, t + 16, m);
     for (int k = 0; k < 3; ++k) {
-        glRotated(m_angles[k], m_axes[k][0], m_axes[k][1], m_axes[k][2]);
+        if (m_angles[k] != 0.0) {
+            double r[16];
+            RotationMatrix(m_angles[k], m_axes[k][0], m_axes[k][1], m_axes[k][2], r);
+            MultiplyMatrices(m, r, t);
+            std::copy(t, t + 16, m);
+        }
         m_angles[k] = 0.0;
     }
+    glLoadMatrixd(m);
     if (m_bFold) {
         m_fPanX = m_fPanY = 0.0f;
-        glGetDoublev(GL_MODELVIEW_MATRIX, m_storedMatrix);
+        std::copy(m, m + 16, m_storedMatrix);
         m_storedMatrix[14] = 0.0;
+        OrthonormaliseRotation(m_storedMatrix);
         for (int k = 0; k < 3; ++k)
             for (int j = 0; j < 3; ++j)
                 m_axes[k][j] = m_storedMatrix[k + 4 * j];
         m_bFold = false;
     }
+}
+
+void OrthonormaliseRotation(double m[16])
+{
+    // Rows of the upper 3 x 3 block: Gram-Schmidt from the first, the third
+    // their cross product, so the block stays a proper rotation.
+    double r[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            r[i][j] = m[i + 4 * j];
+    const auto normalise = [](double v[3]) {
+        const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        if (length > 0.0)
+            for (int k = 0; k < 3; ++k)
+                v[k] /= length;
+        return length > 0.0;
+    };
+    if (!normalise(r[0]))
+        return;
+    const double d = r[0][0] * r[1][0] + r[0][1] * r[1][1] + r[0][2] * r[1][2];
+    for (int k = 0; k < 3; ++k)
+        r[1][k] -= d * r[0][k];
+    if (!normalise(r[1]))
+        return;
+    r[2][0] = r[0][1] * r[1][2] - r[0][2] * r[1][1];
+    r[2][1] = r[0][2] * r[1][0] - r[0][0] * r[1][2];
+    r[2][2] = r[0][0] * r[1][1] - r[0][1] * r[1][0];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            m[i + 4 * j] = r[i][j];
 }
 
 void C3DView::paintGL()
@@ -432,6 +549,10 @@ void C3DView::paintGL()
     m_nHeight = height();
     m_fAspect = m_nHeight > 0 ? float(m_nWidth) / float(m_nHeight) : 1.0f;
     const double dpr = devicePixelRatioF();
+    m_bSceneDirty = false;
+    m_nFrameBuffer = defaultFramebufferObject();
+    m_frameSize = QSize(int(m_nWidth * dpr), int(m_nHeight * dpr));
+    ++m_nScenePaints;
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glViewport(0, 0, GLsizei(m_nWidth * dpr), GLsizei(m_nHeight * dpr));
     if (DocumentBusy()) {
@@ -465,8 +586,12 @@ void C3DView::paintGL()
     ApplyEyeTransform();
     glGetDoublev(GL_MODELVIEW_MATRIX, m_lastModelview);
     const int n = m_pPointSet ? m_pPointSet->GetSize() : 0;
-    const bool thin = m_bMoving && m_dLastFullFrameMs > kSlowFrameMs && n > kThinnedPoints;
-    m_pointDrawer.SetThinning(thin ? (n + kThinnedPoints - 1) / kThinnedPoints : 1);
+    const bool slow = m_bMoving && m_dLastFullFrameMs > kSlowFrameMs;
+    const auto stride = [slow](int count, int most) { return slow && count > most ? (count + most - 1) / most : 1; };
+    m_pointDrawer.SetThinning(stride(n, kThinnedPoints));
+    m_pointDrawer.SetDiscThinning(slow ? stride(m_pointDrawer.GetDiscCount(), kThinnedDiscs) : 1);
+    m_nLabelStride = m_layers.labels ? stride(n, kThinnedLabels) : 1;
+    const bool thin = m_pointDrawer.GetThinning() > 1 || m_pointDrawer.GetDiscThinning() > 1 || m_nLabelStride > 1;
     QElapsedTimer clock;
     clock.start();
     DrawScene();
@@ -479,7 +604,7 @@ void C3DView::ShowAlignmentFrame(const double transformation[16])
 {
     std::copy(transformation, transformation + 16, m_alignment);
     m_bAlignmentShown = true;
-    update();
+    Redraw();
 }
 
 void C3DView::SetMoving(bool moving)
@@ -488,7 +613,7 @@ void C3DView::SetMoving(bool moving)
         return;
     m_bMoving = moving;
     if (!moving)
-        update();
+        Redraw();
 }
 
 std::intptr_t C3DView::OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
@@ -551,6 +676,7 @@ void C3DView::DrawScene()
     glLightfv(GL_LIGHT0, GL_POSITION, position);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 0);
 
+    const CPickNames names = GetPickNames();
     glInitNames();
     glPushName(0);
     glColor3d(1, 1, 1);
@@ -561,15 +687,15 @@ void C3DView::DrawScene()
     if (m_drawPart == DRAW_ALL)
         DrawPointsAndLabels();
     if (m_drawPart != DRAW_AFTER_VECTORS) {
-        DrawLines();
+        DrawLines(names.lineBase);
         if (m_layers.rays)
             DrawImagingRays();
         if (m_pDevice)
-            DrawEODevice();
+            DrawEODevice(names.device);
         if (m_layers.scaleBars)
-            DrawScaleBars();
+            DrawScaleBars(names.barBase);
         if (m_layers.cameras)
-            m_cameraDrawer.Draw(1000000, m_dCameraSymbolSize);
+            m_cameraDrawer.Draw(int(names.stationBase), m_dCameraSymbolSize);
         if (m_bAlignmentShown) {
             NEWMAT::Matrix t(4, 4);
             t << m_alignment;
@@ -580,9 +706,9 @@ void C3DView::DrawScene()
     }
     if (m_drawPart == DRAW_ALL) {
         if (m_layers.discrepancies)
-            m_pointDrawer.DrawDiscrepancies(2000100, m_nDiscrepancyScale);
+            m_pointDrawer.DrawDiscrepancies(int(names.vectorBase), m_nDiscrepancyScale);
         if (m_layers.normals)
-            m_pointDrawer.DrawNormals(2000100, m_nNormalScale);
+            m_pointDrawer.DrawNormals(int(names.vectorBase), m_nNormalScale);
     }
     if (m_drawPart == DRAW_BEFORE_VECTORS) {
         glPopMatrix();
@@ -607,6 +733,10 @@ void C3DView::DrawPointsAndLabels()
     glLoadName(0);
     glColor3d(1, 1, 1);
     const double d = 0.02 * m_dAxisSize;
+    GLint mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    if (mode == GL_RENDER && !m_bDirectDrawing && m_labelDrawer.Draw(m_pPointSet, d, m_nLabelStride))
+        return;
     for (int i = 0; i < m_pPointSet->GetSize(); ++i) {
         const CObjectPoint* p = m_pPointSet->GetAt(i);
         glRasterPos3d(p->x + d, p->y + d, p->z + d);
@@ -614,7 +744,7 @@ void C3DView::DrawPointsAndLabels()
     }
 }
 
-void C3DView::DrawLines()
+void C3DView::DrawLines(unsigned nameBase)
 {
     if (!m_pPointSet)
         return;
@@ -630,8 +760,8 @@ void C3DView::DrawLines()
         return;
     }
     for (const ResolvedLine& l : m_lines) {
-        glLoadName(GLuint(3000000 + l.index));
-        glPassThrough(GLfloat(3000000 + l.index));
+        glLoadName(GLuint(nameBase + unsigned(l.index)));
+        glPassThrough(GLfloat(nameBase + unsigned(l.index)));
         glLineWidth(m_pPointSet->lines.GetAt(l.index)->IsSelected() ? 3.0f : 1.0f);
         DrawSegment(*l.a, *l.b);
     }
@@ -672,11 +802,11 @@ void C3DView::DrawImagingRays()
     }
 }
 
-void C3DView::DrawEODevice()
+void C3DView::DrawEODevice(unsigned name)
 {
     glDisable(GL_LIGHTING);
     glColor3d(1, 1, 0);
-    glLoadName(2001000);
+    glLoadName(name);
     glBegin(GL_LINE_LOOP);
     for (int i = 0; i < m_pDevice->GetSize(); ++i)
         if (const CObjectPoint* p = FindLabel(m_pDevice->GetAt(i)->label.GetText()))
@@ -684,7 +814,7 @@ void C3DView::DrawEODevice()
     glEnd();
 }
 
-void C3DView::DrawScaleBars()
+void C3DView::DrawScaleBars(unsigned nameBase)
 {
     if (!m_pScaleBars)
         return;
@@ -696,7 +826,7 @@ void C3DView::DrawScaleBars()
         const CObjectPoint* b = FindLabel(bar->endLabel2.GetText());
         if (!a || !b)
             continue;
-        glLoadName(GLuint(2000000 + i));
+        glLoadName(GLuint(nameBase + unsigned(i)));
         DrawSegment(*a, *b);
     }
 }

@@ -9,6 +9,7 @@
 #include "InfoOverlayEdit.h"
 #include "NameBuffer.h"
 #include "ObjectPointArray.h"
+#include "PointLabelDrawer.h"
 #include "PointRelabelDialog.h"
 
 #include <QOpenGLWidget>
@@ -54,6 +55,24 @@ struct CClipInput {
 // as seen from the eye; a near plane not above 0 becomes 0.1, then near x
 // 0.8 and far x 1.2.
 void ComputeClipPlanes(const CClipInput& in, double& nearPlane, double& farPlane);
+
+// The pick names of a scene of these counts. Scenes within the usual counts
+// keep 1 + i (points), 1000000 + i (stations), 2000000 + i (scale bars),
+// 2000100 + i (vector symbols), 2001000 (EO device) and 3000000 + i (lines);
+// larger counts move the later ranges up, so that no two names meet.
+struct CPickNames {
+    enum Kind { NONE, POINT, STATION, SCALE_BAR, VECTOR, DEVICE, LINE };
+    static CPickNames For(unsigned points, unsigned images, unsigned bars, unsigned lines);
+    // The kind of the name and the record's index; NONE outside every range.
+    Kind Decode(unsigned name, int& index) const;
+
+    unsigned points = 0, images = 0, bars = 0, lines = 0;
+    unsigned stationBase = 1000000, barBase = 2000000, vectorBase = 2000100, device = 2001000, lineBase = 3000000;
+};
+
+// The upper 3 x 3 block of the column-major matrix made a rotation again
+// (rounding leaves it slightly skew after many turns); the rest is kept.
+void OrthonormaliseRotation(double m[16]);
 
 // Commands of the view (context menu "OpenGlView", keys).
 enum C3DViewCommand : int {
@@ -127,7 +146,7 @@ public:
     // A new project unit: camera symbols rescaled, disc list rebuilt.
     void ApplyUnits(int unit);
     // Message 0x453: another window used its own context; repaint.
-    void OnResetGLContext() { update(); }
+    void OnResetGLContext() { Redraw(); }
     // Box, centres, eye distance (the layer commands call it).
     void RefreshScene();
 
@@ -142,14 +161,25 @@ public:
     // While the user turns, pans, spins or zooms: when the last full frame
     // took longer than kSlowFrameMs, frames show an even subset of at most
     // kThinnedPoints points; the full set again once the motion ends.
-    static constexpr double kSlowFrameMs = 50.0;
+    // Labels and discs take part: at most kThinnedLabels labels and
+    // kThinnedDiscs discs in such a frame.
+    static constexpr double kSlowFrameMs = 30.0;
     static constexpr int kThinnedPoints = 250000;
+    static constexpr int kThinnedLabels = 20000;
+    static constexpr int kThinnedDiscs = 25000;
     void SetMoving(bool moving);
     bool IsMoving() const { return m_bMoving; }
     double GetLastFullFrameMs() const { return m_dLastFullFrameMs; }
     // The next frame takes this as the time of the last full frame.
     void SetLastFullFrameMs(double ms) { m_dLastFullFrameMs = ms; }
     int GetThinning() const { return m_pointDrawer.GetThinning(); }
+    int GetLabelThinning() const { return m_nLabelStride; }
+    int GetDiscThinning() const { return m_pointDrawer.GetDiscThinning(); }
+    // Labels from the bitmap-font lists at each point's raster position and
+    // discs one by one from the disc list, as selection mode draws them,
+    // instead of from their buffers.
+    void SetDirectDrawing(bool direct);
+    CPointLabelDrawer& GetLabelDrawer() { return m_labelDrawer; }
 
     // --- selection and picking ---
     // Appends the point (taken out first when it was there), marks it.
@@ -171,6 +201,8 @@ public:
     // The last non-zero name (the first when all are 0) as one hit.
     void DecodeHits(const std::vector<unsigned>& names, bool remove);
     void SelectArea(const std::vector<unsigned>& names, bool remove);
+    // The names of the scene as it is now.
+    CPickNames GetPickNames() const;
     bool IsDrawLinesMode() const { return m_bDrawLines; }
     void SetDrawLinesMode(bool on) { m_bDrawLines = on; }
     const QRect& GetScaleMarker() const { return m_scaleMarker; }
@@ -225,7 +257,7 @@ public:
     // The 3-2-1 dialog's preview.
     void SetPreviewFlag(std::uint8_t flag) override { m_bAlignmentShown = flag != 0; }
     void SetPreviewMatrix(const NEWMAT::Matrix& transformation) override;
-    void InvalidatePreview() override { update(); }
+    void InvalidatePreview() override { Redraw(); }
     bool IsAlignmentShown() const { return m_bAlignmentShown; }
 
     Layers& GetLayers() { return m_layers; }
@@ -250,12 +282,17 @@ public:
     // Modelview (with the eye transform) and projection of the last paint.
     const double* GetLastModelview() const { return m_lastModelview; }
     const double* GetLastProjection() const { return m_lastProjection; }
+    // The scenes drawn by paints so far.
+    long GetScenePaintCount() const { return m_nScenePaints; }
     bool HasTextLists() const { return m_textLists.GetBase() != 0 && m_fontLists.GetBase() != 0; }
 
 protected:
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
+    // Paints that only child widgets (the info label, the rubber band) asked
+    // for keep the framebuffer's scene.
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -278,6 +315,9 @@ private:
     void HideText();
     // Selection mode over one part of the scene: the names of its records.
     std::vector<unsigned> SelectNames(const double pick[16], DrawPart part, int buffered);
+    // The selection list follows the set's selected flags (marked elsewhere
+    // too): unmarked points leave it, marked ones join it in set order.
+    void SyncSelection();
     // The point and stations no longer in the set or the project leave the selection.
     void PruneSelection();
     // The set's lines with both ends found, and the buffers made from them.
@@ -285,7 +325,12 @@ private:
     const CObjectPoint* FindLabel(const char* text) const;
     void InvalidateBuffers();
     void SceneRefresh();
-    void Redraw() { update(); }
+    // The scene changed: the next paint draws it again.
+    void Redraw()
+    {
+        m_bSceneDirty = true;
+        update();
+    }
     void ToggleCameraPrecision(bool axes);
     void StartMotion();
     void EndMotion();
@@ -298,12 +343,12 @@ private:
     void DrawOverlay();
     void DrawScene();
     void DrawPointsAndLabels();
-    void DrawLines();
+    void DrawLines(unsigned nameBase);
     // From the selected stations and/or to the selected points; none
     // without a selection.
     void DrawImagingRays();
-    void DrawEODevice();
-    void DrawScaleBars();
+    void DrawEODevice(unsigned name);
+    void DrawScaleBars(unsigned nameBase);
     // The document is busy with a job: nothing of it is read.
     bool DocumentBusy() const;
 
@@ -322,6 +367,9 @@ private:
     CPointSymbolDrawer m_pointDrawer;
     CTextListDrawer m_textLists;
     CBitmapFontLists m_fontLists;
+    CPointLabelDrawer m_labelDrawer;
+    bool m_bDirectDrawing = false;
+    int m_nLabelStride = 1;
     CCameraSymbolDrawer m_cameraDrawer;
     CInfoOverlayEdit* m_pOverlay;
 
@@ -389,6 +437,11 @@ private:
     CRelabelMemory m_relabel;
     bool m_bToolbarSync = false;
     QTimer m_wheelTimer;
+    bool m_bSceneDirty = true;
+    long m_nScenePaints = 0;
+    // The framebuffer that holds the last scene, and its size.
+    unsigned m_nFrameBuffer = 0;
+    QSize m_frameSize;
 };
 
 // Dialog 364: a new error-ellipsoid (kind 0) or discrepancy-vector (kind 1) scale.

@@ -105,6 +105,7 @@ void SetCheck(QMenu* menu, int id, bool checked)
 
 QMenu* C3DView::BuildContextMenu(QWidget* parent)
 {
+    SyncSelection();
     auto* menu = new QMenu(QStringLiteral("OpenGlView"), parent);
     QMenu* sub = nullptr;
     for (const MenuEntry& e : kOpenGlView) {
@@ -261,7 +262,7 @@ void C3DView::ComputeErrorEllipsoidScale()
 void C3DView::SceneRefresh()
 {
     RefreshScene();
-    update();
+    Redraw();
 }
 
 void C3DView::ToggleCameraPrecision(bool axes)
@@ -289,45 +290,45 @@ void C3DView::InstallCommands()
     OnCommand(ID_3D_VIEW_SCALEBARS, [this] {
         if (IsBundleSet(m_pPointSet))
             m_layers.scaleBars = !m_layers.scaleBars;
-        update();
+        Redraw();
     });
     OnCommand(ID_3D_VIEW_DISCREPANCIES, [this] {
         if (!m_pPointSet || !m_pPointSet->isDiscrepancySet)
             return;
         ComputeDiscrepancyScale();
         m_layers.discrepancies = !m_layers.discrepancies;
-        update();
+        Redraw();
     });
     OnCommand(ID_3D_VIEW_NORMALS, [this] {
         double s = 0.0;
         if (GetScreenScale(s))
             m_nNormalScale = std::max(1, int(std::min(std::trunc(10.0 * s), 2147483647.0)));
         m_layers.normals = !m_layers.normals;
-        update();
+        Redraw();
     });
     OnCommand(ID_3D_VIEW_POINT_ELLIPSOIDS, [this] {
         if (!IsBundleSet(m_pPointSet))
             return;
         ComputeErrorEllipsoidScale();
         m_layers.pointEllipsoids = !m_layers.pointEllipsoids;
-        update();
+        Redraw();
     });
     OnCommand(ID_3D_PRECISION_ELLIPSOIDS, [this] { ToggleCameraPrecision(false); });
     OnCommand(ID_3D_PRECISION_AXES, [this] { ToggleCameraPrecision(true); });
     OnCommand(ID_3D_VIEW_RAYS, [this] {
         m_layers.rays = !m_layers.rays;
-        update();
+        Redraw();
     });
     OnCommand(ID_3D_VIEW_LABELS, [this] {
         m_layers.labels = !m_layers.labels;
         if (m_layers.labels)
             ComputeClip();
-        update();
+        Redraw();
     });
     const auto step = [this](int id, auto change) {
         OnCommand(id, [this, change] {
             change();
-            update();
+            Redraw();
         });
     };
     for (int id : {ID_3D_INCREASE_AXIS, ID_3D_INCREASE_AXIS_2})
@@ -391,7 +392,7 @@ void C3DView::InstallCommands()
             if (!doc || !m_pPointSet || m_pPointSet->GetSelectedCount() < minimum)
                 return;
             run(*doc, *m_pPointSet);
-            update();
+            Redraw();
         });
     };
     fit(ID_3D_BEST_FIT_LINE, 2, [](CKestrelonDoc& doc, CPointSet& set) {
@@ -435,7 +436,7 @@ void C3DView::InstallCommands()
         if (CObjectPoint* p = m_pPointSet->FindPoint(label)) {
             ClearSelection();
             SelectPoint(p);
-            update();
+            Redraw();
         }
     });
 }
@@ -514,11 +515,11 @@ void C3DView::keyPressEvent(QKeyEvent* event)
     switch (key) {
     case Qt::Key_Up:
         m_dFieldOfView = std::clamp(m_dFieldOfView + repeat, 1.0, 180.0);
-        update();
+        Redraw();
         break;
     case Qt::Key_Down:
         m_dFieldOfView = std::clamp(m_dFieldOfView - repeat, 1.0, 180.0);
-        update();
+        Redraw();
         break;
     case Qt::Key_PageUp:
         if (m_layers.discrepancies)
@@ -537,7 +538,7 @@ void C3DView::keyPressEvent(QKeyEvent* event)
             // Lines are saved with the set.
             if (CDocument* doc = GetDocument())
                 doc->SetModifiedFlag(true);
-            update();
+            Redraw();
         }
         break;
     case Qt::Key_Return:
@@ -629,6 +630,7 @@ void C3DView::RewriteSetFile()
 
 void C3DView::OnRelabel()
 {
+    SyncSelection();
     if (!m_pPointSet || DocumentBusy() || m_selection.GetSize() == 0)
         return;
     if (m_selection.GetSize() == 1) {
@@ -682,11 +684,12 @@ void C3DView::OnRelabel()
     RewriteSetFile();
     AdvanceLabel();
     TreeBeep();
-    update();
+    Redraw();
 }
 
 void C3DView::OnDelete()
 {
+    SyncSelection();
     if (!m_pPointSet || DocumentBusy() || m_pPointSet->GetSelectedCount() == 0 || m_selection.GetSize() == 0)
         return;
     CPointDeleteExDlg dialog(&m_selection, m_pPointSet, this);
@@ -695,13 +698,14 @@ void C3DView::OnDelete()
     // The points are gone with their records.
     m_selection.RemoveAll();
     InvalidateBuffers();
-    update();
+    Redraw();
 }
 
 void C3DView::On321()
 {
     if (!m_pPointSet || DocumentBusy())
         return;
+    SyncSelection();
     C321Dialog dialog(m_pPointSet, this);
     if (m_selection.GetSize() >= 3)
         dialog.SetSelectedPoints(m_selection.GetAt(0), m_selection.GetAt(1), m_selection.GetAt(2));
@@ -713,7 +717,7 @@ void C3DView::On321()
         RefreshScene();
     }
     m_bAlignmentShown = false;
-    update();
+    Redraw();
 }
 
 void C3DView::SetPreviewMatrix(const NEWMAT::Matrix& t)
@@ -735,7 +739,7 @@ void C3DView::OnScaleMarkerClick()
         else if (std::isfinite(dialog.m_dScale) && std::fabs(dialog.m_dScale) < 2147483647.0)
             m_nDiscrepancyScale = int(dialog.m_dScale);
     }
-    update();
+    Redraw();
 }
 
 // --- the scale dialog -------------------------------------------------------------

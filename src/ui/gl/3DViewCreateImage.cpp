@@ -132,5 +132,5 @@ void C3DView::CreateImage(bool aim)
     }
     SendHubMessage(UM_IMAGE_CREATED, 0, reinterpret_cast<std::intptr_t>(image));
     doc->SetModifiedFlag(true);
-    update();
+    Redraw();
 }

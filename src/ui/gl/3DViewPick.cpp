@@ -60,7 +60,42 @@ void C3DView::ClearSelection()
         m_pPointSet->SelectAll(false);
         m_pPointSet->lines.SelectAll(false);
     }
-    InvalidateBuffers();
+    // Colours of points, discs and lines; the labels stay.
+    m_pointDrawer.InvalidateBuffers();
+    m_bLinesValid = false;
+}
+
+void C3DView::SyncSelection()
+{
+    if (!m_pPointSet || DocumentBusy())
+        return;
+    // The set's flags are the one selection (the station window marks
+    // points too); the list keeps the picking order of the marked points
+    // and takes the others in set order.
+    std::unordered_set<const CObjectPoint*> marked;
+    for (int i = 0; i < m_pPointSet->GetSize(); ++i)
+        if (m_pPointSet->GetAt(i)->selected)
+            marked.insert(m_pPointSet->GetAt(i));
+    if (marked.size() == size_t(m_selection.GetSize())) {
+        bool same = true;
+        for (int i = 0; i < m_selection.GetSize() && same; ++i)
+            same = marked.count(m_selection.GetAt(i)) > 0;
+        if (same)
+            return;
+    }
+    std::unordered_set<const CObjectPoint*> listed;
+    m_selection.RemoveUnless([&](CObjectPoint* p) {
+        if (!marked.count(p) || listed.count(p))
+            return false;
+        listed.insert(p);
+        return true;
+    });
+    for (int i = 0; i < m_pPointSet->GetSize(); ++i) {
+        CObjectPoint* p = m_pPointSet->GetAt(i);
+        if (p->selected && !listed.count(p))
+            m_selection.Add(p);
+    }
+    m_pointDrawer.InvalidateBuffers();
 }
 
 void C3DView::PruneSelection()
@@ -157,10 +192,11 @@ std::vector<unsigned> C3DView::CollectHits(double x, double y, double width, dou
         names.push_back(0);
     const std::vector<unsigned> first = SelectNames(projection, DRAW_BEFORE_VECTORS, others);
     names.insert(names.end(), first.begin(), first.end());
+    const int vectors = int(GetPickNames().vectorBase);
     if (m_layers.discrepancies)
-        m_pointDrawer.PickVectors(m, 2000100, m_nDiscrepancyScale, false, names);
+        m_pointDrawer.PickVectors(m, vectors, m_nDiscrepancyScale, false, names);
     if (m_layers.normals)
-        m_pointDrawer.PickVectors(m, 2000100, m_nNormalScale, true, names);
+        m_pointDrawer.PickVectors(m, vectors, m_nNormalScale, true, names);
     if (m_layers.pointEllipsoids || m_layers.cameraEllipsoids || m_layers.cameraAxes) {
         const std::vector<unsigned> last = SelectNames(projection, DRAW_AFTER_VECTORS, others);
         names.insert(names.end(), last.begin(), last.end());
@@ -187,12 +223,14 @@ void C3DView::Pick(int x, int y, bool remove)
     if (m_rubberBand.isEmpty() && !m_scaleMarker.isEmpty() && m_scaleMarker.contains(x, y)) {
         if (!m_bOverScaleMarker) {
             m_bOverScaleMarker = true;
-            update();
+            Redraw();
         }
         ShowText(QStringLiteral("Click to Change Scale"),
                  QPoint(x, y + 2 * (m_scaleMarker.top() - (m_scaleMarker.bottom() + 1))));
         return;
     }
+    // The marker's text turns grey again.
+    const bool leftMarker = m_bOverScaleMarker;
     m_bOverScaleMarker = false;
     const bool area = !m_rubberBand.isEmpty();
     std::vector<unsigned> names;
@@ -213,7 +251,9 @@ void C3DView::Pick(int x, int y, bool remove)
         DecodeHit(names[0], remove);
     else
         DecodeHits(names, remove);
-    update();
+    // A hover changes no selection: only the info label, a widget of its own.
+    if (m_bLeftClick || area || leftMarker)
+        Redraw();
 }
 
 void C3DView::DecodeHits(const std::vector<unsigned>& names, bool remove)
@@ -232,11 +272,9 @@ void C3DView::DecodeHits(const std::vector<unsigned>& names, bool remove)
 void C3DView::DecodeHit(unsigned name, bool remove)
 {
     const QPoint at = m_mouse;
-    const int n = m_pPointSet ? m_pPointSet->GetSize() : 0;
-    if (name >= 3000000) {
-        const int i = int(name - 3000000);
-        if (!m_pPointSet || i >= m_pPointSet->lines.GetSize())
-            return;
+    int i = -1;
+    switch (GetPickNames().Decode(name, i)) {
+    case CPickNames::LINE: {
         CPointLine* line = m_pPointSet->lines.GetAt(i);
         if (m_bLeftClick) {
             line->SetSelected(!remove);
@@ -253,29 +291,27 @@ void C3DView::DecodeHit(unsigned name, bool remove)
                             std::sqrt(dx * dx + dy * dy), unit.GetText()),
                      at);
         }
-    } else if (name == 2001000) {
+        break;
+    }
+    case CPickNames::DEVICE:
         if (m_pDevice)
             ShowText(FormatCell("%s EO Device", m_pDevice->name.GetTitle().GetText()), at);
-    } else if (name >= 2000100) {
-        const int i = int(name - 2000100);
-        if (i >= n)
-            return;
+        break;
+    case CPickNames::VECTOR: {
         const CObjectPoint* p = m_pPointSet->GetAt(i);
         double sum = 0.0;
         if (p->covariance.GetRows() >= 3)
             for (int k = 0; k < 3; ++k)
                 sum += std::fabs(p->covariance.GetAt(k, k));
         ShowText(FormatCell("%s: %6.2e", p->label.GetText(), std::sqrt(sum)), at);
-    } else if (name >= 2000000) {
-        const int i = int(name - 2000000);
-        if (!m_pScaleBars || i >= m_pScaleBars->GetSize())
-            return;
+        break;
+    }
+    case CPickNames::SCALE_BAR: {
         const CScaleBar* bar = m_pScaleBars->GetAt(i);
         ShowText(FormatCell("%s: %s to %s", bar->name.GetText(), bar->endLabel1.GetText(), bar->endLabel2.GetText()), at);
-    } else if (name >= 1000000) {
-        const int i = int(name - 1000000);
-        if (!m_pImages || i >= m_pImages->GetSize())
-            return;
+        break;
+    }
+    case CPickNames::STATION: {
         const CProjectImage* image = m_pImages->GetAt(i);
         ShowText(FormatCell("Station %d: %6.2f, %6.2f, %6.2f", i + 1, image->X, image->Y, image->Z), at);
         if (m_bLeftClick) {
@@ -284,8 +320,10 @@ void C3DView::DecodeHit(unsigned name, bool remove)
             else
                 m_cameraDrawer.Select(i);
         }
-    } else if (name >= 1 && int(name) <= n) {
-        CObjectPoint* p = m_pPointSet->GetAt(int(name) - 1);
+        break;
+    }
+    case CPickNames::POINT: {
+        CObjectPoint* p = m_pPointSet->GetAt(i);
         if (m_bLeftClick) {
             if (remove)
                 DeselectPoint(p);
@@ -294,21 +332,25 @@ void C3DView::DecodeHit(unsigned name, bool remove)
         }
         if (!m_pOverlay->IsShown())
             ShowText(FormatCell("%s: %6.2f, %6.2f, %6.2f", p->label.GetText(), p->x, p->y, p->z), at);
+        break;
+    }
+    case CPickNames::NONE:
+        break;
     }
 }
 
 void C3DView::SelectArea(const std::vector<unsigned>& names, bool remove)
 {
-    const int n = m_pPointSet ? m_pPointSet->GetSize() : 0;
-    const int images = m_pImages ? m_pImages->GetSize() : 0;
+    const CPickNames kinds = GetPickNames();
+    const int n = int(kinds.points);
     // Points in the order of their last hit, as one select after another leaves them.
     std::vector<uint8_t> marked(size_t(n), 0);
     std::vector<CObjectPoint*> hit;
     for (auto it = names.rbegin(); it != names.rend(); ++it) {
-        const unsigned name = *it;
-        if (name >= 1 && int(name) <= n && !marked[name - 1]) {
-            marked[name - 1] = 1;
-            hit.push_back(m_pPointSet->GetAt(int(name) - 1));
+        int i = -1;
+        if (kinds.Decode(*it, i) == CPickNames::POINT && !marked[size_t(i)]) {
+            marked[size_t(i)] = 1;
+            hit.push_back(m_pPointSet->GetAt(i));
         }
     }
     std::reverse(hit.begin(), hit.end());
@@ -327,18 +369,21 @@ void C3DView::SelectArea(const std::vector<unsigned>& names, bool remove)
             m_selection.Add(p);
         p->selected = !remove;
     }
-    for (unsigned name : names)
-        if (name >= 1000000 && int(name) < 1000000 + images) {
+    for (unsigned name : names) {
+        int i = -1;
+        if (kinds.Decode(name, i) == CPickNames::STATION) {
             if (remove)
-                m_cameraDrawer.Deselect(int(name) - 1000000);
+                m_cameraDrawer.Deselect(i);
             else
-                m_cameraDrawer.Select(int(name) - 1000000);
+                m_cameraDrawer.Select(i);
         }
+    }
     m_pointDrawer.InvalidateBuffers();
 }
 
 void C3DView::AddLinesFromSelection()
 {
+    SyncSelection();
     if (!m_bDrawLines || !m_pPointSet || m_selection.GetSize() < 2 || m_pPointSet->GetSelectedCount() < 2)
         return;
     for (int i = 0; i + 1 < m_selection.GetSize(); ++i) {
@@ -351,7 +396,8 @@ void C3DView::AddLinesFromSelection()
         m_selection.GetAt(i)->selected = false;
     m_selection.RemoveAll();
     m_selection.Add(last);
-    InvalidateBuffers();
+    m_pointDrawer.InvalidateBuffers();
+    m_bLinesValid = false;
     // Lines are saved with the set.
     if (CDocument* doc = GetDocument())
         doc->SetModifiedFlag(true);
@@ -382,7 +428,7 @@ void C3DView::OnLeftButtonUp(const QPoint& at, Qt::KeyboardModifiers modifiers)
         m_rubberBand = QRect();
         if (!m_bOverScaleMarker) {
             Pick(at.x(), at.y(), false);
-            update();
+            Redraw();
         } else {
             OnScaleMarkerClick();
         }
@@ -432,7 +478,7 @@ void C3DView::mouseMoveEvent(QMouseEvent* event)
             m_bFold = true;
         }
         m_lastMouse = at;
-        update();
+        Redraw();
     } else if (m_bLeftDown) {
         if ((at - m_bandOrigin).manhattanLength() >= QApplication::startDragDistance()) {
             if (!m_pBand)
@@ -486,7 +532,7 @@ void C3DView::wheelEvent(QWheelEvent* event)
     m_dFieldOfView = std::clamp(m_dFieldOfView + delta / 120, 1.0, 180.0);
     StartMotion();
     m_wheelTimer.start();
-    update();
+    Redraw();
     event->accept();
 }
 

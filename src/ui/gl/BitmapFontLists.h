@@ -5,6 +5,20 @@
 
 #include <QFont>
 
+#include <cstdint>
+#include <vector>
+
+// The glyph of cp1252 character c as the lists draw it: advance x height
+// pixels, rows from the top, 1 where it is inked; ascent from the top row
+// to the baseline. Control characters have advance 0.
+struct CGlyphBitmap {
+    int advance = 0;
+    int height = 0;
+    int ascent = 0;
+    std::vector<std::uint8_t> ink;
+};
+CGlyphBitmap RenderGlyph(const QFont& font, int c);
+
 class CBitmapFontLists {
 public:
     CBitmapFontLists() = default;

@@ -9,11 +9,14 @@
 
 #include <newmat/newmat.h>
 
+#include <QOpenGLContext>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <tuple>
 #include <unordered_set>
@@ -30,22 +33,6 @@ const float kSelectedColours[4][4] = {{0, 1, 0, 1}, {0.85f, 0.85f, 0.85f, 1}, {1
 // Default camera symbol sizes, mm.
 const double kDefaultSizes[CCameraSymbolSizes::SIZE_COUNT] = {400, 100, 150, 100, 50, 40, 50, 120, 100, 200, 50};
 
-// The matrix of glRotated (angle in degrees about the axis), column-major.
-void RotationMatrix(double angle, double x, double y, double z, double m[16])
-{
-    std::fill(m, m + 16, 0.0);
-    m[15] = 1.0;
-    const double length = std::sqrt(x * x + y * y + z * z);
-    if (length == 0.0) {
-        m[0] = m[5] = m[10] = 1.0;
-        return;
-    }
-    x /= length, y /= length, z /= length;
-    const double a = angle * kPi / 180.0, c = std::cos(a), s = std::sin(a), t = 1.0 - c;
-    m[0] = x * x * t + c, m[4] = x * y * t - z * s, m[8] = x * z * t + y * s;
-    m[1] = y * x * t + z * s, m[5] = y * y * t + c, m[9] = y * z * t - x * s;
-    m[2] = x * z * t - y * s, m[6] = y * z * t + x * s, m[10] = z * z * t + c;
-}
 
 bool IsZero(const double v[3]) { return v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0; }
 
@@ -132,6 +119,36 @@ void DrawEllipsoid(GLUquadric* q, const double p[3], const CEllipsoid& e, double
 
 } // namespace
 
+void RotationMatrix(double angle, double x, double y, double z, double m[16])
+{
+    std::fill(m, m + 16, 0.0);
+    m[15] = 1.0;
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (length == 0.0) {
+        m[0] = m[5] = m[10] = 1.0;
+        return;
+    }
+    x /= length, y /= length, z /= length;
+    const double a = angle * kPi / 180.0, c = std::cos(a), s = std::sin(a), t = 1.0 - c;
+    m[0] = x * x * t + c, m[4] = x * y * t - z * s, m[8] = x * z * t + y * s;
+    m[1] = y * x * t + z * s, m[5] = y * y * t + c, m[9] = y * z * t - x * s;
+    m[2] = x * z * t - y * s, m[6] = y * z * t + x * s, m[10] = z * z * t + c;
+}
+
+void MultiDrawArrays(unsigned mode, const std::vector<int>& firsts, const std::vector<int>& counts)
+{
+    using Function = void (*)(GLenum, const GLint*, const GLsizei*, GLsizei);
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    const auto draw = context ? reinterpret_cast<Function>(context->getProcAddress("glMultiDrawArrays")) : nullptr;
+    const size_t n = std::min(firsts.size(), counts.size());
+    if (draw) {
+        draw(mode, firsts.data(), counts.data(), GLsizei(n));
+        return;
+    }
+    for (size_t i = 0; i < n; ++i)
+        glDrawArrays(mode, firsts[i], counts[i]);
+}
+
 void DrawSegment(const CObjectPoint& a, const CObjectPoint& b)
 {
     glBegin(GL_LINES);
@@ -170,6 +187,9 @@ void CPointSymbolDrawer::DeleteBuffers()
 {
     m_unselected.destroy();
     m_selected.destroy();
+    m_discBuffer.destroy();
+    m_nDiscsInBuffer = 0;
+    m_bDiscsValid = false;
     m_nUnselected = m_nSelected = 0;
     m_bBuffersValid = false;
 }
@@ -262,11 +282,172 @@ bool CPointSymbolDrawer::Draw(float pointSize, bool drawDiscs, int nameBase)
         // Only the points that have a disc.
         if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
             BuildPositions();
-        for (int i : m_discs)
-            DrawDisc(*m_pPoints->GetAt(i), pointSize);
+        if (m_bDirectDiscs) {
+            for (int i : m_discs)
+                DrawDisc(*m_pPoints->GetAt(i), pointSize);
+        } else {
+            DrawDiscBuffer(pointSize);
+        }
     }
     glColor3d(1, 1, 1);
     return true;
+}
+
+namespace {
+
+// The disc's 20 vertices as one triangle strip, zig-zag across the polygon
+// (the winding of the polygon kept), and the strip's length with the two
+// repeated vertices that join it to the next disc's.
+const int kStripOrder[20] = {0, 1, 19, 2, 18, 3, 17, 4, 16, 5, 15, 6, 14, 7, 13, 8, 12, 9, 11, 10};
+constexpr int kDiscStride = 22;
+
+struct DiscVertex {
+    float at[3];
+    unsigned char colour[4];
+};
+
+} // namespace
+
+int CPointSymbolDrawer::GetDiscCount() const
+{
+    const int n = m_pPoints ? m_pPoints->GetSize() : 0;
+    if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
+        BuildPositions();
+    return int(m_discs.size());
+}
+
+void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
+{
+    ++m_nDiscBuilds;
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    if (GetBoundingBox(lo[0], hi[0], lo[1], hi[1], lo[2], hi[2]))
+        for (int k = 0; k < 3; ++k)
+            m_discOrigin[k] = lo[k] + 0.5 * (hi[k] - lo[k]);
+    double unit[20][2];
+    for (int j = 0; j < 20; ++j) {
+        const double a = 2 * j * (kPi / 4.0) * 0.2;
+        unit[j][0] = std::cos(a);
+        unit[j][1] = std::sin(a);
+    }
+    std::vector<DiscVertex> vertices;
+    vertices.reserve(m_discs.size() * size_t(kDiscStride));
+    m_discShapes.clear();
+    m_discShapes.reserve(m_discs.size() * 7);
+    for (int i : m_discs) {
+        const CObjectPoint* p = m_pPoints->GetAt(i);
+        double m[16];
+        if (!DiscTransform(*p, pointSize, m))
+            continue;
+        const double length =
+            std::sqrt(p->normal[0] * p->normal[0] + p->normal[1] * p->normal[1] + p->normal[2] * p->normal[2]);
+        m_discShapes.insert(m_discShapes.end(),
+                            {p->x - m_discOrigin[0], p->y - m_discOrigin[1], p->z - m_discOrigin[2],
+                             p->normal[0] / length, p->normal[1] / length, p->normal[2] / length,
+                             std::fabs(p->radius * pointSize)});
+        // Grey, white when selected.
+        const unsigned char c = p->selected ? 255 : 128;
+        const size_t first = vertices.size();
+        for (int j : kStripOrder) {
+            DiscVertex v;
+            for (int k = 0; k < 3; ++k)
+                v.at[k] = float(m[k] * unit[j][0] + m[4 + k] * unit[j][1] + m[12 + k] - m_discOrigin[k]);
+            v.colour[0] = v.colour[1] = v.colour[2] = c;
+            v.colour[3] = 255;
+            vertices.push_back(v);
+        }
+        if (first > 0) {
+            // Degenerate triangles from the last disc's end to this start.
+            const DiscVertex start = vertices[first];
+            vertices.insert(vertices.begin() + std::ptrdiff_t(first), 2, start);
+            vertices[first] = vertices[first - 1];
+        }
+    }
+    // Each disc's strip starts kDiscStride vertices after the one before.
+    m_nDiscsInBuffer = vertices.empty() ? 0 : int((vertices.size() + 2) / kDiscStride);
+    m_fDiscSize = pointSize;
+    m_bDiscsValid = true;
+    if (m_nDiscsInBuffer == 0)
+        return;
+    if (!m_discBuffer.isCreated() && !m_discBuffer.create()) {
+        m_nDiscsInBuffer = 0;
+        return;
+    }
+    m_discBuffer.bind();
+    m_discBuffer.allocate(vertices.data(), int(vertices.size() * sizeof(DiscVertex)));
+    m_discBuffer.release();
+}
+
+void CPointSymbolDrawer::DrawDiscBuffer(float pointSize)
+{
+    if (!m_bDiscsValid || m_fDiscSize != pointSize)
+        BuildDiscBuffer(pointSize);
+    if (m_nDiscsInBuffer == 0 || !m_discBuffer.bind())
+        return;
+    glPushMatrix();
+    glTranslated(m_discOrigin[0], m_discOrigin[1], m_discOrigin[2]);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, sizeof(DiscVertex), nullptr);
+    glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(DiscVertex), reinterpret_cast<const void*>(offsetof(DiscVertex, colour)));
+    // Discs seen from behind (culled anyway) and discs wholly outside the
+    // clip volume are left out; runs of neighbours in the buffer are one
+    // range of the strip.
+    double modelview[16], projection[16], m[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    MultiplyMatrices(projection, modelview, m);
+    double eye[3];
+    for (int j = 0; j < 3; ++j)
+        eye[j] = -(modelview[j * 4 + 0] * modelview[12] + modelview[j * 4 + 1] * modelview[13] +
+                   modelview[j * 4 + 2] * modelview[14]);
+    double reach[6];
+    for (int k = 0; k < 6; ++k) {
+        const int axis = k / 2;
+        const double sign = k % 2 == 0 ? 1.0 : -1.0;
+        double sq = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
+            sq += v * v;
+        }
+        reach[k] = std::sqrt(sq);
+    }
+    m_discFirsts.clear();
+    m_discCounts.clear();
+    int runStart = -1, runEnd = -1;
+    const auto flush = [&] {
+        if (runStart >= 0) {
+            m_discFirsts.push_back(kDiscStride * runStart);
+            m_discCounts.push_back(kDiscStride * (runEnd - runStart) + 20);
+        }
+        runStart = -1;
+    };
+    for (int i = 0; i < m_nDiscsInBuffer; i += m_nDiscStride) {
+        const double* s = &m_discShapes[size_t(7) * size_t(i)];
+        const double* at = s; // the matrices hold the translation to the origin
+        bool shown = s[3] * (eye[0] - at[0]) + s[4] * (eye[1] - at[1]) + s[5] * (eye[2] - at[2]) > 0.0;
+        if (shown) {
+            double clip[4];
+            ToClip(m, at, clip);
+            for (int k = 0; k < 6 && shown; ++k) {
+                const int axis = k / 2;
+                const double d = k % 2 == 0 ? clip[3] + clip[axis] : clip[3] - clip[axis];
+                shown = d >= -s[6] * reach[k];
+            }
+        }
+        if (!shown)
+            continue;
+        if (m_nDiscStride > 1 || runStart < 0 || i != runEnd + 1)
+            flush();
+        if (runStart < 0)
+            runStart = i;
+        runEnd = i;
+    }
+    flush();
+    MultiDrawArrays(GL_TRIANGLE_STRIP, m_discFirsts, m_discCounts);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glPopMatrix();
+    m_discBuffer.release();
 }
 
 bool CPointSymbolDrawer::AnyInside(const double m[16], double offset) const

@@ -18,6 +18,13 @@ class CProjectImage;
 class CProjectImageList;
 class CImagePtrArray;
 
+// The matrix of glRotated (angle in degrees about the axis), column-major.
+void RotationMatrix(double angle, double x, double y, double z, double m[16]);
+
+// glMultiDrawArrays of the current context over the ranges (first, count);
+// one glDrawArrays per range where the context lacks it.
+void MultiDrawArrays(unsigned mode, const std::vector<int>& firsts, const std::vector<int>& counts);
+
 // A GL_LINES segment between two point records; colour and name are the caller's.
 void DrawSegment(const CObjectPoint& a, const CObjectPoint& b);
 
@@ -43,13 +50,23 @@ public:
     bool Draw(float pointSize, bool drawDiscs, int nameBase);
     // The points, their selection or the list changed: the buffers are made
     // again at the next picture.
-    void InvalidateBuffers() { m_bBuffersValid = m_bPositionsValid = false; }
+    void InvalidateBuffers() { m_bBuffersValid = m_bPositionsValid = m_bDiscsValid = false; }
     // Releases the buffers (the context must be current).
     void DeleteBuffers();
     bool HasValidBuffers() const { return m_bBuffersValid; }
     // Draws only every stride-th point in the picture (1: all of them).
     void SetThinning(int stride) { m_nStride = stride < 1 ? 1 : stride; }
     int GetThinning() const { return m_nStride; }
+    // The same for the discs.
+    void SetDiscThinning(int stride) { m_nDiscStride = stride < 1 ? 1 : stride; }
+    int GetDiscThinning() const { return m_nDiscStride; }
+    // A picture draws the discs from one buffer of triangle strips, made
+    // again after InvalidateBuffers or a new point size; direct: one by one
+    // from the disc list, as selection mode draws them.
+    void SetDirectDiscs(bool direct) { m_bDirectDiscs = direct; }
+    int GetDiscBufferBuilds() const { return m_nDiscBuilds; }
+    // The points that have a disc.
+    int GetDiscCount() const;
     bool DrawNormals(int nameBase, double scale);
     bool DrawDiscrepancies(int nameBase, double scale);
 
@@ -83,6 +100,8 @@ private:
     static bool DiscTransform(const CObjectPoint& point, float pointSize, double m[16]);
     // Points of one selection state from their buffer, in one draw call.
     void DrawPointBuffer(QOpenGLBuffer& buffer, int count, float size);
+    void BuildDiscBuffer(float pointSize);
+    void DrawDiscBuffer(float pointSize);
 
     const CObjectPointList* m_pPoints = nullptr;
     unsigned m_nDiscList = 0;
@@ -92,6 +111,19 @@ private:
     QOpenGLBuffer m_selected{QOpenGLBuffer::VertexBuffer};
     int m_nUnselected = 0;
     int m_nSelected = 0;
+    QOpenGLBuffer m_discBuffer{QOpenGLBuffer::VertexBuffer};
+    int m_nDiscStride = 1;
+    int m_nDiscsInBuffer = 0;
+    float m_fDiscSize = 0.0f;
+    bool m_bDiscsValid = false;
+    bool m_bDirectDiscs = false;
+    int m_nDiscBuilds = 0;
+    double m_discOrigin[3] = {0, 0, 0};
+    std::vector<int> m_discFirsts;
+    std::vector<int> m_discCounts;
+    // Per disc of the buffer: centre relative to the origin, unit normal,
+    // and the radius of the sphere that holds it.
+    std::vector<double> m_discShapes;
     double m_origin[3] = {0, 0, 0};
     // For the CPU pick: reading the point records one by one is bound by
     // memory, a block of coordinates is not.

@@ -60,6 +60,7 @@ void CStationOpenGL::ReleaseLists()
     makeCurrent();
     m_textLists.Delete();
     m_pointDrawer.DeleteDiscList();
+    m_pointDrawer.DeleteBuffers();
     doneCurrent();
 }
 
@@ -250,6 +251,8 @@ std::vector<int> CStationOpenGL::Pick(const QPoint& cursor, bool select)
         if (select) {
             for (int i : indices)
                 m_pPointSet->GetAt(i)->selected = true;
+            // The selected points' size and their discs' colour.
+            m_pointDrawer.InvalidateBuffers();
         } else if (!indices.empty()) {
             m_pOverlay->SetText(FromCp1252(m_pPointSet->GetAt(indices.back())->label.GetText()));
             m_pOverlay->ShowAt(cursor);
@@ -279,6 +282,7 @@ void CStationOpenGL::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         if (!(event->modifiers() & Qt::ShiftModifier) && m_pPointSet) {
             m_pPointSet->SelectAll(false);
+            m_pointDrawer.InvalidateBuffers();
             update();
         }
         m_bandOrigin = at;
