@@ -164,7 +164,8 @@ endfunction()
 
 function(kestrelon_test_definitions target folder)
   target_compile_definitions(${target} PRIVATE KESTRELON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
-                                               KESTRELON_TEST_OUTPUT="${CMAKE_BINARY_DIR}/test-output")
+                                               KESTRELON_TEST_OUTPUT="${CMAKE_BINARY_DIR}/test-output"
+                                               KESTRELON_SOURCE_ROOT="${PROJECT_SOURCE_DIR}/src")
 endfunction()
 
 # The heavy headers every test includes, precompiled once per target.

@@ -12,6 +12,7 @@
 #include "AdjustmentEngine.h"
 #include "AdjustmentSummary.h"
 #include "Camera.h"
+#include "Message.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
@@ -199,10 +200,38 @@ void CBundleReports::SetPhase(int phase)
         progress->phase = phase;
 }
 
+bool CBundleReports::Opened(CReportFile& f, const char* name)
+{
+    if (f.Open(settings->projectPath, name))
+        return true;
+    // A project never saved has no folder for reports: nothing to tell.
+    if (!f.GetPath().empty())
+        Tell(f.FailureText(name));
+    return false;
+}
+
+bool CBundleReports::Committed(CReportFile& f)
+{
+    if (f.Commit())
+        return true;
+    Tell(f.FailureText(""));
+    return false;
+}
+
+void CBundleReports::Tell(const std::string& failure)
+{
+    if (collecting)
+        failures.push_back(failure);
+    else
+        AfxMessageBox(failure.c_str(), MB_OK | MB_ICONWARNING);
+}
+
 bool CBundleReports::WriteReports()
 {
     if (settings == nullptr)
         return true;
+    collecting = true;
+    failures.clear();
     WriteBundleReport();
     if (settings->writeCameraParameters)
         WriteCameraReport();
@@ -213,6 +242,14 @@ bool CBundleReports::WriteReports()
     if (settings->writeCovariances) {
         WritePointCovariances();
         WriteStationCovariances();
+    }
+    collecting = false;
+    if (!failures.empty()) {
+        std::string text;
+        for (const std::string& failure : failures)
+            text += (text.empty() ? "" : "\n") + failure;
+        failures.clear();
+        AfxMessageBox(text.c_str(), MB_OK | MB_ICONWARNING);
     }
     return true;
 }
@@ -251,7 +288,7 @@ bool CBundleReports::WriteBundleReport()
     if (images == nullptr || points == nullptr || settings == nullptr || summary == nullptr)
         return false;
     CReportFile f;
-    if (!f.Open(settings->projectPath, "Bundle.txt"))
+    if (!Opened(f, "Bundle.txt"))
         return false;
     SetPhase(PHASE_SIGHT_LIST);
     BuildSightings(*points, *images);
@@ -508,5 +545,5 @@ bool CBundleReports::WriteBundleReport()
     CDynString last;
     last.Format("\nTotal Rejections   %d", rejections);
     f.Text(last);
-    return f.Commit();
+    return Committed(f);
 }

@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DynString.h"
 #include "FilePath.h"
@@ -79,6 +80,11 @@ public:
 private:
     bool WriteCovarianceReport(bool stations);
     void SetPhase(int phase);
+    // Open and Commit of a report; a failure is told with the report's path
+    // and the reason (collected into one message while WriteReports runs).
+    bool Opened(CReportFile& f, const char* name);
+    bool Committed(CReportFile& f);
+    void Tell(const std::string& failure);
 
     CImagePtrArray* images;
     CPointSet* points;
@@ -90,6 +96,8 @@ private:
     CAdjustmentProgress* progress;
     const CMatrix* cofactors = nullptr;
     int cofactorOrder = 0;
+    bool collecting = false;
+    std::vector<std::string> failures;
 };
 
 // Shared by the writers.

@@ -13,7 +13,7 @@ bool CBundleReports::WriteCameraReport()
     if (images == nullptr || points == nullptr || settings == nullptr)
         return false;
     CReportFile f;
-    if (!f.Open(settings->projectPath, "Camera.txt"))
+    if (!Opened(f, "Camera.txt"))
         return false;
     const double deg = report::Degrees();
 
@@ -79,5 +79,5 @@ bool CBundleReports::WriteCameraReport()
         f.LineFormat("%5d%16s%12.5f%12.5f%12.5f%12.6f%12.6f%12.6f", j + 1, image->name.GetText(), image->X, image->Y,
                      image->Z, image->GetAzimuth() * deg, image->GetElevation() * deg, image->GetRoll() * deg);
     }
-    return f.Commit();
+    return Committed(f);
 }

@@ -41,7 +41,7 @@ bool CBundleReports::WriteCorrelationsReport()
     }
 
     CReportFile f;
-    if (!f.Open(settings->projectPath, "Correlations.txt"))
+    if (!Opened(f, "Correlations.txt"))
         return false;
 
     // A coefficient outside the cofactors prints as blanks of its width.
@@ -81,7 +81,7 @@ bool CBundleReports::WriteCorrelationsReport()
         f.Blank(2);
         f.Line("     Unavailable for Reverse Foldin");
         f.Blank();
-        return f.Commit();
+        return Committed(f);
     }
 
     static const char* const blockLabels[CAM_PARAMETER_COUNT] = {" C  ", "XP  ", "YP  ", "K1  ", "K2  ",
@@ -106,5 +106,5 @@ bool CBundleReports::WriteCorrelationsReport()
             f.Line(line);
         }
     }
-    return f.Commit();
+    return Committed(f);
 }

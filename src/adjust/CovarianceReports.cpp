@@ -13,7 +13,7 @@ bool CBundleReports::WriteCovarianceReport(bool stations)
     if (settings == nullptr || (stations ? images == nullptr : points == nullptr))
         return false;
     CReportFile f;
-    if (!f.Open(settings->projectPath, stations ? "StationsQxx.txt" : "PointsQxx.txt"))
+    if (!Opened(f, stations ? "StationsQxx.txt" : "PointsQxx.txt"))
         return false;
     f.Line(Centred108(stations ? "Kestrelon Bundle Adjustment Results File: Covariances of Camera Station Locations"
                                : "Kestrelon Bundle Adjustment Results File: Covariances of 3D Points"));
@@ -44,7 +44,7 @@ bool CBundleReports::WriteCovarianceReport(bool stations)
                 record(point->label.GetText(), point->covariance);
         }
     }
-    return f.Commit();
+    return Committed(f);
 }
 
 bool CBundleReports::WritePointCovariances()

@@ -31,7 +31,7 @@ bool CBundleReports::WriteResidualsReport()
     if (images == nullptr || points == nullptr || settings == nullptr || summary == nullptr)
         return false;
     CReportFile f;
-    if (!f.Open(settings->projectPath, "Residuals.txt"))
+    if (!Opened(f, "Residuals.txt"))
         return false;
     const CAdjustmentSummary& sum = *summary;
 
@@ -139,5 +139,5 @@ bool CBundleReports::WriteResidualsReport()
                          c->z, r[0], r[1], r[2], sd[0], sd[1], sd[2]);
         }
     }
-    return f.Commit();
+    return Committed(f);
 }

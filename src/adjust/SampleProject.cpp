@@ -394,7 +394,7 @@ bool AddSampleScaleBarToProfile(std::string& message)
     }
     record->modified = true;
     if (!databases.SaveDatabases(0)) {
-        message = "Cannot write the profile file " + profile;
+        message = databases.GetWriteFailureText();
         return false;
     }
     return true;

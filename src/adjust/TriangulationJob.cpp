@@ -4,6 +4,7 @@
 
 #include "AdjustmentSummary.h"
 #include "BundleReport.h"
+#include "Message.h"
 #include "ObjectPoint.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
@@ -82,8 +83,12 @@ bool CTriangulationJob::WriteReport()
     CPointSet& points = *engine.points;
     const CProjectSettings& settings = *engine.settings;
     CReportFile f;
-    if (!f.Open(settings.projectPath, "Triangulate.txt"))
+    if (!f.Open(settings.projectPath, "Triangulate.txt")) {
+        // A project never saved has no folder for reports: nothing to tell.
+        if (!f.GetPath().empty())
+            AfxMessageBox(f.FailureText("Triangulate.txt").c_str(), MB_OK | MB_ICONWARNING);
         return false;
+    }
     const double deg = report::Degrees();
 
     f.LineFormat("%46s", "Triangulation");
@@ -163,5 +168,8 @@ bool CTriangulationJob::WriteReport()
     f.LineFormat(" at point%20s%20s%20s", sum.extremeLabels[large][0].GetText(), sum.extremeLabels[large][1].GetText(),
                  sum.extremeLabels[large][2].GetText());
     f.Blank();
-    return f.Commit();
+    if (f.Commit())
+        return true;
+    AfxMessageBox(f.FailureText("Triangulate.txt").c_str(), MB_OK | MB_ICONWARNING);
+    return false;
 }

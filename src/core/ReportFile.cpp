@@ -1,11 +1,13 @@
 #include "ReportFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
 
 #include "DateStamp.h"
+#include "FileIO.h"
 #include "TextFile.h"
 
 CDynString ReportDate()
@@ -37,15 +39,22 @@ bool CReportFile::Open(const CFilePath& projectPath, const char* name)
 {
     Discard();
     failed = false;
+    error.clear();
     block.clear();
-    if (!MakePath(projectPath, name, path))
+    path.clear();
+    if (!MakePath(projectPath, name, path)) {
+        error = "the project has no folder (it was never saved)";
         return false;
+    }
     // An existing report that may not be written stays as it is.
-    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) {
+        error = SystemErrorText(errno);
         return false;
+    }
 
     file.reset(new CTextFile(path.c_str(), std::ios::out));
     if (!file->is_open() || !*file) {
+        error = file->GetFileError();
         Discard();
         return false;
     }
@@ -98,16 +107,27 @@ void CReportFile::Blank(int count)
 
 bool CReportFile::Commit()
 {
-    if (!file)
+    if (!file) {
+        if (error.empty())
+            error = "the report was not opened";
         return false;
+    }
     WriteBlock();
     if (failed)
         file->Discard();
     else
         file->close();
     const bool ok = !failed && !file->fail();
+    if (!ok)
+        error = file->GetFileError().empty() ? SystemErrorText(EIO) : file->GetFileError();
     file.reset();
     return ok;
+}
+
+std::string CReportFile::FailureText(const char* name) const
+{
+    const std::string shown = path.empty() ? std::string(name != nullptr ? name : "") : path;
+    return "The report " + shown + " could not be written: " + error + ".";
 }
 
 void CReportFile::Discard()

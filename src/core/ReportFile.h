@@ -49,6 +49,12 @@ public:
     bool Commit();
 
     const std::string& GetPath() const { return path; }
+    // Why Open or Commit failed; empty while all went well. After a failed
+    // Open, GetPath is empty when the project has no folder.
+    const std::string& GetError() const { return error; }
+    // "The report <path> could not be written: <reason>." for a failed Open
+    // or Commit of the report name.
+    std::string FailureText(const char* name) const;
 
     // The report's path: the folder of the project path, '/', the name.
     // False when the project path has no folder part.
@@ -60,6 +66,7 @@ private:
 
     std::string block;
     std::string path;
+    std::string error;
     std::unique_ptr<CTextFile> file;
     bool failed = false;
 };

@@ -82,6 +82,8 @@ void CTextFile::close()
 
 void CTextFile::Discard()
 {
+    if (fileError.empty())
+        fileError = file->GetError();
     file->Discard();
 }
 

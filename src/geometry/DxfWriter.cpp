@@ -122,8 +122,11 @@ bool CDxfWriter::WriteEof()
 
 bool CDxfWriter::WritePointSet(const CPointSet* points)
 {
-    if (points == nullptr)
+    error.clear();
+    if (points == nullptr) {
+        error = "no point set";
         return false;
+    }
     text.clear();
     WriteHeader();
     WriteTables();
@@ -133,5 +136,8 @@ bool CDxfWriter::WritePointSet(const CPointSet* points)
     EndSection();
     WriteEof();
     CAtomicFile file;
-    return file.Open(path) && file.Write(text.data(), text.size()) && file.Commit();
+    if (file.Open(path) && file.Write(text.data(), text.size()) && file.Commit())
+        return true;
+    error = file.GetError();
+    return false;
 }

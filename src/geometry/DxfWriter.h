@@ -19,6 +19,8 @@ public:
     // Writes the drawing beside the target and puts it in place; false
     // without a set or when the file could not be written whole.
     bool WritePointSet(const CPointSet* points);
+    // Why the last write failed; empty after one that worked.
+    const std::string& GetError() const { return error; }
 
 private:
     bool BeginSection(const char* name);
@@ -36,4 +38,5 @@ private:
 
     std::string path;
     std::string text;
+    std::string error;
 };

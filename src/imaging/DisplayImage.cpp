@@ -545,8 +545,11 @@ int CDisplayImage::SaveAsBmp(const char* path)
 {
     const CBitmapInfo* info = colorHeader;
     const int bpl = bytesPerLine.load(std::memory_order_acquire);
-    if (!info || !pixels || !path || bpl <= 0 || BytesPerLineFor(width, GetBitCount()) != bpl)
+    saveError.clear();
+    if (!info || !pixels || !path || bpl <= 0 || BytesPerLineFor(width, GetBitCount()) != bpl) {
+        saveError = "no picture is held";
         return 0;
+    }
     // The size written is that of the pixels held, whatever the header says.
     const int64_t imageBytes = int64_t(bpl) * height;
     // Bitmaps above 8 bits carry no colour table.
@@ -582,11 +585,11 @@ int CDisplayImage::SaveAsBmp(const char* path)
         *p++ = 0;
     }
     CAtomicFile file;
-    if (!file.Open(path))
-        return 0;
-    file.Write(head.data(), head.size());
-    file.Write(pixels.get(), size_t(imageBytes));
-    return file.Commit() ? 1 : 0;
+    if (file.Open(path) && file.Write(head.data(), head.size()) && file.Write(pixels.get(), size_t(imageBytes)) &&
+        file.Commit())
+        return 1;
+    saveError = file.GetError();
+    return 0;
 }
 
 std::unique_ptr<CDisplayImage> CreateDisplayImage(const char* fileName)

@@ -82,6 +82,8 @@ public:
     // Writes a BMP file with the current colour table; 0 when there is no
     // image or the file cannot be written.
     virtual int SaveAsBmp(const char* fileName);
+    // Why the last SaveAsBmp failed; empty after one that worked.
+    const std::string& GetSaveError() const { return saveError; }
 
     // View (client) coordinates to image coordinates; false when the client
     // rectangle is empty.
@@ -174,6 +176,7 @@ private:
     void CountGreyValues();
 
     std::string fileName;
+    std::string saveError;
     std::unique_ptr<uint8_t[]> pixels;
     CIntRect visible;
     int width = 0;

@@ -1,4 +1,5 @@
 #include "RegionRecords.h"
+#include "FileIO.h"
 
 #include "EllipseRecord.h"
 #include "Matrix.h"
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -565,22 +567,29 @@ void CRegion::Dump(const CIntGrid& grid, int firstRow, int firstColumn, int last
 {
     if (path == nullptr)
         return;
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-        return;
-    std::fprintf(file, "Position   %d  %d\r\n", firstRow, firstColumn);
-    std::fprintf(file, "PixelCount %d\r\n", pixels.GetSize());
-    std::fprintf(file, "BlackWhiteRatio %d\r\n", IsCompact());
-    std::fprintf(file, "EOPoint %d\r\n", eoPoint == 1 ? 1 : 0);
+    std::string text;
+    char field[128];
+    std::snprintf(field, sizeof field, "Position   %d  %d\r\n", firstRow, firstColumn);
+    text += field;
+    std::snprintf(field, sizeof field, "PixelCount %d\r\n", pixels.GetSize());
+    text += field;
+    std::snprintf(field, sizeof field, "BlackWhiteRatio %d\r\n", IsCompact());
+    text += field;
+    std::snprintf(field, sizeof field, "EOPoint %d\r\n", eoPoint == 1 ? 1 : 0);
+    text += field;
     const char* format = "%3d ";
     if ((firstRow == 0 && firstColumn == 0) || regionId < 10)
         format = "%1d ";
     else if (regionId < 100)
         format = "%2d ";
     for (int r = std::max(firstRow, 0); r <= lastRow && r < grid.GetRows(); ++r) {
-        for (int c = std::max(firstColumn, 0); c <= lastColumn && c < grid.GetColumns(); ++c)
-            std::fprintf(file, format, grid.Get(r, c));
-        std::fputs("\r\n", file);
+        for (int c = std::max(firstColumn, 0); c <= lastColumn && c < grid.GetColumns(); ++c) {
+            std::snprintf(field, sizeof field, format, grid.Get(r, c));
+            text += field;
+        }
+        text += "\r\n";
     }
-    std::fclose(file);
+    // A debug dump: a file that cannot be written is left as it was.
+    std::string error;
+    WriteFileAtomically(path, text.data(), text.size(), error);
 }

@@ -1,4 +1,5 @@
 #include "SegmentationGrids.h"
+#include "FileIO.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -105,21 +106,25 @@ void CIntGrid::Dump(const char* path, int width, bool header) const
 {
     if (path == nullptr)
         return;
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-        return;
-    if (header)
-        std::fprintf(file, "Rows    %d\r\nColumns %d\r\n", rows, columns);
+    std::string text;
+    char field[128];
+    if (header) {
+        std::snprintf(field, sizeof field, "Rows    %d\r\nColumns %d\r\n", rows, columns);
+        text += field;
+    }
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             if (width == -1)
-                std::fprintf(file, "%d\t", Get(r, c));
+                std::snprintf(field, sizeof field, "%d\t", Get(r, c));
             else
-                std::fprintf(file, "%*d ", width, Get(r, c));
+                std::snprintf(field, sizeof field, "%*d ", width, Get(r, c));
+            text += field;
         }
-        std::fputs("\r\n", file);
+        text += "\r\n";
     }
-    std::fclose(file);
+    // A debug dump: a file that cannot be written is left as it was.
+    std::string error;
+    WriteFileAtomically(path, text.data(), text.size(), error);
 }
 
 std::string DebugDumpPath(const char* name)

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "FileIO.h"
+#include "Message.h"
+#include "NameBuffer.h"
 #include "NumberText.h"
 #include "PointSet.h"
 
@@ -21,6 +23,25 @@ constexpr std::uint64_t kMaxXyzFileBytes = 64u << 20;
 bool IsSpace(char ch)
 {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+// Names the file and the point lines refused for their labels.
+void ReportRefusedLabels(const char* path, const std::vector<int>& lines)
+{
+    constexpr std::size_t kListed = 10;
+    std::string list;
+    for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) {
+        if (i > 0)
+            list += i + 1 == std::min(lines.size(), kListed) && lines.size() <= kListed ? " and " : ", ";
+        list += std::to_string(lines[i]);
+    }
+    if (lines.size() > kListed)
+        list += " and " + std::to_string(lines.size() - kListed) + " more";
+    const std::string text = std::string(lines.size() == 1 ? "Line " : "Lines ") + list + " of " + path +
+                             (lines.size() == 1 ? " has" : " have") +
+                             " no valid point label (at most 16 letters, digits, _ or -) and " +
+                             (lines.size() == 1 ? "was" : "were") + " not read.";
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONWARNING);
 }
 
 } // namespace
@@ -141,9 +162,12 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
     read.isDiscrepancySet = isDiscrepancySet;
     constexpr int kNotRead = -1000;
     int fields = kNotRead;
-    read.ReadXyzStream(in, &fields);
+    std::vector<int> refused;
+    read.ReadXyzStream(in, &fields, &refused);
     if (fields == kNotRead || file.Failed())
         return false;
+    if (!refused.empty())
+        ReportRefusedLabels(path, refused);
     if (fieldCount != nullptr)
         *fieldCount = fields;
     RemoveAll();
@@ -154,7 +178,7 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
     return GetSize() > 0;
 }
 
-bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
+bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int>* refusedLines)
 {
     CPointSet read(GetGrowBy());
     read.isControl = isControl;
@@ -163,7 +187,9 @@ bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
     CXyzLineReader reader(in, kMaxXyzLine);
     char line[kMaxXyzLine + 1];
     int count = -1;
+    int lineNumber = 0;
     while (reader.Next(line)) {
+        ++lineNumber;
         CXyzFields f;
         const int n = ScanXyzLine(line, f);
         // A blank line (also after the last line break) holds no fields.
@@ -171,7 +197,13 @@ bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount)
             count = n;
         if (n < 4)
             continue;
-        CObjectPoint point(f.labelTooLong ? "" : f.label, f.d[0], f.d[1], f.d[2]);
+        // A point without its label could not be written back as itself.
+        if (f.labelTooLong || CNameBuffer::HasInvalidChar(f.label)) {
+            if (refusedLines != nullptr)
+                refusedLines->push_back(lineNumber);
+            continue;
+        }
+        CObjectPoint point(f.label, f.d[0], f.d[1], f.d[2]);
         if (n == 7 || n == 11) {
             if (isControl) {
                 point.aprioriSigma[0] = f.d[3];
@@ -220,7 +252,7 @@ bool CPointSet::Load(const char* path)
 
 // ---------------------------------------------------------------- writer
 
-bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error) const
+bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error, bool replace) const
 {
     CAtomicFile file;
     if (path == nullptr || !file.Open(path)) {
@@ -241,7 +273,8 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
         CDynString line;
         for (int i = first; i < last; ++i) {
             const CObjectPoint* p = GetAt(i);
-            if (p == nullptr || !p->inUse)
+            // An empty label would leave the first number to be read as the label.
+            if (p == nullptr || !p->inUse || p->label.GetText()[0] == '\0')
                 continue;
             const char* label = p->label.GetText();
             if (isControl) {
@@ -294,7 +327,7 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
                 break;
     }
     // A write that failed (a full disk) is not reported as success.
-    const bool ok = file.Commit();
+    const bool ok = file.Commit(replace);
     if (!ok && error != nullptr)
         *error = file.GetError();
     return ok;

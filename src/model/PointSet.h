@@ -4,6 +4,7 @@
 
 #include <istream>
 #include <string>
+#include <vector>
 
 #include "BinArchive.h"
 #include "DynString.h"
@@ -102,15 +103,22 @@ public:
     // Replaces the points by the file's; true when the set then has points.
     // A file that cannot be opened or read (also one that is not a regular
     // file or is longer than 64 MB) leaves the set unchanged. fieldCount gets
-    // the number of fields of the last line that holds any.
+    // the number of fields of the last line that holds any. A point line
+    // whose label is no valid label (too long, or a character other than a
+    // letter, digit, '_' or '-') adds no point; a message names the file and
+    // those lines.
     bool ReadXyzFile(const char* path, int* fieldCount);
-    // The same from an open stream.
-    bool ReadXyzStream(std::istream& in, int* fieldCount);
+    // The same from an open stream; refusedLines (when given) gets the
+    // numbers, from 1, of the point lines refused for their labels.
+    bool ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int>* refusedLines = nullptr);
     // Writes the points in use with c, s and e decimals for coordinates,
     // sigmas and normals. The new file replaces the old one only when it was
     // written whole; otherwise the old file stays and error (when given)
-    // gets the reason.
-    bool WriteXyzFile(const char* path, int c, int s, int e, std::string* error = nullptr) const;
+    // gets the reason. Without replace, an existing file is never replaced
+    // (the write fails). A point without a label is left out: its line would
+    // read back as another point.
+    bool WriteXyzFile(const char* path, int c, int s, int e, std::string* error = nullptr,
+                      bool replace = true) const;
     bool Load(const char* path);
     bool Save(int c, int s, int e) const;
 

@@ -540,6 +540,13 @@ bool CProfileDatabases::SaveDatabases(int all)
     return FlushProfile();
 }
 
+std::string CProfileDatabases::GetWriteFailureText() const
+{
+    const std::string& path = profile.GetPath();
+    return "The profile file " + (path.empty() ? std::string("Kestrelon.ini") : path) +
+           " could not be written: " + profile.GetLastError() + ".";
+}
+
 bool CProfileDatabases::FlushDatabases()
 {
     // The shell's sections survive the rewrite; every database section is
@@ -566,7 +573,15 @@ bool CProfileDatabases::FlushDatabases()
             profile.WriteString(k.section.c_str(), e.first.c_str(), e.second.c_str());
     if (stdProfileWriter)
         stdProfileWriter(profile);
-    return FlushProfile();
+    if (FlushProfile())
+        return true;
+    // The records stay in memory, and the store keeps the whole text: the
+    // next rewrite or the save at the end writes them again.
+    const std::string text = GetWriteFailureText() +
+                             "\nThe database changes are kept and written again with the next change "
+                             "and when the program ends.";
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONWARNING);
+    return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -74,9 +74,13 @@ public:
     // is created when it is missing. False when it cannot be written.
     bool SaveDatabases(int all);
     // Rewrites the file so that it holds exactly the current records (and the
-    // shell's sections). False when it cannot be written; the databases in
-    // memory stay as they are.
+    // shell's sections). False, with a message that names the file and the
+    // reason, when it cannot be written; the databases in memory stay as
+    // they are and are written again by the next rewrite or save.
     bool FlushDatabases();
+    // After a failed save or rewrite: the text that names the profile file
+    // and the reason.
+    std::string GetWriteFailureText() const;
 
     CScaleBar* FindDatabaseScaleBar(const char* name) const;
 

@@ -11,7 +11,9 @@
 #include "NameBuffer.h"
 #include "PreferencesFile.h"
 #include "ProfileDatabases.h"
+#include "PointSet.h"
 #include "ProjectDocument.h"
+#include "ProjectImage.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -60,39 +63,152 @@ std::string StoredBytes(CScaleBarList& bars)
     return buffer.str();
 }
 
+// Any entry under that name, also a folder, pipe or dangling link.
+bool EntryExists(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found;
+}
+
+// The same file under two names (links followed); false when either is missing.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// A file the load may replace as a set's coordinate file: a regular file of
+// text (no NUL byte: a project or an image is none). Under a name the set did
+// not have it must also be empty or hold a point line.
+bool MayReplaceAsCoordinateFile(const std::string& path, bool setsOwnName)
+{
+    std::string bytes, error;
+    constexpr std::uint64_t kMaxBytes = 64u << 20;
+    if (!ReadRegularFile(path, bytes, kMaxBytes, error))
+        return false;
+    if (bytes.find('\0') != std::string::npos)
+        return false;
+    if (bytes.empty() || setsOwnName)
+        return true;
+    std::istringstream in(bytes);
+    CPointSet probe;
+    return probe.ReadXyzStream(in, nullptr);
+}
+
+// Moves every point set into the project's folder and writes its coordinate
+// file there. The file of that name is replaced only when it is the set's
+// own: not the project, its settings file, an image of the project, the EO
+// device's file or a file another set keeps, and a text file (readable as
+// coordinates when the set comes from another folder).
+// A set whose name is taken gets a free one, as a copy does.
+void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& changed)
+{
+    const CDynString projectFolder = projectPath.GetFolder();
+    const int count = fresh.pointSets.GetSize();
+
+    // Files that belong to something else.
+    std::vector<std::string> protectedFiles = {projectPath.GetText(),
+                                               PreferencesFilePath(projectPath.GetText())};
+    for (int i = 0; i < fresh.images.GetSize(); ++i) {
+        if (const CProjectImage* image = fresh.images.GetAt(i)) {
+            const CFilePath& file = image->GetFilePath();
+            if (file.GetFileName().IsEmpty())
+                continue;
+            protectedFiles.push_back(file.GetText());
+            protectedFiles.push_back((projectFolder + "/" + file.GetFileName()).GetText());
+        }
+    }
+    if (!fresh.eoDevice.name.GetFileName().IsEmpty()) {
+        protectedFiles.push_back(fresh.eoDevice.name.GetText());
+        protectedFiles.push_back((projectFolder + "/" + fresh.eoDevice.name.GetFileName()).GetText());
+    }
+    const auto isProtected = [&](const std::string& path) {
+        for (const std::string& file : protectedFiles)
+            if (file == path || SameFile(file, path))
+                return true;
+        return false;
+    };
+
+    // A set already named with its file in the folder keeps that file; the
+    // others may claim a file only after them.
+    std::vector<std::string> homed(static_cast<std::size_t>(count));
+    std::vector<std::pair<std::string, int>> claimed; // file, set
+    const auto claimant = [&](const std::string& path) {
+        for (const auto& [file, owner] : claimed)
+            if (file == path || SameFile(file, path))
+                return owner;
+        return -1;
+    };
+    for (int i = 0; i < count; ++i) {
+        const CPointSet* set = fresh.pointSets.GetAt(i);
+        if (set == nullptr || set->name.GetFileName().IsEmpty())
+            continue;
+        homed[i] = (projectFolder + "/" + set->name.GetFileName()).GetText();
+        if (homed[i] == set->name.GetText() && claimant(homed[i]) < 0)
+            claimed.emplace_back(homed[i], i);
+    }
+    const auto isClaimed = [&](const std::string& path, int self) {
+        const int owner = claimant(path);
+        return owner >= 0 && owner != self;
+    };
+    const auto titleTaken = [&](const CPointSet* self, const CDynString& title) {
+        for (int k = 0; k < count; ++k) {
+            const CPointSet* other = fresh.pointSets.GetAt(k);
+            if (other != nullptr && other != self && other->name.GetTitle() == title)
+                return true;
+        }
+        return false;
+    };
+
+    for (int i = 0; i < count; ++i) {
+        CPointSet* set = fresh.pointSets.GetAt(i);
+        if (set == nullptr || homed[i].empty())
+            continue;
+        bool free = !isProtected(homed[i]) && !isClaimed(homed[i], i);
+        if (free && EntryExists(homed[i]))
+            free = MayReplaceAsCoordinateFile(homed[i], homed[i] == set->name.GetText());
+        bool replace = true;
+        CFilePath target(homed[i].c_str());
+        if (!free) {
+            // A coordinate file of its own under the set's title where that
+            // is free, else the title numbered on.
+            target.SetExtension("xyz");
+            while (titleTaken(set, target.GetTitle()) || EntryExists(target.GetText()) ||
+                   isProtected(target.GetText()) || claimant(target.GetText()) >= 0) {
+                if (!target.IncrementNumber())
+                    break;
+            }
+            replace = false;
+        }
+        if (claimant(target.GetText()) < 0)
+            claimed.emplace_back(target.GetText(), i);
+        if (target != set->name) {
+            set->name = target;
+            changed = true;
+        }
+        // A file that cannot be written stays as it was; the data is in memory.
+        std::string error;
+        if (!set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
+                               kXyzNormalDecimals, &error, replace)) {
+            CDynString warning;
+            warning.Format("The coordinate file %s could not be written: %s", set->name.GetText(), error.c_str());
+            AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
+        }
+    }
+}
+
 // After a successful parse: what the load does with files and databases.
 // Returns whether the data now differs from the file's.
-bool FinishLoad(CProjectDocument& fresh, const CDynString& projectFolder, int version,
+bool FinishLoad(CProjectDocument& fresh, const CFilePath& projectPath, int version,
                 const std::vector<CLegacyPointSetEntry>& legacy)
 {
     bool changed = false;
+    const CDynString projectFolder = projectPath.GetFolder();
 
     // Every point set moves to the project's folder and its coordinate
-    // file is written there.
-    if (version >= 2) {
-        for (int i = 0; i < fresh.pointSets.GetSize(); ++i) {
-            CPointSet* set = fresh.pointSets.GetAt(i);
-            if (set == nullptr)
-                continue;
-            CDynString fileName = set->name.GetFileName();
-            if (fileName.IsEmpty())
-                continue;
-            CDynString homed = projectFolder + "/" + fileName;
-            if (homed != set->name) {
-                set->name = homed;
-                changed = true;
-            }
-            // A file that cannot be replaced stays as it was; the data is in memory.
-            std::string error;
-            if (!set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
-                                   kXyzNormalDecimals, &error)) {
-                CDynString warning;
-                warning.Format("The coordinate file %s could not be written: %s", set->name.GetText(),
-                               error.c_str());
-                AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
-            }
-        }
-    }
+    // file is written there, never over a file that is not its own.
+    if (version >= 2)
+        HomePointSets(fresh, projectPath, changed);
 
     // The project's scale bars become their database records; bars the
     // database lacks may be added to it.
@@ -221,7 +337,7 @@ CProjectFileResult LoadFile(CProjectDocument& doc, const char* path)
     }
     ar.close();
 
-    result.changedByLoad = FinishLoad(*fresh, absolute.GetFolder(), version, legacy);
+    result.changedByLoad = FinishLoad(*fresh, absolute, version, legacy);
     fresh->fileVersion = version;
     TakeLoadedData(doc, *fresh);
     GetCentroidSettings() = centroid;

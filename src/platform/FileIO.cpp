@@ -210,7 +210,7 @@ bool CAtomicFile::Write(const void* data, std::size_t size)
     return true;
 }
 
-bool CAtomicFile::Commit()
+bool CAtomicFile::Commit(bool replace)
 {
     if (fd < 0) {
         if (!failed)
@@ -223,8 +223,12 @@ bool CAtomicFile::Commit()
     fd = -1;
     if (::close(closing) != 0)
         Fail(errno);
-    if (!failed && ::rename(temp.c_str(), target.c_str()) != 0)
-        Fail(errno);
+    if (!failed) {
+        const int renamed = replace ? ::rename(temp.c_str(), target.c_str())
+                                    : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (renamed != 0)
+            Fail(errno);
+    }
     if (failed) {
         ::unlink(temp.c_str());
         temp.clear();
@@ -296,6 +300,35 @@ bool RenameRegularFile(const std::string& from, const std::string& to, bool repl
     // Nothing there: a name taken meanwhile is not replaced.
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         error = SystemErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CopyRegularFile(const std::string& from, const std::string& to, std::string& error)
+{
+    CFileInput in;
+    if (!in.Open(from)) {
+        error = in.GetError();
+        return false;
+    }
+    CAtomicFile out;
+    if (!out.Open(to)) {
+        error = out.GetError();
+        return false;
+    }
+    std::vector<char> chunk(kBufferSize);
+    for (;;) {
+        const std::streamsize n = in.sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        if (n <= 0 || !out.Write(chunk.data(), static_cast<std::size_t>(n)))
+            break;
+    }
+    if (in.Failed()) {
+        error = in.GetError().empty() ? SystemErrorText(EIO) : in.GetError();
+        return false;
+    }
+    if (!out.Commit(false)) {
+        error = out.GetError();
         return false;
     }
     return true;

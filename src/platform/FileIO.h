@@ -52,8 +52,10 @@ public:
     // Appends bytes; false (and every later call false) on a failed write.
     bool Write(const void* data, std::size_t size);
     // Syncs, closes and renames over the target. False, target untouched and
-    // the new file removed, when this or an earlier step failed.
-    bool Commit();
+    // the new file removed, when this or an earlier step failed. Without
+    // replace, an entry that has appeared at the target is left alone and the
+    // commit fails.
+    bool Commit(bool replace = true);
     // Removes the new file; the target stays as it was.
     void Discard();
 
@@ -79,6 +81,10 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 // (a file, a folder, even a dangling link) is left alone and refused. False
 // with the reason in error.
 bool CreateNewFile(const std::string& path, std::string& error);
+
+// Copies a regular file to a new name through CAtomicFile; an entry already
+// at the new name is never replaced. False with the reason in error.
+bool CopyRegularFile(const std::string& from, const std::string& to, std::string& error);
 
 // Gives a regular file a new name in one step. With replace, a regular file
 // at the new name is replaced at once (a link there is resolved and stays);

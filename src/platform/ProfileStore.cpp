@@ -49,7 +49,7 @@ std::string Trim(const std::string& s)
 }
 
 // Creates every missing folder of the path (mkdir -p).
-bool MakeFolders(const std::string& folder)
+bool MakeFolders(const std::string& folder, std::string& error)
 {
     if (folder.empty())
         return true;
@@ -63,9 +63,12 @@ bool MakeFolders(const std::string& folder)
         if (!partial.empty()) {
             struct stat st {};
             if (stat(partial.c_str(), &st) != 0) {
-                if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+                if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+                    error = partial + ": " + SystemErrorText(errno);
                     return false;
+                }
             } else if (!S_ISDIR(st.st_mode)) {
+                error = partial + ": " + SystemErrorText(ENOTDIR);
                 return false;
             }
         }
@@ -350,14 +353,16 @@ std::string CProfileStore::ToText() const
 
 bool CProfileStore::Flush()
 {
-    if (path.empty())
+    lastError.clear();
+    if (path.empty()) {
+        lastError = "no profile file is known (no home folder)";
         return false;
+    }
     size_t slash = path.rfind('/');
-    if (slash != std::string::npos && !MakeFolders(path.substr(0, slash)))
+    if (slash != std::string::npos && !MakeFolders(path.substr(0, slash), lastError))
         return false;
     const std::string text = ToText();
-    std::string error;
-    if (!WriteFileAtomically(path, text.data(), text.size(), error))
+    if (!WriteFileAtomically(path, text.data(), text.size(), lastError))
         return false;
     modified = false;
     return true;

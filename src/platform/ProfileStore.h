@@ -49,8 +49,10 @@ public:
     bool DeleteFile();
 
     // Writes the whole store (temporary file, then rename). False on any failure;
-    // the file on disk is then unchanged.
+    // the file on disk is then unchanged, the store keeps its contents and
+    // GetLastError says why.
     bool Flush();
+    const std::string& GetLastError() const { return lastError; }
     bool IsModified() const { return modified; }
 
     // The text the store would write (CR LF line ends).
@@ -86,5 +88,6 @@ private:
     std::string path;
     std::vector<Section> sections;
     NameIndex sectionIndex;
+    std::string lastError;
     bool modified = false;
 };

@@ -2,6 +2,7 @@
 // compared byte for byte with expected files written from the layouts.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <string>
@@ -14,6 +15,9 @@
 
 #include "BundleReport.h"
 #include "ReportProject.h"
+#include "FileIO.h"
+#include "Message.h"
+#include "ProjectSettings.h"
 
 using namespace reporttest;
 
@@ -220,6 +224,7 @@ TEST(BundleReports, FailedWriteKeepsTheLastGoodReport)
     ASSERT_GT(good.size(), 2000u);
 
     project.summary.iterations = 8; // the next report differs
+    TakeCapturedMessages();
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
@@ -231,6 +236,11 @@ TEST(BundleReports, FailedWriteKeepsTheLastGoodReport)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(written);
+    // The failure is told with the report's path and the reason.
+    std::vector<CapturedMessage> told = TakeCapturedMessages();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text,
+              "The report " + folder.File("Bundle.txt") + " could not be written: " + SystemErrorText(EFBIG) + ".");
     std::string after;
     ASSERT_TRUE(ReadFile(folder.File("Bundle.txt"), after));
     EXPECT_EQ(after, good);
@@ -240,6 +250,23 @@ TEST(BundleReports, FailedWriteKeepsTheLastGoodReport)
     ASSERT_EQ(mkdir(folder.File("Camera.txt").c_str(), 0777), 0);
     EXPECT_FALSE(reports.WriteCameraReport());
     EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{"Bundle.txt", "Camera.txt"}));
+    const std::string cameraFailure =
+        "The report " + folder.File("Camera.txt") + " could not be written: it is a folder, not a file.";
+    told = TakeCapturedMessages();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text, cameraFailure);
+
+    // A run's reports: the failures of all of them in one message.
+    ASSERT_EQ(mkdir(folder.File("Residuals.txt").c_str(), 0777), 0);
+    project.settings.writeCameraParameters = true;
+    project.settings.writeResiduals = true;
+    project.settings.writeCorrelations = false;
+    project.settings.writeCovariances = false;
+    EXPECT_TRUE(reports.WriteReports());
+    told = TakeCapturedMessages();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text, cameraFailure + "\nThe report " + folder.File("Residuals.txt") +
+                                " could not be written: it is a folder, not a file.");
 }
 
 // Lines collected across many blocks reach the disk unchanged, each "\n" as

@@ -333,10 +333,14 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
     }
     const std::string projectBytes = kestrelon::test::ReadFileBytes(project);
 
+    // A file that cannot be replaced is kept and named; a pipe is no file
+    // of the set's: the set takes a free name beside it.
     struct OpenCase {
         const char* name;
         std::function<void()> prepare;
         std::function<void()> undo;
+        const char* setFile; // the set's file after the open
+        bool told;
     };
     const std::vector<OpenCase> cases = {
         {"full disk",
@@ -347,13 +351,13 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
                  return -1;
              });
          },
-         [] { SetFileWriteFunction(nullptr); }},
+         [] { SetFileWriteFunction(nullptr); }, "Points.xyz", true},
         {"pipe in its place",
          [&] {
              fs::remove(coordinates);
              ASSERT_EQ(mkfifo(coordinates.c_str(), 0600), 0);
          },
-         [] {}},
+         [] {}, "Points1.xyz", false},
     };
     for (const OpenCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -369,9 +373,16 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
         EXPECT_TRUE(result.ok) << result.message.GetText();
         ASSERT_EQ(doc.pointSets.GetSize(), 1);
         EXPECT_EQ(doc.pointSets.GetAt(0)->GetSize(), 100);
+        EXPECT_EQ(std::string(doc.pointSets.GetAt(0)->name.GetText()), temp.Path() + "/" + c.setFile);
         const auto shown = TakeCapturedMessages();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_NE(shown[0].text.find("Points.xyz"), std::string::npos);
+        ASSERT_EQ(shown.size(), c.told ? 1u : 0u);
+        if (c.told) {
+            EXPECT_NE(shown[0].text.find(c.setFile), std::string::npos);
+        } else {
+            CPointSet back;
+            EXPECT_TRUE(back.Load(doc.pointSets.GetAt(0)->name.GetText()));
+            EXPECT_EQ(back.GetSize(), 100);
+        }
         EXPECT_EQ(fs::is_fifo(coordinates), wasFifo);
         if (!wasFifo) {
             EXPECT_EQ(kestrelon::test::ReadFileBytes(coordinates), before);

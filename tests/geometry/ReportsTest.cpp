@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "Camera.h"
 #include "DxfWriter.h"
+#include "FileIO.h"
 #include "GeometryReports.h"
 #include "Message.h"
 #include "ObjectPoint.h"
@@ -478,4 +480,5 @@ TEST(Dxf, PointsAndLabelsReadBackOnTheirLayers)
     EXPECT_FALSE(none.WritePointSet(nullptr));
     CPointSet empty;
     EXPECT_FALSE(none.WritePointSet(&empty));
+    EXPECT_EQ(none.GetError(), SystemErrorText(ENOENT)); // the reason of the failure
 }

@@ -75,6 +75,7 @@ TEST(ImageFileSafety, SavingOnAFullDiskKeepsTheOldPicture)
     });
     EXPECT_EQ(picture.SaveAsBmp(target.c_str()), 0);
     SetFileWriteFunction(old);
+    EXPECT_EQ(picture.GetSaveError(), SystemErrorText(ENOSPC));
     EXPECT_EQ(ReadBytes(target), oldBytes);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.File("")),
                             std::filesystem::directory_iterator()),
@@ -82,6 +83,7 @@ TEST(ImageFileSafety, SavingOnAFullDiskKeepsTheOldPicture)
 
     // Saved for real it reads back with the same grey values.
     ASSERT_EQ(picture.SaveAsBmp(target.c_str()), 1);
+    EXPECT_EQ(picture.GetSaveError(), "");
     CBmpDisplayImage again;
     ASSERT_EQ(again.Load(target.c_str(), 0), 1);
     for (int line = 0; line < 3; ++line) {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -213,6 +215,15 @@ TEST(Grids, AllocateFillAndDumpLayouts)
     region.Dump(cells, 1, 1, 2, 2, path.c_str());
     EXPECT_EQ(ReadFile(path),
               "Position   1  1\r\nPixelCount 4\r\nBlackWhiteRatio 1\r\nEOPoint 0\r\n150   0 \r\n  0   0 \r\n");
+
+    // A pipe under a dump's name is left alone at once; nothing waits for a reader.
+    const std::string pipe = folder.File("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    small.Dump(pipe.c_str(), 2, true);
+    region.Dump(cells, 1, 1, 2, 2, pipe.c_str());
+    struct stat status;
+    ASSERT_EQ(::stat(pipe.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }
 
 TEST(RegionRecords, ShapesAndSmallRegions)

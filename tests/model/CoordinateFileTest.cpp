@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -7,10 +8,12 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CoordinateFile.h"
+#include "Message.h"
 #include "PointSet.h"
 #include "TestFiles.h"
 
@@ -156,20 +159,63 @@ TEST(CoordinateReader, LineEndsAndTheLastFieldCount)
     EXPECT_EQ(fields, 4);
 }
 
-TEST(CoordinateReader, InvalidLabelsGiveAnEmptyLabel)
+// A point line whose label cannot be held adds no point; its number is told.
+TEST(CoordinateReader, InvalidLabelsAreRefusedWithTheirLines)
 {
-    const CPointSet set =
-        ReadText("ABCDEFGHIJKLMNOPQ 1 2 3\nPT.1 4 5 6\nABCDEFGHIJKLMNOP 7 8 9\n", Kind::Plain);
-    ASSERT_EQ(set.GetSize(), 3);
-    EXPECT_STREQ(set.GetAt(0)->label.GetText(), "");
-    EXPECT_STREQ(set.GetAt(1)->label.GetText(), "");
-    EXPECT_EQ(set.GetAt(0)->x, 1.0);
-    EXPECT_EQ(set.GetAt(1)->x, 4.0);
-    EXPECT_STREQ(set.GetAt(2)->label.GetText(), "ABCDEFGHIJKLMNOP");
-    // A label far longer than any buffer.
-    const CPointSet longLabel = ReadText(std::string(240, 'L') + " 1 2 3\n", Kind::Plain);
-    ASSERT_EQ(longLabel.GetSize(), 1);
-    EXPECT_STREQ(longLabel.GetAt(0)->label.GetText(), "");
+    const struct {
+        std::string text;
+        std::vector<std::string> labels; // of the points read, in order
+        std::vector<int> refused;
+    } cases[] = {
+        {"ABCDEFGHIJKLMNOPQ 1 2 3\nPT.1 4 5 6\nABCDEFGHIJKLMNOP 7 8 9\n", {"ABCDEFGHIJKLMNOP"}, {1, 2}},
+        // A label far longer than any buffer.
+        {std::string(240, 'L') + " 1 2 3\r\nq-2 1 2 3\r\n", {"Q-2"}, {1}},
+        // Lines that are no point lines are not refused, whatever their first word.
+        {"# Label X Y Z\n\nNAME.TOO 1 2\nP1 1 2 3\n", {"P1"}, {}},
+        {"P\xe91 1 2 3\n", {}, {1}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text);
+        CPointSet set;
+        std::istringstream in(test.text);
+        std::vector<int> refused;
+        int fields = 0;
+        EXPECT_EQ(set.ReadXyzStream(in, &fields, &refused), !test.labels.empty());
+        ASSERT_EQ(set.GetSize(), static_cast<int>(test.labels.size()));
+        for (int i = 0; i < set.GetSize(); ++i)
+            EXPECT_EQ(set.GetAt(i)->label.GetText(), test.labels[i]);
+        EXPECT_EQ(refused, test.refused);
+    }
+}
+
+// The message names the file and the refused lines.
+TEST(CoordinateReader, RefusedLabelsAreReportedWithFileAndLine)
+{
+    TempFolder dir;
+    const std::string path = dir.File("long.xyz");
+    WriteBytes(path, "ABCDEFGHIJKLMNOPQRS 1.0 2.0 3.0\r\nP1 4 5 6\r\n");
+    TakeCapturedMessages();
+    CPointSet set;
+    ASSERT_TRUE(set.Load(path.c_str()));
+    EXPECT_EQ(set.GetSize(), 1);
+    std::vector<CapturedMessage> messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Line 1 of " + path +
+                                    " has no valid point label (at most 16 letters, digits, _ or -) and was not read.");
+
+    std::string many;
+    for (int i = 1; i <= 12; ++i)
+        many += "BAD.LABEL 1 2 3\n";
+    WriteBytes(path, many + "P1 1 2 3\n");
+    set.Load(path.c_str());
+    messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.substr(0, 43), "Lines 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 and 2 m");
+    WriteBytes(path, "BAD.LABEL 1 2 3\nP1 1 2 3\nBAD.LABEL 1 2 3\n");
+    set.Load(path.c_str());
+    messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.substr(0, 14), "Lines 1 and 3 ");
 }
 
 TEST(CoordinateReader, LongLinesAreCutAtTheLimitAndReadingGoesOn)
@@ -381,6 +427,35 @@ TEST(CoordinateWriter, WrittenFilesReadBack)
     }
 }
 
+// Read, written and read again, no line turns into another point: a label too
+// long for a point is refused, and a point without a label is not written.
+TEST(CoordinateWriter, NoLineReadsBackAsAnotherPoint)
+{
+    TempFolder dir;
+    const std::string path = dir.File("round.xyz");
+    for (Kind kind : {Kind::Plain, Kind::Control, Kind::Discrepancy}) {
+        WriteBytes(path, "ABCDEFGHIJKLMNOPQRS 1.0 2.0 3.0\r\nP1 4 5 6\r\n");
+        CPointSet set = MakeSet(kind);
+        ASSERT_TRUE(set.Load(path.c_str()));
+        // A point that has lost its label (an older project may hold one).
+        set.AddPointSorted(CObjectPoint("", 7, 8, 9));
+        set.AddPointSorted(CObjectPoint("P2", 10, 11, 12));
+        ASSERT_TRUE(set.WriteXyzFile(path.c_str(), 12, 13, 7));
+        for (int pass = 0; pass < 2; ++pass) {
+            CPointSet back = MakeSet(kind);
+            ASSERT_TRUE(back.Load(path.c_str()));
+            ASSERT_EQ(back.GetSize(), 2);
+            EXPECT_STREQ(back.GetAt(0)->label.GetText(), "P1");
+            EXPECT_EQ(back.GetAt(0)->x, 4.0);
+            EXPECT_EQ(back.GetAt(0)->z, 6.0);
+            EXPECT_STREQ(back.GetAt(1)->label.GetText(), "P2");
+            EXPECT_EQ(back.GetAt(1)->x, 10.0);
+            ASSERT_TRUE(back.WriteXyzFile(path.c_str(), 12, 13, 7));
+        }
+    }
+    TakeCapturedMessages();
+}
+
 TEST(CoordinateWriter, FailuresAreReported)
 {
     CPointSet set;
@@ -391,6 +466,20 @@ TEST(CoordinateWriter, FailuresAreReported)
     if (fs::exists("/dev/full")) {
         EXPECT_FALSE(set.WriteXyzFile("/dev/full", 12, 13, 7));
     }
+    // Without replace an existing file stays as it was.
+    const std::string taken = dir.File("taken.xyz");
+    WriteBytes(taken, "other bytes");
+    std::string error;
+    EXPECT_FALSE(set.WriteXyzFile(taken.c_str(), 12, 13, 7, &error, false));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadBytes(taken), "other bytes");
+    EXPECT_TRUE(set.WriteXyzFile(dir.File("free.xyz").c_str(), 12, 13, 7, &error, false));
+    // The refused write left no file of its own behind.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"free.xyz", "taken.xyz"}));
 }
 
 TEST(CoordinateLineScan, NumbersAsTheCFormatterReadsThem)

@@ -8,6 +8,7 @@
 #include "ProfileDatabases.h"
 #include "ProjectDocument.h"
 #include "ProjectFileBytes.h"
+#include "ProjectImage.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -766,6 +767,85 @@ TEST_F(ProjectFileTest, LoadReportsTheDataItChanged)
     ASSERT_TRUE(result.ok);
     EXPECT_FALSE(result.changedByLoad);
     EXPECT_EQ(std::string(opened->settings.projectPath.GetText()), path);
+}
+
+// Opening moves every set into the project's folder, but never over a file
+// that is not the set's own: those sets get free names and the project is
+// marked changed.
+TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
+{
+    const fs::path old = root / "elsewhere";
+    fs::create_directories(old);
+    auto doc = std::make_unique<CProjectDocument>();
+    CProjectImage* image = doc->images.AddNew();
+    image->name = "Image001";
+    image->filePath = InFolder("Image001.tif").c_str();
+    doc->eoDevice.name = InFolder("CROSS.eod").c_str();
+    doc->eoDevice.AddPointSorted(CObjectPoint("E1", 0.0, 0.0, 0.0));
+    struct Case {
+        std::string name;     // the set's stored name
+        std::string expected; // its name after the open
+    } const cases[] = {
+        {InFolder("Victim.kst"), InFolder("Victim.xyz")},              // the project itself
+        {InFolder("Victim.kst.ini"), InFolder("Victim.kst.xyz")},      // its settings file
+        {InFolder("Image001.tif"), InFolder("Image001.xyz")},          // an image of the project
+        {(old / "Other.kst").string(), InFolder("Other.xyz")},         // another project
+        {(old / "CROSS.eod").string(), InFolder("CROSS.xyz")},         // the EO device's file
+        {(old / "Pts.xyz").string(), InFolder("Pts1.xyz")},            // the next set's file
+        {InFolder("Pts.xyz"), InFolder("Pts.xyz")},                    // its own file, rewritten
+        {(old / "Moved.xyz").string(), InFolder("Moved.xyz")},         // a coordinate file moved along
+        {InFolder("Pipe.xyz"), InFolder("Pipe1.xyz")},                 // a pipe is no file
+        {InFolder("New.xyz"), InFolder("New.xyz")},                    // nothing there yet
+    };
+    double x = 1.0;
+    for (const Case& test : cases) {
+        CPointSet* set = doc->pointSets.AddNew();
+        set->name = test.name.c_str();
+        set->AddPointSorted(CObjectPoint("P1", x, 2.0, 3.0));
+        set->AddPointSorted(CObjectPoint("P2", 4.0, 5.0, x));
+        x += 1.0;
+    }
+    const std::string path = InFolder("Victim.kst");
+    ASSERT_TRUE(SaveProjectDocument(*doc, path.c_str()).ok);
+    ASSERT_TRUE(fs::exists(path + ".ini"));
+    auto other = std::make_unique<CProjectDocument>();
+    ASSERT_TRUE(ReadWriteProjectFile(*other, InFolder("Other.kst").c_str(), PROJECT_FILE_SAVE).ok);
+    WriteBytes(InFolder("Image001.tif"), std::string("II*\0\x08\0\0\0", 8) + " 1 2 3\r\n");
+    WriteBytes(InFolder("CROSS.eod"), "E1 0 0 0\r\nE2 100 0 0\r\n");
+    WriteBytes(InFolder("Pts.xyz"), "OLD 9 9 9\r\n");
+    WriteBytes(InFolder("Moved.xyz"), "P1 0 0 0\r\n");
+    ASSERT_EQ(::mkfifo(InFolder("Pipe.xyz").c_str(), 0600), 0);
+    const std::vector<std::string> keep = {path, path + ".ini", InFolder("Image001.tif"), InFolder("Other.kst"),
+                                           InFolder("CROSS.eod")};
+    std::vector<std::string> before;
+    for (const std::string& file : keep)
+        before.push_back(ReadBytes(file));
+
+    TakeCapturedMessages();
+    auto loaded = std::make_unique<CProjectDocument>();
+    const CProjectFileResult result = OpenProjectDocument(*loaded, path.c_str());
+    ASSERT_TRUE(result.ok) << result.message.GetText();
+    EXPECT_TRUE(result.changedByLoad);
+    EXPECT_TRUE(TakeCapturedMessages().empty());
+    for (std::size_t i = 0; i < keep.size(); ++i)
+        EXPECT_EQ(ReadBytes(keep[i]), before[i]) << keep[i];
+    EXPECT_TRUE(fs::is_fifo(InFolder("Pipe.xyz")));
+
+    ASSERT_EQ(loaded->pointSets.GetSize(), static_cast<int>(std::size(cases)));
+    for (int i = 0; i < loaded->pointSets.GetSize(); ++i) {
+        const CPointSet* set = loaded->pointSets.GetAt(i);
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(std::string(set->name.GetText()), cases[i].expected);
+        CPointSet back;
+        ASSERT_TRUE(back.Load(set->name.GetText()));
+        ASSERT_EQ(back.GetSize(), 2);
+        EXPECT_EQ(back.GetAt(0)->x, set->GetAt(0)->x);
+        EXPECT_EQ(back.GetAt(1)->z, set->GetAt(1)->z);
+    }
+    // The project opens again as it was saved: nothing in it was damaged.
+    auto again = std::make_unique<CProjectDocument>();
+    EXPECT_TRUE(ReadWriteProjectFile(*again, path.c_str(), PROJECT_FILE_LOAD).ok);
+    EXPECT_EQ(again->pointSets.GetSize(), static_cast<int>(std::size(cases)));
 }
 
 TEST_F(ProjectFileTest, ScaleBarsFollowTheDatabaseAndOpenSharesCalibrationModes)

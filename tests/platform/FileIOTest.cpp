@@ -5,6 +5,8 @@
 #include "TestFiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -160,6 +162,43 @@ TEST(FileRename, NewFilesNeverTouchWhatIsThere)
     ASSERT_EQ(::symlink(temp.File("elsewhere.xyz").c_str(), link.c_str()), 0);
     EXPECT_FALSE(CreateNewFile(link, error));
     EXPECT_NE(::access(temp.File("elsewhere.xyz").c_str(), F_OK), 0);
+}
+
+// A copy is made whole at a free name or not at all; nothing there is replaced.
+TEST(FileRename, CopiesNeverReplaceAndFailWhole)
+{
+    TempFolder temp;
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 31u);
+    const std::string from = temp.Write("from.xyz", bytes);
+    std::string error;
+    EXPECT_TRUE(CopyRegularFile(from, temp.File("copy.xyz"), error)) << error;
+    EXPECT_EQ(ReadFileBytes(temp.File("copy.xyz")), bytes);
+
+    const std::string kept = temp.Write("kept.xyz", "user data\r\n");
+    EXPECT_FALSE(CopyRegularFile(from, kept, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadFileBytes(kept), "user data\r\n");
+
+    // A pipe is refused at once, as source or as target.
+    const std::string pipe = temp.File("pipe.xyz");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(CopyRegularFile(pipe, temp.File("fromPipe.xyz"), error));
+    EXPECT_FALSE(CopyRegularFile(from, pipe, error));
+
+    // A full disk leaves no file behind.
+    const FileWriteFunction previous = SetFileWriteFunction([](int, const void*, std::size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    EXPECT_FALSE(CopyRegularFile(from, temp.File("full.xyz"), error));
+    SetFileWriteFunction(previous);
+    EXPECT_EQ(error, SystemErrorText(ENOSPC));
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path()))
+        entries += entry.path().filename() != "pipe.xyz";
+    EXPECT_EQ(entries, 3); // from, copy and kept
 }
 
 } // namespace file_io_rename_test

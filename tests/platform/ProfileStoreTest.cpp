@@ -1,8 +1,10 @@
 #include "ProfileStore.h"
+#include "FileIO.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -178,6 +180,24 @@ TEST(ProfileStore, FailedFlushLeavesOldFileIntact)
     bad.WriteString("A", "k", "v");
     EXPECT_FALSE(bad.Flush());
     EXPECT_TRUE(bad.IsModified());
+    EXPECT_EQ(bad.GetLastError(), blocker.string() + ": " + SystemErrorText(ENOTDIR));
+    EXPECT_EQ(bad.GetString("A", "k"), "v"); // kept for the next try
+
+    // The target is a folder: the reason says so, and a later flush that
+    // can write clears it.
+    const fs::path folder = dir / "folder.ini";
+    fs::create_directory(folder);
+    CProfileStore blocked(folder.string());
+    blocked.WriteString("A", "k", "v");
+    EXPECT_FALSE(blocked.Flush());
+    EXPECT_EQ(blocked.GetLastError(), "it is a folder, not a file");
+    fs::remove(folder);
+    EXPECT_TRUE(blocked.Flush());
+    EXPECT_EQ(blocked.GetLastError(), "");
+    EXPECT_EQ(ReadAll(folder), "[A]\r\nk=v\r\n");
+    CProfileStore nowhere;
+    EXPECT_FALSE(nowhere.Flush());
+    EXPECT_FALSE(nowhere.GetLastError().empty());
 
     // A read-only folder: the temporary file cannot be made, the old file stays.
     if (geteuid() != 0) { // root ignores permissions

@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -338,6 +339,41 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         for (int x = 0; x < shot.width(); ++x)
             shot.scanLine(y)[x] = uint8_t(store.GetPixel(0, y, x));
     shot.save(TestOutputFolder() + "/simulated-sample-image.png");
+    Stop();
+}
+
+// An ellipse file's name taken by a pipe: that file is refused at once with
+// its name and reason, the program goes on and the other images' files are
+// written.
+TEST_F(ImageCommands, SimulateImagesEllipseFileUnderAPipeIsRefusedAtOnce)
+{
+    CKestrelonDoc* doc = OpenSample();
+    ASSERT_TRUE(doc);
+    ASSERT_GE(doc->images.GetSize(), 2);
+    const QString out = scratch.filePath(QStringLiteral("piped"));
+    QDir().mkpath(out);
+    AddTargets(doc, out);
+    const QString pipe = out + "/" + QString::fromLatin1(doc->images.GetAt(0)->name.GetText()) + "_ellipses.txt";
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    dialogs.push_back([&](CDialog& dialog) {
+        dialog.Item<QCheckBox>(1411)->click();
+        dialog.Item<QCheckBox>(1414)->click();
+        SetWindowText(dialog.GetDlgItem(1396), out);
+        dialog.OnOK();
+        return dialog.result();
+    });
+    TakeMessages();
+    Frame()->UpdateCmdUI();
+    QAction* simulate = Frame()->GetAction(33085);
+    ASSERT_TRUE(simulate->isEnabled());
+    simulate->trigger();
+    Settle();
+    const std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "The file " + pipe.toStdString() + " could not be written: it is a pipe, not a file.");
+    EXPECT_TRUE(QFileInfo(pipe).exists());
+    const QString second = out + "/" + QString::fromLatin1(doc->images.GetAt(1)->name.GetText()) + "_ellipses.txt";
+    EXPECT_GT(QFileInfo(second).size(), 0);
     Stop();
 }
 

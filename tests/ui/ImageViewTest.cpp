@@ -13,6 +13,7 @@
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "FiducialDialogs.h"
+#include "FileIO.h"
 #include "MeasurementTool.h"
 #include "TargetRenderer.h"
 
@@ -26,6 +27,7 @@
 #include <QMenu>
 #include <QMdiSubWindow>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,6 +36,8 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -1266,6 +1270,49 @@ TEST_F(ImageViewCommands, IntensityFileHoldsTheGreyValuesOfTheShownPart)
     TakeMessages();
     EXPECT_FALSE(view->WriteIntensityFile(scratch.filePath(QStringLiteral("missing/intensity.txt"))));
     EXPECT_EQ(TakeMessages().size(), 1u);
+}
+
+// The intensity file is written whole or not at all: a pipe under its name
+// is refused at once and a full disk leaves the old file as it was.
+TEST_F(ImageViewCommands, IntensityFileNeverBlocksNorTruncates)
+{
+    SetUpView();
+    const auto output = [&](const QString& path) {
+        files = {path};
+        QAction* action = Frame()->GetAction(381);
+        Frame()->UpdateCmdUI();
+        ASSERT_TRUE(action->isEnabled());
+        action->trigger();
+        Settle();
+    };
+    const QString pipe = scratch.filePath(QStringLiteral("pipe.txt"));
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    TakeMessages();
+    output(pipe);
+    std::vector<std::string> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(pipe.toStdString()), std::string::npos);
+    EXPECT_NE(messages[0].find("pipe"), std::string::npos);
+    EXPECT_TRUE(QFileInfo(pipe).exists());
+
+    const QString kept = scratch.filePath(QStringLiteral("kept.txt"));
+    {
+        QFile f(kept);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old values\r\n");
+    }
+    const FileWriteFunction previous = SetFileWriteFunction([](int, const void*, std::size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    output(kept);
+    SetFileWriteFunction(previous);
+    messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(SystemErrorText(ENOSPC)), std::string::npos);
+    QFile f(kept);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("old values\r\n"));
 }
 
 TEST_F(ImageViewCommands, EODeviceClicksWalkItsLabelsAndResectAfterTheLast)

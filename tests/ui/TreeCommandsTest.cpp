@@ -7,6 +7,8 @@
 #include "KestrelonDoc.h"
 #include "CreateEmptyImagesDlg.h"
 #include "DeviceDialogs.h"
+#include "FileIO.h"
+#include "Message.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
 #include "PointList.h"
@@ -15,11 +17,15 @@
 #include "PointSet.h"
 #include "PointSetList.h"
 #include "RelativeOrientationDlg.h"
+#include "CmdTarget.h"
 #include "Controls.h"
 #include "TransformationDialog.h"
 
 #include <QFile>
 #include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QTimer>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +34,11 @@
 #include <QMenu>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 
@@ -83,6 +93,36 @@ protected:
         AddPointSet(*doc, scratch.filePath(QStringLiteral("Other.xyz")).toLatin1().constData());
         doc->eoDevice.SetName("Probe");
         doc->UpdateAllViews();
+    }
+    // Right-clicks the item and chooses the command in the menu that opens,
+    // as the user does. False when the menu had no such enabled command.
+    bool ChooseFromContextMenu(QTreeWidgetItem* item, int id)
+    {
+        tree->scrollToItem(item);
+        const QPoint at = tree->visualItemRect(item).center();
+        bool chosen = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            poll.stop();
+            for (QAction* a : menu->actions())
+                if (ActionId(a) == id && a->isEnabled()) {
+                    menu->setActiveAction(a);
+                    chosen = true;
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    return;
+                }
+            menu->close();
+        });
+        poll.start();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(tree->viewport(), &event);
+        poll.stop();
+        Settle();
+        return chosen;
     }
     QTreeWidgetItem* Item(const QString& text) const
     {
@@ -798,6 +838,67 @@ TEST_F(TreeCommands, EODeviceDatabaseAdditions)
     ASSERT_TRUE(profile.open(QIODevice::ReadOnly));
     const QByteArray text = profile.readAll();
     EXPECT_TRUE(text.contains("New EO Device1"));
+}
+
+// A database edit whose profile cannot be written is told with the file and
+// the reason and stays in memory; the save at the end offers to try again
+// and then writes it.
+TEST_F(TreeCommands, DatabaseEditsSurviveAProfileThatCannotBeWritten)
+{
+    NewProject();
+    std::atomic<bool> fullDisk{true};
+    const FileWriteFunction previous = SetFileWriteFunction([&](int fd, const void* data, std::size_t size) -> ssize_t {
+        if (fullDisk) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::write(fd, data, size);
+    });
+    const std::string profile = app->GetProfilePath();
+    const std::string failure = "The profile file " + profile + " could not be written: " + SystemErrorText(ENOSPC) + ".";
+    dialogs.push_back([](CDialog&) { return int(QDialog::Rejected); });
+    TakeMessages();
+    ASSERT_TRUE(ChooseFromContextMenu(tree->EODeviceDatabase(), ID_TREE_DB_ADD_EO_DEVICE));
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{failure + "\nThe database changes are kept and written again "
+                                                                 "with the next change and when the program ends."});
+    ASSERT_NE(app->eoDeviceDatabase.FindByName("New EO Device"), nullptr);
+    QFile file(QString::fromStdString(profile));
+    EXPECT_FALSE(file.open(QIODevice::ReadOnly) && file.readAll().contains("New EO Device"));
+    file.close();
+
+    // At the end: the first save fails, the user tries again with room on the disk.
+    std::vector<std::string> asked;
+    SetMessageBoxHandler([&](const char* text, const char*, unsigned type) {
+        asked.emplace_back(text);
+        if ((type & MB_TYPEMASK) == MB_YESNO && asked.back().find("Try again?") != std::string::npos) {
+            fullDisk = false;
+            return int(IDYES);
+        }
+        return DefaultMessageAnswer(type);
+    });
+    Stop();
+    SetFileWriteFunction(previous);
+    const std::string retry = failure + "\nThe database changes will be lost. Try again?";
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), retry), 1);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("New EO Device"));
+}
+
+// "Export DXF..." onto a name it cannot write says which file and why.
+TEST_F(TreeCommands, ExportDxfThatCannotBeWrittenSaysWhy)
+{
+    NewProject();
+    Populate();
+    QTreeWidgetItem* item = Item(QStringLiteral("Other"));
+    ASSERT_NE(item, nullptr);
+    const QString blocked = scratch.filePath(QStringLiteral("blocked.dxf"));
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    files = {blocked};
+    TakeMessages();
+    ASSERT_TRUE(ChooseFromContextMenu(item, ID_TREE_EXPORT_DXF));
+    EXPECT_EQ(TakeMessages(),
+              std::vector<std::string>{"Cannot write " + blocked.toStdString() + ": it is a folder, not a file"});
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
 // While the tree is the active view it refreshes the other views on "Full

@@ -197,7 +197,13 @@ bool CKestrelonApp::InitInstance(const QStringList& arguments)
 int CKestrelonApp::ExitInstance()
 {
     WriteRecentFiles(GetProfile());
-    SaveDatabases(0);
+    // The last chance to keep the database changes: the user may free the
+    // disk or the folder and try again.
+    while (!SaveDatabases(0)) {
+        const std::string text = GetWriteFailureText() + "\nThe database changes will be lost. Try again?";
+        if (AfxMessageBox(text.c_str(), MB_YESNO | MB_ICONWARNING) != IDYES)
+            break;
+    }
     delete imageTemplate;
     imageTemplate = nullptr;
     return 0;

@@ -681,8 +681,9 @@ bool CKestrelonDoc::CopyForImport(const QString& chosen, const CFilePath& destin
     const QString target = Absolute(FromCp1252(destination.GetText()));
     if (target == Absolute(chosen))
         return true;
-    // QFile::copy never replaces an existing file.
-    if (!QFile::copy(chosen, target))
+    // The copy never replaces an existing file.
+    std::string error;
+    if (!CopyRegularFile(ToCp1252(chosen), ToCp1252(target), error))
         return false;
     copied = true;
     return true;

@@ -281,7 +281,7 @@ void CKestrelonView::RegisterTreeCommands()
         }
         CDxfWriter writer(ToCp1252(path).c_str());
         if (!writer.WritePointSet(m_pSelectedPointSet))
-            AfxMessageBox(("Cannot write " + ToCp1252(path)).c_str(), MB_ICONERROR);
+            AfxMessageBox(("Cannot write " + ToCp1252(path) + ": " + writer.GetError()).c_str(), MB_ICONERROR);
     });
     OnCommand(ID_TREE_PRJ_REMOVE_CAMERA, [this] { OnRemoveCameraFromProject(); });
     OnCommand(ID_TREE_DB_REMOVE_SCALEBAR, [this] { OnRemoveDatabaseScaleBar(); });

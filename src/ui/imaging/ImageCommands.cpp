@@ -3,6 +3,7 @@
 #include "Camera.h"
 #include "Controls.h"
 #include "EllipseRecord.h"
+#include "FileIO.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "ImageObservation.h"
@@ -32,7 +33,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -212,12 +212,10 @@ bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder)
     if (text.empty())
         return true;
     const std::string path = std::string(folder.GetText()) + "/" + image.name.GetText() + "_ellipses.txt";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (out)
+    std::string error;
+    if (WriteFileAtomically(path, text.data(), text.size(), error))
         return true;
-    const std::string message = "The file " + path + " could not be written.";
+    const std::string message = "The file " + path + " could not be written: " + error + ".";
     AfxMessageBox(message.c_str(), MB_ICONERROR);
     return false;
 }

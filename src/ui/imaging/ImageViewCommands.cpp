@@ -9,6 +9,7 @@
 #include "CentroidSettings.h"
 #include "EpipolarLine.h"
 #include "FiducialDialogs.h"
+#include "FileIO.h"
 #include "Hooks.h"
 #include "Hub.h"
 #include "KestrelonDoc.h"
@@ -340,8 +341,8 @@ bool CImageView::WriteIntensityFile(const QString& path)
     const int right = std::min(visible.right, picture->GetWidth() - 1);
     const int bottom = std::min(visible.bottom, picture->GetHeight() - 1);
     const std::string name = ToCp1252(path);
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    bool ok = file != nullptr;
+    CAtomicFile file;
+    bool ok = file.Open(name);
     std::string line;
     for (int row = top; ok && row <= bottom; ++row) {
         line.clear();
@@ -351,12 +352,12 @@ bool CImageView::WriteIntensityFile(const QString& path)
             line += field;
         }
         line += "\r\n";
-        ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+        ok = file.Write(line.data(), line.size());
     }
-    if (file && std::fclose(file) != 0)
-        ok = false;
+    // A failed step leaves the old file as it was.
+    ok = file.Commit() && ok;
     if (!ok) {
-        const std::string text = "The intensity file could not be written:\n" + name;
+        const std::string text = "The intensity file could not be written:\n" + name + "\n" + file.GetError();
         AfxMessageBox(text.c_str(), MB_OK | MB_ICONERROR);
     }
     return ok;
