@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(build-essential cmake ninja-build pkg-config libnewmat10-dev libtiff-dev
   libjpeg-dev qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libgtest-dev
   libbenchmark-dev xvfb xauth locales clang libclang-rt-14-dev poppler-utils
-  libsuitesparse-dev
+  libsuitesparse-dev lld
   libopenblas0-pthread)
 
 missing=()
