@@ -65,6 +65,8 @@ public:
     // from the disc list, as selection mode draws them.
     void SetDirectDiscs(bool direct) { m_bDirectDiscs = direct; }
     int GetDiscBufferBuilds() const { return m_nDiscBuilds; }
+    // The discs' triangles the last picture drew.
+    int GetDiscTriangles() const { return m_nDiscIndices / 3; }
     // The points that have a disc.
     int GetDiscCount() const;
     bool DrawNormals(int nameBase, double scale);
