@@ -126,6 +126,43 @@ TEST_F(ThreeDViewLayers, LabelsAndDiscsFromTheBuffersMatchTheDirectDrawing)
     EXPECT_EQ(Differ(direct, Grab(view)), 0);
 }
 
+// Thousands of discs a pixel or two across, seen whole and cut by the
+// window's edge: most of their triangles cover no pixel centre and are left
+// out, and the picture is the direct drawing's to the pixel.
+TEST_F(ThreeDViewLayers, TinyDiscsFromTheBuffersMatchTheDirectDrawing)
+{
+    Scatter(3000, 11);
+    for (int i = 0; i < set.GetSize(); ++i) {
+        CObjectPoint* p = set.GetAt(i);
+        if (i % 3 == 0)
+            p->SetNormal(0.3, -0.2, 0.9);
+        p->radius = 1.0 + 0.75 * (i % 4);
+    }
+    C3DView view;
+    if (!Show(view))
+        GTEST_SKIP() << "the view has no OpenGL context";
+    const double sides[][2] = {{0, 0}, {-35, 20}, {60, -110}, {170, 45}};
+    for (const auto& side : sides) {
+        view.SetRotation(side[0], side[1], 0.0);
+        view.SetDirectDrawing(true);
+        const QImage direct = Grab(view);
+        view.SetDirectDrawing(false);
+        view.SetRotation(side[0], side[1], 0.0);
+        const QImage buffered = Grab(view);
+        const std::string at = std::to_string(side[0]) + ", " + std::to_string(side[1]);
+        EXPECT_GT(Lit(direct), 1000) << at;
+        EXPECT_EQ(Differ(direct, buffered), 0) << at;
+        const int triangles = view.GetPointDrawer().GetDiscTriangles();
+        EXPECT_GT(triangles, 0) << at;
+        EXPECT_LT(triangles, 18 * 3000 / 4) << at; // of 18 per disc shown
+    }
+    view.SetPan(300.0f, -200.0f);
+    view.SetDirectDrawing(true);
+    const QImage direct = Grab(view);
+    view.SetDirectDrawing(false);
+    EXPECT_EQ(Differ(direct, Grab(view)), 0);
+}
+
 // Labels and discs take part in the thinned pass: 40,001 labels and 26,667
 // discs give every third label and every second disc.
 TEST_F(ThreeDViewLayers, LabelsAndDiscsAreThinnedWhileMoving)

@@ -15,10 +15,12 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <tuple>
+#include <thread>
 #include <unordered_set>
 
 namespace {
@@ -188,8 +190,10 @@ void CPointSymbolDrawer::DeleteBuffers()
     m_unselected.destroy();
     m_selected.destroy();
     m_discBuffer.destroy();
+    m_discOrder.destroy();
     m_nDiscsInBuffer = 0;
     m_bDiscsValid = false;
+    m_bDiscOrderValid = false;
     m_nUnselected = m_nSelected = 0;
     m_bBuffersValid = false;
 }
@@ -331,6 +335,8 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
     }
     std::vector<DiscVertex> vertices;
     vertices.reserve(m_discs.size() * size_t(kDiscStride));
+    m_discVertices.clear();
+    m_discVertices.reserve(m_discs.size() * 60);
     m_discShapes.clear();
     m_discShapes.reserve(m_discs.size() * 7);
     for (int i : m_discs) {
@@ -354,6 +360,7 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
             v.colour[0] = v.colour[1] = v.colour[2] = c;
             v.colour[3] = 255;
             vertices.push_back(v);
+            m_discVertices.insert(m_discVertices.end(), v.at, v.at + 3);
         }
         if (first > 0) {
             // Degenerate triangles from the last disc's end to this start.
@@ -366,6 +373,7 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
     m_nDiscsInBuffer = vertices.empty() ? 0 : int((vertices.size() + 2) / kDiscStride);
     m_fDiscSize = pointSize;
     m_bDiscsValid = true;
+    m_bDiscOrderValid = false;
     if (m_nDiscsInBuffer == 0)
         return;
     if (!m_discBuffer.isCreated() && !m_discBuffer.create()) {
@@ -385,17 +393,96 @@ void CPointSymbolDrawer::DrawDiscBuffer(float pointSize)
         return;
     glPushMatrix();
     glTranslated(m_discOrigin[0], m_discOrigin[1], m_discOrigin[2]);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_COLOR_ARRAY);
-    glVertexPointer(3, GL_FLOAT, sizeof(DiscVertex), nullptr);
-    glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(DiscVertex), reinterpret_cast<const void*>(offsetof(DiscVertex, colour)));
-    // Discs seen from behind (culled anyway) and discs wholly outside the
-    // clip volume are left out; runs of neighbours in the buffer are one
-    // range of the strip.
-    double modelview[16], projection[16], m[16];
+    double modelview[16], projection[16], m[21];
     glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
     glGetDoublev(GL_PROJECTION_MATRIX, projection);
     MultiplyMatrices(projection, modelview, m);
+    GLint viewport[4] = {0, 0, 1, 1};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    for (int k = 0; k < 4; ++k)
+        m[16 + k] = viewport[k];
+    m[20] = m_nDiscStride;
+    if (!m_bDiscOrderValid || !std::equal(m, m + 21, m_discOrderFor))
+        BuildDiscOrder(modelview, m);
+    if (m_nDiscIndices > 0 && m_discOrder.bind()) {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(3, GL_FLOAT, sizeof(DiscVertex), nullptr);
+        glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(DiscVertex),
+                       reinterpret_cast<const void*>(offsetof(DiscVertex, colour)));
+        glDrawElements(GL_TRIANGLES, m_nDiscIndices, GL_UNSIGNED_INT, nullptr);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+        m_discOrder.release();
+    }
+    glPopMatrix();
+    m_discBuffer.release();
+}
+
+namespace {
+
+// The strip's triangles as it draws them: odd ones with their first two
+// vertices swapped, so that all keep the winding.
+const std::array<unsigned, 54> kStripTriangles = [] {
+    std::array<unsigned, 54> order{};
+    for (unsigned t = 0; t < 18; ++t) {
+        const unsigned odd = t & 1u;
+        order[3 * t] = t + odd;
+        order[3 * t + 1] = t + 1 - odd;
+        order[3 * t + 2] = t + 2;
+    }
+    return order;
+}();
+
+// Whether the window triangle (a, b, c) may hold a pixel centre: true unless
+// every centre near it lies outside an edge by more than the margin, which
+// covers the rounding of the transform and of the rasteriser's snapping.
+bool MayCoverCentre(const double* a, const double* b, const double* c)
+{
+    constexpr double kMargin = 1.0 / 64.0;
+    const double lo[2] = {std::min({a[0], b[0], c[0]}) - kMargin, std::min({a[1], b[1], c[1]}) - kMargin};
+    const double hi[2] = {std::max({a[0], b[0], c[0]}) + kMargin, std::max({a[1], b[1], c[1]}) + kMargin};
+    const double x0 = std::ceil(lo[0] - 0.5), x1 = std::floor(hi[0] - 0.5);
+    const double y0 = std::ceil(lo[1] - 0.5), y1 = std::floor(hi[1] - 0.5);
+    if (x0 > x1 || y0 > y1)
+        return false;
+    const double area = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+    const double* v[3] = {a, b, c};
+    double edge[3][3]; // inward unit normal and offset of each edge
+    for (int e = 0; e < 3; ++e) {
+        const double* p = v[e];
+        const double* q = v[(e + 1) % 3];
+        const double dx = q[0] - p[0], dy = q[1] - p[1];
+        const double length = std::sqrt(dx * dx + dy * dy);
+        if (length < 1e-9 || std::fabs(area) < 1e-9)
+            return true; // a sliver: its box decides
+        const double sign = area > 0.0 ? 1.0 : -1.0;
+        edge[e][0] = -dy * sign / length;
+        edge[e][1] = dx * sign / length;
+        edge[e][2] = -(edge[e][0] * p[0] + edge[e][1] * p[1]);
+    }
+    for (double y = y0; y <= y1; ++y)
+        for (double x = x0; x <= x1; ++x) {
+            const double px = x + 0.5, py = y + 0.5;
+            bool inside = true;
+            for (int e = 0; e < 3 && inside; ++e)
+                inside = edge[e][0] * px + edge[e][1] * py + edge[e][2] >= -kMargin;
+            if (inside)
+                return true;
+        }
+    return false;
+}
+
+} // namespace
+
+void CPointSymbolDrawer::BuildDiscOrder(const double modelview[16], const double m[21])
+{
+    std::copy(m, m + 21, m_discOrderFor);
+    m_bDiscOrderValid = true;
+    // Discs seen from behind (culled anyway) and discs wholly outside the
+    // clip volume are left out, and of the others the triangles that cover
+    // no pixel centre (most of a disc a few pixels across): what is drawn
+    // stays the same, in the same order.
     double eye[3];
     for (int j = 0; j < 3; ++j)
         eye[j] = -(modelview[j * 4 + 0] * modelview[12] + modelview[j * 4 + 1] * modelview[13] +
@@ -411,43 +498,75 @@ void CPointSymbolDrawer::DrawDiscBuffer(float pointSize)
         }
         reach[k] = std::sqrt(sq);
     }
-    m_discFirsts.clear();
-    m_discCounts.clear();
-    int runStart = -1, runEnd = -1;
-    const auto flush = [&] {
-        if (runStart >= 0) {
-            m_discFirsts.push_back(kDiscStride * runStart);
-            m_discCounts.push_back(kDiscStride * (runEnd - runStart) + 20);
-        }
-        runStart = -1;
-    };
-    for (int i = 0; i < m_nDiscsInBuffer; i += m_nDiscStride) {
-        const double* s = &m_discShapes[size_t(7) * size_t(i)];
-        const double* at = s; // the matrices hold the translation to the origin
-        bool shown = s[3] * (eye[0] - at[0]) + s[4] * (eye[1] - at[1]) + s[5] * (eye[2] - at[2]) > 0.0;
-        if (shown) {
-            double clip[4];
-            ToClip(m, at, clip);
-            for (int k = 0; k < 6 && shown; ++k) {
-                const int axis = k / 2;
-                const double d = k % 2 == 0 ? clip[3] + clip[axis] : clip[3] - clip[axis];
-                shown = d >= -s[6] * reach[k];
+    const double* viewport = m + 16;
+    const int stride = m_nDiscStride;
+    const auto cull = [&](int from, int to, std::vector<unsigned>& out) {
+        for (int i = from; i < to; i += stride) {
+            const double* s = &m_discShapes[size_t(7) * size_t(i)];
+            const double* at = s; // the matrices hold the translation to the origin
+            bool shown = s[3] * (eye[0] - at[0]) + s[4] * (eye[1] - at[1]) + s[5] * (eye[2] - at[2]) > 0.0;
+            if (shown) {
+                double clip[4];
+                ToClip(m, at, clip);
+                for (int k = 0; k < 6 && shown; ++k) {
+                    const int axis = k / 2;
+                    const double d = k % 2 == 0 ? clip[3] + clip[axis] : clip[3] - clip[axis];
+                    shown = d >= -s[6] * reach[k];
+                }
+            }
+            if (!shown)
+                continue;
+            const unsigned first = unsigned(kDiscStride) * unsigned(i);
+            // The strip's vertices in window coordinates; a disc reaching
+            // beyond the near or far plane keeps all its triangles.
+            double window[20][2];
+            bool inDepth = true;
+            for (int j = 0; j < 20 && inDepth; ++j) {
+                const float* f = &m_discVertices[size_t(60) * size_t(i) + size_t(3 * j)];
+                const double p[3] = {f[0], f[1], f[2]};
+                double clip[4];
+                ToClip(m, p, clip);
+                inDepth = clip[3] > 0.0 && std::fabs(clip[2]) < clip[3];
+                if (inDepth) {
+                    window[j][0] = viewport[0] + (clip[0] / clip[3] * 0.5 + 0.5) * viewport[2];
+                    window[j][1] = viewport[1] + (clip[1] / clip[3] * 0.5 + 0.5) * viewport[3];
+                }
+            }
+            for (int t = 0; t < 18; ++t) {
+                const unsigned* v = &kStripTriangles[size_t(3 * t)];
+                if (!inDepth || MayCoverCentre(window[v[0]], window[v[1]], window[v[2]]))
+                    out.insert(out.end(), {first + v[0], first + v[1], first + v[2]});
             }
         }
-        if (!shown)
-            continue;
-        if (m_nDiscStride > 1 || runStart < 0 || i != runEnd + 1)
-            flush();
-        if (runStart < 0)
-            runStart = i;
-        runEnd = i;
+    };
+    // Runs of discs over a few threads, joined in the buffer's order.
+    const int discs = m_nDiscsInBuffer;
+    const int parts = discs / stride >= 8192 ? 4 : 1;
+    std::vector<std::vector<unsigned>> pieces(static_cast<size_t>(parts));
+    const auto from = [&](int part) {
+        const int step = (discs + parts - 1) / parts;
+        const int at = std::min(discs, part * step);
+        return (at + stride - 1) / stride * stride; // on the thinning's grid
+    };
+    std::vector<std::thread> workers;
+    for (int part = 1; part < parts; ++part)
+        workers.emplace_back([&, part] { cull(from(part), from(part + 1), pieces[size_t(part)]); });
+    cull(from(0), from(1), pieces[0]);
+    for (std::thread& worker : workers)
+        worker.join();
+    m_discIndices.clear();
+    for (const std::vector<unsigned>& piece : pieces)
+        m_discIndices.insert(m_discIndices.end(), piece.begin(), piece.end());
+    m_nDiscIndices = int(m_discIndices.size());
+    if (m_nDiscIndices == 0)
+        return;
+    if (!m_discOrder.isCreated() && !m_discOrder.create()) {
+        m_nDiscIndices = 0;
+        return;
     }
-    flush();
-    MultiDrawArrays(GL_TRIANGLE_STRIP, m_discFirsts, m_discCounts);
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glPopMatrix();
-    m_discBuffer.release();
+    m_discOrder.bind();
+    m_discOrder.allocate(m_discIndices.data(), int(m_discIndices.size() * sizeof(unsigned)));
+    m_discOrder.release();
 }
 
 bool CPointSymbolDrawer::AnyInside(const double m[16], double offset) const

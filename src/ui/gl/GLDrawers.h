@@ -65,6 +65,8 @@ public:
     // from the disc list, as selection mode draws them.
     void SetDirectDiscs(bool direct) { m_bDirectDiscs = direct; }
     int GetDiscBufferBuilds() const { return m_nDiscBuilds; }
+    // The discs' triangles the last picture drew.
+    int GetDiscTriangles() const { return m_nDiscIndices / 3; }
     // The points that have a disc.
     int GetDiscCount() const;
     bool DrawNormals(int nameBase, double scale);
@@ -102,6 +104,7 @@ private:
     void DrawPointBuffer(QOpenGLBuffer& buffer, int count, float size);
     void BuildDiscBuffer(float pointSize);
     void DrawDiscBuffer(float pointSize);
+    void BuildDiscOrder(const double modelview[16], const double m[21]);
 
     const CObjectPointList* m_pPoints = nullptr;
     unsigned m_nDiscList = 0;
@@ -119,8 +122,16 @@ private:
     bool m_bDirectDiscs = false;
     int m_nDiscBuilds = 0;
     double m_discOrigin[3] = {0, 0, 0};
-    std::vector<int> m_discFirsts;
-    std::vector<int> m_discCounts;
+    // The strips' triangles that can cover a pixel centre under
+    // m_discOrderFor (projection x modelview, viewport, thinning), as indices
+    // into the buffer: made again only when one of them or the buffer
+    // changed.
+    QOpenGLBuffer m_discOrder{QOpenGLBuffer::IndexBuffer};
+    std::vector<float> m_discVertices; // the 20 strip vertices of each disc
+    std::vector<unsigned> m_discIndices;
+    int m_nDiscIndices = 0;
+    bool m_bDiscOrderValid = false;
+    double m_discOrderFor[21] = {};
     // Per disc of the buffer: centre relative to the origin, unit normal,
     // and the radius of the sphere that holds it.
     std::vector<double> m_discShapes;
