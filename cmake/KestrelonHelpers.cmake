@@ -142,6 +142,16 @@ function(kestrelon_tests folder)
     if(KESTRELON_TEST_OPTIMIZATION AND NOT _numeric)
       target_compile_options(${_exe} PRIVATE ${KESTRELON_TEST_OPTIMIZATION})
     endif()
+    # A program's test files compiled a few at a time (each file keeps its
+    # own namespace), so that the headers and the code they share are
+    # compiled once per batch.
+    if(KESTRELON_UNITY_TESTS)
+      set_target_properties(${_exe} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${KESTRELON_UNITY_TESTS})
+      # A fixture in a file's anonymous namespace is fine in a batch too.
+      if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${_exe} PRIVATE -Wno-subobject-linkage)
+      endif()
+    endif()
     if(_kind STREQUAL "workers")
       # Once for each number of worker threads; the run on two workers forces
       # the sparse reduced system, the others let the engine choose.

@@ -14,6 +14,8 @@
 
 using namespace bundletest;
 
+namespace error_propagation_test {
+
 namespace {
 
 using Dense = std::vector<std::vector<double>>;
@@ -318,3 +320,5 @@ TEST(ErrorPropagation, FailedRunLeavesCovariancesAlone)
     EXPECT_EQ(order, 0);
     EXPECT_EQ(net.summary.rmsTotal[0], 0.0);
 }
+
+} // namespace error_propagation_test

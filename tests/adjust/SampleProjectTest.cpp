@@ -22,6 +22,8 @@
 #include "SampleProject.h"
 #include "SyntheticScene.h"
 
+namespace sample_project_test {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -351,3 +353,5 @@ TEST_F(SampleProjectTest, RewritingGivesTheSameFileAndFailuresAreReported)
 }
 
 } // namespace
+
+} // namespace sample_project_test

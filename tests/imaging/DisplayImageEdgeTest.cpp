@@ -12,6 +12,8 @@
 #include "TiffDisplayImage.h"
 #include "TiffSupport.h"
 
+namespace display_image_edge_test {
+
 namespace {
 
 // A TIFF of constant grey directories of the given sizes, in file order.
@@ -193,3 +195,5 @@ TEST(DisplayImageEdges, EveryCase)
 }
 
 } // namespace
+
+} // namespace display_image_edge_test

@@ -9,6 +9,8 @@
 #include "ImageFiles.h"
 #include "TiffDisplayImage.h"
 
+namespace display_image_read_test {
+
 namespace {
 
 struct ReadCase {
@@ -150,3 +152,5 @@ TEST(DisplayImageRead, GreyValuesEqualThePicture)
 }
 
 } // namespace
+
+} // namespace display_image_read_test

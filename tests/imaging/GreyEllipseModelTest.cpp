@@ -17,6 +17,8 @@
 #include "RegionGrid.h"
 #include "TargetRenderer.h"
 
+namespace grey_ellipse_model_test {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -238,3 +240,5 @@ TEST(GreyEllipseModelTest, FitterMeasuresRenderedTargets)
 }
 
 } // namespace
+
+} // namespace grey_ellipse_model_test

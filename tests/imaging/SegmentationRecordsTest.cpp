@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace segmentation_records_test {
+
 namespace {
 
 const double kPi = std::acos(-1.0);
@@ -518,3 +520,5 @@ TEST(DetectorLists, NeighbourKeysRegionIdsAndLabelMerging)
         EXPECT_EQ(root->bottom, bottom);
     }
 }
+
+} // namespace segmentation_records_test

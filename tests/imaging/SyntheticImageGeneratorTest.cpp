@@ -19,6 +19,8 @@
 #include "TiffDisplayImage.h"
 #include "TiffFileReader.h"
 
+namespace synthetic_image_generator_test {
+
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -374,3 +376,5 @@ TEST(SyntheticImageGenerator, DefaultRadiusForTargetsWithoutOne)
         EXPECT_NEAR(covered, kPi * r.radius * r.radius, 0.02 * kPi * r.radius * r.radius + 0.5);
     }
 }
+
+} // namespace synthetic_image_generator_test

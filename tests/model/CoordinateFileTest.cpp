@@ -172,7 +172,7 @@ TEST(CoordinateReader, InvalidLabelsAreRefusedWithTheirLines)
         {std::string(240, 'L') + " 1 2 3\r\nq-2 1 2 3\r\n", {"Q-2"}, {1}},
         // Lines that are no point lines are not refused, whatever their first word.
         {"# Label X Y Z\n\nNAME.TOO 1 2\nP1 1 2 3\n", {"P1"}, {}},
-        {"P\xe91 1 2 3\n", {}, {1}},
+        {"P\xe9" "1 1 2 3\n", {}, {1}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.text);

@@ -9,6 +9,8 @@
 #include "NumericDerivative.h"
 #include "RecordBytes.h"
 
+namespace ellipse_record_test {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -337,3 +339,5 @@ TEST(EllipseArchive, RoundTripsWithOwnVersion)
     EXPECT_EQ(back.centreY, 4.0);
     for (int i = 0; i < 7; ++i) EXPECT_EQ(back.conic[i], e.conic[i]);
 }
+
+} // namespace ellipse_record_test

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <random>
 
+namespace rotation_test {
+
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -100,3 +102,5 @@ TEST(Rotation, RoundingPastTheVerticalStaysFinite)
     double R[3][3] = {{1, 0, 0}, {0, 0, 1}, {1.0 + 4e-16, 0, 0}};
     EXPECT_NEAR(PhiFromRotation(R), kPi / 2, 1e-12);
 }
+
+} // namespace rotation_test

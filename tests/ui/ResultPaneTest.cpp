@@ -27,7 +27,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace result_pane_test {
 
 constexpr int kRunTimeout = 300000; // ms; the sanitizer builds are slow
 constexpr double kShown = 0.0005;   // the lists show three decimals
@@ -146,7 +146,6 @@ protected:
     }
 };
 
-} // namespace
 
 // Triangulate after the Control set was listed, the bundle after Triangulate
 // was listed, the relative orientation after Bundle was listed: each time
@@ -281,3 +280,5 @@ TEST_F(ResultPane, EndedRunsShowTheirEndState)
         MenuCommand(c.command);
     }
 }
+
+} // namespace result_pane_test

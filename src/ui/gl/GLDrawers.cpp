@@ -137,6 +137,16 @@ void RotationMatrix(double angle, double x, double y, double z, double m[16])
     m[2] = x * z * t - y * s, m[6] = y * z * t + x * s, m[10] = z * z * t + c;
 }
 
+bool FillBuffer(QOpenGLBuffer& buffer, const void* data, int bytes)
+{
+    if (!buffer.isCreated() && !buffer.create())
+        return false;
+    buffer.bind();
+    buffer.allocate(data, bytes);
+    buffer.release();
+    return true;
+}
+
 void MultiDrawArrays(unsigned mode, const std::vector<int>& firsts, const std::vector<int>& counts)
 {
     using Function = void (*)(GLenum, const GLint*, const GLsizei*, GLsizei);
@@ -220,13 +230,8 @@ void CPointSymbolDrawer::BuildBuffers()
         *count = int(data->size() / 3);
         if (*count == 0)
             continue;
-        if (!buffer->isCreated() && !buffer->create()) {
+        if (!FillBuffer(*buffer, data->data(), int(data->size() * sizeof(float))))
             *count = 0;
-            continue;
-        }
-        buffer->bind();
-        buffer->allocate(data->data(), int(data->size() * sizeof(float)));
-        buffer->release();
     }
     m_bBuffersValid = true;
 }
@@ -376,13 +381,8 @@ void CPointSymbolDrawer::BuildDiscBuffer(float pointSize)
     m_bDiscOrderValid = false;
     if (m_nDiscsInBuffer == 0)
         return;
-    if (!m_discBuffer.isCreated() && !m_discBuffer.create()) {
+    if (!FillBuffer(m_discBuffer, vertices.data(), int(vertices.size() * sizeof(DiscVertex))))
         m_nDiscsInBuffer = 0;
-        return;
-    }
-    m_discBuffer.bind();
-    m_discBuffer.allocate(vertices.data(), int(vertices.size() * sizeof(DiscVertex)));
-    m_discBuffer.release();
 }
 
 void CPointSymbolDrawer::DrawDiscBuffer(float pointSize)
@@ -560,13 +560,8 @@ void CPointSymbolDrawer::BuildDiscOrder(const double modelview[16], const double
     m_nDiscIndices = int(m_discIndices.size());
     if (m_nDiscIndices == 0)
         return;
-    if (!m_discOrder.isCreated() && !m_discOrder.create()) {
+    if (!FillBuffer(m_discOrder, m_discIndices.data(), int(m_discIndices.size() * sizeof(unsigned))))
         m_nDiscIndices = 0;
-        return;
-    }
-    m_discOrder.bind();
-    m_discOrder.allocate(m_discIndices.data(), int(m_discIndices.size() * sizeof(unsigned)));
-    m_discOrder.release();
 }
 
 bool CPointSymbolDrawer::AnyInside(const double m[16], double offset) const
@@ -727,13 +722,8 @@ void CSegmentBuffer::Fill(const std::vector<double>& segments, const double orig
     m_nVertices = int(data.size() / 3);
     if (m_nVertices == 0)
         return;
-    if (!m_buffer.isCreated() && !m_buffer.create()) {
+    if (!FillBuffer(m_buffer, data.data(), int(data.size() * sizeof(float))))
         m_nVertices = 0;
-        return;
-    }
-    m_buffer.bind();
-    m_buffer.allocate(data.data(), int(data.size() * sizeof(float)));
-    m_buffer.release();
 }
 
 void CSegmentBuffer::Draw(float lineWidth)

@@ -25,6 +25,10 @@ void RotationMatrix(double angle, double x, double y, double z, double m[16]);
 // one glDrawArrays per range where the context lacks it.
 void MultiDrawArrays(unsigned mode, const std::vector<int>& firsts, const std::vector<int>& counts);
 
+// Fills `buffer`, made when it is not yet, with `bytes` bytes from `data`;
+// false when it cannot be made.
+bool FillBuffer(QOpenGLBuffer& buffer, const void* data, int bytes);
+
 // A GL_LINES segment between two point records; colour and name are the caller's.
 void DrawSegment(const CObjectPoint& a, const CObjectPoint& b);
 

@@ -281,13 +281,8 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
     m_nStride = 0;
     if (m_nLabels == 0)
         return;
-    if (!m_buffer.isCreated() && !m_buffer.create()) {
+    if (!FillBuffer(m_buffer, vertices.data(), int(vertices.size() * sizeof(LabelVertex))))
         m_nLabels = 0;
-        return;
-    }
-    m_buffer.bind();
-    m_buffer.allocate(vertices.data(), int(vertices.size() * sizeof(LabelVertex)));
-    m_buffer.release();
 }
 
 bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int stride)
