@@ -6,6 +6,8 @@
 
 #include "EllipseRecord.h"
 #include "Frames.h"
+#include "Hooks.h"
+#include "ImageView.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTest>
 
 #include <cmath>
@@ -342,6 +346,66 @@ TEST_F(Lists, PictureOfTheSampleCamerasImages)
     Settle();
     QDir().mkpath(TestOutputFolder());
     EXPECT_TRUE(images->grab().save(TestOutputFolder() + "/ProjectImagesList.png"));
+}
+
+// An image window deletes observations the project window lists: the list
+// shows what is left, and never reads the deleted ones when it paints.
+TEST_F(Lists, ObservationsFollowDeletionsInTheImageWindow)
+{
+    ASSERT_TRUE(Start({QStringLiteral("--nosplash"), WriteSample()}));
+    doc = GetActiveKestrelonDoc();
+    tree = Frame()->GetProjectTreeView();
+    ASSERT_TRUE(doc && tree);
+    Frame()->resize(1100, 800);
+    QTreeWidgetItem* camera = Item(tree->ProjectRoot(), "SampleCam");
+    ASSERT_TRUE(camera && camera->childCount() > 1);
+
+    struct Step {
+        const char* name;
+        std::function<void(CImageView*)> act;
+    };
+    const Step steps[] = {
+        {"delete by area: a drag over the window",
+         [](CImageView* view) {
+             AfxGetMainFrame()->OnCommandId(32818);
+             const QRect r = view->viewport()->rect();
+             QTest::mousePress(view->viewport(), Qt::LeftButton, {}, r.topLeft());
+             QTest::mouseMove(view->viewport(), r.bottomRight());
+             QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, r.bottomRight());
+             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+         }},
+        {"delete all from the image's menu",
+         [this](CImageView*) {
+             answers = {IDYES};
+             Frame()->OnCommandId(32876);
+         }},
+    };
+    int k = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        QTreeWidgetItem* item = camera->child(k++);
+        CProjectImage* image = doc->images.FindByName(ToCp1252(item->text(0)).c_str());
+        ASSERT_NE(image, nullptr);
+        auto* obs = Show<CObservationsListView>(item);
+        ASSERT_NE(obs, nullptr);
+        ASSERT_GT(obs->RowCount(), 4);
+        CImageView* view = OpenImageWindow(doc, image);
+        ASSERT_NE(view, nullptr);
+        Settle();
+        const int before = image->targets.GetSize();
+        step.act(view);
+        EXPECT_LT(image->targets.GetSize(), before);
+        obs->grab(); // paints every row
+        Settle();
+        int enabled = 0;
+        for (int i = 0; i < image->targets.GetSize(); ++i)
+            enabled += !image->GetObservationAt(i)->disabled;
+        EXPECT_EQ(obs->RowCount(), enabled);
+        for (int r = 0; r < obs->RowCount(); ++r)
+            EXPECT_NE(image->FindObservationByText(ToCp1252(obs->CellText(r, 0)).c_str()), nullptr) << r;
+        view->GetParentFrame()->close();
+        Settle();
+    }
 }
 
 } // namespace

@@ -31,6 +31,7 @@
 #include <GL/glu.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 namespace station_dialogs_test {
@@ -696,6 +697,59 @@ TEST_F(StationDialogs, WithoutACameraOrSensorTheViewIsOff)
         TypeInto(dlg, 1041, QStringLiteral("12.5"));
         dlg.OnOK();
         EXPECT_EQ(s.image->X, 12.5);
+    }
+}
+
+// A sensor of absurd numbers (a pixel count or size typed wrong) keeps the
+// view between 1:3 and 3:1, so that "Show View >>" gives a dialog of a sane
+// size; a sensor of no finite size has no view.
+TEST_F(StationDialogs, ASensorOfAbsurdShapeKeepsTheViewWithinThreeToOne)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        unsigned xPixels;
+        double xSize;
+        unsigned yPixels;
+        double ySize;
+        double aspect; // of the view; 0: no view
+    };
+    const Case cases[] = {
+        {"the usual 3:2", 3000, 0.006, 2000, 0.006, 1.5},
+        {"a million pixels of 12 mm across", 1000000, 12.345, 2000, 0.006, 3.0},
+        {"pixels of 1e-16 mm high", 3000, 0.006, 2000, 1e-16, 3.0},
+        {"a strip one pixel wide", 1, 0.006, 2000, 0.006, 1.0 / 3.0},
+        {"an infinite pixel size", 3000, inf, 2000, 0.006, 0.0},
+    };
+    const bool gl = CanMakeGLContext();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene s;
+        s.camera->XPixels = c.xPixels;
+        s.camera->XPixelSize = c.xSize;
+        s.camera->YPixels = c.yPixels;
+        s.camera->YPixelSize = c.ySize;
+        CEditCameraStationDlg dlg(s.image, nullptr, &s.doc);
+        ASSERT_TRUE(dlg.OnInitDialog());
+        auto* button = dlg.Item<QPushButton>(CEditCameraStationDlg::ID_SHOW_VIEW);
+        const QSize collapsed = dlg.GetCollapsedSize();
+        const QSize view = dlg.GetViewSize();
+        EXPECT_EQ(view.height(), collapsed.height() - 60);
+        if (c.aspect == 0.0) {
+            EXPECT_FALSE(button->isEnabled());
+            EXPECT_EQ(dlg.GetStationWindow(), nullptr);
+            continue;
+        }
+        EXPECT_TRUE(button->isEnabled());
+        EXPECT_NEAR(view.width(), view.height() * c.aspect, 1.0);
+        EXPECT_EQ(dlg.GetExpandedSize(), QSize(view.width() + collapsed.width() + 30, collapsed.height()));
+        if (!gl)
+            continue;
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        button->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == dlg.GetExpandedSize(); }, 5000));
+        dlg.OnCancel();
     }
 }
 

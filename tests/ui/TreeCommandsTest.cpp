@@ -327,6 +327,38 @@ TEST_F(TreeCommands, ImageMenuCommandsMarkTheProjectModified)
     }
 }
 
+// Delete Image from an image's menu while the right pane lists its camera's
+// images: the list then holds the images left (it held the deleted record).
+TEST_F(TreeCommands, DeleteImageLeavesTheImagesListWithTheImagesLeft)
+{
+    NewProject();
+    Populate();
+    ASSERT_NO_FATAL_FAILURE(ActivateTree());
+    QTreeWidgetItem* camera = Item(QStringLiteral("Cam1"));
+    ASSERT_NE(camera, nullptr);
+    tree->scrollToItem(camera);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(camera).center());
+    Settle();
+    auto* images = dynamic_cast<CProjectImagesListView*>(Frame()->GetProjectFrame()->GetRightPane());
+    ASSERT_NE(images, nullptr);
+    ASSERT_EQ(images->RowCount(), 2);
+    QTreeWidgetItem* doomed = Item(QStringLiteral("Image2"));
+    QTest::mousePress(tree->viewport(), Qt::RightButton, {}, tree->visualItemRect(doomed).center());
+    QTest::mouseRelease(tree->viewport(), Qt::RightButton, {}, tree->visualItemRect(doomed).center());
+    Settle();
+    answers.push_back(IDYES);
+    ASSERT_TRUE(ChooseFromContextMenu(doomed, ID_TREE_DELETE_IMAGE));
+    ASSERT_EQ(doc->images.FindByName("Image2"), nullptr);
+    images = dynamic_cast<CProjectImagesListView*>(Frame()->GetProjectFrame()->GetRightPane());
+    ASSERT_NE(images, nullptr);
+    ASSERT_EQ(images->RowCount(), 1);
+    EXPECT_EQ(images->CellText(0, 0), QStringLiteral("Image1"));
+    // Its commands work on the images left.
+    images->SelectRows({0});
+    images->OnSetImageFlag(2);
+    EXPECT_TRUE(doc->images.FindByName("Image1")->enabled);
+}
+
 // Renaming a point set to the title of another raises the number and moves
 // the file; a project camera takes a free name only, and its images follow.
 TEST_F(TreeCommands, RenamingMovesFilesAndRenamesCameras)

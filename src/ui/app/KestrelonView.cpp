@@ -633,9 +633,10 @@ void CKestrelonView::DeleteImages(CImagePtrArray& list)
         doc->ForgetImage(image);
         doc->images.RemoveAt(i, 1);
     }
-    // The relative orientation dialog lists the images left.
+    // The relative orientation dialog and the right pane list the images left.
     if (m_pRelOrientDlg)
         m_pRelOrientDlg->Refresh(0, 0, 1);
+    RefreshRightPane();
     doc->SetModifiedFlag(true);
 }
 

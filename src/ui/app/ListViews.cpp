@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -668,14 +669,18 @@ void CObservationsListView::Fill()
     for (int i = 0; i < n; ++i)
         if (CImageObservation* o = image->GetObservationAt(i)) {
             if (!o->disabled)
-                m_rows.push_back(o);
+                m_rows.push_back({i, o});
             m_bEllipses |= o->GetEllipse() != nullptr;
         }
     for (int i = n - 1; i >= 0; --i)
         if (CImageObservation* o = image->GetObservationAt(i))
             if (o->disabled)
-                m_rows.push_back(o);
-    auto obs = [this](int row) -> const CImageObservation& { return *m_rows[std::size_t(row)]; };
+                m_rows.push_back({i, o});
+    auto obs = [this](int row) -> const CImageObservation& {
+        static const CImageObservation gone;
+        const CImageObservation* o = RowObservation(row);
+        return o ? *o : gone;
+    };
     std::vector<CListModel::Column> columns = {
         {QStringLiteral("Point Label"),
          [obs](int r) {
@@ -709,6 +714,25 @@ void CObservationsListView::Fill()
                MakeIcons({QColor(60, 180, 60), QColor(200, 60, 60), QColor(240, 200, 40)}, QSize(20, 17)));
 }
 
+const CImageObservation* CObservationsListView::RowObservation(int row) const
+{
+    const CProjectImage* image = FindImage();
+    if (row >= 0 && std::size_t(row) < m_rows.size()) {
+        const Row& r = m_rows[std::size_t(row)];
+        if (image && image->GetObservationAt(r.index) == r.observation)
+            return r.observation;
+    }
+    if (!m_bRefillPosted) {
+        m_bRefillPosted = true;
+        auto* self = const_cast<CObservationsListView*>(this);
+        QTimer::singleShot(0, self, [self] {
+            self->m_bRefillPosted = false;
+            self->OnUpdate(nullptr, 0);
+        });
+    }
+    return nullptr;
+}
+
 QMenu* CObservationsListView::BuildContextMenu()
 {
     auto* menu = new QMenu(this);
@@ -728,7 +752,8 @@ void CObservationsListView::OnDeleteObservations()
         return;
     std::vector<std::string> labels;
     for (int r : rows)
-        labels.emplace_back(m_rows[std::size_t(r)]->label.GetText());
+        if (const CImageObservation* o = RowObservation(r))
+            labels.emplace_back(o->label.GetText());
     m_rows.clear();
     SetColumns({}, 0);
     bool removed = false;

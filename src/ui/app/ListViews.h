@@ -190,8 +190,17 @@ protected:
 
 private:
     CProjectImage* FindImage() const;
+    // The row's observation while the image still holds it at the same
+    // place; null when the observations changed behind the list (an image
+    // window deleted or measured them), which refills the list.
+    const CImageObservation* RowObservation(int row) const;
 
-    std::vector<CImageObservation*> m_rows;
+    struct Row {
+        int index; // in the image's observations
+        const CImageObservation* observation;
+    };
+    std::vector<Row> m_rows;
     QString m_strImageName;
     unsigned char m_bEllipses = 0;
+    mutable bool m_bRefillPosted = false;
 };

@@ -30,6 +30,7 @@ const double kToDegrees = 180.0 / kPi;
 const double kToRadians = kPi * 0.005555555555555556;
 
 constexpr int kFieldIds[6] = {1041, 1042, 1043, 1044, 1045, 1046};
+constexpr double kMaxViewAspect = 3.0; // width to height of the station view, either way
 constexpr int kSigmaIds[6] = {1109, 1141, 1142, 1143, 1144, 1145};
 const char* const kRowNames[6] = {"X", "Y", "Z", "Azimuth", "Elevation", "Roll"};
 
@@ -133,14 +134,19 @@ bool CEditCameraStationDlg::OnInitDialog()
     const double sensorWidth = m_pCamera ? 2.0 * m_pCamera->GetHalfSensorWidth() : 0.0;
     const double sensorHeight = m_pCamera ? 2.0 * m_pCamera->GetHalfSensorHeight() : 0.0;
     m_nViewHeight = m_nCollapsedHeight - 60;
-    m_nViewWidth = sensorHeight > 0.0 ? int((m_nCollapsedHeight - 60) / sensorHeight * sensorWidth) : 0;
+    // The view has the sensor's shape within 3:1 either way: a pixel count or
+    // size typed wrong must not make it wider than a screen, or overflow.
+    const double viewWidth = sensorHeight > 0.0 ? m_nViewHeight / sensorHeight * sensorWidth : 0.0;
+    m_nViewWidth = std::isfinite(viewWidth) && viewWidth > 0.0
+                       ? int(std::clamp(viewWidth, m_nViewHeight / kMaxViewAspect, m_nViewHeight * kMaxViewAspect))
+                       : 0;
     m_nExpandedWidth = m_nViewWidth + m_nCollapsedWidth + 30;
     m_nExpandedHeight = m_nCollapsedHeight;
     // Like a dialog template: the user does not size it.
     setFixedSize(m_nCollapsedWidth, m_nCollapsedHeight);
     // Without the camera's sensor and principal distance there is no view:
     // the dialog edits the numbers alone.
-    const bool viewable = m_pCamera && sensorHeight > 0.0 && sensorWidth > 0.0 && m_pCamera->parameters[CAM_C] > 0.0;
+    const bool viewable = m_pCamera && m_nViewWidth > 0 && m_pCamera->parameters[CAM_C] > 0.0;
     if (viewable && !m_pStationWnd) {
         m_pStationWnd = new CStationOpenGL(this);
         m_pStationWnd->setObjectName(QStringLiteral("id1"));
