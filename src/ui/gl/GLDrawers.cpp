@@ -137,6 +137,22 @@ void RotationMatrix(double angle, double x, double y, double z, double m[16])
     m[2] = x * z * t - y * s, m[6] = y * z * t + x * s, m[10] = z * z * t + c;
 }
 
+// How far each clip plane's distance (w + x, w - x, w + y, ...) can change
+// over a unit of length, for the projection-modelview matrix m.
+static void ClipReach(const double m[16], double reach[6])
+{
+    for (int k = 0; k < 6; ++k) {
+        const int axis = k / 2;
+        const double sign = k % 2 == 0 ? 1.0 : -1.0;
+        double sq = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
+            sq += v * v;
+        }
+        reach[k] = std::sqrt(sq);
+    }
+}
+
 bool FillBuffer(QOpenGLBuffer& buffer, const void* data, int bytes)
 {
     if (!buffer.isCreated() && !buffer.create())
@@ -488,16 +504,7 @@ void CPointSymbolDrawer::BuildDiscOrder(const double modelview[16], const double
         eye[j] = -(modelview[j * 4 + 0] * modelview[12] + modelview[j * 4 + 1] * modelview[13] +
                    modelview[j * 4 + 2] * modelview[14]);
     double reach[6];
-    for (int k = 0; k < 6; ++k) {
-        const int axis = k / 2;
-        const double sign = k % 2 == 0 ? 1.0 : -1.0;
-        double sq = 0.0;
-        for (int c = 0; c < 3; ++c) {
-            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
-            sq += v * v;
-        }
-        reach[k] = std::sqrt(sq);
-    }
+    ClipReach(m, reach);
     const double* viewport = m + 16;
     const int stride = m_nDiscStride;
     const auto cull = [&](int from, int to, std::vector<unsigned>& out) {
@@ -636,19 +643,9 @@ void CPointSymbolDrawer::PickPoints(const double m[16], const double eye[3], flo
 {
     if (!m_pPoints)
         return;
-    // How far a plane distance (w + x, w - x, ...) can change over a unit of
-    // length: discs whose point lies further out than that miss.
+    // Discs whose point lies further out than their reach miss.
     double reach[6];
-    for (int k = 0; k < 6; ++k) {
-        const int axis = k / 2;
-        const double sign = k % 2 == 0 ? 1.0 : -1.0;
-        double sq = 0.0;
-        for (int c = 0; c < 3; ++c) {
-            const double v = m[c * 4 + 3] + sign * m[c * 4 + axis];
-            sq += v * v;
-        }
-        reach[k] = std::sqrt(sq);
-    }
+    ClipReach(m, reach);
     const bool discs = drawDiscs && m_nDiscList != 0;
     const int n = m_pPoints->GetSize();
     if (!m_bPositionsValid || m_positions.size() != size_t(3) * size_t(n))
