@@ -75,13 +75,13 @@ if [ "${KESTRELON_QUICK:-0}" != "1" ]; then
   phase "fuzz: corpora" fuzz_corpora
   # The sanitizer builds make only what their tests use. The leak checker's
   # tracer now and then crashes while Mesa's threads end, so a failed test of
-  # the ASan build is run a second time; every failure stays in the log.
+  # the ASan build is run up to twice more; every failure stays in the log.
   phase "asan+ubsan: configure" configure build-asan -O1 -DKESTRELON_SANITIZE=address \
     -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON -DKESTRELON_TEST_OPTIMIZATION=-O0 -DKESTRELON_UI_OPTIMIZATION=-O0
   phase "asan+ubsan: build" cmake --build build-asan -j "$JOBS"
   phase "asan+ubsan: tests" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
-    ctest --test-dir build-asan -j "$JOBS" --output-on-failure --repeat until-pass:2
+    ctest --test-dir build-asan -j "$JOBS" --output-on-failure --repeat until-pass:3
   phase "tsan: configure" configure build-tsan -O1 -DKESTRELON_SANITIZE=thread \
     -DKESTRELON_BENCH=OFF -DKESTRELON_ONLY_TESTED=ON -DKESTRELON_TEST_OPTIMIZATION=-O0 -DKESTRELON_UI_OPTIMIZATION=-O0
   phase "tsan: build" cmake --build build-tsan -j "$JOBS"
