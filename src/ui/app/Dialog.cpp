@@ -14,6 +14,7 @@
 
 #include <pthread.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -155,7 +156,11 @@ QWidget* Control(CDataExchange* dx, int id)
 
 } // namespace
 
-void DDX_Text(CDataExchange* dx, int id, int& value)
+namespace {
+
+// A whole number of at least `lowest`, else the message.
+template <class T>
+void ExchangeInteger(CDataExchange* dx, int id, T& value, int lowest, const char* message)
 {
     QWidget* c = Control(dx, id);
     if (!c)
@@ -165,24 +170,21 @@ void DDX_Text(CDataExchange* dx, int id, int& value)
         return;
     }
     int parsed = 0;
-    if (!ReadCInt(GetWindowText(c), parsed))
-        return dx->Fail(QStringLiteral("Please enter an integer."));
-    Store(dx, value, parsed);
+    if (!ReadCInt(GetWindowText(c), parsed) || parsed < lowest)
+        return dx->Fail(QString::fromLatin1(message));
+    Store(dx, value, T(parsed));
+}
+
+} // namespace
+
+void DDX_Text(CDataExchange* dx, int id, int& value)
+{
+    ExchangeInteger(dx, id, value, INT_MIN, "Please enter an integer.");
 }
 
 void DDX_Text(CDataExchange* dx, int id, unsigned& value)
 {
-    QWidget* c = Control(dx, id);
-    if (!c)
-        return;
-    if (!dx->m_bSaveAndValidate) {
-        SetWindowText(c, QString::number(value));
-        return;
-    }
-    int parsed = 0;
-    if (!ReadCInt(GetWindowText(c), parsed) || parsed < 0)
-        return dx->Fail(QStringLiteral("Please enter a positive integer."));
-    Store(dx, value, unsigned(parsed));
+    ExchangeInteger(dx, id, value, 0, "Please enter a positive integer.");
 }
 
 void DDX_Text(CDataExchange* dx, int id, double& value)
