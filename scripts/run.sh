@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the application, writes the sample project when it is missing and
-# starts the application on it, maximised. Arguments replace the sample.
+# Builds the application and its user guide, writes the sample project when
+# it is missing and starts the application on it, maximised. Arguments
+# replace the sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-release -G Ninja -DKESTRELON_UI=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j "$(nproc)" --target kestrelon kestrelon-sample
+cmake --build build-release -j "$(nproc)" --target kestrelon kestrelon-sample kestrelon_guide
 
 SAMPLE_DIR="${XDG_DATA_HOME:-$HOME/.local/share}/kestrelon/sample"
 if [ ! -f "$SAMPLE_DIR/Sample.kst" ] || [ ! -f "$SAMPLE_DIR/Image001.tif" ]; then

@@ -6,12 +6,15 @@
 #include "Resources.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace guide_test {
 
@@ -92,6 +95,22 @@ TEST(Guide, ThePdfBesideTheProgramHoldsEveryChapterAndPicture)
 
 using GuideShell = ShellFixture;
 
+// Help > Manual of the menu bar, after the menu's update rules ran.
+QAction* ManualAction(CMainFrame* frame)
+{
+    QMenu* help = nullptr;
+    for (QAction* a : frame->menuBar()->actions())
+        if (QString(a->text()).remove(QLatin1Char('&')) == QStringLiteral("Help"))
+            help = a->menu();
+    if (!help)
+        return nullptr;
+    emit help->aboutToShow();
+    for (QAction* a : help->actions())
+        if (QString(a->text()).remove(QLatin1Char('&')) == QStringLiteral("Manual"))
+            return a;
+    return nullptr;
+}
+
 // Help > Manual, chosen in the menu, opens the built guide; the toolbar's
 // context help has no command and stays disabled.
 TEST_F(GuideShell, HelpManualOpensTheBuiltGuide)
@@ -104,16 +123,7 @@ TEST_F(GuideShell, HelpManualOpensTheBuiltGuide)
     qputenv("PATH", path);
     ASSERT_TRUE(started);
 
-    QMenu* help = nullptr;
-    for (QAction* a : Frame()->menuBar()->actions())
-        if (QString(a->text()).remove(QLatin1Char('&')) == QStringLiteral("Help"))
-            help = a->menu();
-    ASSERT_NE(help, nullptr);
-    emit help->aboutToShow();
-    QAction* manual = nullptr;
-    for (QAction* a : help->actions())
-        if (QString(a->text()).remove(QLatin1Char('&')) == QStringLiteral("Manual"))
-            manual = a;
+    QAction* manual = ManualAction(Frame());
     ASSERT_NE(manual, nullptr);
     EXPECT_TRUE(manual->isEnabled());
     opened.clear();
@@ -130,6 +140,74 @@ TEST_F(GuideShell, HelpManualOpensTheBuiltGuide)
     ASSERT_NE(contextHelp, nullptr);
     EXPECT_FALSE(contextHelp->isEnabled());
     Stop();
+}
+
+// Without the guide beside the program, or without the desktop's opener,
+// Manual stays enabled and, chosen, says what is missing and how to mend
+// it; nothing is opened.
+TEST_F(GuideShell, HelpManualNamesWhatIsMissing)
+{
+    const QString opener = MakeDesktopOpener();
+    const QString noOpener = scratch.filePath(QStringLiteral("empty"));
+    ASSERT_TRUE(QDir().mkpath(noOpener));
+    // A program folder inside a build folder, and one elsewhere.
+    const QString build = scratch.filePath(QStringLiteral("build"));
+    ASSERT_TRUE(QDir().mkpath(build + QStringLiteral("/bin")));
+    QFile cache(build + QStringLiteral("/CMakeCache.txt"));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.close();
+    const QString elsewhere = scratch.filePath(QStringLiteral("programs"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    const QString builtIn = QCoreApplication::applicationDirPath();
+
+    const struct {
+        QString path;    // PATH at the start
+        QString program; // the program's folder
+        QStringList said; // parts of the message, in order; empty: the guide opens
+    } cases[] = {
+        {opener, builtIn, {}},
+        {opener, build + QStringLiteral("/bin"),
+         {QStringLiteral("The user guide KestrelonGuide.pdf is not in the folder %1/bin.\n").arg(build),
+          QStringLiteral("Make it with: cmake --build %1 --target kestrelon_guide").arg(build)}},
+        {opener, elsewhere,
+         {QStringLiteral("The user guide KestrelonGuide.pdf is not in the folder %1.\n").arg(elsewhere),
+          QStringLiteral("The build makes it with the target kestrelon_guide.")}},
+        {noOpener, builtIn, {QStringLiteral("xdg-open was not found"), QStringLiteral("Install xdg-utils")}},
+        {noOpener, elsewhere,
+         {QStringLiteral("KestrelonGuide.pdf is not in the folder"), QStringLiteral("xdg-open was not found")}},
+    };
+    const QByteArray path = qgetenv("PATH");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString() + " " + c.program.toStdString());
+        qputenv("PATH", c.path.toLocal8Bit());
+        const bool started = Start() != nullptr;
+        qputenv("PATH", path);
+        ASSERT_TRUE(started);
+        app->SetProgramDirectory(c.program);
+        QAction* manual = ManualAction(Frame());
+        ASSERT_NE(manual, nullptr);
+        EXPECT_TRUE(manual->isEnabled());
+        opened.clear();
+        TakeMessages();
+        manual->trigger();
+        Settle();
+        const std::vector<std::string> messages = TakeMessages();
+        if (c.said.isEmpty()) {
+            EXPECT_EQ(opened, QStringList{GuidePath()});
+            EXPECT_TRUE(messages.empty());
+        } else {
+            EXPECT_TRUE(opened.isEmpty());
+            ASSERT_EQ(messages.size(), 1u);
+            const QString text = QString::fromStdString(messages[0]);
+            qsizetype at = 0;
+            for (const QString& part : c.said) {
+                const qsizetype found = text.indexOf(part, at);
+                EXPECT_GE(found, at) << part.toStdString() << " in " << messages[0];
+                at = std::max(at, found);
+            }
+        }
+        Stop();
+    }
 }
 
 } // namespace guide_test

@@ -31,6 +31,8 @@ public:
     CDocTemplate* GetImageTemplate() const { return imageTemplate; }
     CMainFrame* GetMainWnd() const { return m_pMainWnd; }
     const QString& GetProgramDirectory() const { return programDirectory; }
+    // The folder where the program's own files (the user guide) are looked for.
+    void SetProgramDirectory(const QString& folder) { programDirectory = folder; }
     const QString& GetPdfReaderPath() const { return pdfReaderPath; }
 
     // Opens a project (an open one is activated); null when that failed.

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
@@ -146,6 +147,34 @@ void OpenWithDesktopOrSay(const QString& path)
     AfxMessageBox(ToCp1252(text).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
+// Opens the user guide beside the program; when the guide or the desktop's
+// opener is missing, a message says which and how to mend it.
+void OpenManual(const QString& programDirectory, const QString& opener)
+{
+    const QString guide = QDir(programDirectory).filePath(QStringLiteral("KestrelonGuide.pdf"));
+    QStringList missing;
+    if (!QFileInfo::exists(guide)) {
+        QString text = QStringLiteral("The user guide KestrelonGuide.pdf is not in the folder %1.\n")
+                           .arg(QDir::toNativeSeparators(programDirectory));
+        // A program run from its build folder: the command that makes the guide.
+        const QString build = QFileInfo(programDirectory).absolutePath();
+        if (QFileInfo::exists(build + QStringLiteral("/CMakeCache.txt")))
+            text += QStringLiteral("Make it with: cmake --build %1 --target kestrelon_guide")
+                        .arg(QDir::toNativeSeparators(build));
+        else
+            text += QStringLiteral("The build makes it with the target kestrelon_guide.");
+        missing << text;
+    }
+    if (opener.isEmpty())
+        missing << QStringLiteral("The desktop has no opener for documents (xdg-open was not found when Kestrelon "
+                                  "started).\nInstall xdg-utils and start Kestrelon again.");
+    if (!missing.isEmpty()) {
+        AfxMessageBox(ToCp1252(missing.join(QStringLiteral("\n\n"))).c_str(), MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    OpenWithDesktopOrSay(guide);
+}
+
 } // namespace
 
 CMainFrame::CMainFrame()
@@ -163,16 +192,12 @@ CMainFrame::CMainFrame()
             ui->Enable(!path.isEmpty() && QFileInfo::exists(path));
         });
     }
+    // Manual stays enabled: a missing guide or opener is named when chosen.
     OnCommand(ID_HELP_MANUAL, [] {
-        CKestrelonApp* app = AfxGetApp();
-        if (app)
-            OpenWithDesktopOrSay(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf"));
+        if (CKestrelonApp* app = AfxGetApp())
+            OpenManual(app->GetProgramDirectory(), app->GetPdfReaderPath());
     });
-    OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) {
-        CKestrelonApp* app = AfxGetApp();
-        ui->Enable(app && !app->GetPdfReaderPath().isEmpty() &&
-                   QFileInfo::exists(app->GetProgramDirectory() + QStringLiteral("/KestrelonGuide.pdf")));
-    });
+    OnUpdate(ID_HELP_MANUAL, [](CCmdUI* ui) { ui->Enable(AfxGetApp() != nullptr); });
     OnCommand(ID_VIEW_TOOLBAR, [this] {
         if (toolBar)
             toolBar->setVisible(!toolBar->isVisible());
