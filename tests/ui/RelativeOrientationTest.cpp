@@ -10,6 +10,7 @@
 #include "KestrelonView.h"
 #include "MessageHub.h"
 #include "ProjectBuilder.h"
+#include "RealMessageBoxes.h"
 #include "ProjectImage.h"
 #include "RelativeOrientationDlg.h"
 #include "SampleProject.h"
@@ -506,13 +507,13 @@ TEST_F(RelOrient, TheProjectClosesWithTheDialogOpen)
 
 // Scan Images scans both windows' pictures; with points measured it asks
 // first, and No scans nothing.
-TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
+// A new project of two pictures with three targets each, without observations.
+void NewScanProject(CMainFrame* frame, CKestrelonDoc& doc, const QTemporaryDir& scratch)
 {
-    NewProject();
-    Frame()->resize(1200, 900);
-    Frame()->show();
+    frame->resize(1200, 900);
+    frame->show();
     const TargetScene scene = DarkDiscScene(200, 150, {{50.3, 40.6}, {140.8, 95.2}, {100.1, 120.4}}, 5.0, 0.7, 1.0);
-    CCamera* camera = AddCamera(*doc, "Cam");
+    CCamera* camera = AddCamera(doc, "Cam");
     camera->XPixels = scene.width;
     camera->YPixels = scene.height;
     camera->XPixelSize = 0.01;
@@ -520,8 +521,14 @@ TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
     for (int k = 0; k < 2; ++k) {
         const std::string path = scratch.filePath(QStringLiteral("scan%1.bmp").arg(k)).toStdString();
         ASSERT_TRUE(WritePicture(path, RenderScene(scene)));
-        AddImage(*doc, {"Cam", true, false, 0})->SetFilePath(path.c_str());
+        AddImage(doc, {"Cam", true, false, 0})->SetFilePath(path.c_str());
     }
+}
+
+TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(NewScanProject(Frame(), *doc, scratch));
     CRelativeOrientationDlg* dlg = Open();
     ASSERT_NE(dlg, nullptr);
     QPushButton* scan = dlg->findChild<QPushButton*>(IdName(1393));
@@ -543,6 +550,36 @@ TEST_F(RelOrient, ScanImagesScansBothAfterAsking)
         EXPECT_EQ(Image(0).targets.Find(CNameBuffer("KEEP")) != nullptr, answer == IDNO);
         EXPECT_EQ(Image(0).targets.GetSize(), 3);
     }
+    dlg->OnCancel();
+    Settle();
+}
+
+// The question of Scan Images belongs to the dialog and stays above it,
+// also when the main window was active last (the user was measuring in an
+// image window); No keeps the points.
+TEST_F(RelOrient, ScanImagesAsksAboveTheDialog)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(NewScanProject(Frame(), *doc, scratch));
+    Observe(Image(0).targets, "KEEP", 0.0, 0.0);
+    CRelativeOrientationDlg* dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
+    for (QWidget* active : {static_cast<QWidget*>(dlg), static_cast<QWidget*>(Frame())}) {
+        SCOPED_TRACE(active->windowTitle().toStdString());
+        active->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(active));
+        RealMessageBoxes boxes(QMessageBox::No);
+        QTest::mouseClick(dlg->findChild<QPushButton*>(IdName(1393)), Qt::LeftButton);
+        Settle();
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text.toStdString(), "Autoscan will overwrite previously measured points. Continue?");
+        EXPECT_EQ(boxes.shown[0].parent, dlg);
+        EXPECT_EQ(boxes.shown[0].transientFor, dlg->windowHandle());
+        EXPECT_NE(Image(0).targets.Find(CNameBuffer("KEEP")), nullptr);
+        EXPECT_TRUE(boxes.shown[0].picture.save(TestOutputFolder() + QStringLiteral("/RelativeOrientationScanQuestion.png")));
+    }
+    TakeMessages();
     dlg->OnCancel();
     Settle();
 }

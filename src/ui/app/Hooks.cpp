@@ -1,5 +1,6 @@
 #include "Hooks.h"
 
+#include "DocFramework.h"
 #include "Message.h"
 
 #include <QApplication>
@@ -8,10 +9,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMdiArea>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSurfaceFormat>
 #include <QThread>
 #include <QUrl>
+#include <QWindow>
 
 #include <clocale>
 
@@ -44,9 +48,42 @@ const char16_t kHigh[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0
                             0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
 
+// The window a message box belongs to, so that it stays above it: the
+// topmost modal dialog; else the active dialog; else the dialog of the
+// program that is up (the one shown last when several are); else the
+// active window, or the main window.
+QWidget* MessageBoxParent()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    QWidget* active = QApplication::activeWindow();
+    if (qobject_cast<QDialog*>(active))
+        return active;
+    QWidget* dialog = nullptr;
+    qsizetype latest = -1;
+    const QWindowList windows = QGuiApplication::topLevelWindows(); // in the order they were made
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!qobject_cast<QDialog*>(w) || !w->isVisible() || !w->windowHandle())
+            continue;
+        const qsizetype at = windows.indexOf(w->windowHandle());
+        if (at > latest) {
+            latest = at;
+            dialog = w;
+        }
+    }
+    if (dialog)
+        return dialog;
+    if (active)
+        return active;
+    QMdiArea* area = AfxGetMdiArea();
+    return area ? area->window() : nullptr;
+}
+
 int ShowBox(const char* text, const char* caption, unsigned type)
 {
-    QMessageBox box(QApplication::activeWindow());
+    // On the heap: the box goes with its parent should that close meanwhile.
+    QPointer<QMessageBox> owned = new QMessageBox(MessageBoxParent());
+    QMessageBox& box = *owned;
     box.setWindowTitle(FromCp1252(caption));
     box.setText(FromCp1252(text));
     switch (type & MB_ICONMASK) {
@@ -68,7 +105,10 @@ int ShowBox(const char* text, const char* caption, unsigned type)
     const int def = int((type & MB_DEFMASK) >> 8);
     if (def < buttons.size())
         box.setDefaultButton(buttons[def]);
-    switch (box.exec()) {
+    const int chosen = box.exec();
+    if (owned)
+        delete owned.data();
+    switch (chosen) {
     case QMessageBox::Cancel: return IDCANCEL;
     case QMessageBox::Yes: return IDYES;
     case QMessageBox::No: return IDNO;
