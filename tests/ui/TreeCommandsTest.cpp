@@ -20,6 +20,7 @@
 #include "CmdTarget.h"
 #include "Controls.h"
 #include "TransformationDialog.h"
+#include "TargetRenderer.h"
 
 #include <QFile>
 #include <QAbstractButton>
@@ -158,7 +159,7 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
     doc->scaleBars.AddNew()->name = "Bar1";
     doc->UpdateAllViews();
     const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
-                                "Output View as Intensity Text file"};
+                                "Output View as Intensity Text file~"};
     const struct {
         const char* item;
         QStringList menu; // empty: no menu
@@ -695,7 +696,7 @@ TEST_F(TreeCommands, AnOpenImageKeepsItselfAndItsCamera)
     EXPECT_TRUE(TakeMessages().empty());
 
     const std::string refusal =
-        "Image Image1 is used for relative orientation and cannot be delete.\nClose relative orientation dialog first.";
+        "Image Image1 is open in a window and cannot be deleted.\nClose its window first.";
     ActivateTree();
     tree->setCurrentItem(Item(QStringLiteral("Cam1")));
     QTest::keyClick(tree, Qt::Key_Delete);
@@ -726,6 +727,128 @@ TEST_F(TreeCommands, AnOpenImageKeepsItselfAndItsCamera)
     EXPECT_EQ(doc->imagePtrs.GetSize(), 0);
     EXPECT_EQ(tree->GetSelectedCamera(), nullptr);
     EXPECT_TRUE(doc->IsModified());
+}
+
+// Two images with pictures of different sizes (Image1 200 x 150, Image2
+// 120 x 90) on the camera "Pic".
+void AddPictureImages(CKestrelonDoc& doc, const QTemporaryDir& scratch)
+{
+    CCamera* camera = AddCamera(doc, "Pic");
+    camera->XPixels = 200;
+    camera->YPixels = 150;
+    camera->XPixelSize = camera->YPixelSize = 0.01;
+    const int sizes[2][2] = {{200, 150}, {120, 90}};
+    for (int k = 0; k < 2; ++k) {
+        const TargetScene scene = DarkDiscScene(sizes[k][0], sizes[k][1], {{40.0, 30.0}}, 5.0, 0.7, 1.0);
+        const std::string path = scratch.filePath(QStringLiteral("picture%1.bmp").arg(k)).toStdString();
+        ASSERT_TRUE(WritePicture(path, RenderScene(scene)));
+        AddImage(doc, {"Pic", true, false, 0})->SetFilePath(path.c_str());
+    }
+    doc.UpdateAllViews();
+}
+
+// "Output View as Intensity Text file" in an image's menu writes the view of
+// the window that shows that image (the one active last); while no window
+// shows its picture it is greyed.
+TEST_F(TreeCommands, IntensityOutputWritesTheWindowOfThatImage)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(AddPictureImages(*doc, scratch));
+    ActivateTree();
+    EXPECT_FALSE(ChooseFromContextMenu(Item(QStringLiteral("Image1")), ID_TREE_INTENSITY_TEXT));
+    EXPECT_EQ(fileDialogs, 0);
+
+    CImageView* first = OpenImageWindow(doc, doc->images.FindByName("Image1"));
+    CImageView* second = OpenImageWindow(doc, doc->images.FindByName("Image2"));
+    CImageView* again = OpenImageWindow(doc, doc->images.FindByName("Image1"));
+    ASSERT_TRUE(first && second && again);
+    // The first window of Image1 zoomed in: the window active last, "again", shows it whole.
+    Frame()->GetMdiArea()->setActiveSubWindow(first->GetParentFrame());
+    Frame()->OnCommandId(32795); // Zoom In
+    QTest::mouseClick(first->viewport(), Qt::LeftButton, {}, first->viewport()->rect().center());
+    Frame()->GetMdiArea()->setActiveSubWindow(again->GetParentFrame());
+    Settle();
+    const struct {
+        const char* image;
+        int rows, columns; // of the view written
+    } cases[] = {{"Image1", 150, 200}, {"Image2", 90, 120}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        ActivateTree();
+        const QString out = scratch.filePath(QStringLiteral("%1.txt").arg(QLatin1String(c.image)));
+        files = {out};
+        EXPECT_TRUE(ChooseFromContextMenu(Item(QLatin1String(c.image)), ID_TREE_INTENSITY_TEXT));
+        EXPECT_EQ(lastFileDialog.title, QStringLiteral("Output Current View as Intensity Text File"));
+        EXPECT_EQ(lastFileDialog.fileName, QStringLiteral("%1.txt").arg(QLatin1String(c.image)));
+        QFile file(out);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        ASSERT_EQ(lines.size(), c.rows + 1); // the last line ends the file
+        EXPECT_EQ(lines[0].size(), 4 * c.columns + 1) << lines[0].toStdString(); // with the '\r'
+        EXPECT_TRUE(lines.last().isEmpty());
+    }
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+// Delete Image of an image open in a window names the window; of one in
+// the relative orientation pair, the dialog.
+TEST_F(TreeCommands, DeleteImageNamesWhatHoldsTheImage)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(AddPictureImages(*doc, scratch));
+    ASSERT_NE(OpenImageWindow(doc, doc->images.FindByName("Image1")), nullptr);
+    ActivateTree();
+    answers = {IDYES};
+    EXPECT_TRUE(ChooseFromContextMenu(Item(QStringLiteral("Image1")), ID_TREE_DELETE_IMAGE));
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Image(s)?",
+                                                       "Image Image1 is open in a window and cannot be deleted.\n"
+                                                       "Close its window first."}));
+    for (QMdiSubWindow* w : Frame()->GetMdiArea()->subWindowList())
+        if (dynamic_cast<CChildFrame*>(w))
+            delete w;
+    Settle();
+
+    tree->ShowRelativeOrientationDialog();
+    ASSERT_NE(tree->GetRelativeOrientationDlg(), nullptr);
+    ActivateTree();
+    answers = {IDYES};
+    EXPECT_TRUE(ChooseFromContextMenu(Item(QStringLiteral("Image2")), ID_TREE_DELETE_IMAGE));
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"Delete Selected Image(s)?",
+                                                       "Image Image2 is used for relative orientation and cannot be "
+                                                       "deleted.\nClose the Relative Orientation dialog first."}));
+    EXPECT_EQ(doc->images.GetSize(), 2);
+    tree->DestroyRelativeOrientationDialog();
+    Settle();
+}
+
+// Project > Save while an image window is active leaves it active, and the
+// image window's commands stay enabled.
+TEST_F(TreeCommands, SaveLeavesTheImageWindowActive)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(AddPictureImages(*doc, scratch));
+    files = {scratch.filePath(QStringLiteral("Saved.kst"))};
+    Frame()->OnCommandId(57603); // the first save asks for the name
+    ASSERT_FALSE(doc->GetDocumentPath().isEmpty());
+    CImageView* view = OpenImageWindow(doc, doc->images.FindByName("Image1"));
+    ASSERT_NE(view, nullptr);
+    CMDIChildWnd* imageFrame = view->GetParentFrame();
+    Frame()->GetMdiArea()->setActiveSubWindow(imageFrame);
+    view->GetWidget()->setFocus();
+    Settle();
+    Frame()->UpdateCmdUI();
+    ASSERT_TRUE(Frame()->GetAction(32795)->isEnabled()); // Zoom In
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        doc->SetModifiedFlag(true);
+        QTest::keyClick(view->GetWidget(), Qt::Key_S, Qt::ControlModifier); // Save
+        Settle();
+        EXPECT_FALSE(doc->IsModified());
+        EXPECT_EQ(Frame()->MDIGetActive(), imageFrame);
+        Frame()->UpdateCmdUI();
+        EXPECT_TRUE(Frame()->GetAction(32795)->isEnabled());
+    }
+    EXPECT_TRUE(TakeMessages().empty());
 }
 
 // The relative orientation dialog lists only the images left after a

@@ -224,8 +224,8 @@ TEST_F(Tree, DeletingImagesSparesThoseInViewsAndLeavesNoPointer)
     for (int i : {1, 3, 4})
         list.Add(doc->images.GetAt(i));
     SendHubMessage(UM_DELETE_IMAGES, 0, reinterpret_cast<std::intptr_t>(&list));
-    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Image Image4 is used for relative orientation and cannot be "
-                                                       "delete.\nClose relative orientation dialog first."});
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Image Image4 is open in a window and cannot be "
+                                                       "deleted.\nClose its window first."});
     EXPECT_EQ(list.GetSize(), 2);
     EXPECT_EQ(Children(tree->ProjectRoot()->child(0)), (QStringList{"Image1", "Image3", "Image4"}));
     ASSERT_EQ(doc->images.GetSize(), 3);
@@ -363,7 +363,10 @@ TEST_F(Tree, TheTreeOfAProjectFrameIsFoundOnlyWhenOneExists)
     ASSERT_EQ(Frame()->MDIGetActive(), imageFrame);
     CKestrelonView* tree = GetProjectTreeView();
     ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(Frame()->GetMdiArea()->activeSubWindow(), tree->GetParentFrame());
+    EXPECT_EQ(tree->GetDocument(), doc);
+    EXPECT_NE(dynamic_cast<CProjectFrame*>(tree->GetParentFrame()), nullptr);
+    // Finding it leaves the image window active.
+    EXPECT_EQ(Frame()->MDIGetActive(), imageFrame);
 }
 
 } // namespace

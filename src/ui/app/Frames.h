@@ -19,6 +19,8 @@ class CImageViewBase : public CView {
 public:
     // The image record shown, or null.
     virtual CProjectImage* GetImageRecord() const = 0;
+    // True while the view is one of the relative orientation pair.
+    virtual bool InRelativeOrientation() const { return false; }
     // Invalidates the picture without erasing it.
     virtual void Redraw() = 0;
     // False refuses closing the frame.

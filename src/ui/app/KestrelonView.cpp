@@ -997,14 +997,19 @@ CKestrelonView* GetProjectTreeView()
     QMdiArea* area = AfxGetMdiArea();
     if (!area)
         return nullptr;
-    const QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::StackingOrder);
-    if (auto* frame = dynamic_cast<CProjectFrame*>(area->activeSubWindow()))
-        return frame->GetTreeView();
-    // The most recently active project frame becomes the active child.
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        if (auto* frame = dynamic_cast<CProjectFrame*>(*it)) {
-            area->setActiveSubWindow(frame);
+    // The project frame of the current window's project, else the one active
+    // last; the active window stays as it is.
+    if (auto* current = dynamic_cast<CMDIChildWnd*>(area->currentSubWindow())) {
+        if (auto* frame = dynamic_cast<CProjectFrame*>(current))
             return frame->GetTreeView();
-        }
+        if (CDocument* doc = current->GetActiveDocument())
+            for (CMDIChildWnd* f : doc->GetFrames())
+                if (auto* frame = dynamic_cast<CProjectFrame*>(f))
+                    return frame->GetTreeView();
+    }
+    const QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::ActivationHistoryOrder);
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        if (auto* frame = dynamic_cast<CProjectFrame*>(*it))
+            return frame->GetTreeView();
     return nullptr;
 }

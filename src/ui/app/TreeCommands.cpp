@@ -24,6 +24,8 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -48,6 +50,22 @@ bool IsAlignable(const CProjectImage& image)
     const QFileInfo file(Text(image.GetFilePath()));
     const QString ext = file.suffix().toLower();
     return file.isFile() && (ext == QLatin1String("bmp") || ext == QLatin1String("tif") || ext == QLatin1String("dib"));
+}
+
+// The image view of the document that shows the image, in the window
+// active last; null when no window shows it.
+CImageViewBase* LatestImageView(CDocument* doc, const CProjectImage* image)
+{
+    QMdiArea* area = AfxGetMdiArea();
+    if (!doc || !image || !area)
+        return nullptr;
+    const QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::ActivationHistoryOrder);
+    for (auto w = windows.crbegin(); w != windows.crend(); ++w)
+        if (auto* frame = dynamic_cast<CMDIChildWnd*>(*w))
+            if (auto* view = dynamic_cast<CImageViewBase*>(frame->GetActiveView());
+                view && view->GetDocument() == doc && view->GetImageRecord() == image)
+                return view;
+    return nullptr;
 }
 
 } // namespace
@@ -142,6 +160,12 @@ QMenu* CKestrelonView::BuildItemContextMenu(QTreeWidgetItem* item)
                      image->highQuality ? QStringLiteral("Low Quality Image") : QStringLiteral("High Quality Image"));
         if (!IsAlignable(*image))
             DeleteMenuAt(menu, 4);
+        // The intensities of a view: the window showing the image writes
+        // them; greyed when none shows its picture.
+        CCmdUI intensity(ID_TREE_INTENSITY_TEXT);
+        CImageViewBase* view = LatestImageView(doc, image);
+        EnableMenuCommand(menu, ID_TREE_INTENSITY_TEXT,
+                          view && view->OnCmdMsg(ID_TREE_INTENSITY_TEXT, &intensity) && intensity.enabled);
         return menu;
     }
     return nullptr;
@@ -189,6 +213,10 @@ void CKestrelonView::RegisterTreeCommands()
                   im.highQuality = !im.highQuality;
                   iconOf(im);
                   GetDocument()->SetModifiedFlag(true);
+              }));
+    OnCommand(ID_TREE_INTENSITY_TEXT, image([this](CProjectImage& im) {
+                  if (CImageViewBase* view = LatestImageView(GetDocument(), &im))
+                      view->OnCmdMsg(ID_TREE_INTENSITY_TEXT, nullptr);
               }));
     OnCommand(ID_TREE_ALIGN_TO_CAMERA, image([](CProjectImage& im) {
                   double r[3][3];
@@ -516,14 +544,18 @@ bool CKestrelonView::IsImageOpen(const CProjectImage* image, bool message)
     CKestrelonDoc* doc = GetDocument();
     if (!doc || !image)
         return false;
-    bool shown = false;
+    bool shown = false, relative = false;
     for (CView* v : doc->GetViews())
-        if (auto* imageView = dynamic_cast<CImageViewBase*>(v))
-            shown |= imageView->GetImageRecord() == image;
+        if (auto* imageView = dynamic_cast<CImageViewBase*>(v); imageView && imageView->GetImageRecord() == image) {
+            shown = true;
+            relative |= imageView->InRelativeOrientation();
+        }
     if (shown && message) {
-        const std::string text = "Image " + std::string(image->name.GetText()) +
-                                 " is used for relative orientation and cannot be delete.\n"
-                                 "Close relative orientation dialog first.";
+        const std::string name = image->name.GetText();
+        const std::string text =
+            relative ? "Image " + name + " is used for relative orientation and cannot be deleted.\n"
+                                         "Close the Relative Orientation dialog first."
+                     : "Image " + name + " is open in a window and cannot be deleted.\nClose its window first.";
         AfxMessageBox(text.c_str(), MB_ICONERROR, "Kestrelon");
     }
     return shown;

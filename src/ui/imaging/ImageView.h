@@ -33,6 +33,7 @@ public:
 
     QWidget* GetWidget() override { return this; }
     CProjectImage* GetImageRecord() const override { return image; }
+    bool InRelativeOrientation() const override { return relativeOrientationMode; }
     void Redraw() override { viewport()->update(); }
     bool QueryClose() override;
     void OnInitialUpdate() override;

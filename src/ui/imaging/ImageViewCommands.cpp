@@ -506,6 +506,7 @@ void CImageView::RegisterImageCommands()
         ui->SetCheck(residualView);
     });
     CCmdTarget::OnCommand(381, [this] { OnOutputIntensity(); });
+    CCmdTarget::OnUpdate(381, [this](CCmdUI* ui) { ui->Enable(image && handle && handle->GetPicture()); });
     CCmdTarget::OnCommand(33089, [this] { CorrectImageRatio(); });
     CCmdTarget::OnCommand(32945, [this] { EnterInteriorOrientation(); });
     CCmdTarget::OnUpdate(32945, [this](CCmdUI* ui) {
