@@ -158,7 +158,8 @@ TEST_F(TreeCommands, EveryItemKindGetsItsTrimmedMenu)
     Populate();
     doc->scaleBars.AddNew()->name = "Bar1";
     doc->UpdateAllViews();
-    const QStringList imageTail{"-", "View Residuals", "Increase Residuals", "Decrease Residuals", "-",
+    // The residual and intensity entries are greyed while no window shows the image.
+    const QStringList imageTail{"-", "View Residuals~", "Increase Residuals~", "Decrease Residuals~", "-",
                                 "Output View as Intensity Text file~"};
     const struct {
         const char* item;
@@ -787,6 +788,45 @@ TEST_F(TreeCommands, IntensityOutputWritesTheWindowOfThatImage)
         EXPECT_EQ(lines[0].size(), 4 * c.columns + 1) << lines[0].toStdString(); // with the '\r'
         EXPECT_TRUE(lines.last().isEmpty());
     }
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+// The residual entries of an image's menu act on the window showing that
+// image, the one active last; greyed while none shows it.
+TEST_F(TreeCommands, ResidualEntriesActOnTheWindowOfThatImage)
+{
+    NewProject();
+    ASSERT_NO_FATAL_FAILURE(AddPictureImages(*doc, scratch));
+    ActivateTree();
+    for (int id : {ID_TREE_VIEW_RESIDUALS, ID_TREE_INCREASE_RESIDUALS, ID_TREE_DECREASE_RESIDUALS})
+        EXPECT_FALSE(ChooseFromContextMenu(Item(QStringLiteral("Image1")), id)) << id;
+
+    CImageView* first = OpenImageWindow(doc, doc->images.FindByName("Image1"));
+    CImageView* other = OpenImageWindow(doc, doc->images.FindByName("Image2"));
+    CImageView* last = OpenImageWindow(doc, doc->images.FindByName("Image1"));
+    ASSERT_TRUE(first && other && last);
+    const int scale = last->residualScale;
+    const struct {
+        int id;
+        bool view;
+        int scale;
+    } steps[] = {{ID_TREE_VIEW_RESIDUALS, true, scale},
+                 {ID_TREE_INCREASE_RESIDUALS, true, 2 * scale},
+                 {ID_TREE_INCREASE_RESIDUALS, true, 4 * scale},
+                 {ID_TREE_DECREASE_RESIDUALS, true, 2 * scale},
+                 {ID_TREE_VIEW_RESIDUALS, false, 2 * scale}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.id);
+        ActivateTree();
+        EXPECT_TRUE(ChooseFromContextMenu(Item(QStringLiteral("Image1")), s.id));
+        EXPECT_EQ(last->residualView, s.view);
+        EXPECT_EQ(last->residualScale, s.scale);
+    }
+    // The other windows are left as they were.
+    EXPECT_FALSE(first->residualView);
+    EXPECT_EQ(first->residualScale, scale);
+    EXPECT_FALSE(other->residualView);
+    EXPECT_EQ(other->residualScale, scale);
     EXPECT_TRUE(TakeMessages().empty());
 }
 

@@ -52,6 +52,10 @@ bool IsAlignable(const CProjectImage& image)
     return file.isFile() && (ext == QLatin1String("bmp") || ext == QLatin1String("tif") || ext == QLatin1String("dib"));
 }
 
+// Commands of the image menu that only a window showing the image carries out.
+constexpr int kImageViewCommands[] = {ID_TREE_VIEW_RESIDUALS, ID_TREE_INCREASE_RESIDUALS, ID_TREE_DECREASE_RESIDUALS,
+                                      ID_TREE_INTENSITY_TEXT};
+
 // The image view of the document that shows the image, in the window
 // active last; null when no window shows it.
 CImageViewBase* LatestImageView(CDocument* doc, const CProjectImage* image)
@@ -160,12 +164,18 @@ QMenu* CKestrelonView::BuildItemContextMenu(QTreeWidgetItem* item)
                      image->highQuality ? QStringLiteral("Low Quality Image") : QStringLiteral("High Quality Image"));
         if (!IsAlignable(*image))
             DeleteMenuAt(menu, 4);
-        // The intensities of a view: the window showing the image writes
-        // them; greyed when none shows its picture.
-        CCmdUI intensity(ID_TREE_INTENSITY_TEXT);
+        // The residual and intensity commands act on the window showing the
+        // image, as its view enables them; greyed when no window shows it.
         CImageViewBase* view = LatestImageView(doc, image);
-        EnableMenuCommand(menu, ID_TREE_INTENSITY_TEXT,
-                          view && view->OnCmdMsg(ID_TREE_INTENSITY_TEXT, &intensity) && intensity.enabled);
+        for (int id : kImageViewCommands) {
+            CCmdUI state(id);
+            const bool enabled = view && view->OnCmdMsg(id, &state) && state.enabled;
+            EnableMenuCommand(menu, id, enabled);
+            if (QAction* action = FindMenuCommand(menu, id); action && enabled && state.check >= 0) {
+                action->setCheckable(true);
+                action->setChecked(state.check != 0);
+            }
+        }
         return menu;
     }
     return nullptr;
@@ -214,10 +224,11 @@ void CKestrelonView::RegisterTreeCommands()
                   iconOf(im);
                   GetDocument()->SetModifiedFlag(true);
               }));
-    OnCommand(ID_TREE_INTENSITY_TEXT, image([this](CProjectImage& im) {
-                  if (CImageViewBase* view = LatestImageView(GetDocument(), &im))
-                      view->OnCmdMsg(ID_TREE_INTENSITY_TEXT, nullptr);
-              }));
+    for (int id : kImageViewCommands)
+        OnCommand(id, image([this, id](CProjectImage& im) {
+                      if (CImageViewBase* view = LatestImageView(GetDocument(), &im))
+                          view->OnCmdMsg(id, nullptr);
+                  }));
     OnCommand(ID_TREE_ALIGN_TO_CAMERA, image([](CProjectImage& im) {
                   double r[3][3];
                   im.GetRotation(r);
