@@ -13,6 +13,7 @@
 #include "NameBuffer.h"
 #include "NumberText.h"
 #include "PointSet.h"
+#include "TextLines.h"
 
 namespace {
 
@@ -28,89 +29,14 @@ bool IsSpace(char ch)
 // Names the file and the point lines refused for their labels.
 void ReportRefusedLabels(const char* path, const std::vector<int>& lines)
 {
-    constexpr std::size_t kListed = 10;
-    std::string list;
-    for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) {
-        if (i > 0)
-            list += i + 1 == std::min(lines.size(), kListed) && lines.size() <= kListed ? " and " : ", ";
-        list += std::to_string(lines[i]);
-    }
-    if (lines.size() > kListed)
-        list += " and " + std::to_string(lines.size() - kListed) + " more";
-    const std::string text = std::string(lines.size() == 1 ? "Line " : "Lines ") + list + " of " + path +
-                             (lines.size() == 1 ? " has" : " have") +
+    const bool one = lines.size() == 1;
+    const std::string text = FormatLineNumbers(lines) + " of " + path + (one ? " has" : " have") +
                              " no valid point label (at most 16 letters, digits, _ or -) and " +
-                             (lines.size() == 1 ? "was" : "were") + " not read.";
+                             (one ? "was" : "were") + " not read.";
     AfxMessageBox(text.c_str(), MB_OK | MB_ICONWARNING);
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- lines
-
-CXyzLineReader::CXyzLineReader(std::istream& stream, int maxLen)
-    : in(stream), maxLength(maxLen < 0 ? 0 : maxLen)
-{
-}
-
-bool CXyzLineReader::Next(char* buffer)
-{
-    buffer[0] = '\0';
-    if (done)
-        return false;
-    std::streambuf* sb = in.rdbuf();
-    if (sb == nullptr || !in.good()) {
-        done = true;
-        failed = in.bad() || sb == nullptr;
-        return false;
-    }
-    int length = 0;     // characters kept
-    bool pendingCr = false; // a "\r" seen last, held back
-    bool cut = false;   // the line reached the limit
-    bool nul = false;   // a NUL byte ended the text
-    for (;;) {
-        int ch;
-        try {
-            ch = sb->sbumpc();
-        } catch (...) {
-            failed = true;
-            done = true;
-            break;
-        }
-        if (ch == std::char_traits<char>::eof()) {
-            done = true;
-            break;
-        }
-        if (ch == '\n')
-            break;
-        if (pendingCr) {
-            // The held "\r" was not the end of the line: it is text.
-            pendingCr = false;
-            if (!cut && !nul) {
-                if (length < maxLength)
-                    buffer[length++] = '\r';
-                else
-                    cut = true;
-            }
-        }
-        if (ch == '\r') {
-            pendingCr = true;
-            continue;
-        }
-        if (cut || nul)
-            continue;
-        if (ch == '\0') {
-            nul = true;
-            continue;
-        }
-        if (length < maxLength)
-            buffer[length++] = static_cast<char>(ch);
-        else
-            cut = true;
-    }
-    buffer[length] = '\0';
-    return true;
-}
 
 // ---------------------------------------------------------------- scan
 
@@ -152,56 +78,63 @@ bool CPointSet::ReadXyzFile(const char* path, int* fieldCount)
 {
     if (path == nullptr)
         return false;
-    CFileInput file;
-    if (!file.Open(path, kMaxXyzFileBytes))
+    std::string bytes, error;
+    if (!ReadRegularFile(path, bytes, kMaxXyzFileBytes, error))
         return false;
-    std::istream in(&file);
-    // Read into a set of its own: a read error part-way leaves this one as it was.
-    CPointSet read(GetGrowBy());
-    read.isControl = isControl;
-    read.isDiscrepancySet = isDiscrepancySet;
-    constexpr int kNotRead = -1000;
-    int fields = kNotRead;
     std::vector<int> refused;
-    read.ReadXyzStream(in, &fields, &refused);
-    if (fields == kNotRead || file.Failed())
-        return false;
+    const bool read = ReadXyzText(bytes.data(), bytes.size(), fieldCount, &refused);
     if (!refused.empty())
         ReportRefusedLabels(path, refused);
-    if (fieldCount != nullptr)
-        *fieldCount = fields;
-    RemoveAll();
-    Reserve(read.GetSize());
-    for (int i = 0; i < read.GetSize(); ++i)
-        array.Add(read.array.GetAt(i));
-    read.array.RemoveAll();
-    return GetSize() > 0;
+    return read;
 }
 
 bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int>* refusedLines)
+{
+    std::string bytes;
+    std::streambuf* sb = in.rdbuf();
+    if (sb == nullptr || in.bad())
+        return false;
+    try {
+        if (!in.good())
+            return ReadXyzText(nullptr, 0, fieldCount, refusedLines);
+        char chunk[1 << 14];
+        for (;;) {
+            const std::streamsize got = sb->sgetn(chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            bytes.append(chunk, static_cast<std::size_t>(got));
+        }
+    } catch (...) {
+        return false;
+    }
+    return ReadXyzText(bytes.data(), bytes.size(), fieldCount, refusedLines);
+}
+
+bool CPointSet::ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines)
 {
     CPointSet read(GetGrowBy());
     read.isControl = isControl;
     read.isDiscrepancySet = isDiscrepancySet;
 
-    CXyzLineReader reader(in, kMaxXyzLine);
-    char line[kMaxXyzLine + 1];
     int count = -1;
     int lineNumber = 0;
-    while (reader.Next(line)) {
+    std::string line;
+    ForEachTextLine(data, size, [&](const char* text, std::size_t length) {
         ++lineNumber;
+        // Read whole, so no number is cut short; a NUL byte ends the text.
+        line.assign(text, length);
         CXyzFields f;
-        const int n = ScanXyzLine(line, f);
-        // A blank line (also after the last line break) holds no fields.
+        const int n = ScanXyzLine(line.c_str(), f);
+        // A blank line holds no fields.
         if (n > 0)
             count = n;
         if (n < 4)
-            continue;
+            return true;
         // A point without its label could not be written back as itself.
         if (f.labelTooLong || CNameBuffer::HasInvalidChar(f.label)) {
             if (refusedLines != nullptr)
                 refusedLines->push_back(lineNumber);
-            continue;
+            return true;
         }
         CObjectPoint point(f.label, f.d[0], f.d[1], f.d[2]);
         if (n == 7 || n == 11) {
@@ -229,15 +162,15 @@ bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int
         // Appended here and sorted stably below: the same order as inserting
         // each point after the ones whose labels are not greater.
         read.AddCopy(point);
-    }
-    if (reader.Failed())
-        return false;
+        return true;
+    });
     if (fieldCount != nullptr)
         *fieldCount = count;
     read.SortByLabel();
 
     // Hand the points over without copying them.
     RemoveAll();
+    Reserve(read.GetSize());
     for (int i = 0; i < read.GetSize(); ++i)
         array.Add(read.array.GetAt(i));
     read.array.RemoveAll();

@@ -15,6 +15,7 @@
 #include "FileIO.h"
 #include "NumberText.h"
 #include "ProjectSettings.h"
+#include "TextLines.h"
 
 namespace {
 
@@ -25,7 +26,6 @@ constexpr int kObservationListVersion = 10;
 constexpr std::int64_t kMinObservationBytes = 4 + 7 * 8 + 1 + 2 * 8 + 4;
 // Fiducial files hold a handful of marks; anything near this is not one.
 constexpr std::size_t kMaxFiducialFileBytes = 16u << 20;
-constexpr std::size_t kMaxFiducialLine = 149;
 constexpr std::size_t kMaxLabelLength = 16;
 
 bool IsBlank(char c)
@@ -483,8 +483,7 @@ bool CObservationList::ReadXyText(const char* data, std::size_t size)
     if (!data || size == 0) return false;
 
     std::vector<CImageObservation> marks;
-    ForEachTextLine(data, size, kMaxFiducialLine, [&](const char* line, std::size_t length, bool overlong) {
-        if (overlong) return true;
+    ForEachTextLine(data, size, [&](const char* line, std::size_t length) {
         CNameBuffer label;
         double values[2] = {0.0, 0.0};
         if (ScanLabelledLine(line, length, label, values, 2) == 3) marks.emplace_back(label, values[0], values[1]);

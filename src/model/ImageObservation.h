@@ -135,29 +135,6 @@ public:
 // Numbers are read in the C locale; a non-finite number ends the scan.
 int ScanLabelledLine(const char* line, std::size_t length, CNameBuffer& label, double* values, int maxValues);
 
-// Splits text into lines at "\n", dropping one "\r" before it; a last line
-// without a line end counts. Calls sink(line, length, overlong) for each; a
-// line longer than maxLength characters is passed with overlong set and its
-// length cut to maxLength. A sink that returns false ends the walk. Returns
-// the number of lines passed.
-template <typename Sink>
-int ForEachTextLine(const char* data, std::size_t size, std::size_t maxLength, Sink&& sink)
-{
-    int lines = 0;
-    std::size_t start = 0;
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && data[end] != '\n') ++end;
-        std::size_t length = end - start;
-        if (length > 0 && data[start + length - 1] == '\r') --length;
-        const bool overlong = length > maxLength;
-        ++lines;
-        if (!sink(data + start, overlong ? maxLength : length, overlong)) break;
-        start = end + 1;
-    }
-    return lines;
-}
-
 // Reads a whole text file of at most maxBytes bytes; false when it cannot be
 // opened or read, or is larger.
 bool ReadTextFileBytes(const char* path, std::string& bytes, std::size_t maxBytes);

@@ -51,8 +51,6 @@ public:
 
     // The record version written by Serialize.
     static constexpr int kVersion = 12;
-    // Longest line of a coordinate file that is read; the rest is dropped.
-    static constexpr int kMaxXyzLine = 249;
 
     explicit CPointSet(int growBy = 0);
     CPointSet(const CPointSet& other);
@@ -106,11 +104,13 @@ public:
     // the number of fields of the last line that holds any. A point line
     // whose label is no valid label (too long, or a character other than a
     // letter, digit, '_' or '-') adds no point; a message names the file and
-    // those lines.
+    // those lines. Lines are read whole, however long.
     bool ReadXyzFile(const char* path, int* fieldCount);
     // The same from an open stream; refusedLines (when given) gets the
     // numbers, from 1, of the point lines refused for their labels.
     bool ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int>* refusedLines = nullptr);
+    // The same on the file's bytes.
+    bool ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines = nullptr);
     // Writes the points in use with c, s and e decimals for coordinates,
     // sigmas and normals. The new file replaces the old one only when it was
     // written whole; otherwise the old file stays and error (when given)

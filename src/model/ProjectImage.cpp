@@ -15,6 +15,7 @@
 #include "NewmatLock.h"
 #include "PointSet.h"
 #include "Rotation.h"
+#include "TextLines.h"
 
 namespace {
 
@@ -369,8 +370,7 @@ bool CProjectImage::ReadIcfText(const char* data, std::size_t size, double defau
 {
     CObservationList read;
     if (data != nullptr) {
-        ForEachTextLine(data, size, kMaxIcfLine, [&](const char* line, std::size_t length, bool overlong) {
-            if (overlong) return false; // the reading ends at an overlong line
+        ForEachTextLine(data, size, [&](const char* line, std::size_t length) {
             CNameBuffer label;
             double v[4];
             const int fields = ScanLabelledLine(line, length, label, v, 4);

@@ -39,8 +39,6 @@ public:
     static constexpr double kSigmaFree = 1000.0;
     // Image coordinate files larger than this are refused.
     static constexpr std::size_t kMaxIcfBytes = 64u * 1024u * 1024u;
-    // Longest line of an image coordinate file, line end not counted.
-    static constexpr std::size_t kMaxIcfLine = 179;
 
     CProjectImage();
     CProjectImage(const CProjectImage& other);

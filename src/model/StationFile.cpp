@@ -8,6 +8,7 @@
 #include "ProjectImage.h"
 #include "ProjectImageList.h"
 #include "TextFile.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <climits>
@@ -216,23 +217,23 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
     const int full = aim ? 10 : 9;
     const double toRadians = kPi * (1.0 / 180.0);
     const CDynString folder = doc.GetProjectFolder();
-    std::size_t begin = 0;
-    while (begin < bytes.size()) {
-        std::size_t end = bytes.find('\n', begin);
-        const std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
-        if (end == std::string::npos)
-            end = bytes.size();
-        std::size_t length = end - begin;
-        if (length > 0 && bytes[begin + length - 1] == '\r')
-            --length;
-        const std::string line(bytes, begin, length);
-        begin = next;
-        if (line.size() > kMaxStationLine || line.empty() || line.compare(0, 2, "//") == 0)
-            continue;
+    int lineNumber = 0;
+    std::string line;
+    ForEachTextLine(bytes.data(), bytes.size(), [&](const char* text, std::size_t length) {
+        ++lineNumber;
+        line.assign(text, length);
+        if (line.empty() || line.compare(0, 2, "//") == 0)
+            return true;
         CStationRecord r;
         const int n = ScanStationLine(line, format, r);
+        // Blanks only.
         if (n < 1)
-            continue;
+            return true;
+        // Without a name and the station's X, Y and Z a line is no station.
+        if (n < 4) {
+            result.skipped.push_back(lineNumber);
+            return true;
+        }
         double R[3][3];
         // Coordinates so far apart that their difference overflows give no direction.
         bool aimable = n >= 7;
@@ -241,12 +242,11 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
         if (aim && aimable && !RotationFromAimPoint(&r.numbers[0], &r.numbers[3], R)) {
             AfxMessageBox("Aim point and station coordinates have to be different", MB_ICONERROR);
             result.stopped = true;
-            break;
+            return false;
         }
         CProjectImage* image = doc.AddNewImage(r.name.c_str());
         image->SetCameraName(cameraName);
-        if (n >= 4)
-            image->SetPosition(r.numbers[0], r.numbers[1], r.numbers[2]);
+        image->SetPosition(r.numbers[0], r.numbers[1], r.numbers[2]);
         if (n >= 7 && (!aim || aimable)) {
             if (aim) {
                 const double roll = n >= 8 ? r.numbers[6] * toRadians : 0.0;
@@ -273,8 +273,26 @@ CStationImportResult ImportStationText(const std::string& bytes, int format, boo
         if (added)
             added(image);
         ++result.imported;
-    }
+        return true;
+    });
     if (result.imported > 0 && !result.stopped)
         doc.SetModifiedFlag(true);
     return result;
+}
+
+void ReportStationImport(const char* path, const CStationImportResult& result)
+{
+    const std::string file = path ? path : "";
+    std::string text;
+    if (result.imported == 0 && !result.stopped) {
+        text = file + " holds no station data: no line gives an image name followed by X, Y and Z. Nothing was imported.";
+    } else if (!result.skipped.empty()) {
+        const bool one = result.skipped.size() == 1;
+        text = FormatLineNumbers(result.skipped) + " of " + file + (one ? " holds" : " hold") +
+               " no station (an image name followed by X, Y and Z) and " + (one ? "was" : "were") +
+               " not imported.";
+    } else {
+        return;
+    }
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONWARNING);
 }

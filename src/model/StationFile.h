@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CProjectDocument;
 class CProjectImage;
@@ -39,16 +40,21 @@ int ScanStationLine(const std::string& line, int format, CStationRecord& record)
 // when the two lie closer than 1e-5.
 bool RotationFromAimPoint(const double station[3], const double aim[3], double R[3][3]);
 
-// Longest line of a station file; longer ones are skipped whole.
-constexpr std::size_t kMaxStationLine = 299;
-
 struct CStationImportResult {
     int imported = 0;
-    bool stopped = false; // a station equal to its aim point ended the import
+    bool stopped = false;     // a station equal to its aim point ended the import
+    std::vector<int> skipped; // lines (from 1) with text but no station
 };
-// Imports the file's bytes into the document: a new image per data line,
+// Imports the file's bytes into the document: a new image per station line
+// (an image name followed by X, Y and Z, the rest as far as it is read),
 // given the camera name; each one is reported to added (the tree adds its
-// item). Sets the modified flag when an image was imported.
+// item). Lines are read whole, however long; blank lines and lines that
+// begin with "//" are passed over, other lines are skipped and listed in the
+// result. Sets the modified flag when an image was imported.
 CStationImportResult ImportStationText(const std::string& bytes, int format, bool acceptResected,
                                        CProjectDocument& doc, const char* cameraName,
                                        const std::function<void(CProjectImage*)>& added);
+// Tells in one message what an import of the file left out: the lines it
+// skipped (at most ten named), or that the file holds no station at all.
+// Nothing when there is nothing to tell.
+void ReportStationImport(const char* path, const CStationImportResult& result);

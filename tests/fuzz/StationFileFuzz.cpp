@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as a station file in both layouts. The import must
-// not crash or run away, and what it makes must be sane: no more images
-// than lines, finite positions, rotations that are either unset (zero) or
+// not crash or run away, and what it makes must be sane: no more images and
+// skipped lines than lines, finite positions, rotations that are either unset (zero) or
 // orthonormal, and paths without line ends.
 #include "Message.h"
 #include "ProjectDocument.h"
@@ -50,9 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             int added = 0;
             const CStationImportResult result =
                 ImportStationText(bytes, format, accept, doc, "Cam", [&added](CProjectImage*) { ++added; });
+            ReportStationImport("in.eof", result);
             TakeCapturedMessages();
-            if (result.imported != added || doc.images.GetSize() != added || std::size_t(added) > lines)
+            if (result.imported != added || doc.images.GetSize() != added ||
+                std::size_t(added) + result.skipped.size() > lines)
                 __builtin_trap();
+            // Skipped lines are named once each, in file order.
+            for (std::size_t k = 0; k < result.skipped.size(); ++k)
+                if (result.skipped[k] < 1 || std::size_t(result.skipped[k]) > lines ||
+                    (k > 0 && result.skipped[k] <= result.skipped[k - 1]))
+                    __builtin_trap();
             for (int i = 0; i < doc.images.GetSize(); ++i) {
                 const CProjectImage* image = doc.images.GetAt(i);
                 if (!std::isfinite(image->X) || !std::isfinite(image->Y) || !std::isfinite(image->Z))

@@ -218,26 +218,32 @@ TEST(CoordinateReader, RefusedLabelsAreReportedWithFileAndLine)
     EXPECT_EQ(messages[0].text.substr(0, 14), "Lines 1 and 3 ");
 }
 
-TEST(CoordinateReader, LongLinesAreCutAtTheLimitAndReadingGoesOn)
+TEST(CoordinateReader, LongLinesAreReadWholeAndReadingGoesOn)
 {
-    // The sigmas lie beyond character 249: the line has four fields.
+    // The sigmas lie far out in the line: the line has seven fields.
     const std::string first = "P1 1 2 3" + std::string(300, ' ') + "0.5 0.5 0.5\n";
     const CPointSet a = ReadText(first + "P2 4 5 6\n", Kind::Plain);
     ASSERT_EQ(a.GetSize(), 2);
-    EXPECT_EQ(a.GetAt(0)->covariance.GetAt(0, 0), 0.0);
+    EXPECT_EQ(a.GetAt(0)->covariance.GetAt(0, 0), 0.25);
     EXPECT_EQ(a.GetAt(1)->x, 4.0);
 
-    // A number ending at character 249 is read whole; one character more is cut.
+    // A number across character 249 is read whole.
     std::string edge = "P3 1 2";
     edge += std::string(249 - edge.size() - 3, ' ');
     edge += "456";
     ASSERT_EQ(edge.size(), 249u);
     EXPECT_EQ(ReadText(edge + "\r\n", Kind::Plain).GetAt(0)->z, 456.0);
-    EXPECT_EQ(ReadText(" " + edge + "\n", Kind::Plain).GetAt(0)->z, 45.0);
-    // A line of megabytes without a line end neither grows a buffer nor stops the read.
-    const CPointSet big = ReadText(std::string(1 << 20, 'x') + " 1 2 3\nP5 1 2 3\n", Kind::Plain);
+    EXPECT_EQ(ReadText(" " + edge + "\n", Kind::Plain).GetAt(0)->z, 456.0);
+    // A line of megabytes without a blank in its first word is a refused
+    // label, and the read goes on.
+    CPointSet big;
+    std::istringstream in(std::string(1 << 20, 'x') + " 1 2 3\nP5 1 2 3\n");
+    std::vector<int> refused;
+    int fields = 0;
+    ASSERT_TRUE(big.ReadXyzStream(in, &fields, &refused));
     ASSERT_EQ(big.GetSize(), 1);
     EXPECT_STREQ(big.GetAt(0)->label.GetText(), "P5");
+    EXPECT_EQ(refused, std::vector<int>{1});
 }
 
 TEST(CoordinateReader, NulByteEndsTheLineText)

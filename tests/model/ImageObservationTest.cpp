@@ -413,7 +413,7 @@ TEST(FiducialFile, LinesTable)
         {"F1 nan 1", ""},                         // not a finite number
         {"G1 1,5 2", ""},                         // a comma ends the number
         {"H 3 4" + std::string(144, ' ') + "\r", "H", 3.0, 4.0}, // 149 characters: a line
-        {"I 5 6" + std::string(140, ' ') + "J 7 8", ""}, // 150: skipped, its tail too
+        {"I 5 6" + std::string(140, ' ') + "J 7 8", "I", 5.0, 6.0}, // 150: read whole, the tail ignored
     };
     for (const Line& line : lines) {
         SCOPED_TRACE(line.text);

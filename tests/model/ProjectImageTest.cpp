@@ -409,13 +409,13 @@ TEST(IcfImport, LinesTable)
             EXPECT_FALSE(o->rejected || o->measured || o->fiducial || o->marked || o->disabled);
         }
     }
-    // Label order; repeated labels both stay; a line of 180 characters ends the reading.
+    // Label order; repeated labels both stay; a line of 180 characters is read whole, and the lines after it.
     const std::string text = "P10 1 1\nB 0 0\nA 1 1\nA 2 2\nP2 1 1\n" + ("C 5 6" + std::string(175, ' ')) + "\r\nD 7 8\n";
     CProjectImage image;
     ASSERT_TRUE(image.ReadIcfText(text.data(), text.size(), 0.1));
-    ASSERT_EQ(image.targets.GetSize(), 5);
-    const char* order[5] = {"A", "A", "B", "P2", "P10"};
-    for (int i = 0; i < 5; ++i) EXPECT_STREQ(image.targets.GetAt(i)->label.GetText(), order[i]);
+    ASSERT_EQ(image.targets.GetSize(), 7);
+    const char* order[7] = {"A", "A", "B", "C", "D", "P2", "P10"};
+    for (int i = 0; i < 7; ++i) EXPECT_STREQ(image.targets.GetAt(i)->label.GetText(), order[i]);
     EXPECT_EQ(image.targets.GetAt(0)->x + image.targets.GetAt(1)->x, 3.0);
 }
 

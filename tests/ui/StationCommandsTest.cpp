@@ -1,6 +1,7 @@
 // The station commands: "Edit Exterior Orientation" from the tree and the
 // image view, and station files (the bytes the tree's export writes, the
 // round trip through a Standard import, Aim Point rows, bad input).
+#include "ContextMenu.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
@@ -342,6 +343,61 @@ TEST_F(StationCommands, ExportBytesAndStandardImportRoundTrip)
     EXPECT_TRUE(doc->images.GetAt(7)->oriented);
 }
 
+// Import Station Data from the camera's context menu on a text without
+// stations, a mixed file and a good one: only station lines make images, and
+// one message names the file and the lines left out.
+TEST_F(StationCommands, ImportFromTheMenuSkipsLinesWithoutAStation)
+{
+    NewProject();
+    AddCamera(*doc, "Cam1");
+    doc->UpdateAllViews();
+    doc->SetModifiedFlag(false);
+    TakeMessages();
+    const struct {
+        const char* file;
+        std::string text;
+        std::vector<std::string> images; // added by this import
+        std::string message;             // after the file's path
+    } cases[] = {
+        {"hello.txt", "hello world\r\nxx\r\n", {},
+         " holds no station data: no line gives an image name followed by X, Y and Z. Nothing was imported."},
+        {"mixed.eof", "// stations\nS1 1 2 3 10 20 30 1 \"/p/a.tif\"\nhello world\nS2 4 5 6\nxx\n", {"S1", "S2"},
+         " hold no station (an image name followed by X, Y and Z) and were not imported."},
+        {"good.eof", "S3 7 8 9 0 0 0 1 b.tif\r\nS4 1 1 1\r\n", {"S3", "S4"}, ""},
+    };
+    int count = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString file = scratch.filePath(QString::fromLatin1(c.file));
+        WriteAll(file, c.text);
+        files.push_back(file);
+        AnswerImport(STATION_FORMAT_STANDARD, true);
+        ASSERT_TRUE(ChooseFromContextMenu(tree, Item(QStringLiteral("Cam1")), ID_TREE_IMPORT_STATIONS));
+        Settle();
+        EXPECT_TRUE(dialogs.empty());
+        EXPECT_EQ(lastFileDialog.title, QStringLiteral("Import Station Data"));
+        ASSERT_EQ(doc->images.GetSize(), count + int(c.images.size()));
+        for (std::size_t i = 0; i < c.images.size(); ++i) {
+            const CProjectImage* image = doc->images.GetAt(count + int(i));
+            EXPECT_STREQ(image->name.GetText(), c.images[i].c_str());
+            EXPECT_STREQ(image->cameraName.GetText(), "Cam1");
+            EXPECT_TRUE(image->oriented);
+            EXPECT_NE(Item(QString::fromStdString(c.images[i])), nullptr);
+        }
+        count = doc->images.GetSize();
+        EXPECT_EQ(doc->IsModified(), count > 0);
+        const std::vector<std::string> shown = TakeMessages();
+        if (c.message.empty()) {
+            EXPECT_TRUE(shown.empty());
+        } else {
+            const std::string lines = c.images.empty() ? "" : "Lines 3 and 5 of ";
+            EXPECT_EQ(shown, std::vector<std::string>{lines + file.toStdString() + c.message});
+        }
+    }
+    EXPECT_EQ(doc->images.GetAt(1)->X, 4.0);
+    EXPECT_EQ(doc->images.GetAt(2)->Z, 9.0);
+}
+
 TEST_F(StationCommands, WriteFailuresAreReportedAndKeepTheOldFile)
 {
     NewProject();
@@ -475,12 +531,12 @@ TEST(StationImport, LineEndsLongLinesPartialLinesAndComments)
         const CStationImportResult result =
             ImportStationText(text, STATION_FORMAT_STANDARD, false, doc, "Cam", nullptr);
         EXPECT_FALSE(result.stopped);
-        ASSERT_EQ(result.imported, 4);
-        ASSERT_EQ(doc.images.GetSize(), 4);
+        ASSERT_EQ(result.imported, 5);
+        ASSERT_EQ(doc.images.GetSize(), 5);
         std::vector<std::string> seen;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             const CProjectImage* im = doc.images.GetAt(i);
-            char row[400];
+            char row[1000];
             std::snprintf(row, sizeof row, "%s %g %g %g %.9f %.9f %.9f %d %s", im->name.GetText(), im->X, im->Y, im->Z,
                           im->GetAzimuth(), im->GetElevation(), im->GetRoll(), im->oriented ? 1 : 0,
                           im->GetFilePath().GetText());
@@ -494,15 +550,17 @@ TEST(StationImport, LineEndsLongLinesPartialLinesAndComments)
     char row[400];
     std::snprintf(row, sizeof row, "S1 1 2 3 %.9f %.9f %.9f 1 /data/my photo.tif", 10 * d, 20 * d, 30 * d);
     EXPECT_EQ(results[0][0], row);
+    // A line longer than 299 characters is read whole.
+    EXPECT_EQ(results[0][1].substr(0, 306), std::string(300, 'x') + " 1 2 3");
     // A name and X Y Z: the position, no orientation, a path in the project folder.
-    EXPECT_EQ(results[0][1].substr(0, 9), "S2 4 5 6 ");
-    EXPECT_NE(results[0][1].find(" 0 /projects/p/S2.icf"), std::string::npos) << results[0][1];
+    EXPECT_EQ(results[0][2].substr(0, 9), "S2 4 5 6 ");
+    EXPECT_NE(results[0][2].find(" 0 /projects/p/S2.icf"), std::string::npos) << results[0][2];
     // Six numbers: the angles, no flag from the file.
     std::snprintf(row, sizeof row, "S3 7 8 9 %.9f %.9f %.9f 0 /projects/p/S3.icf", 90 * d, 0.0, -45 * d);
-    EXPECT_EQ(results[0][2], row);
+    EXPECT_EQ(results[0][3], row);
     // A flag of 2 is not resected.
-    EXPECT_EQ(results[0][3].substr(0, 2), "S4");
-    EXPECT_NE(results[0][3].find(" 0 path.tif"), std::string::npos) << results[0][3];
+    EXPECT_EQ(results[0][4].substr(0, 2), "S4");
+    EXPECT_NE(results[0][4].find(" 0 path.tif"), std::string::npos) << results[0][4];
 
     // Comments only: nothing imported and the modified flag stays.
     CProjectDocument doc;

@@ -145,6 +145,8 @@ void CKestrelonView::OnImportStationData()
     CStationImportDlg dlg(nullptr);
     if (dlg.DoModal() != IDOK)
         return;
-    ImportStationText(bytes, dlg.m_nFormat, dlg.m_bAcceptResected != 0, *doc, camera->identifier.GetText(),
-                      [this](CProjectImage* image) { AddImageItem(image); });
+    const CStationImportResult result =
+        ImportStationText(bytes, dlg.m_nFormat, dlg.m_bAcceptResected != 0, *doc, camera->identifier.GetText(),
+                          [this](CProjectImage* image) { AddImageItem(image); });
+    ReportStationImport(file.c_str(), result);
 }

@@ -1,0 +1,41 @@
+#include "ContextMenu.h"
+
+#include "CmdTarget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
+{
+    if (!tree || !item)
+        return false;
+    tree->scrollToItem(item);
+    const QPoint at = tree->visualItemRect(item).center();
+    bool chosen = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        for (QAction* action : menu->actions())
+            if (ActionId(action) == id && action->isEnabled()) {
+                menu->setActiveAction(action);
+                chosen = true;
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        menu->close();
+    });
+    poll.start();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(tree->viewport(), &event);
+    poll.stop();
+    return chosen;
+}
