@@ -838,6 +838,59 @@ TEST_F(ImageViewCommands, ShiftClickRowWithAZeroOrEmptyIncrement)
     }
 }
 
+// A Point ID that is not a label (more than 16 characters, a character a
+// label cannot hold) is refused at the click with the label rule: nothing is
+// measured, under no other label, and the box keeps the text through mouse
+// moves. The label typed after it is measured under that label.
+TEST_F(ImageViewCommands, APointIdThatIsNoLabelIsRefusedAtTheClick)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;
+    const QString rule = QStringLiteral("\nA point label has at most 16 characters: letters, digits, _ and -.");
+    const struct {
+        const char* typed;
+        Qt::KeyboardModifiers keys; // Shift: a row of targets
+    } cases[] = {
+        {"ABCDEFGHIJKLMNOPQRSTUVWX", Qt::NoModifier},
+        {"ABCDEFGHIJKLMNOPQ", Qt::NoModifier},
+        {"P.1", Qt::NoModifier},
+        {"P 1", Qt::ShiftModifier},
+    };
+    const QPoint target = ClientPoint(view, kTruth[0][0], kTruth[0][1]);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Reset();
+        const QString typed = QString::fromLatin1(c.typed);
+        Frame()->UpdateCmdUI();
+        ASSERT_TRUE(box->isEnabled());
+        // Typed over the picture: the first key moves to the box, which takes the rest.
+        view->setFocus();
+        QTest::keyClick(view, c.typed[0]);
+        QTest::keyClicks(box, typed.mid(1));
+        ASSERT_EQ(box->text(), typed);
+        QTest::mouseMove(view->viewport(), target - QPoint(10, 10));
+        QTest::mouseMove(view->viewport(), target);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, c.keys, target);
+        Settle();
+        EXPECT_EQ(TakeMessages(), std::vector<std::string>{("Invalid point label " + typed + rule).toStdString()});
+        EXPECT_EQ(Labels(image->targets), (QStringList{"1", "2", "3", "4"}));
+        EXPECT_EQ(view->GetOwnList().GetSize(), 4);
+        EXPECT_FALSE(doc->IsModified());
+        QTest::mouseMove(view->viewport(), target + QPoint(5, 5));
+        EXPECT_EQ(box->text(), typed);
+    }
+    // Mended in the box: the click measures under the label typed.
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("q7"));
+    QTest::mouseMove(view->viewport(), target);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
+    Settle();
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(Labels(image->targets), (QStringList{"1", "2", "3", "4", "Q7"}));
+    EXPECT_EQ(box->text(), QStringLiteral("Q8"));
+}
+
 // The picture position shown at a client point, from the visible part.
 QPointF ShownPixel(const CImageView* view, const QPoint& at)
 {

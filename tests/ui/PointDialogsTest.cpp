@@ -35,7 +35,8 @@ std::string Text(CDialog& d, int id)
 
 // Control points show their a-priori sigmas, others the roots of the
 // covariance diagonal; OK writes only what was typed, so an untouched
-// covariance keeps its correlations; a label of another point is refused.
+// covariance keeps its correlations; a label of another point, or a text
+// that is not a label, is refused.
 TEST_F(PointDialogs, EditPointWritesBackOnlyWhatChanged)
 {
     struct Case {
@@ -51,6 +52,10 @@ TEST_F(PointDialogs, EditPointWritesBackOnlyWhatChanged)
         {"adjusted point, new sigma X", false, "P1", "0.5", nullptr},
         {"control point, new sigma X", true, "P1", "0.5", nullptr},
         {"label of another point", false, "p2", nullptr, "Pointlabel P2 already in use!"},
+        {"label of 17 characters", false, "ABCDEFGHIJKLMNOPQ", nullptr,
+         "Invalid point label ABCDEFGHIJKLMNOPQ\nA point label has at most 16 characters: letters, digits, _ and -."},
+        {"label with a dot", true, "p.1", nullptr,
+         "Invalid point label p.1\nA point label has at most 16 characters: letters, digits, _ and -."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

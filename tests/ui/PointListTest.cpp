@@ -73,6 +73,13 @@ QStringList Labels(const CPointSet& set)
     return labels;
 }
 
+// Refused labels: more than 16 characters, a character a label cannot hold.
+const char* const kRefusedPointLabels[] = {
+    "Invalid point label bad label!\nA point label has at most 16 characters: letters, digits, _ and -.",
+    "Invalid point label ABCDEFGHIJKLMNOPQRSTUV\nA point label has at most 16 characters: letters, digits, _ "
+    "and -.",
+};
+
 QByteArray ReadAll(const QString& path)
 {
     QFile f(path);
@@ -217,8 +224,11 @@ TEST_F(PointList, CellEditsAreStoredAndBadTextsRefusedWithSetAndFileUnchanged)
         {2, 5, "0.25", true, {"P1", "P2", "P3"}, nullptr},
         {0, 0, "P9", true, {"P2", "P3", "P9"}, nullptr},
         {0, 0, "P3", false, {"P2", "P3", "P9"}, "Pointlabel P3 already in use!"},
-        {1, 3, "12,x", false, {"P2", "P3", "P9"}, nullptr},
-        {0, 0, "bad label!", false, {"P2", "P3", "P9"}, nullptr},
+        {1, 3, "12,x", false, {"P2", "P3", "P9"}, "Please enter a number."},
+        {1, 1, "1,5", false, {"P2", "P3", "P9"}, "Please enter a number."},
+        {2, 4, "0,5", false, {"P2", "P3", "P9"}, "Please enter a number."},
+        {0, 0, "bad label!", false, {"P2", "P3", "P9"}, kRefusedPointLabels[0]},
+        {0, 0, "ABCDEFGHIJKLMNOPQRSTUV", false, {"P2", "P3", "P9"}, kRefusedPointLabels[1]},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -254,6 +264,75 @@ TEST_F(PointList, CellEditsAreStoredAndBadTextsRefusedWithSetAndFileUnchanged)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find((path + ".dir").toStdString()), std::string::npos);
     EXPECT_TRUE(doc->IsModified());
+}
+
+// Rename in the menu of a right click on a row opens its label cell; a name
+// that is not a label is refused with the rule, the set, its file and the
+// cell unchanged; a label is taken.
+TEST_F(PointList, RenameFromTheMenuSaysWhyANameIsRefused)
+{
+    OpenSet(false);
+    const struct {
+        const char* typed;
+        const char* message;
+        QStringList labels;
+    } cases[] = {
+        {"ABCDEFGHIJKLMNOPQRSTUV", kRefusedPointLabels[1], {"P1", "P2", "P3"}},
+        {"bad label!", kRefusedPointLabels[0], {"P1", "P2", "P3"}},
+        {"q7", nullptr, {"P1", "P3", "Q7"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const QByteArray fileBefore = ReadAll(path);
+        const QStringList setBefore = SetRows();
+        doc->SetModifiedFlag(false);
+        const QPoint at = list->visualRect(list->model()->index(1, 2)).center();
+        // The right button selects the row and opens the menu; Rename is chosen in it.
+        bool chosen = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            poll.stop();
+            for (QAction* a : menu->actions())
+                if (a->text() == QStringLiteral("Rename") && a->isEnabled()) {
+                    menu->setActiveAction(a);
+                    chosen = true;
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    return;
+                }
+            menu->close();
+        });
+        poll.start();
+        QTest::mouseClick(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                          list->viewport()->mapTo(Frame(), at));
+        poll.stop();
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(list->SelectedRows(), std::vector<int>{1});
+        QPointer<CInPlaceEdit> editor = list->ActiveEditor();
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->Row(), 1);
+        EXPECT_EQ(editor->Column(), 0);
+        QTest::keyClicks(editor, QString::fromLatin1(c.typed));
+        ASSERT_TRUE(editor && editor->isVisible()) << "the editor ended before Return";
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(TakeMessages(), c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+        EXPECT_EQ(Labels(*set), c.labels);
+        for (int r = 0; r < set->GetSize(); ++r)
+            EXPECT_EQ(list->CellText(r, 0), QString::fromLatin1(set->GetAt(r)->label.GetText()));
+        if (c.message) {
+            EXPECT_EQ(SetRows(), setBefore);
+            EXPECT_EQ(ReadAll(path), fileBefore);
+            EXPECT_FALSE(doc->IsModified());
+        } else {
+            EXPECT_EQ(FileRows(), SetRows());
+            EXPECT_TRUE(doc->IsModified());
+        }
+    }
 }
 
 TEST_F(PointList, DeleteWithObservationsDisablesAndRenamesTheObservations)
@@ -350,6 +429,8 @@ TEST_F(PointList, RenameWithObservationsRenamesSetsAndActiveObservations)
         {"P3", 1, {"P1", "P2", "P3"}, {"P1", "P2", "P3"}, {"P1", "P2", "P3", "P4"}, {"Pointlabel P3 already in use!"}},
         {"Q2", 0, {"P1", "P3", "Q2"}, {"P1", "P2", "P3"}, {"P1", "P3", "P4", "Q2"}, {}},
         {"R1", 1, {"P3", "Q2", "R1"}, {"P2", "P3", "R1"}, {"P3", "P4", "Q2", "R1"}, {}},
+        {"ABCDEFGHIJKLMNOPQRSTUV", 1, {"P3", "Q2", "R1"}, {"P2", "P3", "R1"}, {"P3", "P4", "Q2", "R1"},
+         {kRefusedPointLabels[1]}},
     };
     for (const auto& c : cases) {
         list->SelectRows({c.all ? 0 : 1});

@@ -103,6 +103,20 @@ bool ReadCDouble(const QString& text, double& value)
     return true;
 }
 
+namespace {
+
+const char kNotANumber[] = "Please enter a number.";
+
+} // namespace
+
+bool ReadNumberField(const QString& text, double& value)
+{
+    if (ReadCDouble(text, value))
+        return true;
+    AfxMessageBox(kNotANumber, MB_OK | MB_ICONEXCLAMATION);
+    return false;
+}
+
 QString GetWindowText(const QWidget* c)
 {
     if (auto* e = dynamic_cast<const QLineEdit*>(c))
@@ -198,7 +212,7 @@ void DDX_Text(CDataExchange* dx, int id, double& value)
     }
     double parsed = 0.0;
     if (!ReadCDouble(GetWindowText(c), parsed))
-        return dx->Fail(QStringLiteral("Please enter a number."));
+        return dx->Fail(QString::fromLatin1(kNotANumber));
     Store(dx, value, parsed);
 }
 

@@ -65,6 +65,9 @@ void DDV_MaxChars(CDataExchange* dx, const QString& value, int count);
 // the value untouched otherwise.
 bool ReadCInt(const QString& text, int& value);
 bool ReadCDouble(const QString& text, double& value);
+// A number typed outside a dialog's exchange (a list cell), read as the
+// dialogs' number fields are; when it is none, their message says so.
+bool ReadNumberField(const QString& text, double& value);
 
 // Text of a control (edit, label, button, combo box, plain text edit).
 QString GetWindowText(const QWidget* control);

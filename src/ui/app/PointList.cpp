@@ -266,7 +266,7 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
         return false;
     if (column == 0) {
         CNameBuffer label;
-        if (!label.Set(ToCp1252(text.trimmed()).c_str()) || label.GetText()[0] == '\0')
+        if (!ReadPointLabel(text, label))
             return false;
         if (LabelInUse(point, label)) {
             LabelInUseMessage(label);
@@ -279,7 +279,7 @@ bool C3DPointListCtrl::ApplyCellEdit(int row, int column, const QString& text)
         return true;
     }
     double value = 0.0;
-    if (!ReadCDouble(text, value))
+    if (!ReadNumberField(text, value))
         return false;
     if (column <= 3) {
         (column == 1 ? point->x : column == 2 ? point->y : point->z) = value;
@@ -495,8 +495,7 @@ void C3DPointListCtrl::OnRenameWithObservations()
     if (dialog.DoModal() != QDialog::Accepted)
         return;
     CNameBuffer newLabel;
-    if (!newLabel.Set(ToCp1252(dialog.m_strNewLabel.trimmed()).c_str()) || newLabel.GetText()[0] == '\0' ||
-        newLabel == oldLabel)
+    if (!ReadPointLabel(dialog.m_strNewLabel, newLabel) || newLabel == oldLabel)
         return;
     CKestrelonDoc* doc = HostDocument();
     if (!doc)

@@ -40,7 +40,8 @@ public:
 
     bool CanEditCell(int row, int column) const override;
     // Applies a cell text to the point of the row; false, nothing changed,
-    // for a label in use or not valid, or a text that is not a number.
+    // for a label in use or not valid, or a text that is not a number (each
+    // with a message that says why).
     bool ApplyCellEdit(int row, int column, const QString& text);
     // Writes the change where the set lives; false when it could not be written.
     bool StoreChange();

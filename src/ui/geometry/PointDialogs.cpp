@@ -32,6 +32,23 @@ const int kNumberIds[6] = {CEdit3DPointDlg::kX,      CEdit3DPointDlg::kY,      C
 
 } // namespace
 
+bool ParsePointLabel(const QString& text, CNameBuffer& label)
+{
+    const std::string bytes = ToCp1252(text.trimmed());
+    return !bytes.empty() && label.Set(bytes.c_str());
+}
+
+bool ReadPointLabel(const QString& text, CNameBuffer& label)
+{
+    if (ParsePointLabel(text, label))
+        return true;
+    AfxMessageBox(("Invalid point label " + ToCp1252(text.trimmed()) +
+                   "\nA point label has at most 16 characters: letters, digits, _ and -.")
+                      .c_str(),
+                  MB_OK | MB_ICONERROR);
+    return false;
+}
+
 CEdit3DPointDlg::CEdit3DPointDlg(CObjectPoint* point, bool control, QWidget* parent, CPointSet* set)
     : CDialog(1540, parent), point(point), control(control), set(set)
 {
@@ -85,12 +102,9 @@ void CEdit3DPointDlg::OnOK()
 {
     if (!UpdateData(true))
         return;
-    const std::string text = ToCp1252(label.trimmed());
     CNameBuffer newLabel;
-    if (!newLabel.Set(text.c_str()) || text.empty()) {
-        AfxMessageBox(("Invalid point label " + text).c_str(), MB_OK | MB_ICONERROR);
+    if (!ReadPointLabel(label, newLabel))
         return;
-    }
     if (set && newLabel != point->label)
         for (int i = 0; i < set->GetSize(); ++i)
             if (set->GetAt(i) != point && set->GetAt(i)->label == newLabel) {
@@ -102,7 +116,7 @@ void CEdit3DPointDlg::OnOK()
     bool changed[6];
     for (int i = 0; i < 6; ++i)
         changed[i] = GetWindowText(GetDlgItem(kNumberIds[i])) != shown[i];
-    point->SetLabelText(text.c_str());
+    point->SetLabelText(newLabel.GetText());
     const double values[6] = {x, y, z, sigmaX, sigmaY, sigmaZ};
     double* coordinates[3] = {&point->x, &point->y, &point->z};
     for (int i = 0; i < 3; ++i) {

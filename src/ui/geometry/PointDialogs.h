@@ -6,8 +6,16 @@
 
 #include <QString>
 
+class CNameBuffer;
 class CObjectPoint;
 class CPointSet;
+
+// A point label typed by the user, blanks around it dropped: true and the
+// label set (upper-cased) when the text is one (not empty); else false and
+// the label as it was.
+bool ParsePointLabel(const QString& text, CNameBuffer& label);
+// As ParsePointLabel; a refused text is named in a message with the label rule.
+bool ReadPointLabel(const QString& text, CNameBuffer& label);
 
 // Label, coordinates and sigmas of one point. A control point shows and
 // keeps its a-priori sigmas; another point the square roots of its

@@ -11,6 +11,7 @@
 #include "KestrelonDoc.h"
 #include "MainFrame.h"
 #include "Message.h"
+#include "PointDialogs.h"
 #include "ProjectImage.h"
 #include "RelativeOrientationDlg.h"
 #include "StationDialogs.h"
@@ -204,6 +205,7 @@ void CImageView::UpdateDialogBar()
     if (!bar)
         return;
     labelBoxSync = false;
+    refusedLabelText.clear();
     if (bar->m_PointLabel)
         bar->m_PointLabel->setText(FromCp1252(label.GetText()));
     if (bar->m_PointIncrement)
@@ -336,6 +338,12 @@ void CImageView::OnLeftClick(const QPoint& point, Qt::KeyboardModifiers modifier
     const CIntPoint at{point.x(), point.y()};
     const bool shift = modifiers & Qt::ShiftModifier;
     if (mode == MODE_DIGITIZE && handle && tool) {
+        // Nothing is measured under another label than the one typed.
+        if (!refusedLabelText.isEmpty()) {
+            CNameBuffer typed;
+            ReadPointLabel(refusedLabelText, typed);
+            return;
+        }
         // Whatever the click stored or replaced is a change of the project.
         const unsigned changesBefore = tool->GetChangeCount();
         if (shift) {
@@ -462,7 +470,7 @@ void CImageView::mouseMoveEvent(QMouseEvent* event)
         CMainFrame* main = AfxGetMainFrame();
         if (CMainToolBar* bar = main ? main->GetToolBar() : nullptr) {
             labelBoxSync = false;
-            const QString text = FromCp1252(label.GetText());
+            const QString text = refusedLabelText.isEmpty() ? FromCp1252(label.GetText()) : refusedLabelText;
             if (bar->m_PointLabel && bar->m_PointLabel->text() != text)
                 bar->m_PointLabel->setText(text);
             if (bar->m_PointIncrement && bar->m_PointIncrement->text() != QString::number(increment))
@@ -995,8 +1003,15 @@ void CImageView::RegisterCommands()
     if (CMainToolBar* bar = main ? main->GetToolBar() : nullptr) {
         if (bar->m_PointLabel)
             connect(bar->m_PointLabel, &QLineEdit::textChanged, this, [this](const QString& text) {
-                if (labelBoxSync && GetActiveImageView() == this)
-                    label = CNameBuffer(text.left(20).toLatin1().constData());
+                if (!labelBoxSync || GetActiveImageView() != this)
+                    return;
+                // An empty box numbers the next target as unidentified; a
+                // text that is not a label is kept for the click to refuse.
+                refusedLabelText.clear();
+                if (text.trimmed().isEmpty())
+                    label = CNameBuffer();
+                else if (!ParsePointLabel(text, label))
+                    refusedLabelText = text;
             });
         if (bar->m_PointIncrement)
             connect(bar->m_PointIncrement, &QLineEdit::textChanged, this, [this](const QString& text) {

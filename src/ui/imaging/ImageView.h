@@ -212,6 +212,9 @@ private:
     QRect selection;
     bool areaSelected = false;
     bool labelBoxSync = true;
+    // The "Point ID" box's text while it is not a label (empty otherwise):
+    // clicks are refused and the box keeps the text until it is mended.
+    QString refusedLabelText;
     bool settingScrollBars = false;
     bool wasJobRunning = false;
     QTimer* jobTimer = nullptr;
