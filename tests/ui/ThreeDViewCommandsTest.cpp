@@ -308,6 +308,29 @@ TEST_F(ThreeDViewCommands, RelabelOnePointWithTheToolbarFields)
     EXPECT_TRUE(doc->IsModified());
     EXPECT_TRUE(FileText(path).contains(QStringLiteral("Q7")));
     EXPECT_EQ(bar->m_PointLabel->text(), QStringLiteral("Q12"));
+
+    // Letters typed in the view past a label's 16 characters are refused at
+    // Return with the rule, and the point keeps its label (not the last
+    // valid text of the box).
+    view->SelectPoint(set->FindPointByText("Q7"));
+    const int points = set->GetSize();
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(view, Qt::Key_Backspace);
+    QTest::keyClicks(view, QStringLiteral("abcdefghijklmnopq"));
+    EXPECT_EQ(bar->m_PointLabel->text(), QStringLiteral("ABCDEFGHIJKLMNOPQ"));
+    answers.push_back(IDOK);
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Invalid point label ABCDEFGHIJKLMNOPQ\nA point label has at "
+                                                       "most 16 characters: letters, digits, _ and -."});
+    EXPECT_NE(set->FindPointByText("Q7"), nullptr);
+    EXPECT_EQ(set->FindPointByText("ABCDEFGHIJKLMNOP"), nullptr);
+    EXPECT_EQ(set->GetSize(), points);
+    // One letter less is a label, and Return relabels with it.
+    QTest::keyClick(view, Qt::Key_Backspace);
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_EQ(set->FindPointByText("Q7"), nullptr);
+    EXPECT_NE(set->FindPointByText("ABCDEFGHIJKLMNOP"), nullptr);
+    EXPECT_TRUE(TakeMessages().empty());
 }
 
 TEST_F(ThreeDViewCommands, ThreeTwoOneOnTheDriverSetMovesThePosesAndWritesTheSet)

@@ -8,6 +8,7 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "MainFrame.h"
+#include "PointDialogs.h"
 #include "PointSet.h"
 #include "ProjectImageList.h"
 #include "ScaleBar.h"
@@ -355,9 +356,13 @@ void C3DView::OnInitialUpdate()
                     const C3DView* active = GetActive3DView();
                     if (!m_bToolbarSync || (active && active != this))
                         return;
+                    // A text that is not a label is kept for the relabel to refuse.
                     CNameBuffer label;
-                    if (label.Set(text.left(20).toLatin1().constData()))
+                    m_refusedLabelText.clear();
+                    if (ParsePointLabel(text, label))
                         m_relabel.startLabel = label;
+                    else
+                        m_refusedLabelText = text;
                 });
             if (bar->m_PointIncrement)
                 connect(bar->m_PointIncrement, &QLineEdit::textChanged, this, [this](const QString& text) {

@@ -435,6 +435,7 @@ private:
     bool m_bErrorDataPrepared = false;
     bool m_bDrawLines = false;
     CRelabelMemory m_relabel;
+    QString m_refusedLabelText; // the toolbar's label text when it is no label
     bool m_bToolbarSync = false;
     QTimer m_wheelTimer;
     bool m_bSceneDirty = true;

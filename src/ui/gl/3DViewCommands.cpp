@@ -587,6 +587,7 @@ void C3DView::RefreshToolbarFields()
     if (!bar || !bar->m_PointLabel || !bar->m_PointIncrement)
         return;
     m_bToolbarSync = false;
+    m_refusedLabelText.clear();
     bar->m_PointLabel->setText(QString::fromLatin1(m_relabel.startLabel.GetText()));
     bar->m_PointIncrement->setText(QString::number(m_relabel.increment));
     m_bToolbarSync = true;
@@ -634,6 +635,12 @@ void C3DView::OnRelabel()
     if (!m_pPointSet || DocumentBusy() || m_selection.GetSize() == 0)
         return;
     if (m_selection.GetSize() == 1) {
+        // Never relabel under another label than the one typed.
+        if (!m_refusedLabelText.isEmpty()) {
+            CNameBuffer typed;
+            ReadPointLabel(m_refusedLabelText, typed);
+            return;
+        }
         CObjectPoint* point = m_selection.GetAt(0);
         const CNameBuffer label = m_relabel.startLabel;
         if (IsPointLabelInUse(label)) {
