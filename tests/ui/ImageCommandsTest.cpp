@@ -318,6 +318,35 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         }
         EXPECT_TRUE(doc->IsModified());
     }
+    // Again into the same folder with ellipse files: the pictures and the
+    // ellipse files there would be replaced; No keeps them all.
+    int kept = 0;
+    for (const QString& file : QDir(out).entryList(QDir::Files))
+        kept += file.endsWith(QStringLiteral(".tif")) || file.endsWith(QStringLiteral("_ellipses.txt"));
+    ASSERT_GT(kept, doc->images.GetSize());
+    const std::vector<std::string> paths = [&] {
+        std::vector<std::string> p;
+        for (int i = 0; i < doc->images.GetSize(); ++i)
+            p.push_back(doc->images.GetAt(i)->GetFilePath().GetText());
+        return p;
+    }();
+    const QDateTime latest = QFileInfo(out + "/" + doc->images.GetAt(0)->name.GetText() + ".tif").lastModified();
+    dialogs.push_back([&](CDialog& dialog) {
+        dialog.Item<QCheckBox>(1411)->click();
+        dialog.Item<QCheckBox>(1414)->click();
+        SetWindowText(dialog.GetDlgItem(1396), out);
+        dialog.OnOK();
+        return dialog.result();
+    });
+    TakeMessages();
+    answers = {IDNO};
+    doc->OnCmdMsg(33085, nullptr);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{std::to_string(kept) + " image files in the folder " +
+                                                       out.toStdString() + " would be replaced.\nContinue?"});
+    EXPECT_EQ(QFileInfo(out + "/" + doc->images.GetAt(0)->name.GetText() + ".tif").lastModified(), latest);
+    for (int i = 0; i < doc->images.GetSize(); ++i)
+        EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), paths[size_t(i)]);
+
     // A picture that cannot be written (a folder holds its name) leaves the
     // image's file as it was and is named; the others are written.
     const std::string before = doc->images.GetAt(0)->GetFilePath().GetText();
