@@ -16,6 +16,7 @@
 #include "PointSet.h"
 #include "ProjectImage.h"
 #include "SampleProject.h"
+#include "SamplePictures.h"
 #include "TestFiles.h"
 #include "TiffFileReader.h"
 #include "JpegFileReader.h"
@@ -24,7 +25,9 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -315,21 +318,55 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
         }
         EXPECT_TRUE(doc->IsModified());
     }
-    // A picture that cannot be written leaves the image's file as it was and is named.
-    const std::string before = doc->images.GetAt(0)->GetFilePath().GetText();
+    // Again into the same folder with ellipse files: the pictures and the
+    // ellipse files there would be replaced; No keeps them all.
+    int kept = 0;
+    for (const QString& file : QDir(out).entryList(QDir::Files))
+        kept += file.endsWith(QStringLiteral(".tif")) || file.endsWith(QStringLiteral("_ellipses.txt"));
+    ASSERT_GT(kept, doc->images.GetSize());
+    const std::vector<std::string> paths = [&] {
+        std::vector<std::string> p;
+        for (int i = 0; i < doc->images.GetSize(); ++i)
+            p.push_back(doc->images.GetAt(i)->GetFilePath().GetText());
+        return p;
+    }();
+    const QDateTime latest = QFileInfo(out + "/" + doc->images.GetAt(0)->name.GetText() + ".tif").lastModified();
     dialogs.push_back([&](CDialog& dialog) {
         dialog.Item<QCheckBox>(1411)->click();
-        SetWindowText(dialog.GetDlgItem(1396), out + "/missing");
+        dialog.Item<QCheckBox>(1414)->click();
+        SetWindowText(dialog.GetDlgItem(1396), out);
+        dialog.OnOK();
+        return dialog.result();
+    });
+    TakeMessages();
+    answers = {IDNO};
+    doc->OnCmdMsg(33085, nullptr);
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{std::to_string(kept) + " image files in the folder " +
+                                                       out.toStdString() + " would be replaced.\nContinue?"});
+    EXPECT_EQ(QFileInfo(out + "/" + doc->images.GetAt(0)->name.GetText() + ".tif").lastModified(), latest);
+    for (int i = 0; i < doc->images.GetSize(); ++i)
+        EXPECT_EQ(doc->images.GetAt(i)->GetFilePath().GetText(), paths[size_t(i)]);
+
+    // A picture that cannot be written (a folder holds its name) leaves the
+    // image's file as it was and is named; the others are written.
+    const std::string before = doc->images.GetAt(0)->GetFilePath().GetText();
+    const QString blocked = out + "/blocked";
+    const QString taken = blocked + "/" + doc->images.GetAt(0)->name.GetText() + ".tif";
+    ASSERT_TRUE(QDir().mkpath(taken));
+    dialogs.push_back([&](CDialog& dialog) {
+        dialog.Item<QCheckBox>(1411)->click();
+        SetWindowText(dialog.GetDlgItem(1396), blocked);
         dialog.OnOK();
         return dialog.result();
     });
     TakeMessages();
     doc->OnCmdMsg(33085, nullptr);
     EXPECT_EQ(std::string(doc->images.GetAt(0)->GetFilePath().GetText()), before);
+    EXPECT_EQ(QString::fromLatin1(doc->images.GetAt(1)->GetFilePath().GetText()),
+              blocked + "/" + doc->images.GetAt(1)->name.GetText() + ".tif");
     const std::vector<std::string> failures = TakeMessages();
-    ASSERT_EQ(failures.size(), size_t(doc->images.GetSize()));
-    EXPECT_NE(failures[0].find((out + "/missing/" + doc->images.GetAt(0)->name.GetText() + ".tif").toStdString()),
-              std::string::npos);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find(taken.toStdString()), std::string::npos) << failures[0];
 
     const QString first = QString::fromLatin1(doc->images.GetAt(0)->GetFilePath().GetText());
     CImageStore store;
@@ -404,7 +441,10 @@ TEST_F(ImageCommands, SimulateImagesReopensImageWindowsAndSkipsImagesWithoutCame
         QString folder;
         QString fileAfter; // the image's file after the run
     };
-    const Run runs[] = {{"written", out, picture}, {"not written", out + "/missing", picture}};
+    // A folder in the picture's place: that picture cannot be written.
+    const QString blocked = out + "/blocked";
+    ASSERT_TRUE(QDir().mkpath(blocked + "/" + QString::fromLatin1(first->name.GetText()) + ".tif"));
+    const Run runs[] = {{"written", out, picture}, {"not written", blocked, picture}};
     for (const Run& run : runs) {
         SCOPED_TRACE(run.what);
         ASSERT_TRUE(OpenImageWindow(doc, first));
@@ -768,6 +808,269 @@ TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
     EXPECT_TRUE(dialog.GetDlgItem(1402)->isEnabled());
     dialog.grab().save(TestOutputFolder() + "/simulate-images-extended.png");
     Stop();
+}
+
+
+// --- "Create Images in Directory" on the sample with its photographs ---------
+
+// What a simulation may change: each image's file and observations, and
+// every file under a folder (by the hash of its bytes).
+struct SimulationState {
+    std::vector<std::string> paths;
+    std::vector<std::string> observations;
+    std::map<QString, QByteArray> files;
+    bool modified = false;
+};
+
+std::map<QString, QByteArray> FilesUnder(const QString& folder)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+        files[path] = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5);
+    }
+    return files;
+}
+
+SimulationState StateOf(const CKestrelonDoc* doc, const QString& folder)
+{
+    SimulationState state;
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        const CProjectImage* image = doc->images.GetAt(i);
+        state.paths.push_back(image->GetFilePath().GetText());
+        std::string text;
+        for (int k = 0; k < image->targets.GetSize(); ++k) {
+            const CImageObservation* o = image->GetObservationAt(k);
+            char line[96];
+            std::snprintf(line, sizeof line, "%s %.12g %.12g\n", o->label.GetText(), o->x, o->y);
+            text += line;
+        }
+        state.observations.push_back(text);
+    }
+    state.files = FilesUnder(folder);
+    state.modified = doc->IsModified();
+    return state;
+}
+
+void ExpectSameState(const SimulationState& before, const SimulationState& after)
+{
+    EXPECT_EQ(after.paths, before.paths);
+    EXPECT_EQ(after.observations, before.observations);
+    EXPECT_EQ(after.files.size(), before.files.size());
+    for (const auto& [path, hash] : before.files) {
+        const auto found = after.files.find(path);
+        EXPECT_TRUE(found != after.files.end() && found->second == hash) << path.toStdString();
+    }
+    EXPECT_EQ(after.modified, before.modified);
+}
+
+// Every image's file is there and is a picture of its camera's size.
+void ExpectImageFilesPresent(const CKestrelonDoc* doc)
+{
+    for (int i = 0; i < doc->images.GetSize(); ++i) {
+        const CProjectImage* image = doc->images.GetAt(i);
+        const CCamera* camera = doc->cameras.FindByName(image->cameraName.GetText());
+        int width = 0, height = 0;
+        EXPECT_TRUE(camera && ReadImageFileSize(image->GetFilePath().GetText(), width, height) &&
+                    width == camera->XPixels && height == camera->YPixels)
+            << image->GetFilePath().GetText();
+    }
+}
+
+// The process works in a folder of its own while it lives.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const QString& folder) : m_old(QDir::currentPath())
+    {
+        QDir().mkpath(folder);
+        EXPECT_TRUE(QDir::setCurrent(folder));
+    }
+    ~WorkingFolder() { QDir::setCurrent(m_old); }
+    QString Path() const { return QDir::currentPath(); }
+
+private:
+    QString m_old;
+};
+
+class SimulateIntoFolder : public ImageCommands {
+protected:
+    // The sample project with its photographs Image001.tif ..., opened.
+    CKestrelonDoc* OpenSampleWithPictures(const QString& name)
+    {
+        const QString path = WriteSample(name);
+        std::string message;
+        EXPECT_TRUE(WriteSamplePictures(QFileInfo(path).absolutePath().toStdString(), message)) << message;
+        if (!app) {
+            EXPECT_TRUE(Start());
+        }
+        EXPECT_NE(app->OpenDocumentFile(path), nullptr);
+        Settle();
+        CKestrelonDoc* opened = GetActiveKestrelonDoc();
+        EXPECT_TRUE(opened && !opened->IsModified());
+        return opened;
+    }
+    // Runs the command; its dialog creates images in the folder typed into
+    // the directory field (none typed: the one proposed), with the message
+    // boxes answered in turn. Returns the messages; stayedOpen tells whether
+    // OK left the dialog open (it is then cancelled).
+    std::vector<std::string> Simulate(int command, const QString* folder, std::deque<int> answered, bool& stayedOpen)
+    {
+        stayedOpen = false;
+        bool reached = false;
+        dialogs.push_back([&](CDialog& d) {
+            reached = true;
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            QTest::mouseClick(d.Item<QCheckBox>(1411), Qt::LeftButton);
+            if (folder) {
+                auto* edit = d.Item<QLineEdit>(1396);
+                edit->setFocus();
+                edit->selectAll();
+                QTest::keyClick(edit, Qt::Key_Backspace);
+                QTest::keyClicks(edit, *folder);
+                EXPECT_EQ(edit->text(), *folder);
+            }
+            QTest::mouseClick(d.Item<QAbstractButton>(IDOK), Qt::LeftButton);
+            stayedOpen = d.isVisible();
+            if (stayedOpen)
+                QTest::mouseClick(d.Item<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+            return d.result();
+        });
+        answers = std::move(answered);
+        TakeMessages();
+        Frame()->GetMdiArea()->setActiveSubWindow(Frame()->GetProjectFrame());
+        QAction* action = Frame()->GetAction(command); // 363 has no menu entry
+        Frame()->UpdateCmdUI();
+        EXPECT_TRUE(action->isEnabled());
+        action->trigger();
+        Settle();
+        EXPECT_TRUE(reached);
+        dialogs.clear();
+        answers.clear();
+        return TakeMessages();
+    }
+};
+
+// The simple dialog asks first whether the default target information may
+// be used (the sample's Control set has none); the extended one does not.
+const char kTargetQuestion[] = "The selected 3D array does not contain target information. Default\n"
+                               "target information as set in the project peferences is used.";
+
+struct SimulateCommand {
+    int id;
+    bool asksForTargets;
+};
+const SimulateCommand kSimulateCommands[] = {{33085, true}, {363, false}};
+
+// The folder proposed is the project folder, where the photographs are:
+// one question names the folder and the count; No leaves every byte,
+// path and observation as it was, Yes replaces the photographs.
+TEST_F(SimulateIntoFolder, SimulateImagesAsksBeforeReplacingThePhotographs)
+{
+    for (const SimulateCommand& command : kSimulateCommands) {
+        SCOPED_TRACE(command.id);
+        CKestrelonDoc* doc = OpenSampleWithPictures(QStringLiteral("sample%1").arg(command.id));
+        ASSERT_TRUE(doc);
+        const QString project = QString::fromLatin1(doc->GetProjectDirectory().GetText());
+        const SimulationState before = StateOf(doc, project);
+        const std::string question = std::to_string(doc->images.GetSize()) + " image files in the folder " +
+                                     project.toStdString() + " would be replaced.\nContinue?";
+        std::vector<std::string> asked;
+        if (command.asksForTargets)
+            asked.push_back(kTargetQuestion);
+        asked.push_back(question);
+        for (const int answer : {IDNO, IDYES}) {
+            SCOPED_TRACE(answer);
+            std::deque<int> answered{answer};
+            if (command.asksForTargets)
+                answered.push_front(IDOK);
+            bool stayedOpen = false;
+            EXPECT_EQ(Simulate(command.id, nullptr, answered, stayedOpen), asked);
+            EXPECT_EQ(stayedOpen, answer == IDNO);
+            ExpectImageFilesPresent(doc);
+            const SimulationState after = StateOf(doc, project);
+            if (answer == IDNO) {
+                ExpectSameState(before, after);
+                continue;
+            }
+            EXPECT_EQ(after.paths, before.paths);
+            EXPECT_NE(after.observations, before.observations);
+            EXPECT_TRUE(after.modified);
+            for (const std::string& path : before.paths)
+                EXPECT_NE(after.files.at(QString::fromStdString(path)), before.files.at(QString::fromStdString(path)))
+                    << path;
+        }
+        Stop();
+    }
+}
+
+// The folder text: empty and missing folders are refused with one message
+// and change nothing; a relative one is taken in the project folder, never
+// in the program's working folder, and the images then point at absolute
+// paths of pictures that exist.
+TEST_F(SimulateIntoFolder, SimulateImagesFolderIsCheckedAndTakenInTheProjectFolder)
+{
+    const WorkingFolder working(scratch.filePath(QStringLiteral("working")));
+    for (const SimulateCommand& command : kSimulateCommands) {
+        SCOPED_TRACE(command.id);
+        const QString name = QStringLiteral("projects%1/sample").arg(command.id);
+        CKestrelonDoc* doc = OpenSampleWithPictures(name);
+        ASSERT_TRUE(doc);
+        const QString project = scratch.filePath(name);
+        ASSERT_EQ(std::string(doc->GetProjectDirectory().GetText()), project.toStdString());
+        const QString parent = scratch.filePath(QStringLiteral("projects%1").arg(command.id));
+        ASSERT_TRUE(QDir().mkpath(project + "/sub"));
+        const struct {
+            QString typed;
+            QString folder;  // where the pictures go ("": nowhere)
+            std::string refusal;
+        } cases[] = {
+            {QString(), QString(), "Enter the folder in which the images are to be created."},
+            {QStringLiteral("   "), QString(), "Enter the folder in which the images are to be created."},
+            {QStringLiteral("missing"), QString(), "The folder " + project.toStdString() + "/missing does not exist."},
+            {project + "/gone/deeper", QString(), "The folder " + project.toStdString() + "/gone/deeper does not exist."},
+            {QStringLiteral("Sample.kst"), QString(), project.toStdString() + "/Sample.kst is not a folder."},
+            {QStringLiteral("sub"), project + "/sub", ""},
+            {QStringLiteral("./sub/"), project + "/sub", ""}, // the same pictures again: asked
+            {QStringLiteral(".."), parent, ""},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.typed.toStdString());
+            const SimulationState before = c.folder.isEmpty() ? StateOf(doc, parent) : SimulationState();
+            std::vector<std::string> expected;
+            std::deque<int> answered;
+            const bool replaces = !c.folder.isEmpty() && QFile::exists(c.folder + "/Image001.tif");
+            if (c.folder.isEmpty()) {
+                expected.push_back(c.refusal);
+            } else {
+                if (command.asksForTargets) {
+                    expected.push_back(kTargetQuestion);
+                    answered.push_back(IDOK);
+                }
+                if (replaces) {
+                    expected.push_back(std::to_string(doc->images.GetSize()) + " image files in the folder " +
+                                       c.folder.toStdString() + " would be replaced.\nContinue?");
+                    answered.push_back(IDYES);
+                }
+            }
+            bool stayedOpen = false;
+            EXPECT_EQ(Simulate(command.id, &c.typed, answered, stayedOpen), expected);
+            EXPECT_EQ(stayedOpen, c.folder.isEmpty());
+            EXPECT_TRUE(QDir(working.Path()).isEmpty());
+            ExpectImageFilesPresent(doc);
+            if (c.folder.isEmpty()) {
+                ExpectSameState(before, StateOf(doc, parent));
+                continue;
+            }
+            for (int i = 0; i < doc->images.GetSize(); ++i)
+                EXPECT_EQ(std::string(doc->images.GetAt(i)->GetFilePath().GetText()),
+                          (c.folder + "/" + doc->images.GetAt(i)->name.GetText() + ".tif").toStdString());
+        }
+        Stop();
+    }
 }
 
 } // namespace image_commands_test

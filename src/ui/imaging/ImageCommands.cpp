@@ -21,6 +21,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -33,6 +35,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,6 +80,21 @@ void ShowSimulationSource(CComboBoxPointSet* sets, CNumberEdit* angle, CKestrelo
 QString ProjectFolder(const CKestrelonDoc* doc)
 {
     return doc ? FromCp1252(doc->GetProjectDirectory().GetText()) : QString();
+}
+
+// <folder>/<image name><ending>; the root folder gets no second "/".
+std::string SimulatedFilePath(const CDynString& folder, const CProjectImage& image, const char* ending)
+{
+    std::string path = folder.GetText();
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + image.name.GetText() + ending;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 // What the pictures of a simulation are drawn with.
@@ -211,13 +230,61 @@ bool WriteEllipseFile(const CProjectImage& image, const CDynString& folder)
     }
     if (text.empty())
         return true;
-    const std::string path = std::string(folder.GetText()) + "/" + image.name.GetText() + "_ellipses.txt";
+    const std::string path = SimulatedFilePath(folder, image, "_ellipses.txt");
     std::string error;
     if (WriteFileAtomically(path, text.data(), text.size(), error))
         return true;
     const std::string message = "The file " + path + " could not be written: " + error + ".";
     AfxMessageBox(message.c_str(), MB_ICONERROR);
     return false;
+}
+
+// --- The folder of the pictures ----------------------------------------------------
+
+bool SimulatedImageFolder(const CKestrelonDoc& doc, const QString& typed, CDynString& folder)
+{
+    if (typed.trimmed().isEmpty()) {
+        AfxMessageBox("Enter the folder in which the images are to be created.", MB_ICONERROR);
+        return false;
+    }
+    const QString project = ProjectFolder(&doc);
+    if (QDir::isRelativePath(typed) && project.isEmpty()) {
+        const std::string text = "The folder " + ToCp1252(typed) +
+                                 " is taken in the project folder: save the project first, or enter a full path.";
+        AfxMessageBox(text.c_str(), MB_ICONERROR);
+        return false;
+    }
+    const QString path = QDir::cleanPath(QDir(project).absoluteFilePath(typed));
+    const QFileInfo info(path);
+    if (!info.isDir()) {
+        const std::string name = ToCp1252(path);
+        const std::string text = info.exists() ? name + " is not a folder." : "The folder " + name + " does not exist.";
+        AfxMessageBox(text.c_str(), MB_ICONERROR);
+        return false;
+    }
+    folder = ToCp1252(path).c_str();
+    return true;
+}
+
+bool MayReplaceSimulatedFiles(const CKestrelonDoc& doc, const CDynString& folder, bool ellipses)
+{
+    int replaced = 0;
+    for (int i = 0; i < doc.images.GetSize(); ++i) {
+        const CProjectImage* image = doc.images.GetAt(i);
+        if (!image || !doc.cameras.FindByName(image->cameraName.GetText()))
+            continue; // no picture is made without the camera
+        replaced += IsRegularFile(SimulatedFilePath(folder, *image, ".tif"));
+        if (ellipses)
+            replaced += IsRegularFile(SimulatedFilePath(folder, *image, "_ellipses.txt"));
+    }
+    if (replaced == 0)
+        return true;
+    CDynString text;
+    if (replaced == 1)
+        text.Format("1 image file in the folder %s would be replaced.\nContinue?", folder.GetText());
+    else
+        text.Format("%d image files in the folder %s would be replaced.\nContinue?", replaced, folder.GetText());
+    return AfxMessageBox(text.GetText(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 // --- Saving a rendered picture ----------------------------------------------------
@@ -237,7 +304,7 @@ bool SaveSimulatedPicture(CKestrelonDoc& doc, CProjectImage& image, CImageStore&
     }
     for (CMDIChildWnd* frame : frames)
         delete frame;
-    const std::string path = std::string(folder.GetText()) + "/" + image.name.GetText() + ".tif";
+    const std::string path = SimulatedFilePath(folder, image, ".tif");
     std::string error;
     const bool written = WriteGreyTiffFile(picture, path.c_str(), error);
     if (written) {
@@ -338,13 +405,15 @@ void CSimulateImagesSimpleDlg::OnOK()
     CPointSet* set = SelectedSet(doc, m_PointSets);
     if (!set)
         return;
+    CDynString folder;
+    if (m_bCreateImages && !SimulatedImageFolder(*doc, m_strDirectory, folder))
+        return;
     if (!set->HasNormals() &&
         AfxMessageBox("The selected 3D array does not contain target information. Default\n"
                       "target information as set in the project peferences is used.",
                       MB_OKCANCEL | MB_ICONQUESTION, "Kestrelon") != IDOK)
         return;
     const bool storeEllipses = Checked(this, 1414);
-    const CDynString folder(ToCp1252(m_strDirectory).c_str());
     const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
     // Nothing is written, and no observation changes, when the pictures
     // would not show the targets.
@@ -354,7 +423,8 @@ void CSimulateImagesSimpleDlg::OnOK()
                                     CSyntheticImageGenerator::kExact,
                                     0,
                                     CSyntheticImageGenerator::kOwnOrDefaultNormal};
-    if (m_bCreateImages && !SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets))
+    if (m_bCreateImages && (!SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets) ||
+                            !MayReplaceSimulatedFiles(*doc, folder, storeEllipses)))
         return;
     for (int i = 0; i < doc->images.GetSize(); ++i) {
         CProjectImage* image = doc->images.GetAt(i);
@@ -558,14 +628,17 @@ void CSimulateImagesDlg::OnOK()
     CPointSet* set = SelectedSet(doc, m_PointSets);
     if (!set)
         return;
+    CDynString folder;
+    if (m_bCreateImages && !SimulatedImageFolder(*doc, m_strDirectory, folder))
+        return;
     const int method = Item<QComboBox>(1403)->currentIndex();
     int steps = 0;
     std::sscanf(ToCp1252(GetWindowText(GetDlgItem(1402))).c_str(), "%d", &steps);
-    const CDynString folder(ToCp1252(m_strDirectory).c_str());
     const double angle = m_ViewingAngle->GetValue() * kPi / 180.0;
     const SimulationTargets targets{{m_dNormal[0], m_dNormal[1], m_dNormal[2]}, m_dRadius, angle, method, steps,
                                     m_nTargetInformation};
-    if (m_bCreateImages && !SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets))
+    if (m_bCreateImages && (!SimulatedPicturesShowTargets(doc, *set, m_PointSets->currentText(), targets) ||
+                            !MayReplaceSimulatedFiles(*doc, folder, false)))
         return;
     for (int i = 0; i < doc->images.GetSize(); ++i) {
         CProjectImage* image = doc->images.GetAt(i);

@@ -97,6 +97,16 @@ private:
     CNumberEdit* m_ViewingAngle = nullptr;
 };
 
+// The folder typed for "Create Images in Directory", made absolute: a
+// relative one is taken in the project folder. False, after one message,
+// when it is empty, relative in a project without a folder, or not an
+// existing folder.
+bool SimulatedImageFolder(const CKestrelonDoc& doc, const QString& typed, CDynString& folder);
+// True when no file of the folder would be replaced by a picture (or, with
+// ellipses, by an ellipse file) of the images, or when the user agrees to
+// replacing them, asked once.
+bool MayReplaceSimulatedFiles(const CKestrelonDoc& doc, const CDynString& folder, bool ellipses);
+
 // Saves a rendered picture as <folder>/<image name>.tif: the image's windows
 // are closed first and one is opened again after the writing, on the new
 // file, or on the image's old file when the writing failed (the failure is
