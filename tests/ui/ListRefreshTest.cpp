@@ -4,6 +4,7 @@
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
+#include "3DView.h"
 #include "CmdTarget.h"
 #include "FileIO.h"
 #include "Frames.h"
@@ -369,20 +370,22 @@ TEST_F(ListRefresh, AProfileFailureMessageShowsNoRemovedCamera)
     }
 }
 
-// Compare and Transform replace the result set the pane lists; its file
-// cannot be written (a folder of that name is in the way): while the message
-// is up the pane lists no point of the old set.
+// Compare and Transform replace the result set the pane lists or draws; its
+// file cannot be written (a folder of that name is in the way): while the
+// message is up the pane shows nothing of the old set.
 TEST_F(ListRefresh, AResultWriteFailureMessageShowsNoReplacedSet)
 {
     struct Case {
         int id;
         const char* result;
+        bool graphic; // the pane draws the set in the 3D view
     };
-    for (const Case c : {Case{ID_TREE_COMPARE, "Compare"}, Case{ID_TREE_TRANSFORM, "Trans"}}) {
-        SCOPED_TRACE(c.result);
+    for (const Case c : {Case{ID_TREE_COMPARE, "Compare", false}, Case{ID_TREE_TRANSFORM, "Trans", false},
+                         Case{ID_TREE_COMPARE, "Compare", true}}) {
+        SCOPED_TRACE(testing::Message() << c.result << (c.graphic ? " drawn" : " listed"));
         Project p = Open();
         ASSERT_NE(p.doc, nullptr);
-        const QString folder = scratch.filePath(QString::fromLatin1(c.result));
+        const QString folder = scratch.filePath(QString::fromLatin1(c.result) + (c.graphic ? "3D" : ""));
         ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/") + QString::fromLatin1(c.result) + QStringLiteral(".xyz")));
         p.doc->SetDocumentPath(folder + QStringLiteral("/Geo.kst"));
         const double points[6][3] = {{0, 0, 0}, {10, 0, 1}, {0, 12, -2}, {3, 4, 9}, {-7, 5, 3}, {8, -6, -4}};
@@ -401,6 +404,14 @@ TEST_F(ListRefresh, AResultWriteFailureMessageShowsNoReplacedSet)
         p.doc->UpdateAllViews();
         Click(p.tree, Child(p.tree->Data3D(), QString::fromLatin1(c.result)));
         ASSERT_EQ(PaintedRows(PaneList(p)).size(), 6u);
+        C3DView* view = nullptr;
+        if (c.graphic) {
+            EXPECT_TRUE(ChooseFromContextMenu(p.tree, Child(p.tree->Data3D(), QString::fromLatin1(c.result)),
+                                              ID_TREE_GRAPHIC_VIEW));
+            view = dynamic_cast<C3DView*>(p.frame->GetRightPane());
+            ASSERT_NE(view, nullptr);
+            ASSERT_EQ(view->GetPointSet(), old);
+        }
 
         files.push_back(file);
         if (c.id == ID_TREE_TRANSFORM)
@@ -411,8 +422,17 @@ TEST_F(ListRefresh, AResultWriteFailureMessageShowsNoReplacedSet)
             });
         Rows shown{{QStringLiteral("not painted")}};
         SetMessageBoxHandler([&](const char* text, const char*, unsigned type) {
-            if (std::string(text).rfind("Can't write", 0) == 0)
+            if (std::string(text).rfind("Can't write", 0) == 0) {
                 shown = PaintedRows(PaneList(p));
+                if (view) {
+                    const CPointSet* drawn = view->GetPointSet();
+                    bool live = drawn == nullptr;
+                    for (int i = 0; i < p.doc->pointSets.GetSize(); ++i)
+                        live = live || p.doc->pointSets.GetAt(i) == drawn;
+                    EXPECT_TRUE(live);
+                    EXPECT_FALSE(view->grabFramebuffer().isNull());
+                }
+            }
             return DefaultMessageAnswer(type);
         });
         EXPECT_TRUE(ChooseFromContextMenu(p.tree, Child(p.tree->Data3D(), QStringLiteral("Measured")), c.id));

@@ -648,29 +648,36 @@ void C3DDataListView::OnInitialUpdate()
     m_bInitialized = true;
 }
 
+void C3DDataListView::SetPointSet(CPointSet* set)
+{
+    m_pList->SetPointSet(set);
+    m_strSetTitle = set ? set->name.GetTitle().GetText() : "";
+}
+
 bool C3DDataListView::SetStillExists() const
 {
     const CPointSet* set = m_pList->GetPointSet();
     auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
-    if (!set || !doc)
-        return true;
-    if (set == &doc->eoDevice)
-        return true;
-    for (int i = 0; i < doc->pointSets.GetSize(); ++i)
-        if (doc->pointSets.GetAt(i) == set)
-            return true;
-    if (CKestrelonApp* app = AfxGetApp())
-        for (int i = 0; i < app->eoDeviceDatabase.GetSize(); ++i)
-            if (app->eoDeviceDatabase.GetAt(i) == set)
-                return true;
-    return false;
+    return !set || !doc || doc->HoldsPointSet(set);
 }
 
 void C3DDataListView::OnUpdate(CView* sender, long hint)
 {
-    // A set that left the project is not shown any more.
-    if (!SetStillExists())
-        m_pList->SetPointSet(nullptr);
+    // A set that is gone is not shown any more; a set of its title that took
+    // its place (a database record replaced) is shown instead. Nothing of
+    // the old set is read.
+    if (!SetStillExists()) {
+        CPointSet* successor = nullptr;
+        auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
+        CKestrelonApp* app = AfxGetApp();
+        if (!m_strSetTitle.empty()) {
+            if (m_pList->IsProjectSet())
+                successor = doc ? doc->pointSets.FindByName(m_strSetTitle.c_str()) : nullptr;
+            else
+                successor = app ? app->eoDeviceDatabase.FindByName(m_strSetTitle.c_str()) : nullptr;
+        }
+        SetPointSet(successor);
+    }
     if (m_bInitialized)
         m_pList->Fill();
     CView::OnUpdate(sender, hint);
