@@ -663,20 +663,16 @@ bool C3DDataListView::SetStillExists() const
 
 void C3DDataListView::OnUpdate(CView* sender, long hint)
 {
-    // A set that is gone is not shown any more; a set of its title that took
-    // its place (a database record replaced) is shown instead. Nothing of
-    // the old set is read.
+    // A set that is gone is not shown any more, and nothing of it is read; a
+    // database EO device replaced by one of its name is followed.
     if (!SetStillExists()) {
-        CPointSet* successor = nullptr;
-        auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
         CKestrelonApp* app = AfxGetApp();
-        if (!m_strSetTitle.empty()) {
-            if (m_pList->IsProjectSet())
-                successor = doc ? doc->pointSets.FindByName(m_strSetTitle.c_str()) : nullptr;
-            else
-                successor = app ? app->eoDeviceDatabase.FindByName(m_strSetTitle.c_str()) : nullptr;
-        }
+        CPointSet* successor = nullptr;
+        if (!m_pList->IsProjectSet() && app && !m_strSetTitle.empty())
+            successor = app->eoDeviceDatabase.FindByName(m_strSetTitle.c_str());
         SetPointSet(successor);
+    } else if (const CPointSet* set = m_pList->GetPointSet()) {
+        m_strSetTitle = set->name.GetTitle().GetText(); // it may have been renamed
     }
     if (m_bInitialized)
         m_pList->Fill();

@@ -116,7 +116,7 @@ private:
 
     C3DPointListCtrl* m_pList;
     bool m_bInitialized = false;
-    // The title of the set shown, read while it was alive.
+    // The title of the set shown, read while the set is alive.
     std::string m_strSetTitle;
 };
 
