@@ -32,6 +32,14 @@ CPointSetList& CPointSetList::operator=(const CPointSetList& other)
 
 CPointSetList::~CPointSetList() = default;
 
+void CPointSetList::RemoveAt(int i, int n)
+{
+    const int before = GetSize();
+    COwningArray<CPointSet>::RemoveAt(i, n);
+    if (document != nullptr && GetSize() != before)
+        document->PointSetsRemoved();
+}
+
 CPointSet* CPointSetList::GetDriverSet() const
 {
     for (int i = 0; i < GetSize(); ++i)

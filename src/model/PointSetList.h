@@ -39,6 +39,9 @@ public:
     void SetDocument(CProjectDocument* doc) { document = doc; }
     CProjectDocument* GetDocument() const { return document; }
 
+    // Deletes the sets, then tells the document.
+    void RemoveAt(int i, int n) override;
+
     CPointSet* GetDriverSet() const;
     CPointSet* GetControlSet() const;
     bool HasControlSet() const;

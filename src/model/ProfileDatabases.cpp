@@ -549,6 +549,7 @@ std::string CProfileDatabases::GetWriteFailureText() const
 
 bool CProfileDatabases::FlushDatabases()
 {
+    DatabasesChanged();
     // The shell's sections survive the rewrite; every database section is
     // written anew, so sections of removed records and stale keys go.
     struct Kept {

@@ -73,10 +73,11 @@ public:
     // every record with all = 1, only the modified ones with all = 0. The file
     // is created when it is missing. False when it cannot be written.
     bool SaveDatabases(int all);
-    // Rewrites the file so that it holds exactly the current records (and the
-    // shell's sections). False, with a message that names the file and the
-    // reason, when it cannot be written; the databases in memory stay as
-    // they are and are written again by the next rewrite or save.
+    // Calls DatabasesChanged, then rewrites the file so that it holds exactly
+    // the current records (and the shell's sections). False, with a message
+    // that names the file and the reason, when it cannot be written; the
+    // databases in memory stay as they are and are written again by the next
+    // rewrite or save.
     bool FlushDatabases();
     // After a failed save or rewrite: the text that names the profile file
     // and the reason.
@@ -122,6 +123,12 @@ public:
     CCameraList cameraDatabase;
     CScaleBarList scaleBarDatabase;
     CEODeviceList eoDeviceDatabase;
+
+protected:
+    // Called by FlushDatabases before it writes or shows anything: records
+    // were changed, added or deleted, so whatever still points at a deleted
+    // one lets go of it here. Nothing by default.
+    virtual void DatabasesChanged() {}
 
 private:
     // Writes the databases into the store; the records written are collected

@@ -103,6 +103,9 @@ public:
     // Tells every view of the document that its data changed; the
     // application's document refreshes its views here.
     virtual void UpdateAllViews() {}
+    // Point sets were deleted from pointSets; a view that shows one lets go
+    // of it here, before anything else runs.
+    virtual void PointSetsRemoved() {}
 
     // The project file (mode PROJECT_FILE_SAVE or PROJECT_FILE_LOAD), and what
     // opening and saving a project do to the data; see ProjectFile.h.

@@ -1,5 +1,6 @@
 #include "Frames.h"
 
+#include "3DView.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
@@ -164,6 +165,23 @@ void CProjectFrame::UpdateOtherProjectFrames()
         if (tree && tree->CView::GetDocument())
             tree->CView::GetDocument()->UpdateAllViews(nullptr, 0);
     }
+}
+
+void CProjectFrame::ReleaseRemovedRecords()
+{
+    CKestrelonView* tree = GetTreeView();
+    if (tree)
+        tree->ForgetRecord(nullptr);
+    CView* right = GetRightPane();
+    if (!right)
+        return;
+    if (auto* view = dynamic_cast<C3DView*>(right)) {
+        auto* doc = dynamic_cast<CKestrelonDoc*>(view->GetDocument());
+        if (doc && view->GetPointSet() && !doc->HoldsPointSet(view->GetPointSet()))
+            view->OnUpdate(nullptr, 0);
+        return;
+    }
+    SendHubMessage(UM_REFRESH_LIST, 0, 0, right->AsHubTarget());
 }
 
 void CProjectFrame::RefreshCamerasList()

@@ -63,6 +63,10 @@ public:
     // Every other project frame redraws after a change of the databases.
     void UpdateOtherProjectFrames();
     void RefreshCamerasList();
+    // After records were deleted, before anything can paint: the tree drops
+    // its selections of records that are gone, the right pane refills from
+    // the collections (a 3D view whose set is gone reads the document anew).
+    void ReleaseRemovedRecords();
 
     QSplitter* GetSplitter() const { return splitter; }
 

@@ -311,6 +311,16 @@ void CKestrelonApp::OnAppAbout()
     dialog.DoModal();
 }
 
+void CKestrelonApp::DatabasesChanged()
+{
+    // Every open project, so that no list paints a deleted record, also not
+    // while a message of the write is up.
+    if (QMdiArea* area = AfxGetMdiArea())
+        for (QMdiSubWindow* window : area->subWindowList())
+            if (auto* frame = dynamic_cast<CProjectFrame*>(window))
+                frame->ReleaseRemovedRecords();
+}
+
 bool CKestrelonApp::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() && DeferQuit())

@@ -48,6 +48,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Every project frame lets go of deleted records before the write.
+    void DatabasesChanged() override;
 
 private:
     void LoadRecentFiles();

@@ -14,14 +14,17 @@
 #include "DisplayImage.h"
 #include "FileIO.h"
 #include "FileSystem.h"
+#include "Frames.h"
 #include "GeometryReports.h"
 #include "Message.h"
 #include "TargetDetector.h"
 #include "TextFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QThread>
 
 #include <cerrno>
 #include <cmath>
@@ -108,6 +111,33 @@ C3DView* CKestrelonDoc::Find3DView() const
         if (auto* found = dynamic_cast<C3DView*>(view))
             return found;
     return nullptr;
+}
+
+void CKestrelonDoc::PointSetsRemoved()
+{
+    // Workers never touch a window.
+    if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
+        return;
+    for (CView* view : GetViews())
+        if (auto* tree = dynamic_cast<CKestrelonView*>(view))
+            if (auto* frame = dynamic_cast<CProjectFrame*>(tree->GetParentFrame()))
+                frame->ReleaseRemovedRecords();
+}
+
+bool CKestrelonDoc::HoldsPointSet(const CPointSet* set) const
+{
+    if (!set)
+        return false;
+    if (set == &eoDevice)
+        return true;
+    for (int i = 0; i < pointSets.GetSize(); ++i)
+        if (pointSets.GetAt(i) == set)
+            return true;
+    if (const CKestrelonApp* app = AfxGetApp())
+        for (int i = 0; i < app->eoDeviceDatabase.GetSize(); ++i)
+            if (app->eoDeviceDatabase.GetAt(i) == set)
+                return true;
+    return false;
 }
 
 bool CKestrelonDoc::SaveProject()

@@ -49,6 +49,11 @@ public:
 
     void UpdateAllViews() override { CDocument::UpdateAllViews(nullptr, 0); }
     using CDocument::UpdateAllViews;
+    // The project frames let go of the deleted sets at once.
+    void PointSetsRemoved() override;
+    // The set is one of the project's (its EO device too) or of the EO-device
+    // database; set is only compared, never read.
+    bool HoldsPointSet(const CPointSet* set) const;
 
     // The title without the trailing "*".
     QString GetTitleWithoutMark() const;

@@ -647,29 +647,32 @@ void C3DDataListView::OnInitialUpdate()
     m_bInitialized = true;
 }
 
+void C3DDataListView::SetPointSet(CPointSet* set)
+{
+    m_pList->SetPointSet(set);
+    m_strSetTitle = set ? set->name.GetTitle().GetText() : "";
+}
+
 bool C3DDataListView::SetStillExists() const
 {
     const CPointSet* set = m_pList->GetPointSet();
     auto* doc = dynamic_cast<CKestrelonDoc*>(GetDocument());
-    if (!set || !doc)
-        return true;
-    if (set == &doc->eoDevice)
-        return true;
-    for (int i = 0; i < doc->pointSets.GetSize(); ++i)
-        if (doc->pointSets.GetAt(i) == set)
-            return true;
-    if (CKestrelonApp* app = AfxGetApp())
-        for (int i = 0; i < app->eoDeviceDatabase.GetSize(); ++i)
-            if (app->eoDeviceDatabase.GetAt(i) == set)
-                return true;
-    return false;
+    return !set || !doc || doc->HoldsPointSet(set);
 }
 
 void C3DDataListView::OnUpdate(CView* sender, long hint)
 {
-    // A set that left the project is not shown any more.
-    if (!SetStillExists())
-        m_pList->SetPointSet(nullptr);
+    // A set that is gone is not shown any more, and nothing of it is read; a
+    // database EO device replaced by one of its name is followed.
+    if (!SetStillExists()) {
+        CKestrelonApp* app = AfxGetApp();
+        CPointSet* successor = nullptr;
+        if (!m_pList->IsProjectSet() && app && !m_strSetTitle.empty())
+            successor = app->eoDeviceDatabase.FindByName(m_strSetTitle.c_str());
+        SetPointSet(successor);
+    } else if (const CPointSet* set = m_pList->GetPointSet()) {
+        m_strSetTitle = set->name.GetTitle().GetText(); // it may have been renamed
+    }
     if (m_bInitialized)
         m_pList->Fill();
     CView::OnUpdate(sender, hint);

@@ -8,6 +8,7 @@
 #include "DocFramework.h"
 
 #include <functional>
+#include <string>
 #include <vector>
 
 class C3DDataListView;
@@ -100,7 +101,7 @@ public:
     QWidget* GetWidget() override { return this; }
     C3DPointListCtrl& GetListCtrl() { return *m_pList; }
 
-    void SetPointSet(CPointSet* set) { m_pList->SetPointSet(set); }
+    void SetPointSet(CPointSet* set);
     void SetProjectSet(bool project) { m_pList->SetProjectSet(project); }
 
     void OnInitialUpdate() override;
@@ -116,6 +117,8 @@ private:
 
     C3DPointListCtrl* m_pList;
     bool m_bInitialized = false;
+    // The title of the set shown, read while the set is alive.
+    std::string m_strSetTitle;
 };
 
 // Minimum, maximum and mean per axis and in total of the points' precision

@@ -360,7 +360,8 @@ void CKestrelonView::RegisterTreeCommands()
         }
         app->cameraDatabase.AddCopy(*camera);
         app->FlushDatabases();
-        doc->UpdateAllViews(nullptr, 0);
+        // Other projects may show the database too.
+        UpdateProjectFrames();
     });
     OnCommand(ID_TREE_DELETE_ALL_OBS, image([this](CProjectImage& im) {
                   im.RemoveAllObservations();
@@ -1085,11 +1086,11 @@ void CKestrelonView::mouseReleaseEvent(QMouseEvent* event)
         break;
     case DROP_CAMERA_TO_DATABASE:
         if (doc && app && app->AddCameraToDatabase(doc->cameras.FindByName(text.c_str())))
-            doc->UpdateAllViews(nullptr, 0);
+            UpdateProjectFrames();
         break;
     case DROP_EO_DEVICE_TO_DATABASE:
         if (doc && app && app->AddEODeviceToDatabase(&doc->eoDevice))
-            doc->UpdateAllViews(nullptr, 0);
+            UpdateProjectFrames();
         break;
     case DROP_CAMERA_TO_PROJECT:
         if (doc)
