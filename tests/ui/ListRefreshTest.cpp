@@ -1,6 +1,7 @@
 // The right-hand lists after a record they show has been deleted: a changed
 // database record refreshes the lists of every open project, a deleted point
 // set leaves the pane at once, and neither is shown while a message box is up.
+#include "ContextMenu.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
@@ -104,29 +105,7 @@ protected:
     // Right-clicks the item and chooses the command in the menu that opens.
     static bool ChooseFromContextMenu(CKestrelonView* tree, QTreeWidgetItem* item, int id)
     {
-        tree->scrollToItem(item);
-        const QPoint at = tree->visualItemRect(item).center();
-        bool chosen = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            poll.stop();
-            for (QAction* a : menu->actions())
-                if (ActionId(a) == id && a->isEnabled()) {
-                    menu->setActiveAction(a);
-                    chosen = true;
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    return;
-                }
-            menu->close();
-        });
-        poll.start();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(tree->viewport(), &event);
-        poll.stop();
+        const bool chosen = ::ChooseFromContextMenu(tree, item, id);
         Settle();
         return chosen;
     }

@@ -1,6 +1,7 @@
 // The 3D point list: columns and cells by set kind and host, cell edits
 // stored in the set's file, refused edits, deletion with observations, the
 // statistics of selected points, and a picture of the sample's control set.
+#include "ContextMenu.h"
 #include "Format.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
@@ -288,27 +289,12 @@ TEST_F(PointList, RenameFromTheMenuSaysWhyANameIsRefused)
         doc->SetModifiedFlag(false);
         const QPoint at = list->visualRect(list->model()->index(1, 2)).center();
         // The right button selects the row and opens the menu; Rename is chosen in it.
-        bool chosen = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            poll.stop();
-            for (QAction* a : menu->actions())
-                if (a->text() == QStringLiteral("Rename") && a->isEnabled()) {
-                    menu->setActiveAction(a);
-                    chosen = true;
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    return;
-                }
-            menu->close();
-        });
-        poll.start();
-        QTest::mouseClick(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier,
-                          list->viewport()->mapTo(Frame(), at));
-        poll.stop();
+        const bool chosen = ChooseFromPopup(
+            [&] {
+                QTest::mouseClick(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                                  list->viewport()->mapTo(Frame(), at));
+            },
+            [](const QAction* a) { return a->text() == QStringLiteral("Rename"); });
         ASSERT_TRUE(chosen);
         EXPECT_EQ(list->SelectedRows(), std::vector<int>{1});
         QPointer<CInPlaceEdit> editor = list->ActiveEditor();

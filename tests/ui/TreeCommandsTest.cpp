@@ -1,4 +1,5 @@
 // The tree's context menus per item kind, its keys and its rebuild.
+#include "ContextMenu.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
 
@@ -99,29 +100,7 @@ protected:
     // as the user does. False when the menu had no such enabled command.
     bool ChooseFromContextMenu(QTreeWidgetItem* item, int id)
     {
-        tree->scrollToItem(item);
-        const QPoint at = tree->visualItemRect(item).center();
-        bool chosen = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            poll.stop();
-            for (QAction* a : menu->actions())
-                if (ActionId(a) == id && a->isEnabled()) {
-                    menu->setActiveAction(a);
-                    chosen = true;
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    return;
-                }
-            menu->close();
-        });
-        poll.start();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(tree->viewport(), &event);
-        poll.stop();
+        const bool chosen = ::ChooseFromContextMenu(tree, item, id);
         Settle();
         return chosen;
     }

@@ -10,12 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
+bool ChooseFromPopup(const std::function<void()>& open, const std::function<bool(const QAction*)>& match)
 {
-    if (!tree || !item)
-        return false;
-    tree->scrollToItem(item);
-    const QPoint at = tree->visualItemRect(item).center();
     bool chosen = false;
     QTimer poll;
     poll.setInterval(10);
@@ -25,7 +21,7 @@ bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
             return;
         poll.stop();
         for (QAction* action : menu->actions())
-            if (ActionId(action) == id && action->isEnabled()) {
+            if (action->isEnabled() && match(action)) {
                 menu->setActiveAction(action);
                 chosen = true;
                 QTest::keyClick(menu, Qt::Key_Return);
@@ -34,8 +30,21 @@ bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
         menu->close();
     });
     poll.start();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
-    QCoreApplication::sendEvent(tree->viewport(), &event);
+    open();
     poll.stop();
     return chosen;
+}
+
+bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
+{
+    if (!tree || !item)
+        return false;
+    tree->scrollToItem(item);
+    const QPoint at = tree->visualItemRect(item).center();
+    return ChooseFromPopup(
+        [&] {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(tree->viewport(), &event);
+        },
+        [id](const QAction* action) { return ActionId(action) == id; });
 }
