@@ -114,15 +114,7 @@ protected:
     {
         ASSERT_NE(from, nullptr);
         ASSERT_NE(onto, nullptr);
-        tree->scrollToItem(from);
-        const QPoint a = tree->visualItemRect(from).center();
-        QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, a);
-        QTest::mouseMove(tree->viewport(), a + QPoint(0, 12));
-        tree->scrollToItem(onto);
-        const QPoint b = tree->visualItemRect(onto).center();
-        QTest::mouseMove(tree->viewport(), b);
-        ASSERT_TRUE(tree->IsDragging());
-        QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, b);
+        DragItem(tree, from, onto, [tree] { EXPECT_TRUE(tree->IsDragging()); });
         Settle();
     }
     static QAbstractItemView* PaneList(const Project& p)

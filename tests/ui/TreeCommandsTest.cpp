@@ -412,16 +412,10 @@ TEST_F(TreeCommands, DraggingWithTheMouse)
     auto drag = [this](QTreeWidgetItem* from, QTreeWidgetItem* onto) {
         ASSERT_NE(from, nullptr);
         ASSERT_NE(onto, nullptr);
-        tree->scrollToItem(from);
-        const QPoint a = tree->visualItemRect(from).center();
-        QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, a);
-        QTest::mouseMove(tree->viewport(), a + QPoint(0, 12));
-        tree->scrollToItem(onto);
-        const QPoint b = tree->visualItemRect(onto).center();
-        QTest::mouseMove(tree->viewport(), b);
-        EXPECT_TRUE(tree->IsDragging());
-        EXPECT_EQ(tree->DropItem(), onto);
-        QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, b);
+        DragItem(tree, from, onto, [&] {
+            EXPECT_TRUE(tree->IsDragging());
+            EXPECT_EQ(tree->DropItem(), onto);
+        });
         EXPECT_FALSE(tree->IsDragging());
     };
     drag(Item(QStringLiteral("DragBar")), tree->ProjectRoot());

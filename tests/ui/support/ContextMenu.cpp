@@ -48,3 +48,18 @@ bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id)
         },
         [id](const QAction* action) { return ActionId(action) == id; });
 }
+
+void DragItem(QTreeWidget* tree, QTreeWidgetItem* from, QTreeWidgetItem* onto,
+              const std::function<void()>& beforeRelease)
+{
+    tree->scrollToItem(from);
+    const QPoint a = tree->visualItemRect(from).center();
+    QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, a);
+    QTest::mouseMove(tree->viewport(), a + QPoint(0, 12));
+    tree->scrollToItem(onto);
+    const QPoint b = tree->visualItemRect(onto).center();
+    QTest::mouseMove(tree->viewport(), b);
+    if (beforeRelease)
+        beforeRelease();
+    QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, b);
+}

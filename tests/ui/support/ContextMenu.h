@@ -1,4 +1,5 @@
-// The user's way to a command of a context menu.
+// The user's ways with menus and tree items: a command of a context menu,
+// a drag with the mouse.
 #pragma once
 
 #include <functional>
@@ -16,3 +17,8 @@ bool ChooseFromPopup(const std::function<void()>& open, const std::function<bool
 // opens, as the user does (the command runs before this returns). False when
 // no menu opened or it had no such enabled command.
 bool ChooseFromContextMenu(QTreeWidget* tree, QTreeWidgetItem* item, int id);
+
+// Drags the item onto the other with the mouse: press, move, release. The
+// check, when given, runs over the target before the button is released.
+void DragItem(QTreeWidget* tree, QTreeWidgetItem* from, QTreeWidgetItem* onto,
+              const std::function<void()>& beforeRelease = {});
