@@ -2,7 +2,8 @@
 // a folder of the process's own, emptied after every input and removed at
 // exit. A run that ends by a crash, a timeout or the memory limit skips the
 // removal; the next run removes the folders of processes that are gone.
-// Also the end of an input that every target marks.
+// Also what every target shares: the end of an input, and whether libFuzzer
+// runs it.
 #pragma once
 
 #include <signal.h>
