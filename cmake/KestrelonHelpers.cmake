@@ -133,7 +133,7 @@ function(kestrelon_tests folder)
     target_include_directories(${_exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/support
                                                ${CMAKE_CURRENT_SOURCE_DIR}/common)
     target_link_libraries(${_exe} PRIVATE ${_support_target} ${_libs} kestrelon_test_common
-                          GTest::gtest GTest::gtest_main Threads::Threads)
+                          kestrelon_test_tmpdir GTest::gtest GTest::gtest_main Threads::Threads)
     kestrelon_test_definitions(${_exe} ${folder})
     kestrelon_test_speedups(${_exe} ${folder})
     # The test files drive the code under test; what they compute themselves

@@ -4,6 +4,7 @@
 #include "BinArchive.h"
 #include "DynString.h"
 #include "NameBuffer.h"
+#include "FileFuzzing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     std::stringbuf buffer(std::string(reinterpret_cast<const char*>(data), size), std::ios::in | std::ios::binary);
     CBinArchive archive(&buffer, std::ios::in | std::ios::binary);
     while (archive.good()) {

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "PointSet.h"
+#include "FileFuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     if (size == 0)
         return 0;
     CPointSet set;

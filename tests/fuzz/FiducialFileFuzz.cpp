@@ -5,9 +5,11 @@
 #include <cstdlib>
 
 #include "ImageObservation.h"
+#include "FileFuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     CObservationList list;
     list.AddSorted(CImageObservation(CNameBuffer("KEEP"), 1.0, 2.0));
     const bool read = list.ReadXyText(reinterpret_cast<const char*>(data), size);

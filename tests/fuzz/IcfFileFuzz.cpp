@@ -2,6 +2,7 @@
 // crash or run away, and what it keeps must be sane: valid labels in label
 // order, finite coordinates, no more observations than lines.
 #include "ProjectImage.h"
+#include "FileFuzzing.h"
 
 #include <cmath>
 #include <cstddef>
@@ -10,6 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     const char* text = reinterpret_cast<const char*>(data);
     CProjectImage image;
     const double defaultSigma = 0.0005;

@@ -43,6 +43,7 @@ void Prime(CPointSet& set, int role)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     const CFuzzFolder& folder = FuzzFolder();
     if (size == 0 || !folder.IsMade())
         return 0;

@@ -8,9 +8,11 @@
 #include "BinArchive.h"
 #include "EODevice.h"
 #include "PointSet.h"
+#include "FileFuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     if (size == 0)
         return 0;
     static const int versions[] = {-1, 2, 5, 8, 9, 10, 11, 12, 13};

@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as a project's settings file and writes them back.
 #include "PreferencesFile.h"
 #include "ProjectDocument.h"
+#include "FileFuzzing.h"
 
 #include <cmath>
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     CProjectPreferences prefs;
     PreferencesFromText(std::string(reinterpret_cast<const char*>(data), size), prefs);
     if (!std::isfinite(prefs.duplicateTolerance) || prefs.duplicateTolerance < 0 || prefs.maxPlumbObsPerLine < 2 ||

@@ -1,5 +1,6 @@
 // Parses arbitrary bytes as a profile file and reads them back.
 #include "ProfileStore.h"
+#include "FileFuzzing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     CProfileStore s;
     s.FromText(std::string(reinterpret_cast<const char*>(data), size));
     for (const auto& name : s.GetSectionNames()) {

@@ -4,6 +4,7 @@
 #include "CentroidSettings.h"
 #include "ProjectDocument.h"
 #include "ProjectFile.h"
+#include "FileFuzzing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +38,7 @@ std::string Store(CProjectDocument& doc, const CCentroidSettings& centroid)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     const std::string input(reinterpret_cast<const char*>(data), size);
     auto doc = std::make_unique<CProjectDocument>();
     CCentroidSettings centroid;

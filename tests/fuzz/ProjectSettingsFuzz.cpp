@@ -5,6 +5,7 @@
 #include "BinArchive.h"
 #include "ProjectSettings.h"
 #include "ScaleBar.h"
+#include "FileFuzzing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,7 @@ std::string StoreBars(CScaleBarList& list)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     if (size == 0)
         return 0;
     const int pick = data[0] % 16;

@@ -10,6 +10,7 @@
 #include "PointSetList.h"
 #include "ProjectImageList.h"
 #include "ScaleBar.h"
+#include "FileFuzzing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,7 @@ void Check(const std::string& bytes, int version)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const CFuzzInputEnd inputEnd;
     if (size == 0)
         return 0;
     static const int versions[] = {-1, 0, 1, 2, 5, 8, 9};

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTest>
@@ -90,13 +91,24 @@ const QuitRow kRows[] = {
 
 class QuitDuringDialog : public ShellFixture, public ::testing::WithParamInterface<QuitRow> {
 protected:
+    // Ends the child. Its exit skips the fixture's clean-up, so the scratch
+    // folder (which also holds the child's TMPDIR) goes first.
+    [[noreturn]] void EndChild(int status)
+    {
+        scratch.remove();
+        std::_Exit(status);
+    }
+
     // The child: opens the sample, opens the row's dialog as a user does,
     // quits once the dialog shows, and ends with the event loop's status.
     [[noreturn]] void RunChild(const QuitRow& row)
     {
+        const QString temp = scratch.filePath(QStringLiteral("tmp"));
+        QDir().mkpath(temp);
+        setenv("TMPDIR", temp.toLocal8Bit().constData(), 1);
         const QString sample = WriteSample();
         if (!Start({QStringLiteral("--nosplash"), sample}))
-            std::_Exit(kNoDialog);
+            EndChild(kNoDialog);
         // A database camera for its context menu.
         app->cameraDatabase.AddCopy(*GetActiveKestrelonDoc()->cameras.GetAt(0));
         GetProjectTreeView()->RebuildCameraDatabaseBranch();
@@ -141,17 +153,17 @@ protected:
         });
         poll.start();
         // A row whose dialog never shows ends the child.
-        QTimer::singleShot(15000, [] {
+        QTimer::singleShot(15000, [this] {
             QWidget* modal = QApplication::activeModalWidget();
             std::fprintf(stderr, "no quit; modal window: %s\n", modal ? qPrintable(modal->windowTitle()) : "none");
-            std::_Exit(kNoDialog);
+            EndChild(kNoDialog);
         });
         CImageView* view = nullptr;
         if (row.place == IMAGE_WINDOW_MENU || row.place == IMAGE_CONTEXT_MENU) {
             CKestrelonDoc* doc = GetActiveKestrelonDoc();
             view = OpenImageWindow(doc, doc->images.GetAt(0));
             if (!view)
-                std::_Exit(kNoDialog);
+                EndChild(kNoDialog);
         }
         QTimer::singleShot(0, Frame(), [&] {
             if (row.place == MAIN_MENU || row.place == IMAGE_WINDOW_MENU) {
@@ -213,7 +225,7 @@ protected:
         poll.stop();
         app->ExitInstance();
         app.reset();
-        std::_Exit(!quitAsked ? kNoDialog : wrong ? kWrongDialog : status);
+        EndChild(!quitAsked ? kNoDialog : wrong ? kWrongDialog : status);
     }
 };
 

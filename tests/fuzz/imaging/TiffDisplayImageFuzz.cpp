@@ -2,6 +2,12 @@
 #include "DisplayImageFuzzing.h"
 #include "TiffDisplayImage.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    UnderLibFuzzer() = true;
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     CTiffDisplayImage image;
