@@ -121,7 +121,7 @@ bool CPointSet::ReadXyzText(const char* data, std::size_t size, int* fieldCount,
     std::string line;
     ForEachTextLine(data, size, [&](const char* text, std::size_t length) {
         ++lineNumber;
-        // Read whole, so no number is cut short; a NUL byte ends the text.
+        // Read whole, so no number is cut short; a NUL byte ends the line's text.
         line.assign(text, length);
         CXyzFields f;
         const int n = ScanXyzLine(line.c_str(), f);

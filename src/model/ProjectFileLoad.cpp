@@ -6,6 +6,7 @@
 #include "BinArchive.h"
 #include "CentroidSettings.h"
 #include "FileIO.h"
+#include "FileSystem.h"
 #include "FilePath.h"
 #include "Message.h"
 #include "NameBuffer.h"
@@ -50,8 +51,7 @@ CDynString AbsolutePath(const char* path)
 // A coordinate file exists there (a folder is none).
 bool IsFile(const CFilePath& path)
 {
-    std::error_code error;
-    return !path.GetFileName().IsEmpty() && std::filesystem::is_regular_file(path.GetText(), error);
+    return !path.GetFileName().IsEmpty() && IsRegularFile(path.GetText());
 }
 
 // Snapshot of a scale-bar list as its stored bytes.

@@ -152,6 +152,14 @@ bool FileExists(const char* path)
     return ::stat(path, &st) == 0;
 }
 
+bool IsRegularFile(const char* path)
+{
+    if (!path || !*path)
+        return false;
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool GetProfileFolder(std::string& folder)
 {
     std::string base;

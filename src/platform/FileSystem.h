@@ -33,6 +33,8 @@ bool FolderEntryLess(const std::string& a, const std::string& b);
 
 // True when a file or folder of that name exists.
 bool FileExists(const char* path);
+// True when a regular file (no folder, pipe or device) of that name exists.
+bool IsRegularFile(const char* path);
 
 // The folder that holds the program's profile: $XDG_CONFIG_HOME/kestrelon, or
 // ~/.config/kestrelon when the variable is unset, empty or not absolute.

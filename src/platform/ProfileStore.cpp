@@ -1,6 +1,7 @@
 #include "ProfileStore.h"
 
 #include "FileIO.h"
+#include "FileSystem.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -83,8 +84,7 @@ CProfileStore::CProfileStore(std::string p) : path(std::move(p)) {}
 
 bool CProfileStore::FileExists() const
 {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return IsRegularFile(path.c_str());
 }
 
 bool CProfileStore::Load(const std::string& p)

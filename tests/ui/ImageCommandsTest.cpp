@@ -588,7 +588,7 @@ TEST_F(ImageCommands, SimulatedPicturesShowTheTargetsOfSetsWithAndWithoutRadii)
     };
     const std::string question = "The selected 3D array does not contain target information. Default\n"
                                  "target information as set in the project peferences is used.";
-    for (const QString title : {QStringLiteral("Control"), QStringLiteral("Targets")}) {
+    for (const QString& title : {QStringLiteral("Control"), QStringLiteral("Targets")}) {
         SCOPED_TRACE(title.toStdString());
         const CPointSet* set = doc->pointSets.FindSetByTitle(title.toLatin1().constData());
         ASSERT_TRUE(set);

@@ -808,7 +808,7 @@ TEST_F(ImageViewCommands, ShiftClickRowWithAZeroOrEmptyIncrement)
     SetUpView();
     CProjectImage* image = images[0];
     QLineEdit* box = Frame()->GetToolBar()->m_PointIncrement;
-    for (const QString typed : {QStringLiteral("0"), QString()}) {
+    for (const QString& typed : {QStringLiteral("0"), QString()}) {
         SCOPED_TRACE(typed.toStdString());
         image->targets.DeleteAll();
         view->GetOwnList().RemoveAll();

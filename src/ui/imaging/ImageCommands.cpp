@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "EllipseRecord.h"
 #include "FileIO.h"
+#include "FileSystem.h"
 #include "Frames.h"
 #include "Hooks.h"
 #include "ImageObservation.h"
@@ -35,8 +36,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -89,12 +88,6 @@ std::string SimulatedFilePath(const CDynString& folder, const CProjectImage& ima
     if (path.empty() || path.back() != '/')
         path += '/';
     return path + image.name.GetText() + ending;
-}
-
-bool IsRegularFile(const std::string& path)
-{
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 // What the pictures of a simulation are drawn with.
@@ -273,9 +266,9 @@ bool MayReplaceSimulatedFiles(const CKestrelonDoc& doc, const CDynString& folder
         const CProjectImage* image = doc.images.GetAt(i);
         if (!image || !doc.cameras.FindByName(image->cameraName.GetText()))
             continue; // no picture is made without the camera
-        replaced += IsRegularFile(SimulatedFilePath(folder, *image, ".tif"));
+        replaced += IsRegularFile(SimulatedFilePath(folder, *image, ".tif").c_str());
         if (ellipses)
-            replaced += IsRegularFile(SimulatedFilePath(folder, *image, "_ellipses.txt"));
+            replaced += IsRegularFile(SimulatedFilePath(folder, *image, "_ellipses.txt").c_str());
     }
     if (replaced == 0)
         return true;
