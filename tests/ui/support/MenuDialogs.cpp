@@ -58,6 +58,8 @@ const std::vector<MenuDialogRow>& MenuDialogRows()
         {"point list: Add Point", "Edit 3D Point", 32997, PANE_MENU, "Control", nullptr, 0},
         {"point list: Statistical Summary", "Statistical Summary of 3D Points", 336, PANE_MENU, "Control", nullptr, 2},
         {"point list: Properties", "Edit 3D Point", 33063, PANE_MENU, "Control", nullptr, 1},
+        {"point list: Rename incl. Observations", "Rename Point with Observation", 33061, PANE_MENU, "Control", nullptr,
+         1},
     };
     return rows;
 }
