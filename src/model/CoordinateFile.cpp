@@ -249,14 +249,34 @@ bool CPointSet::MatchesXyzText(const char* data, std::size_t size, int c, int s,
     inText.ReadXyzText(data, size, nullptr, &refused, &unused);
     if (!refused.empty() || !unused.empty())
         return false;
-    // The writer's lines read back give the values at its decimals.
+    // The writer's lines read back; a value of the text matches when the
+    // writer's text of it would be the same, that is within half the last
+    // decimal the writer writes.
     std::string written;
     AppendXyzLines(c, s, e, 0, GetSize(), written);
     CPointSet asWritten;
     asWritten.isControl = isControl;
     asWritten.isDiscrepancySet = isDiscrepancySet;
     asWritten.ReadXyzText(written.data(), written.size(), nullptr);
-    return inText.IsEqual(asWritten);
+    if (inText.GetSize() != asWritten.GetSize())
+        return false;
+    const auto same = [](double a, double b, int decimals) {
+        return a == b || std::fabs(a - b) <= 0.5 * std::pow(10.0, -decimals);
+    };
+    for (int i = 0; i < inText.GetSize(); ++i) {
+        const CObjectPoint& a = *inText.GetAt(i);
+        const CObjectPoint& b = *asWritten.GetAt(i);
+        if (!(a.label == b.label) || !same(a.x, b.x, c) || !same(a.y, b.y, c) || !same(a.z, b.z, c) ||
+            !same(a.radius, b.radius, c))
+            return false;
+        for (int k = 0; k < 3; ++k) {
+            if (!same(a.aprioriSigma[k], b.aprioriSigma[k], s) || !same(a.discrepancy[k], b.discrepancy[k], s) ||
+                !same(std::sqrt(a.covariance.GetAt(k, k)), std::sqrt(b.covariance.GetAt(k, k)), s) ||
+                !same(a.normal[k], b.normal[k], e))
+                return false;
+        }
+    }
+    return true;
 }
 
 bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error, bool replace) const

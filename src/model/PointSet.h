@@ -125,12 +125,12 @@ public:
                       bool replace = true) const;
     bool Load(const char* path);
     bool Save(int c, int s, int e) const;
-    // Whether the text says exactly what WriteXyzFile with c, s and e
-    // decimals would: the reader takes every line whole (blank lines aside)
-    // and its points equal those of the writer's text read back, label by
-    // label with every value. Spacing, the order of the lines of different
-    // labels and the way a value is written (1.5 for 1.500000000000) do not
-    // matter.
+    // Whether the text says what WriteXyzFile with c, s and e decimals would:
+    // the reader takes every line whole (blank lines aside), refuses none,
+    // and its points are those of the writer's text read back, label by
+    // label, every value the same at the writer's decimals. Spacing, the
+    // order of lines of different labels and the way a value is written
+    // (1.5 for 1.500000000000) do not matter.
     bool MatchesXyzText(const char* data, std::size_t size, int c, int s, int e) const;
 
 private:

@@ -239,9 +239,9 @@ void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& 
     }
     if (!keptFiles.IsEmpty()) {
         CDynString warning;
-        warning.Format("These coordinate files in %s differ from the project's point sets and were left as they "
-                       "are:%s\nSave the project to keep the sets' new file names.",
-                       projectFolder.GetText(), keptFiles.GetText());
+        warning.Format("These coordinate files differ from the project's point sets and were left as they are:\n%s"
+                       "\n\nThey are in the project's folder %s. Save the project to keep the sets' new file names.",
+                       keptFiles.GetText(), projectFolder.GetText());
         AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
     }
 }
