@@ -69,6 +69,9 @@ int ScanXyzLine(const char* line, CXyzFields& fields)
             break;
         ++n;
     }
+    while (*p != '\0' && IsSpace(*p))
+        ++p;
+    fields.moreText = *p != '\0';
     return n;
 }
 
@@ -110,12 +113,19 @@ bool CPointSet::ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int
     return ReadXyzText(bytes.data(), bytes.size(), fieldCount, refusedLines);
 }
 
-bool CPointSet::ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines)
+bool CPointSet::ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines,
+                            std::vector<int>* unusedLines)
 {
     CPointSet read(GetGrowBy());
     read.isControl = isControl;
     read.isDiscrepancySet = isDiscrepancySet;
 
+    // Whether a point line's every field goes into its point.
+    const auto takesEveryField = [this](int n, bool moreText) {
+        if (moreText)
+            return false;
+        return n == 4 || n == 7 || n == 8 || (n == 11 && !isControl && !isDiscrepancySet);
+    };
     int count = -1;
     int lineNumber = 0;
     std::string line;
@@ -128,14 +138,19 @@ bool CPointSet::ReadXyzText(const char* data, std::size_t size, int* fieldCount,
         // A blank line holds no fields.
         if (n > 0)
             count = n;
-        if (n < 4)
+        if (n < 4) {
+            if (n > 0 && unusedLines != nullptr)
+                unusedLines->push_back(lineNumber);
             return true;
+        }
         // A point without its label could not be written back as itself.
         if (f.labelTooLong || CNameBuffer::HasInvalidChar(f.label)) {
             if (refusedLines != nullptr)
                 refusedLines->push_back(lineNumber);
             return true;
         }
+        if (unusedLines != nullptr && !takesEveryField(n, f.moreText))
+            unusedLines->push_back(lineNumber);
         CObjectPoint point(f.label, f.d[0], f.d[1], f.d[2]);
         if (n == 7 || n == 11) {
             if (isControl) {
@@ -185,6 +200,85 @@ bool CPointSet::Load(const char* path)
 
 // ---------------------------------------------------------------- writer
 
+void CPointSet::AppendXyzLines(int c, int s, int e, int first, int last, std::string& out) const
+{
+    // Every number field is 20 columns, as before, but always after a blank:
+    // a value wider than 19 columns no longer runs into the field before it.
+    CDynString layoutA;
+    layoutA.Format("%%20s %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df", c, c, c, s, s, s);
+    CDynString layoutB;
+    layoutB.Format("%s %%19.%df %%19.%df %%19.%df %%19.%df", layoutA.GetText(), c, e, e, e);
+
+    CDynString line;
+    for (int i = first; i < last; ++i) {
+        const CObjectPoint* p = GetAt(i);
+        // An empty label would leave the first number to be read as the label.
+        if (p == nullptr || !p->inUse || p->label.GetText()[0] == '\0')
+            continue;
+        const char* label = p->label.GetText();
+        if (isControl) {
+            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0], p->aprioriSigma[1],
+                        p->aprioriSigma[2]);
+        } else if (isDiscrepancySet) {
+            line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0], p->discrepancy[1],
+                        p->discrepancy[2]);
+        } else {
+            const double sx = std::sqrt(p->covariance.GetAt(0, 0));
+            const double sy = std::sqrt(p->covariance.GetAt(1, 1));
+            const double sz = std::sqrt(p->covariance.GetAt(2, 2));
+            if (p->HasNormal())
+                line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius, p->normal[0],
+                            p->normal[1], p->normal[2]);
+            else
+                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
+        }
+        out.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
+        out.append("\r\n", 2);
+    }
+}
+
+bool CPointSet::MatchesXyzText(const char* data, std::size_t size, int c, int s, int e) const
+{
+    // The reader ends a line at a NUL byte and would not see what follows.
+    if (size > 0 && std::memchr(data, '\0', size) != nullptr)
+        return false;
+    CPointSet inText;
+    inText.isControl = isControl;
+    inText.isDiscrepancySet = isDiscrepancySet;
+    std::vector<int> refused, unused;
+    inText.ReadXyzText(data, size, nullptr, &refused, &unused);
+    if (!refused.empty() || !unused.empty())
+        return false;
+    // The writer's lines read back; a value of the text matches when the
+    // writer's text of it would be the same, that is within half the last
+    // decimal the writer writes.
+    std::string written;
+    AppendXyzLines(c, s, e, 0, GetSize(), written);
+    CPointSet asWritten;
+    asWritten.isControl = isControl;
+    asWritten.isDiscrepancySet = isDiscrepancySet;
+    asWritten.ReadXyzText(written.data(), written.size(), nullptr);
+    if (inText.GetSize() != asWritten.GetSize())
+        return false;
+    const auto same = [](double a, double b, int decimals) {
+        return a == b || std::fabs(a - b) <= 0.5 * std::pow(10.0, -decimals);
+    };
+    for (int i = 0; i < inText.GetSize(); ++i) {
+        const CObjectPoint& a = *inText.GetAt(i);
+        const CObjectPoint& b = *asWritten.GetAt(i);
+        if (!(a.label == b.label) || !same(a.x, b.x, c) || !same(a.y, b.y, c) || !same(a.z, b.z, c) ||
+            !same(a.radius, b.radius, c))
+            return false;
+        for (int k = 0; k < 3; ++k) {
+            if (!same(a.aprioriSigma[k], b.aprioriSigma[k], s) || !same(a.discrepancy[k], b.discrepancy[k], s) ||
+                !same(std::sqrt(a.covariance.GetAt(k, k)), std::sqrt(b.covariance.GetAt(k, k)), s) ||
+                !same(a.normal[k], b.normal[k], e))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string* error, bool replace) const
 {
     CAtomicFile file;
@@ -193,43 +287,6 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
             *error = path == nullptr ? "no file name" : file.GetError();
         return false;
     }
-
-    // Every number field is 20 columns, as before, but always after a blank:
-    // a value wider than 19 columns no longer runs into the field before it.
-    CDynString layoutA;
-    layoutA.Format("%%20s %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df %%19.%df", c, c, c, s, s, s);
-    CDynString layoutB;
-    layoutB.Format("%s %%19.%df %%19.%df %%19.%df %%19.%df", layoutA.GetText(), c, e, e, e);
-
-    // Appends the lines of the points first .. last - 1 to out.
-    const auto formatRange = [&](int first, int last, std::string& out) {
-        CDynString line;
-        for (int i = first; i < last; ++i) {
-            const CObjectPoint* p = GetAt(i);
-            // An empty label would leave the first number to be read as the label.
-            if (p == nullptr || !p->inUse || p->label.GetText()[0] == '\0')
-                continue;
-            const char* label = p->label.GetText();
-            if (isControl) {
-                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->aprioriSigma[0],
-                            p->aprioriSigma[1], p->aprioriSigma[2]);
-            } else if (isDiscrepancySet) {
-                line.Format(layoutA.GetText(), label, p->x, p->y, p->z, p->discrepancy[0],
-                            p->discrepancy[1], p->discrepancy[2]);
-            } else {
-                const double sx = std::sqrt(p->covariance.GetAt(0, 0));
-                const double sy = std::sqrt(p->covariance.GetAt(1, 1));
-                const double sz = std::sqrt(p->covariance.GetAt(2, 2));
-                if (p->HasNormal())
-                    line.Format(layoutB.GetText(), label, p->x, p->y, p->z, sx, sy, sz, p->radius,
-                                p->normal[0], p->normal[1], p->normal[2]);
-                else
-                    line.Format(layoutA.GetText(), label, p->x, p->y, p->z, sx, sy, sz);
-            }
-            out.append(line.GetText(), static_cast<std::size_t>(line.GetLength()));
-            out.append("\r\n", 2);
-        }
-    };
 
     // Large sets are formatted on all cores, a batch of points at a time, and
     // written in order.
@@ -249,9 +306,9 @@ bool CPointSet::WriteXyzFile(const char* path, int c, int s, int e, std::string*
             const int from = std::min(last, first + t * share);
             const int to = std::min(last, from + share);
             if (t + 1 == threads)
-                formatRange(from, to, parts[t]);
+                AppendXyzLines(c, s, e, from, to, parts[t]);
             else
-                workers.emplace_back([&, from, to, t] { formatRange(from, to, parts[t]); });
+                workers.emplace_back([&, from, to, t] { AppendXyzLines(c, s, e, from, to, parts[t]); });
         }
         for (std::thread& worker : workers)
             worker.join();

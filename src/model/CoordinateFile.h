@@ -13,6 +13,8 @@ struct CXyzFields
     char label[17] = {0};
     bool labelTooLong = false;
     double d[kMaxNumbers] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Text is left after the fields converted (a word, or an eleventh number).
+    bool moreText = false;
 };
 
 // Scans a line as "%s" followed by up to ten "%lf" in the C locale. Returns

@@ -109,8 +109,12 @@ public:
     // The same from an open stream; refusedLines (when given) gets the
     // numbers, from 1, of the point lines refused for their labels.
     bool ReadXyzStream(std::istream& in, int* fieldCount, std::vector<int>* refusedLines = nullptr);
-    // The same on the file's bytes.
-    bool ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines = nullptr);
+    // The same on the file's bytes. unusedLines (when given) gets the numbers
+    // of the other lines that hold text but not all of it goes into a point:
+    // lines of fewer than four fields (comments, headers), numbers that a
+    // line of its field count ignores, text after the numbers.
+    bool ReadXyzText(const char* data, std::size_t size, int* fieldCount, std::vector<int>* refusedLines = nullptr,
+                     std::vector<int>* unusedLines = nullptr);
     // Writes the points in use with c, s and e decimals for coordinates,
     // sigmas and normals. The new file replaces the old one only when it was
     // written whole; otherwise the old file stays and error (when given)
@@ -121,7 +125,16 @@ public:
                       bool replace = true) const;
     bool Load(const char* path);
     bool Save(int c, int s, int e) const;
+    // Whether the text says what WriteXyzFile with c, s and e decimals would:
+    // the reader takes every line whole (blank lines aside), refuses none,
+    // and its points are those of the writer's text read back, label by
+    // label, every value the same at the writer's decimals. Spacing, the
+    // order of lines of different labels and the way a value is written
+    // (1.5 for 1.500000000000) do not matter.
+    bool MatchesXyzText(const char* data, std::size_t size, int c, int s, int e) const;
 
 private:
+    // Formats the written lines of the points first .. last - 1.
+    void AppendXyzLines(int c, int s, int e, int first, int last, std::string& out) const;
     void CopySetPart(const CPointSet& other);
 };

@@ -77,30 +77,38 @@ bool SameFile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-// A file the load may replace as a set's coordinate file: a regular file of
-// text (no NUL byte: a project or an image is none). Under a name the set did
-// not have it must also be empty or hold a point line.
-bool MayReplaceAsCoordinateFile(const std::string& path, bool setsOwnName)
+// What stands under the name a set's coordinate file is to take.
+enum class FileAtHome {
+    None,     // nothing
+    Blank,    // a text file of blanks only: nothing in it to lose
+    SetsOwn,  // the set's points as the load writes them: left as it is
+    Other,    // a text file that says more or other than the set: kept
+    Unusable, // no regular file of text (a folder, pipe, project or image): kept
+};
+
+FileAtHome InspectFileAtHome(const std::string& path, const CPointSet& set)
 {
+    if (!EntryExists(path))
+        return FileAtHome::None;
     std::string bytes, error;
     constexpr std::uint64_t kMaxBytes = 64u << 20;
-    if (!ReadRegularFile(path, bytes, kMaxBytes, error))
-        return false;
-    if (bytes.find('\0') != std::string::npos)
-        return false;
-    if (bytes.empty() || setsOwnName)
-        return true;
-    std::istringstream in(bytes);
-    CPointSet probe;
-    return probe.ReadXyzStream(in, nullptr);
+    if (!ReadRegularFile(path, bytes, kMaxBytes, error) || bytes.find('\0') != std::string::npos)
+        return FileAtHome::Unusable;
+    if (set.MatchesXyzText(bytes.data(), bytes.size(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
+                           kXyzNormalDecimals))
+        return FileAtHome::SetsOwn;
+    if (bytes.find_first_not_of(" \t\r\n\v\f") == std::string::npos)
+        return FileAtHome::Blank;
+    return FileAtHome::Other;
 }
 
 // Moves every point set into the project's folder and writes its coordinate
-// file there. The file of that name is replaced only when it is the set's
-// own: not the project, its settings file, an image of the project, the EO
-// device's file or a file another set keeps, and a text file (readable as
-// coordinates when the set comes from another folder).
-// A set whose name is taken gets a free one, as a copy does.
+// file there. A file of that name that already holds the set's points is
+// left as it is; one that belongs to something else (the project, its
+// settings file, an image of the project, the EO device's file, a file
+// another set keeps) or that says more or other than the set is never
+// replaced: the set gets a free name, as a copy does, and the user is told
+// once which files in the folder were kept for what they say.
 void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& changed)
 {
     const CDynString projectFolder = projectPath.GetFolder();
@@ -160,21 +168,49 @@ void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& 
         return false;
     };
 
+    CDynString keptFiles; // a line per file kept for what it says
     for (int i = 0; i < count; ++i) {
         CPointSet* set = fresh.pointSets.GetAt(i);
         if (set == nullptr || homed[i].empty())
             continue;
         bool free = !isProtected(homed[i]) && !isClaimed(homed[i], i);
-        if (free && EntryExists(homed[i]))
-            free = MayReplaceAsCoordinateFile(homed[i], homed[i] == set->name.GetText());
+        bool write = true;
+        bool kept = false;
+        if (free) {
+            switch (InspectFileAtHome(homed[i], *set)) {
+            case FileAtHome::None:
+            case FileAtHome::Blank:
+                break;
+            case FileAtHome::SetsOwn:
+                write = false;
+                break;
+            case FileAtHome::Other:
+                kept = true;
+                free = false;
+                break;
+            case FileAtHome::Unusable:
+                free = false;
+                break;
+            }
+        }
         bool replace = true;
         CFilePath target(homed[i].c_str());
         if (!free) {
             // A coordinate file of its own under the set's title where that
-            // is free, else the title numbered on.
+            // is free, else the title numbered on; a numbered file that
+            // already holds the set's points is taken as it is.
             target.SetExtension("xyz");
-            while (titleTaken(set, target.GetTitle()) || EntryExists(target.GetText()) ||
-                   isProtected(target.GetText()) || claimant(target.GetText()) >= 0) {
+            for (;;) {
+                const std::string path = target.GetText();
+                if (!titleTaken(set, target.GetTitle()) && !isProtected(path) && claimant(path) < 0) {
+                    const FileAtHome there = InspectFileAtHome(path, *set);
+                    if (there == FileAtHome::None)
+                        break;
+                    if (there == FileAtHome::SetsOwn) {
+                        write = false;
+                        break;
+                    }
+                }
                 if (!target.IncrementNumber())
                     break;
             }
@@ -186,6 +222,12 @@ void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& 
             set->name = target;
             changed = true;
         }
+        if (kept)
+            keptFiles.AppendFormat("\n%s: the set's file is now %s",
+                                   CFilePath(homed[i].c_str()).GetFileName().GetText(),
+                                   target.GetFileName().GetText());
+        if (!write)
+            continue;
         // A file that cannot be written stays as it was; the data is in memory.
         std::string error;
         if (!set->WriteXyzFile(set->name.GetText(), kXyzCoordinateDecimals, kXyzSigmaDecimals,
@@ -194,6 +236,13 @@ void HomePointSets(CProjectDocument& fresh, const CFilePath& projectPath, bool& 
             warning.Format("The coordinate file %s could not be written: %s", set->name.GetText(), error.c_str());
             AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
         }
+    }
+    if (!keptFiles.IsEmpty()) {
+        CDynString warning;
+        warning.Format("These coordinate files differ from the project's point sets and were left as they are:\n%s"
+                       "\n\nThey are in the project's folder %s. Save the project to keep the sets' new file names.",
+                       keptFiles.GetText(), projectFolder.GetText());
+        AfxMessageBox(warning.GetText(), MB_OK | MB_ICONWARNING);
     }
 }
 

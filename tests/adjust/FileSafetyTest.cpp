@@ -333,8 +333,9 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
     }
     const std::string projectBytes = kestrelon::test::ReadFileBytes(project);
 
-    // A file that cannot be replaced is kept and named; a pipe is no file
-    // of the set's: the set takes a free name beside it.
+    // A file that cannot be replaced is kept and named (a blank one: a file
+    // with text of its own is never replaced); a pipe is no file of the
+    // set's: the set takes a free name beside it.
     struct OpenCase {
         const char* name;
         std::function<void()> prepare;
@@ -345,7 +346,7 @@ TEST(FileSafety, OpeningKeepsACoordinateFileItCannotReplaceAndReportsIt)
     const std::vector<OpenCase> cases = {
         {"full disk",
          [&] {
-             kestrelon::test::WriteFileBytes(coordinates, kOldText);
+             kestrelon::test::WriteFileBytes(coordinates, "\r\n");
              SetFileWriteFunction([](int, const void*, std::size_t) -> ssize_t {
                  errno = ENOSPC;
                  return -1;

@@ -433,6 +433,71 @@ TEST(CoordinateWriter, WrittenFilesReadBack)
     }
 }
 
+// Whether a text says what the writer would write for a set: every line
+// taken whole, the same points, every value the same at the writer's decimals.
+TEST(CoordinateFileMatch, TextsThatSayTheSetsPointsAndNoMore)
+{
+    TempFolder dir;
+    const auto build = [](Kind kind) {
+        CPointSet set = MakeSet(kind);
+        CObjectPoint p("P1", 1.0, 2.0, 3.0);
+        p.aprioriSigma[0] = p.discrepancy[0] = 0.5;
+        p.aprioriSigma[1] = p.discrepancy[1] = 0.25;
+        p.aprioriSigma[2] = p.discrepancy[2] = 0.125;
+        p.SetSigmas(0.5, 0.25, 0.125);
+        set.AddPointSorted(p);
+        CObjectPoint q("P2", 4.0, 5.0, 6.0);
+        if (kind == Kind::Plain) {
+            q.radius = 5.0;
+            q.SetNormal(0.0, 0.0, 1.0);
+        }
+        set.AddPointSorted(q);
+        return set;
+    };
+    // "W" stands for the writer's own text of the set.
+    struct Case {
+        Kind kind;
+        std::string text;
+        bool matches;
+    } const cases[] = {
+        {Kind::Plain, "W", true},
+        {Kind::Control, "W", true},
+        {Kind::Discrepancy, "W", true},
+        {Kind::Plain, "\r\nW  \r\n\r\n", true},                                          // blank lines
+        {Kind::Plain, "P2 4 5 6 0 0 0 5 0 0 1\nP1 1 2 3 .5 .25 .125\n", true},         // other order, spacing
+        {Kind::Control, "p1\t1 2 3 0.5 0.25 0.125\nP2 4 5 6\n", true},                  // default sigmas unwritten
+        {Kind::Discrepancy, "P1 1 2 3 0.5 0.25 0.125\nP2 4 5 6\n", true},
+        {Kind::Control, "P1 1 2 3.0000000000001 0.5 0.25 0.12500000000001\nP2 4 5 6\n", true}, // below the decimals
+        {Kind::Control, "P1 1 2 3.000000000001 0.5 0.25 0.125\nP2 4 5 6\n", false},   // at the last decimal
+        {Kind::Control, "P1 1 2 3 0.5 0.25 0.1250000000001\nP2 4 5 6\n", false},
+        {Kind::Plain, "P1 1 2 3 .5 .25 .125\nP2 4 5 6 0 0 0\n", false},                 // the normal left out
+        {Kind::Plain, "# surveyed\nW", false},                                          // a comment
+        {Kind::Plain, "W" "P3 7 8 9\r\n", false},                                       // one point more
+        {Kind::Plain, "W" "P2 4 5 6 0 0 0 5 0 0 1\r\n", false},                         // twice the same point
+        {Kind::Control, "P1 1 2 3 0.5 0.25 0.125\n", false},                            // one point less
+        {Kind::Control, "P1 1 2 3 0.5 0.25 0.125 checked\nP2 4 5 6\n", false},          // text after the numbers
+        {Kind::Control, "P1 1 2 3 0.5 0.25 0.125\nP2 4 5 6 0.5\n", false},              // an ignored number
+        {Kind::Control, "P1 1 2 3 0.5 0.25 0.125 0 0 0 1\nP2 4 5 6\n", false},          // a normal a control set drops
+        {Kind::Control, "W" "LABEL_OF_17_CHARS 1 2 3\r\n", false},                      // a refused line
+        {Kind::Control, std::string("W") + '\0' + " 1\r\n", false},                     // a NUL byte
+        {Kind::Control, "", false},
+    };
+    for (const Case& c : cases) {
+        const CPointSet set = build(c.kind);
+        ASSERT_TRUE(set.WriteXyzFile(dir.File("w.xyz").c_str(), 12, 13, 7));
+        std::string text = c.text;
+        const std::size_t w = text.find('W');
+        if (w != std::string::npos)
+            text.replace(w, 1, ReadBytes(dir.File("w.xyz")));
+        SCOPED_TRACE(text);
+        EXPECT_EQ(set.MatchesXyzText(text.data(), text.size(), 12, 13, 7), c.matches);
+    }
+    // An empty set is said by a text of no points.
+    const CPointSet empty;
+    EXPECT_TRUE(empty.MatchesXyzText("\r\n ", 3, 12, 13, 7));
+    EXPECT_FALSE(empty.MatchesXyzText("P1 1 2 3", 8, 12, 13, 7));
+}
+
 // Read, written and read again, no line turns into another point: a label too
 // long for a point is refused, and a point without a label is not written.
 TEST(CoordinateWriter, NoLineReadsBackAsAnotherPoint)

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -770,8 +771,8 @@ TEST_F(ProjectFileTest, LoadReportsTheDataItChanged)
 }
 
 // Opening moves every set into the project's folder, but never over a file
-// that is not the set's own: those sets get free names and the project is
-// marked changed.
+// that is not the set's own or that holds other points: those sets get free
+// names and the project is marked changed.
 TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
 {
     const fs::path old = root / "elsewhere";
@@ -792,8 +793,8 @@ TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
         {(old / "Other.kst").string(), InFolder("Other.xyz")},         // another project
         {(old / "CROSS.eod").string(), InFolder("CROSS.xyz")},         // the EO device's file
         {(old / "Pts.xyz").string(), InFolder("Pts1.xyz")},            // the next set's file
-        {InFolder("Pts.xyz"), InFolder("Pts.xyz")},                    // its own file, rewritten
-        {(old / "Moved.xyz").string(), InFolder("Moved.xyz")},         // a coordinate file moved along
+        {InFolder("Pts.xyz"), InFolder("Pts2.xyz")},                   // its own file, other points
+        {(old / "Moved.xyz").string(), InFolder("Moved1.xyz")},        // a coordinate file of other points
         {InFolder("Pipe.xyz"), InFolder("Pipe1.xyz")},                 // a pipe is no file
         {InFolder("New.xyz"), InFolder("New.xyz")},                    // nothing there yet
     };
@@ -816,7 +817,7 @@ TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
     WriteBytes(InFolder("Moved.xyz"), "P1 0 0 0\r\n");
     ASSERT_EQ(::mkfifo(InFolder("Pipe.xyz").c_str(), 0600), 0);
     const std::vector<std::string> keep = {path, path + ".ini", InFolder("Image001.tif"), InFolder("Other.kst"),
-                                           InFolder("CROSS.eod")};
+                                           InFolder("CROSS.eod"), InFolder("Pts.xyz"), InFolder("Moved.xyz")};
     std::vector<std::string> before;
     for (const std::string& file : keep)
         before.push_back(ReadBytes(file));
@@ -826,7 +827,12 @@ TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
     const CProjectFileResult result = OpenProjectDocument(*loaded, path.c_str());
     ASSERT_TRUE(result.ok) << result.message.GetText();
     EXPECT_TRUE(result.changedByLoad);
-    EXPECT_TRUE(TakeCapturedMessages().empty());
+    // The user is told of the two coordinate files kept for their points.
+    const auto messages = TakeCapturedMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find("\nPts.xyz: the set's file is now Pts2.xyz"), std::string::npos);
+    EXPECT_NE(messages[0].text.find("\nMoved.xyz: the set's file is now Moved1.xyz"), std::string::npos);
+    EXPECT_EQ(messages[0].text.find("Victim"), std::string::npos);
     for (std::size_t i = 0; i < keep.size(); ++i)
         EXPECT_EQ(ReadBytes(keep[i]), before[i]) << keep[i];
     EXPECT_TRUE(fs::is_fifo(InFolder("Pipe.xyz")));
@@ -846,6 +852,105 @@ TEST_F(ProjectFileTest, OpeningNeverWritesOverFilesThatAreNotTheSetsOwn)
     auto again = std::make_unique<CProjectDocument>();
     EXPECT_TRUE(ReadWriteProjectFile(*again, path.c_str(), PROJECT_FILE_LOAD).ok);
     EXPECT_EQ(again->pointSets.GetSize(), static_cast<int>(std::size(cases)));
+}
+
+// The file in the project's folder under a set's name is the user's as much
+// as the set's: opening leaves it as it is when it already holds the set's
+// points, and keeps it when it says more or other than the set, which then
+// takes a free name and the user is told. Only a missing or empty file is
+// written.
+TEST_F(ProjectFileTest, OpeningLeavesTheUsersCoordinateFileAsItIs)
+{
+    enum Outcome { Untouched, Kept, Written };
+    struct Case {
+        const char* what;
+        bool fromElsewhere; // the set is stored with a path in another folder
+        bool missing;       // no Control.xyz in the project's folder
+        std::string text;   // Control.xyz; "W" stands for the writer's bytes of the set
+        Outcome outcome;
+    } const cases[] = {
+        {"the writer's bytes", false, false, "W", Untouched},
+        {"other spacing, equal values", false, false,
+         "\tA1  1.5 -2.25 1000.125 .5 0.25 0.125\n\nB2 4 5 6.00000000000001\n", Untouched},
+        {"a comment line", false, false, "# surveyed on site\r\nW", Kept},
+        {"an extra point", false, false, "W" "P1 1 2 3\r\n", Kept},
+        {"a changed coordinate", false, false, "A1 1.5 -2.25 1000.126 0.5 0.25 0.125\r\nB2 4 5 6\r\n", Kept},
+        {"text after the numbers", false, false, "A1 1.5 -2.25 1000.125 0.5 0.25 0.125 ok\r\nB2 4 5 6\r\n", Kept},
+        {"a refused line", false, false, "W" "LABEL_OF_17_CHARS 1 2 3\r\n", Kept},
+        {"an empty file", false, false, "", Written},
+        {"a missing file", false, true, "", Written},
+        {"from elsewhere, the writer's bytes here", true, false, "W", Untouched},
+        {"from elsewhere, other points here", true, false, "P1 1 2 3\r\n", Kept},
+    };
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path here = root / ("case" + std::to_string(++number));
+        const fs::path elsewhere = root / ("elsewhere" + std::to_string(number));
+        fs::create_directories(here);
+        fs::create_directories(elsewhere);
+        const std::string file = (here / "Control.xyz").string();
+        auto doc = std::make_unique<CProjectDocument>();
+        doc->eoDevice.SetUnit(doc->GetUnitName(false).GetText()); // nothing else for the load to change
+        CPointSet* set = doc->pointSets.AddNew();
+        set->isControl = true;
+        set->name = (c.fromElsewhere ? elsewhere / "Control.xyz" : here / "Control.xyz").string().c_str();
+        CObjectPoint a("A1", 1.5, -2.25, 1000.125);
+        a.aprioriSigma[0] = 0.5;
+        a.aprioriSigma[1] = 0.25;
+        a.aprioriSigma[2] = 0.125;
+        set->AddPointSorted(a);
+        set->AddPointSorted(CObjectPoint("B2", 4.0, 5.0, 6.0));
+        const std::string project = (here / "Survey.kst").string();
+        ASSERT_TRUE(ReadWriteProjectFile(*doc, project.c_str(), PROJECT_FILE_SAVE).ok);
+        if (!c.missing) {
+            std::string text = c.text;
+            const std::size_t w = text.find('W');
+            if (w != std::string::npos) {
+                ASSERT_TRUE(set->WriteXyzFile(file.c_str(), 12, 13, 7));
+                text.replace(w, 1, ReadBytes(file));
+            }
+            WriteBytes(file, text);
+            fs::last_write_time(file, old);
+        }
+        const std::string before = ReadBytes(file);
+
+        TakeCapturedMessages();
+        auto loaded = std::make_unique<CProjectDocument>();
+        const CProjectFileResult result = ReadWriteProjectFile(*loaded, project.c_str(), PROJECT_FILE_LOAD);
+        ASSERT_TRUE(result.ok) << result.message.GetText();
+        ASSERT_EQ(loaded->pointSets.GetSize(), 1);
+        const std::string name = loaded->pointSets.GetAt(0)->name.GetText();
+        const auto messages = TakeCapturedMessages();
+        const std::string numbered = (here / "Control1.xyz").string();
+        EXPECT_EQ(name, c.outcome == Kept ? numbered : file);
+        EXPECT_EQ(result.changedByLoad, c.outcome == Kept || c.fromElsewhere);
+        if (c.outcome == Written) {
+            EXPECT_TRUE(messages.empty());
+            EXPECT_NE(ReadBytes(file), before);
+        } else {
+            EXPECT_EQ(ReadBytes(file), before);
+            EXPECT_EQ(fs::last_write_time(file), old);
+        }
+        if (c.outcome == Kept) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_NE(messages[0].text.find("\nControl.xyz: the set's file is now Control1.xyz"), std::string::npos)
+                << messages[0].text;
+        } else {
+            EXPECT_TRUE(messages.empty());
+            EXPECT_FALSE(fs::exists(numbered));
+        }
+        // The set's file holds its points.
+        CPointSet back;
+        back.isControl = true;
+        ASSERT_TRUE(back.Load(name.c_str()));
+        ASSERT_EQ(back.GetSize(), 2);
+        EXPECT_STREQ(back.GetAt(0)->label.GetText(), "A1");
+        EXPECT_EQ(back.GetAt(0)->z, 1000.125);
+        EXPECT_EQ(back.GetAt(0)->aprioriSigma[2], 0.125);
+        EXPECT_NEAR(back.GetAt(1)->z, 6.0, 1e-12);
+    }
 }
 
 TEST_F(ProjectFileTest, ScaleBarsFollowTheDatabaseAndOpenSharesCalibrationModes)

@@ -9,13 +9,16 @@
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
+#include "RealMessageBoxes.h"
 #include "Resources.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -392,6 +395,87 @@ TEST_F(Shell, TheManualNeedsTheGuideAndTheOpener)
             EXPECT_EQ(TakeMessages().size(), expected ? 0u : 1u);
             Stop();
         }
+}
+
+// Project > Open with the sample's control file as it was written, and as a
+// user edited it (a comment and a point of their own): the file stays byte
+// for byte, the first not even rewritten, the second kept while its set
+// moves to a free name, which the user is told and a save stores.
+TEST_F(Shell, OpeningAProjectLeavesTheUsersCoordinateFileAsItIs)
+{
+    ASSERT_TRUE(Start());
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+    for (const bool edited : {false, true}) {
+        SCOPED_TRACE(edited ? "edited" : "as written");
+        const QString sample = WriteSample(edited ? QStringLiteral("edited") : QStringLiteral("written"));
+        const QString folder = QFileInfo(sample).absolutePath();
+        const QString control = folder + QStringLiteral("/Control.xyz");
+        const QString numbered = folder + QStringLiteral("/Control1.xyz");
+        {
+            QFile file(control);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            QByteArray bytes = file.readAll();
+            ASSERT_FALSE(bytes.isEmpty());
+            if (edited)
+                bytes = "# checked on site\r\n" + bytes + "P1 1 2 3\r\n";
+            ASSERT_TRUE(file.resize(0));
+            ASSERT_EQ(file.write(bytes), bytes.size());
+            ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        QFile file(control);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        const QDateTime stamp = QFileInfo(control).lastModified();
+
+        TakeMessages();
+        fileDialogs = 0;
+        files.push_back(sample);
+        RealMessageBoxes boxes(QMessageBox::No);
+        Frame()->GetAction(ID_FILE_OPEN)->trigger();
+        Settle();
+        EXPECT_EQ(fileDialogs, 1);
+        CKestrelonDoc* opened = GetActiveKestrelonDoc();
+        ASSERT_NE(opened, nullptr);
+        EXPECT_EQ(opened->GetDocumentPath(), sample);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), before);
+        file.close();
+        EXPECT_EQ(QFileInfo(control).lastModified(), stamp);
+
+        const CPointSet* set = opened->pointSets.GetAt(0);
+        ASSERT_NE(set, nullptr);
+        QString warning;
+        for (const RealMessageBoxes::Box& box : boxes.shown)
+            if (box.text.startsWith(QStringLiteral("These coordinate files")))
+                warning = box.text;
+        if (!edited) {
+            EXPECT_TRUE(warning.isEmpty()) << warning.toStdString();
+            EXPECT_EQ(QString::fromLocal8Bit(set->name.GetText()), control);
+            EXPECT_FALSE(QFile::exists(numbered));
+            EXPECT_FALSE(opened->IsModified());
+            continue;
+        }
+        EXPECT_TRUE(warning.contains(QStringLiteral("\nControl.xyz: the set's file is now Control1.xyz")))
+            << warning.toStdString();
+        for (const RealMessageBoxes::Box& box : boxes.shown) {
+            if (box.text == warning) {
+                EXPECT_TRUE(box.picture.save(TestOutputFolder() + QStringLiteral("/OpenKeepsCoordinateFile.png")));
+            }
+        }
+        EXPECT_EQ(QString::fromLocal8Bit(set->name.GetText()), numbered);
+        EXPECT_TRUE(QFile::exists(numbered));
+        EXPECT_TRUE(opened->IsModified());
+        // Project > Save stores the set's new file name.
+        Frame()->UpdateCmdUI();
+        ASSERT_TRUE(Frame()->GetAction(ID_FILE_SAVE)->isEnabled());
+        Frame()->GetAction(ID_FILE_SAVE)->trigger();
+        Settle();
+        EXPECT_FALSE(opened->IsModified());
+        QFile project(sample);
+        ASSERT_TRUE(project.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(project.readAll().contains("Control1.xyz"));
+    }
 }
 
 } // namespace
