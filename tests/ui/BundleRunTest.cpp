@@ -471,4 +471,98 @@ TEST_F(BundleRun, SimulationRejectKeepsTheProjectsImages)
     ProjectState::Of(*doc, *doc->pointSets.GetBundleSet()).ExpectSame(opened);
 }
 
+// The rows of dark pixels inside the widget's picture: first and last, or -1.
+std::pair<int, int> InkRows(QWidget& w, const QRect& inside)
+{
+    const QImage picture = w.grab().toImage();
+    int first = -1, last = -1;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (qGray(picture.pixel(x, y)) < 128) {
+                if (first < 0)
+                    first = y;
+                last = y;
+                break;
+            }
+    return {first, last};
+}
+
+// The value frames (sunken panels) of both run dialogs are one line of text
+// high, their value centred in them and on the row of its caption, at the
+// dialog's size and when the user makes it larger.
+TEST_F(BundleRun, ValueFramesAreOneLineHighWithTheValueCentred)
+{
+    OpenSample();
+    const struct {
+        int command;
+        const char* picture;
+    } cases[] = {{32874, "BundleAdjustment"}, {359, "SimulationBundle"}};
+    // The summary's captions beside their values, the axes' above theirs.
+    const struct {
+        int id;
+        const char* caption;
+        bool beside;
+    } captions[] = {{1168, "Images", true},      {1169, "Points", true}, {1200, "Control Points", true},
+                    {1201, "Scalebars", true},   {1202, "X", false},     {1203, "Y", false},
+                    {1204, "Z", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        bool reached = false;
+        dialogs.push_back([&](CDialog& d) -> int {
+            reached = true;
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            for (const int grow : {0, 150}) {
+                SCOPED_TRACE(grow);
+                if (grow) {
+                    d.resize(d.width() + grow, d.height() + grow);
+                    Settle();
+                }
+                int frames = 0;
+                for (QLabel* value : d.findChildren<QLabel*>()) {
+                    if (value->frameShape() != QFrame::Panel || !value->isVisible())
+                        continue;
+                    ++frames;
+                    SCOPED_TRACE(value->objectName().toStdString() + " " + value->text().toStdString());
+                    const QFontMetrics metrics = value->fontMetrics();
+                    EXPECT_GE(value->height(), metrics.height());
+                    EXPECT_LE(value->height(), metrics.height() + 2 * value->frameWidth() + 4);
+                    if (value->text().trimmed().isEmpty())
+                        continue;
+                    // Where a vertically centred line puts the value's ink.
+                    const QRect inside = value->contentsRect();
+                    const int baseline = inside.top() + (inside.height() - metrics.height()) / 2 + metrics.ascent();
+                    const QRect ink = metrics.tightBoundingRect(value->text());
+                    const auto [top, bottom] = InkRows(*value, inside);
+                    EXPECT_GE(top, 0);
+                    EXPECT_NEAR(top, baseline + ink.top(), 2);
+                    EXPECT_NEAR(bottom, baseline + ink.bottom(), 2);
+                }
+                EXPECT_GE(frames, 8);
+                Picture(d, (std::string(c.picture) + (grow ? "Grown.png" : "Opened.png")).c_str());
+                for (const auto& c : captions) {
+                    QLabel* text = nullptr;
+                    for (QLabel* l : d.findChildren<QLabel*>())
+                        if (l->text() == QLatin1String(c.caption))
+                            text = l;
+                    EXPECT_NE(text, nullptr) << c.caption;
+                    if (!text)
+                        continue;
+                    const QRect caption(text->mapTo(&d, QPoint(0, 0)), text->size());
+                    const QRect value(d.GetDlgItem(c.id)->mapTo(&d, QPoint(0, 0)), d.GetDlgItem(c.id)->size());
+                    if (c.beside)
+                        EXPECT_NEAR(caption.center().y(), value.center().y(), 2) << c.caption;
+                    else
+                        EXPECT_LT(value.top() - caption.bottom(), text->fontMetrics().height()) << c.caption;
+                }
+            }
+            QTest::mouseClick(Button(d, 2), Qt::LeftButton);
+            return d.result();
+        });
+        MenuCommand(c.command);
+        EXPECT_TRUE(reached);
+        dialogs.clear();
+    }
+}
+
 } // namespace

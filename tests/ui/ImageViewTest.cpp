@@ -12,6 +12,7 @@
 #include "PointDialogs.h"
 #include "PointSet.h"
 #include "ProjectImage.h"
+#include "Resources.h"
 #include "FiducialDialogs.h"
 #include "FileIO.h"
 #include "MeasurementTool.h"
@@ -25,21 +26,28 @@
 #include <QWheelEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QFile>
 #include <QFileInfo>
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -306,6 +314,73 @@ TEST_F(ImageViewFixture, DrawingRules)
     EXPECT_EQ(Frame()->GetPaneText(4), QString());
 }
 
+// Counts the mouse moves the watched widgets receive.
+class MoveCounter : public QObject {
+public:
+    int moves = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        moves += event->type() == QEvent::MouseMove;
+        return false;
+    }
+};
+
+// The toolbar's Point ID and increment boxes follow the image window the
+// user brings to the front by its title bar, or that comes to the front
+// when the window before it closes, with no mouse move over a picture.
+TEST_F(ImageViewFixture, TheLabelBoxesFollowTheWindowBroughtToTheFront)
+{
+    OpenProject();
+    CImageView* views[2] = {Open(0), Open(1)};
+    ASSERT_NE(views[0], nullptr);
+    ASSERT_NE(views[1], nullptr);
+    QLineEdit* box = Frame()->GetToolBar()->m_PointLabel;
+    QLineEdit* increment = Frame()->GetToolBar()->m_PointIncrement;
+    const QString labels[2] = {QStringLiteral("5"), QStringLiteral("17")};
+    const QString increments[2] = {QStringLiteral("2"), QStringLiteral("3")};
+    // Side by side; each gets its label and increment typed while it is in front.
+    for (int k = 0; k < 2; ++k) {
+        QMdiSubWindow* frame = views[k]->GetParentFrame();
+        frame->move(k * 480, 0);
+        Frame()->GetMdiArea()->setActiveSubWindow(frame);
+        Settle();
+        Frame()->UpdateCmdUI(); // the boxes are enabled while an image window is in front
+        for (auto [edit, text] : {std::pair{box, labels[k]}, std::pair{increment, increments[k]}}) {
+            edit->selectAll();
+            QTest::keyClicks(edit, text);
+        }
+        EXPECT_EQ(FromCp1252(views[k]->GetLabel().GetText()), labels[k]);
+        EXPECT_EQ(views[k]->GetIncrement(), increments[k].toInt());
+    }
+    MoveCounter counter;
+    for (CImageView* view : views)
+        view->viewport()->installEventFilter(&counter);
+    auto clickTitleBar = [](QMdiSubWindow* frame) {
+        const int title = frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame);
+        QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(frame->width() / 2, title / 2));
+        Settle();
+    };
+    for (const int k : {0, 1, 0}) {
+        SCOPED_TRACE(k);
+        clickTitleBar(views[k]->GetParentFrame());
+        ASSERT_EQ(GetActiveImageView(), views[k]);
+        EXPECT_EQ(box->text(), labels[k]);
+        EXPECT_EQ(increment->text(), increments[k]);
+    }
+    EXPECT_TRUE(Frame()->grab().save(TestOutputFolder() + QStringLiteral("/LabelBoxFollowsTheWindow.png")));
+    // Closing the front window brings the other one forward.
+    views[0]->GetParentFrame()->close();
+    Settle();
+    ASSERT_EQ(GetActiveImageView(), views[1]);
+    EXPECT_EQ(box->text(), labels[1]);
+    EXPECT_EQ(increment->text(), increments[1]);
+    EXPECT_EQ(counter.moves, 0);
+    // Each window kept its own values.
+    EXPECT_EQ(FromCp1252(views[1]->GetLabel().GetText()), labels[1]);
+}
+
 TEST_F(ImageViewFixture, ModesZoomGainAndTyping)
 {
     OpenProject();
@@ -509,6 +584,148 @@ TEST_F(ImageViewFixture, PrintingGivesOnePageWithTheFooter)
     const QString text = QString::fromUtf8(process.readAllStandardOutput());
     const QString footer = doc->GetTitleWithoutMark() + QStringLiteral(" - Image1 (Cam)");
     EXPECT_TRUE(text.contains(footer)) << text.toStdString();
+}
+
+// What a printed mark measures on paper, in millimetres.
+struct PrintedMark {
+    double arm = 0.0;   // from the centre to the end of the cross's left and upper lines
+    double label = 0.0; // height of the label's ink
+};
+
+// Reads the mark of the colour from a page rendered at dpi: its cross's
+// left and upper ends (the label lies right of and below the centre) give
+// the centre, the ink right of and below it is the label.
+PrintedMark MeasureMark(const QImage& page, const QColor& colour, double dpi)
+{
+    const QRgb rgb = colour.rgb();
+    QPoint left(page.width(), 0), top(0, page.height());
+    for (int y = 0; y < page.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+        for (int x = 0; x < page.width(); ++x)
+            if ((line[x] & 0xffffff) == (rgb & 0xffffff)) {
+                if (x < left.x())
+                    left = QPoint(x, y);
+                if (y < top.y())
+                    top = QPoint(x, y);
+            }
+    }
+    PrintedMark mark;
+    if (left.x() == page.width())
+        return mark;
+    const QPoint centre(top.x(), left.y());
+    int first = -1, last = -1;
+    for (int y = centre.y() + 3; y < page.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+        for (int x = centre.x() + 3; x < page.width(); ++x)
+            if ((line[x] & 0xffffff) == (rgb & 0xffffff)) {
+                if (first < 0)
+                    first = y;
+                last = y;
+                break;
+            }
+    }
+    const double mm = 25.4 / dpi;
+    mark.arm = std::max(centre.x() - left.x(), centre.y() - top.y()) * mm;
+    mark.label = first < 0 ? 0.0 : (last - first + 1) * mm;
+    return mark;
+}
+
+// Print Preview of an image window, and from the preview a print at the
+// resolution into a PDF, rendered at 300 dpi without smoothing.
+QImage PreviewAndPrint(CMainFrame* frame, int dpi, const QString& pdf, const QString& shot)
+{
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (shown || !dialog || !QTest::qWaitForWindowExposed(dialog))
+            return;
+        shown = true;
+        QTest::qWait(100);
+        if (!shot.isEmpty()) {
+            EXPECT_TRUE(dialog->grab().save(shot));
+        }
+        QPrinter* printer = dialog->printer();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        printer->setResolution(dpi);
+        auto* preview = dialog->findChild<QPrintPreviewWidget*>();
+        EXPECT_NE(preview, nullptr);
+        if (preview)
+            preview->print();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    poll.start();
+    QTimer::singleShot(10000, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    frame->UpdateCmdUI();
+    QAction* entry = frame->GetAction(ID_FILE_PRINT_PREVIEW);
+    EXPECT_TRUE(entry->isEnabled());
+    entry->trigger();
+    poll.stop();
+    EXPECT_TRUE(shown);
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+    EXPECT_FALSE(tool.isEmpty()) << "pdftoppm (poppler-utils) renders the printed page";
+    if (tool.isEmpty() || !QFile::exists(pdf))
+        return QImage();
+    QProcess process;
+    const QString base = pdf.chopped(4);
+    process.start(tool, {QStringLiteral("-r"), QStringLiteral("300"), QStringLiteral("-aa"), QStringLiteral("no"),
+                         QStringLiteral("-aaVector"), QStringLiteral("no"), QStringLiteral("-png"),
+                         QStringLiteral("-singlefile"), pdf, base});
+    EXPECT_TRUE(process.waitForFinished(60000));
+    QImage page(base + QStringLiteral(".png"));
+    QFile::remove(base + QStringLiteral(".png"));
+    QFile::remove(pdf);
+    return page.convertToFormat(QImage::Format_RGB32);
+}
+
+// Printing an image window whose picture file is missing: the coordinate
+// page's crosses and labels keep their size on paper at any printer
+// resolution, the labels as high as on the page of a picture.
+TEST_F(ImageViewFixture, TheCoordinatePagePrintsItsMarksAtThePicturePagesScale)
+{
+    OpenProject(true);
+    for (CProjectImage* image : images)
+        Observe(image->targets, "12", 100.0, 75.0);
+    const QColor manual = Colour(doc->manualColour);
+    std::map<std::pair<int, int>, PrintedMark> marks; // (image, dpi)
+    for (int k = 0; k < 2; ++k) {
+        CImageView* view = Open(k);
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->GetHandle() == nullptr, k == 1);
+        for (const int dpi : {600, 1200}) {
+            SCOPED_TRACE(std::to_string(k) + " at " + std::to_string(dpi));
+            const QString shot = k == 1 && dpi == 600 ? TestOutputFolder() + QStringLiteral("/CoordinatePagePreview.png")
+                                                      : QString();
+            const QImage page = PreviewAndPrint(Frame(), dpi, scratch.filePath(QStringLiteral("page.pdf")), shot);
+            ASSERT_FALSE(page.isNull());
+            const PrintedMark mark = MeasureMark(page, manual, 300.0);
+            marks[{k, dpi}] = mark;
+            if (k == 1 && dpi == 1200) {
+                const QPoint centre = page.rect().center();
+                page.copy(QRect(centre - QPoint(300, 300), QSize(600, 600)))
+                    .save(TestOutputFolder() + QStringLiteral("/CoordinatePagePrinted.png"));
+            }
+        }
+        view->GetParentFrame()->close();
+        Settle();
+    }
+    // One unit is 1/100 inch on paper: the picture page's crosses reach 7
+    // units, the coordinate page's 3; a label is as high on both pages.
+    const double unit = 0.254;
+    for (const int dpi : {600, 1200}) {
+        SCOPED_TRACE(dpi);
+        const PrintedMark picture = marks[std::pair(0, dpi)], coordinates = marks[std::pair(1, dpi)];
+        EXPECT_NEAR(picture.arm, 7 * unit, 0.15);
+        EXPECT_NEAR(coordinates.arm, 3 * unit, 0.15);
+        EXPECT_GT(picture.label, 2.0);
+        EXPECT_NEAR(coordinates.label, picture.label, 0.2);
+        EXPECT_NEAR(coordinates.label, marks[std::pair(1, 600)].label, 0.2);
+    }
 }
 
 // --- the view's commands ----------------------------------------------------------

@@ -1,6 +1,8 @@
 // The preference sheet and the Point Status dialog driven through their controls.
 #include "ShellFixture.h"
 
+#include "DialogCommand.h"
+
 #include "CorrespondingPointsPage.h"
 #include "KestrelonDoc.h"
 #include "PointStatusDlg.h"
@@ -15,7 +17,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTest>
 
 #include <cmath>
@@ -386,6 +391,31 @@ TEST_F(Preferences, PagesOpenAsTheSheetIsAsked)
             EXPECT_FALSE(page->GetDlgItem(id)->isEnabled()) << id;
         sheet.OnCancel();
         return sheet.result();
+    });
+}
+
+// Project > Preferences: every tab shows its whole caption inside the tab
+// bar, with no scroll arrows, on whichever page the sheet is shown.
+TEST_F(Preferences, EveryTabShowsItsWholeCaption)
+{
+    NewProject();
+    RunDialogCommand<CPropertySheet>(dialogs, [this] { MenuCommand(32887); }, [](CPropertySheet& sheet) {
+        QTabBar* bar = sheet.GetTabControl()->tabBar();
+        ASSERT_EQ(bar->count(), 8);
+        for (int page = 0; page < bar->count(); ++page) {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
+            EXPECT_EQ(sheet.GetActiveIndex(), page);
+            for (int i = 0; i < bar->count(); ++i) {
+                SCOPED_TRACE(bar->tabText(i).toStdString() + " on page " + std::to_string(page));
+                const QRect tab = bar->tabRect(i);
+                EXPECT_TRUE(bar->rect().contains(tab)) << tab.x() << "+" << tab.width() << " of " << bar->width();
+                EXPECT_LT(bar->fontMetrics().horizontalAdvance(bar->tabText(i)), tab.width());
+            }
+            for (const QToolButton* arrow : bar->findChildren<QToolButton*>())
+                EXPECT_FALSE(arrow->isVisible());
+            EXPECT_TRUE(sheet.geometry().width() <= sheet.screen()->availableGeometry().width());
+            EXPECT_TRUE(sheet.grab().save(TestOutputFolder() + QStringLiteral("/PreferencesPage%1.png").arg(page)));
+        }
     });
 }
 

@@ -86,13 +86,6 @@ protected:
         EXPECT_TRUE(picked);
         Settle();
     }
-    void MenuCommand(int id)
-    {
-        Frame()->UpdateCmdUI();
-        ASSERT_TRUE(Frame()->GetAction(id)->isEnabled()) << id;
-        Frame()->GetAction(id)->trigger();
-        Settle();
-    }
     // The list of the project frame's right pane.
     QAbstractItemView* PaneList() const
     {

@@ -60,6 +60,14 @@ QGroupBox* Group(const QString& title, QGridLayout*& grid)
     return box;
 }
 
+// The rows of every box stay together at its top when the dialog grows.
+void KeepRowsTogether(QWidget& dialog)
+{
+    for (QGroupBox* box : dialog.findChildren<QGroupBox*>())
+        if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+            grid->setRowStretch(grid->rowCount(), 1);
+}
+
 // A traffic light of 32 x 97 pixels with the lamp of index lit (0 red, 1 green, 2 yellow).
 QPixmap DrawLight(int lit)
 {
@@ -148,6 +156,10 @@ QLabel* CBundleRunDlg::AddStatic(int id)
     label->setObjectName(QStringLiteral("id%1").arg(id));
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setMinimumWidth(60);
+    label->setMargin(1);
+    // One line high, whatever room its row gets, the value centred in it.
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return label;
 }
 
@@ -411,6 +423,7 @@ CBundleAdjustmentDlg::CBundleAdjustmentDlg(CImagePtrArray& images, CCameraList& 
     layout->addLayout(left);
     layout->addWidget(statisticsBox);
     layout->addLayout(buttons);
+    KeepRowsTogether(*this);
 }
 
 bool CBundleAdjustmentDlg::OnInitDialog()
@@ -558,6 +571,7 @@ CBundleSimulationDlg::CBundleSimulationDlg(CImagePtrArray& images, CCameraList& 
     layout->addLayout(left);
     layout->addWidget(summaryBox);
     layout->addLayout(buttons);
+    KeepRowsTogether(*this);
 }
 
 void CBundleSimulationDlg::DoDataExchange(CDataExchange* dx)

@@ -30,6 +30,8 @@ public:
 
     virtual void OnInitialUpdate() { OnUpdate(nullptr, 0); }
     virtual void OnUpdate(CView* sender, long hint);
+    // The view's frame has become the active window of the MDI area.
+    virtual void OnActivateView() {}
 
 private:
     friend class CDocument;

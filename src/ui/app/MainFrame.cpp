@@ -221,7 +221,12 @@ bool CMainFrame::LoadFrame()
     mdiArea->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(mdiArea);
     AfxSetMdiArea(mdiArea);
-    connect(mdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateMenuBar(); });
+    connect(mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
+        UpdateMenuBar();
+        if (auto* child = dynamic_cast<CMDIChildWnd*>(window))
+            if (CView* view = child->GetActiveView())
+                view->OnActivateView();
+    });
 
     toolBar = new CMainToolBar(this);
     addToolBar(Qt::TopToolBarArea, toolBar);

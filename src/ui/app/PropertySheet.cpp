@@ -36,6 +36,9 @@ CPropertySheet::CPropertySheet(const QString& caption, QWidget* parent, int star
 {
     setWindowTitle(caption);
     tabs->setObjectName(QStringLiteral("sheetTabs"));
+    // Every tab shows its whole caption: the sheet is as wide as its tabs.
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     box->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("id1"));
     box->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("id2"));

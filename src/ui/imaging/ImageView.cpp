@@ -215,6 +215,21 @@ void CImageView::UpdateDialogBar()
     labelBoxSync = true;
 }
 
+void CImageView::ShowLabelInDialogBar()
+{
+    CMainFrame* main = AfxGetMainFrame();
+    CMainToolBar* bar = main ? main->GetToolBar() : nullptr;
+    if (!bar)
+        return;
+    labelBoxSync = false;
+    const QString text = refusedLabelText.isEmpty() ? FromCp1252(label.GetText()) : refusedLabelText;
+    if (bar->m_PointLabel && bar->m_PointLabel->text() != text)
+        bar->m_PointLabel->setText(text);
+    if (bar->m_PointIncrement && bar->m_PointIncrement->text() != QString::number(increment))
+        bar->m_PointIncrement->setText(QString::number(increment));
+    labelBoxSync = true;
+}
+
 void CImageView::UpdateStatusPanes()
 {
     CMainFrame* main = AfxGetMainFrame();
@@ -467,16 +482,7 @@ void CImageView::mouseMoveEvent(QMouseEvent* event)
             std::snprintf(text, sizeof text, "PtNum = %s, x = %5.3lf, y = %5.3lf", label.GetText(), x, y);
             SendHubMessage(UM_STATUS_TEXT, 1, std::intptr_t(text));
         }
-        CMainFrame* main = AfxGetMainFrame();
-        if (CMainToolBar* bar = main ? main->GetToolBar() : nullptr) {
-            labelBoxSync = false;
-            const QString text = refusedLabelText.isEmpty() ? FromCp1252(label.GetText()) : refusedLabelText;
-            if (bar->m_PointLabel && bar->m_PointLabel->text() != text)
-                bar->m_PointLabel->setText(text);
-            if (bar->m_PointIncrement && bar->m_PointIncrement->text() != QString::number(increment))
-                bar->m_PointIncrement->setText(QString::number(increment));
-            labelBoxSync = true;
-        }
+        ShowLabelInDialogBar();
         break;
     }
     case MODE_ZOOM_IN:
@@ -578,7 +584,7 @@ void CImageView::OnDraw(QPainter& painter, const QRect& client, double u, bool p
             painter.fillRect(client, QColor(30, 30, 30));
             return;
         }
-        DrawCoordinatePage(painter, client);
+        DrawCoordinatePage(painter, client, u);
         return;
     }
     DrawPicture(painter, client);
@@ -826,7 +832,7 @@ void CImageView::DrawEODeviceOutline(QPainter& painter, const QRect& client)
                          ImageToDevice(marked.front()->x, marked.front()->y, client));
 }
 
-void CImageView::DrawCoordinatePage(QPainter& painter, const QRect& client)
+void CImageView::DrawCoordinatePage(QPainter& painter, const QRect& client, double u)
 {
     painter.fillRect(client, QColor(30, 30, 30));
     if (!image)
@@ -847,15 +853,16 @@ void CImageView::DrawCoordinatePage(QPainter& painter, const QRect& client)
     std::copy(e, e + 4, pageExtent);
     if (!any)
         return;
-    painter.setFont(LabelFont(1.0));
+    painter.setFont(LabelFont(u));
+    const int d = int(std::lround(3 * u));
     for (const CObservationList* list : {&image->targets, &image->fiducials})
         for (int i = 0; i < list->GetSize(); ++i)
             if (const CImageObservation* o = list->GetAt(i)) {
                 const QPoint p = ImageToDevice(o->x, o->y, client);
                 const QColor colour = MarkColor(*o, list == &image->fiducials);
                 painter.setPen(QPen(colour, 1));
-                painter.drawLine(p.x() - 3, p.y(), p.x() + 3, p.y());
-                painter.drawLine(p.x(), p.y() - 3, p.x(), p.y() + 3);
+                painter.drawLine(p.x() - d, p.y(), p.x() + d, p.y());
+                painter.drawLine(p.x(), p.y() - d, p.x(), p.y() + d);
                 painter.drawText(QPoint(p.x() + 1, p.y() + 1 + painter.fontMetrics().ascent()),
                                  FromCp1252(o->label.GetText()));
                 if (o->GetEllipse())

@@ -37,6 +37,8 @@ public:
     void Redraw() override { viewport()->update(); }
     bool QueryClose() override;
     void OnInitialUpdate() override;
+    // The toolbar's label and increment boxes show this window's values.
+    void OnActivateView() override { ShowLabelInDialogBar(); }
     std::intptr_t OnHubMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     CKestrelonDoc* GetDoc() const;
@@ -50,6 +52,9 @@ public:
     void ResetToDefaults();
     void UpdateTitle();
     void UpdateDialogBar();
+    // The label (or the refused text typed for it) and the increment into
+    // the toolbar's boxes, where they differ.
+    void ShowLabelInDialogBar();
     void UpdateStatusPanes();
 
     // Paints into the client rectangle; u is device pixels per unit (1 on
@@ -193,7 +198,8 @@ private:
     void DrawEllipse(QPainter& painter, const CImageObservation& o, const QRect& client);
     void DrawResidualVectors(QPainter& painter, const QRect& client);
     void DrawEODeviceOutline(QPainter& painter, const QRect& client);
-    void DrawCoordinatePage(QPainter& painter, const QRect& client);
+    // Crosses and labels scaled by u as the marks of a picture are.
+    void DrawCoordinatePage(QPainter& painter, const QRect& client, double u);
     // The image millimetres shown: x_min, x_max, y_min, y_max.
     void ShownExtent(double extent[4]) const;
     QColor MarkColor(const CImageObservation& o, bool fiducial) const;

@@ -4,6 +4,7 @@
 #include "SampleProject.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -154,6 +155,14 @@ void ShellFixture::Settle()
         QCoreApplication::processEvents();
         QTest::qWait(1);
     }
+}
+
+void ShellFixture::MenuCommand(int id)
+{
+    Frame()->UpdateCmdUI();
+    ASSERT_TRUE(Frame()->GetAction(id)->isEnabled()) << id;
+    Frame()->GetAction(id)->trigger();
+    Settle();
 }
 
 QString TestOutputFolder()

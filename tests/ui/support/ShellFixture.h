@@ -41,6 +41,9 @@ protected:
     QString MakeDesktopOpener();
     // Lets queued events and deferred deletions run.
     static void Settle();
+    // Chooses the command's menu entry as the user does: the entry must be
+    // enabled; the command runs before this returns.
+    void MenuCommand(int id);
     // Starts the application with a new, empty project, kept in doc.
     void NewProject();
     // Types the text into the dialog's line edit as a user would.
