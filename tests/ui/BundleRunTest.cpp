@@ -28,6 +28,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -562,6 +563,46 @@ TEST_F(BundleRun, ValueFramesAreOneLineHighWithTheValueCentred)
         MenuCommand(c.command);
         EXPECT_TRUE(reached);
         dialogs.clear();
+    }
+}
+
+// While a run goes on, the status frame shows each phase whole and the
+// dialog keeps the size it opened with; so does the run's end.
+TEST_F(BundleRun, EveryPhaseFitsTheStatusFrameWithoutTheDialogGrowing)
+{
+    OpenSample();
+    RunForever();
+    for (const int command : {32874, 359}) {
+        SCOPED_TRACE(command);
+        Command(command, [&](CBundleRunDlg& d) {
+            const QSize opened = d.size();
+            auto* status = d.Item<QLabel>(1205);
+            std::set<QString> seen;
+            auto check = [&] {
+                QCoreApplication::processEvents();
+                const QString text = status->text();
+                if (!seen.insert(text).second)
+                    return;
+                SCOPED_TRACE(text.toStdString());
+                EXPECT_LE(status->fontMetrics().horizontalAdvance(text), status->contentsRect().width());
+                EXPECT_EQ(d.size(), opened);
+            };
+            Go(d);
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 2000) {
+                d.OnTimer();
+                check();
+                QThread::msleep(1);
+            }
+            if (d.IsRunning())
+                Go(d); // its Cancel
+            PollToEnd(d);
+            check();
+            EXPECT_GE(seen.size(), 3u);
+            Picture(d, command == 32874 ? "BundleAdjustmentAborted.png" : "SimulationBundleAborted.png");
+            QTest::mouseClick(Button(d, 2), Qt::LeftButton);
+        });
     }
 }
 

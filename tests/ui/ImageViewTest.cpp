@@ -366,16 +366,16 @@ TEST_F(ImageViewFixture, TheLabelBoxesFollowTheWindowBroughtToTheFront)
         SCOPED_TRACE(k);
         clickTitleBar(views[k]->GetParentFrame());
         ASSERT_EQ(GetActiveImageView(), views[k]);
-        EXPECT_EQ(box->text(), labels[k]);
-        EXPECT_EQ(increment->text(), increments[k]);
+        EXPECT_EQ(box->text().toStdString(), labels[k].toStdString());
+        EXPECT_EQ(increment->text().toStdString(), increments[k].toStdString());
     }
     EXPECT_TRUE(Frame()->grab().save(TestOutputFolder() + QStringLiteral("/LabelBoxFollowsTheWindow.png")));
     // Closing the front window brings the other one forward.
     views[0]->GetParentFrame()->close();
     Settle();
     ASSERT_EQ(GetActiveImageView(), views[1]);
-    EXPECT_EQ(box->text(), labels[1]);
-    EXPECT_EQ(increment->text(), increments[1]);
+    EXPECT_EQ(box->text().toStdString(), labels[1].toStdString());
+    EXPECT_EQ(increment->text().toStdString(), increments[1].toStdString());
     EXPECT_EQ(counter.moves, 0);
     // Each window kept its own values.
     EXPECT_EQ(FromCp1252(views[1]->GetLabel().GetText()), labels[1]);

@@ -22,6 +22,8 @@
 #include <QTreeWidgetItem>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // Texts of the phase codes 0 to 12.
@@ -160,6 +162,18 @@ QLabel* CBundleRunDlg::AddStatic(int id)
     // One line high, whatever room its row gets, the value centred in it.
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QLabel* CBundleRunDlg::AddStatusStatic()
+{
+    QLabel* label = AddStatic(1205);
+    int widest = 0;
+    for (const char* text : kPhaseTexts)
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(QString::fromLatin1(text)));
+    for (const char* text : {kSuccessful, kAborted, kFailed})
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(QString::fromLatin1(text)));
+    label->setMinimumWidth(widest + 2 * (label->frameWidth() + label->margin()) + 4);
     return label;
 }
 
@@ -375,7 +389,7 @@ CBundleAdjustmentDlg::CBundleAdjustmentDlg(CImagePtrArray& images, CCameraList& 
     }
 
     auto* statusBox = Group(QStringLiteral("Status"), g);
-    g->addWidget(AddStatic(1205), 0, 0, 1, 2);
+    g->addWidget(AddStatusStatic(), 0, 0, 1, 2);
     g->addWidget(new QLabel(QStringLiteral("Iteration")), 1, 0);
     g->addWidget(AddStatic(1167), 1, 1);
 
@@ -557,7 +571,7 @@ CBundleSimulationDlg::CBundleSimulationDlg(CImagePtrArray& images, CCameraList& 
 
     auto* status = new QHBoxLayout;
     status->addWidget(new QLabel(QStringLiteral("Status")));
-    status->addWidget(AddStatic(1205), 1);
+    status->addWidget(AddStatusStatic(), 1);
 
     auto* left = new QVBoxLayout;
     left->addWidget(options);

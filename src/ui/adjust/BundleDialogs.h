@@ -54,6 +54,8 @@ protected:
                   CAdjustmentSummary& summary, QWidget* parent);
 
     QLabel* AddStatic(int id);
+    // The status frame (1205), wide enough for every phase and end text.
+    QLabel* AddStatusStatic();
     // The run's end as the two dialogs show it.
     virtual void ShowRunEnd(int status) = 0;
     virtual void ShowStatistics() = 0;
