@@ -296,11 +296,15 @@ TEST_F(CameraDialogs, MetricShowsTheFiducialListWithoutMovingAField)
         xy.toStdString(), "FIDUCIALMARKNO_1 -110.0 110.0\nFIDUCIALMARKNO_2 110.0 110.0\n"
                           "FIDUCIALMARKNO_3 110.0 -110.0\nFIDUCIALMARKNO_4 -110.0 -110.0\n"));
     bool opened = false;
+    // Where each field and the box are: "left,top widthxheight".
     const auto places = [](CDialog& d) {
-        std::map<std::string, QRect> rects;
+        const auto text = [](const QRect& r) {
+            return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+        };
+        std::map<std::string, std::string> rects;
         for (QLineEdit* edit : d.findChildren<QLineEdit*>())
-            rects[edit->objectName().toStdString()] = WindowRect(edit);
-        rects["Metric"] = WindowRect(d.GetDlgItem(1212));
+            rects[edit->objectName().toStdString()] = text(WindowRect(edit));
+        rects["Metric"] = text(WindowRect(d.GetDlgItem(1212)));
         return rects;
     };
     dialogs.push_back([&](CDialog& d) {
