@@ -81,8 +81,9 @@ public:
         for (std::size_t k = 0; k < m_Labels.size(); ++k) {
             const int first = m_nFirst + 2 * int(k);
             QLabel* label = m_Labels[k];
-            label->setVisible(first + 1 < header->count());
-            if (!label->isVisible())
+            const bool shown = first + 1 < header->count();
+            label->setVisible(shown);
+            if (!shown)
                 continue;
             const int left = header->sectionViewportPosition(first);
             const int right = header->sectionViewportPosition(first + 1) + header->sectionSize(first + 1);
