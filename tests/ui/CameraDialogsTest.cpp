@@ -4,23 +4,34 @@
 #include "ShellFixture.h"
 
 #include "CameraDialogs.h"
+#include "ContextMenu.h"
 #include "Controls.h"
+#include "DialogCommand.h"
+#include "FiducialDialogs.h"
 #include "Frames.h"
 #include "KestrelonDoc.h"
 #include "KestrelonView.h"
 #include "ListViews.h"
 #include "ProjectBuilder.h"
 #include "ProfileDatabases.h"
+#include "TableChecks.h"
 #include "TestFiles.h"
+#include "TreeMenus.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTreeWidget>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <map>
 #include <string>
 
 namespace {
@@ -76,7 +87,59 @@ protected:
     }
     static bool Fixed(CDialog& d, int parameter) { return d.Item<QCheckBox>(kFixIds[parameter])->isChecked(); }
     CCamera* Db(int i) { return app->cameraDatabase.GetAt(i); }
+
+    // A new project with the camera "P1" whose fiducial marks lie at
+    // +-110 mm under labels of 16 characters.
+    CCamera* ProjectCameraWithMarks()
+    {
+        app->OnFileNew();
+        Settle();
+        CKestrelonDoc* doc = GetActiveKestrelonDoc();
+        EXPECT_NE(doc, nullptr);
+        if (!doc)
+            return nullptr;
+        CCamera* camera = AddCamera(*doc, "P1");
+        camera->SetCalibrationMode(2);
+        const double marks[4][2] = {{-110.0, 110.0}, {110.0, 110.0}, {110.0, -110.0}, {-110.0, -110.0}};
+        for (int i = 0; i < 4; ++i) {
+            const std::string label = "FIDUCIALMARKNO_" + std::to_string(i + 1);
+            camera->fiducials.AddSorted(CImageObservation(CNameBuffer(label.c_str()), marks[i][0], marks[i][1]));
+        }
+        Frame()->GetProjectTreeView()->OnUpdate(nullptr, 0);
+        Settle();
+        return camera;
+    }
+
+    // Double-clicks the project camera in the tree, as the user does; the
+    // steps drive the "Camera DataBase" dialog that opens.
+    void DoubleClickProjectCamera(const char* identifier, const std::function<void(CCameraDataDlg&)>& steps)
+    {
+        CKestrelonView* tree = Frame()->GetProjectTreeView();
+        QTreeWidgetItem* item = nullptr;
+        for (int i = 0; i < tree->ProjectRoot()->childCount(); ++i)
+            if (tree->ProjectRoot()->child(i)->text(0) == QString::fromLatin1(identifier))
+                item = tree->ProjectRoot()->child(i);
+        ASSERT_NE(item, nullptr) << identifier;
+        RunDialogCommand<CCameraDataDlg>(
+            dialogs,
+            [&] {
+                tree->scrollToItem(item);
+                QTest::qWait(QApplication::doubleClickInterval() + 50);
+                QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+            },
+            steps);
+    }
 };
+
+// The check box whose height takes in the middle of the widget.
+QCheckBox* CheckBoxBeside(QWidget* dialog, const QWidget* widget)
+{
+    const int y = WindowRect(widget).center().y();
+    for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+        if (box->isVisible() && WindowRect(box).top() <= y && y <= WindowRect(box).bottom())
+            return box;
+    return nullptr;
+}
 
 TEST_F(CameraDialogs, DatabaseCameraHidesTheFixControlsAndTheComboReplacesEveryField)
 {
@@ -147,6 +210,140 @@ TEST_F(CameraDialogs, FixBoxesAndModeButtonsChangeTheRecordAtOnce)
     }
     d.OnCancel();
     EXPECT_EQ(b->calibrationMode, 2) << "Cancel does not undo the buttons";
+}
+
+// Each Fix box stands on the row of its parameter, at the opening size and
+// when the dialog grows, and a click on the box of a row fixes or frees
+// that row's parameter.
+TEST_F(CameraDialogs, EachFixBoxSitsOnItsParametersRowAndFixesIt)
+{
+    CCamera* camera = ProjectCameraWithMarks();
+    ASSERT_NE(camera, nullptr);
+    DoubleClickProjectCamera("P1", [&](CCameraDataDlg& d) {
+        EXPECT_EQ(d.GetCamera(), camera);
+        const auto onRows = [&](const char* when) {
+            for (int i = 0; i < 10; ++i) {
+                const QRect value = WindowRect(d.GetDlgItem(kValueIds[i]));
+                const QRect box = WindowRect(d.GetDlgItem(kFixIds[i]));
+                EXPECT_TRUE(value.top() <= box.center().y() && box.center().y() <= value.bottom())
+                    << when << ": the Fix box " << kFixIds[i] << " centred at " << box.center().y()
+                    << ", its value edit from " << value.top() << " to " << value.bottom();
+            }
+        };
+        onRows("at the opening size");
+        Picture(d, "CameraDataBaseProject.png");
+        const QSize opened = d.size();
+        d.resize(opened + QSize(240, 200));
+        Settle();
+        EXPECT_GT(d.height(), opened.height());
+        onRows("grown");
+        Picture(d, "CameraDataBaseProjectGrown.png");
+
+        // The user clicks the box beside each value, twice.
+        for (int i = 0; i < 10; ++i) {
+            QCheckBox* box = CheckBoxBeside(&d, d.GetDlgItem(kValueIds[i]));
+            ASSERT_NE(box, nullptr) << "no Fix box on row " << i;
+            for (int click = 0; click < 2; ++click) {
+                double before[10];
+                std::copy(camera->sigmas, camera->sigmas + 10, before);
+                const bool wasFixed = box->isChecked();
+                ClickCheckBox(box);
+                EXPECT_NE(box->isChecked(), wasFixed) << i;
+                for (int k = 0; k < 10; ++k) {
+                    const double expected = k != i ? before[k] : wasFixed ? CAMERA_SIGMA_FREE : CAMERA_SIGMA_FIXED;
+                    EXPECT_EQ(camera->sigmas[k], expected) << "row " << i << ", parameter " << k;
+                }
+                EXPECT_EQ(Text(d, kSigmaIds[i]), wasFixed ? QStringLiteral("1000") : QStringLiteral("1e-16")) << i;
+            }
+        }
+    });
+}
+
+// The "Fiducials" button shows the marks whole: each column as wide as its
+// longest text and the dialog as wide as its columns.
+TEST_F(CameraDialogs, FiducialsButtonShowsTheMarksWhole)
+{
+    CCamera* camera = ProjectCameraWithMarks();
+    ASSERT_NE(camera, nullptr);
+    int opened = 0;
+    DoubleClickProjectCamera("P1", [&](CCameraDataDlg& d) {
+        dialogs.push_back([&](CDialog& f) {
+            ++opened;
+            f.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&f));
+            QTableWidget* list = dynamic_cast<CFiducialsDlg&>(f).GetList();
+            EXPECT_EQ(list->rowCount(), 4);
+            EXPECT_EQ(list->item(0, 0)->text(), QStringLiteral("FIDUCIALMARKNO_1"));
+            EXPECT_EQ(list->item(0, 1)->text(), QStringLiteral("-110.000"));
+            EXPECT_EQ(CutTexts(list), "");
+            EXPECT_TRUE(f.grab().save(TestOutputFolder() + "/Fiducials.png"));
+            return int(QDialog::Rejected);
+        });
+        QTest::mouseClick(d.Item<QPushButton>(1119), Qt::LeftButton);
+    });
+    EXPECT_EQ(opened, 1);
+}
+
+// Ticking and unticking "Metric" shows and hides the fiducial list in its
+// own place: no field moves or changes its width, the box stays where it is.
+TEST_F(CameraDialogs, MetricShowsTheFiducialListWithoutMovingAField)
+{
+    app->OnFileNew();
+    Settle();
+    CKestrelonView* tree = Frame()->GetProjectTreeView();
+    const QString xy = scratch.filePath(QStringLiteral("marks.xy"));
+    ASSERT_TRUE(kestrelon::test::WriteFileBytes(
+        xy.toStdString(), "FIDUCIALMARKNO_1 -110.0 110.0\nFIDUCIALMARKNO_2 110.0 110.0\n"
+                          "FIDUCIALMARKNO_3 110.0 -110.0\nFIDUCIALMARKNO_4 -110.0 -110.0\n"));
+    bool opened = false;
+    // Where each field and the box are: "left,top widthxheight".
+    const auto places = [](CDialog& d) {
+        const auto text = [](const QRect& r) {
+            return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+        };
+        std::map<std::string, std::string> rects;
+        for (QLineEdit* edit : d.findChildren<QLineEdit*>())
+            rects[edit->objectName().toStdString()] = text(WindowRect(edit));
+        rects["Metric"] = text(WindowRect(d.GetDlgItem(1212)));
+        return rects;
+    };
+    dialogs.push_back([&](CDialog& d) {
+        opened = true;
+        EXPECT_EQ(d.GetResourceId(), 1554);
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        auto& input = dynamic_cast<CCameraInputDlg&>(d);
+        auto* metric = d.Item<QCheckBox>(1212);
+        Picture(d, "CameraInputPlain.png");
+        const auto plain = places(d);
+
+        ClickCheckBox(metric);
+        Settle();
+        EXPECT_TRUE(metric->isChecked());
+        EXPECT_TRUE(input.FiducialList()->isVisible());
+        EXPECT_EQ(places(d), plain) << "ticked";
+
+        files.push_back(xy);
+        QTest::mouseClick(d.Item<QPushButton>(1121), Qt::LeftButton);
+        Settle();
+        EXPECT_EQ(input.FiducialList()->rowCount(), 4);
+        EXPECT_EQ(CutTexts(input.FiducialList()), "");
+        Picture(d, "CameraInputMetric.png");
+
+        const auto withMarks = places(d);
+        answers = {IDYES};
+        ClickCheckBox(metric);
+        Settle();
+        EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Fiducials will be deleted\nContinue?"});
+        EXPECT_FALSE(metric->isChecked());
+        EXPECT_FALSE(input.FiducialList()->isVisible());
+        EXPECT_EQ(places(d), withMarks) << "unticked";
+        return int(QDialog::Rejected);
+    });
+    ASSERT_TRUE(ChooseFromContextMenu(tree, tree->CameraDatabase(), ID_TREE_DB_ADD_CAMERA));
+    Settle();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(app->cameraDatabase.GetSize(), 2) << "Cancel takes the new camera away";
 }
 
 TEST_F(CameraDialogs, SaveStoresTheFieldsAndTheProfileHoldsThem)
@@ -379,6 +576,7 @@ TEST_F(CameraDialogs, ComparisonFollowsTheTwoSampleTTest)
         EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("    1.000000"));
         EXPECT_EQ(grid->item(3, 2)->text(), QStringLiteral("4.0000e-03"));
         Picture(d, "StatisticalCameraComparision.png");
+        EXPECT_EQ(CutTexts(grid), "");
         return int(QDialog::Accepted);
     });
     list.OnCompareCameras();

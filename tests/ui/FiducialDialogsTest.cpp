@@ -7,6 +7,7 @@
 #include "CameraDialogs.h"
 #include "FiducialDialogs.h"
 #include "ProjectImage.h"
+#include "TableChecks.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -309,6 +310,43 @@ TEST_F(FiducialDialogs, InteriorOrientationFitsAcceptAndCancel)
     dialog.Item<QAbstractButton>(IDCANCEL)->click();
     EXPECT_EQ(image.transformation.GetSize(), 0);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+// Values that grow from one refresh to the next: the dialog widens so that
+// each shows whole, and the captions follow their columns.
+TEST_F(FiducialDialogs, ResultsGrowWithTheirValuesAndKeepTheCaptionsOverTheColumns)
+{
+    CProjectImage image;
+    CInteriorOrientationDlg dialog(nullptr, nullptr);
+    ASSERT_TRUE(dialog.CreateModeless(&image, &camera));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTableWidget* list = dialog.GetList();
+    const char* const captions[3] = {"Control\nCoordinates\n(mm)", "Observed\nCoordinates\n(mm)", "Residuals\n(mm)"};
+    // Two measurements: no fit, the stored values show as they are.
+    for (double scale : {1.0, 100.0, 100000.0}) {
+        SCOPED_TRACE(scale);
+        Measure(image, camera, 2);
+        for (int i = 0; i < 2; ++i) {
+            CImageObservation* o = image.fiducials.GetAt(i);
+            o->SetXY(-o->x * scale, o->y * scale);
+            o->vx = -12.345678 * scale;
+            o->vy = 0.5 * scale;
+        }
+        dialog.RefreshResults();
+        Settle();
+        EXPECT_EQ(list->item(0, 6)->text(), Fixed(-12.345678 * scale));
+        EXPECT_EQ(CutTexts(list), "");
+        for (int k = 0; k < 3; ++k) {
+            const QLabel* caption = nullptr;
+            for (const QLabel* label : dialog.findChildren<QLabel*>())
+                if (label->text() == QString::fromLatin1(captions[k]))
+                    caption = label;
+            ASSERT_NE(caption, nullptr) << captions[k];
+            EXPECT_EQ(CaptionOffColumns(caption, list, 2 + 2 * k, 3 + 2 * k), "") << captions[k];
+        }
+    }
+    dialog.grab().save(TestOutputFolder() + QStringLiteral("/InteriorOrientationLargeValues.png"));
+    dialog.OnClose();
 }
 
 } // namespace fiducial_dialogs_test

@@ -1,6 +1,7 @@
 // The image window on a project with a camera and two rendered pictures:
 // opening, measuring by click and what the view draws.
 #include "ProjectBuilder.h"
+#include "TableChecks.h"
 #include "ShellFixture.h"
 
 #include "Camera.h"
@@ -19,6 +20,7 @@
 #include "TargetRenderer.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QStyle>
@@ -1651,6 +1653,54 @@ TEST_F(ImageViewCommands, MeasuredFiducialsAreFittedAndAcceptEndsFiducialMode)
     EXPECT_TRUE(view->autoMode);
     EXPECT_EQ(view->GetMode(), CImageView::MODE_DIGITIZE);
     EXPECT_EQ(view->GetOwnList().GetSize(), 0);
+}
+
+// Marks at +-110 mm under labels of 16 characters, measured by clicks far
+// from an affine image of them on large pixels: every value of the results shows whole, and
+// each caption stands over its two columns.
+TEST_F(ImageViewCommands, InteriorOrientationResultsShowWideValuesWholeUnderTheirCaptions)
+{
+    SetUpView();
+    CProjectImage* image = images[0];
+    camera->XPixelSize = camera->YPixelSize = 5.0; // observed coordinates of hundreds of mm
+    camera->fiducials.DeleteAll();
+    const double marks[4][2] = {{-110.0, 110.0}, {110.0, 110.0}, {110.0, -110.0}, {-110.0, -110.0}};
+    for (int i = 0; i < 4; ++i) {
+        const std::string label = "FIDUCIALMARKNO_" + std::to_string(i + 1);
+        camera->fiducials.AddSorted(CImageObservation(CNameBuffer(label.c_str()), marks[i][0], marks[i][1]));
+    }
+    Frame()->OnCommandId(32945);
+    CInteriorOrientationDlg* results = view->GetInteriorOrientationDlg();
+    ASSERT_NE(results, nullptr);
+    view->SetLabel(CNameBuffer("FIDUCIALMARKNO_1"));
+    for (const auto& spot : kSpots) {
+        Frame()->OnCommandId(32790);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, ClientPoint(view, spot[0], spot[1]));
+    }
+    Settle();
+    ASSERT_EQ(image->fiducials.GetSize(), 4);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(results));
+    QTableWidget* list = results->GetList();
+    EXPECT_EQ(image->transformation.GetSize(), 6);
+    double largest = 0.0;
+    for (int i = 0; i < 4; ++i)
+        largest = std::max({largest, std::fabs(image->fiducials.GetAt(i)->vx), std::fabs(image->fiducials.GetAt(i)->vy)});
+    EXPECT_GE(largest, 10.0) << "residuals of two digits before the point";
+    EXPECT_EQ(list->item(0, 1)->text(), QStringLiteral("FIDUCIALMARKNO_1"));
+    EXPECT_EQ(CutTexts(list), "");
+    const struct {
+        const char* text;
+        int first;
+    } captions[] = {{"Control\nCoordinates\n(mm)", 2}, {"Observed\nCoordinates\n(mm)", 4}, {"Residuals\n(mm)", 6}};
+    for (const auto& c : captions) {
+        const QLabel* caption = nullptr;
+        for (const QLabel* label : results->findChildren<QLabel*>())
+            if (label->text() == QString::fromLatin1(c.text))
+                caption = label;
+        ASSERT_NE(caption, nullptr) << c.text;
+        EXPECT_EQ(CaptionOffColumns(caption, list, c.first, c.first + 1), "") << c.text;
+    }
+    results->grab().save(TestOutputFolder() + QStringLiteral("/InteriorOrientationWideValues.png"));
 }
 
 TEST_F(ImageViewCommands, TheTreeForwardsKeysToTheActiveImageView)

@@ -224,23 +224,26 @@ void CCameraDataDlg::Build()
     auto* sizes = new QGridLayout;
     AddSizeRows(sizes, 0);
 
+    // Row 0 holds the title of "Sigmas Option", row 1 the headings, rows 2
+    // to 11 the parameters. The group box frames the Fix column from behind,
+    // so that each box shares the row of its parameter.
     auto* params = new QGridLayout;
-    params->addWidget(new QLabel(QStringLiteral("Current Value")), 0, 1);
-    params->addWidget(new QLabel(QStringLiteral("Sigma")), 0, 2);
-    for (int i = 0; i < 10; ++i) {
-        params->addWidget(new QLabel(QString::fromLatin1(kRowTitles[i])), i + 1, 0);
-        params->addWidget(Make<QLineEdit>(kValueIds[i]), i + 1, 1);
-        params->addWidget(Make<QLineEdit>(kSigmaIds[i]), i + 1, 2);
-    }
     auto* options = Make<QGroupBox>(1062, QStringLiteral("Sigmas Option"));
-    auto* fixes = new QVBoxLayout(options);
-    fixes->addWidget(Make<QLabel>(1063, QStringLiteral("Fix")));
+    params->addWidget(options, 0, 3, 12, 1);
+    params->setRowMinimumHeight(0, options->fontMetrics().height());
+    params->addWidget(new QLabel(QStringLiteral("Current Value")), 1, 1);
+    params->addWidget(new QLabel(QStringLiteral("Sigma")), 1, 2);
+    params->addWidget(Make<QLabel>(1063, QStringLiteral("Fix")), 1, 3, Qt::AlignCenter);
     for (int i = 0; i < 10; ++i) {
+        params->addWidget(new QLabel(QString::fromLatin1(kRowTitles[i])), i + 2, 0);
+        params->addWidget(Make<QLineEdit>(kValueIds[i]), i + 2, 1);
+        params->addWidget(Make<QLineEdit>(kSigmaIds[i]), i + 2, 2);
         auto* box = Make<QCheckBox>(kFixIds[i]);
-        fixes->addWidget(box);
+        params->addWidget(box, i + 2, 3, Qt::AlignCenter);
         connect(box, &QCheckBox::clicked, this, [this, i] { OnFixClicked(i); });
     }
-    params->addWidget(options, 0, 3, 11, 1);
+    // Height beyond the rows' own goes below them.
+    params->setRowStretch(12, 1);
 
     auto* buttons = new QVBoxLayout;
     const struct {
@@ -283,6 +286,8 @@ void CCameraDataDlg::Build()
     layout->addLayout(sizes);
     layout->addLayout(middle);
     layout->addWidget(OkCancel(this, QStringLiteral("&Ok")));
+
+    options->lower();
 
     for (int id : {1004, 1005, 1006, 1007, 1008})
         Highlight(GetDlgItem(id));
@@ -487,16 +492,19 @@ CCameraInputDlg::CCameraInputDlg(CCamera* camera, QWidget* parent) : CDialog(155
     AddIdentityRows(top);
     AddSizeRows(top, 3);
 
+    // The parameters in columns 0 and 1; beside them "Metric" on the heading
+    // row, the fiducial list over the rows below and the import button on
+    // the last. The list and the button keep their room while hidden, so
+    // that nothing moves when "Metric" changes.
     auto* params = new QGridLayout;
     params->addWidget(new QLabel(QStringLiteral("Parameters")), 0, 1);
     for (int i = 0; i < 10; ++i) {
         params->addWidget(new QLabel(QString::fromLatin1(kRowTitles[i])), i + 1, 0);
         params->addWidget(Make<QLineEdit>(kValueIds[i]), i + 1, 1);
     }
-    auto* fiducials = new QVBoxLayout;
     auto* metric = Make<QCheckBox>(1212, QStringLiteral("Metric"));
     connect(metric, &QCheckBox::clicked, this, [this] { OnMetric(); });
-    fiducials->addWidget(metric);
+    params->addWidget(metric, 0, 2);
     m_pList = new QTableWidget;
     m_pList->setObjectName(QStringLiteral("id1214"));
     m_pList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -512,17 +520,19 @@ CCameraInputDlg::CCameraInputDlg(CCamera* camera, QWidget* parent) : CDialog(155
         menu.exec(m_pList->viewport()->mapToGlobal(at));
     });
     connect(m_pList, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { OnEditFiducial(row); });
-    fiducials->addWidget(m_pList);
+    params->addWidget(m_pList, 1, 2, 9, 1);
     QPushButton* import = Button(1121, QStringLiteral("&Import Fiducials"));
     connect(import, &QPushButton::clicked, this, [this] { OnImportFiducials(); });
-    fiducials->addWidget(import);
+    params->addWidget(import, 10, 2);
+    for (QWidget* w : {static_cast<QWidget*>(m_pList), static_cast<QWidget*>(import)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
 
-    auto* middle = new QHBoxLayout;
-    middle->addLayout(params);
-    middle->addLayout(fiducials);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addLayout(middle);
+    layout->addLayout(params);
     layout->addWidget(OkCancel(this, QStringLiteral("&Ok")));
     for (int id : {1000, 1004, 1005, 1006, 1007, 1008})
         Highlight(GetDlgItem(id));
@@ -684,14 +694,10 @@ void FillFiducialList(QTableWidget* list, const CCamera* camera)
     list->setColumnCount(0);
     list->setColumnCount(3);
     list->setHorizontalHeaderLabels({QStringLiteral("Label"), QStringLiteral("x"), QStringLiteral("y")});
-    for (int c = 0; c < 3; ++c)
-        list->setColumnWidth(c, 51);
-    if (!camera)
-        return;
-    const CObservationList& marks = camera->fiducials;
-    list->setRowCount(marks.GetSize());
-    for (int i = 0; i < marks.GetSize(); ++i) {
-        const CImageObservation* m = marks.GetAt(i);
+    const CObservationList* marks = camera ? &camera->fiducials : nullptr;
+    list->setRowCount(marks ? marks->GetSize() : 0);
+    for (int i = 0; i < list->rowCount(); ++i) {
+        const CImageObservation* m = marks->GetAt(i);
         const QString texts[3] = {FromCp1252(m->label.GetText()), Cell("%6.3f", m->x), Cell("%6.3f", m->y)};
         for (int c = 0; c < 3; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);
@@ -699,6 +705,7 @@ void FillFiducialList(QTableWidget* list, const CCamera* camera)
             list->setItem(i, c, item);
         }
     }
+    FitColumnsToContents(list);
 }
 
 std::vector<int> SelectedFiducialRows(const QTableWidget* list)
@@ -854,8 +861,7 @@ bool CCameraCompareDlg::OnInitDialog()
     m_pList->setHorizontalHeaderLabels({QStringLiteral("Parameter"), QStringLiteral("Value 1"),
                                         QStringLiteral("Sigma 1"), QStringLiteral("Value 2"),
                                         QStringLiteral("Sigma 2"), QStringLiteral("Identical")});
-    for (int c = 0; c < 6; ++c)
-        m_pList->setColumnWidth(c, 75);
+    FitColumnsToContents(m_pList);
     Compute();
     return true;
 }
@@ -887,7 +893,7 @@ void CCameraCompareDlg::Compute()
             m_pList->setItem(i, c, item);
         }
     }
-    m_pList->AutoSizeColumns();
+    FitColumnsToContents(m_pList);
 }
 
 // --- Select Camera ---------------------------------------------------------------

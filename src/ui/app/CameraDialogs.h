@@ -121,7 +121,7 @@ public:
 };
 
 // The camera's fiducial marks in a three-column list ("Label", "x", "y",
-// 51 wide, centred), in the camera's order.
+// centred, each column as wide as its texts), in the camera's order.
 void FillFiducialList(QTableWidget* list, const CCamera* camera);
 // The rows selected in such a list, ascending.
 std::vector<int> SelectedFiducialRows(const QTableWidget* list);

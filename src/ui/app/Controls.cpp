@@ -10,10 +10,31 @@
 #include <QPainter>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <cstdio>
+
+void ShowAllColumns(QTableView* table)
+{
+    int width = table->horizontalHeader()->length() + 2 * table->frameWidth();
+    if (!table->verticalHeader()->isHidden())
+        width += table->verticalHeader()->sizeHint().width();
+    // Room for the vertical scroll bar whether it shows or not.
+    if (table->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
+        width += table->verticalScrollBar()->sizeHint().width();
+    if (const QScreen* screen = table->screen())
+        width = std::min(width, screen->availableGeometry().width() * 9 / 10);
+    table->setMinimumWidth(width);
+}
+
+void FitColumnsToContents(QTableView* table)
+{
+    table->horizontalHeader()->setMinimumSectionSize(1);
+    table->resizeColumnsToContents();
+    ShowAllColumns(table);
+}
 
 // --- CNumberEdit ------------------------------------------------------------
 

@@ -124,6 +124,12 @@ private:
     QPointer<CInPlaceEdit> m_pEditor;
 };
 
+// Makes the table wide enough to show all its columns (at most nine tenths
+// of its screen), so that the dialog holding it grows with it.
+void ShowAllColumns(QTableView* table);
+// Sizes every column to its widest text and its header, then ShowAllColumns.
+void FitColumnsToContents(QTableView* table);
+
 // The image-quality choice: mode 0 in the main toolbar, 1 in the automatic
 // measurement dialog. Only mode 0 reports a choice (0x445 to the main frame).
 class CImageQualityCombo : public QComboBox {

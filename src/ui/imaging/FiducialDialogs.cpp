@@ -2,6 +2,7 @@
 
 #include "Camera.h"
 #include "CameraDialogs.h"
+#include "Controls.h"
 #include "Hooks.h"
 #include "ImageTransform.h"
 #include "Message.h"
@@ -14,13 +15,99 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
+
+// Captions over pairs of a table's columns: each one spans its two columns,
+// following their widths and the table's scrolling.
+class CColumnCaptions : public QWidget {
+public:
+    CColumnCaptions(QTableView* table, const QStringList& texts, int firstColumn) : m_pTable(table), m_nFirst(firstColumn)
+    {
+        for (const QString& text : texts) {
+            auto* label = new QLabel(text, this);
+            label->setAlignment(Qt::AlignCenter);
+            m_Labels.push_back(label);
+        }
+        QHeaderView* header = table->horizontalHeader();
+        connect(header, &QHeaderView::sectionResized, this, [this] { Place(); });
+        connect(header, &QHeaderView::geometriesChanged, this, [this] { Place(); });
+        connect(table->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { Place(); });
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override
+    {
+        int height = 0;
+        for (const QLabel* label : m_Labels)
+            height = std::max(height, label->sizeHint().height());
+        return QSize(0, height);
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    // Widens the columns of a caption that is wider than they are.
+    void WidenColumns()
+    {
+        if (!m_pTable)
+            return;
+        QHeaderView* header = m_pTable->horizontalHeader();
+        for (std::size_t k = 0; k < m_Labels.size(); ++k) {
+            const int first = m_nFirst + 2 * int(k);
+            if (first + 1 >= header->count())
+                break;
+            const int missing = m_Labels[k]->sizeHint().width() - header->sectionSize(first) - header->sectionSize(first + 1);
+            if (missing > 0) {
+                header->resizeSection(first, header->sectionSize(first) + missing / 2);
+                header->resizeSection(first + 1, header->sectionSize(first + 1) + missing - missing / 2);
+            }
+        }
+    }
+
+    // Each caption over its columns as the table shows them now.
+    void Place()
+    {
+        if (!m_pTable)
+            return;
+        QHeaderView* header = m_pTable->horizontalHeader();
+        const QPoint origin = header->viewport()->mapTo(window(), QPoint()) - mapTo(window(), QPoint());
+        for (std::size_t k = 0; k < m_Labels.size(); ++k) {
+            const int first = m_nFirst + 2 * int(k);
+            QLabel* label = m_Labels[k];
+            const bool shown = first + 1 < header->count();
+            label->setVisible(shown);
+            if (!shown)
+                continue;
+            const int left = header->sectionViewportPosition(first);
+            const int right = header->sectionViewportPosition(first + 1) + header->sectionSize(first + 1);
+            label->setGeometry(origin.x() + left, 0, right - left, height());
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        Place();
+    }
+    void moveEvent(QMoveEvent* event) override
+    {
+        QWidget::moveEvent(event);
+        Place();
+    }
+
+private:
+    QPointer<QTableView> m_pTable;
+    int m_nFirst;
+    std::vector<QLabel*> m_Labels;
+};
 
 namespace {
 
@@ -161,10 +248,10 @@ CInteriorOrientationDlg::CInteriorOrientationDlg(QWidget* parent, CChildFrame* o
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
 
-    auto* captions = new QHBoxLayout;
-    captions->addSpacing(60);
-    for (const char* text : {"Control\nCoordinates\n(mm)", "Observed\nCoordinates\n(mm)", "Residuals\n(mm)"})
-        captions->addWidget(new QLabel(QString::fromLatin1(text)), 1, Qt::AlignCenter);
+    m_Captions = new CColumnCaptions(m_List,
+                                     {QStringLiteral("Control\nCoordinates\n(mm)"),
+                                      QStringLiteral("Observed\nCoordinates\n(mm)"), QStringLiteral("Residuals\n(mm)")},
+                                     2);
     auto* bottom = new QGridLayout;
     bottom->addWidget(new QLabel(QStringLiteral("|> Withheld point")), 0, 0);
     bottom->addWidget(new QLabel(QStringLiteral("Sigma (um)")), 0, 1);
@@ -174,7 +261,7 @@ CInteriorOrientationDlg::CInteriorOrientationDlg(QWidget* parent, CChildFrame* o
     bottom->addWidget(accept, 1, 2);
     bottom->addWidget(cancel, 2, 2);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(captions);
+    layout->addWidget(m_Captions);
     layout->addWidget(m_List);
     layout->addLayout(bottom);
     resize(520, 320);
@@ -223,6 +310,17 @@ void CInteriorOrientationDlg::RefreshResults()
     const int widths[8] = {10, 22, 51, 51, 51, 51, 51, 51};
     for (int c = 0; c < 8; ++c)
         m_List->setColumnWidth(c, widths[c]);
+    FillResults();
+    // Every column as wide as its content or its header, each caption's pair
+    // at least as wide as the caption, and the dialog wide enough for all.
+    FitColumnsToContents(m_List);
+    m_Captions->WidenColumns();
+    ShowAllColumns(m_List);
+    m_Captions->Place();
+}
+
+void CInteriorOrientationDlg::FillResults()
+{
     if (!m_pCamera)
         return;
     const CObservationList& marks = m_pCamera->fiducials;
@@ -244,9 +342,6 @@ void CInteriorOrientationDlg::RefreshResults()
             for (int k = 0; k < 4; ++k)
                 m_List->setItem(row, 4 + k, Cell(Number(values[k])));
         }
-    // Every column as wide as its content or its header.
-    m_List->horizontalHeader()->setMinimumSectionSize(1);
-    m_List->resizeColumnsToContents();
 }
 
 void CInteriorOrientationDlg::OnAffine()

@@ -6,6 +6,7 @@
 
 class CCamera;
 class CChildFrame;
+class CColumnCaptions;
 class CProjectImage;
 class QLabel;
 class QMenu;
@@ -66,9 +67,12 @@ protected:
 private:
     // Type 1 affine, 0 conformal; refits with 3 measurements or more.
     void ChooseType(int type);
+    // The rows of the camera's marks and the image's measurements.
+    void FillResults();
     void EndFiducialMode();
 
     QTableWidget* m_List;
+    CColumnCaptions* m_Captions;
     QLabel* m_Sigma;
     int m_nType = 0;        // 1 affine, 0 conformal
     double m_dSigma = 0.0;  // mm
