@@ -426,21 +426,27 @@ void C3DView::ApplyUnits(int unit)
 void C3DView::initializeGL()
 {
     m_bSceneDirty = true;
-    InitSceneState(0);
+    InitSceneState();
     // A new context (the widget moved to another window) gets lists of its own.
     QObject::disconnect(m_contextGone);
     m_textLists.Forget();
     m_fontLists.Forget();
     m_textLists.Build(font());
-    QFont courier(QStringLiteral("Courier"));
-    courier.setStyleHint(QFont::TypeWriter);
-    courier.setPixelSize(10);
+    const QFont courier = GetLabelFont();
     m_fontLists.Build(courier);
     m_labelDrawer.Forget();
     m_labelDrawer.Build(courier);
     m_cameraDrawer.SetUnits(m_nUnit);
     m_pointDrawer.BuildDiscList();
     m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { ReleaseLists(); });
+}
+
+QFont C3DView::GetLabelFont()
+{
+    QFont courier(QStringLiteral("Courier"));
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setPixelSize(10);
+    return courier;
 }
 
 void C3DView::paintEvent(QPaintEvent* event)

@@ -180,6 +180,8 @@ public:
     // instead of from their buffers.
     void SetDirectDrawing(bool direct);
     CPointLabelDrawer& GetLabelDrawer() { return m_labelDrawer; }
+    // The font of the point labels (a 10-pixel Courier).
+    static QFont GetLabelFont();
 
     // --- selection and picking ---
     // Appends the point (taken out first when it was there), marks it.

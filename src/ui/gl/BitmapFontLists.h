@@ -8,13 +8,20 @@
 #include <cstdint>
 #include <vector>
 
-// The glyph of cp1252 character c as the lists draw it: advance x height
-// pixels, rows from the top, 1 where it is inked; ascent from the top row
-// to the baseline. Control characters have advance 0.
+// The glyph of cp1252 character c as the lists draw it, the font rasterised
+// without antialiasing. Its line: advance x height pixels, ascent from the
+// top row to the baseline. Its picture: width x rows pixels, rows from the
+// top, 1 where it is inked; it covers the line, which starts left columns
+// from its left edge and top rows from its top, and every inked pixel beyond
+// it. Control characters have advance 0 and no picture.
 struct CGlyphBitmap {
     int advance = 0;
     int height = 0;
     int ascent = 0;
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int rows = 0;
     std::vector<std::uint8_t> ink;
 };
 CGlyphBitmap RenderGlyph(const QFont& font, int c);

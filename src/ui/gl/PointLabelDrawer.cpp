@@ -67,44 +67,73 @@ void main()
 )";
 
 // The character under the fragment by the advances, then its glyph's pixel.
+// Glyph cells hold pad columns left of the pen and pad rows above the line;
+// a glyph whose ink reaches beyond its advance (reach > 0) is also looked up
+// for the pixels of its neighbours.
 const char* const kFragmentShader = R"(#version 130
 flat in uvec4 vText;
 flat in vec2 vOrigin;
 uniform sampler2D glyphs;
 uniform int advances[256];
 uniform int cellWidth;
+uniform int cellHeight;
+uniform int padLeft;
+uniform int padTop;
 uniform int height;
 uniform int mono; // the one advance of a fixed-pitch font, else 0
 uniform float invMono;
+uniform int reachLeft;  // cells a glyph's ink reaches into on its left
+uniform int reachRight; // and on its right
 uniform vec4 colour;
+bool Inked(uint code, ivec2 at)
+{
+    if (at.x < 0 || at.y < 0 || at.x >= cellWidth || at.y >= cellHeight)
+        return false;
+    return texelFetch(glyphs, ivec2(int(code & 15u) * cellWidth, int(code >> 4u) * cellHeight) + at, 0).r >= 0.5;
+}
 void main()
 {
     ivec2 p = ivec2(floor(gl_FragCoord.xy - vOrigin));
+    int row = padTop + height - 1 - p.y;
     if (mono > 0) {
-        int k = int((float(p.x) + 0.5) * invMono);
-        uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
-        if (k >= 16 || code == 0u)
-            discard;
-        ivec2 texel = ivec2(int(code & 15u) * cellWidth + p.x - k * mono, int(code >> 4u) * height + height - 1 - p.y);
-        if (texelFetch(glyphs, texel, 0).r < 0.5)
-            discard;
-        gl_FragColor = colour;
-        return;
+        int k = int(floor((float(p.x) + 0.5) * invMono));
+        if (reachLeft == 0 && reachRight == 0) {
+            if (k < 0 || k >= 16)
+                discard;
+            uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
+            if (code == 0u)
+                discard;
+            ivec2 texel = ivec2(int(code & 15u) * cellWidth + padLeft + p.x - k * mono,
+                                int(code >> 4u) * cellHeight + row);
+            if (texelFetch(glyphs, texel, 0).r < 0.5)
+                discard;
+            gl_FragColor = colour;
+            return;
+        }
+        for (int j = max(k - reachRight, 0); j <= min(k + reachLeft, 15); ++j) {
+            uint code = (vText[j >> 2] >> uint(8 * (j & 3))) & 255u;
+            if (code == 0u)
+                break;
+            if (Inked(code, ivec2(padLeft + p.x - j * mono, row))) {
+                gl_FragColor = colour;
+                return;
+            }
+        }
+        discard;
     }
     int pen = 0;
     for (int k = 0; k < 16; ++k) {
         uint code = (vText[k >> 2] >> uint(8 * (k & 3))) & 255u;
         if (code == 0u)
             break;
-        int advance = advances[int(code)];
-        if (p.x < pen + advance) {
-            ivec2 texel = ivec2(int(code & 15u) * cellWidth + p.x - pen, int(code >> 4u) * height + height - 1 - p.y);
-            if (texelFetch(glyphs, texel, 0).r < 0.5)
-                discard;
+        int x = padLeft + p.x - pen;
+        if (x < 0)
+            break; // this glyph's cell and those after it start right of the pixel
+        if (Inked(code, ivec2(x, row))) {
             gl_FragColor = colour;
             return;
         }
-        pen += advance;
+        pen += advances[int(code)];
     }
     discard;
 }
@@ -122,19 +151,34 @@ bool CPointLabelDrawer::Build(const QFont& font)
     std::vector<CGlyphBitmap> glyphs;
     glyphs.reserve(kGlyphs);
     m_advances.assign(256, 0);
-    m_nCellWidth = 1;
     for (int c = 0; c < kGlyphs; ++c) {
         glyphs.push_back(RenderGlyph(font, c));
         m_advances[size_t(c)] = glyphs.back().advance;
-        m_nCellWidth = std::max(m_nCellWidth, glyphs.back().advance);
     }
     m_nHeight = glyphs.front().height;
     m_nAscent = glyphs.front().ascent;
     if (m_nHeight <= 0)
         return false;
-    // Each glyph's inked box (columns from the left, rows from the bottom),
-    // and a pitch shared by all.
+    // Cells wide and high enough for every glyph's ink with the pen at
+    // padLeft and the line's top at padTop.
+    m_nPadLeft = 0;
+    m_nPadTop = 0;
+    int right = 1, bottom = m_nHeight;
+    for (const CGlyphBitmap& g : glyphs) {
+        if (g.width <= 0)
+            continue;
+        m_nPadLeft = std::max(m_nPadLeft, g.left);
+        m_nPadTop = std::max(m_nPadTop, g.top);
+        right = std::max(right, g.width - g.left);
+        bottom = std::max(bottom, g.rows - g.top);
+    }
+    m_nCellWidth = m_nPadLeft + right;
+    m_nCellHeight = m_nPadTop + bottom;
+    // Each glyph's inked box (columns from the pen, rows from the bottom of
+    // the line), how far its ink reaches beyond its advance, and a pitch
+    // shared by all.
     m_inkBoxes.assign(size_t(4) * 256, 0);
+    m_reach.assign(size_t(2) * 256, 0);
     m_nMono = -1;
     for (int c = 0; c < kGlyphs; ++c) {
         const CGlyphBitmap& g = glyphs[size_t(c)];
@@ -143,16 +187,20 @@ bool CPointLabelDrawer::Build(const QFont& font)
         if (c >= 0x20 && c < 0x7f)
             m_nMono = m_nMono == -1 || m_nMono == g.advance ? g.advance : 0;
         int box[4] = {g.advance, 0, m_nHeight, 0};
-        for (int y = 0; y < g.height && y < m_nHeight; ++y)
-            for (int x = 0; x < g.advance; ++x)
-                if (g.ink[size_t(y) * size_t(g.advance) + size_t(x)]) {
-                    box[0] = std::min(box[0], x);
-                    box[1] = std::max(box[1], x + 1);
-                    box[2] = std::min(box[2], m_nHeight - 1 - y);
-                    box[3] = std::max(box[3], m_nHeight - y);
+        for (int y = 0; y < g.rows; ++y)
+            for (int x = 0; x < g.width; ++x)
+                if (g.ink[size_t(y) * size_t(g.width) + size_t(x)]) {
+                    const int column = x - g.left, row = y - g.top;
+                    box[0] = std::min(box[0], column);
+                    box[1] = std::max(box[1], column + 1);
+                    box[2] = std::min(box[2], m_nHeight - 1 - row);
+                    box[3] = std::max(box[3], m_nHeight - row);
                 }
-        if (box[1] > box[0])
+        if (box[1] > box[0]) {
             std::copy(box, box + 4, &m_inkBoxes[size_t(4) * size_t(c)]);
+            m_reach[size_t(2) * size_t(c)] = std::max(-box[0], 0);
+            m_reach[size_t(2) * size_t(c) + 1] = std::max(box[1] - g.advance, 0);
+        }
     }
     m_nMono = std::max(m_nMono, 0);
 
@@ -167,14 +215,16 @@ bool CPointLabelDrawer::Build(const QFont& font)
         return false;
 
     // 16 x 16 cells, the glyph images' rows from the top.
-    const int width = 16 * m_nCellWidth, height = 16 * m_nHeight;
+    const int width = 16 * m_nCellWidth, height = 16 * m_nCellHeight;
     std::vector<std::uint8_t> atlas(size_t(width) * size_t(height), 0);
     for (int c = 0; c < kGlyphs; ++c) {
         const CGlyphBitmap& g = glyphs[size_t(c)];
-        for (int y = 0; y < g.height && y < m_nHeight; ++y)
-            for (int x = 0; x < g.advance; ++x)
-                if (g.ink[size_t(y) * size_t(g.advance) + size_t(x)])
-                    atlas[size_t((c / 16) * m_nHeight + y) * size_t(width) + size_t((c % 16) * m_nCellWidth + x)] = 255;
+        const int x0 = (c % 16) * m_nCellWidth + m_nPadLeft - g.left;
+        const int y0 = (c / 16) * m_nCellHeight + m_nPadTop - g.top;
+        for (int y = 0; y < g.rows; ++y)
+            for (int x = 0; x < g.width; ++x)
+                if (g.ink[size_t(y) * size_t(g.width) + size_t(x)])
+                    atlas[size_t(y0 + y) * size_t(width) + size_t(x0 + x)] = 255;
     }
     GLint bound = 0, alignment = 4;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
@@ -236,12 +286,13 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
     std::vector<LabelVertex> vertices;
     vertices.reserve(size_t(4) * size_t(n));
     m_nBufferMono = m_nMono;
+    m_nBufferReach[0] = m_nBufferReach[1] = 0;
     for (int i = 0; i < n; ++i) {
         const CObjectPoint* p = points->GetAt(i);
         LabelVertex v = {};
         unsigned char bytes[kTextBytes] = {};
         int length = 0, pen = 0;
-        int box[4] = {1 << 14, 0, 1 << 14, 0};
+        int box[4] = {1 << 14, -(1 << 14), 1 << 14, -(1 << 14)};
         // As the display lists draw it: characters beyond them are skipped.
         for (const char* c = p->label.GetText(); *c && length < kTextBytes; ++c) {
             const int code = static_cast<unsigned char>(*c);
@@ -254,6 +305,8 @@ void CPointLabelDrawer::BuildBuffer(const CObjectPointList* points)
                 box[1] = std::max(box[1], pen + ink[1]);
                 box[2] = std::min(box[2], ink[2]);
                 box[3] = std::max(box[3], ink[3]);
+                for (int side = 0; side < 2; ++side)
+                    m_nBufferReach[side] = std::max(m_nBufferReach[side], m_reach[size_t(2 * code + side)]);
             }
             pen += m_advances[size_t(code)];
             if (m_advances[size_t(code)] != m_nMono)
@@ -324,7 +377,16 @@ bool CPointLabelDrawer::Draw(const CObjectPointList* points, double offset, int 
     m_program->setUniformValue("mono", m_nBufferMono);
     m_program->setUniformValue("invMono", m_nBufferMono > 0 ? 1.0f / float(m_nBufferMono) : 0.0f);
     m_program->setUniformValueArray("advances", m_advances.data(), int(m_advances.size()));
+    // Neighbouring cells a glyph's ink reaches into, at the one pitch.
+    const auto cells = [this](int reach) {
+        return m_nBufferMono > 0 ? (reach + m_nBufferMono - 1) / m_nBufferMono : 0;
+    };
+    m_program->setUniformValue("reachLeft", cells(m_nBufferReach[0]));
+    m_program->setUniformValue("reachRight", cells(m_nBufferReach[1]));
     m_program->setUniformValue("cellWidth", m_nCellWidth);
+    m_program->setUniformValue("cellHeight", m_nCellHeight);
+    m_program->setUniformValue("padLeft", m_nPadLeft);
+    m_program->setUniformValue("padTop", m_nPadTop);
     m_program->setUniformValue("height", m_nHeight);
     m_program->setUniformValue("glyphs", 0);
     m_program->setUniformValue("colour", QVector4D(current[0], current[1], current[2], current[3]));

@@ -56,9 +56,14 @@ private:
     int m_nBuilds = 0;
     double m_origin[3] = {0, 0, 0};
     int m_nCellWidth = 0;
+    int m_nCellHeight = 0;
+    int m_nPadLeft = 0; // columns of a cell left of the pen
+    int m_nPadTop = 0;  // rows of a cell above the line
     int m_nHeight = 0;
     int m_nAscent = 0;
     std::vector<int> m_inkBoxes; // per glyph: columns from, to; rows from, to
+    std::vector<int> m_reach;    // per glyph: ink columns left of the pen, right of the advance
+    int m_nBufferReach[2] = {0, 0}; // the most of them among the buffer's labels
     int m_nMono = 0;       // the advance of every printable ASCII glyph, or 0
     int m_nBufferMono = 0; // that advance when the buffer's labels have no other
     std::vector<int> m_advances;

@@ -86,8 +86,7 @@ void CStationOpenGL::SetScene(CProjectImage* station, const CCamera* camera, CPo
 
 void CStationOpenGL::initializeGL()
 {
-    // Opaque black: the widget's picture is composed with its alpha here.
-    InitSceneState(1);
+    InitSceneState();
     QObject::disconnect(m_contextGone);
     m_textLists.Forget();
     m_pointDrawer.BuildDiscList();
