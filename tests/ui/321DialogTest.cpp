@@ -3,6 +3,7 @@
 // the image poses, checked against where the chosen frame must put the
 // three points.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "321Dialog.h"
 #include "KestrelonDoc.h"
@@ -207,7 +208,7 @@ TEST_F(ThreeTwoOneDialogTest, DirectionBoxesFollowTheirRules)
         ExpectState(d, {0, 1}, {1, 1});
         d.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/ThreeTwoOneDialog.png"));
+        ExpectWholeAndSave(d, "/ThreeTwoOneDialog.png");
         for (const Step& s : steps) {
             SCOPED_TRACE(s.what);
             QCheckBox* box = s.axisRow ? AxisBox(d, s.click) : PlaneBox(d, s.click);

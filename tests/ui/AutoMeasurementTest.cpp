@@ -2,6 +2,7 @@
 // of known truth, the protocol it writes, its refusals and the controls that
 // follow their check boxes.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 #include "DialogCommand.h"
 #include "MatchingNetwork.h"
 #include "ProjectBuilder.h"
@@ -122,7 +123,7 @@ TEST_F(AutoMeasurement, TheSequenceMeasuresTheNetworkToItsTruth)
             QTest::qWait(5);
         }
         WaitForEnd(d);
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/AutomaticMeasurement.png"));
+        ExpectWholeAndSave(d, "/AutomaticMeasurement.png");
         const QString expected = QStringLiteral(
             "------- Start Find Corresponding Points -------\r\n"
             "  360 Scaned Image Points in  6 Image(s).\r\n"
@@ -391,7 +392,7 @@ TEST_F(AutoMeasurement, OpensWithoutScanningWhenEveryImageIsScannedAndResected)
                 if (s) {
                     pages.push_back(s->GetActiveIndex());
                     if (s->GetActiveIndex() == 6) {
-                        EXPECT_TRUE(s->grab().save(TestOutputFolder() + "/CorrespondingPointsPage.png"));
+                        ExpectWholeAndSave(*s, "/CorrespondingPointsPage.png");
                     }
                     s->OnCancel();
                 }

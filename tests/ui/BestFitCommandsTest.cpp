@@ -2,6 +2,7 @@
 // text, the results dialog's values against the shape the points were
 // made on, and the report written whatever closed the dialog.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "BestFitDialogs.h"
 #include "BestFitLine.h"
@@ -136,7 +137,7 @@ TEST_F(BestFitCommands, FailuresNameThemselvesAndTheDialogsShowTheShape)
                 EXPECT_EQ(line.back() == '*', i == c.rejected) << line;
             }
             if (c.cancel) {
-                EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/BestFitPlaneResults.png"));
+                ExpectWholeAndSave(d, "/BestFitPlaneResults.png");
                 d.OnCancel();
             } else {
                 d.OnOK();

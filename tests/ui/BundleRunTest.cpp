@@ -2,6 +2,7 @@
 // Adjustment" and "Simulation Bundle" dialogs driving a CBundleJob on its
 // worker thread, and the main road from the sample to a saved "Bundle" set.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 #include "ProjectBuilder.h"
 
 #include "AdjustmentEngine.h"
@@ -138,7 +139,7 @@ protected:
     }
     static void Picture(QWidget& w, const char* name)
     {
-        EXPECT_TRUE(w.grab().save(TestOutputFolder() + "/" + name));
+        ExpectWholeAndSave(w, QStringLiteral("/") + name);
     }
     // Makes every usable image's run rerun until the run is stopped.
     void RunForever()

@@ -2,6 +2,7 @@
 // "Camera Input" with its fiducial list, the statistical comparison and
 // "Select Camera".
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "CameraDialogs.h"
 #include "ContextMenu.h"
@@ -83,7 +84,7 @@ protected:
     {
         d.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/" + name));
+        ExpectWholeAndSave(d, QStringLiteral("/") + name);
     }
     static bool Fixed(CDialog& d, int parameter) { return d.Item<QCheckBox>(kFixIds[parameter])->isChecked(); }
     CCamera* Db(int i) { return app->cameraDatabase.GetAt(i); }
@@ -275,8 +276,8 @@ TEST_F(CameraDialogs, FiducialsButtonShowsTheMarksWhole)
             EXPECT_EQ(list->rowCount(), 4);
             EXPECT_EQ(list->item(0, 0)->text(), QStringLiteral("FIDUCIALMARKNO_1"));
             EXPECT_EQ(list->item(0, 1)->text(), QStringLiteral("-110.000"));
-            EXPECT_EQ(CutTexts(list), "");
-            EXPECT_TRUE(f.grab().save(TestOutputFolder() + "/Fiducials.png"));
+            EXPECT_EQ(CutCells(list), "");
+            ExpectWholeAndSave(f, "/Fiducials.png");
             return int(QDialog::Rejected);
         });
         QTest::mouseClick(d.Item<QPushButton>(1119), Qt::LeftButton);
@@ -327,7 +328,7 @@ TEST_F(CameraDialogs, MetricShowsTheFiducialListWithoutMovingAField)
         QTest::mouseClick(d.Item<QPushButton>(1121), Qt::LeftButton);
         Settle();
         EXPECT_EQ(input.FiducialList()->rowCount(), 4);
-        EXPECT_EQ(CutTexts(input.FiducialList()), "");
+        EXPECT_EQ(CutCells(input.FiducialList()), "");
         Picture(d, "CameraInputMetric.png");
 
         const auto withMarks = places(d);
@@ -576,7 +577,7 @@ TEST_F(CameraDialogs, ComparisonFollowsTheTwoSampleTTest)
         EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("    1.000000"));
         EXPECT_EQ(grid->item(3, 2)->text(), QStringLiteral("4.0000e-03"));
         Picture(d, "StatisticalCameraComparision.png");
-        EXPECT_EQ(CutTexts(grid), "");
+        EXPECT_EQ(CutCells(grid), "");
         return int(QDialog::Accepted);
     });
     list.OnCompareCameras();

@@ -2,6 +2,7 @@
 // rename) and the EO device dialog (duplicate names, the calibration time in
 // the C locale), with a picture of the scale-bar dialog.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "DeviceDialogs.h"
 #include "EODevice.h"
@@ -75,7 +76,7 @@ TEST_F(DeviceDialogs, ScaleBarChecksSwitchingAndRename)
         EXPECT_EQ(doc->scaleBars.GetAt(0)->calibratedLength, 1000.0);
         QDir().mkpath(TestOutputFolder());
         d.resize(420, 330);
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/ScaleBarsDialog.png"));
+        ExpectWholeAndSave(d, "/ScaleBarsDialog.png");
     }
     // A changed length (and a typed name), then the other bar: each answer.
     const struct {

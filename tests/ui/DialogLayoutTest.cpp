@@ -43,11 +43,7 @@ protected:
     void Check(QWidget& window, const QString& picture)
     {
         Settle();
-        for (const std::string& text : CutTexts(&window))
-            ADD_FAILURE() << qPrintable(picture) << ": cut: " << text;
-        for (const std::string& pair : OverlappingControls(&window))
-            ADD_FAILURE() << qPrintable(picture) << ": overlap: " << pair;
-        EXPECT_TRUE(window.grab().save(TestOutputFolder() + QStringLiteral("/Dialog-%1.png").arg(picture)));
+        ExpectWholeAndSave(window, QStringLiteral("/Dialog-%1.png").arg(picture));
     }
 
     // The window and, for a sheet, each of its pages, the next one chosen by

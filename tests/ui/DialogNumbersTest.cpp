@@ -5,6 +5,7 @@
 // that store what they show.
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "BinArchive.h"
 #include "3DView.h"
@@ -280,7 +281,7 @@ TEST_F(DialogNumbers, EveryNumericFieldRefusesTextAndLeavesTheRecord)
                 EXPECT_EQ(edit->selectedText(), QString::fromLatin1(text)) << what;
                 if (id == 1004 && std::string(e.name) == "Camera Input" && std::string(text) == "-5") {
                     QDir().mkpath(TestOutputFolder());
-                    EXPECT_TRUE(d->grab().save(TestOutputFolder() + "/CameraInputRefusedCount.png"));
+                    ExpectWholeAndSave(*d, "/CameraInputRefusedCount.png");
                 }
                 d->OnCancel();
                 if (e.record) {

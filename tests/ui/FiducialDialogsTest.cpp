@@ -2,6 +2,7 @@
 // of an image: list editing, and the fits against least squares solved in
 // the test.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Camera.h"
 #include "CameraDialogs.h"
@@ -114,7 +115,7 @@ TEST_F(FiducialDialogs, AddEditDeleteAndTheMenuStates)
     EXPECT_EQ(Column(list, 0), (QStringList{"2", "4", "9"}));
     dialog.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    dialog.grab().save(TestOutputFolder() + QStringLiteral("/FiducialsDialog.png"));
+    ExpectWholeAndSave(dialog, QStringLiteral("/FiducialsDialog.png"));
 }
 
 TEST_F(FiducialDialogs, TheCameraDatabaseButtonOpensTheDialogForTheCameraShown)
@@ -286,7 +287,7 @@ TEST_F(FiducialDialogs, InteriorOrientationFitsAcceptAndCancel)
             EXPECT_EQ(list->item(row, 7)->text(), Fixed(v[2 * i + 1]));
         }
     }
-    dialog.grab().save(TestOutputFolder() + QStringLiteral("/InteriorOrientationResults.png"));
+    ExpectWholeAndSave(dialog, QStringLiteral("/InteriorOrientationResults.png"));
 
     // A refused Accept leaves the image without parameters; the dialog stays.
     answers = {IDNO};
@@ -335,7 +336,7 @@ TEST_F(FiducialDialogs, ResultsGrowWithTheirValuesAndKeepTheCaptionsOverTheColum
         dialog.RefreshResults();
         Settle();
         EXPECT_EQ(list->item(0, 6)->text(), Fixed(-12.345678 * scale));
-        EXPECT_EQ(CutTexts(list), "");
+        EXPECT_EQ(CutCells(list), "");
         for (int k = 0; k < 3; ++k) {
             const QLabel* caption = nullptr;
             for (const QLabel* label : dialog.findChildren<QLabel*>())
@@ -345,7 +346,7 @@ TEST_F(FiducialDialogs, ResultsGrowWithTheirValuesAndKeepTheCaptionsOverTheColum
             EXPECT_EQ(CaptionOffColumns(caption, list, 2 + 2 * k, 3 + 2 * k), "") << captions[k];
         }
     }
-    dialog.grab().save(TestOutputFolder() + QStringLiteral("/InteriorOrientationLargeValues.png"));
+    ExpectWholeAndSave(dialog, QStringLiteral("/InteriorOrientationLargeValues.png"));
     dialog.OnClose();
 }
 

@@ -3,6 +3,7 @@
 // commands of the tree.
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Camera.h"
 #include "EllipseRecord.h"
@@ -265,7 +266,7 @@ TEST_F(ImageCommands, SimulateImagesObservesProjectionsAndWritesPictures)
                 dialog.Item<QCheckBox>(1411)->click();
                 dialog.Item<QCheckBox>(1414)->click();
                 SetWindowText(dialog.GetDlgItem(1396), out);
-                dialog.grab().save(TestOutputFolder() + "/simulate-images.png");
+                ExpectWholeAndSave(dialog, "/simulate-images.png");
             }
             dialog.OnOK();
             return dialog.result();
@@ -806,7 +807,7 @@ TEST_F(ImageCommands, ExtendedSimulateDialogEnablesByItsChoices)
     method->setCurrentIndex(1);
     emit method->activated(1);
     EXPECT_TRUE(dialog.GetDlgItem(1402)->isEnabled());
-    dialog.grab().save(TestOutputFolder() + "/simulate-images-extended.png");
+    ExpectWholeAndSave(dialog, "/simulate-images-extended.png");
     Stop();
 }
 

@@ -3,6 +3,7 @@
 #include "ProjectBuilder.h"
 #include "TableChecks.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Camera.h"
 #include "ImageView.h"
@@ -1642,7 +1643,7 @@ TEST_F(ImageViewCommands, MeasuredFiducialsAreFittedAndAcceptEndsFiducialMode)
     EXPECT_EQ(image->transformation.GetSize(), 6);
     EXPECT_LT(results->GetSigma(), camera->XPixelSize);
     EXPECT_FALSE(results->GetList()->item(3, 6)->text().isEmpty());
-    results->grab().save(TestOutputFolder() + QStringLiteral("/ImageViewInteriorOrientation.png"));
+    ExpectWholeAndSave(*results, QStringLiteral("/ImageViewInteriorOrientation.png"));
 
     answers = {IDYES};
     results->OnAccept();
@@ -1687,7 +1688,7 @@ TEST_F(ImageViewCommands, InteriorOrientationResultsShowWideValuesWholeUnderThei
         largest = std::max({largest, std::fabs(image->fiducials.GetAt(i)->vx), std::fabs(image->fiducials.GetAt(i)->vy)});
     EXPECT_GE(largest, 10.0) << "residuals of two digits before the point";
     EXPECT_EQ(list->item(0, 1)->text(), QStringLiteral("FIDUCIALMARKNO_1"));
-    EXPECT_EQ(CutTexts(list), "");
+    EXPECT_EQ(CutCells(list), "");
     const struct {
         const char* text;
         int first;
@@ -1700,7 +1701,7 @@ TEST_F(ImageViewCommands, InteriorOrientationResultsShowWideValuesWholeUnderThei
         ASSERT_NE(caption, nullptr) << c.text;
         EXPECT_EQ(CaptionOffColumns(caption, list, c.first, c.first + 1), "") << c.text;
     }
-    results->grab().save(TestOutputFolder() + QStringLiteral("/InteriorOrientationWideValues.png"));
+    ExpectWholeAndSave(*results, QStringLiteral("/InteriorOrientationWideValues.png"));
 }
 
 TEST_F(ImageViewCommands, TheTreeForwardsKeysToTheActiveImageView)

@@ -4,6 +4,7 @@
 #include "ContextMenu.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "3DView.h"
 #include "CmdTarget.h"
@@ -278,7 +279,7 @@ TEST_F(ListRefresh, IntersectTakesTheSetItDeletesOffThePane)
         Frame()->resize(Frame()->width() - 40, Frame()->height() - 30);
         QTest::qWait(50);
         duringDialog = PaintedRows(PaneList(p));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + QStringLiteral("/ListRefreshIntersect.png")));
+        ExpectWholeAndSave(d, QStringLiteral("/ListRefreshIntersect.png"));
         QTest::mouseClick(d.Item<QPushButton>(IDCANCEL), Qt::LeftButton);
         return d.result();
     });

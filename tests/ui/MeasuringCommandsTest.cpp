@@ -3,6 +3,7 @@
 // report through the hub; and "AutoScan All Images" (33026) with the
 // AutoScan dialog. Runs under ThreadSanitizer.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 #include "DialogCommand.h"
 #include "MatchingNetwork.h"
 #include "ProjectBuilder.h"
@@ -115,7 +116,7 @@ TEST_F(MeasuringCommands, FindCorrespondingPointsRunsAndRemovesItsPoints)
         // No EO device: no distance limit.
         for (int id : {1306, 1307, 1308})
             EXPECT_FALSE(d.GetDlgItem(id)->isEnabled()) << id;
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/FindCorrespondingPoints.png"));
+        ExpectWholeAndSave(d, "/FindCorrespondingPoints.png");
 
         QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
         EXPECT_TRUE(d.IsRunning());
@@ -295,7 +296,7 @@ TEST_F(MeasuringCommands, ComputationProgressRunsMatchingOnly)
     EXPECT_EQ(progress->GetBackProjectedCount(), 0);
     EXPECT_EQ(progress->GetNewPointCount(), 60);
     EXPECT_EQ(points.GetSize(), 60);
-    EXPECT_TRUE(progress->grab().save(TestOutputFolder() + "/ComputationProgress.png"));
+    ExpectWholeAndSave(*progress, "/ComputationProgress.png");
     progress->OnTimer();
     EXPECT_FALSE(progress->IsTimerActive());
     progress.reset();
@@ -341,7 +342,7 @@ TEST_F(MeasuringCommands, AutoScanAllImages)
         EXPECT_EQ(scan->GetList()->rowCount(), doc->images.GetSize());
         EXPECT_EQ(scan->GetList()->item(0, 0)->text(), QStringLiteral("Image001.tif"));
         EXPECT_FALSE(d.Item<QCheckBox>(1260)->isChecked());
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/AutoScan.png"));
+        ExpectWholeAndSave(d, "/AutoScan.png");
         QTest::mouseClick(d.Item<QPushButton>(1263), Qt::LeftButton);
         EXPECT_FALSE(d.GetDlgItem(1263)->isEnabled());
         EXPECT_EQ(scan->GetList()->GetSelection(), -1);

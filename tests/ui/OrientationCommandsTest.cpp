@@ -1,6 +1,7 @@
 // Resection of all images with its summary, the driveback resection's
 // questions, and the "Triangulate" dialog, on the sample project.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 #include "StationDialogs.h"
 
 #include "Controls.h"
@@ -259,7 +260,7 @@ TEST_F(Orientation, TriangulateRejectRestoresAndAcceptKeeps)
             if (c.accept) {
                 dialog.show();
                 EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-                dialog.grab().save(TestOutputFolder() + QStringLiteral("/triangulate-dialog.png"));
+                ExpectWholeAndSave(dialog, QStringLiteral("/triangulate-dialog.png"));
                 dialog.m_Accept->click();
             } else {
                 dialog.findChild<QPushButton*>(QStringLiteral("id2"))->click();

@@ -1,5 +1,6 @@
 // The preference sheet and the Point Status dialog driven through their controls.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "DialogCommand.h"
 
@@ -414,7 +415,7 @@ TEST_F(Preferences, EveryTabShowsItsWholeCaption)
             for (const QToolButton* arrow : bar->findChildren<QToolButton*>())
                 EXPECT_FALSE(arrow->isVisible());
             EXPECT_TRUE(sheet.geometry().width() <= sheet.screen()->availableGeometry().width());
-            EXPECT_TRUE(sheet.grab().save(TestOutputFolder() + QStringLiteral("/PreferencesPage%1.png").arg(page)));
+            ExpectWholeAndSave(sheet, QStringLiteral("/PreferencesPage%1.png").arg(page));
         }
     });
 }
@@ -435,7 +436,7 @@ TEST_F(Preferences, ColourSwatchesAndTheColourDialog)
         QWidget* swatch = page->GetDlgItem(1212);
         const QImage picture = swatch->grab().toImage();
         EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(0, 255, 255));
-        EXPECT_TRUE(page->grab().save(TestOutputFolder() + "/ImagePreferences.png"));
+        ExpectWholeAndSave(*page, "/ImagePreferences.png");
         page->Item<QAbstractButton>(1241)->click();
         sheet.hide();
         sheet.OnOK();
@@ -507,7 +508,7 @@ TEST_F(Preferences, PointStatusOfTheSample)
         EXPECT_GT(status.m_ImageList->count(), 1);
         status.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&status));
-        EXPECT_TRUE(status.grab().save(TestOutputFolder() + "/PointStatus.png"));
+        ExpectWholeAndSave(status, "/PointStatus.png");
         status.OnOK();
         return status.result();
     });

@@ -1,6 +1,7 @@
 // The relative orientation dialog: its tables and layout as plain
 // functions, and the dialog on a pair of the sample project with known truth.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Controls.h"
 #include "Frames.h"
@@ -392,7 +393,7 @@ TEST_F(RelOrient, ComputeAndAcceptMakeROArrayTheDriver)
     EXPECT_LT(rows.back()[1].toDouble(), 0.01);
     EXPECT_LT(rows.back()[2].toDouble(), 0.01);
 
-    EXPECT_TRUE(dlg->grab().save(TestOutputFolder() + QStringLiteral("/RelativeOrientationResiduals.png")));
+    ExpectWholeAndSave(*dlg, QStringLiteral("/RelativeOrientationResiduals.png"));
     const int computed = ro.GetSize();
     QTest::mouseClick(dlg->m_Accept, Qt::LeftButton);
     Settle();

@@ -3,6 +3,7 @@
 // that set's points; EDIT CAMERA STATION's OK shows the new station in the
 // images list. The bundle dialogs' fields once a CBundleJob run has ended.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "BundleDialogs.h"
 #include "BundleJob.h"
@@ -266,7 +267,7 @@ TEST_F(ResultPane, EndedRunsShowTheirEndState)
                 EXPECT_EQ(Text(d, 1177), QString());
                 EXPECT_FALSE(Text(d, 1167).isEmpty());
             }
-            EXPECT_TRUE(d.grab().save(TestOutputFolder() + QStringLiteral("/EndedRun%1.png").arg(c.command)));
+            ExpectWholeAndSave(d, QStringLiteral("/EndedRun%1.png").arg(c.command));
             QTest::mouseClick(d.Item<QPushButton>(2), Qt::LeftButton);
             return d.result();
         });

@@ -8,6 +8,7 @@
 #include "DialogCommand.h"
 #include "GLSupport.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "3DView.h"
 #include "AdjustmentEngine.h"
@@ -210,7 +211,7 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
         cameraDialog = dynamic_cast<CCameraDataDlg*>(&d) != nullptr;
         d.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/SampleWalk2-CameraDialog.png"));
+        ExpectWholeAndSave(d, "/SampleWalk2-CameraDialog.png");
         d.OnCancel();
         return d.result();
     });
@@ -270,7 +271,7 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
         EXPECT_NE(dynamic_cast<CResectionSummaryDlg*>(&d), nullptr);
         d.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/SampleWalk4-Resection.png"));
+        ExpectWholeAndSave(d, "/SampleWalk4-Resection.png");
         return int(QDialog::Accepted);
     });
     Frame()->UpdateCmdUI();
@@ -283,7 +284,7 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
     RunDialogCommand<CTriangulateDlg>(dialogs, [&] { Frame()->OnCommandId(33042); }, [&](CTriangulateDlg& d) {
         d.findChild<QPushButton*>(QStringLiteral("id1285"))->click();
         EXPECT_TRUE(d.m_Accept->isEnabled());
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/SampleWalk4-Triangulate.png"));
+        ExpectWholeAndSave(d, "/SampleWalk4-Triangulate.png");
         d.m_Accept->click();
     });
     Settle();
@@ -303,7 +304,7 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
         bundleMs = clock.elapsed();
         ASSERT_FALSE(d.IsRunning());
         EXPECT_EQ(GetWindowText(d.GetDlgItem(1205)), QString::fromLatin1(CBundleRunDlg::kSuccessful));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/SampleWalk4-Bundle.png"));
+        ExpectWholeAndSave(d, "/SampleWalk4-Bundle.png");
         QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
     });
     Log("run the bundle", bundleMs);
@@ -500,8 +501,7 @@ TEST_F(SampleWalk, FromTheFirstStartToTheSavedResult)
     RunDialogCommand<CFindCorrespondingPointsDlg>(dialogs, [&] { doc->OnCmdMsg(33045, nullptr); },
                                                   [&](CFindCorrespondingPointsDlg& d) {
                                                       EXPECT_EQ(d.GetImagesForCalculation().GetSize(), 0);
-                                                      EXPECT_TRUE(d.grab().save(TestOutputFolder() +
-                                                                                "/SampleWalk6-Linking.png"));
+                                                      ExpectWholeAndSave(d, "/SampleWalk6-Linking.png");
                                                       QTest::mouseClick(d.Item<QPushButton>(1), Qt::LeftButton);
                                                       EXPECT_FALSE(d.IsRunning());
                                                   });

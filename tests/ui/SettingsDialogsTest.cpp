@@ -1,6 +1,7 @@
 // The adjustment, rejection-limit, centroid and measure-new-point dialogs
 // driven through their controls.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "CentroidSettings.h"
 #include "KestrelonDoc.h"
@@ -30,7 +31,7 @@ protected:
     {
         d.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/" + name));
+        ExpectWholeAndSave(d, QStringLiteral("/") + name);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "GLSupport.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Camera.h"
 #include "Hub.h"
@@ -810,7 +811,7 @@ TEST_F(StationDialogs, PictureOfTheExpandedDialogOnTheSample)
         for (int x = 0; x < picture.width(); ++x)
             white += qRed(picture.pixel(x, y)) > 200 && qGreen(picture.pixel(x, y)) > 200 ? 1 : 0;
     EXPECT_GT(white, 5);
-    EXPECT_TRUE(dlg.grab().save(TestOutputFolder() + QStringLiteral("/EditCameraStationDlg.png")));
+    ExpectWholeAndSave(dlg, QStringLiteral("/EditCameraStationDlg.png"));
     dlg.OnCancel();
 }
 

@@ -4,6 +4,7 @@
 #include "GLSupport.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "3DView.h"
 #include "Frames.h"
@@ -258,7 +259,7 @@ TEST_F(ThreeDViewCommands, DeletePointsTextsAndObservations)
                   QStringLiteral("Do you really want to delete the point P1 ?"));
         EXPECT_TRUE(d.Item<QCheckBox>(CPointDeleteExDlg::kObservations)->isChecked()); // a driver set
         d.show();
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/DeletePoints.png"));
+        ExpectWholeAndSave(d, "/DeletePoints.png");
         d.Item<QAbstractButton>(IDOK)->click();
         return d.result();
     });
@@ -500,7 +501,7 @@ TEST_F(ThreeDViewCommands, TheScaleMarkerOpensTheScaleDialog)
     dialogs.push_back([&](CDialog& d) {
         title = d.windowTitle();
         d.show();
-        EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/3DViewScaleDialog.png"));
+        ExpectWholeAndSave(d, "/3DViewScaleDialog.png");
         Type(d, C3DViewScaleDlg::kScale, QStringLiteral("7.8"));
         d.OnOK();
         return d.result();

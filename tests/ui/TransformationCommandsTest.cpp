@@ -2,6 +2,7 @@
 // similarity of known parameters, driven through the "3D Transformation"
 // dialog's controls.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "KestrelonDoc.h"
 #include "PointSet.h"
@@ -122,7 +123,7 @@ TEST_F(TransformationCommands, GoShowsTheOutcomeAndAcceptKeepsTheTransformedPoin
             EXPECT_EQ(d.GetDlgItem(IDOK)->isVisible(), ok);
             scale = d.transformation->scale;
             if (c.accept && !c.holdScale) {
-                EXPECT_TRUE(d.grab().save(TestOutputFolder() + "/TransformationDialog.png"));
+                ExpectWholeAndSave(d, "/TransformationDialog.png");
             }
             if (c.accept) {
                 d.Item<QAbstractButton>(IDOK)->click();

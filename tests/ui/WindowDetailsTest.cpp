@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include "PictureImages.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "Frames.h"
 #include "ImageView.h"
@@ -319,7 +320,7 @@ TEST_F(Windows, TheTransformationDialogShowsItsTwoLineTitleWhole)
     for (const QString& line : text.split(QLatin1Char('\n')))
         EXPECT_GE(title->contentsRect().width(), metrics.horizontalAdvance(line)) << line.toStdString();
     EXPECT_GE(title->contentsRect().height(), 2 * metrics.lineSpacing());
-    EXPECT_TRUE(dialog.grab().save(TestOutputFolder() + QStringLiteral("/TransformationDialog.png")));
+    ExpectWholeAndSave(dialog, QStringLiteral("/TransformationDialog.png"));
     dialog.close();
 }
 

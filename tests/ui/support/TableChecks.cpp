@@ -27,7 +27,7 @@ std::string Line(const QString& what, int column, const QString& text, int need,
 
 } // namespace
 
-std::string CutTexts(const QTableView* table)
+std::string CutCells(const QTableView* table)
 {
     std::string cut;
     const QAbstractItemModel* model = table->model();

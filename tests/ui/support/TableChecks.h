@@ -15,7 +15,7 @@ class QWidget;
 // (the text's width by the table's font against the column's width less the
 // cell margins), and the columns that lie outside the table's visible part,
 // one line each; empty when every text shows whole.
-std::string CutTexts(const QTableView* table);
+std::string CutCells(const QTableView* table);
 
 // Where the caption's text does not stand over the columns first to last of
 // the table (its horizontal extent within theirs and centred over them);

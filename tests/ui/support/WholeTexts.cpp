@@ -1,5 +1,8 @@
 #include "WholeTexts.h"
 
+#include "ShellFixture.h"
+#include "TableChecks.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -14,6 +17,7 @@
 #include <QRegularExpression>
 #include <QStyle>
 #include <QTabBar>
+#include <QTableView>
 #include <QToolButton>
 
 namespace {
@@ -139,7 +143,11 @@ std::vector<std::string> CutTexts(const QWidget* window)
                     cut.push_back(Describe(bar, bar->tabText(i)));
             }
         } else if (const auto* header = qobject_cast<const QHeaderView*>(w)) {
-            CheckHeader(header, cut);
+            if (!qobject_cast<const QTableView*>(header->parentWidget())) // a table's own check takes it
+                CheckHeader(header, cut);
+        } else if (const auto* table = qobject_cast<const QTableView*>(w)) {
+            for (const QString& line : QString::fromStdString(CutCells(table)).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                cut.push_back(Describe(table, line));
         } else if (const auto* view = qobject_cast<const QAbstractItemView*>(w)) {
             CheckItemView(view, cut);
         } else if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
@@ -176,13 +184,21 @@ std::vector<std::string> OverlappingControls(const QWidget* window)
             controls.push_back(w);
     }
     std::vector<std::string> overlaps;
-    const auto rectOf = [window](const QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
     for (std::size_t i = 0; i < controls.size(); ++i)
         for (std::size_t k = i + 1; k < controls.size(); ++k) {
-            const QRect both = rectOf(controls[i]).intersected(rectOf(controls[k]));
+            const QRect both = WindowRect(controls[i]).intersected(WindowRect(controls[k]));
             if (both.width() > 1 && both.height() > 1)
                 overlaps.push_back(Describe(controls[i], controls[i]->property("text").toString()) + " over " +
                                    Describe(controls[k], controls[k]->property("text").toString()));
         }
     return overlaps;
+}
+
+void ExpectWholeAndSave(QWidget& window, const QString& file)
+{
+    for (const std::string& text : CutTexts(&window))
+        ADD_FAILURE() << qPrintable(file) << ": cut: " << text;
+    for (const std::string& pair : OverlappingControls(&window))
+        ADD_FAILURE() << qPrintable(file) << ": overlap: " << pair;
+    EXPECT_TRUE(window.grab().save(TestOutputFolder() + file)) << qPrintable(file);
 }
