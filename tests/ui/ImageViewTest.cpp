@@ -1670,7 +1670,9 @@ TEST_F(ImageViewCommands, InteriorOrientationResultsShowWideValuesWholeUnderThei
         const std::string label = "FIDUCIALMARKNO_" + std::to_string(i + 1);
         camera->fiducials.AddSorted(CImageObservation(CNameBuffer(label.c_str()), marks[i][0], marks[i][1]));
     }
-    Frame()->OnCommandId(32945);
+    Frame()->UpdateCmdUI();
+    ASSERT_TRUE(Frame()->GetAction(32945)->isEnabled());
+    Frame()->GetAction(32945)->trigger();
     CInteriorOrientationDlg* results = view->GetInteriorOrientationDlg();
     ASSERT_NE(results, nullptr);
     view->SetLabel(CNameBuffer("FIDUCIALMARKNO_1"));
