@@ -3,6 +3,7 @@
 #include "ProjectBuilder.h"
 #include "TableChecks.h"
 #include "ShellFixture.h"
+#include "PrintPreview.h"
 #include "WholeTexts.h"
 
 #include "Camera.h"
@@ -637,39 +638,21 @@ PrintedMark MeasureMark(const QImage& page, const QColor& colour, double dpi)
 // resolution into a PDF, rendered at 300 dpi without smoothing.
 QImage PreviewAndPrint(CMainFrame* frame, int dpi, const QString& pdf, const QString& shot)
 {
-    bool shown = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (shown || !dialog || !QTest::qWaitForWindowExposed(dialog))
-            return;
-        shown = true;
-        QTest::qWait(100);
-        if (!shot.isEmpty()) {
-            EXPECT_TRUE(dialog->grab().save(shot));
-        }
-        QPrinter* printer = dialog->printer();
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(pdf);
-        printer->setResolution(dpi);
-        auto* preview = dialog->findChild<QPrintPreviewWidget*>();
-        EXPECT_NE(preview, nullptr);
-        if (preview)
-            preview->print();
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    poll.start();
-    QTimer::singleShot(10000, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
     frame->UpdateCmdUI();
     QAction* entry = frame->GetAction(ID_FILE_PRINT_PREVIEW);
     EXPECT_TRUE(entry->isEnabled());
-    entry->trigger();
-    poll.stop();
-    EXPECT_TRUE(shown);
+    EXPECT_TRUE(OnPrintPreview(entry, [&](QPrintPreviewDialog& dialog, QPrintPreviewWidget* preview) {
+        if (!shot.isEmpty()) {
+            EXPECT_TRUE(dialog.grab().save(shot));
+        }
+        QPrinter* printer = dialog.printer();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        printer->setResolution(dpi);
+        EXPECT_NE(preview, nullptr);
+        if (preview)
+            preview->print();
+    }));
     const QString tool = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
     EXPECT_FALSE(tool.isEmpty()) << "pdftoppm (poppler-utils) renders the printed page";
     if (tool.isEmpty() || !QFile::exists(pdf))

@@ -1,6 +1,7 @@
 // Project > Print Preview: the entry sits under Print..., needs an image
 // window, and shows the image window's page.
 #include "ShellFixture.h"
+#include "PrintPreview.h"
 
 #include "ImageView.h"
 #include "Resources.h"
@@ -11,8 +12,6 @@
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
-#include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -67,28 +66,10 @@ TEST_F(PrintPreview, TheProjectMenuShowsTheImageWindowsPage)
     ASSERT_TRUE(entry->isEnabled());
 
     int pages = -1;
-    bool shown = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (shown || !dialog || !QTest::qWaitForWindowExposed(dialog))
-            return;
-        shown = true;
-        auto* preview = dialog->findChild<QPrintPreviewWidget*>();
-        QTest::qWait(100);
+    EXPECT_TRUE(OnPrintPreview(entry, [&](QPrintPreviewDialog& dialog, QPrintPreviewWidget* preview) {
         pages = preview ? preview->pageCount() : -1;
-        EXPECT_TRUE(dialog->grab().save(TestOutputFolder() + QStringLiteral("/PrintPreview.png")));
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    poll.start();
-    QTimer::singleShot(10000, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    entry->trigger();
-    poll.stop();
-    EXPECT_TRUE(shown);
+        EXPECT_TRUE(dialog.grab().save(TestOutputFolder() + QStringLiteral("/PrintPreview.png")));
+    }));
     EXPECT_EQ(pages, 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
