@@ -27,6 +27,7 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <climits>
@@ -262,6 +263,12 @@ TEST_F(DialogNumbers, EveryNumericFieldRefusesTextAndLeavesTheRecord)
                 std::unique_ptr<CDialog> d = e.make();
                 ASSERT_TRUE(d->OnInitDialog()) << what;
                 d->show();
+                if (id == e.ids.front() && text == texts.front()) {
+                    EXPECT_TRUE(QTest::qWaitForWindowExposed(d.get())) << what;
+                    QString picture = QString::fromLatin1(e.name);
+                    picture.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")));
+                    ExpectWholeAndSave(*d, QStringLiteral("/Numbers-%1.png").arg(picture));
+                }
                 auto* edit = d->Item<QLineEdit>(id);
                 ASSERT_NE(edit, nullptr) << what;
                 ASSERT_TRUE(edit->isVisible()) << what;

@@ -1,6 +1,7 @@
 // "Edit 3D Point", the label prompts and the distance box, driven through
 // their controls.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "KestrelonDoc.h"
 #include "PointDialogs.h"
@@ -117,6 +118,9 @@ TEST_F(PointDialogs, PromptsAndDistance)
     for (const Prompt& p : prompts) {
         SCOPED_TRACE(p.caption);
         dialogs.push_back([&](CDialog& d) {
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            ExpectWholeAndSave(d, QStringLiteral("/%1.png").arg(QString::fromLatin1(p.caption).remove(QLatin1Char(' '))));
             EXPECT_EQ(d.windowTitle().toStdString(), p.caption);
             EXPECT_EQ(Text(d, p.edit), "");
             Type(d, p.edit, QStringLiteral("T17"));
@@ -128,7 +132,17 @@ TEST_F(PointDialogs, PromptsAndDistance)
         EXPECT_EQ(dialog->label.toStdString(), "T17");
     }
 
+    // Labels of the longest kind: the title still shows whole.
     CObjectPoint a("A", 0.0, 0.0, 0.0), b("B", 3.0, 4.0, 0.0);
+    CObjectPoint longA("MMMMMMMMMMMMMMMM", 0.0, 0.0, 0.0), longB("WWWWWWWWWWWWWWWW", 3.0, 4.0, 0.0);
+    dialogs.push_back([&](CDialog& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        ExpectWholeAndSave(d, "/DistanceLongLabels.png");
+        return int(QDialog::Accepted);
+    });
+    CDistanceDlg longest(&longA, &longB);
+    EXPECT_EQ(longest.DoModal(), int(QDialog::Accepted));
     dialogs.push_back([&](CDialog& d) {
         d.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
@@ -136,6 +150,7 @@ TEST_F(PointDialogs, PromptsAndDistance)
         EXPECT_EQ(Text(d, CDistanceDlg::kDistance), "5.0000");
         EXPECT_EQ(Text(d, CDistanceDlg::kUnit), doc->GetUnitName(false).GetText());
         EXPECT_FALSE(Text(d, CDistanceDlg::kUnit).empty());
+        ExpectWholeAndSave(d, "/Distance.png");
         d.Item<QAbstractButton>(IDOK)->click();
         return d.result();
     });

@@ -2,6 +2,7 @@
 // set: the order along the line in each direction, the refusals, and the
 // observations that follow on request.
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "KestrelonDoc.h"
 #include "PointRelabelDialog.h"
@@ -96,6 +97,7 @@ TEST_F(PointRelabel, PointsAreLabelledInTheirOrderAlongTheLine)
             EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
             EXPECT_EQ(GetWindowText(d.GetDlgItem(CPointRelabelExDlg::kPoints)).toStdString(), "P1, P2, P3");
             EXPECT_EQ(GetWindowText(d.GetDlgItem(CPointRelabelExDlg::kStartLabel)).toStdString(), "A7");
+            ExpectWholeAndSave(d, "/RelabelPointsAlongLine.png");
             EXPECT_EQ(d.Item<QRadioButton>(CPointRelabelExDlg::kVertical)->isChecked(), c.orientation == 1);
             EXPECT_EQ(d.GetDlgItem(CPointRelabelExDlg::kLeftToRight)->isEnabled(), c.orientation == 0);
             EXPECT_EQ(d.GetDlgItem(CPointRelabelExDlg::kTopToBottom)->isEnabled(), c.orientation == 1);

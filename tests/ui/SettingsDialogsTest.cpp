@@ -207,6 +207,8 @@ TEST_F(SettingsDialogs, MeasureNewPointAnswersYesOrNo)
         dialogs.push_back([&](CDialog& d) {
             d.show();
             EXPECT_EQ(d.windowTitle(), QStringLiteral("Kestrelon - Measure New Point"));
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            ExpectWholeAndSave(d, "/MeasureNewPoint.png");
             if (c.untick)
                 d.Item<QAbstractButton>(1323)->click();
             if (c.button)

@@ -4,6 +4,7 @@
 #include "ContextMenu.h"
 #include "ProjectBuilder.h"
 #include "ShellFixture.h"
+#include "WholeTexts.h"
 
 #include "FileIO.h"
 #include "ImageView.h"
@@ -110,6 +111,9 @@ protected:
         dialogs.push_back([format, acceptResected](CDialog& d) {
             auto& dlg = dynamic_cast<CStationImportDlg&>(d);
             EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Station Import Dialog"));
+            dlg.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+            ExpectWholeAndSave(dlg, "/StationImport.png");
             EXPECT_EQ(dlg.m_FormatCombo->count(), 2);
             EXPECT_EQ(dlg.m_FormatCombo->itemText(1), QStringLiteral("Aim Point (Xs Ys Zs Xa Ya Za R)"));
             EXPECT_TRUE(dlg.Item<QCheckBox>(1416)->isChecked());

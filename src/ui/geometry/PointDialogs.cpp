@@ -207,5 +207,8 @@ bool CDistanceDlg::OnInitDialog()
     if (const CKestrelonDoc* doc = GetActiveKestrelonDoc())
         unit = FromCp1252(doc->GetUnitName(false).GetText());
     UpdateData(false);
+    // The title shows whole whatever the labels' length.
+    if (auto* edit = Item<QLineEdit>(kTitle))
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(edit->text()) + 2 * 4);
     return true;
 }
