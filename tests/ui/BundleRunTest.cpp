@@ -137,9 +137,9 @@ protected:
                 lit = lit == '?' ? lamp.name : '!';
         return lit;
     }
-    static void Picture(QWidget& w, const char* name)
+    static void Picture(CDialog& d, const char* name)
     {
-        ExpectWholeAndSave(w, QStringLiteral("/") + name);
+        ExpectWholeAndSave(d, QStringLiteral("/") + name);
     }
     // Makes every usable image's run rerun until the run is stopped.
     void RunForever()
@@ -218,7 +218,7 @@ TEST_F(BundleRun, TheSampleIsAdjustedAcceptedAndSaved)
     }
     Frame()->raise();
     QTest::qWait(50);
-    Picture(*Frame(), "MainWindowBundle.png");
+    EXPECT_TRUE(Frame()->grab().save(TestOutputFolder() + "/MainWindowBundle.png"));
 
     ASSERT_TRUE(doc->SaveProject());
     EXPECT_FALSE(doc->IsModified());
