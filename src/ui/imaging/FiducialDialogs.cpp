@@ -307,9 +307,6 @@ void CInteriorOrientationDlg::RefreshResults()
     m_List->setHorizontalHeaderLabels({QStringLiteral("Status"), QStringLiteral("Id"), QStringLiteral("x"),
                                        QStringLiteral("y"), QStringLiteral("x"), QStringLiteral("y"),
                                        QStringLiteral("x"), QStringLiteral("y")});
-    const int widths[8] = {10, 22, 51, 51, 51, 51, 51, 51};
-    for (int c = 0; c < 8; ++c)
-        m_List->setColumnWidth(c, widths[c]);
     FillResults();
     // Every column as wide as its content or its header, each caption's pair
     // at least as wide as the caption, and the dialog wide enough for all.
